@@ -1,0 +1,36 @@
+#pragma once
+// The emulated USB bus: the plugged devices and the one lock over all emulated state.
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+class EmulatedDevice;
+
+class Bus {
+public:
+    static Bus& instance();
+
+    // Guards every emulated device, handle and queue; `changed` wakes readers.
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    // Plugged devices in plug order (under mutex).
+    std::vector<std::shared_ptr<EmulatedDevice>> devices;
+
+    // Next hidraw number whose last digit differs from the interface number, so that code
+    // deriving the interface from the path's last character is caught (under mutex).
+    int takeHidrawNumber(int interfaceNumber);
+
+    // Error text of the calls that have no handle (hid_open, hid_open_path).
+    std::atomic<const wchar_t*> error{nullptr};
+
+private:
+    Bus() = default;
+    int m_nextHidraw = 0;
+};
+
+} // namespace sim

@@ -1,0 +1,457 @@
+#include "firmware.h"
+
+#include <QString>
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void put16(QByteArray& r, int at, uint16_t v)
+{
+    r[at] = char(v & 0xFF);
+    r[at + 1] = char(v >> 8);
+}
+void put32(QByteArray& r, int at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        r[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+// Copies up to n bytes of src to r at `at`; what src lacks stays zero.
+void putBytes(QByteArray& r, int at, const QByteArray& src, int n)
+{
+    const int len = std::min({n, int(src.size()), int(r.size()) - at});
+    if (len > 0)
+        std::memcpy(r.data() + at, src.constData(), size_t(len));
+}
+QByteArray padded(const QByteArray& text, int size)
+{
+    QByteArray b = text.left(size);
+    b.append(QByteArray(size - b.size(), '\0'));
+    return b;
+}
+
+// Deterministic bytes for the initial state.
+class Lcg {
+public:
+    explicit Lcg(uint32_t seed) : m_s(seed * 2654435761u ^ 0x5EEDu) {}
+    uint32_t next()
+    {
+        m_s = m_s * 1664525u + 1013904223u;
+        return m_s;
+    }
+    uint8_t byte() { return uint8_t(next() >> 24); }
+    int below(int n) { return n > 0 ? int((next() >> 8) % uint32_t(n)) : 0; }
+    QByteArray bytes(int n)
+    {
+        QByteArray b(n, '\0');
+        for (int i = 0; i < n; ++i)
+            b[i] = char(byte());
+        return b;
+    }
+    QByteArray letters(int n)
+    {
+        QByteArray b(n, '\0');
+        for (int i = 0; i < n; ++i)
+            b[i] = char('a' + below(26));
+        return b;
+    }
+
+private:
+    uint32_t m_s;
+};
+
+// Reads entries [first, last] of one map into reply bytes 12.. (at most maxEntries).
+void readRange(const std::vector<QByteArray>& maps, const uint8_t* p, int entrySize, int maxEntries, QByteArray& r)
+{
+    const uint8_t map = p[0], first = p[1], last = p[2];
+    r[8] = char(map);
+    r[9] = char(first);
+    r[10] = char(last);
+    if (map >= maps.size() || last < first)
+        return;
+    const QByteArray& table = maps[map];
+    const int n = std::min(last - first + 1, maxEntries);
+    for (int i = 0; i < n; ++i) {
+        const int at = (first + i) * entrySize;
+        if (at + entrySize > table.size())
+            break;
+        std::memcpy(r.data() + 12 + i * entrySize, table.constData() + at, size_t(entrySize));
+    }
+}
+
+// Stores entries [first, last] of one map from payload byte 4; the reply echoes the range at 12..14.
+void writeRange(std::vector<QByteArray>& maps, const uint8_t* p, int entrySize, int maxEntries, bool apply,
+                QByteArray& r)
+{
+    const uint8_t map = p[0], first = p[1], last = p[2];
+    r[12] = char(map);
+    r[13] = char(first);
+    r[14] = char(last);
+    const int n = last - first + 1;
+    if (map >= maps.size() || last < first || n > maxEntries || (last + 1) * entrySize > maps[map].size()) {
+        put32(r, 8, Firmware::Refused);
+        return;
+    }
+    if (apply)
+        std::memcpy(maps[map].data() + first * entrySize, p + 4, size_t(n * entrySize));
+    put32(r, 8, 0);
+}
+
+// Record tables addressed by index on reads and by the record's own slot bits on writes.
+void readRecord(const std::vector<QByteArray>& table, uint8_t index, int size, QByteArray& r)
+{
+    if (index >= table.size())
+        return; // length byte stays 0: no record
+    r[2] = char(size);
+    putBytes(r, 8, table[index], size);
+}
+
+void writeRecord(std::vector<QByteArray>& table, const uint8_t* p, int size, bool apply, QByteArray& r)
+{
+    const size_t slot = p[0] & 0x3F;
+    if (slot >= table.size()) {
+        put32(r, 8, Firmware::Refused);
+        return;
+    }
+    if (apply)
+        table[slot] = QByteArray(reinterpret_cast<const char*>(p), size);
+    put32(r, 8, 0);
+}
+
+void setCurrent(uint8_t& current, size_t count, uint8_t value, bool apply, QByteArray& r)
+{
+    if (value >= count) {
+        put32(r, 8, Firmware::Refused);
+        return;
+    }
+    if (apply)
+        current = value;
+    put32(r, 8, 0);
+}
+
+} // namespace
+
+Firmware::Firmware(const KeyboardSpec& spec) : m_spec(spec) { fill(spec.seed); }
+
+int Firmware::frameCount(const QByteArray& head)
+{
+    if (head.size() < 4)
+        return 0;
+    return int((get32(reinterpret_cast<const uint8_t*>(head.constData())) >> 7) & 0x3FF);
+}
+
+void Firmware::setFrameCount(QByteArray& head, int count)
+{
+    if (head.size() < 4)
+        head = padded(head, 24);
+    uint32_t w = get32(reinterpret_cast<const uint8_t*>(head.constData()));
+    w = (w & ~(0x3FFu << 7)) | ((uint32_t(count) & 0x3FF) << 7);
+    put32(head, 0, w);
+}
+
+void Firmware::fill(uint32_t seed)
+{
+    Lcg rnd(seed);
+    FirmwareState& s = m_state;
+    s.infoWord0 = rnd.next();
+    s.infoWord1 = rnd.next();
+    s.date = QString::asprintf("%04d-%02d-%02d %02d:%02d", 2020 + rnd.below(10), 1 + rnd.below(12),
+                               1 + rnd.below(28), rnd.below(24), rnd.below(60))
+                 .toLatin1();
+    s.boardName = padded(m_spec.boardName, 16);
+    s.deviceId = rnd.bytes(12);
+    s.fwVersion = uint16_t(0x100 + rnd.below(0xF00));
+    s.hwVersion = uint16_t(1 + rnd.below(0xFF));
+    s.versionBytes = QByteArray(16, '\0');
+    for (int i = 0; i < 16; ++i)
+        s.versionBytes[i] = char(rnd.below(10));
+    s.scanSpeed = uint16_t(1 + rnd.below(16));
+    s.userInfo = padded(rnd.letters(10 + rnd.below(30)), 48);
+    s.nKey = uint8_t(rnd.below(2));
+
+    auto tables = [&rnd](int count, int size) {
+        std::vector<QByteArray> t;
+        for (int i = 0; i < count; ++i)
+            t.push_back(rnd.bytes(size));
+        return t;
+    };
+    s.keyMaps = tables(m_spec.keyMaps, m_spec.keys * 4);
+    for (QByteArray& map : s.keyMaps)
+        for (int i = 3; i < map.size(); i += 4)
+            map[i] = 0; // a key code entry's fourth byte is 0
+    s.curKeyMap = uint8_t(rnd.below(m_spec.keyMaps));
+    s.colourMaps = tables(m_spec.colourMaps, m_spec.colourKeys * 4);
+    for (QByteArray& map : s.colourMaps)
+        for (int i = 3; i < map.size(); i += 4)
+            map[i] = 0;
+    s.curColourMap = uint8_t(rnd.below(m_spec.colourMaps));
+    s.lightingModes = tables(m_spec.lightingModes, m_spec.lightingBytes);
+    s.curLightingMode = uint8_t(rnd.below(m_spec.lightingModes));
+
+    // Records carry their own slot in bits 0-5, so writing back what was read lands in place.
+    s.kfOther = rnd.byte();
+    s.keyFunctions = tables(m_spec.keyFunctions, 56);
+    for (size_t i = 0; i < s.keyFunctions.size(); ++i)
+        s.keyFunctions[i][0] = char((uint8_t(s.keyFunctions[i][0]) & 0xC0) | (i & 0x3F));
+
+    for (int i = 0; i < m_spec.macros; ++i) {
+        QByteArray head = rnd.bytes(24);
+        const bool used = i % 3 != 2;
+        // Counts around the 5-frame packet size: multiples of 5, remainders, one packet or less.
+        const int frames = used ? 1 + rnd.below(23) : 0;
+        put32(head, 0, uint32_t(i & 0x3F) | (used ? 0x40u : 0u) | (uint32_t(frames) << 7));
+        const QByteArray name = padded(QByteArray("Macro ") + QByteArray::number(i), 16);
+        head.replace(8, 16, name);
+        s.macroHeads.push_back(head);
+        s.macroFrames.push_back(rnd.bytes(frames * FrameSize));
+    }
+    s.selectedMacro = 0;
+    s.recording = false;
+
+    s.lightingActions = tables(m_spec.lightingActions, 12);
+    for (size_t i = 0; i < s.lightingActions.size(); ++i)
+        s.lightingActions[i][0] = char((uint8_t(s.lightingActions[i][0]) & 0xC0) | (i & 0x3F));
+
+    s.btName = padded(QByteArray("BT-") + rnd.letters(4 + rnd.below(6)), 12);
+    s.sleepTime = uint32_t(1 + rnd.below(30)) * 60000u;
+}
+
+Firmware::Outcome Firmware::answer(const QByteArray& request, bool apply, QByteArray* reply)
+{
+    if (request.size() < 64 || !reply)
+        return Outcome::Silent;
+    const uint8_t group = uint8_t(request[0]);
+    const uint8_t cmd = uint8_t(request[1]);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(request.constData()) + 8;
+    QByteArray r(64, '\0');
+    r[0] = char(group);
+    r[1] = char(cmd);
+
+    const bool lighting = m_spec.model != Model::NoLighting;
+    Outcome o = Outcome::Silent;
+    switch (group) {
+    case 0x10: o = deviceInfo(cmd, p, apply, r); break;
+    case 0x20: o = keyCodes(cmd, p, apply, r); break;
+    case 0x30: o = lighting ? colours(cmd, p, apply, r) : Outcome::Silent; break;
+    case 0x40: o = keyFunctions(cmd, p, apply, r); break;
+    case 0x50: o = macros(cmd, request, apply, r); break;
+    case 0x60: o = lighting ? this->lighting(cmd, p, apply, r) : Outcome::Silent; break;
+    case 0xB0: o = m_spec.model != Model::Wired ? bluetooth(cmd, p, apply, r) : Outcome::Silent; break;
+    default: break;
+    }
+    if (o == Outcome::Reply)
+        *reply = r;
+    return o;
+}
+
+Firmware::Outcome Firmware::deviceInfo(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x00:
+        return apply ? Outcome::LeaveBus : Outcome::Silent; // restarts into its bootloader
+    case 0x10:
+        put32(r, 8, s.infoWord0);
+        put32(r, 12, s.infoWord1);
+        putBytes(r, 16, s.date, 16);
+        putBytes(r, 32, s.boardName, 16);
+        break;
+    case 0x11:
+        put16(r, 8, s.fwVersion);
+        put16(r, 10, s.hwVersion);
+        putBytes(r, 12, s.versionBytes, 16);
+        break;
+    case 0x20: put16(r, 8, s.scanSpeed); break;
+    case 0x21:
+        if (apply)
+            s.scanSpeed = get16(p);
+        put32(r, 8, 0);
+        break;
+    case 0x30: putBytes(r, 8, s.userInfo, 48); break;
+    case 0x31:
+        if (apply)
+            s.userInfo = QByteArray(reinterpret_cast<const char*>(p), 48);
+        put32(r, 8, 0);
+        break;
+    case 0x40: putBytes(r, 8, s.deviceId, 12); break;
+    case 0x50: r[8] = char(s.nKey); break;
+    case 0x51:
+        if (apply)
+            s.nKey = p[0];
+        put32(r, 8, 0);
+        break;
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::keyCodes(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x00:
+        r[8] = char(m_spec.keyMaps);
+        r[9] = char(m_spec.keys);
+        break;
+    case 0x01: r[8] = char(s.curKeyMap); break;
+    case 0x02: setCurrent(s.curKeyMap, s.keyMaps.size(), p[0], apply, r); break;
+    case 0x10: readRange(s.keyMaps, p, 4, 13, r); break;
+    case 0x11: writeRange(s.keyMaps, p, 4, 13, apply, r); break;
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::colours(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x00:
+        // Without colour maps the keyboard still answers, with counts 0.
+        r[8] = char(m_spec.colourMaps);
+        r[9] = char(m_spec.colourMaps ? m_spec.colourKeys : 0);
+        break;
+    case 0x01: r[8] = char(s.curColourMap); break;
+    case 0x02: setCurrent(s.curColourMap, s.colourMaps.size(), p[0], apply, r); break;
+    case 0x10: readRange(s.colourMaps, p, 4, 13, r); break;
+    case 0x11: writeRange(s.colourMaps, p, 4, 13, apply, r); break;
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::keyFunctions(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x00:
+        r[8] = char(m_spec.keyFunctions);
+        r[9] = char(s.kfOther);
+        break;
+    case 0x10: readRecord(s.keyFunctions, p[0], 56, r); break;
+    case 0x20: writeRecord(s.keyFunctions, p, 56, apply, r); break;
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::macros(uint8_t cmd, const QByteArray& request, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    const uint8_t* req = reinterpret_cast<const uint8_t*>(request.constData());
+    const uint8_t* p = req + 8;
+    const size_t sel = s.selectedMacro;
+    switch (cmd) {
+    case 0x00: r[8] = char(m_spec.macros); break;
+    case 0x01: readRecord(s.macroHeads, p[0], 24, r); break;
+    case 0x02: writeRecord(s.macroHeads, p, 24, apply, r); break;
+    case 0x03: setCurrent(s.selectedMacro, s.macroHeads.size(), p[0], apply, r); break;
+    case 0x10:
+        if (apply)
+            s.recording = p[0] != 0;
+        put32(r, 8, 0);
+        break;
+    case 0x20: put32(r, 8, 0); break;
+    case 0x30: {
+        // Up to five frames of the selected macro from frame f, fewer at its end.
+        const int f = get16(req + 4);
+        put16(r, 4, uint16_t(f));
+        if (sel >= s.macroHeads.size() || sel >= s.macroFrames.size())
+            break;
+        const int end = std::min(frameCount(s.macroHeads[sel]), MaxFrames);
+        const int n = std::max(0, std::min(5, end - f));
+        r[2] = char(n * FrameSize);
+        putBytes(r, 8, s.macroFrames[sel].mid(f * FrameSize), n * FrameSize);
+        break;
+    }
+    case 0x40: {
+        const int len = get16(req + 2);
+        const int f = get16(req + 4);
+        r[2] = 4;
+        put16(r, 4, uint16_t(f));
+        put32(r, 8, 0);
+        if (sel >= s.macroHeads.size() || sel >= s.macroFrames.size()) {
+            put32(r, 8, Refused);
+            break;
+        }
+        QByteArray& frames = s.macroFrames[sel];
+        if (len == 0) {
+            // The closing packet: its offset is the macro's frame count.
+            if (f > 0x3FF) {
+                put32(r, 8, Refused);
+            } else if (apply) {
+                setFrameCount(s.macroHeads[sel], f);
+                const int size = std::min(f, MaxFrames) * FrameSize;
+                if (frames.size() > size)
+                    frames.truncate(size);
+                else
+                    frames.append(QByteArray(size - frames.size(), '\0'));
+            }
+            break;
+        }
+        const int at = f * FrameSize;
+        if (len > 56 || at + len > MaxFrames * FrameSize) {
+            put32(r, 8, Refused);
+            break;
+        }
+        if (apply) {
+            if (frames.size() < at + len)
+                frames.append(QByteArray(at + len - frames.size(), '\0'));
+            std::memcpy(frames.data() + at, p, size_t(len));
+        }
+        break;
+    }
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::lighting(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x00:
+        r[8] = char(m_spec.lightingModes);
+        r[9] = char(m_spec.lightingBytes);
+        break;
+    case 0x01: r[8] = char(s.curLightingMode); break;
+    case 0x02: setCurrent(s.curLightingMode, s.lightingModes.size(), p[0], apply, r); break;
+    case 0x03: readRange(s.lightingModes, p, 1, 52, r); break; // bytes 12..63
+    case 0x04: writeRange(s.lightingModes, p, 1, 52, apply, r); break;
+    case 0x20: r[8] = char(m_spec.lightingActions); break;
+    case 0x21: readRecord(s.lightingActions, p[0], 12, r); break;
+    case 0x22: writeRecord(s.lightingActions, p, 12, apply, r); break;
+    default: return Outcome::Silent;
+    }
+    return Outcome::Reply;
+}
+
+Firmware::Outcome Firmware::bluetooth(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r)
+{
+    FirmwareState& s = m_state;
+    switch (cmd) {
+    case 0x10: putBytes(r, 8, s.btName, 12); break;
+    case 0x11:
+        if (apply)
+            s.btName = QByteArray(reinterpret_cast<const char*>(p), 12);
+        put32(r, 8, 0);
+        break;
+    case 0x20: put32(r, 8, s.sleepTime); break;
+    case 0x21:
+        if (apply)
+            s.sleepTime = get32(p);
+        put32(r, 8, 0);
+        break;
+    default: return Outcome::Silent; // 0xDF, the module's upgrade frames, is not emulated yet
+    }
+    return Outcome::Reply;
+}
+
+} // namespace sim

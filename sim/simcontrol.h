@@ -1,0 +1,142 @@
+#pragma once
+// Test controls of the emulated keyboards behind the hidapi functions of this folder.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace sim {
+
+enum class Model {
+    Full,       // answers every command
+    NoLighting, // no colour and no lighting function: silent on groups 0x30 and 0x60
+    Wired,      // no Bluetooth module: silent on group 0xB0
+};
+
+// What to plug in. Table sizes are what the info commands report.
+struct KeyboardSpec {
+    Model model = Model::Full;
+    uint16_t vid = 0x3151;
+    uint16_t pid = 0x4015;
+    int commandInterface = 2;       // the only interface that answers commands
+    QList<int> interfaces{0, 1, 2}; // interface numbers the keyboard exposes
+    QByteArray boardName = "TK104 Dual";
+    uint8_t keyMaps = 4;
+    uint8_t keys = 104;
+    uint8_t colourMaps = 2;
+    uint8_t colourKeys = 104;
+    uint8_t lightingModes = 32;
+    uint8_t lightingBytes = 104;
+    uint8_t keyFunctions = 32;
+    uint8_t macros = 32;
+    uint8_t lightingActions = 32;
+    uint32_t seed = 1; // the state is filled with deterministic non-trivial bytes from it
+};
+
+// Everything the keyboard holds. Multi-byte values as on the wire.
+struct FirmwareState {
+    uint32_t infoWord0 = 0, infoWord1 = 0; // 0x10/0x10 bytes 8..15
+    QByteArray date;       // 16 bytes, 0x10/0x10 bytes 16..31
+    QByteArray boardName;  // 16 bytes, 0x10/0x10 bytes 32..47 (zero padded)
+    QByteArray deviceId;   // 12 bytes, 0x10/0x40 bytes 8..19
+    uint16_t fwVersion = 0, hwVersion = 0;
+    QByteArray versionBytes; // 16 bytes, 0x10/0x11 bytes 12..27 (the client adds '0')
+    uint16_t scanSpeed = 0;
+    QByteArray userInfo; // 48 bytes
+    uint8_t nKey = 0;
+
+    uint8_t curKeyMap = 0;
+    std::vector<QByteArray> keyMaps; // each keys * 4 bytes
+    uint8_t curColourMap = 0;
+    std::vector<QByteArray> colourMaps; // each colourKeys * 4 bytes
+    uint8_t curLightingMode = 0;
+    std::vector<QByteArray> lightingModes; // each lightingBytes bytes
+
+    uint8_t kfOther = 0;
+    std::vector<QByteArray> keyFunctions; // each 56 bytes
+    std::vector<QByteArray> macroHeads;   // each 24 bytes
+    std::vector<QByteArray> macroFrames;  // per macro, up to 512 * 10 bytes as written
+    uint8_t selectedMacro = 0;
+    bool recording = false;
+    std::vector<QByteArray> lightingActions; // each 12 bytes
+
+    QByteArray btName; // 12 bytes
+    uint32_t sleepTime = 0;
+};
+
+struct LogEntry {
+    enum Direction { ToDevice, FromDevice };
+    Direction direction;
+    QByteArray report; // 64 bytes, without the report id
+    qint64 msSincePlug;
+};
+
+// How a command is answered. Each rule applies to its next `count` requests (-1: always).
+struct Behaviour {
+    enum Kind {
+        Silent,    // no reply
+        Late,      // the reply comes after the next report was written
+        WrongEcho, // byte 1 of the reply is changed
+        Status,    // the status word at byte 8 is `status`
+        Patch,     // bytes at `offset` are replaced by `bytes`
+    };
+    Kind kind = Silent;
+    uint8_t group = 0;
+    uint8_t command = 0;
+    int count = -1;
+    uint32_t status = 0;
+    int offset = 0;
+    QByteArray bytes;
+};
+
+class Keyboard {
+public:
+    virtual ~Keyboard() = default;
+
+    virtual KeyboardSpec spec() const = 0;
+    virtual QString path(int interfaceNumber) const = 0; // empty when not exposed
+    QString commandPath() const { return path(spec().commandInterface); }
+    virtual bool plugged() const = 0;
+
+    virtual FirmwareState state() const = 0;
+    virtual void edit(const std::function<void(FirmwareState&)>& change) = 0;
+
+    virtual void addBehaviour(const Behaviour& b) = 0;
+    virtual void clearBehaviours() = 0;
+    void silence(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::Silent, g, c, count, 0, 0, {}}); }
+    void answerLate(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::Late, g, c, count, 0, 0, {}}); }
+    void wrongEcho(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::WrongEcho, g, c, count, 0, 0, {}}); }
+    void answerStatus(uint8_t g, uint8_t c, uint32_t status, int count = -1)
+    {
+        addBehaviour({Behaviour::Status, g, c, count, status, 0, {}});
+    }
+    void patchReply(uint8_t g, uint8_t c, int offset, const QByteArray& bytes, int count = -1)
+    {
+        addBehaviour({Behaviour::Patch, g, c, count, 0, offset, bytes});
+    }
+
+    // The nth write from now (1 = the next) fails; the keyboard stays plugged.
+    virtual void failWrite(int nth) = 0;
+    // The keyboard leaves the bus when the nth report from now is written (that write fails).
+    virtual void unplugAtWrite(int nth) = 0;
+    // Each report takes this long on the bus, in each direction (1 ms models a full-speed frame).
+    virtual void setReportDelay(int ms) = 0;
+    // An unrequested report on the command interface (a notification, a stray reply).
+    virtual void inject(const QByteArray& report) = 0;
+
+    virtual QList<LogEntry> log() const = 0;
+    virtual void clearLog() = 0;
+    // Reports written to the command interface so far.
+    virtual int writes() const = 0;
+};
+
+using KeyboardPtr = std::shared_ptr<Keyboard>;
+
+KeyboardPtr plug(const KeyboardSpec& spec = KeyboardSpec());
+void unplug(const KeyboardPtr& kb); // open handles then fail their reads and writes
+void reset();                       // unplugs everything
+
+} // namespace sim

@@ -1,0 +1,245 @@
+#include "simkeyboard.h"
+
+#include "bus.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace {
+
+// Every interface reports vendor-defined usages on the command interface, keyboard usages elsewhere.
+constexpr uint16_t VendorPage = 0xFF00;
+constexpr uint16_t DesktopPage = 0x01;
+constexpr uint16_t KeyboardUsage = 0x06;
+
+bool takeMatch(std::vector<long long>& targets, long long call)
+{
+    auto it = std::find(targets.begin(), targets.end(), call);
+    if (it == targets.end())
+        return false;
+    targets.erase(it);
+    return true;
+}
+
+} // namespace
+
+SimKeyboard::SimKeyboard(const KeyboardSpec& spec)
+    : EmulatedDevice(spec.vid, spec.pid), m_spec(spec), m_pluggedAt(Clock::now()), m_firmware(spec)
+{
+    for (int number : spec.interfaces) {
+        const bool command = number == spec.commandInterface;
+        addPort(number, command ? VendorPage : DesktopPage, command ? 0x01 : KeyboardUsage);
+    }
+}
+
+QString SimKeyboard::path(int interfaceNumber) const
+{
+    const Port* p = port(interfaceNumber);
+    return p ? p->path : QString();
+}
+
+bool SimKeyboard::plugged() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_plugged;
+}
+
+FirmwareState SimKeyboard::state() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_firmware.state();
+}
+
+void SimKeyboard::edit(const std::function<void(FirmwareState&)>& change)
+{
+    if (!change)
+        return;
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    change(m_firmware.state());
+}
+
+void SimKeyboard::addBehaviour(const Behaviour& b)
+{
+    if (b.count == 0)
+        return;
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_rules.push_back(b);
+}
+
+void SimKeyboard::clearBehaviours()
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_rules.clear();
+    m_heldReplies.clear();
+}
+
+void SimKeyboard::failWrite(int nth)
+{
+    if (nth < 1)
+        return;
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_failingWrites.push_back(m_writeCalls + nth);
+}
+
+void SimKeyboard::unplugAtWrite(int nth)
+{
+    if (nth < 1)
+        return;
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_unplugWrites.push_back(m_writeCalls + nth);
+}
+
+void SimKeyboard::inject(const QByteArray& report)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    sendLocked(m_spec.commandInterface, report);
+}
+
+QList<LogEntry> SimKeyboard::log() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_log;
+}
+
+void SimKeyboard::clearLog()
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_log.clear();
+}
+
+int SimKeyboard::writes() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_writes;
+}
+
+EmulatedDevice::WriteFault SimKeyboard::takeWriteFaultLocked()
+{
+    const long long call = ++m_writeCalls;
+    if (takeMatch(m_unplugWrites, call))
+        return WriteFault::Unplug;
+    if (takeMatch(m_failingWrites, call))
+        return WriteFault::Fail;
+    return WriteFault::None;
+}
+
+std::vector<Behaviour> SimKeyboard::takeRulesLocked(uint8_t group, uint8_t command)
+{
+    std::vector<Behaviour> matched;
+    for (auto it = m_rules.begin(); it != m_rules.end();) {
+        if (it->group != group || it->command != command) {
+            ++it;
+            continue;
+        }
+        matched.push_back(*it);
+        if (it->count > 0 && --it->count == 0)
+            it = m_rules.erase(it);
+        else
+            ++it;
+    }
+    return matched;
+}
+
+void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
+{
+    if (interfaceNumber != m_spec.commandInterface || !m_plugged)
+        return;
+    ++m_writes;
+    logLocked(LogEntry::ToDevice, report, Clock::now());
+
+    // A late reply was held back until this report; it goes out ahead of this one's own reply.
+    std::vector<QByteArray> held;
+    held.swap(m_heldReplies);
+    for (const QByteArray& r : held)
+        sendLocked(interfaceNumber, r);
+
+    const std::vector<Behaviour> rules = takeRulesLocked(uint8_t(report[0]), uint8_t(report[1]));
+    bool refused = false;
+    for (const Behaviour& b : rules)
+        refused = refused || (b.kind == Behaviour::Status && b.status != 0);
+
+    QByteArray reply;
+    const Firmware::Outcome outcome = m_firmware.answer(report, !refused, &reply);
+    if (outcome == Firmware::Outcome::LeaveBus) {
+        leaveBusLocked();
+        return;
+    }
+    if (outcome == Firmware::Outcome::Silent)
+        return;
+
+    bool silent = false, late = false;
+    for (const Behaviour& b : rules) {
+        switch (b.kind) {
+        case Behaviour::Silent: silent = true; break;
+        case Behaviour::Late: late = true; break;
+        case Behaviour::WrongEcho: reply[1] = char(uint8_t(reply[1]) ^ 0xFF); break;
+        case Behaviour::Status:
+            for (int i = 0; i < 4; ++i)
+                reply[8 + i] = char((b.status >> (8 * i)) & 0xFF);
+            break;
+        case Behaviour::Patch:
+            for (int i = 0; i < b.bytes.size(); ++i)
+                if (b.offset + i >= 0 && b.offset + i < reply.size())
+                    reply[b.offset + i] = b.bytes[i];
+            break;
+        }
+    }
+    if (silent)
+        return;
+    if (late) {
+        m_heldReplies.push_back(reply);
+        return;
+    }
+    sendLocked(interfaceNumber, reply);
+}
+
+void SimKeyboard::leaveBusLocked()
+{
+    m_heldReplies.clear();
+    EmulatedDevice::leaveBusLocked();
+}
+
+void SimKeyboard::sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt)
+{
+    if (interfaceNumber == m_spec.commandInterface)
+        logLocked(LogEntry::FromDevice, report, readyAt);
+}
+
+void SimKeyboard::logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at)
+{
+    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - m_pluggedAt).count();
+    m_log.append({direction, report, ms});
+}
+
+// ---- the control functions of simcontrol.h
+
+KeyboardPtr plug(const KeyboardSpec& spec)
+{
+    auto kb = std::make_shared<SimKeyboard>(spec);
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    Bus::instance().devices.push_back(kb);
+    return kb;
+}
+
+void unplug(const KeyboardPtr& kb)
+{
+    auto device = std::dynamic_pointer_cast<EmulatedDevice>(kb);
+    if (!device)
+        return;
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    device->leaveBusLocked();
+}
+
+void reset()
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    // Unplugging removes the device from the list, so take them out first.
+    std::vector<std::shared_ptr<EmulatedDevice>> devices = Bus::instance().devices;
+    for (const auto& d : devices)
+        d->leaveBusLocked();
+    Bus::instance().devices.clear();
+    Bus::instance().error.store(nullptr);
+}
+
+} // namespace sim

@@ -1,0 +1,59 @@
+#pragma once
+// An emulated keyboard on the bus: firmware model plus the test controls of sim::Keyboard.
+#include "emulateddevice.h"
+#include "firmware.h"
+#include "simcontrol.h"
+
+#include <QList>
+#include <vector>
+
+namespace sim {
+
+class SimKeyboard : public Keyboard, public EmulatedDevice {
+public:
+    explicit SimKeyboard(const KeyboardSpec& spec);
+
+    KeyboardSpec spec() const override { return m_spec; }
+    QString path(int interfaceNumber) const override;
+    bool plugged() const override;
+
+    FirmwareState state() const override;
+    void edit(const std::function<void(FirmwareState&)>& change) override; // runs under the bus lock
+
+    void addBehaviour(const Behaviour& b) override;
+    void clearBehaviours() override;
+
+    void failWrite(int nth) override;
+    void unplugAtWrite(int nth) override;
+    void setReportDelay(int ms) override { setReportDelayMs(ms); }
+    void inject(const QByteArray& report) override;
+
+    QList<LogEntry> log() const override;
+    void clearLog() override;
+    int writes() const override;
+
+    int primaryInterface() const override { return m_spec.commandInterface; }
+    WriteFault takeWriteFaultLocked() override;
+    void receiveLocked(int interfaceNumber, const QByteArray& report) override;
+    void leaveBusLocked() override;
+
+protected:
+    void sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt) override;
+
+private:
+    void logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at);
+    std::vector<Behaviour> takeRulesLocked(uint8_t group, uint8_t command);
+
+    const KeyboardSpec m_spec;
+    const Clock::time_point m_pluggedAt;
+    Firmware m_firmware;                  // under the bus lock, as everything below
+    std::vector<Behaviour> m_rules;
+    std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
+    QList<LogEntry> m_log;
+    int m_writes = 0;
+    long long m_writeCalls = 0;            // every hid_write call, on any interface
+    std::vector<long long> m_failingWrites;
+    std::vector<long long> m_unplugWrites;
+};
+
+} // namespace sim

@@ -1,0 +1,153 @@
+#include "device.h"
+
+#include "usb.h"
+#include "widget/kfwritefailurebox.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QWaitCondition>
+#include <cstring>
+
+namespace {
+// Logs a report as eight lines of eight bytes.
+void logReport(const uint8_t* r, int size)
+{
+    for (int line = 0; line + 8 <= size && line < 64; line += 8)
+        qDebug("%02x-%02x-%02x-%02x-%02x-%02x-%02x-%02x", r[line], r[line + 1], r[line + 2], r[line + 3],
+               r[line + 4], r[line + 5], r[line + 6], r[line + 7]);
+}
+}
+
+Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
+    : m_usb(usb), m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag), m_writeFailureNotifier(showKFWriteFailureBox)
+{
+}
+
+Device::~Device() = default;
+
+uint32_t Device::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload)
+{
+    uint8_t report[64] = {};
+    report[0] = group;
+    report[1] = command;
+    le::put16(report + 2, length);
+    le::put16(report + 4, offset);
+    if (payload)
+        std::memcpy(report + 8, payload, qMin<size_t>(length, 56));
+    if (!m_usb || m_usb->write(report, sizeof report) != 0)
+        return DeviceResult::WriteFailed;
+    return DeviceResult::Ok;
+}
+
+void Device::releaseWait()
+{
+    *m_waitFlag = false;
+    m_cond->wakeAll(); // a request queued behind this one may start
+    m_mutex->unlock();
+}
+
+uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload,
+                         int timeoutMs, uint8_t* reply, const ReplyFilter& accept, bool ignoreWriteFailure)
+{
+    if (!m_usb || !m_mutex || !m_cond || !m_waitFlag)
+        return DeviceResult::Stopped;
+    m_mutex->lock();
+    // One request in flight: a second caller waits for the first to finish (it is bounded itself).
+    QDeadlineTimer queueDeadline(2 * DeviceTimeout::Bounded);
+    while (*m_waitFlag && !m_stop && m_usb->isRunning() && !queueDeadline.hasExpired())
+        m_cond->wait(m_mutex, queueDeadline);
+    if (m_stop || !m_usb->isRunning()) {
+        m_mutex->unlock();
+        return DeviceResult::Stopped;
+    }
+    if (*m_waitFlag) {
+        m_mutex->unlock();
+        return DeviceResult::Timeout;
+    }
+    *m_waitFlag = true;
+    m_usb->clearReply();
+
+    const uint32_t sent = sendPacket(group, command, length, offset, payload);
+    if (sent != DeviceResult::Ok && !ignoreWriteFailure) {
+        releaseWait();
+        return sent;
+    }
+
+    // Bluetooth upgrade acknowledgements do not echo the command byte.
+    const bool groupOnly = group == 0xB0 && command == 0xDF;
+    QDeadlineTimer deadline(timeoutMs);
+    QByteArray r;
+    for (;;) {
+        if (m_stop || !m_usb->isRunning()) {
+            releaseWait();
+            return DeviceResult::Stopped;
+        }
+        if (m_usb->takeReply(&r)) {
+            const auto* p = reinterpret_cast<const uint8_t*>(r.constData());
+            const bool echoes = r.size() >= 64 && p[0] == group && (groupOnly || p[1] == command);
+            if (echoes && (!accept || accept(p))) {
+                if (reply)
+                    std::memcpy(reply, p, 64);
+                releaseWait();
+                return DeviceResult::Ok;
+            }
+            qDebug("dropped a report that does not answer %02x/%02x: %02x %02x %02x", group, command, p[0], p[1],
+                   p[2]);
+            continue;
+        }
+        if (deadline.hasExpired()) {
+            releaseWait();
+            return DeviceResult::Timeout;
+        }
+        m_cond->wait(m_mutex, deadline);
+    }
+}
+
+uint32_t Device::statusRequest(uint8_t group, uint8_t command, uint16_t length, const uint8_t* payload,
+                               uint8_t* reply)
+{
+    uint8_t buf[64] = {};
+    const uint32_t e = request(group, command, length, 0, payload, DeviceTimeout::Bounded, buf);
+    if (e != DeviceResult::Ok)
+        return e;
+    if (reply)
+        std::memcpy(reply, buf, sizeof buf);
+    return le::u32(buf + 8);
+}
+
+void Device::requestStop()
+{
+    m_stop = true;
+    if (m_mutex && m_cond) {
+        QMutexLocker lock(m_mutex);
+        m_cond->wakeAll();
+    }
+}
+
+bool Device::pauseInterruptibly(int ms)
+{
+    if (!m_mutex || !m_cond) {
+        QThread::msleep(ulong(ms));
+        return !m_stop;
+    }
+    QDeadlineTimer deadline(ms);
+    QMutexLocker lock(m_mutex);
+    while (!m_stop && !deadline.hasExpired())
+        m_cond->wait(m_mutex, deadline);
+    return !m_stop;
+}
+
+uint32_t Device::recvCmdSlot(QByteArray report)
+{
+    qDebug() << "----------------- recvCmdSlot --------------------";
+    const auto* p = reinterpret_cast<const uint8_t*>(report.constData());
+    logReport(p, report.size());
+    if (!report.isEmpty() && p[0] == 0xF0)
+        emit emitNotify(report);
+    else if (m_cond)
+        m_cond->wakeAll();
+    return DeviceResult::Handled;
+}

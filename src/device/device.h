@@ -1,0 +1,208 @@
+#pragma once
+// The keyboard's protocol client: every keyboard operation as 64-byte command reports and replies.
+#include "records.h"
+#include "resultcodes.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class Usb;
+class QMutex;
+class QWaitCondition;
+
+// How long each kind of request waits for its reply.
+namespace DeviceTimeout {
+constexpr int Info = 500;     // 0x10/0x10
+constexpr int Get = 2000;     // every other read
+constexpr int Bounded = 5000; // sets and macro packets: never wait without end
+}
+
+class Device : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int MaxMacroFrames = 512;
+    static constexpr int KeyPage = 13;     // key code / colour entries per request
+    static constexpr int LightingPage = 48; // lighting mode bytes per request
+    static constexpr int MacroPassRetries = 3;
+
+    // Accepts or rejects a report that echoes the request's group and command.
+    using ReplyFilter = std::function<bool(const uint8_t* reply)>;
+    // Told about a failed key function write (the default shows a message box).
+    using WriteFailureNotifier = std::function<void(uint32_t code)>;
+
+    Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag);
+    ~Device() override;
+
+    void setUsb(Usb* usb) { m_usb = usb; }
+    Usb* usb() const { return m_usb; }
+
+    // --- request core --------------------------------------------------------------------
+    uint32_t sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
+                        const uint8_t* payload);
+    void releaseWait();
+    // One exchange under the shared lock. reply receives the 64 bytes of the matching report.
+    uint32_t request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
+                     const uint8_t* payload, int timeoutMs, uint8_t* reply,
+                     const ReplyFilter& accept = ReplyFilter(), bool ignoreWriteFailure = false);
+    // Callable from any thread: a waiting request returns Stopped at once, loading ends.
+    void requestStop();
+    bool stopRequested() const { return m_stop.load(); }
+
+    void setWriteFailureNotifier(WriteFailureNotifier n) { m_writeFailureNotifier = std::move(n); }
+
+    // --- device information and settings (group 0x10, 0xB0) ---------------------------------
+    uint32_t enterDfu();
+    uint32_t getDevInfo();
+    uint32_t getDeviceVersion();
+    uint32_t getScanSpeed();
+    uint32_t getUserInfo();
+    uint32_t getInfo40();
+    uint32_t getNKey();
+    uint32_t setScanSpeed(uint16_t ms);
+    uint32_t setUserInfo(const QString& text);
+    uint32_t setNKey(uint8_t value);
+    uint32_t getBtName();
+    uint32_t setBtName(const QString& name);
+    uint32_t getSleepTime();
+    uint32_t setSleepTime(uint32_t ms);
+    uint32_t factoryReset();
+
+    QString boardName() const; // up to the first zero byte, local 8-bit
+    QString versionText() const;
+
+    // --- key code maps (0x20), colour maps (0x30), lighting mode tables (0x60) ----------------
+    uint32_t getKCInfo();
+    uint32_t getCurKCMID();
+    uint32_t setCurKCMID(uint8_t map);
+    uint32_t getKC(uint8_t first, uint8_t last, uint8_t* dest);
+    uint32_t setKC(uint8_t first, uint8_t last, const uint8_t* entries);
+    uint32_t getAllKC();
+
+    uint32_t getKRInfo();
+    uint32_t getCurKRMID();
+    uint32_t setCurKRMID(uint8_t map);
+    uint32_t getKR(uint8_t first, uint8_t last, uint8_t* dest);
+    uint32_t setKR(uint8_t first, uint8_t last, const uint8_t* entries);
+    uint32_t getAllKR();
+    QColor keyColor(int index) const;
+    void setKeyColor(int index, const QColor& color);
+
+    uint32_t getLMInfo();
+    uint32_t getCurLM();
+    uint32_t setCurLM(uint8_t mode);
+    uint32_t getLMM(uint8_t start, uint8_t end, uint8_t* dest);
+    uint32_t setLMM(int start, int end, const uint8_t* bytes); // int: callers pass key indexes
+    uint32_t getCurLMM();
+
+    // --- key functions (0x40), macros (0x50), lighting actions (0x60/0x2x) ------------------
+    uint32_t getKFInfo();
+    uint32_t getKFItem(int index, kf_t* dest);
+    uint32_t getAllKF();
+    uint32_t setKFItem(const kf_t* record);
+
+    uint32_t getKMInfo();
+    uint32_t getMacroHead(int index, km_t* dest);
+    uint32_t getAllMacroHead();
+    uint32_t setMacroHead(const km_t* head);
+    uint32_t selectMacro(uint8_t index);
+    uint32_t setRecordMacro(bool on);
+    uint32_t macroCmd20(uint8_t value);
+    uint32_t readMacroData(int index);
+    uint32_t writeMacroData(int index, int count, const mframe_t* frames);
+    uint32_t deleteMacro(int index);
+    uint32_t setMacroHeadData(int index, const uint8_t name[16]);
+
+    uint32_t getLAInfo();
+    uint32_t getLAItem(int index, la_t* dest);
+    uint32_t getAllLA();
+    uint32_t setLAItem(const la_t* record);
+
+    // --- loaded state (read by the pages after emitFinishLoad) ------------------------------
+    struct DevInfo {
+        uint32_t word0 = 0;
+        uint32_t word1 = 0;
+        uint8_t date[16] = {};
+        uint8_t boardName[16] = {};
+    };
+    DevInfo m_devInfo;
+    uint16_t m_fw_version = 0;
+    uint16_t m_hw_version = 0;
+    char m_versionText[16] = {};
+    uint16_t m_scanSpeed = 0;
+    uint8_t m_userInfo[48] = {};
+    uint8_t m_deviceId[12] = {};
+    uint8_t m_nKey = 0;
+    uint8_t m_btName[12] = {};
+    uint32_t m_sleepTime = 0;
+    uint32_t m_lastSleepTime = 0;
+
+    uint8_t m_nkcm = 0xFF;
+    uint8_t m_curkcm = 0xFF;
+    uint8_t m_nkc = 0xFF;
+    std::vector<uint8_t> m_pKCs; // m_nkc entries of 4 bytes
+    uint8_t m_nkrm = 0xFF;
+    uint8_t m_curkrm = 0xFF;
+    uint8_t m_nkr = 0xFF;
+    std::vector<uint8_t> m_pKRs; // m_nkr entries: blue, green, red, 0
+    uint8_t m_nlmm = 0xFF;
+    uint8_t m_curlm = 0xFF;
+    uint8_t m_nlm = 0xFF;
+    std::vector<uint8_t> m_pLMMs; // m_nlm bytes
+
+    uint8_t m_nKFTotalNum = 0;
+    uint8_t m_nKFOther = 0;
+    std::vector<kf_t> m_pKFs;
+    uint8_t m_nKMTotalNum = 0;
+    std::vector<km_t> m_pKMs;
+    uint8_t m_curkm = 0;
+    std::array<mframe_t, MaxMacroFrames> m_frames{};
+    uint8_t m_nLATotalNum = 0;
+    std::vector<la_t> m_pLAs;
+
+signals:
+    void emitUpdateDfuFinished();
+    void emitFirmwareUpdateProgress(int);
+    void SendByteUpdateProgress(int);
+    void emitFinishLoad();
+    void emitNotify(QByteArray report);
+    void emitStopDfu();
+    void emitLoadDevInfoError();
+    void UpdateError(int step, int code);
+    void emitState(int state, int code);
+
+public slots:
+    uint32_t loadDevInfoSlot();
+    uint32_t recvCmdSlot(QByteArray report);
+
+private:
+    // A set with a status word at byte 8: sends, waits at most Bounded, returns the status.
+    uint32_t statusRequest(uint8_t group, uint8_t command, uint16_t length, const uint8_t* payload,
+                           uint8_t* reply = nullptr);
+    // Reads entries first..last of a key code, colour or lighting mode table into dest, which has room
+    // for `room` entries of entrySize bytes. The copy stays inside the report, the requested range and
+    // that room. echoRange: only a reply naming map, first and last is taken (key codes).
+    uint32_t readKeyPage(uint8_t group, uint8_t map, int first, int last, uint8_t* dest, int room,
+                         int entrySize, bool echoRange);
+    uint32_t readPaged(int count, int pageSize, const std::function<uint32_t(int, int)>& readRange);
+    bool pauseInterruptibly(int ms);
+    uint32_t _readMacro();
+    uint32_t _writeMacro();
+    // Whether index names a macro head the keyboard reported.
+    bool isMacroIndex(int index) const;
+    // Sends a head with 0x50/0x02: the exchange's error, or 0 with the keyboard's status in *status.
+    uint32_t sendMacroHead(const km_t& head, uint32_t* status);
+
+    Usb* m_usb;
+    QWaitCondition* m_cond;
+    QMutex* m_mutex;
+    bool* m_waitFlag;
+    std::atomic<bool> m_stop{false};
+    WriteFailureNotifier m_writeFailureNotifier;
+};

@@ -1,0 +1,82 @@
+#include "deviceconnection.h"
+
+#include "device.h"
+#include "usb.h"
+
+#include <QDebug>
+
+DeviceConnection::DeviceConnection(QObject* parent)
+    : QObject(parent)
+{
+    m_usbThread.setObjectName(QStringLiteral("usb"));
+    m_deviceThread.setObjectName(QStringLiteral("device"));
+}
+
+DeviceConnection::~DeviceConnection()
+{
+    close();
+}
+
+void DeviceConnection::open(ushort vid, ushort pid, int iface, const QString& path)
+{
+    close();
+    m_usb = new Usb(&m_lock.cond, &m_lock.mutex, &m_lock.waiting);
+    m_usb->moveToThread(&m_usbThread);
+    connect(this, &DeviceConnection::emitUsbOpen, m_usb, &Usb::openSlot);
+    connect(m_usb, &Usb::emitOpenSucceeded, this, &DeviceConnection::usbOpenSucceededSlot);
+    connect(m_usb, &Usb::emitUsbDisconnect, this, &DeviceConnection::emitUsbDisconnect);
+    m_usbThread.start();
+    emit emitUsbOpen(vid, pid, iface, path);
+}
+
+void DeviceConnection::usbOpenSucceededSlot()
+{
+    if (!m_usb || m_device)
+        return;
+    m_device = new Device(m_usb, &m_lock.cond, &m_lock.mutex, &m_lock.waiting);
+    m_device->moveToThread(&m_deviceThread);
+    connect(m_usb, &Usb::emitRecvCmd, m_device, &Device::recvCmdSlot);
+    connect(m_device, &Device::emitFinishLoad, this, &DeviceConnection::emitFinishLoad);
+    connect(m_device, &Device::emitLoadDevInfoError, this, &DeviceConnection::emitLoadDevInfoError);
+    connect(m_device, &Device::emitNotify, this, &DeviceConnection::emitNotify);
+    connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
+    connect(this, &DeviceConnection::emitLoadDevInfo, m_device, &Device::loadDevInfoSlot);
+    m_deviceThread.start();
+    emit emitOpenSucceeded();
+    emit emitLoadDevInfo();
+}
+
+void DeviceConnection::usbQuitThreadSlot()
+{
+    if (!m_usb)
+        return;
+    // A late disconnect from this transport must not reach whoever opens the next one.
+    disconnect(m_usb, nullptr, this, nullptr);
+    m_usb->stopRead();
+    if (m_usbThread.isRunning()) {
+        Usb* usb = m_usb;
+        QMetaObject::invokeMethod(usb, [usb] { usb->cancelOpen(); }, Qt::BlockingQueuedConnection);
+    }
+    m_usbThread.quit();
+    m_usbThread.wait();
+    m_usb->close();
+    delete m_usb;
+    m_usb = nullptr;
+}
+
+void DeviceConnection::close()
+{
+    if (m_device) {
+        disconnect(m_device, nullptr, this, nullptr);
+        // Frees a request or a loading step that waits, before the threads are asked to end.
+        m_device->requestStop();
+        m_deviceThread.quit();
+    }
+    if (m_usb)
+        m_usb->stopRead();
+    m_deviceThread.quit();
+    m_deviceThread.wait();
+    delete m_device;
+    m_device = nullptr;
+    usbQuitThreadSlot();
+}

@@ -1,0 +1,49 @@
+#pragma once
+// One keyboard connection: the shared request lock, the usb and device threads and their wiring.
+#include "requestlock.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+class Device;
+class Usb;
+
+class DeviceConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceConnection(QObject* parent = nullptr);
+    ~DeviceConnection() override;
+
+    // Creates the transport on the usb thread; it tries the path once a second until it opens.
+    void open(ushort vid, ushort pid, int iface, const QString& path);
+    // Stops any request and the loading, ends both threads, closes the transport. Safe to repeat.
+    void close();
+
+    Usb* usb() const { return m_usb; }
+    Device* device() const { return m_device; } // null until the transport opened
+    RequestLock& lock() { return m_lock; }
+
+signals:
+    void emitUsbOpen(ushort vid, ushort pid, int iface, QString path);
+    void emitLoadDevInfo();
+
+    void emitOpenSucceeded();
+    void emitFinishLoad();
+    void emitLoadDevInfoError();
+    void emitNotify(QByteArray report);
+    void emitState(int state, int code);
+    void emitUsbDisconnect();
+
+public slots:
+    void usbOpenSucceededSlot();
+    void usbQuitThreadSlot();
+
+private:
+    RequestLock m_lock;
+    QThread m_usbThread;
+    QThread m_deviceThread;
+    Usb* m_usb = nullptr;
+    Device* m_device = nullptr;
+};

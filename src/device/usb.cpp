@@ -1,0 +1,227 @@
+#include "usb.h"
+
+#include <hidapi.h>
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QThread>
+#include <QTimer>
+#include <QWaitCondition>
+#include <cstring>
+
+Usb::Usb(QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
+    : m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag)
+{
+}
+
+Usb::~Usb()
+{
+    if (m_openTimer) {
+        m_openTimer->stop();
+        delete m_openTimer;
+        m_openTimer = nullptr;
+    }
+}
+
+void Usb::openSlot(ushort vid, ushort pid, int iface, QString path)
+{
+    qDebug() << "str==" << QThread::currentThreadId() << path;
+    m_iface = iface;
+    m_vid = vid;
+    m_pid = pid;
+    m_path = path;
+    if (!m_openTimer) {
+        m_openTimer = new QTimer(this);
+        connect(m_openTimer, &QTimer::timeout, this, &Usb::timeroutOpenSlot);
+    }
+    m_openTimer->start(1000);
+}
+
+void Usb::timeroutOpenSlot()
+{
+    qDebug() << "_path=" << m_path;
+    if (!openPath(m_path)) {
+        qDebug() << "usb opening ..........";
+        return;
+    }
+    qDebug() << "usb opened , succeeded!! 监听停止";
+    if (m_openTimer) {
+        m_openTimer->stop();
+        m_openTimer->deleteLater();
+        m_openTimer = nullptr;
+    }
+    emit emitOpenSucceeded();
+    readSlot();
+}
+
+hid_device* Usb::openPath(const QString& path)
+{
+    m_handle = hid_open_path(path.toUtf8().constData());
+    return m_handle;
+}
+
+void Usb::setIds(uint16_t vid, uint16_t pid, int iface)
+{
+    m_vid = vid;
+    m_pid = pid;
+    m_iface = iface;
+}
+
+int Usb::open()
+{
+    qDebug() << "VID =" << m_vid << "PID =" << m_pid << "iface =" << m_iface;
+    hid_device_info* devs = hid_enumerate(m_vid, m_pid);
+    if (!devs) {
+        qDebug() << "Usb Open Err";
+        return -1;
+    }
+    qDebug("devs=%p path=%s", static_cast<void*>(devs), devs->path);
+    for (hid_device_info* d = devs; d; d = d->next) {
+        // -1 takes any interface; on Linux the interface number decides, not the path's spelling.
+        if (m_iface == -1 || d->interface_number == m_iface) {
+            m_handle = hid_open_path(d->path);
+            if (m_handle) {
+                m_path = QString::fromUtf8(d->path);
+                break;
+            }
+        }
+    }
+    hid_free_enumeration(devs);
+    return m_handle ? 0 : -1;
+}
+
+void Usb::close()
+{
+    if (m_handle)
+        hid_close(m_handle);
+    hid_exit();
+    m_handle = nullptr;
+    m_vid = 0;
+    m_pid = 0;
+}
+
+void Usb::cancelOpen()
+{
+    delete m_openTimer;
+    m_openTimer = nullptr;
+}
+
+void Usb::stopRead()
+{
+    m_running = false;
+}
+
+void Usb::setReadingEnabled(bool on)
+{
+    m_readingEnabled = on;
+    if (!on) {
+        // Wait for the pass in progress, so nothing it reads afterwards is lost to the ring.
+        QMutexLocker pass(&m_passMutex);
+    }
+}
+
+int Usb::write(const uint8_t* data, uint16_t len)
+{
+    if (!m_handle)
+        return -1;
+    uint8_t report[65] = {};
+    const int n = qMin<int>(len, ReportSize);
+    if (data && n > 0)
+        std::memcpy(report + 1, data, size_t(n));
+    const int ret = hid_write(m_handle, report, sizeof report);
+    if (ret >= 0)
+        return 0;
+    qWarning("hid write failed, ret=%d handle=%p", ret, static_cast<void*>(m_handle));
+    return -1;
+}
+
+int Usb::read(uint8_t* data, uint16_t len)
+{
+    if (!m_handle)
+        return -1;
+    uint8_t scratch[65] = {};
+    int ret;
+    while ((ret = hid_read(m_handle, scratch, sizeof scratch)) == 0)
+        qDebug() << "waiting...";
+    if (ret < 0)
+        return ret;
+    std::memcpy(data, scratch, size_t(qMin<int>(ret, len)));
+    return 0;
+}
+
+int Usb::read_timeout(uint8_t* data, uint16_t len, int ms)
+{
+    if (!m_handle)
+        return -1;
+    uint8_t scratch[65] = {};
+    const int ret = hid_read_timeout(m_handle, scratch, sizeof scratch, ms);
+    if (ret < 0) {
+        qWarning() << "unable to read";
+        return ret;
+    }
+    const int n = qMin<int>(ret, len);
+    std::memcpy(data, scratch, size_t(n));
+    return n;
+}
+
+bool Usb::takeReply(QByteArray* out)
+{
+    if (!m_replyReady)
+        return false;
+    m_replyReady = false;
+    if (out)
+        *out = QByteArray(reinterpret_cast<const char*>(m_recvBuf), ReportSize);
+    return true;
+}
+
+void Usb::handleReport(const uint8_t* report)
+{
+    QMutexLocker lock(m_mutex);
+    // Notifications never answer a request, even while one waits.
+    const bool notification = report[0] == 0xF0;
+    if (!notification && m_waitFlag && *m_waitFlag) {
+        std::memcpy(m_recvBuf, report, sizeof m_recvBuf);
+        m_replyReady = true;
+        m_cond->wakeAll();
+        return;
+    }
+    m_ringIndex = (m_ringIndex + 1) & (RingSlots - 1);
+    std::memcpy(m_ring[m_ringIndex], report, 65);
+    emit emitRecvCmd(QByteArray(reinterpret_cast<const char*>(m_ring[m_ringIndex]), ReportSize));
+}
+
+int Usb::readSlot()
+{
+    qDebug() << "usb thread id: " << QThread::currentThreadId();
+    m_ringIndex = -1;
+    bool first = true;
+    uint8_t scratch[65];
+    for (;;) {
+        if (!first)
+            QThread::msleep(PassPauseMs);
+        first = false;
+        if (!m_running)
+            break;
+        QMutexLocker pass(&m_passMutex);
+        if (!m_readingEnabled)
+            continue;
+        std::memset(scratch, 0, sizeof scratch);
+        const int ret = m_handle ? hid_read_timeout(m_handle, scratch, sizeof scratch, ReadTimeoutMs) : -1;
+        if (ret < 0) {
+            m_running = false;
+            qWarning() << "ERROR: unable to read";
+            if (m_mutex && m_cond) {
+                QMutexLocker lock(m_mutex);
+                m_cond->wakeAll();
+            }
+            break;
+        }
+        if (ret == 0)
+            continue;
+        if (m_mutex && m_cond)
+            handleReport(scratch);
+    }
+    qDebug() << "usb readSlot thread ID: " << QThread::currentThreadId() << " 退出循环 quit while";
+    emit emitUsbDisconnect();
+    return 0;
+}

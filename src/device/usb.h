@@ -1,0 +1,86 @@
+#pragma once
+// The HID transport: opens one keyboard interface, writes command reports, runs the read loop.
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+class QTimer;
+class QWaitCondition;
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+class Usb : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int ReportSize = 64;
+    static constexpr int RingSlots = 32;
+    static constexpr int ReadTimeoutMs = 10;
+    static constexpr int PassPauseMs = 5;
+
+    Usb(QWaitCondition* cond, QMutex* mutex, bool* waitFlag);
+    ~Usb() override;
+
+    hid_device* openPath(const QString& path);
+    void setIds(uint16_t vid, uint16_t pid, int iface);
+    int open();
+    void close();
+    void stopRead();
+    // Stops trying to open; call on the usb thread (the timer lives there).
+    void cancelOpen();
+
+    int write(const uint8_t* data, uint16_t len);
+    int read(uint8_t* data, uint16_t len);
+    int read_timeout(uint8_t* data, uint16_t len, int ms);
+
+    const uint8_t* buffer() const { return m_recvBuf; }
+    QString path() const { return m_path; }
+    bool isOpen() const { return m_handle != nullptr; }
+    bool isRunning() const { return m_running.load(); }
+
+    // While disabled the read loop does not read; disabling returns once the loop is out of its read.
+    void setReadingEnabled(bool on);
+    bool readingEnabled() const { return m_readingEnabled.load(); }
+
+    // Reply hand-over to the waiting request; both are called with the shared mutex held.
+    void clearReply() { m_replyReady = false; }
+    bool takeReply(QByteArray* out);
+
+    int ringIndex() const { return m_ringIndex; }
+
+signals:
+    void emitRecvCmd(QByteArray report);
+    void emitOpenSucceeded();
+    void emitUsbDisconnect();
+
+public slots:
+    int readSlot();
+    void openSlot(ushort vid, ushort pid, int iface, QString path);
+    void timeroutOpenSlot();
+
+private:
+    void handleReport(const uint8_t* report);
+
+    hid_device* m_handle = nullptr;
+    uint16_t m_vid = 0;
+    uint16_t m_pid = 0;
+    int m_iface = -1;
+    QString m_path;
+
+    std::atomic<bool> m_running{true};
+    std::atomic<bool> m_readingEnabled{true};
+    QMutex m_passMutex; // held by the loop while it reads
+
+    QWaitCondition* m_cond;
+    QMutex* m_mutex;
+    bool* m_waitFlag;
+
+    uint8_t m_recvBuf[65] = {};
+    bool m_replyReady = false; // under the shared mutex
+    uint8_t m_ring[RingSlots][65] = {};
+    int m_ringIndex = -1;
+
+    QTimer* m_openTimer = nullptr;
+};

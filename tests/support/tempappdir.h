@@ -1,0 +1,17 @@
+#pragma once
+// A temporary application directory (with config/ and log/) that lives as long as the test.
+#include <QString>
+#include <QTemporaryDir>
+
+class TempAppDir {
+public:
+    TempAppDir();
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
+    // Writes a file below the directory, creating its folders.
+    bool write(const QString& relative, const QByteArray& content) const;
+
+private:
+    QTemporaryDir m_dir;
+};
