@@ -16,7 +16,7 @@ constexpr uint32_t Running = 0xFFFFFFFF;
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    KeyboardFixture f; // sim::KeyboardSpec defaults: the 104-key keyboard with every table
+    KeyboardFixture f; // sim::KeyboardConfig defaults: the 104-key keyboard with every table
     f.kb->setReportDelay(1);
     if (!f.open()) {
         std::fprintf(stderr, "cannot open the emulated keyboard\n");

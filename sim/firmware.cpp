@@ -138,7 +138,7 @@ void setCurrent(uint8_t& current, size_t count, uint8_t value, bool apply, QByte
 
 } // namespace
 
-Firmware::Firmware(const KeyboardSpec& spec) : m_spec(spec) { fill(spec.seed); }
+Firmware::Firmware(const KeyboardConfig& config) : m_config(config) { fill(config.seed); }
 
 int Firmware::frameCount(const QByteArray& head)
 {
@@ -165,7 +165,7 @@ void Firmware::fill(uint32_t seed)
     s.date = QString::asprintf("%04d-%02d-%02d %02d:%02d", 2020 + rnd.below(10), 1 + rnd.below(12),
                                1 + rnd.below(28), rnd.below(24), rnd.below(60))
                  .toLatin1();
-    s.boardName = padded(m_spec.boardName, 16);
+    s.boardName = padded(m_config.boardName, 16);
     s.deviceId = rnd.bytes(12);
     s.fwVersion = uint16_t(0x100 + rnd.below(0xF00));
     s.hwVersion = uint16_t(1 + rnd.below(0xFF));
@@ -182,26 +182,26 @@ void Firmware::fill(uint32_t seed)
             t.push_back(rnd.bytes(size));
         return t;
     };
-    s.keyMaps = tables(m_spec.keyMaps, m_spec.keys * 4);
+    s.keyMaps = tables(m_config.keyMaps, m_config.keys * 4);
     for (QByteArray& map : s.keyMaps)
         for (int i = 3; i < map.size(); i += 4)
             map[i] = 0; // a key code entry's fourth byte is 0
-    s.curKeyMap = uint8_t(rnd.below(m_spec.keyMaps));
-    s.colourMaps = tables(m_spec.colourMaps, m_spec.colourKeys * 4);
+    s.curKeyMap = uint8_t(rnd.below(m_config.keyMaps));
+    s.colourMaps = tables(m_config.colourMaps, m_config.colourKeys * 4);
     for (QByteArray& map : s.colourMaps)
         for (int i = 3; i < map.size(); i += 4)
             map[i] = 0;
-    s.curColourMap = uint8_t(rnd.below(m_spec.colourMaps));
-    s.lightingModes = tables(m_spec.lightingModes, m_spec.lightingBytes);
-    s.curLightingMode = uint8_t(rnd.below(m_spec.lightingModes));
+    s.curColourMap = uint8_t(rnd.below(m_config.colourMaps));
+    s.lightingModes = tables(m_config.lightingModes, m_config.lightingBytes);
+    s.curLightingMode = uint8_t(rnd.below(m_config.lightingModes));
 
     // Records carry their own slot in bits 0-5, so writing back what was read lands in place.
     s.kfOther = rnd.byte();
-    s.keyFunctions = tables(m_spec.keyFunctions, 56);
+    s.keyFunctions = tables(m_config.keyFunctions, 56);
     for (size_t i = 0; i < s.keyFunctions.size(); ++i)
         s.keyFunctions[i][0] = char((uint8_t(s.keyFunctions[i][0]) & 0xC0) | (i & 0x3F));
 
-    for (int i = 0; i < m_spec.macros; ++i) {
+    for (int i = 0; i < m_config.macros; ++i) {
         QByteArray head = rnd.bytes(24);
         const bool used = i % 3 != 2;
         // Counts around the 5-frame packet size: multiples of 5, remainders, one packet or less.
@@ -215,7 +215,7 @@ void Firmware::fill(uint32_t seed)
     s.selectedMacro = 0;
     s.recording = false;
 
-    s.lightingActions = tables(m_spec.lightingActions, 12);
+    s.lightingActions = tables(m_config.lightingActions, 12);
     for (size_t i = 0; i < s.lightingActions.size(); ++i)
         s.lightingActions[i][0] = char((uint8_t(s.lightingActions[i][0]) & 0xC0) | (i & 0x3F));
 
@@ -234,7 +234,7 @@ Firmware::Outcome Firmware::answer(const QByteArray& request, bool apply, QByteA
     r[0] = char(group);
     r[1] = char(cmd);
 
-    const bool lighting = m_spec.model != Model::NoLighting;
+    const bool lighting = m_config.model != Model::NoLighting;
     Outcome o = Outcome::Silent;
     switch (group) {
     case 0x10: o = deviceInfo(cmd, p, apply, r); break;
@@ -243,7 +243,7 @@ Firmware::Outcome Firmware::answer(const QByteArray& request, bool apply, QByteA
     case 0x40: o = keyFunctions(cmd, p, apply, r); break;
     case 0x50: o = macros(cmd, request, apply, r); break;
     case 0x60: o = lighting ? this->lighting(cmd, p, apply, r) : Outcome::Silent; break;
-    case 0xB0: o = m_spec.model != Model::Wired ? bluetooth(cmd, p, apply, r) : Outcome::Silent; break;
+    case 0xB0: o = m_config.model != Model::Wired ? bluetooth(cmd, p, apply, r) : Outcome::Silent; break;
     default: break;
     }
     if (o == Outcome::Reply)
@@ -297,8 +297,8 @@ Firmware::Outcome Firmware::keyCodes(uint8_t cmd, const uint8_t* p, bool apply, 
     FirmwareState& s = m_state;
     switch (cmd) {
     case 0x00:
-        r[8] = char(m_spec.keyMaps);
-        r[9] = char(m_spec.keys);
+        r[8] = char(m_config.keyMaps);
+        r[9] = char(m_config.keys);
         break;
     case 0x01: r[8] = char(s.curKeyMap); break;
     case 0x02: setCurrent(s.curKeyMap, s.keyMaps.size(), p[0], apply, r); break;
@@ -315,8 +315,8 @@ Firmware::Outcome Firmware::colours(uint8_t cmd, const uint8_t* p, bool apply, Q
     switch (cmd) {
     case 0x00:
         // Without colour maps the keyboard still answers, with counts 0.
-        r[8] = char(m_spec.colourMaps);
-        r[9] = char(m_spec.colourMaps ? m_spec.colourKeys : 0);
+        r[8] = char(m_config.colourMaps);
+        r[9] = char(m_config.colourMaps ? m_config.colourKeys : 0);
         break;
     case 0x01: r[8] = char(s.curColourMap); break;
     case 0x02: setCurrent(s.curColourMap, s.colourMaps.size(), p[0], apply, r); break;
@@ -332,7 +332,7 @@ Firmware::Outcome Firmware::keyFunctions(uint8_t cmd, const uint8_t* p, bool app
     FirmwareState& s = m_state;
     switch (cmd) {
     case 0x00:
-        r[8] = char(m_spec.keyFunctions);
+        r[8] = char(m_config.keyFunctions);
         r[9] = char(s.kfOther);
         break;
     case 0x10: readRecord(s.keyFunctions, p[0], 56, r); break;
@@ -349,7 +349,7 @@ Firmware::Outcome Firmware::macros(uint8_t cmd, const QByteArray& request, bool 
     const uint8_t* p = req + 8;
     const size_t sel = s.selectedMacro;
     switch (cmd) {
-    case 0x00: r[8] = char(m_spec.macros); break;
+    case 0x00: r[8] = char(m_config.macros); break;
     case 0x01: readRecord(s.macroHeads, p[0], 24, r); break;
     case 0x02: writeRecord(s.macroHeads, p, 24, apply, r); break;
     case 0x03: setCurrent(s.selectedMacro, s.macroHeads.size(), p[0], apply, r); break;
@@ -418,14 +418,14 @@ Firmware::Outcome Firmware::lighting(uint8_t cmd, const uint8_t* p, bool apply, 
     FirmwareState& s = m_state;
     switch (cmd) {
     case 0x00:
-        r[8] = char(m_spec.lightingModes);
-        r[9] = char(m_spec.lightingBytes);
+        r[8] = char(m_config.lightingModes);
+        r[9] = char(m_config.lightingBytes);
         break;
     case 0x01: r[8] = char(s.curLightingMode); break;
     case 0x02: setCurrent(s.curLightingMode, s.lightingModes.size(), p[0], apply, r); break;
     case 0x03: readRange(s.lightingModes, p, 1, 52, r); break; // bytes 12..63
     case 0x04: writeRange(s.lightingModes, p, 1, 52, apply, r); break;
-    case 0x20: r[8] = char(m_spec.lightingActions); break;
+    case 0x20: r[8] = char(m_config.lightingActions); break;
     case 0x21: readRecord(s.lightingActions, p[0], 12, r); break;
     case 0x22: writeRecord(s.lightingActions, p, 12, apply, r); break;
     default: return Outcome::Silent;

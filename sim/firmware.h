@@ -6,7 +6,7 @@
 
 namespace sim {
 
-// Table sizes in the info replies come from the KeyboardSpec; Keyboard::edit() changes table
+// Table sizes in the info replies come from the KeyboardConfig; Keyboard::edit() changes table
 // contents, and every access is checked against the tables as they are.
 //
 // Slots of the record writes (0x40/0x20, 0x50/0x02, 0x60/0x22) come from the record itself:
@@ -16,7 +16,7 @@ class Firmware {
 public:
     enum class Outcome { Silent, Reply, LeaveBus };
 
-    explicit Firmware(const KeyboardSpec& spec);
+    explicit Firmware(const KeyboardConfig& config);
 
     FirmwareState& state() { return m_state; }
     const FirmwareState& state() const { return m_state; }
@@ -42,7 +42,7 @@ private:
     Outcome lighting(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
     Outcome bluetooth(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
 
-    KeyboardSpec m_spec;
+    KeyboardConfig m_config;
     FirmwareState m_state;
 };
 

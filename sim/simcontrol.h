@@ -17,7 +17,7 @@ enum class Model {
 };
 
 // What to plug in. Table sizes are what the info commands report.
-struct KeyboardSpec {
+struct KeyboardConfig {
     Model model = Model::Full;
     uint16_t vid = 0x3151;
     uint16_t pid = 0x4015;
@@ -96,9 +96,9 @@ class Keyboard {
 public:
     virtual ~Keyboard() = default;
 
-    virtual KeyboardSpec spec() const = 0;
+    virtual KeyboardConfig config() const = 0;
     virtual QString path(int interfaceNumber) const = 0; // empty when not exposed
-    QString commandPath() const { return path(spec().commandInterface); }
+    QString commandPath() const { return path(config().commandInterface); }
     virtual bool plugged() const = 0;
 
     virtual FirmwareState state() const = 0;
@@ -135,7 +135,7 @@ public:
 
 using KeyboardPtr = std::shared_ptr<Keyboard>;
 
-KeyboardPtr plug(const KeyboardSpec& spec = KeyboardSpec());
+KeyboardPtr plug(const KeyboardConfig& config = KeyboardConfig());
 void unplug(const KeyboardPtr& kb); // open handles then fail their reads and writes
 void reset();                       // unplugs everything
 

@@ -24,11 +24,11 @@ bool takeMatch(std::vector<long long>& targets, long long call)
 
 } // namespace
 
-SimKeyboard::SimKeyboard(const KeyboardSpec& spec)
-    : EmulatedDevice(spec.vid, spec.pid), m_spec(spec), m_pluggedAt(Clock::now()), m_firmware(spec)
+SimKeyboard::SimKeyboard(const KeyboardConfig& config)
+    : EmulatedDevice(config.vid, config.pid), m_config(config), m_pluggedAt(Clock::now()), m_firmware(config)
 {
-    for (int number : spec.interfaces) {
-        const bool command = number == spec.commandInterface;
+    for (int number : config.interfaces) {
+        const bool command = number == config.commandInterface;
         addPort(number, command ? VendorPage : DesktopPage, command ? 0x01 : KeyboardUsage);
     }
 }
@@ -93,7 +93,7 @@ void SimKeyboard::unplugAtWrite(int nth)
 void SimKeyboard::inject(const QByteArray& report)
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    sendLocked(m_spec.commandInterface, report);
+    sendLocked(m_config.commandInterface, report);
 }
 
 QList<LogEntry> SimKeyboard::log() const
@@ -143,7 +143,7 @@ std::vector<Behaviour> SimKeyboard::takeRulesLocked(uint8_t group, uint8_t comma
 
 void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
 {
-    if (interfaceNumber != m_spec.commandInterface || !m_plugged)
+    if (interfaceNumber != m_config.commandInterface || !m_plugged)
         return;
     ++m_writes;
     logLocked(LogEntry::ToDevice, report, Clock::now());
@@ -202,7 +202,7 @@ void SimKeyboard::leaveBusLocked()
 
 void SimKeyboard::sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt)
 {
-    if (interfaceNumber == m_spec.commandInterface)
+    if (interfaceNumber == m_config.commandInterface)
         logLocked(LogEntry::FromDevice, report, readyAt);
 }
 
@@ -214,9 +214,9 @@ void SimKeyboard::logLocked(LogEntry::Direction direction, const QByteArray& rep
 
 // ---- the control functions of simcontrol.h
 
-KeyboardPtr plug(const KeyboardSpec& spec)
+KeyboardPtr plug(const KeyboardConfig& config)
 {
-    auto kb = std::make_shared<SimKeyboard>(spec);
+    auto kb = std::make_shared<SimKeyboard>(config);
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     Bus::instance().devices.push_back(kb);
     return kb;

@@ -11,9 +11,9 @@ namespace sim {
 
 class SimKeyboard : public Keyboard, public EmulatedDevice {
 public:
-    explicit SimKeyboard(const KeyboardSpec& spec);
+    explicit SimKeyboard(const KeyboardConfig& config);
 
-    KeyboardSpec spec() const override { return m_spec; }
+    KeyboardConfig config() const override { return m_config; }
     QString path(int interfaceNumber) const override;
     bool plugged() const override;
 
@@ -32,7 +32,7 @@ public:
     void clearLog() override;
     int writes() const override;
 
-    int primaryInterface() const override { return m_spec.commandInterface; }
+    int primaryInterface() const override { return m_config.commandInterface; }
     WriteFault takeWriteFaultLocked() override;
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
     void leaveBusLocked() override;
@@ -44,7 +44,7 @@ private:
     void logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at);
     std::vector<Behaviour> takeRulesLocked(uint8_t group, uint8_t command);
 
-    const KeyboardSpec m_spec;
+    const KeyboardConfig m_config;
     const Clock::time_point m_pluggedAt;
     Firmware m_firmware;                  // under the bus lock, as everything below
     std::vector<Behaviour> m_rules;

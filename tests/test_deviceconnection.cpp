@@ -1,4 +1,5 @@
 // A whole connection as the main window makes it: open, load, notifications, unplug and close.
+#include "wire.h"
 #include "device/device.h"
 #include "device/deviceconnection.h"
 #include "simcontrol.h"
@@ -7,17 +8,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-QByteArray notification(uint8_t code, uint8_t value)
-{
-    QByteArray r(64, '\0');
-    r[0] = char(0xF0);
-    r[1] = char(code);
-    r[8] = char(value);
-    return r;
-}
-}
-
 class DeviceConnectionTest : public QObject {
     Q_OBJECT
 private slots:
@@ -25,23 +15,23 @@ private slots:
 
     void opensLoadsAndPassesNotificationsOn()
     {
-        sim::KeyboardSpec spec;
-        auto kb = sim::plug(spec);
+        sim::KeyboardConfig config;
+        auto kb = sim::plug(config);
         DeviceConnection c;
         QSignalSpy opened(&c, &DeviceConnection::emitOpenSucceeded);
         QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
         QSignalSpy failed(&c, &DeviceConnection::emitLoadDevInfoError);
         QSignalSpy notified(&c, &DeviceConnection::emitNotify);
-        c.open(spec.vid, spec.pid, spec.commandInterface, kb->commandPath());
+        c.open(config.vid, config.pid, config.commandInterface, kb->commandPath());
         QVERIFY(loaded.wait(20000));
         QCOMPARE(opened.count(), 1);
         QCOMPARE(failed.count(), 0);
         QVERIFY(c.device());
-        QCOMPARE(c.device()->boardName(), QString::fromLatin1(spec.boardName));
+        QCOMPARE(c.device()->boardName(), QString::fromLatin1(config.boardName));
 
-        kb->inject(notification(0x20, 2));
+        kb->inject(report(0xF0, 0x20, 2));
         QVERIFY(notified.wait(2000));
-        QCOMPARE(notified.at(0).at(0).toByteArray(), notification(0x20, 2));
+        QCOMPARE(notified.at(0).at(0).toByteArray(), report(0xF0, 0x20, 2));
         c.close();
         QVERIFY(!c.device());
         QVERIFY(!c.usb());
@@ -49,12 +39,12 @@ private slots:
 
     void unplugSignalsDisconnect()
     {
-        sim::KeyboardSpec spec;
-        auto kb = sim::plug(spec);
+        sim::KeyboardConfig config;
+        auto kb = sim::plug(config);
         DeviceConnection c;
         QSignalSpy opened(&c, &DeviceConnection::emitOpenSucceeded);
         QSignalSpy gone(&c, &DeviceConnection::emitUsbDisconnect);
-        c.open(spec.vid, spec.pid, spec.commandInterface, kb->commandPath());
+        c.open(config.vid, config.pid, config.commandInterface, kb->commandPath());
         QVERIFY(opened.wait(3000));
         sim::unplug(kb);
         QVERIFY(gone.wait(3000));
@@ -66,14 +56,14 @@ private slots:
 
     void closeDuringLoadingEndsAtOnceWithoutSignals()
     {
-        sim::KeyboardSpec spec;
-        auto kb = sim::plug(spec);
+        sim::KeyboardConfig config;
+        auto kb = sim::plug(config);
         kb->silence(0x10, 0x10); // the keyboard never answers its device information
         DeviceConnection c;
         QSignalSpy opened(&c, &DeviceConnection::emitOpenSucceeded);
         QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
         QSignalSpy failed(&c, &DeviceConnection::emitLoadDevInfoError);
-        c.open(spec.vid, spec.pid, spec.commandInterface, kb->commandPath());
+        c.open(config.vid, config.pid, config.commandInterface, kb->commandPath());
         QVERIFY(opened.wait(3000));
         QTest::qWait(700);
         QElapsedTimer clock;

@@ -1,4 +1,5 @@
 // One request at a time against the emulated keyboard: which report is the reply, and when a wait ends.
+#include "wire.h"
 #include "keyboardfixture.h"
 
 #include <QElapsedTimer>
@@ -9,14 +10,6 @@
 namespace {
 constexpr int ShortWait = 300; // keeps the time-out cases quick
 
-QByteArray report(uint8_t group, uint8_t command, uint8_t tag = 0)
-{
-    QByteArray r(64, '\0');
-    r[0] = char(group);
-    r[1] = char(command);
-    r[8] = char(tag);
-    return r;
-}
 
 // Runs f on a thread of its own and returns when it has finished.
 template <typename F>
@@ -100,17 +93,6 @@ private slots:
         QCOMPARE(f.device->request(0x10, 0x50, 0, 0, nullptr, 2000, reply), DeviceResult::Ok);
         QCOMPARE(reply[1], uint8_t(0x50));
         QCOMPARE(reply[8], f.kb->state().nKey);
-    }
-
-    void replyRejectedByTheFilterIsDroppedAndTheWaitGoesOn()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        uint8_t reply[64];
-        int seen = 0;
-        const auto never = [&seen](const uint8_t*) { ++seen; return false; };
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply, never), DeviceResult::Timeout);
-        QCOMPARE(seen, 1);
     }
 
     void wrongEchoIsNotAReply()

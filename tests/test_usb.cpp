@@ -1,4 +1,5 @@
 // The HID transport against the emulated keyboard: opening, the read loop, writing and reading.
+#include "wire.h"
 #include "device/requestlock.h"
 #include "device/usb.h"
 #include "simcontrol.h"
@@ -10,14 +11,6 @@
 #include <hidapi.h>
 
 namespace {
-QByteArray report(uint8_t group, uint8_t command, uint8_t tag = 0)
-{
-    QByteArray r(64, '\0');
-    r[0] = char(group);
-    r[1] = char(command);
-    r[8] = char(tag);
-    return r;
-}
 
 // A transport with its read loop running on its own thread.
 struct RunningUsb {
@@ -70,24 +63,6 @@ private slots:
         delete usb;
     }
 
-    void unreachablePathKeepsTryingWithoutSignal()
-    {
-        RequestLock lock;
-        auto* usb = new Usb(&lock.cond, &lock.mutex, &lock.waiting);
-        QThread thread;
-        usb->moveToThread(&thread);
-        thread.start();
-        QSignalSpy opened(usb, &Usb::emitOpenSucceeded);
-        QMetaObject::invokeMethod(usb, "openSlot", Qt::QueuedConnection, Q_ARG(ushort, 1), Q_ARG(ushort, 2),
-                                  Q_ARG(int, 0), Q_ARG(QString, QStringLiteral("sim/nothing-here")));
-        QTest::qWait(2300);
-        QCOMPARE(opened.count(), 0);
-        QMetaObject::invokeMethod(usb, [usb] { usb->cancelOpen(); }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-        delete usb;
-    }
-
     void stopReadEndsTheLoopWithinOnePassAndStillSignalsDisconnect()
     {
         auto kb = sim::plug();
@@ -98,17 +73,7 @@ private slots:
         clock.start();
         r.usb.stopRead();
         QVERIFY(gone.wait(1000));
-        QVERIFY(clock.elapsed() < 200);
-    }
-
-    void unplugEndsTheLoopAndSignalsDisconnect()
-    {
-        auto kb = sim::plug();
-        RunningUsb r(kb->commandPath());
-        QSignalSpy gone(&r.usb, &Usb::emitUsbDisconnect);
-        sim::unplug(kb);
-        QVERIFY(gone.wait(1000));
-        QVERIFY(!r.usb.isRunning());
+        QVERIFY(clock.elapsed() < 500);
     }
 
     void unrequestedReportsAreCopiedAndTheRingWraps()
@@ -192,11 +157,11 @@ private slots:
     {
         QFETCH(int, iface);
         QFETCH(bool, opens);
-        sim::KeyboardSpec spec;
-        auto kb = sim::plug(spec);
+        sim::KeyboardConfig config;
+        auto kb = sim::plug(config);
         RequestLock lock;
         Usb usb(&lock.cond, &lock.mutex, &lock.waiting);
-        usb.setIds(spec.vid, spec.pid, iface);
+        usb.setIds(config.vid, config.pid, iface);
         QCOMPARE(usb.open(), opens ? 0 : -1);
         if (opens && iface >= 0)
             QCOMPARE(usb.path(), kb->path(iface));

@@ -194,6 +194,8 @@ private:
     bool pauseInterruptibly(int ms);
     uint32_t _readMacro();
     uint32_t _writeMacro();
+    // Reads the record at index (key function, macro head, lighting action) when the reply carries it whole.
+    uint32_t readRecord(uint8_t group, uint8_t command, int index, uint8_t* dest, int size);
     // Whether index names a macro head the keyboard reported.
     bool isMacroIndex(int index) const;
     // Sends a head with 0x50/0x02: the exchange's error, or 0 with the keyboard's status in *status.

@@ -31,6 +31,17 @@ const uint8_t* bytesOf(const QByteArray& a)
 {
     return reinterpret_cast<const uint8_t*>(a.constData());
 }
+
+// A plain 0x10 get: the reply's fields are stored only when it came.
+template <typename Store>
+uint32_t getInfo(Device* d, uint8_t command, Store store)
+{
+    uint8_t r[64];
+    const uint32_t e = d->request(GroupInfo, command, 0, 0, nullptr, DeviceTimeout::Get, r);
+    if (e == DeviceResult::Ok)
+        store(r);
+    return e;
+}
 }
 
 uint32_t Device::enterDfu()
@@ -70,38 +81,22 @@ uint32_t Device::getDeviceVersion()
 
 uint32_t Device::getScanSpeed()
 {
-    uint8_t r[64];
-    const uint32_t e = request(GroupInfo, 0x20, 0, 0, nullptr, DeviceTimeout::Get, r);
-    if (e == DeviceResult::Ok)
-        m_scanSpeed = le::u16(r + 8);
-    return e;
+    return getInfo(this, 0x20, [this](const uint8_t* r) { m_scanSpeed = le::u16(r + 8); });
 }
 
 uint32_t Device::getUserInfo()
 {
-    uint8_t r[64];
-    const uint32_t e = request(GroupInfo, 0x30, 0, 0, nullptr, DeviceTimeout::Get, r);
-    if (e == DeviceResult::Ok)
-        std::memcpy(m_userInfo, r + 8, sizeof m_userInfo);
-    return e;
+    return getInfo(this, 0x30, [this](const uint8_t* r) { std::memcpy(m_userInfo, r + 8, sizeof m_userInfo); });
 }
 
 uint32_t Device::getInfo40()
 {
-    uint8_t r[64];
-    const uint32_t e = request(GroupInfo, 0x40, 0, 0, nullptr, DeviceTimeout::Get, r);
-    if (e == DeviceResult::Ok)
-        std::memcpy(m_deviceId, r + 8, sizeof m_deviceId);
-    return e;
+    return getInfo(this, 0x40, [this](const uint8_t* r) { std::memcpy(m_deviceId, r + 8, sizeof m_deviceId); });
 }
 
 uint32_t Device::getNKey()
 {
-    uint8_t r[64];
-    const uint32_t e = request(GroupInfo, 0x50, 0, 0, nullptr, DeviceTimeout::Get, r);
-    if (e == DeviceResult::Ok)
-        m_nKey = r[8];
-    return e;
+    return getInfo(this, 0x50, [this](const uint8_t* r) { m_nKey = r[8]; });
 }
 
 uint32_t Device::setScanSpeed(uint16_t ms)

@@ -24,6 +24,21 @@ uint8_t* areaBytes(FrameArea& area) { return reinterpret_cast<uint8_t*>(area.dat
 
 bool isByteIndex(int index) { return index >= 0 && index <= 0xFF; }
 
+// Reads records 0..count-1 into the table; the first failure stops the reading and is returned.
+template <typename Rec, typename Read>
+uint32_t readAll(std::vector<Rec>& table, uint8_t count, Read read, const char* failFormat)
+{
+    const int n = std::min<int>(count, int(table.size()));
+    for (int i = 0; i < n; ++i) {
+        const uint32_t e = read(i, &table[size_t(i)]);
+        if (e != DeviceResult::Ok) {
+            qWarning(failFormat, i);
+            return e;
+        }
+    }
+    return DeviceResult::Ok;
+}
+
 // Frames a head announces, never more than the frame area holds.
 int framesOf(const km_t& head)
 {
@@ -34,6 +49,21 @@ int framesOf(const km_t& head)
     }
     return n;
 }
+}
+
+uint32_t Device::readRecord(uint8_t group, uint8_t command, int index, uint8_t* dest, int size)
+{
+    if (!dest || !isByteIndex(index) || size > MaxReplyData)
+        return DeviceResult::BadIndex;
+    const uint8_t payload = uint8_t(index);
+    uint8_t reply[ReportSize] = {};
+    const uint32_t e = request(group, command, 1, 0, &payload, DeviceTimeout::Get, reply);
+    if (e != DeviceResult::Ok)
+        return e;
+    // Byte 2 tells a whole record from a reply that carries none.
+    if (reply[2] == size)
+        std::memcpy(dest, reply + ReplyDataAt, size_t(size));
+    return DeviceResult::Ok;
 }
 
 // --- key functions ----------------------------------------------------------------------------
@@ -52,29 +82,13 @@ uint32_t Device::getKFInfo()
 
 uint32_t Device::getKFItem(int index, kf_t* dest)
 {
-    if (!dest || !isByteIndex(index))
-        return DeviceResult::BadIndex;
-    const uint8_t payload = uint8_t(index);
-    uint8_t reply[ReportSize] = {};
-    const uint32_t e = request(0x40, 0x10, 1, 0, &payload, DeviceTimeout::Get, reply);
-    if (e != DeviceResult::Ok)
-        return e;
-    if (reply[2] == sizeof(kf_t))
-        std::memcpy(dest->bytes, reply + ReplyDataAt, sizeof(kf_t));
-    return DeviceResult::Ok;
+    return readRecord(0x40, 0x10, index, dest ? dest->bytes : nullptr, sizeof(kf_t));
 }
 
 uint32_t Device::getAllKF()
 {
-    const int n = std::min<int>(m_nKFTotalNum, int(m_pKFs.size()));
-    for (int i = 0; i < n; ++i) {
-        const uint32_t e = getKFItem(i, &m_pKFs[size_t(i)]);
-        if (e != DeviceResult::Ok) {
-            qWarning("get KF item=%d failed", i);
-            return e;
-        }
-    }
-    return DeviceResult::Ok;
+    return readAll(m_pKFs, m_nKFTotalNum, [this](int i, kf_t* r) { return getKFItem(i, r); },
+                   "get KF item=%d failed");
 }
 
 uint32_t Device::setKFItem(const kf_t* record)
@@ -108,29 +122,13 @@ uint32_t Device::getKMInfo()
 
 uint32_t Device::getMacroHead(int index, km_t* dest)
 {
-    if (!dest || !isByteIndex(index))
-        return DeviceResult::BadIndex;
-    const uint8_t payload = uint8_t(index);
-    uint8_t reply[ReportSize] = {};
-    const uint32_t e = request(0x50, 0x01, 1, 0, &payload, DeviceTimeout::Get, reply);
-    if (e != DeviceResult::Ok)
-        return e;
-    if (reply[2] == sizeof(km_t))
-        std::memcpy(dest->bytes, reply + ReplyDataAt, sizeof(km_t));
-    return DeviceResult::Ok;
+    return readRecord(0x50, 0x01, index, dest ? dest->bytes : nullptr, sizeof(km_t));
 }
 
 uint32_t Device::getAllMacroHead()
 {
-    const int n = std::min<int>(m_nKMTotalNum, int(m_pKMs.size()));
-    for (int i = 0; i < n; ++i) {
-        const uint32_t e = getMacroHead(i, &m_pKMs[size_t(i)]);
-        if (e != DeviceResult::Ok) {
-            qWarning("get KM head=%d failed", i);
-            return e;
-        }
-    }
-    return DeviceResult::Ok;
+    return readAll(m_pKMs, m_nKMTotalNum, [this](int i, km_t* r) { return getMacroHead(i, r); },
+                   "get KM head=%d failed");
 }
 
 uint32_t Device::setMacroHead(const km_t* head)
@@ -380,29 +378,13 @@ uint32_t Device::getLAInfo()
 
 uint32_t Device::getLAItem(int index, la_t* dest)
 {
-    if (!dest || !isByteIndex(index))
-        return DeviceResult::BadIndex;
-    const uint8_t payload = uint8_t(index);
-    uint8_t reply[ReportSize] = {};
-    const uint32_t e = request(0x60, 0x21, 1, 0, &payload, DeviceTimeout::Get, reply);
-    if (e != DeviceResult::Ok)
-        return e;
-    if (reply[2] == sizeof(la_t))
-        std::memcpy(dest->bytes, reply + ReplyDataAt, sizeof(la_t));
-    return DeviceResult::Ok;
+    return readRecord(0x60, 0x21, index, dest ? dest->bytes : nullptr, sizeof(la_t));
 }
 
 uint32_t Device::getAllLA()
 {
-    const int n = std::min<int>(m_nLATotalNum, int(m_pLAs.size()));
-    for (int i = 0; i < n; ++i) {
-        const uint32_t e = getLAItem(i, &m_pLAs[size_t(i)]);
-        if (e != DeviceResult::Ok) {
-            qWarning("get LA item=%d failed", i);
-            return e;
-        }
-    }
-    return DeviceResult::Ok;
+    return readAll(m_pLAs, m_nLATotalNum, [this](int i, la_t* r) { return getLAItem(i, r); },
+                   "get LA item=%d failed");
 }
 
 uint32_t Device::setLAItem(const la_t* record)

@@ -2,8 +2,8 @@
 
 #include <QMetaObject>
 
-KeyboardFixture::KeyboardFixture(const sim::KeyboardSpec& spec)
-    : kb(sim::plug(spec))
+KeyboardFixture::KeyboardFixture(const sim::KeyboardConfig& config)
+    : kb(sim::plug(config))
 {
     usb = new Usb(&lock.cond, &lock.mutex, &lock.waiting);
     device = new Device(usb, &lock.cond, &lock.mutex, &lock.waiting);

@@ -9,7 +9,7 @@
 
 class KeyboardFixture {
 public:
-    explicit KeyboardFixture(const sim::KeyboardSpec& spec = sim::KeyboardSpec());
+    explicit KeyboardFixture(const sim::KeyboardConfig& config = sim::KeyboardConfig());
     ~KeyboardFixture();
 
     // Opens the command interface at once (no open timer) and starts the read loop on its thread.

@@ -1,0 +1,42 @@
+#pragma once
+// Small helpers for what the tests put on and read off the wire.
+#include "simcontrol.h"
+
+#include <QByteArray>
+#include <QList>
+#include <cstdint>
+#include <vector>
+
+// Raw bytes of memory, a table or a record, for comparisons.
+inline QByteArray bytes(const void* p, size_t n)
+{
+    return QByteArray(static_cast<const char*>(p), int(n));
+}
+template <typename T>
+QByteArray bytes(const std::vector<T>& v)
+{
+    return bytes(v.data(), v.size() * sizeof(T));
+}
+
+// A 64-byte report with group and command, and a tag byte at 8 to tell reports apart.
+inline QByteArray report(uint8_t group, uint8_t command, uint8_t tag = 0)
+{
+    QByteArray r(64, '\0');
+    r[0] = char(group);
+    r[1] = char(command);
+    r[8] = char(tag);
+    return r;
+}
+
+// The reports written to the keyboard with this group and command, in order.
+inline QList<QByteArray> sentReports(const sim::KeyboardPtr& kb, uint8_t group, uint8_t command)
+{
+    QList<QByteArray> out;
+    for (const sim::LogEntry& e : kb->log()) {
+        const QByteArray& r = e.report;
+        if (e.direction == sim::LogEntry::ToDevice && r.size() >= 2 && uint8_t(r[0]) == group
+            && uint8_t(r[1]) == command)
+            out << r;
+    }
+    return out;
+}
