@@ -1,0 +1,119 @@
+// Starts the tool as a whole process several times: time to the main window shown, and resident memory.
+// Usage: bench_startup [runs] [executable]; the platform is offscreen unless a display or QT_QPA_PLATFORM is set.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+constexpr int TimeoutMs = 60000;
+constexpr int SettleMs = 1000;
+
+// VmRSS of a running process in KiB, or -1.
+long residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+bool copyTree(const QString& from, const QString& to)
+{
+    QDir source(from);
+    if (!source.exists())
+        return true;
+    QDir().mkpath(to);
+    for (const QFileInfo& entry : source.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() ? !copyTree(entry.absoluteFilePath(), target) : !QFile::copy(entry.absoluteFilePath(), target))
+            return false;
+    }
+    return true;
+}
+
+template <typename T>
+void printFigure(const char* name, std::vector<T> values, const char* unit)
+{
+    std::sort(values.begin(), values.end());
+    const T median = values.size() % 2 ? values[values.size() / 2]
+                                       : (values[values.size() / 2 - 1] + values[values.size() / 2]) / 2;
+    std::printf("%-28s median %8.1f %s   min %8.1f   max %8.1f\n", name, double(median), unit, double(values.front()),
+                double(values.back()));
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 10;
+    const QString exe = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(TESSARK_BIN_DIR "/tessark-sim");
+    const QString binDir = QFileInfo(exe).absolutePath();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")) && !env.contains(QStringLiteral("DISPLAY")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    std::printf("executable: %s, platform: %s, runs: %d (plus one warm-up)\n", qPrintable(exe),
+                qPrintable(env.value(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"))), runs);
+
+    std::vector<double> shownMs;
+    std::vector<long> rssShown, rssSettled;
+    for (int run = -1; run < runs; ++run) {
+        // A fresh installation each time, as a user's first start: config, images and fonts beside it.
+        QTemporaryDir dir;
+        const QString app = dir.filePath(QStringLiteral("app"));
+        QDir().mkpath(dir.filePath(QStringLiteral("run")));
+        QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char* sub : {"config", "images", "font"})
+            copyTree(binDir + QLatin1Char('/') + QLatin1String(sub), app + QLatin1Char('/') + QLatin1String(sub));
+        const QString copy = app + QLatin1Char('/') + QFileInfo(exe).fileName();
+        if (!QFile::copy(exe, copy)) {
+            std::fprintf(stderr, "cannot copy %s\n", qPrintable(exe));
+            return 1;
+        }
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("xdgconfig")));
+
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(copy, QStringList());
+        QByteArray out;
+        while (!out.contains("main window shown") && clock.elapsed() < TimeoutMs && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(5);
+            out += p.readAll();
+        }
+        const double ms = clock.nsecsElapsed() / 1e6;
+        if (!out.contains("main window shown")) {
+            std::fprintf(stderr, "run %d: the window was not shown:\n%s\n", run, out.constData());
+            return 1;
+        }
+        const long shownKiB = residentKiB(p.processId());
+        QThread::msleep(SettleMs);
+        const long settledKiB = residentKiB(p.processId());
+        p.kill();
+        p.waitForFinished(10000);
+        if (run < 0)
+            continue;
+        std::printf("run %2d: shown after %7.1f ms, VmRSS %6ld KiB at show, %6ld KiB after %d ms\n", run + 1, ms,
+                    shownKiB, settledKiB, SettleMs);
+        shownMs.push_back(ms);
+        rssShown.push_back(shownKiB);
+        rssSettled.push_back(settledKiB);
+    }
+    printFigure("start to window shown", shownMs, "ms ");
+    printFigure("VmRSS at show", rssShown, "KiB");
+    printFigure("VmRSS 1 s later", rssSettled, "KiB");
+    return 0;
+}

@@ -1,0 +1,243 @@
+#include "loghandler.h"
+
+#include "widget/qss.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+
+namespace {
+constexpr int DayCheckMs = 600000;
+constexpr int FlushMs = 1000;
+constexpr int MaxLogFiles = 10;
+
+// Shared by the handler function and the private part; all guarded by s_logMutex.
+QFile* s_logFile = nullptr;
+QTextStream* s_logStream = nullptr;
+QMutex s_logMutex;
+std::function<QDateTime()> s_clock;
+
+// Set while this thread holds s_logMutex: a message emitted then (Qt may warn from inside the
+// file handling) must not lock again, since the mutex is not recursive.
+thread_local bool t_holdsLogMutex = false;
+
+class LogLock {
+public:
+    LogLock()
+    {
+        s_logMutex.lock();
+        t_holdsLogMutex = true;
+    }
+    ~LogLock()
+    {
+        t_holdsLogMutex = false;
+        s_logMutex.unlock();
+    }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+QDateTime now()
+{
+    return s_clock ? s_clock() : QDateTime::currentDateTime();
+}
+
+void writeStdout(const QString& message)
+{
+    const QByteArray bytes = message.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString levelWord(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QStringLiteral("Debug");
+    case QtWarningMsg:
+        return QStringLiteral("Warn ");
+    case QtCriticalMsg:
+        return QStringLiteral("Error");
+    case QtFatalMsg:
+        return QStringLiteral("Fatal");
+    case QtInfoMsg:
+        return QStringLiteral("Info ");
+    }
+    return QString();
+}
+
+QString fileNameOnly(const char* file)
+{
+    if (!file)
+        return QString();
+    const QString path = QString::fromLatin1(file);
+    const int cut = qMax(path.lastIndexOf(QDir::separator()), path.lastIndexOf(QLatin1Char('/')));
+    return path.mid(cut + 1);
+}
+
+bool openStream(const QString& path)
+{
+    s_logFile = new QFile(path);
+    if (!s_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return false;
+    s_logStream = new QTextStream(s_logFile);
+    s_logStream->setCodec("UTF-8");
+    return true;
+}
+
+void closeStream()
+{
+    if (s_logStream)
+        s_logStream->flush();
+    delete s_logStream;
+    s_logStream = nullptr;
+    if (s_logFile)
+        s_logFile->close();
+    delete s_logFile;
+    s_logFile = nullptr;
+}
+} // namespace
+
+class LogHandlerPrivate {
+public:
+    // Runs under the log mutex.
+    LogHandlerPrivate()
+        : m_logDir(appDirPath() + QStringLiteral("/log"))
+    {
+        const QDate today = now().date();
+        const QFileInfo todays(filePath(today));
+        if (todays.exists()) {
+            // Where the file system keeps no creation time the file counts as today's.
+            const QDateTime born = todays.birthTime();
+            m_fileDate = born.isValid() ? born.toLocalTime().date() : today;
+        }
+        openAndBackupLogFile();
+        QObject::connect(&m_dayCheckTimer, &QTimer::timeout, [] { LogHandler::instance()->checkDate(); });
+        m_dayCheckTimer.start(DayCheckMs);
+        QObject::connect(&m_flushTimer, &QTimer::timeout, [] {
+            LogLock lock;
+            if (s_logStream)
+                s_logStream->flush();
+        });
+        m_flushTimer.start(FlushMs);
+    }
+
+    // Runs under the log mutex.
+    ~LogHandlerPrivate() { closeStream(); }
+
+    static void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+    // Runs under the log mutex.
+    void openAndBackupLogFile()
+    {
+        makeLogDir();
+        const QDate today = now().date();
+        if (!m_fileDate.isValid())
+            m_fileDate = today;
+
+        if (!s_logFile) {
+            openStream(filePath(m_fileDate));
+            const QFileInfoList files = m_logDir.entryInfoList(QStringList(QStringLiteral("*.txt")));
+            if (files.size() > MaxLogFiles) {
+                // Date names sort oldest first; one file per start keeps the folder near ten.
+                const QString oldest = files.first().absoluteFilePath();
+                qDebug() << __LINE__ << "delete file = " << oldest;
+                QFile::remove(oldest);
+            }
+        }
+
+        if (today != m_fileDate) {
+            // The finished day's file stays as it is; logging goes on in the new date's file.
+            closeStream();
+            m_fileDate = today;
+            openStream(filePath(m_fileDate));
+        }
+    }
+
+    void makeLogDir()
+    {
+        if (!m_logDir.exists())
+            m_logDir.mkpath(QStringLiteral("."));
+    }
+
+private:
+    QString filePath(const QDate& date) const
+    {
+        return appDirPath() + QStringLiteral("/log/") + date.toString(QStringLiteral("yyyy-MM-dd"))
+               + QStringLiteral(".txt");
+    }
+
+    QDir m_logDir;
+    QTimer m_dayCheckTimer;
+    QTimer m_flushTimer;
+    QDate m_fileDate;
+};
+
+void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (t_holdsLogMutex) {
+        writeStdout(message);
+        return;
+    }
+    LogLock lock;
+    writeStdout(message);
+    if (!s_logStream)
+        return;
+    *s_logStream << QStringLiteral("%1 - [%2] (%3:%4): %5\n")
+                        .arg(now().toString(QStringLiteral("hh:mm:ss")), levelWord(type), fileNameOnly(context.file),
+                             QString::number(context.line), message);
+    // A crash often follows an error, and a fatal message aborts right after this: keep both lines.
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        s_logStream->flush();
+}
+
+LogHandler* LogHandler::instance()
+{
+    static std::atomic<LogHandler*> s_instance{nullptr};
+    static QMutex s_instanceMutex;
+    LogHandler* handler = s_instance.load(std::memory_order_acquire);
+    if (!handler) {
+        QMutexLocker lock(&s_instanceMutex);
+        handler = s_instance.load(std::memory_order_relaxed);
+        if (!handler) {
+            handler = new LogHandler;
+            s_instance.store(handler, std::memory_order_release);
+        }
+    }
+    return handler;
+}
+
+void LogHandler::installMessageHandler()
+{
+    LogLock lock;
+    if (d)
+        return;
+    d = new LogHandlerPrivate;
+    qInstallMessageHandler(LogHandlerPrivate::messageHandler);
+}
+
+void LogHandler::release()
+{
+    LogLock lock;
+    qInstallMessageHandler(nullptr);
+    delete d;
+    d = nullptr;
+}
+
+void LogHandler::checkDate()
+{
+    LogLock lock;
+    if (d)
+        d->openAndBackupLogFile();
+}
+
+void LogHandler::setClock(std::function<QDateTime()> clock)
+{
+    LogLock lock;
+    s_clock = std::move(clock);
+}

@@ -1,0 +1,100 @@
+#include "Language.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+
+Language* g_language = nullptr;
+
+Language::Language()
+    : m_filePath(m_qss.appDir() + QStringLiteral("/config/") + QStringLiteral("Language.xml"))
+{
+    parseLanguageXML();
+}
+
+void Language::setLanguageType(int type)
+{
+    saveLanguageXML(type);
+    m_type = type;
+    emit LanguageChange(type);
+}
+
+void Language::emitLanguageChange()
+{
+    emit LanguageChange(m_type);
+}
+
+int Language::ensureFile()
+{
+    const QFileInfo info(m_filePath);
+    if (info.isFile())
+        return 0;
+    const QDir dir = info.absoluteDir();
+    if (!dir.exists())
+        QDir().mkpath(dir.absolutePath());
+    if (!info.exists()) {
+        QSaveFile empty(m_filePath);
+        if (empty.open(QIODevice::WriteOnly))
+            empty.commit();
+    }
+    return 0;
+}
+
+int Language::parseLanguageXML()
+{
+    ensureFile();
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return -2;
+    QDomDocument doc;
+    QString error;
+    int line = 0;
+    int column = 0;
+    if (!doc.setContent(&file, false, &error, &line, &column)) {
+        qDebug() << "Language: parse file failed:" << line << "---" << column << ":" << error;
+        return -1;
+    }
+    file.close();
+
+    const QDomElement root = doc.documentElement();
+    if (root.firstChildElement().isNull())
+        return 0;
+    for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        const QDomElement element = node.toElement();
+        if (element.isNull() || element.tagName() != QLatin1String("Language"))
+            continue;
+        // A missing or non-numeric value reads as 0, Chinese.
+        m_type = element.attribute(QStringLiteral("Language")).toInt(nullptr, 10);
+        qDebug() << "CurrentLangType=" << m_type;
+    }
+    return 0;
+}
+
+int Language::saveLanguageXML(int type)
+{
+    ensureFile();
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -2;
+    QDomDocument doc;
+    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
+                                                    QStringLiteral("version = \"1.0\" encoding = \"UTF-8\"")));
+    QDomElement root = doc.createElement(QStringLiteral("COMMAND"));
+    doc.appendChild(root);
+    QDomElement language = doc.createElement(QStringLiteral("Language"));
+    language.setAttribute(QStringLiteral("Language"), QString::number(type));
+    root.appendChild(language);
+    QTextStream out(&file);
+    doc.save(out, 4);
+    out.flush();
+    return file.commit() ? 0 : -2;
+}
+
+int Language::reload()
+{
+    return parseLanguageXML();
+}
