@@ -9,6 +9,19 @@ Bus& Bus::instance()
     return *bus;
 }
 
+void Bus::plugDueLocked()
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = pending.begin(); it != pending.end();) {
+        if (it->at <= now) {
+            devices.push_back(it->device);
+            it = pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 int Bus::takeHidrawNumber(int interfaceNumber)
 {
     const int avoid = ((interfaceNumber % 10) + 10) % 10;

@@ -1,6 +1,7 @@
 #pragma once
 // The emulated USB bus: the plugged devices and the one lock over all emulated state.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,15 @@ public:
 
     // Plugged devices in plug order (under mutex).
     std::vector<std::shared_ptr<EmulatedDevice>> devices;
+
+    // Devices that appear later (a bootloader after a restart), and when (under mutex).
+    struct Pending {
+        std::shared_ptr<EmulatedDevice> device;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<Pending> pending;
+    // Puts the pending devices that are due on the bus; every hidapi look-up calls it first.
+    void plugDueLocked();
 
     // Next hidraw number whose last digit differs from the interface number, so that code
     // deriving the interface from the path's last character is caught (under mutex).

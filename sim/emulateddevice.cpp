@@ -38,7 +38,7 @@ void EmulatedDevice::detachLocked(hid_device_* handle)
     m_handles.erase(std::remove(m_handles.begin(), m_handles.end(), handle), m_handles.end());
 }
 
-void EmulatedDevice::sendLocked(int interfaceNumber, const QByteArray& report)
+void EmulatedDevice::sendLocked(int interfaceNumber, const QByteArray& report, int extraDelayMs)
 {
     if (!m_plugged)
         return;
@@ -46,7 +46,8 @@ void EmulatedDevice::sendLocked(int interfaceNumber, const QByteArray& report)
     if (r.size() < ReportSize)
         r.append(QByteArray(ReportSize - r.size(), '\0'));
     const Clock::time_point readyAt =
-        std::max(Clock::now() + std::chrono::milliseconds(m_reportDelayMs.load()), m_lastReadyAt);
+        std::max(Clock::now() + std::chrono::milliseconds(m_reportDelayMs.load() + std::max(0, extraDelayMs)),
+                 m_lastReadyAt);
     m_lastReadyAt = readyAt;
     sentLocked(interfaceNumber, r, readyAt);
     for (hid_device_* h : m_handles) {

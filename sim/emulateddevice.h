@@ -72,8 +72,9 @@ public:
     virtual WriteFault takeWriteFaultLocked() { return WriteFault::None; }
     // A report written to one interface arrives (after the report delay).
     virtual void receiveLocked(int interfaceNumber, const QByteArray& report) = 0;
-    // Queues a report to every open handle of the interface; readable after the report delay.
-    void sendLocked(int interfaceNumber, const QByteArray& report);
+    // Queues a report to every open handle of the interface; readable after the report delay
+    // (and extraDelayMs more: the time the device takes to answer).
+    void sendLocked(int interfaceNumber, const QByteArray& report, int extraDelayMs = 0);
     // Leaves the bus: handles fail from now on, further reports are lost.
     virtual void leaveBusLocked();
 

@@ -186,6 +186,16 @@ void Firmware::fill(uint32_t seed)
     for (QByteArray& map : s.keyMaps)
         for (int i = 3; i < map.size(); i += 4)
             map[i] = 0; // a key code entry's fourth byte is 0
+    if (m_config.keyCodes.size() == m_config.keys) {
+        for (QByteArray& map : s.keyMaps) {
+            for (int k = 0; k < m_config.keys; ++k) {
+                const uint16_t code = m_config.keyCodes[k];
+                map[k * 4] = char(0x02); // type 1, stype 0
+                map[k * 4 + 1] = char(code & 0xFF);
+                map[k * 4 + 2] = char(code >> 8);
+            }
+        }
+    }
     s.curKeyMap = uint8_t(rnd.below(m_config.keyMaps));
     s.colourMaps = tables(m_config.colourMaps, m_config.colourKeys * 4);
     for (QByteArray& map : s.colourMaps)
@@ -200,6 +210,14 @@ void Firmware::fill(uint32_t seed)
     s.keyFunctions = tables(m_config.keyFunctions, 56);
     for (size_t i = 0; i < s.keyFunctions.size(); ++i)
         s.keyFunctions[i][0] = char((uint8_t(s.keyFunctions[i][0]) & 0xC0) | (i & 0x3F));
+    if (m_config.sampleKeyFunctions) {
+        // Word 0 = slot | used | function << 7: website, document, folder in slots 0..2.
+        for (size_t i = 0; i < s.keyFunctions.size(); ++i) {
+            const uint16_t word = i < 3 ? uint16_t(i | 0x40 | ((i + 1) << 7)) : uint16_t(i & 0x3F);
+            s.keyFunctions[i][0] = char(word & 0xFF);
+            s.keyFunctions[i][1] = char(word >> 8);
+        }
+    }
 
     for (int i = 0; i < m_config.macros; ++i) {
         QByteArray head = rnd.bytes(24);
@@ -449,9 +467,148 @@ Firmware::Outcome Firmware::bluetooth(uint8_t cmd, const uint8_t* p, bool apply,
             s.sleepTime = get32(p);
         put32(r, 8, 0);
         break;
-    default: return Outcome::Silent; // 0xDF, the module's upgrade frames, is not emulated yet
+    case 0xDF: return btUpgrade(p, apply, r);
+    default: return Outcome::Silent;
     }
     return Outcome::Reply;
+}
+
+void Firmware::addBtFault(uint8_t sub, int nth, BtFaultKind kind, uint8_t status, const QByteArray& report)
+{
+    if (nth >= 1)
+        m_btFaults.push_back({sub, nth, kind, status, report});
+}
+
+std::vector<QByteArray> Firmware::takePrelude()
+{
+    std::vector<QByteArray> out;
+    out.swap(m_prelude);
+    return out;
+}
+
+int Firmware::takeReplyDelay()
+{
+    const int ms = m_replyDelayMs;
+    m_replyDelayMs = 0;
+    return ms;
+}
+
+Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArray& r)
+{
+    const uint8_t sub = frame[0];
+    bool ignore = false;
+    int forced = -1;
+    for (auto it = m_btFaults.begin(); it != m_btFaults.end();) {
+        if (it->sub != sub || --it->nth > 0) {
+            ++it;
+            continue;
+        }
+        switch (it->kind) {
+        case BtFaultKind::Reject: forced = it->status; break;
+        case BtFaultKind::Ignore: ignore = true; break;
+        case BtFaultKind::InjectBefore: m_prelude.push_back(it->report); break;
+        }
+        it = m_btFaults.erase(it);
+    }
+    if (ignore)
+        return Outcome::Silent;
+    r[8] = char(sub);
+    r[9] = 1;
+    if (forced >= 0)
+        r[12] = char(forced);
+    else
+        r[12] = char(apply ? btApply(frame) : uint8_t(Refused));
+    return Outcome::Reply;
+}
+
+uint8_t Firmware::btApply(const uint8_t* f)
+{
+    uint8_t sum = 0;
+    for (int i = 0; i < 56; ++i)
+        sum = uint8_t(sum + (i == 2 ? 0 : f[i]));
+    if (sum != f[2])
+        return BtStatus::BadSum;
+    const bool boot = m_bt.inBootloader;
+    switch (f[0]) {
+    case 0x08: m_bt.inBootloader = true; return 0;
+    case 0x85:
+        if (!boot)
+            return BtStatus::WrongState;
+        m_bt.inBootloader = false;
+        m_btArea = 0;
+        return 0;
+    case 0x81:
+    case 0x82: {
+        if (!boot)
+            return BtStatus::WrongState;
+        const bool app = f[0] == 0x81;
+        (app ? m_bt.application : m_bt.softDevice).clear();
+        ++(app ? m_bt.applicationErases : m_bt.softDeviceErases);
+        m_btArea = f[0];
+        m_btNextBlock = 1;
+        m_replyDelayMs = m_btEraseDelayMs;
+        return 0;
+    }
+    case 0x83:
+    case 0x84: {
+        // Data frames go only to the area erased last, in block order.
+        if (!boot || m_btArea != f[0] - 2 || f[1] != 0x34 || f[3] != 0xFF)
+            return BtStatus::WrongState;
+        if (get32(f + 4) != m_btNextBlock)
+            return BtStatus::BadSequence;
+        (f[0] == 0x83 ? m_bt.application : m_bt.softDevice).append(reinterpret_cast<const char*>(f + 8), 48);
+        ++m_btNextBlock;
+        return 0;
+    }
+    default: return BtStatus::WrongState;
+    }
+}
+
+} // namespace sim
+
+namespace sim {
+
+QList<uint16_t> KeyboardConfig::fullSizeKeyCodes()
+{
+    return {0x29, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
+            0x35, 0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x2D, 0x2E, 0x31, 0x2A, 0x49,
+            0x4A, 0x4B, 0x53, 0x54, 0x55, 0x56,
+            0x2B, 0x14, 0x1A, 0x08, 0x15, 0x17, 0x1C, 0x18, 0x0C, 0x12, 0x13, 0x2F, 0x30, 0x28, 0x4C, 0x4D,
+            0x4E, 0x5F, 0x60, 0x61, 0x57,
+            0x39, 0x04, 0x16, 0x07, 0x09, 0x0A, 0x0B, 0x0D, 0x0E, 0x0F, 0x33, 0x34, 0x5C, 0x5D, 0x5E,
+            0xE1, 0x1D, 0x1B, 0x06, 0x19, 0x05, 0x11, 0x10, 0x36, 0x37, 0x38, 0xE5, 0x52, 0x59, 0x5A, 0x5B,
+            0x58,
+            0xE0, 0xE3, 0xE2, 0x2C, 0xE6, 0xE7, 0x65, 0xE4, 0x50, 0x51, 0x4F, 0x62, 0x63};
+}
+
+QList<uint16_t> KeyboardConfig::tenkeylessKeyCodes()
+{
+    return {0x29, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
+            0x35, 0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x2D, 0x2E, 0x2A, 0x49, 0x4A,
+            0x4B,
+            0x2B, 0x14, 0x1A, 0x08, 0x15, 0x17, 0x1C, 0x18, 0x0C, 0x12, 0x13, 0x2F, 0x30, 0x31, 0x4C, 0x4D,
+            0x4E,
+            0x39, 0x04, 0x16, 0x07, 0x09, 0x0A, 0x0B, 0x0D, 0x0E, 0x0F, 0x33, 0x34, 0x28,
+            0xE1, 0x1D, 0x1B, 0x06, 0x19, 0x05, 0x11, 0x10, 0x36, 0x37, 0x38, 0xE5, 0x52,
+            0xE0, 0xE3, 0xE2, 0x2C, 0xE6, 0xE7, 0x65, 0xE4, 0x50, 0x51, 0x4F};
+}
+
+KeyboardConfig fullSizeDual()
+{
+    return KeyboardConfig();
+}
+
+KeyboardConfig tenkeylessWired()
+{
+    KeyboardConfig c;
+    c.model = Model::Wired;
+    c.boardName = "TK87 Wired Board";
+    c.keys = 87;
+    c.keyCodes = KeyboardConfig::tenkeylessKeyCodes();
+    c.colourMaps = 0;
+    c.colourKeys = 87;
+    c.lightingBytes = 87;
+    return c;
 }
 
 } // namespace sim

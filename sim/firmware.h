@@ -3,6 +3,7 @@
 #include "simcontrol.h"
 
 #include <QByteArray>
+#include <vector>
 
 namespace sim {
 
@@ -32,7 +33,27 @@ public:
     static int frameCount(const QByteArray& head);
     static void setFrameCount(QByteArray& head, int count);
 
+    // The Bluetooth module behind 0xB0/0xDF: one acknowledgement per frame.
+    BtModuleState& btModule() { return m_bt; }
+    const BtModuleState& btModule() const { return m_bt; }
+    void setBtEraseDelay(int ms) { m_btEraseDelayMs = ms; }
+    enum class BtFaultKind { Reject, Ignore, InjectBefore };
+    void addBtFault(uint8_t sub, int nth, BtFaultKind kind, uint8_t status, const QByteArray& report);
+    // After answer(): reports that go out ahead of the reply, and how much later the reply comes.
+    std::vector<QByteArray> takePrelude();
+    int takeReplyDelay();
+
 private:
+    struct BtFault {
+        uint8_t sub;
+        int nth;
+        BtFaultKind kind;
+        uint8_t status;
+        QByteArray report;
+    };
+    Outcome btUpgrade(const uint8_t* frame, bool apply, QByteArray& r);
+    uint8_t btApply(const uint8_t* frame);
+
     void fill(uint32_t seed);
     Outcome deviceInfo(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
     Outcome keyCodes(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
@@ -44,6 +65,13 @@ private:
 
     KeyboardConfig m_config;
     FirmwareState m_state;
+    BtModuleState m_bt;
+    uint8_t m_btArea = 0;       // erase sub-command of the area being written, 0 none
+    uint32_t m_btNextBlock = 1;
+    int m_btEraseDelayMs = 0;
+    std::vector<BtFault> m_btFaults;
+    std::vector<QByteArray> m_prelude;
+    int m_replyDelayMs = 0;
 };
 
 } // namespace sim

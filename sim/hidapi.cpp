@@ -47,6 +47,7 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
 {
     Bus& bus = Bus::instance();
     std::lock_guard<std::mutex> lock(bus.mutex);
+    bus.plugDueLocked();
     hid_device_info* first = nullptr;
     hid_device_info** tail = &first;
     for (const auto& device : bus.devices) {
@@ -88,6 +89,7 @@ hid_device HID_API_EXPORT* HID_API_CALL hid_open(unsigned short vendor_id, unsig
 {
     Bus& bus = Bus::instance();
     std::lock_guard<std::mutex> lock(bus.mutex);
+    bus.plugDueLocked();
     // The emulated devices have no serial number, so asking for one matches none.
     if (!serial_number) {
         for (const auto& device : bus.devices) {
@@ -105,6 +107,7 @@ hid_device HID_API_EXPORT* HID_API_CALL hid_open_path(const char* path)
 {
     Bus& bus = Bus::instance();
     std::lock_guard<std::mutex> lock(bus.mutex);
+    bus.plugDueLocked();
     if (path) {
         const QString wanted = QString::fromUtf8(path);
         for (const auto& device : bus.devices)

@@ -34,7 +34,18 @@ struct KeyboardConfig {
     uint8_t macros = 32;
     uint8_t lightingActions = 32;
     uint32_t seed = 1; // the state is filled with deterministic non-trivial bytes from it
+    // Key codes (type 1, stype 0) of every key map in layout order; empty: random entries.
+    QList<uint16_t> keyCodes = fullSizeKeyCodes();
+    // Slots 0..2 hold the website, document and folder functions; the other slots are unused.
+    bool sampleKeyFunctions = true;
+
+    static QList<uint16_t> fullSizeKeyCodes();
+    static QList<uint16_t> tenkeylessKeyCodes();
 };
+
+// The two boards of the sample keyboard family shipped in appdir/config.
+KeyboardConfig fullSizeDual();     // "TK104 Dual": 104 keys, colour, Bluetooth
+KeyboardConfig tenkeylessWired();  // "TK87 Wired Board": 87 keys, no colour maps, silent on 0xB0
 
 // Everything the keyboard holds. Multi-byte values as on the wire.
 struct FirmwareState {
@@ -92,6 +103,61 @@ struct Behaviour {
     QByteArray bytes;
 };
 
+// ---- firmware upgrade devices ----------------------------------------------------------------
+
+class Keyboard;
+using KeyboardPtr = std::shared_ptr<Keyboard>;
+
+// The Bluetooth module behind 0xB0/0xDF. It starts in its application; areas hold the blocks
+// written since their last erase, 48 bytes each with the frames' 0xFF fill.
+struct BtModuleState {
+    bool inBootloader = false;
+    QByteArray application;
+    QByteArray softDevice;
+    int applicationErases = 0;
+    int softDeviceErases = 0;
+};
+
+// Statuses the module answers with on its own (a test can choose any other with rejectBtFrame).
+namespace BtStatus {
+constexpr uint8_t WrongState = 2;  // not in the state or area the frame needs
+constexpr uint8_t BadSum = 3;      // byte 2 is not the frame's sum
+constexpr uint8_t BadSequence = 4; // not the block number expected next
+}
+
+// The keyboard's USB bootloader (ISP packets, one acknowledgement each).
+struct BootloaderConfig {
+    uint16_t vid = 0x0416;
+    uint16_t pid = 0xA316;
+    int interfaceNumber = 0;
+    // After the run command the bootloader leaves and this keyboard comes back with fwVersion.
+    bool keyboardReturns = true;
+    KeyboardConfig keyboard;
+    uint16_t fwVersion = 0x0200;
+};
+
+class Bootloader {
+public:
+    enum class AckFault { WrongChecksum, WrongPacketNumber, Silent };
+
+    virtual ~Bootloader() = default;
+    virtual bool plugged() const = 0; // on the bus now
+    virtual QString path() const = 0;
+    virtual QByteArray image() const = 0;       // image bytes received, at most the announced size
+    virtual uint32_t announcedSize() const = 0; // from the 0xA0 packet
+    virtual bool ran() const = 0;               // the run command (0xAB) arrived
+    virtual QList<QByteArray> packets() const = 0;
+    virtual QList<QByteArray> acks() const = 0;
+    virtual KeyboardPtr keyboardAfterRun() const = 0; // null when none returns
+
+    // The acknowledgement of the nth packet from now (1 = next) is spoilt or not sent.
+    virtual void faultAck(int nth, AckFault fault) = 0;
+    virtual void failWrite(int nth) = 0;     // the nth write from now fails, still plugged
+    virtual void unplugAtWrite(int nth) = 0; // leaves the bus at the nth write from now
+    virtual void setReportDelay(int ms) = 0;
+};
+using BootloaderPtr = std::shared_ptr<Bootloader>;
+
 class Keyboard {
 public:
     virtual ~Keyboard() = default;
@@ -131,12 +197,30 @@ public:
     virtual void clearLog() = 0;
     // Reports written to the command interface so far.
     virtual int writes() const = 0;
+
+    // ---- firmware upgrade
+    virtual BtModuleState btModule() const = 0;
+    // The acknowledgement of each erase (0x81, 0x82) comes this much later.
+    virtual void setBtEraseDelay(int ms) = 0;
+    // The nth frame of this sub-command from now (1 = next) is refused with status, or not answered.
+    virtual void rejectBtFrame(uint8_t subCommand, int nth, uint8_t status) = 0;
+    virtual void ignoreBtFrame(uint8_t subCommand, int nth) = 0;
+    // report goes out just before the acknowledgement of the nth frame of this sub-command.
+    virtual void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) = 0;
+    // After 0x10/0x00 the returned bootloader appears delayMs after the keyboard left (the default:
+    // none appears).
+    virtual BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config = BootloaderConfig()) = 0;
 };
+
 
 using KeyboardPtr = std::shared_ptr<Keyboard>;
 
 KeyboardPtr plug(const KeyboardConfig& config = KeyboardConfig());
 void unplug(const KeyboardPtr& kb); // open handles then fail their reads and writes
 void reset();                       // unplugs everything
+
+// A bootloader alone on the bus.
+BootloaderPtr plugBootloader(const BootloaderConfig& config = BootloaderConfig());
+void unplug(const BootloaderPtr& bootloader);
 
 } // namespace sim

@@ -1,6 +1,7 @@
 #include "simkeyboard.h"
 
 #include "bus.h"
+#include "simbootloader.h"
 
 #include <algorithm>
 
@@ -161,8 +162,15 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
 
     QByteArray reply;
     const Firmware::Outcome outcome = m_firmware.answer(report, !refused, &reply);
+    for (const QByteArray& r : m_firmware.takePrelude())
+        sendLocked(interfaceNumber, r);
+    const int replyDelay = m_firmware.takeReplyDelay();
     if (outcome == Firmware::Outcome::LeaveBus) {
         leaveBusLocked();
+        if (m_bootloader)
+            Bus::instance().pending.push_back(
+                {m_bootloader, Clock::now() + std::chrono::milliseconds(m_bootloaderDelayMs)});
+        m_bootloader.reset();
         return;
     }
     if (outcome == Firmware::Outcome::Silent)
@@ -191,7 +199,7 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
         m_heldReplies.push_back(reply);
         return;
     }
-    sendLocked(interfaceNumber, reply);
+    sendLocked(interfaceNumber, reply, replyDelay);
 }
 
 void SimKeyboard::leaveBusLocked()
@@ -210,6 +218,45 @@ void SimKeyboard::logLocked(LogEntry::Direction direction, const QByteArray& rep
 {
     const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - m_pluggedAt).count();
     m_log.append({direction, report, ms});
+}
+
+BtModuleState SimKeyboard::btModule() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_firmware.btModule();
+}
+
+void SimKeyboard::setBtEraseDelay(int ms)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.setBtEraseDelay(ms);
+}
+
+void SimKeyboard::rejectBtFrame(uint8_t subCommand, int nth, uint8_t status)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::Reject, status, {});
+}
+
+void SimKeyboard::ignoreBtFrame(uint8_t subCommand, int nth)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::Ignore, 0, {});
+}
+
+void SimKeyboard::injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::InjectBefore, 0, report);
+}
+
+BootloaderPtr SimKeyboard::restartIntoBootloader(int delayMs, const BootloaderConfig& config)
+{
+    auto bootloader = std::make_shared<SimBootloader>(config); // outside the lock: it takes hidraw numbers
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_bootloader = delayMs < 0 ? nullptr : bootloader;
+    m_bootloaderDelayMs = delayMs;
+    return bootloader;
 }
 
 // ---- the control functions of simcontrol.h
@@ -239,6 +286,7 @@ void reset()
     for (const auto& d : devices)
         d->leaveBusLocked();
     Bus::instance().devices.clear();
+    Bus::instance().pending.clear();
     Bus::instance().error.store(nullptr);
 }
 

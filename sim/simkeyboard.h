@@ -32,6 +32,13 @@ public:
     void clearLog() override;
     int writes() const override;
 
+    BtModuleState btModule() const override;
+    void setBtEraseDelay(int ms) override;
+    void rejectBtFrame(uint8_t subCommand, int nth, uint8_t status) override;
+    void ignoreBtFrame(uint8_t subCommand, int nth) override;
+    void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) override;
+    BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config) override;
+
     int primaryInterface() const override { return m_config.commandInterface; }
     WriteFault takeWriteFaultLocked() override;
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
@@ -54,6 +61,8 @@ private:
     long long m_writeCalls = 0;            // every hid_write call, on any interface
     std::vector<long long> m_failingWrites;
     std::vector<long long> m_unplugWrites;
+    std::shared_ptr<EmulatedDevice> m_bootloader; // appears after 0x10/0x00
+    int m_bootloaderDelayMs = 0;
 };
 
 } // namespace sim

@@ -207,4 +207,92 @@ private:
     bool* m_waitFlag;
     std::atomic<bool> m_stop{false};
     WriteFailureNotifier m_writeFailureNotifier;
+
+    // ==== Firmware upgrade: USB bootloader upload, Bluetooth module steps ====================
+    // devicedfu.cpp: the upload to the USB bootloader, run by a Device made for the upgrade.
+    // devicebtsteps.cpp: the Bluetooth module's steps as requests of the keyboard's Device.
+public:
+    static bool dfuOpen(Usb* usb);
+    // The caller keeps image alive until emitUpdateDfuFinished or emitStopDfu.
+    uint32_t dfuStartUpdateFW(uint8_t* image, int size);
+    uint32_t onDfuReceiveCmd(uint8_t* reply, int length);
+    uint32_t dfuUSBWrite(uint8_t* packet, int length);
+    uint32_t dfuSyncPackno();
+    uint32_t dfuSendUpdateAPROM();
+    uint32_t dfuSendFWData();
+    uint32_t dfuRunAPROM();
+    // How long an acknowledgement may take; the update packet's follows a flash erase.
+    void setDfuAckTimeouts(int ackMs, int eraseAckMs);
+
+    uint32_t m_dfuFileSize = 0;
+    uint32_t m_dfuSendByte = 0;
+
+    uint32_t appBoot();
+    uint32_t _bt_app_boot();
+    uint32_t _bt_boot_app();
+    uint32_t _bt_erase_app();
+    uint32_t _bt_erase_sd_boot();
+    uint32_t bt_erase_app_nowait();
+    uint32_t bt_erase_sd_nowait();
+    uint32_t dfuStartBtUpdateFW(uint8_t* image, int size);
+    uint32_t btDfuFileSize() const { return m_btFileSize; }
+    uint32_t _bt_app_bin_data();
+    uint32_t _bt_sd_bin_data();
+    uint32_t bt_app_bin_data();
+
+public slots:
+    // Reads the bootloader's acknowledgements on the firmware thread; returns when the upload
+    // finished or failed (one signal each), or within a read slice of a stop request.
+    void readDFUUsbSlot();
+
+private:
+    enum DfuOutcome { DfuRunning, DfuFinished, DfuFailed };
+    static constexpr uint32_t DfuNoCommand = 0xFFFFFFFF; // nothing written yet: replies are ignored
+    uint32_t dfuWritePacket(uint8_t packet[64], uint32_t command, int ackMs);
+    void dfuEnd(DfuOutcome outcome);
+    bool dfuStopRequested() const;
+    // One Bluetooth step as a request: the judged reply, or the core's error.
+    uint32_t btStep(uint8_t sub, uint16_t length, const char* label, uint8_t reply[64]);
+    uint32_t btBlock(uint8_t sub, const uint8_t* image, uint32_t size, uint32_t pos, uint32_t block,
+                     uint8_t reply[64], uint32_t* count);
+
+    uint8_t* m_dfuImage = nullptr;
+    uint32_t m_dfuStartAddr = 0;
+    uint32_t m_dfuPackNo = 1;
+    std::atomic<uint32_t> m_dfuLastCmd{DfuNoCommand};
+    uint16_t m_dfuChecksum = 0;
+    std::atomic<qint64> m_dfuDeadline{0}; // monotonic ms of the outstanding acknowledgement; 0 none
+    std::atomic<int> m_dfuOutcome{DfuRunning};
+    std::atomic<int> m_dfuAckMs{5000};
+    std::atomic<int> m_dfuEraseAckMs{30000};
+
+    uint8_t* m_btImage = nullptr;
+    uint32_t m_btFileSize = 0;
+    uint32_t m_btSendByte = 0;
+    uint32_t m_btBlock = 1;
+    // ==== end of firmware upgrade ==============================================================
 };
+
+// ==== Firmware upgrade: shared constants and helpers =========================================
+namespace UpgradeTimeout {
+constexpr int Ack = 5000;       // an acknowledgement of a packet or frame
+constexpr int EraseAck = 30000; // one that follows a flash erase (USB 0xA0, Bluetooth 0x81/0x82)
+constexpr int ReadSlice = 50;   // longest single read: stop requests are seen within it
+constexpr int BtStep = 500;     // the synchronous Bluetooth steps
+}
+
+// Second value of UpdateError(step, code) when the module's own status is not the reason.
+namespace BtUpgradeError {
+constexpr int ForeignReport = -1; // the report is not an upgrade acknowledgement
+constexpr int NoReply = -2;       // no acknowledgement in time
+constexpr int WriteFailed = -3;   // the frame could not be written
+constexpr int BadImage = -4;      // the image cannot be sent (empty, or no SoftDevice after 4096 bytes)
+constexpr int BlockRetries = 3;   // resends of a rejected block by the whole-image upload
+}
+
+uint32_t byteSum(const uint8_t* buffer, uint16_t length);
+char hexDigit(uint32_t value);
+QString toHexString(uint32_t value);
+uint32_t parseDecimal(const QString& text);
+uint32_t hexAsDecimal(uint32_t value);
+// ==== end of firmware upgrade ================================================================

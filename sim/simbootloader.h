@@ -1,0 +1,50 @@
+#pragma once
+// An emulated USB bootloader on the bus: takes ISP packets, keeps the image, runs it on request.
+#include "emulateddevice.h"
+#include "simcontrol.h"
+
+#include <QList>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+class SimBootloader : public Bootloader, public EmulatedDevice {
+public:
+    explicit SimBootloader(const BootloaderConfig& config);
+
+    bool plugged() const override;
+    QString path() const override;
+    QByteArray image() const override;
+    uint32_t announcedSize() const override;
+    bool ran() const override;
+    QList<QByteArray> packets() const override;
+    QList<QByteArray> acks() const override;
+    KeyboardPtr keyboardAfterRun() const override;
+
+    void faultAck(int nth, AckFault fault) override;
+    void failWrite(int nth) override;
+    void unplugAtWrite(int nth) override;
+    void setReportDelay(int ms) override { setReportDelayMs(ms); }
+
+    int primaryInterface() const override { return m_config.interfaceNumber; }
+    WriteFault takeWriteFaultLocked() override;
+    void receiveLocked(int interfaceNumber, const QByteArray& report) override;
+
+private:
+    const BootloaderConfig m_config;
+    std::shared_ptr<EmulatedDevice> m_returning; // the keyboard that comes back after the run command
+    KeyboardPtr m_returningKeyboard;
+    // Under the bus lock:
+    QByteArray m_image;
+    uint32_t m_size = 0;
+    bool m_ran = false;
+    QList<QByteArray> m_packets;
+    QList<QByteArray> m_acks;
+    std::vector<std::pair<long long, AckFault>> m_ackFaults; // by packet count
+    long long m_writeCalls = 0;
+    std::vector<long long> m_failingWrites;
+    std::vector<long long> m_unplugWrites;
+};
+
+} // namespace sim

@@ -1,0 +1,253 @@
+#include "updatedfubtthread.h"
+
+#include "device.h"
+#include "usb.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <cstring>
+
+namespace {
+constexpr uint8_t GroupBt = 0xB0;
+constexpr uint8_t CmdUpgrade = 0xDF;
+constexpr uint16_t FrameSize = 56;
+constexpr uint32_t BlockBytes = 48;
+constexpr uint32_t SoftDeviceSkip = 0x1000; // the SoftDevice image's first 4096 bytes stay on the host
+constexpr int IdlePauseMs = 10;
+
+qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
+}
+
+updateDFUBtThread::updateDFUBtThread(QObject* parent)
+    : QThread(parent), m_ackMs(UpgradeTimeout::Ack), m_eraseAckMs(UpgradeTimeout::EraseAck)
+{
+    connect(this, &updateDFUBtThread::app_bin, this, &updateDFUBtThread::bt_app_bin_data,
+            Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+    connect(this, &updateDFUBtThread::sd_bin, this, &updateDFUBtThread::bt_sd_bin_data,
+            Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+}
+
+updateDFUBtThread::~updateDFUBtThread()
+{
+    stop();
+    wait();
+}
+
+void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
+{
+    m_deadline = 0;
+    m_image = image;
+    m_size = image ? size : 0;
+    m_sent = 0;
+    m_block = 1;
+}
+
+void updateDFUBtThread::setRunning(bool on)
+{
+    if (!on)
+        m_deadline = 0;
+    m_running = on;
+}
+
+void updateDFUBtThread::setAckTimeouts(int ackMs, int eraseAckMs)
+{
+    m_ackMs = qMax(1, ackMs);
+    m_eraseAckMs = qMax(1, eraseAckMs);
+}
+
+void updateDFUBtThread::stop()
+{
+    requestInterruption();
+    setRunning(false);
+}
+
+int updateDFUBtThread::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
+                                  const uint8_t* payload)
+{
+    uint8_t report[64] = {};
+    report[0] = group;
+    report[1] = command;
+    le::put16(report + 2, length);
+    le::put16(report + 4, offset);
+    if (payload)
+        std::memcpy(report + 8, payload, qMin<size_t>(length, 56));
+    return m_usb && m_usb->write(report, sizeof report) == 0 ? 0 : -1;
+}
+
+void updateDFUBtThread::fail(int step, int code)
+{
+    setRunning(false);
+    emit UpdateError(step, code);
+}
+
+int updateDFUBtThread::writeFrame(const uint8_t* frame, int ackMs)
+{
+    // The deadline first: the acknowledgement may be read before the write call returns.
+    m_outstanding = frame[0];
+    m_deadline = nowMs() + ackMs;
+    return sendPacket(GroupBt, CmdUpgrade, FrameSize, 0, frame);
+}
+
+uint32_t updateDFUBtThread::bt_erase_app_com()
+{
+    if (m_size == 0) {
+        qDebug() << "bt_erase_app_com: empty application image, nothing sent";
+        fail(0x81, BtUpgradeError::BadImage);
+        return DeviceResult::WriteFailed;
+    }
+    qDebug() << "emit bt_erase_app_com()" << (m_running ? "true" : "false");
+    uint8_t frame[FrameSize] = {0x81, 0, 0x81};
+    const int e = writeFrame(frame, m_eraseAckMs);
+    if (e != 0)
+        fail(0x81, BtUpgradeError::WriteFailed);
+    return uint32_t(e);
+}
+
+uint32_t updateDFUBtThread::bt_erase_sd_com()
+{
+    if (m_size < SoftDeviceSkip) {
+        qDebug() << "bt_erase_sd_com: SoftDevice image of" << m_size << "bytes is shorter than"
+                 << SoftDeviceSkip << ", nothing sent";
+        fail(0x82, BtUpgradeError::BadImage);
+        return DeviceResult::WriteFailed;
+    }
+    qDebug() << "bt_erase_sd_com";
+    uint8_t frame[FrameSize] = {0x82, 0, 0x82};
+    const int e = writeFrame(frame, m_eraseAckMs);
+    if (e != 0)
+        fail(0x82, BtUpgradeError::WriteFailed);
+    return uint32_t(e);
+}
+
+uint32_t updateDFUBtThread::bt_boot_app()
+{
+    qDebug() << "bt_boot_app";
+    uint8_t frame[FrameSize] = {0x85, 0, 0x85};
+    const int e = writeFrame(frame, m_ackMs);
+    if (e != 0)
+        fail(0x85, BtUpgradeError::WriteFailed);
+    return uint32_t(e);
+}
+
+int updateDFUBtThread::sendBlock(uint8_t sub, uint32_t pos)
+{
+    const uint32_t n = qMin(m_size - pos, BlockBytes);
+    uint8_t frame[FrameSize];
+    std::memset(frame, 0xFF, sizeof frame);
+    frame[0] = sub;
+    frame[1] = 0x34; // a full block's size, also on the last one
+    frame[2] = 0;
+    frame[3] = 0xFF;
+    le::put32(frame + 4, m_block);
+    std::memcpy(frame + 8, m_image + pos, n);
+    frame[2] = uint8_t(byteSum(frame, FrameSize));
+    m_sent += n;
+    const int e = writeFrame(frame, m_ackMs);
+    const bool sd = sub == 0x84;
+    if (e != 0)
+        qDebug() << (sd ? "bt_sd_bin_data write usb failed, and BtSendByte=" : "bt_app_bin_data write usb failed, and BtSendByte=")
+                 << (sd ? m_sent + SoftDeviceSkip : m_sent) << "BtFileSize=" << m_size;
+    emit SendByteUpdateProgress(int(sd ? m_sent + SoftDeviceSkip : m_sent));
+    m_block += 1;
+    if (e != 0)
+        fail(sub, BtUpgradeError::WriteFailed);
+    return e;
+}
+
+void updateDFUBtThread::bt_app_bin_data()
+{
+    if (m_sent == m_size) {
+        qDebug() << __LINE__ << "dfu success....";
+        setRunning(false);
+        emit emitUpdateDfuFinished();
+    } else if (m_sent > m_size) {
+        qDebug() << "dfu err app==" << m_sent;
+    } else {
+        sendBlock(0x83, m_sent);
+    }
+}
+
+uint32_t updateDFUBtThread::bt_sd_bin_data()
+{
+    const uint64_t pos = uint64_t(m_sent) + SoftDeviceSkip;
+    if (pos == m_size) {
+        qDebug() << __LINE__ << "dfu sd success....";
+        setRunning(false);
+        emit emitUpdateDfuFinished();
+    } else if (pos > m_size) {
+        qDebug() << "dfu err sd==" << m_sent;
+    } else {
+        return uint32_t(sendBlock(0x84, uint32_t(pos)));
+    }
+    return 0;
+}
+
+void updateDFUBtThread::ErrorMessage(uint8_t* report, int length)
+{
+    if (report && length >= 13 && report[0] == GroupBt) {
+        qDebug("ErrorMessage %02x", report[12]);
+        emit UpdateError(report[8], report[12]);
+    } else {
+        qDebug() << "unknown error";
+        emit UpdateError(-1, BtUpgradeError::ForeignReport);
+    }
+}
+
+uint32_t updateDFUBtThread::DfuReceiveCmd(uint8_t* report, int length)
+{
+    if (!report || length < 1)
+        return 0;
+    // A key press or lock state is no answer to the frame: the wait goes on, its deadline unchanged.
+    if (report[0] == 0xF0)
+        return 0;
+    if (length >= 13 && report[0] == GroupBt && report[9] == 1 && report[12] == 0) {
+        m_deadline = 0;
+        switch (report[8]) {
+        case 0x81:
+        case 0x83: emit app_bin(); break;
+        case 0x82:
+        case 0x84: emit sd_bin(); break;
+        case 0x85: setRunning(false); break;
+        default: break;
+        }
+        return 0;
+    }
+    setRunning(false);
+    ErrorMessage(report, length);
+    qDebug() << "CMD_UPDATE_BT_APP00000000000000000";
+    return 0;
+}
+
+void updateDFUBtThread::run()
+{
+    qDebug() << "updateDFUBtThread thread ID: " << reinterpret_cast<quintptr>(QThread::currentThreadId());
+    uint8_t buffer[65];
+    while (!isInterruptionRequested()) {
+        if (!m_running) {
+            QThread::msleep(IdlePauseMs);
+            continue;
+        }
+        // Before the erase frame of an image there is no deadline; reads still come in slices.
+        const qint64 deadline = m_deadline;
+        int slice = UpgradeTimeout::ReadSlice;
+        if (deadline != 0) {
+            const qint64 left = deadline - nowMs();
+            if (left <= 0) {
+                qDebug("no acknowledgement of frame %02x in time", unsigned(m_outstanding.load()));
+                fail(-1, BtUpgradeError::NoReply);
+                continue;
+            }
+            slice = int(qMin<qint64>(slice, left));
+        }
+        std::memset(buffer, 0, sizeof buffer);
+        const int n = m_usb ? m_usb->read_timeout(buffer, sizeof buffer, slice) : -1;
+        if (n < 0) {
+            qDebug() << __LINE__ << "Read DFU USB error.";
+            setRunning(false);
+            emit emitStopDfu();
+            return;
+        }
+        if (n > 0 && m_running)
+            DfuReceiveCmd(buffer, n);
+    }
+}

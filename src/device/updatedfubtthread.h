@@ -1,0 +1,70 @@
+#pragma once
+// The Bluetooth module upload: reads each frame's acknowledgement and sends the image's next block.
+#include <QThread>
+#include <atomic>
+#include <cstdint>
+
+class Usb;
+
+class updateDFUBtThread : public QThread {
+    Q_OBJECT
+public:
+    // app_bin and sd_bin are connected here, directly, so the next block goes out inside run().
+    explicit updateDFUBtThread(QObject* parent = nullptr);
+    // Stops the loop and waits for it: the object may be deleted while an upload runs.
+    ~updateDFUBtThread() override;
+
+    void setUsb(Usb* usb) { m_usb = usb; }
+    Usb* usb() const { return m_usb; }
+    // A new image: the bytes stay the caller's until emitUpdateDfuFinished or an error.
+    void setImage(const uint8_t* image, uint32_t size);
+    void setRunning(bool on);
+    bool running() const { return m_running.load(); }
+    uint32_t sent() const { return m_sent; }
+    uint32_t blockNumber() const { return m_block; }
+    // How long an acknowledgement may take; an erase frame's follows a flash erase.
+    void setAckTimeouts(int ackMs, int eraseAckMs);
+    // Ends the loop within a read slice; start() runs it again.
+    void stop();
+
+    int sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload);
+    uint32_t bt_erase_app_com();
+    uint32_t bt_erase_sd_com();
+    uint32_t bt_boot_app();
+    uint32_t DfuReceiveCmd(uint8_t* report, int length);
+    void ErrorMessage(uint8_t* report, int length);
+
+public slots:
+    void bt_app_bin_data();
+    uint32_t bt_sd_bin_data();
+
+signals:
+    void app_bin();
+    void sd_bin();
+    void UpdateError(int step, int code);
+    void emitStopDfu();
+    void emitUpdateDfuFinished();
+    void BtFirmwareUpdateProgress(int);
+    void SendByteUpdateProgress(int);
+
+protected:
+    void run() override;
+
+private:
+    // Writes one frame with its acknowledgement's deadline; a failed write ends the image.
+    int writeFrame(const uint8_t* frame, int ackMs);
+    // Ends the image in flight with UpdateError(step, code).
+    void fail(int step, int code);
+    int sendBlock(uint8_t sub, uint32_t pos);
+
+    const uint8_t* m_image = nullptr;
+    uint32_t m_size = 0;
+    uint32_t m_sent = 0;
+    uint32_t m_block = 1;
+    Usb* m_usb = nullptr;
+    std::atomic<bool> m_running{false};
+    std::atomic<uint8_t> m_outstanding{0}; // sub-command of the frame awaiting its acknowledgement
+    std::atomic<qint64> m_deadline{0};     // monotonic ms; 0 while no frame is outstanding
+    std::atomic<int> m_ackMs;
+    std::atomic<int> m_eraseAckMs;
+};
