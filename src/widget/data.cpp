@@ -1,0 +1,571 @@
+#include "widget/data.h"
+
+#include "device/device.h"
+#include "macro/key.h"
+#include "shortcut/kffunc.h"
+#include "shortcut/stcts.h"
+#include "widget/keybtn.h"
+#include "widget/qss.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QXmlStreamReader>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+QString configPath(const QString& fileName)
+{
+    return appDirPath() + QStringLiteral("/config/") + fileName;
+}
+
+// Hexadecimal, kept to the low 16 bits; unparsable reads as 0.
+uint16_t hex16(const QString& text)
+{
+    bool ok = false;
+    const qulonglong v = text.toULongLong(&ok, 16);
+    return ok ? uint16_t(v) : 0;
+}
+
+// Decimal, kept to the low 16 bits; unparsable reads as 0.
+uint16_t dec16(const QString& text)
+{
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok, 10);
+    return ok ? uint16_t(v) : 0;
+}
+
+bool flag(const QString& text)
+{
+    return text.toInt() != 0;
+}
+
+// A layout number as the pixel conversions can take it: not finite or beyond the limit reads as 0.
+double layoutNumber(double v, const char* what)
+{
+    if (std::isfinite(v) && std::fabs(v) <= Data::MaxLayoutUnits)
+        return v;
+    qDebug() << "Layout value out of range, read as 0:" << what << v;
+    return 0;
+}
+
+double jsonNumber(const QJsonValue& v, const char* what)
+{
+    double d = 0;
+    if (v.isDouble()) {
+        d = v.toDouble();
+    } else if (v.isString()) {
+        bool ok = false;
+        d = v.toString().toDouble(&ok);
+        if (!ok)
+            d = 0;
+    }
+    return layoutNumber(d, what);
+}
+
+// Opens a static key or colour file and steps past the first token after the document start.
+// The shared part of the token loop; false when the file can't be opened.
+bool openTokenStream(QFile& file, QXmlStreamReader& reader)
+{
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "Open static XML file failed:" << file.fileName();
+        return false;
+    }
+    reader.setDevice(&file);
+    while (!reader.atEnd() && !reader.hasError()) {
+        if (reader.readNext() != QXmlStreamReader::StartDocument)
+            break;
+    }
+    return true;
+}
+
+void endTokenStream(QXmlStreamReader& reader)
+{
+    if (reader.hasError()) {
+        qDebug() << reader.errorString();
+        reader.clear();
+    }
+}
+
+bool moreTokens(const QXmlStreamReader& reader)
+{
+    return !reader.atEnd() && !reader.hasError();
+}
+
+void logSkipped(int skipped, const QString& what, const QString& fileName)
+{
+    if (skipped > 0)
+        qDebug() << "Static XML file has more" << what << "than the list, skipped:" << skipped << fileName;
+}
+
+} // namespace
+
+Data::Data() = default;
+
+Data::~Data()
+{
+    qDeleteAll(boards);
+    boards.clear();
+}
+
+QDomDocument* Data::openXMLDomDocument(const QString& path)
+{
+    auto doc = std::make_unique<QDomDocument>();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    QString error;
+    int line = 0;
+    int column = 0;
+    if (!doc->setContent(&file, false, &error, &line, &column)) {
+        qDebug() << "Open XML file failed:" << file.fileName() << line << "---" << column << ":" << error;
+        return nullptr;
+    }
+    return doc.release();
+}
+
+bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
+{
+    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(configPath(fileName)));
+    if (!doc)
+        return false;
+
+    for (QDomNode n = doc->documentElement().firstChildElement(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        if (e.isNull())
+            continue;
+        if (e.tagName() == QLatin1String("tools_info")) {
+            for (QDomNode c = e.firstChild(); !c.isNull(); c = c.nextSibling()) {
+                const QDomElement ce = c.toElement();
+                if (ce.tagName() == QLatin1String("usb")) {
+                    vid = hex16(ce.attribute(QStringLiteral("vid")));
+                    pid = hex16(ce.attribute(QStringLiteral("pid")));
+                    iface = dec16(ce.attribute(QStringLiteral("iface")));
+                } else if (ce.tagName() == QLatin1String("static")) {
+                    xmlWin = ce.attribute(QStringLiteral("xmlWin"));
+                    xmlMac = ce.attribute(QStringLiteral("xmlMac"));
+                    json = ce.attribute(QStringLiteral("json"));
+                    x = ce.attribute(QStringLiteral("x")).toInt();
+                    y = ce.attribute(QStringLiteral("y")).toInt();
+                    w = ce.attribute(QStringLiteral("w")).toInt();
+                    h = ce.attribute(QStringLiteral("h")).toInt();
+                }
+            }
+        } else if (e.tagName() == QLatin1String("board_type")) {
+            for (QDomNode c = e.firstChild(); !c.isNull(); c = c.nextSibling()) {
+                const QDomElement b = c.toElement();
+                if (b.tagName() != QLatin1String("board"))
+                    continue;
+                auto* info = new BoardInfo;
+                info->name = b.attribute(QStringLiteral("name"));
+                info->file = b.attribute(QStringLiteral("file"));
+                info->kf = b.attribute(QStringLiteral("kf"));
+                info->fw = b.attribute(QStringLiteral("fw")).toDouble();
+                info->x = b.attribute(QStringLiteral("x")).toInt();
+                info->y = b.attribute(QStringLiteral("y")).toInt();
+                info->w = b.attribute(QStringLiteral("w")).toInt();
+                info->h = b.attribute(QStringLiteral("h")).toInt();
+                info->key = flag(b.attribute(QStringLiteral("key")));
+                info->color = flag(b.attribute(QStringLiteral("color")));
+                info->shortcuts = flag(b.attribute(QStringLiteral("shortcuts")));
+                info->macro = flag(b.attribute(QStringLiteral("macro")));
+                info->setting = flag(b.attribute(QStringLiteral("setting")));
+                info->KLE = flag(b.attribute(QStringLiteral("KLE")));
+                info->KLEH = b.attribute(QStringLiteral("KLEH")).toInt();
+                info->KLEW = b.attribute(QStringLiteral("KLEW")).toInt();
+                info->KLER = b.attribute(QStringLiteral("KLER")).toInt();
+                info->KLEC = b.attribute(QStringLiteral("KLEC")).toInt();
+                if (boards)
+                    boards->append(info);
+                else
+                    delete info;
+            }
+        }
+    }
+    return true;
+}
+
+bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, const QString& path)
+{
+    QFile f(file.isEmpty() ? path : configPath(file));
+    if (!f.open(QIODevice::ReadOnly)) {
+        qDebug() << "Open JSON failed:" << f.fileName();
+        return false;
+    }
+    const QByteArray text = f.readAll();
+    f.close();
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (doc.isNull() || error.error != QJsonParseError::NoError) {
+        qDebug() << "Parse JSON failed.";
+        return false;
+    }
+    if (!doc.isArray())
+        return true;
+
+    double y = 0;
+    const QJsonArray rows = doc.array();
+    for (const QJsonValue& rowValue : rows) {
+        if (rowValue.isArray()) {
+            double x = 0, w = 1, h = 1, x2 = 0, y2 = 0, w2 = 0, h2 = 0;
+            const QJsonArray row = rowValue.toArray();
+            for (const QJsonValue& item : row) {
+                if (item.isObject()) {
+                    const QJsonObject o = item.toObject();
+                    // Sums are checked too: many in-range offsets can still add up beyond the limit.
+                    if (o.contains(QLatin1String("x")))
+                        x = layoutNumber(x + jsonNumber(o.value(QLatin1String("x")), "x"), "x");
+                    if (o.contains(QLatin1String("y")))
+                        y = layoutNumber(y + jsonNumber(o.value(QLatin1String("y")), "y"), "y");
+                    if (o.contains(QLatin1String("x2")))
+                        x2 = layoutNumber(x2 + jsonNumber(o.value(QLatin1String("x2")), "x2"), "x2");
+                    if (o.contains(QLatin1String("y2")))
+                        y2 = layoutNumber(y2 + jsonNumber(o.value(QLatin1String("y2")), "y2"), "y2");
+                    if (o.contains(QLatin1String("w")))
+                        w = jsonNumber(o.value(QLatin1String("w")), "w");
+                    if (o.contains(QLatin1String("h")))
+                        h = jsonNumber(o.value(QLatin1String("h")), "h");
+                    if (o.contains(QLatin1String("h2")))
+                        h2 = jsonNumber(o.value(QLatin1String("h2")), "h2");
+                    if (o.contains(QLatin1String("w2")))
+                        w2 = jsonNumber(o.value(QLatin1String("w2")), "w2");
+                } else if (item.isString()) {
+                    auto* key = new KeyBtn(nullptr);
+                    key->label = item.toString();
+                    key->setKeyGeometry(x, y, w, h, x2, y2, w2, h2);
+                    if (keys)
+                        keys->append(key);
+                    else
+                        delete key;
+                    x = layoutNumber(x + w, "x");
+                    w = h = 1;
+                    x2 = y2 = w2 = h2 = 0;
+                }
+            }
+        }
+        y = layoutNumber(y + 1, "y");
+    }
+    return true;
+}
+
+bool Data::parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName)
+{
+    qDebug() << "parse static XML file:" << fileName;
+    QFile file(configPath(fileName));
+    QXmlStreamReader reader;
+    if (!openTokenStream(file, reader))
+        return false;
+
+    const int count = keys ? keys->size() : 0;
+    int n = 0;
+    int skipped = 0;
+    while (moreTokens(reader)) {
+        reader.readNext();
+        if (reader.name() != QLatin1String("key"))
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        const QString code = a.value(QLatin1String("code")).toString();
+        if (code.isEmpty())
+            continue;
+        if (n >= count) {
+            // The file doesn't fit its palette layout: the extra elements have no key cap.
+            ++skipped;
+            ++n;
+            continue;
+        }
+        KeyBtn* key = keys->at(n);
+        key->code = hex16(code);
+        key->type = dec16(a.value(QLatin1String("type")).toString());
+        key->stype = dec16(a.value(QLatin1String("stype")).toString());
+        key->setName(a.value(QLatin1String("name")).toString());
+        key->setImage(a.value(QLatin1String("image")).toString());
+        key->setAlias(a.value(QLatin1String("alias")).toString());
+        ++n;
+    }
+    endTokenStream(reader);
+    logSkipped(skipped, QStringLiteral("keys"), fileName);
+    return true;
+}
+
+bool Data::parseStaticXML(Key* chip, const QString& fileName)
+{
+    QFile file(configPath(fileName));
+    QXmlStreamReader reader;
+    if (!openTokenStream(file, reader))
+        return false;
+
+    while (moreTokens(reader)) {
+        reader.readNext();
+        if (reader.name() != QLatin1String("key"))
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        const QString code = a.value(QLatin1String("code")).toString();
+        if (code.isEmpty() || !chip)
+            continue;
+        if (hex16(code) == chip->code() && dec16(a.value(QLatin1String("type")).toString()) == chip->type()
+            && dec16(a.value(QLatin1String("stype")).toString()) == chip->stype()) {
+            chip->setKeyInfo(a.value(QLatin1String("name")).toString(), a.value(QLatin1String("alias")).toString(),
+                             a.value(QLatin1String("image")).toString());
+        }
+    }
+    endTokenStream(reader);
+    return true;
+}
+
+bool Data::parseStaticColorXML(QVector<QPushButton*>* buttons, const QString& fileName)
+{
+    runTime.mark(1);
+    qDebug() << "parse static XML file:" << fileName;
+    QFile file(appDirPath() + QStringLiteral("/config/customcolor/") + fileName);
+    QXmlStreamReader reader;
+    if (!openTokenStream(file, reader))
+        return false;
+
+    const int count = buttons ? buttons->size() : 0;
+    int n = 0;
+    int skipped = 0;
+    while (moreTokens(reader)) {
+        reader.readNext();
+        if (reader.name() != QLatin1String("color"))
+            continue;
+        const QString name = reader.attributes().value(QLatin1String("name")).toString();
+        if (name.isEmpty())
+            continue;
+        if (n >= count) {
+            ++skipped;
+            ++n;
+            continue;
+        }
+        QPushButton* button = buttons->at(n);
+        button->setObjectName(name);
+        qDebug() << "color=" << button->objectName() << "id=" << n;
+        ++n;
+    }
+    endTokenStream(reader);
+    logSkipped(skipped, QStringLiteral("colours"), fileName);
+    runTime.stop(QStringLiteral("parseStaticColorXML "), 1);
+    return true;
+}
+
+QString Data::chosenStaticFile()
+{
+    MenuTreeData menu;
+    parseMenutreeXML(QStringLiteral("menutree.xml"), &menu);
+    if (menu.MacOS)
+        return xmlMac;
+    if (menu.Windows || menu.Automatic)
+        return xmlWin;
+    return QString();
+}
+
+void Data::loadKeyBtns(QVector<KeyBtn*>* keys)
+{
+    parseConfigXML(&boards, QStringLiteral("config.xml"));
+    parseJsonFileForFix(keys, json, QString());
+    const QString file = chosenStaticFile();
+    if (!file.isEmpty())
+        parseStaticXML(keys, file);
+}
+
+void Data::loadKeys(Key* chip)
+{
+    parseConfigXML(&boards, QStringLiteral("config.xml"));
+    const QString file = chosenStaticFile();
+    if (!file.isEmpty())
+        parseStaticXML(chip, file);
+}
+
+KeyBtn* Data::selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* statics)
+{
+    if (!statics) {
+        qDebug() << "Select static btn failed, static key tab is NULL.";
+        return out;
+    }
+    if (!out || !kc)
+        return out;
+    for (KeyBtn* entry : *statics) {
+        if (entry && entry->type == kc->type && entry->stype == kc->stype && entry->code == kc->code) {
+            out->setImage(entry->image());
+            out->label = entry->label;
+            out->code = entry->code;
+            out->stype = entry->stype;
+            out->type = entry->type;
+            out->setAlias(entry->alias());
+            out->setName(entry->name());
+            out->setKeyIndex(entry->keyIndex());
+            return out;
+        }
+    }
+    out->type = 0;
+    out->stype = 0;
+    out->code = 0;
+    out->setName(QStringLiteral(" "));
+    out->setAlias(QStringLiteral(" "));
+    out->setKeyIndex(-1);
+    qDebug() << "error ! btn select not static key: "
+             << "ty=" << kc->type << "sty=" << kc->stype << "co=" << kc->code;
+    return out;
+}
+
+bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out)
+{
+    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(configPath(fileName)));
+    if (!doc) {
+        qDebug() << "Parse menutree XML error, DomDocument is NULL.";
+        return false;
+    }
+    if (!out)
+        return true;
+    for (QDomNode n = doc->documentElement().firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        const QString tag = e.tagName();
+        if (tag == QLatin1String("setting")) {
+            out->autoStart = e.attribute(QStringLiteral("auto_start")).toUInt() != 0;
+        } else if (tag == QLatin1String("webDownload")) {
+            out->webDownload = e.attribute(QStringLiteral("web"));
+        } else if (tag == QLatin1String("webHelp")) {
+            out->webHelp = e.attribute(QStringLiteral("web"));
+        } else if (tag == QLatin1String("layout_version")) {
+            out->MacOS = e.attribute(QStringLiteral("MacOS")).toUInt() != 0;
+            out->Windows = e.attribute(QStringLiteral("Windows")).toUInt() != 0;
+            out->Automatic = e.attribute(QStringLiteral("Automatic")).toUInt() != 0;
+        }
+    }
+    return true;
+}
+
+void Data::buildShortcutList(Device* device, QVector<STCTS*>* list, QVector<kffunc_t*>* catalogue)
+{
+    if (!device || !list)
+        return;
+    const int total = qMin(int(device->m_nKFTotalNum), int(device->m_pKFs.size()));
+    for (int i = 0; i < total; ++i) {
+        const uint8_t* kf = device->m_pKFs[size_t(i)].bytes;
+        if (!(kf[0] & 0x40))
+            continue;
+        auto* record = new STCTS;
+        record->id = kf[0] & 0x3F;
+        record->hi = (le::u16(kf) >> 7) & 0x3F;
+        record->type = E_SCT_NONE;
+        if (catalogue) {
+            for (const kffunc_t* f : *catalogue) {
+                if (f && uint32_t(f->hi) == record->hi) {
+                    record->type = uint32_t(f->control_type);
+                    break;
+                }
+            }
+        }
+        list->append(record);
+    }
+}
+
+bool Data::parseShortcutsXML(const QString& path, QVector<STCTS*>* list)
+{
+    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(path));
+    if (!doc)
+        return false;
+    const QDomElement root = doc->documentElement();
+    if (root.firstChildElement().isNull())
+        return true;
+
+    int k = 0;
+    for (QDomNode n = root.firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement item = n.toElement();
+        if (item.isNull() || item.tagName() != QStringLiteral("item") + QString::number(k))
+            continue;
+        ++k;
+        const uint hi = item.attribute(QStringLiteral("hi")).toUInt();
+        const qlonglong id = item.attribute(QStringLiteral("id")).toLongLong();
+        item.attribute(QStringLiteral("hitype")); // kept by the page; not needed here
+
+        QString text;
+        for (QDomNode c = item.firstChild(); !c.isNull(); c = c.nextSibling()) {
+            const QDomElement ce = c.toElement();
+            if (ce.tagName() == QLatin1String("Website"))
+                text = ce.attribute(QStringLiteral("web"));
+            else if (ce.tagName() == QLatin1String("DocApp") || ce.tagName() == QLatin1String("FileFolder"))
+                text = ce.attribute(QStringLiteral("dir"));
+        }
+        if (!list || text.isEmpty())
+            continue;
+        for (STCTS* record : *list) {
+            if (record && qlonglong(record->id) == id && record->hi == hi) {
+                record->str = text;
+                qDebug() << "id=" << id << "stcts.str=" << text;
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool Data::makeDir(const QString& path)
+{
+    if (QDir(path).exists())
+        return false;
+    if (!QDir().mkpath(path))
+        qWarning() << "Make dir failed:" << path;
+    return true;
+}
+
+void Data::renameFile(const QString& dir, const QString& oldName, const QString& newName)
+{
+    QFile::rename(dir + oldName, dir + newName);
+}
+
+void Data::clipLineEdit(QLineEdit* edit, const QString& text, int max)
+{
+    if (!edit || max < 0 || text.size() <= max)
+        return;
+    edit->setText(text.left(max));
+    edit->setCursorPosition(max);
+}
+
+bool Data::dirExists(const QString& path)
+{
+    return QFileInfo::exists(path);
+}
+
+QString Data::columnName(int index)
+{
+    // Letters as a spreadsheet numbers its columns: 0 A, 25 Z, 26 AA, 701 ZZ, 702 AAA.
+    QString name;
+    for (long long n = index; n >= 0; n = n / 26 - 1)
+        name.prepend(QChar('A' + int(n % 26)));
+    return name;
+}
+
+bool Data::removeFileInDir(const QString& dir, const QString& fileName, const QString& nameFilter)
+{
+    const QFileInfoList entries =
+        QDir(dir).entryInfoList(QStringList(nameFilter), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName() != fileName)
+            continue;
+        const bool removed =
+            entry.isDir() ? QDir().rmdir(entry.absoluteFilePath()) : QFile::remove(entry.absoluteFilePath());
+        if (!removed)
+            qWarning() << "Remove file failed:" << entry.absoluteFilePath();
+        break;
+    }
+    return true;
+}
+
+bool Data::isFileExist(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    file.close();
+    return true;
+}

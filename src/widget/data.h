@@ -1,0 +1,115 @@
+#pragma once
+// Reader of the description files in config/ (board records, layouts, static keys, menu file, key
+// function texts) and a few small file and widget utilities.
+#include "device/records.h"
+#include "widget/runtime.h"
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+class Device;
+class Key;
+class KeyBtn;
+class QDomDocument;
+class QLineEdit;
+class QPushButton;
+struct STCTS;
+struct kffunc_t;
+
+// One board element of config.xml. Created once by Data::parseConfigXML, never changed afterwards.
+struct BoardInfo {
+    QString name;
+    QString file; // key layout JSON in config/
+    QString kf;   // key function catalogue in config/
+    double fw = 0;
+    bool key = false;
+    bool color = false;
+    bool shortcuts = false;
+    bool macro = false;
+    bool setting = false;
+    double x = 0, y = 0, w = 0, h = 0; // picture placement; w, h pixels per key unit
+    bool KLE = false;
+    int KLEW = 0, KLEH = 0;
+    int KLER = 0, KLEC = 0; // matrix rows and columns of the layout import grid
+};
+
+// The settings menu's saved choices (menutree.xml). Without a file (or without a layout_version
+// element) the layout version is automatic, so the Windows static key file applies.
+struct MenuTreeData {
+    bool autoStart = false;
+    QString webDownload;
+    QString webHelp;
+    bool MacOS = false;
+    bool Windows = false;
+    bool Automatic = true;
+};
+
+class Data {
+public:
+    Data();
+    ~Data();
+    Data(const Data&) = delete;
+    Data& operator=(const Data&) = delete;
+
+    // Layout values beyond this many key units in either direction read as 0.
+    static constexpr double MaxLayoutUnits = 1000;
+
+    QString json;   // palette layout JSON
+    QString xmlWin; // static key file, Windows legends
+    QString xmlMac; // static key file, Mac legends
+    QString devicePath;
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    uint16_t iface = 0;
+    int x = 0, y = 0;
+    int w = 0, h = 0; // pixels per key unit of the static palette
+    int gap = 2;
+    QVector<BoardInfo*> boards; // owned
+    RunTime runTime;
+
+    // config/<fileName>: usb and static elements into this object, one record per board appended to
+    // boards. False (nothing changed) when the document can't be loaded.
+    bool parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName);
+
+    // The whole file as a new DOM document the caller owns; null when unreadable or not well-formed.
+    static QDomDocument* openXMLDomDocument(const QString& path);
+
+    // New key caps with label and key-unit geometry, appended in file order. Reads config/<file>, or
+    // path as given when file is empty. False when unreadable or not JSON.
+    static bool parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, const QString& path);
+
+    // The n-th key element of config/<fileName> describes key cap n.
+    static bool parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName);
+    // Gives the chip the texts of the last key element with the chip's key code.
+    static bool parseStaticXML(Key* chip, const QString& fileName);
+    // The n-th named color element of config/customcolor/<fileName> names button n.
+    bool parseStaticColorXML(QVector<QPushButton*>* buttons, const QString& fileName);
+
+    // The whole static palette: layout, then the static key file the layout version chooses.
+    void loadKeyBtns(QVector<KeyBtn*>* keys);
+    // One macro chip's texts from the static key file the layout version chooses.
+    void loadKeys(Key* chip);
+    // Makes out show the palette entry of kc, or a blank key with index -1.
+    static KeyBtn* selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* statics);
+
+    // config/<fileName> into out; false (out unchanged) when it can't be loaded.
+    static bool parseMenutreeXML(const QString& fileName, MenuTreeData* out);
+
+    // One new record per used key function slot of the device, typed from the catalogue.
+    static void buildShortcutList(Device* device, QVector<STCTS*>* list, QVector<kffunc_t*>* catalogue);
+    // The texts of shortcuts.xml at path into the matching records.
+    static bool parseShortcutsXML(const QString& path, QVector<STCTS*>* list);
+
+    static bool makeDir(const QString& path);
+    static void renameFile(const QString& dir, const QString& oldName, const QString& newName);
+    static void clipLineEdit(QLineEdit* edit, const QString& text, int max);
+    static bool dirExists(const QString& path);
+    static QString columnName(int index);
+    static bool removeFileInDir(const QString& dir, const QString& fileName, const QString& nameFilter);
+    static bool isFileExist(const QString& path);
+
+private:
+    // The static key file the layout version of menutree.xml chooses; empty for none.
+    QString chosenStaticFile();
+};

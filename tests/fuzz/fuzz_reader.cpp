@@ -1,0 +1,37 @@
+// libFuzzer entry for one reader of a user-supplied file (chosen at build time).
+#include "readerharness.h"
+#include "widget/qss.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <cstdlib>
+
+#ifndef TESSARK_FUZZ_READER
+#error "TESSARK_FUZZ_READER names the reader, e.g. FuzzReader::Config"
+#endif
+
+namespace {
+QTemporaryDir* g_appDir = nullptr;
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(*argc, *argv); // lives as long as the fuzzer
+    qInstallMessageHandler(quiet);  // the readers log every broken input
+    g_appDir = new QTemporaryDir;
+    if (!g_appDir->isValid())
+        std::abort();
+    setAppDirPathForTest(g_appDir->path());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    runFuzzReader(TESSARK_FUZZ_READER, g_appDir->path(),
+                  QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    return 0;
+}

@@ -1,0 +1,66 @@
+#include "readerharness.h"
+
+#include "macro/key.h"
+#include "shortcut/stcts.h"
+#include "widget/data.h"
+#include "widget/keybtn.h"
+
+#include <QDir>
+#include <QPushButton>
+
+QStringList fuzzReaderNames()
+{
+    return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
+            QStringLiteral("menutree"), QStringLiteral("shortcuts")};
+}
+
+void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
+{
+    // The input as config/<name> and, for the colour reader, config/customcolor/<name>.
+    const QString name = reader == FuzzReader::Layout ? QStringLiteral("fuzz.json") : QStringLiteral("fuzz.xml");
+    for (const QString& dir : {appDir + QStringLiteral("/config/"), appDir + QStringLiteral("/config/customcolor/")}) {
+        QDir().mkpath(dir);
+        QFile f(dir + name);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(input);
+    }
+    Data data;
+    QVector<KeyBtn*> keys;
+    MenuTreeData menu;
+    QVector<STCTS*> list;
+    switch (reader) {
+    case FuzzReader::Config:
+        data.parseConfigXML(&data.boards, name);
+        break;
+    case FuzzReader::Layout:
+        Data::parseJsonFileForFix(&keys, name, QString());
+        // As an owner does: pixels from key units, then the outline of an L-shaped key.
+        for (KeyBtn* key : keys) {
+            key->setGeometry(int(key->x * 40), int(key->y * 40), int(key->w * 40), int(key->h * 40));
+            key->layoutShape(40);
+        }
+        break;
+    case FuzzReader::StaticKeys: {
+        for (int i = 0; i < 4; ++i)
+            keys.append(new KeyBtn(nullptr));
+        Data::parseStaticXML(&keys, name);
+        Key chip;
+        chip.setKeyCode(1, 0, 0x04);
+        Data::parseStaticXML(&chip, name);
+        QPushButton first, second;
+        QVector<QPushButton*> buttons{&first, &second};
+        data.parseStaticColorXML(&buttons, name);
+        break;
+    }
+    case FuzzReader::MenuTree:
+        Data::parseMenutreeXML(name, &menu);
+        break;
+    case FuzzReader::Shortcuts:
+        for (uint32_t i = 0; i < 4; ++i)
+            list.append(new STCTS{i, 1, i, QString()});
+        Data::parseShortcutsXML(appDir + QStringLiteral("/config/") + name, &list);
+        break;
+    }
+    qDeleteAll(keys);
+    qDeleteAll(list);
+}

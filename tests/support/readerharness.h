@@ -1,0 +1,30 @@
+#pragma once
+// Feeds one input to a reader of a user-supplied file, as the fuzz targets and the corpus replay do, and
+// the application directory the reader suites read from.
+#include "tempappdir.h"
+#include "widget/qss.h"
+
+#include <QFile>
+#include <QStringList>
+
+enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts };
+
+// Corpus folder names, in the order of FuzzReader.
+QStringList fuzzReaderNames();
+
+// Writes input as the reader's file below appDir (which appDirPath() must return) and runs the reader
+// and its variants over it. Needs a QApplication: readers create widgets.
+void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input);
+
+// A temporary application directory that appDirPath() returns while it lives.
+class ReaderAppDir : public TempAppDir {
+public:
+    ReaderAppDir() { setAppDirPathForTest(path()); }
+    ~ReaderAppDir() { setAppDirPathForTest(QString()); }
+    // Null content: the file is removed instead (a missing file).
+    bool put(const QString& relative, const QByteArray& content) const
+    {
+        return content.isNull() ? !QFile::exists(filePath(relative)) || QFile::remove(filePath(relative))
+                                : write(relative, content);
+    }
+};
