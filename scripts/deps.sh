@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those that are missing.
 set -euo pipefail
 PACKAGES=(cmake g++ pkg-config qtbase5-dev qtbase5-private-dev libqt5svg5-dev libhidapi-dev
-          xvfb xauth xdotool imagemagick fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei
+          xvfb xauth xdotool imagemagick fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-liberation2
           libx11-dev libxtst-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -3,10 +3,14 @@
 #include "device/device.h"
 #include "device/deviceconnection.h"
 #include "simcontrol.h"
+#include "widget/data.h"
+#include "widget/qss.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+
+Q_DECLARE_METATYPE(sim::KeyboardConfig)
 
 class DeviceConnectionTest : public QObject {
     Q_OBJECT
@@ -35,6 +39,36 @@ private slots:
         c.close();
         QVERIFY(!c.device());
         QVERIFY(!c.usb());
+    }
+
+    void emulatedBoardsAreTheSampleFamily_data()
+    {
+        QTest::addColumn<sim::KeyboardConfig>("config");
+        QTest::addColumn<int>("colourMaps");
+        QTest::newRow("full-size dual") << sim::fullSizeDual() << 2;
+        QTest::newRow("tenkeyless wired") << sim::tenkeylessWired() << 0;
+    }
+    void emulatedBoardsAreTheSampleFamily()
+    {
+        QFETCH(sim::KeyboardConfig, config);
+        QFETCH(int, colourMaps);
+        setAppDirPathForTest(QFINDTESTDATA("../appdir")); // only read
+        Data data;
+        QVector<BoardInfo*> boards;
+        QVERIFY(data.parseConfigXML(&boards, QStringLiteral("config.xml")));
+        QCOMPARE(data.vid, config.vid);
+        QCOMPARE(data.pid, config.pid);
+
+        auto kb = sim::plug(config);
+        DeviceConnection c;
+        QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
+        c.open(data.vid, data.pid, config.commandInterface, kb->commandPath());
+        QVERIFY(loaded.wait(20000));
+        const QString name = c.device()->boardName();
+        const auto record = std::find_if(boards.begin(), boards.end(), [&](BoardInfo* b) { return b->name == name; });
+        QVERIFY2(record != boards.end(), qPrintable(name));
+        QCOMPARE(int(c.device()->m_nkrm), colourMaps);
+        qDeleteAll(boards);
     }
 
     void unplugSignalsDisconnect()
