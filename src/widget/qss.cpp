@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDebug>
 #include <QDir>
 #include <QFontDatabase>
 #include <QFrame>
@@ -12,8 +14,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMutex>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
+#include <QWidget>
 
 namespace {
 QMutex s_overrideMutex;
@@ -523,4 +527,49 @@ QString Qss::triangleStyleSheet() const
 {
     return QStringLiteral(
         "QPushButton{ width:0; height: 0; border-bottom: 50px solid red; border-left:100px solid transparent;}");
+}
+
+QCursor Qss::svgCursor(const QString& path, int width, int height, int hotX, int hotY) const
+{
+    const QPixmap pixmap(path);
+    return QCursor(pixmap.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), hotX, hotY);
+}
+
+void Qss::setCursorStatus(QWidget* widget, int status, const QString& colour) const
+{
+    if (!widget)
+        return;
+    const QString dir = m_appDir + QStringLiteral("/images/Cursor/");
+    switch (status) {
+    case CursorDown:
+        widget->setCursor(svgCursor(dir + QStringLiteral("down.svg"), 26, 33, 13, 16));
+        return;
+    case CursorUp:
+        widget->setCursor(svgCursor(dir + QStringLiteral("up.svg"), 26, 33, 13, 16));
+        return;
+    case CursorDelete:
+        widget->setCursor(svgCursor(dir + QStringLiteral("del.svg"), 26, 33, 13, 16));
+        return;
+    case CursorKeep:
+        return;
+    case CursorColor: {
+        qDebug() << widget->objectName() << "set Cursor status" << colour;
+        QPixmap pixmap(dir + QStringLiteral("color.svg"));
+        QColor fill;
+        fill.setNamedColor(colour);
+        if (!fill.isValid())
+            fill = Qt::black;
+        // The drawing only gives the size: the cursor is a plain square of the picked colour.
+        pixmap.fill(fill);
+        widget->setCursor(QCursor(pixmap.scaled(20, 20, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 10, 10));
+        return;
+    }
+    case CursorMode:
+        qDebug() << widget->objectName() << "set Cursor mode.svg.";
+        widget->setCursor(svgCursor(dir + QStringLiteral("mode.svg"), 26, 26, 13, 13));
+        return;
+    default:
+        widget->unsetCursor();
+        return;
+    }
 }

@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QCursor;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -14,6 +15,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSlider;
+class QWidget;
 
 // The folder beside the executable that holds config/, images/, font/, log/ and the keyboards' folders.
 // Every reader takes it from here, so a test can point the whole tool at a temporary folder.
@@ -31,6 +33,21 @@ public:
     Qss();
 
     QString appDir() const { return m_appDir; }
+
+    // Cursor states of setCursorStatus while the user paints keys; any other value unsets as CursorUnset.
+    enum CursorStatus {
+        CursorUnset = 0,
+        CursorDown = 1,   // images/Cursor/down.svg, 26 x 33, hot spot (13, 16)
+        CursorUp = 2,     // images/Cursor/up.svg, 26 x 33, hot spot (13, 16)
+        CursorDelete = 3, // images/Cursor/del.svg, 26 x 33, hot spot (13, 16)
+        CursorKeep = 4,   // the widget keeps whatever cursor it has
+        CursorColor = 5,  // a solid 20 x 20 square of the colour, hot spot (10, 10)
+        CursorMode = 6,   // images/Cursor/mode.svg, 26 x 26, hot spot (13, 13)
+    };
+    // The image at path scaled to width x height (aspect ignored); a missing image gives an empty cursor.
+    QCursor svgCursor(const QString& path, int width, int height, int hotX, int hotY) const;
+    // colour is read in CursorColor only: any text QColor::setNamedColor takes (invalid gives black).
+    void setCursorStatus(QWidget* widget, int status, const QString& colour = QString()) const;
 
     void setGlobuleStyle(QPushButton* button, bool checked) const;
     void setGlobuleShowStyle(QPushButton* button, bool pressed) const;
