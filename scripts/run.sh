@@ -11,6 +11,8 @@ target=tessark
 if [ "${1:-}" = "--sim" ]; then
   target=tessark-sim
   shift
+  # The settings menu rewrites the start-with-the-system entry: keep a trial run away from the real one.
+  export XDG_CONFIG_HOME="$(mktemp -d)"
 fi
 build="${TESSARK_BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -1,0 +1,16 @@
+#pragma once
+// Start with the system: whether the user's session starts the tool (in the background) at log-in.
+#include <QString>
+
+// Turns the entry on (rewritten with the current executable path) or off (removed). False when the
+// change could not be made; the caller keeps its own state either way.
+bool setStartWithSystem(bool on);
+
+#if !defined(Q_OS_WIN)
+// The XDG autostart entry: $XDG_CONFIG_HOME/autostart/<application name>.desktop, with
+// XDG_CONFIG_HOME taken only when it is absolute, else ~/.config.
+QString autostartEntryPath();
+// One argument of an Exec line: quoted, with the characters the quoting and the string value
+// rules reserve escaped, and "%" doubled so no field code is read into it.
+QString desktopExecArgument(const QString& argument);
+#endif

@@ -1,0 +1,266 @@
+// The settings menu: keyboard numbering, exclusive choices saved to menutree.xml, language switching,
+// the start-with-the-system entry, the update hub and the dialogs it opens.
+#include "Update/overallvariate.h"
+#include "platform/autostart.h"
+#include "setting/Language.h"
+#include "widget/menu.h"
+#include "widget/menutree.h"
+#include "widget/qss.h"
+#include "tempappdir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QAction* findAction(QMenu* menu, const QString& text)
+{
+    for (QAction* a : menu->actions()) {
+        QAction* found = a->text() == text ? a : a->menu() ? findAction(a->menu(), text) : nullptr;
+        if (found)
+            return found;
+    }
+    return nullptr;
+}
+
+QStringList texts(QMenu* menu)
+{
+    QStringList out;
+    for (QAction* a : menu->actions())
+        out << a->text();
+    return out;
+}
+
+UsbData usb(const QString& path)
+{
+    UsbData d;
+    d.path = path;
+    d.vid = 0x258a;
+    return d;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class SettingsMenu : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_xdg;
+    TempAppDir m_app;
+    QWidget m_window;
+
+    QString menuFile() const { return m_app.filePath(QStringLiteral("config/menutree.xml")); }
+    QAction* action(MenuTree& menu, const QString& text) { return findAction(menu.topMenu(), text); }
+
+private slots:
+    void initTestCase()
+    {
+        // The menu rewrites the start-with-the-system entry on construction: never the user's.
+        qputenv("XDG_CONFIG_HOME", m_xdg.path().toUtf8());
+        setAppDirPathForTest(m_app.path());
+        for (const QString image : {"indicator-checked.svg", "close.svg", "close-hover.svg"})
+            QVERIFY(m_app.write("images/" + image, readAll(QFINDTESTDATA("../appdir/images/" + image))));
+        g_language = new Language;
+        g_language->setLanguageType(1);
+    }
+    void init()
+    {
+        QVERIFY(m_app.write("config/menutree.xml",
+                            "<COMMAND><setting auto_start=\"1\"/><layout_version MacOS=\"0\" Windows=\"0\" "
+                            "Automatic=\"1\"/><webDownload web=\"https://dl.example/a b?x=1&amp;y=2\"/>"
+                            "<webHelp web=\"\"/></COMMAND>"));
+    }
+    void cleanupTestCase()
+    {
+        delete g_language;
+        g_language = nullptr;
+        setAppDirPathForTest(QString());
+    }
+
+    void keyboardsAreNumberedAndFreedNumbersReused()
+    {
+        MenuTree menu(&m_window);
+        for (const char* p : {"a", "b", "c"})
+            menu.addDevice(usb(p));
+        QCOMPARE(texts(menu.usbMenu()), QStringList({"Device 1", "Device 2", "Device 3"}));
+
+        // The second vanishes: its entry is released, and a stale second removal changes nothing.
+        const UsbData second = menu.devices().value(2);
+        QPointer<QAction> gone = second.action;
+        menu.removeDevice(second);
+        menu.removeDevice(second);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(gone.isNull());
+        menu.addDevice(usb("d"));
+        menu.addDevice(usb("e"));
+        QCOMPARE(texts(menu.usbMenu()), QStringList({"Device 1", "Device 2", "Device 3", "Device 4"}));
+        QCOMPARE(menu.devices().value(2).path + menu.devices().value(4).path, QStringLiteral("de"));
+
+        // Choosing an entry unchecks the others and hands over the listed entry.
+        QSignalSpy chosen(&menu, &MenuTree::ActionTriggered);
+        menu.selectDevice(usb("a"));
+        menu.devices().value(2).action->trigger();
+        const UsbData got = chosen.value(0).value(0).value<UsbData>();
+        QVERIFY(got.path == "d" && got.number == 2 && got.vid == 0x258a && got.action == menu.devices()[2].action);
+        QVERIFY(!menu.devices().value(1).action->isChecked());
+        menu.selectDevice(usb("unknown"));
+        QVERIFY(menu.devices().value(2).action->isChecked());
+
+        menu.clearDevices();
+        menu.addDevice(usb("f"));
+        QCOMPARE(texts(menu.usbMenu()), QStringList({"Device 1"}));
+    }
+
+    void layoutVersionIsExclusiveSavedAndAnnouncedOnce()
+    {
+        MenuTree menu(&m_window);
+        QSignalSpy win(&menu, &MenuTree::emitLayoutVersionWin);
+        QSignalSpy automatic(&menu, &MenuTree::emitLayoutVersionAuto);
+        menu.emitLayoutVersion();
+        QCOMPARE(automatic.count(), 1);
+
+        action(menu, "Windows System")->trigger();
+        QCOMPARE(win.count(), 1);
+        MenuTreeData back;
+        QVERIFY(Data::parseMenutreeXML(QStringLiteral("menutree.xml"), &back));
+        QVERIFY(back.autoStart && back.Windows && !back.MacOS && !back.Automatic);
+        QCOMPARE(back.webDownload, QStringLiteral("https://dl.example/a b?x=1&y=2")); // as read, also when empty
+        QCOMPARE(back.webHelp, QString());
+        QVERIFY(readAll(menuFile()).startsWith("<?xml version = '1.0' encoding = 'UTF-8'?>\n<COMMAND>\n    <"));
+
+        // The checked entry clicked again: still checked, neither saved nor announced.
+        QVERIFY(QFile::remove(menuFile()));
+        action(menu, "Windows System")->trigger();
+        QVERIFY(action(menu, "Windows System")->isChecked() && !QFile::exists(menuFile()));
+        QCOMPARE(win.count() + automatic.count(), 2);
+
+        QVERIFY(QDir().mkdir(menuFile())); // a folder in the file's place
+        QCOMPARE(menu.save(), -2);
+        QVERIFY(QDir().rmdir(menuFile()));
+    }
+
+    void languageSwitchRetranslatesAndRewritesTheFile()
+    {
+        MenuTree menu(&m_window);
+        menu.addDevice(usb("a"));
+        const QString languageFile = m_app.filePath("config/Language.xml");
+        for (int click = 0; click < 2; ++click) { // the second click, on the checked entry, still writes
+            QVERIFY(QFile::remove(languageFile));
+            action(menu, "中文")->trigger();
+            QVERIFY(action(menu, "中文")->isChecked() && !action(menu, "English")->isChecked());
+            QVERIFY(readAll(languageFile).contains("Language=\"0\""));
+        }
+        QCOMPARE(texts(menu.topMenu()), QStringList({"设置", "检查更新", "布局版本", "USB 设备", "关于 tessark",
+                                                     "语言(Language)", "帮助", "退出"}));
+        menu.addDevice(usb("b"));
+        action(menu, "English")->trigger();
+        QCOMPARE(texts(menu.topMenu()).first() + texts(menu.usbMenu()).join(','), "SettingDevice 1,设备2");
+    }
+
+    void startWithTheSystemWritesAndRemovesTheEntry()
+    {
+        const QString entry = m_xdg.path() + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
+        QCOMPARE(autostartEntryPath(), entry);
+        MenuTree menu(&m_window); // on in menutree.xml: written at construction
+        QVERIFY(menu.isAutoStart());
+        QCOMPARE(readAll(entry), "[Desktop Entry]\nType=Application\nName=" + QCoreApplication::applicationName().toUtf8()
+                                     + "\nExec=" + desktopExecArgument(QCoreApplication::applicationFilePath()).toUtf8()
+                                     + " /background\n");
+        action(menu, "Power Boot")->trigger();
+        QVERIFY(!QFile::exists(entry) && readAll(menuFile()).contains("auto_start=\"0\""));
+        action(menu, "Power Boot")->trigger();
+        QVERIFY(QFile::exists(entry));
+
+        qputenv("XDG_CONFIG_HOME", "relative/config"); // not absolute: not used
+        QVERIFY(autostartEntryPath().startsWith(QDir::homePath() + "/.config/autostart/"));
+        qputenv("XDG_CONFIG_HOME", m_xdg.path().toUtf8());
+    }
+
+    void execArgumentIsQuotedAndEscaped_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("written"); // as the characters stand in the file
+        QTest::newRow("blank") << "/home/a b/tessark" << "\"/home/a b/tessark\"";
+        QTest::newRow("quote and backtick") << "/x/\"q`/t" << "\"/x/\\\\\"q\\\\`/t\"";
+        QTest::newRow("backslash: four") << "/x/a\\b" << "\"/x/a\\\\\\\\b\"";
+        QTest::newRow("dollar and percent") << "/x/$H/5%" << "\"/x/\\\\$H/5%%\"";
+        QTest::newRow("newline") << "/x/a\nb" << "\"/x/a\\nb\"";
+    }
+    void execArgumentIsQuotedAndEscaped()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, written);
+        QCOMPARE(desktopExecArgument(path), written);
+    }
+
+    void checkForUpdateShowsOnlyTheHubsDialog()
+    {
+        MenuTree menu(&m_window);
+        action(menu, "Check for update")->trigger(); // no hub yet: nothing happens
+        overallVariate hub;
+        g_overallVariate = &hub;
+        QTest::ignoreMessage(QtDebugMsg, "show update widget: no update dialog yet");
+        action(menu, "Check for update")->trigger();
+        QWidget dialog;
+        dialog.setWindowState(Qt::WindowMinimized);
+        hub.setUpdateWidget(&dialog);
+        action(menu, "Check for update")->trigger();
+        g_overallVariate = nullptr;
+        QVERIFY(dialog.isVisible() && !dialog.isMinimized());
+    }
+
+    void escapedDialogsDeleteThemselves()
+    {
+        MenuTree menu(&m_window);
+        for (const QString entry : {"About tessark", "Help"}) {
+            QPointer<QWidget> dialog;
+            QTimer::singleShot(0, [&dialog] {
+                dialog = QApplication::activeModalWidget();
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            });
+            action(menu, entry)->trigger(); // runs the dialog modally until Escape
+            QVERIFY(dialog && !dialog->isVisible());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(dialog.isNull());
+        }
+    }
+
+    void menuWithTwoKeyboardsScreenshot()
+    {
+        MenuTree menu(&m_window);
+        menu.addDevice(usb("a"));
+        menu.addDevice(usb("b"));
+        menu.selectDevice(usb("a"));
+        Menu* top = menu.topMenu();
+        top->popup(QPoint(20, 20));
+        top->setActiveAction(menu.usbMenu()->menuAction()); // opens the submenu
+        QVERIFY(QTest::qWaitForWindowExposed(menu.usbMenu()));
+        const QString path = qEnvironmentVariable("TESSARK_MENU_SHOT");
+        if (!path.isEmpty()) {
+            const QRect all = top->geometry().united(menu.usbMenu()->geometry()).adjusted(-10, -10, 10, 10);
+            QImage shot(all.size(), QImage::Format_ARGB32);
+            shot.fill(QColor(225, 228, 232));
+            QPainter p(&shot);
+            for (QWidget* w : {static_cast<QWidget*>(top), static_cast<QWidget*>(menu.usbMenu())})
+                p.drawPixmap(w->geometry().topLeft() - all.topLeft(), w->grab());
+            p.end();
+            QVERIFY(shot.save(path));
+        }
+        top->hide();
+    }
+};
+
+QTEST_MAIN(SettingsMenu)
+#include "test_menutree.moc"
