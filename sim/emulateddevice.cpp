@@ -80,4 +80,33 @@ void EmulatedDevice::leaveBusLocked()
     Bus::instance().changed.notify_all();
 }
 
+
+namespace {
+bool takeMatch(std::vector<long long>& targets, long long call)
+{
+    auto it = std::find(targets.begin(), targets.end(), call);
+    if (it == targets.end())
+        return false;
+    targets.erase(it);
+    return true;
+}
+}
+
+EmulatedDevice::WriteFault EmulatedDevice::takeWriteFaultLocked()
+{
+    const long long call = ++m_writeCalls;
+    if (takeMatch(m_unplugWrites, call))
+        return WriteFault::Unplug;
+    if (takeMatch(m_failingWrites, call))
+        return WriteFault::Fail;
+    return WriteFault::None;
+}
+
+void EmulatedDevice::scheduleWriteFaultLocked(int nth, WriteFault fault)
+{
+    if (nth < 1 || fault == WriteFault::None)
+        return;
+    (fault == WriteFault::Unplug ? m_unplugWrites : m_failingWrites).push_back(m_writeCalls + nth);
+}
+
 } // namespace sim

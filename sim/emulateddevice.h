@@ -68,8 +68,10 @@ public:
     bool pluggedLocked() const { return m_plugged; }
     void attachLocked(hid_device_* handle);
     void detachLocked(hid_device_* handle);
-    // Asked once per hid_write call, before the report travels.
-    virtual WriteFault takeWriteFaultLocked() { return WriteFault::None; }
+    // Asked once per hid_write call (any interface), before the report travels.
+    WriteFault takeWriteFaultLocked();
+    // The nth hid_write call from now fails, or unplugs the device (that write fails too).
+    void scheduleWriteFaultLocked(int nth, WriteFault fault);
     // A report written to one interface arrives (after the report delay).
     virtual void receiveLocked(int interfaceNumber, const QByteArray& report) = 0;
     // Queues a report to every open handle of the interface; readable after the report delay
@@ -86,6 +88,9 @@ protected:
     bool m_plugged = true;
 
 private:
+    long long m_writeCalls = 0;
+    std::vector<long long> m_failingWrites;
+    std::vector<long long> m_unplugWrites;
     uint16_t m_vid;
     uint16_t m_pid;
     std::vector<Port> m_ports;

@@ -19,15 +19,7 @@ void put32(QByteArray& r, int at, uint32_t v)
     for (int i = 0; i < 4; ++i)
         r[at + i] = char((v >> (8 * i)) & 0xFF);
 }
-bool takeMatch(std::vector<long long>& targets, long long call)
-{
-    auto it = std::find(targets.begin(), targets.end(), call);
-    if (it == targets.end())
-        return false;
-    targets.erase(it);
-    return true;
-}
-}
+} // namespace
 
 SimBootloader::SimBootloader(const BootloaderConfig& config) : EmulatedDevice(config.vid, config.pid), m_config(config)
 {
@@ -99,7 +91,7 @@ void SimBootloader::failWrite(int nth)
     if (nth < 1)
         return;
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    m_failingWrites.push_back(m_writeCalls + nth);
+    scheduleWriteFaultLocked(nth, WriteFault::Fail);
 }
 
 void SimBootloader::unplugAtWrite(int nth)
@@ -107,17 +99,7 @@ void SimBootloader::unplugAtWrite(int nth)
     if (nth < 1)
         return;
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    m_unplugWrites.push_back(m_writeCalls + nth);
-}
-
-EmulatedDevice::WriteFault SimBootloader::takeWriteFaultLocked()
-{
-    const long long call = ++m_writeCalls;
-    if (takeMatch(m_unplugWrites, call))
-        return WriteFault::Unplug;
-    if (takeMatch(m_failingWrites, call))
-        return WriteFault::Fail;
-    return WriteFault::None;
+    scheduleWriteFaultLocked(nth, WriteFault::Unplug);
 }
 
 void SimBootloader::receiveLocked(int interfaceNumber, const QByteArray& report)

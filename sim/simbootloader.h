@@ -28,7 +28,6 @@ public:
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
 
     int primaryInterface() const override { return m_config.interfaceNumber; }
-    WriteFault takeWriteFaultLocked() override;
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
 
 private:
@@ -42,9 +41,6 @@ private:
     QList<QByteArray> m_packets;
     QList<QByteArray> m_acks;
     std::vector<std::pair<long long, AckFault>> m_ackFaults; // by packet count
-    long long m_writeCalls = 0;
-    std::vector<long long> m_failingWrites;
-    std::vector<long long> m_unplugWrites;
 };
 
 } // namespace sim

@@ -14,15 +14,6 @@ constexpr uint16_t VendorPage = 0xFF00;
 constexpr uint16_t DesktopPage = 0x01;
 constexpr uint16_t KeyboardUsage = 0x06;
 
-bool takeMatch(std::vector<long long>& targets, long long call)
-{
-    auto it = std::find(targets.begin(), targets.end(), call);
-    if (it == targets.end())
-        return false;
-    targets.erase(it);
-    return true;
-}
-
 } // namespace
 
 SimKeyboard::SimKeyboard(const KeyboardConfig& config)
@@ -80,7 +71,7 @@ void SimKeyboard::failWrite(int nth)
     if (nth < 1)
         return;
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    m_failingWrites.push_back(m_writeCalls + nth);
+    scheduleWriteFaultLocked(nth, WriteFault::Fail);
 }
 
 void SimKeyboard::unplugAtWrite(int nth)
@@ -88,7 +79,7 @@ void SimKeyboard::unplugAtWrite(int nth)
     if (nth < 1)
         return;
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    m_unplugWrites.push_back(m_writeCalls + nth);
+    scheduleWriteFaultLocked(nth, WriteFault::Unplug);
 }
 
 void SimKeyboard::inject(const QByteArray& report)
@@ -113,16 +104,6 @@ int SimKeyboard::writes() const
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     return m_writes;
-}
-
-EmulatedDevice::WriteFault SimKeyboard::takeWriteFaultLocked()
-{
-    const long long call = ++m_writeCalls;
-    if (takeMatch(m_unplugWrites, call))
-        return WriteFault::Unplug;
-    if (takeMatch(m_failingWrites, call))
-        return WriteFault::Fail;
-    return WriteFault::None;
 }
 
 std::vector<Behaviour> SimKeyboard::takeRulesLocked(uint8_t group, uint8_t command)

@@ -40,7 +40,6 @@ public:
     BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config) override;
 
     int primaryInterface() const override { return m_config.commandInterface; }
-    WriteFault takeWriteFaultLocked() override;
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
     void leaveBusLocked() override;
 
@@ -58,9 +57,6 @@ private:
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
     QList<LogEntry> m_log;
     int m_writes = 0;
-    long long m_writeCalls = 0;            // every hid_write call, on any interface
-    std::vector<long long> m_failingWrites;
-    std::vector<long long> m_unplugWrites;
     std::shared_ptr<EmulatedDevice> m_bootloader; // appears after 0x10/0x00
     int m_bootloaderDelayMs = 0;
 };

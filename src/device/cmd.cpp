@@ -1,5 +1,7 @@
 #include "cmd.h"
 
+#include "commandreport.h"
+
 #include "records.h"
 #include "resultcodes.h"
 #include "usb.h"
@@ -10,13 +12,7 @@
 
 uint32_t Cmd::setBuffer(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload)
 {
-    std::memset(m_buf, 0, sizeof m_buf);
-    m_buf[0] = group;
-    m_buf[1] = command;
-    le::put16(m_buf + 2, length);
-    le::put16(m_buf + 4, offset);
-    if (payload)
-        std::memcpy(m_buf + 8, payload, std::min<size_t>(length, ReportSize - 8));
+    buildCommandReport(m_buf, group, command, length, offset, payload);
     return DeviceResult::Ok;
 }
 

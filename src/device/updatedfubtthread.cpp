@@ -1,5 +1,6 @@
 #include "updatedfubtthread.h"
 
+#include "commandreport.h"
 #include "device.h"
 #include "usb.h"
 
@@ -64,13 +65,8 @@ void updateDFUBtThread::stop()
 int updateDFUBtThread::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
                                   const uint8_t* payload)
 {
-    uint8_t report[64] = {};
-    report[0] = group;
-    report[1] = command;
-    le::put16(report + 2, length);
-    le::put16(report + 4, offset);
-    if (payload)
-        std::memcpy(report + 8, payload, qMin<size_t>(length, 56));
+    uint8_t report[CommandReportSize];
+    buildCommandReport(report, group, command, length, offset, payload);
     return m_usb && m_usb->write(report, sizeof report) == 0 ? 0 : -1;
 }
 
