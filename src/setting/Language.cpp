@@ -1,12 +1,13 @@
 #include "Language.h"
 
+#include "widget/smallxml.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTextStream>
 
 Language* g_language = nullptr;
 
@@ -77,21 +78,12 @@ int Language::parseLanguageXML()
 int Language::saveLanguageXML(int type)
 {
     ensureFile();
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return -2;
-    QDomDocument doc;
-    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
-                                                    QStringLiteral("version = \"1.0\" encoding = \"UTF-8\"")));
-    QDomElement root = doc.createElement(QStringLiteral("COMMAND"));
-    doc.appendChild(root);
+    QDomElement root;
+    QDomDocument doc = newCommandDocument(QStringLiteral("version = \"1.0\" encoding = \"UTF-8\""), &root);
     QDomElement language = doc.createElement(QStringLiteral("Language"));
     language.setAttribute(QStringLiteral("Language"), QString::number(type));
     root.appendChild(language);
-    QTextStream out(&file);
-    doc.save(out, 4);
-    out.flush();
-    return file.commit() ? 0 : -2;
+    return saveSmallXml(m_filePath, doc) ? 0 : -2;
 }
 
 int Language::reload()

@@ -8,8 +8,6 @@
 #include <QDesktopServices>
 #include <QDomDocument>
 #include <QPixmap>
-#include <QSaveFile>
-#include <QTextStream>
 #include <QUrl>
 
 AboutDialog::AboutDialog() : m_filePath(appDirPath() + QStringLiteral("/config/about.xml"))
@@ -87,14 +85,8 @@ int AboutDialog::read()
 
 int AboutDialog::save()
 {
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return -2;
-    QDomDocument doc;
-    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
-                                                    QStringLiteral("version = '1.0' encoding = 'UTF-8'")));
-    QDomElement root = doc.createElement(QStringLiteral("COMMAND"));
-    doc.appendChild(root);
+    QDomElement root;
+    QDomDocument doc = newCommandDocument(QStringLiteral("version = '1.0' encoding = 'UTF-8'"), &root);
     // The same tags and attributes read() takes, so that what is written reads back.
     auto add = [&](const QString& tag, const QString& attribute, const QString& value) {
         QDomElement e = doc.createElement(tag);
@@ -107,10 +99,7 @@ int AboutDialog::save()
     add(QStringLiteral("other"), QStringLiteral("other"), m_other.text());
     add(QStringLiteral("email"), QStringLiteral("email"), m_email.text());
 
-    QTextStream out(&file);
-    doc.save(out, 4);
-    out.flush();
-    return file.commit() ? 0 : -2;
+    return saveSmallXml(m_filePath, doc) ? 0 : -2;
 }
 
 void AboutDialog::webPressedSlot()

@@ -1,5 +1,7 @@
 #include "menutree.h"
 
+#include "widget/smallxml.h"
+
 #include "Update/overallvariate.h"
 #include "platform/autostart.h"
 #include "setting/Language.h"
@@ -12,8 +14,6 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDomDocument>
-#include <QSaveFile>
-#include <QTextStream>
 #include <QUrl>
 #include <QWidget>
 
@@ -252,18 +252,10 @@ void MenuTree::layoutLanguageEnglish(bool checked)
 
 int MenuTree::save()
 {
-    QSaveFile file(appDirPath() + QStringLiteral("/config/menutree.xml"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug() << __LINE__ << "menu tree save；return -2";
-        return -2;
-    }
     auto flag = [](const QAction* a) { return a->isChecked() ? QStringLiteral("1") : QStringLiteral("0"); };
 
-    QDomDocument doc;
-    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
-                                                    QStringLiteral("version = '1.0' encoding = 'UTF-8'")));
-    QDomElement root = doc.createElement(QStringLiteral("COMMAND"));
-    doc.appendChild(root);
+    QDomElement root;
+    QDomDocument doc = newCommandDocument(QStringLiteral("version = '1.0' encoding = 'UTF-8'"), &root);
     QDomElement setting = doc.createElement(QStringLiteral("setting"));
     setting.setAttribute(QStringLiteral("auto_start"), flag(m_powerBoot));
     root.appendChild(setting);
@@ -280,10 +272,7 @@ int MenuTree::save()
     help.setAttribute(QStringLiteral("web"), m_data.webHelp);
     root.appendChild(help);
 
-    QTextStream out(&file);
-    doc.save(out, 4);
-    out.flush();
-    if (!file.commit()) {
+    if (!saveSmallXml(appDirPath() + QStringLiteral("/config/menutree.xml"), doc)) {
         qDebug() << __LINE__ << "menu tree save；return -2";
         return -2;
     }

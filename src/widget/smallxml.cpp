@@ -1,5 +1,9 @@
 #include "smallxml.h"
 
+#include <QTextStream>
+
+#include <QSaveFile>
+
 #include <QDebug>
 #include <QDomDocument>
 #include <QFile>
@@ -17,4 +21,24 @@ int readSmallXml(const QString& path, QDomDocument* doc)
         return -1;
     }
     return 0;
+}
+
+QDomDocument newCommandDocument(const QString& declaration, QDomElement* root)
+{
+    QDomDocument doc;
+    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"), declaration));
+    *root = doc.createElement(QStringLiteral("COMMAND"));
+    doc.appendChild(*root);
+    return doc;
+}
+
+bool saveSmallXml(const QString& path, const QDomDocument& doc)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream out(&file);
+    doc.save(out, 4);
+    out.flush();
+    return file.commit();
 }

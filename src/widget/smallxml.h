@@ -1,8 +1,12 @@
 #pragma once
-// Opening one of the small XML files (about.xml, help.xml) the way their readers share.
+// Reading and writing the tool's small XML files (about.xml, help.xml, menutree.xml, Language.xml).
+#include <QDomDocument>
 #include <QString>
-
-class QDomDocument;
 
 // 0 parsed into doc, -1 not well-formed (logged with line, column and text), -2 cannot be opened (silent).
 int readSmallXml(const QString& path, QDomDocument* doc);
+
+// A new document with the given XML declaration and the COMMAND root those files share.
+QDomDocument newCommandDocument(const QString& declaration, QDomElement* root);
+// Writes doc (indent 4) atomically: when anything fails the old file stays and the result is false.
+bool saveSmallXml(const QString& path, const QDomDocument& doc);
