@@ -33,3 +33,29 @@ void overallVariate::showUpdateWidget()
     m_updateWidget->setWindowState((m_updateWidget->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     m_updateWidget->show();
 }
+
+void overallVariate::emitCheckUpdate()
+{
+    // The online update is not part of the tool yet: nothing is fetched.
+    qDebug() << "check update: no online update";
+}
+
+void overallVariate::setOnlinState(bool online)
+{
+    m_online = online;
+    if (!online)
+        emit emitDeviceOffline();
+    else if (m_autoCheckUpdate)
+        QMetaObject::invokeMethod(this, &overallVariate::emitCheckUpdate, Qt::QueuedConnection);
+}
+
+void overallVariate::setFirmwareInfo(const QString& modelDir, const QString& usbAppVersion, int modelType,
+                                     const QString& btAppVersion, const QString& btSdVersion, const QString& fifth)
+{
+    m_firmwareInfo = FirmwareInfo{modelDir, usbAppVersion, modelType, btAppVersion, btSdVersion, fifth};
+}
+
+void overallVariate::clearFirmwareInfo()
+{
+    m_firmwareInfo = FirmwareInfo();
+}

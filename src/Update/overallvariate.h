@@ -22,8 +22,40 @@ public:
     // The update dialog, once the online update creates it; the caller keeps ownership.
     void setUpdateWidget(QWidget* widget) { m_updateWidget = widget; }
 
+    // Until the online update exists: no dialog, automatic checking off, no network.
+    void createUpdateWidget() {}
+    bool getAutoCheckUpdate() const { return m_autoCheckUpdate; }
+    void emitCheckUpdate();
+
+    // Whether a keyboard is connected; going offline is announced.
+    void setOnlinState(bool online);
+    bool onlineState() const { return m_online; }
+    // The connected keyboard's data, as the firmware update check will need it.
+    void setFirmwareInfo(const QString& modelDir, const QString& usbAppVersion, int modelType,
+                         const QString& btAppVersion, const QString& btSdVersion, const QString& fifth);
+    void clearFirmwareInfo();
+
+    struct FirmwareInfo {
+        QString modelDir;
+        QString usbAppVersion;
+        int modelType = 0;
+        QString btAppVersion;
+        QString btSdVersion;
+        QString fifth;
+    };
+    const FirmwareInfo& firmwareInfo() const { return m_firmwareInfo; }
+
+signals:
+    void emitMainExit();
+    void emitUpdateSignal(QString folder);
+    void unModeFirmwareSignal();
+    void emitDeviceOffline();
+
 private:
     QPointer<QWidget> m_updateWidget;
+    bool m_autoCheckUpdate = false;
+    bool m_online = false;
+    FirmwareInfo m_firmwareInfo;
 };
 
 // The one update state, created by the main window before the settings menu can be used.

@@ -14,12 +14,19 @@ DeviceConnection::DeviceConnection(QObject* parent)
 
 DeviceConnection::~DeviceConnection()
 {
-    close();
+    if (!close()) {
+        // Owners leak a stuck connection; destroying running threads would abort the process.
+        qWarning() << "device connection destroyed while its device thread runs: waiting for it";
+        m_deviceThread.wait();
+        m_stuck = false;
+        close();
+    }
 }
 
 void DeviceConnection::open(ushort vid, ushort pid, int iface, const QString& path)
 {
-    close();
+    if (!close())
+        return;
     m_usb = new Usb(&m_lock.cond, &m_lock.mutex, &m_lock.waiting);
     m_usb->moveToThread(&m_usbThread);
     connect(this, &DeviceConnection::emitUsbOpen, m_usb, &Usb::openSlot);
@@ -64,8 +71,10 @@ void DeviceConnection::usbQuitThreadSlot()
     m_usb = nullptr;
 }
 
-void DeviceConnection::close()
+bool DeviceConnection::close()
 {
+    if (m_stuck)
+        return false;
     if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
         // Frees a request or a loading step that waits, before the threads are asked to end.
@@ -75,8 +84,14 @@ void DeviceConnection::close()
     if (m_usb)
         m_usb->stopRead();
     m_deviceThread.quit();
-    m_deviceThread.wait();
+    if (!m_deviceThread.wait(DeviceStopWaitMs)) {
+        qWarning() << "device thread still runs" << DeviceStopWaitMs << "ms after the stop request;"
+                   << "the keyboard stays open and its objects alive";
+        m_stuck = true;
+        return false;
+    }
     delete m_device;
     m_device = nullptr;
     usbQuitThreadSlot();
+    return true;
 }

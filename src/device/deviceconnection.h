@@ -18,8 +18,13 @@ public:
 
     // Creates the transport on the usb thread; it tries the path once a second until it opens.
     void open(ushort vid, ushort pid, int iface, const QString& path);
+    // How long close() waits for the device thread to leave a request or the loading.
+    static constexpr unsigned long DeviceStopWaitMs = 3000;
+
     // Stops any request and the loading, ends both threads, closes the transport. Safe to repeat.
-    void close();
+    // False when the device thread did not end in time: the transport then stays open and both
+    // objects alive, so nothing is freed under the running thread; the owner must leak this object.
+    bool close();
 
     Usb* usb() const { return m_usb; }
     Device* device() const { return m_device; } // null until the transport opened
@@ -46,4 +51,5 @@ private:
     QThread m_deviceThread;
     Usb* m_usb = nullptr;
     Device* m_device = nullptr;
+    bool m_stuck = false; // a close gave up on the device thread
 };

@@ -1,27 +1,5 @@
+// The real tool's entry: hidapi talks to the keyboards on this machine.
 #include "main.h"
-
-#include "main/singleapplication.h"
-#include "main/tessark.h"
-
-#include <QDebug>
-
-int qMain(int argc, char** argv)
-{
-    SingleApplication app(argc, argv);
-    if (app.isRunning())
-        return 0;
-
-    QString mode = QStringLiteral("None");
-    for (int i = 0; i < argc; ++i) {
-        qDebug() << QString::fromUtf8(argv[i]);
-        if (QString::fromLatin1(argv[i]) == QLatin1String("/background"))
-            mode = QStringLiteral("/background");
-    }
-
-    app.m_mainWindow = new Tessark(nullptr, mode);
-    app.m_mainWindow->show();
-    return app.exec();
-}
 
 int main(int argc, char** argv)
 {

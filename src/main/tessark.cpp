@@ -1,33 +1,77 @@
 #include "tessark.h"
 
+#include "Update/overallvariate.h"
+#include "images/compiledimages.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "widget/menu.h"
+#include "widget/menutree.h"
+#include "widget/messagebox.h"
+#include "widget/tablabel.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDebug>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <cmath>
 
 namespace {
-constexpr int WindowWidth = 980;
-constexpr int WindowHeight = 750;
+constexpr int HeaderBand = 80;
+constexpr int PanelMargin = 5;
+constexpr int CornerLeg = 9;
+const char* const IconPath = "://images/Tessark-icon-tools-win.svg";
 }
 
 Tessark::Tessark(QWidget* parent, QString mode)
-    : QMainWindow(parent), m_appDir(appDirPath()), m_startArgument(std::move(mode))
+    : QMainWindow(parent), m_ui(new Ui_Tessark), m_startArgument(std::move(mode)), m_appDir(appDirPath())
 {
-    setObjectName(QStringLiteral("Tessark"));
-    setFixedSize(WindowWidth, WindowHeight);
-    setCentralWidget(new QWidget(this));
-    setWindowTitle(QCoreApplication::translate("Tessark", "Tessark"));
+    m_connection = new DeviceConnection(this);
+    wireConnection();
+
+    m_ui->setupUi(this);
 
     // From here on every message of every thread goes to the day's log file as well.
     LogHandler::instance()->installMessageHandler();
     qDebug() << "start mode:" << m_startArgument;
     // The window hides to the tray instead of closing; quitting is explicit.
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    initCompiledImages();
     g_language = new Language;
+
+    g_overallVariate = new overallVariate(this);
+    g_overallVariate->createUpdateWidget();
+    if (g_overallVariate->getAutoCheckUpdate())
+        g_overallVariate->emitCheckUpdate();
+    connect(g_overallVariate, &overallVariate::emitMainExit, this, &Tessark::exitAppActionSlot);
+
+    m_data.parseConfigXML(&m_data.boards, QStringLiteral("config.xml"));
+    createStaticKeyBtn(); // its legends come with the layout version the menu emits
+
+    initMenuTree();
+    initButton();
+    initTrayIcon();
+    initTabWidget();
+    initSystemBoot();
+    createDisconPixBackground();
+    // The shortcuts page is created here once it exists.
+
+    m_scanDevice.setParent(this);
+    m_MultiScanDevice.setParent(this);
+    connect(&m_scanDevice, &QTimer::timeout, this, &Tessark::scanDeviceSlot);
+    connect(&m_MultiScanDevice, &QTimer::timeout, this, &Tessark::MultiscanDeviceSlot);
+
+    m_initFinished = true;
 
     connect(g_language, &Language::LanguageChange, this, [this](int language) {
         retranslateUi(language);
@@ -35,17 +79,183 @@ Tessark::Tessark(QWidget* parent, QString mode)
         update();
     });
     g_language->emitLanguageChange();
+
+    m_MultiScanDevice.setInterval(ScanIntervalMs);
+    m_MultiScanDevice.start();
+    m_scanDevice.setInterval(ScanIntervalMs);
+    m_scanDevice.start();
 }
 
 Tessark::~Tessark()
 {
     qDebug() << "delete ~Tessark()";
+    m_scanDevice.stop();
+    m_MultiScanDevice.stop();
+    if (m_connection && !m_connection->close()) {
+        // Its device thread still runs: leave it alive rather than free what that thread uses.
+        m_connection->setParent(nullptr);
+        disconnect(m_connection, nullptr, this, nullptr);
+    }
+    delete m_menuTree;
+    m_menuTree = nullptr;
+    delete m_ui;
+    if (g_overallVariate && g_overallVariate->parent() == this)
+        g_overallVariate = nullptr; // deleted with the window's children
+    delete g_language;
+    g_language = nullptr;
 }
 
-void Tessark::retranslateUi(int language)
+Device* Tessark::device() const
 {
-    // The window has no texts of its own yet; the pages and tabs add theirs here.
-    Q_UNUSED(language);
+    if (m_deviceForTest)
+        return m_deviceForTest;
+    return m_connection ? m_connection->device() : nullptr;
+}
+
+void Tessark::initMenuTree()
+{
+    m_runTime.mark(1);
+    m_menuTree = new MenuTree(this);
+    connect(m_menuTree, &MenuTree::emitMainExit, this, &Tessark::exitAppActionSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionAuto, this, &Tessark::layoutVersionAutoSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionWin, this, &Tessark::layoutVersionWinSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionMac, this, &Tessark::layoutVersionMacSlot);
+    m_menuTree->emitLayoutVersion();
+    connect(m_menuTree, &MenuTree::ActionTriggered, this, &Tessark::switchUsbDevice);
+    m_runTime.stop(QStringLiteral("initMenuTree   "), 1);
+}
+
+void Tessark::menusSlot()
+{
+    if (m_menuTree && m_menuButton)
+        m_menuTree->showMenuTreeSlot(m_menuButton->mapToGlobal(QPoint(0, 0)));
+}
+
+void Tessark::initButton()
+{
+    m_runTime.mark(1);
+    const int right = width() - 1;
+    m_closeButton = new QPushButton(this);
+    m_minimizeButton = new QPushButton(this);
+    m_menuButton = new QPushButton(this);
+    m_closeButton->setGeometry(right - 42, 12, 25, 25);
+    m_minimizeButton->setGeometry(right - 72, 12, 25, 25);
+    m_menuButton->setGeometry(right - 102, 12, 25, 25);
+    setTitleButtonsEnabled(true);
+    connect(m_menuButton, &QPushButton::pressed, this, &Tessark::menusSlot);
+    connect(m_closeButton, &QPushButton::pressed, this, &Tessark::mainHide);
+    connect(m_minimizeButton, &QPushButton::pressed, this, &Tessark::showMinimized);
+    m_closeButton->show();
+    m_minimizeButton->show();
+    m_menuButton->show();
+    m_runTime.stop(QStringLiteral("initButton     "), 1);
+}
+
+void Tessark::setMinimizeButtonEnabled(bool enabled)
+{
+    if (!m_minimizeButton)
+        return;
+    m_minimizeButton->setEnabled(enabled);
+    m_qss.setImageButtonStyle(m_minimizeButton, enabled ? QStringLiteral("minimize.svg") : QStringLiteral("minimize-ban.svg"),
+                              QString(), QString(), QString(), false);
+}
+
+void Tessark::setMenuButtonEnabled(bool enabled)
+{
+    if (!m_menuButton)
+        return;
+    m_menuButton->setEnabled(enabled);
+    m_qss.setImageButtonStyle(m_menuButton, enabled ? QStringLiteral("menu.svg") : QStringLiteral("menu-ban.svg"),
+                              QString(), QString(), QString(), false);
+}
+
+void Tessark::setCloseButtonEnabled(bool enabled)
+{
+    if (!m_closeButton)
+        return;
+    m_closeButton->setEnabled(enabled);
+    m_qss.setImageButtonStyle(m_closeButton, enabled ? QStringLiteral("close.svg") : QStringLiteral("close-ban.svg"),
+                              QString(), QString(), QString(), false);
+}
+
+void Tessark::setTitleButtonsEnabled(bool enabled)
+{
+    setMinimizeButtonEnabled(enabled);
+    setMenuButtonEnabled(enabled);
+    setCloseButtonEnabled(enabled);
+}
+
+void Tessark::initStaticLayoutArea()
+{
+    m_ui->scrollAreaStaticLayout->setStyleSheet(QStringLiteral("QScrollArea#scrollAreaStaticLayout{ border-radius: 0px; }"));
+    m_ui->staticLayout->setStyleSheet(QStringLiteral("QWidget#staticLayout{ background: #fff; }"));
+    QSlider* slider = m_ui->verticalSliderStaticLayout;
+    QScrollBar* bar = m_ui->scrollAreaStaticLayout->verticalScrollBar();
+    m_qss.setVerticalSliderStyle(slider, 0);
+    slider->setPageStep(bar->pageStep());
+    slider->setInvertedAppearance(true);
+    slider->setInvertedControls(true);
+    connect(slider, &QSlider::valueChanged, bar, &QScrollBar::setValue, Qt::UniqueConnection);
+    connect(bar, &QScrollBar::valueChanged, slider, &QSlider::setValue, Qt::UniqueConnection);
+}
+
+void Tessark::initSystemBoot()
+{
+    m_hideTimer = new QTimer(this);
+    // Without a tray a hidden window could not be reached again: it is minimised instead.
+    connect(m_hideTimer, &QTimer::timeout, this, [this] {
+        if (canHideToTray())
+            hide();
+        else
+            showMinimized();
+    });
+    connect(m_hideTimer, &QTimer::timeout, m_hideTimer, &QTimer::stop);
+
+    setWindowIcon(QIcon(QPixmap(QString::fromLatin1(IconPath)).scaled(32, 32)));
+    if (m_menuTree && m_menuTree->isAutoStart() && m_startArgument == QLatin1String("/background")) {
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+        setAttribute(Qt::WA_TranslucentBackground);
+        m_hideTimer->start(1);
+    } else {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+        setAttribute(Qt::WA_TranslucentBackground);
+        centreOnScreen();
+    }
+}
+
+void Tessark::initTrayIcon()
+{
+    m_runTime.mark(1);
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setIcon(QIcon(QPixmap(QString::fromLatin1(IconPath)).scaled(16, 16)));
+    m_trayIcon->setToolTip(tr("Tessark"));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &Tessark::activatedSysTrayIconSlot);
+    m_trayIcon->setVisible(true);
+
+    m_trayMenu = new Menu(this);
+    m_restoreAction = new QAction(tr("Restore"), this);
+    m_exitAction = new QAction(tr("Exit"), this);
+    m_minimizeAction = new QAction(tr("Minimize"), this);
+    connect(m_exitAction, &QAction::triggered, this, &Tessark::exitAppActionSlot);
+    connect(m_minimizeAction, &QAction::triggered, this, &Tessark::mainHide);
+    connect(m_restoreAction, &QAction::triggered, this, &Tessark::mainShow);
+    m_trayMenu->addAction(m_minimizeAction);
+    m_trayMenu->addAction(m_restoreAction);
+    m_trayMenu->addAction(m_exitAction);
+    m_trayIcon->setContextMenu(m_trayMenu);
+    m_runTime.stop(QStringLiteral("initTrayIcon   "), 1);
+}
+
+void Tessark::activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger)
+        mainShow();
+}
+
+void Tessark::mainHide()
+{
+    if (m_hideTimer)
+        m_hideTimer->start(1);
 }
 
 void Tessark::centreOnScreen()
@@ -54,7 +264,7 @@ void Tessark::centreOnScreen()
     if (!screen)
         return;
     const QRect available = screen->availableGeometry();
-    move(available.x() + available.width() / 2 - width() / 2, available.y() + available.height() / 2 - height() / 2);
+    move(available.width() / 2 - width() / 2, available.height() / 2 - height() / 2);
 }
 
 void Tessark::mainShow()
@@ -62,10 +272,336 @@ void Tessark::mainShow()
     qDebug() << "show slot";
     if (!isMinimized() && isHidden())
         centreOnScreen();
+    if (m_firstShow) {
+        setWindowFlags(Qt::FramelessWindowHint);
+        setAttribute(Qt::WA_TranslucentBackground);
+        m_firstShow = false;
+    }
     raise();
     activateWindow();
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     showNormal();
+}
+
+void Tessark::mainShowMinimized()
+{
+    qDebug() << "this->isMinimized())=" << (isMinimized() ? "true" : "false");
+    if (!isMinimized())
+        showMinimized();
+}
+
+void Tessark::retranslateUi(int language)
+{
+    const bool zh = language == 0;
+    if (m_tabKey) {
+        m_tabKey->setText3(zh ? QStringLiteral("键值") : QStringLiteral("KEY"));
+        m_tabColor->setText3(zh ? QStringLiteral("颜色") : QStringLiteral("COLOR"));
+        m_tabShortcuts->setText3(zh ? QStringLiteral("快捷键") : QStringLiteral("SHORTCUTS"));
+        m_tabMacro->setText3(zh ? QStringLiteral("宏") : QStringLiteral("MACRO"));
+        m_tabSetting->setText3(zh ? QStringLiteral("设置") : QStringLiteral("SETTING"));
+        for (TabLabel* tab : {m_tabKey, m_tabColor, m_tabShortcuts, m_tabMacro, m_tabSetting})
+            tab->update();
+    }
+    if (m_restoreAction) {
+        m_restoreAction->setText(tr(zh ? "还原" : "Restore"));
+        m_exitAction->setText(tr(zh ? "退出" : "Exit"));
+        m_minimizeAction->setText(tr(zh ? "最小化" : "Minimize"));
+    }
+    // The shortcuts page retranslates itself here once it exists.
+}
+
+void Tessark::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        unsetCursorColorSlot();
+        unsetCursorKeySlot();
+        unsetCursorColorSlot();
+    }
+    if (qRound(event->localPos().y()) <= m_headerRect.height()) {
+        m_windowPos = pos();
+        m_dragOffset = QCursor::pos() - pos();
+        m_dragging = true;
+    }
+    QMainWindow::mousePressEvent(event);
+}
+
+void Tessark::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_initFinished) {
+        qDebug() << "INFO: Tessark not init finished.";
+        return;
+    }
+    if (m_dragging)
+        move(QPoint(qRound(event->screenPos().x()), qRound(event->screenPos().y())) - m_dragOffset);
+    QMainWindow::mouseMoveEvent(event);
+}
+
+void Tessark::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragging = false;
+    QMainWindow::mouseReleaseEvent(event);
+}
+
+void Tessark::paintEvent(QPaintEvent* event)
+{
+    Q_UNUSED(event);
+    const double w = width();
+    const double h = height();
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        for (int i = 10; i >= 1; --i) {
+            QPainterPath path;
+            path.setFillRule(Qt::WindingFill);
+            path.addRoundRect(i, i, width() + 1 - 2 * i, height() + 1 - 2 * i, 2);
+            QColor c(QStringLiteral("#000000"));
+            c.setAlpha(int(155 - 50 * std::sqrt(10.0 - i)));
+            p.setPen(c);
+            p.drawPath(path);
+        }
+    }
+    // The header, rounded on top; its height is the drag band.
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        m_headerRect = QRectF(PanelMargin, PanelMargin, w + 1 - 2 * PanelMargin, HeaderBand - 2 * PanelMargin);
+        const QRectF r = m_headerRect;
+        QPainterPath path;
+        path.moveTo(r.left(), r.bottom());
+        path.lineTo(r.left(), r.top() + CornerLeg);
+        path.quadTo(r.topLeft(), QPointF(r.left() + CornerLeg, r.top()));
+        path.lineTo(r.right() - CornerLeg, r.top());
+        path.quadTo(r.topRight(), QPointF(r.right(), r.top() + CornerLeg));
+        path.lineTo(r.right(), r.bottom());
+        path.closeSubpath();
+        p.setClipRect(r);
+        p.setPen(QPen(QColor(QStringLiteral("#272939")), 0.3));
+        p.fillPath(path, QColor(QStringLiteral("#272939")));
+    }
+    // The body, rounded at the bottom.
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r(PanelMargin, m_headerRect.height() + PanelMargin, w + 1 - 2 * PanelMargin,
+                       h - HeaderBand);
+        QPainterPath path;
+        path.moveTo(r.topLeft());
+        path.lineTo(r.topRight());
+        path.lineTo(r.right(), r.bottom() - CornerLeg);
+        path.quadTo(r.bottomRight(), QPointF(r.right() - CornerLeg, r.bottom()));
+        path.lineTo(r.left() + CornerLeg, r.bottom());
+        path.quadTo(r.bottomLeft(), QPointF(r.left(), r.bottom() - CornerLeg));
+        path.closeSubpath();
+        p.setPen(QPen(QColor(QStringLiteral("#ffffff")), 0.3));
+        p.fillPath(path, QColor(QStringLiteral("#ffffff")));
+    }
+}
+
+void Tessark::createDisconPixBackground()
+{
+    qDebug() << "create discon pixmap.";
+    if (m_disconPix)
+        return;
+    QFrame* frame = m_ui->dynamicLayout;
+    m_disconPix = new QLabel(frame);
+    m_disconPix->setPixmap(
+        QPixmap(m_appDir + QStringLiteral("/images/disconnect.svg")).scaled(frame->size()));
+    m_disconPix->resize(416, 145);
+    m_disconPix->setScaledContents(true);
+    m_disconPix->move(frame->width() / 2 - m_disconPix->width() / 2, frame->height() / 2 - m_disconPix->height() / 2);
+    m_disconPix->show();
+}
+
+void Tessark::deleteDisconPixBackground()
+{
+    if (!m_disconPix)
+        return;
+    qDebug() << "INFO: delete discon pixmap background finished.";
+    m_disconPix->hide();
+    delete m_disconPix;
+    m_disconPix = nullptr;
+}
+
+// ---- tabs -------------------------------------------------------------------------------------
+
+void Tessark::initTabWidget()
+{
+    m_runTime.mark(1);
+    m_pageList.append(m_ui->staticLayout);
+    const bool zh = g_language && g_language->getLanguageType() == 0;
+    const QColor black(QStringLiteral("#000000"));
+    m_tabKey = new TabLabel(this, QStringLiteral("key"), zh ? QStringLiteral("键值") : QStringLiteral("KEY"),
+                            QStringLiteral("staticLayout"), -3, black);
+    m_tabKey->resize(72, 28);
+    m_tabColor = new TabLabel(this, QStringLiteral("color"), zh ? QStringLiteral("颜色") : QStringLiteral("COLOR"),
+                              QStringLiteral("Color"), -3, black);
+    m_tabColor->resize(92, 28);
+    m_tabShortcuts = new TabLabel(this, QStringLiteral("shortcuts"),
+                                  zh ? QStringLiteral("快捷键") : QStringLiteral("SHORTCUTS"),
+                                  QStringLiteral("Shortcuts"), -13, black);
+    m_tabShortcuts->resize(138, 28);
+    m_tabMacro = new TabLabel(this, QStringLiteral("macro"), zh ? QStringLiteral("宏") : QStringLiteral("MACRO"),
+                              QStringLiteral("Macro"), 0, black);
+    m_tabSetting = new TabLabel(this, QStringLiteral("setting"), zh ? QStringLiteral("设置") : QStringLiteral("SETTING"),
+                                QStringLiteral("Setting"), -3, black);
+    m_tabSetting->resize(122, 28);
+
+    m_tabList = {m_tabKey, m_tabColor, m_tabShortcuts};
+    m_tabMacro->hide();
+    m_tabList.append(m_tabSetting);
+    for (TabLabel* tab : m_tabList)
+        tab->setChecked(false);
+    connectTabLabels(true);
+    applyBoardFeatures(nullptr);
+    m_runTime.stop(QStringLiteral("initTabWidget  "), 1);
+}
+
+void Tessark::connectTabLabels(bool on)
+{
+    for (TabLabel* tab : m_tabList) {
+        if (on)
+            connect(tab, &TabLabel::emitClicked, this, &Tessark::labelPageClickSlot, Qt::UniqueConnection);
+        else
+            disconnect(tab, &TabLabel::emitClicked, this, &Tessark::labelPageClickSlot);
+    }
+}
+
+void Tessark::setTabsDisabled(bool disabled)
+{
+    for (TabLabel* tab : m_tabList)
+        tab->setEnabled(!disabled);
+}
+
+void Tessark::applyBoardFeatures(BoardInfo* record)
+{
+    if (record) {
+        m_tabKey->setVisible(record->key);
+        m_tabColor->setVisible(record->color);
+        m_tabShortcuts->setVisible(record->shortcuts);
+        m_tabMacro->setVisible(record->macro);
+        m_tabSetting->setVisible(record->setting);
+    } else {
+        for (TabLabel* tab : m_tabList)
+            tab->setVisible(tab != m_tabColor);
+    }
+    for (TabLabel* tab : m_tabList) {
+        if (!tab->isHidden()) {
+            tab->setChecked(true);
+            labelPageClickSlot(tab->text2());
+            break;
+        }
+    }
+    layoutTabs();
+}
+
+void Tessark::layoutTabs()
+{
+    const int n = m_tabList.size();
+    int hidden = 0;
+    int spare = 0;
+    for (TabLabel* tab : m_tabList) {
+        if (tab->isHidden()) {
+            ++hidden;
+            spare += tab->width() + 35;
+        }
+    }
+    const int gaps = (n - 1) - hidden;
+    // Fewer than two visible tabs leave no gap to share the spare width between.
+    const int step = gaps > 0 ? spare / gaps : 0;
+    int x = spare / 2 + 115;
+    if (step != 0)
+        x = x - step - 17;
+    for (int i = 0; i < n; ++i) {
+        TabLabel* tab = m_tabList[i];
+        if (tab->isHidden())
+            x = x - (tab->width() + 35);
+        tab->move(x, 40 - tab->height() / 2);
+        x = x + tab->width() + 35 + step;
+        if (step != 0)
+            x = x - 5 * (n - i);
+    }
+    // The macro tab is not in the tab list; it sits right of the last listed tab.
+    if (!m_tabList.isEmpty())
+        m_tabMacro->move(m_tabSetting->x() + m_tabSetting->width() + 35, 40 - m_tabMacro->height() / 2);
+}
+
+void Tessark::labelPageClickSlot(QString pageName)
+{
+    if (!m_initFinished) {
+        qDebug() << "menu lab click slot reutrn. initLock == false, not fnished.";
+        return;
+    }
+    unsetCursorSlot();
+    if (pageName == QLatin1String("staticLayout")) {
+        // Only a finished load gives tables the picture may read.
+        if (m_deviceLoaded)
+            createDynamicKeybtn();
+        clearKeySelections();
+        m_ui->dynamicLayout->show();
+        m_ui->verticalSliderStaticLayout->show();
+        m_ui->scrollAreaStaticLayout->show();
+    } else if (pageName == QLatin1String("Setting") || pageName == QLatin1String("Macro")) {
+        m_ui->dynamicLayout->hide();
+        m_ui->verticalSliderStaticLayout->hide();
+        m_ui->scrollAreaStaticLayout->hide();
+    } else if (pageName == QLatin1String("Shortcuts")) {
+        m_ui->verticalSliderStaticLayout->hide();
+        m_ui->scrollAreaStaticLayout->hide();
+        clearKeySelections();
+        m_ui->dynamicLayout->show();
+    } else if (pageName == QLatin1String("Color")) {
+        m_ui->verticalSliderStaticLayout->hide();
+        m_ui->scrollAreaStaticLayout->hide();
+        m_ui->dynamicLayout->show();
+    }
+    // The colour, settings, shortcuts and macro pages join these branches once they exist.
+    for (TabLabel* tab : m_tabList)
+        tab->setChecked(tab->text2() == pageName);
+    for (QWidget* page : m_pageList)
+        page->setVisible(page->objectName() == pageName);
+}
+
+// ---- leaving ----------------------------------------------------------------------------------
+
+void Tessark::exitAppActionSlot()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    hide();
+    m_scanDevice.stop();
+    m_MultiScanDevice.stop();
+    disconnect(&m_scanDevice, nullptr, this, nullptr);
+    disconnect(&m_MultiScanDevice, nullptr, this, nullptr);
+    closeDevice();
+    if (m_trayIcon)
+        m_trayIcon->hide();
+    finishQuit();
+}
+
+void Tessark::finishQuit()
+{
+    qDebug() << "0000000000000000000-closeEvent-0000000000000000000";
+    LogHandler::instance()->release();
+    QCoreApplication::quit();
+}
+
+void Tessark::closeEvent(QCloseEvent* event)
+{
+    qDebug() << "colseEvent()";
+    if (!m_exiting) {
+        // Closed by the system (task bar, Alt+F4): the keyboard is closed before the process ends.
+        qDebug() << "0000000000000000000-unmormal quit-0000000000000000000";
+        m_exiting = true;
+        m_scanDevice.stop();
+        m_MultiScanDevice.stop();
+        closeDevice();
+    }
+    if (isVisible())
+        event->accept();
+    else
+        event->ignore();
+    finishQuit();
 }
 
 void Tessark::showEvent(QShowEvent* event)
@@ -76,16 +612,4 @@ void Tessark::showEvent(QShowEvent* event)
         // The start-up benchmark waits for this line.
         qDebug() << "main window shown";
     }
-}
-
-void Tessark::closeEvent(QCloseEvent* event)
-{
-    qDebug() << "colseEvent()";
-    qDebug() << "0000000000000000000-closeEvent-0000000000000000000";
-    if (isVisible())
-        event->accept();
-    else
-        event->ignore();
-    LogHandler::instance()->release();
-    QCoreApplication::quit();
 }

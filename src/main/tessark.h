@@ -1,35 +1,233 @@
 #pragma once
-// The main window: sets up the log, the language and the look, and is the window a second start raises.
+// The main window: frameless shell with its title buttons, tray icon, settings menu and tabs; finds,
+// opens and loads the keyboards of the family and shows the open one.
+#include "device/deviceconnection.h"
+#include "main/ui_tessark.h"
+#include "widget/data.h"
 #include "widget/qss.h"
 #include "widget/runtime.h"
+#include "widget/usbdata.h"
 
+#include <QColor>
+#include <QList>
 #include <QMainWindow>
+#include <QPoint>
+#include <QRectF>
 #include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVector>
+
+class Device;
+class KeyBtn;
+class Menu;
+class MenuTree;
+class QAction;
+class QLabel;
+class QPushButton;
+class TabLabel;
 
 class Tessark : public QMainWindow {
     Q_OBJECT
 public:
+    static constexpr int ScanIntervalMs = 500;
+    static constexpr int SwitchDelayMs = 1000;
+
     // mode is "None" or "/background", as qMain found it on the command line.
     Tessark(QWidget* parent, QString mode);
     ~Tessark() override;
 
     QString startArgument() const { return m_startArgument; }
 
+    // The open keyboard's protocol client; null while none is open. Its tables are usable only
+    // while deviceLoaded() (the loader writes them on the device thread until then).
+    Device* device() const;
+    bool deviceLoaded() const { return m_deviceLoaded; }
+    bool initFinished() const { return m_initFinished; }
+    Usb* usb() const { return m_connection ? m_connection->usb() : nullptr; }
+
+    // HID interfaces of vid/pid that are the configured command interface.
+    static QList<UsbData> listUsbDevices(ushort vid, ushort pid, int iface);
+
+    void initButton();
+    void initMenuTree();
+    void initTrayIcon();
+    void initSystemBoot();
+    void initTabWidget();
+    void initStaticLayoutArea();
+    void createDisconPixBackground();
+    void deleteDisconPixBackground();
+    void setMinimizeButtonEnabled(bool enabled);
+    void setMenuButtonEnabled(bool enabled);
+    void setCloseButtonEnabled(bool enabled);
+    void setTitleButtonsEnabled(bool enabled);
+
+    void applyBoardFeatures(BoardInfo* record);
+    void connectTabLabels(bool on);
+    void setTabsDisabled(bool disabled);
+
+    void openUSB();
+    bool checkVersion();
+    QString createCurDeviceFile();
+    bool closeDevice();
+
+    // Read by tests and the screenshots.
+    Ui_Tessark* form() const { return m_ui; }
+    MenuTree* menuTree() const { return m_menuTree; }
+    QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
+    Menu* trayMenu() const { return m_trayMenu; }
+    QPushButton* closeButton() const { return m_closeButton; }
+    QPushButton* minimizeButton() const { return m_minimizeButton; }
+    QPushButton* menuButton() const { return m_menuButton; }
+    QLabel* disconnectedPicture() const { return m_disconPix; }
+    const QVector<TabLabel*>& tabList() const { return m_tabList; }
+    TabLabel* macroTab() const { return m_tabMacro; }
+    QRectF headerRect() const { return m_headerRect; }
+    const QTimer& scanTimer() const { return m_scanDevice; }
+    // Tests that hand the window a keyboard themselves keep the scans from opening it too.
+    void stopScanning()
+    {
+        m_scanDevice.stop();
+        m_MultiScanDevice.stop();
+    }
+    const QTimer& multiScanTimer() const { return m_MultiScanDevice; }
+    const Data& data() const { return m_data; }
+    bool switching() const { return m_switching; }
+
 public slots:
+    void mainHide();
     // Restores, raises and activates the window (a second start of the tool calls it).
     void mainShow();
+    void mainShowMinimized();
+    void deviceLoadInfoError();
+    void scanDeviceSlot();
+    void MultiscanDeviceSlot();
+    void finishLoadDeviceSlot();
+    void labelPageClickSlot(QString pageName);
+    void menusSlot();
+    void usbOpenSucceededSlot();
+    void usbDisconnectSLot();
+    void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
+    void exitAppActionSlot();
+    void switchUsbDevice(UsbData chosen);
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
     void retranslateUi(int language);
     void centreOnScreen();
+    void wireConnection();
+    // The first board record named like the open keyboard; -1 for none.
+    int boardIndexOfDevice() const;
+    void layoutTabs();
+    void finishQuit();
 
-    QString m_appDir;
+    Ui_Tessark* m_ui = nullptr;
+    QPoint m_windowPos;
+    QPoint m_dragOffset;
+    bool m_dragging = false;
+    QRectF m_headerRect{0.0, 0.0, 0.0, 0.0};
+
+    QPushButton* m_closeButton = nullptr;
+    QPushButton* m_minimizeButton = nullptr;
+    QPushButton* m_menuButton = nullptr;
+    MenuTree* m_menuTree = nullptr; // no Qt parent: deleted by the window
+
+    TabLabel* m_tabKey = nullptr;
+    TabLabel* m_tabColor = nullptr;
+    TabLabel* m_tabShortcuts = nullptr;
+    TabLabel* m_tabMacro = nullptr; // not in the tab list
+    TabLabel* m_tabSetting = nullptr;
+    QVector<TabLabel*> m_tabList;   // KEY, COLOR, SHORTCUTS, SETTING
+    QVector<QWidget*> m_pageList;
+
+    QLabel* m_disconPix = nullptr;
+
+    // The shared request lock, both threads and the transport and client of the open keyboard.
+    DeviceConnection* m_connection = nullptr;
+    bool m_switching = false;
+    bool m_deviceLoaded = false; // set when a load finished, cleared by the close
+
+    QTimer m_scanDevice;
+    QTimer m_MultiScanDevice;
+    QTimer* m_hideTimer = nullptr;
+
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    Menu* m_trayMenu = nullptr;
+    QAction* m_restoreAction = nullptr;
+    QAction* m_exitAction = nullptr;
+    QAction* m_minimizeAction = nullptr;
+
+    bool m_firstShow = true;
+    bool m_exiting = false;
     QString m_startArgument;
+    bool m_initFinished = false;
+    QString m_appDir;
+    Data m_data;
     bool m_shownOnce = false;
     RunTime m_runTime;
     Qss m_qss;
+    // setLoadedDeviceForTest: a loaded client that device() returns instead of the connection's.
+    Device* m_deviceForTest = nullptr;
+
+    // --- keyboard picture and static key palette ---
+    // Position i of the picture, its key index and table index i of the keyboard are one number.
+public:
+    void createDynamicKeybtn();
+    void drawDynamicLayout(int boardIndex);
+    void connectDynamicKeybtn();
+    bool setKeyColor(int btnId, QColor color);
+    bool setKeyMode(int btnId, int mode);
+    void applyDeviceKeyValues(int displayMode);
+    void applyDeviceKeyColors();
+    void clearKeySelections();
+    void deleteDynamicKeybtn();
+    // The palette from the static layout file, laid out; legends come with the layout version.
+    void createStaticKeyBtn();
+    void initStaticKeyBtn(QVector<KeyBtn*>* keys);
+    void drawKeyCode();
+    // Selection layers (key maps, colour maps, modes): hooks until the colour page exists.
+    void createGlobuleKeyLayer();
+    void createGlobuleColorLayer();
+    void createGlobuleModeLayer();
+
+    const QVector<KeyBtn*>& dynamicKeyBtns() const { return m_vDynamicKeyBtn; }
+    const QVector<KeyBtn*>& staticKeyBtns() const { return m_vStaticKeyBtn; }
+    KeyBtn* selectedKeyBtn() const { return m_pkeyBtn; }
+    int dynamicBottom() const { return m_dynamicBottom; }
+    // Tests: take a loaded protocol client without the discovery and load behind it.
+    void setLoadedDeviceForTest(Device* device);
+
+public slots:
+    void clickKeyBtnSlot(KeyBtn* key);
+    void keyCodeSlot(KeyBtn* key);
+    void clickKeyBtnStaticSlot(KeyBtn* key);
+    void layoutVersionAutoSlot();
+    void layoutVersionWinSlot();
+    void layoutVersionMacSlot();
+    void unsetCursorKeySlot();
+    void receiveRequestColorSlot(int keyIndex);
+    void unsetCursorColorSlot();
+    void unsetCursorModeSlot();
+    void unsetCursorSlot();
+
+private:
+    // The open keyboard's client once its load has finished, else null.
+    Device* loadedDevice() const;
+    void reloadStaticKeys(const QString& file);
+
+    QVector<KeyBtn*> m_vDynamicKeyBtn;       // keyboard picture, layout file order
+    QVector<KeyBtn*> m_vStaticKeyBtn;        // static key palette
+    KeyBtn* m_pkeyBtn = nullptr;             // picture key selected for assignment
+    KeyBtn* m_pkeyBtnHighlight = nullptr;    // picture key with the selected border
+    KeyBtn* m_pStaticKeyBtn = nullptr;       // palette key selected
+    KeyBtn* m_pStaticKeyBtnHighlight = nullptr;
+    int m_dynamicBottom = 0;                 // below it go the selection layers
+    // --- end keyboard picture and static key palette ---
 };

@@ -1,11 +1,11 @@
 #include "kfwritefailurebox.h"
 
-#include <QMessageBox>
+#include "widget/messagebox.h"
 
 void showKFWriteFailureBox(uint32_t code)
 {
-    QMessageBox::critical(nullptr, QStringLiteral("critical"),
-                          QStringLiteral("Set KF Item failed! <font color='red'> ERROR: ") + QString::number(code)
-                              + QStringLiteral(". application</font>"),
-                          QMessageBox::Ok);
+    messagebox::critical(nullptr, QStringLiteral("critical"),
+                         QStringLiteral("Set KF Item failed! <font color='red'> ERROR: ") + QString::number(code)
+                             + QStringLiteral(". application</font>"),
+                         QMessageBox::Ok);
 }

@@ -1,0 +1,326 @@
+// Finding the keyboards of the family, opening one, loading it and closing it again.
+#include "tessark.h"
+
+#include "Update/overallvariate.h"
+#include "device/device.h"
+#include "device/usb.h"
+#include "platform/hidaccess.h"
+#include "widget/menutree.h"
+#include "widget/messagebox.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <hidapi.h>
+
+namespace {
+constexpr ushort BootloaderVid = 0x0416;
+constexpr ushort BootloaderPid = 0xA316;
+
+bool hidPresent(ushort vid, ushort pid)
+{
+    hid_device_info* devs = hid_enumerate(vid, pid);
+    const bool found = devs != nullptr;
+    hid_free_enumeration(devs);
+    return found;
+}
+
+QString versionDots(uint16_t v)
+{
+    return QStringLiteral("%1.%2.%3").arg(v / 100).arg((v % 100) / 10).arg(v % 10);
+}
+}
+
+QList<UsbData> Tessark::listUsbDevices(ushort vid, ushort pid, int iface)
+{
+    QList<UsbData> list;
+    hid_device_info* devs = hid_enumerate(vid, pid);
+    for (hid_device_info* d = devs; d; d = d->next) {
+        if (!d->path || !d->path[0])
+            continue;
+#ifdef Q_OS_LINUX
+        // hidraw paths end in the node number, not the interface: the interface number decides, as
+        // it does when the transport opens.
+        const bool take = d->interface_number == iface;
+#else
+        const QByteArray path(d->path);
+        const bool take = d->interface_number == iface || path.at(path.size() - 1) - '0' == iface;
+#endif
+        if (!take)
+            continue;
+        UsbData data;
+        data.path = QString::fromUtf8(d->path);
+        data.vid = d->vendor_id;
+        data.pid = d->product_id;
+        list.append(data);
+    }
+    hid_free_enumeration(devs);
+    return list;
+}
+
+void Tessark::MultiscanDeviceSlot()
+{
+    if (!m_menuTree)
+        return;
+    const QList<UsbData> list = listUsbDevices(m_data.vid, m_data.pid, m_data.iface);
+    QMap<int, UsbData>& listed = m_menuTree->devices();
+    for (const UsbData& found : list) {
+        bool known = false;
+        for (const UsbData& d : listed)
+            known = known || d.path == found.path;
+        if (!known)
+            m_menuTree->addDevice(found);
+    }
+    // Removing changes the map under the walk: start again after every removal.
+    for (bool removed = true; removed;) {
+        removed = false;
+        for (auto it = listed.begin(); it != listed.end(); ++it) {
+            bool present = false;
+            for (const UsbData& found : list)
+                present = present || (found.path == it->path && found.pid == it->pid && found.vid == it->vid);
+            if (!present) {
+                m_menuTree->removeDevice(*it);
+                removed = true;
+                break;
+            }
+        }
+    }
+}
+
+void Tessark::scanDeviceSlot()
+{
+    if (hidPresent(m_data.vid, m_data.pid) && m_menuTree && !m_menuTree->devices().isEmpty()) {
+        qDebug() << "Find Normal device.";
+        m_scanDevice.stop();
+        m_data.devicePath = m_menuTree->devices().first().path;
+        // The transport retries a refused open quietly for ever: say once why it cannot succeed.
+        reportHidPermissionOnce(this, m_data.devicePath);
+        setTabsDisabled(true);
+        openUSB();
+    } else if (hidPresent(BootloaderVid, BootloaderPid)) {
+        // Firmware mode comes with the upgrade; until then the scan goes on, or nothing would resume it.
+        qDebug() << "Find DFU device.";
+    }
+}
+
+void Tessark::wireConnection()
+{
+    connect(m_connection, &DeviceConnection::emitOpenSucceeded, this, &Tessark::usbOpenSucceededSlot);
+    connect(m_connection, &DeviceConnection::emitFinishLoad, this, &Tessark::finishLoadDeviceSlot);
+    connect(m_connection, &DeviceConnection::emitLoadDevInfoError, this, &Tessark::deviceLoadInfoError);
+    connect(m_connection, &DeviceConnection::emitUsbDisconnect, this, &Tessark::usbDisconnectSLot);
+}
+
+void Tessark::openUSB()
+{
+    if (m_connection->usb())
+        return;
+    qInfo() << "Create USB thread.";
+    m_runTime.mark(2);
+    m_connection->open(m_data.vid, m_data.pid, m_data.iface, m_data.devicePath);
+}
+
+void Tessark::usbOpenSucceededSlot()
+{
+    if (!m_menuTree || !m_connection->usb())
+        return;
+    UsbData opened;
+    opened.path = m_connection->usb()->path();
+    m_menuTree->selectDevice(opened);
+}
+
+void Tessark::finishLoadDeviceSlot()
+{
+    m_runTime.stop(QStringLiteral("Tessark Device open time "), 2);
+    m_runTime.mark(2);
+    m_initFinished = false;
+    Device* dev = device();
+    if (!dev) {
+        // Closed while the load finished: nothing to show, but the window must stay usable.
+        m_initFinished = true;
+        return;
+    }
+    if (checkVersion()) {
+        // The firmware upgrade is not part of the tool yet: the keyboard is used as it is.
+        qDebug() << "firmware update accepted: upgrade not available, keyboard used as it is";
+    }
+
+    const int index = boardIndexOfDevice();
+    if (index >= 0) {
+        applyBoardFeatures(m_data.boards[index]);
+        const QString folder = createCurDeviceFile();
+        Q_UNUSED(folder); // the macro and shortcuts pages take it once they exist
+    }
+
+    m_deviceLoaded = true;
+    m_initFinished = true;
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+    labelPageClickSlot(QStringLiteral("staticLayout"));
+    setTabsDisabled(false);
+    m_runTime.stop(QStringLiteral("Keyboard load finished "), 2);
+
+    if (g_overallVariate) {
+        g_overallVariate->setOnlinState(true);
+        g_overallVariate->setFirmwareInfo(dev->boardName(), versionDots(dev->m_fw_version), 0, QString(), QString(),
+                                          versionDots(dev->m_hw_version));
+    }
+    if (!m_MultiScanDevice.isActive())
+        m_MultiScanDevice.start(ScanIntervalMs);
+}
+
+int Tessark::boardIndexOfDevice() const
+{
+    const Device* dev = device();
+    if (!dev)
+        return -1;
+    const QString name = dev->boardName();
+    for (int i = 0; i < m_data.boards.size(); ++i) {
+        if (m_data.boards[i] && m_data.boards[i]->name == name)
+            return i;
+    }
+    return -1;
+}
+
+bool Tessark::checkVersion()
+{
+    const Device* dev = device();
+    if (!dev)
+        return false;
+    const double shown = dev->m_fw_version / 100.0;
+    const int index = boardIndexOfDevice();
+    const double minimum = index >= 0 ? m_data.boards[index]->fw : 0.0;
+    if (index < 0 || minimum == 0.0) {
+        qDebug() << "Check version error：version = " << minimum;
+        return false;
+    }
+    qDebug() << "当前版本：v" + QString::number(shown, 'f', 2);
+    if (minimum > shown) {
+        const QString a = QStringLiteral("<font color='red'>v") + QString::number(shown, 'f', 2) + QStringLiteral("</font>");
+        const QString b = QStringLiteral("<font color='red'>v") + QString::number(minimum, 'f', 2) + QStringLiteral("</font>");
+        const auto answer = messagebox::information(
+            nullptr, QStringLiteral("Firmware Update"),
+            QStringLiteral("Firmware Version: ") + a + QStringLiteral(" less than ") + b +
+                QStringLiteral(", Firmware Update you sure!"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        return answer == QMessageBox::Yes;
+    }
+    return false;
+}
+
+QString Tessark::createCurDeviceFile()
+{
+    const Device* dev = device();
+    if (!dev)
+        return QString();
+    const QString id = QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId)).toHex());
+    const QString folder = m_appDir + QLatin1Char('/') + id;
+    if (!QFileInfo(folder).isDir()) {
+        QDir().mkpath(folder);
+        qDebug() << "文件夹  不存在，创建。" << folder;
+    } else {
+        qDebug() << "文件夹  存在, 不创建。" << folder;
+    }
+    const QString file = folder + QStringLiteral("/shortcuts.xml");
+    if (!QFileInfo(file).isFile()) {
+        QSaveFile f(file);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Text) && f.commit())
+            qDebug() << "文件    不存在，创建完成: shortcuts.xml";
+        else
+            qDebug() << "create file error!";
+    }
+    return folder + QLatin1Char('/');
+}
+
+void Tessark::switchUsbDevice(UsbData chosen)
+{
+    bool listed = false;
+    if (m_menuTree) {
+        for (const UsbData& d : m_menuTree->devices())
+            listed = listed || d.path == chosen.path;
+    }
+    if (chosen.path.isEmpty() || !listed) {
+        qDebug() << "switch device: not a listed keyboard:" << chosen.path;
+        return;
+    }
+    if (!m_connection->usb()) {
+        // Nothing open yet: open the chosen keyboard rather than the first listed one.
+        m_scanDevice.stop();
+        m_data.devicePath = chosen.path;
+        setTabsDisabled(true);
+        openUSB();
+        return;
+    }
+    if (chosen.path == m_connection->usb()->path()) {
+        qDebug() << "=====相同设备，不切换=====";
+        m_menuTree->selectDevice(chosen);
+        return;
+    }
+    m_switching = true;
+    qDebug() << "=====切换设备=====";
+    m_MultiScanDevice.stop();
+    m_scanDevice.stop();
+    closeDevice();
+    const QString path = chosen.path;
+    QTimer::singleShot(SwitchDelayMs, this, [this, path] {
+        m_data.devicePath = path;
+        setTabsDisabled(true);
+        openUSB();
+        m_switching = false;
+    });
+}
+
+bool Tessark::closeDevice()
+{
+    qDebug() << "close device.....";
+    // From here on the tables are no longer the picture's to read.
+    m_deviceLoaded = false;
+    m_deviceForTest = nullptr;
+    // The settings page, once it exists, keeps its page open here (firmware mode).
+    applyBoardFeatures(nullptr);
+    deleteDynamicKeybtn();
+    if (g_overallVariate) {
+        g_overallVariate->setOnlinState(false);
+        g_overallVariate->clearFirmwareInfo();
+    }
+    // The shortcuts, settings and macro pages drop their device here once they exist.
+    qDebug() << "start delete dynmic keybtn all.";
+    deleteDynamicKeybtn();
+    createDisconPixBackground();
+
+    if (m_connection->device())
+        qDebug() << "quit device finished.";
+    if (m_connection->usb())
+        qDebug() << "quit usb finish.";
+    if (!m_connection->close()) {
+        // Its device thread did not stop in time: leak it whole (threads, lock, transport) rather
+        // than free anything that thread may still use, and go on with a fresh connection.
+        disconnect(m_connection, nullptr, this, nullptr);
+        m_connection->setParent(nullptr);
+        m_connection = new DeviceConnection(this);
+        wireConnection();
+    }
+    qDebug() << "0000000000000000000-closeDevice-0000000000000000000";
+    return true;
+}
+
+void Tessark::usbDisconnectSLot()
+{
+    qDebug() << "start scan usb open mode.";
+    closeDevice();
+    if (!m_switching && !m_exiting)
+        m_scanDevice.start(ScanIntervalMs);
+}
+
+void Tessark::deviceLoadInfoError()
+{
+    qDebug() << "Device Load Info Error.";
+    qDebug() << "在加载Device时，出现错误，卡顿在USB写入数据中......测试处理.........";
+    closeDevice();
+    // Our own close stops the read loop quietly (its disconnect no longer reaches this window), so
+    // the scan is restarted here: the keyboard is tried again on a later tick.
+    if (!m_switching && !m_exiting)
+        m_scanDevice.start(ScanIntervalMs);
+}

@@ -1,0 +1,286 @@
+// The main window with emulated keyboards: shell, discovery, loading, switching, unplugging, closing.
+#include "messageboxrecorder.h"
+#include "tempappdir.h"
+#include "Update/overallvariate.h"
+#include "device/device.h"
+#include "device/usb.h"
+#include "main/tessark.h"
+#include "simcontrol.h"
+#include "widget/menu.h"
+#include "widget/menutree.h"
+#include "widget/qss.h"
+#include "widget/tablabel.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<int> tabXs(const Tessark& w)
+{
+    QList<int> xs;
+    for (TabLabel* tab : w.tabList())
+        if (!tab->isHidden())
+            xs << tab->x();
+    return xs;
+}
+}
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempAppDir> m_app;
+    QTemporaryDir m_xdg;
+    QTemporaryDir m_runtime;
+
+    // The sample family's files in a fresh application folder; config.xml optionally edited.
+    void makeAppDir(const QByteArray& from = QByteArray(), const QByteArray& to = QByteArray())
+    {
+        m_app.reset(new TempAppDir);
+        QDirIterator it(QFINDTESTDATA("../appdir"), QDir::Files, QDirIterator::Subdirectories);
+        const QString root = QFINDTESTDATA("../appdir");
+        while (it.hasNext()) {
+            const QString file = it.next();
+            QByteArray content = readAll(file);
+            if (file.endsWith(QLatin1String("config/config.xml")) && !from.isEmpty())
+                content.replace(from, to);
+            QVERIFY(m_app->write(QDir(root).relativeFilePath(file), content));
+        }
+        setAppDirPathForTest(m_app->path());
+    }
+
+    static bool waitLoaded(Tessark& w, const QString& board, int ms = 20000)
+    {
+        return QTest::qWaitFor([&] { return w.deviceLoaded() && w.device() && w.device()->boardName() == board; }, ms);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_xdg.path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+    }
+    void init() { makeAppDir(); }
+    void cleanup()
+    {
+        sim::reset();
+        forceTrayAvailable(-1);
+    }
+
+    void shellIsBuiltInOrder()
+    {
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(w.initFinished());
+        QCOMPARE(w.scanTimer().interval(), 500);
+        QCOMPARE(w.multiScanTimer().interval(), 500);
+        QVERIFY(w.scanTimer().isActive() && w.multiScanTimer().isActive());
+        QCOMPARE(w.size(), QSize(980, 750));
+        QCOMPARE(w.closeButton()->geometry(), QRect(937, 12, 25, 25));
+        QCOMPARE(w.minimizeButton()->geometry(), QRect(907, 12, 25, 25));
+        QCOMPARE(w.menuButton()->geometry(), QRect(877, 12, 25, 25));
+        QVERIFY(w.disconnectedPicture());
+        QCOMPARE(w.disconnectedPicture()->size(), QSize(416, 145));
+        w.createDisconPixBackground(); // a second one is not made
+        QCOMPARE(w.form()->dynamicLayout->findChildren<QLabel*>().size(), 1);
+
+        QStringList tray;
+        for (QAction* a : w.trayMenu()->actions())
+            tray << a->text();
+        QCOMPARE(tray, QStringList({"Minimize", "Restore", "Exit"}));
+
+        // Without a record: KEY, SHORTCUTS and SETTING, the key page selected.
+        QCOMPARE(tabXs(w), QList<int>({98, 296, 522}));
+        QVERIFY(w.tabList().at(0)->isChecked());
+        BoardInfo all;
+        all.key = all.color = all.shortcuts = all.setting = true;
+        w.applyBoardFeatures(&all);
+        QCOMPARE(tabXs(w), QList<int>({115, 222, 349, 522}));
+        QCOMPARE(w.tabList().at(0)->y(), 26);
+    }
+
+    void headerDragsAndCloseHides()
+    {
+        forceTrayAvailable(1);
+        Tessark w(nullptr, QStringLiteral("None"));
+        w.show();
+        w.grab(); // paints: the header rectangle is known from then on
+        QCOMPARE(w.headerRect().height(), 70.0);
+        const QPoint start = w.pos();
+        QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(300, 71));
+        QMouseEvent move(QEvent::MouseMove, QPointF(300, 90), QPointF(500, 500), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &move);
+        QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(300, 90));
+        QCOMPARE(w.pos(), start);
+        QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(300, 70));
+        QApplication::sendEvent(&w, &move);
+        QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(300, 90));
+        QVERIFY(w.pos() != start);
+
+        QTest::mouseClick(w.closeButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.isHidden());
+
+        forceTrayAvailable(0); // no tray to come back from: minimised instead
+        w.mainShow();
+        QTest::mouseClick(w.closeButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.isMinimized());
+        QVERIFY(w.isVisible());
+    }
+
+    void backgroundStartHidesOnlyWithStartWithTheSystem()
+    {
+        forceTrayAvailable(1);
+        for (bool autoStart : {false, true}) {
+            QVERIFY(m_app->write("config/menutree.xml", readAll(QFINDTESTDATA("../appdir/config/menutree.xml"))
+                                                             .replace("auto_start=\"0\"", autoStart ? "auto_start=\"1\"" : "auto_start=\"0\"")));
+            Tessark w(nullptr, QStringLiteral("/background"));
+            w.show();
+            QTest::qWait(50);
+            QCOMPARE(w.isHidden(), autoStart);
+        }
+    }
+
+    void twoKeyboardsOpenSwitchAndUnplug()
+    {
+        auto first = sim::plug(sim::fullSizeDual());
+        sim::KeyboardConfig second = sim::tenkeylessWired();
+        second.seed = 7;
+        auto other = sim::plug(second);
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w, "TK104 Dual"));
+        QCOMPARE(w.menuTree()->devices().keys(), QList<int>({1, 2}));
+        QCOMPARE(w.usb()->path(), first->commandPath());
+        QVERIFY(!w.disconnectedPicture());
+        QVERIFY(!w.dynamicKeyBtns().isEmpty());
+        QVERIFY(g_overallVariate->onlineState());
+        QCOMPARE(g_overallVariate->firmwareInfo().modelDir, QStringLiteral("TK104 Dual"));
+
+        // The per-device folder: 24 lower-case hex digits of the device id, an empty shortcuts.xml.
+        const QString id = QString::fromLatin1(first->state().deviceId.toHex());
+        QCOMPARE(id.size(), 24);
+        QFile shortcuts(m_app->filePath(id + "/shortcuts.xml"));
+        QVERIFY(shortcuts.exists());
+        QCOMPARE(shortcuts.size(), 0);
+
+        // Choosing the open one changes nothing; choosing the other closes the first, opens it 1 s later.
+        w.switchUsbDevice(w.menuTree()->devices().value(1));
+        QVERIFY(!w.switching() && w.deviceLoaded());
+        QElapsedTimer t;
+        t.start();
+        w.switchUsbDevice(w.menuTree()->devices().value(2));
+        QVERIFY(!w.deviceLoaded() && !w.usb());
+        QVERIFY(!w.scanTimer().isActive() && !w.multiScanTimer().isActive());
+        QVERIFY(w.disconnectedPicture());
+        QVERIFY(waitLoaded(w, "TK87 Wired Board"));
+        QVERIFY(t.elapsed() >= 1000);
+        QVERIFY(w.multiScanTimer().isActive());
+
+        // A listed keyboard that is not open leaves the list within a scan; the open one stays.
+        sim::unplug(first);
+        QTRY_COMPARE_WITH_TIMEOUT(w.menuTree()->devices().size(), 1, 1500);
+        QVERIFY(w.deviceLoaded());
+
+        // Unplugging the open one closes it and scanning resumes.
+        sim::unplug(other);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.usb() && w.scanTimer().isActive(), 3000);
+        QVERIFY(!w.deviceLoaded());
+        QVERIFY(w.disconnectedPicture());
+        QVERIFY(w.dynamicKeyBtns().isEmpty());
+        QVERIFY(!g_overallVariate->onlineState());
+        QTRY_COMPARE_WITH_TIMEOUT(w.menuTree()->devices().size(), 0, 1500);
+    }
+
+    void switchingWithNothingOpenOpensTheChosenKeyboard()
+    {
+        sim::plug(sim::fullSizeDual());
+        auto wanted = sim::plug(sim::tenkeylessWired());
+        Tessark w(nullptr, QStringLiteral("None"));
+        QTRY_COMPARE(w.menuTree()->devices().size(), 2);
+        if (w.usb()) // the scan was quicker: start from nothing open
+            w.closeDevice();
+        QVERIFY(!w.usb());
+
+        UsbData unknown;
+        unknown.path = QStringLiteral("/dev/nothing");
+        w.switchUsbDevice(unknown);
+        w.switchUsbDevice(UsbData());
+        QVERIFY(!w.usb());
+
+        w.switchUsbDevice(w.menuTree()->devices().value(2));
+        QVERIFY(waitLoaded(w, "TK87 Wired Board"));
+        QCOMPARE(w.usb()->path(), wanted->commandPath());
+    }
+
+    void closeDuringLoadingIsPromptAndDrawsNothing()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->setReportDelay(20); // a slow load
+        Tessark w(nullptr, QStringLiteral("None"));
+        QTRY_VERIFY(w.device());
+        // The key page asked for while the loader still writes the tables draws nothing.
+        w.labelPageClickSlot(QStringLiteral("staticLayout"));
+        QVERIFY(w.dynamicKeyBtns().isEmpty());
+        QElapsedTimer t;
+        t.start();
+        w.closeDevice();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!w.device() && !w.usb());
+        QVERIFY(w.dynamicKeyBtns().isEmpty());
+        // A finish that arrives after the close leaves the window usable.
+        w.finishLoadDeviceSlot();
+        QVERIFY(w.initFinished());
+    }
+
+    void versionPromptBelowTheRecordsMinimum_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<int>("prompts");
+        QTest::newRow("1.04 against 1.05") << 104 << 1;
+        QTest::newRow("1.05 against 1.05") << 105 << 0;
+    }
+    void versionPromptBelowTheRecordsMinimum()
+    {
+        QFETCH(int, firmware);
+        QFETCH(int, prompts);
+        makeAppDir("name=\"TK104 Dual\" file=\"tk104.json\" kf=\"kf_tk104.xml\" fw=\"1.00\"",
+                   "name=\"TK104 Dual\" file=\"tk104.json\" kf=\"kf_tk104.xml\" fw=\"1.05\"");
+        MessageBoxRecorder boxes;
+        boxes.script(QMessageBox::No);
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->edit([firmware](sim::FirmwareState& s) { s.fwVersion = uint16_t(firmware); });
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w, "TK104 Dual"));
+        QCOMPARE(boxes.boxes().size(), prompts);
+        if (prompts) {
+            const MessageBoxRequest& box = boxes.boxes().at(0);
+            QCOMPARE(box.title, QStringLiteral("Firmware Update"));
+            QCOMPARE(box.text, QStringLiteral("Firmware Version: <font color='red'>v1.04</font> less than "
+                                              "<font color='red'>v1.05</font>, Firmware Update you sure!"));
+            QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box.defaultButton, QMessageBox::Yes);
+        }
+    }
+
+    void boardNameOfSixteenBytesWithoutZero()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->edit([](sim::FirmwareState& s) { s.boardName = "TK104 Dual ABCDEF"; s.boardName.truncate(16); });
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(QTest::qWaitFor([&] { return w.deviceLoaded(); }, 20000));
+        QCOMPARE(w.device()->boardName(), QStringLiteral("TK104 Dual ABCDE"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"

@@ -1,0 +1,135 @@
+// tessark-sim's emulated keyboards: both sample models plugged, the report log file, the control file.
+#include "simsession.h"
+
+#include <hidapi.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QSet<QString> commandPaths()
+{
+    QSet<QString> paths;
+    hid_device_info* all = hid_enumerate(0x3151, 0x4015);
+    for (hid_device_info* d = all; d; d = d->next) {
+        if (d->interface_number == 2 && d->path)
+            paths << QString::fromUtf8(d->path);
+    }
+    hid_free_enumeration(all);
+    return paths;
+}
+
+// Puts the whole command file in place at once, as the session expects.
+bool control(const QString& path, const QByteArray& lines)
+{
+    QFile f(path + ".new");
+    if (!f.open(QIODevice::WriteOnly) || f.write(lines) != lines.size())
+        return false;
+    f.close();
+    return QFile::rename(path + ".new", path);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSimSession : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { sim::reset(); }
+    void plugsBothModelsAndLogsReports();
+    void controlFileUnplugsAndPlugs();
+    void executableReadsItsEnvironment();
+};
+
+void TestSimSession::plugsBothModelsAndLogsReports()
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("reports.log");
+    {
+        sim::SimSession session;
+        QVERIFY(session.setLogFile(logPath));
+        session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
+        QCOMPARE(session.count(), 2);
+        QVERIFY(session.keyboard(1) && session.keyboard(2));
+        QVERIFY(!session.keyboard(0) && !session.keyboard(3));
+        QCOMPARE(session.keyboard(2)->config().boardName, QByteArray("TK87 Wired Board"));
+        const QSet<QString> paths = commandPaths();
+        QCOMPARE(paths, QSet<QString>({session.keyboard(1)->commandPath(), session.keyboard(2)->commandPath()}));
+
+        hid_device* h = hid_open_path(session.keyboard(2)->commandPath().toUtf8().constData());
+        QVERIFY(h);
+        QByteArray report(65, '\0');
+        report[1] = char(0x10);
+        report[2] = char(0x10);
+        QCOMPARE(hid_write(h, reinterpret_cast<const unsigned char*>(report.constData()), size_t(report.size())), 65);
+        hid_close(h);
+        session.poll();
+        QVERIFY(readAll(logPath).startsWith("2 out "));
+    }
+    // The report as a line of its own, with the elapsed time between direction and bytes.
+    const QList<QByteArray> lines = readAll(logPath).split('\n');
+    QVERIFY(!lines.isEmpty());
+    const QList<QByteArray> words = lines.first().split(' ');
+    QCOMPARE(words.size(), 4);
+    QCOMPARE(words.at(3), QByteArray("1010") + QByteArray(124, '0'));
+}
+
+void TestSimSession::controlFileUnplugsAndPlugs()
+{
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    sim::SimSession session;
+    session.setControlFile(controlPath);
+    session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
+    const QString second = session.keyboard(2)->commandPath();
+
+    QVERIFY(control(controlPath, "unplug 2\nbogus\nplug 9\n"));
+    session.start(10);
+    QTRY_VERIFY(!session.keyboard(2));
+    QVERIFY(!QFile::exists(controlPath)); // consumed
+    QCOMPARE(commandPaths(), QSet<QString>({session.keyboard(1)->commandPath()}));
+
+    QVERIFY(control(controlPath, "plug 2\n"));
+    QTRY_VERIFY(session.keyboard(2));
+    QCOMPARE(commandPaths().size(), 2);
+    QVERIFY(commandPaths().contains(session.keyboard(2)->commandPath()));
+    Q_UNUSED(second);
+}
+
+void TestSimSession::executableReadsItsEnvironment()
+{
+    QTemporaryDir root;
+    const QString exe = root.filePath("app/tessark-sim");
+    QVERIFY(QDir().mkpath(root.filePath("app")));
+    QVERIFY(QFile::copy(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"), exe));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", root.path());
+    env.insert("XDG_CONFIG_HOME", root.path());
+    env.insert("TESSARK_SIM_LOG", root.filePath("reports.log"));
+    env.insert("TESSARK_SIM_CONTROL", root.filePath("control"));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(exe, QStringList());
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.filePath("reports.log")), 10000);
+    // The running copy polls its control file.
+    QVERIFY(control(root.filePath("control"), "unplug 1\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(root.filePath("control")), 10000);
+    p.kill();
+    p.waitForFinished(10000);
+}
+
+QTEST_GUILESS_MAIN(TestSimSession)
+#include "test_simsession.moc"
