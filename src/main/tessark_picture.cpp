@@ -139,6 +139,7 @@ void Tessark::drawDynamicLayout(int boardIndex)
     drawKeyCode();
     if (!m_vDynamicKeyBtn.isEmpty())
         connectDynamicKeybtn();
+    qDebug() << "keyboard picture drawn";
 }
 
 void Tessark::connectDynamicKeybtn()
