@@ -59,12 +59,7 @@ void TestSimSession::plugsBothModelsAndLogsReports()
         sim::SimSession session;
         QVERIFY(session.setLogFile(logPath));
         session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
-        QCOMPARE(session.count(), 2);
-        QVERIFY(session.keyboard(1) && session.keyboard(2));
-        QVERIFY(!session.keyboard(0) && !session.keyboard(3));
-        QCOMPARE(session.keyboard(2)->config().boardName, QByteArray("TK87 Wired Board"));
-        const QSet<QString> paths = commandPaths();
-        QCOMPARE(paths, QSet<QString>({session.keyboard(1)->commandPath(), session.keyboard(2)->commandPath()}));
+        QCOMPARE(commandPaths(), QSet<QString>({session.keyboard(1)->commandPath(), session.keyboard(2)->commandPath()}));
 
         hid_device* h = hid_open_path(session.keyboard(2)->commandPath().toUtf8().constData());
         QVERIFY(h);
@@ -74,13 +69,10 @@ void TestSimSession::plugsBothModelsAndLogsReports()
         QCOMPARE(hid_write(h, reinterpret_cast<const unsigned char*>(report.constData()), size_t(report.size())), 65);
         hid_close(h);
         session.poll();
-        QVERIFY(readAll(logPath).startsWith("2 out "));
     }
-    // The report as a line of its own, with the elapsed time between direction and bytes.
-    const QList<QByteArray> lines = readAll(logPath).split('\n');
-    QVERIFY(!lines.isEmpty());
-    const QList<QByteArray> words = lines.first().split(' ');
-    QCOMPARE(words.size(), 4);
+    // The report as a line of its own: keyboard, direction, elapsed time, bytes.
+    const QList<QByteArray> words = readAll(logPath).split('\n').value(0).split(' ');
+    QVERIFY(words.size() == 4 && words[0] == "2" && words[1] == "out");
     QCOMPARE(words.at(3), QByteArray("1010") + QByteArray(124, '0'));
 }
 
@@ -91,7 +83,6 @@ void TestSimSession::controlFileUnplugsAndPlugs()
     sim::SimSession session;
     session.setControlFile(controlPath);
     session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
-    const QString second = session.keyboard(2)->commandPath();
 
     QVERIFY(control(controlPath, "unplug 2\nbogus\nplug 9\n"));
     session.start(10);
@@ -101,9 +92,7 @@ void TestSimSession::controlFileUnplugsAndPlugs()
 
     QVERIFY(control(controlPath, "plug 2\n"));
     QTRY_VERIFY(session.keyboard(2));
-    QCOMPARE(commandPaths().size(), 2);
-    QVERIFY(commandPaths().contains(session.keyboard(2)->commandPath()));
-    Q_UNUSED(second);
+    QVERIFY(commandPaths().size() == 2 && commandPaths().contains(session.keyboard(2)->commandPath()));
 }
 
 void TestSimSession::executableReadsItsEnvironment()

@@ -7,6 +7,7 @@
 #include "widget/menu.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
+#include "widget/roundrect.h"
 #include "widget/tablabel.h"
 
 #include <QAction>
@@ -353,7 +354,7 @@ void Tessark::paintEvent(QPaintEvent* event)
         for (int i = 10; i >= 1; --i) {
             QPainterPath path;
             path.setFillRule(Qt::WindingFill);
-            path.addRoundRect(i, i, width() + 1 - 2 * i, height() + 1 - 2 * i, 2);
+            addRoundRect(path, QRectF(i, i, width() + 1 - 2 * i, height() + 1 - 2 * i), 2);
             QColor c(QStringLiteral("#000000"));
             c.setAlpha(int(155 - 50 * std::sqrt(10.0 - i)));
             p.setPen(c);

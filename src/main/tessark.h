@@ -18,11 +18,15 @@
 #include <QTimer>
 #include <QVector>
 
+class Color;
 class Device;
 class KeyBtn;
 class Menu;
 class MenuTree;
 class QAction;
+class QFrame;
+class QHBoxLayout;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class TabLabel;
@@ -192,10 +196,6 @@ public:
     void createStaticKeyBtn();
     void initStaticKeyBtn(QVector<KeyBtn*>* keys);
     void drawKeyCode();
-    // Selection layers (key maps, colour maps, modes): hooks until the colour page exists.
-    void createGlobuleKeyLayer();
-    void createGlobuleColorLayer();
-    void createGlobuleModeLayer();
 
     const QVector<KeyBtn*>& dynamicKeyBtns() const { return m_vDynamicKeyBtn; }
     const QVector<KeyBtn*>& staticKeyBtns() const { return m_vStaticKeyBtn; }
@@ -212,10 +212,6 @@ public slots:
     void layoutVersionWinSlot();
     void layoutVersionMacSlot();
     void unsetCursorKeySlot();
-    void receiveRequestColorSlot(int keyIndex);
-    void unsetCursorColorSlot();
-    void unsetCursorModeSlot();
-    void unsetCursorSlot();
 
 private:
     // The open keyboard's client once its load has finished, else null.
@@ -230,4 +226,56 @@ private:
     KeyBtn* m_pStaticKeyBtnHighlight = nullptr;
     int m_dynamicBottom = 0;                 // below it go the selection layers
     // --- end keyboard picture and static key palette ---
+
+    // --- selection layers ---
+    // Rows of numbered buttons (globules) for the key maps, colour maps and lighting modes; button n
+    // stands for map or mode n. The layout pointer tells whether a layer exists.
+public:
+    void createGlobuleKeyLayer();
+    void createGlobuleColorLayer();
+    void createGlobuleModeLayer();
+    bool createGlobules(QFrame* frame, QHBoxLayout* layout, QVector<QPushButton*>* list, int n);
+    void deleteGlobuleKeyLayer();
+    void deleteGlobuleColorLayer();
+    void deleteGlobuleModeLayer();
+    void onLMMChange();
+    void setDynamicKeyUnsetCursor();
+
+    const QVector<QPushButton*>& globuleKeys() const { return m_vGlobuleKey; }
+    const QVector<QPushButton*>& globuleColors() const { return m_vGlobuleColor; }
+    const QVector<QPushButton*>& globuleModes() const { return m_vGlobuleMode; }
+    QFrame* globuleKeyFrame() const { return m_globuleKeyFrame; }
+    QFrame* globuleColorFrame() const { return m_globuleColorFrame; }
+    QFrame* globuleModeFrame() const { return m_globuleModeFrame; }
+
+public slots:
+    void globuleKeyPressedSlot();
+    void globuleColorPressedSlot();
+    void globuleModePressedSlot();
+    void setCursorColorSlot(QColor* colour);
+    void setCursorModeSlot(int mode);
+    void receiveRequestColorSlot(int keyIndex);
+    void unsetCursorColorSlot();
+    void unsetCursorModeSlot();
+    void unsetCursorSlot();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Removes one layer: its buttons, layout and frame; the list is emptied.
+    void deleteGlobuleLayer(QFrame** frame, QHBoxLayout** layout, QVector<QPushButton*>* list);
+
+    QVector<QPushButton*> m_vGlobuleKey;
+    QVector<QPushButton*> m_vGlobuleColor;
+    QVector<QPushButton*> m_vGlobuleMode;
+    QFrame* m_globuleKeyFrame = nullptr;
+    QFrame* m_globuleColorFrame = nullptr;
+    QFrame* m_globuleModeFrame = nullptr;
+    QHBoxLayout* m_hGlobuleKeyLayout = nullptr;
+    QHBoxLayout* m_hGlobuleColorLayout = nullptr;
+    QHBoxLayout* m_hGlobuleModeLayout = nullptr;
+    // The lighting page; null while it is not shown (it does not exist yet in this tool).
+    Color* m_ptrColor = nullptr;
+    // --- end selection layers ---
 };

@@ -280,6 +280,10 @@ bool Tessark::closeDevice()
     m_deviceForTest = nullptr;
     // The settings page, once it exists, keeps its page open here (firmware mode).
     applyBoardFeatures(nullptr);
+    // The layers belong to this keyboard; the next one builds its own.
+    deleteGlobuleKeyLayer();
+    deleteGlobuleColorLayer();
+    deleteGlobuleModeLayer();
     deleteDynamicKeybtn();
     if (g_overallVariate) {
         g_overallVariate->setOnlinState(false);

@@ -466,16 +466,6 @@ void Tessark::unsetCursorKeySlot()
     m_ui->staticLayout->unsetCursor();
 }
 
-// --- selection layers: nothing to show until the colour page exists ----------------------------
-
-void Tessark::createGlobuleKeyLayer() {}
-void Tessark::createGlobuleColorLayer() {}
-void Tessark::createGlobuleModeLayer() {}
-void Tessark::receiveRequestColorSlot(int) {}
-void Tessark::unsetCursorColorSlot() {}
-void Tessark::unsetCursorModeSlot() {}
-void Tessark::unsetCursorSlot() {}
-
 Device* Tessark::loadedDevice() const
 {
     // Until the load has finished the loader still writes the tables on the device thread.

@@ -1,6 +1,7 @@
 #include "frameddialog.h"
 
 #include "widget/qss.h"
+#include "widget/roundrect.h"
 
 #include <QColor>
 #include <QCursor>
@@ -74,15 +75,9 @@ void FramedDialog::drawShadow(const QColor&, double)
     for (int i = 0; i < 10; ++i) {
         const int k = 10 - i;
         const QRectF r(k, k, width() - 2 * k, height() - 2 * k);
-        // Roundness 3 as a relative radius, scaled down along the longer side to keep the corners round.
-        double xRnd = 3, yRnd = 3;
-        if (r.width() > r.height())
-            xRnd = int(3 * r.height() / r.width());
-        else if (r.height() > 0)
-            yRnd = int(3 * r.width() / r.height());
         QPainterPath path;
         path.setFillRule(Qt::WindingFill);
-        path.addRoundedRect(r, xRnd, yRnd, Qt::RelativeSize);
+        addRoundRect(path, r, 3);
         p.setPen(QColor(0, 0, 0, int(155 - 50 * std::sqrt(double(i)))));
         p.drawPath(path);
     }

@@ -1,0 +1,201 @@
+// The key-map, colour-map and mode layers of the main window against emulated keyboards: the
+// buttons, what a press sends, and a current map the keyboard counts past its maps.
+#include "keyboardfixture.h"
+#include "tempappdir.h"
+#include "wire.h"
+
+#include "main/tessark.h"
+#include "widget/keybtn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool pressedLook(const QPushButton* b)
+{
+    return b->styleSheet().contains(QLatin1String("globule-pressed.svg"));
+}
+
+int pressedCount(const QVector<QPushButton*>& row)
+{
+    return int(std::count_if(row.begin(), row.end(), pressedLook));
+}
+
+} // namespace
+
+class SelectionLayers : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_xdg;
+    TempAppDir m_app;
+    std::unique_ptr<Tessark> w;
+    std::unique_ptr<KeyboardFixture> f;
+
+    // Loads a keyboard the window's own scan ignores, hands it to the window and draws the
+    // picture with its layers.
+    Device* load(sim::KeyboardConfig board, const std::function<void(sim::FirmwareState&)>& change = {})
+    {
+        board.pid = 0x40FF;
+        f.reset(new KeyboardFixture(board));
+        if (change)
+            f->kb->edit(change);
+        if (!f->open())
+            return nullptr;
+        bool finished = false;
+        connect(f->device, &Device::emitFinishLoad, this, [&finished] { finished = true; });
+        f->device->loadDevInfoSlot();
+        if (!finished)
+            return nullptr;
+        w->setLoadedDeviceForTest(f->device);
+        w->createDynamicKeybtn();
+        f->kb->clearLog();
+        return f->device;
+    }
+    // Group and command of every report sent since the load.
+    QList<QPair<int, int>> sent() const
+    {
+        QList<QPair<int, int>> out;
+        for (const sim::LogEntry& e : f->kb->log()) {
+            if (e.direction == sim::LogEntry::ToDevice && e.report.size() >= 2)
+                out << qMakePair(int(uint8_t(e.report[0])), int(uint8_t(e.report[1])));
+        }
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
+        QDir().mkpath(m_xdg.filePath("run"));
+        const QString sample = QFINDTESTDATA("../appdir/config");
+        for (const QString& name : QDir(sample).entryList(QDir::Files))
+            QVERIFY(m_app.write("config/" + name, readAll(sample + "/" + name)));
+        setAppDirPathForTest(m_app.path());
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+    }
+
+    void cleanup()
+    {
+        w->deleteGlobuleKeyLayer();
+        w->deleteGlobuleColorLayer();
+        w->deleteGlobuleModeLayer();
+        w->deleteDynamicKeybtn();
+        w->setLoadedDeviceForTest(nullptr);
+        f.reset();
+        sim::reset();
+    }
+
+    void cleanupTestCase() { w.reset(); }
+
+    // Four key maps: "0" to "3" in a 350-pixel frame centred under the picture, map 0 pressed; a
+    // press sends the map, then reads its key codes and redraws the legends.
+    void keyMapLayerSelectsAndRedraws()
+    {
+        Device* d = load(sim::fullSizeDual(), [](sim::FirmwareState& s) {
+            s.curKeyMap = 0;
+            s.keyMaps[2].replace(0, 4, s.keyMaps[0].mid(4, 4)); // map 2: key 0 is key 1
+        });
+        QVERIFY(d);
+        const QVector<QPushButton*> row = w->globuleKeys();
+        QCOMPARE(row.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(row[i]->text(), QString::number(i));
+            QCOMPARE(row[i]->size(), QSize(26, 26));
+        }
+        QVERIFY(pressedLook(row[0]));
+        QCOMPARE(pressedCount(row), 1);
+        QCOMPARE(w->globuleKeyFrame()->geometry(), QRect(w->width() / 2 - 175, w->dynamicBottom(), 350, 40));
+
+        const QVector<KeyBtn*> keys = w->dynamicKeyBtns();
+        const QString second = keys[1]->name();
+        QVERIFY(keys[0]->name() != second);
+        emit row[2]->pressed();
+        const auto wire = sent();
+        QVERIFY(!wire.isEmpty());
+        QCOMPARE(wire.first(), qMakePair(0x20, 0x02));
+        QCOMPARE(uint8_t(sentReports(f->kb, 0x20, 0x02).first()[8]), uint8_t(2));
+        QVERIFY(wire.mid(1).contains(qMakePair(0x20, 0x10)));
+        QCOMPARE(d->m_curkcm, uint8_t(2));
+        QCOMPARE(keys[0]->name(), second);
+        QVERIFY(pressedLook(row[2]));
+        QCOMPARE(pressedCount(row), 1);
+    }
+
+    // The current colour map's and mode's buttons send nothing; another mode sends and fills in
+    // the keys' mode numbers.
+    void colourAndModeLayers()
+    {
+        Device* d = load(sim::fullSizeDual());
+        QVERIFY(d);
+        QCOMPARE(w->globuleColors().size(), int(d->m_nkrm));
+        QCOMPARE(w->globuleModes().size(), int(d->m_nlmm));
+        QVERIFY(w->globuleColorFrame()->isHidden() && w->globuleModeFrame()->isHidden());
+        emit w->globuleColors()[d->m_curkrm]->pressed();
+        emit w->globuleModes()[d->m_curlm]->pressed();
+        QVERIFY(sent().isEmpty());
+
+        const int other = d->m_curlm == 1 ? 2 : 1;
+        emit w->globuleModes()[other]->pressed();
+        const auto wire = sent();
+        QVERIFY(!wire.isEmpty());
+        QCOMPARE(wire.first(), qMakePair(0x60, 0x02));
+        QVERIFY(wire.contains(qMakePair(0x60, 0x03)));
+        QCOMPARE(int(d->m_curlm), other);
+        QCOMPARE(pressedCount(w->globuleModes()), 1);
+        QCOMPARE(w->dynamicKeyBtns()[3]->macroIndex, int(d->m_pLMMs[3]));
+    }
+
+    // The wired model has no colour maps and so no colour layer.
+    void wiredModelHasNoColourLayer()
+    {
+        QVERIFY(load(sim::tenkeylessWired()));
+        QVERIFY(w->globuleColors().isEmpty());
+        QVERIFY(!w->globuleColorFrame());
+        QCOMPARE(w->globuleKeys().size(), 4);
+    }
+
+    // Map 7 of 4, colour map 9 of 2 and mode 40 of 32 press no button; a table counted longer than it is read only
+    // as far as it goes. Pressing a map then works as usual.
+    void currentPastTheCountPressesNothing()
+    {
+        Device* d = load(sim::fullSizeDual(), [](sim::FirmwareState& s) {
+            s.curKeyMap = 7;
+            s.curColourMap = 9;
+            s.curLightingMode = 40;
+        });
+        QVERIFY(d);
+        QCOMPARE(int(d->m_curkcm), 7);
+        QCOMPARE(w->globuleKeys().size(), 4);
+        QCOMPARE(pressedCount(w->globuleKeys()), 0);
+        QCOMPARE(w->globuleColors().size(), 2);
+        QCOMPARE(pressedCount(w->globuleColors()), 0);
+        QCOMPARE(pressedCount(w->globuleModes()), 0);
+
+        d->m_nlm = 200; // more than the 104 bytes held
+        w->onLMMChange();
+        w->applyDeviceKeyValues(0);
+        QCOMPARE(w->dynamicKeyBtns()[103]->macroIndex, int(d->m_pLMMs[103]));
+
+        emit w->globuleKeys()[1]->pressed();
+        QCOMPARE(sentReports(f->kb, 0x20, 0x02).size(), 1);
+        QCOMPARE(pressedCount(w->globuleKeys()), 1);
+        QVERIFY(pressedLook(w->globuleKeys()[1]));
+    }
+};
+
+QTEST_MAIN(SelectionLayers)
+#include "test_selectionlayers.moc"
