@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QFrame>
 #include <QLabel>
+#include <QPointF>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -17,6 +18,17 @@
 #include <algorithm>
 
 namespace {
+// Right and bottom edge of a set of keys, in key units.
+QPointF keyExtent(const QVector<KeyBtn*>& keys)
+{
+    QPointF extent(0.0, 0.0);
+    for (const KeyBtn* key : keys) {
+        extent.setX(std::max(extent.x(), key->x + key->w));
+        extent.setY(std::max(extent.y(), key->y + key->h));
+    }
+    return extent;
+}
+
 
 constexpr int KeyEntrySize = 4; // packed kc_t (3 bytes) and a fourth byte
 constexpr uint16_t LockToggleCode = 0xF0;
@@ -109,12 +121,9 @@ void Tessark::drawDynamicLayout(int boardIndex)
     const double H = record.h;
     const double g = m_data.gap;
 
-    double right = 0.0;
-    double bottom = 0.0;
-    for (const KeyBtn* key : qAsConst(m_vDynamicKeyBtn)) {
-        right = std::max(right, key->x + key->w);
-        bottom = std::max(bottom, key->y + key->h);
-    }
+    const QPointF extent = keyExtent(m_vDynamicKeyBtn);
+    const double right = extent.x();
+    const double bottom = extent.y();
 
     QFrame* frame = m_ui->dynamicLayout;
     frame->resize(int(right * W), int(bottom * H));
@@ -277,12 +286,9 @@ void Tessark::initStaticKeyBtn(QVector<KeyBtn*>* keys)
     const double H = m_data.h;
     const double g = m_data.gap;
 
-    double right = 0.0;
-    double bottom = 0.0;
-    for (const KeyBtn* key : qAsConst(m_vStaticKeyBtn)) {
-        right = std::max(right, key->x + key->w);
-        bottom = std::max(bottom, key->y + key->h);
-    }
+    const QPointF extent = keyExtent(m_vStaticKeyBtn);
+    const double right = extent.x();
+    const double bottom = extent.y();
 
     initStaticLayoutArea();
 
