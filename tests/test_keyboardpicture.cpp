@@ -24,12 +24,6 @@ const QByteArray GeometryRecord =
 // A (0,0); B 2 wide with x2 0.5 at (1,0), L-shaped; C (0,1.25); D (1,1.25).
 const QByteArray GeometryLayout = R"([["A", {"w": 2, "x2": 0.5}, "B"], [{"y": 0.25}, "C", "D"]])";
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 template <typename Pred> KeyBtn* findKey(const QVector<KeyBtn*>& keys, Pred pred)
 {
     const auto it = std::find_if(keys.begin(), keys.end(), pred);
@@ -53,10 +47,7 @@ class KeyboardPicture : public QObject {
         f.reset(new KeyboardFixture(board));
         if (!f->open())
             return nullptr;
-        bool finished = false;
-        connect(f->device, &Device::emitFinishLoad, this, [&finished] { finished = true; });
-        f->device->loadDevInfoSlot();
-        if (!finished)
+        if (!f->loadNow())
             return nullptr;
         w->setLoadedDeviceForTest(f->device);
         w->createDynamicKeybtn();
@@ -76,9 +67,8 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
         QDir().mkpath(m_xdg.filePath("run"));
         const QString sample = QFINDTESTDATA("../appdir/config");
-        for (const QString& name : QDir(sample).entryList(QDir::Files))
-            QVERIFY(m_app.write("config/" + name, readAll(sample + "/" + name)));
-        QByteArray config = readAll(sample + "/config.xml");
+        QVERIFY(m_app.copyFiles(sample, QStringLiteral("config")));
+        QByteArray config = readFile(sample + "/config.xml");
         config.replace("    </board_type>", GeometryRecord + "    </board_type>");
         QVERIFY(m_app.write("config/config.xml", config));
         QVERIFY(m_app.write("config/geometry.json", GeometryLayout));

@@ -22,12 +22,6 @@
 #include <memory>
 
 namespace {
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QList<int> tabXs(const Tessark& w)
 {
     QList<int> xs;
@@ -53,7 +47,7 @@ class MainWindowTest : public QObject {
         const QString root = QFINDTESTDATA("../appdir");
         while (it.hasNext()) {
             const QString file = it.next();
-            QByteArray content = readAll(file);
+            QByteArray content = readFile(file);
             if (file.endsWith(QLatin1String("config/config.xml")) && !from.isEmpty())
                 content.replace(from, to);
             QVERIFY(m_app->write(QDir(root).relativeFilePath(file), content));
@@ -142,7 +136,7 @@ private slots:
     {
         forceTrayAvailable(1);
         for (bool autoStart : {false, true}) {
-            QVERIFY(m_app->write("config/menutree.xml", readAll(QFINDTESTDATA("../appdir/config/menutree.xml"))
+            QVERIFY(m_app->write("config/menutree.xml", readFile(QFINDTESTDATA("../appdir/config/menutree.xml"))
                                                              .replace("auto_start=\"0\"", autoStart ? "auto_start=\"1\"" : "auto_start=\"0\"")));
             Tessark w(nullptr, QStringLiteral("/background"));
             w.show();

@@ -19,12 +19,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 bool pressedLook(const QPushButton* b)
 {
     return b->styleSheet().contains(QLatin1String("globule-pressed.svg"));
@@ -54,10 +48,7 @@ class SelectionLayers : public QObject {
             f->kb->edit(change);
         if (!f->open())
             return nullptr;
-        bool finished = false;
-        connect(f->device, &Device::emitFinishLoad, this, [&finished] { finished = true; });
-        f->device->loadDevInfoSlot();
-        if (!finished)
+        if (!f->loadNow())
             return nullptr;
         w->setLoadedDeviceForTest(f->device);
         w->createDynamicKeybtn();
@@ -82,8 +73,7 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
         QDir().mkpath(m_xdg.filePath("run"));
         const QString sample = QFINDTESTDATA("../appdir/config");
-        for (const QString& name : QDir(sample).entryList(QDir::Files))
-            QVERIFY(m_app.write("config/" + name, readAll(sample + "/" + name)));
+        QVERIFY(m_app.copyFiles(sample, QStringLiteral("config")));
         setAppDirPathForTest(m_app.path());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
     }

@@ -17,6 +17,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVector>
+#include <functional>
 
 class Color;
 class Device;
@@ -265,6 +266,10 @@ protected:
 private:
     // Removes one layer: its buttons, layout and frame; the list is emptied.
     void deleteGlobuleLayer(QFrame** frame, QHBoxLayout** layout, QVector<QPushButton*>* list);
+    // A colour-map or mode press: earlier buttons lose the pressed look; the current one changes
+    // nothing; any other is pressed, `select` switches the keyboard, later buttons lose the look.
+    void pressGlobule(const QVector<QPushButton*>& row, int pressed, int current, const char* unchangedLog,
+                      const std::function<void()>& select);
 
     QVector<QPushButton*> m_vGlobuleKey;
     QVector<QPushButton*> m_vGlobuleColor;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -237,28 +238,38 @@ void Tessark::globuleKeyPressedSlot()
     unsetCursorSlot();
 }
 
+void Tessark::pressGlobule(const QVector<QPushButton*>& row, int pressed, int current,
+                           const char* unchangedLog, const std::function<void()>& select)
+{
+    for (int i = 0; i < pressed; ++i)
+        m_qss.setGlobuleStyle(row[i], false);
+    if (row[pressed]->text().toInt() == current) {
+        qDebug() << unchangedLog;
+        return;
+    }
+    m_qss.setGlobuleStyle(row[pressed], true);
+    select();
+    for (int i = pressed + 1; i < row.size(); ++i)
+        m_qss.setGlobuleStyle(row[i], false);
+}
+
 void Tessark::globuleColorPressedSlot()
 {
     Device* const dev = loadedDevice();
     const int pressed = senderIndex(m_vGlobuleColor, sender());
     if (pressed < 0)
         return;
-    QPushButton* const globule = m_vGlobuleColor[pressed];
-    qDebug().noquote() << "Color globule pressed " + globule->text();
-    for (int i = 0; i < pressed; ++i)
-        m_qss.setGlobuleStyle(m_vGlobuleColor[i], false);
-    if (!dev)
-        return;
-    if (globule->text().toInt() == dev->m_curkrm) {
-        qDebug() << "no changes color return.";
+    qDebug().noquote() << "Color globule pressed " + m_vGlobuleColor[pressed]->text();
+    if (!dev) {
+        for (int i = 0; i < pressed; ++i)
+            m_qss.setGlobuleStyle(m_vGlobuleColor[i], false);
         return;
     }
-    m_qss.setGlobuleStyle(globule, true);
-    dev->setCurKRMID(uint8_t(pressed));
-    dev->getAllKR();
-    applyDeviceKeyColors();
-    for (int i = pressed + 1; i < m_vGlobuleColor.size(); ++i)
-        m_qss.setGlobuleStyle(m_vGlobuleColor[i], false);
+    pressGlobule(m_vGlobuleColor, pressed, dev->m_curkrm, "no changes color return.", [&] {
+        dev->setCurKRMID(uint8_t(pressed));
+        dev->getAllKR();
+        applyDeviceKeyColors();
+    });
 }
 
 void Tessark::globuleModePressedSlot()
@@ -267,23 +278,18 @@ void Tessark::globuleModePressedSlot()
     const int pressed = senderIndex(m_vGlobuleMode, sender());
     if (pressed < 0)
         return;
-    QPushButton* const globule = m_vGlobuleMode[pressed];
-    qDebug().noquote() << "Mode globule pressed " + globule->text();
+    qDebug().noquote() << "Mode globule pressed " + m_vGlobuleMode[pressed]->text();
     qDebug() << QStringLiteral("------临时: 填入mode值。");
-    for (int i = 0; i < pressed; ++i)
-        m_qss.setGlobuleStyle(m_vGlobuleMode[i], false);
-    if (!dev)
-        return;
-    if (globule->text().toInt() == dev->m_curlm) {
-        qDebug() << "no changes LM return.";
+    if (!dev) {
+        for (int i = 0; i < pressed; ++i)
+            m_qss.setGlobuleStyle(m_vGlobuleMode[i], false);
         return;
     }
-    m_qss.setGlobuleStyle(globule, true);
-    dev->setCurLM(uint8_t(pressed));
-    dev->getCurLMM();
-    onLMMChange();
-    for (int i = pressed + 1; i < m_vGlobuleMode.size(); ++i)
-        m_qss.setGlobuleStyle(m_vGlobuleMode[i], false);
+    pressGlobule(m_vGlobuleMode, pressed, dev->m_curlm, "no changes LM return.", [&] {
+        dev->setCurLM(uint8_t(pressed));
+        dev->getCurLMM();
+        onLMMChange();
+    });
 }
 
 void Tessark::onLMMChange()

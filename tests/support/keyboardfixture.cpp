@@ -27,6 +27,15 @@ bool KeyboardFixture::open()
     return true;
 }
 
+bool KeyboardFixture::loadNow()
+{
+    bool finished = false;
+    const auto c = QObject::connect(device, &Device::emitFinishLoad, [&finished] { finished = true; });
+    device->loadDevInfoSlot();
+    QObject::disconnect(c);
+    return finished;
+}
+
 void KeyboardFixture::moveDeviceToThread()
 {
     device->moveToThread(&deviceThread);

@@ -15,6 +15,8 @@ public:
     // Opens the command interface at once (no open timer) and starts the read loop on its thread.
     // The Device stays on the calling thread; notifications reach it through the event loop.
     bool open();
+    // Loads the keyboard on the calling thread; true when the load finished.
+    bool loadNow();
     // Moves the Device to its own thread, as loading runs there.
     void moveDeviceToThread();
     // Stops the Device and the read loop, waits for both threads, closes the transport.

@@ -20,3 +20,18 @@ bool TempAppDir::write(const QString& relative, const QByteArray& content) const
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TempAppDir::copyFiles(const QString& from, const QString& relative) const
+{
+    for (const QString& name : QDir(from).entryList(QDir::Files)) {
+        if (!write(relative + QLatin1Char('/') + name, readFile(from + QLatin1Char('/') + name)))
+            return false;
+    }
+    return true;
+}

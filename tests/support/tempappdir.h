@@ -3,6 +3,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// The whole content of a file; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 class TempAppDir {
 public:
     TempAppDir();
@@ -11,6 +14,8 @@ public:
     QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
     // Writes a file below the directory, creating its folders.
     bool write(const QString& relative, const QByteArray& content) const;
+    // Copies the files of a folder (not its subfolders) into the folder `relative` below this one.
+    bool copyFiles(const QString& from, const QString& relative) const;
 
 private:
     QTemporaryDir m_dir;
