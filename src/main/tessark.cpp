@@ -11,7 +11,6 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDebug>
@@ -457,9 +456,18 @@ void Tessark::initTabWidget()
     m_runTime.stop(QStringLiteral("initTabWidget  "), 1);
 }
 
+QVector<TabLabel*> Tessark::clickableTabs() const
+{
+    // The macro tab is not laid out or selected with the listed tabs, but it is clicked like them.
+    QVector<TabLabel*> tabs = m_tabList;
+    if (m_tabMacro)
+        tabs.append(m_tabMacro);
+    return tabs;
+}
+
 void Tessark::connectTabLabels(bool on)
 {
-    for (TabLabel* tab : m_tabList) {
+    for (TabLabel* tab : clickableTabs()) {
         if (on)
             connect(tab, &TabLabel::emitClicked, this, &Tessark::labelPageClickSlot, Qt::UniqueConnection);
         else
@@ -469,8 +477,27 @@ void Tessark::connectTabLabels(bool on)
 
 void Tessark::setTabsDisabled(bool disabled)
 {
-    for (TabLabel* tab : m_tabList)
+    for (TabLabel* tab : clickableTabs())
         tab->setEnabled(!disabled);
+}
+
+void Tessark::modeDUFSlot()
+{
+    for (TabLabel* tab : clickableTabs()) {
+        tab->setChecked(false);
+        tab->setEnabled(false);
+    }
+}
+
+void Tessark::banWindowsButtonSlot(bool ban)
+{
+    setTitleButtonsEnabled(!ban);
+    connectTabLabels(!ban);
+}
+
+void Tessark::setDynamicUnsetCursorSlot()
+{
+    m_ui->dynamicLayout->unsetCursor();
 }
 
 void Tessark::applyBoardFeatures(BoardInfo* record)
@@ -521,9 +548,13 @@ void Tessark::layoutTabs()
         if (step != 0)
             x = x - 5 * (n - i);
     }
-    // The macro tab is not in the tab list; it sits right of the last listed tab.
-    if (!m_tabList.isEmpty())
-        m_tabMacro->move(m_tabSetting->x() + m_tabSetting->width() + 35, 40 - m_tabMacro->height() / 2);
+    // The macro tab is not in the tab list; it sits right of the last visible listed tab.
+    int right = 115 - 35;
+    for (TabLabel* tab : m_tabList) {
+        if (!tab->isHidden())
+            right = tab->x() + tab->width();
+    }
+    m_tabMacro->move(right + 35, 40 - m_tabMacro->height() / 2);
 }
 
 void Tessark::labelPageClickSlot(QString pageName)
@@ -533,7 +564,13 @@ void Tessark::labelPageClickSlot(QString pageName)
         return;
     }
     unsetCursorSlot();
+    auto showRow = [](QFrame* row, bool on) {
+        if (row)
+            row->setVisible(on);
+    };
     if (pageName == QLatin1String("staticLayout")) {
+        showRow(m_globuleColorFrame, false);
+        showRow(m_globuleModeFrame, false);
         // Only a finished load gives tables the picture may read.
         if (m_deviceLoaded)
             createDynamicKeybtn();
@@ -541,68 +578,36 @@ void Tessark::labelPageClickSlot(QString pageName)
         m_ui->dynamicLayout->show();
         m_ui->verticalSliderStaticLayout->show();
         m_ui->scrollAreaStaticLayout->show();
+        showRow(m_globuleKeyFrame, true);
     } else if (pageName == QLatin1String("Setting") || pageName == QLatin1String("Macro")) {
         m_ui->dynamicLayout->hide();
+        showRow(m_globuleKeyFrame, false);
+        showRow(m_globuleColorFrame, false);
+        showRow(m_globuleModeFrame, false);
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
     } else if (pageName == QLatin1String("Shortcuts")) {
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
+        showRow(m_globuleKeyFrame, false);
+        showRow(m_globuleColorFrame, false);
+        showRow(m_globuleModeFrame, false);
         clearKeySelections();
         m_ui->dynamicLayout->show();
     } else if (pageName == QLatin1String("Color")) {
+        showRow(m_globuleKeyFrame, false);
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
+        // The rows exist only while the keyboard has colour maps, and show inside the colour page.
+        showRow(m_globuleColorFrame, m_ptrColor != nullptr);
+        showRow(m_globuleModeFrame, m_ptrColor != nullptr);
         m_ui->dynamicLayout->show();
     }
     // The colour, settings, shortcuts and macro pages join these branches once they exist.
-    for (TabLabel* tab : m_tabList)
+    for (TabLabel* tab : clickableTabs())
         tab->setChecked(tab->text2() == pageName);
     for (QWidget* page : m_pageList)
         page->setVisible(page->objectName() == pageName);
-}
-
-// ---- leaving ----------------------------------------------------------------------------------
-
-void Tessark::exitAppActionSlot()
-{
-    if (m_exiting)
-        return;
-    m_exiting = true;
-    hide();
-    m_scanDevice.stop();
-    m_MultiScanDevice.stop();
-    disconnect(&m_scanDevice, nullptr, this, nullptr);
-    disconnect(&m_MultiScanDevice, nullptr, this, nullptr);
-    closeDevice();
-    if (m_trayIcon)
-        m_trayIcon->hide();
-    finishQuit();
-}
-
-void Tessark::finishQuit()
-{
-    qDebug() << "0000000000000000000-closeEvent-0000000000000000000";
-    LogHandler::instance()->release();
-    QCoreApplication::quit();
-}
-
-void Tessark::closeEvent(QCloseEvent* event)
-{
-    qDebug() << "colseEvent()";
-    if (!m_exiting) {
-        // Closed by the system (task bar, Alt+F4): the keyboard is closed before the process ends.
-        qDebug() << "0000000000000000000-unmormal quit-0000000000000000000";
-        m_exiting = true;
-        m_scanDevice.stop();
-        m_MultiScanDevice.stop();
-        closeDevice();
-    }
-    if (isVisible())
-        event->accept();
-    else
-        event->ignore();
-    finishQuit();
 }
 
 void Tessark::showEvent(QShowEvent* event)

@@ -2,6 +2,7 @@
 // The main window: frameless shell with its title buttons, tray icon, settings menu and tabs; finds,
 // opens and loads the keyboards of the family and shows the open one.
 #include "device/deviceconnection.h"
+#include "device/upgradethreads.h"
 #include "main/ui_tessark.h"
 #include "widget/data.h"
 #include "widget/qss.h"
@@ -75,6 +76,12 @@ public:
     bool checkVersion();
     QString createCurDeviceFile();
     bool closeDevice();
+    // Quitting: closes the keyboard and starts the quit timer, whose second tick tears down.
+    void deinitTools();
+    void quitTessark();
+    bool quitPending() const { return m_quitPending; }
+    // The firmware upgrade's threads; a close stops and joins them before the transport closes.
+    UpgradeThreads& upgradeThreads() { return m_upgrade; }
 
     // Read by tests and the screenshots.
     Ui_Tessark* form() const { return m_ui; }
@@ -115,6 +122,24 @@ public slots:
     void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
     void exitAppActionSlot();
     void switchUsbDevice(UsbData chosen);
+    void CheckDfuUsbDisconnectSlot();
+    void quitSlot();
+    // Firmware mode: the tabs are unchecked and disabled until the upgrade ends.
+    void modeDUFSlot();
+    // While the macro page records, neither the title buttons nor the tabs act.
+    void banWindowsButtonSlot(bool ban);
+    void setDynamicUnsetCursorSlot();
+
+    // What the keyboard reports on its own, dispatched by its code.
+    void onRecvNotifySlot(QByteArray report);
+    // The result of a setting change (state 1); other states show nothing.
+    void stateSlot(int state, int code);
+    void nKeySlot(int n);
+    void updateSSSlot(int ms);
+    void updateUISlot(QString text);
+    void SleepTimeSlot(int minutes);
+    void BluetoothNameSlot(QString name);
+    void FactoryResetSlot();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -131,7 +156,13 @@ private:
     // The first board record named like the open keyboard; -1 for none.
     int boardIndexOfDevice() const;
     void layoutTabs();
-    void finishQuit();
+    // The listed tabs and the macro tab: all that the user can click.
+    QVector<TabLabel*> clickableTabs() const;
+    // Runs a setting request whose result the client reports through emitState; shows it here
+    // when the client did not.
+    uint32_t reportedSetting(Device* dev, const std::function<uint32_t()>& request);
+    // A connection whose device thread would not stop is left alive and replaced.
+    void abandonConnection();
 
     Ui_Tessark* m_ui = nullptr;
     QPoint m_windowPos;
@@ -171,6 +202,10 @@ private:
 
     bool m_firstShow = true;
     bool m_exiting = false;
+    QTimer* m_quitTimer = nullptr;
+    bool m_quitPending = false;
+    int m_quitTicks = 1; // the first tick of the quit timer passes without effect
+    UpgradeThreads m_upgrade;
     QString m_startArgument;
     bool m_initFinished = false;
     QString m_appDir;

@@ -110,6 +110,9 @@ void Tessark::wireConnection()
     connect(m_connection, &DeviceConnection::emitFinishLoad, this, &Tessark::finishLoadDeviceSlot);
     connect(m_connection, &DeviceConnection::emitLoadDevInfoError, this, &Tessark::deviceLoadInfoError);
     connect(m_connection, &DeviceConnection::emitUsbDisconnect, this, &Tessark::usbDisconnectSLot);
+    // Queued: a setting change made on this thread reports its result after it returned.
+    connect(m_connection, &DeviceConnection::emitNotify, this, &Tessark::onRecvNotifySlot, Qt::QueuedConnection);
+    connect(m_connection, &DeviceConnection::emitState, this, &Tessark::stateSlot, Qt::QueuedConnection);
 }
 
 void Tessark::openUSB()
@@ -270,61 +273,4 @@ void Tessark::switchUsbDevice(UsbData chosen)
         openUSB();
         m_switching = false;
     });
-}
-
-bool Tessark::closeDevice()
-{
-    qDebug() << "close device.....";
-    // From here on the tables are no longer the picture's to read.
-    m_deviceLoaded = false;
-    m_deviceForTest = nullptr;
-    // The settings page, once it exists, keeps its page open here (firmware mode).
-    applyBoardFeatures(nullptr);
-    // The layers belong to this keyboard; the next one builds its own.
-    deleteGlobuleKeyLayer();
-    deleteGlobuleColorLayer();
-    deleteGlobuleModeLayer();
-    deleteDynamicKeybtn();
-    if (g_overallVariate) {
-        g_overallVariate->setOnlinState(false);
-        g_overallVariate->clearFirmwareInfo();
-    }
-    // The shortcuts, settings and macro pages drop their device here once they exist.
-    qDebug() << "start delete dynmic keybtn all.";
-    deleteDynamicKeybtn();
-    createDisconPixBackground();
-
-    if (m_connection->device())
-        qDebug() << "quit device finished.";
-    if (m_connection->usb())
-        qDebug() << "quit usb finish.";
-    if (!m_connection->close()) {
-        // Its device thread did not stop in time: leak it whole (threads, lock, transport) rather
-        // than free anything that thread may still use, and go on with a fresh connection.
-        disconnect(m_connection, nullptr, this, nullptr);
-        m_connection->setParent(nullptr);
-        m_connection = new DeviceConnection(this);
-        wireConnection();
-    }
-    qDebug() << "0000000000000000000-closeDevice-0000000000000000000";
-    return true;
-}
-
-void Tessark::usbDisconnectSLot()
-{
-    qDebug() << "start scan usb open mode.";
-    closeDevice();
-    if (!m_switching && !m_exiting)
-        m_scanDevice.start(ScanIntervalMs);
-}
-
-void Tessark::deviceLoadInfoError()
-{
-    qDebug() << "Device Load Info Error.";
-    qDebug() << "在加载Device时，出现错误，卡顿在USB写入数据中......测试处理.........";
-    closeDevice();
-    // Our own close stops the read loop quietly (its disconnect no longer reaches this window), so
-    // the scan is restarted here: the keyboard is tried again on a later tick.
-    if (!m_switching && !m_exiting)
-        m_scanDevice.start(ScanIntervalMs);
 }

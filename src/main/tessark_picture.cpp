@@ -480,6 +480,12 @@ Device* Tessark::loadedDevice() const
 
 void Tessark::setLoadedDeviceForTest(Device* device)
 {
+    if (m_deviceForTest)
+        disconnect(m_deviceForTest, nullptr, this, nullptr);
+    if (device) {
+        connect(device, &Device::emitNotify, this, &Tessark::onRecvNotifySlot, Qt::QueuedConnection);
+        connect(device, &Device::emitState, this, &Tessark::stateSlot, Qt::QueuedConnection);
+    }
     m_deviceForTest = device;
     m_deviceLoaded = device != nullptr;
 }
