@@ -104,6 +104,47 @@ private slots:
         QCOMPARE(w.tabList().at(0)->y(), 26);
     }
 
+    // The macro tab: shown by the record, 35 px right of the last visible listed tab, clicked like the
+    // listed tabs; recording bans every tab click and the title buttons. One visible tab lays out
+    // without dividing by zero.
+    void macroTabAndRecordingBan()
+    {
+        Tessark w(nullptr, QStringLiteral("None"));
+        TabLabel* macro = w.macroTab();
+        QVERIFY(macro->isHidden());
+        BoardInfo full;
+        full.key = full.color = full.shortcuts = full.macro = full.setting = true;
+        w.applyBoardFeatures(&full);
+        QVERIFY(!macro->isHidden());
+        QCOMPARE(macro->pos(), QPoint(522 + 122 + 35, 40 - macro->height() / 2));
+        QVERIFY(w.tabList().at(0)->isChecked()); // never the first selected
+
+        QTest::mouseClick(macro, Qt::LeftButton);
+        QVERIFY(macro->isChecked() && !w.tabList().at(0)->isChecked());
+        QVERIFY(w.form()->dynamicLayout->isHidden());
+
+        w.banWindowsButtonSlot(true);
+        QTest::mouseClick(w.tabList().at(0), Qt::LeftButton);
+        QVERIFY(macro->isChecked());
+        for (QPushButton* b : {w.closeButton(), w.minimizeButton(), w.menuButton()})
+            QVERIFY2(!b->isEnabled() && b->styleSheet().contains(QLatin1String("-ban.svg")), qPrintable(b->styleSheet()));
+        w.banWindowsButtonSlot(false);
+        QTest::mouseClick(w.tabList().at(0), Qt::LeftButton);
+        QVERIFY(w.tabList().at(0)->isChecked() && !macro->isChecked());
+
+        w.modeDUFSlot();
+        for (TabLabel* tab : w.tabList() + QVector<TabLabel*>{macro})
+            QVERIFY(!tab->isEnabled() && !tab->isChecked());
+
+        BoardInfo keyOnly;
+        keyOnly.key = true;
+        w.applyBoardFeatures(&keyOnly);
+        QCOMPARE(tabXs(w), QList<int>({115 + (92 + 138 + 122 + 3 * 35) / 2})); // the spare width halved, no step
+        BoardInfo none;
+        w.applyBoardFeatures(&none);
+        QVERIFY(tabXs(w).isEmpty());
+    }
+
     void headerDragsAndCloseHides()
     {
         forceTrayAvailable(1);

@@ -2,6 +2,7 @@
 // buttons, what a press sends, and a current map the keyboard counts past its maps.
 #include "keyboardfixture.h"
 #include "tempappdir.h"
+#include "windowkeyboard.h"
 #include "wire.h"
 
 #include "main/tessark.h"
@@ -38,22 +39,9 @@ class SelectionLayers : public QObject {
     std::unique_ptr<Tessark> w;
     std::unique_ptr<KeyboardFixture> f;
 
-    // Loads a keyboard the window's own scan ignores, hands it to the window and draws the
-    // picture with its layers.
     Device* load(sim::KeyboardConfig board, const std::function<void(sim::FirmwareState&)>& change = {})
     {
-        board.pid = 0x40FF;
-        f.reset(new KeyboardFixture(board));
-        if (change)
-            f->kb->edit(change);
-        if (!f->open())
-            return nullptr;
-        if (!f->loadNow())
-            return nullptr;
-        w->setLoadedDeviceForTest(f->device);
-        w->createDynamicKeybtn();
-        f->kb->clearLog();
-        return f->device;
+        return handKeyboardToWindow(*w, f, std::move(board), change);
     }
     // Group and command of every report sent since the load.
     QList<QPair<int, int>> sent() const

@@ -1,0 +1,221 @@
+// The main window closing its keyboard (unplugged, failed load, upgrade threads running) and quitting
+// (Exit's timed sequence, the system's close request), against emulated keyboards.
+#include "tempappdir.h"
+
+#include "Update/overallvariate.h"
+#include "device/device.h"
+#include "device/updatedfubtthread.h"
+#include "device/usb.h"
+#include "main/tessark.h"
+#include "setting/Language.h"
+#include "simcontrol.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+// Every message from every thread, with the time it arrived, passed on to the handler before.
+struct Line {
+    qint64 ms;
+    QString text;
+};
+QMutex g_mutex;
+QList<Line> g_lines;
+QElapsedTimer g_clock;
+QtMessageHandler g_next = nullptr;
+
+void recordLine(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        g_lines.append({g_clock.elapsed(), text});
+    }
+    if (g_next)
+        g_next(type, context, text);
+}
+
+// Starts recording (after the window installed its own log handler); clears what came before.
+void recordMessages()
+{
+    QMutexLocker lock(&g_mutex);
+    g_lines.clear();
+    g_clock.start();
+    g_next = qInstallMessageHandler(recordLine);
+    if (g_next == recordLine)
+        g_next = nullptr;
+}
+
+QList<Line> lines()
+{
+    QMutexLocker lock(&g_mutex);
+    return g_lines;
+}
+
+// When the first line starting with text arrived; -1 when none did.
+qint64 arrival(const QString& text)
+{
+    for (const Line& l : lines())
+        if (l.text.startsWith(text))
+            return l.ms;
+    return -1;
+}
+
+// Runs the event loop until the window quits the application, at most ms; the time it took, or -1.
+qint64 runUntilQuit(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, [&loop] { loop.exit(1); });
+    QElapsedTimer t;
+    t.start();
+    return loop.exec() == 0 ? t.elapsed() : -1;
+}
+
+const QString CloseEnd = QStringLiteral("0000000000000000000-closeDevice-0000000000000000000");
+
+} // namespace
+
+class ClosingAndQuitting : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_xdg;
+    TempAppDir m_app;
+
+    static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, 20000); }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
+        QDir().mkpath(m_xdg.filePath("run"));
+        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
+        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), QStringLiteral("images")));
+        setAppDirPathForTest(m_app.path());
+    }
+    void cleanup() { sim::reset(); }
+
+    // An unplug closes in order: the picture of a disconnected keyboard, then the client and the
+    // transport, and the scan runs again.
+    void unplugClosesInOrderAndScanningResumes()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w));
+        recordMessages();
+        sim::unplug(kb);
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(CloseEnd) >= 0, 5000);
+        QStringList order;
+        const QStringList steps = {"start scan usb open mode.", "close device.....", "start delete dynmic keybtn all.",
+                                   "create discon pixmap.", "quit device finished.", "quit usb finish.", CloseEnd};
+        for (const Line& l : lines())
+            if (steps.contains(l.text))
+                order << l.text;
+        QCOMPARE(order, steps);
+        QVERIFY(w.disconnectedPicture() && !w.disconnectedPicture()->isHidden());
+        QVERIFY(w.scanTimer().isActive());
+        QVERIFY(!w.usb() && !w.device());
+    }
+
+    // A keyboard whose load fails is closed and opened again by a later scan.
+    void loadErrorClosesAndReconnects()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->failWrite(2);
+        Tessark w(nullptr, QStringLiteral("None"));
+        recordMessages();
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Device Load Info Error.")) >= 0, 10000);
+        QVERIFY(arrival(CloseEnd) > arrival(QStringLiteral("Device Load Info Error.")));
+        QVERIFY(waitLoaded(w));
+        QVERIFY(!w.disconnectedPicture());
+    }
+
+    // A close while an upgrade thread reads the transport stops and joins it first.
+    void closeJoinsUpgradeThreadsBeforeTheTransportCloses()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w));
+        w.stopScanning();
+        Usb* usb = w.usb();
+        usb->setReadingEnabled(false);
+
+        updateDFUBtThread bt;
+        const QByteArray image(4096, '\x5A');
+        bt.setUsb(usb);
+        bt.setImage(reinterpret_cast<const uint8_t*>(image.constData()), uint32_t(image.size()));
+        bt.setRunning(true);
+        bt.start();
+        auto* firmware = new Device(usb, nullptr, nullptr, nullptr);
+        QThread& thread = w.upgradeThreads().firmwareThread();
+        firmware->moveToThread(&thread);
+        connect(&thread, &QThread::started, firmware, &Device::readDFUUsbSlot);
+        thread.start();
+        w.upgradeThreads().setFirmwareDevice(firmware);
+        w.upgradeThreads().setBtThread(&bt);
+        QTest::qWait(100);
+        QVERIFY(bt.isRunning() && thread.isRunning());
+
+        QElapsedTimer t;
+        t.start();
+        w.closeDevice();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!bt.isRunning() && !thread.isRunning());
+        QVERIFY(!w.usb());
+        delete firmware;
+    }
+
+    // The system's close request while connected tears down at once, without the timed sequence,
+    // and ends the event loop. (Qt ends no later event loop of the process once one was quit.)
+    void systemCloseTearsDownAtOnce()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        QVERIFY(waitLoaded(*w));
+        recordMessages();
+        QTimer::singleShot(0, w.get(), [&w] { w->close(); });
+        const qint64 took = runUntilQuit(10000);
+        QVERIFY2(took >= 0 && took < 900, qPrintable(QString::number(took)));
+        QVERIFY(arrival(QStringLiteral("0000000000000000000-unmormal quit")) >= 0);
+        QVERIFY(arrival(QStringLiteral("Tessark quit. ")) >= 0);
+        QVERIFY(!w->usb() && !w->menuTree() && !g_language);
+        QVERIFY(w->isHidden());
+        w.reset();
+    }
+    // Exit hides at once and closes the keyboard; a second later the window tears down, logs
+    // "Tessark quit." and ends the event loop; no keyboard thread is left.
+    void exitQuitsASecondLater()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        QVERIFY(waitLoaded(*w));
+        recordMessages();
+        w->exitAppActionSlot();
+        QVERIFY(w->isHidden());
+        QVERIFY(!w->usb() && !w->device());
+        QVERIFY(w->quitPending());
+        w->exitAppActionSlot(); // a second Exit changes nothing
+
+        // The event loop's end was seen by the test before (one per process); the end of the close
+        // event is waited for instead.
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("0000000000000000000-closeEvent")) >= 0, 10000);
+        const qint64 quitAt = arrival(QStringLiteral("Tessark quit. "));
+        QVERIFY2(quitAt >= 900 && quitAt < 3000, qPrintable(QString::number(quitAt)));
+        QVERIFY(arrival(QStringLiteral("0000000000000000000-normal quit")) > quitAt);
+        QVERIFY(!w->menuTree() && !w->trayIcon() && w->staticKeyBtns().isEmpty());
+        QVERIFY(!g_language && !g_overallVariate);
+        QVERIFY(!w->scanTimer().isActive() && !w->multiScanTimer().isActive());
+        w.reset();
+    }
+
+};
+
+QTEST_MAIN(ClosingAndQuitting)
+#include "test_closingandquitting.moc"

@@ -1,0 +1,207 @@
+// What the keyboard reports on its own reaching the main window, and the device settings the window
+// changes for the settings page, against an emulated keyboard.
+#include "messageboxrecorder.h"
+#include "tempappdir.h"
+#include "windowkeyboard.h"
+#include "wire.h"
+
+#include "main/tessark.h"
+#include "widget/keybtn.h"
+#include "widget/qss.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+QByteArray notification(uint8_t code, int length, const QByteArray& payload)
+{
+    QByteArray r(64, '\0');
+    r[0] = char(0xF0);
+    r[1] = char(code);
+    r[2] = char(length & 0xFF);
+    r[3] = char(length >> 8);
+    r.replace(8, payload.size(), payload);
+    return r;
+}
+
+} // namespace
+
+class Notifications : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_xdg;
+    TempAppDir m_app;
+    std::unique_ptr<Tessark> w;
+    std::unique_ptr<KeyboardFixture> f;
+
+    int sentCount() const
+    {
+        int n = 0;
+        for (const sim::LogEntry& e : f->kb->log())
+            n += e.direction == sim::LogEntry::ToDevice;
+        return n;
+    }
+    // Injects a notification and lets the window take it.
+    void notify(const QByteArray& report)
+    {
+        f->kb->inject(report);
+        QTest::qWait(150);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
+        QDir().mkpath(m_xdg.filePath("run"));
+        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
+        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), QStringLiteral("images")));
+        setAppDirPathForTest(m_app.path());
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        w->stopScanning();
+    }
+    void init() { QVERIFY(handKeyboardToWindow(*w, f, sim::fullSizeDual())); }
+    void cleanup()
+    {
+        w->closeDevice();
+        f.reset();
+        sim::reset();
+    }
+    void cleanupTestCase() { w.reset(); }
+
+    // A map or mode chosen on the keyboard presses its button, which selects it as a click would;
+    // a report of the wrong length, an index past the row or an unknown code changes nothing.
+    void mapAndModeReportsPressTheirButtons_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("selectGroup"); // 0: nothing may be sent
+        QTest::newRow("key map 1") << 0x20 << 2 << 1 << 0x20;
+        QTest::newRow("key map, length 3") << 0x20 << 3 << 1 << 0;
+        QTest::newRow("key map past the row") << 0x20 << 2 << 4 << 0;
+        QTest::newRow("colour map 1") << 0x30 << 2 << 1 << 0x30;
+        QTest::newRow("mode 2") << 0x60 << 2 << 2 << 0x60;
+        QTest::newRow("unknown code") << 0x44 << 2 << 1 << 0;
+    }
+    void mapAndModeReportsPressTheirButtons()
+    {
+        QFETCH(int, code);
+        QFETCH(int, length);
+        QFETCH(int, index);
+        QFETCH(int, selectGroup);
+        notify(notification(uint8_t(code), length, QByteArray::fromHex("00") + char(index)));
+        if (!selectGroup) {
+            QCOMPARE(sentCount(), 0);
+            return;
+        }
+        const QList<QByteArray> selects = sentReports(f->kb, uint8_t(selectGroup), 0x02);
+        QCOMPARE(selects.size(), 1);
+        QCOMPARE(int(uint8_t(selects[0][8])), index);
+        const QVector<QPushButton*>& row = selectGroup == 0x20 ? w->globuleKeys()
+                                         : selectGroup == 0x30 ? w->globuleColors()
+                                                               : w->globuleModes();
+        QVERIFY(row[index]->styleSheet().contains(QLatin1String("globule-pressed.svg")));
+        if (selectGroup == 0x20)
+            QVERIFY(!sentReports(f->kb, 0x20, 0x10).isEmpty()); // the new map is read back
+    }
+
+    // Lock states: every picture key with the reported type, sub-type and code takes the flag; the
+    // payload is scanned at every offset but never past the report, whatever length it claims.
+    void lockReportsMarkMatchingKeys()
+    {
+        QList<KeyBtn*> caps;
+        for (KeyBtn* key : w->dynamicKeyBtns())
+            if (key->type == 1 && key->stype == 0 && key->code == 0x39)
+                caps << key;
+        QVERIFY(!caps.isEmpty());
+        const KeyBtn* other = w->dynamicKeyBtns().first();
+        QVERIFY(!caps.contains(const_cast<KeyBtn*>(other)));
+
+        notify(notification(0x21, 3, QByteArray::fromHex("033900")));
+        for (KeyBtn* key : caps)
+            QVERIFY(key->locked);
+        QVERIFY(!other->locked);
+
+        notify(notification(0x21, 2, QByteArray::fromHex("0239"))); // no whole entry
+        QVERIFY(caps.first()->locked);
+        // One byte in front: the entry is still found at offset 1.
+        notify(notification(0x21, 4, QByteArray::fromHex("ff023900")));
+        for (KeyBtn* key : caps)
+            QVERIFY(!key->locked);
+
+        notify(notification(0x21, 300, QByteArray(53, '\0') + QByteArray::fromHex("033900")));
+        QVERIFY(caps.first()->locked);
+        notify(notification(0x21, 0, QByteArray::fromHex("023900")));
+        QVERIFY(caps.first()->locked);
+    }
+
+    // Sleep time goes out in milliseconds; the keyboard's answer, a refusal and a failed write each
+    // give exactly one box.
+    void sleepTimeAndBluetoothNameAnswerOnce_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("bluetoothName");
+        QTest::addColumn<QString>("text");
+        const QString ok = QStringLiteral("  Modification OK.      ");
+        QTest::newRow("sleep time accepted") << QString() << false << ok;
+        QTest::newRow("sleep time refused") << "status" << false << "Modification Error: 5   ";
+        QTest::newRow("sleep time write fails") << "write" << false << "Modification Error: -301989866   ";
+        QTest::newRow("name accepted") << QString() << true << ok;
+        QTest::newRow("name unanswered") << "silent" << true << "Modification Error: -301989875   ";
+    }
+    void sleepTimeAndBluetoothNameAnswerOnce()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, bluetoothName);
+        QFETCH(QString, text);
+        const uint8_t command = bluetoothName ? 0x11 : 0x21;
+        if (fault == QLatin1String("status"))
+            f->kb->answerStatus(0xB0, command, 5);
+        else if (fault == QLatin1String("write"))
+            f->kb->failWrite(1);
+        else if (fault == QLatin1String("silent"))
+            f->kb->silence(0xB0, command);
+        MessageBoxRecorder boxes;
+        if (bluetoothName)
+            w->BluetoothNameSlot(QStringLiteral("Desk"));
+        else
+            w->SleepTimeSlot(5);
+        QTest::qWait(100); // a queued second answer would arrive here
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].text, text);
+        QCOMPARE(boxes.boxes()[0].kind, fault.isEmpty() ? MessageBoxRequest::Information : MessageBoxRequest::Critical);
+        QCOMPARE(boxes.boxes()[0].parent, w.get());
+        if (!bluetoothName && fault != QLatin1String("write")) {
+            const QByteArray sent = sentReports(f->kb, 0xB0, 0x21).value(0);
+            QCOMPARE(le::u32(reinterpret_cast<const uint8_t*>(sent.constData()) + 8), 300000u);
+        }
+    }
+
+    // Scan speed and user information confirm only success; without a keyboard nothing is sent.
+    void scanSpeedConfirmsOnlySuccess()
+    {
+        MessageBoxRecorder boxes;
+        w->updateSSSlot(3);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].kind, MessageBoxRequest::About);
+        QCOMPARE(boxes.boxes()[0].text, QStringLiteral("Scan Speed \"3\" Succeeded!"));
+        QVERIFY(!boxes.boxes()[0].parent);
+        f->kb->failWrite(1);
+        w->updateSSSlot(4);
+        QCOMPARE(boxes.boxes().size(), 1);
+
+        w->closeDevice();
+        f->kb->clearLog();
+        w->SleepTimeSlot(1);
+        w->nKeySlot(1);
+        QCOMPARE(sentCount(), 0);
+        QVERIFY(boxes.boxes().size() == 1);
+    }
+};
+
+QTEST_MAIN(Notifications)
+#include "test_notifications.moc"
