@@ -1,5 +1,6 @@
 // The main window closing its keyboard (unplugged, failed load, upgrade threads running) and quitting
 // (Exit's timed sequence, the system's close request), against emulated keyboards.
+// With TESSARK_UNPLUG_SHOT=<file.png> it also writes a picture of the window after an unplug.
 #include "tempappdir.h"
 
 #include "Update/overallvariate.h"
@@ -118,6 +119,8 @@ private slots:
                 order << l.text;
         QCOMPARE(order, steps);
         QVERIFY(w.disconnectedPicture() && !w.disconnectedPicture()->isHidden());
+        if (qEnvironmentVariableIsSet("TESSARK_UNPLUG_SHOT"))
+            QVERIFY(w.grab().save(qEnvironmentVariable("TESSARK_UNPLUG_SHOT")));
         QVERIFY(w.scanTimer().isActive());
         QVERIFY(!w.usb() && !w.device());
     }

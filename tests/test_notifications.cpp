@@ -1,5 +1,6 @@
 // What the keyboard reports on its own reaching the main window, and the device settings the window
 // changes for the settings page, against an emulated keyboard.
+// With TESSARK_LOCK_SHOT=<file.png> it also writes a picture of the window with Caps Lock marked.
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "windowkeyboard.h"
@@ -125,6 +126,8 @@ private slots:
         for (KeyBtn* key : caps)
             QVERIFY(key->locked);
         QVERIFY(!other->locked);
+        if (qEnvironmentVariableIsSet("TESSARK_LOCK_SHOT"))
+            QVERIFY(w->grab().save(qEnvironmentVariable("TESSARK_LOCK_SHOT")));
 
         notify(notification(0x21, 2, QByteArray::fromHex("0239"))); // no whole entry
         QVERIFY(caps.first()->locked);

@@ -29,8 +29,9 @@ QByteArray readFile(const QString& path)
 
 bool TempAppDir::copyFiles(const QString& from, const QString& relative) const
 {
-    for (const QString& name : QDir(from).entryList(QDir::Files)) {
-        if (!write(relative + QLatin1Char('/') + name, readFile(from + QLatin1Char('/') + name)))
+    for (const QFileInfo& entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = relative + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() ? !copyFiles(entry.filePath(), target) : !write(target, readFile(entry.filePath())))
             return false;
     }
     return true;

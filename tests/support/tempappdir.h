@@ -14,7 +14,7 @@ public:
     QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
     // Writes a file below the directory, creating its folders.
     bool write(const QString& relative, const QByteArray& content) const;
-    // Copies the files of a folder (not its subfolders) into the folder `relative` below this one.
+    // Copies a folder with its subfolders into the folder `relative` below this one.
     bool copyFiles(const QString& from, const QString& relative) const;
 
 private:
