@@ -84,7 +84,6 @@ const QString CloseEnd = QStringLiteral("0000000000000000000-closeDevice-0000000
 
 class ClosingAndQuitting : public QObject {
     Q_OBJECT
-    QTemporaryDir m_xdg;
     TempAppDir m_app;
 
     static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, 20000); }
@@ -92,12 +91,7 @@ class ClosingAndQuitting : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
-        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
-        QDir().mkpath(m_xdg.filePath("run"));
-        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
-        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), QStringLiteral("images")));
-        setAppDirPathForTest(m_app.path());
+        QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
     }
     void cleanup() { sim::reset(); }
 

@@ -1,7 +1,7 @@
 // The main window's keyboard picture and static key palette against emulated keyboards: geometry,
 // key assignment on the wire, layout versions, key colours and table bounds.
-#include "keyboardfixture.h"
 #include "tempappdir.h"
+#include "windowkeyboard.h"
 #include "wire.h"
 
 #include "main/tessark.h"
@@ -34,45 +34,22 @@ template <typename Pred> KeyBtn* findKey(const QVector<KeyBtn*>& keys, Pred pred
 
 class KeyboardPicture : public QObject {
     Q_OBJECT
-    QTemporaryDir m_xdg;
     TempAppDir m_app;
     std::unique_ptr<Tessark> w;
     std::unique_ptr<KeyboardFixture> f;
 
-    // Plugs and loads a keyboard the window's own scan ignores (another pid), hands it to the
-    // window and draws its picture.
-    Device* load(sim::KeyboardConfig board)
-    {
-        board.pid = 0x40FF;
-        f.reset(new KeyboardFixture(board));
-        if (!f->open())
-            return nullptr;
-        if (!f->loadNow())
-            return nullptr;
-        w->setLoadedDeviceForTest(f->device);
-        w->createDynamicKeybtn();
-        f->kb->clearLog();
-        return f->device;
-    }
-    bool nothingSent() const
-    {
-        const auto& log = f->kb->log();
-        return std::none_of(log.begin(), log.end(), [](const sim::LogEntry& e) { return e.direction == sim::LogEntry::ToDevice; });
-    }
+    Device* load(sim::KeyboardConfig board) { return handKeyboardToWindow(*w, f, std::move(board)); }
+    bool nothingSent() const { return sentCount(f->kb) == 0; }
 
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
-        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
-        QDir().mkpath(m_xdg.filePath("run"));
-        const QString sample = QFINDTESTDATA("../appdir/config");
-        QVERIFY(m_app.copyFiles(sample, QStringLiteral("config")));
-        QByteArray config = readFile(sample + "/config.xml");
+        const QString sample = QFINDTESTDATA("../appdir");
+        QVERIFY(m_app.setUpForWindow(sample));
+        QByteArray config = readFile(sample + "/config/config.xml");
         config.replace("    </board_type>", GeometryRecord + "    </board_type>");
         QVERIFY(m_app.write("config/config.xml", config));
         QVERIFY(m_app.write("config/geometry.json", GeometryLayout));
-        setAppDirPathForTest(m_app.path());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
     }
 

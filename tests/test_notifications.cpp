@@ -33,18 +33,10 @@ QByteArray notification(uint8_t code, int length, const QByteArray& payload)
 
 class Notifications : public QObject {
     Q_OBJECT
-    QTemporaryDir m_xdg;
     TempAppDir m_app;
     std::unique_ptr<Tessark> w;
     std::unique_ptr<KeyboardFixture> f;
 
-    int sentCount() const
-    {
-        int n = 0;
-        for (const sim::LogEntry& e : f->kb->log())
-            n += e.direction == sim::LogEntry::ToDevice;
-        return n;
-    }
     // Injects a notification and lets the window take it.
     void notify(const QByteArray& report)
     {
@@ -55,12 +47,7 @@ class Notifications : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
-        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
-        QDir().mkpath(m_xdg.filePath("run"));
-        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
-        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), QStringLiteral("images")));
-        setAppDirPathForTest(m_app.path());
+        QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->stopScanning();
     }
@@ -96,7 +83,7 @@ private slots:
         QFETCH(int, selectGroup);
         notify(notification(uint8_t(code), length, QByteArray::fromHex("00") + char(index)));
         if (!selectGroup) {
-            QCOMPARE(sentCount(), 0);
+            QCOMPARE(sentCount(f->kb), 0);
             return;
         }
         const QList<QByteArray> selects = sentReports(f->kb, uint8_t(selectGroup), 0x02);
@@ -201,7 +188,7 @@ private slots:
         f->kb->clearLog();
         w->SleepTimeSlot(1);
         w->nKeySlot(1);
-        QCOMPARE(sentCount(), 0);
+        QCOMPARE(sentCount(f->kb), 0);
         QVERIFY(boxes.boxes().size() == 1);
     }
 };

@@ -34,7 +34,6 @@ int pressedCount(const QVector<QPushButton*>& row)
 
 class SelectionLayers : public QObject {
     Q_OBJECT
-    QTemporaryDir m_xdg;
     TempAppDir m_app;
     std::unique_ptr<Tessark> w;
     std::unique_ptr<KeyboardFixture> f;
@@ -57,12 +56,7 @@ class SelectionLayers : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", m_xdg.filePath("config").toUtf8());
-        qputenv("XDG_RUNTIME_DIR", m_xdg.filePath("run").toUtf8());
-        QDir().mkpath(m_xdg.filePath("run"));
-        const QString sample = QFINDTESTDATA("../appdir/config");
-        QVERIFY(m_app.copyFiles(sample, QStringLiteral("config")));
-        setAppDirPathForTest(m_app.path());
+        QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
     }
 

@@ -1,5 +1,7 @@
 #include "tempappdir.h"
 
+#include "widget/qss.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,5 +36,19 @@ bool TempAppDir::copyFiles(const QString& from, const QString& relative) const
         if (entry.isDir() ? !copyFiles(entry.filePath(), target) : !write(target, readFile(entry.filePath())))
             return false;
     }
+    return true;
+}
+
+bool TempAppDir::setUpForWindow(const QString& sampleRoot) const
+{
+    const QString runtime = filePath(QStringLiteral("xdg-run"));
+    if (!QDir().mkpath(runtime) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    qputenv("XDG_CONFIG_HOME", filePath(QStringLiteral("xdg-config")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    if (!copyFiles(sampleRoot + QStringLiteral("/config"), QStringLiteral("config"))
+        || !copyFiles(sampleRoot + QStringLiteral("/images"), QStringLiteral("images")))
+        return false;
+    setAppDirPathForTest(path());
     return true;
 }

@@ -16,6 +16,9 @@ public:
     bool write(const QString& relative, const QByteArray& content) const;
     // Copies a folder with its subfolders into the folder `relative` below this one.
     bool copyFiles(const QString& from, const QString& relative) const;
+    // For a main window test: private XDG config and runtime folders below this one, the sample
+    // keyboard family's config/ and images/ from sampleRoot, and this as the application folder.
+    bool setUpForWindow(const QString& sampleRoot) const;
 
 private:
     QTemporaryDir m_dir;

@@ -40,3 +40,12 @@ inline QList<QByteArray> sentReports(const sim::KeyboardPtr& kb, uint8_t group, 
     }
     return out;
 }
+
+// How many reports were written to the keyboard since its log was last cleared.
+inline int sentCount(const sim::KeyboardPtr& kb)
+{
+    int n = 0;
+    for (const sim::LogEntry& e : kb->log())
+        n += e.direction == sim::LogEntry::ToDevice;
+    return n;
+}
