@@ -1,14 +1,17 @@
 // The real tessark-sim executable on an X server of its own (Xvfb), driven by xdotool as a user would:
-// a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write.
+// a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write;
+// an unplugged keyboard must give way to the disconnected picture and a reload, and Exit must end the process.
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QPoint>
 #include <QProcess>
+#include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 namespace {
 constexpr int StartMs = 120000; // generous: a loaded 2-core machine, or the sanitizer build
@@ -23,6 +26,10 @@ constexpr int PictureEscX = 58, PictureEscY = 114;
 constexpr int PaletteAX = 161, PaletteAY = 614;
 constexpr int PaletteACode = 0x04;
 constexpr int PaletteAType = 1;
+// The title bar's menu button, 25 x 25 at x 979 - 102, y 12.
+constexpr int MenuButtonX = 889, MenuButtonY = 24;
+// The settings menu has eight entries of one height; Exit is the last.
+constexpr int MenuEntries = 8;
 
 bool copyTree(const QString& from, const QString& to)
 {
@@ -50,39 +57,16 @@ void stop(QProcess& p)
     }
 }
 
-struct Processes {
-    QProcess xvfb;
-    QProcess app;
-    ~Processes()
-    {
-        stop(app);
-        stop(xvfb);
-    }
-};
-
-// Runs xdotool on display; its standard output, or a null string when it failed.
-QString xdotool(const QString& display, const QStringList& args)
+// True when the lines occur in text one after the other, from index from on.
+bool inOrder(const QString& text, std::initializer_list<const char*> lines, int from = 0)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        stop(p);
-        return QString();
+    for (const char* line : lines) {
+        from = text.indexOf(QLatin1String(line), from);
+        if (from < 0)
+            return false;
+        from += int(qstrlen(line));
     }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed() + QLatin1Char(' ');
-}
-
-bool waitForText(QProcess& p, QString& out, const char* text, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!out.contains(QLatin1String(text)) && !deadline.hasExpired() && p.state() == QProcess::Running) {
-        p.waitForReadyRead(int(qMin<qint64>(200, deadline.remainingTime())));
-        out += QString::fromLocal8Bit(p.readAll());
-    }
-    return out.contains(QLatin1String(text));
+    return true;
 }
 
 // Outgoing key code writes of keyboard 1 in the emulator's log ("1 out <ms> <hex>"), as their bytes.
@@ -102,19 +86,114 @@ QList<QByteArray> keyCodeWrites(const QString& logPath)
     }
     return writes;
 }
-} // namespace
 
-class EndToEnd : public QObject {
-    Q_OBJECT
-private slots:
-    void clickedPaletteKeyIsWrittenToTheClickedPictureKey()
+// One tessark-sim on its own Xvfb display, run from a copy of the built files in a temporary folder, so
+// its log, settings and single-instance socket stay there. Both processes are stopped on every way out.
+struct Session {
+    QTemporaryDir root;
+    const QString appDir = root.filePath(QStringLiteral("app"));
+    const QString simLog = root.filePath(QStringLiteral("sim.log"));
+    const QString control = root.filePath(QStringLiteral("control"));
+    QString display;
+    QString window; // the main window's id
+    QPoint origin;  // and its top-left on the screen
+    QString out;    // everything the app has written so far, both channels
+    QProcess xvfb;
+    QProcess app;
+
+    ~Session()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
-            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            QSKIP("Xvfb or xdotool is not installed");
+        stop(app);
+        stop(xvfb);
+    }
 
-        QTemporaryDir root;
-        const QString appDir = root.filePath(QStringLiteral("app"));
+    // Runs xdotool on the display; its standard output, or a null string when it failed.
+    QString xdotool(const QStringList& args) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), args);
+        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+            stop(p);
+            return QString();
+        }
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed() + QLatin1Char(' ');
+    }
+
+    QRect geometry(const QString& id) const
+    {
+        QRect r;
+        for (const QString& line : xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
+                                       .split(QLatin1Char('\n'))) {
+            const int value = line.section(QLatin1Char('='), 1).trimmed().toInt();
+            if (line.startsWith(QLatin1String("X=")))
+                r.moveLeft(value);
+            else if (line.startsWith(QLatin1String("Y=")))
+                r.moveTop(value);
+            else if (line.startsWith(QLatin1String("WIDTH=")))
+                r.setWidth(value);
+            else if (line.startsWith(QLatin1String("HEIGHT=")))
+                r.setHeight(value);
+        }
+        return r;
+    }
+
+    // Ids of the app's mapped windows that match the xdotool search arguments.
+    QStringList search(const QString& by, const QString& pattern) const
+    {
+        QStringList ids = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), by, pattern})
+                              .simplified()
+                              .split(QLatin1Char(' '));
+        ids.removeAll(QString());
+        return ids;
+    }
+    QString mainWindow() const { return search(QStringLiteral("--name"), QStringLiteral("^Tessark$")).value(0); }
+
+    bool click(int x, int y) const
+    {
+        return !xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y), QStringLiteral("click"),
+                         QStringLiteral("1")})
+                    .isNull();
+    }
+
+    // Polls done while collecting the app's output; false once ms have passed, or the app has ended, without it.
+    template <typename Done>
+    bool waitUntil(Done done, int ms)
+    {
+        const QDeadlineTimer deadline(ms);
+        for (;;) {
+            const bool running = app.state() == QProcess::Running;
+            out += QString::fromLocal8Bit(app.readAll());
+            if (done())
+                return true;
+            if (!running || deadline.hasExpired())
+                return false;
+            app.waitForReadyRead(int(qMin<qint64>(200, deadline.remainingTime())));
+        }
+    }
+
+    bool waitFor(const char* text, int ms, int from = 0)
+    {
+        return waitUntil([&] { return out.indexOf(QLatin1String(text), from) >= 0; }, ms);
+    }
+
+    // Hands the emulator a control line and waits until it has taken it. Renamed into place, so a
+    // poll never reads half of it.
+    bool command(const QByteArray& line)
+    {
+        QFile file(control + QStringLiteral(".new"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(line + '\n') < 0)
+            return false;
+        file.close();
+        return file.rename(control) && waitUntil([&] { return !QFile::exists(control); }, ReportMs);
+    }
+
+    // Starts Xvfb and the app and waits for a drawn keyboard in the mapped window; a failure fails the test,
+    // so the caller returns when QTest::currentTestFailed().
+    void start()
+    {
         const QString binDir = QStringLiteral(TESSARK_BIN_DIR);
         for (const char* sub : {"config", "images", "font"}) {
             const QString name = QLatin1Char('/') + QLatin1String(sub);
@@ -125,24 +204,22 @@ private slots:
         const QString runtime = root.filePath(QStringLiteral("run"));
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QString simLog = root.filePath(QStringLiteral("sim.log"));
 
         // Xvfb picks a free display itself and writes its number to standard output when ready.
-        Processes procs;
-        procs.xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                   QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                                   QStringLiteral("-screen"), QStringLiteral("0"),
-                                                   QStringLiteral("1280x1024x24")});
-        QVERIFY(procs.xvfb.waitForStarted(StartMs));
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                            QStringLiteral("-screen"), QStringLiteral("0"),
+                                            QStringLiteral("1280x1024x24")});
+        QVERIFY(xvfb.waitForStarted(StartMs));
         QString number;
         const QDeadlineTimer xDeadline(StartMs);
         while (!number.contains(QLatin1Char('\n')) && !xDeadline.hasExpired()
-               && procs.xvfb.state() != QProcess::NotRunning) {
-            procs.xvfb.waitForReadyRead(200);
-            number += QString::fromLocal8Bit(procs.xvfb.readAllStandardOutput());
+               && xvfb.state() != QProcess::NotRunning) {
+            xvfb.waitForReadyRead(200);
+            number += QString::fromLocal8Bit(xvfb.readAllStandardOutput());
         }
-        QVERIFY2(number.contains(QLatin1Char('\n')), qPrintable(procs.xvfb.readAllStandardError()));
-        const QString display = QLatin1Char(':') + number.trimmed();
+        QVERIFY2(number.contains(QLatin1Char('\n')), qPrintable(xvfb.readAllStandardError()));
+        display = QLatin1Char(':') + number.trimmed();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // xcb on the Xvfb display
@@ -151,62 +228,141 @@ private slots:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("xdgconfig")));
         env.insert(QStringLiteral("TESSARK_SIM_LOG"), simLog);
-        procs.app.setProcessEnvironment(env);
-        procs.app.setProcessChannelMode(QProcess::MergedChannels);
-        procs.app.start(exe, QStringList());
-        QVERIFY(procs.app.waitForStarted(StartMs));
-        QString out;
-        QVERIFY2(waitForText(procs.app, out, "keyboard picture drawn", StartMs),
-                 qPrintable(QStringLiteral("display %1, exit %2: %3").arg(display).arg(procs.app.exitCode()).arg(out)));
-        QVERIFY2(keyCodeWrites(simLog).isEmpty(), "a key code was written before any click");
+        env.insert(QStringLiteral("TESSARK_SIM_CONTROL"), control);
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(exe, QStringList());
+        QVERIFY(app.waitForStarted(StartMs));
+        QVERIFY2(waitFor("keyboard picture drawn", StartMs),
+                 qPrintable(QStringLiteral("display %1, exit %2: %3").arg(display).arg(app.exitCode()).arg(out)));
 
         // The window once it is mapped: its top-left is where the layout's coordinates start.
-        QString geometry;
-        const QDeadlineTimer mapDeadline(StartMs);
-        while (!mapDeadline.hasExpired()) {
-            const QString ids = xdotool(display, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                  QStringLiteral("--name"), QStringLiteral("Tessark")});
-            const QString id = ids.section(QLatin1Char('\n'), 0, 0).trimmed();
-            if (!id.isEmpty())
-                geometry = xdotool(display, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
-            if (geometry.contains(QLatin1String("WIDTH=980")))
-                break;
-            QThread::msleep(200);
-        }
-        QVERIFY2(geometry.contains(QLatin1String("WIDTH=980")), qPrintable(geometry));
-        int x = 0, y = 0;
-        for (const QString& line : geometry.split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String("X=")))
-                x = line.mid(2).trimmed().toInt();
-            if (line.startsWith(QLatin1String("Y=")))
-                y = line.mid(2).trimmed().toInt();
-        }
+        QRect frame;
+        QVERIFY2(waitUntil(
+                     [&] {
+                         window = mainWindow();
+                         frame = window.isEmpty() ? QRect() : geometry(window);
+                         return frame.width() == 980;
+                     },
+                     StartMs),
+                 qPrintable(window));
+        origin = frame.topLeft();
+    }
+};
+} // namespace
 
-        auto click = [&](int dx, int dy) {
-            return !xdotool(display, {QStringLiteral("mousemove"), QString::number(x + dx), QString::number(y + dy),
-                                      QStringLiteral("click"), QStringLiteral("1")})
-                        .isNull();
-        };
+class EndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("Xvfb or xdotool is not installed");
+    }
+
+    void clickedPaletteKeyIsWrittenToTheClickedPictureKey()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY2(keyCodeWrites(s.simLog).isEmpty(), "a key code was written before any click");
+
         // A click the window has not taken yet (still painting) is simply given again.
         QList<QByteArray> writes;
         for (int attempt = 0; attempt < 3 && writes.isEmpty(); ++attempt) {
-            QVERIFY(click(PictureEscX, PictureEscY));
-            QVERIFY2(waitForText(procs.app, out, "Click KeyBtn text is", ReportMs), qPrintable(out));
-            QVERIFY(click(PaletteAX, PaletteAY));
-            const QDeadlineTimer reportDeadline(ReportMs);
-            while ((writes = keyCodeWrites(simLog)).isEmpty() && !reportDeadline.hasExpired())
-                QThread::msleep(100);
+            const int from = s.out.size();
+            QVERIFY(s.click(s.origin.x() + PictureEscX, s.origin.y() + PictureEscY));
+            QVERIFY2(s.waitFor("Click KeyBtn text is", ReportMs, from), qPrintable(s.out));
+            QVERIFY(s.click(s.origin.x() + PaletteAX, s.origin.y() + PaletteAY));
+            s.waitUntil([&] { return !(writes = keyCodeWrites(s.simLog)).isEmpty(); }, ReportMs);
         }
-        QVERIFY2(!writes.isEmpty(), qPrintable(out));
+        QVERIFY2(!writes.isEmpty(), qPrintable(s.out));
         const QByteArray& w = writes.first();
         QCOMPARE(quint8(w[9]), quint8(0));  // first entry: Esc
         QCOMPARE(quint8(w[10]), quint8(0)); // last entry
         QCOMPARE((quint8(w[12]) >> 1) & 7, PaletteAType);
         QCOMPARE(quint8(w[13]) | (quint8(w[14]) << 8), PaletteACode);
+    }
 
-        stop(procs.app);
-        stop(procs.xvfb);
-        QCOMPARE(procs.xvfb.state(), QProcess::NotRunning);
+    void unplugShowsDisconnectedThenReloadsAndExitEndsTheProcess()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+
+        // Keyboard 2 leaves first, so that nothing but keyboard 1 coming back can be loaded.
+        QVERIFY(s.command("unplug 2"));
+        const int unplugFrom = s.out.size();
+        QVERIFY(s.command("unplug 1"));
+        QVERIFY2(s.waitFor("0000000000000000000-closeDevice-0000000000000000000", ReportMs, unplugFrom),
+                 qPrintable(s.out.mid(unplugFrom)));
+        QVERIFY2(inOrder(s.out, {"start scan usb open mode.", "close device.....", "create discon pixmap.", "-closeDevice-"},
+                         unplugFrom),
+                 qPrintable(s.out.mid(unplugFrom)));
+        const int plugFrom = s.out.size();
+        QVERIFY(s.command("plug 1"));
+        QVERIFY2(s.waitFor("keyboard picture drawn", StartMs, plugFrom), qPrintable(s.out.mid(plugFrom)));
+        QVERIFY(s.out.indexOf(QStringLiteral("TK104 Dual"), plugFrom) >= 0);
+
+        // Menu button, then the menu's last entry. A press the window did not take (still loading) is given again.
+        QRect menu;
+        for (int attempt = 0; attempt < 5 && menu.isEmpty(); ++attempt) {
+            QVERIFY(s.click(s.origin.x() + MenuButtonX, s.origin.y() + MenuButtonY));
+            s.waitUntil(
+                [&] {
+                    // The tallest of the app's other windows: a tooltip may be mapped as well.
+                    for (const QString& id : s.search(QStringLiteral("--class"), QStringLiteral("tessark"))) {
+                        const QRect r = id == s.window ? QRect() : s.geometry(id);
+                        if (r.height() > menu.height())
+                            menu = r;
+                    }
+                    return menu.height() > MenuEntries * 10;
+                },
+                5000);
+            if (menu.height() <= MenuEntries * 10)
+                menu = QRect();
+        }
+        QVERIFY2(!menu.isEmpty(), "the settings menu did not open");
+        const int exitFrom = s.out.size();
+        QVERIFY(s.click(menu.center().x(), menu.bottom() - menu.height() / (2 * MenuEntries)));
+        QElapsedTimer sinceExit;
+        sinceExit.start();
+
+        // Hidden at once; the teardown follows on the quit timer's second tick.
+        qint64 hiddenMs = -1, quitMs = -1;
+        QVERIFY2(s.waitUntil(
+                     [&] {
+                         if (hiddenMs < 0 && s.mainWindow() != s.window)
+                             hiddenMs = sinceExit.elapsed();
+                         if (quitMs < 0 && s.out.indexOf(QLatin1String("Tessark quit."), exitFrom) >= 0)
+                             quitMs = sinceExit.elapsed();
+                         return hiddenMs >= 0 && quitMs >= 0;
+                     },
+                     ReportMs),
+                 qPrintable(s.out.mid(exitFrom)));
+        QVERIFY2(hiddenMs <= quitMs,
+                 qPrintable(QStringLiteral("hidden after %1 ms, quit after %2 ms").arg(hiddenMs).arg(quitMs)));
+        QVERIFY2(quitMs >= 500 && quitMs <= 5000, qPrintable(QStringLiteral("quit after %1 ms").arg(quitMs)));
+
+        // The process ends by itself, cleanly: a sanitizer report at exit would show in the exit code.
+        QVERIFY2(s.app.waitForFinished(ReportMs), "still running");
+        s.out += QString::fromLocal8Bit(s.app.readAll());
+        QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(s.app.exitCode() == 0,
+                 qPrintable(s.out.mid(qMax(exitFrom, s.out.indexOf(QLatin1String("Sanitizer"), exitFrom)))));
+
+        const QFileInfoList logs = QDir(s.appDir + QStringLiteral("/log")).entryInfoList({QStringLiteral("*.txt")});
+        QCOMPARE(logs.size(), 1);
+        QFile log(logs.first().absoluteFilePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QVERIFY2(inOrder(text, {"close device.....", "Tessark quit.",
+                                "0000000000000000000-normal quit-0000000000000000000",
+                                "0000000000000000000-closeEvent-0000000000000000000"}),
+                 qPrintable(text.right(3000)));
     }
 };
 
