@@ -4,15 +4,10 @@
 #include "widget/aboutdialog.h"
 #include "widget/helpdialog.h"
 #include "widget/label.h"
-#include "widget/qss.h"
-#include "tempappdir.h"
+#include "readerharness.h"
 
 #include <QDesktopServices>
-#include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
-#include <QUrl>
+#include <QtTest>
 
 // Stands in for the browser.
 class UrlCatcher : public QObject {
@@ -23,101 +18,71 @@ public slots:
     void open(const QUrl& url) { opened << url; }
 };
 
-namespace {
-
-// The texts of the named children, in the order given.
-QStringList texts(QWidget* dialog, const QStringList& names)
+// The texts of the named children, joined by |: About's five fields, or Help's two links.
+static QString texts(QWidget* dialog, bool about)
 {
     QStringList out;
-    for (const QString& name : names) {
+    for (const char* name : about ? QList<const char*>{"firmware", "software", "web", "email", "other"}
+                                  : QList<const char*>{"web", "discord"}) {
         auto* edit = dialog->findChild<QLineEdit*>(name);
         out << (edit ? edit->text() : dialog->findChild<QLabel*>(name)->text());
     }
-    return out;
+    return out.join('|');
 }
-
-const QStringList AboutFields = {"firmware", "software", "web", "email", "other"};
-
-} // namespace
 
 class InformationDialogs : public QObject {
     Q_OBJECT
 
-    TempAppDir m_app;
+    ReaderAppDir m_app;
     UrlCatcher m_urls;
 
-    void writeConfig(const QString& file, const QByteArray& content)
-    {
-        QFile::remove(m_app.filePath("config/" + file));
-        if (!content.isNull())
-            QVERIFY(m_app.write("config/" + file, content));
-    }
-
 private slots:
-    void initTestCase()
-    {
-        setAppDirPathForTest(m_app.path());
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
-    }
-    void cleanupTestCase()
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        setAppDirPathForTest(QString());
-    }
+    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open"); }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 
     void dialogsReadTheirFiles_data()
     {
         QTest::addColumn<bool>("about");
         QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QStringList>("shown"); // About: firmware, software, web, email, other; Help: web, discord
-        const QStringList none5 = {"", "", "", "", ""};
-        QTest::newRow("About, missing") << true << QByteArray() << -2 << none5;
+        QTest::addColumn<QString>("read"); // the result, then the texts shown
+        QTest::newRow("About, missing") << true << QByteArray() << "-2 ||||";
         QTest::newRow("About, any root")
-            << true
-            << QByteArray("<ABOUT><firmware firmware=\"Tessark 2.0.1\"/><software version=\"v\"/><web web=\"w\"/>"
-                          "<email email=\"m@x\"/><other other=\"o\"/></ABOUT>")
-            << 0 << QStringList({"Tessark 2.0.1", "v", "w", "m@x", "o"});
+            << true << QByteArray("<ABOUT><firmware firmware=\"Tessark 2.0.1\"/><software version=\"v\"/><web web=\"w\"/>"
+                                  "<email email=\"m@x\"/><other other=\"o\"/></ABOUT>") << "0 Tessark 2.0.1|v|w|m@x|o";
         QTest::newRow("About, wrong case, later wins, nested ignored")
-            << true
-            << QByteArray("<COMMAND><Firmware firmware=\"x\"/><software Version=\"y\"/><web web=\"1\"/><web web=\"2\"/>"
-                          "<other><email email=\"deep\"/></other></COMMAND>")
-            << 0 << QStringList({"", "", "2", "", ""});
-        QTest::newRow("Help, missing") << false << QByteArray() << -2 << QStringList({"", ""});
+            << true << QByteArray("<COMMAND><Firmware firmware=\"x\"/><software Version=\"y\"/><web web=\"1\"/>"
+                                  "<web web=\"2\"/><other><email email=\"deep\"/></other></COMMAND>") << "0 ||2||";
+        QTest::newRow("Help, missing") << false << QByteArray() << "-2 |";
         QTest::newRow("Help, swapped attributes, wrong case, later wins")
-            << false
-            << QByteArray("<HELP><web link=\"x\"/><discord web=\"y\"/><Discord link=\"z\"/><discord link=\"c\"/>"
-                          "<web web=\"1\"/><web web=\"2\"/></HELP>")
-            << 0 << QStringList({"2", "c"});
+            << false << QByteArray("<HELP><web link=\"x\"/><discord web=\"y\"/><Discord link=\"z\"/><discord link=\"c\"/>"
+                                   "<web web=\"1\"/><web web=\"2\"/></HELP>") << "0 2|c";
     }
     void dialogsReadTheirFiles()
     {
         QFETCH(bool, about);
         QFETCH(QByteArray, content);
-        QFETCH(int, result);
-        QFETCH(QStringList, shown);
-        writeConfig(about ? "about.xml" : "help.xml", content);
+        QVERIFY(m_app.put(about ? "config/about.xml" : "config/help.xml", content));
         AboutDialog a;
         HelpDialog h;
-        QCOMPARE(about ? a.read() : h.readXML(), result);
-        QCOMPARE(about ? texts(&a, AboutFields) : texts(&h, {"web", "discord"}), shown);
+        const int result = about ? a.read() : h.readXML();
+        QTEST(QString::number(result) + ' ' + texts(about ? static_cast<QWidget*>(&a) : &h, about), "read");
     }
 
     void aboutSaveReadsBackWithTheVersion()
     {
-        writeConfig("about.xml", "<COMMAND><firmware firmware=\"Tessark 1.4.2\"/><software version=\"s\"/>"
-                                 "<web web=\"w\"/><email email=\"e@x\"/><other other=\"&amp;o\"/></COMMAND>");
+        QVERIFY(m_app.put("config/about.xml", "<COMMAND><firmware firmware=\"Tessark 1.4.2\"/><software version=\"s\"/>"
+                                              "<web web=\"w\"/><email email=\"e@x\"/><other other=\"&amp;o\"/></COMMAND>"));
         QCOMPARE(AboutDialog().save(), 0);
         AboutDialog again;
-        QCOMPARE(texts(&again, AboutFields), QStringList({"Tessark 1.4.2", "s", "w", "e@x", "&o"}));
+        QCOMPARE(texts(&again, true), "Tessark 1.4.2|s|w|e@x|&o");
         QCOMPARE(overallVariate::getTessarkVersions(), QStringLiteral("1.4.2"));
     }
 
     void linksOpenTheirOwnAddressOnALeftPress()
     {
-        writeConfig("about.xml", "<COMMAND><web web=\"https://about.example/x y\"/></COMMAND>");
-        writeConfig("help.xml", "<COMMAND><web web=\"https://help.example\"/><discord link=\"https://chat.example\"/>"
-                                "</COMMAND>");
+        QVERIFY(m_app.put("config/about.xml", "<COMMAND><web web=\"https://about.example/x y\"/></COMMAND>"));
+        QVERIFY(m_app.put("config/help.xml", "<COMMAND><web web=\"https://help.example\"/>"
+                                             "<discord link=\"https://chat.example\"/></COMMAND>"));
         AboutDialog about;
         HelpDialog help;
         QTest::mousePress(about.findChild<Label*>("web"), Qt::LeftButton);
@@ -156,9 +121,10 @@ private slots:
         QVERIFY(dialog.isNull());
     }
 
+    // The shipped files and pictures shown; TESSARK_ABOUT_SHOT / TESSARK_HELP_SHOT=<file.png> save them.
     void screenshots()
     {
-        setAppDirPathForTest(QFINDTESTDATA("../appdir")); // the shipped files and pictures, only read
+        setAppDirPathForTest(QFINDTESTDATA("../appdir")); // only read
         for (const char* variable : {"TESSARK_ABOUT_SHOT", "TESSARK_HELP_SHOT"}) {
             QScopedPointer<InfoDialog> dialog(variable[8] == 'A' ? static_cast<InfoDialog*>(new AboutDialog)
                                                                  : new HelpDialog);

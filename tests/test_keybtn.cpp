@@ -6,11 +6,6 @@
 #include <QLabel>
 #include <QTest>
 
-namespace {
-const QByteArray LockSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="13" height="15"><rect width="13" height="15" fill="#f00"/></svg>)";
-const QByteArray IconSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="28" height="28"><circle cx="14" cy="14" r="12"/></svg>)";
-} // namespace
-
 class KeyCap : public QObject {
     Q_OBJECT
 
@@ -19,20 +14,24 @@ class KeyCap : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.write("images/StaticKeySvg/BlackImage/lock.svg", LockSvg));
-        QVERIFY(dir.write("images/StaticKeySvg/BlackImage/icon.svg", IconSvg));
+        // A red lock mark, and a black disc as an icon.
+        QVERIFY(dir.write("images/StaticKeySvg/BlackImage/lock.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" )"
+                          R"(width="13" height="15"><rect width="13" height="15" fill="#f00"/></svg>)"));
+        QVERIFY(dir.write("images/StaticKeySvg/BlackImage/icon.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" )"
+                          R"(width="28" height="28"><circle cx="14" cy="14" r="12"/></svg>)"));
         setAppDirPathForTest(dir.path());
     }
     void cleanupTestCase() { setAppDirPathForTest(QString()); }
 
+    // A double click (press, release, double click, release): the left button gives the four press
+    // signals once, then the double click; the right one releases control; the middle one nothing.
     void mouseButtonsEmitInOrder_data()
     {
         QTest::addColumn<int>("button");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("left double click: four press signals once, then the double click")
-            << int(Qt::LeftButton) << QStringList{"click", "keyCode", "color 7", "network 2,3", "double"};
-        QTest::newRow("right button") << int(Qt::RightButton) << QStringList{"release", "border true"};
-        QTest::newRow("middle button") << int(Qt::MiddleButton) << QStringList{};
+        QTest::newRow("left") << int(Qt::LeftButton) << QStringList{"click", "keyCode", "color 7", "network 2,3", "double"};
+        QTest::newRow("right") << int(Qt::RightButton) << QStringList{"release", "border true"};
+        QTest::newRow("middle") << int(Qt::MiddleButton) << QStringList{};
     }
     void mouseButtonsEmitInOrder()
     {
@@ -51,8 +50,6 @@ private slots:
         connect(&key, &KeyBtn::emitReleaseControl, [&] { got << "release"; });
         connect(&key, &KeyBtn::emitSetOtherMouseBoader, [&](bool on) { got << (on ? "border true" : "border false"); });
         connect(&key, &QPushButton::clicked, [&] { got << "clicked"; });
-
-        // What the window system delivers for a double click: press, release, double click, release.
         QTest::mousePress(&key, Qt::MouseButton(button));
         QVERIFY(!key.isDown());
         QTest::mouseRelease(&key, Qt::MouseButton(button));
@@ -63,7 +60,7 @@ private slots:
 
     void geometryChoosesShapeAndLaysOutOutline_data()
     {
-        QTest::addColumn<QVector<double>>("geometry"); // x, y, w, h, x2, y2, w2, h2
+        QTest::addColumn<QVector<double>>("g"); // x, y, w, h, x2, y2, w2, h2
         QTest::addColumn<QSize>("box");               // the owner's bounding box at 40 px per unit
         QTest::addColumn<QString>("variant");
         QTest::addColumn<QVector<QRect>>("labels"); // A or B label, then 1, then 2, after layoutShape(40)
@@ -77,13 +74,12 @@ private slots:
     }
     void geometryChoosesShapeAndLaysOutOutline()
     {
-        QFETCH(QVector<double>, geometry);
+        QFETCH(QVector<double>, g);
         QFETCH(QSize, box);
         QFETCH(QString, variant);
         QFETCH(QVector<QRect>, labels);
         QWidget owner;
         auto* key = new KeyBtn(&owner);
-        const auto& g = geometry;
         key->setKeyGeometry(g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
         QCOMPARE(QString(key->lShapeA ? "A" : key->lShapeB ? "B" : "plain"), variant);
         key->resize(box);

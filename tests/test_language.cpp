@@ -3,9 +3,7 @@
 #include "widget/qss.h"
 #include "tempappdir.h"
 
-#include <QFile>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 class LanguageFile : public QObject {
     Q_OBJECT
@@ -26,23 +24,19 @@ private slots:
     void readsTheFileAndRewritesItWhenChosenAgain()
     {
         QFETCH(QByteArray, content);
-        QFETCH(int, result);
         QFETCH(int, type);
         TempAppDir dir;
         setAppDirPathForTest(dir.path());
-        if (!content.isNull())
-            QVERIFY(dir.write(QStringLiteral("config/Language.xml"), content));
+        QVERIFY(content.isNull() || dir.write(QStringLiteral("config/Language.xml"), content));
         Language language;
         QCOMPARE(language.getLanguageType(), type);
-        QCOMPARE(language.reload(), result);
+        QTEST(language.reload(), "result");
 
         // Choosing the language in use still saves and emits.
         QSignalSpy changes(&language, &Language::LanguageChange);
         language.setLanguageType(type);
         QCOMPARE(changes.count(), 1);
-        QFile file(dir.filePath(QStringLiteral("config/Language.xml")));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(file.readAll()),
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath(QStringLiteral("config/Language.xml")))),
                  QStringLiteral("<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
                                 "    <Language Language=\"%1\"/>\n</COMMAND>\n").arg(type));
     }

@@ -3,21 +3,12 @@
 #include "widget/qss.h"
 #include "tempappdir.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTest>
-#include <QThread>
+#include <QtTest>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <thread>
-#include <vector>
 
-namespace {
-const QDateTime Morning(QDate(2024, 3, 9), QTime(9, 15, 2));
-}
+static const QDateTime Morning(QDate(2024, 3, 9), QTime(9, 15, 2));
 
 class LogHandlerFile : public QObject {
     Q_OBJECT
@@ -26,8 +17,7 @@ class LogHandlerFile : public QObject {
 
     QString log(const QDate& date = Morning.date()) const
     {
-        QFile f(m_dir->filePath(date.toString(QStringLiteral("'log/'yyyy-MM-dd'.txt'"))));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        return QString::fromUtf8(readFile(m_dir->filePath(date.toString(QStringLiteral("'log/'yyyy-MM-dd'.txt'")))));
     }
 
 private slots:
@@ -45,33 +35,28 @@ private slots:
         setAppDirPathForTest(QString());
     }
 
-    void linesCarryTimeLevelFileAndLine_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("level");
-        QTest::newRow("debug") << int(QtDebugMsg) << "Debug";
-        QTest::newRow("info") << int(QtInfoMsg) << "Info ";
-        QTest::newRow("warning") << int(QtWarningMsg) << "Warn ";
-        QTest::newRow("critical, on disk at once") << int(QtCriticalMsg) << "Error";
-    }
+    // Critical last, neither released nor flushed: its line must be on disk at once.
     void linesCarryTimeLevelFileAndLine()
     {
-        QFETCH(int, type);
-        QFETCH(QString, level);
-        LogHandler::instance()->installMessageHandler();
-        qt_message_output(QtMsgType(type), QMessageLogContext("/src/a/b/source.cpp", 42, nullptr, "default"),
-                          QStringLiteral("naïve 键 text"));
-        if (type != QtCriticalMsg) // no release and no flush timer for errors: the line must already be on disk
-            LogHandler::instance()->release();
-        QCOMPARE(log(), QStringLiteral("09:15:02 - [%1] (source.cpp:42): naïve 键 text\n").arg(level));
+        const QVector<QPair<QtMsgType, QString>> levels{
+            {QtDebugMsg, "Debug"}, {QtInfoMsg, "Info "}, {QtWarningMsg, "Warn "}, {QtCriticalMsg, "Error"}};
+        QString expected;
+        for (const auto& [type, level] : levels) {
+            LogHandler::instance()->installMessageHandler();
+            qt_message_output(type, QMessageLogContext("/src/a/b/source.cpp", 42, nullptr, "default"),
+                              QStringLiteral("naïve 键 text"));
+            if (type != QtCriticalMsg)
+                LogHandler::instance()->release();
+            expected += QStringLiteral("09:15:02 - [%1] (source.cpp:42): naïve 键 text\n").arg(level);
+            QCOMPARE(log(), expected);
+        }
     }
 
     void moreThanTenFilesDeleteTheFirstByName_data()
     {
         QTest::addColumn<int>("existing"); // dated files before today's is created, besides one that is not .txt
-        QTest::newRow("ten with today's") << 9;
-        QTest::newRow("eleven") << 10;
-        QTest::newRow("twelve, still one") << 11;
+        for (int n : {9, 10, 11}) // ten with today's: none deleted; eleven or twelve: only the first
+            QTest::addRow("%d older", n) << n;
     }
     void moreThanTenFilesDeleteTheFirstByName()
     {

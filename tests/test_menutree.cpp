@@ -6,18 +6,10 @@
 #include "widget/menutree.h"
 #include "tempappdir.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QPainter>
-#include <QPointer>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
-namespace {
-
-QAction* findAction(QMenu* menu, const QString& text)
+static QAction* findAction(QMenu* menu, const QString& text)
 {
     for (QAction* a : menu->actions())
         if (QAction* found = a->text() == text ? a : a->menu() ? findAction(a->menu(), text) : nullptr)
@@ -25,28 +17,13 @@ QAction* findAction(QMenu* menu, const QString& text)
     return nullptr;
 }
 
-QStringList texts(QMenu* menu)
+static QString texts(QMenu* menu)
 {
     QStringList out;
     for (QAction* a : menu->actions())
         out << a->text();
-    return out;
+    return out.join(',');
 }
-
-UsbData usb(const QString& path)
-{
-    UsbData d;
-    d.path = path;
-    return d;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 class SettingsMenu : public QObject {
     Q_OBJECT
@@ -64,8 +41,7 @@ private slots:
         // The menu rewrites the start-with-the-system entry on construction: never the user's.
         qputenv("XDG_CONFIG_HOME", m_xdg.path().toUtf8());
         setAppDirPathForTest(m_app.path());
-        for (const QString image : {"indicator-checked.svg", "close.svg", "close-hover.svg"})
-            QVERIFY(m_app.write("images/" + image, readAll(QFINDTESTDATA("../appdir/images/" + image))));
+        QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), "images"));
         g_language = new Language;
         g_language->setLanguageType(1);
     }
@@ -87,8 +63,8 @@ private slots:
     {
         MenuTree menu(&m_window);
         for (const char* p : {"a", "b", "c"})
-            menu.addDevice(usb(p));
-        QCOMPARE(texts(menu.usbMenu()), QStringList({"Device 1", "Device 2", "Device 3"}));
+            menu.addDevice({p});
+        QCOMPARE(texts(menu.usbMenu()), "Device 1,Device 2,Device 3");
 
         // The second vanishes: its entry is released, and a stale second removal changes nothing.
         const UsbData second = menu.devices().value(2);
@@ -97,14 +73,14 @@ private slots:
         menu.removeDevice(second);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(gone.isNull());
-        menu.addDevice(usb("d"));
-        menu.addDevice(usb("e"));
-        QCOMPARE(texts(menu.usbMenu()), QStringList({"Device 1", "Device 2", "Device 3", "Device 4"}));
+        menu.addDevice({"d"});
+        menu.addDevice({"e"});
+        QCOMPARE(texts(menu.usbMenu()), "Device 1,Device 2,Device 3,Device 4");
         QCOMPARE(menu.devices().value(2).path + menu.devices().value(4).path, QStringLiteral("de"));
 
         // Choosing an entry unchecks the others and hands over the listed entry.
         QSignalSpy chosen(&menu, &MenuTree::ActionTriggered);
-        menu.selectDevice(usb("a"));
+        menu.selectDevice({"a"});
         menu.devices().value(2).action->trigger();
         const UsbData got = chosen.value(0).value(0).value<UsbData>();
         QVERIFY(got.path == "d" && got.number == 2 && !menu.devices().value(1).action->isChecked());
@@ -133,19 +109,18 @@ private slots:
     void languageSwitchRetranslatesAndRewritesTheFile()
     {
         MenuTree menu(&m_window);
-        menu.addDevice(usb("a"));
+        menu.addDevice({"a"});
         const QString languageFile = m_app.filePath("config/Language.xml");
         for (int click = 0; click < 2; ++click) { // the second click, on the checked entry, still writes
             QVERIFY(QFile::remove(languageFile));
             action(menu, "中文")->trigger();
             QVERIFY(action(menu, "中文")->isChecked() && !action(menu, "English")->isChecked());
-            QVERIFY(readAll(languageFile).contains("Language=\"0\""));
+            QVERIFY(readFile(languageFile).contains("Language=\"0\""));
         }
-        QCOMPARE(texts(menu.topMenu()), QStringList({"设置", "检查更新", "布局版本", "USB 设备", "关于 tessark",
-                                                     "语言(Language)", "帮助", "退出"}));
-        menu.addDevice(usb("b"));
+        QCOMPARE(texts(menu.topMenu()), "设置,检查更新,布局版本,USB 设备,关于 tessark,语言(Language),帮助,退出");
+        menu.addDevice({"b"});
         action(menu, "English")->trigger();
-        QCOMPARE(texts(menu.topMenu()).first() + texts(menu.usbMenu()).join(','), "SettingDevice 1,设备2");
+        QCOMPARE(texts(menu.topMenu()).section(',', 0, 0) + texts(menu.usbMenu()), "SettingDevice 1,设备2");
     }
 
     void startWithTheSystemWritesAndRemovesTheEntry()
@@ -156,17 +131,17 @@ private slots:
         QCOMPARE(desktopExecArgument("/x/$H/5%"), QStringLiteral("\"/x/\\\\$H/5%%\""));
 
         const QString entry = m_xdg.path() + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
-        QCOMPARE(autostartEntryPath(), entry);
         MenuTree menu(&m_window); // on in menutree.xml: written at construction
-        QCOMPARE(readAll(entry), "[Desktop Entry]\nType=Application\nName=" + QCoreApplication::applicationName().toUtf8()
-                                     + "\nExec=" + desktopExecArgument(QCoreApplication::applicationFilePath()).toUtf8()
-                                     + " /background\n");
+        QCOMPARE(readFile(entry), "[Desktop Entry]\nType=Application\nName=" + QCoreApplication::applicationName().toUtf8()
+                                      + "\nExec=" + desktopExecArgument(QCoreApplication::applicationFilePath()).toUtf8()
+                                      + " /background\n");
         action(menu, "Power Boot")->trigger();
-        QVERIFY(!QFile::exists(entry) && readAll(menuFile()).contains("auto_start=\"0\""));
+        QVERIFY(!QFile::exists(entry) && readFile(menuFile()).contains("auto_start=\"0\""));
         action(menu, "Power Boot")->trigger();
         QVERIFY(QFile::exists(entry));
     }
 
+    // About and Help open modally from the menu and are gone once escaped.
     void escapedDialogsDeleteThemselves()
     {
         MenuTree menu(&m_window);
@@ -176,33 +151,33 @@ private slots:
                 dialog = QApplication::activeModalWidget();
                 QTest::keyClick(dialog, Qt::Key_Escape);
             });
-            action(menu, entry)->trigger(); // runs the dialog modally until Escape
+            action(menu, entry)->trigger();
             QVERIFY(dialog);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(dialog.isNull());
         }
     }
 
+    // Hovering the keyboards entry opens its submenu; TESSARK_MENU_SHOT=<file.png> saves both menus.
     void menuWithTwoKeyboardsScreenshot()
     {
         MenuTree menu(&m_window);
-        menu.addDevice(usb("a"));
-        menu.addDevice(usb("b"));
-        menu.selectDevice(usb("a"));
-        Menu* top = menu.topMenu();
+        menu.addDevice({"a"});
+        menu.addDevice({"b"});
+        menu.selectDevice({"a"});
+        Menu *top = menu.topMenu(), *sub = menu.usbMenu();
         top->popup(QPoint(20, 20));
-        top->setActiveAction(menu.usbMenu()->menuAction()); // opens the submenu
-        QVERIFY(QTest::qWaitForWindowExposed(menu.usbMenu()));
-        const QString path = qEnvironmentVariable("TESSARK_MENU_SHOT");
-        if (!path.isEmpty()) {
-            const QRect all = top->geometry().united(menu.usbMenu()->geometry()).adjusted(-10, -10, 10, 10);
+        top->setActiveAction(sub->menuAction());
+        QVERIFY(QTest::qWaitForWindowExposed(sub));
+        if (qEnvironmentVariableIsSet("TESSARK_MENU_SHOT")) {
+            const QRect all = top->geometry().united(sub->geometry()).adjusted(-10, -10, 10, 10);
             QImage shot(all.size(), QImage::Format_ARGB32);
             shot.fill(QColor(225, 228, 232));
             QPainter p(&shot);
-            for (QWidget* w : {static_cast<QWidget*>(top), static_cast<QWidget*>(menu.usbMenu())})
-                p.drawPixmap(w->geometry().topLeft() - all.topLeft(), w->grab());
+            p.drawPixmap(top->geometry().topLeft() - all.topLeft(), top->grab());
+            p.drawPixmap(sub->geometry().topLeft() - all.topLeft(), sub->grab());
             p.end();
-            QVERIFY(shot.save(path));
+            QVERIFY(shot.save(qEnvironmentVariable("TESSARK_MENU_SHOT")));
         }
         top->hide();
     }

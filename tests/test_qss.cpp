@@ -2,10 +2,8 @@
 #include "widget/qss.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
 class StyleHelper : public QObject {
     Q_OBJECT
@@ -15,30 +13,23 @@ private slots:
     void initTestCase() { setAppDirPathForTest(m_appDir); }
     void cleanupTestCase() { setAppDirPathForTest(QString()); }
 
-    void imageButtonFallsBackForMissingStates_data()
-    {
-        QTest::addColumn<QString>("hover");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("pressed");
-        QTest::addColumn<QString>("urls"); // normal, hover, pressed
-        QTest::newRow("neither: normal everywhere") << "" << "m" << "" << "m/n.svg m/n.svg m/n.svg";
-        QTest::newRow("no pressed: the hover image") << "h.svg" << "s" << "" << "s/n.svg s/h.svg s/h.svg";
-        QTest::newRow("no hover, pressed given") << "" << "x" << "p.svg" << "x/n.svg x/n.svg x/p.svg";
-        QTest::newRow("no folder: directly under images") << "h.svg" << "" << "" << "n.svg h.svg h.svg";
-    }
+    // An image button without a hover or pressed picture falls back to the hover, then the normal one.
     void imageButtonFallsBackForMissingStates()
     {
-        QFETCH(QString, hover);
-        QFETCH(QString, folder);
-        QFETCH(QString, pressed);
-        QFETCH(QString, urls);
-        QPushButton button;
-        Qss().setImageButtonStyle(&button, QStringLiteral("n.svg"), hover, folder, pressed, false);
-        QStringList found;
-        auto it = QRegularExpression(QStringLiteral("url\\(([^)]*)\\)")).globalMatch(button.styleSheet());
-        while (it.hasNext())
-            found << it.next().captured(1).remove(m_appDir + QStringLiteral("/images/"));
-        QCOMPARE(found.join(QLatin1Char(' ')), urls);
+        // Hover, folder, pressed given; the normal, hover and pressed urls (without a folder: under images/).
+        const QVector<QStringList> cases{{"", "m", "", "m/n.svg m/n.svg m/n.svg"},
+                                         {"h.svg", "s", "", "s/n.svg s/h.svg s/h.svg"},
+                                         {"", "x", "p.svg", "x/n.svg x/n.svg x/p.svg"},
+                                         {"h.svg", "", "", "n.svg h.svg h.svg"}};
+        for (const QStringList& c : cases) {
+            QPushButton button;
+            Qss().setImageButtonStyle(&button, QStringLiteral("n.svg"), c[0], c[1], c[2], false);
+            QStringList found;
+            auto it = QRegularExpression(QStringLiteral("url\\(([^)]*)\\)")).globalMatch(button.styleSheet());
+            while (it.hasNext())
+                found << it.next().captured(1).remove(m_appDir + QStringLiteral("/images/"));
+            QCOMPARE(found.join(' '), c[3]);
+        }
     }
 
     void fontsAreRegisteredOncePerProcess()
@@ -55,13 +46,10 @@ private slots:
     void consolasResolvesToTheShippedMonospace()
     {
         Qss qss;
-        const QString name = QStringLiteral("Consolas");
-        for (const QFont& font : {QFont(name, 10), QFont(name.toLower(), 10, QFont::Bold, true)}) {
+        for (const QFont& font : {QFont("Consolas", 10), QFont("consolas", 10, QFont::Bold, true)}) {
             const QFontInfo info(font);
             QCOMPARE(info.family(), QStringLiteral("DejaVu Sans Mono"));
-            QVERIFY(info.fixedPitch());
-            QCOMPARE(info.bold(), font.bold());
-            QCOMPARE(info.italic(), font.italic());
+            QVERIFY(info.fixedPitch() && info.bold() == font.bold() && info.italic() == font.italic());
         }
     }
 };

@@ -3,10 +3,6 @@
 
 #include <QTest>
 
-namespace {
-QStringList s_messages;
-}
-
 class Stopwatch : public QObject {
     Q_OBJECT
 private slots:
@@ -32,12 +28,8 @@ private slots:
         if (markKind)
             watch.mark(markKind);
         now = 62050;
-        s_messages.clear();
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { s_messages << m; });
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(expected)); // fails unless logged
         watch.stop(QStringLiteral("load           "), stopKind);
-        qInstallMessageHandler(previous);
-        QCOMPARE(s_messages, QStringList(expected));
     }
 };
 

@@ -5,18 +5,19 @@
 #include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "messageboxrecorder.h"
+#include "tempappdir.h"
 
-#include <QFile>
 #include <QIcon>
 #include <QSvgRenderer>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 #include <sys/stat.h>
 #include <unistd.h>
 
 class TestSeams : public QObject {
     Q_OBJECT
 private slots:
+    // Each kind of box reaches the installed handler with its parent and text and returns its answer:
+    // scripted first, then the default button, else the first one; nested recorders restore the outer one.
     void recorderAnswersScriptedButtons()
     {
         MessageBoxRecorder recorder;
@@ -24,14 +25,13 @@ private slots:
         QWidget parent;
         QCOMPARE(messagebox::question(&parent, "t", "Update?", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes),
                  QMessageBox::No);
-        // Script used up: the default button, else the first one.
         QCOMPARE(messagebox::question(nullptr, "t", "again"), QMessageBox::Yes);
         QCOMPARE(messagebox::information(nullptr, "i", "x", QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel),
                  QMessageBox::Cancel);
         const MessageBoxRequest& first = recorder.boxes().at(0);
         QVERIFY(first.kind == MessageBoxRequest::Question && first.parent == &parent && first.text == "Update?");
         {
-            MessageBoxRecorder inner; // nested recorders restore the outer one
+            MessageBoxRecorder inner;
             messagebox::critical(nullptr, "c", "x");
             QCOMPARE(inner.boxes().size(), 1);
         }
@@ -46,17 +46,17 @@ private slots:
         showKFWriteFailureBox(7);
         QCOMPARE(recorder.boxes().size(), 1);
         QCOMPARE(recorder.boxes().at(0).kind, MessageBoxRequest::Critical);
-        QCOMPARE(recorder.boxes().at(0).text,
-                 QString("Set KF Item failed! <font color='red'> ERROR: 7. application</font>"));
+        QVERIFY(recorder.boxes().at(0).text.contains("ERROR: 7."));
     }
 
+    // Offscreen there is no tray: the window must minimise; a forced answer is undone by -1.
     void trayChoice()
     {
-        QCOMPARE(canHideToTray(), false); // offscreen there is no tray: the window must minimise
+        QVERIFY(!canHideToTray());
         forceTrayAvailable(1);
-        QCOMPARE(canHideToTray(), true);
+        QVERIFY(canHideToTray());
         forceTrayAvailable(-1);
-        QCOMPARE(canHideToTray(), false);
+        QVERIFY(!canHideToTray());
     }
 
     void hidNodeAccess_data()
@@ -71,13 +71,12 @@ private slots:
     void hidNodeAccess()
     {
         QFETCH(int, mode);
-        QFETCH(int, expected);
         QTemporaryDir dir;
         const QString path = dir.filePath("hidraw9");
         QFile f(path);
         if (mode >= 0)
             QVERIFY(f.open(QIODevice::WriteOnly) && ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
-        QCOMPARE(int(::hidNodeAccess(path)), expected);
+        QTEST(int(::hidNodeAccess(path)), "expected");
         // Paths of other systems are not file paths and are never refused here.
         QCOMPARE(::hidNodeAccess("\\\\?\\hid#vid_3151"), HidNodeAccess::Usable);
     }
@@ -95,23 +94,20 @@ private slots:
         forgetHidPermissionReports();
     }
 
+    // One rule per vendor and product pair, each for hidraw nodes and giving the logged-in user access
+    // (udev matches attribute names and values as written).
     void udevRuleNamesBothIdPairs()
     {
-        QFile f(QFINDTESTDATA("../platform/linux/70-tessark.rules"));
-        QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
         QStringList rules;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (!line.trimmed().isEmpty() && !line.trimmed().startsWith('#'))
-                rules << QString::fromUtf8(line).toLower();
-        const QStringList ids{"attrs{idvendor}==\"3151\", attrs{idproduct}==\"4015\"",
-                              "attrs{idvendor}==\"0416\", attrs{idproduct}==\"a316\""};
-        QCOMPARE(rules.size(), ids.size());
-        for (int i = 0; i < rules.size(); ++i)
-            QVERIFY2(rules[i].startsWith("kernel==\"hidraw*\"") && rules[i].contains(ids[i])
-                         && rules[i].endsWith("tag+=\"uaccess\""),
-                     qPrintable(rules[i]));
+        for (const QString& line : QString(readFile(QFINDTESTDATA("../platform/linux/70-tessark.rules"))).split('\n'))
+            if (!line.trimmed().isEmpty() && !line.startsWith('#'))
+                rules << line;
+        const QString rule("KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%1\", ATTRS{idProduct}==\"%2\", TAG+=\"uaccess\"");
+        QCOMPARE(rules, QStringList({rule.arg("3151", "4015"), rule.arg("0416", "a316")}));
     }
 
+    // The compiled icons, and the shipped pictures read from the application folder (the tab icons are
+    // drawn by the tab head's test).
     void picturesLoad()
     {
         initCompiledImages();
@@ -119,9 +115,9 @@ private slots:
         for (const char* name : {"Tessark-icon-tools-win.svg", "Tessark-icon-tray-mac-white.svg",
                                  "Tessark-icon-tray-mac-black.svg"})
             QVERIFY2(!QIcon(QStringLiteral("://images/") + name).pixmap(32, 32).isNull(), name);
-        // Read from the application directory, as the image-button style does.
         for (const char* name : {"disconnect.svg", "menu.svg", "menu-ban.svg", "minimize.svg", "minimize-ban.svg",
-                                 "close.svg", "close-ban.svg"})
+                                 "close.svg", "close-ban.svg", "Cursor/down.svg", "Cursor/up.svg", "Cursor/del.svg",
+                                 "Cursor/color.svg", "Cursor/mode.svg"})
             QVERIFY2(QSvgRenderer(QFINDTESTDATA(QStringLiteral("../appdir/images/") + name)).isValid(), name);
     }
 };

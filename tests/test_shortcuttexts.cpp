@@ -8,9 +8,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-namespace {
-// Also deletes the records.
-QString describeAndFree(const QVector<STCTS*>& list)
+// id/hi/type text of each record; also deletes them.
+static QString describeAndFree(const QVector<STCTS*>& list)
 {
     QStringList out;
     for (const STCTS* r : list)
@@ -18,7 +17,6 @@ QString describeAndFree(const QVector<STCTS*>& list)
     qDeleteAll(list);
     return out.join(";");
 }
-} // namespace
 
 class KeyFunctionTextsTest : public QObject {
     Q_OBJECT
@@ -46,14 +44,13 @@ private slots:
         QTest::addColumn<QByteArray>("xml"); // null: no file
         QTest::addColumn<QString>("records"); // result, then records 0/1, 1/2, 2/3 and a second 0/1
         const QString none = "0/1/0 ;1/2/0 ;2/3/0 ;0/1/0 ";
-        QFile sample(QFINDTESTDATA("data/shortcuts.xml"));
-        QVERIFY(sample.open(QIODevice::ReadOnly));
         QTest::newRow("missing") << QByteArray() << "0 " + none;
         QTest::newRow("empty, as made for a new keyboard") << QByteArray("") << "0 " + none;
         QTest::newRow("malformed") << QByteArray(R"(<s><item0 id="0" hi="1"><Website web="w"/></s>)") << "0 " + none;
         QTest::newRow("root without child elements") << QByteArray("<s>text</s>") << "1 " + none;
         QTest::newRow("the sample file: each kind of text")
-            << sample.readAll() << "1 0/1/0 https://tessark.example.org;1/2/0 /usr/share/doc/tessark/README;2/3/0 /tmp;0/1/0 ";
+            << readFile(QFINDTESTDATA("data/shortcuts.xml"))
+            << "1 0/1/0 https://tessark.example.org;1/2/0 /usr/share/doc/tessark/README;2/3/0 /tmp;0/1/0 ";
         QTest::newRow("later text child wins")
             << QByteArray(R"(<s><item0 id="0" hi="1"><Website web="w"/><DocApp dir="d"/><Other web="x"/></item0></s>)")
             << "1 0/1/0 d;1/2/0 ;2/3/0 ;0/1/0 ";

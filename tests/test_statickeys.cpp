@@ -9,20 +9,18 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-namespace {
-QString describe(const KeyBtn* k)
+static QString describe(const KeyBtn* k)
 {
     const QString texts = k->name().trimmed() + '|' + k->image() + '|' + k->alias().trimmed();
     return QStringLiteral("%1/%2/%3 %4").arg(k->code, 0, 16).arg(k->type).arg(k->stype).arg(texts);
 }
 
 // The result, then autoStart MacOS Windows Automatic, download and help addresses.
-QString describe(bool ok, const MenuTreeData& m)
+static QString describe(bool ok, const MenuTreeData& m)
 {
     const QString flags = QStringLiteral("%1%2%3%4").arg(m.autoStart).arg(m.MacOS).arg(m.Windows).arg(m.Automatic);
     return QStringLiteral("%1 %2 %3 %4").arg(ok).arg(flags, m.webDownload, m.webHelp);
 }
-} // namespace
 
 class StaticKeyFileTest : public QObject {
     Q_OBJECT
@@ -30,31 +28,36 @@ class StaticKeyFileTest : public QObject {
     ReaderAppDir m_app;
 
 private slots:
-    // Each file read into two key caps, into a chip for code 4 (type 0, stype 0) and, as a colour file with
-    // no colour elements, into a button: all three readers load the same files.
+    // Each file read into two key caps, into a chip for code 4 (type 0, stype 0) and, as a colour file,
+    // into one colour button: all three readers load the same files.
     void keyCapChipAndColourReaders_data()
     {
         QTest::addColumn<QByteArray>("xml"); // null: no file
         QTest::addColumn<QString>("log");
-        QTest::addColumn<QString>("read"); // the result, the two caps, the chip's name
-        QTest::newRow("missing") << QByteArray() << "^Open static XML file failed: .*keys\\.xml\"$" << "0 0/0/0 || ; 0/0/0 || ; ";
-        QTest::newRow("empty") << QByteArray("") << "^\"Premature end of document\\.\"$" << "1 0/0/0 || ; 0/0/0 || ; ";
+        QTest::addColumn<QString>("read"); // the result, the two caps, the chip's name, the button's colour
+        QTest::newRow("missing") << QByteArray() << "^Open static XML file failed: .*keys\\.xml\"$"
+                                 << "0 0/0/0 || ; 0/0/0 || ;  ; ";
+        QTest::newRow("empty") << QByteArray("") << "^\"Premature end of document\\.\"$" << "1 0/0/0 || ; 0/0/0 || ;  ; ";
         QTest::newRow("elements before a syntax error apply")
-            << QByteArray(R"(<r><key code="4" name="A"/><broken</r>)") << "^\".+\"$" << "1 4/0/0 A|| ; 0/0/0 || ; A";
+            << QByteArray(R"(<r><key code="4" name="A"/><broken</r>)") << "^\".+\"$" << "1 4/0/0 A|| ; 0/0/0 || ; A ; ";
         QTest::newRow("root named key is not a key")
             << QByteArray(R"(<key code="4" name="root"><key code="1" name="first"/></key>)") << ""
-            << "1 1/0/0 first|| ; 0/0/0 || ; ";
+            << "1 1/0/0 first|| ; 0/0/0 || ;  ; ";
         QTest::newRow("hex code, decimal types; an image clears the name, at any depth")
             << QByteArray(R"(<r><g><key code="e2" type="12" stype="3" name="Mute" image="m.svg" alias="M"/></g></r>)") << ""
-            << "1 e2/12/3 |m.svg|M ; 0/0/0 || ; ";
+            << "1 e2/12/3 |m.svg|M ; 0/0/0 || ;  ; ";
         QTest::newRow("values kept to 16 bits")
-            << QByteArray(R"(<r><key code="10004" type="65536" stype="x" name="W"/></r>)") << "" << "1 4/0/0 W|| ; 0/0/0 || ; W";
+            << QByteArray(R"(<r><key code="10004" type="65536" stype="x" name="W"/></r>)") << "" << "1 4/0/0 W|| ; 0/0/0 || ; W ; ";
         QTest::newRow("element without code takes no position")
             << QByteArray(R"(<r><key name="no"/><key code="" name="no"/><key code="5"/><key code="4" name="A"/></r>)") << ""
-            << "1 5/0/0 || ; 4/0/0 A|| ; A";
+            << "1 5/0/0 || ; 4/0/0 A|| ; A ; ";
         QTest::newRow("extra elements skipped and logged; the chip takes the last match")
             << QByteArray(R"(<r><key code="4" name="A"/><key code="4" type="2" name="B"/><key code="4" name="C"/></r>)")
-            << "^Static XML file has more \"keys\" than the list, skipped: 1 \"keys.xml\"$" << "1 4/0/0 A|| ; 4/2/0 B|| ; C";
+            << "^Static XML file has more \"keys\" than the list, skipped: 1 \"keys.xml\"$" << "1 4/0/0 A|| ; 4/2/0 B|| ; C ; ";
+        QTest::newRow("colours: empty names skipped, extra ones logged")
+            << QByteArray(R"(<r><color name=""/><color name="red"/><color name="b"/></r>)")
+            << "^Static XML file has more \"colours\" than the list, skipped: 1 \"keys.xml\"$"
+            << "1 0/0/0 || ; 0/0/0 || ;  ; red";
     }
     void keyCapChipAndColourReaders()
     {
@@ -72,18 +75,8 @@ private slots:
         QPushButton button;
         QVector<QPushButton*> buttons{&button};
         QCOMPARE(Data().parseStaticColorXML(&buttons, "keys.xml"), ok);
-        QTEST(QStringLiteral("%1 %2 ; %3 ; %4").arg(ok).arg(describe(&first), describe(&second), chip.name()), "read");
-    }
-
-    void colourReaderSkipsEmptyNamesAndLogsExtraElements()
-    {
-        QVERIFY(m_app.write("config/customcolor/colors.xml", R"(<r><color name="red"/><color name=""/><color name="b"/></r>)"));
-        QPushButton first;
-        QVector<QPushButton*> buttons{&first};
-        QTest::ignoreMessage(QtDebugMsg, "Static XML file has more \"colours\" than the list, skipped: 1 \"colors.xml\"");
-        Data data;
-        QVERIFY(data.parseStaticColorXML(&buttons, "colors.xml"));
-        QCOMPARE(first.objectName(), QString("red"));
+        QTEST(QStringLiteral("%1 %2 ; %3 ; %4 ; %5").arg(ok).arg(describe(&first), describe(&second), chip.name(),
+                                                           button.objectName()), "read");
     }
 
     // Read into a new record: without a loadable file it stays automatic (the Windows static key file).
