@@ -1,6 +1,8 @@
 // The real tessark-sim executable on an X server of its own (Xvfb), driven by xdotool as a user would:
 // a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write;
 // an unplugged keyboard must give way to the disconnected picture and a reload, and Exit must end the process.
+#include "tempappdir.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,7 +12,6 @@
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -30,17 +31,6 @@ constexpr int PaletteAType = 1;
 constexpr int MenuButtonX = 889, MenuButtonY = 24;
 // The settings menu has eight entries of one height; Exit is the last.
 constexpr int MenuEntries = 8;
-
-bool copyTree(const QString& from, const QString& to)
-{
-    QDir().mkpath(to);
-    for (const QFileInfo& entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString target = to + QLatin1Char('/') + entry.fileName();
-        if (entry.isDir() ? !copyTree(entry.absoluteFilePath(), target) : !QFile::copy(entry.absoluteFilePath(), target))
-            return false;
-    }
-    return true;
-}
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -90,7 +80,7 @@ QList<QByteArray> keyCodeWrites(const QString& logPath)
 // One tessark-sim on its own Xvfb display, run from a copy of the built files in a temporary folder, so
 // its log, settings and single-instance socket stay there. Both processes are stopped on every way out.
 struct Session {
-    QTemporaryDir root;
+    TempAppDir root;
     const QString appDir = root.filePath(QStringLiteral("app"));
     const QString simLog = root.filePath(QStringLiteral("sim.log"));
     const QString control = root.filePath(QStringLiteral("control"));
@@ -195,10 +185,8 @@ struct Session {
     void start()
     {
         const QString binDir = QStringLiteral(TESSARK_BIN_DIR);
-        for (const char* sub : {"config", "images", "font"}) {
-            const QString name = QLatin1Char('/') + QLatin1String(sub);
-            QVERIFY(copyTree(binDir + name, appDir + name));
-        }
+        for (const char* sub : {"config", "images", "font"})
+            QVERIFY(root.copyFiles(binDir + QLatin1Char('/') + QLatin1String(sub), QStringLiteral("app/") + QLatin1String(sub)));
         const QString exe = appDir + QStringLiteral("/tessark-sim");
         QVERIFY(QFile::copy(binDir + QStringLiteral("/tessark-sim"), exe));
         const QString runtime = root.filePath(QStringLiteral("run"));
