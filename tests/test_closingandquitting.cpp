@@ -87,6 +87,16 @@ class ClosingAndQuitting : public QObject {
     TempAppDir m_app;
 
     static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, 20000); }
+    // A shown window with the plugged keyboard loaded, messages recorded from here on; null if it did not load.
+    static std::unique_ptr<Tessark> shownAndLoaded()
+    {
+        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        if (!waitLoaded(*w))
+            return nullptr;
+        recordMessages();
+        return w;
+    }
 
 private slots:
     void initTestCase()
@@ -172,10 +182,8 @@ private slots:
     void systemCloseTearsDownAtOnce()
     {
         auto kb = sim::plug(sim::fullSizeDual());
-        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
-        w->show();
-        QVERIFY(waitLoaded(*w));
-        recordMessages();
+        auto w = shownAndLoaded();
+        QVERIFY(w);
         QTimer::singleShot(0, w.get(), [&w] { w->close(); });
         const qint64 took = runUntilQuit(10000);
         QVERIFY2(took >= 0 && took < 900, qPrintable(QString::number(took)));
@@ -190,10 +198,8 @@ private slots:
     void exitQuitsASecondLater()
     {
         auto kb = sim::plug(sim::fullSizeDual());
-        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
-        w->show();
-        QVERIFY(waitLoaded(*w));
-        recordMessages();
+        auto w = shownAndLoaded();
+        QVERIFY(w);
         w->exitAppActionSlot();
         QVERIFY(w->isHidden());
         QVERIFY(!w->usb() && !w->device());
