@@ -6,19 +6,12 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 constexpr int ShortAck = 200; // acknowledgement deadline of the fault cases
 constexpr int Skip = 4096;    // SoftDevice bytes that stay on the host
 using Signals = QList<QVariantList>;
-
-QByteArray pattern(int size)
-{
-    QByteArray b(size, '\0');
-    for (int i = 0; i < size; ++i)
-        b[i] = char((i * 13 + i / 256) & 0xFF);
-    return b;
-}
 
 // The main window's Bluetooth road: 0x08 through the request core, then the transport's reading
 // paused and the thread started on the image, then the erase frame from this thread.
@@ -38,25 +31,22 @@ struct Upgrade {
         thread.setUsb(f.usb);
         return true;
     }
-    // Sets the image, starts the thread unless it runs already, and sends the image's erase frame.
-    void send(const QByteArray& bytes, bool softDevice)
+    // Sets an image of size patterned bytes, starts the thread unless it runs already, and sends the
+    // image's erase frame.
+    void send(int size, bool softDevice)
     {
-        image = bytes;
+        image.resize(size);
+        for (int i = 0; i < size; ++i)
+            image[i] = char((i * 13 + i / 256) & 0xFF);
         thread.setImage(reinterpret_cast<const uint8_t*>(image.constData()), uint32_t(image.size()));
         thread.setRunning(true);
         thread.start(QThread::HighestPriority);
-        if (softDevice)
-            thread.bt_erase_sd_com();
-        else
-            thread.bt_erase_app_com();
+        softDevice ? void(thread.bt_erase_sd_com()) : void(thread.bt_erase_app_com());
     }
-    QList<QByteArray> frames(uint8_t sub) const
+    int frames(uint8_t sub) const
     {
-        QList<QByteArray> out;
-        for (const QByteArray& r : sentReports(f.kb, 0xB0, 0xDF))
-            if (uint8_t(r[8]) == sub)
-                out << r.mid(8, 56);
-        return out;
+        const QList<QByteArray> sent = sentReports(f.kb, 0xB0, 0xDF);
+        return int(std::count_if(sent.begin(), sent.end(), [sub](const QByteArray& r) { return r[8] == char(sub); }));
     }
 };
 }
@@ -87,19 +77,17 @@ private slots:
         QFETCH(int, before);
         Upgrade u;
         QVERIFY(u.begin());
-        QByteArray notification = report(0xF0, 0x21);
-        notification[2] = 4;
         if (before == 1)
-            u.f.kb->injectBeforeBtAck(0x83, 2, notification);
+            u.f.kb->injectBeforeBtAck(0x83, 2, report(0xF0, 0x21));
         else if (before == 2)
             u.f.kb->wrongEcho(0xB0, 0xDF, 2);
         else if (before == 3) { // the main window's next-image step: the same thread goes on
-            u.send(pattern(100), false);
+            u.send(100, false);
             QTRY_COMPARE(u.finished.count(), 1);
             QVERIFY(u.thread.isRunning());
             u.finished.clear();
         }
-        u.send(pattern(size), softDevice);
+        u.send(size, softDevice);
         QTRY_COMPARE(u.finished.count(), 1);
         QCOMPARE(u.errors.count(), 0);
 
@@ -108,16 +96,8 @@ private slots:
         const sim::BtModuleState m = u.f.kb->btModule();
         QCOMPARE(softDevice ? m.softDevice : m.application,
                  u.image.mid(skip) + QByteArray(blocks * 48 - (size - skip), char(0xFF)));
-        // Each frame: sub-command, length, sum of the other 55 bytes, 0xFF, block number from 1, 48 image bytes.
-        const QList<QByteArray> frames = u.frames(softDevice ? 0x84 : 0x83);
-        QCOMPARE(frames.size(), blocks);
-        for (int i = 0; i < blocks; ++i) {
-            QCOMPARE(le::u32(reinterpret_cast<const uint8_t*>(frames[i].constData()) + 4), uint32_t(i + 1));
-            uint8_t sum = 0;
-            for (int k = 0; k < 56; ++k)
-                sum = uint8_t(sum + (k == 2 ? 0 : uint8_t(frames[i][k])));
-            QCOMPARE(uint8_t(frames[i][2]), sum);
-        }
+        // The module checks each frame's sum and block number itself; none more than the blocks went out.
+        QCOMPARE(u.frames(softDevice ? 0x84 : 0x83), blocks);
     }
 
     void failureEndsTheUploadOnce_data()
@@ -151,9 +131,9 @@ private slots:
         const int before = u.f.kb->writes();
         QElapsedTimer clock;
         clock.start();
-        u.send(pattern(fault == 6 ? 0 : fault == 7 ? Skip - 1 : 300), fault == 7);
+        u.send(fault == 6 ? 0 : fault == 7 ? Skip - 1 : 300, fault == 7);
         if (fault == 5) {
-            QTRY_COMPARE(u.frames(0x83).size(), 2);
+            QTRY_COMPARE(u.frames(0x83), 2);
             sim::unplug(u.f.kb);
         }
         QTRY_VERIFY(u.errors.count() + u.stopped.count() > 0);
@@ -172,11 +152,11 @@ private slots:
         Upgrade u;
         QVERIFY(u.begin());
         u.f.kb->ignoreBtFrame(0x81, 1);
-        u.send(pattern(100), false);
-        QTRY_COMPARE(u.frames(0x81).size(), 1);
+        u.send(100, false);
+        QTRY_COMPARE(u.frames(0x81), 1);
         u.thread.stop();
         QVERIFY(u.thread.wait(100));
-        u.send(pattern(100), false);
+        u.send(100, false);
         QTRY_COMPARE(u.finished.count(), 1);
         QCOMPARE(u.errors.count() + u.stopped.count(), 0);
     }

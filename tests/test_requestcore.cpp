@@ -6,214 +6,124 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
-
-namespace {
-constexpr int ShortWait = 300; // keeps the time-out cases quick
-
-
-// Runs f on a thread of its own and returns when it has finished.
-template <typename F>
-QThread* startThread(F f)
-{
-    QThread* t = QThread::create(f);
-    t->start();
-    return t;
-}
-
-// Waits until the keyboard has seen n reports written.
-bool waitForWrites(const sim::KeyboardPtr& kb, int n)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (kb->writes() < n && clock.elapsed() < 2000)
-        QThread::msleep(1);
-    return kb->writes() >= n;
-}
-}
+#include <cstring>
+#include <memory>
+#include <numeric>
 
 class RequestCore : public QObject {
     Q_OBJECT
-private slots:
-    void cleanup() { sim::reset(); }
+    static constexpr int ShortWait = 300; // keeps the time-out cases quick
+    std::unique_ptr<KeyboardFixture> f;
 
-    void packetWithoutPayloadIsZeroAfterTheHeader()
+    uint32_t ask(uint8_t group, uint8_t command, int ms, uint8_t* reply = nullptr)
     {
-        KeyboardFixture f;
-        QVERIFY(f.usb->openPath(f.kb->commandPath()));
-        QCOMPARE(f.device->sendPacket(0x20, 0x01, 0, 0, nullptr), DeviceResult::Ok);
-        QCOMPARE(f.kb->log().first().report, report(0x20, 0x01));
+        return f->device->request(group, command, 0, 0, nullptr, ms, reply);
     }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<KeyboardFixture>();
+        QVERIFY(f->open());
+    }
+    void cleanup() { f.reset(), sim::reset(); }
 
     void packetCarriesLengthOffsetAndAtMost56PayloadBytes()
     {
-        KeyboardFixture f;
-        QVERIFY(f.usb->openPath(f.kb->commandPath()));
         uint8_t payload[60];
-        for (int i = 0; i < 60; ++i)
-            payload[i] = uint8_t(i + 1);
-        QCOMPARE(f.device->sendPacket(0x50, 0x40, 60, 0x0123, payload), DeviceResult::Ok);
-        const QByteArray sent = f.kb->log().first().report;
-        QCOMPARE(uint8_t(sent[2]), uint8_t(60));
-        QCOMPARE(uint8_t(sent[4]), uint8_t(0x23));
-        QCOMPARE(uint8_t(sent[5]), uint8_t(0x01));
-        QCOMPARE(sent.mid(8), QByteArray(reinterpret_cast<const char*>(payload), 56));
-    }
-
-    void failedWriteIsReportedAndReleasesTheLock()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->failWrite(1);
-        uint8_t reply[64];
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::WriteFailed);
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Ok);
-    }
-
-    void silentKeyboardTimesOutAndTheReplyIsUntouched()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->silence(0x10, 0x20);
-        uint8_t reply[64];
-        std::memset(reply, 0xAB, sizeof reply);
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Timeout);
-        QVERIFY(clock.elapsed() >= ShortWait - 10);
-        QCOMPARE(reply[0], uint8_t(0xAB));
+        std::iota(payload, payload + 60, uint8_t(1));
+        QCOMPARE(f->device->sendPacket(0x50, 0x40, 60, 0x0123, payload), DeviceResult::Ok);
+        QCOMPARE(sentReports(f->kb, 0x50, 0x40).value(0), QByteArray::fromHex("50403c0023010000") + bytes(payload, 56));
     }
 
     void lateReplyOfThePreviousRequestIsNotTakenForTheNext()
     {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->answerLate(0x10, 0x20, 1);
+        f->kb->answerLate(0x10, 0x20, 1);
         uint8_t reply[64];
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Timeout);
-        QCOMPARE(f.device->request(0x10, 0x50, 0, 0, nullptr, 2000, reply), DeviceResult::Ok);
+        QCOMPARE(ask(0x10, 0x20, ShortWait, reply), DeviceResult::Timeout);
+        QCOMPARE(ask(0x10, 0x50, 2000, reply), DeviceResult::Ok);
         QCOMPARE(reply[1], uint8_t(0x50));
-        QCOMPARE(reply[8], f.kb->state().nKey);
+        QCOMPARE(reply[8], f->kb->state().nKey);
     }
 
+    // A wrong echo counts as silence: the whole wait, then a time-out with the reply untouched.
     void wrongEchoIsNotAReply()
     {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->wrongEcho(0x10, 0x20, 1);
-        uint8_t reply[64];
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Timeout);
+        f->kb->wrongEcho(0x10, 0x20, 1);
+        f->kb->silence(0x10, 0x50, 1);
+        for (int command : {0x20, 0x50}) {
+            uint8_t reply[64];
+            std::memset(reply, 0xAB, sizeof reply);
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(ask(0x10, uint8_t(command), ShortWait, reply), DeviceResult::Timeout);
+            QVERIFY(clock.elapsed() >= ShortWait - 10);
+            QCOMPARE(reply[0], uint8_t(0xAB));
+        }
     }
 
+    // During a request as when idle, only 0xF0 reports are passed on as notifications.
     void notificationDuringARequestGoesToTheNotificationWay()
     {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        QSignalSpy notified(f.device, &Device::emitNotify);
-        f.kb->answerLate(0x10, 0x20, 1);
-        uint8_t reply[64];
-        // The notification arrives while the request waits; the reply only after it.
-        QThread* t = startThread([&f] {
-            waitForWrites(f.kb, 1);
-            f.kb->inject(report(0xF0, 0x21, 9));
-            QThread::msleep(30);
-            f.kb->inject(report(0x10, 0x20, 0x44));
-        });
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, 2000, reply), DeviceResult::Ok);
-        t->wait();
-        delete t;
-        QCOMPARE(reply[8], uint8_t(0x44));
-        QTRY_COMPARE(notified.count(), 1);
-        QCOMPARE(notified.at(0).at(0).toByteArray(), report(0xF0, 0x21, 9));
+        QSignalSpy notified(f->device, &Device::emitNotify);
+        f->kb->injectBeforeBtAck(0x00, 1, report(0xF0, 0x21, 9)); // comes while the request below waits
+        QCOMPARE(ask(0xB0, 0xDF, 2000), DeviceResult::Ok);
+        f->kb->inject(report(0x20, 0x10));
+        f->kb->inject(report(0xF0, 0x60, 5));
+        QTRY_COMPARE(QList<QVariantList>(notified),
+                     (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}));
     }
 
-    void notificationWhileIdleIsPassedOnAndOtherReportsAreNot()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        QSignalSpy notified(f.device, &Device::emitNotify);
-        f.kb->inject(report(0x20, 0x10));
-        f.kb->inject(report(0xF0, 0x60, 5));
-        QTRY_COMPARE(notified.count(), 1);
-        QTest::qWait(50);
-        QCOMPARE(notified.count(), 1);
-        QCOMPARE(uint8_t(notified.at(0).at(0).toByteArray()[8]), uint8_t(5));
-    }
-
-    void unplugDuringARequestEndsItAtOnce()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->silence(0x20, 0x11);
-        QThread* t = startThread([&f] {
-            waitForWrites(f.kb, 1);
-            sim::unplug(f.kb);
-        });
-        QElapsedTimer clock;
-        clock.start();
-        uint8_t reply[64];
-        QCOMPARE(f.device->request(0x20, 0x11, 8, 0, nullptr, DeviceTimeout::Bounded, reply), DeviceResult::Stopped);
-        QVERIFY(clock.elapsed() < 1000);
-        t->wait();
-        delete t;
-        // After the read loop ended no request is made at all.
-        const int writes = f.kb->writes();
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Stopped);
-        QCOMPARE(f.kb->writes(), writes);
-    }
-
-    void stopFreesAWaitingRequestAndRefusesLaterOnes()
-    {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->silence(0x50, 0x03);
-        QThread* t = startThread([&f] {
-            waitForWrites(f.kb, 1);
-            f.device->requestStop();
-        });
-        QElapsedTimer clock;
-        clock.start();
-        uint8_t reply[64];
-        QCOMPARE(f.device->request(0x50, 0x03, 1, 0, nullptr, DeviceTimeout::Bounded, reply), DeviceResult::Stopped);
-        QVERIFY(clock.elapsed() < 1000);
-        t->wait();
-        delete t;
-        QCOMPARE(f.device->request(0x10, 0x20, 0, 0, nullptr, ShortWait, reply), DeviceResult::Stopped);
-    }
+    void unplugDuringARequestEndsItAtOnce() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(true); }
+    void stopFreesAWaitingRequestAndRefusesLaterOnes() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(false); }
 
     void requestsFromTwoThreadsEachGetTheirOwnReply()
     {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->setReportDelay(1);
+        f->kb->setReportDelay(1);
         std::atomic<int> bad{0};
-        auto ask = [&f, &bad](uint8_t command) {
+        auto askTwenty = [this, &bad](uint8_t command) {
             for (int i = 0; i < 20; ++i) {
                 uint8_t reply[64] = {};
-                if (f.device->request(0x10, command, 0, 0, nullptr, 2000, reply) != 0 || reply[1] != command)
+                if (ask(0x10, command, 2000, reply) != 0 || reply[1] != command)
                     ++bad;
             }
         };
-        QThread* other = startThread([&ask] { ask(0x50); });
-        ask(0x20);
+        const std::unique_ptr<QThread> other(QThread::create([&askTwenty] { askTwenty(0x50); }));
+        other->start();
+        askTwenty(0x20);
         other->wait();
-        delete other;
         QCOMPARE(bad.load(), 0);
     }
 
     void bluetoothFramesMatchOnTheGroupAlone()
     {
-        KeyboardFixture f;
-        QVERIFY(f.open());
-        f.kb->silence(0xB0, 0xDF); // the acknowledgement below comes from the test
-        QThread* t = startThread([&f] {
-            waitForWrites(f.kb, 1);
-            f.kb->inject(report(0xB0, 0x42, 0x08));
-        });
+        f->kb->wrongEcho(0xB0, 0xDF, 1);
         uint8_t reply[64];
-        QCOMPARE(f.device->request(0xB0, 0xDF, 0, 0, nullptr, 2000, reply), DeviceResult::Ok);
-        t->wait();
-        delete t;
-        QCOMPARE(reply[8], uint8_t(0x08));
+        QCOMPARE(ask(0xB0, 0xDF, 2000, reply), DeviceResult::Ok);
+        QCOMPARE(reply[1], uint8_t(0xDF ^ 0xFF));
+    }
+
+private:
+    // Unplugging or a stop ends a request waiting on a silent keyboard at once; later ones are not written.
+    void waitingRequestEndsAtOnceAndNoneIsWrittenAfter(bool unplug)
+    {
+        f->kb->silence(0x20, 0x11);
+        const std::unique_ptr<QThread> end(QThread::create([this, unplug] {
+            for (int ms = 0; f->kb->writes() < 1 && ms < 2000; ++ms) // until the request waits
+                QThread::msleep(1);
+            unplug ? sim::unplug(f->kb) : f->device->requestStop();
+        }));
+        end->start();
+        QElapsedTimer clock;
+        clock.start();
+        const uint32_t result = ask(0x20, 0x11, DeviceTimeout::Bounded);
+        const qint64 took = clock.elapsed();
+        end->wait();
+        QCOMPARE(result, DeviceResult::Stopped);
+        QVERIFY2(took < 1000, QByteArray::number(took));
+        const int writes = f->kb->writes();
+        QCOMPARE(ask(0x10, 0x20, ShortWait), DeviceResult::Stopped);
+        QCOMPARE(f->kb->writes(), writes);
     }
 };
 

@@ -1,147 +1,76 @@
 // The HID transport against the emulated keyboard: opening, the read loop, writing and reading.
 #include "wire.h"
-#include "device/requestlock.h"
-#include "device/usb.h"
-#include "simcontrol.h"
+#include "keyboardfixture.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
-#include <hidapi.h>
-
-namespace {
-
-// A transport with its read loop running on its own thread.
-struct RunningUsb {
-    RequestLock lock;
-    Usb usb{&lock.cond, &lock.mutex, &lock.waiting};
-    QThread thread;
-    explicit RunningUsb(const QString& path)
-    {
-        usb.openPath(path);
-        usb.moveToThread(&thread);
-        thread.start();
-        QMetaObject::invokeMethod(&usb, "readSlot", Qt::QueuedConnection);
-    }
-    ~RunningUsb()
-    {
-        usb.stopRead();
-        thread.quit();
-        thread.wait();
-        usb.close();
-    }
-};
-}
+#include <memory>
+#include <numeric>
 
 class UsbTransport : public QObject {
     Q_OBJECT
+    std::unique_ptr<KeyboardFixture> f; // its transport is not open yet
+
 private slots:
-    void cleanup() { sim::reset(); }
+    void init() { f = std::make_unique<KeyboardFixture>(); }
+    void cleanup() { f.reset(), sim::reset(); }
 
-    void firstOpenAttemptComesAfterOneSecondAndSucceedsOnce()
+    // Reports no request waits for go out in order through a ring of 32 slots; stopRead then ends the
+    // loop within a pass and it still signals the disconnect.
+    void unrequestedReportsAreCopiedAndTheRingWraps()
     {
-        auto kb = sim::plug();
-        RequestLock lock;
-        auto* usb = new Usb(&lock.cond, &lock.mutex, &lock.waiting);
-        QThread thread;
-        usb->moveToThread(&thread);
-        thread.start();
-        QSignalSpy opened(usb, &Usb::emitOpenSucceeded);
+        QVERIFY(f->open());
+        QList<QByteArray> received; // queued to this thread, as the protocol client gets them
+        connect(f->usb, &Usb::emitRecvCmd, this, [&received](QByteArray b) { received << b; });
+        QSignalSpy gone(f->usb, &Usb::emitUsbDisconnect);
+        for (int i = 0; i < 33; ++i)
+            f->kb->inject(report(0xF0, 0x21, uint8_t(i)));
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 33, 3000);
+        for (int i = 0; i < 33; ++i)
+            QCOMPARE(received.at(i), report(0xF0, 0x21, uint8_t(i)));
+        QCOMPARE(f->usb->ringIndex(), 0); // the 33rd report took the first slot again
         QElapsedTimer clock;
         clock.start();
-        QMetaObject::invokeMethod(usb, "openSlot", Qt::QueuedConnection, Q_ARG(ushort, 0x3151),
-                                  Q_ARG(ushort, 0x4015), Q_ARG(int, 2), Q_ARG(QString, kb->commandPath()));
-        QVERIFY(opened.wait(3000));
-        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
-        QTest::qWait(1300);
-        QCOMPARE(opened.count(), 1);
-        usb->stopRead();
-        thread.quit();
-        QVERIFY(thread.wait(2000));
-        usb->close();
-        delete usb;
-    }
-
-    void stopReadEndsTheLoopWithinOnePassAndStillSignalsDisconnect()
-    {
-        auto kb = sim::plug();
-        RunningUsb r(kb->commandPath());
-        QSignalSpy gone(&r.usb, &Usb::emitUsbDisconnect);
-        QTest::qWait(50);
-        QElapsedTimer clock;
-        clock.start();
-        r.usb.stopRead();
+        f->usb->stopRead();
         QVERIFY(gone.wait(1000));
         QVERIFY(clock.elapsed() < 500);
     }
 
-    void unrequestedReportsAreCopiedAndTheRingWraps()
-    {
-        auto kb = sim::plug();
-        RunningUsb r(kb->commandPath());
-        QList<QByteArray> received; // queued to this thread, as the protocol client gets them
-        connect(&r.usb, &Usb::emitRecvCmd, this, [&received](QByteArray b) { received << b; });
-        for (int i = 0; i < 33; ++i)
-            kb->inject(report(0xF0, 0x21, uint8_t(i)));
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 33, 3000);
-        for (int i = 0; i < 33; ++i)
-            QCOMPARE(received.at(i), report(0xF0, 0x21, uint8_t(i)));
-        QCOMPARE(r.usb.ringIndex(), 0); // the 33rd report took the first slot again
-    }
-
     void disabledReadingLeavesReportsForTheBlockingRead()
     {
-        auto kb = sim::plug();
-        RunningUsb r(kb->commandPath());
+        QVERIFY(f->open());
         int received = 0;
-        connect(&r.usb, &Usb::emitRecvCmd, this, [&received] { ++received; });
+        connect(f->usb, &Usb::emitRecvCmd, this, [&received] { ++received; });
         QTest::qWait(30);
-        r.usb.setReadingEnabled(false);
-        kb->inject(report(0xB0, 0xDF, 7));
+        f->usb->setReadingEnabled(false);
+        f->kb->inject(report(0xB0, 0xDF, 7));
         QTest::qWait(100);
         QCOMPARE(received, 0);
         uint8_t data[64] = {};
-        QCOMPARE(r.usb.read(data, 64), 0);
-        QCOMPARE(data[0], uint8_t(0xB0));
-        QCOMPARE(data[8], uint8_t(7));
-        r.usb.setReadingEnabled(true);
-        kb->inject(report(0xF0, 0x20));
+        QCOMPARE(f->usb->read(data, 64), 0);
+        QCOMPARE(bytes(data, 64), report(0xB0, 0xDF, 7));
+        f->usb->setReadingEnabled(true);
+        f->kb->inject(report(0xF0, 0x20));
         QTRY_COMPARE_WITH_TIMEOUT(received, 1, 1000);
     }
 
-    void writeSendsTheReportAfterReportIdZero()
+    // Reads and writes go through the open handle only; a write carries the whole report.
+    void writeAndTimedReadUseTheOpenHandle()
     {
-        auto kb = sim::plug();
-        RequestLock lock;
-        Usb usb(&lock.cond, &lock.mutex, &lock.waiting);
         uint8_t data[64];
-        for (int i = 0; i < 64; ++i)
-            data[i] = uint8_t(i == 0 ? 0x10 : (i == 1 ? 0x20 : 0x40 + i));
-        QCOMPARE(usb.write(data, 64), -1); // nothing open yet
-        QVERIFY(usb.openPath(kb->commandPath()));
-        QCOMPARE(usb.write(data, 64), 0);
-        const auto log = kb->log();
-        QVERIFY(!log.isEmpty());
-        QCOMPARE(log.first().direction, sim::LogEntry::ToDevice);
-        QCOMPARE(log.first().report, QByteArray(reinterpret_cast<const char*>(data), 64));
-        kb->failWrite(1);
-        QCOMPARE(usb.write(data, 64), -1);
-        usb.close();
-    }
-
-    void readTimeoutReturnsZeroWhenNothingArrives()
-    {
-        auto kb = sim::plug();
-        RequestLock lock;
-        Usb usb(&lock.cond, &lock.mutex, &lock.waiting);
-        QVERIFY(usb.openPath(kb->commandPath()));
-        uint8_t data[64];
-        QCOMPARE(usb.read_timeout(data, 64, 20), 0);
-        kb->inject(report(0xF0, 0x60, 3));
-        QCOMPARE(usb.read_timeout(data, 64, 200), 64);
-        QCOMPARE(data[8], uint8_t(3));
-        usb.close();
+        std::iota(data, data + 64, uint8_t(0x10));
+        QCOMPARE(f->usb->write(data, 64), -1); // nothing open yet
+        QVERIFY(f->usb->openPath(f->kb->commandPath()));
+        uint8_t in[64];
+        QCOMPARE(f->usb->read_timeout(in, 64, 20), 0); // nothing arrived
+        f->kb->inject(report(0xF0, 0x60, 3));
+        QCOMPARE(f->usb->read_timeout(in, 64, 200), 64);
+        QCOMPARE(bytes(in, 64), report(0xF0, 0x60, 3));
+        QCOMPARE(f->usb->write(data, 64), 0);
+        QCOMPARE(sentReports(f->kb, 0x10, 0x11), QList<QByteArray>{bytes(data, 64)});
+        f->kb->failWrite(1);
+        QCOMPARE(f->usb->write(data, 64), -1);
     }
 
     void openByIdsChoosesTheInterfaceByItsNumber_data()
@@ -157,15 +86,10 @@ private slots:
     {
         QFETCH(int, iface);
         QFETCH(bool, opens);
-        sim::KeyboardConfig config;
-        auto kb = sim::plug(config);
-        RequestLock lock;
-        Usb usb(&lock.cond, &lock.mutex, &lock.waiting);
-        usb.setIds(config.vid, config.pid, iface);
-        QCOMPARE(usb.open(), opens ? 0 : -1);
+        f->usb->setIds(f->kb->config().vid, f->kb->config().pid, iface);
+        QCOMPARE(f->usb->open(), opens ? 0 : -1);
         if (opens && iface >= 0)
-            QCOMPARE(usb.path(), kb->path(iface));
-        usb.close();
+            QCOMPARE(f->usb->path(), f->kb->path(iface));
     }
 };
 
