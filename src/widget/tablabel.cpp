@@ -4,7 +4,10 @@
 
 #include <QDebug>
 #include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 TabLabel::TabLabel(QWidget* parent, const QString& name, const QString& text, const QString& key, int xOffset,
                    const QColor& colour)
@@ -54,6 +57,11 @@ void TabLabel::drawLabelText(const QString& text, int flags, int x, int y, int p
         font.setOverline(false);
         font.setCapitalization(QFont::SmallCaps);
         font.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
+        // Where Consolas is missing its stand-in runs wider: narrow the text rather than cut its end off.
+        const int room = width() - (x + m_xOffset);
+        const int needed = QFontMetrics(font).horizontalAdvance(text);
+        if (room > 0 && needed > room)
+            font.setStretch(std::max(50, 100 * room / needed));
         painter.setFont(font);
         QColor pen = m_textColor;
         pen.setAlpha(255);
