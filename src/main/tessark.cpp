@@ -91,8 +91,9 @@ Tessark::~Tessark()
     qDebug() << "delete ~Tessark()";
     m_scanDevice.stop();
     m_MultiScanDevice.stop();
-    if (m_connection && !m_connection->close()) {
-        // Its device thread still runs: leave it alive rather than free what that thread uses.
+    // As in a close: an upgrade thread still reading the transport ends before it closes.
+    if (m_connection && (!m_upgrade.stop() || !m_connection->close())) {
+        // A thread still runs: leave the connection alive rather than free what that thread uses.
         m_connection->setParent(nullptr);
         disconnect(m_connection, nullptr, this, nullptr);
     }
