@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QXmlStreamReader>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -100,6 +101,22 @@ void endTokenStream(QXmlStreamReader& reader)
 bool moreTokens(const QXmlStreamReader& reader)
 {
     return !reader.atEnd() && !reader.hasError();
+}
+
+// Walks the stream and hands every `element` whose `required` attribute is not empty to take, with
+// that attribute's value.
+void forEachElement(QXmlStreamReader& reader, const char* element, const char* required,
+                    const std::function<void(const QXmlStreamAttributes&, const QString&)>& take)
+{
+    while (moreTokens(reader)) {
+        reader.readNext();
+        if (reader.name() != QLatin1String(element))
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        const QString value = a.value(QLatin1String(required)).toString();
+        if (!value.isEmpty())
+            take(a, value);
+    }
 }
 
 void logSkipped(int skipped, const QString& what, const QString& fileName)
@@ -269,29 +286,20 @@ bool Data::parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName)
     const int count = keys ? keys->size() : 0;
     int n = 0;
     int skipped = 0;
-    while (moreTokens(reader)) {
-        reader.readNext();
-        if (reader.name() != QLatin1String("key"))
-            continue;
-        const QXmlStreamAttributes a = reader.attributes();
-        const QString code = a.value(QLatin1String("code")).toString();
-        if (code.isEmpty())
-            continue;
-        if (n >= count) {
+    forEachElement(reader, "key", "code", [&](const QXmlStreamAttributes& a, const QString& code) {
+        if (n++ >= count) {
             // The file doesn't fit its palette layout: the extra elements have no key cap.
             ++skipped;
-            ++n;
-            continue;
+            return;
         }
-        KeyBtn* key = keys->at(n);
+        KeyBtn* key = keys->at(n - 1);
         key->code = hex16(code);
         key->type = dec16(a.value(QLatin1String("type")).toString());
         key->stype = dec16(a.value(QLatin1String("stype")).toString());
         key->setName(a.value(QLatin1String("name")).toString());
         key->setImage(a.value(QLatin1String("image")).toString());
         key->setAlias(a.value(QLatin1String("alias")).toString());
-        ++n;
-    }
+    });
     endTokenStream(reader);
     logSkipped(skipped, QStringLiteral("keys"), fileName);
     return true;
@@ -304,20 +312,13 @@ bool Data::parseStaticXML(Key* chip, const QString& fileName)
     if (!openTokenStream(file, reader))
         return false;
 
-    while (moreTokens(reader)) {
-        reader.readNext();
-        if (reader.name() != QLatin1String("key"))
-            continue;
-        const QXmlStreamAttributes a = reader.attributes();
-        const QString code = a.value(QLatin1String("code")).toString();
-        if (code.isEmpty() || !chip)
-            continue;
-        if (hex16(code) == chip->code() && dec16(a.value(QLatin1String("type")).toString()) == chip->type()
+    forEachElement(reader, "key", "code", [&](const QXmlStreamAttributes& a, const QString& code) {
+        if (chip && hex16(code) == chip->code() && dec16(a.value(QLatin1String("type")).toString()) == chip->type()
             && dec16(a.value(QLatin1String("stype")).toString()) == chip->stype()) {
             chip->setKeyInfo(a.value(QLatin1String("name")).toString(), a.value(QLatin1String("alias")).toString(),
                              a.value(QLatin1String("image")).toString());
         }
-    }
+    });
     endTokenStream(reader);
     return true;
 }
@@ -334,23 +335,15 @@ bool Data::parseStaticColorXML(QVector<QPushButton*>* buttons, const QString& fi
     const int count = buttons ? buttons->size() : 0;
     int n = 0;
     int skipped = 0;
-    while (moreTokens(reader)) {
-        reader.readNext();
-        if (reader.name() != QLatin1String("color"))
-            continue;
-        const QString name = reader.attributes().value(QLatin1String("name")).toString();
-        if (name.isEmpty())
-            continue;
-        if (n >= count) {
+    forEachElement(reader, "color", "name", [&](const QXmlStreamAttributes&, const QString& name) {
+        if (n++ >= count) {
             ++skipped;
-            ++n;
-            continue;
+            return;
         }
-        QPushButton* button = buttons->at(n);
+        QPushButton* button = buttons->at(n - 1);
         button->setObjectName(name);
-        qDebug() << "color=" << button->objectName() << "id=" << n;
-        ++n;
-    }
+        qDebug() << "color=" << button->objectName() << "id=" << n - 1;
+    });
     endTokenStream(reader);
     logSkipped(skipped, QStringLiteral("colours"), fileName);
     runTime.stop(QStringLiteral("parseStaticColorXML "), 1);
