@@ -1,7 +1,5 @@
 #include "hidaccess.h"
 
-#include "widget/messagebox.h"
-
 #include <QDebug>
 #include <QFileInfo>
 #include <QSet>
@@ -54,21 +52,20 @@ QString hidPermissionUserText()
            + QLatin1String(InstallCommand);
 }
 
-bool reportHidPermissionOnce(QWidget* parent, const QString& path)
+HidPermissionReport reportHidPermissionOnce(const QString& path)
 {
-    return reportHidPermissionOnce(parent, path, hidNodeAccess(path));
+    return reportHidPermissionOnce(path, hidNodeAccess(path));
 }
 
-bool reportHidPermissionOnce(QWidget* parent, const QString& path, HidNodeAccess access)
+HidPermissionReport reportHidPermissionOnce(const QString& path, HidNodeAccess access)
 {
     if (access != HidNodeAccess::PermissionDenied)
-        return false;
+        return HidPermissionReport::NotRefused;
     if (g_reported.contains(path))
-        return true;
+        return HidPermissionReport::AlreadyTold;
     g_reported.insert(path);
     qWarning().noquote() << hidPermissionLogLine(path);
-    messagebox::critical(parent, QStringLiteral("Tessark"), hidPermissionUserText());
-    return true;
+    return HidPermissionReport::TellUser;
 }
 
 void forgetHidPermissionReports() { g_reported.clear(); }

@@ -2,8 +2,6 @@
 // Why a keyboard's HID node cannot be opened: hidapi only returns null, the file system knows more.
 #include <QString>
 
-class QWidget;
-
 enum class HidNodeAccess {
     Usable,           // readable and writable by this user, or not a file path (other systems)
     PermissionDenied, // the node exists but this user may not read and write it (no udev rule)
@@ -18,10 +16,16 @@ QString hidPermissionLogLine(const QString& path);
 // The text shown to the user for a refused open.
 QString hidPermissionUserText();
 
-// For the open path's retries (GUI thread): when path is refused for lack of permission, logs the
-// reason and tells the user through the message box seam, each only the first time for this path
-// in the process; returns whether permission was denied. forgetHidPermissionReports() lets a test
-// or a later successful open report again. The second form takes an access already checked.
-bool reportHidPermissionOnce(QWidget* parent, const QString& path);
-bool reportHidPermissionOnce(QWidget* parent, const QString& path, HidNodeAccess access);
+enum class HidPermissionReport {
+    NotRefused,  // usable or missing: nothing to tell
+    AlreadyTold, // refused, and the user was told earlier in this process
+    TellUser,    // refused for the first time: logged here, the caller shows hidPermissionUserText()
+};
+
+// For the open path's retries (GUI thread): whether path is refused for lack of permission, and
+// whether this is the first refusal of the path in the process (then the reason is logged).
+// forgetHidPermissionReports() lets a test or a later successful open report again. The second
+// form takes an access already checked.
+HidPermissionReport reportHidPermissionOnce(const QString& path);
+HidPermissionReport reportHidPermissionOnce(const QString& path, HidNodeAccess access);
 void forgetHidPermissionReports();

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those that are missing.
+# Installs the Debian packages the build and the tests need, only those that are missing. The one list
+# of them: the run and test commands both call this, and the README's Test section names them.
 set -euo pipefail
-PACKAGES=(cmake g++ pkg-config qtbase5-dev qtbase5-private-dev libqt5svg5-dev libhidapi-dev
-          xvfb xauth xdotool imagemagick fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-liberation2
-          libx11-dev libxtst-dev)
+PACKAGES=(
+  # build
+  cmake g++ pkg-config qtbase5-dev qtbase5-private-dev libqt5svg5-dev libhidapi-dev
+  # fonts: DejaVu Sans Mono goes beside the executable; the others draw Chinese and proportional texts
+  fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-liberation2
+  # end-to-end tests and screenshots on an X server of their own
+  xvfb xauth xdotool imagemagick
+)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

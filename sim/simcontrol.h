@@ -33,7 +33,7 @@ struct KeyboardConfig {
     uint8_t keyFunctions = 32;
     uint8_t macros = 32;
     uint8_t lightingActions = 32;
-    uint32_t seed = 1; // the state is filled with deterministic non-trivial bytes from it
+    uint32_t seed = 1; // the state, device id included, is filled with deterministic non-trivial bytes from it
     // Key codes (type 1, stype 0) of every key map in layout order; empty: random entries.
     QList<uint16_t> keyCodes = fullSizeKeyCodes();
     // Slots 0..2 hold the website, document and folder functions; the other slots are unused.
@@ -46,6 +46,8 @@ struct KeyboardConfig {
 // The two boards of the sample keyboard family shipped in appdir/config.
 KeyboardConfig fullSizeDual();     // "TK104 Dual": 104 keys, colour, Bluetooth
 KeyboardConfig tenkeylessWired();  // "TK87 Wired Board": 87 keys, no colour maps, silent on 0xB0
+// One of each, as tessark-sim plugs them; their seeds differ, and so do their device ids.
+QList<KeyboardConfig> sampleFamily();
 
 // Everything the keyboard holds. Multi-byte values as on the wire.
 struct FirmwareState {

@@ -25,7 +25,7 @@ int main(int argc, char** argv)
 {
     // Plugged before the window's first scan, so it finds both keyboards at once.
     g_session = new sim::SimSession;
-    g_session->plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
+    g_session->plugAll(sim::sampleFamily());
     g_session->configureFromEnvironment();
     return qMain(argc, argv);
 }

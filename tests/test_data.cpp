@@ -4,6 +4,8 @@
 #include "widget/data.h"
 #include "widget/keybtn.h"
 
+#include <QFontMetrics>
+#include <QMap>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -140,6 +142,70 @@ private slots:
         for (const QString& file : {data.xmlWin, data.xmlMac}) // a static key element per palette key
             QCOMPARE(QString(readFile(QFINDTESTDATA("../appdir/config/" + file))).count(key), layoutKeys(data.json));
         setAppDirPathForTest(m_app.path());
+    }
+
+    // The five rows below the function row (number row to space bar) each run from x 0 without a
+    // gap to the same 15 units: a key too narrow or too wide shows as a short or long row.
+    void sampleMainBlockRowsAreEquallyWide_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("palette") << "static.json";
+        QTest::newRow("full-size board") << "tk104.json";
+        QTest::newRow("tenkeyless board") << "tk87.json";
+    }
+    void sampleMainBlockRowsAreEquallyWide()
+    {
+        QFETCH(QString, file);
+        setAppDirPathForTest(QFINDTESTDATA("../appdir"));
+        QVector<KeyBtn*> keys;
+        QVERIFY(Data::parseJsonFileForFix(&keys, file, QString()));
+        setAppDirPathForTest(m_app.path());
+        QMap<double, QMap<double, double>> rows; // y -> x -> w
+        for (const KeyBtn* k : keys)
+            rows[k->y][k->x] = k->w;
+        qDeleteAll(keys);
+        QVERIFY(rows.size() >= 6);
+        QList<double> widths;
+        for (int r = 1; r <= 5; ++r) {
+            double end = 0;
+            const QMap<double, double> row = rows.value(rows.keys().at(r));
+            for (auto it = row.cbegin(); it != row.cend() && it.key() == end; ++it)
+                end += it.value();
+            widths << end;
+        }
+        QCOMPARE(widths, QList<double>({15, 15, 15, 15, 15}));
+    }
+
+    // Each legend of a palette key, line by line, fits the key at the palette's size, the smallest the
+    // sample family draws keys at (the pictures take their legends from the palette).
+    void samplePaletteLegendsFitTheirKeys_data()
+    {
+        QTest::addColumn<bool>("mac");
+        QTest::newRow("Windows") << false;
+        QTest::newRow("Mac") << true;
+    }
+    void samplePaletteLegendsFitTheirKeys()
+    {
+        QFETCH(bool, mac);
+        setAppDirPathForTest(QFINDTESTDATA("../appdir"));
+        Data data;
+        QVERIFY(data.parseConfigXML(&data.boards, "config.xml"));
+        QVector<KeyBtn*> keys;
+        QVERIFY(Data::parseJsonFileForFix(&keys, data.json, QString()));
+        QVERIFY(Data::parseStaticXML(&keys, mac ? data.xmlMac : data.xmlWin));
+        setAppDirPathForTest(m_app.path());
+        // The cap's legend font; a legend with a space goes on two lines, but for Caps Lock.
+        const QFontMetrics metrics(QFont(QStringLiteral("Arial"), 8));
+        QStringList cut;
+        for (const KeyBtn* k : keys) {
+            const int room = int(data.w * k->w - data.gap + 1.0) - 1; // the key's width, less the legend rect's edge
+            const QString name = k->name();
+            for (const QString& line : name == "Caps Lock" ? QStringList{name} : name.split(' '))
+                if (metrics.horizontalAdvance(line) > room)
+                    cut << name;
+        }
+        qDeleteAll(keys);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
     }
 
     void columnNamesGoOnLikeASpreadsheet()

@@ -213,6 +213,8 @@ struct Session {
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // xcb on the Xvfb display
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("DISPLAY"), display);
+        // The tool paints with QPainter only: no GL driver state whatever the machine's Mesa.
+        env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("xdgconfig")));
         env.insert(QStringLiteral("TESSARK_SIM_LOG"), simLog);

@@ -56,7 +56,7 @@ private slots:
     void cleanup()
     {
         w->deleteDynamicKeybtn();
-        w->setLoadedDeviceForTest(nullptr);
+        WindowTestAccess::setLoadedDevice(*w, nullptr);
         f.reset();
         sim::reset();
         w->layoutVersionWinSlot();

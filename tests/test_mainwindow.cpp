@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/usb.h"
 #include "main/tessark.h"
+#include "setting/Language.h"
 #include "simcontrol.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
@@ -15,13 +16,36 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 namespace {
+QStringList trayTexts(const Tessark& w)
+{
+    QStringList texts;
+    for (QAction* a : w.trayMenu()->actions())
+        texts << a->text();
+    return texts;
+}
+
+// Every tab's text, hidden ones too; the macro tab last.
+QStringList tabTexts(const Tessark& w)
+{
+    QStringList texts;
+    for (TabLabel* tab : w.tabList() + QVector<TabLabel*>{w.macroTab()})
+        texts << tab->text3();
+    return texts;
+}
+
+QImage iconImage(const QIcon& icon) { return icon.pixmap(16, 16).toImage(); }
+
 QList<int> tabXs(const Tessark& w)
 {
     QList<int> xs;
@@ -89,10 +113,27 @@ private slots:
         w.createDisconPixBackground(); // a second one is not made
         QCOMPARE(w.form()->dynamicLayout->findChildren<QLabel*>().size(), 1);
 
-        QStringList tray;
-        for (QAction* a : w.trayMenu()->actions())
-            tray << a->text();
-        QCOMPARE(tray, QStringList({"Minimize", "Restore", "Exit"}));
+        QCOMPARE(trayTexts(w), QStringList({"Minimize", "Restore", "Exit"}));
+        QVERIFY(w.minimizeTimer().isSingleShot() && !w.minimizeTimer().isActive());
+
+        // The tray icon is white while its menu is open and black once it closed.
+        const QImage white = iconImage(QIcon(QStringLiteral("://images/Tessark-icon-tray-mac-white.svg")));
+        const QImage black = iconImage(QIcon(QStringLiteral("://images/Tessark-icon-tray-mac-black.svg")));
+        QVERIFY(!white.isNull() && white != black);
+        QVERIFY(iconImage(w.trayIcon()->icon()) != white && iconImage(w.trayIcon()->icon()) != black);
+        w.trayMenu()->popup(QPoint(0, 0));
+        QCOMPARE(iconImage(w.trayIcon()->icon()), white);
+        w.trayMenu()->hide();
+        QCOMPARE(iconImage(w.trayIcon()->icon()), black);
+
+        // Chinese and back: every tab and tray action at once; the title stays.
+        g_language->setLanguageType(0);
+        QCOMPARE(tabTexts(w), QStringList({"键值", "颜色", "快捷键", "设置", "宏"}));
+        QCOMPARE(trayTexts(w), QStringList({"最小化", "还原", "退出"}));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tessark"));
+        g_language->setLanguageType(1);
+        QCOMPARE(tabTexts(w), QStringList({"KEY", "COLOR", "SHORTCUTS", "SETTING", "MACRO"}));
+        QCOMPARE(trayTexts(w), QStringList({"Minimize", "Restore", "Exit"}));
 
         // Without a record: KEY, SHORTCUTS and SETTING, the key page selected.
         QCOMPARE(tabXs(w), QList<int>({98, 296, 522}));
@@ -145,7 +186,7 @@ private slots:
         QVERIFY(tabXs(w).isEmpty());
     }
 
-    void headerDragsAndCloseHides()
+    void headerDragsCloseHidesAndTrayRestores()
     {
         forceTrayAvailable(1);
         Tessark w(nullptr, QStringLiteral("None"));
@@ -165,6 +206,23 @@ private slots:
 
         QTest::mouseClick(w.closeButton(), Qt::LeftButton);
         QTRY_VERIFY(w.isHidden());
+        // Only a single click on the tray icon brings the window back.
+        w.activatedSysTrayIconSlot(QSystemTrayIcon::Context);
+        QTest::qWait(20);
+        QVERIFY(w.isHidden());
+        w.activatedSysTrayIconSlot(QSystemTrayIcon::Trigger);
+        QVERIFY(w.isVisible() && !w.isMinimized());
+        QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(!w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint)); // the first show drops it
+        // The tray's Minimize hides to the tray rather than minimising.
+        w.trayMenu()->actions().at(0)->trigger();
+        QTRY_VERIFY(w.isHidden());
+        QVERIFY(!w.isMinimized());
+        w.mainShow();
+        // The minimise timer, once someone starts it, minimises the window.
+        w.minimizeTimer().start(0);
+        QTRY_VERIFY(w.isMinimized());
+        QVERIFY(!w.minimizeTimer().isActive());
 
         forceTrayAvailable(0); // no tray to come back from: minimised instead
         w.mainShow();
@@ -173,25 +231,41 @@ private slots:
         QVERIFY(w.isVisible());
     }
 
+    // Only "/background" exactly, with start with the system on, hides; otherwise the window stays centred.
+    void backgroundStartHidesOnlyWithStartWithTheSystem_data()
+    {
+        QTest::addColumn<bool>("autoStart");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("start with the system off") << false << "/background" << false;
+        QTest::newRow("start with the system on") << true << "/background" << true;
+        QTest::newRow("argument in capitals") << true << "/BACKGROUND" << false;
+        QTest::newRow("no argument") << true << "None" << false;
+    }
     void backgroundStartHidesOnlyWithStartWithTheSystem()
     {
+        QFETCH(bool, autoStart);
+        QFETCH(QString, argument);
+        QFETCH(bool, hidden);
         forceTrayAvailable(1);
-        for (bool autoStart : {false, true}) {
-            QVERIFY(m_app->write("config/menutree.xml", readFile(QFINDTESTDATA("../appdir/config/menutree.xml"))
-                                                             .replace("auto_start=\"0\"", autoStart ? "auto_start=\"1\"" : "auto_start=\"0\"")));
-            Tessark w(nullptr, QStringLiteral("/background"));
-            w.show();
-            QTest::qWait(50);
-            QCOMPARE(w.isHidden(), autoStart);
+        QVERIFY(m_app->write("config/menutree.xml", readFile(QFINDTESTDATA("../appdir/config/menutree.xml"))
+                                                         .replace("auto_start=\"0\"", autoStart ? "auto_start=\"1\"" : "auto_start=\"0\"")));
+        Tessark w(nullptr, argument);
+        w.show();
+        QTest::qWait(50);
+        QCOMPARE(w.isHidden(), hidden);
+        if (!hidden) {
+            const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+            QCOMPARE(w.pos(), QPoint(available.width() / 2 - 490, available.height() / 2 - 375));
         }
     }
 
-    void twoKeyboardsOpenSwitchAndUnplug()
+    // The two sample keyboards as tessark-sim plugs them: each gets a folder of its own.
+    void twoKeyboardsOpenSwitchKeepTheirOwnFoldersAndUnplug()
     {
-        auto first = sim::plug(sim::fullSizeDual());
-        sim::KeyboardConfig second = sim::tenkeylessWired();
-        second.seed = 7;
-        auto other = sim::plug(second);
+        const QList<sim::KeyboardConfig> family = sim::sampleFamily();
+        auto first = sim::plug(family.at(0));
+        auto other = sim::plug(family.at(1));
         Tessark w(nullptr, QStringLiteral("None"));
         QVERIFY(waitLoaded(w, "TK104 Dual"));
         QCOMPARE(w.menuTree()->devices().keys(), QList<int>({1, 2}));
@@ -220,6 +294,9 @@ private slots:
         QVERIFY(waitLoaded(w, "TK87 Wired Board"));
         QVERIFY(t.elapsed() >= 1000);
         QVERIFY(w.multiScanTimer().isActive());
+        const QString otherId = QString::fromLatin1(other->state().deviceId.toHex());
+        QVERIFY(otherId != id);
+        QVERIFY(QFile::exists(m_app->filePath(otherId + "/shortcuts.xml")));
 
         // A listed keyboard that is not open leaves the list within a scan; the open one stays.
         sim::unplug(first);

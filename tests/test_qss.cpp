@@ -1,9 +1,30 @@
-// The style helper: image button fallbacks, and the shipped monospace font standing in for Consolas.
+// The style helper: image button fallbacks, the menu's check mark, and the shipped monospace font
+// standing in for Consolas.
 #include "widget/qss.h"
 
 #include <QFontDatabase>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
+#include <cmath>
+
+namespace {
+
+// Contrast ratio of two colours as the accessibility guidelines define it, from 1 to 21.
+double contrast(QRgb a, QRgb b)
+{
+    auto luminance = [](QRgb c) {
+        auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
 
 class StyleHelper : public QObject {
     Q_OBJECT
@@ -29,6 +50,34 @@ private slots:
             while (it.hasNext())
                 found << it.next().captured(1).remove(m_appDir + QStringLiteral("/images/"));
             QCOMPARE(found.join(' '), c[3]);
+        }
+    }
+
+    // A checked entry's mark stands out (3:1, the least for graphics) from the menu and from the
+    // entry's hover highlight, in both menu variants: the mark is where checking the entry changed
+    // the picture, its ground what was there before.
+    void menuCheckMarkShowsWithAndWithoutHover()
+    {
+        for (bool framed : {false, true}) {
+            QMenu menu;
+            Qss().setMenuStyle(&menu, QColor(QStringLiteral("#46e6b7")), framed);
+            QAction* entry = menu.addAction(QStringLiteral("Entry"));
+            entry->setCheckable(true);
+            menu.adjustSize();
+            for (bool hovered : {false, true}) {
+                menu.setActiveAction(hovered ? entry : nullptr);
+                entry->setChecked(false);
+                const QImage ground = menu.grab().toImage();
+                entry->setChecked(true);
+                const QImage marked = menu.grab().toImage();
+                QCOMPARE(marked.size(), ground.size());
+                double best = 0;
+                for (int y = 0; y < marked.height(); ++y)
+                    for (int x = 0; x < marked.width(); ++x)
+                        best = std::max(best, contrast(marked.pixel(x, y), ground.pixel(x, y)));
+                const QString where = QStringLiteral("framed %1, hovered %2: %3").arg(framed).arg(hovered).arg(best);
+                QVERIFY2(best >= 3.0, qPrintable(where));
+            }
         }
     }
 

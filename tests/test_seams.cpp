@@ -81,16 +81,16 @@ private slots:
         QCOMPARE(::hidNodeAccess("\\\\?\\hid#vid_3151"), HidNodeAccess::Usable);
     }
 
+    // The first refusal of a path is logged and handed to the caller to tell; later ones are not.
     void permissionIsReportedOncePerPath()
     {
-        MessageBoxRecorder recorder;
         forgetHidPermissionReports();
         QTest::ignoreMessage(QtWarningMsg, qPrintable(hidPermissionLogLine("/dev/hidraw3")));
-        QVERIFY(reportHidPermissionOnce(nullptr, "/dev/hidraw3", HidNodeAccess::PermissionDenied));
-        QVERIFY(reportHidPermissionOnce(nullptr, "/dev/hidraw3", HidNodeAccess::PermissionDenied));
-        QVERIFY(!reportHidPermissionOnce(nullptr, "/dev/hidraw4", HidNodeAccess::Missing));
-        QCOMPARE(recorder.boxes().size(), 1);
-        QVERIFY(recorder.boxes().at(0).text.contains("70-tessark.rules"));
+        QCOMPARE(reportHidPermissionOnce("/dev/hidraw3", HidNodeAccess::PermissionDenied), HidPermissionReport::TellUser);
+        QCOMPARE(reportHidPermissionOnce("/dev/hidraw3", HidNodeAccess::PermissionDenied),
+                 HidPermissionReport::AlreadyTold);
+        QCOMPARE(reportHidPermissionOnce("/dev/hidraw4", HidNodeAccess::Missing), HidPermissionReport::NotRefused);
+        QVERIFY(hidPermissionUserText().contains("70-tessark.rules"));
         forgetHidPermissionReports();
     }
 

@@ -66,7 +66,7 @@ private slots:
         w->deleteGlobuleColorLayer();
         w->deleteGlobuleModeLayer();
         w->deleteDynamicKeybtn();
-        w->setLoadedDeviceForTest(nullptr);
+        WindowTestAccess::setLoadedDevice(*w, nullptr);
         f.reset();
         sim::reset();
     }

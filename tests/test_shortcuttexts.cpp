@@ -1,5 +1,5 @@
 // Key function texts: records from the keyboard's key function table, texts from shortcuts.xml.
-#include "device/device.h"
+#include "device/records.h"
 #include "readerharness.h"
 #include "shortcut/kffunc.h"
 #include "shortcut/stcts.h"
@@ -27,16 +27,17 @@ private slots:
     // The first catalogue entry with the slot's function number gives the type; a number it lacks gives 0.
     void buildsOneRecordPerUsedSlot()
     {
-        Device device(nullptr, nullptr, nullptr, nullptr);
         // Word 0 of a slot: id | used << 6 | function number << 7.
-        device.m_pKFs = {kf_t{{0x45, 0x03}}, kf_t{{0x81, 0x00}}, kf_t{{0xC2, 0x00}}, kf_t{{0xC3, 0x04}}};
-        device.m_nKFTotalNum = 200; // beyond the table: only the table is read
+        const std::vector<kf_t> table{kf_t{{0x45, 0x03}}, kf_t{{0x81, 0x00}}, kf_t{{0xC2, 0x00}}, kf_t{{0xC3, 0x04}}};
         kffunc_t web{"Web", 1, true, E_SCT_WEB, ""}, folder{"Folder", 6, true, E_SCT_FOLDER, ""},
             second{"Second", 6, true, E_SCT_EDIT, ""};
         QVector<kffunc_t*> catalogue{&web, &folder, &second};
         QVector<STCTS*> records;
-        Data::buildShortcutList(&device, &records, &catalogue);
+        Data::buildShortcutList(table, 200, &records, &catalogue); // a count beyond the table: only the table
         QCOMPARE(describeAndFree(records), QString("5/6/3 ;2/1/1 ;3/9/0 "));
+        records.clear();
+        Data::buildShortcutList(table, 2, &records, &catalogue);
+        QCOMPARE(describeAndFree(records), QString("5/6/3 "));
     }
 
     void readsTexts_data()

@@ -58,7 +58,7 @@ void TestSimSession::plugsBothModelsAndLogsReports()
     {
         sim::SimSession session;
         QVERIFY(session.setLogFile(logPath));
-        session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
+        session.plugAll(sim::sampleFamily());
         QCOMPARE(commandPaths(), QSet<QString>({session.keyboard(1)->commandPath(), session.keyboard(2)->commandPath()}));
 
         hid_device* h = hid_open_path(session.keyboard(2)->commandPath().toUtf8().constData());
@@ -82,7 +82,7 @@ void TestSimSession::controlFileUnplugsAndPlugs()
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);
-    session.plugAll({sim::fullSizeDual(), sim::tenkeylessWired()});
+    session.plugAll(sim::sampleFamily());
 
     QVERIFY(control(controlPath, "unplug 2\nbogus\nplug 9\n"));
     session.start(10);

@@ -2,7 +2,6 @@
 
 #include "commandreport.h"
 #include "usb.h"
-#include "widget/kfwritefailurebox.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
@@ -23,7 +22,7 @@ void logReport(const uint8_t* r, int size)
 }
 
 Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
-    : m_usb(usb), m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag), m_writeFailureNotifier(showKFWriteFailureBox)
+    : m_usb(usb), m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag)
 {
 }
 

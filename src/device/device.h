@@ -34,7 +34,7 @@ public:
 
     // Accepts or rejects a report that echoes the request's group and command.
     using ReplyFilter = std::function<bool(const uint8_t* reply)>;
-    // Told about a failed key function write (the default shows a message box).
+    // Told about a failed key function write; none by default (the failure is only logged).
     using WriteFailureNotifier = std::function<void(uint32_t code)>;
 
     Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag);

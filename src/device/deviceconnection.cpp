@@ -71,10 +71,27 @@ void DeviceConnection::usbQuitThreadSlot()
     m_usb = nullptr;
 }
 
+void DeviceConnection::lend(Device* device)
+{
+    if (m_lent) {
+        disconnect(m_device, nullptr, this, nullptr);
+        m_device = nullptr;
+        m_lent = false;
+    }
+    if (!device || m_device || m_usb)
+        return;
+    m_device = device;
+    m_lent = true;
+    connect(m_device, &Device::emitNotify, this, &DeviceConnection::emitNotify);
+    connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
+}
+
 bool DeviceConnection::close()
 {
     if (m_stuck)
         return false;
+    if (m_lent)
+        lend(nullptr);
     if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
         // Frees a request or a loading step that waits, before the threads are asked to end.

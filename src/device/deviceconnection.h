@@ -26,6 +26,11 @@ public:
     // objects alive, so nothing is freed under the running thread; the owner must leak this object.
     bool close();
 
+    // Hosts a loaded client made and owned elsewhere (an emulated keyboard loaded beside the window):
+    // device() returns it and its notifications and setting results are relayed, until close()
+    // or lend(nullptr), which only forget it. Only while nothing is open.
+    void lend(Device* device);
+
     Usb* usb() const { return m_usb; }
     Device* device() const { return m_device; } // null until the transport opened
     RequestLock& lock() { return m_lock; }
@@ -52,4 +57,5 @@ private:
     Usb* m_usb = nullptr;
     Device* m_device = nullptr;
     bool m_stuck = false; // a close gave up on the device thread
+    bool m_lent = false;  // m_device belongs to someone else
 };

@@ -97,8 +97,11 @@ uint32_t Device::setKFItem(const kf_t* record)
         return DeviceResult::BadIndex;
     uint8_t reply[ReportSize] = {};
     const uint32_t e = request(0x40, 0x20, sizeof(kf_t), 0, record->bytes, DeviceTimeout::Bounded, reply);
-    if (e == DeviceResult::WriteFailed && m_writeFailureNotifier)
-        m_writeFailureNotifier(e);
+    if (e == DeviceResult::WriteFailed) {
+        qWarning("set KF item: the report could not be written (0x%08x)", e);
+        if (m_writeFailureNotifier)
+            m_writeFailureNotifier(e);
+    }
     if (e != DeviceResult::Ok)
         return e;
     const uint32_t status = le::u32(reply + 8);

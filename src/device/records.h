@@ -25,6 +25,10 @@ inline void put32(uint8_t* p, uint32_t v)
 // Key function record (56 bytes). Word 0: bits 0-5 slot, bit 6 used, bits 7-12 function number.
 struct kf_t {
     uint8_t bytes[56];
+
+    int id() const { return bytes[0] & 0x3F; }
+    bool used() const { return (bytes[0] & 0x40) != 0; }
+    int hi() const { return (le::u16(bytes) >> 7) & 0x3F; }
 };
 static_assert(sizeof(kf_t) == 56, "kf_t is 56 bytes on the wire");
 

@@ -31,11 +31,16 @@ constexpr int HeaderBand = 80;
 constexpr int PanelMargin = 5;
 constexpr int CornerLeg = 9;
 const char* const IconPath = "://images/Tessark-icon-tools-win.svg";
+const char* const TrayMenuOpenIconPath = "://images/Tessark-icon-tray-mac-white.svg";
+const char* const TrayMenuClosedIconPath = "://images/Tessark-icon-tray-mac-black.svg";
 }
 
 Tessark::Tessark(QWidget* parent, QString mode)
-    : QMainWindow(parent), m_ui(new Ui_Tessark), m_startArgument(std::move(mode)), m_appDir(appDirPath())
+    : QMainWindow(parent), m_ui(new Ui_Tessark), m_minimizeTimer(this), m_startArgument(std::move(mode)),
+      m_appDir(appDirPath())
 {
+    m_minimizeTimer.setSingleShot(true);
+    connect(&m_minimizeTimer, &QTimer::timeout, this, &Tessark::mainShowMinimized);
     m_connection = new DeviceConnection(this);
     wireConnection();
 
@@ -108,8 +113,6 @@ Tessark::~Tessark()
 
 Device* Tessark::device() const
 {
-    if (m_deviceForTest)
-        return m_deviceForTest;
     return m_connection ? m_connection->device() : nullptr;
 }
 
@@ -244,6 +247,8 @@ void Tessark::initTrayIcon()
     m_trayMenu->addAction(m_restoreAction);
     m_trayMenu->addAction(m_exitAction);
     m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, &Tessark::trayMenuAboutToShowSlot);
+    connect(m_trayMenu, &QMenu::aboutToHide, this, &Tessark::trayMenuAboutToHideSlot);
     m_runTime.stop(QStringLiteral("initTrayIcon   "), 1);
 }
 
@@ -289,6 +294,18 @@ void Tessark::mainShowMinimized()
     qDebug() << "this->isMinimized())=" << (isMinimized() ? "true" : "false");
     if (!isMinimized())
         showMinimized();
+}
+
+void Tessark::trayMenuAboutToShowSlot()
+{
+    if (m_trayIcon)
+        m_trayIcon->setIcon(QIcon(QString::fromLatin1(TrayMenuOpenIconPath)));
+}
+
+void Tessark::trayMenuAboutToHideSlot()
+{
+    if (m_trayIcon)
+        m_trayIcon->setIcon(QIcon(QString::fromLatin1(TrayMenuClosedIconPath)));
 }
 
 void Tessark::retranslateUi(int language)

@@ -35,6 +35,8 @@ class TabLabel;
 
 class Tessark : public QMainWindow {
     Q_OBJECT
+    // The tests' one way in: hands the window a keyboard loaded beside it (tests/support).
+    friend class WindowTestAccess;
 public:
     static constexpr int ScanIntervalMs = 500;
     static constexpr int SwitchDelayMs = 1000;
@@ -105,12 +107,28 @@ public:
     const QTimer& multiScanTimer() const { return m_MultiScanDevice; }
     const Data& data() const { return m_data; }
     bool switching() const { return m_switching; }
+    // Single-shot, minimises the window when it fires; the window itself never starts it.
+    QTimer& minimizeTimer() { return m_minimizeTimer; }
+
+signals:
+    // Requests to the worker objects. The transport's open and the load currently travel through
+    // the connection's signals of the same names, which it connects to the objects it creates.
+    void emitStartReadDFUUsb();
+    void emitFirmwareUpdateFinished();
+    void emitWaitDfuOpen(bool open);
+    void emitLoadDevInfo();
+    void emitStartRead();
+    void emitUsbOpen(ushort vid, ushort pid, int iface, QString path);
+    void emitUsbRead();
 
 public slots:
     void mainHide();
     // Restores, raises and activates the window (a second start of the tool calls it).
     void mainShow();
     void mainShowMinimized();
+    // The tray icon turns white while its menu is open and black again when it closes.
+    void trayMenuAboutToShowSlot();
+    void trayMenuAboutToHideSlot();
     void deviceLoadInfoError();
     void scanDeviceSlot();
     void MultiscanDeviceSlot();
@@ -193,6 +211,7 @@ private:
     QTimer m_scanDevice;
     QTimer m_MultiScanDevice;
     QTimer* m_hideTimer = nullptr;
+    QTimer m_minimizeTimer;
 
     QSystemTrayIcon* m_trayIcon = nullptr;
     Menu* m_trayMenu = nullptr;
@@ -213,8 +232,6 @@ private:
     bool m_shownOnce = false;
     RunTime m_runTime;
     Qss m_qss;
-    // setLoadedDeviceForTest: a loaded client that device() returns instead of the connection's.
-    Device* m_deviceForTest = nullptr;
 
     // --- keyboard picture and static key palette ---
     // Position i of the picture, its key index and table index i of the keyboard are one number.
@@ -237,8 +254,6 @@ public:
     const QVector<KeyBtn*>& staticKeyBtns() const { return m_vStaticKeyBtn; }
     KeyBtn* selectedKeyBtn() const { return m_pkeyBtn; }
     int dynamicBottom() const { return m_dynamicBottom; }
-    // Tests: take a loaded protocol client without the discovery and load behind it.
-    void setLoadedDeviceForTest(Device* device);
 
 public slots:
     void clickKeyBtnSlot(KeyBtn* key);

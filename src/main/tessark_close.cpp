@@ -27,7 +27,6 @@ bool Tessark::closeDevice()
     qDebug() << "close device.....";
     // From here on the tables are no longer the picture's to read.
     m_deviceLoaded = false;
-    m_deviceForTest = nullptr;
     // The settings page, once it exists, keeps its page open here (firmware mode).
     applyBoardFeatures(nullptr);
     // The layers belong to this keyboard; the next one builds its own.

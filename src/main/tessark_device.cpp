@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/usb.h"
 #include "platform/hidaccess.h"
+#include "widget/kfwritefailurebox.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
 
@@ -95,7 +96,8 @@ void Tessark::scanDeviceSlot()
         m_scanDevice.stop();
         m_data.devicePath = m_menuTree->devices().first().path;
         // The transport retries a refused open quietly for ever: say once why it cannot succeed.
-        reportHidPermissionOnce(this, m_data.devicePath);
+        if (reportHidPermissionOnce(m_data.devicePath) == HidPermissionReport::TellUser)
+            messagebox::critical(this, QStringLiteral("Tessark"), hidPermissionUserText());
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
@@ -126,6 +128,9 @@ void Tessark::openUSB()
 
 void Tessark::usbOpenSucceededSlot()
 {
+    // The client is new and not loading yet: the user hears of a key function it could not write.
+    if (Device* dev = m_connection->device())
+        dev->setWriteFailureNotifier(showKFWriteFailureBox);
     if (!m_menuTree || !m_connection->usb())
         return;
     UsbData opened;

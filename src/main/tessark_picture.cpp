@@ -55,11 +55,6 @@ bool hasColourMaps(const Device* device)
     return device && device->m_nkrm != 0xFF && device->m_nkrm > 0;
 }
 
-uint16_t entryCode(const uint8_t* e)
-{
-    return uint16_t(e[1] | (e[2] << 8));
-}
-
 } // namespace
 
 // --- keyboard picture ---------------------------------------------------------------------------
@@ -368,32 +363,35 @@ void Tessark::keyCodeSlot(KeyBtn* key)
     const uint8_t* current = dev->m_pKCs.data() + size_t(i) * KeyEntrySize;
     const bool lockToggle = key->type == 0 && key->stype == 0 && key->code == LockToggleCode;
 
-    uint8_t entry[KeyEntrySize];
+    // The lock key toggles the key's lock flag; any other key replaces its code and keeps the flag.
+    kc_t kc = kc_t::unpack(current);
     if (lockToggle) {
-        entry[0] = uint8_t(current[0] ^ 0x01);
-        entry[1] = current[1];
-        entry[2] = current[2];
+        kc.state ^= 1;
     } else {
-        entry[0] = uint8_t(((key->type & 7) << 1) | (current[0] & 1) | ((key->stype & 0x0F) << 4));
-        entry[1] = uint8_t(key->code & 0xFF);
-        entry[2] = uint8_t(key->code >> 8);
+        kc.type = uint8_t(key->type);
+        kc.stype = uint8_t(key->stype);
+        kc.code = key->code;
     }
+    uint8_t entry[KeyEntrySize];
+    kc.pack(entry);
     // The keyboard's own fourth byte goes back unchanged; Device::setKC keeps what it sent.
     entry[3] = current[3];
 
     if (dev->setKC(uint8_t(i), uint8_t(i), entry) != 0)
         return;
 
+    // What was written, as the table now holds it (fields beyond the packed widths are dropped).
+    const kc_t written = kc_t::unpack(entry);
     KeyBtn* target = m_pkeyBtn;
-    target->type = (entry[0] >> 1) & 7;
-    target->stype = entry[0] >> 4;
-    target->code = entryCode(entry);
+    target->type = written.type;
+    target->stype = written.stype;
+    target->code = written.code;
     if (!lockToggle) {
         target->setImage(key->image());
         target->setName(key->name());
         target->setAlias(key->alias());
     }
-    target->locked = entry[0] & 1;
+    target->locked = written.state;
     target->update();
 }
 
@@ -409,12 +407,9 @@ void Tessark::drawKeyCode()
     const bool colours = hasColourMaps(dev);
     const int count = std::min(keyCodeCount(dev), int(m_vDynamicKeyBtn.size()));
     for (int i = 0; i < count; ++i) {
-        const uint8_t* e = dev->m_pKCs.data() + size_t(i) * KeyEntrySize;
-        const uint16_t type = (e[0] >> 1) & 7;
-        const uint16_t stype = e[0] >> 4;
-        const uint16_t code = entryCode(e);
+        const kc_t kc = kc_t::unpack(dev->m_pKCs.data() + size_t(i) * KeyEntrySize);
         const auto match = std::find_if(m_vStaticKeyBtn.cbegin(), m_vStaticKeyBtn.cend(), [&](const KeyBtn* s) {
-            return s->type == type && s->stype == stype && s->code == code;
+            return s->type == kc.type && s->stype == kc.stype && s->code == kc.code;
         });
         if (match == m_vStaticKeyBtn.cend())
             continue;
@@ -429,7 +424,7 @@ void Tessark::drawKeyCode()
         key->setName(palette->name());
         key->setAlias(palette->alias());
         key->setToolTip(palette->name());
-        key->locked = e[0] & 1;
+        key->locked = kc.state;
         key->show();
         key->update();
     }
@@ -476,16 +471,4 @@ Device* Tessark::loadedDevice() const
 {
     // Until the load has finished the loader still writes the tables on the device thread.
     return m_deviceLoaded ? device() : nullptr;
-}
-
-void Tessark::setLoadedDeviceForTest(Device* device)
-{
-    if (m_deviceForTest)
-        disconnect(m_deviceForTest, nullptr, this, nullptr);
-    if (device) {
-        connect(device, &Device::emitNotify, this, &Tessark::onRecvNotifySlot, Qt::QueuedConnection);
-        connect(device, &Device::emitState, this, &Tessark::stateSlot, Qt::QueuedConnection);
-    }
-    m_deviceForTest = device;
-    m_deviceLoaded = device != nullptr;
 }

@@ -1,6 +1,5 @@
 #include "widget/data.h"
 
-#include "device/device.h"
 #include "macro/key.h"
 #include "shortcut/kffunc.h"
 #include "shortcut/stcts.h"
@@ -437,18 +436,20 @@ bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out)
     return true;
 }
 
-void Data::buildShortcutList(Device* device, QVector<STCTS*>* list, QVector<kffunc_t*>* catalogue)
+void Data::buildShortcutList(const std::vector<kf_t>& table, int count, QVector<STCTS*>* list,
+                             QVector<kffunc_t*>* catalogue)
 {
-    if (!device || !list)
+    if (!list)
         return;
-    const int total = qMin(int(device->m_nKFTotalNum), int(device->m_pKFs.size()));
+    // A count beyond the table read is the keyboard's claim, not slots we hold.
+    const int total = qMin(count, int(table.size()));
     for (int i = 0; i < total; ++i) {
-        const uint8_t* kf = device->m_pKFs[size_t(i)].bytes;
-        if (!(kf[0] & 0x40))
+        const kf_t& kf = table[size_t(i)];
+        if (!kf.used())
             continue;
         auto* record = new STCTS;
-        record->id = kf[0] & 0x3F;
-        record->hi = (le::u16(kf) >> 7) & 0x3F;
+        record->id = uint32_t(kf.id());
+        record->hi = uint32_t(kf.hi());
         record->type = E_SCT_NONE;
         if (catalogue) {
             for (const kffunc_t* f : *catalogue) {

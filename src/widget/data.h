@@ -7,8 +7,8 @@
 #include <QString>
 #include <QVector>
 #include <cstdint>
+#include <vector>
 
-class Device;
 class Key;
 class KeyBtn;
 class QDomDocument;
@@ -96,8 +96,10 @@ public:
     // config/<fileName> into out; false (out unchanged) when it can't be loaded.
     static bool parseMenutreeXML(const QString& fileName, MenuTreeData* out);
 
-    // One new record per used key function slot of the device, typed from the catalogue.
-    static void buildShortcutList(Device* device, QVector<STCTS*>* list, QVector<kffunc_t*>* catalogue);
+    // One new record per used slot among the first count of a keyboard's key function table
+    // (Device::m_pKFs and m_nKFTotalNum once loaded), typed from the catalogue.
+    static void buildShortcutList(const std::vector<kf_t>& table, int count, QVector<STCTS*>* list,
+                                  QVector<kffunc_t*>* catalogue);
     // The texts of shortcuts.xml at path into the matching records.
     static bool parseShortcutsXML(const QString& path, QVector<STCTS*>* list);
 

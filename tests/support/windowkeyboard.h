@@ -5,7 +5,15 @@
 #include <functional>
 #include <memory>
 
+class Device;
 class Tessark;
+
+// The window's friend: lends the window's connection a loaded client as if its load had just
+// finished (null takes it back, as a close would, without touching the client).
+class WindowTestAccess {
+public:
+    static void setLoadedDevice(Tessark& w, Device* device);
+};
 
 // Loads board (its product id changed so the window's own scan ignores it) after change edited its
 // state, hands it to the window and draws the picture with its layers; the report log starts empty.
