@@ -282,6 +282,16 @@ private slots:
         QVERIFY(shortcuts.exists());
         QCOMPARE(shortcuts.size(), 0);
 
+        // The window's client tells the user of a key function it could not write.
+        {
+            MessageBoxRecorder boxes;
+            const kf_t record{{2}};
+            first->failWrite(1);
+            QCOMPARE(w.device()->setKFItem(&record), DeviceResult::WriteFailed);
+            QCOMPARE(boxes.boxes().size(), 1);
+            QVERIFY(boxes.boxes().at(0).text.contains("Set KF Item failed"));
+        }
+
         // Choosing the open one changes nothing; choosing the other closes the first, opens it 1 s later.
         w.switchUsbDevice(w.menuTree()->devices().value(1));
         QVERIFY(!w.switching() && w.deviceLoaded());
