@@ -24,6 +24,13 @@ bool setStartWithSystem(bool on)
     return run.status() == QSettings::NoError;
 }
 
+bool isStartWithSystem()
+{
+    const QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                        QSettings::NativeFormat);
+    return run.contains(QCoreApplication::applicationName());
+}
+
 #else
 
 namespace {
@@ -90,6 +97,11 @@ bool setStartWithSystem(bool on)
                           + QStringLiteral(" /background\n");
     const QByteArray bytes = entry.toUtf8();
     return file.write(bytes) == bytes.size() && file.commit();
+}
+
+bool isStartWithSystem()
+{
+    return QFileInfo::exists(autostartEntryPath());
 }
 
 #endif

@@ -5,6 +5,8 @@
 // Turns the entry on (rewritten with the current executable path) or off (removed). False when the
 // change could not be made; the caller keeps its own state either way.
 bool setStartWithSystem(bool on);
+// Whether the entry is there, whatever executable it names.
+bool isStartWithSystem();
 
 #if !defined(Q_OS_WIN)
 // The XDG autostart entry: $XDG_CONFIG_HOME/autostart/<application name>.desktop, with

@@ -1,20 +1,61 @@
 #include "localservername.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 QString userLocalServerName(const QString& executableFileName)
 {
 #ifdef Q_OS_UNIX
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDir.isEmpty())
-        return QDir(runtimeDir).filePath(executableFileName);
-    return QDir(QDir::tempPath()).filePath(executableFileName + QLatin1Char('-') + QString::number(::getuid()));
+    QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtimeDir.isEmpty()) {
+        // Not the shared temporary folder itself: anyone could create the name there before us.
+        // Qt makes and checks a folder of our own instead.
+        runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        if (runtimeDir.isEmpty())
+            return QString();
+    }
+    return QDir(runtimeDir).filePath(executableFileName);
 #else
     // Named pipes are per session already; the name alone is what Qt expects.
     return executableFileName;
+#endif
+}
+
+bool peerIsSameUser(qintptr socketDescriptor)
+{
+#ifdef Q_OS_LINUX
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0
+        || size != sizeof credentials)
+        return false;
+    // Effective ids on both sides: the peer's are what the kernel records, and files are owned by them too.
+    return credentials.uid == ::geteuid();
+#else
+    Q_UNUSED(socketDescriptor)
+    return true;
+#endif
+}
+
+LocalNameOccupant localNameOccupant(const QString& fullServerName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    // lstat: a link is judged by itself, not by what it points to.
+    if (::lstat(QFile::encodeName(fullServerName).constData(), &info) != 0)
+        return LocalNameOccupant::Nothing;
+    if (info.st_uid != ::geteuid())
+        return LocalNameOccupant::OtherUser;
+    return S_ISSOCK(info.st_mode) ? LocalNameOccupant::OwnSocket : LocalNameOccupant::OwnOtherFile;
+#else
+    Q_UNUSED(fullServerName)
+    return LocalNameOccupant::Nothing;
 #endif
 }

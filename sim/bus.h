@@ -4,7 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -34,6 +36,9 @@ public:
     // Next hidraw number whose last digit differs from the interface number, so that code
     // deriving the interface from the path's last character is caught (under mutex).
     int takeHidrawNumber(int interfaceNumber);
+
+    // hid_open_path calls per path since the last reset (under mutex).
+    std::map<std::string, int> openAttempts;
 
     // Error text of the calls that have no handle (hid_open, hid_open_path).
     std::atomic<const wchar_t*> error{nullptr};

@@ -66,6 +66,8 @@ public:
 
     // Everything below runs with the bus lock held.
     bool pluggedLocked() const { return m_plugged; }
+    bool refusesOpenLocked() const { return m_refuseOpen; }
+    void setRefuseOpenLocked(bool on) { m_refuseOpen = on; }
     void attachLocked(hid_device_* handle);
     void detachLocked(hid_device_* handle);
     // Asked once per hid_write call (any interface), before the report travels.
@@ -86,6 +88,7 @@ protected:
     virtual void sentLocked(int /*interfaceNumber*/, const QByteArray& /*report*/, Clock::time_point /*readyAt*/) {}
 
     bool m_plugged = true;
+    bool m_refuseOpen = false;
 
 private:
     long long m_writeCalls = 0;

@@ -95,6 +95,10 @@ hid_device HID_API_EXPORT* HID_API_CALL hid_open(unsigned short vendor_id, unsig
         for (const auto& device : bus.devices) {
             if (device->vendorId() != vendor_id || device->productId() != product_id)
                 continue;
+            if (device->refusesOpenLocked()) {
+                bus.error.store(L"Permission denied");
+                return nullptr;
+            }
             if (device->port(device->primaryInterface()))
                 return openPort(device, device->primaryInterface());
         }
@@ -109,10 +113,18 @@ hid_device HID_API_EXPORT* HID_API_CALL hid_open_path(const char* path)
     std::lock_guard<std::mutex> lock(bus.mutex);
     bus.plugDueLocked();
     if (path) {
+        ++bus.openAttempts[path];
         const QString wanted = QString::fromUtf8(path);
-        for (const auto& device : bus.devices)
-            if (const EmulatedDevice::Port* port = device->portByPath(wanted))
-                return openPort(device, port->number);
+        for (const auto& device : bus.devices) {
+            const EmulatedDevice::Port* port = device->portByPath(wanted);
+            if (!port)
+                continue;
+            if (device->refusesOpenLocked()) {
+                bus.error.store(L"Permission denied");
+                return nullptr;
+            }
+            return openPort(device, port->number);
+        }
     }
     bus.error.store(L"No such device");
     return nullptr;

@@ -192,6 +192,9 @@ public:
     virtual void unplugAtWrite(int nth) = 0;
     // Each report takes this long on the bus, in each direction (1 ms models a full-speed frame).
     virtual void setReportDelay(int ms) = 0;
+    // While on, opening any of its interfaces fails although they stay enumerated, as for a node the
+    // user may not open or one held exclusively.
+    virtual void refuseOpen(bool on) = 0;
     // An unrequested report on the command interface (a notification, a stray reply).
     virtual void inject(const QByteArray& report) = 0;
 
@@ -220,6 +223,8 @@ using KeyboardPtr = std::shared_ptr<Keyboard>;
 KeyboardPtr plug(const KeyboardConfig& config = KeyboardConfig());
 void unplug(const KeyboardPtr& kb); // open handles then fail their reads and writes
 void reset();                       // unplugs everything
+// hid_open_path calls for this path since the last reset, whether they opened or not.
+int openAttempts(const QString& path);
 
 // A bootloader alone on the bus.
 BootloaderPtr plugBootloader(const BootloaderConfig& config = BootloaderConfig());

@@ -82,6 +82,12 @@ void SimKeyboard::unplugAtWrite(int nth)
     scheduleWriteFaultLocked(nth, WriteFault::Unplug);
 }
 
+void SimKeyboard::refuseOpen(bool on)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    setRefuseOpenLocked(on);
+}
+
 void SimKeyboard::inject(const QByteArray& report)
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
@@ -268,7 +274,15 @@ void reset()
         d->leaveBusLocked();
     Bus::instance().devices.clear();
     Bus::instance().pending.clear();
+    Bus::instance().openAttempts.clear();
     Bus::instance().error.store(nullptr);
+}
+
+int openAttempts(const QString& path)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    const auto it = Bus::instance().openAttempts.find(path.toStdString());
+    return it == Bus::instance().openAttempts.end() ? 0 : it->second;
 }
 
 } // namespace sim

@@ -26,6 +26,7 @@ public:
     void failWrite(int nth) override;
     void unplugAtWrite(int nth) override;
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
+    void refuseOpen(bool on) override;
     void inject(const QByteArray& report) override;
 
     QList<LogEntry> log() const override;

@@ -80,11 +80,12 @@ private slots:
         sim::KeyboardConfig config;
         auto kb = sim::plug(config);
         kb->silence(0x10, 0x10); // the keyboard never answers its device information
+        kb->refuseOpen(!present); // listed, so the transport keeps trying
         DeviceConnection c;
         QSignalSpy opened(&c, &DeviceConnection::emitOpenSucceeded);
         QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
         QSignalSpy failed(&c, &DeviceConnection::emitLoadDevInfoError);
-        c.open(config.vid, config.pid, config.commandInterface, present ? kb->commandPath() : "sim/absent");
+        c.open(config.vid, config.pid, config.commandInterface, kb->commandPath());
         QCOMPARE(opened.wait(present ? 3000 : 1200), present);
         QTest::qWait(700);
         QElapsedTimer clock;

@@ -21,7 +21,10 @@ private slots:
     void replayNeverCrashes()
     {
         QFETCH(int, reader);
-        const QDir corpus(QFINDTESTDATA("fuzz/corpus/" + fuzzReaderNames()[reader]));
+        const QString folder = QFINDTESTDATA("fuzz/corpus/" + fuzzReaderNames()[reader]);
+        // Not found, the empty name would list the working folder and replay whatever lies there.
+        QVERIFY2(!folder.isEmpty(), qPrintable("no corpus folder " + fuzzReaderNames()[reader]));
+        const QDir corpus(folder);
         const QFileInfoList inputs = corpus.entryInfoList(QDir::Files, QDir::Name);
         QVERIFY2(inputs.size() >= 3, qPrintable(corpus.path()));
         const QtMessageHandler previous = qInstallMessageHandler(quiet); // every input is logged about

@@ -4,6 +4,7 @@
 #include "widget/aboutdialog.h"
 #include "widget/helpdialog.h"
 #include "widget/label.h"
+#include "widget/menutree.h"
 #include "readerharness.h"
 
 #include <QDesktopServices>
@@ -35,10 +36,23 @@ class InformationDialogs : public QObject {
 
     ReaderAppDir m_app;
     UrlCatcher m_urls;
+    // Every scheme a link below uses is caught, so nothing reaches a real browser or file manager.
+    const QStringList m_schemes{"https", "http", "mailto", "file", "javascript", "ftp", "tessark-update", ""};
 
 private slots:
-    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open"); }
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+    void initTestCase()
+    {
+        // The menu below sets start with the system from its (missing) file: never the user's entry.
+        qputenv("XDG_CONFIG_HOME", m_app.filePath("xdg-config").toUtf8());
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, &m_urls, "open");
+    }
+    void cleanupTestCase()
+    {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    void init() { m_urls.opened.clear(); }
 
     void dialogsReadTheirFiles_data()
     {
@@ -91,6 +105,45 @@ private slots:
         QTest::mousePress(help.findChild<Label*>("web"), Qt::LeftButton);
         QCOMPARE(m_urls.opened, QList<QUrl>({QUrl("https://about.example/x%20y"), QUrl("https://chat.example"),
                                              QUrl("https://help.example")}));
+    }
+
+    // Only web pages and mail go to the desktop, from each place that opens an address.
+    void onlyWebAndMailAddressesOpen_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("http") << "http://tessark.example/a" << true;
+        QTest::newRow("https") << "https://tessark.example/help?x=1" << true;
+        QTest::newRow("mailto") << "mailto:hi@tessark.example" << true;
+        QTest::newRow("HTTPS upper case") << "HTTPS://TESSARK.EXAMPLE/" << true;
+        QTest::newRow("file") << "file:///etc/passwd" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)" << false;
+        QTest::newRow("ftp") << "ftp://tessark.example/f" << false;
+        QTest::newRow("custom scheme") << "tessark-update://run" << false;
+        QTest::newRow("web without a host") << "https:///etc/passwd" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("bare path") << "/usr/bin/xterm" << false;
+        QTest::newRow("relative") << "help/index.html" << false;
+    }
+    void onlyWebAndMailAddressesOpen()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, opens);
+        AboutDialog about;
+        HelpDialog help;
+        MenuTree menu(nullptr);
+        if (!opens)
+            for (int i = 0; i < 4; ++i)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Not opened"));
+        for (QWidget* dialog : {static_cast<QWidget*>(&about), static_cast<QWidget*>(&help)})
+            for (Label* link : dialog->findChildren<Label*>()) { // About's address, Help's two
+                link->setText(address);
+                QTest::mousePress(link, Qt::LeftButton);
+            }
+        menu.openWeb(address);
+        QCOMPARE(m_urls.opened.size(), opens ? 4 : 0);
+        for (const QUrl& opened : qAsConst(m_urls.opened))
+            QCOMPARE(opened, QUrl(address));
     }
 
     void closedDialogsAreGone_data()

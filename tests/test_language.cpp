@@ -10,21 +10,29 @@ class LanguageFile : public QObject {
 private slots:
     void cleanup() { setAppDirPathForTest(QString()); }
 
-    void readsTheFileAndRewritesItWhenChosenAgain_data()
+    // A file that does not read is kept aside as Language.xml.bad before the save replaces it.
+    void readsTheFileKeepsAnUnreadableOneAndRewritesIt_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("type");
-        QTest::newRow("missing file: English") << QByteArray() << -1 << 1;
-        QTest::newRow("empty file: English") << QByteArray("") << -1 << 1;
-        QTest::newRow("broken file: English") << QByteArray("<COMMAND><Language Language=") << -1 << 1;
-        QTest::newRow("0: Chinese") << QByteArray("<COMMAND><Language Language=\"0\"/></COMMAND>") << 0 << 0;
-        QTest::newRow("1: English") << QByteArray("<COMMAND><Language Language=\"1\"/></COMMAND>") << 0 << 1;
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("missing file: English") << QByteArray() << -1 << 1 << false;
+        QTest::newRow("empty file: English") << QByteArray("") << -1 << 1 << false;
+        QTest::newRow("broken file: English, kept") << QByteArray("<COMMAND><Language Language=") << -1 << 1 << true;
+        // Refused as a whole before the parser recurses that deep, so its Chinese is not taken.
+        QTest::newRow("nested 25000 deep: English, kept")
+            << "<COMMAND><Language Language=\"0\"/>" + QByteArray("<a>").repeated(25000)
+                   + QByteArray("</a>").repeated(25000) + "</COMMAND>"
+            << -1 << 1 << true;
+        QTest::newRow("0: Chinese") << QByteArray("<COMMAND><Language Language=\"0\"/></COMMAND>") << 0 << 0 << false;
+        QTest::newRow("1: English") << QByteArray("<COMMAND><Language Language=\"1\"/></COMMAND>") << 0 << 1 << false;
     }
-    void readsTheFileAndRewritesItWhenChosenAgain()
+    void readsTheFileKeepsAnUnreadableOneAndRewritesIt()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, type);
+        QFETCH(bool, kept);
         TempAppDir dir;
         setAppDirPathForTest(dir.path());
         QVERIFY(content.isNull() || dir.write(QStringLiteral("config/Language.xml"), content));
@@ -39,6 +47,8 @@ private slots:
         QCOMPARE(QString::fromUtf8(readFile(dir.filePath(QStringLiteral("config/Language.xml")))),
                  QStringLiteral("<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
                                 "    <Language Language=\"%1\"/>\n</COMMAND>\n").arg(type));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("config/Language.xml.bad"))), kept ? content : QByteArray());
+        QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("config/Language.xml.bad"))), kept);
     }
 };
 

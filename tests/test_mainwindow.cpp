@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <random>
 
 namespace {
 QStringList trayTexts(const Tessark& w)
@@ -392,6 +393,34 @@ private slots:
             QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
             QCOMPARE(box.defaultButton, QMessageBox::Yes);
         }
+    }
+
+    // A keyboard that leaves while the window opens it and is back at once under another path is
+    // loaded again; so is one re-plugged 50 times at any moment of its opening or loading.
+    void keyboardRepluggedQuicklyIsLoadedAgain()
+    {
+        const sim::KeyboardConfig board = sim::fullSizeDual();
+        auto kb = sim::plug(board);
+        Tessark w(nullptr, QStringLiteral("None"));
+        // The transport exists; its first open attempt comes a second later.
+        QVERIFY(QTest::qWaitFor([&] { return w.usb() != nullptr; }, 5000));
+        QVERIFY(!w.device());
+        const QString path = kb->commandPath();
+        sim::unplug(kb);
+        kb = sim::plug(board);
+        QVERIFY(kb->commandPath() != path);
+        QVERIFY(waitLoaded(w, "TK104 Dual", 10000));
+        QCOMPARE(w.usb()->path(), kb->commandPath());
+
+        std::mt19937 random(20240611);
+        std::uniform_int_distribution<int> afterPlugMs(0, 400);
+        for (int cycle = 0; cycle < 50; ++cycle) {
+            sim::unplug(kb);
+            kb = sim::plug(board);
+            QTest::qWait(afterPlugMs(random));
+        }
+        QVERIFY(waitLoaded(w, "TK104 Dual", 10000));
+        QCOMPARE(w.usb()->path(), kb->commandPath());
     }
 
     void boardNameOfSixteenBytesWithoutZero()

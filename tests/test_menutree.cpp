@@ -141,6 +141,43 @@ private slots:
         QVERIFY(QFile::exists(entry));
     }
 
+    // A file that does not read no longer says whether the tool starts with the system: the entry is
+    // left alone, and the file is kept aside before a save replaces it. A missing one means off.
+    void unreadableFileLeavesTheEntryAndIsKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("cut short") << QByteArray("<COMMAND><setting auto_start=\"1\"/><webHelp web=\"h") << true;
+        QTest::newRow("not XML") << QByteArray("settings, but no markup") << true;
+        QTest::newRow("empty") << QByteArray("") << false;
+        QTest::newRow("missing: the default switches it off") << QByteArray() << false;
+    }
+    void unreadableFileLeavesTheEntryAndIsKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, kept);
+        const QString bad = menuFile() + ".bad";
+        QFile::remove(bad);
+        QVERIFY(content.isNull() ? QFile::remove(menuFile()) : m_app.write("config/menutree.xml", content));
+        const QByteArray userEntry = "[Desktop Entry]\nType=Application\nExec=/elsewhere/tessark\n";
+        const QString entry = autostartEntryPath();
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
+        QFile f(entry);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(userEntry) == userEntry.size());
+        f.close();
+
+        MenuTree menu(&m_window);
+        const bool unreadable = !content.isNull();
+        QCOMPARE(readFile(entry), unreadable ? userEntry : QByteArray());
+        QCOMPARE(menu.isAutoStart(), unreadable);
+        action(menu, "MacOS")->trigger(); // saves
+        QCOMPARE(readFile(bad), kept ? content : QByteArray());
+        QCOMPARE(QFile::exists(bad), kept);
+        // Saved as shown, so the next start does not switch it off either.
+        QVERIFY(readFile(menuFile()).contains(unreadable ? "auto_start=\"1\"" : "auto_start=\"0\""));
+        QCOMPARE(readFile(entry), unreadable ? userEntry : QByteArray());
+    }
+
     // About and Help open modally from the menu and are gone once escaped.
     void escapedDialogsDeleteThemselves()
     {

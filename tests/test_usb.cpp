@@ -73,6 +73,47 @@ private slots:
         QCOMPARE(f->usb->write(data, 64), -1);
     }
 
+    // A path that left the bus is given up after one attempt, with a disconnect, although the keyboard
+    // is back under another path; one still enumerated but refused is tried every second until it opens.
+    void openRetriesOnlyWhileThePathIsEnumerated_data()
+    {
+        QTest::addColumn<bool>("left");
+        QTest::newRow("back under another path") << true;
+        QTest::newRow("enumerated but refused") << false;
+    }
+    void openRetriesOnlyWhileThePathIsEnumerated()
+    {
+        QFETCH(bool, left);
+        const sim::KeyboardConfig config = f->kb->config();
+        const QString path = f->kb->commandPath();
+        if (left) {
+            sim::unplug(f->kb);
+            f->kb = sim::plug(config);
+            QVERIFY(f->kb->commandPath() != path);
+        } else {
+            f->kb->refuseOpen(true);
+        }
+        QSignalSpy opened(f->usb, &Usb::emitOpenSucceeded);
+        QSignalSpy gone(f->usb, &Usb::emitUsbDisconnect);
+        f->usb->moveToThread(&f->usbThread);
+        f->usbThread.start();
+        QVERIFY(QMetaObject::invokeMethod(f->usb, "openSlot", Qt::QueuedConnection, Q_ARG(ushort, config.vid),
+                                          Q_ARG(ushort, config.pid), Q_ARG(int, config.commandInterface),
+                                          Q_ARG(QString, path)));
+        if (left) {
+            QVERIFY(gone.wait(3000));
+            QTest::qWait(2200); // two more ticks of the open timer, had it kept running
+            QCOMPARE(sim::openAttempts(path), 1);
+            QCOMPARE(QList<int>({opened.count(), gone.count()}), QList<int>({0, 1}));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(sim::openAttempts(path) >= 3, 5000);
+            QCOMPARE(QList<int>({opened.count(), gone.count()}), QList<int>({0, 0}));
+            f->kb->refuseOpen(false);
+            QVERIFY(opened.wait(3000));
+            QCOMPARE(gone.count(), 0);
+        }
+    }
+
     void openByIdsChoosesTheInterfaceByItsNumber_data()
     {
         QTest::addColumn<int>("iface");

@@ -16,7 +16,8 @@ public:
     explicit DeviceConnection(QObject* parent = nullptr);
     ~DeviceConnection() override;
 
-    // Creates the transport on the usb thread; it tries the path once a second until it opens.
+    // Creates the transport on the usb thread; it tries the path once a second until it opens, or
+    // signals emitUsbDisconnect once the path is no longer enumerated.
     void open(ushort vid, ushort pid, int iface, const QString& path);
     // How long close() waits for the device thread to leave a request or the loading.
     static constexpr unsigned long DeviceStopWaitMs = 3000;

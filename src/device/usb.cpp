@@ -41,6 +41,15 @@ void Usb::timeroutOpenSlot()
 {
     qDebug() << "_path=" << m_path;
     if (!openPath(m_path)) {
+        if (!pathListed()) {
+            // The keyboard left the bus: if it comes back it usually gets another node, so this path
+            // would be tried for ever. The owner hears of a disconnect, closes and scans again.
+            qDebug() << "usb path no longer listed, opening given up:" << m_path;
+            if (m_openTimer)
+                m_openTimer->stop();
+            emit emitUsbDisconnect();
+            return;
+        }
         qDebug() << "usb opening ..........";
         return;
     }
@@ -52,6 +61,17 @@ void Usb::timeroutOpenSlot()
     }
     emit emitOpenSucceeded();
     readSlot();
+}
+
+bool Usb::pathListed() const
+{
+    const QByteArray wanted = m_path.toUtf8();
+    bool listed = false;
+    hid_device_info* devs = hid_enumerate(m_vid, m_pid);
+    for (hid_device_info* d = devs; d && !listed; d = d->next)
+        listed = d->path && wanted == d->path;
+    hid_free_enumeration(devs);
+    return listed;
 }
 
 hid_device* Usb::openPath(const QString& path)

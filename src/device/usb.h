@@ -57,11 +57,15 @@ signals:
 
 public slots:
     int readSlot();
+    // Tries the path once a second while it stays enumerated (a refused or busy node may open later);
+    // once it is gone, stops trying and signals emitUsbDisconnect.
     void openSlot(ushort vid, ushort pid, int iface, QString path);
     void timeroutOpenSlot();
 
 private:
     void handleReport(const uint8_t* report);
+    // The path is among the interfaces enumerated for the vendor and product id.
+    bool pathListed() const;
 
     hid_device* m_handle = nullptr;
     uint16_t m_vid = 0;

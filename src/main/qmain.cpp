@@ -27,6 +27,9 @@ int qMain(int argc, char** argv)
     }
 
     app.m_mainWindow = new Tessark(nullptr, mode);
+    // Only now does the log handler run: what the instance check found reaches the log file.
+    for (const QString& warning : app.guardWarnings())
+        qWarning().noquote() << warning;
     app.m_mainWindow->show();
     return app.exec();
 }

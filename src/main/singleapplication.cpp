@@ -3,6 +3,7 @@
 #include "main/tessark.h"
 #include "platform/localservername.h"
 
+#include <QDebug>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -15,7 +16,8 @@ constexpr int ReadWaitMs = 1000;
 }
 
 SingleApplication::SingleApplication(int& argc, char** argv)
-    : QApplication(argc, argv), m_serverName(QFileInfo(QCoreApplication::applicationFilePath()).fileName())
+    : QApplication(argc, argv), m_serverName(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
+      m_serverPath(userLocalServerName(m_serverName))
 {
     initLocalConnection();
 }
@@ -23,9 +25,24 @@ SingleApplication::SingleApplication(int& argc, char** argv)
 void SingleApplication::initLocalConnection()
 {
     m_running = false;
+    if (m_serverPath.isEmpty()) {
+        m_guardWarnings << QStringLiteral("Single instance: no private runtime folder for the socket of %1; "
+                                          "running without the single-instance guard")
+                               .arg(m_serverName);
+        return;
+    }
     QLocalSocket socket;
-    socket.connectToServer(userLocalServerName(m_serverName), QIODevice::ReadWrite);
+    socket.connectToServer(m_serverPath, QIODevice::ReadWrite);
     if (!socket.waitForConnected(ConnectWaitMs)) {
+        newLocalServer();
+        return;
+    }
+    if (!peerIsSameUser(socket.socketDescriptor())) {
+        // Another user's process must neither stop us nor hear from us.
+        socket.abort();
+        m_guardWarnings << QStringLiteral("Single instance: %1 is answered by another user's process; "
+                                          "not taken for a running copy")
+                               .arg(m_serverPath);
         newLocalServer();
         return;
     }
@@ -44,12 +61,28 @@ void SingleApplication::newLocalServer()
     connect(m_server, SIGNAL(newConnection()), this, SLOT(newLocalConnection()));
     // Only this user may connect: another user's copy must neither wake nor block ours.
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString name = userLocalServerName(m_serverName);
-    if (!m_server->listen(name) && m_server->serverError() == QAbstractSocket::AddressInUseError) {
-        // A copy that crashed left its socket behind: take it over.
-        QLocalServer::removeServer(name);
-        m_server->listen(name);
+    // With that option Qt renames its new socket into place, over whatever holds the name: look first.
+    switch (localNameOccupant(m_serverPath)) {
+    case LocalNameOccupant::OtherUser:
+        m_guardWarnings << QStringLiteral("Single instance: %1 belongs to another user; "
+                                          "running without the single-instance guard")
+                               .arg(m_serverPath);
+        return;
+    case LocalNameOccupant::OwnOtherFile:
+        m_guardWarnings << QStringLiteral("Single instance: %1 is ours but no socket; replacing it").arg(m_serverPath);
+        break;
+    case LocalNameOccupant::OwnSocket: // a copy that crashed left its socket behind: take it over
+    case LocalNameOccupant::Nothing:
+        break;
     }
+    if (!m_server->listen(m_serverPath) && m_server->serverError() == QAbstractSocket::AddressInUseError) {
+        QLocalServer::removeServer(m_serverPath);
+        m_server->listen(m_serverPath);
+    }
+    if (!m_server->isListening())
+        m_guardWarnings << QStringLiteral("Single instance: cannot listen on %1 (%2); "
+                                          "running without the single-instance guard")
+                               .arg(m_serverPath, m_server->errorString());
 }
 
 void SingleApplication::newLocalConnection()
@@ -57,6 +90,12 @@ void SingleApplication::newLocalConnection()
     QLocalSocket* connection = m_server->nextPendingConnection();
     if (!connection)
         return;
+    // The socket's permissions keep other users out, but not root: only our own user wakes the window.
+    if (!peerIsSameUser(connection->socketDescriptor())) {
+        delete connection;
+        qWarning() << "Single instance: refused a connection from another user on" << m_serverPath;
+        return;
+    }
     connection->waitForReadyRead(ReadWaitMs);
     delete connection;
     if (m_mainWindow)

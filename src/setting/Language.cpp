@@ -1,6 +1,8 @@
 #include "Language.h"
 
+#include "widget/fileguard.h"
 #include "widget/smallxml.h"
+#include "widget/unreadablefile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -14,7 +16,9 @@ Language* g_language = nullptr;
 Language::Language()
     : m_filePath(m_qss.appDir() + QStringLiteral("/config/") + QStringLiteral("Language.xml"))
 {
-    parseLanguageXML();
+    // Kept aside before the defaults are saved over it; the empty file left by ensureFile has nothing to keep.
+    if (parseLanguageXML() != 0)
+        keepUnreadableFile(m_filePath);
 }
 
 void Language::setLanguageType(int type)
@@ -48,18 +52,17 @@ int Language::ensureFile()
 int Language::parseLanguageXML()
 {
     ensureFile();
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return -2;
     QDomDocument doc;
-    QString error;
-    int line = 0;
-    int column = 0;
-    if (!doc.setContent(&file, false, &error, &line, &column)) {
-        qDebug() << "Language: parse file failed:" << line << "---" << column << ":" << error;
+    FileGuard::XmlError error;
+    const FileGuard::Result read = FileGuard::loadDom(m_filePath, &doc, &error);
+    if (read == FileGuard::Result::Unreadable)
+        return -2;
+    if (read != FileGuard::Result::Read) {
+        // A refused file (too large, nested too deep) is logged by the guard.
+        if (read == FileGuard::Result::Malformed)
+            qDebug() << "Language: parse file failed:" << error.line << "---" << error.column << ":" << error.text;
         return -1;
     }
-    file.close();
 
     const QDomElement root = doc.documentElement();
     if (root.firstChildElement().isNull())

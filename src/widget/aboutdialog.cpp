@@ -2,13 +2,12 @@
 
 #include "widget/label.h"
 #include "widget/qss.h"
+#include "widget/safeurl.h"
 #include "widget/smallxml.h"
 
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDomDocument>
 #include <QPixmap>
-#include <QUrl>
 
 AboutDialog::AboutDialog() : m_filePath(appDirPath() + QStringLiteral("/config/about.xml"))
 {
@@ -105,6 +104,6 @@ int AboutDialog::save()
 void AboutDialog::webPressedSlot()
 {
     const QString text = m_web->text();
-    QDesktopServices::openUrl(QUrl(text, QUrl::TolerantMode));
-    qDebug() << "Open:" << text;
+    if (openSafeUrl(text))
+        qDebug() << "Open:" << text;
 }

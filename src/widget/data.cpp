@@ -3,6 +3,7 @@
 #include "macro/key.h"
 #include "shortcut/kffunc.h"
 #include "shortcut/stcts.h"
+#include "widget/fileguard.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
 
@@ -24,9 +25,33 @@
 
 namespace {
 
-QString configPath(const QString& fileName)
+// The file fileName in the folder below the application directory; empty (logged) when the name is not a
+// plain file name, so that no name reaches a file outside that folder.
+QString configPath(const QString& fileName, const QString& folder = QStringLiteral("/config/"))
 {
-    return appDirPath() + QStringLiteral("/config/") + fileName;
+    if (!FileGuard::isPlainFileName(fileName)) {
+        qDebug() << "Not a plain file name, not read:" << fileName;
+        return QString();
+    }
+    return appDirPath() + folder + fileName;
+}
+
+// A file name as config.xml gives it: empty (absent) or plain; anything else is logged.
+bool plainOrAbsent(const QString& name, const char* element, const char* attribute)
+{
+    if (name.isEmpty() || FileGuard::isPlainFileName(name))
+        return true;
+    qDebug() << "config.xml:" << element << attribute << "is not a plain file name in config/, skipped:" << name;
+    return false;
+}
+
+// A config.xml number kept within [low, high]; a value outside is logged with what it became.
+int clamped(int value, int low, int high, const char* element, const char* attribute)
+{
+    const int kept = qBound(low, value, high);
+    if (kept != value)
+        qDebug() << "config.xml:" << element << attribute << value << "out of range, clamped to" << kept;
+    return kept;
 }
 
 // Hexadecimal, kept to the low 16 bits; unparsable reads as 0.
@@ -73,15 +98,20 @@ double jsonNumber(const QJsonValue& v, const char* what)
     return layoutNumber(d, what);
 }
 
-// Opens a static key or colour file and steps past the first token after the document start.
-// The shared part of the token loop; false when the file can't be opened.
-bool openTokenStream(QFile& file, QXmlStreamReader& reader)
+// Reads a static key or colour file through the file guard and steps past the first token after the
+// document start. The shared part of the token loop; false when the file can't be read. A file that is
+// not well-formed is still read: the elements before the error apply.
+bool openTokenStream(const QString& path, QXmlStreamReader& reader)
 {
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "Open static XML file failed:" << file.fileName();
+    if (path.isEmpty())
+        return false; // not a plain name, logged
+    QByteArray content;
+    const FileGuard::Result read = FileGuard::readXml(path, &content);
+    if (read != FileGuard::Result::Read && read != FileGuard::Result::Malformed) {
+        qDebug() << "Open static XML file failed:" << path;
         return false;
     }
-    reader.setDevice(&file);
+    reader.addData(content);
     while (!reader.atEnd() && !reader.hasError()) {
         if (reader.readNext() != QXmlStreamReader::StartDocument)
             break;
@@ -137,22 +167,19 @@ Data::~Data()
 QDomDocument* Data::openXMLDomDocument(const QString& path)
 {
     auto doc = std::make_unique<QDomDocument>();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return nullptr;
-    QString error;
-    int line = 0;
-    int column = 0;
-    if (!doc->setContent(&file, false, &error, &line, &column)) {
-        qDebug() << "Open XML file failed:" << file.fileName() << line << "---" << column << ":" << error;
-        return nullptr;
-    }
-    return doc.release();
+    FileGuard::XmlError error;
+    const FileGuard::Result read = FileGuard::loadDom(path, doc.get(), &error);
+    if (read == FileGuard::Result::Malformed)
+        qDebug() << "Open XML file failed:" << path << error.line << "---" << error.column << ":" << error.text;
+    return read == FileGuard::Result::Read ? doc.release() : nullptr;
 }
 
 bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
 {
-    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(configPath(fileName)));
+    const QString path = configPath(fileName);
+    if (path.isEmpty())
+        return false;
+    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(path));
     if (!doc)
         return false;
 
@@ -168,13 +195,18 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
                     pid = hex16(ce.attribute(QStringLiteral("pid")));
                     iface = dec16(ce.attribute(QStringLiteral("iface")));
                 } else if (ce.tagName() == QLatin1String("static")) {
-                    xmlWin = ce.attribute(QStringLiteral("xmlWin"));
-                    xmlMac = ce.attribute(QStringLiteral("xmlMac"));
-                    json = ce.attribute(QStringLiteral("json"));
-                    x = ce.attribute(QStringLiteral("x")).toInt();
-                    y = ce.attribute(QStringLiteral("y")).toInt();
-                    w = ce.attribute(QStringLiteral("w")).toInt();
-                    h = ce.attribute(QStringLiteral("h")).toInt();
+                    // A name that is not plain is dropped: its reader then has nothing to read.
+                    const auto name = [&ce](const char* attribute) {
+                        const QString value = ce.attribute(QLatin1String(attribute));
+                        return plainOrAbsent(value, "static", attribute) ? value : QString();
+                    };
+                    xmlWin = name("xmlWin");
+                    xmlMac = name("xmlMac");
+                    json = name("json");
+                    x = clamped(ce.attribute(QStringLiteral("x")).toInt(), 0, WindowWidth, "static", "x");
+                    y = clamped(ce.attribute(QStringLiteral("y")).toInt(), 0, WindowHeight, "static", "y");
+                    w = clamped(ce.attribute(QStringLiteral("w")).toInt(), MinUnitPixels, MaxUnitPixels, "static", "w");
+                    h = clamped(ce.attribute(QStringLiteral("h")).toInt(), MinUnitPixels, MaxUnitPixels, "static", "h");
                 }
             }
         } else if (e.tagName() == QLatin1String("board_type")) {
@@ -182,15 +214,19 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
                 const QDomElement b = c.toElement();
                 if (b.tagName() != QLatin1String("board"))
                     continue;
+                const QString file = b.attribute(QStringLiteral("file"));
+                const QString kf = b.attribute(QStringLiteral("kf"));
+                if (!plainOrAbsent(file, "board", "file") || !plainOrAbsent(kf, "board", "kf"))
+                    continue;
                 auto* info = new BoardInfo;
                 info->name = b.attribute(QStringLiteral("name"));
-                info->file = b.attribute(QStringLiteral("file"));
-                info->kf = b.attribute(QStringLiteral("kf"));
+                info->file = file;
+                info->kf = kf;
                 info->fw = b.attribute(QStringLiteral("fw")).toDouble();
-                info->x = b.attribute(QStringLiteral("x")).toInt();
-                info->y = b.attribute(QStringLiteral("y")).toInt();
-                info->w = b.attribute(QStringLiteral("w")).toInt();
-                info->h = b.attribute(QStringLiteral("h")).toInt();
+                info->x = clamped(b.attribute(QStringLiteral("x")).toInt(), 0, WindowWidth, "board", "x");
+                info->y = clamped(b.attribute(QStringLiteral("y")).toInt(), 0, WindowHeight, "board", "y");
+                info->w = clamped(b.attribute(QStringLiteral("w")).toInt(), MinUnitPixels, MaxUnitPixels, "board", "w");
+                info->h = clamped(b.attribute(QStringLiteral("h")).toInt(), MinUnitPixels, MaxUnitPixels, "board", "h");
                 info->key = flag(b.attribute(QStringLiteral("key")));
                 info->color = flag(b.attribute(QStringLiteral("color")));
                 info->shortcuts = flag(b.attribute(QStringLiteral("shortcuts")));
@@ -213,13 +249,14 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
 
 bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, const QString& path)
 {
-    QFile f(file.isEmpty() ? path : configPath(file));
-    if (!f.open(QIODevice::ReadOnly)) {
-        qDebug() << "Open JSON failed:" << f.fileName();
+    const QString name = file.isEmpty() ? path : configPath(file);
+    if (!file.isEmpty() && name.isEmpty())
+        return false; // not a plain name, logged
+    QByteArray text;
+    if (FileGuard::readFile(name, &text) != FileGuard::Result::Read) {
+        qDebug() << "Open JSON failed:" << name;
         return false;
     }
-    const QByteArray text = f.readAll();
-    f.close();
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
@@ -230,6 +267,7 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
         return true;
 
     double y = 0;
+    int made = 0;
     const QJsonArray rows = doc.array();
     for (const QJsonValue& rowValue : rows) {
         if (rowValue.isArray()) {
@@ -256,6 +294,12 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
                     if (o.contains(QLatin1String("w2")))
                         w2 = jsonNumber(o.value(QLatin1String("w2")), "w2");
                 } else if (item.isString()) {
+                    if (made == MaxLayoutKeys) {
+                        // Every key is a widget: a huge layout would take the window down.
+                        qDebug() << "Layout has more than" << MaxLayoutKeys << "keys, the rest skipped:" << name;
+                        return true;
+                    }
+                    ++made;
                     auto* key = new KeyBtn(nullptr);
                     key->label = item.toString();
                     key->setKeyGeometry(x, y, w, h, x2, y2, w2, h2);
@@ -277,9 +321,8 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
 bool Data::parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName)
 {
     qDebug() << "parse static XML file:" << fileName;
-    QFile file(configPath(fileName));
     QXmlStreamReader reader;
-    if (!openTokenStream(file, reader))
+    if (!openTokenStream(configPath(fileName), reader))
         return false;
 
     const int count = keys ? keys->size() : 0;
@@ -306,9 +349,8 @@ bool Data::parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName)
 
 bool Data::parseStaticXML(Key* chip, const QString& fileName)
 {
-    QFile file(configPath(fileName));
     QXmlStreamReader reader;
-    if (!openTokenStream(file, reader))
+    if (!openTokenStream(configPath(fileName), reader))
         return false;
 
     forEachElement(reader, "key", "code", [&](const QXmlStreamAttributes& a, const QString& code) {
@@ -326,9 +368,8 @@ bool Data::parseStaticColorXML(QVector<QPushButton*>* buttons, const QString& fi
 {
     runTime.mark(1);
     qDebug() << "parse static XML file:" << fileName;
-    QFile file(appDirPath() + QStringLiteral("/config/customcolor/") + fileName);
     QXmlStreamReader reader;
-    if (!openTokenStream(file, reader))
+    if (!openTokenStream(configPath(fileName, QStringLiteral("/config/customcolor/")), reader))
         return false;
 
     const int count = buttons ? buttons->size() : 0;
@@ -411,7 +452,8 @@ KeyBtn* Data::selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* sta
 
 bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out)
 {
-    std::unique_ptr<QDomDocument> doc(openXMLDomDocument(configPath(fileName)));
+    const QString path = configPath(fileName);
+    std::unique_ptr<QDomDocument> doc(path.isEmpty() ? nullptr : openXMLDomDocument(path));
     if (!doc) {
         qDebug() << "Parse menutree XML error, DomDocument is NULL.";
         return false;

@@ -52,8 +52,16 @@ public:
     Data(const Data&) = delete;
     Data& operator=(const Data&) = delete;
 
-    // Layout values beyond this many key units in either direction read as 0.
-    static constexpr double MaxLayoutUnits = 1000;
+    // Layout values beyond this many key units in either direction read as 0: no keyboard is wider.
+    static constexpr double MaxLayoutUnits = 64;
+    // Keys one layout file may make; the rest are skipped. A full-size board has about 110.
+    static constexpr int MaxLayoutKeys = 512;
+    // config.xml's placements lie within the main window, which has this fixed size...
+    static constexpr int WindowWidth = 980;
+    static constexpr int WindowHeight = 750;
+    // ...and its key unit sizes within these pixels; values outside are clamped.
+    static constexpr int MinUnitPixels = 1;
+    static constexpr int MaxUnitPixels = 200;
 
     QString json;   // palette layout JSON
     QString xmlWin; // static key file, Windows legends
@@ -69,14 +77,18 @@ public:
     RunTime runTime;
 
     // config/<fileName>: usb and static elements into this object, one record per board appended to
-    // boards. False (nothing changed) when the document can't be loaded.
+    // boards. False (nothing changed) when the document can't be loaded. File names must be plain names in
+    // config/: a board with another is skipped, a static one dropped. Placements and unit sizes are
+    // clamped to the limits above.
     bool parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName);
 
-    // The whole file as a new DOM document the caller owns; null when unreadable or not well-formed.
+    // The whole file as a new DOM document the caller owns; null when unreadable, not well-formed or
+    // refused by the file guard (too large, nested too deep).
     static QDomDocument* openXMLDomDocument(const QString& path);
 
-    // New key caps with label and key-unit geometry, appended in file order. Reads config/<file>, or
-    // path as given when file is empty. False when unreadable or not JSON.
+    // New key caps with label and key-unit geometry, appended in file order, at most MaxLayoutKeys.
+    // Reads config/<file>, or path as given when file is empty. False when unreadable, refused by the
+    // file guard or not JSON.
     static bool parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, const QString& path);
 
     // The n-th key element of config/<fileName> describes key cap n.

@@ -2,13 +2,12 @@
 
 #include "widget/label.h"
 #include "widget/qss.h"
+#include "widget/safeurl.h"
 #include "widget/smallxml.h"
 
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDomDocument>
 #include <QPixmap>
-#include <QUrl>
 
 HelpDialog::HelpDialog() : m_filePath(appDirPath() + QStringLiteral("/config/help.xml"))
 {
@@ -70,8 +69,8 @@ int HelpDialog::readXML()
 
 void HelpDialog::openWeb(const QString& url)
 {
-    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
-    qInfo() << 277 << "Open:" << url;
+    if (openSafeUrl(url))
+        qInfo() << 277 << "Open:" << url;
 }
 
 void HelpDialog::openHelpSlot()

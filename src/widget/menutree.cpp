@@ -9,12 +9,13 @@
 #include "widget/helpdialog.h"
 #include "widget/menu.h"
 #include "widget/qss.h"
+#include "widget/safeurl.h"
+#include "widget/unreadablefile.h"
 
 #include <QAction>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDomDocument>
-#include <QUrl>
+#include <QFileInfo>
 #include <QWidget>
 
 namespace {
@@ -31,12 +32,21 @@ int currentLanguage()
 MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
 {
     initMenuSlot();
-    Data::parseMenutreeXML(QStringLiteral("menutree.xml"), &m_data);
+    const QString file = appDirPath() + QStringLiteral("/config/menutree.xml");
+    const bool unreadable = !Data::parseMenutreeXML(QStringLiteral("menutree.xml"), &m_data) && QFileInfo::exists(file);
+    if (unreadable) {
+        // The file no longer says whether the tool starts with the system: the entry stays as the user
+        // left it and the check mark shows it, so the next save does not switch it off either.
+        qWarning() << file << "does not read; start with the system left as it is";
+        keepUnreadableFile(file);
+        m_data.autoStart = isStartWithSystem();
+    }
 
     // Applied before the connections below, so restoring the state triggers nothing. The entry is
     // rewritten at every start so that it follows the executable when the tool moves.
     m_powerBoot->setChecked(m_data.autoStart);
-    setAutoStart(m_data.autoStart);
+    if (!unreadable)
+        setAutoStart(m_data.autoStart);
     m_macOS->setChecked(m_data.MacOS);
     m_windows->setChecked(m_data.Windows);
     m_automatic->setChecked(m_data.Automatic);
@@ -378,6 +388,6 @@ void MenuTree::setDevicesEnabled(bool enabled)
 
 void MenuTree::openWeb(const QString& url)
 {
-    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
-    qInfo() << __LINE__ << "Open:" << url;
+    if (openSafeUrl(url))
+        qInfo() << __LINE__ << "Open:" << url;
 }

@@ -1,26 +1,29 @@
 #include "smallxml.h"
 
+#include "fileguard.h"
+
 #include <QTextStream>
 
 #include <QSaveFile>
 
 #include <QDebug>
 #include <QDomDocument>
-#include <QFile>
 
 int readSmallXml(const QString& path, QDomDocument* doc)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    FileGuard::XmlError error;
+    switch (FileGuard::loadDom(path, doc, &error)) {
+    case FileGuard::Result::Read:
+        return 0;
+    case FileGuard::Result::Unreadable:
         return -2;
-    QString error;
-    int line = 0;
-    int column = 0;
-    if (!doc->setContent(&file, false, &error, &line, &column)) {
-        qDebug() << "menutree: parse file failed:" << line << "---" << column << ":" << error;
-        return -1;
+    case FileGuard::Result::Refused:
+        return -1; // logged by the guard
+    case FileGuard::Result::Malformed:
+        break;
     }
-    return 0;
+    qDebug() << "menutree: parse file failed:" << error.line << "---" << error.column << ":" << error.text;
+    return -1;
 }
 
 QDomDocument newCommandDocument(const QString& declaration, QDomElement* root)

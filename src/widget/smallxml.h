@@ -3,7 +3,8 @@
 #include <QDomDocument>
 #include <QString>
 
-// 0 parsed into doc, -1 not well-formed (logged with line, column and text), -2 cannot be opened (silent).
+// Through the file guard: 0 parsed into doc, -1 not well-formed (logged with line, column and text), too
+// large or nested too deep (logged by the guard), -2 cannot be opened (silent) or not a regular file.
 int readSmallXml(const QString& path, QDomDocument* doc);
 
 // A new document with the given XML declaration and the COMMAND root those files share.

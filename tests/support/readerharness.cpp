@@ -1,6 +1,7 @@
 #include "readerharness.h"
 
 #include "macro/key.h"
+#include "setting/Language.h"
 #include "shortcut/stcts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
@@ -11,13 +12,16 @@
 QStringList fuzzReaderNames()
 {
     return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
-            QStringLiteral("menutree"), QStringLiteral("shortcuts")};
+            QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language")};
 }
 
 void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
     // The input as config/<name> and, for the colour reader, config/customcolor/<name>.
-    const QString name = reader == FuzzReader::Layout ? QStringLiteral("fuzz.json") : QStringLiteral("fuzz.xml");
+    // The language file has one fixed name.
+    const QString name = reader == FuzzReader::Layout     ? QStringLiteral("fuzz.json")
+                         : reader == FuzzReader::Language ? QStringLiteral("Language.xml")
+                                                          : QStringLiteral("fuzz.xml");
     for (const QString& dir : {appDir + QStringLiteral("/config/"), appDir + QStringLiteral("/config/customcolor/")}) {
         QDir().mkpath(dir);
         QFile f(dir + name);
@@ -29,9 +33,22 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
     MenuTreeData menu;
     QVector<STCTS*> list;
     switch (reader) {
-    case FuzzReader::Config:
+    case FuzzReader::Config: {
         data.parseConfigXML(&data.boards, name);
+        // As the window places a picture's and the palette's keys, here an L-shaped one a row down, at
+        // each unit size read.
+        QVector<QPointF> units{QPointF(data.w, data.h)};
+        for (const BoardInfo* board : qAsConst(data.boards))
+            units << QPointF(board->w, board->h);
+        for (const QPointF& unit : units) {
+            KeyBtn key(nullptr);
+            key.setKeyGeometry(0, 1, 1.25, 2, -0.25, 0, 1.5, 1);
+            key.resize(int(key.w * unit.x() - 2 - key.x2 * unit.x()), int(key.h * unit.y() - 2));
+            key.move(int(key.x * unit.x() + key.x2 * unit.x()), int(key.y * unit.y()));
+            key.layoutShape(int(unit.x()));
+        }
         break;
+    }
     case FuzzReader::Layout:
         Data::parseJsonFileForFix(&keys, name, QString());
         // As an owner does: pixels from key units, then the outline of an L-shaped key.
@@ -60,6 +77,11 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
             list.append(new STCTS{i, 1, i, QString()});
         Data::parseShortcutsXML(appDir + QStringLiteral("/config/") + name, &list);
         break;
+    case FuzzReader::Language: {
+        Language language; // reads config/Language.xml
+        language.reload();
+        break;
+    }
     }
     qDeleteAll(keys);
     qDeleteAll(list);
