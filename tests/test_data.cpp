@@ -17,10 +17,11 @@
 // The result, ids, static fields, then per board its texts, numbers, page flags and KLE numbers.
 static QString describe(bool ok, const Data& d)
 {
-    QString s = QStringLiteral("%1 %2/%3/%4 %5 ").arg(ok).arg(d.vid, 0, 16).arg(d.pid, 0, 16).arg(d.iface).arg(d.json);
-    s += QStringLiteral("%1,%2,%3,%4").arg(d.x).arg(d.y).arg(d.w).arg(d.h);
+    QString s = QStringLiteral("%1 %2/%3/%4 ").arg(ok).arg(d.vid, 0, 16).arg(d.pid, 0, 16).arg(d.iface);
+    s += QStringLiteral("%1|%2|%3 %4,%5,%6,%7").arg(d.json, d.xmlWin, d.xmlMac).arg(d.x).arg(d.y).arg(d.w).arg(d.h);
     for (const BoardInfo* b : d.boards) {
-        s += QStringLiteral(" | %1:%2,%3,%4,%5,%6 ").arg(b->name, b->file, b->kf).arg(b->fw).arg(b->x).arg(b->y);
+        s += QStringLiteral(" | %1:%2,%3,%4,").arg(b->name, b->file, b->kf).arg(b->fw);
+        s += QStringLiteral("%1,%2,%3,%4 ").arg(b->x).arg(b->y).arg(b->w).arg(b->h);
         for (bool f : {b->key, b->color, b->shortcuts, b->macro, b->setting, b->KLE})
             s += QString::number(f);
         s += QStringLiteral(" %1,%2,%3,%4").arg(b->KLEW).arg(b->KLEH).arg(b->KLER).arg(b->KLEC);
@@ -28,91 +29,109 @@ static QString describe(bool ok, const Data& d)
     return s;
 }
 
-// Elements nested depth levels deep.
-static QByteArray nested(int depth)
-{
-    return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth);
-}
-
-// Removes whatever is at path: file, folder or link.
-static bool clear(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return !info.exists() && !info.isSymLink() ? true : QFile::remove(path);
-}
-
-// Each reader of a file in config/ given its name: config.xml's, the menu file's, the three static key
-// readers (the colour one reads config/customcolor/), then the layout reader with ".json" added to the name.
-// 1 or 0 per reader, in that order.
-static QString runNamedReaders(const QString& xml)
-{
-    Data data;
-    KeyBtn cap;
-    QVector<KeyBtn*> caps{&cap};
-    Key chip;
-    QPushButton button;
-    QVector<QPushButton*> buttons{&button};
-    MenuTreeData menu;
-    QVector<KeyBtn*> keys;
-    const QList<bool> read{data.parseConfigXML(&data.boards, xml),
-                           Data::parseMenutreeXML(xml, &menu),
-                           Data::parseStaticXML(&caps, xml),
-                           Data::parseStaticXML(&chip, xml),
-                           data.parseStaticColorXML(&buttons, xml),
-                           Data::parseJsonFileForFix(&keys, xml + ".json", QString())};
-    qDeleteAll(keys);
-    QString out;
-    for (bool r : read)
-        out += QString::number(r);
-    return out;
-}
-
-static int layoutKeys(const QString& file)
+// The number of key caps a layout makes, and the last one's label.
+static int layoutKeys(const QString& file, QString* last = nullptr)
 {
     QVector<KeyBtn*> keys;
     Data::parseJsonFileForFix(&keys, file, QString());
+    if (last && !keys.isEmpty())
+        *last = keys.last()->label;
     qDeleteAll(keys);
     return keys.size();
 }
 
+// How far each of the five rows below a layout's first (function) row runs from x 0 without a gap, in units.
+static QList<double> mainBlockRowWidths(const QString& file)
+{
+    QVector<KeyBtn*> keys;
+    Data::parseJsonFileForFix(&keys, file, QString());
+    QMap<double, QMap<double, double>> rows; // y -> x -> w
+    for (const KeyBtn* k : keys)
+        rows[k->y][k->x] = k->w;
+    qDeleteAll(keys);
+    QList<double> widths;
+    for (const QMap<double, double>& row : rows.values().mid(1, 5)) {
+        double end = 0;
+        for (auto it = row.cbegin(); it != row.cend() && it.key() == end; ++it)
+            end += it.value();
+        widths << end;
+    }
+    return widths;
+}
 class ConfigFileReadersTest : public QObject {
     Q_OBJECT
 
     ReaderAppDir m_app;
 
 private slots:
-    // Read into a Data holding vid 7 and json "kept": a file that can't be loaded changes nothing.
+    // Read into a Data holding vid 7 and json "kept": a file that can't be loaded changes nothing. Its file
+    // names stay in config/ and its placements in the window: a board naming another file is skipped, a static
+    // name dropped, a number out of range clamped; each with a line.
     void readsConfig_data()
     {
         QTest::addColumn<QByteArray>("xml"); // null: no file
         QTest::addColumn<QString>("read");
+        QTest::addColumn<QStringList>("logs");
         const auto usb = [](const char* a) { return "<c><tools_info><usb " + QByteArray(a) + "/></tools_info></c>"; };
-        QTest::newRow("missing") << QByteArray() << "0 7/0/0 kept 0,0,0,0";
-        QTest::newRow("empty") << QByteArray("") << "0 7/0/0 kept 0,0,0,0";
-        QTest::newRow("malformed") << QByteArray(R"(<c><tools_info><usb vid="1"></c>)") << "0 7/0/0 kept 0,0,0,0";
-        QTest::newRow("binary") << QByteArray("\x00\xff\x10<", 4) << "0 7/0/0 kept 0,0,0,0";
-        QTest::newRow("hex ids, decimal iface") << usb(R"(vid="1a2b" pid="0c" iface="10")") << "1 1a2b/c/10 kept 0,0,0,0";
-        QTest::newRow("ids keep 16 bits") << usb(R"(vid="12345" pid="fffff0c" iface="65538")") << "1 2345/ff0c/2 kept 0,0,0,0";
-        QTest::newRow("unparsable ids read 0") << usb(R"(vid="zz" iface="0x2")") << "1 0/0/0 kept 0,0,0,0";
+        const QStringList failed{"^Open XML file failed: .*config\\.xml\" \\d+ --- \\d+ :"};
+        const auto file = [](const char* element, const char* attribute, const char* name) {
+            return QStringLiteral("^config\\.xml: %1 %2 is not a plain file name in config/, skipped: \"%3\"$")
+                .arg(element, attribute, QRegularExpression::escape(name));
+        };
+        const auto clamp = [](const char* element, const char* attribute, const char* from, int to) {
+            return QStringLiteral("^config\\.xml: %1 %2 %3 out of range, clamped to %4$").arg(element, attribute, from).arg(to);
+        };
+        QTest::newRow("missing") << QByteArray() << "0 7/0/0 kept|| 0,0,0,0" << QStringList();
+        QTest::newRow("empty") << QByteArray("") << "0 7/0/0 kept|| 0,0,0,0" << failed;
+        QTest::newRow("malformed") << QByteArray(R"(<c><tools_info><usb vid="1"></c>)") << "0 7/0/0 kept|| 0,0,0,0" << failed;
+        QTest::newRow("binary") << QByteArray("\x00\xff\x10<", 4) << "0 7/0/0 kept|| 0,0,0,0" << failed;
+        QTest::newRow("hex ids, decimal iface")
+            << usb(R"(vid="1a2b" pid="0c" iface="10")") << "1 1a2b/c/10 kept|| 0,0,0,0" << QStringList();
+        QTest::newRow("ids keep 16 bits")
+            << usb(R"(vid="12345" pid="fffff0c" iface="65538")") << "1 2345/ff0c/2 kept|| 0,0,0,0" << QStringList();
+        QTest::newRow("unparsable ids read 0") << usb(R"(vid="zz" iface="0x2")") << "1 0/0/0 kept|| 0,0,0,0" << QStringList();
         QTest::newRow("static fields, decimal integers only")
             << QByteArray(R"(<c><tools_info><static json="p.json" x="3" y="470" w="36" h="1.5"/></tools_info></c>)")
-            << "1 7/0/0 p.json 3,470,36,1"; // h clamped to 1 pixel
+            << "1 7/0/0 p.json|| 3,470,36,1" << QStringList(); // h clamped to 1 pixel
         QTest::newRow("any root; boards only inside board_type, flags any non-zero number")
             << QByteArray(R"(<any><board name="Stray"/><board_type><!-- c --><other name="No"/>)"
                           R"(<board name="Full" file="f.json" kf="kf.xml" fw="1.05" x="1.5" y="96" key="2" color="abc")"
                           R"( shortcuts="1" setting="-1" KLE="1" KLEW="23" KLEH="7" KLER="6" KLEC="21"/></board_type>)"
                           R"(text<board_type><board name="Bare"/></board_type></any>)")
-            << "1 7/0/0 kept 0,0,0,0 | Full:f.json,kf.xml,1.05,0,96 101011 23,7,6,21 | Bare:,,0,0,0 000000 0,0,0,0";
+            << "1 7/0/0 kept|| 0,0,0,0 | Full:f.json,kf.xml,1.05,0,96,1,1 101011 23,7,6,21 | Bare:,,0,0,0,1,1 000000 0,0,0,0"
+            << QStringList();
+        QTest::newRow("board with a path in file or kf skipped")
+            << QByteArray(R"(<c><board_type><board name="A" file="../../../../dev/zero" w="40" h="40"/>)"
+                          R"(<board name="B" kf="sub/kf.xml" w="40" h="40"/><board name="C" file="c.json" kf="kf.xml")"
+                          R"( w="40" h="40"/></board_type></c>)")
+            << "1 7/0/0 kept|| 0,0,0,0 | C:c.json,kf.xml,0,0,0,40,40 000000 0,0,0,0"
+            << QStringList{file("board", "file", "../../../../dev/zero"), file("board", "kf", "sub/kf.xml")};
+        QTest::newRow("static names with a path dropped, plain ones kept")
+            << QByteArray("<c><tools_info><static json=\"..\\p.json\" xmlWin=\"w.xml\" xmlMac=\"m&#9;.xml\"")
+                   + QByteArray(" x=\"0\" y=\"0\" w=\"1\" h=\"1\"/></tools_info></c>")
+            << "1 7/0/0 |w.xml| 0,0,1,1" // the log escapes the backslash and the tab
+            << QStringList{file("static", "json", "..\\\\p.json"), file("static", "xmlMac", "m\\t.xml")};
+        QTest::newRow("placement limits are in range")
+            << QByteArray(R"(<c><tools_info><static x="980" y="750" w="1" h="200"/></tools_info>)"
+                          R"(<board_type><board name="A" x="0" y="750" w="200" h="1"/></board_type></c>)")
+            << "1 7/0/0 || 980,750,1,200 | A:,,0,0,750,200,1 000000 0,0,0,0" << QStringList();
+        QTest::newRow("placements beyond the limits clamped")
+            << QByteArray(R"(<c><tools_info><static x="-1" y="751" w="0" h="201"/></tools_info><board_type>)"
+                          R"(<board name="A" x="981" y="-2147483648" w="-2147483648" h="2147483647"/></board_type></c>)")
+            << "1 7/0/0 || 0,750,1,200 | A:,,0,980,0,1,200 000000 0,0,0,0"
+            << QStringList{clamp("static", "x", "-1", 0),       clamp("static", "y", "751", 750),
+                           clamp("static", "w", "0", 1),        clamp("static", "h", "201", 200),
+                           clamp("board", "x", "981", 980),     clamp("board", "y", "-2147483648", 0),
+                           clamp("board", "w", "-2147483648", 1), clamp("board", "h", "2147483647", 200)};
     }
     void readsConfig()
     {
         QFETCH(QByteArray, xml);
         QFETCH(QString, read);
+        QFETCH(QStringList, logs);
         QVERIFY(m_app.put("config/config.xml", xml));
-        if (!xml.isNull() && read.startsWith('0'))
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Open XML file failed: .*config\\.xml\" \\d+ --- \\d+ :"));
+        for (const QString& log : logs)
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         Data data;
         data.vid = 7;
         data.json = "kept";
@@ -177,271 +196,137 @@ private slots:
         QTEST(read.join(' '), "keys");
     }
 
-    // A layout makes at most 512 key caps: the first ones, with a line saying the rest were skipped.
-    void layoutKeepsTheFirst512Keys_data()
+    // A layout makes at most Data::MaxLayoutKeys key caps: the first ones, with a line saying the rest
+    // were skipped.
+    void layoutKeepsOnlyTheFirstKeys_data()
     {
         QTest::addColumn<int>("inFile");
-        QTest::newRow("512: all") << 512;
-        QTest::newRow("513: one skipped") << 513;
-        QTest::newRow("100000: the first 512") << 100000;
+        QTest::newRow("at the limit: all") << Data::MaxLayoutKeys;
+        QTest::newRow("one over: one skipped") << Data::MaxLayoutKeys + 1;
+        QTest::newRow("100000: the first ones") << 100000;
     }
-    void layoutKeepsTheFirst512Keys()
+    void layoutKeepsOnlyTheFirstKeys()
     {
         QFETCH(int, inFile);
-        QByteArrayList rows; // 40 keys a row, so that no position leaves the board
-        for (int k = 0; k < inFile; k += 40) {
-            QByteArrayList row;
-            for (int i = k; i < qMin(inFile, k + 40); ++i)
-                row << "\"k" + QByteArray::number(i) + '"';
-            rows << '[' + row.join(',') + ']';
-        }
-        QVERIFY(m_app.write("config/many.json", '[' + rows.join(',') + ']'));
-        if (inFile > 512)
-            QTest::ignoreMessage(QtDebugMsg,
-                                 QRegularExpression("^Layout has more than 512 keys, the rest skipped: .*many\\.json\"$"));
-        QVector<KeyBtn*> keys;
-        QVERIFY(Data::parseJsonFileForFix(&keys, "many.json", QString()));
-        const QString last = keys.isEmpty() ? QString() : keys.last()->label;
-        const int count = keys.size();
-        qDeleteAll(keys);
-        QCOMPARE(count, 512);
-        QCOMPARE(last, QStringLiteral("k511"));
+        QByteArray json = "[[";
+        for (int i = 0; i < inFile; ++i) // 40 keys a row, so that no position leaves the board
+            json += (i == 0 ? "" : i % 40 ? "," : "],[") + ("\"k" + QByteArray::number(i) + '"');
+        QVERIFY(m_app.write("config/many.json", json + "]]"));
+        if (inFile > Data::MaxLayoutKeys)
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Layout has more than %1 keys, the rest "
+                                                                               "skipped: .*many\\.json\"$")
+                                                                    .arg(Data::MaxLayoutKeys)));
+        QString last;
+        QCOMPARE(layoutKeys("many.json", &last), Data::MaxLayoutKeys);
+        QCOMPARE(last, QStringLiteral("k%1").arg(Data::MaxLayoutKeys - 1));
     }
 
-    // Every XML reader, and the layout reader, takes its file through one guard: a folder, a device, a
-    // file over 1 MiB or XML nested deeper than 64 elements is refused with a line naming the file and
-    // the reason, and the reader fails as for a file it can't read.
-    void readersTakeTheirFilesThroughTheGuard_data()
+    // Every reader takes its file through one guard: a folder, a device, a file over 1 MiB or XML nested
+    // deeper than 64 elements is refused with a line naming the file and the reason. A reader given a name in
+    // config/ takes only a plain one, nothing that could reach another file, with a line. Either way it fails as
+    // for a file it can't read.
+    void readersTakeOnlyPlainNamesOfSmallRegularFiles_data()
     {
-        QTest::addColumn<QByteArray>("content"); // null: no file but what target says
-        QTest::addColumn<QString>("target");     // "folder", or what a link points to
-        QTest::addColumn<bool>("json");
-        QTest::addColumn<QString>("refusal"); // empty: read
+        // xml at config/<name> and config/customcolor/<name>, a key padded to its size at config/<name>.json;
+        // null: a folder, or a link to target, at each. read: 1 or 0 per reader, two given a path, then six given
+        // a name; log: once for each 0.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QString>("log");
         const int mib = 1024 * 1024;
-        const QString deep = "elements nested deeper than 64 levels", large = "larger than 1048576 bytes",
-                      irregular = "not a regular file";
-        QTest::newRow("XML 64 levels deep") << nested(64) << "" << false << "";
-        QTest::newRow("XML 65 levels deep") << nested(65) << "" << false << deep;
-        QTest::newRow("XML 25000 levels deep") << nested(25000) << "" << false << deep;
-        QTest::newRow("XML of 1 MiB") << "<a>" + QByteArray(mib - 7, ' ') + "</a>" << "" << false << "";
-        QTest::newRow("XML of 1 MiB and a byte") << "<a>" + QByteArray(mib - 6, ' ') + "</a>" << "" << false << large;
-        QTest::newRow("XML folder") << QByteArray() << "folder" << false << irregular;
-        QTest::newRow("XML link to a device") << QByteArray() << "/dev/zero" << false << irregular;
-        QTest::newRow("JSON of 1 MiB") << "[[\"A\"]]" + QByteArray(mib - 7, ' ') << "" << true << "";
-        QTest::newRow("JSON of 1 MiB and a byte") << "[[\"A\"]]" + QByteArray(mib - 6, ' ') << "" << true << large;
-        QTest::newRow("JSON folder") << QByteArray() << "folder" << true << irregular;
-        QTest::newRow("JSON link to a device") << QByteArray() << "/dev/zero" << true << irregular;
+        const auto nested = [](int depth) { return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth); };
+        const auto refused = [](const char* why) { return QStringLiteral("^File refused: \".*/f(\\.json)?\": ") + why + '$'; };
+        const QString deep = refused("elements nested deeper than 64 levels"), irregular = refused("not a regular file"),
+                      named = "^Not a plain file name, not read: ";
+        QTest::newRow("XML 64 levels deep") << "f" << nested(64) << "" << "11111111" << "";
+        QTest::newRow("XML 65 levels deep") << "f" << nested(65) << "" << "00000001" << deep;
+        QTest::newRow("XML 25000 levels deep") << "f" << nested(25000) << "" << "00000001" << deep;
+        QTest::newRow("1 MiB") << "f" << "<a>" + QByteArray(mib - 7, ' ') + "</a>" << "" << "11111111" << "";
+        QTest::newRow("1 MiB and a byte") << "f" << "<a>" + QByteArray(mib - 6, ' ') + "</a>" << ""
+                                          << "00000000" << refused("larger than 1048576 bytes");
+        QTest::newRow("folder") << "f" << QByteArray() << "folder" << "00000000" << irregular;
+        QTest::newRow("link to a device") << "f" << QByteArray() << "/dev/zero" << "00000000" << irregular;
+        QTest::newRow("name of a parent folder") << "../outside" << QByteArray("<a/>") << "" << "11000000" << named;
+        QTest::newRow("name of a folder below") << "sub/inside" << QByteArray("<a/>") << "" << "11000000" << named;
+        QTest::newRow("name with a backslash") << "sub\\inside" << QByteArray("<a/>") << "" << "11000000" << named;
+        QTest::newRow("name with a control character") << "a\tb" << QByteArray("<a/>") << "" << "11000000" << named;
     }
-    void readersTakeTheirFilesThroughTheGuard()
+    void readersTakeOnlyPlainNamesOfSmallRegularFiles()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, xml);
         QFETCH(QString, target);
-        QFETCH(bool, json);
-        QFETCH(QString, refusal);
-        for (const QString relative : {"config/f", "config/customcolor/f"}) {
-            const QString path = m_app.filePath(relative);
-            QVERIFY(clear(path));
-            if (!content.isNull())
-                QVERIFY(m_app.write(relative, content));
+        QFETCH(QString, read);
+        QFETCH(QString, log);
+        const QByteArray json = R"([["A"]])" + QByteArray(qMax(0, xml.size() - 7), ' ');
+        for (const QString& file : {"config/" + name, "config/customcolor/" + name, "config/" + name + ".json"}) {
+            const QString path = m_app.filePath(file);
+            QVERIFY(QFile::remove(path) || QDir(path).removeRecursively()); // what an earlier row left
+            if (!xml.isNull())
+                QVERIFY(m_app.write(file, file.endsWith(".json") ? json : xml));
             else if (target == "folder")
                 QVERIFY(QDir().mkpath(path));
             else
                 QVERIFY(QDir().mkpath(QFileInfo(path).path()) && QFile::link(target, path));
         }
-        const auto expectRefusal = [&refusal] {
-            if (!refusal.isEmpty())
-                QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^File refused: \".*/f\": " + refusal + '$'));
-        };
-        QString read;
-        if (json) {
-            expectRefusal();
-            QVector<KeyBtn*> keys;
-            read += QString::number(Data::parseJsonFileForFix(&keys, "f", QString()));
-            qDeleteAll(keys);
-        } else {
-            Data data;
-            KeyBtn cap;
-            QVector<KeyBtn*> caps{&cap};
-            Key chip;
-            QPushButton button;
-            QVector<QPushButton*> buttons{&button};
-            MenuTreeData menu;
-            QVector<STCTS*> texts;
-            QDomDocument doc;
-            for (int i = 0; i < 7; ++i)
-                expectRefusal();
-            for (bool ok : {data.parseConfigXML(&data.boards, "f"), Data::parseMenutreeXML("f", &menu),
-                            Data::parseShortcutsXML(m_app.filePath("config/f"), &texts),
-                            Data::parseStaticXML(&caps, "f"), Data::parseStaticXML(&chip, "f"),
-                            data.parseStaticColorXML(&buttons, "f"), readSmallXml(m_app.filePath("config/f"), &doc) == 0})
-                read += QString::number(ok);
-        }
-        QCOMPARE(read, QString(read.size(), refusal.isEmpty() ? '1' : '0'));
-    }
-
-    // A file name a reader takes is a plain name in config/: anything that could reach another file is
-    // not read, with a line, even when that file is there and well-formed.
-    void readersTakeOnlyPlainNamesInConfig_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("read"); // see runNamedReaders
-        QTest::newRow("plain") << "ok" << "111111";
-        QTest::newRow("parent folder") << "../outside" << "000000";
-        QTest::newRow("folder below") << "sub/inside" << "000000";
-        QTest::newRow("backslash") << "sub\\inside" << "000000";
-        QTest::newRow("control character") << "a\tb" << "000000";
-    }
-    void readersTakeOnlyPlainNamesInConfig()
-    {
-        QFETCH(QString, name);
-        for (const QString folder : {"config/", "config/customcolor/"})
-            QVERIFY(m_app.write(folder + name, "<c><tools_info/></c>"));
-        QVERIFY(m_app.write("config/" + name + ".json", R"([["A"]])"));
-        QFETCH(QString, read);
-        if (read.startsWith('0')) {
-            for (int i = 0; i < 6; ++i)
-                QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not a plain file name, not read: "));
-        }
-        QCOMPARE(runNamedReaders(name), read);
-    }
-
-    // config.xml's file names stay in config/ and its placements in the window: a board naming another
-    // file is skipped, a static name dropped, a number out of range clamped; each with a line.
-    void configNamesAndPlacementsAreChecked_data()
-    {
-        QTest::addColumn<QByteArray>("elements"); // inside the root
-        QTest::addColumn<QString>("read");        // static names and numbers, then per board
-        QTest::addColumn<QStringList>("logs");
-        const auto file = [](const char* element, const char* attribute, const char* name) {
-            return QStringLiteral("^config\\.xml: %1 %2 is not a plain file name in config/, skipped: \"%3\"$")
-                .arg(element, attribute, QRegularExpression::escape(name));
-        };
-        const auto clamp = [](const char* element, const char* attribute, const char* from, int to) {
-            return QStringLiteral("^config\\.xml: %1 %2 %3 out of range, clamped to %4$")
-                .arg(element, attribute, from)
-                .arg(to);
-        };
-        QTest::newRow("board with a path in file or kf skipped")
-            << QByteArray(R"(<board_type><board name="A" file="../../../../dev/zero" w="40" h="40"/>)"
-                          R"(<board name="B" kf="sub/kf.xml" w="40" h="40"/><board name="C" file="c.json" kf="kf.xml")"
-                          R"( w="40" h="40"/></board_type>)")
-            << "|| 0,0,0,0 | C c.json kf.xml 0,0,40,40"
-            << QStringList{file("board", "file", "../../../../dev/zero"), file("board", "kf", "sub/kf.xml")};
-        QTest::newRow("static names with a path dropped, plain ones kept")
-            << QByteArray("<tools_info><static json=\"..\\p.json\" xmlWin=\"w.xml\" xmlMac=\"m&#9;.xml\"")
-                   + QByteArray(" x=\"0\" y=\"0\" w=\"1\" h=\"1\"/></tools_info>")
-            << "|w.xml| 0,0,1,1" // the log escapes the backslash and the tab
-            << QStringList{file("static", "json", "..\\\\p.json"), file("static", "xmlMac", "m\\t.xml")};
-        QTest::newRow("limits are in range")
-            << QByteArray(R"(<tools_info><static x="980" y="750" w="1" h="200"/></tools_info>)"
-                          R"(<board_type><board name="A" x="0" y="750" w="200" h="1"/></board_type>)")
-            << "|| 980,750,1,200 | A   0,750,200,1" << QStringList();
-        QTest::newRow("beyond the limits clamped")
-            << QByteArray(R"(<tools_info><static x="-1" y="751" w="0" h="201"/></tools_info><board_type>)"
-                          R"(<board name="A" x="981" y="-2147483648" w="-2147483648" h="2147483647"/></board_type>)")
-            << "|| 0,750,1,200 | A   980,0,1,200"
-            << QStringList{clamp("static", "x", "-1", 0),       clamp("static", "y", "751", 750),
-                           clamp("static", "w", "0", 1),        clamp("static", "h", "201", 200),
-                           clamp("board", "x", "981", 980),     clamp("board", "y", "-2147483648", 0),
-                           clamp("board", "w", "-2147483648", 1), clamp("board", "h", "2147483647", 200)};
-    }
-    void configNamesAndPlacementsAreChecked()
-    {
-        QFETCH(QByteArray, elements);
-        QFETCH(QStringList, logs);
-        QVERIFY(m_app.write("config/config.xml", "<c>" + elements + "</c>"));
-        for (const QString& log : logs)
+        for (int i = read.count('0'); i > 0; --i)
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         Data data;
-        QVERIFY(data.parseConfigXML(&data.boards, "config.xml"));
-        const auto numbers = [](double x, double y, double w, double h) {
-            return QStringLiteral("%1,%2,%3,%4").arg(x).arg(y).arg(w).arg(h);
-        };
-        QString read = QStringList{data.json, data.xmlWin, data.xmlMac}.join('|') + ' '
-                       + numbers(data.x, data.y, data.w, data.h);
-        for (const BoardInfo* b : qAsConst(data.boards))
-            read += QStringList{" |", b->name, b->file, b->kf, numbers(b->x, b->y, b->w, b->h)}.join(' ');
-        QTEST(read, "read");
+        KeyBtn cap;
+        QVector<KeyBtn*> caps{&cap}, keys;
+        Key chip;
+        QPushButton button;
+        QVector<QPushButton*> buttons{&button};
+        MenuTreeData menu;
+        QVector<STCTS*> texts;
+        QDomDocument doc;
+        const QString path = m_app.filePath("config/" + name);
+        QString bits;
+        for (bool ok : {Data::parseShortcutsXML(path, &texts), readSmallXml(path, &doc) == 0,
+                        data.parseConfigXML(&data.boards, name), Data::parseMenutreeXML(name, &menu),
+                        Data::parseStaticXML(&caps, name), Data::parseStaticXML(&chip, name),
+                        data.parseStaticColorXML(&buttons, name), Data::parseJsonFileForFix(&keys, name + ".json", {})})
+            bits += QString::number(ok);
+        qDeleteAll(keys);
+        QCOMPARE(bits, read);
     }
 
-    // The shipped appdir/ as later code relies on it.
+    // The shipped appdir/ as later code relies on it. In each layout the five rows from the number row to the
+    // space bar run from x 0 without a gap to 15 units: a key too narrow or too wide shows as a short or long
+    // row. Each palette legend, line by line, fits its key at the palette's size, the smallest the family
+    // draws keys at (the pictures take their legends from the palette).
     void sampleFamilyFilesAgree()
     {
         setAppDirPathForTest(QFINDTESTDATA("../appdir"));
+        const auto back = qScopeGuard([this] { setAppDirPathForTest(m_app.path()); });
         Data data;
         QVERIFY(data.parseConfigXML(&data.boards, "config.xml"));
         QCOMPARE(data.boards.size(), 2);
         QCOMPARE(data.boards[1]->name.toUtf8().size(), 16); // exactly the bytes the keyboard reports
         QCOMPARE(layoutKeys(data.boards[0]->file), 104);
         QCOMPARE(layoutKeys(data.boards[1]->file), 87);
+        for (const QString& file : {data.json, data.boards[0]->file, data.boards[1]->file})
+            QVERIFY2(mainBlockRowWidths(file) == QList<double>({15, 15, 15, 15, 15}), qPrintable(file));
         const QRegularExpression key("<key code=\"[0-9a-f]+\"");
-        for (const QString& file : {data.xmlWin, data.xmlMac}) // a static key element per palette key
-            QCOMPARE(QString(readFile(QFINDTESTDATA("../appdir/config/" + file))).count(key), layoutKeys(data.json));
-        setAppDirPathForTest(m_app.path());
-    }
-
-    // The five rows below the function row (number row to space bar) each run from x 0 without a
-    // gap to the same 15 units: a key too narrow or too wide shows as a short or long row.
-    void sampleMainBlockRowsAreEquallyWide_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("palette") << "static.json";
-        QTest::newRow("full-size board") << "tk104.json";
-        QTest::newRow("tenkeyless board") << "tk87.json";
-    }
-    void sampleMainBlockRowsAreEquallyWide()
-    {
-        QFETCH(QString, file);
-        setAppDirPathForTest(QFINDTESTDATA("../appdir"));
-        QVector<KeyBtn*> keys;
-        QVERIFY(Data::parseJsonFileForFix(&keys, file, QString()));
-        setAppDirPathForTest(m_app.path());
-        QMap<double, QMap<double, double>> rows; // y -> x -> w
-        for (const KeyBtn* k : keys)
-            rows[k->y][k->x] = k->w;
-        qDeleteAll(keys);
-        QVERIFY(rows.size() >= 6);
-        QList<double> widths;
-        for (int r = 1; r <= 5; ++r) {
-            double end = 0;
-            const QMap<double, double> row = rows.value(rows.keys().at(r));
-            for (auto it = row.cbegin(); it != row.cend() && it.key() == end; ++it)
-                end += it.value();
-            widths << end;
-        }
-        QCOMPARE(widths, QList<double>({15, 15, 15, 15, 15}));
-    }
-
-    // Each legend of a palette key, line by line, fits the key at the palette's size, the smallest the
-    // sample family draws keys at (the pictures take their legends from the palette).
-    void samplePaletteLegendsFitTheirKeys_data()
-    {
-        QTest::addColumn<bool>("mac");
-        QTest::newRow("Windows") << false;
-        QTest::newRow("Mac") << true;
-    }
-    void samplePaletteLegendsFitTheirKeys()
-    {
-        QFETCH(bool, mac);
-        setAppDirPathForTest(QFINDTESTDATA("../appdir"));
-        Data data;
-        QVERIFY(data.parseConfigXML(&data.boards, "config.xml"));
-        QVector<KeyBtn*> keys;
-        QVERIFY(Data::parseJsonFileForFix(&keys, data.json, QString()));
-        QVERIFY(Data::parseStaticXML(&keys, mac ? data.xmlMac : data.xmlWin));
-        setAppDirPathForTest(m_app.path());
         // The cap's legend font; a legend with a space goes on two lines, but for Caps Lock.
         const QFontMetrics metrics(QFont(QStringLiteral("Arial"), 8));
-        QStringList cut;
-        for (const KeyBtn* k : keys) {
-            const int room = int(data.w * k->w - data.gap + 1.0) - 1; // the key's width, less the legend rect's edge
-            const QString name = k->name();
-            for (const QString& line : name == "Caps Lock" ? QStringList{name} : name.split(' '))
-                if (metrics.horizontalAdvance(line) > room)
-                    cut << name;
+        for (const QString& file : {data.xmlWin, data.xmlMac}) { // a static key element per palette key
+            QCOMPARE(QString(readFile(QFINDTESTDATA("../appdir/config/" + file))).count(key), layoutKeys(data.json));
+            QVector<KeyBtn*> keys;
+            QVERIFY(Data::parseJsonFileForFix(&keys, data.json, QString()) && Data::parseStaticXML(&keys, file));
+            QStringList cut;
+            for (const KeyBtn* k : keys) {
+                const int room = int(data.w * k->w - data.gap + 1.0) - 1; // the key's width less the legend's edge
+                const QString name = k->name();
+                for (const QString& line : name == "Caps Lock" ? QStringList{name} : name.split(' '))
+                    if (metrics.horizontalAdvance(line) > room)
+                        cut << name;
+            }
+            qDeleteAll(keys);
+            QVERIFY2(cut.isEmpty(), qPrintable(file + ": " + cut.join(", ")));
         }
-        qDeleteAll(keys);
-        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
     }
 
     void columnNamesGoOnLikeASpreadsheet()

@@ -4,13 +4,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QtTest>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #ifdef Q_OS_LINUX
-#include <fcntl.h>
+#include <cstring>
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,17 +25,14 @@ static const char* const Shown = "main window shown";
 struct Installation {
     QTemporaryDir root;
     std::vector<std::unique_ptr<QProcess>> processes;
-    QProcessEnvironment env = environment(root.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // what start() gives each copy
 
-    static QProcessEnvironment environment(const QString& root)
+    Installation()
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root);
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root);
-        return env;
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.path());
     }
-
     ~Installation()
     {
         for (auto& p : processes) {
@@ -72,90 +67,63 @@ static bool prints(QProcess* p, QString& out, const char* text, int ms = StartMs
     return out.contains(QLatin1String(text));
 }
 
-// Whether one line of the output holds both texts (a log line naming a path and what was found there).
-static bool logsLine(const QString& out, const QString& a, const char* b)
+// Starts a second copy of exe: it must end at once with 0, before logging its start mode or even its path,
+// and wake first, whose output goes on in out (with the second's added if it did not end so).
+static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* first, QString& out)
 {
-    const QStringList lines = out.split(QLatin1Char('\n'));
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const QString& line) { return line.contains(a) && line.contains(QLatin1String(b)); });
-}
-
-// Starts a copy that must end at once with 0 (another copy runs); false, with its output in out, if not.
-static bool exitsAsSecondCopy(Installation& inst, const QString& exe, QString& out)
-{
-    QProcess* p = inst.start(exe);
-    const bool ended = p->waitForFinished(StartMs);
-    out = QString::fromLocal8Bit(p->readAll());
-    return ended && p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0
-           && !out.contains(QLatin1String(Shown));
-}
-
-static bool isSocket(const QString& path)
-{
-#ifdef Q_OS_UNIX
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISSOCK(info.st_mode);
-#else
-    return QFileInfo::exists(path);
-#endif
+    QProcess* second = inst.start(exe, {QStringLiteral("hello")});
+    const bool ended = second->waitForFinished(StartMs) && second->exitStatus() == QProcess::NormalExit
+                       && second->exitCode() == 0;
+    const QString secondOut = QString::fromLocal8Bit(second->readAll());
+    if (ended && !secondOut.contains(exe) && !secondOut.contains(QLatin1String("start mode")))
+        return prints(first, out, "show slot", 10000) && first->state() == QProcess::Running;
+    out += QLatin1String("\n--- second copy:\n") + secondOut;
+    return false;
 }
 
 #ifdef Q_OS_LINUX
 static constexpr uid_t OtherUid = 65534; // nobody
 
-// A process of another user that holds one end of a local socket at a path until it is dropped: it either
-// listens there or connects there. Changing the user needs root: start() fails without it.
-class ForeignPeer {
-public:
-    enum Role { Listen, Connect };
-    bool start(const QString& path, Role role)
+// A process of another user that listens at a local socket path, or connects there, until it is dropped.
+// Changing the user needs root: start() fails without it.
+struct ForeignPeer {
+    pid_t pid = -1;
+    int hold = -1; // our end of a socket pair: the child waits until it closes
+
+    bool start(const QString& path, bool listens)
     {
         const QByteArray name = QFile::encodeName(path);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (::geteuid() != 0 || size_t(name.size()) >= sizeof address.sun_path)
+        sockaddr_un address{AF_UNIX, {}};
+        int pair[2];
+        if (::geteuid() != 0 || size_t(name.size()) >= sizeof address.sun_path
+            || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
             return false;
         std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(m_hold, O_CLOEXEC) != 0)
-            return false;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            // The child uses system calls only: the parent's threads do not exist here.
-            ::close(ready[0]);
-            ::close(m_hold[1]);
+        pid = ::fork();
+        if (pid == 0) { // system calls only: the parent's threads do not exist here
+            ::close(pair[0]);
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(OtherUid) != 0 || ::setuid(OtherUid) != 0 || fd < 0)
-                ::_exit(2);
             const auto* a = reinterpret_cast<const sockaddr*>(&address);
-            const bool held = role == Listen ? ::bind(fd, a, sizeof address) == 0 && ::listen(fd, 8) == 0
-                                             : ::connect(fd, a, sizeof address) == 0;
-            if (!held)
-                ::_exit(3);
             char c = 1;
-            if (::write(ready[1], &c, 1) != 1)
-                ::_exit(4);
-            ::read(m_hold[0], &c, 1); // until the test drops the peer (or ends)
+            if (::setgroups(0, nullptr) == 0 && ::setgid(OtherUid) == 0 && ::setuid(OtherUid) == 0 && fd >= 0
+                && (listens ? ::bind(fd, a, sizeof address) == 0 && ::listen(fd, 8) == 0
+                            : ::connect(fd, a, sizeof address) == 0)
+                && ::write(pair[1], &c, 1) == 1)
+                ::read(pair[1], &c, 1); // until the test drops the peer (or ends)
             ::_exit(0);
         }
-        ::close(ready[1]);
-        ::close(m_hold[0]);
+        ::close(pair[1]);
+        hold = pair[0];
         char c = 0;
-        const bool held = m_pid > 0 && ::read(ready[0], &c, 1) == 1;
-        ::close(ready[0]);
-        return held;
+        return pid > 0 && ::read(hold, &c, 1) == 1;
     }
     ~ForeignPeer()
     {
-        if (m_hold[1] >= 0)
-            ::close(m_hold[1]);
-        if (m_pid > 0)
-            ::waitpid(m_pid, nullptr, 0);
+        if (hold >= 0)
+            ::close(hold);
+        if (pid > 0)
+            ::waitpid(pid, nullptr, 0);
     }
-
-private:
-    pid_t m_pid = -1;
-    int m_hold[2] = {-1, -1};
 };
 #endif
 
@@ -191,14 +159,7 @@ private slots:
         QVERIFY(QFile::exists(inst.root.filePath("tessark-other")) && other->state() == QProcess::Running);
         QVERIFY2(!prints(first, out, "show slot", 1000), qPrintable(out));
 
-        QProcess* second = inst.start(exe, {QStringLiteral("hello")});
-        QVERIFY(second->waitForFinished(StartMs));
-        const QString secondOut = QString::fromLocal8Bit(second->readAll());
-        QVERIFY(second->exitStatus() == QProcess::NormalExit && second->exitCode() == 0);
-        // It stopped before the start mode and the window: not even its program path was logged.
-        QVERIFY2(!secondOut.contains(exe) && !secondOut.contains(QLatin1String("start mode")), qPrintable(secondOut));
-        QVERIFY2(prints(first, out, "show slot", 10000), qPrintable(out));
-        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
     }
 
     void onlyTheExactArgumentStartsInTheBackground_data()
@@ -224,123 +185,83 @@ private slots:
     void withoutRuntimeDirTheSocketLivesInAPrivateFolder()
     {
         Installation inst;
-        const QString tmp = inst.root.filePath("tmp");
-        QVERIFY(QDir().mkpath(tmp));
+        const QDir tmp(inst.root.filePath("tmp"));
+        QVERIFY(tmp.mkpath(QStringLiteral(".")));
         inst.env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        inst.env.insert(QStringLiteral("TMPDIR"), tmp);
+        inst.env.insert(QStringLiteral("TMPDIR"), tmp.path());
         const QString exe = inst.install("app/tessark-sim");
         QString out;
         QProcess* first = inst.start(exe);
         QVERIFY2(prints(first, out, Shown), qPrintable(out));
-
-        QVERIFY2(QDir(tmp).entryList({QStringLiteral("tessark-sim*")}, QDir::System | QDir::Files).isEmpty(),
-                 qPrintable(QDir(tmp).entryList(QDir::AllEntries | QDir::System).join(' ')));
-        const QFileInfoList runtime = QDir(tmp).entryInfoList({QStringLiteral("runtime-*")}, QDir::Dirs);
+        QVERIFY(tmp.entryList({QStringLiteral("tessark-sim*")}, QDir::System | QDir::Files).isEmpty());
+        const QFileInfoList runtime = tmp.entryInfoList({QStringLiteral("runtime-*")}, QDir::Dirs);
         QCOMPARE(runtime.size(), 1);
-        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
-                                          | QFile::WriteOther | QFile::ExeOther;
-        QCOMPARE(runtime[0].permissions() & others, QFile::Permissions());
-        QVERIFY(isSocket(QDir(runtime[0].filePath()).filePath("tessark-sim")));
-
-        QString secondOut;
-        QVERIFY2(exitsAsSecondCopy(inst, exe, secondOut), qPrintable(secondOut));
-        QVERIFY2(prints(first, out, "show slot", 10000), qPrintable(out));
-        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(!(runtime[0].permissions() & 0x77)); // nothing for group and others
+        QVERIFY(QFileInfo::exists(runtime[0].filePath() + QStringLiteral("/tessark-sim")));
+        QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
     }
 
-    void aFileOnTheSocketPathIsReplacedOnlyWhenOurs_data()
+    void theSocketPathIsTakenOverOnlyWhenOurs_data()
     {
-        QTest::addColumn<bool>("ours");
-        QTest::newRow("ours: replaced by the socket") << true;
-        QTest::newRow("another user's: left, both copies run and say why") << false;
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<QString>("log"); // on the line naming the path
+        QTest::newRow("our file: replaced by the socket") << "our file" << "is ours but no socket";
+        QTest::newRow("another user's file: left, both copies run") << "their file" << "belongs to another user";
+        QTest::newRow("another user's server: not taken for a running copy, both copies run")
+            << "their server" << "answered by another user";
     }
-    // Whatever holds the name, the tool says so in its log; it takes the name over only from itself.
-    void aFileOnTheSocketPathIsReplacedOnlyWhenOurs()
-    {
-        QFETCH(bool, ours);
-        Installation inst;
-        const QString exe = inst.install("app/tessark-sim");
-        const QString path = inst.root.filePath("tessark-sim");
-        {
-            QFile squat(path);
-            QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
-        }
-        if (!ours) {
-#ifdef Q_OS_LINUX
-            if (::geteuid() != 0)
-                QSKIP("giving a file to another user needs root");
-            QCOMPARE(::chown(QFile::encodeName(path).constData(), OtherUid, OtherUid), 0);
-#else
-            QSKIP("file owners are checked on Unix only");
-#endif
-        }
-        QString out;
-        QProcess* first = inst.start(exe);
-        QVERIFY2(prints(first, out, Shown), qPrintable(out));
-        if (ours) {
-            QVERIFY2(logsLine(out, path, "no socket"), qPrintable(out));
-            QVERIFY(isSocket(path));
-            QString secondOut;
-            QVERIFY2(exitsAsSecondCopy(inst, exe, secondOut), qPrintable(secondOut));
-            QVERIFY2(prints(first, out, "show slot", 10000), qPrintable(out));
-        } else {
-            QVERIFY2(logsLine(out, path, "another user"), qPrintable(out));
-            QVERIFY(QFileInfo(path).isFile() && QFileInfo(path).size() == 5);
-            QString secondOut;
-            QProcess* second = inst.start(exe);
-            QVERIFY2(prints(second, secondOut, Shown), qPrintable(secondOut));
-            QVERIFY2(logsLine(secondOut, path, "another user"), qPrintable(secondOut));
-        }
-        QCOMPARE(first->state(), QProcess::Running);
-    }
-
-    // Another user listening on the name first (possible where XDG_RUNTIME_DIR is a shared folder) must not
-    // pass for a running copy: the tool starts, unguarded, says why and leaves the other's socket alone.
-    void anotherUsersServerOnTheNameDoesNotStopTheTool()
+    // Whatever holds the name, the tool says so in its log; it takes the name over only from itself. The
+    // runtime folder is shared (1777), as XDG_RUNTIME_DIR may be, so that another user can listen there.
+    void theSocketPathIsTakenOverOnlyWhenOurs()
     {
 #ifdef Q_OS_LINUX
+        QFETCH(QString, holder);
+        QFETCH(QString, log);
         Installation inst;
-        const QString shared = inst.root.filePath("shared");
+        const QString exe = inst.install("app/tessark-sim"), shared = inst.root.filePath("shared"),
+                      path = shared + QStringLiteral("/tessark-sim");
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(inst.root.path()).constData(), 0711), 0);
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
         inst.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), shared);
-        const QString path = QDir(shared).filePath("tessark-sim");
-        ForeignPeer squatter;
-        if (!squatter.start(path, ForeignPeer::Listen))
-            QSKIP("running a process as another user needs root");
-
-        QString out;
-        QProcess* p = inst.start(inst.install("app/tessark-sim"));
-        QVERIFY2(prints(p, out, Shown), qPrintable(out));
-        QVERIFY2(logsLine(out, path, "another user"), qPrintable(out));
-        QVERIFY(isSocket(path) && QFileInfo(path).ownerId() == OtherUid);
-#else
-        QSKIP("peer credentials are checked on Linux only");
+        ForeignPeer server;
+        if (holder == "their server") {
+            if (!server.start(path, true))
+                QSKIP("running a process as another user needs root");
+        } else {
+            QFile squat(path);
+            QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
+            if (holder == "their file" && (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0))
+                QSKIP("giving a file to another user needs root");
+        }
+        const QRegularExpression logged(QRegularExpression::escape(path) + ".*" + log);
+        QString out, secondOut;
+        QProcess* first = inst.start(exe);
+        QVERIFY2(prints(first, out, Shown) && out.contains(logged), qPrintable(out));
+        if (holder == "our file") {
+            QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out)); // through a socket at path
+        } else { // left as it was
+            QCOMPARE(QFileInfo(path).ownerId(), uint(OtherUid));
+            QCOMPARE(QFileInfo(path).size(), holder == "their file" ? 5 : 0);
+            QVERIFY2(prints(inst.start(exe), secondOut, Shown) && secondOut.contains(logged), qPrintable(secondOut));
+        }
+        QCOMPARE(first->state(), QProcess::Running);
 #endif
     }
 
-    // Both ends of a connection can tell whether the other runs as the same user.
+    // A connection's end tells whether the other runs as the same user (our own user: see the copies above).
     void peerCredentialsTellOurUserFromAnother()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("peer");
-        QLocalServer server;
-        server.setSocketOptions(QLocalServer::WorldAccessOption);
-        QVERIFY2(server.listen(path), qPrintable(server.errorString()));
-        QLocalSocket client;
-        client.connectToServer(path);
-        QVERIFY(client.waitForConnected(5000) && server.waitForNewConnection(5000));
-        const std::unique_ptr<QLocalSocket> ours(server.nextPendingConnection());
-        QVERIFY(peerIsSameUser(ours->socketDescriptor()));
-        QVERIFY(peerIsSameUser(client.socketDescriptor()));
 #ifdef Q_OS_LINUX
         QVERIFY(!peerIsSameUser(-1)); // no answer is no proof
-
+        QTemporaryDir dir;
+        QLocalServer server;
+        server.setSocketOptions(QLocalServer::WorldAccessOption);
+        QVERIFY2(server.listen(dir.filePath("peer")), qPrintable(server.errorString()));
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
         ForeignPeer other;
-        if (!other.start(path, ForeignPeer::Connect))
-            QSKIP("running a process as another user needs root (and a temporary folder it can reach)");
+        if (!other.start(server.fullServerName(), false))
+            QSKIP("running a process as another user needs root");
         QVERIFY(server.waitForNewConnection(5000));
         const std::unique_ptr<QLocalSocket> theirs(server.nextPendingConnection());
         QVERIFY(!peerIsSameUser(theirs->socketDescriptor()));

@@ -55,7 +55,7 @@ public:
     // Layout values beyond this many key units in either direction read as 0: no keyboard is wider.
     static constexpr double MaxLayoutUnits = 64;
     // Keys one layout file may make; the rest are skipped. A full-size board has about 110.
-    static constexpr int MaxLayoutKeys = 512;
+    static constexpr int MaxLayoutKeys = 256;
     // config.xml's placements lie within the main window, which has this fixed size...
     static constexpr int WindowWidth = 980;
     static constexpr int WindowHeight = 750;
