@@ -1,6 +1,5 @@
 #include "Language.h"
 
-#include "widget/fileguard.h"
 #include "widget/smallxml.h"
 #include "widget/unreadablefile.h"
 
@@ -53,16 +52,9 @@ int Language::parseLanguageXML()
 {
     ensureFile();
     QDomDocument doc;
-    FileGuard::XmlError error;
-    const FileGuard::Result read = FileGuard::loadDom(m_filePath, &doc, &error);
-    if (read == FileGuard::Result::Unreadable)
-        return -2;
-    if (read != FileGuard::Result::Read) {
-        // A refused file (too large, nested too deep) is logged by the guard.
-        if (read == FileGuard::Result::Malformed)
-            qDebug() << "Language: parse file failed:" << error.line << "---" << error.column << ":" << error.text;
-        return -1;
-    }
+    const int read = readSmallXml(m_filePath, &doc, "Language: parse file failed:");
+    if (read != 0)
+        return read;
 
     const QDomElement root = doc.documentElement();
     if (root.firstChildElement().isNull())

@@ -29,6 +29,8 @@ namespace {
 // plain file name, so that no name reaches a file outside that folder.
 QString configPath(const QString& fileName, const QString& folder = QStringLiteral("/config/"))
 {
+    if (fileName.isEmpty())
+        return QString(); // absent: nothing to read, nothing to say
     if (!FileGuard::isPlainFileName(fileName)) {
         qDebug() << "Not a plain file name, not read:" << fileName;
         return QString();

@@ -9,7 +9,7 @@
 #include <QDebug>
 #include <QDomDocument>
 
-int readSmallXml(const QString& path, QDomDocument* doc)
+int readSmallXml(const QString& path, QDomDocument* doc, const char* failure)
 {
     FileGuard::XmlError error;
     switch (FileGuard::loadDom(path, doc, &error)) {
@@ -22,7 +22,7 @@ int readSmallXml(const QString& path, QDomDocument* doc)
     case FileGuard::Result::Malformed:
         break;
     }
-    qDebug() << "menutree: parse file failed:" << error.line << "---" << error.column << ":" << error.text;
+    qDebug() << failure << error.line << "---" << error.column << ":" << error.text;
     return -1;
 }
 

@@ -3,9 +3,10 @@
 #include <QDomDocument>
 #include <QString>
 
-// Through the file guard: 0 parsed into doc, -1 not well-formed (logged with line, column and text), too
-// large or nested too deep (logged by the guard), -2 cannot be opened (silent) or not a regular file.
-int readSmallXml(const QString& path, QDomDocument* doc);
+// Through the file guard: 0 parsed into doc, -1 not well-formed (logged after `failure` with line, column
+// and text), too large or nested too deep (logged by the guard), -2 cannot be opened (silent) or not a
+// regular file.
+int readSmallXml(const QString& path, QDomDocument* doc, const char* failure = "menutree: parse file failed:");
 
 // A new document with the given XML declaration and the COMMAND root those files share.
 QDomDocument newCommandDocument(const QString& declaration, QDomElement* root);
