@@ -49,7 +49,7 @@ private slots:
         clock.start();
         QCOMPARE(toApp ? f.device->_bt_boot_app() : f.device->appBoot(), result);
         if (fault == 3)
-            QVERIFY2(clock.elapsed() >= 480 && clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() >= 480 && clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(Signals(spy), errors);
         if (errors.isEmpty())
             QCOMPARE(f.kb->btModule().inBootloader, !toApp);

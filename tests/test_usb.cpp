@@ -30,11 +30,8 @@ private slots:
         for (int i = 0; i < 33; ++i)
             QCOMPARE(received.at(i), report(0xF0, 0x21, uint8_t(i)));
         QCOMPARE(f->usb->ringIndex(), 0); // the 33rd report took the first slot again
-        QElapsedTimer clock;
-        clock.start();
         f->usb->stopRead();
         QVERIFY(gone.wait(1000));
-        QVERIFY(clock.elapsed() < 500);
     }
 
     void disabledReadingLeavesReportsForTheBlockingRead()
