@@ -67,6 +67,32 @@ private:
     uint32_t m_s;
 };
 
+// HID keyboard usages of the sample key functions' keys (type 1, stype 0, as the static key files list them).
+namespace usage {
+constexpr uint16_t C = 0x06, D = 0x07, F = 0x09, K = 0x0E, L = 0x0F, M = 0x10, S = 0x16, V = 0x19, W = 0x1A;
+constexpr uint16_t LeftCtrl = 0xE0, LeftAlt = 0xE2, LeftWin = 0xE3, RightWin = 0xE7;
+}
+
+// A keyboard key (type 1, stype 0) in the 4-byte key slot at `at`.
+void putKey(QByteArray& r, int at, uint16_t code)
+{
+    r[at] = char(0x02);
+    put16(r, at + 1, code);
+}
+
+// A key function record as a download writes it on a fresh slot: used, the function number, the
+// trigger Ctrl+Alt+letter, flag, every key map; everything else zero until the caller adds parameters.
+QByteArray keyFunctionRecord(int slot, int hi, uint16_t letter, bool flag = true)
+{
+    QByteArray r(56, '\0');
+    put16(r, 0, uint16_t((slot & 0x3F) | 0x40 | ((hi & 0x3F) << 7)));
+    put16(r, 2, uint16_t(3 | (flag ? 0x08 : 0) | (0xFF << 4)));
+    putKey(r, 4, usage::LeftCtrl);
+    putKey(r, 8, usage::LeftAlt);
+    putKey(r, 12, letter);
+    return r;
+}
+
 // Reads entries [first, last] of one map into reply bytes 12.. (at most maxEntries).
 void readRange(const std::vector<QByteArray>& maps, const uint8_t* p, int entrySize, int maxEntries, QByteArray& r)
 {
@@ -210,14 +236,6 @@ void Firmware::fill(uint32_t seed)
     s.keyFunctions = tables(m_config.keyFunctions, 56);
     for (size_t i = 0; i < s.keyFunctions.size(); ++i)
         s.keyFunctions[i][0] = char((uint8_t(s.keyFunctions[i][0]) & 0xC0) | (i & 0x3F));
-    if (m_config.sampleKeyFunctions) {
-        // Word 0 = slot | used | function << 7: website, document, folder in slots 0..2.
-        for (size_t i = 0; i < s.keyFunctions.size(); ++i) {
-            const uint16_t word = i < 3 ? uint16_t(i | 0x40 | ((i + 1) << 7)) : uint16_t(i & 0x3F);
-            s.keyFunctions[i][0] = char(word & 0xFF);
-            s.keyFunctions[i][1] = char(word >> 8);
-        }
-    }
 
     for (int i = 0; i < m_config.macros; ++i) {
         QByteArray head = rnd.bytes(24);
@@ -225,11 +243,14 @@ void Firmware::fill(uint32_t seed)
         // Counts around the 5-frame packet size: multiples of 5, remainders, one packet or less.
         const int frames = used ? 1 + rnd.below(23) : 0;
         put32(head, 0, uint32_t(i & 0x3F) | (used ? 0x40u : 0u) | (uint32_t(frames) << 7));
-        const QByteArray name = padded(QByteArray("Macro ") + QByteArray::number(i), 16);
+        // A free slot has no name, as a macro the keyboard deleted.
+        const QByteArray name = used ? padded(QByteArray("Macro ") + QByteArray::number(i), 16) : QByteArray(16, '\0');
         head.replace(8, 16, name);
         s.macroHeads.push_back(head);
         s.macroFrames.push_back(rnd.bytes(frames * FrameSize));
     }
+    if (m_config.sampleKeyFunctions)
+        fillSampleKeyFunctions(); // after the macro heads: the macro function names one of them
     s.selectedMacro = 0;
     s.recording = false;
 
@@ -239,6 +260,71 @@ void Firmware::fill(uint32_t seed)
 
     s.btName = padded(QByteArray("BT-") + rnd.letters(4 + rnd.below(6)), 12);
     s.sleepTime = uint32_t(1 + rnd.below(30)) * 60000u;
+}
+
+void Firmware::fillSampleKeyFunctions()
+{
+    std::vector<QByteArray>& table = m_state.keyFunctions;
+    // Only the sample slots are used; the others keep their random bytes behind a free word 0.
+    for (size_t i = 0; i < table.size(); ++i) {
+        table[i][0] = char(i & 0x3F);
+        table[i][1] = char(0);
+    }
+    // Function numbers as the shipped catalogues give them: website 1, document 2, folder 3, LED 4,
+    // replacement keys 5, lock keys 6, macro 8, key swap 9; the virtual keyboard is always 7.
+    std::vector<QByteArray> samples{keyFunctionRecord(0, 1, usage::W), keyFunctionRecord(1, 2, usage::D),
+                                    keyFunctionRecord(2, 3, usage::F)};
+    if (m_config.model == Model::Full) {
+        QByteArray led = keyFunctionRecord(3, 4, usage::L);
+        put32(led, 20, 1); // the second brightness option
+        QByteArray replacement = keyFunctionRecord(4, 5, usage::C, false); // the one type without flag
+        putKey(replacement, 20, usage::LeftCtrl);
+        putKey(replacement, 24, usage::C);
+        QByteArray lock = keyFunctionRecord(5, 6, usage::K);
+        putKey(lock, 20, usage::LeftWin);
+        putKey(lock, 24, usage::RightWin);
+        // The first used macro after slot 0, so that its id is not the zero of an empty parameter.
+        uint32_t macroId = 0;
+        for (size_t i = 1; i < m_state.macroHeads.size(); ++i) {
+            const QByteArray& head = m_state.macroHeads[i];
+            if ((uint8_t(head[0]) & 0x40) && head[8] != '\0') {
+                macroId = uint8_t(head[0]) & 0x3F;
+                break;
+            }
+        }
+        QByteArray macro = keyFunctionRecord(6, 8, usage::M);
+        put32(macro, 20, macroId);
+        put32(macro, 24, 2); // repeat
+        QByteArray swap = keyFunctionRecord(7, 9, usage::S);
+        put32(swap, 20, 1);
+        put32(swap, 24, 3);
+        samples.insert(samples.end(), {led, replacement, lock, macro, swap, keyFunctionRecord(8, 7, usage::V)});
+    }
+    for (size_t i = 0; i < samples.size() && i < table.size(); ++i)
+        table[i] = samples[i];
+}
+
+bool Firmware::keyFunctionPress(int slot, QByteArray* report) const
+{
+    if (!report || slot < 0 || size_t(slot) >= m_state.keyFunctions.size())
+        return false;
+    const QByteArray& record = m_state.keyFunctions[size_t(slot)];
+    if (record.size() < 4)
+        return false;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(record.constData());
+    const uint16_t word0 = get16(p);
+    const unsigned maps = (get16(p + 2) >> 4) & 0xFF;
+    const bool active = m_state.curKeyMap < 8 && ((maps >> m_state.curKeyMap) & 1);
+    if (!(word0 & 0x40) || !active)
+        return false;
+    QByteArray r(64, '\0');
+    r[0] = char(0xF0);
+    r[1] = char(0xAA);
+    put16(r, 2, 2);
+    r[8] = char(word0 & 0x3F);
+    r[9] = char((word0 >> 7) & 0x3F);
+    *report = r;
+    return true;
 }
 
 Firmware::Outcome Firmware::answer(const QByteArray& request, bool apply, QByteArray* reply)

@@ -30,6 +30,10 @@ public:
     static constexpr int MaxFrames = 512;
     static constexpr int FrameSize = 10;
 
+    // The notification a press of key function slot's trigger sends (0xF0, 0xAA, length 2, [id, hi]
+    // at byte 8); false when the slot is out of range, unused or not active in the current key map.
+    bool keyFunctionPress(int slot, QByteArray* report) const;
+
     static int frameCount(const QByteArray& head);
     static void setFrameCount(QByteArray& head, int count);
 
@@ -55,6 +59,7 @@ private:
     uint8_t btApply(const uint8_t* frame);
 
     void fill(uint32_t seed);
+    void fillSampleKeyFunctions();
     Outcome deviceInfo(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
     Outcome keyCodes(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
     Outcome colours(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);

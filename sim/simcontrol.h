@@ -36,7 +36,9 @@ struct KeyboardConfig {
     uint32_t seed = 1; // the state, device id included, is filled with deterministic non-trivial bytes from it
     // Key codes (type 1, stype 0) of every key map in layout order; empty: random entries.
     QList<uint16_t> keyCodes = fullSizeKeyCodes();
-    // Slots 0..2 hold the website, document and folder functions; the other slots are unused.
+    // Slots 0..2 hold the website, document and folder functions (triggers Ctrl+Alt+W, D, F); on the
+    // full-size model slots 3..8 hold one function of each other type, as the shipped catalogue numbers
+    // them. The other slots are unused.
     bool sampleKeyFunctions = true;
 
     static QList<uint16_t> fullSizeKeyCodes();
@@ -197,6 +199,10 @@ public:
     virtual void refuseOpen(bool on) = 0;
     // An unrequested report on the command interface (a notification, a stray reply).
     virtual void inject(const QByteArray& report) = 0;
+    // The user presses the trigger of key function slot: when its record is used and its key-map mask
+    // holds the current key map, the keyboard sends notification 0xAA with [id, hi] of the record;
+    // otherwise it sends nothing.
+    virtual void pressKeyFunction(int slot) = 0;
 
     virtual QList<LogEntry> log() const = 0;
     virtual void clearLog() = 0;

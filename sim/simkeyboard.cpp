@@ -94,6 +94,14 @@ void SimKeyboard::inject(const QByteArray& report)
     sendLocked(m_config.commandInterface, report);
 }
 
+void SimKeyboard::pressKeyFunction(int slot)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    QByteArray report;
+    if (m_firmware.keyFunctionPress(slot, &report))
+        sendLocked(m_config.commandInterface, report);
+}
+
 QList<LogEntry> SimKeyboard::log() const
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);

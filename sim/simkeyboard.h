@@ -28,6 +28,7 @@ public:
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
     void refuseOpen(bool on) override;
     void inject(const QByteArray& report) override;
+    void pressKeyFunction(int slot) override;
 
     QList<LogEntry> log() const override;
     void clearLog() override;

@@ -113,18 +113,23 @@ void SimSession::runControl()
     file.remove();
     for (const QByteArray& raw : lines) {
         const QList<QByteArray> words = raw.simplified().split(' ');
-        if (words.size() != 2)
+        const QByteArray& command = words.at(0);
+        if (words.size() != (command == "press" ? 3 : 2))
             continue;
         bool ok = false;
         const int index = words.at(1).toInt(&ok) - 1;
         if (!ok || index < 0 || index >= m_slots.size())
             continue;
-        if (words.at(0) == "unplug") {
+        if (command == "unplug") {
             writeLog(index);
             if (m_slots[index].keyboard)
                 unplug(m_slots[index].keyboard);
-        } else if (words.at(0) == "plug") {
+        } else if (command == "plug") {
             plugSlot(index);
+        } else if (command == "press") {
+            const int slot = words.at(2).toInt(&ok);
+            if (ok && m_slots[index].keyboard)
+                m_slots[index].keyboard->pressKeyFunction(slot);
         }
     }
 }

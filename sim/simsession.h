@@ -22,8 +22,9 @@ public:
     // Every report to or from a keyboard is appended to path as one line:
     // "<keyboard> <out|in> <ms since plug> <64 bytes in hex>". False when it cannot be opened.
     bool setLogFile(const QString& path);
-    // Each poll runs the lines of path ("unplug N", "plug N", N from 1) and removes it. Write the
-    // file elsewhere and rename it into place, so a poll never reads half of it.
+    // Each poll runs the lines of path ("unplug N", "plug N", "press N S": the trigger of key
+    // function slot S on keyboard N; N from 1) and removes it. Write the file elsewhere and rename it
+    // into place, so a poll never reads half of it.
     void setControlFile(const QString& path) { m_controlPath = path; }
     // Every plugged keyboard takes this long per report.
     void setReportDelay(int ms);

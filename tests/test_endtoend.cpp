@@ -19,9 +19,9 @@ constexpr int StartMs = 120000; // generous: a loaded 2-core machine, or the san
 constexpr int ReportMs = 20000;
 
 // Window-relative centres, from the layout files of appdir/config (the window is 980 wide):
-// the TK104 Dual picture (board x/y 0/86, 40 px a unit, 22.5 units wide) starts at x 490 - 22.5 * 20 = 40,
-// so its first key, Esc (entry 0), spans 40..76 x 86..122.
-constexpr int PictureEscX = 58, PictureEscY = 104;
+// the TK104 Dual picture (board x/y 0/86, 36 px a unit, 22.5 units wide) starts at x 490 - 22.5 * 18 = 85,
+// so its first key, Esc (entry 0), spans 85..117 x 86..118.
+constexpr int PictureEscX = 101, PictureEscY = 102;
 // The palette (static y 410, 36 px a unit) starts at x 80; its "A" (type 1, code 0x04) sits in the
 // Caps Lock row (3.5 units down) after Caps Lock (1.75 units): 143..179 x 536..572.
 constexpr int PaletteAX = 161, PaletteAY = 554;

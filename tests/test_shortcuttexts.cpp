@@ -29,8 +29,8 @@ private slots:
     {
         // Word 0 of a slot: id | used << 6 | function number << 7.
         const std::vector<kf_t> table{kf_t{{0x45, 0x03}}, kf_t{{0x81, 0x00}}, kf_t{{0xC2, 0x00}}, kf_t{{0xC3, 0x04}}};
-        kffunc_t web{"Web", 1, true, E_SCT_WEB, ""}, folder{"Folder", 6, true, E_SCT_FOLDER, ""},
-            second{"Second", 6, true, E_SCT_EDIT, ""};
+        kffunc_t web{"Web", 1, true, E_SCT_WEB, "", {}}, folder{"Folder", 6, true, E_SCT_FOLDER, "", {}},
+            second{"Second", 6, true, E_SCT_EDIT, "", {}};
         QVector<kffunc_t*> catalogue{&web, &folder, &second};
         QVector<STCTS*> records;
         Data::buildShortcutList(table, 200, &records, &catalogue); // a count beyond the table: only the table

@@ -221,6 +221,32 @@ private slots:
         QCOMPARE(exchange(h, report(0x10, 0x20)).toHex(), reply(0x10, 0x20, u16(0)).toHex());
     }
 
+    // A key function press is reported only for a used slot whose key-map mask holds the current map.
+    void keyFunctionPressIsNotified_data()
+    {
+        QTest::addColumn<int>("word0"); // slot 5 | used << 6 | hi << 7
+        QTest::addColumn<int>("maps");  // key-map mask; the current map is 2
+        QTest::addColumn<QByteArray>("notification"); // empty: none
+        QTest::newRow("used, active in the current map")
+            << (5 | 0x40 | 9 << 7) << 0x04 << report(0xF0, 0xAA, bytes({5, 9}));
+        QTest::newRow("unused") << (5 | 9 << 7) << 0xFF << QByteArray();
+        QTest::newRow("not active in the current map") << (5 | 0x40 | 9 << 7) << 0xFB << QByteArray();
+    }
+    void keyFunctionPressIsNotified()
+    {
+        QFETCH(int, word0);
+        QFETCH(int, maps);
+        QFETCH(QByteArray, notification);
+        kb->edit([&](sim::FirmwareState& s) {
+            s.curKeyMap = 2;
+            s.keyFunctions[5] = u16(uint16_t(word0)) + u16(uint16_t(maps << 4 | 0x0B)) + QByteArray(52, '\xFF');
+        });
+        kb->pressKeyFunction(5);
+        QCOMPARE(read(h, 50).toHex(), notification.toHex());
+        kb->pressKeyFunction(99); // no such slot
+        QVERIFY(read(h, 20).isEmpty());
+    }
+
 };
 
 int main(int argc, char** argv)

@@ -48,6 +48,7 @@ private slots:
     void cleanup() { sim::reset(); }
     void plugsBothModelsAndLogsReports();
     void controlFileUnplugsAndPlugs();
+    void controlFilePressesKeyFunctions();
     void executableReadsItsEnvironment();
 };
 
@@ -93,6 +94,28 @@ void TestSimSession::controlFileUnplugsAndPlugs()
     QVERIFY(control(controlPath, "plug 2\n"));
     QTRY_VERIFY(session.keyboard(2));
     QVERIFY(commandPaths().size() == 2 && commandPaths().contains(session.keyboard(2)->commandPath()));
+}
+
+void TestSimSession::controlFilePressesKeyFunctions()
+{
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    const QString logPath = dir.filePath("reports.log");
+    {
+        sim::SimSession session;
+        QVERIFY(session.setLogFile(logPath));
+        session.setControlFile(controlPath);
+        session.plugAll(sim::sampleFamily());
+        // Slot 1 of the wired keyboard holds the document function (hi 2); slot 20 is free; "press 2" lacks its slot.
+        QVERIFY(control(controlPath, "press 2 1\npress 2 20\npress 2\npress 1 x\n"));
+        session.poll();
+        session.poll(); // writes what the first poll's commands sent
+    }
+    const QList<QByteArray> lines = readAll(logPath).trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    const QList<QByteArray> words = lines.first().split(' ');
+    QVERIFY(words.size() == 4 && words[0] == "2" && words[1] == "in");
+    QCOMPARE(words.at(3), QByteArray("f0aa020000000000" "0102") + QByteArray(108, '0'));
 }
 
 void TestSimSession::executableReadsItsEnvironment()

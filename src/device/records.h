@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <QString>
+
 // Reads and writes little-endian fields at a byte offset.
 namespace le {
 inline uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
@@ -22,15 +24,6 @@ inline void put32(uint8_t* p, uint32_t v)
 }
 }
 
-// Key function record (56 bytes). Word 0: bits 0-5 slot, bit 6 used, bits 7-12 function number.
-struct kf_t {
-    uint8_t bytes[56];
-
-    int id() const { return bytes[0] & 0x3F; }
-    bool used() const { return (bytes[0] & 0x40) != 0; }
-    int hi() const { return (le::u16(bytes) >> 7) & 0x3F; }
-};
-static_assert(sizeof(kf_t) == 56, "kf_t is 56 bytes on the wire");
 
 // Macro head (24 bytes). Word 0: bits 0-5 slot, bit 6 used, bits 7-16 frame count; 8..23 name.
 struct km_t {
@@ -41,6 +34,15 @@ struct km_t {
     int frameCount() const { return int((word0() >> 7) & 0x3FF); }
     void setFrameCount(int n) { setWord0((word0() & ~(0x3FFu << 7)) | ((uint32_t(n) & 0x3FF) << 7)); }
     int slotIndex() const { return int(word0() & 0x3F); }
+    bool used() const { return (bytes[0] & 0x40) != 0; }
+    // The 16-byte name at byte 8, up to the first zero byte, in the system's 8-bit encoding.
+    QString name() const
+    {
+        int n = 0;
+        while (n < 16 && bytes[8 + n] != 0)
+            ++n;
+        return QString::fromLocal8Bit(reinterpret_cast<const char*>(bytes + 8), n);
+    }
 };
 static_assert(sizeof(km_t) == 24, "km_t is 24 bytes on the wire");
 
@@ -80,4 +82,75 @@ struct kc_t {
         p[3] = 0;
     }
     bool sameKey(const kc_t& o) const { return type == o.type && stype == o.stype && code == o.code; }
+    bool isEmpty() const { return type == 0 && stype == 0 && code == 0; }
+    // Writes type, stype and code of a 4-byte key slot; its state bit and fourth byte stay as they are.
+    void packKeepingState(uint8_t* p) const
+    {
+        p[0] = uint8_t((p[0] & 1) | ((type & 7) << 1) | ((stype & 15) << 4));
+        le::put16(p + 1, code);
+    }
 };
+
+// Key function record (56 bytes). Word 0: bits 0-5 slot, bit 6 used, bits 7-12 function number,
+// bits 13-15 kept. Word 1: bits 0-2 trigger key count, bit 3 flag, bits 4-11 key-map mask, 12-15 kept.
+// Then four trigger key slots at 4 + 4j and a 36-byte parameter area at 20. Setters change only
+// their own bits: whatever the keyboard put in the others goes back as it came.
+struct kf_t {
+    uint8_t bytes[56];
+
+    static constexpr int TriggerKeys = 4;
+    static constexpr int ParamKeys = 9; // replacement and lock keys
+    static constexpr int ParamOffset = 20;
+    static constexpr int SecondParamOffset = 24;
+
+    int id() const { return bytes[0] & 0x3F; }
+    bool used() const { return (bytes[0] & 0x40) != 0; }
+    void setUsed(bool on) { bytes[0] = uint8_t(on ? bytes[0] | 0x40 : bytes[0] & ~0x40); }
+    int hi() const { return (le::u16(bytes) >> 7) & 0x3F; }
+    void setHi(int hi) { setBits(0, 7, 0x3F, uint16_t(hi)); }
+
+    int keyCount() const { return le::u16(bytes + 2) & 0x7; }
+    void setKeyCount(int n) { setBits(2, 0, 0x7, uint16_t(n)); }
+    bool flag() const { return (le::u16(bytes + 2) >> 3) & 1; }
+    void setFlag(bool on) { setBits(2, 3, 0x1, on ? 1 : 0); }
+    uint8_t mapMask() const { return uint8_t(le::u16(bytes + 2) >> 4); }
+    void setMapMask(uint8_t mask) { setBits(2, 4, 0xFF, mask); }
+
+    // Trigger key j (0-3) and parameter key i (0-8); out of range reads an empty key and writes nothing.
+    kc_t key(int j) const { return j >= 0 && j < TriggerKeys ? kc_t::unpack(bytes + 4 + 4 * j) : kc_t(); }
+    void setKey(int j, const kc_t& k)
+    {
+        if (j >= 0 && j < TriggerKeys)
+            k.packKeepingState(bytes + 4 + 4 * j);
+    }
+    kc_t paramKey(int i) const
+    {
+        return i >= 0 && i < ParamKeys ? kc_t::unpack(bytes + ParamOffset + 4 * i) : kc_t();
+    }
+    void setParamKey(int i, const kc_t& k)
+    {
+        if (i >= 0 && i < ParamKeys)
+            k.packKeepingState(bytes + ParamOffset + 4 * i);
+    }
+
+    // The u32 parameters: LED option, macro id and repeat, the two swap numbers.
+    uint32_t option() const { return le::u32(bytes + ParamOffset); }
+    void setOption(uint32_t v) { le::put32(bytes + ParamOffset, v); }
+    uint32_t macroId() const { return le::u32(bytes + ParamOffset); }
+    void setMacroId(uint32_t v) { le::put32(bytes + ParamOffset, v); }
+    uint32_t repeat() const { return le::u32(bytes + SecondParamOffset); }
+    void setRepeat(uint32_t v) { le::put32(bytes + SecondParamOffset, v); }
+    uint32_t swap1() const { return le::u32(bytes + ParamOffset); }
+    void setSwap1(uint32_t v) { le::put32(bytes + ParamOffset, v); }
+    uint32_t swap2() const { return le::u32(bytes + SecondParamOffset); }
+    void setSwap2(uint32_t v) { le::put32(bytes + SecondParamOffset, v); }
+
+private:
+    void setBits(int offset, int shift, uint16_t mask, uint16_t value)
+    {
+        const uint16_t word = le::u16(bytes + offset);
+        le::put16(bytes + offset, uint16_t((word & ~(mask << shift)) | ((value & mask) << shift)));
+    }
+};
+static_assert(sizeof(kf_t) == 56, "kf_t is 56 bytes on the wire");
+

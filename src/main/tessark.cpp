@@ -4,6 +4,7 @@
 #include "images/compiledimages.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "shortcut/shortcuts.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
@@ -69,7 +70,7 @@ Tessark::Tessark(QWidget* parent, QString mode)
     initTabWidget();
     initSystemBoot();
     createDisconPixBackground();
-    // The shortcuts page is created here once it exists.
+    initShortcutsPage();
 
     m_scanDevice.setParent(this);
     m_MultiScanDevice.setParent(this);
@@ -325,7 +326,8 @@ void Tessark::retranslateUi(int language)
         m_exitAction->setText(tr(zh ? "退出" : "Exit"));
         m_minimizeAction->setText(tr(zh ? "最小化" : "Minimize"));
     }
-    // The shortcuts page retranslates itself here once it exists.
+    if (m_ptrShortcuts)
+        m_ptrShortcuts->setLanguage(language);
 }
 
 void Tessark::mousePressEvent(QMouseEvent* event)
@@ -334,6 +336,11 @@ void Tessark::mousePressEvent(QMouseEvent* event)
         unsetCursorColorSlot();
         unsetCursorKeySlot();
         unsetCursorColorSlot();
+        if (m_ptrShortcuts) {
+            m_ptrShortcuts->shortcutsItemBtnMouseTimerReleaseSlot(true);
+            m_ptrShortcuts->parameterBtnReleaseSlot(true);
+            m_ptrShortcuts->shortcutsItemReleaseSelectDynamicLayoutKey();
+        }
     }
     if (qRound(event->localPos().y()) <= m_headerRect.height()) {
         m_windowPos = pos();

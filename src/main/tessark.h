@@ -22,6 +22,7 @@
 
 class Color;
 class Device;
+class Shortcuts;
 class KeyBtn;
 class Menu;
 class MenuTree;
@@ -110,6 +111,14 @@ public:
     // Single-shot, minimises the window when it fires; the window itself never starts it.
     QTimer& minimizeTimer() { return m_minimizeTimer; }
 
+    // ---- pages
+    // The shortcuts page: made by the constructor, lives as long as the window.
+    void initShortcutsPage();
+    void deleteShortcut();
+    void removePage(QWidget* page);
+    Shortcuts* shortcutsPage() const { return m_ptrShortcuts; }
+    const QVector<QWidget*>& pageList() const { return m_pageList; }
+
 signals:
     // Requests to the worker objects. The transport's open and the load currently travel through
     // the connection's signals of the same names, which it connects to the objects it creates.
@@ -147,6 +156,10 @@ public slots:
     // While the macro page records, neither the title buttons nor the tabs act.
     void banWindowsButtonSlot(bool ban);
     void setDynamicUnsetCursorSlot();
+    // The macro page's list changes, relayed to every key function row.
+    void updateShortcutsComboboxAddItemSlot(QString name);
+    void updateShortcutsComboboxRemoveItemSlot(int index);
+    void updateShortcutsComboboxSetItemText(int index, QString name);
 
     // What the keyboard reports on its own, dispatched by its code.
     void onRecvNotifySlot(QByteArray report);
@@ -200,6 +213,7 @@ private:
     TabLabel* m_tabSetting = nullptr;
     QVector<TabLabel*> m_tabList;   // KEY, COLOR, SHORTCUTS, SETTING
     QVector<QWidget*> m_pageList;
+    Shortcuts* m_ptrShortcuts = nullptr;
 
     QLabel* m_disconPix = nullptr;
 

@@ -5,6 +5,7 @@
 #include "Update/overallvariate.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
@@ -38,7 +39,14 @@ bool Tessark::closeDevice()
         g_overallVariate->setOnlinState(false);
         g_overallVariate->clearFirmwareInfo();
     }
-    // The shortcuts, settings and macro pages drop their device here once they exist.
+    if (m_ptrShortcuts)
+        m_ptrShortcuts->clearVirtualKeyboard();
+    // The settings page clears its information here once it exists.
+    if (m_ptrShortcuts) {
+        qDebug() << "Delete shortcuts KF.";
+        m_ptrShortcuts->deleteKF();
+    }
+    // The macro page releases its device here once it exists.
     qDebug() << "start delete dynmic keybtn all.";
     deleteDynamicKeybtn();
     createDisconPixBackground();
@@ -161,7 +169,8 @@ void Tessark::quitTessark()
         delete m_hideTimer;
         m_hideTimer = nullptr;
     }
-    // The colour, settings, shortcuts and macro pages and the key picker go here once they exist.
+    // The colour, settings and macro pages and the key picker go here once they exist.
+    deleteShortcut();
     qDebug() << "delete static dialog finish.";
     delete m_menuTree;
     m_menuTree = nullptr;

@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/usb.h"
 #include "platform/hidaccess.h"
+#include "shortcut/shortcuts.h"
 #include "widget/kfwritefailurebox.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
@@ -158,7 +159,11 @@ void Tessark::finishLoadDeviceSlot()
     if (index >= 0) {
         applyBoardFeatures(m_data.boards[index]);
         const QString folder = createCurDeviceFile();
-        Q_UNUSED(folder); // the macro and shortcuts pages take it once they exist
+        // The macro page takes the folder here once it exists. The rows connect to the picture's
+        // keys when they are made, after the picture below is built.
+        if (m_ptrShortcuts)
+            m_ptrShortcuts->load(m_data.boards[index]->kf, folder + QStringLiteral("shortcuts.xml"),
+                                 &m_vDynamicKeyBtn, dev);
     }
 
     m_deviceLoaded = true;

@@ -3,6 +3,7 @@
 #include "tessark.h"
 
 #include "device/device.h"
+#include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/runtime.h"
 
@@ -378,5 +379,8 @@ void Tessark::keyPressEvent(QKeyEvent* event)
     unsetCursorColorSlot();
     unsetCursorKeySlot();
     unsetCursorModeSlot();
-    // The shortcuts page's pending key selections end here once that page exists.
+    if (m_ptrShortcuts) {
+        m_ptrShortcuts->shortcutsItemBtnMouseTimerReleaseSlot(true);
+        m_ptrShortcuts->parameterBtnReleaseSlot(true);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "device/records.h"
+#include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/messagebox.h"
 
@@ -83,7 +84,8 @@ void Tessark::onRecvNotifySlot(QByteArray report)
         // Recorded frames go to the macro page, which is not part of the tool yet.
         return;
     case NotifyKeyFunction:
-        // Key function presses go to the shortcuts page, which is not part of the tool yet.
+        if (declared == 2 && length >= 2 && m_ptrShortcuts)
+            m_ptrShortcuts->onNotify(payload[0], payload[1]);
         return;
     default:
         return;

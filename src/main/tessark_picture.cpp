@@ -3,6 +3,7 @@
 #include "tessark.h"
 
 #include "device/device.h"
+#include "shortcut/shortcuts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
 #include "widget/runtime.h"
@@ -454,7 +455,8 @@ void Tessark::layoutVersionMacSlot()
 
 void Tessark::unsetCursorKeySlot()
 {
-    // The shortcuts page's pending key selections end here once that page exists.
+    if (m_ptrShortcuts)
+        m_ptrShortcuts->shortcutsItemReleaseSelectDynamicLayoutKey();
     if (m_pkeyBtn) {
         m_pkeyBtn->updateBorderStyle(true);
         m_pkeyBtn = nullptr;

@@ -2,6 +2,7 @@
 
 #include "macro/key.h"
 #include "setting/Language.h"
+#include "shortcut/kfcatalogue.h"
 #include "shortcut/stcts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
@@ -12,7 +13,8 @@
 QStringList fuzzReaderNames()
 {
     return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
-            QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language")};
+            QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language"),
+            QStringLiteral("kfcatalogue")};
 }
 
 void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
@@ -80,6 +82,24 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
     case FuzzReader::Language: {
         Language language; // reads config/Language.xml
         language.reload();
+        break;
+    }
+    case FuzzReader::KFCatalogue: {
+        // Read twice, as the page appends without clearing; then the lookups of names it holds (an
+        // unknown name would show a box) over the first functions only: a large file holds many.
+        QVector<kffunc_t*> catalogue;
+        const QString path = appDir + QStringLiteral("/config/") + name;
+        kfcatalogue::parse(path, &catalogue);
+        kfcatalogue::parse(path, &catalogue);
+        kfcatalogue::offersFunctions(&catalogue);
+        for (int i = 0; i < qMin(catalogue.size(), 64); ++i) {
+            const kffunc_t* f = catalogue.at(i);
+            kfcatalogue::nameOfHi(&catalogue, f->hi);
+            kfcatalogue::typeOfHi(&catalogue, f->hi);
+            kfcatalogue::hiOfName(&catalogue, f->name);
+            kfcatalogue::typeOfName(&catalogue, f->name);
+        }
+        kfcatalogue::clear(&catalogue);
         break;
     }
     }

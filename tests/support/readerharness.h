@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QStringList>
 
-enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts, Language };
+enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts, Language, KFCatalogue };
 
 // Corpus folder names, in the order of FuzzReader.
 QStringList fuzzReaderNames();

@@ -1,0 +1,112 @@
+#pragma once
+// The SHORTCUTS page: one row per key function of the keyboard, their download, and the launcher panel.
+#include "shortcut/kffunc.h"
+#include "shortcut/stcts.h"
+
+#include <QList>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class Device;
+class GlobalShortcut;
+class KeyBtn;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QTimer;
+class ShortcutsItem;
+class ShortcutsKB;
+class Slider;
+class Tessark;
+struct kf_t;
+
+class Shortcuts : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int MaxRows = 32;
+    static constexpr int CreateIntervalMs = 100;
+
+    Shortcuts(Tessark* parent, QVector<KeyBtn*>* staticKeys);
+    ~Shortcuts() override;
+
+    // After a keyboard has loaded: its catalogue file in config/, its shortcuts.xml, the picture's keys.
+    void load(const QString& kfFile, const QString& path, QVector<KeyBtn*>* pictureKeys, Device* device);
+    void deleteKF();
+    void clearVirtualKeyboard();
+    void setLanguage(int type);
+    void updateMacroCBAddItem(QString name);
+    void updateMacroCBRemoveItem(int index);
+    void updateMacroCBSetItemText(int index, QString name);
+    void onNotify(int id, int hi);
+    // Appends the functions of the catalogue file at path: 0 read, -1 unreadable or malformed.
+    int parseKFXML(QString path);
+    // 0 written, -1 refused while rows are still being made, -2 the file could not be written.
+    int save(const QList<ShortcutsItem*>& rows, const QString& path);
+
+    // ---- what the window, the panel and the tests read
+    const QList<ShortcutsItem*>& rows() const { return m_rows; }
+    QVector<kffunc_t*>* catalogue() { return &m_catalogue; }
+    const QVector<STCTS*>& textRecords() const { return m_texts; }
+    QString shortcutsPath() const { return m_path; }
+    bool initFinished() const { return m_initFinished; }
+    ShortcutsKB* panel() const { return m_panel; }
+    GlobalShortcut* hotKey() const { return m_hotKey; }
+    QPushButton* addButton() const;
+    QPushButton* deleteButton() const;
+    QPushButton* downloadButton() const;
+    QWidget* rowArea() const;
+    QScrollArea* scrollArea() const;
+    Slider* slider() const { return m_slider; }
+    Device* device() const { return m_device; }
+
+public slots:
+    void barValueSlot(int value);
+    void itemAddButtonSlot();
+    void itemDeleteButtonSlot();
+    void itemDownloadButtonSlot();
+    void requestSaveSlot();
+    void shortcutsItemBtnMouseTimerReleaseSlot(bool on);
+    void shortcutsItemReleaseSelectDynamicLayoutKey();
+    void parameterBtnReleaseSlot(bool on);
+    void createItemSlot();
+    // The hot key: hides a shown panel, shows one that has buttons.
+    void togglePanel();
+
+private:
+    enum ButtonKind { AddButton, DeleteButton, DownloadButton };
+    // A button's state and its images change together: "-ban" pictures while disabled.
+    void setButtonEnabled(ButtonKind kind, bool enabled);
+    void setButtonsEnabled(bool enabled);
+    int keyMapCount() const;
+    int slotCount() const; // records of the device's table the page may use
+    ShortcutsItem* createRow(kf_t* slot);
+    void placeRow(ShortcutsItem* row, kf_t* slot);
+    void connectRow(ShortcutsItem* row);
+    void makeOneRow(kf_t* slot);
+    void layoutRows();
+    void saveAndRebuildPanel();
+    // What the download of one ticked row leaves: the record written (the row is unticked), the
+    // row kept ticked with its record unchanged, or the end of the whole download (with or without
+    // writing shortcuts.xml for the rows done so far).
+    enum class RowResult { Written, Kept, StopAndSave, StopAtOnce };
+    RowResult downloadRow(ShortcutsItem* row);
+    void endRow(ShortcutsItem* row, bool untick);
+
+    struct Form;
+    Form* m_form = nullptr;
+    Slider* m_slider = nullptr;
+    QList<ShortcutsItem*> m_rows;
+    QVector<KeyBtn*>* m_staticKeys = nullptr;
+    QVector<KeyBtn*>* m_pictureKeys = nullptr;
+    Device* m_device = nullptr;
+    QVector<kffunc_t*> m_catalogue;
+    QVector<STCTS*> m_texts;
+    QString m_path;
+    bool m_initFinished = false;
+    QTimer* m_createTimer = nullptr;
+    int m_createCount = 0;
+    ShortcutsKB* m_panel = nullptr;
+    GlobalShortcut* m_hotKey = nullptr;
+};
