@@ -31,6 +31,11 @@ constexpr int PaletteAType = 1;
 constexpr int MenuButtonX = 889, MenuButtonY = 24;
 // The settings menu has eight entries of one height; Exit is the last.
 constexpr int MenuEntries = 8;
+// The SHORTCUTS tab (138 x 28 at x 349, y 26 with four tabs shown). Below the picture the shortcuts page
+// (at 35, 327) lists one row per used slot, 58 high: the second row's document field and the download button.
+constexpr int ShortcutsTabX = 418, ShortcutsTabY = 40;
+constexpr int DocumentFieldX = 665, DocumentFieldY = 464;
+constexpr int DownloadX = 805, DownloadY = 692;
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -57,6 +62,24 @@ bool inOrder(const QString& text, std::initializer_list<const char*> lines, int 
         from += int(qstrlen(line));
     }
     return true;
+}
+
+// Outgoing reports of keyboard 1 in the emulator's log whose command group and command are these.
+QList<QByteArray> writesOf(const QString& logPath, quint8 group, quint8 command)
+{
+    QList<QByteArray> writes;
+    QFile log(logPath);
+    if (!log.open(QIODevice::ReadOnly))
+        return writes;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4 || fields[0] != "1" || fields[1] != "out")
+            continue;
+        const QByteArray report = QByteArray::fromHex(fields[3]);
+        if (report.size() >= 64 && quint8(report[0]) == group && quint8(report[1]) == command)
+            writes << report;
+    }
+    return writes;
 }
 
 // Outgoing key code writes of keyboard 1 in the emulator's log ("1 out <ms> <hex>"), as their bytes.
@@ -353,6 +376,54 @@ private slots:
                                 "0000000000000000000-normal quit-0000000000000000000",
                                 "0000000000000000000-closeEvent-0000000000000000000"}),
                  qPrintable(text.right(3000)));
+    }
+
+    // A document row given a script of ours and downloaded: the keyboard's press of that key function runs
+    // it, and so does the launcher panel's button, which Ctrl+D shows and hides anywhere on the desktop.
+    void keyFunctionRunsItsProgramFromTheKeyboardAndTheLauncher()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        const QString marker = s.root.filePath(QStringLiteral("ran"));
+        const QString script = s.root.filePath(QStringLiteral("key function.sh"));
+        QVERIFY(s.root.write(QStringLiteral("key function.sh"),
+                             "#!/bin/sh\necho ran >> '" + marker.toLocal8Bit() + "'\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const auto runs = [&] { return readFile(marker).count("ran"); };
+
+        const int pageFrom = s.out.size();
+        QVERIFY(s.click(s.origin.x() + ShortcutsTabX, s.origin.y() + ShortcutsTabY));
+        QVERIFY2(s.waitFor("Shortcuts Create Item finished.", ReportMs, pageFrom), qPrintable(s.out.mid(pageFrom)));
+        QVERIFY(s.click(s.origin.x() + DocumentFieldX, s.origin.y() + DocumentFieldY));
+        QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")}).isNull());
+        QVERIFY(!s.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), script}).isNull());
+        QVERIFY(s.click(s.origin.x() + DownloadX, s.origin.y() + DownloadY));
+
+        // Slot 1 written with the document function (number 2) and in use: word 0 is 0x0141.
+        QList<QByteArray> writes;
+        QVERIFY2(s.waitUntil([&] { return !(writes = writesOf(s.simLog, 0x40, 0x20)).isEmpty(); }, ReportMs),
+                 qPrintable(s.out.mid(pageFrom)));
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(quint8(writes.first()[8]), quint8(0x41));
+        QCOMPARE(quint8(writes.first()[9]), quint8(0x01));
+
+        QVERIFY(s.command("press 1 1"));
+        QVERIFY2(s.waitUntil([&] { return runs() == 1; }, ReportMs), qPrintable(s.out.mid(pageFrom)));
+
+        QString panel;
+        QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+d")}).isNull());
+        QVERIFY2(s.waitUntil([&] { return !(panel = s.search(QStringLiteral("--name"), QStringLiteral("^Virtual Keyboard$")).value(0)).isEmpty(); },
+                             ReportMs),
+                 qPrintable(s.out.mid(pageFrom)));
+        // Three buttons (website, document, folder by slot) in one row: the middle one is the document's.
+        const QRect r = s.geometry(panel);
+        QVERIFY(s.click(r.center().x(), r.center().y()));
+        QVERIFY2(s.waitUntil([&] { return runs() == 2; }, ReportMs), qPrintable(s.out.mid(pageFrom)));
+        QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+d")}).isNull());
+        QVERIFY(s.waitUntil([&] { return s.search(QStringLiteral("--name"), QStringLiteral("^Virtual Keyboard$")).isEmpty(); },
+                            ReportMs));
     }
 };
 
