@@ -69,8 +69,9 @@ private:
 
 // HID keyboard usages of the sample key functions' keys (type 1, stype 0, as the static key files list them).
 namespace usage {
-constexpr uint16_t C = 0x06, D = 0x07, F = 0x09, K = 0x0E, L = 0x0F, M = 0x10, S = 0x16, V = 0x19, W = 0x1A;
-constexpr uint16_t LeftCtrl = 0xE0, LeftAlt = 0xE2, LeftWin = 0xE3, RightWin = 0xE7;
+constexpr uint16_t C = 0x06, D = 0x07, E = 0x08, F = 0x09, G = 0x0A, H = 0x0B, I = 0x0C, K = 0x0E, L = 0x0F,
+                   M = 0x10, O = 0x12, S = 0x16, V = 0x19, W = 0x1A, One = 0x1E, Two = 0x1F;
+constexpr uint16_t LeftCtrl = 0xE0, LeftShift = 0xE1, LeftAlt = 0xE2, LeftWin = 0xE3, RightWin = 0xE7;
 }
 
 // A keyboard key (type 1, stype 0) in the 4-byte key slot at `at`.
@@ -249,6 +250,8 @@ void Firmware::fill(uint32_t seed)
         s.macroHeads.push_back(head);
         s.macroFrames.push_back(rnd.bytes(frames * FrameSize));
     }
+    if (m_config.sampleMacros)
+        fillSampleMacros();
     if (m_config.sampleKeyFunctions)
         fillSampleKeyFunctions(); // after the macro heads: the macro function names one of them
     s.selectedMacro = 0;
@@ -302,6 +305,61 @@ void Firmware::fillSampleKeyFunctions()
     }
     for (size_t i = 0; i < samples.size() && i < table.size(); ++i)
         table[i] = samples[i];
+}
+
+void Firmware::fillSampleMacros()
+{
+    FirmwareState& s = m_state;
+    for (size_t i = 0; i < s.macroHeads.size(); ++i) {
+        put32(s.macroHeads[i], 0, uint32_t(i & 0x3F)); // free, no frames
+        s.macroHeads[i].replace(8, 16, QByteArray(16, '\0'));
+        s.macroFrames[i].clear();
+    }
+    // Key changes typed one at a time (true: down); a frame holds the whole report after each.
+    using Typed = std::vector<std::pair<uint16_t, bool>>;
+    auto pairs = [](std::initializer_list<uint16_t> keys) {
+        Typed t;
+        for (uint16_t k : keys)
+            t.insert(t.end(), {{k, true}, {k, false}});
+        return t;
+    };
+    using namespace usage;
+    const Typed copy{{LeftCtrl, true}, {C, true}, {C, false}, {LeftCtrl, false}};
+    Typed signature{{LeftShift, true}, {S, true}, {S, false}, {LeftShift, false}};
+    const Typed rest = pairs({I, G, Two});
+    signature.insert(signature.end(), rest.begin(), rest.end());
+    const struct {
+        size_t slot;
+        const char* name;
+        Typed typed;
+    } samples[] = {{0, "Copy", copy}, {2, "Hello1", pairs({H, E, L, L, O, One})}, {5, "Sig2", signature}};
+
+    for (const auto& sample : samples) {
+        if (sample.slot >= s.macroHeads.size())
+            continue;
+        QByteArray frames;
+        uint8_t report[8] = {};
+        for (const auto& change : sample.typed) {
+            const uint16_t code = change.first;
+            if (code >= 0xE0) {
+                const uint8_t bit = uint8_t(1u << (code - 0xE0));
+                report[0] = change.second ? report[0] | bit : report[0] & ~bit;
+            } else {
+                uint8_t* keys = report + 2;
+                uint8_t* slot = std::find(keys, keys + 6, change.second ? 0 : code);
+                if (slot != keys + 6)
+                    *slot = change.second ? uint8_t(code) : 0;
+            }
+            QByteArray frame(FrameSize, '\0');
+            put16(frame, 0, uint16_t(frames.isEmpty() ? 0 : change.second ? 40 : 60));
+            frame.replace(2, 8, QByteArray(reinterpret_cast<const char*>(report), 8));
+            frames += frame;
+        }
+        const int count = frames.size() / FrameSize;
+        put32(s.macroHeads[sample.slot], 0, uint32_t(sample.slot) | 0x40u | (uint32_t(count) << 7));
+        s.macroHeads[sample.slot].replace(8, 16, padded(sample.name, 16));
+        s.macroFrames[sample.slot] = frames;
+    }
 }
 
 bool Firmware::keyFunctionPress(int slot, QByteArray* report) const
@@ -681,12 +739,15 @@ QList<uint16_t> KeyboardConfig::tenkeylessKeyCodes()
 
 KeyboardConfig fullSizeDual()
 {
-    return KeyboardConfig();
+    KeyboardConfig c;
+    c.sampleMacros = true;
+    return c;
 }
 
 KeyboardConfig tenkeylessWired()
 {
     KeyboardConfig c;
+    c.sampleMacros = true;
     c.model = Model::Wired;
     c.boardName = "TK87 Wired Board";
     c.keys = 87;

@@ -40,6 +40,10 @@ struct KeyboardConfig {
     // full-size model slots 3..8 hold one function of each other type, as the shipped catalogue numbers
     // them. The other slots are unused.
     bool sampleKeyFunctions = true;
+    // A few used macro slots with letter-and-digit names ("Copy" in slot 0, "Hello1" in 2, "Sig2" in
+    // 5) whose frames press and release one key at a time; the others free. Off: two of every three
+    // slots used, named "Macro <slot>", with random frames.
+    bool sampleMacros = false;
 
     static QList<uint16_t> fullSizeKeyCodes();
     static QList<uint16_t> tenkeylessKeyCodes();
@@ -105,6 +109,14 @@ struct Behaviour {
     uint32_t status = 0;
     int offset = 0;
     QByteArray bytes;
+    // Only the closing packet of a frame write (0x50/0x40 with length 0) counts; frame packets pass.
+    bool closingPacketOnly = false;
+};
+
+// One change of the keyboard's report while the user types: it comes ms after the change before it.
+struct ReportChange {
+    int ms = 0;
+    QByteArray report; // 8 bytes: modifiers, reserved, six key usages
 };
 
 // ---- firmware upgrade devices ----------------------------------------------------------------
@@ -187,6 +199,12 @@ public:
     {
         addBehaviour({Behaviour::Patch, g, c, count, 0, offset, bytes});
     }
+    // The closing packet of the next `count` macro frame writes is answered with status (not 0:
+    // refused, the frame count stays as it was).
+    void answerClosingStatus(uint32_t status, int count = -1)
+    {
+        addBehaviour({Behaviour::Status, 0x50, 0x40, count, status, 0, {}, true});
+    }
 
     // The nth write from now (1 = the next) fails; the keyboard stays plugged.
     virtual void failWrite(int nth) = 0;
@@ -203,6 +221,13 @@ public:
     // holds the current key map, the keyboard sends notification 0xAA with [id, hi] of the record;
     // otherwise it sends nothing.
     virtual void pressKeyFunction(int slot) = 0;
+    // The user types: each change comes its ms after the one before (the first after the changes
+    // still playing, or now). While the keyboard records, each goes out as notification 0x50 with
+    // length 10: at byte 8 the ms (16 bits, at most 65535), then the report with its reserved byte 0.
+    // Otherwise nothing is sent.
+    virtual void playKeys(const QList<ReportChange>& changes) = 0;
+    // Whether changes are still waiting to be played.
+    virtual bool playing() const = 0;
 
     virtual QList<LogEntry> log() const = 0;
     virtual void clearLog() = 0;

@@ -3,6 +3,7 @@
 #include "bus.h"
 #include "simbootloader.h"
 
+#include <QtGlobal>
 #include <algorithm>
 
 namespace sim {
@@ -23,6 +24,17 @@ SimKeyboard::SimKeyboard(const KeyboardConfig& config)
         const bool command = number == config.commandInterface;
         addPort(number, command ? VendorPage : DesktopPage, command ? 0x01 : KeyboardUsage);
     }
+}
+
+SimKeyboard::~SimKeyboard()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_playMutex);
+        m_stopPlayer = true;
+    }
+    m_playChanged.notify_all();
+    if (m_player.joinable())
+        m_player.join();
 }
 
 QString SimKeyboard::path(int interfaceNumber) const
@@ -102,6 +114,78 @@ void SimKeyboard::pressKeyFunction(int slot)
         sendLocked(m_config.commandInterface, report);
 }
 
+void SimKeyboard::playKeys(const QList<ReportChange>& changes)
+{
+    if (changes.isEmpty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_playMutex);
+        Clock::time_point at = std::max(Clock::now(), m_lastPlayAt);
+        for (const ReportChange& c : changes) {
+            const int ms = qBound(0, c.ms, 0xFFFF);
+            at += std::chrono::milliseconds(ms);
+            m_toPlay.push_back({at, uint16_t(ms), c.report.left(8).leftJustified(8, '\0')});
+        }
+        m_lastPlayAt = at;
+        if (!m_player.joinable())
+            m_player = std::thread([this] { playLoop(); });
+    }
+    m_playChanged.notify_all();
+}
+
+bool SimKeyboard::playing() const
+{
+    std::lock_guard<std::mutex> lock(m_playMutex);
+    return !m_toPlay.empty() || m_sending;
+}
+
+void SimKeyboard::playLoop()
+{
+    std::unique_lock<std::mutex> lock(m_playMutex);
+    for (;;) {
+        if (m_stopPlayer)
+            return;
+        if (m_toPlay.empty()) {
+            m_playChanged.wait(lock);
+            continue;
+        }
+        if (Clock::now() < m_toPlay.front().at) {
+            m_playChanged.wait_until(lock, m_toPlay.front().at);
+            continue;
+        }
+        const Scheduled change = m_toPlay.front();
+        m_toPlay.pop_front();
+        m_sending = true;
+        lock.unlock();
+        // try_lock: the destructor may run under the bus lock and wait for this thread.
+        std::unique_lock<std::mutex> bus(Bus::instance().mutex, std::defer_lock);
+        bool stop = false;
+        while (!bus.try_lock()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::lock_guard<std::mutex> relock(m_playMutex);
+            if ((stop = m_stopPlayer))
+                break;
+        }
+        if (bus.owns_lock() && m_firmware.state().recording) {
+            QByteArray r(64, '\0');
+            r[0] = char(0xF0);
+            r[1] = char(0x50);
+            r[2] = char(10);
+            r[8] = char(change.ms & 0xFF);
+            r[9] = char(change.ms >> 8);
+            r.replace(10, 8, change.report);
+            r[11] = 0; // reserved
+            sendLocked(m_config.commandInterface, r);
+        }
+        if (bus.owns_lock())
+            bus.unlock();
+        lock.lock();
+        m_sending = false;
+        if (stop)
+            return;
+    }
+}
+
 QList<LogEntry> SimKeyboard::log() const
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
@@ -120,11 +204,13 @@ int SimKeyboard::writes() const
     return m_writes;
 }
 
-std::vector<Behaviour> SimKeyboard::takeRulesLocked(uint8_t group, uint8_t command)
+std::vector<Behaviour> SimKeyboard::takeRulesLocked(const QByteArray& report)
 {
+    const uint8_t group = uint8_t(report[0]), command = uint8_t(report[1]);
+    const bool closing = group == 0x50 && command == 0x40 && report[2] == 0 && report[3] == 0;
     std::vector<Behaviour> matched;
     for (auto it = m_rules.begin(); it != m_rules.end();) {
-        if (it->group != group || it->command != command) {
+        if (it->group != group || it->command != command || (it->closingPacketOnly && !closing)) {
             ++it;
             continue;
         }
@@ -150,7 +236,7 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     for (const QByteArray& r : held)
         sendLocked(interfaceNumber, r);
 
-    const std::vector<Behaviour> rules = takeRulesLocked(uint8_t(report[0]), uint8_t(report[1]));
+    const std::vector<Behaviour> rules = takeRulesLocked(report);
     bool refused = false;
     for (const Behaviour& b : rules)
         refused = refused || (b.kind == Behaviour::Status && b.status != 0);

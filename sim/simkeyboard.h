@@ -5,6 +5,10 @@
 #include "simcontrol.h"
 
 #include <QList>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace sim {
@@ -12,6 +16,7 @@ namespace sim {
 class SimKeyboard : public Keyboard, public EmulatedDevice {
 public:
     explicit SimKeyboard(const KeyboardConfig& config);
+    ~SimKeyboard() override;
 
     KeyboardConfig config() const override { return m_config; }
     QString path(int interfaceNumber) const override;
@@ -29,6 +34,8 @@ public:
     void refuseOpen(bool on) override;
     void inject(const QByteArray& report) override;
     void pressKeyFunction(int slot) override;
+    void playKeys(const QList<ReportChange>& changes) override;
+    bool playing() const override;
 
     QList<LogEntry> log() const override;
     void clearLog() override;
@@ -50,7 +57,8 @@ protected:
 
 private:
     void logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at);
-    std::vector<Behaviour> takeRulesLocked(uint8_t group, uint8_t command);
+    std::vector<Behaviour> takeRulesLocked(const QByteArray& report);
+    void playLoop();
 
     const KeyboardConfig m_config;
     const Clock::time_point m_pluggedAt;
@@ -61,6 +69,21 @@ private:
     int m_writes = 0;
     std::shared_ptr<EmulatedDevice> m_bootloader; // appears after 0x10/0x00
     int m_bootloaderDelayMs = 0;
+
+    // Typed changes waiting for their time, played by their own thread. It never waits for the bus
+    // lock while this keyboard is being destroyed (which may happen under that lock).
+    struct Scheduled {
+        Clock::time_point at;
+        uint16_t ms;
+        QByteArray report;
+    };
+    mutable std::mutex m_playMutex;
+    std::condition_variable m_playChanged;
+    std::deque<Scheduled> m_toPlay;
+    Clock::time_point m_lastPlayAt{};
+    bool m_stopPlayer = false;
+    bool m_sending = false; // a change taken from m_toPlay is on its way
+    std::thread m_player;
 };
 
 } // namespace sim

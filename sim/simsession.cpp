@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
+#include <algorithm>
+#include <cctype>
 
 namespace sim {
 
@@ -114,7 +116,7 @@ void SimSession::runControl()
     for (const QByteArray& raw : lines) {
         const QList<QByteArray> words = raw.simplified().split(' ');
         const QByteArray& command = words.at(0);
-        if (words.size() != (command == "press" ? 3 : 2))
+        if (command == "play" ? words.size() < 3 : words.size() != (command == "press" ? 3 : 2))
             continue;
         bool ok = false;
         const int index = words.at(1).toInt(&ok) - 1;
@@ -130,8 +132,27 @@ void SimSession::runControl()
             const int slot = words.at(2).toInt(&ok);
             if (ok && m_slots[index].keyboard)
                 m_slots[index].keyboard->pressKeyFunction(slot);
+        } else if (command == "play") {
+            QList<ReportChange> changes;
+            if (parseChanges(words.mid(2), &changes) && m_slots[index].keyboard)
+                m_slots[index].keyboard->playKeys(changes);
         }
     }
+}
+
+bool SimSession::parseChanges(const QList<QByteArray>& words, QList<ReportChange>* changes)
+{
+    for (const QByteArray& word : words) {
+        const QList<QByteArray> parts = word.split(':');
+        bool ok = false;
+        const int ms = parts.value(0).toInt(&ok);
+        const QByteArray hex = parts.value(1);
+        const bool isHex = std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(uchar(c)); });
+        if (parts.size() != 2 || !ok || ms < 0 || ms > 0xFFFF || hex.size() != 16 || !isHex)
+            return false; // a line is played whole or not at all
+        changes->append({ms, QByteArray::fromHex(hex)});
+    }
+    return true;
 }
 
 void SimSession::configureFromEnvironment()

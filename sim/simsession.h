@@ -23,8 +23,10 @@ public:
     // "<keyboard> <out|in> <ms since plug> <64 bytes in hex>". False when it cannot be opened.
     bool setLogFile(const QString& path);
     // Each poll runs the lines of path ("unplug N", "plug N", "press N S": the trigger of key
-    // function slot S on keyboard N; N from 1) and removes it. Write the file elsewhere and rename it
-    // into place, so a poll never reads half of it.
+    // function slot S on keyboard N; "play N ms:report ...": typed report changes, each ms after the
+    // one before, the 8-byte report as 16 hex digits, e.g. "play 1 0:0100000000000000
+    // 50:0100060000000000"; N from 1) and removes it. Write the file elsewhere and rename it into
+    // place, so a poll never reads half of it.
     void setControlFile(const QString& path) { m_controlPath = path; }
     // Every plugged keyboard takes this long per report.
     void setReportDelay(int ms);
@@ -49,6 +51,8 @@ private:
     void writeLog(int index);
     void runControl();
     void plugSlot(int index);
+    // "ms:report" words of a play line; false when one is malformed.
+    static bool parseChanges(const QList<QByteArray>& words, QList<ReportChange>* changes);
 
     QVector<Slot> m_slots;
     QFile m_log;

@@ -149,6 +149,18 @@ private slots:
         QCOMPARE(d->m_curkm, uint8_t(5));
         QVERIFY(sentReports(f->kb, 0x50, 0x30).isEmpty() && sentReports(f->kb, 0x50, 0x40).isEmpty());
     }
+
+    // The closing packet's status is the write's result; refused, the keyboard keeps its frame count.
+    void refusedClosingPacketFailsTheWrite()
+    {
+        f->kb->answerClosingStatus(7, 1);
+        const QByteArray before = f->kb->state().macroHeads[2];
+        const std::vector<mframe_t> frames = someFrames(3);
+        QCOMPARE(d->writeMacroData(2, 3, frames.data()), uint32_t(7));
+        QCOMPARE(framePackets(f->kb), QVector<int>({30, 0, 0, 3}));
+        QCOMPARE(f->kb->state().macroHeads[2], before);
+        QCOMPARE(bytes(&d->m_pKMs[2], sizeof(km_t)), before);
+    }
 };
 
 QTEST_GUILESS_MAIN(KeyRecords)

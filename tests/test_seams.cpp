@@ -7,7 +7,9 @@
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 
+#include <QApplication>
 #include <QIcon>
+#include <QPushButton>
 #include <QSvgRenderer>
 #include <QtTest>
 #include <sys/stat.h>
@@ -38,6 +40,34 @@ private slots:
         messagebox::about(nullptr, "a", "about text");
         QCOMPARE(recorder.boxes().size(), 4);
         QCOMPARE(recorder.boxes().at(3).kind, MessageBoxRequest::About);
+        QCOMPARE(messagebox::warning(&parent, "w", "Record?", QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton,
+                                     "/icons/tray.svg"),
+                 QMessageBox::Yes);
+        const MessageBoxRequest& warning = recorder.boxes().at(4);
+        QVERIFY(warning.kind == MessageBoxRequest::Warning && warning.parent == &parent);
+        QCOMPARE(warning.windowIcon, QStringLiteral("/icons/tray.svg"));
+    }
+
+    // The real warning box with a window icon is a fixed-size dialog showing that icon.
+    void realWarningBoxIsAFixedSizeDialogWithItsIcon()
+    {
+        TempAppDir dir;
+        QVERIFY(dir.write("icon.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'>"
+                                      "<rect width='8' height='8'/></svg>"));
+        Qt::WindowFlags flags;
+        bool iconSet = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box && box->icon() == QMessageBox::Warning);
+            flags = box->windowFlags();
+            iconSet = !box->windowIcon().isNull();
+            box->button(QMessageBox::No)->click();
+        });
+        QCOMPARE(messagebox::warning(nullptr, "w", "Record?", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
+                                     dir.filePath("icon.svg")),
+                 QMessageBox::No);
+        QVERIFY(flags.testFlag(Qt::MSWindowsFixedSizeDialogHint) && (flags & Qt::WindowType_Mask) == Qt::Dialog);
+        QVERIFY(iconSet);
     }
 
     void keyFunctionFailureShowsTheErrorCode()

@@ -247,6 +247,37 @@ private slots:
         QVERIFY(read(h, 20).isEmpty());
     }
 
+    // Typed changes go out as recording notifications, in their own time, and only while recording.
+    void typedChangesAreNotifiedWhileRecording()
+    {
+        const QList<sim::ReportChange> ctrlC{{0, QByteArray::fromHex("01ff000000000000")},
+                                             {40, QByteArray::fromHex("0100060000000000")}};
+        kb->playKeys(ctrlC);
+        QTRY_VERIFY(!kb->playing());
+        QVERIFY(read(h, 20).isEmpty());
+        QCOMPARE(exchange(h, report(0x50, 0x10, bytes({1}))).left(2), bytes({0x50, 0x10}));
+        QElapsedTimer clock;
+        clock.start();
+        kb->playKeys(ctrlC);
+        QCOMPARE(read(h, 1000).toHex(), report(0xF0, 0x50, QByteArray::fromHex("0000010000000000" "0000"), 10).toHex());
+        QCOMPARE(read(h, 1000).toHex(), report(0xF0, 0x50, QByteArray::fromHex("2800010006000000" "0000"), 10).toHex());
+        QVERIFY(clock.elapsed() >= 40); // never before its time
+    }
+
+    // The sample boards' macros: named slots whose frames press and release one key at a time.
+    void sampleBoardsHoldTypedMacros()
+    {
+        const sim::FirmwareState s = sim::plug(sim::tenkeylessWired())->state();
+        QStringList used;
+        for (const QByteArray& head : s.macroHeads)
+            if (head[0] & 0x40)
+                used << QString::number(head[0] & 0x3F) + ' ' + QString::fromLatin1(head.mid(8, 16).constData());
+        QCOMPARE(used, QStringList({"0 Copy", "2 Hello1", "5 Sig2"}));
+        QCOMPARE(s.macroFrames[0].toHex(), QByteArray("0000010000000000" "0000" "2800010006000000" "0000"
+                                                      "3c00010000000000" "0000" "3c00000000000000" "0000"));
+        QCOMPARE((uint8_t(s.macroHeads[2][0]) >> 7) | (uint8_t(s.macroHeads[2][1]) << 1), 12);
+    }
+
 };
 
 int main(int argc, char** argv)

@@ -49,6 +49,7 @@ private slots:
     void plugsBothModelsAndLogsReports();
     void controlFileUnplugsAndPlugs();
     void controlFilePressesKeyFunctions();
+    void controlFilePlaysTypedChanges();
     void executableReadsItsEnvironment();
 };
 
@@ -116,6 +117,28 @@ void TestSimSession::controlFilePressesKeyFunctions()
     const QList<QByteArray> words = lines.first().split(' ');
     QVERIFY(words.size() == 4 && words[0] == "2" && words[1] == "in");
     QCOMPARE(words.at(3), QByteArray("f0aa020000000000" "0102") + QByteArray(108, '0'));
+}
+
+void TestSimSession::controlFilePlaysTypedChanges()
+{
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    const QString logPath = dir.filePath("reports.log");
+    {
+        sim::SimSession session;
+        QVERIFY(session.setLogFile(logPath));
+        session.setControlFile(controlPath);
+        session.plugAll(sim::sampleFamily());
+        session.keyboard(1)->edit([](sim::FirmwareState& s) { s.recording = true; });
+        // A malformed change drops its whole line.
+        QVERIFY(control(controlPath, "play 1 0:0100000000000000 5:0100060000000000\nplay 1 0:01\nplay 1\n"));
+        session.poll();
+        QTRY_VERIFY(!session.keyboard(1)->playing());
+        session.poll();
+    }
+    const QList<QByteArray> lines = readAll(logPath).trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(1).split(' ').value(3), QByteArray("f0500a0000000000" "05000100060000000000") + QByteArray(92, '0'));
 }
 
 void TestSimSession::executableReadsItsEnvironment()

@@ -232,11 +232,16 @@ uint32_t Device::writeMacroData(int index, int count, const mframe_t* frames)
     const uint32_t e = selectMacro(uint8_t(index));
     if (e != DeviceResult::Ok)
         return e;
+    const km_t previous = m_pKMs[size_t(index)];
     m_pKMs[size_t(index)].setFrameCount(count);
     m_frames.fill(mframe_t{});
     if (count > 0)
         std::memcpy(m_frames.data(), frames, size_t(count) * sizeof(mframe_t));
-    return _writeMacro();
+    const uint32_t r = _writeMacro();
+    // Without the closing packet's acceptance the keyboard keeps its count, and so does the head here.
+    if (r != DeviceResult::Ok)
+        m_pKMs[size_t(index)] = previous;
+    return r;
 }
 
 uint32_t Device::_readMacro()

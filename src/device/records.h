@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 // Reads and writes little-endian fields at a byte offset.
 namespace le {
@@ -35,6 +37,15 @@ struct km_t {
     void setFrameCount(int n) { setWord0((word0() & ~(0x3FFu << 7)) | ((uint32_t(n) & 0x3FF) << 7)); }
     int slotIndex() const { return int(word0() & 0x3F); }
     bool used() const { return (bytes[0] & 0x40) != 0; }
+    void setUsed(bool on) { bytes[0] = uint8_t(on ? bytes[0] | 0x40 : bytes[0] & ~0x40); }
+    // The 16 name bytes as they go to the keyboard.
+    const uint8_t* nameBytes() const { return bytes + 8; }
+    // Stores the first 16 bytes of name, zero padded.
+    void setName(const QByteArray& name)
+    {
+        std::memset(bytes + 8, 0, 16);
+        std::memcpy(bytes + 8, name.constData(), size_t(qMin(name.size(), 16)));
+    }
     // The 16-byte name at byte 8, up to the first zero byte, in the system's 8-bit encoding.
     QString name() const
     {
@@ -49,6 +60,19 @@ static_assert(sizeof(km_t) == 24, "km_t is 24 bytes on the wire");
 // Macro frame (10 bytes): delay plus an 8-byte keyboard report.
 struct mframe_t {
     uint8_t bytes[10];
+
+    static constexpr int ReportSize = 8;
+    static constexpr int KeySlots = 6;
+
+    uint16_t timestamp() const { return le::u16(bytes); }
+    void setTimestamp(uint16_t ms) { le::put16(bytes, ms); }
+    uint8_t modifiers() const { return bytes[2]; }
+    void setModifiers(uint8_t bits) { bytes[2] = bits; }
+    // The boot keyboard report, bytes 2..9: modifiers, reserved, six key slots.
+    uint8_t* report() { return bytes + 2; }
+    const uint8_t* report() const { return bytes + 2; }
+    // Key slot i (0..5); out of range reads 0.
+    uint8_t keySlot(int i) const { return i >= 0 && i < KeySlots ? bytes[4 + i] : 0; }
 };
 static_assert(sizeof(mframe_t) == 10, "mframe_t is 10 bytes on the wire");
 

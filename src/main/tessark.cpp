@@ -2,6 +2,7 @@
 
 #include "Update/overallvariate.h"
 #include "images/compiledimages.h"
+#include "macro/macro.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
@@ -611,6 +612,8 @@ void Tessark::labelPageClickSlot(QString pageName)
         showRow(m_globuleModeFrame, false);
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
+        if (pageName == QLatin1String("Macro"))
+            createMacro(&m_vStaticKeyBtn);
     } else if (pageName == QLatin1String("Shortcuts")) {
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
@@ -628,7 +631,7 @@ void Tessark::labelPageClickSlot(QString pageName)
         showRow(m_globuleModeFrame, m_ptrColor != nullptr);
         m_ui->dynamicLayout->show();
     }
-    // The colour, settings, shortcuts and macro pages join these branches once they exist.
+    // The colour and settings pages join these branches once they exist.
     for (TabLabel* tab : clickableTabs())
         tab->setChecked(tab->text2() == pageName);
     for (QWidget* page : m_pageList)
@@ -643,4 +646,36 @@ void Tessark::showEvent(QShowEvent* event)
         // The start-up benchmark waits for this line.
         qDebug() << "main window shown";
     }
+}
+
+void Tessark::createMacro(QVector<KeyBtn*>* staticKeys)
+{
+    // The page reads no key list: its chips take their texts from the static key file.
+    Q_UNUSED(staticKeys)
+    if (!m_ptrMacro) {
+        m_ptrMacro = new Macro(this, 0);
+        m_ptrMacro->move(width() / 2 - m_ptrMacro->width() / 2, 75);
+        connect(m_ptrMacro, &Macro::emitBanWindowsButton, this, &Tessark::banWindowsButtonSlot);
+        connect(m_ptrMacro, &Macro::updateShortcutsComboboxAddItem, this,
+                &Tessark::updateShortcutsComboboxAddItemSlot);
+        connect(m_ptrMacro, &Macro::updateShortcutsComboboxRemoveItem, this,
+                &Tessark::updateShortcutsComboboxRemoveItemSlot);
+        connect(m_ptrMacro, &Macro::updateShortcutsComboboxSetItemText, this,
+                &Tessark::updateShortcutsComboboxSetItemText);
+        m_pageList.append(m_ptrMacro);
+    }
+    // Never a client that is still loading: its tables are the loader's until the load finished.
+    if (Device* dev = loadedDevice())
+        m_ptrMacro->setDevice(createCurDeviceFile(), dev);
+}
+
+void Tessark::deleteMacro()
+{
+    if (!m_ptrMacro)
+        return;
+    m_ptrMacro->releaseDevice();
+    removePage(m_ptrMacro);
+    delete m_ptrMacro;
+    m_ptrMacro = nullptr;
+    qDebug() << "delete macro finished.";
 }

@@ -22,6 +22,7 @@
 
 class Color;
 class Device;
+class Macro;
 class Shortcuts;
 class KeyBtn;
 class Menu;
@@ -117,6 +118,10 @@ public:
     void deleteShortcut();
     void removePage(QWidget* page);
     Shortcuts* shortcutsPage() const { return m_ptrShortcuts; }
+    // The macro page: made on the first visit of its tab, hidden by the others, deleted at quit.
+    void createMacro(QVector<KeyBtn*>* staticKeys);
+    void deleteMacro();
+    Macro* macroPage() const { return m_ptrMacro; }
     const QVector<QWidget*>& pageList() const { return m_pageList; }
 
 signals:
@@ -214,6 +219,7 @@ private:
     QVector<TabLabel*> m_tabList;   // KEY, COLOR, SHORTCUTS, SETTING
     QVector<QWidget*> m_pageList;
     Shortcuts* m_ptrShortcuts = nullptr;
+    Macro* m_ptrMacro = nullptr;
 
     QLabel* m_disconPix = nullptr;
 

@@ -3,6 +3,7 @@
 #include "tessark.h"
 
 #include "Update/overallvariate.h"
+#include "macro/macro.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
@@ -46,7 +47,10 @@ bool Tessark::closeDevice()
         qDebug() << "Delete shortcuts KF.";
         m_ptrShortcuts->deleteKF();
     }
-    // The macro page releases its device here once it exists.
+    if (m_ptrMacro) {
+        qDebug() << "Delete macro item all.";
+        m_ptrMacro->releaseDevice();
+    }
     qDebug() << "start delete dynmic keybtn all.";
     deleteDynamicKeybtn();
     createDisconPixBackground();
@@ -115,7 +119,10 @@ void Tessark::exitAppActionSlot()
     if (m_exiting)
         return;
     m_exiting = true;
-    // A recording macro page is stopped here once that page exists.
+    if (m_ptrMacro && m_ptrMacro->isRecording()) {
+        m_ptrMacro->setRecording(false);
+        qDebug() << "stop macro recorder.";
+    }
     hide();
     m_scanDevice.stop();
     m_MultiScanDevice.stop();
@@ -169,8 +176,9 @@ void Tessark::quitTessark()
         delete m_hideTimer;
         m_hideTimer = nullptr;
     }
-    // The colour, settings and macro pages and the key picker go here once they exist.
+    // The colour and settings pages and the key picker go here once they exist.
     deleteShortcut();
+    deleteMacro();
     qDebug() << "delete static dialog finish.";
     delete m_menuTree;
     m_menuTree = nullptr;

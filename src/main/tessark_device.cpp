@@ -4,6 +4,7 @@
 #include "Update/overallvariate.h"
 #include "device/device.h"
 #include "device/usb.h"
+#include "macro/macro.h"
 #include "platform/hidaccess.h"
 #include "shortcut/shortcuts.h"
 #include "widget/kfwritefailurebox.h"
@@ -159,8 +160,10 @@ void Tessark::finishLoadDeviceSlot()
     if (index >= 0) {
         applyBoardFeatures(m_data.boards[index]);
         const QString folder = createCurDeviceFile();
-        // The macro page takes the folder here once it exists. The rows connect to the picture's
-        // keys when they are made, after the picture below is built.
+        // A macro page without a keyboard lists this one's macros; one that holds it takes the folder.
+        if (m_ptrMacro)
+            m_ptrMacro->setDevice(folder, dev);
+        // The rows connect to the picture's keys when they are made, after the picture below is built.
         if (m_ptrShortcuts)
             m_ptrShortcuts->load(m_data.boards[index]->kf, folder + QStringLiteral("shortcuts.xml"),
                                  &m_vDynamicKeyBtn, dev);

@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "device/records.h"
+#include "macro/macro.h"
 #include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/messagebox.h"
@@ -81,7 +82,9 @@ void Tessark::onRecvNotifySlot(QByteArray report)
         return;
     }
     case NotifyMacroData:
-        // Recorded frames go to the macro page, which is not part of the tool yet.
+        // Recorded frames: the page reads no byte past what arrived.
+        if (m_ptrMacro)
+            m_ptrMacro->getRawData(const_cast<uint8_t*>(payload), uint16_t(length));
         return;
     case NotifyKeyFunction:
         if (declared == 2 && length >= 2 && m_ptrShortcuts)

@@ -1,12 +1,9 @@
 #include "menu.h"
 
+#include "platform/windowclassstyle.h"
 #include "widget/qss.h"
 
 #include <QEvent>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 bool Menu::s_shadowRemoved = false;
 
@@ -32,16 +29,8 @@ void Menu::initStyle()
 
 bool Menu::event(QEvent* event)
 {
-    if (event->type() == QEvent::WinIdChange) {
-#ifdef Q_OS_WIN
-        const HWND handle = reinterpret_cast<HWND>(winId());
-        if (!s_shadowRemoved) {
-            s_shadowRemoved = true;
-            const DWORD style = GetClassLongW(handle, GCL_STYLE);
-            SetClassLongW(handle, GCL_STYLE, style & ~CS_DROPSHADOW);
-        }
-#endif
-    }
+    if (event->type() == QEvent::WinIdChange)
+        windowclassstyle::removeDropShadowOnce(internalWinId(), &s_shadowRemoved);
     // QMenu's own event() is skipped on purpose; its handlers still run through QWidget's dispatch.
     return QWidget::event(event);
 }

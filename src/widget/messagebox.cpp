@@ -1,5 +1,6 @@
 #include "messagebox.h"
 
+#include <QIcon>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -19,8 +20,24 @@ public:
         case MessageBoxRequest::About:
             QMessageBox::about(r.parent, r.title, r.text);
             return QMessageBox::Ok;
+        case MessageBoxRequest::Warning:
+            return warning(r);
         }
         return QMessageBox::NoButton;
+    }
+
+private:
+    // Built here rather than by the static function: only so can it take a window icon.
+    static QMessageBox::StandardButton warning(const MessageBoxRequest& r)
+    {
+        if (r.windowIcon.isEmpty())
+            return QMessageBox::warning(r.parent, r.title, r.text, r.buttons, r.defaultButton);
+        QMessageBox box(QMessageBox::Warning, r.title, r.text, r.buttons, r.parent,
+                        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+        box.setWindowIcon(QIcon(r.windowIcon));
+        if (r.defaultButton != QMessageBox::NoButton)
+            box.setDefaultButton(r.defaultButton);
+        return QMessageBox::StandardButton(box.exec());
     }
 };
 
@@ -30,7 +47,7 @@ int g_forcedTray = -1;
 
 QMessageBox::StandardButton ask(MessageBoxRequest::Kind kind, QWidget* parent, const QString& title,
                                 const QString& text, QMessageBox::StandardButtons buttons,
-                                QMessageBox::StandardButton defaultButton)
+                                QMessageBox::StandardButton defaultButton, const QString& windowIcon = QString())
 {
     MessageBoxRequest request;
     request.kind = kind;
@@ -39,6 +56,7 @@ QMessageBox::StandardButton ask(MessageBoxRequest::Kind kind, QWidget* parent, c
     request.text = text;
     request.buttons = buttons;
     request.defaultButton = defaultButton;
+    request.windowIcon = windowIcon;
     return (g_handler ? g_handler : &g_real)->show(request);
 }
 
@@ -68,6 +86,13 @@ QMessageBox::StandardButton question(QWidget* parent, const QString& title, cons
 void about(QWidget* parent, const QString& title, const QString& text)
 {
     ask(MessageBoxRequest::About, parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton,
+                                    const QString& windowIcon)
+{
+    return ask(MessageBoxRequest::Warning, parent, title, text, buttons, defaultButton, windowIcon);
 }
 
 MessageBoxHandler* setHandler(MessageBoxHandler* handler)

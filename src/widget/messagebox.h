@@ -7,13 +7,15 @@ class QWidget;
 
 // One box as the tool asks for it.
 struct MessageBoxRequest {
-    enum Kind { Information, Critical, Question, About };
+    enum Kind { Information, Critical, Question, About, Warning };
     Kind kind = Information;
     QWidget* parent = nullptr;
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // Path of the box's window icon; when set, the box is a fixed-size dialog with that icon.
+    QString windowIcon;
 };
 
 // Shows a box and returns the button that closed it. The default shows a real QMessageBox;
@@ -38,6 +40,11 @@ QMessageBox::StandardButton question(QWidget* parent, const QString& title, cons
                                          QMessageBox::Yes | QMessageBox::No),
                                      QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 void about(QWidget* parent, const QString& title, const QString& text);
+// A warning box; with a window icon path it is a fixed-size dialog showing that icon.
+QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+                                    const QString& windowIcon = QString());
 
 // Every later box goes to handler (not owned; it must outlive its installation). nullptr restores
 // the real boxes. Returns the handler installed before. GUI thread only.

@@ -3,7 +3,7 @@
 #   cmake -DDST=<folder> -P bigseeds.cmake
 set(limit 1048576)
 set(depth 64)
-foreach(reader config statickeys menutree shortcuts language kfcatalogue layout)
+foreach(reader config statickeys menutree shortcuts language kfcatalogue macrofile layout)
   file(MAKE_DIRECTORY ${DST}/${reader})
   if(reader STREQUAL "layout")
     set(head "[[\"")

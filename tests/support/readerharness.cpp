@@ -1,6 +1,8 @@
 #include "readerharness.h"
 
 #include "macro/key.h"
+#include "macro/macrocodec.h"
+#include "macro/macrofile.h"
 #include "setting/Language.h"
 #include "shortcut/kfcatalogue.h"
 #include "shortcut/stcts.h"
@@ -14,7 +16,7 @@ QStringList fuzzReaderNames()
 {
     return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
             QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language"),
-            QStringLiteral("kfcatalogue")};
+            QStringLiteral("kfcatalogue"), QStringLiteral("macrofile")};
 }
 
 void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
@@ -63,7 +65,7 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
         for (int i = 0; i < 4; ++i)
             keys.append(new KeyBtn(nullptr));
         Data::parseStaticXML(&keys, name);
-        Key chip;
+        Key chip(nullptr, 1);
         chip.setKeyCode(1, 0, 0x04);
         Data::parseStaticXML(&chip, name);
         QPushButton first, second;
@@ -100,6 +102,24 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
             kfcatalogue::typeOfName(&catalogue, f->name);
         }
         kfcatalogue::clear(&catalogue);
+        break;
+    }
+    case FuzzReader::MacroFile: {
+        // As an import does: read, encode for the keyboard (refused beyond its frame area, so only the
+        // count matters), decode what the keyboard would hold, save the events again.
+        QVector<DataKey*> events;
+        QVector<macrofile::Item> items;
+        macrofile::readMacroFile(appDir + QStringLiteral("/config/") + name, &events, &items);
+        std::vector<mframe_t> frames(macrocodec::MaxFrames);
+        uint32_t needed = 0;
+        const uint32_t n = macrocodec::encodeFrames({events.begin(), events.end()}, frames.data(),
+                                                    int(frames.size()), &needed);
+        QVector<DataKey*> decoded;
+        macrocodec::decodeFrames(int(n), frames.data(), &decoded);
+        macrofile::writeMacroFile(appDir + QStringLiteral("/config/written.xml"), items.value(0).id,
+                                  {events.begin(), events.end()});
+        qDeleteAll(decoded);
+        qDeleteAll(events);
         break;
     }
     }

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QStringList>
 
-enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts, Language, KFCatalogue };
+enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts, Language, KFCatalogue, MacroFile };
 
 // Corpus folder names, in the order of FuzzReader.
 QStringList fuzzReaderNames();

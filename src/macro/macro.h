@@ -1,0 +1,282 @@
+#pragma once
+// The MACRO page: the keyboard's macros as a list of entries with their key events on timelines, the
+// name selector above them, and the controls to add, delete, rename, record on the keyboard, download,
+// save, export and import. Everything runs on the GUI thread; keyboard requests block it.
+#include "device/records.h"
+#include "macro/datakey.h"
+#include "widget/data.h"
+
+#include <QFileInfoList>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+class ComboBox;
+class Device;
+class MacroItem;
+class Popup;
+class QCheckBox;
+class QEvent;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QScrollBar;
+class QVBoxLayout;
+class Slider;
+
+class Macro : public QWidget {
+    Q_OBJECT
+
+public:
+    // value is kept and never read.
+    Macro(QWidget* parent, int value);
+    ~Macro() override;
+
+    // The form's widgets, by their object names.
+    struct Form;
+    Form* form() const { return m_form; }
+
+    // ---- the page and its list
+    // folder: the per-device folder, ending in a separator. A page without a keyboard takes device and
+    // lists its macros; one that holds a keyboard only moves its item folder.
+    void setDevice(QString folder, Device* device);
+    // Ends a recording and any drawing, removes the entries and forgets the keyboard.
+    void releaseDevice();
+    void deleteMacroItemAll();
+    MacroItem* createMacroItem(int slot, QString name);
+    void deleteMacroItemAt(QString name);
+    bool isItemNameUsed(const QString& name) const;
+    // Whether a head other than the one at skipSlot, used or not, carries name.
+    bool isDeviceNameUsed(int skipSlot, const QString& name) const;
+    void scrollToSelectItem(int mode);
+    void updateItemLayout();
+
+    // ---- transfer and recording
+    void readKeyboradData(Device* device);
+    uint32_t mframe2key(int index);
+    void drawKBDeviceKeyStart();
+    void drawXMLKeyStart();
+    void createKey(int status, uint delay, uint16_t type, uint16_t stype, uint16_t code);
+    void deleteMacroItemKeyData(MacroItem* item);
+    bool isRecording() const;
+    // Checks or unchecks REC, which starts or ends the recording through its toggle.
+    void setRecording(bool on);
+    // One recording notification's frame (10 bytes) becomes chips of the selected entry at once.
+    uint32_t getRawData(uint8_t* frame, uint16_t length);
+
+    // ---- frame codec
+    // Writes the entry's events into frames (room for MaxFrames, zeroed by the caller), never past
+    // MaxFrames; returns the number of frames the whole macro needs.
+    uint32_t key2mframe(MacroItem* item, mframe_t* frames);
+    static void updateKeyboardReport(const DataKey* event, mframe_t* frame);
+
+    // ---- macro files (results 0, -1 not well-formed, -2 unreadable or unwritable)
+    static int writeItemXml(MacroItem* item, QString path);
+    int readItemXml(QString path);
+    // The folder load: one entry per ITEM, named by the file name up to its first ".".
+    int readItemXml(QString path, QString fileName);
+    void readFileInfoData();
+
+    // ---- controls
+    void setRecordButtonState(bool enabled);
+    void setDownloadButtonState(bool enabled);
+    void setAddButtonState(bool enabled);
+    void setEditButtonState(bool enabled);
+    void setDeleteButtonState(bool enabled);
+    void setOtherButtonState(bool enabled);
+    void setExportButtonState(bool enabled);
+    void setImportButtonState(bool enabled);
+    void updateItemButtons();
+    void setEditControlsEnabled(bool on);
+    void setAllButtonsEnabled(bool on);
+    void setItemEditEnabled(MacroItem* item, bool on);
+    void setOtherItemsEnabled(MacroItem* item, bool on);
+    void setItemsEnabled(bool on);
+    void setDelayCheckBoxState(bool on);
+    void setDelayEditText(uint ms);
+    void setDelayControlsEnabled(bool enable, bool checked);
+    void updateMADDCheckBox(MacroItem* item);
+    int getSelectItemIndex() const;
+    MacroItem* getSelectItem() const;
+    void setLanguage(int language);
+
+    // ---- what the window, the tests and the screenshots read
+    static constexpr int MaxFrames = 512;
+    static constexpr int MaxItems = 16;
+    static constexpr int DrawIntervalMs = 50;
+    Device* device() const { return m_ptrDevice; }
+    const QList<MacroItem*>& items() const { return m_items; }
+    ComboBox* nameSelector() const { return m_comboBox; }
+    QLineEdit* renameEdit() const { return m_alterEdit; }
+    Popup* popup() const { return m_popup; }
+    Slider* listSlider() const { return m_slider; }
+    QFileDialog* exportDialog() const { return m_exportDialog; }
+    QFileDialog* importDialog() const { return m_importDialog; }
+    QString itemFolder() const { return m_itemFolder; }
+    bool isListReady() const { return m_listReady; }
+    const QVector<DataKey*>& pendingEvents() const { return m_vDataKey; }
+    const QTimer& deviceDrawTimer() const { return m_drawDeviceKeyTimer; }
+    const QTimer& fileDrawTimer() const { return m_drawXMLKeyTimer; }
+    MacroItem* drawTarget() const { return m_drawTarget; }
+    uint defaultDelay() const { return m_defaultDelay; }
+    // The export dialog's first folder: "C:\Users" on Windows, the home folder elsewhere.
+    static QString exportStartFolder();
+
+signals:
+    void emitKeyStatus(int, int);
+    void emitKeyStatus(int);
+    void emitBanWindowsButton(bool ban);
+    void startReadItemXml();
+    void startReadItemKBDevice();
+    void stopDrawKey();
+    void updateShortcutsComboboxAddItem(QString name);
+    void updateShortcutsComboboxRemoveItem(int index);
+    void updateShortcutsComboboxSetItemText(int index, QString name);
+
+public slots:
+    void setItemSelect(MacroItem* item);
+    void msecDelaysCheckBoxSlot(bool checked);
+    void msecLineEditSlot(QString text);
+    void addItemSlot();
+    void deleteItemSlot();
+    void exportItemSlot(QString path);
+    void importItemSlot(QString path);
+    void itemEditingFinishedTextSlot(QString key, QString text);
+    void pressSlot(QString name);
+    void comboboxCurentTextChangedSlot(QString text);
+    void downloadItemDataSlot();
+    void recorderItemDataSlot(bool on);
+    void saveMacroItem(MacroItem* item);
+    bool downloadMacroItem(MacroItem* item);
+    void alterButtonSlot();
+    void alterEditFinishedSlot();
+    void alterEditChangedSlot(QString text);
+    void startReadItemXmlSlot();
+    void startReadItemKBDeviceSlot();
+    void drawXMLKeySlot();
+    void drawKeyboradDeviceKeySlot();
+    void fileDialogSaveShow();
+    void fileDialogOpenShow();
+    void drawKeyFinished();
+    void otherPressedSlot();
+    void _parserFrame(int count, mframe_t* frames);
+    void loadDataSlot(MacroItem* item);
+    void onEventRecordBtnSlot(QEvent* event);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Construction steps.
+    void createPopup();
+    void initFonts();
+    void createComboBox();
+    void initNameValidator();
+    void initScrollBar();
+    void initDrawXMLKeyTimer();
+    void initDrawDeviceKeyTimer();
+    void initExportDialog();
+    void initImportDialog();
+    void initDelayCheckBox();
+    void connectButtons();
+    void connectAlterSignals();
+
+    void readItemKBDevice(const QPair<QString, int>& record);
+    // A used head's name that is empty or repeats a listed one is replaced as an added macro is named.
+    QString uniqueHeadName(int position, const QString& name, const QList<QPair<QString, int>>& listed);
+    // Writes name into the head of slot (16 bytes, zero padded); its result is not used.
+    void writeHeadName(int slot, const QString& name);
+    QString generatedName(int slot) const;
+    void setImageButton(QPushButton* button, bool enabled, const QString& normal, const QString& hover,
+                        const QString& ban);
+    void setFlatButton(QPushButton* button, bool enabled);
+    // The entry's events in timeline order.
+    static QVector<const DataKey*> itemEvents(MacroItem* item);
+    // Whether events fit in the keyboard's frame area; otherwise a warning box says so.
+    bool fitsFrameArea(uint32_t needed);
+    void setRecButtonCheckedQuietly(bool checked);
+    void setSelectorTextQuietly(int index, const QString& text);
+    // Draws the pending event at the draw position as a chip at the end of target's timeline.
+    void drawPendingEvent(MacroItem* target);
+    // Names from the keyboard can hold anything: only safe ones become file names.
+    static bool isFileName(const QString& name);
+    void dropPendingEvents();
+    bool isChinese() const;
+
+    Form* m_form = nullptr;
+    QList<MacroItem*> m_items;
+    int m_value = 0;
+    ComboBox* m_comboBox = nullptr;
+    QScrollBar* m_scrollBar = nullptr;
+    Slider* m_slider = nullptr;
+    QString m_itemFolder;
+    QString m_appDir;
+    QLineEdit* m_alterEdit = nullptr;
+    Device* m_ptrDevice = nullptr;
+    bool m_recording = false;
+    bool m_selectorGuard = false;
+    Data* m_data = nullptr;
+    uint8_t m_prevReport[mframe_t::ReportSize] = {};
+    std::unique_ptr<QFileInfoList> m_fileInfoList;
+    int m_fileIndex = 0;
+    QVector<DataKey*> m_vDataKey;
+    int m_drawIndex = 0;
+    QTimer m_drawXMLKeyTimer;
+    QTimer m_drawDeviceKeyTimer;
+    bool m_listReady = false;
+    int m_readIndex = 0;
+    QFileDialog* m_exportDialog = nullptr;
+    QFileDialog* m_importDialog = nullptr;
+    Popup* m_popup = nullptr;
+    QList<QPair<QString, int>> m_readList;
+    uint m_defaultDelay = 0;
+    MacroItem* m_drawTarget = nullptr;
+    QMetaObject::Connection m_importDrawn;
+
+    // The last accepted default delay text, shared by every page of the process.
+    static QString s_lastDelayText;
+};
+
+// The page's widget tree, built in code; object names as the form names them.
+struct Macro::Form {
+    QVBoxLayout* verticalLayout = nullptr;
+    QFrame* frameTop = nullptr;
+    QPushButton* recorderButton = nullptr;
+    QLabel* recLabel = nullptr;
+    QPushButton* downloadButton = nullptr;
+    QLabel* downloadLabel = nullptr;
+    QFrame* frameMacroComboBox = nullptr;
+    QPushButton* itemAddButton = nullptr;
+    QPushButton* itemPenButton = nullptr;
+    QPushButton* itemDelButton = nullptr;
+    QPushButton* itemOtherButton = nullptr;
+    QPushButton* itemImportButton = nullptr;
+    QPushButton* itemExportButton = nullptr;
+    QScrollArea* scrollArea = nullptr;
+    QWidget* scrollAreaWidgetContents = nullptr;
+    QFrame* frameBottom = nullptr;
+    QWidget* layoutWidget = nullptr;
+    QLabel* label = nullptr;
+    QLabel* downLabel = nullptr;
+    QWidget* layoutWidget1 = nullptr;
+    QLabel* label_3 = nullptr;
+    QLabel* upLabel = nullptr;
+    QWidget* layoutWidget_2 = nullptr;
+    QLabel* label_9 = nullptr;
+    QLabel* delayLabel = nullptr;
+    QFrame* frame_3 = nullptr;
+    QCheckBox* msecDelaysCheckBox = nullptr;
+    QLineEdit* msecLineEdit = nullptr;
+    QLabel* msecLabel = nullptr;
+
+    void setupUi(QWidget* page);
+};

@@ -1,0 +1,320 @@
+// Macros between the page and the keyboard: reading one macro's frames and drawing its events, the
+// download, and recording on the keyboard with live chips. The frame codec itself is macrocodec's.
+#include "macro.h"
+
+#include "device/device.h"
+#include "macro/key.h"
+#include "macro/keylayout.h"
+#include "macro/macrocodec.h"
+#include "macro/macroitem.h"
+#include "setting/Language.h"
+#include "widget/combobox.h"
+#include "widget/messagebox.h"
+
+#include <QCheckBox>
+#include <QDebug>
+#include <QPointer>
+#include <QPushButton>
+#include <array>
+#include <cstring>
+
+namespace {
+constexpr int LiveFrameSize = int(sizeof(mframe_t));
+}
+
+// ---- codec ---------------------------------------------------------------------------------------
+
+QVector<const DataKey*> Macro::itemEvents(MacroItem* item)
+{
+    QVector<const DataKey*> events;
+    if (!item)
+        return events;
+    for (const Key* chip : qAsConst(item->keyLayout()->keys))
+        events.append(chip->record());
+    return events;
+}
+
+uint32_t Macro::key2mframe(MacroItem* item, mframe_t* frames)
+{
+    uint32_t needed = 0;
+    macrocodec::encodeFrames(itemEvents(item), frames, MaxFrames, &needed);
+    return needed;
+}
+
+void Macro::updateKeyboardReport(const DataKey* event, mframe_t* frame)
+{
+    macrocodec::updateKeyboardReport(event, frame);
+}
+
+void Macro::_parserFrame(int count, mframe_t* frames)
+{
+    macrocodec::decodeFrames(count, frames, &m_vDataKey);
+}
+
+bool Macro::fitsFrameArea(uint32_t needed)
+{
+    if (needed <= uint32_t(MaxFrames))
+        return true;
+    qWarning() << "macro needs" << needed << "frames, the keyboard holds" << MaxFrames << ": refused";
+    const QString title = isChinese() ? QStringLiteral("下载") : QStringLiteral("Download");
+    const QString text = isChinese()
+                             ? QStringLiteral("该宏需要 %1 帧，键盘最多只能保存 %2 帧。").arg(needed).arg(MaxFrames)
+                             : QStringLiteral("This macro needs %1 frames; the keyboard holds at most %2.")
+                                   .arg(needed)
+                                   .arg(MaxFrames);
+    messagebox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
+                        m_appDir + QStringLiteral("/images/Tessark-icon-tray-win.svg"));
+    return false;
+}
+
+// ---- reading and drawing one macro ---------------------------------------------------------------
+
+void Macro::loadDataSlot(MacroItem* item)
+{
+    if (!item)
+        return;
+    setItemSelect(item);
+    if (mframe2key(item->index()) != 0) {
+        qDebug() << "Get Keyboard device key data failed.";
+        return;
+    }
+    qDebug() << "Load data item ID = " << item->index();
+    m_drawTarget = item;
+    setItemEditEnabled(item, false);
+    drawKBDeviceKeyStart();
+    item->setVisibleItem(false);
+}
+
+uint32_t Macro::mframe2key(int index)
+{
+    if (!m_ptrDevice || index < 0 || index >= int(m_ptrDevice->m_nKMTotalNum)
+        || index >= int(m_ptrDevice->m_pKMs.size()))
+        return DeviceResult::BadIndex;
+    const km_t head = m_ptrDevice->m_pKMs[size_t(index)];
+    if (!head.used())
+        return 0;
+    const uint32_t e = m_ptrDevice->readMacroData(head.slotIndex());
+    if (e != 0) {
+        qDebug("get KM head=%d failed", index);
+        return e;
+    }
+    const int count = head.frameCount();
+    qDebug() << "------------------ LINE=" << __LINE__ << QString::asprintf("item=%d", count);
+    // A head may claim up to 1023 frames; the frame area holds 512, and the decoder reads no more.
+    _parserFrame(count, m_ptrDevice->m_frames.data());
+    qDebug() << "datakeySize[" << m_vDataKey.size() << "]";
+    return 0;
+}
+
+void Macro::drawKBDeviceKeyStart()
+{
+    qDebug() << "start draw KB device key timer....";
+    m_drawIndex = 0;
+    m_drawDeviceKeyTimer.start();
+}
+
+void Macro::drawXMLKeyStart()
+{
+    m_drawIndex = 0;
+    m_drawXMLKeyTimer.start();
+    qDebug() << "start draw XML key timer....";
+}
+
+void Macro::drawKeyboradDeviceKeySlot()
+{
+    MacroItem* target = m_drawTarget;
+    if (!m_listReady && m_readIndex >= 0 && m_readIndex < m_items.size())
+        target = m_items[m_readIndex];
+    if (!target) {
+        qDebug() << "Get macro item is NULL. return";
+        return;
+    }
+    if (m_drawIndex >= m_vDataKey.size()) {
+        qDebug() << " Draw KB finished, stop load data.";
+        m_drawDeviceKeyTimer.stop();
+        m_drawTarget = nullptr;
+        setItemEditEnabled(target, true);
+        target->keyLayout()->scrollToStart();
+        dropPendingEvents();
+        return;
+    }
+    drawPendingEvent(target);
+}
+
+void Macro::createKey(int status, uint delay, uint16_t type, uint16_t stype, uint16_t code)
+{
+    qDebug() << "createKey=" << status << delay << type << stype << code;
+    MacroItem* item = getSelectItem();
+    if (!item) {
+        qDebug() << "ERROR: Create key failed. Not select item.";
+        return;
+    }
+    KeyLayout* timeline = item->keyLayout();
+    timeline->keys.append(timeline->createKey(status, delay, code, type, stype));
+    timeline->updateKeyPoint();
+    if (m_recording)
+        timeline->scrollToEnd();
+}
+
+void Macro::deleteMacroItemKeyData(MacroItem* item)
+{
+    if (!item)
+        return;
+    KeyLayout* timeline = item->keyLayout();
+    qDebug() << "delete macro item, is " << timeline->keys.size();
+    const QList<Key*> chips = timeline->keys;
+    timeline->keys.clear();
+    qDeleteAll(chips);
+    timeline->updateKeyPoint();
+}
+
+// ---- download -------------------------------------------------------------------------------------
+
+bool Macro::downloadMacroItem(MacroItem* item)
+{
+    if (!item || !m_ptrDevice)
+        return false;
+    qDebug() << "----------USB DONWLOAD: ITEM =" << item->name() << "ID =" << item->index() << "----------";
+    qDebug() << "m_vDataKey.size=" << item->keyLayout()->keys.size();
+    std::array<mframe_t, MaxFrames> frames{};
+    // Encoded before anything is sent: a macro the keyboard cannot hold is refused whole.
+    const uint32_t count = key2mframe(item, frames.data());
+    qDebug() << "downloadMacroItem=" << count;
+    if (!fitsFrameArea(count))
+        return false;
+    m_ptrDevice->selectMacro(uint8_t(item->index()));
+    const uint32_t e = m_ptrDevice->writeMacroData(item->index(), int(count), frames.data());
+    setDelayControlsEnabled(false, false);
+    return e == 0;
+}
+
+void Macro::downloadItemDataSlot()
+{
+    // A warning box runs an event loop, in which the keyboard may go and take the entries with it.
+    QPointer<MacroItem> item = getSelectItem();
+    if (item) {
+        if (!downloadMacroItem(item)) {
+            if (item)
+                qDebug() << "download item error. name = " << item->name() << "id=" << item->index();
+            return;
+        }
+        item->setSelected(false);
+        m_comboBox->setCurrentIndex(-1);
+        saveMacroItem(item);
+    }
+    setDownloadButtonState(false);
+    setRecordButtonState(false);
+    setEditButtonState(false);
+    setOtherButtonState(false);
+    setExportButtonState(false);
+    setDeleteButtonState(false);
+}
+
+void Macro::drawKeyFinished()
+{
+    disconnect(m_importDrawn);
+    if (m_items.isEmpty())
+        return;
+    QPointer<MacroItem> item = m_items.last();
+    if (downloadMacroItem(item))
+        saveMacroItem(item);
+    else if (item)
+        qDebug() << "Import data download item to USB error. name = " << item->name() << "id=" << item->index();
+}
+
+// ---- recording ------------------------------------------------------------------------------------
+
+bool Macro::isRecording() const
+{
+    return m_form->recorderButton->isChecked();
+}
+
+void Macro::setRecording(bool on)
+{
+    m_form->recorderButton->setChecked(on);
+}
+
+void Macro::setRecButtonCheckedQuietly(bool checked)
+{
+    QPushButton* rec = m_form->recorderButton;
+    disconnect(rec, &QPushButton::toggled, this, &Macro::recorderItemDataSlot);
+    rec->setChecked(checked);
+    connect(rec, &QPushButton::toggled, this, &Macro::recorderItemDataSlot);
+}
+
+void Macro::recorderItemDataSlot(bool on)
+{
+    MacroItem* item = getSelectItem();
+    if (!on) {
+        m_comboBox->setEnabled(true);
+        m_form->msecDelaysCheckBox->setEnabled(true);
+        updateItemButtons();
+        setItemsEnabled(true);
+        emit emitBanWindowsButton(false);
+        m_recording = false;
+        qDebug() << "INFO: stop recorder;";
+        if (m_ptrDevice)
+            m_ptrDevice->setRecordMacro(false);
+        // Without a selected entry nothing was recorded, so there is nothing to check.
+        if (item)
+            item->keyLayout()->checkoutAllKeys();
+        setRecordButtonState(true);
+        return;
+    }
+    if (!item) {
+        qDebug() << "DEBUG: Not select macro item. return.";
+        return;
+    }
+    if (!item->keyLayout()->keys.isEmpty() || !item->isLoadDataHidden()) {
+        const QPointer<MacroItem> asked = item;
+        const QMessageBox::StandardButton answer = messagebox::warning(
+            this, QStringLiteral("About recording message boxes"),
+            QStringLiteral("Yes: '") + item->name() + QStringLiteral("' recordings of data;\nNo: canceling recording;"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton,
+            m_appDir + QStringLiteral("/images/Tessark-icon-tray-win.svg"));
+        // The box's event loop may have seen the keyboard go (and the entry with it).
+        if (answer != QMessageBox::Yes || !asked || !m_ptrDevice) {
+            qDebug() << "INFO: Cancel recording....";
+            setRecButtonCheckedQuietly(false);
+            return;
+        }
+        qDebug() << "INFO: 删除所有数据 item=" << item->name();
+        deleteMacroItemKeyData(item);
+        item->setVisibleItem(false);
+    }
+    m_comboBox->setEnabled(false);
+    setDelayControlsEnabled(false, false);
+    setDownloadButtonState(false);
+    setAddButtonState(false);
+    setEditButtonState(false);
+    setOtherButtonState(false);
+    setDeleteButtonState(false);
+    setExportButtonState(false);
+    setImportButtonState(false);
+    setItemsEnabled(false);
+    emit emitBanWindowsButton(true);
+    m_recording = true;
+    qDebug() << "INFO: start recorder;";
+    std::memset(m_prevReport, 0, sizeof m_prevReport);
+    if (m_ptrDevice)
+        m_ptrDevice->setRecordMacro(true);
+    setRecordButtonState(true);
+}
+
+uint32_t Macro::getRawData(uint8_t* frame, uint16_t length)
+{
+    if (!m_recording) {
+        qDebug() << "macro frame dropped: not recording";
+        return 0;
+    }
+    if (!frame || length < LiveFrameSize) {
+        qDebug() << "macro frame dropped: " << length << "bytes";
+        return 0;
+    }
+    QVector<DataKey*> events;
+    macrocodec::decodeLiveFrame(frame, m_prevReport, &events);
+    for (const DataKey* e : qAsConst(events))
+        createKey(e->status, e->delay, e->type, e->stype, e->code);
+    qDeleteAll(events);
+    return 0;
+}
