@@ -36,6 +36,11 @@ constexpr int MenuEntries = 8;
 constexpr int ShortcutsTabX = 418, ShortcutsTabY = 40;
 constexpr int DocumentFieldX = 665, DocumentFieldY = 464;
 constexpr int DownloadX = 805, DownloadY = 692;
+// The MACRO tab, and on the macro page the REC button, the DOWNLOAD icon and the add button.
+constexpr int MacroTabX = 735, MacroTabY = 40;
+constexpr int RecX = 38, RecY = 113;
+constexpr int MacroDownloadX = 153, MacroDownloadY = 113;
+constexpr int MacroAddX = 507, MacroAddY = 113;
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -424,6 +429,52 @@ private slots:
         QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+d")}).isNull());
         QVERIFY(s.waitUntil([&] { return s.search(QStringLiteral("--name"), QStringLiteral("^Virtual Keyboard$")).isEmpty(); },
                             ReportMs));
+    }
+
+    // A macro recorded on the keyboard: a new entry, REC, Ctrl+C typed on the keyboard, REC off,
+    // DOWNLOAD. The keyboard is told to record and to stop, gets the four frames and their closing
+    // packet, and the macro's file holds the four events.
+    void recordedMacroIsDownloadedAndSaved()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        const int from = s.out.size();
+        QVERIFY(s.click(s.origin.x() + MacroTabX, s.origin.y() + MacroTabY));
+        QVERIFY2(s.waitFor("read macro item KBDevice finished.", ReportMs, from), qPrintable(s.out.mid(from)));
+        QVERIFY(s.click(s.origin.x() + MacroAddX, s.origin.y() + MacroAddY));
+        QVERIFY2(s.waitFor("Add Item id=", ReportMs, from), qPrintable(s.out.mid(from)));
+
+        const auto recordWrites = [&] { return writesOf(s.simLog, 0x50, 0x10); };
+        QVERIFY(s.click(s.origin.x() + RecX, s.origin.y() + RecY));
+        QVERIFY2(s.waitUntil([&] { return recordWrites().size() == 1; }, ReportMs), qPrintable(s.out.mid(from)));
+        QCOMPARE(quint8(recordWrites().at(0)[8]), quint8(1));
+
+        // Left Ctrl, C down, C up, Ctrl up: each change reaches the page as one frame.
+        QVERIFY(s.command("play 1 0:0100000000000000 80:0100060000000000 60:0100000000000000 70:0000000000000000"));
+        QVERIFY2(s.waitUntil([&] { return s.out.mid(from).count(QLatin1String("RECV ts=")) == 4; }, ReportMs),
+                 qPrintable(s.out.mid(from)));
+        QVERIFY(s.click(s.origin.x() + RecX, s.origin.y() + RecY));
+        QVERIFY2(s.waitUntil([&] { return recordWrites().size() == 2; }, ReportMs), qPrintable(s.out.mid(from)));
+        QCOMPARE(quint8(recordWrites().at(1)[8]), quint8(0));
+
+        QVERIFY(s.click(s.origin.x() + MacroDownloadX, s.origin.y() + MacroDownloadY));
+        QList<QByteArray> frames;
+        QVERIFY2(s.waitUntil([&] { return (frames = writesOf(s.simLog, 0x50, 0x40)).size() >= 2; }, ReportMs),
+                 qPrintable(s.out.mid(from)));
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(quint8(frames[0][2]), quint8(40)); // four frames of ten bytes
+        QCOMPARE(quint8(frames[1][2]), quint8(0));  // the closing packet, with the count
+        QCOMPARE(quint8(frames[1][4]), quint8(4));
+
+        QVERIFY2(s.waitFor("Save macro item:", ReportMs, from), qPrintable(s.out.mid(from)));
+        QStringList files;
+        for (const QFileInfo& dir : QDir(s.appDir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QFileInfo& f : QDir(dir.filePath() + QStringLiteral("/item")).entryInfoList({QStringLiteral("*.xml")}))
+                files << f.absoluteFilePath();
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(readFile(files.first()).count("<KEY"), 4);
     }
 };
 
