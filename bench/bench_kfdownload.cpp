@@ -1,7 +1,7 @@
 // Downloads 32 ticked key function rows to an emulated keyboard answering each report after 1 ms, and
 // reports how long the GUI thread was blocked by the download.
 #include "keyboardfixture.h"
-#include "tempappdir.h"
+#include "readerharness.h"
 
 #include "device/records.h"
 #include "shortcut/shortcuts.h"
@@ -11,13 +11,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTest>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    TempAppDir appDir;
+    ReaderAppDir appDir; // the tool's application folder for this run: the sample model's catalogue
+    if (!appDir.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config"))) {
+        std::fprintf(stderr, "cannot copy the sample configuration\n");
+        return 1;
+    }
     constexpr int Rows = 32;
     sim::KeyboardConfig config;
     config.keyFunctions = Rows;
@@ -61,6 +66,10 @@ int main(int argc, char** argv)
     page.itemDownloadButtonSlot(); // runs on this, the GUI, thread from start to end
     const qint64 blockedMs = clock.elapsed();
     const int writes = f.kb->writes() - writesBefore;
+    if (writes != Rows) {
+        std::fprintf(stderr, "%d records written, %d expected\n", writes, Rows);
+        return 1;
+    }
     std::printf("rows downloaded:          %d\n", Rows);
     std::printf("reports written:          %d\n", writes);
     std::printf("GUI thread blocked:       %lld ms\n", static_cast<long long>(blockedMs));

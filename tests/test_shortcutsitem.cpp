@@ -99,7 +99,7 @@ private slots:
 
     // Empty key slots give blank keys (never the palette's "None"): a row shows its keys, then one blank
     // slot at most after "+"; "-" puts the selected key, blank, behind the others, but one key stays.
-    void triggerKeys_data()
+    void triggerKeysShowAddAndDelete_data()
     {
         QTest::addColumn<Codes>("keys");
         QTest::addColumn<QString>("shown"); // as loaded > after "+" > after "-" on the first key
@@ -108,7 +108,7 @@ private slots:
         QTest::newRow("four keys") << Codes{0x29, 0x3a, 0x3b, 0x3c} << "Esc|F1|F2|F3 > Esc|F1|F2|F3 > F1|F2|F3";
         QTest::newRow("one key and a code the palette lacks") << Codes{0x29, 0x99} << "Esc > Esc|_ > Esc|_";
     }
-    void triggerKeys()
+    void triggerKeysShowAddAndDelete()
     {
         QFETCH(Codes, keys);
         kf_t record = slotRecord(0, 1, keys);
@@ -210,7 +210,7 @@ private slots:
     // "+" opens a blank key after the open ones, while none is blank; "-" needs two open keys and takes
     // the selected one (or the first) behind the others. The picker fills the selected key but for "None",
     // keys already listed and while the row is off screen.
-    void listKeys_data()
+    void listKeysOpenCloseAndPick_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<Codes>("stored"); // empty: a new function
@@ -221,7 +221,7 @@ private slots:
         QTest::newRow("nine keys") << 5 << Codes{0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f, 0x40, 0x41, 0x42}
                                    << "F1,F2,F3,F4,F5,F6,F7,F8,F9 - > F1,F2,F3,F4,F5,F6,F7,F8,F9 -";
     }
-    void listKeys()
+    void listKeysOpenCloseAndPick()
     {
         QFETCH(int, type);
         QFETCH(Codes, stored);
@@ -281,7 +281,7 @@ private slots:
         row->updateMacroCBSetItemText(1, "GAMMA");
         row->updateMacroCBRemoveItem(0);
         QCOMPARE(row->getMacroName(), QString("GAMMA"));
-        row->updateMacroCBRemoveItem(0); // the choice: none is left
+        row->updateMacroCBRemoveItem(0); // the chosen one: no choice is left
         QCOMPARE(row->getMacroName() + row->macroList()->itemText(0), QString("delta"));
         QVERIFY(!row->isChecked());
         row->updateMacroCBRemoveItem(0);
