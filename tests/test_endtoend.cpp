@@ -90,19 +90,7 @@ QList<QByteArray> writesOf(const QString& logPath, quint8 group, quint8 command)
 // Outgoing key code writes of keyboard 1 in the emulator's log ("1 out <ms> <hex>"), as their bytes.
 QList<QByteArray> keyCodeWrites(const QString& logPath)
 {
-    QList<QByteArray> writes;
-    QFile log(logPath);
-    if (!log.open(QIODevice::ReadOnly))
-        return writes;
-    for (const QByteArray& line : log.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 4 || fields[0] != "1" || fields[1] != "out")
-            continue;
-        const QByteArray report = QByteArray::fromHex(fields[3]);
-        if (report.size() >= 16 && quint8(report[0]) == 0x20 && quint8(report[1]) == 0x11)
-            writes << report;
-    }
-    return writes;
+    return writesOf(logPath, 0x20, 0x11);
 }
 
 // One tessark-sim on its own Xvfb display, run from a copy of the built files in a temporary folder, so

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 namespace {
 
@@ -97,22 +98,36 @@ void TestSimSession::controlFileUnplugsAndPlugs()
     QVERIFY(commandPaths().size() == 2 && commandPaths().contains(session.keyboard(2)->commandPath()));
 }
 
-void TestSimSession::controlFilePressesKeyFunctions()
+namespace {
+// The reports the sample family's keyboards logged for the control file's commands, one line each.
+QList<QByteArray> loggedFor(const char* commands, const std::function<void(sim::SimSession&)>& prepare = {})
 {
     QTemporaryDir dir;
     const QString controlPath = dir.filePath("control");
     const QString logPath = dir.filePath("reports.log");
     {
         sim::SimSession session;
-        QVERIFY(session.setLogFile(logPath));
+        if (!session.setLogFile(logPath))
+            return {};
         session.setControlFile(controlPath);
         session.plugAll(sim::sampleFamily());
-        // Slot 1 of the wired keyboard holds the document function (hi 2); slot 20 is free; "press 2" lacks its slot.
-        QVERIFY(control(controlPath, "press 2 1\npress 2 20\npress 2\npress 1 x\n"));
+        if (prepare)
+            prepare(session);
+        if (!control(controlPath, commands))
+            return {};
         session.poll();
+        if (!QTest::qWaitFor([&] { return !session.keyboard(1)->playing(); }, 5000))
+            return {};
         session.poll(); // writes what the first poll's commands sent
     }
-    const QList<QByteArray> lines = readAll(logPath).trimmed().split('\n');
+    return readAll(logPath).trimmed().split('\n');
+}
+} // namespace
+
+void TestSimSession::controlFilePressesKeyFunctions()
+{
+    // Slot 1 of the wired keyboard holds the document function (hi 2); slot 20 is free; "press 2" lacks its slot.
+    const QList<QByteArray> lines = loggedFor("press 2 1\npress 2 20\npress 2\npress 1 x\n");
     QCOMPARE(lines.size(), 1);
     const QList<QByteArray> words = lines.first().split(' ');
     QVERIFY(words.size() == 4 && words[0] == "2" && words[1] == "in");
@@ -121,22 +136,11 @@ void TestSimSession::controlFilePressesKeyFunctions()
 
 void TestSimSession::controlFilePlaysTypedChanges()
 {
-    QTemporaryDir dir;
-    const QString controlPath = dir.filePath("control");
-    const QString logPath = dir.filePath("reports.log");
-    {
-        sim::SimSession session;
-        QVERIFY(session.setLogFile(logPath));
-        session.setControlFile(controlPath);
-        session.plugAll(sim::sampleFamily());
-        session.keyboard(1)->edit([](sim::FirmwareState& s) { s.recording = true; });
-        // A malformed change drops its whole line.
-        QVERIFY(control(controlPath, "play 1 0:0100000000000000 5:0100060000000000\nplay 1 0:01\nplay 1\n"));
-        session.poll();
-        QTRY_VERIFY(!session.keyboard(1)->playing());
-        session.poll();
-    }
-    const QList<QByteArray> lines = readAll(logPath).trimmed().split('\n');
+    // A malformed change drops its whole line.
+    const QList<QByteArray> lines =
+        loggedFor("play 1 0:0100000000000000 5:0100060000000000\nplay 1 0:01\nplay 1\n", [](sim::SimSession& s) {
+            s.keyboard(1)->edit([](sim::FirmwareState& state) { state.recording = true; });
+        });
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(1).split(' ').value(3), QByteArray("f0500a0000000000" "05000100060000000000") + QByteArray(92, '0'));
 }

@@ -288,13 +288,7 @@ void Macro::readKeyboradData(Device* device)
         return;
     }
     qDebug() << "Macro Keyborad item data = NULL";
-    m_listReady = true;
-    setRecordButtonState(false);
-    setDownloadButtonState(false);
-    setAddButtonState(true);
-    setOtherButtonState(true);
-    setImportButtonState(true);
-    m_comboBox->setEnabled(true);
+    showEmptyList();
 }
 
 QString Macro::uniqueHeadName(int position, const QString& name, const QList<QPair<QString, int>>& listed)

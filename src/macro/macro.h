@@ -95,6 +95,10 @@ public:
     void setExportButtonState(bool enabled);
     void setImportButtonState(bool enabled);
     void updateItemButtons();
+    // Every button of the entries' row off: download, add, rename, other, delete, export, import.
+    void disableItemButtons();
+    // A ready list without entries: only add, other and import act, and the selector.
+    void showEmptyList();
     void setEditControlsEnabled(bool on);
     void setAllButtonsEnabled(bool on);
     void setItemEditEnabled(MacroItem* item, bool on);

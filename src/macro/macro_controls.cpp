@@ -261,13 +261,7 @@ void Macro::setEditControlsEnabled(bool on)
         updateItemButtons();
         return;
     }
-    setDownloadButtonState(false);
-    setAddButtonState(false);
-    setEditButtonState(false);
-    setOtherButtonState(false);
-    setDeleteButtonState(false);
-    setExportButtonState(false);
-    setImportButtonState(false);
+    disableItemButtons();
 }
 
 void Macro::setAllButtonsEnabled(bool on)
@@ -594,4 +588,26 @@ void Macro::paintEvent(QPaintEvent* event)
         painter.drawLine(891, 99, 891, 551);
     if (area->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
         painter.drawLine(8, 556, 886, 556);
+}
+
+void Macro::disableItemButtons()
+{
+    setDownloadButtonState(false);
+    setAddButtonState(false);
+    setEditButtonState(false);
+    setOtherButtonState(false);
+    setDeleteButtonState(false);
+    setExportButtonState(false);
+    setImportButtonState(false);
+}
+
+void Macro::showEmptyList()
+{
+    m_listReady = true;
+    setRecordButtonState(false);
+    setDownloadButtonState(false);
+    setAddButtonState(true);
+    setOtherButtonState(true);
+    setImportButtonState(true);
+    m_comboBox->setEnabled(true);
 }

@@ -146,13 +146,7 @@ void Macro::readFileInfoData()
         return;
     }
     qDebug() << "fileInfo = null";
-    m_listReady = true;
-    setRecordButtonState(false);
-    setDownloadButtonState(false);
-    setAddButtonState(true);
-    setOtherButtonState(true);
-    setImportButtonState(true);
-    m_comboBox->setEnabled(true);
+    showEmptyList();
 }
 
 void Macro::startReadItemXmlSlot()

@@ -284,13 +284,7 @@ void Macro::recorderItemDataSlot(bool on)
     }
     m_comboBox->setEnabled(false);
     setDelayControlsEnabled(false, false);
-    setDownloadButtonState(false);
-    setAddButtonState(false);
-    setEditButtonState(false);
-    setOtherButtonState(false);
-    setDeleteButtonState(false);
-    setExportButtonState(false);
-    setImportButtonState(false);
+    disableItemButtons();
     setItemsEnabled(false);
     emit emitBanWindowsButton(true);
     m_recording = true;
