@@ -260,9 +260,27 @@ void Firmware::fill(uint32_t seed)
     s.lightingActions = tables(m_config.lightingActions, 12);
     for (size_t i = 0; i < s.lightingActions.size(); ++i)
         s.lightingActions[i][0] = char((uint8_t(s.lightingActions[i][0]) & 0xC0) | (i & 0x3F));
+    if (m_config.sampleLightingActions)
+        fillSampleLightingActions();
 
     s.btName = padded(QByteArray("BT-") + rnd.letters(4 + rnd.below(6)), 12);
     s.sleepTime = uint32_t(1 + rnd.below(30)) * 60000u;
+}
+
+void Firmware::fillSampleLightingActions()
+{
+    std::vector<QByteArray>& table = m_state.lightingActions;
+    for (uint32_t i = 0; i < 3 && i < table.size(); ++i) {
+        const uint32_t highest = 63, lowest = 0, step = 1;
+        const uint32_t word0 = i | (i << 6) | (highest << 14) | (lowest << 20) | (step << 26);
+        const uint32_t word1 = 0u | (1023u << 10) | (0xFFFu << 20);
+        QByteArray r(12, '\0');
+        put32(r, 0, word0);
+        put32(r, 4, word1);
+        r[8] = char(100);  // highest delay 100 ms
+        r[10] = char(200); // period delay 200 ms
+        table[i] = r;
+    }
 }
 
 void Firmware::fillSampleKeyFunctions()
@@ -741,6 +759,7 @@ KeyboardConfig fullSizeDual()
 {
     KeyboardConfig c;
     c.sampleMacros = true;
+    c.sampleLightingActions = true;
     return c;
 }
 

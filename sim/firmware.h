@@ -60,6 +60,7 @@ private:
 
     void fill(uint32_t seed);
     void fillSampleKeyFunctions();
+    void fillSampleLightingActions();
     void fillSampleMacros();
     Outcome deviceInfo(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);
     Outcome keyCodes(uint8_t cmd, const uint8_t* p, bool apply, QByteArray& r);

@@ -44,6 +44,9 @@ struct KeyboardConfig {
     // 5) whose frames press and release one key at a time; the others free. Off: two of every three
     // slots used, named "Macro <slot>", with random frames.
     bool sampleMacros = false;
+    // Lighting action slots 0..2 hold fixed records (effect = slot, every one of the keyboard's own
+    // twelve top bits set, step delay 1023, cycle flag off with total period 0); the rest random.
+    bool sampleLightingActions = false;
 
     static QList<uint16_t> fullSizeKeyCodes();
     static QList<uint16_t> tenkeylessKeyCodes();

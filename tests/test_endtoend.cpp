@@ -3,6 +3,7 @@
 // an unplugged keyboard must give way to the disconnected picture and a reload, and Exit must end the process.
 #include "tempappdir.h"
 
+#include <QColor>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,6 +42,14 @@ constexpr int MacroTabX = 735, MacroTabY = 40;
 constexpr int RecX = 38, RecY = 113;
 constexpr int MacroDownloadX = 153, MacroDownloadY = 113;
 constexpr int MacroAddX = 507, MacroAddY = 113;
+// The COLOR tab; the lighting page (at 35, 349 under the picture) centres its two 760-wide boxes: the
+// palette's first swatch, and the slot buttons M2 and M7 of the picker's first row. F1 is picture entry 1.
+constexpr int ColorTabX = 268, ColorTabY = 40;
+constexpr int SwatchX = 139, SwatchY = 444;
+constexpr int SlotRowY = 626, Slot2X = 236, Slot7X = 466;
+constexpr int PictureF1X = 173, PictureF1Y = 102;
+// The slot dialog is centred on the 1280 x 1024 screen and 30 lower, at (140, 305); Apply at (505, 424).
+constexpr int ApplyScreenX = 140 + 505 + 32, ApplyScreenY = 305 + 424 + 13;
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -463,6 +472,71 @@ private slots:
                 files << f.absoluteFilePath();
         QCOMPARE(files.size(), 1);
         QCOMPARE(readFile(files.first()).count("<KEY"), 4);
+    }
+
+    // A colour and a slot painted on two keys, a slot's record applied from its dialog; Escape closes
+    // the dialog so that the slot opens again.
+    void lightingPaintsKeysAndAppliesASlot()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        const QByteArray colours = readFile(s.appDir + QStringLiteral("/config/customcolor/color_btn_32.json"));
+        const int at = colours.indexOf("\"customColor_0\": \"#");
+        QVERIFY(at > 0);
+        const QColor first(QString::fromLatin1(colours.mid(at + 18, 7)));
+        QVERIFY(first.isValid());
+
+        const int from = s.out.size();
+        QVERIFY(s.click(s.origin.x() + ColorTabX, s.origin.y() + ColorTabY));
+        QList<QByteArray> colourWrites, slotWrites, records;
+        // A press the window has not taken yet (still building the page) is simply given again.
+        for (int attempt = 0; attempt < 3 && colourWrites.isEmpty(); ++attempt) {
+            QTest::qWait(500);
+            QVERIFY(s.click(s.origin.x() + SwatchX, s.origin.y() + SwatchY));
+            QTest::qWait(300); // not a double press, which opens the colour dialog
+            QVERIFY(s.click(s.origin.x() + PictureEscX, s.origin.y() + PictureEscY));
+            s.waitUntil([&] { return !(colourWrites = writesOf(s.simLog, 0x30, 0x11)).isEmpty(); }, 5000);
+        }
+        QVERIFY2(!colourWrites.isEmpty(), qPrintable(s.out.mid(from)));
+        QVERIFY(s.click(s.origin.x() + Slot7X, s.origin.y() + SlotRowY));
+        QVERIFY(s.click(s.origin.x() + PictureF1X, s.origin.y() + PictureF1Y));
+        QVERIFY2(s.waitUntil([&] { return !(slotWrites = writesOf(s.simLog, 0x60, 0x04)).isEmpty(); }, ReportMs),
+                 qPrintable(s.out.mid(from)));
+
+        const QStringList twice = {QStringLiteral("mousemove"), QString::number(s.origin.x() + Slot2X),
+                                   QString::number(s.origin.y() + SlotRowY), QStringLiteral("click"),
+                                   QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                                   QStringLiteral("80"), QStringLiteral("1")};
+        QVERIFY(!s.xdotool(twice).isNull());
+        QVERIFY2(s.waitFor("mode double clicked show mode configuration dialog. 2", ReportMs, from),
+                 qPrintable(s.out.mid(from)));
+        QTest::qWait(500); // mapped
+        QVERIFY(s.click(ApplyScreenX, ApplyScreenY));
+        QVERIFY2(s.waitUntil([&] { return !(records = writesOf(s.simLog, 0x60, 0x22)).isEmpty(); }, ReportMs),
+                 qPrintable(s.out.mid(from)));
+        QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}).isNull());
+        QTest::qWait(500);
+        const int again = s.out.size();
+        QVERIFY(!s.xdotool(twice).isNull());
+        QVERIFY2(s.waitFor("mode double clicked show mode configuration dialog. 2", ReportMs, again),
+                 qPrintable(s.out.mid(again)));
+        QVERIFY(!s.out.mid(from).contains(QLatin1String("parameter is not NULL.")));
+
+        // Byte for byte: [map, 0, 0, 0, B, G, R, 0] for Esc; [mode, 1, 1, 0, 7] for F1; slot 2's record,
+        // one of the emulator's fixed ones, with its step delay of 1023 shown and stored as 1000, its total
+        // period of 0 stored as 0, and its twelve top bits kept.
+        QCOMPARE(colourWrites.size(), 1);
+        QCOMPARE(quint8(colourWrites[0][2]), quint8(8));
+        QCOMPARE(colourWrites[0].mid(9, 7),
+                 QByteArray("\0\0\0", 3) + char(first.blue()) + char(first.green()) + char(first.red()) + '\0');
+        QCOMPARE(slotWrites.size(), 1);
+        QCOMPARE(quint8(slotWrites[0][2]), quint8(5));
+        QCOMPARE(slotWrites[0].mid(9, 4), QByteArray("\x01\x01\x00\x07", 4));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(quint8(records[0][2]), quint8(12));
+        QCOMPARE(records[0].mid(8, 12).toHex(), QByteArray("82c00f0400a0ffff6400c800"));
     }
 };
 

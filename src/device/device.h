@@ -92,7 +92,8 @@ public:
     uint32_t setKR(uint8_t first, uint8_t last, const uint8_t* entries);
     uint32_t getAllKR();
     QColor keyColor(int index) const;
-    void setKeyColor(int index, const QColor& color);
+    // setKR's result; BadIndex for a key past the colour table.
+    uint32_t setKeyColor(int index, const QColor& color);
 
     uint32_t getLMInfo();
     uint32_t getCurLM();

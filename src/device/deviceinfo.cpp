@@ -10,10 +10,16 @@ constexpr uint8_t GroupBt = 0xB0;
 constexpr int UserInfoSize = 48;
 constexpr int BtNameSize = 12;
 
-// A text's UTF-8 bytes cut to size, zero padded: the fixed text fields of the keyboard.
+// A text's UTF-8 bytes cut to size, zero padded: the fixed text fields of the keyboard. The cut falls
+// on a character boundary, so the keyboard never gets half a character.
 QByteArray fixedUtf8(const QString& text, int size)
 {
-    QByteArray bytes = text.toUtf8().left(size);
+    const QByteArray utf8 = text.toUtf8();
+    int n = qMin(size, utf8.size());
+    // A continuation byte (10xxxxxx) at the cut means the character before it is cut in two.
+    while (n > 0 && n < utf8.size() && (uint8_t(utf8[n]) & 0xC0) == 0x80)
+        --n;
+    QByteArray bytes = utf8.left(n);
     bytes.append(QByteArray(size - bytes.size(), '\0'));
     return bytes;
 }

@@ -248,14 +248,14 @@ QColor Device::keyColor(int index) const
     return QColor(e[2], e[1], e[0]);
 }
 
-void Device::setKeyColor(int index, const QColor& color)
+uint32_t Device::setKeyColor(int index, const QColor& color)
 {
     if (index < 0 || index >= entriesOf(m_pKRs, m_nkr, KeyEntrySize)) {
         qWarning() << "setKeyColor: no colour entry" << index;
-        return;
+        return DeviceResult::BadIndex;
     }
     const uint8_t entry[KeyEntrySize] = {uint8_t(color.blue()), uint8_t(color.green()), uint8_t(color.red()), 0};
-    setKR(uint8_t(index), uint8_t(index), entry);
+    return setKR(uint8_t(index), uint8_t(index), entry);
 }
 
 // --- lighting mode tables ---------------------------------------------------------------------

@@ -76,9 +76,51 @@ struct mframe_t {
 };
 static_assert(sizeof(mframe_t) == 10, "mframe_t is 10 bytes on the wire");
 
-// Lighting action record of one mode slot (12 bytes).
+// Lighting action record of one mode slot (12 bytes). Bits 0-63 are bytes 0-7 as one little-endian
+// word: 0-5 slot, 6-9 effect, 10 cycle, 11 colour random, 12 random colour on key press, 13 direction
+// (1: high to low), 14-19 highest level, 20-25 lowest level, 26-31 level step, 32-41 total period
+// count, 42-51 step delay, 52-63 kept. Bytes 8-9 highest delay, 10-11 period delay (ms). Setters store
+// the low bits of their argument and change only their own bits.
 struct la_t {
     uint8_t bytes[12];
+
+    int slot() const { return field(0, 6); }
+    void setSlot(int v) { setField(0, 6, v); }
+    int effect() const { return field(6, 4); }
+    void setEffect(int v) { setField(6, 4, v); }
+    bool cycle() const { return field(10, 1) != 0; }
+    void setCycle(int v) { setField(10, 1, v); }
+    bool colorRandom() const { return field(11, 1) != 0; }
+    void setColorRandom(int v) { setField(11, 1, v); }
+    bool keypressRandom() const { return field(12, 1) != 0; }
+    void setKeypressRandom(int v) { setField(12, 1, v); }
+    int direction() const { return field(13, 1); }
+    void setDirection(int v) { setField(13, 1, v); }
+    int highestLevel() const { return field(14, 6); }
+    void setHighestLevel(int v) { setField(14, 6, v); }
+    int lowestLevel() const { return field(20, 6); }
+    void setLowestLevel(int v) { setField(20, 6, v); }
+    int levelStep() const { return field(26, 6); }
+    void setLevelStep(int v) { setField(26, 6, v); }
+    int totalPeriod() const { return field(32, 10); }
+    void setTotalPeriod(int v) { setField(32, 10, v); }
+    int stepDelay() const { return field(42, 10); }
+    void setStepDelay(int v) { setField(42, 10, v); }
+    int highestDelay() const { return le::u16(bytes + 8); }
+    void setHighestDelay(int v) { le::put16(bytes + 8, uint16_t(v)); }
+    int periodDelay() const { return le::u16(bytes + 10); }
+    void setPeriodDelay(int v) { le::put16(bytes + 10, uint16_t(v)); }
+
+private:
+    uint64_t bits() const { return le::u32(bytes) | (uint64_t(le::u32(bytes + 4)) << 32); }
+    int field(int shift, int width) const { return int((bits() >> shift) & ((1u << width) - 1)); }
+    void setField(int shift, int width, int v)
+    {
+        const uint64_t mask = uint64_t((1u << width) - 1) << shift;
+        const uint64_t word = (bits() & ~mask) | ((uint64_t(uint32_t(v)) << shift) & mask);
+        le::put32(bytes, uint32_t(word));
+        le::put32(bytes + 4, uint32_t(word >> 32));
+    }
 };
 static_assert(sizeof(la_t) == 12, "la_t is 12 bytes on the wire");
 

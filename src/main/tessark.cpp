@@ -1,15 +1,16 @@
 #include "tessark.h"
 
+#include "device/device.h"
 #include "Update/overallvariate.h"
 #include "images/compiledimages.h"
 #include "macro/macro.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
+#include "widget/framepainter.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
-#include "widget/roundrect.h"
 #include "widget/tablabel.h"
 
 #include <QAction>
@@ -21,17 +22,14 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <cmath>
 
 namespace {
 constexpr int HeaderBand = 80;
 constexpr int PanelMargin = 5;
-constexpr int CornerLeg = 9;
 const char* const IconPath = "://images/Tessark-icon-tools-win.svg";
 const char* const TrayMenuOpenIconPath = "://images/Tessark-icon-tray-mac-white.svg";
 const char* const TrayMenuClosedIconPath = "://images/Tessark-icon-tray-mac-black.svg";
@@ -371,56 +369,16 @@ void Tessark::mouseReleaseEvent(QMouseEvent* event)
 void Tessark::paintEvent(QPaintEvent* event)
 {
     Q_UNUSED(event);
-    const double w = width();
-    const double h = height();
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        for (int i = 10; i >= 1; --i) {
-            QPainterPath path;
-            path.setFillRule(Qt::WindingFill);
-            addRoundRect(path, QRectF(i, i, width() + 1 - 2 * i, height() + 1 - 2 * i), 2);
-            QColor c(QStringLiteral("#000000"));
-            c.setAlpha(int(155 - 50 * std::sqrt(10.0 - i)));
-            p.setPen(c);
-            p.drawPath(path);
-        }
-    }
-    // The header, rounded on top; its height is the drag band.
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        m_headerRect = QRectF(PanelMargin, PanelMargin, w + 1 - 2 * PanelMargin, HeaderBand - 2 * PanelMargin);
-        const QRectF r = m_headerRect;
-        QPainterPath path;
-        path.moveTo(r.left(), r.bottom());
-        path.lineTo(r.left(), r.top() + CornerLeg);
-        path.quadTo(r.topLeft(), QPointF(r.left() + CornerLeg, r.top()));
-        path.lineTo(r.right() - CornerLeg, r.top());
-        path.quadTo(r.topRight(), QPointF(r.right(), r.top() + CornerLeg));
-        path.lineTo(r.right(), r.bottom());
-        path.closeSubpath();
-        p.setClipRect(r);
-        p.setPen(QPen(QColor(QStringLiteral("#272939")), 0.3));
-        p.fillPath(path, QColor(QStringLiteral("#272939")));
-    }
-    // The body, rounded at the bottom.
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r(PanelMargin, m_headerRect.height() + PanelMargin, w + 1 - 2 * PanelMargin,
-                       h - HeaderBand);
-        QPainterPath path;
-        path.moveTo(r.topLeft());
-        path.lineTo(r.topRight());
-        path.lineTo(r.right(), r.bottom() - CornerLeg);
-        path.quadTo(r.bottomRight(), QPointF(r.right() - CornerLeg, r.bottom()));
-        path.lineTo(r.left() + CornerLeg, r.bottom());
-        path.quadTo(r.bottomLeft(), QPointF(r.left(), r.bottom() - CornerLeg));
-        path.closeSubpath();
-        p.setPen(QPen(QColor(QStringLiteral("#ffffff")), 0.3));
-        p.fillPath(path, QColor(QStringLiteral("#ffffff")));
-    }
+    // The header's height is the drag band. The window paints 1 px past its size, square edged.
+    FrameStyle style;
+    style.margin = PanelMargin;
+    style.bandHeight = HeaderBand - 2 * PanelMargin;
+    style.shadowRoundness = 2;
+    style.overhang = 1;
+    style.outlineWidth = 0;
+    style.curveEveryCorner = false;
+    QPainter p(this);
+    m_headerRect = paintFrame(p, size(), style);
 }
 
 void Tessark::createDisconPixBackground()
@@ -594,6 +552,9 @@ void Tessark::labelPageClickSlot(QString pageName)
         if (row)
             row->setVisible(on);
     };
+    // Only the colour tab keeps the lighting page.
+    if (pageName != QLatin1String("Color"))
+        deleteColor();
     if (pageName == QLatin1String("staticLayout")) {
         showRow(m_globuleColorFrame, false);
         showRow(m_globuleModeFrame, false);
@@ -626,12 +587,15 @@ void Tessark::labelPageClickSlot(QString pageName)
         showRow(m_globuleKeyFrame, false);
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
-        // The rows exist only while the keyboard has colour maps, and show inside the colour page.
-        showRow(m_globuleColorFrame, m_ptrColor != nullptr);
-        showRow(m_globuleModeFrame, m_ptrColor != nullptr);
+        createColor();
+        // The rows show inside the colour page, and only while the keyboard has colour maps.
+        Device* const dev = loadedDevice();
+        const bool rows = m_ptrColor && dev && dev->m_nkrm != 0;
+        showRow(m_globuleColorFrame, rows);
+        showRow(m_globuleModeFrame, rows);
         m_ui->dynamicLayout->show();
     }
-    // The colour and settings pages join these branches once they exist.
+    // The settings page joins these branches once it exists.
     for (TabLabel* tab : clickableTabs())
         tab->setChecked(tab->text2() == pageName);
     for (QWidget* page : m_pageList)

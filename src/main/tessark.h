@@ -117,6 +117,10 @@ public:
     void initShortcutsPage();
     void deleteShortcut();
     void removePage(QWidget* page);
+    // The lighting page: made when its tab is chosen, deleted by every other tab, a close and quit.
+    void createColor();
+    void deleteColor();
+    Color* colorPage() const { return m_ptrColor; }
     Shortcuts* shortcutsPage() const { return m_ptrShortcuts; }
     // The macro page: made on the first visit of its tab, hidden by the others, deleted at quit.
     void createMacro(QVector<KeyBtn*>* staticKeys);

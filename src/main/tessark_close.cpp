@@ -35,6 +35,8 @@ bool Tessark::closeDevice()
     deleteGlobuleKeyLayer();
     deleteGlobuleColorLayer();
     deleteGlobuleModeLayer();
+    // After the layers: the page skips the row frames that went with them.
+    deleteColor();
     deleteDynamicKeybtn();
     if (g_overallVariate) {
         g_overallVariate->setOnlinState(false);
@@ -176,7 +178,8 @@ void Tessark::quitTessark()
         delete m_hideTimer;
         m_hideTimer = nullptr;
     }
-    // The colour and settings pages and the key picker go here once they exist.
+    // The settings page and the key picker go here once they exist.
+    deleteColor();
     deleteShortcut();
     deleteMacro();
     qDebug() << "delete static dialog finish.";

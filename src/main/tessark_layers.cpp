@@ -2,6 +2,9 @@
 // map, key colour map and lighting mode, and the colour and mode cursors over the picture.
 #include "tessark.h"
 
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
 #include "device/device.h"
 #include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
@@ -319,7 +322,8 @@ void Tessark::setCursorColorSlot(QColor* colour)
         return;
     }
     m_qss.setCursorStatus(m_ui->dynamicLayout, Qss::CursorColor, colour->name());
-    // The lighting page's palette takes the same cursor once that page exists.
+    if (m_ptrColor)
+        m_qss.setCursorStatus(m_ptrColor->paletteWidget(), Qss::CursorColor, colour->name());
     setDynamicKeyUnsetCursor();
 }
 
@@ -327,7 +331,8 @@ void Tessark::setCursorModeSlot(int mode)
 {
     qDebug() << "mode is " << mode;
     m_qss.setCursorStatus(m_ui->dynamicLayout, Qss::CursorMode);
-    // The lighting page's mode widget takes the same cursor once that page exists.
+    if (m_ptrColor)
+        m_qss.setCursorStatus(m_ptrColor->modeWidget(), Qss::CursorMode);
     setDynamicKeyUnsetCursor();
 }
 
@@ -344,8 +349,10 @@ void Tessark::setDynamicKeyUnsetCursor()
 void Tessark::unsetCursorColorSlot()
 {
     m_ui->dynamicLayout->unsetCursor();
-    // The lighting page's armed colour and selected mode are cleared here once that page exists;
-    // without it nothing is armed.
+    if (m_ptrColor) {
+        m_ptrColor->paletteWidget()->unsetColorCursor();
+        m_ptrColor->modeWidget()->clearSelection();
+    }
 }
 
 void Tessark::unsetCursorModeSlot()
@@ -363,13 +370,20 @@ void Tessark::unsetCursorSlot()
 void Tessark::receiveRequestColorSlot(int keyIndex)
 {
     // Keys are painted only from the lighting page, which arms the colour or mode.
-    if (!m_ptrColor)
+    if (!m_ptrColor || m_ptrColor->isHidden())
         return;
     if (m_vDynamicKeyBtn.isEmpty()) {
         qDebug() << "m_vDynamicKeyBtn Vector Dynamic key button is size 0.";
         return;
     }
-    Q_UNUSED(keyIndex);
+    // Both always run: at most one of them has something armed.
+    const bool coloured = setKeyColor(keyIndex, m_ptrColor->paletteWidget()->getCurrentColor());
+    const bool moded = setKeyMode(keyIndex, m_ptrColor->modeWidget()->currentIndex());
+    if (coloured || moded)
+        return;
+    qDebug() << "Please select a color or mode.";
+    for (KeyBtn* key : qAsConst(m_vDynamicKeyBtn))
+        key->setCursor(Qt::ForbiddenCursor);
 }
 
 void Tessark::keyPressEvent(QKeyEvent* event)

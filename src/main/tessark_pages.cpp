@@ -1,7 +1,11 @@
 // The pages the window hosts under its header, and the relays between them.
 #include "tessark.h"
 
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
 #include "shortcut/shortcuts.h"
+#include "widget/keybtn.h"
 
 #include <QDebug>
 #include <QFrame>
@@ -24,6 +28,55 @@ void Tessark::deleteShortcut()
     delete m_ptrShortcuts;
     m_ptrShortcuts = nullptr;
     qDebug() << "delete shortcuts finished.";
+}
+
+void Tessark::createColor()
+{
+    if (m_ptrColor)
+        return;
+    m_ptrColor = new Color(this, loadedDevice());
+    const QFrame* picture = m_ui->dynamicLayout;
+    const int bottom = picture->y() + picture->height() + 8;
+    m_ptrColor->move(width() / 2 - m_ptrColor->width() / 2,
+                     bottom + (height() - bottom) / 2 - 15 - m_ptrColor->height() / 2);
+    m_pageList.append(m_ptrColor);
+    Palette* palette = m_ptrColor->paletteWidget();
+    Mode* mode = m_ptrColor->modeWidget();
+    palette->setEnabled(true);
+    connect(palette, &Palette::emitCursorColor, this, &Tessark::setCursorColorSlot);
+    connect(mode, &Mode::emitCursorMode, this, &Tessark::setCursorModeSlot);
+    connect(m_ptrColor, &Color::emitUnsetCursor, this, &Tessark::setDynamicUnsetCursorSlot);
+    auto host = [](QFrame* row, QWidget* panel) {
+        if (!row)
+            return;
+        row->setParent(panel);
+        row->move(panel->width() / 2 - row->width() / 2, 33);
+    };
+    host(m_globuleColorFrame, palette);
+    host(m_globuleModeFrame, mode);
+    applyDeviceKeyValues(1);
+}
+
+void Tessark::deleteColor()
+{
+    if (!m_ptrColor)
+        return;
+    applyDeviceKeyValues(0);
+    // A forbidden cursor from an unarmed paint ends with the page.
+    for (KeyBtn* key : qAsConst(m_vDynamicKeyBtn))
+        key->unsetCursor();
+    // The rows go back first: left inside, they would be freed with the page and again with their
+    // layer. A row whose layer is gone already (a close) is null here.
+    for (QFrame* row : {m_globuleColorFrame, m_globuleModeFrame}) {
+        if (row) {
+            row->setParent(this);
+            row->hide();
+        }
+    }
+    qDebug() << "delete color finish.";
+    removePage(m_ptrColor);
+    delete m_ptrColor;
+    m_ptrColor = nullptr;
 }
 
 void Tessark::removePage(QWidget* page)

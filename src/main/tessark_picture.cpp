@@ -2,7 +2,10 @@
 // below it, from which a picture key gets its new key code.
 #include "tessark.h"
 
+#include "color/color.h"
+#include "color/palette.h"
 #include "device/device.h"
+#include "device/resultcodes.h"
 #include "shortcut/shortcuts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
@@ -135,6 +138,8 @@ void Tessark::drawDynamicLayout(int boardIndex)
         key->move(int(key->x * W + key->x2 * W), int(key->y * H));
         key->layoutShape(int(W));
         key->setKeyIndex(i);
+        if (m_ptrColor)
+            key->setFillBackground(m_ptrColor->paletteWidget()->isEnabled());
         // drawKeyCode gives the picture keys tool tips that are not meant to show.
         key->toolTipEnabled = false;
         // Keys beyond the keyboard's table get no code but are still part of the picture.
@@ -186,10 +191,15 @@ bool Tessark::setKeyColor(int btnId, QColor color)
         KeyBtn* key = m_vDynamicKeyBtn[i];
         if (key->keyIndex() != btnId)
             continue;
+        const QColor before = key->color;
         key->setColor(color);
-        // Device::setKeyColor refuses an index past the colour table itself.
-        if (dev)
-            dev->setKeyColor(i, color);
+        // Device::setKeyColor refuses an index past the colour table itself. A key the keyboard did
+        // not take shows what the keyboard still has.
+        const uint32_t e = dev ? dev->setKeyColor(i, color) : uint32_t(DeviceResult::Ok);
+        if (e != DeviceResult::Ok) {
+            key->setColor(before);
+            qWarning("set key %d colour failed, error code = %x", i, e);
+        }
         return true;
     }
     return true;
@@ -204,11 +214,15 @@ bool Tessark::setKeyMode(int btnId, int mode)
         KeyBtn* key = m_vDynamicKeyBtn[i];
         if (key->keyIndex() != btnId)
             continue;
+        const int before = key->macroIndex;
         key->setModeIndex(mode);
         qDebug().noquote() << "set " + key->name() + " mode=" + QString::number(mode);
-        if (dev && i < lightingByteCount(dev)) {
-            const uint8_t byte = uint8_t(mode);
-            dev->setLMM(i, i, &byte);
+        const uint8_t byte = uint8_t(mode);
+        // setLMM refuses a position past the lighting table; the key then keeps its old slot.
+        const uint32_t e = dev ? dev->setLMM(i, i, &byte) : uint32_t(DeviceResult::Ok);
+        if (e != DeviceResult::Ok) {
+            key->setModeIndex(before);
+            qWarning("set key %d mode failed, error code = %x", i, e);
         }
         return true;
     }

@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QRectF>
 
-class QColor;
 class QMouseEvent;
 class QPaintEvent;
 
@@ -23,11 +22,6 @@ protected:
     void createCloseButton();
     void createTitle(const QString& text);
 
-    // The shadow painter ignores its colour and pen width; they keep the three painters alike.
-    void drawShadow(const QColor& color, double penWidth);
-    void drawTitleBar(const QColor& color, int height, int margin, double penWidth);
-    void drawBody(const QColor& color, int height, int margin, double penWidth);
-
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
@@ -35,7 +29,7 @@ protected:
 
     QPoint dragOffset;
     bool dragging = false;
-    QRectF titleRect; // stored by drawTitleBar, read by drawBody
+    QRectF titleRect; // the title band, stored at each paint
     QPushButton closeButton;
     QLabel titleLabel;
 };

@@ -1,0 +1,143 @@
+// The lighting page against an emulated keyboard answering each report after 1 ms: the COLOR tab
+// switch, one paint, restyling all keys, and resident memory over many restyles and switches.
+#include "keyboardfixture.h"
+#include "tempappdir.h"
+#include "windowkeyboard.h"
+
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
+#include "color/pushbutton.h"
+#include "device/device.h"
+#include "main/tessark.h"
+#include "widget/keybtn.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& before, const std::function<void()>& measured)
+{
+    std::vector<qint64> ns;
+    for (int i = 0; i < runs; ++i) {
+        before();
+        QElapsedTimer t;
+        t.start();
+        measured();
+        ns.push_back(t.nsecsElapsed());
+    }
+    std::sort(ns.begin(), ns.end());
+    return double(ns[ns.size() / 2]) / 1e6;
+}
+
+long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TempAppDir dir;
+    if (!dir.setUpForWindow(QFINDTESTDATA("../appdir"))) {
+        std::fprintf(stderr, "cannot set up the application folder\n");
+        return 1;
+    }
+    Tessark w(nullptr, QStringLiteral("None"));
+    w.show();
+    QElapsedTimer wait;
+    wait.start();
+    while (!w.initFinished() && wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::unique_ptr<KeyboardFixture> f;
+    Device* d = handKeyboardToWindow(w, f, sim::fullSizeDual());
+    if (!d || w.dynamicKeyBtns().size() != 104) {
+        std::fprintf(stderr, "cannot load the emulated keyboard\n");
+        return 1;
+    }
+    f->kb->setReportDelay(1);
+    const auto toKey = [&] { w.labelPageClickSlot(QStringLiteral("staticLayout")); };
+    const auto toColor = [&] {
+        w.labelPageClickSlot(QStringLiteral("Color"));
+        QCoreApplication::processEvents(); // shown and laid out
+    };
+
+    const double switchMs = medianMs(100, toKey, toColor);
+
+    toColor();
+    KeyBtn* key = w.dynamicKeyBtns()[4];
+    int k = 0;
+    const double paintMs = medianMs(
+        100,
+        [&] {
+            QTest::qWait(210); // outside the palette's double-press window
+            emit w.colorPage()->paletteWidget()->findChild<QPushButton*>(
+                        QStringLiteral("customColor_%1").arg(k++ % 38))->pressed();
+        },
+        [&] {
+            emit key->emitRequestColorSignal(4);
+            key->repaint();
+        });
+
+    const double restyleMs = medianMs(100, [] {}, [&] {
+        w.applyDeviceKeyValues(1);
+        for (KeyBtn* b : w.dynamicKeyBtns())
+            b->repaint();
+    });
+    const QVector<QPushButton*> modes = w.globuleModes();
+    int m = 0;
+    const double modeRowMs = medianMs(100, [] {}, [&] {
+        emit modes[++m % modes.size()]->pressed();
+        for (KeyBtn* b : w.dynamicKeyBtns())
+            b->repaint();
+    });
+
+    f->kb->setReportDelay(0);
+    for (int i = 0; i < 1000; ++i)
+        w.applyDeviceKeyValues(i & 1);
+    const long restyleStart = residentKb();
+    for (int i = 0; i < 10000; ++i) {
+        w.applyDeviceKeyValues(i & 1);
+        if (i % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+    const long restyleEnd = residentKb();
+    for (int i = 0; i < 100; ++i) {
+        toKey();
+        toColor();
+    }
+    const long switchStart = residentKb();
+    for (int i = 0; i < 1000; ++i) {
+        toKey();
+        toColor();
+    }
+    const long switchEnd = residentKb();
+
+    std::printf("COLOR tab switch (page built and shown, 104 keys): %.2f ms median of 100\n", switchMs);
+    std::printf("paint (press to repainted key):                    %.2f ms median of 100\n", paintMs);
+    std::printf("restyle of 104 keys (applyDeviceKeyValues):        %.2f ms median of 100\n", restyleMs);
+    std::printf("mode-row press (table read, keys restyled):        %.2f ms median of 100\n", modeRowMs);
+    std::printf("resident memory, 10,000 restyles:  %ld kB -> %ld kB\n", restyleStart, restyleEnd);
+    std::printf("resident memory, 1,000 switches:   %ld kB -> %ld kB\n", switchStart, switchEnd);
+    toKey();
+    w.closeDevice();
+    WindowTestAccess::setLoadedDevice(w, nullptr);
+    return 0;
+}

@@ -1,0 +1,195 @@
+#include "palette.h"
+
+#include "setting/Language.h"
+#include "ui_palette.h"
+#include "widget/colorchooser.h"
+#include "widget/fileguard.h"
+#include "widget/qss.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QPointer>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+
+namespace {
+constexpr int PressIntervalMs = 200;
+constexpr int SwatchAlpha = 200;
+} // namespace
+
+Palette::Palette(QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui_Palette)
+{
+    ui->setupUi(this);
+    ui->groupBoxCustom->setFont(QFont(QStringLiteral("consolas"), 11, QFont::Bold, false));
+    m_currentColor = std::make_unique<QColor>();
+    initCustomColorButtons();
+    m_pressCount = 0;
+    m_pressTimer = new QTimer(this);
+    m_pressTimer->setInterval(PressIntervalMs);
+    analyJson();
+    connect(m_pressTimer, &QTimer::timeout, this, &Palette::timerPressedSlot);
+    setLanguage(g_language ? g_language->getLanguageType() : 1);
+}
+
+Palette::~Palette()
+{
+    delete ui;
+}
+
+QColor Palette::getCurrentColor() const
+{
+    if (!m_currentColor) {
+        qDebug() << __LINE__ << "get current color is NULL.";
+        return QColor();
+    }
+    return *m_currentColor;
+}
+
+void Palette::unsetColorCursor()
+{
+    m_currentColor = std::make_unique<QColor>();
+    unsetCursor();
+}
+
+void Palette::setLanguage(int language)
+{
+    ui->groupBoxCustom->setTitle(language == 0 ? QStringLiteral("LED 颜色") : QStringLiteral("LED COLOR"));
+}
+
+void Palette::setButtonColor(QPushButton* button, const QString& colorName)
+{
+    if (button)
+        Qss().setColorSwatchStyle(button, QColor(colorName), SwatchAlpha);
+}
+
+void Palette::timerPressedSlot()
+{
+    m_pressCount = 0;
+    m_pressTimer->stop();
+}
+
+void Palette::customColorDoubleClickedSlot()
+{
+    const QObject* from = sender();
+    if (!from)
+        return;
+    int k = 0;
+    while (k < m_buttons.size() && m_buttons.at(k)->objectName() != from->objectName())
+        ++k;
+    if (k == m_buttons.size())
+        return;
+    const std::unique_ptr<QColor> armed = selectColor(k);
+    if (!armed)
+        return;
+    emit emitButtonPressed();
+    emit emitCursorColor(armed.get());
+    setButtonColor(m_buttons.at(k), armed->name());
+}
+
+void Palette::initCustomColorButtons()
+{
+    m_buttons.clear();
+    for (QPushButton* button : ui->customColor)
+        m_buttons.append(button);
+    // Every button has its slot, whatever the file holds; what the file leaves out stays white.
+    m_colors = QVector<QColor>(m_buttons.size(), QColor(QStringLiteral("#ffffff")));
+    for (QPushButton* button : qAsConst(m_buttons)) {
+        connect(button, &QPushButton::pressed, this, &Palette::customColorDoubleClickedSlot);
+        setButtonColor(button, QStringLiteral("#ffffff"));
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+}
+
+QString Palette::filePath() const
+{
+    return appDirPath() + QStringLiteral("/config/customcolor/") + QStringLiteral("color_btn_32.json");
+}
+
+QByteArray Palette::openJsonColor()
+{
+    QByteArray data;
+    if (FileGuard::readFile(filePath(), &data) != FileGuard::Result::Read) {
+        qWarning() << __LINE__ << "Couldn't open colorbtn32.json file!";
+        qDebug() << __LINE__ << filePath();
+        return QByteArray();
+    }
+    return data;
+}
+
+void Palette::analyJson()
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(openJsonColor(), &error);
+    if (doc.isNull() || error.error != QJsonParseError::NoError) {
+        qDebug() << __LINE__ << "analy \"byteArray\" error.";
+        return;
+    }
+    if (!doc.isArray())
+        return;
+    const QJsonArray array = doc.array();
+    if (array.size() > m_colors.size())
+        qDebug() << __LINE__ << "color file has" << array.size() << "colors, only the first" << m_colors.size()
+                 << "are used.";
+    // Element k belongs to button k alone, so a bad element costs only its own colour.
+    const int count = qMin(array.size(), qMin(m_colors.size(), m_buttons.size()));
+    for (int k = 0; k < count; ++k) {
+        if (!array.at(k).isObject())
+            continue;
+        const QString name = array.at(k).toObject().value(QStringLiteral("customColor_%1").arg(k)).toString();
+        setButtonColor(m_buttons.at(k), name);
+        m_colors[k] = QColor(name);
+    }
+}
+
+void Palette::writeJson()
+{
+    QJsonArray array;
+    for (int k = 0; k < m_buttons.size() && k < m_colors.size(); ++k)
+        array.append(QJsonObject{{m_buttons.at(k)->objectName(), m_colors.at(k).name()}});
+    QByteArray text = QJsonDocument(array).toJson(QJsonDocument::Compact);
+    text.replace("[", "[\n");
+    text.replace("{", "  {\n    ");
+    text.replace(":", ": ");
+    text.replace(",", ",\n");
+    text.replace("}", "\n  }");
+    text.replace("}]", "}\n]");
+
+    // Written aside and renamed, so a failed write leaves the old colours in place.
+    QSaveFile file(filePath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        qWarning() << __LINE__ << "Couldn't open colorbtn32.json file！";
+        qDebug() << __LINE__ << filePath();
+    }
+}
+
+std::unique_ptr<QColor> Palette::selectColor(int k)
+{
+    if (k < 0 || k >= m_colors.size() || k >= m_buttons.size())
+        return nullptr;
+    m_pressTimer->start();
+    ++m_pressCount;
+    if (m_pressCount == 2) {
+        m_pressCount = 0;
+        // An unplug inside the dialog's event loop deletes the colour page, and the palette with it.
+        const QPointer<Palette> alive(this);
+        const QColor chosen = colorchooser::getColor(QColor(m_colors.at(k).name()), this,
+                                                     QStringLiteral("Select Color"), QColorDialog::ShowAlphaChannel);
+        if (!alive)
+            return nullptr;
+        if (chosen.isValid()) {
+            m_colors[k] = QColor(chosen.name());
+            m_currentColor = std::make_unique<QColor>(chosen.name());
+            writeJson();
+            return std::make_unique<QColor>(chosen);
+        }
+    }
+    // Through the name: the armed colour is opaque whatever the slot holds.
+    m_currentColor = std::make_unique<QColor>(m_colors.at(k).name());
+    return std::make_unique<QColor>(*m_currentColor);
+}

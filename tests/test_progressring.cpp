@@ -1,0 +1,72 @@
+// The upgrade's progress ring: label text and style, and which colour the ring shows around the clock,
+// after a sequence of calls.
+#include "setting/schedule.h"
+
+#include <QLabel>
+#include <QtTest>
+
+class ProgressRing : public QObject {
+    Q_OBJECT
+
+private slots:
+    void looks_data()
+    {
+        QTest::addColumn<QString>("steps"); // pN setProgress(N), wN setWait(N), aN setAngle(N)
+        QTest::addColumn<QString>("label"); // text, style sheet colour, point size
+        QTest::addColumn<QString>("ring");  // at 10, 80, 100, 170, 190, 230, 260, 350 degrees clockwise
+                                            // from 12: T teal, B wait blue, C the label's colour, K black
+        QTest::newRow("fresh: unset colour paints black") << "" << "" << "KKKKKKKK";
+        QTest::newRow("0%") << "p0" << "0% rgb(255,0,0) 23" << "CCCCCCCC";
+        QTest::newRow("25%") << "p25" << "25% rgb(214,52,45) 23" << "TTCCCCCC";
+        QTest::newRow("33%: sweep 118") << "p33" << "33% rgb(201,68,60) 23" << "TTTCCCCC";
+        QTest::newRow("66%: sweep 237") << "p66" << "66% rgb(147,137,120) 23" << "TTTTTTCC";
+        QTest::newRow("100%") << "p100" << "100% rgb(91,209,183) 23" << "TTTTTTTT";
+        QTest::newRow("above 100 is clamped") << "p2147483647" << "100% rgb(91,209,183) 23" << "TTTTTTTT";
+        QTest::newRow("below 0 is clamped") << "p-5" << "0% rgb(255,0,0) 23" << "CCCCCCCC";
+        QTest::newRow("wait at 0") << "p80 w1" << "WAIT rgb(0,80,255) 18" << "BBBBBBBB";
+        QTest::newRow("wait at 25") << "w1 a25" << "WAIT rgb(0,80,255) 18" << "TTBBBBBB";
+        QTest::newRow("wait at 100") << "w1 a100" << "WAIT rgb(0,80,255) 18" << "TTTTTTTT";
+        QTest::newRow("wait at 150: blue over teal") << "w1 a150" << "WAIT rgb(0,80,255) 18" << "BBBBTTTT";
+        QTest::newRow("wait at 250: all blue") << "w1 a250" << "WAIT rgb(0,80,255) 18" << "BBBBBBBB";
+        QTest::newRow("angle 361 is 1") << "w1 a361" << "WAIT rgb(0,80,255) 18" << "BBBBBBBB";
+        QTest::newRow("progress in a wait: arcs follow the angle") << "w1 a25 p90" << "90% rgb(108,188,164) 23"
+                                                                    << "TTBBBBBB";
+        QTest::newRow("ready after progress") << "p50 w0" << "UPDATE rgb(255,0,0) 14" << "CCCCCCCC";
+    }
+    void looks()
+    {
+        QFETCH(QString, steps);
+        Schedule ring;
+        QCOMPARE(ring.size(), QSize(90, 90));
+        QCOMPARE(ring.label()->geometry(), QRect(11, 33, 68, 25));
+        for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
+            const int v = step.mid(1).toInt();
+            step[0] == 'p' ? ring.setProgress(v) : step[0] == 'w' ? ring.setWait(v) : ring.setAngle(v);
+        }
+        const QString sheet = ring.label()->styleSheet();
+        const int rgb = sheet.indexOf("rgb(");
+        const QString colour = rgb < 0 ? QString() : sheet.mid(rgb, sheet.indexOf(')', rgb) - rgb + 1);
+        QTEST(colour.isEmpty() ? ring.label()->text()
+                               : QStringList({ring.label()->text(), colour,
+                                              QString::number(ring.label()->font().pointSize())}).join(' '),
+              "label");
+
+        const QImage image = ring.grab().toImage();
+        QString seen;
+        for (double d : {10, 80, 100, 170, 190, 230, 260, 350}) {
+            const double a = qDegreesToRadians(d);
+            const QColor c = image.pixelColor(int(45 + 42 * std::sin(a)), int(45 - 42 * std::cos(a)));
+            const auto near = [&c](const QColor& w) {
+                return qAbs(c.red() - w.red()) + qAbs(c.green() - w.green()) + qAbs(c.blue() - w.blue()) < 60
+                    && c.alpha() > 200;
+            };
+            seen += near(Schedule::Teal) ? 'T' : near(Schedule::WaitBlue) ? 'B' : near(Qt::black) ? 'K'
+                  : near(ring.color()) ? 'C' : '?';
+        }
+        QTEST(seen, "ring");
+        QCOMPARE(image.pixelColor(45, 20), ring.palette().color(QPalette::Window)); // nothing is filled
+    }
+};
+
+QTEST_MAIN(ProgressRing)
+#include "test_progressring.moc"
