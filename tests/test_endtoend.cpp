@@ -48,8 +48,8 @@ constexpr int ColorTabX = 268, ColorTabY = 40;
 constexpr int SwatchX = 139, SwatchY = 444;
 constexpr int SlotRowY = 626, Slot2X = 236, Slot7X = 466;
 constexpr int PictureF1X = 173, PictureF1Y = 102;
-// The slot dialog is centred on the 1280 x 1024 screen and 30 lower, at (140, 305); Apply at (505, 424).
-constexpr int ApplyScreenX = 140 + 505 + 32, ApplyScreenY = 305 + 424 + 13;
+// The slot dialog is the tool's only window 1000 pixels wide.
+constexpr int DialogWidth = 1000;
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -512,12 +512,22 @@ private slots:
         QVERIFY(!s.xdotool(twice).isNull());
         QVERIFY2(s.waitFor("mode double clicked show mode configuration dialog. 2", ReportMs, from),
                  qPrintable(s.out.mid(from)));
-        QTest::qWait(500); // mapped
-        QVERIFY(s.click(ApplyScreenX, ApplyScreenY));
+        // The dialog once it is mapped, found by its width; Apply lies at (505, 424) in it.
+        QString dialog;
+        const auto findDialog = [&] {
+            dialog.clear();
+            for (const QString& id : s.search(QStringLiteral("--class"), QStringLiteral("tessark-sim")))
+                if (s.geometry(id).width() == DialogWidth)
+                    dialog = id;
+            return !dialog.isEmpty();
+        };
+        QVERIFY2(s.waitUntil(findDialog, ReportMs), "no slot dialog mapped");
+        const QPoint apply = s.geometry(dialog).topLeft() + QPoint(505 + 32, 424 + 13);
+        QVERIFY(s.click(apply.x(), apply.y()));
         QVERIFY2(s.waitUntil([&] { return !(records = writesOf(s.simLog, 0x60, 0x22)).isEmpty(); }, ReportMs),
                  qPrintable(s.out.mid(from)));
         QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}).isNull());
-        QTest::qWait(500);
+        QVERIFY2(s.waitUntil([&] { return !findDialog(); }, ReportMs), "the slot dialog stayed after Escape");
         const int again = s.out.size();
         QVERIFY(!s.xdotool(twice).isNull());
         QVERIFY2(s.waitFor("mode double clicked show mode configuration dialog. 2", ReportMs, again),

@@ -10,7 +10,6 @@
 #include "widget/qss.h"
 #include "wire.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,14 +31,13 @@ QLineEdit* nameEdit(Setting& page) { return child<QLineEdit>(&page, "QLineEdit_B
 QPushButton* nameButton(Setting& page) { return child<QPushButton>(&page, "Button_BluetoothName"); }
 QPushButton* editorButton(Setting& page) { return child<QPushButton>(&page, "buildingBlockButton"); }
 QLineEdit* firmwarePath(Setting& page) { return child<QLineEdit>(page.firmware(), "openLineEdit"); }
-int frameY(Setting& page, const char* frame) { return child(&page, frame)->y(); }
+int updateFrameY(Setting& page) { return child(&page, "frameUpdate")->y(); }
 
-int openEditors()
+// Sized as the main window sizes it.
+void size(Setting& page)
 {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        n += qobject_cast<BuildingBlock*>(w) != nullptr;
-    return n;
+    page.resize(800, 695);
+    page.setPageSize(800, 695);
 }
 
 } // namespace
@@ -47,13 +45,6 @@ int openEditors()
 class SettingPage : public QObject {
     Q_OBJECT
     TempAppDir m_dir;
-
-    // Sized as the main window sizes it, 800 x 695.
-    static void size(Setting& page)
-    {
-        page.resize(800, 695);
-        page.setPageSize(800, 695);
-    }
 
 private slots:
     void initTestCase()
@@ -65,7 +56,9 @@ private slots:
     }
     void cleanup() { sim::reset(); }
 
-    void sleepTimeIsShown_data()
+    // Shown as the keyboard reports it. Then a release sends the slider's minutes, unchecking sends 0 at
+    // once and checking the slider's value.
+    void sleepTime_data()
     {
         QTest::addColumn<int>("ms");
         QTest::addColumn<int>("lastMs");
@@ -77,63 +70,51 @@ private slots:
         QTest::newRow("under a minute is off") << 59999 << 120000 << 2 << false;
         QTest::newRow("above the maximum") << 200 * 60000 << 0 << 180 << true;
     }
-    void sleepTimeIsShown()
+    void sleepTime()
     {
         QFETCH(int, ms);
         QFETCH(int, lastMs);
+        QFETCH(int, shown);
+        QFETCH(bool, on);
         Setting page(nullptr, nullptr, false);
-        QVERIFY(!sleepBox(page)->isEnabled() && !page.sleepSlider()->slider()->isEnabled());
         page.setSleepTime(ms, lastMs);
-        QTEST(page.sleepSlider()->value(), "shown");
-        QTEST(page.sleepSlider()->slider()->isEnabled(), "on");
-        QTEST(sleepBox(page)->isChecked(), "on");
-        QVERIFY(sleepBox(page)->isEnabled());
-    }
-
-    // A release sends the slider's minutes; unchecking sends 0 at once, checking the slider's value.
-    void sleepControlsSendMinutes()
-    {
-        Setting page(nullptr, nullptr, false);
-        QSignalSpy sent(&page, &Setting::emitSleepTime);
-        page.setSleepTime(200 * 60000, 0);
         QSlider* inner = page.sleepSlider()->slider();
+        QCOMPARE(page.sleepSlider()->value(), shown);
+        QVERIFY(inner->isEnabled() == on && sleepBox(page)->isChecked() == on && sleepBox(page)->isEnabled());
+        QSignalSpy sent(&page, &Setting::emitSleepTime);
         emit inner->sliderReleased();
         QTest::mouseClick(sleepBox(page), Qt::LeftButton);
-        QVERIFY(!inner->isEnabled() && page.sleepMinutes() == 0);
+        QVERIFY(inner->isEnabled() != on && page.sleepMinutes() == (on ? 0 : shown));
         QTest::mouseClick(sleepBox(page), Qt::LeftButton);
-        QVERIFY(inner->isEnabled());
-        QCOMPARE(sent, QList<QVariantList>({{180}, {0}, {180}}));
+        QCOMPARE(sent, QList<QVariantList>({{shown}, {on ? 0 : shown}, {on ? shown : 0}}));
     }
 
-    // Shown as given; the keyboard's padding is dropped; an empty name is not sent.
+    // Shown as given; the keyboard's padding is dropped; an empty name is not sent; the device controls
+    // go on and off together, the sleep check box waiting for the sleep time.
     void productInfoAndBluetoothName()
     {
         Setting page(nullptr, nullptr, true);
-        const auto shown = [&] {
+        const auto state = [&] {
             QStringList out;
             for (const char* value : {"labelPN", "labelFV", "labelHV", "labelCD"})
                 out << child<QLabel>(&page, value)->text();
-            return out;
+            for (const QWidget* w : std::initializer_list<const QWidget*>{
+                     nameButton(page), nameEdit(page), page.sleepSlider()->slider(), sleepBox(page),
+                     editorButton(page), firmwarePath(page)})
+                out << (w->isEnabled() ? "on" : "off");
+            return out.join(' ');
         };
-        const auto controls = [&] {
-            return QList<bool>{nameButton(page)->isEnabled(), nameEdit(page)->isEnabled(),
-                               page.sleepSlider()->slider()->isEnabled(), sleepBox(page)->isEnabled(),
-                               editorButton(page)->isEnabled(), firmwarePath(page)->isEnabled()};
-        };
-        const QList<bool> allOff{false, false, false, false, false, false};
-        QCOMPARE(shown(), QStringList({"None", "None", "None", "None"}));
-        QCOMPARE(controls(), allOff);
+        const QString cleared = "None None None None off off off off off off";
+        QCOMPARE(state(), cleared);
         page.setProductInfo("TK104 Dual", "V1.2.3", "V10.0.5", "2024-01-02");
-        QCOMPARE(shown(), QStringList({"TK104 Dual", "V1.2.3", "V10.0.5", "2024-01-02"}));
         page.setDeviceControlsEnabled(true);
-        QCOMPARE(controls(), QList<bool>({true, true, true, false, true, true}));
+        QCOMPARE(state(), QString("TK104 Dual V1.2.3 V10.0.5 2024-01-02 on on on off on on"));
 
         page.setBluetoothName(QString("BT-ab") + QString(7, QChar(0)));
         QCOMPARE(nameEdit(page)->text(), QString("BT-ab"));
         QSignalSpy named(&page, &Setting::emitBluetoothName);
         QTest::mouseClick(nameButton(page), Qt::LeftButton);
         nameEdit(page)->clear();
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("The Bluetooth Name invalid!"));
         QTest::mouseClick(nameButton(page), Qt::LeftButton);
         QCOMPARE(named, QList<QVariantList>{{"BT-ab"}});
         int pos = 0;
@@ -142,8 +123,7 @@ private slots:
         QCOMPARE(nameEdit(page)->validator()->validate(latin, pos), QValidator::Acceptable);
 
         page.clearInformation();
-        QCOMPARE(shown(), QStringList({"None", "None", "None", "None"}));
-        QCOMPARE(controls(), allOff);
+        QCOMPARE(state(), cleared);
     }
 
     // Only with the flag; one editor however often pressed; deleted on its close and when the device
@@ -158,10 +138,9 @@ private slots:
         QVERIFY(!editorButton(without)->isVisible() && editorButton(page)->isVisible());
         page.setDeviceControlsEnabled(true);
         QTest::mousePress(editorButton(page), Qt::LeftButton);
-        QTest::mousePress(editorButton(page), Qt::LeftButton);
-        QCOMPARE(openEditors(), 1);
         QPointer<BuildingBlock> editor = page.buildingBlock();
-        QVERIFY(editor && editor->isVisible());
+        QTest::mousePress(editorButton(page), Qt::LeftButton);
+        QVERIFY(editor && editor == page.buildingBlock() && editor->isVisible());
         emit editor->emitClose();
         QVERIFY(!page.buildingBlock());
         QTRY_VERIFY(!editor);
@@ -170,61 +149,43 @@ private slots:
         editor = page.buildingBlock();
         page.clearInformation();
         QTRY_VERIFY(!editor);
-        page.setBuildingBlockButtonVisible(false);
-        QVERIFY(!editorButton(page)->isVisible());
     }
 
-    void upgradeModeInAndOut_data()
-    {
-        QTest::addColumn<int>("end");
-        QTest::newRow("finished") << 0;
-        QTest::newRow("error stop") << 1;
-        QTest::newRow("cancelled") << 2;
-    }
     // In: the overlay, the ring reading "UPDATE", the update frame lower, the poller at 500 ms. Starting
-    // drops the poller; every end brings the normal layout back.
+    // drops the poller; each of the three ends brings the normal layout back.
     void upgradeModeInAndOut()
     {
-        QFETCH(int, end);
         Setting page(nullptr, nullptr, false);
         size(page);
         QStringList events;
         connect(&page, &Setting::emitModeDUF, this, [&] { events << "mode"; });
         connect(&page, &Setting::emitUpdateFU, this, [&](const QString& f) { events << "update " + f; });
         connect(&page, &Setting::emitNuModeDUF, this, [&] { events << "normal"; });
-        QCOMPARE(child(&page, "frameProduct")->geometry(), QRect(0, 5, 800, 210));
-        QCOMPARE(child(&page, "frameSetting")->geometry(), QRect(0, 220, 800, 160));
-        QCOMPARE(frameY(page, "frameUpdate"), 385);
-
-        page.intoUpdate(0, 0);
+        QCOMPARE(updateFrameY(page), 385);
         Schedule* ring = page.firmware()->schedule();
-        QVERIFY(page.overlayLabel() && !page.isNormalLayout());
-        QCOMPARE(page.overlayLabel()->geometry(), QRect(80, 70, 640, 262));
-        QVERIFY(!page.overlayLabel()->pixmap(Qt::ReturnByValue).isNull());
-        QCOMPARE(frameY(page, "frameUpdate"), 410);
-        QVERIFY(child(&page, "frameProduct")->isHidden() && child(&page, "frameSetting")->isHidden());
-        QVERIFY(ring->parentWidget() == &page && !ring->isHidden() && ring->pos() == QPoint(148, 84));
-        emit page.emitWaitDfuOpen(true); // relayed to the panel's wait animation
-        QCOMPARE(ring->label()->text(), QString("WAIT"));
-        emit page.emitWaitDfuOpen(false);
-        QCOMPARE(ring->label()->text(), QString("UPDATE"));
-        QVERIFY(firmwarePath(page)->isEnabled());
-        QCOMPARE(page.checkUSB()->findChild<QTimer*>()->interval(), 500);
+        for (int end = 0; end < 3; ++end) {
+            events.clear();
+            page.intoUpdate(0, 0);
+            QVERIFY(page.overlayLabel() && !page.isNormalLayout());
+            QCOMPARE(page.overlayLabel()->geometry(), QRect(80, 70, 640, 262));
+            QVERIFY(!page.overlayLabel()->pixmap(Qt::ReturnByValue).isNull());
+            QCOMPARE(updateFrameY(page), 410);
+            QVERIFY(child(&page, "frameProduct")->isHidden() && child(&page, "frameSetting")->isHidden());
+            QVERIFY(ring->parentWidget() == &page && !ring->isHidden() && ring->label()->text() == "UPDATE");
+            emit page.emitWaitDfuOpen(true); // relayed to the panel's wait animation
+            QCOMPARE(ring->label()->text(), QString("WAIT"));
+            QVERIFY(firmwarePath(page)->isEnabled());
+            QCOMPARE(page.checkUSB()->findChild<QTimer*>()->interval(), 500);
 
-        page.updateSureSlot("/fw");
-        QVERIFY(!page.checkUSB() && page.overlayLabel());
-        QCOMPARE(events, QStringList({"mode", "update /fw"}));
-
-        if (end == 0)
-            page.updateFinished();
-        else if (end == 1)
-            page.updateErrorStop();
-        else
-            page.cancelSlot();
-        QCOMPARE(events, QStringList({"mode", "update /fw", "normal"}));
-        QVERIFY(!page.overlayLabel() && page.isNormalLayout() && ring->isHidden());
-        QCOMPARE(frameY(page, "frameUpdate"), 385);
-        QVERIFY(!child(&page, "frameProduct")->isHidden() && !child(&page, "frameSetting")->isHidden());
+            page.updateSureSlot("/fw");
+            QVERIFY(!page.checkUSB() && page.overlayLabel());
+            QCOMPARE(events, QStringList({"mode", "update /fw"}));
+            end == 0 ? page.updateFinished() : end == 1 ? page.updateErrorStop() : page.cancelSlot();
+            QCOMPARE(events, QStringList({"mode", "update /fw", "normal"}));
+            QVERIFY(!page.overlayLabel() && page.isNormalLayout() && ring->isHidden());
+            QCOMPARE(updateFrameY(page), 385);
+            QVERIFY(!child(&page, "frameProduct")->isHidden() && !child(&page, "frameSetting")->isHidden());
+        }
     }
 
     void progressIsAPercentOfAllImages_data()
@@ -238,24 +199,22 @@ private slots:
         QTest::newRow("offset only") << 4000 << 1000 << 0 << 25;
         QTest::newRow("all") << 4000 << 1000 << 3000 << 100;
         QTest::newRow("three 16 MiB images") << 3 * MiB16 << 2 * MiB16 << MiB16 / 2 << 83;
-        QTest::newRow("three 16 MiB images, last byte") << 3 * MiB16 << 2 * MiB16 << MiB16 << 100;
         QTest::newRow("no total") << 0 << 0 << 1500 << 0;
         QTest::newRow("beyond the total") << 4000 << 1000 << 9000 << 100;
-        QTest::newRow("negative") << 4000 << 0 << -100 << 0;
     }
     void progressIsAPercentOfAllImages()
     {
         QFETCH(int, total);
         QFETCH(int, offset);
         QFETCH(int, sent);
-        QFETCH(int, percent);
         Setting page(nullptr, nullptr, false);
         size(page);
         page.m_progressTotal = total;
         page.m_progressOffset = offset;
         page.UpdateProgressSlot(sent);
-        QCOMPARE(page.firmware()->schedule()->progress(), percent);
-        QCOMPARE(page.firmware()->schedule()->label()->text(), QString::number(percent) + "%");
+        const Schedule* ring = page.firmware()->schedule();
+        QTEST(ring->progress(), "percent");
+        QCOMPARE(ring->label()->text(), QString::number(ring->progress()) + "%");
     }
 
     void watchedDeviceLeavingEndsUpgradeMode_data()
@@ -268,7 +227,8 @@ private slots:
         QTest::newRow("ids watch that device") << 0x3151 << 0x4015 << false << true;
         QTest::newRow("ids do not watch the bootloader") << 0x3151 << 0x4015 << true << false;
     }
-    // Polled by hand here; the device leaving ends upgrade mode and restarts the scans, once.
+    // The device leaving ends upgrade mode and restarts the scans, once; polled by hand while it is
+    // there. Missing at the first poll, 500 ms in, it ends upgrade mode at once.
     void watchedDeviceLeavingEndsUpgradeMode()
     {
         QFETCH(int, vid);
@@ -282,57 +242,38 @@ private slots:
         const sim::BootloaderPtr bl = bootloader ? sim::plugBootloader() : nullptr;
         const sim::KeyboardPtr kb = bootloader ? nullptr : sim::plug();
         page.intoUpdate(uint16_t(vid), uint16_t(pid));
-        page.checkUSB()->scanDeviceSlot();
-        QCOMPARE(page.isNormalLayout(), !found);
         if (found) {
+            page.checkUSB()->scanDeviceSlot();
+            QVERIFY(!page.isNormalLayout());
             bootloader ? sim::unplug(bl) : sim::unplug(kb);
             page.checkUSB()->scanDeviceSlot();
         }
+        QTRY_VERIFY_WITH_TIMEOUT(page.isNormalLayout(), 3000);
         QVERIFY(page.isNormalLayout() && !page.checkUSB() && !page.overlayLabel() && !firmwarePath(page)->isEnabled());
         QVERIFY(scans.size() == 1 && normal.size() == 1);
     }
 
-    // Missing at the first poll, 500 ms in: upgrade mode ends at once. A page deleted in upgrade mode
-    // takes its poller with it.
-    void pollerLivesOnlyWithUpgradeMode()
+    void pageDeletedInUpgradeModeTakesItsPoller()
     {
-        Setting page(nullptr, nullptr, false);
-        size(page);
-        QSignalSpy scans(&page, &Setting::emitStartScanDevice);
-        page.intoUpdate(0, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(scans.size(), 1, 3000);
-        QVERIFY(page.isNormalLayout() && !page.checkUSB());
-
-        auto* deleted = new Setting(nullptr, nullptr, false);
-        deleted->intoUpdate(0, 0);
-        const QPointer<CheckUSB> poller = deleted->checkUSB();
+        auto* page = new Setting(nullptr, nullptr, false);
+        page->intoUpdate(0, 0);
+        const QPointer<CheckUSB> poller = page->checkUSB();
         QVERIFY(poller);
-        delete deleted;
+        delete page;
         QVERIFY(!poller);
     }
 
-    void bluetoothNameIsCutOnACharacterBoundary_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("payload");
-        const QString e = QString::fromUtf8("é"), euro = QString::fromUtf8("€"), smile = QString::fromUtf8("😀");
-        QTest::newRow("short") << "Mine" << QByteArray("Mine");
-        QTest::newRow("two-byte cut") << "a" + e.repeated(6) << ("a" + e.repeated(5)).toUtf8();
-        QTest::newRow("three-byte fits") << euro.repeated(5) << euro.repeated(4).toUtf8();
-        QTest::newRow("three-byte cut") << "ab" + euro.repeated(4) << ("ab" + euro.repeated(3)).toUtf8();
-        QTest::newRow("four-byte cut") << "a" + smile.repeated(3) << ("a" + smile.repeated(2)).toUtf8();
-    }
+    // The keyboard takes 12 bytes of UTF-8: a name of 13 goes out as 11 and a pad, never half a character.
     void bluetoothNameIsCutOnACharacterBoundary()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, payload);
         KeyboardFixture f;
         QVERIFY(f.open());
-        f.device->setBtName(name);
+        const QString e = QString::fromUtf8("é");
+        f.device->setBtName("a" + e.repeated(6));
         const QList<QByteArray> sent = sentReports(f.kb, 0xB0, 0x11);
         QCOMPARE(sent.size(), 1);
         QCOMPARE(uint8_t(sent[0][2]), uint8_t(12));
-        QCOMPARE(sent[0].mid(8, 12), payload.leftJustified(12, '\0'));
+        QCOMPARE(sent[0].mid(8, 12), ("a" + e.repeated(5)).toUtf8() + '\0');
     }
 };
 
