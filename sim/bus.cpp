@@ -1,4 +1,5 @@
 #include "bus.h"
+#include "emulateddevice.h"
 
 namespace sim {
 
@@ -14,6 +15,7 @@ void Bus::plugDueLocked()
     const auto now = std::chrono::steady_clock::now();
     for (auto it = pending.begin(); it != pending.end();) {
         if (it->at <= now) {
+            it->device->appearedLocked(it->at);
             devices.push_back(it->device);
             it = pending.erase(it);
         } else {

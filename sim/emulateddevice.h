@@ -81,6 +81,8 @@ public:
     void sendLocked(int interfaceNumber, const QByteArray& report, int extraDelayMs = 0);
     // Leaves the bus: handles fail from now on, further reports are lost.
     virtual void leaveBusLocked();
+    // A pending device came onto the bus; at is when it was due.
+    virtual void appearedLocked(Clock::time_point /*at*/) {}
 
 protected:
     void addPort(int number, uint16_t usagePage, uint16_t usage); // before plugging only

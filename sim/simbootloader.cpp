@@ -107,6 +107,7 @@ void SimBootloader::receiveLocked(int interfaceNumber, const QByteArray& report)
     if (!m_plugged || report.size() < ReportSize)
         return;
     m_packets.append(report);
+    logLocked(LogEntry::ToDevice, report, Clock::now());
     const uint32_t command = get32(report, 0);
     const uint32_t number = get32(report, 4);
     switch (command) {
@@ -151,6 +152,23 @@ void SimBootloader::receiveLocked(int interfaceNumber, const QByteArray& report)
     }
     m_acks.append(ack);
     sendLocked(interfaceNumber, ack);
+}
+
+QList<LogEntry> SimBootloader::log() const
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    return m_log;
+}
+
+void SimBootloader::sentLocked(int /*interfaceNumber*/, const QByteArray& report, Clock::time_point readyAt)
+{
+    logLocked(LogEntry::FromDevice, report, readyAt);
+}
+
+void SimBootloader::logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at)
+{
+    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - m_appearedAt).count();
+    m_log.append({direction, report, ms});
 }
 
 // ---- the control functions of simcontrol.h

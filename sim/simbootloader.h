@@ -27,10 +27,21 @@ public:
     void unplugAtWrite(int nth) override;
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
 
+    // Packets and acknowledgements as a keyboard logs its reports, the time counted from its appearance.
+    QList<LogEntry> log() const;
+    // The keyboard that comes back after the run command, to set up before it does; null when none.
+    KeyboardPtr returningKeyboard() const { return m_returningKeyboard; }
+
     int primaryInterface() const override { return m_config.interfaceNumber; }
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
+    void appearedLocked(Clock::time_point at) override { m_appearedAt = at; }
+
+protected:
+    void sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt) override;
 
 private:
+    void logLocked(LogEntry::Direction direction, const QByteArray& report, Clock::time_point at);
+
     const BootloaderConfig m_config;
     std::shared_ptr<EmulatedDevice> m_returning; // the keyboard that comes back after the run command
     KeyboardPtr m_returningKeyboard;
@@ -40,6 +51,8 @@ private:
     bool m_ran = false;
     QList<QByteArray> m_packets;
     QList<QByteArray> m_acks;
+    Clock::time_point m_appearedAt = Clock::now();
+    QList<LogEntry> m_log;
     std::vector<std::pair<long long, AckFault>> m_ackFaults; // by packet count
 };
 

@@ -51,6 +51,7 @@ public:
     int primaryInterface() const override { return m_config.commandInterface; }
     void receiveLocked(int interfaceNumber, const QByteArray& report) override;
     void leaveBusLocked() override;
+    void appearedLocked(Clock::time_point at) override { m_pluggedAt = at; } // a keyboard back from its bootloader
 
 protected:
     void sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt) override;
@@ -61,7 +62,7 @@ private:
     void playLoop();
 
     const KeyboardConfig m_config;
-    const Clock::time_point m_pluggedAt;
+    Clock::time_point m_pluggedAt; // under the bus lock once on the bus
     Firmware m_firmware;                  // under the bus lock, as everything below
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives

@@ -1,5 +1,9 @@
 #include "simsession.h"
 
+#include "bus.h"
+#include "firmware.h"
+#include "simbootloader.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -7,6 +11,52 @@
 #include <cctype>
 
 namespace sim {
+
+namespace {
+
+SimBootloader* concrete(const BootloaderPtr& bootloader) { return dynamic_cast<SimBootloader*>(bootloader.get()); }
+
+KeyboardPtr returningKeyboard(const BootloaderPtr& bootloader)
+{
+    const SimBootloader* b = concrete(bootloader);
+    return b ? b->returningKeyboard() : nullptr;
+}
+
+// Whether the bootloader is on the bus, or (withPending) due to appear there.
+bool onBus(const BootloaderPtr& bootloader, bool withPending)
+{
+    const auto device = std::dynamic_pointer_cast<EmulatedDevice>(bootloader);
+    if (!device)
+        return false;
+    Bus& bus = Bus::instance();
+    std::lock_guard<std::mutex> lock(bus.mutex);
+    bus.plugDueLocked();
+    if (!device->pluggedLocked())
+        return false;
+    return std::any_of(bus.devices.begin(), bus.devices.end(), [&](const auto& d) { return d == device; }) ||
+           (withPending && std::any_of(bus.pending.begin(), bus.pending.end(),
+                                       [&](const Bus::Pending& p) { return p.device == device; }));
+}
+
+void setFirmwareVersion(const KeyboardPtr& kb, int version)
+{
+    if (kb)
+        kb->edit([version](FirmwareState& s) { s.fwVersion = uint16_t(version); });
+}
+
+void appendEntries(QTextStream& out, int index, const QList<LogEntry>& entries, int* logged)
+{
+    if (*logged > entries.size()) // the log was cleared meanwhile
+        *logged = 0;
+    for (int i = *logged; i < entries.size(); ++i) {
+        const LogEntry& e = entries.at(i);
+        out << (index + 1) << (e.direction == LogEntry::ToDevice ? " out " : " in ") << e.msSincePlug << ' '
+            << e.report.toHex() << '\n';
+    }
+    *logged = entries.size();
+}
+
+} // namespace
 
 SimSession::SimSession(QObject* parent) : QObject(parent) {}
 
@@ -20,7 +70,9 @@ SimSession::~SimSession()
 void SimSession::plugAll(const QList<KeyboardConfig>& configs)
 {
     for (const KeyboardConfig& config : configs) {
-        m_slots.append(Slot{config, nullptr, 0});
+        Slot slot;
+        slot.config = config;
+        m_slots.append(slot);
         plugSlot(m_slots.size() - 1);
     }
 }
@@ -29,14 +81,73 @@ void SimSession::plugSlot(int index)
 {
     if (index < 0 || index >= m_slots.size())
         return;
-    Slot& slot = m_slots[index];
-    if (slot.keyboard && slot.keyboard->plugged())
+    const Slot& slot = m_slots[index];
+    // While its bootloader is there, or about to appear, the keyboard is not.
+    if ((slot.keyboard && slot.keyboard->plugged()) || onBus(slot.bootloader, true))
         return;
-    writeLog(index);
-    slot.keyboard = plug(slot.config);
+    adopt(index, plug(slot.config));
+}
+
+void SimSession::adopt(int index, const KeyboardPtr& kb)
+{
+    writeLog(index); // what the slot's devices logged before
+    Slot& slot = m_slots[index];
+    slot.keyboard = kb;
     slot.logged = 0;
-    if (m_reportDelay > 0)
-        slot.keyboard->setReportDelay(m_reportDelay);
+    if (slot.version < 0)
+        slot.version = kb->state().fwVersion;
+    else
+        setFirmwareVersion(kb, slot.version);
+    BootloaderConfig config;
+    config.keyboard = slot.config;
+    config.fwVersion = uint16_t(nextVersionOf(slot));
+    slot.bootloader = kb->restartIntoBootloader(RestartDelayMs, config);
+    slot.bootloaderLogged = 0;
+    applyReportDelay(slot);
+}
+
+void SimSession::plugLoneBootloader()
+{
+    Slot slot;
+    slot.config = fullSizeDual();
+    slot.config.seed = uint32_t(m_slots.size() + 1); // a device id of its own
+    slot.version = Firmware(slot.config).state().fwVersion;
+    BootloaderConfig config;
+    config.keyboard = slot.config;
+    config.fwVersion = uint16_t(nextVersionOf(slot));
+    slot.bootloader = plugBootloader(config);
+    applyReportDelay(slot);
+    m_slots.append(slot);
+}
+
+void SimSession::takeBackRun(int index)
+{
+    const Slot& slot = m_slots[index];
+    const KeyboardPtr kb = slot.bootloader ? slot.bootloader->keyboardAfterRun() : nullptr;
+    if (!kb || kb == slot.keyboard)
+        return;
+    m_slots[index].version = nextVersionOf(slot);
+    m_slots[index].nextVersion = -1;
+    adopt(index, kb);
+}
+
+void SimSession::setVersion(int index, bool next, int version)
+{
+    Slot& slot = m_slots[index];
+    if (next) {
+        slot.nextVersion = version;
+    } else {
+        slot.version = version;
+        if (slot.keyboard && slot.keyboard->plugged())
+            setFirmwareVersion(slot.keyboard, version);
+    }
+    // The keyboard that comes back from the bootloader is made in advance: it learns its version now.
+    setFirmwareVersion(returningKeyboard(slot.bootloader), nextVersionOf(slot));
+}
+
+int SimSession::nextVersionOf(const Slot& slot)
+{
+    return slot.nextVersion >= 0 ? slot.nextVersion : std::min(slot.version + 1, 0xFFFF);
 }
 
 bool SimSession::setLogFile(const QString& path)
@@ -50,10 +161,20 @@ bool SimSession::setLogFile(const QString& path)
 void SimSession::setReportDelay(int ms)
 {
     m_reportDelay = ms;
-    for (const Slot& slot : m_slots) {
-        if (slot.keyboard)
-            slot.keyboard->setReportDelay(ms);
+    for (const Slot& slot : m_slots)
+        applyReportDelay(slot);
+}
+
+void SimSession::applyReportDelay(const Slot& slot) const
+{
+    if (m_reportDelay <= 0)
+        return;
+    for (const KeyboardPtr& kb : {slot.keyboard, returningKeyboard(slot.bootloader)}) {
+        if (kb)
+            kb->setReportDelay(m_reportDelay);
     }
+    if (slot.bootloader)
+        slot.bootloader->setReportDelay(m_reportDelay);
 }
 
 void SimSession::start(int intervalMs)
@@ -67,8 +188,10 @@ void SimSession::start(int intervalMs)
 
 void SimSession::poll()
 {
-    for (int i = 0; i < m_slots.size(); ++i)
+    for (int i = 0; i < m_slots.size(); ++i) {
+        takeBackRun(i);
         writeLog(i);
+    }
     runControl();
 }
 
@@ -80,25 +203,25 @@ KeyboardPtr SimSession::keyboard(int number) const
     return kb && kb->plugged() ? kb : nullptr;
 }
 
+BootloaderPtr SimSession::bootloader(int number) const
+{
+    if (number < 1 || number > m_slots.size())
+        return nullptr;
+    const BootloaderPtr& bootloader = m_slots[number - 1].bootloader;
+    return onBus(bootloader, false) ? bootloader : nullptr;
+}
+
 void SimSession::writeLog(int index)
 {
-    if (index < 0 || index >= m_slots.size())
+    if (index < 0 || index >= m_slots.size() || !m_log.isOpen())
         return;
     Slot& slot = m_slots[index];
-    if (!slot.keyboard || !m_log.isOpen())
-        return;
-    const QList<LogEntry> entries = slot.keyboard->log();
-    if (slot.logged > entries.size()) // the log was cleared meanwhile
-        slot.logged = 0;
-    if (slot.logged == entries.size())
-        return;
     QTextStream out(&m_log);
-    for (int i = slot.logged; i < entries.size(); ++i) {
-        const LogEntry& e = entries.at(i);
-        out << (index + 1) << (e.direction == LogEntry::ToDevice ? " out " : " in ") << e.msSincePlug << ' '
-            << e.report.toHex() << '\n';
-    }
-    slot.logged = entries.size();
+    // A keyboard's reports all come before its bootloader's, which come before the returned keyboard's.
+    if (slot.keyboard)
+        appendEntries(out, index, slot.keyboard->log(), &slot.logged);
+    if (const SimBootloader* b = concrete(slot.bootloader))
+        appendEntries(out, index, b->log(), &slot.bootloaderLogged);
     out.flush();
     m_log.flush();
 }
@@ -116,26 +239,39 @@ void SimSession::runControl()
     for (const QByteArray& raw : lines) {
         const QList<QByteArray> words = raw.simplified().split(' ');
         const QByteArray& command = words.at(0);
-        if (command == "play" ? words.size() < 3 : words.size() != (command == "press" ? 3 : 2))
+        if (command == "bootloader") {
+            if (words.size() == 1)
+                plugLoneBootloader();
+            continue;
+        }
+        const bool threeWords = command == "press" || command == "version" || command == "next-version";
+        if (command == "play" ? words.size() < 3 : words.size() != (threeWords ? 3 : 2))
             continue;
         bool ok = false;
         const int index = words.at(1).toInt(&ok) - 1;
         if (!ok || index < 0 || index >= m_slots.size())
             continue;
+        Slot& slot = m_slots[index];
         if (command == "unplug") {
             writeLog(index);
-            if (m_slots[index].keyboard)
-                unplug(m_slots[index].keyboard);
+            if (slot.keyboard)
+                unplug(slot.keyboard);
+            if (slot.bootloader)
+                unplug(slot.bootloader); // one on the bus leaves, one pending never appears
         } else if (command == "plug") {
             plugSlot(index);
         } else if (command == "press") {
-            const int slot = words.at(2).toInt(&ok);
-            if (ok && m_slots[index].keyboard)
-                m_slots[index].keyboard->pressKeyFunction(slot);
+            const int keySlot = words.at(2).toInt(&ok);
+            if (ok && slot.keyboard)
+                slot.keyboard->pressKeyFunction(keySlot);
         } else if (command == "play") {
             QList<ReportChange> changes;
-            if (parseChanges(words.mid(2), &changes) && m_slots[index].keyboard)
-                m_slots[index].keyboard->playKeys(changes);
+            if (parseChanges(words.mid(2), &changes) && slot.keyboard)
+                slot.keyboard->playKeys(changes);
+        } else if (command == "version" || command == "next-version") {
+            const int version = words.at(2).toInt(&ok);
+            if (ok && version >= 0 && version <= 0xFFFF)
+                setVersion(index, command == "next-version", version);
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <hidapi.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSet>
@@ -41,6 +42,34 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QByteArray report(uint8_t b0, uint8_t b1 = 0)
+{
+    QByteArray r(64, '\0');
+    r[0] = char(b0);
+    r[1] = char(b1);
+    return r;
+}
+
+bool writeTo(const QString& path, const QByteArray& r)
+{
+    hid_device* h = hid_open_path(path.toUtf8().constData());
+    if (!h)
+        return false;
+    const QByteArray data = QByteArray(1, '\0') + r;
+    const int n = hid_write(h, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()));
+    hid_close(h);
+    return n == data.size();
+}
+
+// A four-byte image, then the run command.
+bool runBootloader(const sim::BootloaderPtr& bootloader)
+{
+    QByteArray start = report(0xA0);
+    start[12] = 4;
+    start.replace(16, 4, "\x01\x02\x03\x04");
+    return bootloader && writeTo(bootloader->path(), start) && writeTo(bootloader->path(), report(0xAB));
+}
+
 } // namespace
 
 class TestSimSession : public QObject {
@@ -51,6 +80,9 @@ private slots:
     void controlFileUnplugsAndPlugs();
     void controlFilePressesKeyFunctions();
     void controlFilePlaysTypedChanges();
+    void bootloaderRunBringsKeyboardBackWithNextVersion_data();
+    void bootloaderRunBringsKeyboardBackWithNextVersion();
+    void loneBootloaderGetsSlotThatFollowsItsKeyboard();
     void executableReadsItsEnvironment();
 };
 
@@ -143,6 +175,95 @@ void TestSimSession::controlFilePlaysTypedChanges()
         });
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(1).split(' ').value(3), QByteArray("f0500a0000000000" "05000100060000000000") + QByteArray(92, '0'));
+}
+
+void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("reported"); // -1: the keyboard's own version
+    QTest::addColumn<int>("after");    // -1: its own version + 1
+    QTest::newRow("default") << QByteArray() << -1 << -1;
+    QTest::newRow("version") << QByteArray("version 1 95\n") << 95 << 96;
+    QTest::newRow("next version") << QByteArray("next-version 1 105\nversion 1 95\n") << 95 << 105;
+    QTest::newRow("malformed") << QByteArray("version 1 65536\nnext-version 1 x\nversion 1\n") << -1 << -1;
+}
+
+void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(int, reported);
+    QFETCH(int, after);
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    const QString logPath = dir.filePath("reports.log");
+    QElapsedTimer clock;
+    QByteArray ack;
+    {
+        sim::SimSession session;
+        QVERIFY(session.setLogFile(logPath));
+        session.setControlFile(controlPath);
+        session.plugAll(sim::sampleFamily());
+        const int own = session.keyboard(1)->state().fwVersion;
+        session.start(10);
+        QVERIFY(control(controlPath, lines));
+        QTRY_VERIFY(!QFile::exists(controlPath));
+        QCOMPARE(int(session.keyboard(1)->state().fwVersion), reported < 0 ? own : reported);
+
+        clock.start();
+        QVERIFY(writeTo(session.keyboard(1)->commandPath(), report(0x10, 0x00)));
+        QVERIFY(!session.keyboard(1) && !session.bootloader(1));
+        QTRY_VERIFY(session.bootloader(1));
+        QVERIFY(clock.elapsed() >= sim::SimSession::RestartDelayMs);
+        const sim::BootloaderPtr bootloader = session.bootloader(1);
+        QVERIFY(runBootloader(bootloader));
+        ack = bootloader->acks().value(0);
+        QTRY_VERIFY(session.keyboard(1));
+        QCOMPARE(int(session.keyboard(1)->state().fwVersion), after < 0 ? own + 1 : after);
+        QVERIFY(writeTo(session.keyboard(1)->commandPath(), report(0x10, 0x11)));
+    }
+    // Bootloader and returned keyboard log under the keyboard's number, each counting from its appearance.
+    const qint64 sinceAppearance = clock.elapsed() - sim::SimSession::RestartDelayMs;
+    const QList<QByteArray> logged = readAll(logPath).trimmed().split('\n');
+    QStringList heads;
+    for (const QByteArray& line : logged) {
+        const QList<QByteArray> words = line.split(' ');
+        QCOMPARE(words.size(), 4);
+        heads << QString::fromLatin1(words[0] + ' ' + words[1] + ' ' + words[3].left(4));
+        if (heads.size() > 1) // the first is the old keyboard's, counted from its plug
+            QVERIFY2(words[2].toLongLong() <= sinceAppearance, line.constData());
+    }
+    QCOMPARE(heads, QStringList({"1 out 1000", "1 out a000", "1 in " + QString::fromLatin1(ack.toHex().left(4)),
+                                 "1 out ab00", "1 out 1011", "1 in 1011"}));
+}
+
+void TestSimSession::loneBootloaderGetsSlotThatFollowsItsKeyboard()
+{
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    sim::SimSession session;
+    session.setControlFile(controlPath);
+    session.plugAll(sim::sampleFamily());
+    session.start(10);
+    QVERIFY(control(controlPath, "bootloader\nnext-version 3 7\nbootloader 1\n"));
+    QTRY_VERIFY(session.bootloader(3));
+    QVERIFY(session.count() == 3 && !session.keyboard(3));
+
+    QVERIFY(runBootloader(session.bootloader(3)));
+    QTRY_VERIFY(session.keyboard(3));
+    QCOMPARE(session.keyboard(3)->state().fwVersion, uint16_t(7));
+    QVERIFY(session.keyboard(3)->state().deviceId != session.keyboard(1)->state().deviceId);
+
+    // Its control lines reach the returned keyboard, which restarts into a bootloader again.
+    QVERIFY(control(controlPath, "version 3 20\n"));
+    QTRY_COMPARE(session.keyboard(3)->state().fwVersion, uint16_t(20));
+    QVERIFY(writeTo(session.keyboard(3)->commandPath(), report(0x10, 0x00)));
+    QVERIFY(control(controlPath, "plug 3\n")); // the bootloader holds the slot
+    QTRY_VERIFY(!QFile::exists(controlPath));
+    QTRY_VERIFY(session.bootloader(3));
+    QVERIFY(!session.keyboard(3));
+    QVERIFY(runBootloader(session.bootloader(3)));
+    QTRY_VERIFY(session.keyboard(3));
+    QCOMPARE(session.keyboard(3)->state().fwVersion, uint16_t(21));
 }
 
 void TestSimSession::executableReadsItsEnvironment()

@@ -26,6 +26,8 @@ public:
     void createUpdateWidget() {}
     bool getAutoCheckUpdate() const { return m_autoCheckUpdate; }
     void emitCheckUpdate();
+    // The settings page left firmware upgrade mode.
+    void emitUnModeFirmware() { emit unModeFirmwareSignal(); }
 
     // Whether a keyboard is connected; going offline is announced.
     void setOnlinState(bool online);

@@ -59,6 +59,7 @@ Tessark::Tessark(QWidget* parent, QString mode)
     if (g_overallVariate->getAutoCheckUpdate())
         g_overallVariate->emitCheckUpdate();
     connect(g_overallVariate, &overallVariate::emitMainExit, this, &Tessark::exitAppActionSlot);
+    connect(g_overallVariate, &overallVariate::emitUpdateSignal, this, &Tessark::updateSlot);
 
     m_data.parseConfigXML(&m_data.boards, QStringLiteral("config.xml"));
     createStaticKeyBtn(); // its legends come with the layout version the menu emits
@@ -71,8 +72,10 @@ Tessark::Tessark(QWidget* parent, QString mode)
     createDisconPixBackground();
     initShortcutsPage();
 
+    m_waitOpenDfuTimer.setParent(this);
     m_scanDevice.setParent(this);
     m_MultiScanDevice.setParent(this);
+    connect(&m_waitOpenDfuTimer, &QTimer::timeout, this, &Tessark::waitOpenDfuDeviceSolt);
     connect(&m_scanDevice, &QTimer::timeout, this, &Tessark::scanDeviceSlot);
     connect(&m_MultiScanDevice, &QTimer::timeout, this, &Tessark::MultiscanDeviceSlot);
 
@@ -552,9 +555,11 @@ void Tessark::labelPageClickSlot(QString pageName)
         if (row)
             row->setVisible(on);
     };
-    // Only the colour tab keeps the lighting page.
+    // Only the colour tab keeps the lighting page, only the settings tab the settings page.
     if (pageName != QLatin1String("Color"))
         deleteColor();
+    if (pageName != QLatin1String("Setting"))
+        deleteSetting();
     if (pageName == QLatin1String("staticLayout")) {
         showRow(m_globuleColorFrame, false);
         showRow(m_globuleModeFrame, false);
@@ -575,6 +580,8 @@ void Tessark::labelPageClickSlot(QString pageName)
         m_ui->scrollAreaStaticLayout->hide();
         if (pageName == QLatin1String("Macro"))
             createMacro(&m_vStaticKeyBtn);
+        else
+            createSetting();
     } else if (pageName == QLatin1String("Shortcuts")) {
         m_ui->verticalSliderStaticLayout->hide();
         m_ui->scrollAreaStaticLayout->hide();
@@ -595,7 +602,6 @@ void Tessark::labelPageClickSlot(QString pageName)
         showRow(m_globuleModeFrame, rows);
         m_ui->dynamicLayout->show();
     }
-    // The settings page joins these branches once it exists.
     for (TabLabel* tab : clickableTabs())
         tab->setChecked(tab->text2() == pageName);
     for (QWidget* page : m_pageList)

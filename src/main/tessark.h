@@ -10,7 +10,9 @@
 #include "widget/usbdata.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QList>
+#include <QMap>
 #include <QMainWindow>
 #include <QPoint>
 #include <QRectF>
@@ -23,6 +25,7 @@
 class Color;
 class Device;
 class Macro;
+class Setting;
 class Shortcuts;
 class KeyBtn;
 class Menu;
@@ -121,6 +124,11 @@ public:
     void createColor();
     void deleteColor();
     Color* colorPage() const { return m_ptrColor; }
+    // The settings page: made on its tab (also for firmware mode), deleted by the others and at quit.
+    void createSetting();
+    void deleteSetting();
+    void setSettingInformation(Device* dev);
+    Setting* settingPage() const { return m_ptrSetting; }
     Shortcuts* shortcutsPage() const { return m_ptrShortcuts; }
     // The macro page: made on the first visit of its tab, hidden by the others, deleted at quit.
     void createMacro(QVector<KeyBtn*>* staticKeys);
@@ -140,6 +148,10 @@ signals:
     void emitUsbRead();
 
 public slots:
+    // A downloaded firmware folder: the settings page upgrades with it.
+    void updateSlot(QString folder);
+    // The settings page left upgrade mode: tabs back, the staged download may go.
+    void unModeUFSlot();
     void mainHide();
     // Restores, raises and activates the window (a second start of the tool calls it).
     void mainShow();
@@ -356,5 +368,93 @@ private:
     QHBoxLayout* m_hGlobuleModeLayout = nullptr;
     // The lighting page; null while it is not shown (it does not exist yet in this tool).
     Color* m_ptrColor = nullptr;
+    Setting* m_ptrSetting = nullptr;
     // --- end selection layers ---
+
+    // ---- firmware upgrade
+    // Up to three images from one folder, in kind order: the Bluetooth module's application (1) and
+    // SoftDevice (2) through the open keyboard and a thread reading its acknowledgements, then the USB
+    // controller's application (3) to the USB bootloader the keyboard restarts into.
+public:
+    enum ImageKind { BtAppImage = 1, BtSdImage = 2, UsbAppImage = 3 };
+    static constexpr qint64 MaxImageBytes = 16 * 1024 * 1024;
+    static constexpr qint64 MinSoftDeviceBytes = 4096; // the module keeps the first 4096 bytes
+    static constexpr int DfuWaitIntervalMs = 1000;
+    static constexpr int DfuOpenAttempts = 19;
+    enum class UpgradePhase { Idle, Bluetooth, UsbWait, UsbUpload };
+
+    // The image kind a file qualifies as, 0 for none.
+    static int firmwareImageKind(const QString& fileName);
+    // The newest qualifying file of each kind in folder, by kind.
+    static QMap<int, QString> chooseFirmwareImages(const QString& folder);
+    // Why the image cannot be sent; empty when it can.
+    static QString firmwareImageProblem(int kind, const QString& path);
+
+    void enterFirmwareModeUi();
+    void enterFirmwareUpdateUi();
+    void DualmodeUpgrade(QString path);
+    void readUpgradeFile(QString path);
+    void quitBtUpgrade();
+    void updateDFU_Key(QString path);
+    // Makes the bootloader's transport when there is none (no request lock: only the upload uses it).
+    bool newDFUUsb(Usb*& usb);
+    bool openDFUDevice(Usb* usb);
+    bool readBinFileBuf(QString path);
+    bool readBtBinFileBuf(QString path);
+    void disconnectDfuSignals();
+    // Not called by the window itself: the bootloader's upgrade screen, and the start of the first image.
+    void createDfuUiSlot();
+    void updateBtFile();
+    // Uploads through the keyboard's Device, one request per frame; the module must be in its bootloader.
+    uint32_t updateBtAppSync(QString path);
+    uint32_t updateBtSdSync(QString path);
+
+    UpgradePhase upgradePhase() const { return m_upgradePhase; }
+    const QTimer& dfuWaitTimer() const { return m_waitOpenDfuTimer; }
+    // Tests: the wait-for-bootloader timer's interval for the next USB image.
+    void setDfuWaitIntervalForTest(int ms) { m_dfuWaitIntervalMs = ms; }
+    const QMap<int, QString>& firmwareImages() const { return m_mapFilePath; }
+    void setFirmwareImagesForTest(const QMap<int, QString>& images) { m_mapFilePath = images; }
+    Usb* dfuUsb() const { return m_dfuUsb; }
+
+public slots:
+    void updateDFUSlot(QString folder);
+    void waitOpenDfuDeviceSolt();
+    void updateDfuFinishedSlot();
+    void updateErrorStopSlot();
+    void afterDFUSlot();
+    void DFUErrorCode(int step, int code);
+
+private slots:
+    // The upgrade thread: an image was sent whole, its read failed, it finished.
+    void btImageFinishedSlot();
+    void btUpgradeStopSlot();
+    void btThreadFinishedSlot();
+
+private:
+    // The open keyboard's transport while its load has finished; null otherwise.
+    Usb* keyboardUsb() const;
+    void startFirstImage();
+    // Ends an upgrade refused before anything was sent.
+    void refuseUpgrade(const QString& problems);
+    // Sends the erase frame of the thread's image, chosen by the file name.
+    void eraseForImage(const QString& path);
+    // Runs a Bluetooth step of the keyboard's Device; reported: it raised UpdateError itself.
+    uint32_t btStep(const std::function<uint32_t(Device*)>& step, bool* reported);
+    // Exit and the system's close: no later tick may start an upload under the teardown.
+    void stopUpgradeForExit();
+    void releaseDfuUsb();
+
+    QMap<int, QString> m_mapFilePath;
+    QByteArray m_dfuFileBuf;   // the USB image
+    QByteArray m_btDfuFileBuf; // the Bluetooth image the thread sends
+    uint32_t m_sendByte = 0;   // file sizes of the images started so far
+    QElapsedTimer m_upgradeClock;
+    int m_dfuOpenCount = 0;    // failed attempts to open the bootloader in a row
+    Usb* m_dfuUsb = nullptr;   // the bootloader's transport, the window's own
+    QTimer m_waitOpenDfuTimer;
+    int m_dfuWaitIntervalMs = DfuWaitIntervalMs;
+    UpgradePhase m_upgradePhase = UpgradePhase::Idle;
+    QMetaObject::Connection m_deviceErrorConnection; // the keyboard Device's UpdateError
+    // ---- end firmware upgrade
 };

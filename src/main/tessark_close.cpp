@@ -6,6 +6,7 @@
 #include "macro/macro.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/menu.h"
@@ -29,8 +30,9 @@ bool Tessark::closeDevice()
     qDebug() << "close device.....";
     // From here on the tables are no longer the picture's to read.
     m_deviceLoaded = false;
-    // The settings page, once it exists, keeps its page open here (firmware mode).
-    applyBoardFeatures(nullptr);
+    // An open settings page stays (firmware mode, or an upgrade that closes the keyboard itself).
+    if (!m_ptrSetting)
+        applyBoardFeatures(nullptr);
     // The layers belong to this keyboard; the next one builds its own.
     deleteGlobuleKeyLayer();
     deleteGlobuleColorLayer();
@@ -44,7 +46,11 @@ bool Tessark::closeDevice()
     }
     if (m_ptrShortcuts)
         m_ptrShortcuts->clearVirtualKeyboard();
-    // The settings page clears its information here once it exists.
+    if (m_ptrSetting) {
+        qDebug() << "Setting clear Information;";
+        m_ptrSetting->clearInformation();
+        m_ptrSetting->setBuildingBlockButtonVisible(false);
+    }
     if (m_ptrShortcuts) {
         qDebug() << "Delete shortcuts KF.";
         m_ptrShortcuts->deleteKF();
@@ -85,9 +91,16 @@ void Tessark::abandonConnection()
 
 void Tessark::usbDisconnectSLot()
 {
-    // A USB upgrade reopening the keyboard ignores its disconnect here, once the upgrade exists.
+    // The keyboard left for its bootloader: the USB upgrade waits for it, nothing to close.
+    if (m_waitOpenDfuTimer.isActive())
+        return;
+    const bool bluetoothUpgrade = m_upgradePhase == UpgradePhase::Bluetooth;
     qDebug() << "start scan usb open mode.";
     closeDevice();
+    // Unplugged during the Bluetooth images: the close stopped the thread, perhaps before it could
+    // report; the upgrade ends here as after a failed read.
+    if (bluetoothUpgrade)
+        btUpgradeStopSlot();
     if (!m_switching && !m_exiting)
         m_scanDevice.start(ScanIntervalMs);
 }
@@ -128,6 +141,7 @@ void Tessark::exitAppActionSlot()
     hide();
     m_scanDevice.stop();
     m_MultiScanDevice.stop();
+    stopUpgradeForExit();
     // Nothing may restart the device roads from here on.
     if (m_trayIcon)
         disconnect(m_trayIcon, &QSystemTrayIcon::activated, this, &Tessark::activatedSysTrayIconSlot);
@@ -178,8 +192,8 @@ void Tessark::quitTessark()
         delete m_hideTimer;
         m_hideTimer = nullptr;
     }
-    // The settings page and the key picker go here once they exist.
     deleteColor();
+    deleteSetting();
     deleteShortcut();
     deleteMacro();
     qDebug() << "delete static dialog finish.";
@@ -226,6 +240,7 @@ void Tessark::closeEvent(QCloseEvent* event)
         m_exiting = true;
         m_scanDevice.stop();
         m_MultiScanDevice.stop();
+        stopUpgradeForExit();
         closeDevice();
         quitTessark();
     }

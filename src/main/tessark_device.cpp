@@ -93,6 +93,12 @@ void Tessark::MultiscanDeviceSlot()
 
 void Tessark::scanDeviceSlot()
 {
+    // A transport is open (an upgrade's end restarts the scan with the keyboard kept): opening would
+    // return at once after the tabs were disabled, and nothing would enable them again.
+    if (m_connection->usb()) {
+        m_scanDevice.stop();
+        return;
+    }
     if (hidPresent(m_data.vid, m_data.pid) && m_menuTree && !m_menuTree->devices().isEmpty()) {
         qDebug() << "Find Normal device.";
         m_scanDevice.stop();
@@ -103,8 +109,9 @@ void Tessark::scanDeviceSlot()
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
-        // Firmware mode comes with the upgrade; until then the scan goes on, or nothing would resume it.
         qDebug() << "Find DFU device.";
+        m_scanDevice.stop();
+        enterFirmwareModeUi();
     }
 }
 
@@ -152,8 +159,12 @@ void Tessark::finishLoadDeviceSlot()
         return;
     }
     if (checkVersion()) {
-        // The firmware upgrade is not part of the tool yet: the keyboard is used as it is.
-        qDebug() << "firmware update accepted: upgrade not available, keyboard used as it is";
+        // The keyboard stays open for the Bluetooth images; marked loaded so that one left open by a
+        // Bluetooth-only upgrade can draw its picture.
+        m_initFinished = true;
+        m_deviceLoaded = true;
+        enterFirmwareUpdateUi();
+        return;
     }
 
     const int index = boardIndexOfDevice();
@@ -259,6 +270,11 @@ void Tessark::switchUsbDevice(UsbData chosen)
     }
     if (chosen.path.isEmpty() || !listed) {
         qDebug() << "switch device: not a listed keyboard:" << chosen.path;
+        return;
+    }
+    // A switch would close the keyboard under a running upgrade, which would then never end.
+    if (m_upgradePhase != UpgradePhase::Idle) {
+        qDebug() << "switch device refused: a firmware upgrade runs.";
         return;
     }
     if (!m_connection->usb()) {

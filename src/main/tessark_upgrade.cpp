@@ -1,0 +1,729 @@
+// The firmware upgrade: up to three images from one folder, the Bluetooth ones through the open
+// keyboard, then the USB one to the bootloader the keyboard restarts into; progress and errors go
+// to the settings page, and at the end the scans find the keyboard again.
+#include "tessark.h"
+
+#include "device/device.h"
+#include "device/updatedfubtthread.h"
+#include "device/usb.h"
+#include "setting/setting.h"
+#include "widget/menutree.h"
+#include "widget/messagebox.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+namespace {
+constexpr ushort BootloaderVid = 0x0416;
+constexpr ushort BootloaderPid = 0xA316;
+constexpr unsigned long BeforeUsbImageMs = 500; // the new Bluetooth application starts meanwhile
+const char* const ReadFailedLog = "Update DFU error!, Read *.bin file failed. return. close device. scan device.";
+
+// The whole file into out; false when it cannot be opened, is too large or reads short.
+bool readWholeFile(const QString& path, QByteArray* out)
+{
+    out->clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Open bin failed.";
+        return false;
+    }
+    const qint64 size = file.size();
+    qDebug() << "file size=" << size;
+    if (size < 0 || size > Tessark::MaxImageBytes) {
+        qDebug() << "image size out of range:" << size;
+        return false;
+    }
+    QByteArray buffer(int(size), '\0');
+    const qint64 n = size > 0 ? file.read(buffer.data(), size) : 0;
+    if (n != size) {
+        qDebug() << "short read of" << path << ":" << n << "of" << size << "bytes";
+        return false;
+    }
+    *out = buffer;
+    return true;
+}
+
+QString stepName(int step)
+{
+    switch (step) {
+    case 0x08: return QStringLiteral("appToBootloadeErr: ");
+    case 0x81: return QStringLiteral("eraseAppFlashErr: ");
+    case 0x82: return QStringLiteral("eraseSoftDeviceFlashErr: ");
+    case 0x83: return QStringLiteral("WriteAppFlashErr: ");
+    case 0x84: return QStringLiteral("WriteSoftDeviceFlashErr: ");
+    case 0x85: return QStringLiteral("BootloadeToAppErr: ");
+    default: return QStringLiteral("unknown Err: ");
+    }
+}
+} // namespace
+
+// ---- choosing the images ---------------------------------------------------------------------
+
+int Tessark::firmwareImageKind(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    if (info.suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) != 0)
+        return 0;
+    const QStringList parts = info.baseName().split(QLatin1Char('_'));
+    if (parts.size() < 4 || parts[0] != QLatin1String("qv"))
+        return 0;
+    if (parts[1] == QLatin1String("bt") && parts[2] == QLatin1String("app"))
+        return BtAppImage;
+    if (parts[1] == QLatin1String("bt") && parts[2] == QLatin1String("sd"))
+        return BtSdImage;
+    if (parts[1] == QLatin1String("usb") && parts[2] == QLatin1String("app"))
+        return UsbAppImage;
+    return 0;
+}
+
+QMap<int, QString> Tessark::chooseFirmwareImages(const QString& folder)
+{
+    QMap<int, QString> images;
+    if (folder.isEmpty())
+        return images;
+    // Oldest first: a later file of the same kind replaces the earlier one.
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QFileInfo& file : files) {
+        if (const int kind = firmwareImageKind(file.fileName()))
+            images.insert(kind, file.absoluteFilePath());
+    }
+    return images;
+}
+
+QString Tessark::firmwareImageProblem(int kind, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be opened");
+    const qint64 size = file.size();
+    if (size <= 0)
+        return QStringLiteral("is empty");
+    if (size > MaxImageBytes)
+        return QStringLiteral("is larger than 16 MiB");
+    if (kind == BtSdImage && size < MinSoftDeviceBytes)
+        return QStringLiteral("is shorter than 4096 bytes, too short for a SoftDevice");
+    return QString();
+}
+
+// ---- upgrade mode ----------------------------------------------------------------------------
+
+void Tessark::enterFirmwareModeUi()
+{
+    qDebug() << "enter firmware mode: the keyboard's bootloader alone";
+    labelPageClickSlot(QStringLiteral("Setting"));
+    modeDUFSlot();
+    if (m_ptrSetting)
+        m_ptrSetting->intoUpdate(0, 0);
+}
+
+void Tessark::enterFirmwareUpdateUi()
+{
+    qDebug() << "enter firmware update mode for the open keyboard";
+    labelPageClickSlot(QStringLiteral("Setting"));
+    modeDUFSlot();
+    if (m_ptrSetting)
+        m_ptrSetting->intoUpdate(m_data.vid, m_data.pid);
+}
+
+void Tessark::createDfuUiSlot()
+{
+    emit emitUsbRead();
+    qDebug() << "Open USB succeeded.";
+    labelPageClickSlot(QStringLiteral("Setting"));
+    if (m_ptrSetting)
+        m_ptrSetting->intoUpdate(0, 0);
+    setMenuButtonEnabled(true);
+}
+
+void Tessark::updateDFUSlot(QString folder)
+{
+    qDebug() << "Ready to update the Firmware.";
+    if (m_upgradePhase != UpgradePhase::Idle) {
+        qWarning() << "A firmware upgrade is running: the folder is refused." << folder;
+        return;
+    }
+    m_mapFilePath = chooseFirmwareImages(folder);
+    qDebug() << "MapFilePath=" << m_mapFilePath.size();
+    if (m_mapFilePath.isEmpty()) {
+        quitBtUpgrade();
+        return;
+    }
+    // Every image is checked before anything goes out: a bad USB image found only after the switch
+    // would leave the keyboard in its bootloader.
+    QStringList problems;
+    for (auto it = m_mapFilePath.constBegin(); it != m_mapFilePath.constEnd(); ++it) {
+        const QString why = firmwareImageProblem(it.key(), it.value());
+        if (!why.isEmpty())
+            problems << QDir::toNativeSeparators(it.value()) + QStringLiteral(": ") + why;
+    }
+    if (!problems.isEmpty()) {
+        refuseUpgrade(problems.join(QLatin1Char('\n')));
+        return;
+    }
+    if (!loadedDevice()) {
+        // The Bluetooth images travel through the open keyboard; a keyboard stuck in its bootloader
+        // still takes its USB image.
+        QStringList dropped;
+        for (int kind : {int(BtAppImage), int(BtSdImage)}) {
+            if (!m_mapFilePath.contains(kind))
+                continue;
+            const QString path = m_mapFilePath.take(kind);
+            qWarning() << "No keyboard open: the Bluetooth image is not sent:" << path;
+            dropped << QDir::toNativeSeparators(path) + QStringLiteral(": no keyboard is open to take it");
+        }
+        if (m_mapFilePath.isEmpty()) {
+            refuseUpgrade(dropped.join(QLatin1Char('\n')));
+            return;
+        }
+    }
+
+    qint64 total = 0;
+    for (const QString& path : qAsConst(m_mapFilePath))
+        total += QFileInfo(path).size();
+    if (m_ptrSetting) {
+        m_ptrSetting->m_progressTotal = int(total); // at most three images of 16 MiB
+        m_ptrSetting->m_progressOffset = 0;
+    }
+    m_sendByte = 0;
+    m_upgradeClock.start();
+    startFirstImage();
+}
+
+void Tessark::updateBtFile()
+{
+    qDebug() << "Map=" << m_mapFilePath.size();
+    if (m_mapFilePath.size() == 1 && m_mapFilePath.contains(UsbAppImage)) {
+        qDebug() << "单模键盘";
+        return;
+    }
+    qDebug() << "双模键盘";
+    if (!m_mapFilePath.isEmpty())
+        startFirstImage();
+}
+
+void Tessark::startFirstImage()
+{
+    if (m_mapFilePath.isEmpty())
+        return;
+    const int kind = m_mapFilePath.firstKey();
+    const QString path = m_mapFilePath.take(kind);
+    if (kind == UsbAppImage) {
+        qDebug() << "升级USB00";
+        updateDFU_Key(path);
+    } else {
+        qDebug() << (kind == BtAppImage ? "升级qv_bt_app" : "升级qv_bt_sd");
+        DualmodeUpgrade(path);
+    }
+}
+
+void Tessark::refuseUpgrade(const QString& problems)
+{
+    qWarning().noquote() << "Firmware upgrade refused, nothing sent:" << problems;
+    m_mapFilePath.clear();
+    messagebox::critical(this, tr("ErrorCode"), problems);
+    if (m_ptrSetting) {
+        m_ptrSetting->updateErrorStop();
+        m_ptrSetting->setDeviceControlsEnabled(true);
+    }
+    if (!loadedDevice()) {
+        m_scanDevice.start(ScanIntervalMs);
+        m_MultiScanDevice.start(ScanIntervalMs);
+    }
+}
+
+bool Tessark::readBinFileBuf(QString path)
+{
+    return readWholeFile(path, &m_dfuFileBuf);
+}
+
+bool Tessark::readBtBinFileBuf(QString path)
+{
+    return readWholeFile(path, &m_btDfuFileBuf);
+}
+
+// ---- the Bluetooth road ----------------------------------------------------------------------
+
+Usb* Tessark::keyboardUsb() const
+{
+    Device* const dev = loadedDevice();
+    return dev ? dev->usb() : nullptr;
+}
+
+uint32_t Tessark::btStep(const std::function<uint32_t(Device*)>& step, bool* reported)
+{
+    *reported = false;
+    Device* const dev = loadedDevice();
+    if (!dev)
+        return DeviceResult::Stopped;
+    const QMetaObject::Connection seen =
+        connect(dev, &Device::UpdateError, this, [reported] { *reported = true; }, Qt::DirectConnection);
+    const uint32_t e = step(dev);
+    disconnect(seen);
+    return e;
+}
+
+void Tessark::eraseForImage(const QString& path)
+{
+    updateDFUBtThread* const thread = m_upgrade.btThread();
+    if (!thread)
+        return;
+    const int kind = firmwareImageKind(path);
+    if (kind == BtAppImage)
+        thread->bt_erase_app_com();
+    else if (kind == BtSdImage)
+        thread->bt_erase_sd_com();
+}
+
+void Tessark::DualmodeUpgrade(QString path)
+{
+    m_upgradePhase = UpgradePhase::Bluetooth;
+    emit emitWaitDfuOpen(true);
+    QCoreApplication::processEvents();
+
+    Device* const dev = loadedDevice();
+    Usb* const usb = keyboardUsb();
+    if (!dev || !usb) {
+        // The frames go through the keyboard's transport: without one nothing can be sent.
+        qWarning() << "No keyboard open: the Bluetooth image is not sent:" << path;
+        emit emitWaitDfuOpen(false);
+        btUpgradeStopSlot();
+        return;
+    }
+    disconnect(m_deviceErrorConnection);
+    m_deviceErrorConnection = connect(dev, &Device::UpdateError, this, &Tessark::DFUErrorCode, Qt::QueuedConnection);
+
+    qDebug() << "双模键盘升级" << path;
+    bool reported = false;
+    const uint32_t booted = btStep([](Device* d) { return d->_bt_app_boot(); }, &reported);
+    if (booted != DeviceResult::Ok) {
+        qDebug() << "app_boot失败";
+        emit emitWaitDfuOpen(false);
+        if (!reported)
+            QMetaObject::invokeMethod(this, [this] { DFUErrorCode(0x08, BtUpgradeError::WriteFailed); },
+                                      Qt::QueuedConnection);
+        return;
+    }
+    m_scanDevice.stop();
+    m_MultiScanDevice.stop();
+
+    if (!readBtBinFileBuf(path)) {
+        qDebug() << ReadFailedLog;
+        quitBtUpgrade();
+        m_scanDevice.start(ScanIntervalMs);
+        m_MultiScanDevice.start(ScanIntervalMs);
+        return;
+    }
+
+    updateDFUBtThread* thread = m_upgrade.btThread();
+    if (!thread) {
+        thread = new updateDFUBtThread(this);
+        m_upgrade.setBtThread(thread);
+    } else if (thread->isRunning() && thread->isInterruptionRequested()) {
+        // Told to stop by the last upgrade: a start now would find it still running and do nothing.
+        thread->wait(UpgradeThreads::StopWaitMs);
+    }
+    // The thread alone reads the keyboard's replies until the images are sent.
+    usb->setReadingEnabled(false);
+    thread->setUsb(usb);
+    thread->setImage(reinterpret_cast<const uint8_t*>(m_btDfuFileBuf.constData()), uint32_t(m_btDfuFileBuf.size()));
+    thread->setRunning(true);
+    thread->start(QThread::HighestPriority);
+
+    // Queued, also for what the erase below raises on this thread: the handlers run after it returned.
+    const auto queued = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
+    connect(thread, &updateDFUBtThread::UpdateError, this, &Tessark::DFUErrorCode, queued);
+    if (m_ptrSetting)
+        connect(thread, &updateDFUBtThread::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot, queued);
+    connect(thread, &QThread::finished, this, &Tessark::btThreadFinishedSlot, queued);
+    connect(thread, &updateDFUBtThread::emitStopDfu, this, &Tessark::btUpgradeStopSlot, queued);
+    connect(thread, &updateDFUBtThread::emitUpdateDfuFinished, this, &Tessark::btImageFinishedSlot, queued);
+
+    m_sendByte += uint32_t(m_btDfuFileBuf.size());
+    eraseForImage(path);
+    emit emitWaitDfuOpen(false);
+}
+
+void Tessark::btImageFinishedSlot()
+{
+    if (m_upgradePhase != UpgradePhase::Bluetooth) {
+        qDebug() << "Bluetooth image finished after the upgrade ended: ignored";
+        return;
+    }
+    if (m_mapFilePath.isEmpty()) {
+        quitBtUpgrade();
+        return;
+    }
+    updateDFUBtThread* const thread = m_upgrade.btThread();
+    const int kind = m_mapFilePath.firstKey();
+    const QString path = m_mapFilePath.value(kind);
+    if (kind == UsbAppImage) {
+        if (thread)
+            thread->stop();
+        if (Usb* usb = keyboardUsb())
+            usb->setReadingEnabled(true);
+        bool reported = false;
+        if (btStep([](Device* d) { return d->_bt_boot_app(); }, &reported) != DeviceResult::Ok) {
+            // The module did not start its new application: the USB image is not sent.
+            qWarning() << "The Bluetooth application did not start: the USB image is not sent.";
+            m_mapFilePath.clear();
+            if (!reported || !m_deviceErrorConnection)
+                QMetaObject::invokeMethod(this, [this] { DFUErrorCode(0x85, BtUpgradeError::WriteFailed); },
+                                          Qt::QueuedConnection);
+            return;
+        }
+        qDebug() << "_bt_boot_app成功";
+        disconnectDfuSignals();
+        if (m_ptrSetting)
+            m_ptrSetting->m_progressOffset = int(m_sendByte);
+        QThread::msleep(BeforeUsbImageMs);
+        m_mapFilePath.remove(kind);
+        updateDFU_Key(path);
+        return;
+    }
+    if (m_ptrSetting)
+        m_ptrSetting->m_progressOffset = int(m_sendByte);
+    m_mapFilePath.remove(kind);
+    readUpgradeFile(path);
+    m_sendByte += uint32_t(m_btDfuFileBuf.size());
+}
+
+void Tessark::readUpgradeFile(QString path)
+{
+    qDebug() << "filepath=" << path;
+    updateDFUBtThread* const thread = m_upgrade.btThread();
+    if (!thread || !readBtBinFileBuf(path)) {
+        qDebug() << ReadFailedLog;
+        m_scanDevice.start(ScanIntervalMs);
+        // The images sent so far stay: the module starts its application, the rest is dropped.
+        m_mapFilePath.clear();
+        if (Usb* usb = keyboardUsb())
+            usb->setReadingEnabled(true);
+        bool reported = false;
+        btStep([](Device* d) { return d->_bt_boot_app(); }, &reported);
+        btUpgradeStopSlot();
+        return;
+    }
+    thread->setImage(reinterpret_cast<const uint8_t*>(m_btDfuFileBuf.constData()), uint32_t(m_btDfuFileBuf.size()));
+    thread->setRunning(true);
+    eraseForImage(path);
+}
+
+void Tessark::quitBtUpgrade()
+{
+    if (updateDFUBtThread* thread = m_upgrade.btThread())
+        thread->stop();
+    if (Usb* usb = keyboardUsb())
+        usb->setReadingEnabled(true);
+    if (loadedDevice()) {
+        bool reported = false;
+        if (btStep([](Device* d) { return d->_bt_boot_app(); }, &reported) == DeviceResult::Ok) {
+            qDebug() << "_bt_boot_app成功";
+        } else if (reported && m_deviceErrorConnection) {
+            // The module refused to start its application: the error box ends the upgrade.
+            m_mapFilePath.clear();
+            return;
+        }
+    }
+    qDebug() << "quitBtUpgrade";
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    if (m_ptrSetting) {
+        m_ptrSetting->updateFinished();
+        m_ptrSetting->setDeviceControlsEnabled(true);
+    }
+    m_MultiScanDevice.start(ScanIntervalMs);
+    // Without a keyboard nothing else would look for one again.
+    if (!loadedDevice() && !m_scanDevice.isActive())
+        m_scanDevice.start(ScanIntervalMs);
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+    unModeUFSlot();
+    disconnectDfuSignals();
+    const qint64 s = m_upgradeClock.isValid() ? m_upgradeClock.elapsed() / 1000 : 0;
+    qDebug() << "发送总耗时：" << s / 60 << "分" << s % 60 << "秒";
+}
+
+void Tessark::btUpgradeStopSlot()
+{
+    if (m_upgradePhase != UpgradePhase::Bluetooth) {
+        qDebug() << "Bluetooth upgrade stop after the upgrade ended: ignored";
+        return;
+    }
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    if (Usb* usb = keyboardUsb())
+        usb->setReadingEnabled(true);
+    updateDFUBtThread* const thread = m_upgrade.btThread();
+    if (thread)
+        thread->stop();
+    if (m_ptrSetting)
+        m_ptrSetting->updateErrorStop();
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+    unModeUFSlot();
+    qDebug() << "中途升级错误，中断升级处理" << "isRunning=" << (thread && thread->isRunning());
+    if (!m_scanDevice.isActive())
+        m_scanDevice.start(ScanIntervalMs);
+    if (!m_MultiScanDevice.isActive())
+        m_MultiScanDevice.start(ScanIntervalMs);
+    disconnectDfuSignals();
+}
+
+void Tessark::btThreadFinishedSlot()
+{
+    auto* const thread = qobject_cast<updateDFUBtThread*>(sender());
+    if (!thread)
+        return;
+    if (m_upgrade.btThread() == thread)
+        m_upgrade.setBtThread(nullptr);
+    thread->deleteLater();
+}
+
+uint32_t Tessark::updateBtAppSync(QString path)
+{
+    Device* const dev = loadedDevice();
+    if (!dev || !readBtBinFileBuf(path))
+        return DeviceResult::Stopped;
+    const uint32_t e = dev->_bt_erase_app();
+    if (e != DeviceResult::Ok)
+        return e;
+    dev->dfuStartBtUpdateFW(reinterpret_cast<uint8_t*>(m_btDfuFileBuf.data()), m_btDfuFileBuf.size());
+    return dev->_bt_app_bin_data();
+}
+
+uint32_t Tessark::updateBtSdSync(QString path)
+{
+    Device* const dev = loadedDevice();
+    if (!dev || !readBtBinFileBuf(path))
+        return DeviceResult::Stopped;
+    const uint32_t e = dev->_bt_erase_sd_boot();
+    if (e != DeviceResult::Ok)
+        return e;
+    dev->dfuStartBtUpdateFW(reinterpret_cast<uint8_t*>(m_btDfuFileBuf.data()), m_btDfuFileBuf.size());
+    return dev->_bt_sd_bin_data();
+}
+
+// ---- the USB road ----------------------------------------------------------------------------
+
+void Tessark::updateDFU_Key(QString path)
+{
+    m_upgradePhase = UpgradePhase::UsbWait;
+    if (Device* const dev = loadedDevice()) {
+        qDebug() << "Update DFU close device finished.";
+        dev->enterDfu(); // the keyboard restarts into its bootloader, no reply
+        m_scanDevice.stop();
+        m_MultiScanDevice.stop();
+        if (m_menuTree)
+            m_menuTree->clearDevices();
+        closeDevice();
+    }
+    if (!readBinFileBuf(path)) {
+        qDebug() << ReadFailedLog;
+        closeDevice();
+        m_MultiScanDevice.start(ScanIntervalMs);
+        m_scanDevice.start(ScanIntervalMs);
+        // Nothing will be uploaded: the page must not wait for it.
+        m_upgradePhase = UpgradePhase::Idle;
+        m_mapFilePath.clear();
+        if (m_ptrSetting)
+            m_ptrSetting->updateErrorStop();
+        setTitleButtonsEnabled(true);
+        connectTabLabels(true);
+        return;
+    }
+    newDFUUsb(m_dfuUsb);
+    m_dfuOpenCount = 0;
+    m_waitOpenDfuTimer.start(m_dfuWaitIntervalMs);
+    emit emitWaitDfuOpen(true);
+}
+
+bool Tessark::newDFUUsb(Usb*& usb)
+{
+    if (!usb) {
+        usb = new Usb(nullptr, nullptr, nullptr);
+        usb->setParent(this);
+    }
+    usb->setIds(BootloaderVid, BootloaderPid, -1);
+    return true;
+}
+
+bool Tessark::openDFUDevice(Usb* usb)
+{
+    if (!usb)
+        return false;
+    Device* fw = m_upgrade.firmwareDevice();
+    const bool made = !fw;
+    if (made)
+        fw = new Device(usb, nullptr, nullptr, nullptr);
+    fw->setUsb(usb);
+    if (!Device::dfuOpen(usb)) {
+        if (made)
+            delete fw;
+        return false;
+    }
+    qDebug() << "设备检测正常，开始升级固件.........";
+    QThread& thread = m_upgrade.firmwareThread();
+    fw->moveToThread(&thread);
+    connect(&thread, &QThread::started, fw, &Device::readDFUUsbSlot);
+    // Queued: a failed first write reports on this thread, inside dfuStartUpdateFW.
+    connect(fw, &Device::emitUpdateDfuFinished, this, &Tessark::updateDfuFinishedSlot, Qt::QueuedConnection);
+    connect(&thread, &QThread::finished, fw, &QObject::deleteLater);
+    if (m_ptrSetting)
+        connect(fw, &Device::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot, Qt::QueuedConnection);
+    connect(fw, &Device::emitStopDfu, this, &Tessark::updateErrorStopSlot, Qt::QueuedConnection);
+    m_upgrade.setFirmwareDevice(fw);
+    return true;
+}
+
+void Tessark::waitOpenDfuDeviceSolt()
+{
+    if (m_upgradePhase != UpgradePhase::UsbWait) {
+        m_waitOpenDfuTimer.stop();
+        return;
+    }
+    if (openDFUDevice(m_dfuUsb)) {
+        m_dfuOpenCount = 0;
+        emit emitWaitDfuOpen(false);
+        m_waitOpenDfuTimer.stop();
+        setTitleButtonsEnabled(false);
+        connectTabLabels(false);
+        m_upgradePhase = UpgradePhase::UsbUpload;
+        m_upgrade.firmwareThread().start(QThread::InheritPriority);
+        if (Device* fw = m_upgrade.firmwareDevice())
+            fw->dfuStartUpdateFW(reinterpret_cast<uint8_t*>(m_dfuFileBuf.data()), m_dfuFileBuf.size());
+        return;
+    }
+    qDebug() << "Open DFU Device USB wait overtime = " << m_dfuOpenCount;
+    if (m_dfuOpenCount++ >= DfuOpenAttempts - 1) {
+        qDebug() << "Stop update firmware.";
+        m_dfuOpenCount = 0;
+        m_waitOpenDfuTimer.stop();
+        emit emitWaitDfuOpen(false);
+        afterDFUSlot();
+        if (m_ptrSetting)
+            m_ptrSetting->cancelSlot();
+    }
+}
+
+void Tessark::updateDfuFinishedSlot()
+{
+    if (m_upgradePhase != UpgradePhase::UsbUpload)
+        return;
+    qDebug() << "Update DFU finished slot.";
+    if (Device* fw = m_upgrade.firmwareDevice())
+        disconnect(fw, &Device::emitStopDfu, this, &Tessark::updateErrorStopSlot);
+    if (m_ptrSetting)
+        m_ptrSetting->updateFinished();
+    afterDFUSlot();
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+}
+
+void Tessark::updateErrorStopSlot()
+{
+    if (m_upgradePhase != UpgradePhase::UsbUpload)
+        return;
+    if (m_ptrSetting)
+        m_ptrSetting->updateErrorStop();
+    afterDFUSlot();
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+}
+
+void Tessark::afterDFUSlot()
+{
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    if (m_upgrade.firmwareDevice())
+        qDebug() << "delete DFU device finished.";
+    // The firmware Device goes when its thread finishes; one still running keeps it and the transport.
+    if (!m_upgrade.stop()) {
+        qWarning() << "an upgrade thread still runs: the bootloader's transport stays open";
+    } else if (m_dfuUsb) {
+        qDebug() << "delete usb finished.";
+        releaseDfuUsb();
+    }
+    if (!m_MultiScanDevice.isActive()) {
+        qDebug() << "start m_MultiScanDevice.";
+        m_MultiScanDevice.start(ScanIntervalMs);
+    }
+    if (!m_scanDevice.isActive()) {
+        qDebug() << "start scan device.";
+        m_scanDevice.start(ScanIntervalMs);
+    }
+    qDebug() << "0000000000000000000-quitDFU-0000000000000000000";
+}
+
+void Tessark::releaseDfuUsb()
+{
+    if (!m_dfuUsb)
+        return;
+    m_dfuUsb->close();
+    delete m_dfuUsb;
+    m_dfuUsb = nullptr;
+}
+
+// ---- errors ----------------------------------------------------------------------------------
+
+void Tessark::DFUErrorCode(int step, int code)
+{
+    if (m_upgradePhase == UpgradePhase::Idle) {
+        qDebug() << "upgrade error after the upgrade ended, ignored:" << step << code;
+        return;
+    }
+    // Idle first: a second report while the box is open shows no second box.
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    const QString name = stepName(step);
+    qDebug().noquote() << name << code;
+    messagebox::critical(this, tr("ErrorCode"), name + QString::number(code) + QString(10, QLatin1Char(' ')),
+                         QMessageBox::Abort);
+    if (updateDFUBtThread* thread = m_upgrade.btThread())
+        thread->stop();
+    if (Usb* usb = keyboardUsb())
+        usb->setReadingEnabled(true);
+    if (m_ptrSetting) {
+        m_ptrSetting->updateFinished();
+        m_ptrSetting->setDeviceControlsEnabled(true);
+    }
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+    unModeUFSlot();
+    disconnectDfuSignals();
+    if (!m_MultiScanDevice.isActive())
+        m_MultiScanDevice.start(ScanIntervalMs);
+}
+
+void Tessark::disconnectDfuSignals()
+{
+    disconnect(m_deviceErrorConnection);
+    m_deviceErrorConnection = QMetaObject::Connection();
+    updateDFUBtThread* const thread = m_upgrade.btThread();
+    if (!thread)
+        return;
+    disconnect(thread, &updateDFUBtThread::UpdateError, this, &Tessark::DFUErrorCode);
+    if (m_ptrSetting)
+        disconnect(thread, &updateDFUBtThread::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot);
+    // Without its finished() handler the thread object stays for the next upgrade.
+    disconnect(thread, &QThread::finished, this, &Tessark::btThreadFinishedSlot);
+    disconnect(thread, &updateDFUBtThread::emitStopDfu, this, &Tessark::btUpgradeStopSlot);
+    disconnect(thread, &updateDFUBtThread::emitUpdateDfuFinished, this, &Tessark::btImageFinishedSlot);
+}
+
+void Tessark::stopUpgradeForExit()
+{
+    m_waitOpenDfuTimer.stop();
+    if (m_upgradePhase != UpgradePhase::Idle)
+        qDebug() << "exit during a firmware upgrade";
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    if (m_upgrade.stop())
+        releaseDfuUsb();
+    else
+        qWarning() << "an upgrade thread still runs at exit: the bootloader's transport stays open";
+}

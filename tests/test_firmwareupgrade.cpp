@@ -1,0 +1,502 @@
+// The main window's firmware upgrade against emulated keyboards and bootloaders: which images go,
+// in which order and how, how errors end it, and that every end leaves the window usable.
+#include "messageboxrecorder.h"
+#include "tempappdir.h"
+#include "wire.h"
+
+#include "device/device.h"
+#include "device/updatedfubtthread.h"
+#include "main/tessark.h"
+#include "widget/menutree.h"
+#include "setting/firmware.h"
+#include "setting/schedule.h"
+#include "setting/setting.h"
+#include "widget/tablabel.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+QMutex g_mutex;
+QStringList g_lines;
+
+void recordLine(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    QMutexLocker lock(&g_mutex);
+    g_lines << text;
+}
+
+// Every message from here on (the window installs its own handler when it is made).
+void recordMessages()
+{
+    QMutexLocker lock(&g_mutex);
+    g_lines.clear();
+    qInstallMessageHandler(recordLine);
+}
+
+// Lines starting with text, or equal to it.
+int logged(const QString& text, bool whole = false)
+{
+    QMutexLocker lock(&g_mutex);
+    int n = 0;
+    for (const QString& line : qAsConst(g_lines))
+        n += whole ? line == text : line.startsWith(text);
+    return n;
+}
+
+QByteArray imageBytes(int size, int seed)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char((i * 7 + i / 253 + seed * 41) & 0xFF);
+    return b;
+}
+
+const QString Blanks(10, QLatin1Char(' '));
+
+// Each run of equal items once.
+QStringList folded(const QStringList& items)
+{
+    QStringList out;
+    for (const QString& item : items)
+        if (out.isEmpty() || out.last() != item)
+            out << item;
+    return out;
+}
+
+// The Bluetooth frames by sub-command and the restart into the bootloader ("10"), in order.
+QStringList wire(const sim::KeyboardPtr& kb)
+{
+    QStringList items;
+    for (const sim::LogEntry& e : kb->log()) {
+        const auto* r = reinterpret_cast<const uint8_t*>(e.report.constData());
+        if (e.direction == sim::LogEntry::ToDevice && r[0] == 0xB0 && r[1] == 0xDF)
+            items << QString::asprintf("%02x", r[8]);
+        else if (e.direction == sim::LogEntry::ToDevice && r[0] == 0x10 && r[1] == 0x00)
+            items << QStringLiteral("10");
+    }
+    return items;
+}
+
+// The ISP commands the bootloader received, in order.
+QStringList isp(const sim::BootloaderPtr& bl)
+{
+    QStringList items;
+    for (const QByteArray& p : bl->packets())
+        items << QString::asprintf("%02x", unsigned(uint8_t(p[0])));
+    return items;
+}
+
+sim::BootloaderConfig returning(bool back)
+{
+    sim::BootloaderConfig c;
+    c.keyboardReturns = back;
+    c.keyboard = sim::fullSizeDual();
+    c.fwVersion = 300;
+    return c;
+}
+
+// Every box as "title: text".
+QStringList boxes(const MessageBoxRecorder& r)
+{
+    QStringList out;
+    for (const MessageBoxRequest& b : r.boxes())
+        out << b.title + QStringLiteral(": ") + b.text;
+    return out;
+}
+
+// What keeps the window from being back in normal use; empty when it is.
+QString endProblem(Tessark& w)
+{
+    if (w.upgradePhase() != Tessark::UpgradePhase::Idle)
+        return QStringLiteral("upgrade still running");
+    updateDFUBtThread* bt = w.upgradeThreads().btThread();
+    if (w.upgradeThreads().firmwareThread().isRunning() || (bt && bt->isRunning()))
+        return QStringLiteral("a thread runs");
+    if (w.settingPage() && !w.settingPage()->isNormalLayout())
+        return QStringLiteral("page in upgrade mode");
+    for (TabLabel* tab : w.tabList())
+        if (!tab->isEnabled())
+            return QStringLiteral("a tab is disabled");
+    if (!w.multiScanTimer().isActive() || (!w.scanTimer().isActive() && !w.usb()))
+        return QStringLiteral("scans stopped");
+    return QString();
+}
+
+} // namespace
+
+class FirmwareUpgrade : public QObject {
+    Q_OBJECT
+    TempAppDir m_app;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
+    std::unique_ptr<Tessark> w;
+    sim::KeyboardPtr kb;
+
+    // Writes name (size bytes) into the image folder, secondsAgo old; the bytes written.
+    QByteArray image(const QString& name, int size, int secondsAgo = 60)
+    {
+        QFile f(m_folder->filePath(name));
+        const QByteArray bytes = imageBytes(size, int(qHash(name)));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != size)
+            return QByteArray();
+        f.close();
+        if (f.open(QIODevice::Append))
+            f.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime);
+        return bytes;
+    }
+    // A window with the sample keyboard loaded (or none); messages recorded from then on.
+    bool start(bool keyboard, const std::function<void(sim::FirmwareState&)>& change = {})
+    {
+        if (keyboard)
+            kb = sim::plug(sim::fullSizeDual());
+        if (change)
+            kb->edit(change);
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        w->setDfuWaitIntervalForTest(50);
+        recordMessages();
+        if (keyboard && !QTest::qWaitFor([&] { return w->deviceLoaded(); }, 20000))
+            return false;
+        if (kb)
+            kb->clearLog();
+        return true;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir"))); }
+    void init()
+    {
+        m_folder.reset(new QTemporaryDir);
+        m_boxes.reset(new MessageBoxRecorder);
+    }
+    void cleanup()
+    {
+        w.reset();
+        kb.reset();
+        sim::reset();
+        m_boxes.reset();
+    }
+
+    void newestImageOfEachKindIsChosen_data()
+    {
+        QTest::addColumn<QStringList>("files"); // name@seconds ago
+        QTest::addColumn<QStringList>("chosen"); // by kind
+        QTest::addRow("newest of a kind, suffix in any case")
+            << QStringList{"qv_bt_app_1.bin@90", "qv_bt_app_2.bin@30", "qv_usb_app_3.BIN@60"}
+            << QStringList{"qv_bt_app_2.bin", "qv_usb_app_3.BIN"};
+        QTest::addRow("older name, newer file") << QStringList{"qv_bt_app_2.bin@90", "qv_bt_app_1.bin@30"}
+                                                << QStringList{"qv_bt_app_1.bin"};
+        QTest::addRow("three parts, other suffix, other case")
+            << QStringList{"qv_bt_app.bin@10", "qv_bt_app_1.hex@10", "QV_bt_app_1.bin@10", "qv_bt_App_1.bin@10"}
+            << QStringList{};
+        QTest::addRow("all three kinds")
+            << QStringList{"qv_usb_app_x.bin@10", "qv_bt_sd_1.bin@10", "qv_bt_app_v1.2.bin@10"}
+                                         << QStringList{"qv_bt_app_v1.2.bin", "qv_bt_sd_1.bin", "qv_usb_app_x.bin"};
+    }
+    void newestImageOfEachKindIsChosen()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, chosen);
+        for (const QString& f : files)
+            QVERIFY(!image(f.section('@', 0, 0), 10, f.section('@', 1).toInt()).isEmpty());
+        QStringList names;
+        for (const QString& path : Tessark::chooseFirmwareImages(m_folder->path()))
+            names << QFileInfo(path).fileName();
+        QCOMPARE(names, chosen);
+    }
+
+    // Application, SoftDevice, then the USB image through the bootloader the keyboard restarts into,
+    // each byte for byte; the ring ends at 100 and the window is back in use.
+    void threeImagesGoOutInOrder()
+    {
+        QVERIFY(start(true));
+        const QByteArray app = image("qv_bt_app_1.bin", 4800);
+        const QByteArray sd = image("qv_bt_sd_1.bin", 4096 + 480);
+        const QByteArray usb = image("qv_usb_app_1.bin", 3000);
+        sim::BootloaderPtr bl = kb->restartIntoBootloader(200, returning(false));
+        QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 10000);
+
+        QCOMPARE(folded(wire(kb)), QStringList({"08", "81", "83", "82", "84", "85", "10"}));
+        QCOMPARE(QList<int>({wire(kb).count("83"), wire(kb).count("84")}), QList<int>({100, 10}));
+        QCOMPARE(folded(isp(bl)), QStringList({"a4", "a0", "00", "ab"}));
+        QCOMPARE(kb->btModule().application.left(app.size()), app);
+        QCOMPARE(kb->btModule().softDevice.left(sd.size() - 4096), sd.mid(4096));
+        QCOMPARE(bl->image(), usb);
+        QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 100);
+        QCOMPARE(QList<QVariantList>(wait), QList<QVariantList>({{true}, {false}, {true}, {false}}));
+        QVERIFY(m_boxes->boxes().isEmpty());
+        QVERIFY(!w->dfuUsb());
+    }
+
+    // Yes to the version prompt: upgrade mode, the keyboard kept open. 100 000 and 50 000 bytes: 66 %
+    // when the USB image starts; the keyboard returns with its new version.
+    void progressAcrossImagesAndTheReturningKeyboard()
+    {
+        QVERIFY(start(true, [](sim::FirmwareState& s) { s.fwVersion = 95; }));
+        QVERIFY(boxes(*m_boxes).value(0).startsWith("Firmware Update: ")); // answered with its default, Yes
+        Setting* page = w->settingPage();
+        QVERIFY(page && !page->isNormalLayout() && page->checkUSB());
+        QVERIFY(!w->tabList().at(0)->isEnabled() && w->usb());
+        image("qv_bt_app_1.bin", 100000);
+        image("qv_usb_app_1.bin", 50000);
+        kb->restartIntoBootloader(200, returning(true));
+        page->updateSureSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(w->dfuWaitTimer().isActive(), 20000);
+        QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 66);
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->device()->m_fw_version == 300, 20000);
+        QTRY_COMPARE(endProblem(*w), QString());
+    }
+
+    void errorsEndTheUpgradeAndDropTheRest_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("files"); // a: application, u: USB image
+        QTest::addColumn<QString>("box");
+        QTest::addRow("rejected erase") << 0 << "au" << "ErrorCode: eraseAppFlashErr: 3" + Blanks;
+        QTest::addRow("silent switch to the bootloader") << 1 << "au" << "ErrorCode: unknown Err: -2" + Blanks;
+        QTest::addRow("rejected start, USB image left") << 2 << "au" << "ErrorCode: BootloadeToAppErr: 2" + Blanks;
+        QTest::addRow("rejected start at the end") << 2 << "a" << "ErrorCode: BootloadeToAppErr: 2" + Blanks;
+        QTest::addRow("unplugged, Bluetooth upload") << 3 << "au" << "ErrorCode: WriteAppFlashErr: -3" + Blanks;
+        QTest::addRow("disconnect reported before the thread") << 4 << "au" << QString();
+        QTest::addRow("unplugged, USB upload") << 5 << "u" << QString();
+    }
+    void errorsEndTheUpgradeAndDropTheRest()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, files);
+        QFETCH(QString, box);
+        QVERIFY(start(true));
+        const QByteArray app = image("qv_bt_app_1.bin", 960);
+        if (files.contains('u'))
+            image("qv_usb_app_1.bin", 3000);
+        if (!files.contains('a'))
+            QFile::remove(m_folder->filePath("qv_bt_app_1.bin"));
+        sim::BootloaderPtr bl = kb->restartIntoBootloader(200, returning(false));
+        switch (fault) {
+        case 0: kb->rejectBtFrame(0x81, 1, 3); break;
+        case 1: kb->ignoreBtFrame(0x08, 1); break;
+        case 2: kb->rejectBtFrame(0x85, 1, 2); break;
+        case 3: kb->unplugAtWrite(10); break;
+        case 4: kb->setBtEraseDelay(3000); break;
+        case 5: bl->unplugAtWrite(5); break;
+        }
+        w->updateSlot(m_folder->path());
+        if (fault == 4) {
+            QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
+            w->usbDisconnectSLot(); // as the transport would, before the thread saw anything
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box});
+        QVERIFY(box.isEmpty() || m_boxes->boxes()[0].kind == MessageBoxRequest::Critical);
+        QCOMPARE(sentReports(kb, 0x10, 0x00).size(), fault == 5 ? 1 : 0);
+        QVERIFY(bl->packets().size() < 5 && !bl->ran());
+        if (fault == 0) {
+            // The keyboard stayed open: the next upgrade runs on the same, stopped thread object.
+            const updateDFUBtThread* thread = w->upgradeThreads().btThread();
+            QVERIFY(QFile::remove(m_folder->filePath("qv_usb_app_1.bin")));
+            w->updateSlot(m_folder->path());
+            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 10000);
+            QCOMPARE(w->upgradeThreads().btThread(), thread);
+            QCOMPARE(kb->btModule().application.left(app.size()), app);
+            QCOMPARE(m_boxes->boxes().size(), 1);
+        }
+    }
+
+    // A scan restarted while the keyboard stays open stops again and keeps the tabs usable.
+    void scanWithTheKeyboardOpenKeepsTheTabs()
+    {
+        QVERIFY(start(true));
+        w->labelPageClickSlot(QStringLiteral("Setting"));
+        emit w->settingPage()->emitStartScanDevice();
+        QVERIFY(w->scanTimer().isActive());
+        QTRY_VERIFY(!w->scanTimer().isActive());
+        for (TabLabel* tab : w->tabList())
+            QVERIFY(tab->isEnabled());
+    }
+
+    // Firmware mode, one USB image: 18 failed attempts; a second folder meanwhile is refused; the
+    // 19th attempt opens a bootloader present by then, or after it nothing is tried again.
+    void bootloaderIsTriedNineteenTimes_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addRow("present at the 19th attempt") << true;
+        QTest::addRow("never present") << false;
+    }
+    void bootloaderIsTriedNineteenTimes()
+    {
+        QFETCH(bool, present);
+        QVERIFY(start(false));
+        w->setDfuWaitIntervalForTest(3600 * 1000); // the attempts below are the only ones
+        const QByteArray usb = image("qv_usb_app_1.bin", 2000);
+        w->updateSlot(m_folder->path());
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::UsbWait);
+        const QString attempt = QStringLiteral("Open DFU Device USB wait overtime = ");
+        for (int i = 0; i < 18; ++i)
+            w->waitOpenDfuDeviceSolt();
+        QCOMPARE(logged(attempt), 18);
+
+        image("qv_usb_app_2.bin", 500);
+        w->updateDFUSlot(m_folder->path());
+        QCOMPARE(logged(QStringLiteral("A firmware upgrade is running: the folder is refused.")), 1);
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::UsbWait);
+
+        sim::BootloaderPtr bl = present ? sim::plugBootloader(returning(false)) : nullptr;
+        w->waitOpenDfuDeviceSolt();
+        if (present) {
+            QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 10000);
+            QCOMPARE(bl->image(), usb);
+        } else {
+            QCOMPARE(logged(attempt), 19);
+            QCOMPARE(logged(QStringLiteral("Stop update firmware.")), 1);
+            QVERIFY(!w->dfuWaitTimer().isActive());
+            w->waitOpenDfuDeviceSolt();
+            QCOMPARE(logged(attempt), 19);
+        }
+        QTRY_COMPARE(endProblem(*w), QString());
+    }
+
+    void refusedFolderSendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("files"); // name:size
+        QTest::addColumn<bool>("keyboard");
+        QTest::addColumn<QString>("reason"); // empty: no refusal, the upgrade ends as finished
+        QTest::addRow("empty USB image") << QStringList{"qv_bt_app_1.bin:960", "qv_usb_app_1.bin:0"} << true
+                                         << "qv_usb_app_1.bin: is empty";
+        QTest::addRow("USB image over 16 MiB") << QStringList{"qv_usb_app_1.bin:16777217"} << true
+                                               << "qv_usb_app_1.bin: is larger than 16 MiB";
+        QTest::addRow("SoftDevice under 4096 bytes") << QStringList{"qv_bt_sd_1.bin:4095"} << true
+                                                     << "qv_bt_sd_1.bin: is shorter than 4096 bytes";
+        QTest::addRow("Bluetooth image, no keyboard") << QStringList{"qv_bt_app_1.bin:960"} << false
+                                                      << "qv_bt_app_1.bin: no keyboard is open";
+        QTest::addRow("no qualifying image") << QStringList{"qv_bt_app.bin:960"} << true << QString();
+    }
+    void refusedFolderSendsNothing()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, keyboard);
+        QFETCH(QString, reason);
+        QVERIFY(start(keyboard));
+        for (const QString& f : files) {
+            QFile file(m_folder->filePath(f.section(':', 0, 0)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(f.section(':', 1).toLongLong()));
+        }
+        w->updateSlot(m_folder->path());
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
+        const QStringList shown = boxes(*m_boxes);
+        if (reason.isEmpty()) {
+            QVERIFY(shown.isEmpty());
+            QCOMPARE(wire(kb), QStringList({"85"})); // ends as finished: the module starts its application
+        } else {
+            QVERIFY2(shown.size() == 1 && shown[0].startsWith("ErrorCode: ") && shown[0].contains(reason),
+                     qPrintable(shown.join('|')));
+            QVERIFY(!kb || sentCount(kb) == 0);
+        }
+        QCOMPARE(endProblem(*w), QString());
+    }
+
+    // The scan finds a bootloader alone: firmware mode; its folder's Bluetooth images are dropped.
+    void firmwareModeSendsOnlyTheUsbImage()
+    {
+        sim::BootloaderPtr bl = sim::plugBootloader(returning(false));
+        QVERIFY(start(false));
+        QTRY_VERIFY(w->settingPage() && !w->settingPage()->isNormalLayout());
+        QVERIFY(!w->scanTimer().isActive() && !w->tabList().at(0)->isEnabled());
+        image("qv_bt_app_1.bin", 960);
+        image("qv_bt_sd_1.bin", 5000);
+        const QByteArray usb = image("qv_usb_app_1.bin", 3000);
+        w->settingPage()->updateSureSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 10000);
+        QCOMPARE(bl->image(), usb);
+        QCOMPARE(logged(QStringLiteral("No keyboard open: the Bluetooth image is not sent:")), 2);
+        QVERIFY(m_boxes->boxes().isEmpty());
+        QTRY_COMPARE(endProblem(*w), QString());
+    }
+
+    void exitLeavesNoThreadRunning_data()
+    {
+        QTest::addColumn<int>("phase");
+        QTest::addRow("Bluetooth image") << int(Tessark::UpgradePhase::Bluetooth);
+        QTest::addRow("waiting for the bootloader") << int(Tessark::UpgradePhase::UsbWait);
+        QTest::addRow("USB upload") << int(Tessark::UpgradePhase::UsbUpload);
+    }
+    void exitLeavesNoThreadRunning()
+    {
+        QFETCH(int, phase);
+        const auto p = Tessark::UpgradePhase(phase);
+        sim::BootloaderPtr bl;
+        if (p == Tessark::UpgradePhase::UsbUpload) {
+            bl = sim::plugBootloader(returning(false));
+            bl->faultAck(3, sim::Bootloader::AckFault::Silent); // the upload waits for it
+        }
+        QVERIFY(start(p != Tessark::UpgradePhase::UsbUpload));
+        if (kb)
+            kb->setBtEraseDelay(5000);
+        image(p == Tessark::UpgradePhase::Bluetooth ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
+        w->updateSlot(m_folder->path());
+        QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, 10000);
+        QTRY_VERIFY(p != Tessark::UpgradePhase::UsbUpload || bl->packets().size() >= 3);
+        // A keyboard switch from the menu would close the keyboard under the upgrade: refused.
+        if (w->menuTree() && !w->menuTree()->devices().isEmpty()) {
+            w->switchUsbDevice(w->menuTree()->devices().first());
+            QCOMPARE(w->upgradePhase(), p);
+        }
+
+        w->exitAppActionSlot();
+        QVERIFY(!w->dfuWaitTimer().isActive());
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
+        updateDFUBtThread* bt = w->upgradeThreads().btThread();
+        QVERIFY(!w->upgradeThreads().firmwareThread().isRunning() && !(bt && bt->isRunning()));
+        QVERIFY(!w->dfuUsb());
+        w.reset(); // before the quit sequence ends the event loop
+    }
+
+    // Operations nothing in the window calls: the bootloader screen, the first entry's start and the
+    // request-by-request Bluetooth uploads.
+    void operationsKeptForOtherCallers()
+    {
+        QVERIFY(start(true));
+        const QString app = m_folder->filePath("qv_bt_app_1.bin");
+        const QString sd = m_folder->filePath("qv_bt_sd_1.bin");
+        const QByteArray appBytes = image("qv_bt_app_1.bin", 1000);
+        const QByteArray sdBytes = image("qv_bt_sd_1.bin", 4096 + 500);
+        Device* dev = w->device();
+        QCOMPARE(dev->_bt_app_boot(), DeviceResult::Ok);
+        QCOMPARE(w->updateBtAppSync(app), DeviceResult::Ok);
+        QCOMPARE(kb->btModule().application.left(appBytes.size()), appBytes);
+        QVERIFY(!kb->btModule().inBootloader);
+        QCOMPARE(dev->_bt_app_boot(), DeviceResult::Ok);
+        QCOMPARE(w->updateBtSdSync(sd), DeviceResult::Ok);
+        QCOMPARE(kb->btModule().softDevice.left(500), sdBytes.mid(4096));
+
+        w->setFirmwareImagesForTest({{Tessark::UsbAppImage, m_folder->filePath("qv_usb_app_1.bin")}});
+        w->updateBtFile();
+        QCOMPARE(logged(QStringLiteral("单模键盘"), true), 1);
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
+        kb->clearLog();
+        w->setFirmwareImagesForTest({{Tessark::BtAppImage, app}});
+        w->updateBtFile();
+        QCOMPARE(logged(QStringLiteral("双模键盘"), true), 1);
+        QTRY_COMPARE(endProblem(*w), QString());
+        QCOMPARE(folded(wire(kb)), QStringList({"08", "81", "83", "85"}));
+
+        QSignalSpy usbRead(w.get(), &Tessark::emitUsbRead);
+        w->createDfuUiSlot();
+        QCOMPARE(usbRead.count(), 1);
+        QVERIFY(w->settingPage() && !w->settingPage()->isNormalLayout() && w->settingPage()->checkUSB());
+        QVERIFY(w->menuButton()->isEnabled());
+    }
+};
+
+QTEST_MAIN(FirmwareUpgrade)
+#include "test_firmwareupgrade.moc"
