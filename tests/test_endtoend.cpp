@@ -50,6 +50,9 @@ constexpr int SlotRowY = 626, Slot2X = 236, Slot7X = 466;
 constexpr int PictureF1X = 173, PictureF1Y = 102;
 // The slot dialog is the tool's only window 1000 pixels wide.
 constexpr int DialogWidth = 1000;
+// The settings page in upgrade mode: the firmware panel's path edit and its update button.
+constexpr int FirmwarePathX = 531, FirmwarePathY = 600;
+constexpr int FirmwareUpdateX = 844, FirmwareUpdateY = 600;
 
 // Stops a process on every path out of the test: politely first, then for good.
 void stop(QProcess& p)
@@ -547,6 +550,81 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(quint8(records[0][2]), quint8(12));
         QCOMPARE(records[0].mid(8, 12).toHex(), QByteArray("82c00f0400a0ffff6400c800"));
+    }
+
+    // The version prompt's Yes, a folder of three images typed into the settings page, and the keyboard
+    // back with its new firmware: Bluetooth frames, the restart, the bootloader's packets, in order.
+    void firmwareFolderUpgradesTheKeyboard()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        const QString folder = s.root.filePath(QStringLiteral("firmware"));
+        QDir().mkpath(folder);
+        const QList<QPair<const char*, int>> images = {
+            {"qv_bt_app_1.bin", 9600}, {"qv_bt_sd_1.bin", 4096 + 4800}, {"qv_usb_app_1.bin", 5600}};
+        for (const auto& image : images)
+            QVERIFY(s.root.write(QStringLiteral("firmware/") + QLatin1String(image.first), QByteArray(image.second, 'f')));
+
+        int from = s.out.size();
+        for (const char* line : {"unplug 2", "version 1 95", "next-version 1 105", "unplug 1", "plug 1"})
+            QVERIFY(s.command(line));
+        QVERIFY2(s.waitFor("v0.95", StartMs, from), qPrintable(s.out.mid(from)));
+        // The prompt: the pointer over it gives it the keys on a display without a window manager.
+        QString box;
+        QVERIFY2(s.waitUntil(
+                     [&] {
+                         for (const QString& id : s.search(QStringLiteral("--class"), QStringLiteral("tessark-sim")))
+                             if (id != s.window)
+                                 box = id;
+                         return !box.isEmpty();
+                     },
+                     ReportMs),
+                 "no prompt mapped");
+        const QRect prompt = s.geometry(box);
+        QVERIFY(!s.xdotool({QStringLiteral("mousemove"), QString::number(prompt.center().x()),
+                            QString::number(prompt.center().y())})
+                     .isNull());
+        QVERIFY(!s.xdotool({QStringLiteral("key"), QStringLiteral("Return")}).isNull());
+        QVERIFY2(s.waitFor("into dfu update", ReportMs, from), qPrintable(s.out.mid(from)));
+
+        QTest::qWait(500); // the page laid out in upgrade mode
+        QVERIFY(s.click(s.origin.x() + FirmwarePathX, s.origin.y() + FirmwarePathY));
+        QVERIFY(!s.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), folder}).isNull());
+        QVERIFY(s.click(s.origin.x() + FirmwareUpdateX, s.origin.y() + FirmwareUpdateY));
+        from = s.out.indexOf(QLatin1String("into dfu update"));
+        QVERIFY2(s.waitFor("Update firmware succeeded!", StartMs, from), qPrintable(s.out.mid(from)));
+        const int done = s.out.indexOf(QLatin1String("Update firmware succeeded!"), from);
+        QVERIFY2(s.waitFor("keyboard picture drawn", StartMs, done), qPrintable(s.out.mid(done)));
+        QVERIFY(s.out.indexOf(QLatin1String("v1.05"), done) > 0);
+        QVERIFY(s.out.indexOf(QLatin1String("Firmware Version"), done) < 0);
+
+        // Keyboard 1's writes after the prompt, one token each: Bluetooth frames by sub-command, the
+        // restart ("10"), then the bootloader's packets by command until its run command.
+        QStringList order;
+        bool bootloader = false;
+        QFile log(s.simLog);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() != 4 || fields[0] != "1" || fields[1] != "out")
+                continue;
+            const QByteArray r = QByteArray::fromHex(fields[3]);
+            if (r.size() < 9)
+                continue;
+            QString token;
+            if (bootloader)
+                token = QString::asprintf("%02x", unsigned(quint8(r[0])));
+            else if (quint8(r[0]) == 0xB0 && quint8(r[1]) == 0xDF)
+                token = QString::asprintf("%02x", unsigned(quint8(r[8])));
+            else if (quint8(r[0]) == 0x10 && quint8(r[1]) == 0x00)
+                token = QStringLiteral("10");
+            bootloader = (bootloader || token == QLatin1String("10")) && token != QLatin1String("ab");
+            if (!token.isEmpty() && (order.isEmpty() || order.last() != token))
+                order << token;
+        }
+        QCOMPARE(order, QStringList({"08", "81", "83", "82", "84", "85", "10", "a4", "a0", "00", "ab"}));
     }
 };
 
