@@ -56,7 +56,7 @@ QByteArray imageBytes(int size, int seed)
 {
     QByteArray b(size, '\0');
     for (int i = 0; i < size; ++i)
-        b[i] = char((i * 7 + i / 253 + seed * 41) & 0xFF);
+        b[i] = char((uint32_t(i) * 7u + uint32_t(i) / 253u + uint32_t(seed) * 41u) & 0xFFu);
     return b;
 }
 
