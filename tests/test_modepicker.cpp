@@ -11,31 +11,24 @@
 
 #include <QGroupBox>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-QString warnLook(bool on)
-{
-    QPushButton b;
-    Qss().setWarnButtonStyle(&b, on);
-    return b.styleSheet();
-}
-
-int selectedCount(const Mode& m)
-{
-    int n = 0;
-    for (const PushButton* b : m.buttons())
-        n += b->styleSheet() == warnLook(true);
-    return n;
-}
-
-} // namespace
+#include <utility>
 
 class ModePicker : public QObject {
     Q_OBJECT
     TempAppDir m_app;
+
+    // The slots that look selected.
+    static QList<int> selected(const Mode& m)
+    {
+        QPushButton on;
+        Qss().setWarnButtonStyle(&on, true);
+        QList<int> out;
+        for (const PushButton* b : m.buttons())
+            if (b->styleSheet() == on.styleSheet())
+                out << b->index();
+        return out;
+    }
 
 private slots:
     void initTestCase()
@@ -43,127 +36,71 @@ private slots:
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         g_language = new Language;
     }
-    void cleanupTestCase()
-    {
-        delete g_language;
-        g_language = nullptr;
-    }
+    void cleanupTestCase() { delete std::exchange(g_language, nullptr); }
 
+    // Two rows of 16, left to right, column under column.
     void thirtyTwoSlotsInTwoRows()
     {
         Mode m(nullptr, nullptr);
         QCOMPARE(m.buttons().size(), 32);
         for (int i = 0; i < 32; ++i) {
             const PushButton* b = m.buttons()[i];
-            QCOMPARE(b->index(), i);
-            QCOMPARE(b->text(), QStringLiteral("M%1").arg(i));
-            QCOMPARE(b->parentWidget(), m.groupBox());
-            QCOMPARE(b->geometry(), QRect(17 + 46 * (i % 16), i < 16 ? 73 : 114, 35, 30));
-            QCOMPARE(b->focusPolicy(), Qt::NoFocus);
+            QVERIFY(b->index() == i && b->text() == QStringLiteral("M%1").arg(i) && b->parentWidget() == m.groupBox());
+            QCOMPARE(b->pos(), QPoint(m.buttons()[i % 16]->x(), m.buttons()[i / 16 * 16]->y()));
+            QVERIFY(i % 16 == 0 || b->x() > m.buttons()[i - 1]->geometry().right());
         }
-        QCOMPARE(m.groupBox()->size(), QSize(760, 160));
-        QCOMPARE(m.currentIndex(), -1);
-        QCOMPARE(selectedCount(m), 0);
+        QVERIFY(m.buttons()[16]->y() > m.buttons()[0]->geometry().bottom());
+        QVERIFY(m.currentIndex() == -1 && selected(m).isEmpty());
     }
 
-    // The page's answer to the first signal unsets the picture's cursor, so it must come first;
-    // a press on the selected slot again says both again.
-    void pressSelectsAndSignalsInOrder()
-    {
-        Mode m(nullptr, nullptr);
-        QStringList order;
-        connect(&m, &Mode::emitButtonPressed, [&] { order << "pressed"; });
-        connect(&m, &Mode::emitCursorMode, [&](int slot) { order << QStringLiteral("cursor %1").arg(slot); });
-        for (int round = 0; round < 2; ++round)
-            emit m.buttons()[9]->pressed();
-        QCOMPARE(order, QStringList({"pressed", "cursor 9", "pressed", "cursor 9"}));
-        QCOMPARE(m.currentIndex(), 9);
-        QCOMPARE(m.buttons()[9]->styleSheet(), warnLook(true));
-        QCOMPARE(selectedCount(m), 1);
-        emit m.buttons()[20]->pressed();
-        QCOMPARE(m.currentIndex(), 20);
-        QCOMPARE(selectedCount(m), 1);
-        m.clearSelection();
-        QCOMPARE(m.currentIndex(), -1);
-        QCOMPARE(selectedCount(m), 0);
-    }
-
-    // A left double click selects (its first press) and opens one dialog; a right one does nothing.
+    // A left double click selects (its first press) and opens one dialog, a right one nothing. Escape goes
+    // Cancel's way: the dialog is freed and a new one may open. The picker takes its dialog along.
     void doubleClickOpensOneDialog()
     {
-        Mode m(nullptr, nullptr);
-        m.show();
-        PushButton* slot3 = m.buttons()[3];
-        QTest::mouseDClick(slot3, Qt::RightButton);
-        QVERIFY(!m.parameter());
-        QTest::mousePress(slot3, Qt::LeftButton);
-        QTest::mouseRelease(slot3, Qt::LeftButton);
-        QTest::mouseDClick(slot3, Qt::LeftButton);
-        QCOMPARE(m.currentIndex(), 3);
-        QPointer<Parameter> first = m.parameter();
-        QVERIFY(first);
-        QVERIFY(first->isVisible());
-        QTest::ignoreMessage(QtDebugMsg, "parameter is not NULL.");
-        QTest::mouseDClick(m.buttons()[4], Qt::LeftButton);
-        QCOMPARE(m.parameter(), first.data());
-
-        // Escape goes Cancel's way: the dialog is closed and freed, and a new one may open.
-        QTest::keyClick(first.data(), Qt::Key_Escape);
-        QVERIFY(!m.parameter());
-        QTRY_VERIFY(!first);
-        QTest::mouseDClick(m.buttons()[5], Qt::LeftButton);
-        QVERIFY(m.parameter());
-    }
-
-    void deletingThePickerTakesItsDialog()
-    {
         auto* m = new Mode(nullptr, nullptr);
-        QTest::mouseDClick(m->buttons()[1], Qt::LeftButton);
-        QPointer<Parameter> dialog = m->parameter();
-        QVERIFY(dialog);
+        m->show();
+        QTest::mouseDClick(m->buttons()[3], Qt::RightButton);
+        QVERIFY(!m->parameter());
+        QTest::mouseClick(m->buttons()[3], Qt::LeftButton);
+        QTest::mouseDClick(m->buttons()[3], Qt::LeftButton);
+        QPointer<Parameter> first = m->parameter();
+        QVERIFY(m->currentIndex() == 3 && first && first->isVisible());
+        QTest::ignoreMessage(QtDebugMsg, "parameter is not NULL.");
+        QTest::mouseDClick(m->buttons()[4], Qt::LeftButton);
+        QCOMPARE(m->parameter(), first.data());
+        QTest::keyClick(first.data(), Qt::Key_Escape);
+        QVERIFY(!m->parameter());
+        QTRY_VERIFY(!first);
+        QTest::mouseDClick(m->buttons()[5], Qt::LeftButton);
+        QPointer<Parameter> second = m->parameter();
+        QVERIFY(second);
         delete m;
         QCoreApplication::processEvents();
-        QVERIFY(!dialog);
+        QVERIFY(!second);
     }
 
-    void titleFollowsLanguage()
+    // On the page, the picker's pressed signal comes before its cursor (the page's answer to it unsets the
+    // picture's cursor), also on the selected slot again; choosing one kind of paint drops the other. Both
+    // titles follow the language.
+    void pressesKeepOnePaintArmed()
     {
         Color page(nullptr, nullptr);
-        g_language->setLanguageType(0);
-        QCOMPARE(page.modeWidget()->groupBox()->title(), QStringLiteral("LED 模式"));
-        g_language->setLanguageType(1);
-        QCOMPARE(page.modeWidget()->groupBox()->title(), QStringLiteral("LED MODEL"));
-    }
-
-    // Fixed 910 x 350, the palette on top and the picker right under it, both page-wide; choosing
-    // one kind of paint drops the other, the picture's cursor going before the slot's own.
-    void pageKeepsOnePaintArmed()
-    {
-        Color page(nullptr, nullptr);
-        QCOMPARE(page.objectName(), QStringLiteral("Color"));
-        QCOMPARE(page.size(), QSize(910, 350));
-        QCOMPARE(page.minimumSize(), page.maximumSize());
         Palette* palette = page.paletteWidget();
         Mode* mode = page.modeWidget();
-        QCOMPARE(palette->geometry().topLeft(), QPoint(0, 0));
-        QCOMPARE(palette->width(), 910);
-        QCOMPARE(mode->geometry(), QRect(0, palette->height(), 910, mode->height()));
-
-        auto* swatch = palette->findChild<QPushButton*>(QStringLiteral("customColor_2"));
-        QVERIFY(swatch);
-        emit mode->buttons()[7]->pressed();
-        QCOMPARE(mode->currentIndex(), 7);
-        emit swatch->pressed();
-        QVERIFY(palette->getCurrentColor().isValid());
-        QCOMPARE(mode->currentIndex(), -1);
-        QCOMPARE(selectedCount(*mode), 0);
-
         QStringList order;
         connect(&page, &Color::emitUnsetCursor, [&] { order << "unset"; });
-        connect(mode, &Mode::emitCursorMode, [&] { order << "mode cursor"; });
-        emit mode->buttons()[4]->pressed();
-        QVERIFY(!palette->getCurrentColor().isValid());
-        QCOMPARE(order, QStringList({"unset", "mode cursor"}));
+        connect(mode, &Mode::emitCursorMode, [&](int slot) { order << QStringLiteral("cursor %1").arg(slot); });
+        emit mode->buttons()[9]->pressed();
+        emit mode->buttons()[9]->pressed();
+        QCOMPARE(order, QStringList({"unset", "cursor 9", "unset", "cursor 9"}));
+        QVERIFY(mode->currentIndex() == 9 && selected(*mode) == QList<int>{9});
+        emit palette->findChild<QPushButton*>(QStringLiteral("customColor_2"))->pressed();
+        QVERIFY(palette->getCurrentColor().isValid() && mode->currentIndex() == -1 && selected(*mode).isEmpty());
+        emit mode->buttons()[20]->pressed();
+        QVERIFY(!palette->getCurrentColor().isValid() && selected(*mode) == QList<int>{20});
+        g_language->setLanguageType(0);
+        QCOMPARE(palette->findChild<QGroupBox*>()->title() + '|' + mode->groupBox()->title(),
+                 QStringLiteral("LED 颜色|LED 模式"));
     }
 };
 
