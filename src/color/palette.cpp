@@ -162,7 +162,7 @@ void Palette::writeJson()
 
     // Written aside and renamed, so a failed write leaves the old colours in place.
     QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
         qWarning() << __LINE__ << "Couldn't open colorbtn32.json file！";
         qDebug() << __LINE__ << filePath();
     }

@@ -71,7 +71,7 @@ int writeMacroFile(const QString& path, int id, const QVector<const DataKey*>& e
     if (!file.open(QIODevice::WriteOnly))
         return Unreadable;
     const QByteArray bytes = fileBytes(id, events);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         file.cancelWriting();
         return Unreadable;
     }

@@ -43,5 +43,6 @@ bool saveSmallXml(const QString& path, const QDomDocument& doc)
     QTextStream out(&file);
     doc.save(out, 4);
     out.flush();
-    return file.commit();
+    // A full disk can fail the buffered flush and still let commit() replace the file.
+    return out.status() == QTextStream::Ok && file.flush() && file.commit();
 }
