@@ -406,6 +406,7 @@ public:
     void createDfuUiSlot();
     void updateBtFile();
     // Uploads through the keyboard's Device, one request per frame; the module must be in its bootloader.
+    uint32_t updateBtSync(const QString& path, bool softDevice);
     uint32_t updateBtAppSync(QString path);
     uint32_t updateBtSdSync(QString path);
 

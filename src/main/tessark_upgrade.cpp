@@ -484,28 +484,27 @@ void Tessark::btThreadFinishedSlot()
     thread->deleteLater();
 }
 
-uint32_t Tessark::updateBtAppSync(QString path)
+// Erase, then upload the image request by request; the module must be in its bootloader (0x08).
+uint32_t Tessark::updateBtSync(const QString& path, bool softDevice)
 {
     Device* const dev = loadedDevice();
     if (!dev || !readBtBinFileBuf(path))
         return DeviceResult::Stopped;
-    const uint32_t e = dev->_bt_erase_app();
+    const uint32_t e = softDevice ? dev->_bt_erase_sd_boot() : dev->_bt_erase_app();
     if (e != DeviceResult::Ok)
         return e;
     dev->dfuStartBtUpdateFW(reinterpret_cast<uint8_t*>(m_btDfuFileBuf.data()), m_btDfuFileBuf.size());
-    return dev->_bt_app_bin_data();
+    return softDevice ? dev->_bt_sd_bin_data() : dev->_bt_app_bin_data();
+}
+
+uint32_t Tessark::updateBtAppSync(QString path)
+{
+    return updateBtSync(path, false);
 }
 
 uint32_t Tessark::updateBtSdSync(QString path)
 {
-    Device* const dev = loadedDevice();
-    if (!dev || !readBtBinFileBuf(path))
-        return DeviceResult::Stopped;
-    const uint32_t e = dev->_bt_erase_sd_boot();
-    if (e != DeviceResult::Ok)
-        return e;
-    dev->dfuStartBtUpdateFW(reinterpret_cast<uint8_t*>(m_btDfuFileBuf.data()), m_btDfuFileBuf.size());
-    return dev->_bt_sd_bin_data();
+    return updateBtSync(path, true);
 }
 
 // ---- the USB road ----------------------------------------------------------------------------
