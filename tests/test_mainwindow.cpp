@@ -271,8 +271,8 @@ private slots:
         QCOMPARE(w.usb()->path(), first->commandPath());
         QVERIFY(!w.disconnectedPicture());
         QVERIFY(!w.dynamicKeyBtns().isEmpty());
-        QVERIFY(g_overallVariate->onlineState());
-        QCOMPARE(g_overallVariate->firmwareInfo().modelDir, QStringLiteral("TK104 Dual"));
+        QVERIFY(g_overallVariate->getOnlinState());
+        QCOMPARE(g_overallVariate->getFirmwareInfo().modelDir, QStringLiteral("TK104 Dual"));
 
         // The per-device folder: 24 lower-case hex digits of the device id, an empty shortcuts.xml.
         const QString id = QString::fromLatin1(first->state().deviceId.toHex());
@@ -318,7 +318,7 @@ private slots:
         QVERIFY(!w.deviceLoaded());
         QVERIFY(w.disconnectedPicture());
         QVERIFY(w.dynamicKeyBtns().isEmpty());
-        QVERIFY(!g_overallVariate->onlineState());
+        QVERIFY(!g_overallVariate->getOnlinState());
         QTRY_COMPARE_WITH_TIMEOUT(w.menuTree()->devices().size(), 0, 1500);
     }
 

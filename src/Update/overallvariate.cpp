@@ -1,27 +1,50 @@
 #include "overallvariate.h"
 
+#include "Update/onlineupdate.h"
 #include "widget/qss.h"
 #include "widget/smallxml.h"
 
 #include <QDebug>
 #include <QDomDocument>
-#include <QWidget>
+#include <QMutexLocker>
+#include <QThread>
 
 overallVariate* g_overallVariate = nullptr;
 
 overallVariate::overallVariate(QObject* parent) : QObject(parent) {}
 
-QString overallVariate::getTessarkVersions()
+overallVariate::~overallVariate()
 {
-    QDomDocument doc;
-    if (readSmallXml(appDirPath() + QStringLiteral("/config/about.xml"), &doc) != 0)
-        return QString();
-    QString firmware;
-    // As in the About dialog, a later firmware element wins.
-    for (QDomElement e = doc.documentElement().firstChildElement(QStringLiteral("firmware")); !e.isNull();
-         e = e.nextSiblingElement(QStringLiteral("firmware")))
-        firmware = e.attribute(QStringLiteral("firmware"));
-    return firmware.split(QLatin1Char(' ')).last();
+    qDebug() << "~overallVariate";
+    if (!m_updateWidget)
+        return;
+    // A worker still running would reach this hub after it is gone: it stops first, or is left alone.
+    if (stopWorker())
+        m_updateWidget->deleteLater();
+}
+
+void overallVariate::createUpdateWidget()
+{
+    if (m_updateWidget)
+        return;
+    m_updateWidget = new onlineUpdate;
+    m_updateWidget->setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
+    m_updateWidget->setWindowModality(Qt::ApplicationModal);
+    connectUpdateWidget();
+}
+
+void overallVariate::connectUpdateWidget()
+{
+    onlineUpdate* dialog = m_updateWidget;
+    if (!dialog)
+        return;
+    connect(this, &overallVariate::TessarkUpdateSignal, dialog, &onlineUpdate::TessarkWidgetShow);
+    connect(this, &overallVariate::FirmwareUpdateSignal, dialog, &onlineUpdate::FirmeareWidgetShow);
+    connect(this, &overallVariate::DeviceOfflineSignal, dialog, &onlineUpdate::DeviceOfflineSlot);
+    connect(this, &overallVariate::setTessarkUpdateInfoSignal, dialog, &onlineUpdate::setTessarkUpdateInfoSlot);
+    connect(this, &overallVariate::setFirmwareUpdateInfoSignal, dialog, &onlineUpdate::setFirmwareUpdateInfoSlot);
+    connect(this, &overallVariate::downloadProgressSignal, dialog, &onlineUpdate::setDownloadProgress);
+    connect(this, &overallVariate::downloadNumberSignal, dialog, &onlineUpdate::setDownloadNumber);
 }
 
 void overallVariate::showUpdateWidget()
@@ -34,28 +57,74 @@ void overallVariate::showUpdateWidget()
     m_updateWidget->show();
 }
 
-void overallVariate::emitCheckUpdate()
+void overallVariate::hideUpdateWidget()
 {
-    // The online update is not part of the tool yet: nothing is fetched.
-    qDebug() << "check update: no online update";
+    QWidget* dialog = m_updateWidget.data();
+    if (!dialog)
+        return;
+    if (QThread::currentThread() == dialog->thread()) {
+        dialog->hide();
+        return;
+    }
+    // Posted now, so it reaches the GUI thread before any signal the worker emits after this call.
+    QMetaObject::invokeMethod(dialog, "hide", Qt::QueuedConnection);
+}
+
+onlineUpdate* overallVariate::updateWidget() const
+{
+    return m_updateWidget.data();
+}
+
+bool overallVariate::stopWorker()
+{
+    return !m_updateWidget || m_updateWidget->stopWorker();
+}
+
+void overallVariate::setBusy(bool busy)
+{
+    m_busy = busy;
+    emit threadBusySignal(m_busy);
 }
 
 void overallVariate::setOnlinState(bool online)
 {
     m_online = online;
     if (!online)
-        emit emitDeviceOffline();
+        emitDeviceOffline();
     else if (m_autoCheckUpdate)
-        QMetaObject::invokeMethod(this, &overallVariate::emitCheckUpdate, Qt::QueuedConnection);
+        emit checkUpdateSignalFirmware();
+    qDebug() << "OnlinState" << online;
 }
 
 void overallVariate::setFirmwareInfo(const QString& modelDir, const QString& usbAppVersion, int modelType,
-                                     const QString& btAppVersion, const QString& btSdVersion, const QString& fifth)
+                                     const QString& btAppVersion, const QString& btSdVersion,
+                                     const QString& hardwareVersion)
 {
-    m_firmwareInfo = FirmwareInfo{modelDir, usbAppVersion, modelType, btAppVersion, btSdVersion, fifth};
+    QMutexLocker lock(&m_firmwareInfoLock);
+    m_firmwareInfo = FirmwareInfo{modelDir, usbAppVersion, btAppVersion, btSdVersion, modelType, hardwareVersion};
+}
+
+FirmwareInfo overallVariate::getFirmwareInfo() const
+{
+    QMutexLocker lock(&m_firmwareInfoLock);
+    return m_firmwareInfo;
 }
 
 void overallVariate::clearFirmwareInfo()
 {
+    QMutexLocker lock(&m_firmwareInfoLock);
     m_firmwareInfo = FirmwareInfo();
+}
+
+QString overallVariate::getTessarkVersions()
+{
+    QDomDocument doc;
+    if (readSmallXml(appDirPath() + QStringLiteral("/config/about.xml"), &doc) != 0)
+        return QString();
+    QString firmware;
+    // A later firmware element wins; the tag name's case must match.
+    for (QDomElement e = doc.documentElement().firstChildElement(QStringLiteral("firmware")); !e.isNull();
+         e = e.nextSiblingElement(QStringLiteral("firmware")))
+        firmware = e.attribute(QStringLiteral("firmware"));
+    return firmware.split(QLatin1Char(' ')).last();
 }

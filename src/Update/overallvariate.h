@@ -1,64 +1,104 @@
 #pragma once
-// The online update's shared state: the tool's version from about.xml and the update dialog it shows.
+// The online update's one shared state and signal hub between the main window, the update dialog and
+// the update worker.
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
-class QWidget;
+#include <atomic>
+
+class onlineUpdate;
+
+// What the connected keyboard reported about its firmware; always copied whole.
+struct FirmwareInfo {
+    QString modelDir;     // the board name: the keyboard's folder on the download server
+    QString usbAppVersion;
+    QString btAppVersion;
+    QString btSdVersion;
+    int modelType = 0;    // 0 USB only, 1 dual mode (three versions compared)
+    QString hardwareVersion;
+};
 
 class overallVariate : public QObject {
     Q_OBJECT
 public:
     explicit overallVariate(QObject* parent = nullptr);
+    // Stops the worker first (bounded), then schedules the dialog for deletion.
+    ~overallVariate() override;
+
+    // Creates the update dialog (and with it the worker and its thread) and connects it.
+    void createUpdateWidget();
+    void connectUpdateWidget();
+    void showUpdateWidget();
+    // Safe from any thread: the hide is queued to the GUI thread, ahead of what the caller emits next.
+    void hideUpdateWidget();
+    onlineUpdate* updateWidget() const;
+    // Asks the worker to stop and waits a bounded time for its thread; false when it still runs.
+    bool stopWorker();
+
+    void setBusy(bool busy);
+    bool getBusy() const { return m_busy; }
+    void setOnlinState(bool online);
+    bool getOnlinState() const { return m_online; }
+    void setAutoCheckUpdate(bool on) { m_autoCheckUpdate = on; }
+    bool getAutoCheckUpdate() const { return m_autoCheckUpdate; }
+
+    void setFirmwareInfo(const QString& modelDir, const QString& usbAppVersion, int modelType,
+                         const QString& btAppVersion, const QString& btSdVersion, const QString& hardwareVersion);
+    FirmwareInfo getFirmwareInfo() const;
+    void clearFirmwareInfo();
 
     // The last space-separated word of the firmware line of config/about.xml; empty when the file
     // cannot be opened or parsed.
     static QString getTessarkVersions();
 
-    // Restores, activates and shows the update dialog; only logs while none is held.
-    void showUpdateWidget();
-
-    QWidget* updateWidget() const { return m_updateWidget; }
-    // The update dialog, once the online update creates it; the caller keeps ownership.
-    void setUpdateWidget(QWidget* widget) { m_updateWidget = widget; }
-
-    // Until the online update exists: no dialog, automatic checking off, no network.
-    void createUpdateWidget() {}
-    bool getAutoCheckUpdate() const { return m_autoCheckUpdate; }
-    void emitCheckUpdate();
-    // The settings page left firmware upgrade mode.
+    void emitCheckUpdate() { emit checkUpdateSignal(); }
+    void emitCheckFirmwareUpdate() { emit checkFirmwareUpdateSignal(); }
+    void emitDownloadTessarkUpdateFile() { emit dowmloadTessarkUpdateFileSignal(); }
+    void emitDownloadFirmwareUpdateFile() { emit dowmloadFirmwareUpdateFileSignal(); }
+    void emitTessarkUpdate(bool found) { emit TessarkUpdateSignal(found); }
+    void emitFirmwareUpdate(bool found) { emit FirmwareUpdateSignal(found); }
+    void emitErrorInfo(const QString& message) { emit ErrorInfoSignal(message); }
+    void emitDeviceOffline() { emit DeviceOfflineSignal(); }
+    void emitTessarkUpdateInfo(const QString& text) { emit setTessarkUpdateInfoSignal(text); }
+    void emitFirmwareUpdateInfo(const QString& text) { emit setFirmwareUpdateInfoSignal(text); }
+    void emitDownloadProgress(int done) { emit downloadProgressSignal(done); }
+    void emitDownloadNumber(int count) { emit downloadNumberSignal(count); }
+    void emitMainExitSignal() { emit emitMainExit(); }
+    void emitUpdate(const QString& folder) { emit emitUpdateSignal(folder); }
     void emitUnModeFirmware() { emit unModeFirmwareSignal(); }
-
-    // Whether a keyboard is connected; going offline is announced.
-    void setOnlinState(bool online);
-    bool onlineState() const { return m_online; }
-    // The connected keyboard's data, as the firmware update check will need it.
-    void setFirmwareInfo(const QString& modelDir, const QString& usbAppVersion, int modelType,
-                         const QString& btAppVersion, const QString& btSdVersion, const QString& fifth);
-    void clearFirmwareInfo();
-
-    struct FirmwareInfo {
-        QString modelDir;
-        QString usbAppVersion;
-        int modelType = 0;
-        QString btAppVersion;
-        QString btSdVersion;
-        QString fifth;
-    };
-    const FirmwareInfo& firmwareInfo() const { return m_firmwareInfo; }
+    void emitCheckUpdateDownload() { emit checkUpdateDownloadSignal(); }
 
 signals:
+    void checkUpdateSignal();
+    void checkFirmwareUpdateSignal();
+    void checkUpdateSignalFirmware();
+    void dowmloadTessarkUpdateFileSignal();
+    void dowmloadFirmwareUpdateFileSignal();
+    void TessarkUpdateSignal(bool found);
+    void FirmwareUpdateSignal(bool found);
+    void ErrorInfoSignal(QString message);
+    void DeviceOfflineSignal();
+    void setTessarkUpdateInfoSignal(QString text);
+    void setFirmwareUpdateInfoSignal(QString text);
+    void threadBusySignal(bool busy);
+    void downloadProgressSignal(int done);
+    void downloadNumberSignal(int count);
     void emitMainExit();
     void emitUpdateSignal(QString folder);
     void unModeFirmwareSignal();
-    void emitDeviceOffline();
+    void checkUpdateDownloadSignal();
 
 private:
-    QPointer<QWidget> m_updateWidget;
-    bool m_autoCheckUpdate = false;
-    bool m_online = false;
+    // The worker's thread reads and writes these while the GUI thread does.
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_online{false};
+    std::atomic<bool> m_autoCheckUpdate{true};
+    mutable QMutex m_firmwareInfoLock;
     FirmwareInfo m_firmwareInfo;
+    QPointer<onlineUpdate> m_updateWidget;
 };
 
-// The one update state, created by the main window before the settings menu can be used.
+// The one update hub, created by the main window before the settings menu can be used.
 extern overallVariate* g_overallVariate;

@@ -1,0 +1,141 @@
+#pragma once
+// The update worker: fetches signed downloads one after another on its own thread, then performs its
+// download mode's end action (version checks, staging, the updater hand-over).
+#include "Update/updateserverconfig.h"
+
+#include <QDateTime>
+#include <QDomDocument>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// What a link file gives: the files to fetch, the files to delete first (tool file only), a synopsis.
+struct UrlInfo {
+    QStringList linkList;
+    QStringList deleteList;
+    QString synopsis;
+};
+
+class DownloadFile : public QObject {
+    Q_OBJECT
+public:
+    // What the download mode field holds: what happens when the link list is done.
+    enum Mode {
+        ToolVersionFile = 0,
+        ToolLinkFile = 1,
+        ToolFiles = 2,
+        FirmwareVersionFile = 3,
+        FirmwareLinkFile = 4,
+        FirmwareFiles = 5,
+    };
+
+    DownloadFile();
+    ~DownloadFile() override;
+
+    // Network time (daytime protocol): the current UTC time, or null when no server answered.
+    QDateTime getNetworkTime();
+    void initTimeServerList();
+
+    // Fetches link `index`, or performs the mode's end action when the list is done.
+    void Startdownload(int index);
+    void startRequest(const QUrl& url);
+    static QByteArray getMd5(const QString& text);
+    static QString createFilePath(QString path);
+    void reportError(const QString& message);
+    void releaseNetwork();
+    int getDownloadMode() const { return m_downloadMode; }
+    void loadFirmwareInfo();
+
+    // Staging folders.
+    bool deleteDirectory(const QString& path, bool count);
+    bool deleteFile(const QString& path);
+
+    // Version and link files.
+    QStringList ReadTessarkSettings(QString path);
+    void ReadVersionsFile(QString path);
+    QStringList ReadFirmwareSettings(QString path);
+    void ReadFirmwareVersionsFile(QString path);
+    std::unique_ptr<QDomDocument> openXMLDomDocument(QString path);
+    bool parseTessrakUrlXml(UrlInfo& info, QString path);
+    bool parseFirmwareUrlXml(UrlInfo& info, QString path);
+    // Whether the server's version text is newer than the installed one.
+    static bool isNewerVersion(const QString& server, const QString& installed);
+
+    // The updater hand-over.
+    void UpdateUpgrradeProgram();
+    // False (reported) when the updater could not be started.
+    bool StartUpgradeProgram();
+    bool copyDirectoryFiles(const QString& fromDir, const QString& toDir, bool coverFileIfExist);
+    bool unzipFile(const QString& zipFilePath, const QString& destDir, bool removeExisting);
+
+    // Safe from any thread: the waits for network time end within 100 ms, no new request starts.
+    void requestStop() { m_stop = true; }
+    bool stopRequested() const { return m_stop; }
+
+    // The next time server to ask: one index for the whole process.
+    static int nextTimeServerIndex();
+    static void setNextTimeServerIndex(int index);
+    // Shorter waits for tests (connect and read per time server, silence on a transfer), in ms.
+    static void setWaitsForTest(int connectMs, int readMs, int transferMs);
+
+    // For tests: the state a mode's end action works on.
+    QStringList linkList() const { return m_linkList; }
+    void setLinkList(const QStringList& links) { m_linkList = links; }
+    void setDownloadMode(int mode) { m_downloadMode = mode; }
+    int deletedFileCount() const { return m_deletedFileCount; }
+    void setDeletedFileCount(int count) { m_deletedFileCount = count; }
+    QString tessarkVersion() const { return m_tessarkVersion; }
+    void setTessarkVersion(const QString& version) { m_tessarkVersion = version; }
+    QString modelDir() const { return m_modelDir; }
+    int modelType() const { return m_modelType; }
+    QStringList timeServerList() const { return m_timeServerList; }
+    const UpdateServerConfig& serverConfig() const { return m_config; }
+
+public slots:
+    void WriteUpgradeFile();
+    void upgradeFileDownloadFinished();
+
+    // The operations, each reached through a queued hub signal.
+    void checkUpdateSlot();
+    void dowmloadTessarkUpdateFileSlot();
+    void checkFirmwareUpdateSlot();
+    void dowmloadFirmwareUpdateFileSlot();
+    void unModeFirmwareSlot();
+
+private:
+    // The firmware check itself; the end of a tool check chains into it with busy still set.
+    void startFirmwareCheck();
+    // The end action of the download mode, once the link list is done.
+    void finishLinkList();
+    // Closes and removes the target file (a failed download leaves nothing behind).
+    void removeTargetFile();
+    void fetch(int index);
+
+    QString m_tessarkVersion;
+    QString m_modelDir;
+    QString m_usbAppVersion;
+    QString m_btAppVersion;
+    QString m_btSdVersion;
+    int m_modelType = 0;
+    QStringList m_timeServerList;
+    QStringList m_linkList;
+    QFile* m_file = nullptr;
+    QNetworkReply* m_reply = nullptr;
+    QNetworkAccessManager* m_networkManager = nullptr;
+    int m_redirectCount = 0;
+    QUrl m_redirectUrl;
+    int m_linkIndex = 0;
+    int m_deletedFileCount = 0;
+    // Read by the dialog on the GUI thread.
+    std::atomic<int> m_downloadMode{0};
+    std::atomic<bool> m_stop{false};
+    UpdateServerConfig m_config;
+};

@@ -1,0 +1,26 @@
+#pragma once
+// Where the online update fetches from: the download server, the daytime servers and the signing key,
+// read from config/UpdateServer.ini (or the file TESSARK_UPDATE_CONFIG names).
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+struct UpdateServerConfig {
+    // host[:port]; empty when no server is configured (as shipped).
+    QString downloadServer;
+    // host[:port] each (port 13 when none is given), seven at most, in the order asked.
+    QStringList timeServers;
+    // 40 characters; the compiled-in one when the file gives none. Never logged.
+    QByteArray signingKey;
+
+    static constexpr int MaxTimeServers = 7;
+    static constexpr quint16 DaytimePort = 13;
+
+    // TESSARK_UPDATE_CONFIG, else appDirPath() + "/config/UpdateServer.ini"; missing file: no server.
+    static QString path();
+    static UpdateServerConfig load();
+    static UpdateServerConfig load(const QString& path);
+    // Writes a file load() reads back (the servers' tests and tessark-update-sim use it).
+    static bool write(const QString& path, const QString& downloadServer, const QStringList& timeServers,
+                      const QByteArray& signingKey);
+};
