@@ -12,7 +12,7 @@ namespace sim {
 
 // What a daytime server does with a connection.
 enum class DaytimeMode {
-    Line,    // sends the daytime line of the shared clock ("<day> YY-MM-DD HH:MM:SS 00 0 0 50.0 UTC(NIST) *")
+    Line,    // sends the daytime line of the shared clock ("<day> YY-MM-DD HH:MM:SS 50 0 0 615.2 UTC(NIST) *")
     Silence, // accepts and never writes
     Garbage, // sends a line that does not parse
     Close,   // accepts and closes at once, sending nothing

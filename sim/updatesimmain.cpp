@@ -1,4 +1,155 @@
-int main()
+// tessark-update-sim: local download and daytime servers for trying the online update without the net.
+//   tessark-update-sim --root DIR --config FILE [--key KEY] [--daytime N]
+//                      [--sample-tool VERSION] [--sample-firmware MODEL VERSION]
+// The samples are written into DIR first; without --config the tool stops after writing them.
+#include "updateserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTextStream>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+// Seven lower-case letters and 33 lower-case hex digits, as the tool's key is formed.
+const char DefaultKey[] = "tessark5f1c0a9e3b7d24c68e0f1a2b3c4d5e6f7";
+static_assert(sizeof(DefaultKey) == 41, "the signing key has 40 characters");
+
+std::atomic<int> g_stopSignal{0};
+
+void onStopSignal(int sig) { g_stopSignal = sig; }
+
+QTextStream& err()
 {
-    return 1;
+    static QTextStream s(stderr);
+    return s;
+}
+
+bool writeIni(const QString& path, const QString& group, const QList<QPair<QString, QString>>& values)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSettings ini(path, QSettings::IniFormat);
+    ini.setIniCodec("UTF-8");
+    ini.clear();
+    ini.beginGroup(group);
+    for (const auto& v : values)
+        ini.setValue(v.first, v.second);
+    ini.endGroup();
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+bool sampleTool(const QString& root, const QString& version)
+{
+    return writeIni(root + QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"),
+                    QStringLiteral("TessarkVersion"),
+                    {{QStringLiteral("Version"), version},
+                     {QStringLiteral("ChineseUpdateInfo"), QStringLiteral("新版本 %1").arg(version)},
+                     {QStringLiteral("EnglishUpdateInfo"), QStringLiteral("New version %1").arg(version)}});
+}
+
+// The version and link files of one model. The image it names is not written: nothing in the
+// emulation makes firmware images, so put one at UpgradeFirmware/<MODEL>/qv_usb_app_<VERSION>.bin.
+bool sampleFirmware(const QString& root, const QString& model, const QString& version)
+{
+    const QString dir = root + QStringLiteral("/UpgradeFirmware/") + model;
+    if (!writeIni(dir + QStringLiteral("/VersionFile/FirmwareVersion.ini"), QStringLiteral("FirmwareVersion"),
+                  {{QStringLiteral("qv_usb_app_Version"), version},
+                   {QStringLiteral("ChineseUpdateInfo"), QStringLiteral("新固件 %1").arg(version)},
+                   {QStringLiteral("EnglishUpdateInfo"), QStringLiteral("New firmware %1").arg(version)}}))
+        return false;
+    const QString xmlPath = dir + QStringLiteral("/URLFile/FirmwareFileURL.xml");
+    if (!QDir().mkpath(QFileInfo(xmlPath).absolutePath()))
+        return false;
+    QString name = QStringLiteral("/qv_usb_app_%1.bin").arg(version);
+    name.replace(QLatin1Char('&'), QLatin1String("&amp;")).replace(QLatin1Char('"'), QLatin1String("&quot;"))
+        .replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    QSaveFile xml(xmlPath);
+    if (!xml.open(QIODevice::WriteOnly))
+        return false;
+    xml.write("<root><Firmware_FileURL><FileURL qv_usb_app=\"" + name.toUtf8() +
+              "\" qv_bt_app=\"\" qv_bt_sd=\"\"/></Firmware_FileURL></root>\n");
+    return xml.commit();
+}
+
+int usage()
+{
+    err() << "usage: tessark-update-sim --root DIR [--config FILE] [--key KEY] [--daytime N]\n"
+             "                          [--sample-tool VERSION] [--sample-firmware MODEL VERSION]\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QString root, config, toolVersion, model, firmwareVersion;
+    QByteArray key = DefaultKey;
+    int daytime = 1;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasOne = i + 1 < args.size();
+        if (a == QLatin1String("--root") && hasOne)
+            root = args[++i];
+        else if (a == QLatin1String("--config") && hasOne)
+            config = args[++i];
+        else if (a == QLatin1String("--key") && hasOne)
+            key = args[++i].toLatin1();
+        else if (a == QLatin1String("--daytime") && hasOne)
+            daytime = args[++i].toInt();
+        else if (a == QLatin1String("--sample-tool") && hasOne)
+            toolVersion = args[++i];
+        else if (a == QLatin1String("--sample-firmware") && i + 2 < args.size()) {
+            model = args[++i];
+            firmwareVersion = args[++i];
+        } else
+            return usage();
+    }
+    if (root.isEmpty() || daytime < 1 || daytime > 7 || key.isEmpty())
+        return usage();
+    if (!QDir().mkpath(root)) {
+        err() << "cannot create " << root << "\n";
+        return 1;
+    }
+    if (!toolVersion.isEmpty() && !sampleTool(root, toolVersion)) {
+        err() << "cannot write the tool's version file\n";
+        return 1;
+    }
+    if (!model.isEmpty()) {
+        if (model.contains(QLatin1Char('/')) || model.contains(QLatin1String("..")) || !sampleFirmware(root, model, firmwareVersion)) {
+            err() << "cannot write the firmware files of " << model << "\n";
+            return 1;
+        }
+    }
+    if (config.isEmpty())
+        return toolVersion.isEmpty() && model.isEmpty() ? usage() : 0;
+
+    sim::UpdateServers servers(root, key, daytime);
+    if (!servers.start() || !servers.writeConfig(config)) {
+        err() << "cannot start the servers or write " << config << "\n";
+        return 1;
+    }
+    QTextStream out(stdout);
+    out << "Download " << servers.downloadHost() << "\nTime " << servers.daytimeHosts().join(QLatin1Char(' '))
+        << "\n";
+    out.flush();
+
+    std::signal(SIGTERM, onStopSignal);
+    std::signal(SIGINT, onStopSignal);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &app, [&app] {
+        if (g_stopSignal)
+            app.quit();
+    });
+    poll.start(100);
+    return app.exec();
 }

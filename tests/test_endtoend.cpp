@@ -2,6 +2,7 @@
 // a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write;
 // an unplugged keyboard must give way to the disconnected picture and a reload, and Exit must end the process.
 #include "tempappdir.h"
+#include "updateserver.h"
 
 #include <QColor>
 #include <QDeadlineTimer>
@@ -13,6 +14,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -105,6 +107,27 @@ QList<QByteArray> keyCodeWrites(const QString& logPath)
     return writesOf(logPath, 0x20, 0x11);
 }
 
+// Whether the servers logged a request whose path ends with this.
+bool requested(const sim::UpdateServers& servers, const char* pathEnd)
+{
+    for (const QString& line : servers.requestLines())
+        if (line.section(QLatin1Char(' '), 1, 1).section(QLatin1Char('?'), 0, 0).endsWith(QLatin1String(pathEnd)))
+            return true;
+    return false;
+}
+
+// Ends every process running this executable (the tool the updater started, detached from the test).
+void stopProcessesOf(const QString& exe)
+{
+    const QString target = QFileInfo(exe).canonicalFilePath();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        pid.toInt(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/exe")).symLinkTarget() == target)
+            QProcess::execute(QStringLiteral("kill"), {pid});
+    }
+}
+
 // One tessark-sim on its own Xvfb display, run from a copy of the built files in a temporary folder, so
 // its log, settings and single-instance socket stay there. Both processes are stopped on every way out.
 struct Session {
@@ -118,6 +141,7 @@ struct Session {
     QString out;    // everything the app has written so far, both channels
     QProcess xvfb;
     QProcess app;
+    QProcessEnvironment extraEnv; // added to the app's environment
 
     ~Session()
     {
@@ -217,6 +241,7 @@ struct Session {
             QVERIFY(root.copyFiles(binDir + QLatin1Char('/') + QLatin1String(sub), QStringLiteral("app/") + QLatin1String(sub)));
         const QString exe = appDir + QStringLiteral("/tessark-sim");
         QVERIFY(QFile::copy(binDir + QStringLiteral("/tessark-sim"), exe));
+        QVERIFY(root.copyFiles(binDir + QStringLiteral("/Upgrade"), QStringLiteral("app/Upgrade")));
         const QString runtime = root.filePath(QStringLiteral("run"));
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -247,6 +272,7 @@ struct Session {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("xdgconfig")));
         env.insert(QStringLiteral("TESSARK_SIM_LOG"), simLog);
         env.insert(QStringLiteral("TESSARK_SIM_CONTROL"), control);
+        env.insert(extraEnv);
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(exe, QStringList());
@@ -625,6 +651,86 @@ private slots:
                 order << token;
         }
         QCOMPARE(order, QStringList({"08", "81", "83", "82", "84", "85", "10", "a4", "a0", "00", "ab"}));
+    }
+
+    // Local servers offer a newer tool and newer firmware: once the keyboard has loaded the update
+    // dialog shows both; the tool's Upgrade ends in the real updater replacing about.xml and the
+    // executable and starting the new tool, which reads its new version.
+    // With TESSARK_UPDATE_SHOT=<file.png> it also writes a picture of the screen with the dialog.
+    void toolUpgradeIsInstalledByTheUpdaterAndRestarts()
+    {
+        Session s;
+        QTemporaryDir served;
+        const QString base = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark/");
+        const QByteArray newAbout = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<COMMAND>\n"
+                                    "    <firmware firmware=\"Tessark 1.0.1\"/>\n</COMMAND>\n";
+        QByteArray newExe = readFile(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"));
+        QVERIFY(!newExe.isEmpty());
+        newExe += "\ntessark 1.0.1\n"; // trailing bytes: still the same program, told apart by its end
+        const auto put = [&](const QString& relative, const QByteArray& content) {
+            const QString path = served.filePath(relative);
+            QDir().mkpath(QFileInfo(path).path());
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+        };
+        QVERIFY(put(QStringLiteral("UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"),
+                    "[TessarkVersion]\nVersion=1.0.1\nEnglishUpdateInfo=Tessark 1.0.1\n"));
+        QVERIFY(put(QStringLiteral("UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"),
+                    "<root><tools_FileURL_1.0.0><FileURL url=\"/" + base.toUtf8() + "config/about.xml\"/>"
+                    "<FileURL url=\"/" + base.toUtf8() + "tessark-sim\"/></tools_FileURL_1.0.0></root>"));
+        QVERIFY(put(base + QStringLiteral("config/about.xml"), newAbout));
+        QVERIFY(put(base + QStringLiteral("tessark-sim"), newExe));
+        QVERIFY(put(QStringLiteral("UpgradeFirmware/TK104 Dual/VersionFile/FirmwareVersion.ini"),
+                    "[FirmwareVersion]\nqv_usb_app_Version=700.0.0\nEnglishUpdateInfo=Firmware 700.0.0\n"));
+        sim::UpdateServers servers(served.path(), "abcdefg0123456789abcdef0123456789abcdef0");
+        QVERIFY(servers.start());
+        const QString ini = s.root.filePath(QStringLiteral("servers.ini"));
+        QVERIFY(servers.writeConfig(ini));
+        s.extraEnv.insert(QStringLiteral("TESSARK_UPDATE_CONFIG"), ini);
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+
+        // Shown by itself once both checks found something.
+        QString dialog;
+        QVERIFY2(s.waitUntil(
+                     [&] {
+                         dialog = s.search(QStringLiteral("--name"), QStringLiteral("^Online Upgrade$")).value(0);
+                         return !dialog.isEmpty() && requested(servers, "FirmwareVersion.ini");
+                     },
+                     StartMs),
+                 qPrintable(servers.requestLines().join(QLatin1Char('\n'))));
+        const QRect frame = s.geometry(dialog);
+        QCOMPARE(frame.size(), QSize(620, 430));
+        // Both answers arrive queued after the firmware file: give them a moment to be shown.
+        QTest::qWait(500);
+        if (!qEnvironmentVariableIsEmpty("TESSARK_UPDATE_SHOT"))
+            QProcess::execute(QStringLiteral("import"), {QStringLiteral("-display"), s.display, QStringLiteral("-window"),
+                                                        QStringLiteral("root"), qEnvironmentVariable("TESSARK_UPDATE_SHOT")});
+
+        // The tool frame's Upgrade button (82 x 29 at 480, 110 in the dialog).
+        const int from = s.out.size();
+        QVERIFY(s.click(frame.x() + 521, frame.y() + 124));
+        QVERIFY2(s.waitFor("Tessark quit.", StartMs, from), qPrintable(s.out.mid(from)));
+        QVERIFY2(s.app.waitForFinished(ReportMs), "still running");
+
+        // The updater waits for the old process, copies, and starts the new tool, which logs its version.
+        const QString exe = s.appDir + QStringLiteral("/tessark-sim");
+        const QDeadlineTimer deadline(StartMs);
+        QString log;
+        while (!log.contains(QLatin1String("TessarkVersion= \"1.0.1\"")) && !deadline.hasExpired()) {
+            QTest::qWait(200);
+            log.clear();
+            for (const QFileInfo& f : QDir(s.appDir + QStringLiteral("/log")).entryInfoList({QStringLiteral("*")}, QDir::Files))
+                log += QString::fromUtf8(readFile(f.absoluteFilePath()));
+        }
+        stopProcessesOf(exe);
+        QVERIFY2(log.contains(QLatin1String("TessarkVersion= \"1.0.1\"")), qPrintable(log.right(4000)));
+        QCOMPARE(readFile(s.appDir + QStringLiteral("/config/about.xml")), newAbout);
+        QCOMPARE(readFile(exe), newExe);
+        QVERIFY(QFileInfo(exe).permissions() & QFile::ExeOwner);
+        QVERIFY(!QDir(s.appDir + QStringLiteral("/UpgradeTessark")).exists());
+        QVERIFY(requested(servers, "tessark-sim"));
     }
 };
 

@@ -2,39 +2,320 @@
 #include "downloadfile.h"
 
 #include "Update/overallvariate.h"
+#include "Update/serverpath.h"
+#include "widget/qss.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+const QString OpenFailedText = QStringLiteral("download UpdateFile File Open Failed!");
+const QString NoTimeText = QStringLiteral("获取时间错误!");
+const QString WriteFailedText = QStringLiteral("download UpdateFile File Write Failed!");
+const QString IncompleteText = QStringLiteral("download UpdateFile File Incomplete!");
+const QString TooManyRedirectsText = QStringLiteral("download UpdateFile Too Many Redirects!");
+const QString BadRedirectText = QStringLiteral("download UpdateFile Redirect Refused!");
+
+} // namespace
 
 DownloadFile::DownloadFile() : m_config(UpdateServerConfig::load())
 {
     initTimeServerList();
     m_tessarkVersion = overallVariate::getTessarkVersions();
     loadFirmwareInfo();
+    qDebug() << __LINE__ << "TessarkVersion=" << m_tessarkVersion;
 }
 
 DownloadFile::~DownloadFile()
 {
+    // A download cut off by the worker's end is as incomplete as a failed one.
+    removeTargetFile();
     releaseNetwork();
+}
+
+void DownloadFile::setWaitsForTest(int connectMs, int readMs, int transferMs)
+{
+    s_connectWaitMs = connectMs;
+    s_readWaitMs = readMs;
+    s_transferTimeoutMs = transferMs;
 }
 
 void DownloadFile::Startdownload(int index)
 {
+    if (index < 0) {
+        qWarning() << __LINE__ << "Startdownload: no link at" << index;
+        return;
+    }
     if (index < m_linkList.size())
         fetch(index);
     else
         finishLinkList();
 }
 
-void DownloadFile::fetch(int) { reportError(QStringLiteral("获取时间错误!")); }
-void DownloadFile::startRequest(const QUrl&) {}
+void DownloadFile::fetch(int index)
+{
+    m_linkIndex = index;
+    if (m_stop) {
+        qDebug() << __LINE__ << "Startdownload: worker stopping, nothing fetched";
+        return;
+    }
+    // As shipped nothing is configured: the check ends at once, before any folder, file or socket.
+    if (m_config.downloadServer.isEmpty()) {
+        qDebug() << __LINE__ << "获取时间错误" << "no download server configured";
+        reportError(NoTimeText);
+        return;
+    }
+    // An operation that takes over a running one: the abandoned transfer leaves no file behind.
+    if (m_file || m_reply) {
+        removeTargetFile();
+        releaseNetwork();
+    }
+    const QString link = m_linkList.at(index);
+    const QString appDir = appDirPath();
+    if (!ServerPath::isSafeLink(link, appDir)) {
+        qWarning() << __LINE__ << "Startdownload: link refused" << link;
+        reportError(OpenFailedText);
+        return;
+    }
+
+    QString localPath = appDir + link;
+    qDebug() << __LINE__ << "StrFile=" << localPath;
+    createFilePath(QFileInfo(localPath).path());
+    if (QFileInfo(localPath).exists() || QFileInfo(localPath).isSymLink())
+        QFile::remove(localPath);
+    const QString suffix = QFileInfo(localPath).suffix().toLower();
+    qDebug() << __LINE__ << "Startdownload" << "suffix=" << suffix;
+    if (suffix == QLatin1String("exe")) {
+        localPath += QStringLiteral(".tessark");
+        qDebug() << __LINE__ << "Startdownload" << "FileName=" << localPath;
+        if (QFileInfo(localPath).exists() || QFileInfo(localPath).isSymLink())
+            QFile::remove(localPath);
+    }
+
+    // A new file only: whatever is still in the way (a folder, a link, a file that would not go) fails
+    // the open instead of being written through.
+    m_file = new QFile(localPath);
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        delete m_file;
+        m_file = nullptr;
+        qDebug() << __LINE__ << "download UpdateFile File Open Failed!";
+        reportError(OpenFailedText);
+        return;
+    }
+
+    const QDateTime time = getNetworkTime();
+    if (time.isNull()) {
+        removeTargetFile();
+        if (m_stop) {
+            qDebug() << __LINE__ << "Startdownload: worker stopping, nothing fetched";
+            return;
+        }
+        qDebug() << __LINE__ << "获取时间错误";
+        reportError(NoTimeText);
+        return;
+    }
+
+    const QString t = QString::number(time.toSecsSinceEpoch() + 60, 16);
+    const QByteArray p = QUrl::toPercentEncoding(link, "/");
+    const QString sign = QString::fromLatin1(
+        getMd5(QString::fromLatin1(m_config.signingKey) + QString::fromLatin1(p) + t).toHex());
+    const QString address = QStringLiteral("http://") + m_config.downloadServer + QString::fromLatin1(p)
+                            + QStringLiteral("?sign=") + sign + QStringLiteral("&t=") + t;
+    qDebug() << __LINE__ << "res==" << link << address;
+    startRequest(QUrl(address, QUrl::TolerantMode));
+}
+
+void DownloadFile::startRequest(const QUrl& url)
+{
+    if (m_stop) {
+        qDebug() << __LINE__ << "startRequest: worker stopping, nothing sent";
+        removeTargetFile();
+        releaseNetwork();
+        return;
+    }
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+    if (m_networkManager)
+        m_networkManager->deleteLater();
+    m_networkManager = new QNetworkAccessManager(this);
+
+    QNetworkRequest request(url);
+    // Redirects are followed here, one at a time, so that each is counted and checked.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // A server that stops sending fails the download instead of keeping the worker busy for good.
+    request.setTransferTimeout(s_transferTimeoutMs);
+    m_received = 0;
+    m_writeError.clear();
+    m_reply = m_networkManager->get(request);
+    connect(m_reply, &QNetworkReply::finished, this, &DownloadFile::upgradeFileDownloadFinished);
+    connect(m_reply, &QIODevice::readyRead, this, &DownloadFile::WriteUpgradeFile);
+}
+
+bool DownloadFile::writeAvailable()
+{
+    const QByteArray data = m_reply->readAll();
+    if (!m_writeError.isEmpty() || data.isEmpty())
+        return m_writeError.isEmpty();
+    const qint64 written = m_file->write(data);
+    if (written != data.size()) {
+        qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << written << data.size()
+                   << m_file->errorString();
+        m_writeError = WriteFailedText;
+        return false;
+    }
+    m_received += written;
+    return true;
+}
+
+void DownloadFile::WriteUpgradeFile()
+{
+    QNetworkReply* reply = m_reply;
+    if (!m_file || !reply || (sender() && sender() != reply))
+        return;
+    qDebug() << __LINE__ << "downloadUpdateFile=" << reply->size() << m_file->isOpen();
+    if (!writeAvailable()) {
+        // Nothing more is taken: the transfer ends on the reply-error path.
+        reply->abort();
+        return;
+    }
+    qDebug() << __LINE__ << "Write File getBusy==" << (g_overallVariate && g_overallVariate->getBusy());
+}
+
+QString DownloadFile::transferFault() const
+{
+    if (!m_writeError.isEmpty())
+        return m_writeError;
+    if (!m_file)
+        return OpenFailedText;
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        const QString reason = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return QStringLiteral("HTTP %1 %2").arg(status.toInt()).arg(reason).trimmed();
+    }
+    // A body that ends before its announced length is a cut transfer, however the connection ended.
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool encoded = m_reply->hasRawHeader("Content-Encoding")
+                         && m_reply->rawHeader("Content-Encoding").trimmed().toLower() != "identity";
+    if (length.isValid() && !encoded && m_received < length.toLongLong()) {
+        qWarning() << __LINE__ << "download UpdateFile File Incomplete!" << m_received << length.toLongLong();
+        return IncompleteText;
+    }
+    return QString();
+}
+
+void DownloadFile::upgradeFileDownloadFinished()
+{
+    QNetworkReply* reply = m_reply;
+    if (!reply || (sender() && sender() != reply))
+        return;
+    const QUrl redirect = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    qDebug() << __LINE__ << "redirectionTarget============" << redirect;
+
+    if (reply->error() == QNetworkReply::NoError && m_file)
+        writeAvailable();
+    if (reply->error() != QNetworkReply::NoError || !m_writeError.isEmpty()) {
+        failTransfer(m_writeError.isEmpty() ? reply->errorString() : m_writeError);
+        return;
+    }
+
+    if (redirect.isEmpty()) {
+        QString fault = transferFault();
+        if (fault.isEmpty() && (!m_file->flush() || m_file->error() != QFileDevice::NoError)) {
+            qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << m_file->errorString();
+            fault = WriteFailedText;
+        }
+        if (!fault.isEmpty()) {
+            failTransfer(fault);
+            return;
+        }
+        m_redirectCount = 0;
+        m_file->close();
+        delete m_file;
+        m_file = nullptr;
+        releaseNetwork();
+        ++m_linkIndex;
+        if (g_overallVariate)
+            g_overallVariate->emitDownloadProgress(m_linkIndex);
+        Startdownload(m_linkIndex);
+        return;
+    }
+
+    qDebug() << __LINE__ << "redirectionTarget   isNull";
+    // Relative to the address that answered with it, not to an earlier redirect.
+    const QUrl target = reply->url().resolved(redirect);
+    const QString scheme = target.scheme().toLower();
+    QString refusal;
+    if (m_redirectCount >= MaxRedirectsFollowed)
+        refusal = TooManyRedirectsText;
+    else if (!target.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        refusal = BadRedirectText;
+    if (!refusal.isEmpty()) {
+        qWarning() << __LINE__ << refusal << target.toString(QUrl::RemoveQuery);
+        removeTargetFile();
+        reportError(refusal);
+        m_redirectCount = 0;
+        releaseNetwork();
+        if (g_overallVariate)
+            g_overallVariate->setBusy(false);
+        return;
+    }
+    ++m_redirectCount;
+    m_redirectUrl = target;
+    reply->disconnect(this);
+    reply->deleteLater();
+    m_reply = nullptr;
+    // What the redirect answer carried is not part of the file.
+    if (!m_file->resize(0) || !m_file->seek(0)) {
+        failTransfer(WriteFailedText);
+        return;
+    }
+    startRequest(m_redirectUrl);
+}
+
+void DownloadFile::failTransfer(const QString& message)
+{
+    qDebug() << __LINE__ << "getDownloadMode=" << m_downloadMode;
+    m_redirectCount = 0;
+    // Removed before anyone hears of the failure: nothing truncated is ever passed on.
+    removeTargetFile();
+    if (m_downloadMode == FirmwareVersionFile) {
+        // A firmware check that cannot reach its file just finds nothing new.
+        if (g_overallVariate)
+            g_overallVariate->emitFirmwareUpdate(false);
+    } else {
+        reportError(message);
+    }
+    releaseNetwork();
+    if (g_overallVariate)
+        g_overallVariate->setBusy(false);
+}
+
 QByteArray DownloadFile::getMd5(const QString& text)
 {
-    return QCryptographicHash::hash(text.toLatin1(), QCryptographicHash::Md5);
+    QByteArray bytes = text.toLatin1();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
 }
-QString DownloadFile::createFilePath(QString path) { return path; }
+
+QString DownloadFile::createFilePath(QString path)
+{
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!path.isEmpty() && !QDir(path).exists() && !QDir().mkpath(path))
+        qWarning() << __LINE__ << "createFilePath: cannot create" << path;
+    return path;
+}
 
 void DownloadFile::reportError(const QString& message)
 {
@@ -46,15 +327,27 @@ void DownloadFile::reportError(const QString& message)
 
 void DownloadFile::releaseNetwork()
 {
-    if (m_reply)
+    if (m_reply) {
+        m_reply->disconnect(this);
         m_reply->deleteLater();
-    if (m_file)
-        m_file->deleteLater();
+    }
+    delete m_file;
     if (m_networkManager)
         m_networkManager->deleteLater();
     m_reply = nullptr;
     m_file = nullptr;
     m_networkManager = nullptr;
+}
+
+void DownloadFile::removeTargetFile()
+{
+    if (!m_file)
+        return;
+    m_file->close();
+    if (!m_file->remove() && QFileInfo::exists(m_file->fileName()))
+        qWarning() << __LINE__ << "cannot remove" << m_file->fileName() << m_file->errorString();
+    delete m_file;
+    m_file = nullptr;
 }
 
 void DownloadFile::loadFirmwareInfo()
@@ -68,8 +361,3 @@ void DownloadFile::loadFirmwareInfo()
     m_btSdVersion = info.btSdVersion;
     m_modelType = info.modelType;
 }
-
-void DownloadFile::WriteUpgradeFile() {}
-void DownloadFile::upgradeFileDownloadFinished() {}
-void DownloadFile::removeTargetFile() {}
-void DownloadFile::setWaitsForTest(int, int, int) {}

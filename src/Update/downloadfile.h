@@ -43,6 +43,8 @@ public:
     // Network time (daytime protocol): the current UTC time, or null when no server answered.
     QDateTime getNetworkTime();
     void initTimeServerList();
+    // The UTC time of one daytime answer ("<day> YY-MM-DD HH:MM:SS ..."); null when it does not parse.
+    static QDateTime parseDaytimeAnswer(QByteArray answer);
 
     // Fetches link `index`, or performs the mode's end action when the list is done.
     void Startdownload(int index);
@@ -119,6 +121,28 @@ private:
     void removeTargetFile();
     void fetch(int index);
 
+    // Waits of one fetch: each daytime server gets this long to connect and this long to answer; a
+    // transfer silent this long fails. Tests shorten them (setWaitsForTest).
+    static constexpr int TimeServerConnectWaitMs = 30000;
+    static constexpr int TimeServerReadWaitMs = 30000;
+    static constexpr int TransferTimeoutMs = 30000;
+    // How often a wait for a daytime server looks at the stop flag (at most 100 ms).
+    static constexpr int StopPollMs = 20;
+    // Redirects followed in a row; the next one fails the download.
+    static constexpr int MaxRedirectsFollowed = 4;
+    static inline std::atomic<int> s_connectWaitMs{TimeServerConnectWaitMs};
+    static inline std::atomic<int> s_readWaitMs{TimeServerReadWaitMs};
+    static inline std::atomic<int> s_transferTimeoutMs{TransferTimeoutMs};
+
+    // Appends what the reply has to the target file; false (the reason kept) on a short write.
+    bool writeAvailable();
+    // Why the finished transfer cannot be used; empty when it is a complete file.
+    QString transferFault() const;
+    // The reply-error path: the mode's answer, the target file removed, the network released.
+    void failTransfer(const QString& message);
+    // One daytime server's answer line; empty when it did not answer within the waits or a stop came.
+    QByteArray askTimeServer(const QString& entry);
+
     QString m_tessarkVersion;
     QString m_modelDir;
     QString m_usbAppVersion;
@@ -138,4 +162,8 @@ private:
     std::atomic<int> m_downloadMode{0};
     std::atomic<bool> m_stop{false};
     UpdateServerConfig m_config;
+    // Body bytes of the current reply written to the target file.
+    qint64 m_received = 0;
+    // Set when the target file took less than it was given: the transfer is failed, never completed.
+    QString m_writeError;
 };

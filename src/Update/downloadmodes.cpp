@@ -2,13 +2,268 @@
 #include "downloadfile.h"
 
 #include "Update/overallvariate.h"
+#include "Update/serverpath.h"
+#include "widget/qss.h"
 
-void DownloadFile::checkUpdateSlot() {}
-void DownloadFile::dowmloadTessarkUpdateFileSlot() {}
-void DownloadFile::checkFirmwareUpdateSlot() {}
-void DownloadFile::startFirmwareCheck() {}
-void DownloadFile::dowmloadFirmwareUpdateFileSlot() {}
-void DownloadFile::unModeFirmwareSlot() {}
-void DownloadFile::finishLinkList() {}
-bool DownloadFile::deleteDirectory(const QString&, bool) { return false; }
-bool DownloadFile::deleteFile(const QString&) { return false; }
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const char* const LinkFileRefused = "Link file refused: an unsafe path";
+const char* const BoardNameRefused = "Firmware download refused: the keyboard's model name is not a folder name";
+
+// Whether every link stays under appDir; the first that does not goes to offending.
+bool allSafe(const QStringList& links, const QString& appDir, QString* offending)
+{
+    for (const QString& link : links) {
+        if (!ServerPath::isSafeLink(link, appDir)) {
+            *offending = link;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Removes the folder and everything in it; with count, each file directly in it adds one to counter.
+bool removeFolderTree(const QString& path, bool count, int* counter)
+{
+    QDir dir(path);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        // A link is removed itself: a linked folder's content is not ours.
+        if (entry.isFile() || entry.isSymLink()) {
+            dir.remove(entry.fileName());
+            if (count && entry.isFile())
+                ++*counter;
+        } else {
+            removeFolderTree(entry.absoluteFilePath(), false, counter);
+            qDebug() << __LINE__ << "absoluteFilePath=" << entry.absoluteFilePath();
+        }
+    }
+    const QString absolute = QDir::cleanPath(dir.absolutePath());
+    qDebug() << __LINE__ << "absolutePath=" << absolute << *counter;
+    return QDir().rmdir(absolute);
+}
+
+} // namespace
+
+void DownloadFile::checkUpdateSlot()
+{
+    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+        return;
+    g_overallVariate->setBusy(true);
+    m_linkList.clear();
+    m_linkList << QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini");
+    m_downloadMode = ToolVersionFile;
+    Startdownload(0);
+    qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
+}
+
+void DownloadFile::dowmloadTessarkUpdateFileSlot()
+{
+    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+        return;
+    g_overallVariate->setBusy(true);
+    m_linkList.clear();
+    m_linkList << QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml");
+    m_downloadMode = ToolLinkFile;
+    Startdownload(0);
+    qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
+}
+
+void DownloadFile::checkFirmwareUpdateSlot()
+{
+    // Two checks at once would take over each other's transfer.
+    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+        return;
+    g_overallVariate->setBusy(true);
+    startFirmwareCheck();
+}
+
+void DownloadFile::startFirmwareCheck()
+{
+    if (!g_overallVariate)
+        return;
+    loadFirmwareInfo();
+    // The board name becomes a folder on the server and under the application directory.
+    m_modelDir = ServerPath::cutBoardName(m_modelDir);
+    if (!ServerPath::isSafeBoardName(m_modelDir)) {
+        qWarning() << __LINE__ << "firmware check: no request for the model name" << m_modelDir;
+        g_overallVariate->setBusy(false);
+        g_overallVariate->emitFirmwareUpdate(false);
+        return;
+    }
+    m_linkList.clear();
+    m_linkList << QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/VersionFile/FirmwareVersion.ini");
+    m_downloadMode = FirmwareVersionFile;
+    Startdownload(0);
+}
+
+void DownloadFile::dowmloadFirmwareUpdateFileSlot()
+{
+    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+        return;
+    g_overallVariate->setBusy(true);
+    m_modelDir = ServerPath::cutBoardName(m_modelDir);
+    if (!ServerPath::isSafeBoardName(m_modelDir)) {
+        qWarning() << __LINE__ << "firmware download: no request for the model name" << m_modelDir;
+        reportError(QLatin1String(BoardNameRefused));
+        return;
+    }
+    m_linkList.clear();
+    m_linkList << QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/URLFile/FirmwareFileURL.xml");
+    m_downloadMode = FirmwareLinkFile;
+    Startdownload(0);
+}
+
+void DownloadFile::unModeFirmwareSlot()
+{
+    deleteDirectory(appDirPath() + QStringLiteral("/UpgradeFirmware/"), false);
+}
+
+void DownloadFile::finishLinkList()
+{
+    m_linkIndex = 0;
+    const int mode = m_downloadMode;
+    qDebug() << __LINE__ << "所有文件下载完成" << "DownloadMode:" << mode;
+    if (unsigned(mode) > unsigned(FirmwareFiles) || !g_overallVariate)
+        return;
+    overallVariate* hub = g_overallVariate;
+    const QString appDir = appDirPath();
+    const QString first = m_linkList.value(0);
+    const QString localPath = appDir + first;
+    const QString localFolder = QFileInfo(localPath).path();
+
+    switch (mode) {
+    case ToolVersionFile:
+        qDebug() << __LINE__ << "wqxVF";
+        if (!m_linkList.isEmpty()) {
+            ReadVersionsFile(localPath);
+            deleteDirectory(localFolder, false);
+        }
+        if (hub->getOnlinState())
+            startFirmwareCheck(); // busy stays set until the firmware answer
+        else
+            hub->setBusy(false);
+        break;
+
+    case ToolLinkFile: {
+        qDebug() << __LINE__ << "wqxVUF" << "解析XML文件" << first;
+        if (m_linkList.isEmpty())
+            break;
+        qDebug() << __LINE__ << "UrlXmlFile=" << localPath;
+        UrlInfo info;
+        const bool parsed = parseTessrakUrlXml(info, localPath);
+        // Nothing to install: the updater is not started and the tool keeps running.
+        if (!parsed || info.linkList.isEmpty()) {
+            qWarning() << __LINE__ << "tool link file gives no link for version" << m_tessarkVersion;
+            deleteDirectory(localFolder, false);
+            reportError(QStringLiteral("读取xml错误"));
+            break;
+        }
+        QString offending;
+        if (!allSafe(info.linkList + info.deleteList, appDir, &offending)) {
+            qWarning() << __LINE__ << "tool link file refused, unsafe entry" << offending;
+            deleteDirectory(localFolder, false);
+            reportError(QLatin1String(LinkFileRefused));
+            break;
+        }
+        for (const QString& entry : info.deleteList) {
+            qDebug() << __LINE__ << "DeleteFileList=" << entry;
+            deleteFile(appDir + entry);
+        }
+        m_linkList = info.linkList;
+        qDebug() << __LINE__ << "解析XML文件 LinkList=" << m_linkList.size() << localFolder;
+        deleteDirectory(localFolder, false);
+        m_downloadMode = ToolFiles;
+        hub->emitDownloadNumber(m_linkList.size());
+        Startdownload(0);
+        break;
+    }
+
+    case ToolFiles:
+        qDebug() << __LINE__ << "wqx" << "启动安装程序";
+        UpdateUpgrradeProgram();
+        // A failed start is reported (busy cleared there); the tool keeps running.
+        if (StartUpgradeProgram()) {
+            hub->emitMainExitSignal();
+            hub->setBusy(false);
+        }
+        break;
+
+    case FirmwareVersionFile:
+        qDebug() << __LINE__ << "FVF";
+        if (m_linkList.isEmpty())
+            break;
+        ReadFirmwareVersionsFile(localPath);
+        deleteDirectory(localFolder, false);
+        hub->setBusy(false);
+        break;
+
+    case FirmwareLinkFile: {
+        qDebug() << __LINE__ << "FUF" << "解析XML文件" << first;
+        if (m_linkList.isEmpty())
+            break;
+        qDebug() << __LINE__ << "UrlXmlFile=" << localPath;
+        UrlInfo info;
+        parseFirmwareUrlXml(info, localPath); // reports its own failure; mode 5 then only clears busy
+        QString offending;
+        if (!allSafe(info.linkList, appDir, &offending)) {
+            qWarning() << __LINE__ << "firmware link file refused, unsafe entry" << offending;
+            deleteDirectory(localFolder, false);
+            reportError(QLatin1String(LinkFileRefused));
+            break;
+        }
+        m_linkList = info.linkList;
+        qDebug() << __LINE__ << "LinkList=" << m_linkList.size();
+        deleteDirectory(localFolder, false);
+        m_downloadMode = FirmwareFiles;
+        hub->emitDownloadNumber(m_linkList.size());
+        Startdownload(0);
+        break;
+    }
+
+    case FirmwareFiles: {
+        qDebug() << __LINE__ << "Firmware" << "开始升级固件";
+        if (m_linkList.isEmpty()) {
+            hub->setBusy(false);
+            break;
+        }
+        hub->hideUpdateWidget();
+        qDebug() << __LINE__ << "StrFile=" << localPath;
+        const QString folder = createFilePath(localFolder);
+        qDebug() << __LINE__ << "Path==" << folder;
+        hub->emitUpdate(folder);
+        hub->setBusy(false);
+        break;
+    }
+    }
+}
+
+bool DownloadFile::deleteDirectory(const QString& path, bool count)
+{
+    if (path.isEmpty())
+        return false;
+    if (!QDir(path).exists())
+        return true;
+    if (!removeFolderTree(path, count, &m_deletedFileCount))
+        return false;
+    // Then each parent left empty, up to but never including the application directory.
+    const QString appDir = QDir::cleanPath(QDir(appDirPath()).absolutePath());
+    QString parent = QFileInfo(QDir::cleanPath(QDir(path).absolutePath())).path();
+    while (parent != appDir && ServerPath::isInside(parent, appDir) && QDir().rmdir(parent))
+        parent = QFileInfo(parent).path();
+    return true;
+}
+
+bool DownloadFile::deleteFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return false;
+    return QFile::remove(path);
+}

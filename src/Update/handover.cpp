@@ -1,7 +1,140 @@
 // The updater hand-over: refresh the updater from the download, then start it.
 #include "downloadfile.h"
 
-void DownloadFile::UpdateUpgrradeProgram() {}
-bool DownloadFile::StartUpgradeProgram() { return false; }
-bool DownloadFile::copyDirectoryFiles(const QString&, const QString&, bool) { return false; }
-bool DownloadFile::unzipFile(const QString&, const QString&, bool) { return false; }
+#include "Update/safeunzip.h"
+#include "setting/Language.h"
+#include "widget/qss.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+namespace {
+
+QString updaterSource()
+{
+    return appDirPath() + QStringLiteral("/UpgradeTessark/") + QStringLiteral("Windows")
+        + QStringLiteral("/Tessark/Upgrade/");
+}
+
+QString updaterFolder()
+{
+    return appDirPath() + QStringLiteral("/Upgrade/");
+}
+
+QString updaterProgram()
+{
+#ifdef Q_OS_WIN
+    return updaterFolder() + QStringLiteral("Upgrade.exe");
+#else
+    return updaterFolder() + QStringLiteral("Upgrade");
+#endif
+}
+
+QString stagedToolFiles()
+{
+    return appDirPath() + QStringLiteral("/UpgradeTessark/") + QStringLiteral("Windows")
+        + QStringLiteral("/Tessark/Tessark/");
+}
+
+// 0 Chinese; any other value, and no Language object, English (1).
+int languageArgument()
+{
+    return g_language && g_language->getLanguageType() == 0 ? 0 : 1;
+}
+
+constexpr unsigned long EntryPauseMs = 50;
+
+} // namespace
+
+void DownloadFile::UpdateUpgrradeProgram()
+{
+    const QString source = updaterSource();
+    const QString folder = updaterFolder();
+    qDebug() << __LINE__ << "RawDir=" << source << folder;
+    if (!QDir(source).exists()) {
+        qDebug() << __LINE__ << "目录不存在";
+        return;
+    }
+    if (copyDirectoryFiles(source, folder, true)) {
+        m_deletedFileCount = 0;
+        deleteDirectory(source, true);
+    }
+}
+
+bool DownloadFile::StartUpgradeProgram()
+{
+    const QString appDir = appDirPath();
+    const QString program = updaterProgram();
+    const QStringList arguments{
+        QStringLiteral("upgrade"),
+        QString::number(m_linkList.size() - m_deletedFileCount),
+        appDir + QLatin1Char('/'),
+        QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
+        stagedToolFiles(),
+        appDir + QLatin1Char('/'),
+        QString::number(languageArgument()),
+    };
+    for (int i = 0; i < arguments.size(); ++i)
+        qDebug() << __LINE__ << "arguments" << i << "=" << arguments.at(i);
+
+    // Downloads arrive without the execute bit.
+    const QFileInfo info(program);
+    if (info.isFile())
+        QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeUser);
+    // Detached: an attached child loses its pipes when the tool exits, and the updater outlives it.
+    qint64 pid = 0;
+    if (!info.isFile() || !QProcess::startDetached(program, arguments, appDir, &pid)) {
+        qWarning() << __LINE__ << "the upgrade program did not start:" << program;
+        reportError(QStringLiteral("Upgrade Program Start Failed!"));
+        return false;
+    }
+    qDebug() << __LINE__ << "upgrade program started, pid" << pid;
+    return true;
+}
+
+bool DownloadFile::copyDirectoryFiles(const QString& fromDir, const QString& toDir, bool coverFileIfExist)
+{
+    qDebug() << __LINE__ << "copyDirectoryFiles=";
+    const QDir sourceDir(fromDir);
+    QDir targetDir(toDir);
+    if (!targetDir.exists() && !targetDir.mkdir(targetDir.absolutePath()))
+        return false;
+    const QFileInfoList entries = sourceDir.entryInfoList();
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        // Only what was downloaded is copied: a link would bring in whatever it points at.
+        if (entry.isSymLink()) {
+            qWarning() << __LINE__ << "copyDirectoryFiles: link skipped" << entry.filePath();
+            continue;
+        }
+        const QString target = targetDir.filePath(name);
+        if (entry.isDir()) {
+            if (!copyDirectoryFiles(entry.filePath(), target, coverFileIfExist))
+                return false;
+            continue;
+        }
+        if (coverFileIfExist && targetDir.exists(name))
+            targetDir.remove(name);
+        if (!QFile::copy(entry.filePath(), target))
+            return false;
+        if (entry.suffix() == QLatin1String("tessarkzip")) {
+            unzipFile(target, targetDir.absolutePath(), true);
+            if (QFileInfo::exists(target))
+                QFile::remove(target);
+        }
+        QThread::msleep(EntryPauseMs);
+    }
+    return true;
+}
+
+bool DownloadFile::unzipFile(const QString& zipFilePath, const QString& destDir, bool removeExisting)
+{
+    return SafeUnzip::unpack(zipFilePath, destDir, removeExisting) == SafeUnzip::Result::Unpacked;
+}

@@ -1,8 +1,84 @@
 #include "serverpath.h"
 
+#include <QDir>
+#include <QStringList>
+
 namespace ServerPath {
 
-bool isSafeLink(const QString&, const QString&) { return true; }
-bool isSafeBoardName(const QString& name) { return !name.isEmpty(); }
+namespace {
+constexpr int BoardNameBytes = 16;
+}
+
+bool hasForbiddenCharacter(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+bool isInside(const QString& path, const QString& base)
+{
+    const QString cleanBase = QDir::cleanPath(base);
+    const QString cleanPath = QDir::cleanPath(path);
+    if (cleanPath == cleanBase)
+        return true;
+    const QString prefix = cleanBase.endsWith(QLatin1Char('/')) ? cleanBase : cleanBase + QLatin1Char('/');
+    return cleanPath.startsWith(prefix);
+}
+
+bool isSafeLink(const QString& link, const QString& appDir)
+{
+    // An empty link is not a path outside: fetching it fails on its own ("File Open Failed").
+    if (link.isEmpty())
+        return true;
+    if (hasForbiddenCharacter(link))
+        return false;
+    if (link.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+        return false;
+    // "x" without its "/" would name a sibling of the application directory.
+    return isInside(appDir + link, appDir);
+}
+
+bool isSafeBoardName(const QString& name)
+{
+    if (name.isEmpty() || name == QLatin1String("."))
+        return false;
+    if (name.contains(QLatin1Char('/')) || name.contains(QStringLiteral("..")))
+        return false;
+    return !hasForbiddenCharacter(name);
+}
+
+QString cutBoardName(const QString& name)
+{
+    const int nul = name.indexOf(QChar(0));
+    const QString text = nul < 0 ? name : name.left(nul);
+    QString cut;
+    int bytes = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        int len = 1;
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            len = 2;
+        const int size = text.mid(i, len).toUtf8().size();
+        if (bytes + size > BoardNameBytes)
+            break;
+        bytes += size;
+        cut += text.mid(i, len);
+        i += len - 1;
+    }
+    return cut;
+}
+
+bool isSafeRelativePath(const QString& path, const QString& base)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || hasForbiddenCharacter(path))
+        return false;
+    for (const QString& segment : path.split(QLatin1Char('/'))) {
+        if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String(".."))
+            return false;
+    }
+    return isInside(base + QLatin1Char('/') + path, base) && QDir::cleanPath(base + QLatin1Char('/') + path) != QDir::cleanPath(base);
+}
 
 } // namespace ServerPath

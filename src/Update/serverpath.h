@@ -10,5 +10,14 @@ namespace ServerPath {
 bool isSafeLink(const QString& link, const QString& appDir);
 // A board name usable as one folder name: not empty, no "/", "\", ":", ".." or control character.
 bool isSafeBoardName(const QString& name);
+// The board name as the keyboard's 16-byte field holds it: up to the first NUL, at most 16 bytes of
+// UTF-8 (a character that would not fit whole is dropped).
+QString cutBoardName(const QString& name);
+// A relative path of "/"-separated segments, none empty, "." or "..", that stays inside base.
+bool isSafeRelativePath(const QString& path, const QString& base);
+// True when text holds "\", ":" or a control character.
+bool hasForbiddenCharacter(const QString& text);
+// Whether path, once cleaned, is base itself or lies below it.
+bool isInside(const QString& path, const QString& base);
 
 } // namespace ServerPath

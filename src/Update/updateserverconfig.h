@@ -15,6 +15,12 @@ struct UpdateServerConfig {
 
     static constexpr int MaxTimeServers = 7;
     static constexpr quint16 DaytimePort = 13;
+    static constexpr quint16 HttpPort = 80;
+    static constexpr int SigningKeyLength = 40;
+    // A configuration file is a few lines; anything larger is not one.
+    static constexpr qint64 MaxFileSize = 64 * 1024;
+
+    UpdateServerConfig();
 
     // TESSARK_UPDATE_CONFIG, else appDirPath() + "/config/UpdateServer.ini"; missing file: no server.
     static QString path();
@@ -23,4 +29,8 @@ struct UpdateServerConfig {
     // Writes a file load() reads back (the servers' tests and tessark-update-sim use it).
     static bool write(const QString& path, const QString& downloadServer, const QStringList& timeServers,
                       const QByteArray& signingKey);
+
+    // Splits "host[:port]" (an IPv6 address in brackets); false for anything else, such as a path, a
+    // user name or a port outside 1 to 65535.
+    static bool splitHostPort(const QString& entry, quint16 defaultPort, QString* host, quint16* port);
 };

@@ -105,6 +105,9 @@ Tessark::~Tessark()
         m_connection->setParent(nullptr);
         disconnect(m_connection, nullptr, this, nullptr);
     }
+    // Before the language goes: the update worker's thread reads it.
+    if (g_overallVariate)
+        g_overallVariate->stopWorker();
     delete m_menuTree;
     m_menuTree = nullptr;
     delete m_ui;

@@ -86,6 +86,8 @@ public:
     // Quitting: closes the keyboard and starts the quit timer, whose second tick tears down.
     void deinitTools();
     void quitTessark();
+    // Releases the update hub at the next event loop turn; the quit sequence deletes it directly instead.
+    void deleteOverallVariateLater();
     bool quitPending() const { return m_quitPending; }
     // The firmware upgrade's threads; a close stops and joins them before the transport closes.
     UpgradeThreads& upgradeThreads() { return m_upgrade; }

@@ -184,6 +184,9 @@ void Tessark::quitSlot()
 
 void Tessark::quitTessark()
 {
+    // The update worker reaches the language and the hub from its own thread: it ends before either goes.
+    if (g_overallVariate)
+        g_overallVariate->stopWorker();
     deleteGlobuleKeyLayer();
     deleteGlobuleColorLayer();
     deleteGlobuleModeLayer();
@@ -218,6 +221,14 @@ void Tessark::quitTessark()
     delete g_language;
     g_language = nullptr;
     delete g_overallVariate;
+    g_overallVariate = nullptr;
+}
+
+void Tessark::deleteOverallVariateLater()
+{
+    if (!g_overallVariate)
+        return;
+    g_overallVariate->deleteLater();
     g_overallVariate = nullptr;
 }
 

@@ -1,0 +1,215 @@
+#include "treecopy.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int MaxDepth = 64;
+constexpr qint64 ChunkBytes = 256 * 1024;
+
+// Read, write and execute bits for owner, group and others; Qt's "user" bits say what this process may
+// do and would otherwise be mapped onto the owner's.
+constexpr QFileDevice::Permissions ModeBits =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+    | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
+    | QFileDevice::ExeOther;
+
+bool isBelow(const QString& path, const QString& folder)
+{
+    return path.size() > folder.size() + 1 && path.startsWith(folder + QLatin1Char('/'));
+}
+
+// Replaces target by source in one step, also when target is a running executable.
+bool renameOver(const QString& source, const QString& target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
+                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
+#endif
+}
+
+} // namespace
+
+TreeCopy::TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log)
+    : m_stagedDir(QDir::cleanPath(stagedDir)), m_targetDir(QDir::cleanPath(targetDir)), m_log(log)
+{
+}
+
+QString TreeCopy::targetName(const QString& stagedName)
+{
+    static const QString added = QStringLiteral(".tessark");
+    if (!stagedName.endsWith(added))
+        return stagedName;
+    const QString cut = stagedName.left(stagedName.size() - added.size());
+    return cut.size() > 4 && cut.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) ? cut : stagedName;
+}
+
+int TreeCopy::fileCount() const
+{
+    int n = 0;
+    for (const Item& item : m_items)
+        n += item.folder ? 0 : 1;
+    return n;
+}
+
+bool TreeCopy::refuse(const QString& chinese, const QString& english)
+{
+    m_log.failure({chinese, english});
+    return false;
+}
+
+bool TreeCopy::plan()
+{
+    m_items.clear();
+    m_targets.clear();
+    return planFolder(m_stagedDir, m_targetDir, 0);
+}
+
+bool TreeCopy::planFolder(const QString& source, const QString& target, int depth)
+{
+    if (depth > MaxDepth)
+        return refuse(QStringLiteral("目录层次过深：%1").arg(source), QStringLiteral("folders nested too deep: %1").arg(source));
+    const QFileInfoList entries = QDir(source).entryInfoList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (entry.isSymLink()) { // a link could lead anywhere: its target is not ours to copy
+            m_log.step({QStringLiteral("跳过符号链接：%1").arg(entry.filePath()),
+                        QStringLiteral("skipped symbolic link: %1").arg(entry.filePath())});
+            continue;
+        }
+        const QString to = QDir::cleanPath(target + QLatin1Char('/') + (entry.isDir() ? name : targetName(name)));
+        if (name.contains(QLatin1Char('\\')) || !isBelow(to, m_targetDir) || to == m_stagedDir
+            || isBelow(to, m_stagedDir)) {
+            return refuse(QStringLiteral("目标路径不在应用程序目录内：%1").arg(to),
+                          QStringLiteral("target path outside the application folder: %1").arg(to));
+        }
+        if (entry.isDir()) {
+            const QFileInfo existing(to);
+            if (existing.isSymLink() || (existing.exists() && !existing.isDir())) {
+                return refuse(QStringLiteral("目标不是目录：%1").arg(to),
+                              QStringLiteral("target is not a folder: %1").arg(to));
+            }
+            m_items.append({entry.filePath(), to, true});
+            if (!planFolder(entry.filePath(), to, depth + 1))
+                return false;
+        } else if (entry.isFile()) {
+            if (!planFile(entry.filePath(), to))
+                return false;
+        } else {
+            m_log.step({QStringLiteral("跳过非普通文件：%1").arg(entry.filePath()),
+                        QStringLiteral("skipped, not a regular file: %1").arg(entry.filePath())});
+        }
+    }
+    return true;
+}
+
+bool TreeCopy::planFile(const QString& source, const QString& target)
+{
+    const QFileInfo existing(target);
+    // A link in the target's place is replaced itself, never written through.
+    if (!existing.isSymLink() && existing.exists() && !existing.isFile()) {
+        return refuse(QStringLiteral("目标不是普通文件：%1").arg(target),
+                      QStringLiteral("target is not a regular file: %1").arg(target));
+    }
+    if (m_targets.contains(target)) {
+        return refuse(QStringLiteral("多个暂存文件对应同一目标：%1").arg(target),
+                      QStringLiteral("more than one staged file for %1").arg(target));
+    }
+    m_targets.insert(target);
+    m_items.append({source, target, false});
+    return true;
+}
+
+bool TreeCopy::copy()
+{
+    m_copied = 0;
+    for (const Item& item : m_items) {
+        if (item.folder) {
+            if (!QFileInfo(item.target).isDir() && !QDir().mkdir(item.target)) {
+                return refuse(QStringLiteral("无法创建目录：%1").arg(item.target),
+                              QStringLiteral("cannot create the folder %1").arg(item.target));
+            }
+            continue;
+        }
+        m_log.step({QStringLiteral("复制 %1 到 %2").arg(item.source, item.target),
+                    QStringLiteral("copying %1 to %2").arg(item.source, item.target)});
+        if (!replaceFile(item))
+            return false;
+        ++m_copied;
+    }
+    return true;
+}
+
+bool TreeCopy::replaceFile(const Item& item)
+{
+    QFile source(item.source);
+    if (!source.open(QIODevice::ReadOnly)) {
+        return refuse(QStringLiteral("无法读取 %1：%2").arg(item.source, source.errorString()),
+                      QStringLiteral("cannot read %1: %2").arg(item.source, source.errorString()));
+    }
+    // An executable replaced keeps its bits (downloads arrive without the execute bits); a new file
+    // keeps the staged one's.
+    const QFileInfo existing(item.target);
+    const QFileDevice::Permissions mode =
+        (existing.isFile() && !existing.isSymLink() ? existing.permissions() : source.permissions()) & ModeBits;
+
+    // Beside the target, so the rename stays on one file system; never under the target's name, so a
+    // failure leaves the old file whole.
+    const QString base = existing.absolutePath() + QStringLiteral("/.") + existing.fileName()
+                         + QStringLiteral(".upgrade-") + QString::number(QCoreApplication::applicationPid());
+    QFile temp;
+    for (int i = 0; i < 100 && !temp.isOpen(); ++i) {
+        temp.setFileName(base + QLatin1Char('-') + QString::number(i));
+        temp.open(QIODevice::WriteOnly | QIODevice::NewOnly); // NewOnly: never an existing file or link
+    }
+    if (!temp.isOpen()) {
+        return refuse(QStringLiteral("无法创建临时文件 %1：%2").arg(temp.fileName(), temp.errorString()),
+                      QStringLiteral("cannot create the temporary file %1: %2").arg(temp.fileName(), temp.errorString()));
+    }
+
+    QString error;
+    QByteArray chunk;
+    while (error.isEmpty()) {
+        chunk = source.read(ChunkBytes);
+        if (chunk.isEmpty()) {
+            if (source.error() != QFileDevice::NoError || !source.atEnd())
+                error = source.errorString();
+            break;
+        }
+        if (temp.write(chunk) != chunk.size())
+            error = temp.errorString();
+    }
+    if (error.isEmpty() && !temp.flush())
+        error = temp.errorString();
+#ifndef Q_OS_WIN
+    if (error.isEmpty() && ::fsync(temp.handle()) != 0)
+        error = QStringLiteral("fsync failed");
+#endif
+    if (error.isEmpty() && !temp.setPermissions(mode))
+        error = temp.errorString();
+    temp.close();
+    if (error.isEmpty() && temp.error() != QFileDevice::NoError)
+        error = temp.errorString();
+    if (error.isEmpty() && !renameOver(temp.fileName(), item.target))
+        error = qt_error_string();
+    if (!error.isEmpty()) {
+        QFile::remove(temp.fileName());
+        return refuse(QStringLiteral("无法替换 %1：%2").arg(item.target, error),
+                      QStringLiteral("cannot replace %1: %2").arg(item.target, error));
+    }
+    return true;
+}

@@ -1,0 +1,103 @@
+#include "upgrader.h"
+
+#include "processwait.h"
+#include "toolrestart.h"
+#include "treecopy.h"
+#include "upgradearguments.h"
+#include "upgradelog.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// Removes the staged folder, then the parents it leaves empty (up to the application folder).
+bool removeStaged(const UpgradeArguments& a)
+{
+    if (!QDir(a.stagedDir).removeRecursively()) // links inside are removed, never followed
+        return false;
+    QString parent = QFileInfo(a.stagedDir).absolutePath();
+    while (parent.size() > a.appDir.size() + 1 && parent.startsWith(a.appDir + QLatin1Char('/'))
+           && QDir().rmdir(parent)) {
+        parent = QFileInfo(parent).absolutePath();
+    }
+    return true;
+}
+
+} // namespace
+
+UpgradeExit Upgrader::run(const QStringList& arguments)
+{
+    UpgradeLog log;
+    log.setChinese(UpgradeArgumentCheck::isChinese(arguments));
+    UpgradeArguments a;
+    UpgradeText why;
+    // Refused arguments are only printed: a folder we were not told properly is not written to.
+    if (!UpgradeArgumentCheck::check(arguments, &a, &why)) {
+        log.failure(why);
+        log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
+        return UpgradeExit::BadArguments;
+    }
+    log.openFile(a.appDir + QStringLiteral("/log/Upgrade.log"));
+    log.step({QStringLiteral("升级开始：程序 %1，暂存目录 %2，下载文件 %3 个").arg(a.toolPath, a.stagedDir).arg(a.expectedFiles),
+              QStringLiteral("upgrade started: tool %1, staged files %2, %3 files downloaded")
+                  .arg(a.toolPath, a.stagedDir)
+                  .arg(a.expectedFiles)});
+
+    const ProcessWait wait(a.toolPath);
+    const int waitMs = ProcessWait::timeoutFromEnvironment();
+    log.step({QStringLiteral("等待 %1 退出（最多 %2 毫秒）").arg(wait.executable()).arg(waitMs),
+              QStringLiteral("waiting for %1 to exit (at most %2 ms)").arg(wait.executable()).arg(waitMs)});
+    if (!wait.waitUntilGone(waitMs)) {
+        log.failure({QStringLiteral("%1 仍在运行，未复制任何文件，升级失败").arg(wait.executable()),
+                     QStringLiteral("%1 is still running: nothing copied, upgrade failed").arg(wait.executable())});
+        return UpgradeExit::ToolRunning;
+    }
+    log.step({QStringLiteral("%1 已退出").arg(wait.executable()), QStringLiteral("%1 has exited").arg(wait.executable())});
+
+    UpgradeExit result = UpgradeExit::Done;
+    if (!QFileInfo(a.stagedDir).isDir()) {
+        if (a.expectedFiles > 0) {
+            log.failure({QStringLiteral("暂存目录不存在：%1").arg(a.stagedDir),
+                         QStringLiteral("the staged folder does not exist: %1").arg(a.stagedDir)});
+            result = UpgradeExit::CopyFailed;
+        } else {
+            log.step({QStringLiteral("没有要复制的文件"), QStringLiteral("no files to copy")});
+        }
+    } else {
+        TreeCopy copy(a.stagedDir, a.appDir, log);
+        if (!copy.plan() || !copy.copy()) {
+            log.failure({QStringLiteral("复制失败：已复制 %1 个文件，暂存目录保留").arg(copy.copiedCount()),
+                         QStringLiteral("copy failed after %1 files; the staged folder is kept").arg(copy.copiedCount())});
+            result = UpgradeExit::CopyFailed;
+        } else {
+            log.step({QStringLiteral("已复制 %1 个文件").arg(copy.copiedCount()),
+                      QStringLiteral("%1 files copied").arg(copy.copiedCount())});
+            if (removeStaged(a)) {
+                log.step({QStringLiteral("已删除暂存目录 %1").arg(a.stagedDir),
+                          QStringLiteral("removed the staged folder %1").arg(a.stagedDir)});
+            } else {
+                log.failure({QStringLiteral("无法删除暂存目录 %1").arg(a.stagedDir),
+                             QStringLiteral("cannot remove the staged folder %1").arg(a.stagedDir)});
+                result = UpgradeExit::StagedKept;
+            }
+        }
+    }
+
+    // Restarted after a failed copy too: the tool quit for this upgrade and the user gets it back.
+    qint64 pid = 0;
+    if (ToolRestart::start(a.toolPath, a.appDir, &pid)) {
+        log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(a.toolPath).arg(pid),
+                  QStringLiteral("restarted %1 (process %2)").arg(a.toolPath).arg(pid)});
+    } else {
+        log.failure({QStringLiteral("无法重新启动 %1").arg(a.toolPath), QStringLiteral("cannot restart %1").arg(a.toolPath)});
+        if (result == UpgradeExit::Done)
+            result = UpgradeExit::RestartFailed;
+    }
+    if (result == UpgradeExit::Done)
+        log.step({QStringLiteral("升级完成"), QStringLiteral("upgrade finished")});
+    else
+        log.failure({QStringLiteral("升级失败（代码 %1）").arg(int(result)),
+                     QStringLiteral("upgrade failed (code %1)").arg(int(result))});
+    return result;
+}

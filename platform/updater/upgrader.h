@@ -1,0 +1,18 @@
+#pragma once
+// The updater's run: check the arguments, wait for the tool to end, copy the staged files, restart it.
+#include <QStringList>
+
+enum class UpgradeExit {
+    Done = 0,
+    BadArguments = 1,  // nothing touched
+    ToolRunning = 2,   // the tool did not end in time; nothing copied
+    CopyFailed = 3,    // staged files kept; the tool is restarted as it is
+    StagedKept = 4,    // copied, but the staged folder could not be removed
+    RestartFailed = 5, // copied, but the tool did not start again
+};
+
+class Upgrader {
+public:
+    // arguments as QCoreApplication::arguments() gives them.
+    static UpgradeExit run(const QStringList& arguments);
+};

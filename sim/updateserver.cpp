@@ -1,0 +1,475 @@
+#include "updateserver.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QUrl>
+#include <QVector>
+#include <QtDebug>
+
+#include <atomic>
+
+namespace sim {
+
+namespace {
+
+std::atomic<qint64> g_clockOffsetSecs{0};
+
+constexpr int MaxHead = 8192;            // request line and headers together
+constexpr qint64 Chunk = 64 * 1024;      // body bytes handed to the socket at a time
+constexpr qint64 MaxQueued = 256 * 1024; // body bytes waiting in the socket before more are read
+constexpr qint64 StallLength = 1 << 20;  // Content-Length a stall announces when there is no file
+constexpr qint64 SignValidity = 60;      // what the tool adds to its network time
+
+struct Behaviour {
+    enum Kind { NotFound, Redirect, Stall, CutShort } kind = NotFound;
+    QString location;
+    int bytes = 0;
+};
+
+QByteArray statusHead(int code, const QByteArray& reason, qint64 length, const QByteArray& extra = QByteArray())
+{
+    return "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason + "\r\n" + extra +
+           "Content-Type: application/octet-stream\r\nContent-Length: " + QByteArray::number(length) +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+bool isLowerHex(const QByteArray& text)
+{
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+QString hexTime(qint64 secs) { return QString::number(secs, 16); }
+
+// "<modified Julian day> YY-MM-DD HH:MM:SS ..." as the public daytime servers send it.
+QByteArray daytimeLine(const QDateTime& utc)
+{
+    const QDateTime t = utc.toUTC();
+    const qint64 mjd = t.date().toJulianDay() - 2400001; // day 0 is 1858-11-17
+    return QByteArray::number(mjd) + ' ' + t.toString(QStringLiteral("yy-MM-dd hh:mm:ss")).toLatin1() +
+           " 50 0 0 615.2 UTC(NIST) *\r\n";
+}
+
+} // namespace
+
+void setSharedClockOffsetSecs(qint64 secs) { g_clockOffsetSecs = secs; }
+
+QDateTime sharedClockUtc() { return QDateTime::currentDateTimeUtc().addSecs(g_clockOffsetSecs.load()); }
+
+QString updateSign(const QByteArray& key, const QByteArray& encodedPath, const QString& t)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(key + encodedPath + t.toLatin1(), QCryptographicHash::Md5).toHex());
+}
+
+namespace {
+
+// One HTTP connection's state: the request head read so far and the body still to send.
+class HttpConnection : public QObject {
+public:
+    explicit HttpConnection(QTcpSocket* socket) : QObject(socket), s(socket) {}
+
+    QTcpSocket* s;
+    QByteArray head;
+    bool answered = false;
+    QFile file;
+    qint64 remaining = 0;
+
+    // Hands the socket more body while little is queued; closes once the body is out.
+    void pump()
+    {
+        while (remaining > 0 && s->bytesToWrite() < MaxQueued) {
+            const QByteArray part = file.read(qMin(Chunk, remaining));
+            if (part.isEmpty()) {
+                remaining = 0; // the file shrank: the client sees a short body
+                break;
+            }
+            s->write(part);
+            remaining -= part.size();
+        }
+        if (remaining == 0 && file.isOpen()) {
+            file.close();
+            s->disconnectFromHost();
+        }
+    }
+};
+
+} // namespace
+
+struct UpdateServers::Impl {
+    QString root;
+    QByteArray key;
+    int daytimeCount = 1;
+
+    // Guards the fields from here to daytimePorts: the caller's thread and the servers' thread share them.
+    mutable QMutex mutex;
+    QHash<QString, Behaviour> behaviours;
+    QVector<DaytimeMode> modes;
+    QVector<int> connections;
+    QStringList lines;
+    int forbidden = 0;
+    quint16 httpPort = 0;
+    QVector<quint16> daytimePorts;
+
+    QThread thread;
+    QObject* host = nullptr;       // lives on `thread`; parent of every server
+    QVector<QTcpServer*> servers;  // touched only on `thread` (and by start() once it has listened)
+
+    // On the servers' thread:
+    bool listenAll();
+    void stopAll();
+    void acceptHttp(QTcpServer* server);
+    void acceptDaytime(int index, QTcpServer* server);
+    void answer(HttpConnection* c, const QByteArray& head);
+    bool signValid(const QByteArray& rawPath, const QByteArray& query);
+    void sendFile(HttpConnection* c, const QString& decodedPath, const Behaviour* b);
+    void sendRedirect(QTcpSocket* s, const QByteArray& rawPath, const QString& location);
+    static void finish(QTcpSocket* s, const QByteArray& data);
+};
+
+
+bool UpdateServers::Impl::listenAll()
+{
+    auto listenOne = [this]() -> QTcpServer* {
+        auto* server = new QTcpServer(host);
+        servers << server;
+        return server->listen(QHostAddress::LocalHost, 0) ? server : nullptr;
+    };
+    QTcpServer* http = listenOne();
+    if (!http)
+        return false;
+    QObject::connect(http, &QTcpServer::newConnection, http, [this, http] { acceptHttp(http); });
+    QVector<quint16> ports;
+    for (int i = 0; i < daytimeCount; ++i) {
+        QTcpServer* server = listenOne();
+        if (!server)
+            return false;
+        QObject::connect(server, &QTcpServer::newConnection, server, [this, i, server] { acceptDaytime(i, server); });
+        ports << server->serverPort();
+    }
+    QMutexLocker lock(&mutex);
+    httpPort = http->serverPort();
+    daytimePorts = ports;
+    return true;
+}
+
+void UpdateServers::Impl::stopAll()
+{
+    for (QTcpServer* server : qAsConst(servers)) {
+        server->close();
+        // Sockets are the server's children; their own signals must not reach us while they go.
+        for (QTcpSocket* s : server->findChildren<QTcpSocket*>()) {
+            s->disconnect();
+            s->abort();
+        }
+        delete server;
+    }
+    servers.clear();
+}
+
+void UpdateServers::Impl::finish(QTcpSocket* s, const QByteArray& data)
+{
+    s->write(data);
+    s->disconnectFromHost();
+}
+
+void UpdateServers::Impl::acceptDaytime(int index, QTcpServer* server)
+{
+    while (QTcpSocket* s = server->nextPendingConnection()) {
+        DaytimeMode mode;
+        {
+            QMutexLocker lock(&mutex);
+            ++connections[index];
+            mode = modes[index];
+        }
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        switch (mode) {
+        case DaytimeMode::Line:
+            finish(s, daytimeLine(sharedClockUtc()));
+            break;
+        case DaytimeMode::Garbage:
+            finish(s, "NOT A DAYTIME ANSWER\r\n");
+            break;
+        case DaytimeMode::Close:
+            s->disconnectFromHost();
+            break;
+        case DaytimeMode::Silence:
+            break; // kept open until the client goes or the servers stop
+        }
+    }
+}
+
+void UpdateServers::Impl::acceptHttp(QTcpServer* server)
+{
+    while (QTcpSocket* s = server->nextPendingConnection()) {
+        auto* c = new HttpConnection(s);
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        QObject::connect(s, &QTcpSocket::bytesWritten, c, [c] { c->pump(); });
+        QObject::connect(s, &QTcpSocket::readyRead, c, [this, c] {
+            if (c->answered) {
+                c->s->readAll(); // nothing after the head is looked at
+                return;
+            }
+            c->head += c->s->read(MaxHead + 1 - c->head.size());
+            int end = c->head.indexOf("\r\n\r\n");
+            if (end < 0)
+                end = c->head.indexOf("\n\n");
+            if (end < 0 && c->head.size() <= MaxHead)
+                return;
+            c->answered = true;
+            if (end < 0) {
+                finish(c->s, statusHead(431, "Request Header Fields Too Large", 0));
+                return;
+            }
+            answer(c, c->head.left(end));
+        });
+    }
+}
+
+bool UpdateServers::Impl::signValid(const QByteArray& rawPath, const QByteArray& query)
+{
+    QByteArray sign, t;
+    for (const QByteArray& pair : query.split('&')) {
+        if (pair.startsWith("sign="))
+            sign = pair.mid(5);
+        else if (pair.startsWith("t="))
+            t = pair.mid(2);
+    }
+    if (sign.size() != 32 || !isLowerHex(sign) || t.isEmpty() || t.size() > 15 || !isLowerHex(t))
+        return false;
+    if (t.toLongLong(nullptr, 16) < sharedClockUtc().toSecsSinceEpoch())
+        return false; // expired
+    return sign == updateSign(key, rawPath, QString::fromLatin1(t)).toLatin1();
+}
+
+void UpdateServers::Impl::answer(HttpConnection* c, const QByteArray& head)
+{
+    QTcpSocket* s = c->s;
+    QByteArray line = head.left(head.indexOf('\n'));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    {
+        QMutexLocker lock(&mutex);
+        lines << QString::fromLatin1(line);
+    }
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3 || !parts[2].startsWith("HTTP/1.") || !parts[1].startsWith('/')) {
+        finish(s, statusHead(400, "Bad Request", 0));
+        return;
+    }
+    if (parts[0] != "GET") {
+        finish(s, statusHead(405, "Method Not Allowed", 0));
+        return;
+    }
+    const QByteArray target = parts[1];
+    const int q = target.indexOf('?');
+    const QByteArray rawPath = q < 0 ? target : target.left(q);
+    const QByteArray query = q < 0 ? QByteArray() : target.mid(q + 1);
+    if (!signValid(rawPath, query)) {
+        {
+            QMutexLocker lock(&mutex);
+            ++forbidden;
+        }
+        finish(s, statusHead(403, "Forbidden", 0));
+        return;
+    }
+    const QString decoded = QUrl::fromPercentEncoding(rawPath);
+    Behaviour behaviour;
+    bool special = false;
+    {
+        QMutexLocker lock(&mutex);
+        auto it = behaviours.constFind(decoded);
+        if (it != behaviours.constEnd()) {
+            behaviour = *it;
+            special = true;
+        }
+    }
+    if (special && behaviour.kind == Behaviour::NotFound) {
+        finish(s, statusHead(404, "Not Found", 0));
+        return;
+    }
+    if (special && behaviour.kind == Behaviour::Redirect) {
+        sendRedirect(s, rawPath, behaviour.location);
+        return;
+    }
+    sendFile(c, decoded, special ? &behaviour : nullptr);
+}
+
+void UpdateServers::Impl::sendRedirect(QTcpSocket* s, const QByteArray& rawPath, const QString& location)
+{
+    const QUrl reference(location);
+    const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(httpPort);
+    const QUrl target = reference.isRelative() ? QUrl::fromEncoded(origin + rawPath).resolved(reference) : reference;
+    const QString t = hexTime(sharedClockUtc().toSecsSinceEpoch() + SignValidity);
+    const QByteArray signedPath = target.path(QUrl::FullyEncoded).toLatin1();
+    const QByteArray to = reference.toEncoded(QUrl::RemoveQuery | QUrl::RemoveFragment) + "?sign=" +
+                          updateSign(key, signedPath, t).toLatin1() + "&t=" + t.toLatin1();
+    finish(s, statusHead(302, "Found", 0, "Location: " + to + "\r\n"));
+}
+
+void UpdateServers::Impl::sendFile(HttpConnection* c, const QString& decodedPath, const Behaviour* b)
+{
+    QTcpSocket* s = c->s;
+    // Only regular files below root; no control characters, no way out through ".." or links.
+    bool usable = decodedPath.startsWith(QLatin1Char('/'));
+    for (QChar ch : decodedPath)
+        usable = usable && ch.unicode() >= 0x20 && ch.unicode() != 0x7F;
+    const QString cleaned = QDir::cleanPath(decodedPath);
+    usable = usable && !cleaned.startsWith(QLatin1String("/.."));
+    const QString rootPath = QFileInfo(root).canonicalFilePath();
+    const QFileInfo info(root + cleaned);
+    usable = usable && !rootPath.isEmpty() && info.isFile() &&
+             info.canonicalFilePath().startsWith(rootPath + QLatin1Char('/'));
+    if (usable) {
+        c->file.setFileName(info.canonicalFilePath());
+        usable = c->file.open(QIODevice::ReadOnly) && !c->file.isSequential();
+    }
+    if (!usable) {
+        if (b && b->kind == Behaviour::Stall) {
+            s->write(statusHead(200, "OK", StallLength));
+            return;
+        }
+        c->file.close();
+        finish(s, statusHead(404, "Not Found", 0));
+        return;
+    }
+    const qint64 size = c->file.size();
+    s->write(statusHead(200, "OK", size));
+    if (b && b->kind == Behaviour::Stall) {
+        c->file.close();
+        return; // headers only; the connection stays open
+    }
+    c->remaining = b && b->kind == Behaviour::CutShort ? qBound<qint64>(0, b->bytes, size) : size;
+    c->pump();
+}
+
+UpdateServers::UpdateServers(const QString& root, const QByteArray& key, int daytimeCount) : d(new Impl)
+{
+    d->root = root;
+    d->key = key;
+    d->daytimeCount = qBound(1, daytimeCount, 7);
+    d->modes.fill(DaytimeMode::Line, d->daytimeCount);
+    d->connections.fill(0, d->daytimeCount);
+    d->thread.setObjectName(QStringLiteral("UpdateServers"));
+}
+
+UpdateServers::~UpdateServers()
+{
+    if (d->thread.isRunning()) {
+        QMetaObject::invokeMethod(d->host, [this] { d->stopAll(); }, Qt::BlockingQueuedConnection);
+        d->thread.quit();
+        d->thread.wait();
+    }
+    delete d->host;
+}
+
+bool UpdateServers::start()
+{
+    if (d->host)
+        return d->thread.isRunning() && !d->servers.isEmpty();
+    d->host = new QObject;
+    d->host->moveToThread(&d->thread);
+    d->thread.start();
+    bool ok = false;
+    QMetaObject::invokeMethod(d->host, [this] { return d->listenAll(); }, Qt::BlockingQueuedConnection, &ok);
+    if (!ok)
+        qWarning() << "UpdateServers: cannot listen on 127.0.0.1";
+    return ok;
+}
+
+QString UpdateServers::downloadHost() const
+{
+    QMutexLocker lock(&d->mutex);
+    return QStringLiteral("127.0.0.1:%1").arg(d->httpPort);
+}
+
+QStringList UpdateServers::daytimeHosts() const
+{
+    QMutexLocker lock(&d->mutex);
+    QStringList hosts;
+    for (quint16 port : qAsConst(d->daytimePorts))
+        hosts << QStringLiteral("127.0.0.1:%1").arg(port);
+    return hosts;
+}
+
+bool UpdateServers::writeConfig(const QString& path, const QStringList& timeServers) const
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSettings ini(path, QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("UpdateServer"));
+    ini.setValue(QStringLiteral("Download"), downloadHost());
+    ini.setValue(QStringLiteral("Time"), timeServers.isEmpty() ? daytimeHosts() : timeServers);
+    ini.setValue(QStringLiteral("Key"), QString::fromLatin1(d->key));
+    ini.endGroup();
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+void UpdateServers::setDaytimeMode(int index, DaytimeMode mode)
+{
+    QMutexLocker lock(&d->mutex);
+    if (index >= 0 && index < d->modes.size())
+        d->modes[index] = mode;
+}
+
+int UpdateServers::daytimeConnections(int index) const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->connections.value(index, 0);
+}
+
+void UpdateServers::answerNotFound(const QString& path)
+{
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, Behaviour{Behaviour::NotFound, QString(), 0});
+}
+
+void UpdateServers::redirect(const QString& path, const QString& location)
+{
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, Behaviour{Behaviour::Redirect, location, 0});
+}
+
+void UpdateServers::stall(const QString& path)
+{
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, Behaviour{Behaviour::Stall, QString(), 0});
+}
+
+void UpdateServers::cutShort(const QString& path, int bytes)
+{
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, Behaviour{Behaviour::CutShort, QString(), bytes});
+}
+
+void UpdateServers::clearBehaviours()
+{
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.clear();
+}
+
+QStringList UpdateServers::requestLines() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->lines;
+}
+
+int UpdateServers::forbiddenCount() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->forbidden;
+}
+
+} // namespace sim

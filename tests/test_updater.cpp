@@ -1,0 +1,395 @@
+// The updater program: started as the tool starts it, it waits for the tool, copies the staged files
+// over the application folder, removes them and restarts the tool.
+#include "tempappdir.h"
+
+#include <QtTest>
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+const QString Program = QStringLiteral(TESSARK_BIN_DIR "/Upgrade/Upgrade");
+const QString ToolName = QStringLiteral("Tessark");
+const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
+constexpr int RunMs = 60000; // generous for the sanitizer build; every wait below is bounded
+
+int modeOf(const QString& path)
+{
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+#else
+    Q_UNUSED(path)
+    return -1;
+#endif
+}
+
+bool setMode(const QString& path, int mode)
+{
+#ifdef Q_OS_LINUX
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+#else
+    Q_UNUSED(path)
+    Q_UNUSED(mode)
+    return false;
+#endif
+}
+
+// Every file and link below folder, relative, sorted: what a run must (not) have changed.
+QStringList listTree(const QString& folder)
+{
+    QStringList all;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all << QDir(folder).relativeFilePath(it.next());
+    all.sort();
+    return all;
+}
+
+// A tool script that records each start, with its version and working folder, in a file outside the
+// application folder.
+QByteArray toolScript(const QByteArray& version, const QString& record)
+{
+    return "#!/bin/sh\necho \"" + version + " $PWD\" >> '" + QFile::encodeName(record) + "'\n";
+}
+
+// An installed tool (a recording script, 0755) in a temporary application folder, a folder for what
+// lies outside it, the staged folder, and the updater's run.
+struct Installation {
+    TempAppDir app;
+    QTemporaryDir outside;
+    QTemporaryDir records; // where the tool records its starts
+    std::vector<std::unique_ptr<QProcess>> running; // tools the test keeps running; killed at the end
+    int exitCode = -1;
+    QString output;
+
+    Installation()
+    {
+        app.write(ToolName, toolScript("old", record()));
+        setMode(app.filePath(ToolName), 0755);
+        QDir(app.path()).mkpath(Staged);
+    }
+    ~Installation()
+    {
+        for (auto& p : running) {
+            p->kill();
+            p->waitForFinished(10000);
+        }
+    }
+    QString record() const { return records.filePath(QStringLiteral("started.txt")); }
+    QString appArg() const { return app.path() + QLatin1Char('/'); }
+    QString stagedArg() const { return app.filePath(Staged) + QLatin1Char('/'); }
+    bool stage(const QString& relative, const QByteArray& content, int mode = 0644)
+    {
+        return app.write(Staged + QLatin1Char('/') + relative, content)
+               && setMode(app.filePath(Staged + QLatin1Char('/') + relative), mode);
+    }
+    QStringList arguments(const QString& language = QStringLiteral("1")) const
+    {
+        return {QStringLiteral("upgrade"), QStringLiteral("3"), appArg(), ToolName, stagedArg(), appArg(), language};
+    }
+    // Runs the updater (through shellPrefix, a "sh -c" text ending in exec, when given); false if it did not end.
+    bool run(const QStringList& args, int waitMs = 5000, const QString& shellPrefix = QString())
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TESSARK_UPGRADE_WAIT_MS"), QString::number(waitMs));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        if (shellPrefix.isEmpty())
+            p.start(Program, args);
+        else
+            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), shellPrefix + QStringLiteral(" \"$0\" \"$@\""), Program} + args);
+        const bool ended = p.waitForFinished(RunMs);
+        output = QString::fromLocal8Bit(p.readAll());
+        exitCode = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        if (!ended) {
+            p.kill();
+            p.waitForFinished(10000);
+        }
+        return ended;
+    }
+    // Starts a copy of sleep under name in the application folder, running for seconds.
+    QProcess* startSleeper(const QString& name, int seconds)
+    {
+        const QString path = app.filePath(name);
+        QFile::remove(path);
+        if (!QFile::copy(QStringLiteral("/bin/sleep"), path) || !setMode(path, 0755))
+            return nullptr;
+        running.push_back(std::make_unique<QProcess>());
+        QProcess* p = running.back().get();
+        p->start(path, {QString::number(seconds)});
+        return p->waitForStarted(10000) ? p : nullptr;
+    }
+    QString log() const { return QString::fromUtf8(readFile(app.filePath(QStringLiteral("log/Upgrade.log")))); }
+    // Whether the tool recorded a start with this version in the application folder within ms.
+    bool restarted(const QByteArray& version, int ms = 10000) const
+    {
+        const QByteArray line = version + ' ' + QFile::encodeName(app.path());
+        QDeadlineTimer deadline(ms);
+        while (!readFile(record()).contains(line) && !deadline.hasExpired())
+            QThread::msleep(20);
+        return readFile(record()).contains(line);
+    }
+};
+
+} // namespace
+
+class UpdaterProgram : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("the updater's tests start shell scripts and look at /proc");
+#endif
+        QVERIFY2(QFileInfo(Program).isExecutable(), qPrintable(Program));
+    }
+
+    // A good run: nested files replaced and added, the staged folders gone, the new tool started in the
+    // application folder, each step logged in the language asked for.
+    void replacesFilesAndRestartsTheTool_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("finished");
+        QTest::addColumn<QString>("copying");
+        QTest::newRow("English") << "1" << "upgrade finished" << "copying ";
+        QTest::newRow("Chinese") << "0" << QString::fromUtf8("升级完成") << QString::fromUtf8("复制 ");
+        QTest::newRow("other value reads English") << "2" << "upgrade finished" << "copying ";
+    }
+    void replacesFilesAndRestartsTheTool()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, finished);
+        QFETCH(QString, copying);
+        Installation inst;
+        QVERIFY(inst.app.write(QStringLiteral("config/about.xml"), "old about"));
+        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+        QVERIFY(inst.stage(QStringLiteral("plugins/platforms/libnew.so"), "library"));
+
+        QVERIFY(inst.run(inst.arguments(language)));
+        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/about.xml"))), QByteArray("new about"));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("plugins/platforms/libnew.so"))), QByteArray("library"));
+        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("UpgradeTessark"))));
+        QVERIFY(inst.restarted("new"));
+        QVERIFY(!readFile(inst.record()).contains("old"));
+        QVERIFY2(inst.log().contains(copying + inst.app.filePath(Staged)), qPrintable(inst.log()));
+        QVERIFY2(inst.log().contains(finished), qPrintable(inst.log()));
+        QVERIFY(inst.output.contains(finished)); // and on stderr
+        for (const QString& entry : listTree(inst.app.path()))
+            QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry)); // no temporary left
+    }
+
+    // Which name and permission bits a staged file ends up with.
+    void namesAndPermissionBits_data()
+    {
+        QTest::addColumn<QString>("staged");
+        QTest::addColumn<int>("stagedMode");
+        QTest::addColumn<int>("existingMode"); // -1: no file of that name yet
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("targetMode");
+        QTest::newRow("downloaded executable keeps 0755") << "Helper.exe.tessark" << 0644 << 0755 << "Helper.exe" << 0755;
+        QTest::newRow("upper-case EXE") << "HELPER.EXE.tessark" << 0644 << -1 << "HELPER.EXE" << 0644;
+        QTest::newRow("replaced 0600 stays 0600") << "secret.ini" << 0644 << 0600 << "secret.ini" << 0600;
+        QTest::newRow("new file keeps its own bits") << "run.sh" << 0750 << -1 << "run.sh" << 0750;
+        QTest::newRow(".exe.bak is not a download") << "x.exe.bak" << 0644 << -1 << "x.exe.bak" << 0644;
+        QTest::newRow("only after .exe") << "data.tessark" << 0644 << -1 << "data.tessark" << 0644;
+    }
+    void namesAndPermissionBits()
+    {
+        QFETCH(QString, staged);
+        QFETCH(int, stagedMode);
+        QFETCH(int, existingMode);
+        QFETCH(QString, target);
+        QFETCH(int, targetMode);
+        Installation inst;
+        QVERIFY(inst.stage(QStringLiteral("bin/") + staged, "new content", stagedMode));
+        const QString targetPath = inst.app.filePath(QStringLiteral("bin/") + target);
+        if (existingMode >= 0) {
+            QVERIFY(inst.app.write(QStringLiteral("bin/") + target, "old content"));
+            QVERIFY(setMode(targetPath, existingMode));
+        }
+        QVERIFY(inst.run(inst.arguments()));
+        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
+        QCOMPARE(readFile(targetPath), QByteArray("new content"));
+        QCOMPARE(QString::number(modeOf(targetPath), 8), QString::number(targetMode, 8));
+        if (target != staged)
+            QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("bin/") + staged)));
+    }
+
+    // Anything but the tool's own command line: nothing copied, removed, restarted or written.
+    void refusesAWrongCommandLine_data()
+    {
+        QTest::addColumn<int>("index"); // the argument replaced, or -1: the list cut to `count`
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("count");
+        QTest::newRow("first argument Upgrade") << 0 << "Upgrade" << 7;
+        QTest::newRow("first argument update") << 0 << "update" << 7;
+        QTest::newRow("no arguments") << -1 << "" << 0;
+        QTest::newRow("six arguments") << -1 << "" << 6;
+        QTest::newRow("eight arguments") << 7 << "extra" << 8;
+        QTest::newRow("count not decimal") << 1 << "-1" << 7;
+        QTest::newRow("tool name with a folder") << 3 << "../Tessark" << 7;
+        QTest::newRow("staged folder outside") << 4 << "OUTSIDE" << 7;
+        QTest::newRow("staged folder is the application folder") << 4 << "APP" << 7;
+        QTest::newRow("staged folder climbs out") << 4 << "APP/UpgradeTessark/../../x/" << 7;
+        QTest::newRow("staged folder is a link to outside") << 4 << "APP/elsewhere/" << 7;
+        QTest::newRow("staged folder below a link to outside") << 4 << "APP/elsewhere/sub/" << 7;
+        QTest::newRow("arguments 3 and 6 differ") << 5 << "OUTSIDE" << 7;
+        QTest::newRow("application folder missing") << 2 << "APP/missing/" << 7;
+    }
+    void refusesAWrongCommandLine()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, value);
+        QFETCH(int, count);
+        Installation inst;
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+        QVERIFY(QDir(inst.outside.path()).mkpath(QStringLiteral("sub")));
+        QVERIFY(QFile::link(inst.outside.path(), inst.app.filePath(QStringLiteral("elsewhere"))));
+        value.replace(QLatin1String("OUTSIDE"), inst.outside.path() + QLatin1Char('/'));
+        value.replace(QLatin1String("APP"), inst.app.path());
+        QStringList args = inst.arguments();
+        if (index >= args.size())
+            args << value;
+        else if (index >= 0)
+            args[index] = value;
+        args = args.mid(0, count);
+        const QStringList before = listTree(inst.app.path());
+
+        QVERIFY(inst.run(args));
+        QCOMPARE(inst.exitCode, 1);
+        QCOMPARE(listTree(inst.app.path()), before); // no log file either
+        QVERIFY(!inst.restarted("old", 300));
+        QVERIFY(inst.output.contains(QLatin1String("upgrade not done")));
+    }
+
+    // Links are never followed, in the staged tree nor in the application folder.
+    void staysInsideTheApplicationFolder_data()
+    {
+        QTest::addColumn<QString>("link");   // created below the application folder
+        QTest::addColumn<QString>("target"); // below the outside folder
+        QTest::addColumn<QString>("stagedFile");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("staged link to a file") << Staged + "/secret.txt" << "secret.txt" << "" << 0;
+        QTest::newRow("staged link to a folder") << Staged + "/plugins" << "plugins" << "" << 0;
+        QTest::newRow("application folder's link to a folder") << "plugins" << "plugins" << "plugins/libx.so" << 3;
+    }
+    void staysInsideTheApplicationFolder()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QFETCH(QString, stagedFile);
+        QFETCH(int, exitCode);
+        Installation inst;
+        QVERIFY(QDir(inst.outside.path()).mkpath(QStringLiteral("plugins")));
+        QFile secret(inst.outside.filePath(QStringLiteral("secret.txt")));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("outside") == 7);
+        secret.close();
+        QFile kept(inst.outside.filePath(QStringLiteral("plugins/kept.so")));
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("outside") == 7);
+        kept.close();
+        QVERIFY(QFile::link(inst.outside.filePath(target), inst.app.filePath(link)));
+        QVERIFY(inst.stage(QStringLiteral("a.txt"), "a"));
+        if (!stagedFile.isEmpty())
+            QVERIFY(inst.stage(stagedFile, "staged"));
+        const QStringList outsideBefore = listTree(inst.outside.path());
+
+        QVERIFY(inst.run(inst.arguments()));
+        QCOMPARE(inst.exitCode, exitCode);
+        QCOMPARE(listTree(inst.outside.path()), outsideBefore); // nothing written nor removed out there
+        QCOMPARE(readFile(inst.outside.filePath(QStringLiteral("secret.txt"))), QByteArray("outside"));
+        if (exitCode == 0) // the staged link went with the staged folder; nothing took its name
+            QVERIFY(!QFileInfo::exists(inst.app.filePath(QFileInfo(link).fileName())));
+        // A refusal is found before anything is written; a skipped link does not stop the rest.
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("a.txt"))), exitCode == 0);
+        QVERIFY(inst.log().contains(exitCode == 0 ? QLatin1String("skipped symbolic link") : QLatin1String("target is not a folder")));
+    }
+
+    // The files are copied only once no process runs the tool; the wait is bounded.
+    void waitsForTheToolToEnd_data()
+    {
+        QTest::addColumn<int>("toolSeconds");
+        QTest::addColumn<bool>("replaceRunningTool"); // its file deleted and written anew while it runs
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("still running") << 60 << false << 500 << 2;
+        QTest::newRow("still running from a replaced file") << 60 << true << 500 << 2;
+        QTest::newRow("ends during the wait") << 1 << false << 20000 << 0;
+    }
+    void waitsForTheToolToEnd()
+    {
+        QFETCH(int, toolSeconds);
+        QFETCH(bool, replaceRunningTool);
+        QFETCH(int, waitMs);
+        QFETCH(int, exitCode);
+        Installation inst;
+        QVERIFY(inst.startSleeper(ToolName, toolSeconds));
+        if (replaceRunningTool) {
+            QVERIFY(QFile::remove(inst.app.filePath(ToolName)));
+            QVERIFY(inst.app.write(ToolName, toolScript("old", inst.record())));
+        }
+        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(inst.run(inst.arguments(), waitMs));
+        QCOMPARE(inst.exitCode, exitCode);
+        QVERIFY(timer.elapsed() < waitMs + 10000);
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), exitCode == 0);
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(Staged)), exitCode != 0);
+        if (exitCode == 0)
+            QVERIFY(inst.restarted("new"));
+        else
+            QVERIFY2(inst.log().contains(QLatin1String("still running")), qPrintable(inst.log()));
+    }
+
+    // Another program of the tool still running is replaced all the same: its file is renamed over,
+    // never written into.
+    void replacesARunningExecutable()
+    {
+        Installation inst;
+        QVERIFY(inst.startSleeper(QStringLiteral("helper"), 60));
+        QVERIFY(inst.stage(QStringLiteral("helper"), "new helper"));
+        QVERIFY(inst.run(inst.arguments()));
+        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("helper"))), QByteArray("new helper"));
+        QCOMPARE(modeOf(inst.app.filePath(QStringLiteral("helper"))), 0755);
+    }
+
+    // A write that fails part-way (the file size limit) leaves the old file whole under its name, no
+    // temporary file, and the staged files for another try.
+    void failedWriteKeepsTheOldFile()
+    {
+        Installation inst;
+        const QByteArray big(1024 * 1024, 'n');
+        QVERIFY(inst.app.write(QStringLiteral("b-big.bin"), "old big"));
+        QVERIFY(inst.stage(QStringLiteral("a-small.txt"), "new small"));
+        QVERIFY(inst.stage(QStringLiteral("b-big.bin"), big));
+        QVERIFY(inst.stage(QStringLiteral("c-last.txt"), "new last"));
+
+        // 64 blocks of 512 bytes: room for the log and the small file, not the big one.
+        QVERIFY(inst.run(inst.arguments(), 5000, QStringLiteral("ulimit -f 64; trap '' XFSZ; exec")));
+        QCOMPARE(inst.exitCode, 3);
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("a-small.txt"))), QByteArray("new small"));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("b-big.bin"))), QByteArray("old big"));
+        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("c-last.txt"))));
+        for (const QString& entry : listTree(inst.app.path()))
+            QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry));
+        QCOMPARE(readFile(inst.app.filePath(Staged + QStringLiteral("/b-big.bin"))), big);
+        QVERIFY2(inst.log().contains(QLatin1String("cannot replace ") + inst.app.filePath(QStringLiteral("b-big.bin"))),
+                 qPrintable(inst.log()));
+        QVERIFY(inst.restarted("old")); // the user gets the tool back
+    }
+};
+
+QTEST_GUILESS_MAIN(UpdaterProgram)
+#include "test_updater.moc"
