@@ -1,6 +1,7 @@
 // Starts the tool as a whole process several times: time to the main window shown, time to the first emulated
 // keyboard's picture drawn (1 ms per report unless TESSARK_SIM_REPORT_DELAY_MS says otherwise), and resident memory.
 // Usage: bench_startup [runs] [executable]; the platform is offscreen unless a display or QT_QPA_PLATFORM is set.
+// TESSARK_BENCH_AUTO_CHECK=0 starts with automatic update checking off (config/AutoUpdate.xml), else it is on.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -66,9 +67,11 @@ int main(int argc, char** argv)
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (!env.contains(QStringLiteral("TESSARK_SIM_REPORT_DELAY_MS")))
         env.insert(QStringLiteral("TESSARK_SIM_REPORT_DELAY_MS"), QStringLiteral("1"));
-    std::printf("executable: %s, platform: %s, report delay: %s ms, runs: %d (plus one warm-up)\n", qPrintable(exe),
-                qPrintable(env.value(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"))),
-                qPrintable(env.value(QStringLiteral("TESSARK_SIM_REPORT_DELAY_MS"))), runs);
+    const bool autoCheck = qgetenv("TESSARK_BENCH_AUTO_CHECK") != "0";
+    std::printf("executable: %s, platform: %s, report delay: %s ms, automatic update check: %s, runs: %d (plus one "
+                "warm-up)\n",
+                qPrintable(exe), qPrintable(env.value(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"))),
+                qPrintable(env.value(QStringLiteral("TESSARK_SIM_REPORT_DELAY_MS"))), autoCheck ? "on" : "off", runs);
 
     std::vector<double> shownMs, drawnMs;
     std::vector<long> rssShown, rssSettled;
@@ -80,6 +83,13 @@ int main(int argc, char** argv)
         QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const char* sub : {"config", "images", "font"})
             copyTree(binDir + QLatin1Char('/') + QLatin1String(sub), app + QLatin1Char('/') + QLatin1String(sub));
+        if (!autoCheck) {
+            QFile autoUpdate(app + QStringLiteral("/config/AutoUpdate.xml"));
+            if (!autoUpdate.open(QIODevice::WriteOnly)
+                || autoUpdate.write("<?xml version='1.0' encoding='UTF-8'?>\n<COMMAND>\n    <Update>\n"
+                                    "        <AutoUpdate Auto=\"0\"/>\n    </Update>\n</COMMAND>\n") < 0)
+                return 1;
+        }
         const QString copy = app + QLatin1Char('/') + QFileInfo(exe).fileName();
         if (!QFile::copy(exe, copy)) {
             std::fprintf(stderr, "cannot copy %s\n", qPrintable(exe));

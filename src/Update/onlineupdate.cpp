@@ -74,6 +74,7 @@ onlineUpdate::onlineUpdate(QWidget* parent) : QWidget(parent)
     m_ui = new Ui_onlineUpdate;
     m_settingsPath = appDirPath() + QStringLiteral("/config/AutoUpdate.xml");
     m_ui->setupUi(this);
+    fitTipLabel();
 
     makeTransparentText(m_ui->textEdit_TessarkUpdate);
     makeTransparentText(m_ui->textEdit_FirmwareUpdate);
@@ -179,6 +180,25 @@ void onlineUpdate::setLanguage(int type)
     const QString upgrade = chinese ? QStringLiteral("立即升级") : QStringLiteral("Upgrade");
     m_ui->pushButton_TessarkUpdate->setText(upgrade);
     m_ui->pushButton_FirmwareUpdate->setText(upgrade);
+    fitTipLabel();
+}
+
+void onlineUpdate::fitTipLabel()
+{
+    // The row is sized for a narrower interface font than most systems have: where the check box and
+    // the button take more, the tip wraps to a second line in the room left instead of running out of
+    // the frame, cut.
+    QLabel* tip = m_ui->label_UpdateTip;
+    tip->setWordWrap(true);
+    int outerLeft = 0, outerTop = 0, outerRight = 0, outerBottom = 0;
+    m_ui->horizontalLayout_4->getContentsMargins(&outerLeft, &outerTop, &outerRight, &outerBottom);
+    int left = 0, top = 0, right = 0, bottom = 0;
+    m_ui->horizontalLayout_3->getContentsMargins(&left, &top, &right, &bottom);
+    const int spacing = m_ui->horizontalLayout_3->spacing();
+    const int room = m_ui->frame_6->contentsRect().width() - outerLeft - outerRight - left - right
+                     - m_ui->checkBox_AutoCheckUpdate->sizeHint().width()
+                     - m_ui->pushButton_checkUpdate->sizeHint().width() - 2 * spacing;
+    tip->setMinimumWidth(qBound(0, room, TipMinimumWidth));
 }
 
 void onlineUpdate::startCheckTip()

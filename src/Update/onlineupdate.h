@@ -33,6 +33,8 @@ public:
     static constexpr int TipIntervalMs = 300;
     // The firmware frame's place in the form, below the tool frame.
     static constexpr int FirmwareFrameY = 250;
+    // The tip's width in the form, where the row leaves room for it.
+    static constexpr int TipMinimumWidth = 240;
 
     // Texts of the window title, the check box, the check button and the two upgrade buttons.
     void setLanguage(int type);
@@ -72,6 +74,8 @@ public slots:
 private:
     // The nine queued connections between the hub, this dialog and the worker.
     void connectSignals();
+    // Gives the tip what the check row leaves of its frame, at most its 240 pixels.
+    void fitTipLabel();
 
     Ui_onlineUpdate* m_ui = nullptr;
     // Deletes itself on its own thread once that thread's loop ends.
