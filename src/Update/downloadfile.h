@@ -113,6 +113,10 @@ public slots:
     void unModeFirmwareSlot();
 
 private:
+    // The guarded operations start only while no other runs, and set busy until their chain ends.
+    bool takeBusy();
+    // A new link list of one file, in this mode, fetched from its start.
+    void startOperation(const QString& link, int mode);
     // The firmware check itself; the end of a tool check chains into it with busy still set.
     void startFirmwareCheck();
     // The end action of the download mode, once the link list is done.

@@ -51,37 +51,42 @@ bool removeFolderTree(const QString& path, bool count, int* counter)
 
 } // namespace
 
-void DownloadFile::checkUpdateSlot()
+bool DownloadFile::takeBusy()
 {
     if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
-        return;
+        return false;
     g_overallVariate->setBusy(true);
-    m_linkList.clear();
-    m_linkList << QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini");
-    m_downloadMode = ToolVersionFile;
+    return true;
+}
+
+void DownloadFile::startOperation(const QString& link, int mode)
+{
+    m_linkList = QStringList{link};
+    m_downloadMode = mode;
     Startdownload(0);
+}
+
+void DownloadFile::checkUpdateSlot()
+{
+    if (!takeBusy())
+        return;
+    startOperation(QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"), ToolVersionFile);
     qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
 }
 
 void DownloadFile::dowmloadTessarkUpdateFileSlot()
 {
-    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+    if (!takeBusy())
         return;
-    g_overallVariate->setBusy(true);
-    m_linkList.clear();
-    m_linkList << QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml");
-    m_downloadMode = ToolLinkFile;
-    Startdownload(0);
+    startOperation(QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"), ToolLinkFile);
     qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
 }
 
 void DownloadFile::checkFirmwareUpdateSlot()
 {
     // Two checks at once would take over each other's transfer.
-    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
-        return;
-    g_overallVariate->setBusy(true);
-    startFirmwareCheck();
+    if (takeBusy())
+        startFirmwareCheck();
 }
 
 void DownloadFile::startFirmwareCheck()
@@ -97,27 +102,22 @@ void DownloadFile::startFirmwareCheck()
         g_overallVariate->emitFirmwareUpdate(false);
         return;
     }
-    m_linkList.clear();
-    m_linkList << QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/VersionFile/FirmwareVersion.ini");
-    m_downloadMode = FirmwareVersionFile;
-    Startdownload(0);
+    startOperation(QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/VersionFile/FirmwareVersion.ini"),
+                   FirmwareVersionFile);
 }
 
 void DownloadFile::dowmloadFirmwareUpdateFileSlot()
 {
-    if (!g_overallVariate || g_overallVariate->getBusy() || m_stop)
+    if (!takeBusy())
         return;
-    g_overallVariate->setBusy(true);
     m_modelDir = ServerPath::cutBoardName(m_modelDir);
     if (!ServerPath::isSafeBoardName(m_modelDir)) {
         qWarning() << __LINE__ << "firmware download: no request for the model name" << m_modelDir;
         reportError(QLatin1String(BoardNameRefused));
         return;
     }
-    m_linkList.clear();
-    m_linkList << QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/URLFile/FirmwareFileURL.xml");
-    m_downloadMode = FirmwareLinkFile;
-    Startdownload(0);
+    startOperation(QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/URLFile/FirmwareFileURL.xml"),
+                   FirmwareLinkFile);
 }
 
 void DownloadFile::unModeFirmwareSlot()

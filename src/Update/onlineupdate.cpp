@@ -342,24 +342,28 @@ void onlineUpdate::threadBusySignalSolt(bool busy)
     m_ui->pushButton_checkUpdate->setEnabled(!busy);
 }
 
-void onlineUpdate::setDownloadProgress(int value)
+WaterProgressbar* onlineUpdate::progressBallOfMode() const
 {
     // The mode is read as the queued signal is handled; the worker may have moved on since.
     const int mode = m_worker ? m_worker->getDownloadMode() : -1;
     if (mode == DownloadFile::ToolFiles)
-        m_toolProgress->value = value;
-    else if (mode == DownloadFile::FirmwareFiles)
-        m_firmwareProgress->value = value;
+        return m_toolProgress;
+    if (mode == DownloadFile::FirmwareFiles)
+        return m_firmwareProgress;
+    return nullptr;
+}
+
+void onlineUpdate::setDownloadProgress(int value)
+{
+    if (WaterProgressbar* ball = progressBallOfMode())
+        ball->value = value;
     qDebug() << __LINE__ << "setDownloadProgress" << value;
 }
 
 void onlineUpdate::setDownloadNumber(int count)
 {
-    const int mode = m_worker ? m_worker->getDownloadMode() : -1;
-    if (mode == DownloadFile::ToolFiles)
-        m_toolProgress->maximum = count;
-    else if (mode == DownloadFile::FirmwareFiles)
-        m_firmwareProgress->maximum = count;
+    if (WaterProgressbar* ball = progressBallOfMode())
+        ball->maximum = count;
     qDebug() << __LINE__ << "setDownloadNumber" << count;
 }
 

@@ -74,6 +74,8 @@ public slots:
 private:
     // The nine queued connections between the hub, this dialog and the worker.
     void connectSignals();
+    // The progress ball the worker's download mode moves: the tool's, the firmware's, or none.
+    WaterProgressbar* progressBallOfMode() const;
     // Gives the tip what the check row leaves of its frame, at most its 240 pixels.
     void fitTipLabel();
 
