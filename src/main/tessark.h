@@ -167,6 +167,8 @@ public slots:
     void menusSlot();
     void usbOpenSucceededSlot();
     void usbDisconnectSLot();
+    // Ends the protocol client and its thread, waking a request it waits in; the transport stays.
+    void deviceQuitThreadSlot();
     void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
     void exitAppActionSlot();
     void switchUsbDevice(UsbData chosen);
