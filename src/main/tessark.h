@@ -323,6 +323,8 @@ public:
     void createGlobuleKeyLayer();
     void createGlobuleColorLayer();
     void createGlobuleModeLayer();
+    // Height of a layer that holds its globules in one row; more rows add a globule and a spacing each.
+    static constexpr int GlobuleLayerHeight = 40;
     bool createGlobules(QFrame* frame, QHBoxLayout* layout, QVector<QPushButton*>* list, int n);
     void deleteGlobuleKeyLayer();
     void deleteGlobuleColorLayer();
