@@ -130,6 +130,14 @@ class LabelWidths : public QObject {
         g_language->setLanguageType(language);
         w->labelPageClickSlot(page);
         QCoreApplication::processEvents();
+        if (page == QLatin1String("Shortcuts")) {
+            // The rows are made one by one on a timer: every editor the keyboard's functions show.
+            int rows = -1;
+            while (rows != w->shortcutsPage()->rows().size()) {
+                rows = w->shortcutsPage()->rows().size();
+                QTest::qWait(300);
+            }
+        }
         QStringList cut = cutTexts(w.get());
         if (page == QLatin1String("Color")) {
             Mode* mode = w->colorPage()->modeWidget();
