@@ -13,6 +13,8 @@
 #include "shortcut/shortcutsitem.h"
 #include "shortcut/shortcutskb.h"
 #include "simcontrol.h"
+#include "widget/aboutdialog.h"
+#include "widget/helpdialog.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -128,6 +130,16 @@ class LabelWidths : public QObject {
     QStringList cutOn(const QString& page, int language)
     {
         g_language->setLanguageType(language);
+        if (page == QLatin1String("About") || page == QLatin1String("Help")) {
+            std::unique_ptr<QWidget> dialog;
+            if (page == QLatin1String("About"))
+                dialog = std::make_unique<AboutDialog>();
+            else
+                dialog = std::make_unique<HelpDialog>();
+            dialog->show();
+            QCoreApplication::processEvents();
+            return cutTexts(dialog.get());
+        }
         w->labelPageClickSlot(page);
         QCoreApplication::processEvents();
         if (page == QLatin1String("Shortcuts")) {
@@ -194,7 +206,7 @@ private slots:
     {
         QTest::addColumn<QString>("page");
         QTest::addColumn<int>("language");
-        for (const char* page : {"staticLayout", "Color", "Shortcuts", "Macro", "Setting"}) {
+        for (const char* page : {"staticLayout", "Color", "Shortcuts", "Macro", "Setting", "About", "Help"}) {
             QTest::addRow("%s English", page) << QString::fromLatin1(page) << 1;
             QTest::addRow("%s Chinese", page) << QString::fromLatin1(page) << 0;
         }
