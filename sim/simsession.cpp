@@ -244,7 +244,8 @@ void SimSession::runControl()
                 plugLoneBootloader();
             continue;
         }
-        const bool threeWords = command == "press" || command == "version" || command == "next-version";
+        const bool threeWords =
+            command == "press" || command == "version" || command == "next-version" || command == "modes";
         if (command == "play" ? words.size() < 3 : words.size() != (threeWords ? 3 : 2))
             continue;
         bool ok = false;
@@ -268,6 +269,11 @@ void SimSession::runControl()
             QList<ReportChange> changes;
             if (parseChanges(words.mid(2), &changes) && slot.keyboard)
                 slot.keyboard->playKeys(changes);
+        } else if (command == "modes") {
+            // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
+            const int modes = words.at(2).toInt(&ok);
+            if (ok && modes >= 1 && modes <= 0xFE)
+                slot.config.lightingModes = uint8_t(modes);
         } else if (command == "version" || command == "next-version") {
             const int version = words.at(2).toInt(&ok);
             if (ok && version >= 0 && version <= 0xFFFF)

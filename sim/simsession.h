@@ -27,7 +27,8 @@ public:
     // one before, the 8-byte report as 16 hex digits, e.g. "play 1 0:0100000000000000
     // 50:0100060000000000"; "version N V": keyboard N reports firmware version V (decimal, as on the
     // wire); "next-version N V": the version it has after its next bootloader run (else one more than
-    // before); "bootloader": a bootloader alone, as for a keyboard stuck in it, in a new slot; N from 1)
+    // before); "modes N M": keyboard N counts M lighting modes (1 to 254) from its next plug;
+    // "bootloader": a bootloader alone, as for a keyboard stuck in it, in a new slot; N from 1)
     // and removes it. Write the file elsewhere and rename it into place, so a poll never reads half of it.
     void setControlFile(const QString& path) { m_controlPath = path; }
     // Every plugged keyboard takes this long per report.

@@ -129,6 +129,26 @@ private slots:
         QVERIFY(!w.usb() && !w.device());
     }
 
+    // The window's own end of the client: logged once, the client gone, the transport still open.
+    void deviceQuitThreadSlotEndsOnlyTheClient()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w));
+        w.stopScanning();
+        recordMessages();
+        w.deviceQuitThreadSlot();
+        QVERIFY(!w.device());
+        QVERIFY(w.usb());
+        w.deviceQuitThreadSlot(); // no client: nothing to do, nothing logged
+        int said = 0;
+        for (const Line& l : lines())
+            said += l.text == QStringLiteral("quit device finished.");
+        QCOMPARE(said, 1);
+        w.closeDevice();
+        QVERIFY(!w.usb());
+    }
+
     // A keyboard whose load fails is closed and opened again by a later scan.
     void loadErrorClosesAndReconnects()
     {

@@ -2,7 +2,7 @@
 // file helpers.
 #include "macro/key.h"
 #include "readerharness.h"
-#include "shortcut/stcts.h"
+#include "widget/stcts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
 #include "widget/smallxml.h"

@@ -2,6 +2,7 @@
 #include "wire.h"
 #include "device/device.h"
 #include "device/deviceconnection.h"
+#include "device/usb.h"
 #include "widget/data.h"
 #include "widget/qss.h"
 
@@ -95,6 +96,46 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(QList<int>({opened.count(), loaded.count(), failed.count()}), QList<int>({present, 0, 0}));
         QVERIFY(!c.device() && !c.usb());
+    }
+    // The read loop and the loading wait on the keyboard: both threads run at the highest priority.
+    void bothThreadsRunTimeCritical()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        DeviceConnection c;
+        QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
+        c.open(kb->config().vid, kb->config().pid, kb->config().commandInterface, kb->commandPath());
+        QVERIFY(loaded.wait(20000));
+        QVERIFY(c.usb()->thread()->isRunning() && c.device()->thread()->isRunning());
+        QCOMPARE(c.usb()->thread()->priority(), QThread::TimeCriticalPriority);
+        QCOMPARE(c.device()->thread()->priority(), QThread::TimeCriticalPriority);
+    }
+
+    // Ending the client alone wakes the request it waits in (the keyboard never answers), ends its
+    // thread at once and keeps the transport; a second call has nothing left to do.
+    void deviceQuitWakesTheWaitingRequestAndKeepsTheTransport()
+    {
+        sim::KeyboardConfig config;
+        auto kb = sim::plug(config);
+        kb->silence(0x10, 0x10);
+        DeviceConnection c;
+        QSignalSpy opened(&c, &DeviceConnection::emitOpenSucceeded);
+        QSignalSpy failed(&c, &DeviceConnection::emitLoadDevInfoError);
+        c.open(config.vid, config.pid, config.commandInterface, kb->commandPath());
+        QVERIFY(opened.wait(3000));
+        QTest::qWait(300); // inside the wait for the device information
+        QThread* thread = c.device()->thread();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(c.deviceQuitThreadSlot());
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!thread->isRunning());
+        QVERIFY(!c.device());
+        QVERIFY(c.usb() && c.usb()->thread()->isRunning());
+        QVERIFY(c.deviceQuitThreadSlot());
+        QTest::qWait(100);
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(c.close());
+        QVERIFY(!c.usb());
     }
 };
 

@@ -45,10 +45,11 @@ constexpr int RecX = 38, RecY = 113;
 constexpr int MacroDownloadX = 153, MacroDownloadY = 113;
 constexpr int MacroAddX = 507, MacroAddY = 113;
 // The COLOR tab; the lighting page (at 35, 349 under the picture) centres its two 760-wide boxes: the
-// palette's first swatch, and the slot buttons M2 and M7 of the picker's first row. F1 is picture entry 1.
+// palette's first swatch, and the slot buttons M2 and M7 of the picker's first row, one globule row
+// (32 px) lower since the keyboard's 32 mode globules take two rows. F1 is picture entry 1.
 constexpr int ColorTabX = 268, ColorTabY = 40;
 constexpr int SwatchX = 139, SwatchY = 444;
-constexpr int SlotRowY = 626, Slot2X = 236, Slot7X = 466;
+constexpr int SlotRowY = 626 + 32, Slot2X = 236, Slot7X = 466;
 constexpr int PictureF1X = 173, PictureF1Y = 102;
 // The slot dialog is the tool's only window 1000 pixels wide.
 constexpr int DialogWidth = 1000;

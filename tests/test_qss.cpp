@@ -85,19 +85,19 @@ private slots:
     {
         for (int i = 0; i < 1000; ++i)
             Qss();
-        QCOMPARE(registerAppFonts().size(), 4);
+        QCOMPARE(registerAppFonts().size(), 2);
         // Font ids count up per registration: the next one free shows nothing else was registered.
         const int next = QFontDatabase::addApplicationFont(m_appDir + QStringLiteral("/font/consola.ttf"));
-        QCOMPARE(next, 4);
+        QCOMPARE(next, 2);
         QFontDatabase::removeApplicationFont(next);
     }
 
     void consolasResolvesToTheShippedMonospace()
     {
         Qss qss;
-        for (const QFont& font : {QFont("Consolas", 10), QFont("consolas", 10, QFont::Bold, true)}) {
+        for (const QFont& font : {QFont("Consolas", 10), QFont("consolas", 10, QFont::Bold)}) {
             const QFontInfo info(font);
-            QCOMPARE(info.family(), QStringLiteral("DejaVu Sans Mono"));
+            QCOMPARE(info.family(), QStringLiteral("Agave"));
             QVERIFY(info.fixedPitch() && info.bold() == font.bold() && info.italic() == font.italic());
         }
     }

@@ -5,12 +5,16 @@
 #include "windowkeyboard.h"
 #include "wire.h"
 
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
 #include "main/tessark.h"
 #include "widget/keybtn.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QGroupBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -166,6 +170,72 @@ private slots:
         QCOMPARE(sentReports(f->kb, 0x20, 0x02).size(), 1);
         QCOMPARE(pressedCount(w->globuleKeys()), 1);
         QVERIFY(pressedLook(w->globuleKeys()[1]));
+    }
+    // However many maps or modes the keyboard counts, every globule lies inside the window, clear
+    // of the panel's own buttons, on top where it is pressed, and a press selects its number. Up to
+    // a row's worth the layer keeps its one-row frame.
+    void everyGlobuleInsideTheWindowAndPressable_data()
+    {
+        QTest::addColumn<int>("layer"); // 0 key maps, 1 colour maps, 2 lighting modes
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QSize>("frame");
+        QTest::newRow("4 modes") << 2 << 4 << QSize(4 * 36, 40);
+        QTest::newRow("24 modes") << 2 << 24 << QSize(21 * 36, 72);
+        QTest::newRow("32 modes") << 2 << 32 << QSize(21 * 36, 72);
+        QTest::newRow("24 colour maps") << 1 << 24 << QSize(21 * 36, 72);
+        QTest::newRow("16 key maps") << 0 << 16 << QSize(350, 72);
+    }
+    void everyGlobuleInsideTheWindowAndPressable()
+    {
+        QFETCH(int, layer);
+        QFETCH(int, count);
+        QFETCH(QSize, frame);
+        sim::KeyboardConfig board = sim::fullSizeDual();
+        (layer == 0 ? board.keyMaps : layer == 1 ? board.colourMaps : board.lightingModes) = uint8_t(count);
+        Device* d = load(board, [](sim::FirmwareState& s) {
+            s.curKeyMap = 0;
+            s.curColourMap = 0;
+            s.curLightingMode = 0;
+        });
+        QVERIFY(d);
+        w->show();
+        if (layer > 0)
+            w->labelPageClickSlot(QStringLiteral("Color"));
+        const QVector<QPushButton*> row =
+            layer == 0 ? w->globuleKeys() : layer == 1 ? w->globuleColors() : w->globuleModes();
+        QCOMPARE(row.size(), count);
+        QFrame* host = layer == 0 ? w->globuleKeyFrame() : layer == 1 ? w->globuleColorFrame() : w->globuleModeFrame();
+        QCOMPARE(host->size(), frame);
+        QVERIFY(host->isVisibleTo(w.get()));
+
+        const auto inWindow = [this](const QWidget* widget) {
+            return QRect(widget->mapTo(w.get(), QPoint(0, 0)), widget->size());
+        };
+        QList<QRect> panelButtons;
+        QRect box = w->rect();
+        if (layer > 0) {
+            QWidget* panel = host->parentWidget();
+            QGroupBox* group = panel->findChild<QGroupBox*>(QStringLiteral("groupBoxCustom"));
+            QVERIFY(group);
+            box = inWindow(group);
+            for (const QPushButton* b : group->findChildren<QPushButton*>())
+                panelButtons << inWindow(b);
+            QVERIFY(!panelButtons.isEmpty());
+            QVERIFY(w->rect().contains(inWindow(w->colorPage())));
+        }
+        for (int i = 0; i < count; ++i) {
+            const QRect r = inWindow(row[i]);
+            QVERIFY2(w->rect().contains(r) && box.contains(r), qPrintable(QString::number(i)));
+            for (const QRect& b : qAsConst(panelButtons))
+                QVERIFY2(!r.intersects(b), qPrintable(QString::number(i)));
+            QCOMPARE(w->childAt(r.center()), row[i]);
+            QTest::mouseClick(row[i], Qt::LeftButton);
+            const int selected = layer == 0 ? d->m_curkcm : layer == 1 ? d->m_curkrm : d->m_curlm;
+            QCOMPARE(selected, i);
+            QCOMPARE(pressedCount(row), 1);
+        }
+        w->labelPageClickSlot(QStringLiteral("staticLayout"));
+        w->hide();
     }
 };
 

@@ -1,8 +1,8 @@
 // Key function texts: records from the keyboard's key function table, texts from shortcuts.xml.
 #include "device/records.h"
 #include "readerharness.h"
-#include "shortcut/kffunc.h"
-#include "shortcut/stcts.h"
+#include "widget/kffunc.h"
+#include "widget/stcts.h"
 #include "widget/data.h"
 
 #include <QRegularExpression>

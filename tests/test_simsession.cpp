@@ -84,6 +84,7 @@ private slots:
     void bootloaderRunBringsKeyboardBackWithNextVersion();
     void loneBootloaderGetsSlotThatFollowsItsKeyboard();
     void executableReadsItsEnvironment();
+    void controlFileSetsTheModeCountForTheNextPlug();
 };
 
 void TestSimSession::plugsBothModelsAndLogsReports()
@@ -291,5 +292,27 @@ void TestSimSession::executableReadsItsEnvironment()
     p.waitForFinished(10000);
 }
 
+// "modes" takes effect when the keyboard is plugged again; a count out of range is ignored.
+void TestSimSession::controlFileSetsTheModeCountForTheNextPlug()
+{
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    sim::SimSession session;
+    session.setControlFile(controlPath);
+    session.plugAll({sim::tenkeylessWired()});
+    const size_t before = session.keyboard(1)->state().lightingModes.size();
+    QVERIFY(before != 24);
+    QVERIFY(control(controlPath, "modes 1 24\nmodes 1 0\nmodes 1 300\nmodes 2 5\n"));
+    session.start(10);
+    QTRY_VERIFY(!QFile::exists(controlPath));
+    QCOMPARE(session.keyboard(1)->state().lightingModes.size(), before);
+    QVERIFY(control(controlPath, "unplug 1\nplug 1\n"));
+    QTRY_VERIFY(!QFile::exists(controlPath));
+    QTRY_VERIFY(session.keyboard(1));
+    QCOMPARE(int(session.keyboard(1)->state().lightingModes.size()), 24);
+    QCOMPARE(int(session.keyboard(1)->config().lightingModes), 24);
+}
+
 QTEST_GUILESS_MAIN(TestSimSession)
 #include "test_simsession.moc"
+

@@ -4,6 +4,28 @@
 #include "color/palette.h"
 #include "setting/Language.h"
 
+#include <QGroupBox>
+
+#include <algorithm>
+
+namespace {
+
+// The panel's group box holds the buttons below the selection row; it and they grow downward.
+void growPanel(QWidget* panel, int extra)
+{
+    if (extra <= 0)
+        return;
+    if (auto* box = panel->findChild<QGroupBox*>(QStringLiteral("groupBoxCustom"))) {
+        for (QWidget* child : box->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            child->move(child->x(), child->y() + extra);
+        box->setMinimumHeight(box->minimumHeight() + extra);
+        box->setMaximumHeight(box->maximumHeight() + extra);
+    }
+    panel->resize(panel->width(), panel->height() + extra);
+}
+
+} // namespace
+
 void Ui_Color::setupUi(QWidget* color)
 {
     if (color->objectName().isEmpty())
@@ -51,6 +73,17 @@ void Color::createMode()
     m_mode->resize(width(), m_mode->height());
     m_mode->move(width() / 2 - m_mode->width() / 2, m_palette->y() + m_palette->height());
     connect(m_mode, &Mode::emitButtonPressed, this, &Color::modeButtonPressed);
+}
+
+void Color::makeRoomForRows(int paletteExtra, int modeExtra)
+{
+    growPanel(m_palette, paletteExtra);
+    growPanel(m_mode, modeExtra);
+    m_mode->move(m_mode->x(), m_palette->y() + m_palette->height());
+    const int height = PageHeight + std::max(paletteExtra, 0) + std::max(modeExtra, 0);
+    setMinimumSize(PageWidth, height);
+    setMaximumSize(PageWidth, height);
+    resize(PageWidth, height);
 }
 
 void Color::paletteButtonPressed()

@@ -24,6 +24,10 @@ public:
     Palette* paletteWidget() const { return m_palette; }
     Mode* modeWidget() const { return m_mode; }
 
+    // The palette's and the mode panel's selection rows are taller than one row by these many
+    // pixels: what lies below each row moves down by it, and the page grows by both.
+    void makeRoomForRows(int paletteExtra, int modeExtra);
+
 signals:
     void emitUnsetCursor();
 

@@ -32,7 +32,7 @@ void DeviceConnection::open(ushort vid, ushort pid, int iface, const QString& pa
     connect(this, &DeviceConnection::emitUsbOpen, m_usb, &Usb::openSlot);
     connect(m_usb, &Usb::emitOpenSucceeded, this, &DeviceConnection::usbOpenSucceededSlot);
     connect(m_usb, &Usb::emitUsbDisconnect, this, &DeviceConnection::emitUsbDisconnect);
-    m_usbThread.start();
+    m_usbThread.start(ThreadPriority);
     emit emitUsbOpen(vid, pid, iface, path);
 }
 
@@ -48,7 +48,7 @@ void DeviceConnection::usbOpenSucceededSlot()
     connect(m_device, &Device::emitNotify, this, &DeviceConnection::emitNotify);
     connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
     connect(this, &DeviceConnection::emitLoadDevInfo, m_device, &Device::loadDevInfoSlot);
-    m_deviceThread.start();
+    m_deviceThread.start(ThreadPriority);
     emit emitOpenSucceeded();
     emit emitLoadDevInfo();
 }
@@ -86,18 +86,20 @@ void DeviceConnection::lend(Device* device)
     connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
 }
 
-bool DeviceConnection::close()
+bool DeviceConnection::deviceQuitThreadSlot()
 {
     if (m_stuck)
         return false;
-    if (m_lent)
+    if (m_lent) {
         lend(nullptr);
+        return true;
+    }
     if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
-        // Frees a request or a loading step that waits, before the threads are asked to end.
+        // Frees a request or a loading step that waits, before the thread is asked to end.
         m_device->requestStop();
-        m_deviceThread.quit();
     }
+    // The read loop no longer wakes anyone once the client goes.
     if (m_usb)
         m_usb->stopRead();
     m_deviceThread.quit();
@@ -109,6 +111,13 @@ bool DeviceConnection::close()
     }
     delete m_device;
     m_device = nullptr;
+    return true;
+}
+
+bool DeviceConnection::close()
+{
+    if (!deviceQuitThreadSlot())
+        return false;
     usbQuitThreadSlot();
     return true;
 }

@@ -21,6 +21,8 @@ public:
     void open(ushort vid, ushort pid, int iface, const QString& path);
     // How long close() waits for the device thread to leave a request or the loading.
     static constexpr unsigned long DeviceStopWaitMs = 3000;
+    // Both threads run at the highest priority: the read loop and the loading wait on the keyboard.
+    static constexpr QThread::Priority ThreadPriority = QThread::TimeCriticalPriority;
 
     // Stops any request and the loading, ends both threads, closes the transport. Safe to repeat.
     // False when the device thread did not end in time: the transport then stays open and both
@@ -50,6 +52,9 @@ signals:
 public slots:
     void usbOpenSucceededSlot();
     void usbQuitThreadSlot();
+    // Ends the protocol client: wakes a request waiting in the device thread, ends that thread and
+    // frees the client. False when the thread did not end in time (see close()).
+    bool deviceQuitThreadSlot();
 
 private:
     RequestLock m_lock;

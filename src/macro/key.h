@@ -2,6 +2,7 @@
 // A key event chip of the macro editor: a 28 x 40 key-down or key-up picture owning its event record,
 // with a delay edit and small icon buttons around it. It makes no editing decision: every user action
 // goes to the timeline through its signals.
+#include "widget/data.h"
 #include "widget/label.h"
 #include "widget/lineedit.h"
 #include "widget/qss.h"
@@ -16,7 +17,7 @@
 
 struct DataKey;
 
-class Key : public QLabel {
+class Key : public QLabel, public StaticKeyTarget {
     Q_OBJECT
 
 public:
@@ -33,15 +34,15 @@ public:
     // The edit's number (not the record's), 0 when empty.
     uint getDelay() const;
 
-    uint16_t code() const;
-    uint16_t type() const;
-    uint16_t stype() const;
+    uint16_t code() const override;
+    uint16_t type() const override;
+    uint16_t stype() const override;
     int status() const;
     // The event, for the encoder and the file writer. Owned by the chip.
     DataKey* record() const { return m_record; }
     void setKeyCode(uint16_t type, uint16_t stype, uint16_t code);
 
-    void setKeyInfo(const QString& name, const QString& alias, const QString& image);
+    void setKeyInfo(const QString& name, const QString& alias, const QString& image) override;
     QString name() const { return m_name; }
     QString alias() const { return m_alias; }
     QString image() const { return m_image; }

@@ -169,6 +169,8 @@ public slots:
     void menusSlot();
     void usbOpenSucceededSlot();
     void usbDisconnectSLot();
+    // Ends the protocol client and its thread, waking a request it waits in; the transport stays.
+    void deviceQuitThreadSlot();
     void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
     void exitAppActionSlot();
     void switchUsbDevice(UsbData chosen);
@@ -323,6 +325,8 @@ public:
     void createGlobuleKeyLayer();
     void createGlobuleColorLayer();
     void createGlobuleModeLayer();
+    // Height of a layer that holds its globules in one row; more rows add a globule and a spacing each.
+    static constexpr int GlobuleLayerHeight = 40;
     bool createGlobules(QFrame* frame, QHBoxLayout* layout, QVector<QPushButton*>* list, int n);
     void deleteGlobuleKeyLayer();
     void deleteGlobuleColorLayer();

@@ -68,8 +68,7 @@ bool Tessark::closeDevice()
         qWarning() << "an upgrade thread did not stop: the keyboard stays open";
         abandonConnection();
     } else {
-        if (m_connection->device())
-            qDebug() << "quit device finished.";
+        deviceQuitThreadSlot();
         if (m_connection->usb())
             qDebug() << "quit usb finish.";
         if (!m_connection->close())
@@ -77,6 +76,16 @@ bool Tessark::closeDevice()
     }
     qDebug() << "0000000000000000000-closeDevice-0000000000000000000";
     return true;
+}
+
+void Tessark::deviceQuitThreadSlot()
+{
+    if (!m_connection->device())
+        return;
+    qDebug() << "quit device finished.";
+    // A device thread that does not end leaves the transport it reads open: the whole connection goes.
+    if (!m_connection->deviceQuitThreadSlot())
+        abandonConnection();
 }
 
 void Tessark::abandonConnection()

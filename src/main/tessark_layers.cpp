@@ -25,9 +25,35 @@ constexpr int GlobuleSize = 26;
 constexpr int GlobuleSpacing = 6;
 constexpr int GlobuleMargin = 11;
 constexpr int GlobuleStep = 36; // width a globule takes in its frame
-constexpr int LayerHeight = 40;
+constexpr int LayerHeight = Tessark::GlobuleLayerHeight;
 constexpr int KeyLayerWidth = 350;
 constexpr uint8_t Invalid = 0xFF;
+constexpr int RowPitch = GlobuleSize + GlobuleSpacing;
+// The colour-map and mode rows lie on their panel's 760-pixel group box.
+constexpr int PanelRowWidth = 760;
+
+// How many globules one row of a frame this wide holds with the layer's margins and spacing.
+constexpr int rowCapacity(int frameWidth)
+{
+    return (frameWidth - 2 * GlobuleMargin + GlobuleSpacing) / RowPitch;
+}
+constexpr int PanelRowCapacity = PanelRowWidth / GlobuleStep;
+
+// More globules than one row holds: centred rows of perRow at the row's pitch, the frame as many
+// rows taller as it needs. The layout is left empty, since it would squeeze them back into one row.
+void wrapGlobules(QFrame* frame, const QVector<QPushButton*>& list, int perRow)
+{
+    const int n = list.size();
+    const int rows = (n + perRow - 1) / perRow;
+    frame->resize(frame->width(), LayerHeight + (rows - 1) * RowPitch);
+    for (int i = 0; i < n; ++i) {
+        const int row = i / perRow;
+        const int inRow = std::min(perRow, n - row * perRow);
+        const int content = inRow * RowPitch - GlobuleSpacing;
+        list[i]->move((frame->width() - content) / 2 + (i % perRow) * RowPitch,
+                      (LayerHeight - GlobuleSize) / 2 + row * RowPitch);
+    }
+}
 
 // The position of the button that sent a press, -1 when it is not in the list.
 int senderIndex(const QVector<QPushButton*>& list, QObject* sender)
@@ -81,11 +107,15 @@ void Tessark::createGlobuleKeyLayer()
     m_hGlobuleKeyLayout = new QHBoxLayout(m_globuleKeyFrame);
     m_hGlobuleKeyLayout->setSpacing(GlobuleSpacing);
     m_hGlobuleKeyLayout->setContentsMargins(GlobuleMargin, GlobuleMargin, GlobuleMargin, GlobuleMargin);
+    const int perRow = rowCapacity(KeyLayerWidth);
     for (QPushButton* globule : qAsConst(m_vGlobuleKey)) {
         connect(globule, &QPushButton::pressed, this, &Tessark::globuleKeyPressedSlot);
         m_qss.setGlobuleStyle(globule, false);
-        m_hGlobuleKeyLayout->addWidget(globule);
+        if (m_vGlobuleKey.size() <= perRow)
+            m_hGlobuleKeyLayout->addWidget(globule);
     }
+    if (m_vGlobuleKey.size() > perRow)
+        wrapGlobules(m_globuleKeyFrame, m_vGlobuleKey, perRow);
     // A current map the keyboard counts past its maps presses no globule.
     if (dev->m_curkcm < m_vGlobuleKey.size())
         m_qss.setGlobuleStyle(m_vGlobuleKey[dev->m_curkcm], true);
@@ -100,7 +130,9 @@ bool Tessark::createGlobules(QFrame* frame, QHBoxLayout* layout, QVector<QPushBu
 {
     if (!frame || !layout || !list)
         return false;
-    frame->resize(n * GlobuleStep, LayerHeight);
+    // One row as wide as its globules while it fits on the panel; beyond, rows of as many as fit.
+    const bool wraps = n > PanelRowCapacity;
+    frame->resize((wraps ? PanelRowCapacity : n) * GlobuleStep, LayerHeight);
     for (int k = 0; k < n; ++k) {
         auto* globule = new QPushButton(QString::number(k), frame);
         globule->setFixedSize(GlobuleSize, GlobuleSize);
@@ -111,6 +143,10 @@ bool Tessark::createGlobules(QFrame* frame, QHBoxLayout* layout, QVector<QPushBu
         return false;
     layout->setSpacing(GlobuleSpacing);
     layout->setContentsMargins(GlobuleMargin, GlobuleMargin, GlobuleMargin, GlobuleMargin);
+    if (wraps) {
+        wrapGlobules(frame, *list, PanelRowCapacity);
+        return true;
+    }
     for (QPushButton* globule : qAsConst(*list))
         layout->addWidget(globule);
     return true;

@@ -10,6 +10,8 @@
 #include <QDebug>
 #include <QFrame>
 
+#include <algorithm>
+
 void Tessark::initShortcutsPage()
 {
     m_ptrShortcuts = new Shortcuts(this, &m_vStaticKeyBtn);
@@ -54,6 +56,13 @@ void Tessark::createColor()
     };
     host(m_globuleColorFrame, palette);
     host(m_globuleModeFrame, mode);
+    // Rows wrapped for a keyboard with many maps or modes push the panels below them down.
+    const auto extra = [this](const QFrame* row) { return row ? row->height() - GlobuleLayerHeight : 0; };
+    m_ptrColor->makeRoomForRows(extra(m_globuleColorFrame), extra(m_globuleModeFrame));
+    // Grown past the window's bottom, the page rises as far as the picture allows.
+    const int overflow = m_ptrColor->y() + m_ptrColor->height() - height();
+    if (overflow > 0)
+        m_ptrColor->move(m_ptrColor->x(), std::max(bottom, m_ptrColor->y() - overflow));
     applyDeviceKeyValues(1);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Reader of a key function catalogue file, and the lookups between a function's name, number and type.
-#include "shortcut/kffunc.h"
+#include "widget/kffunc.h"
 
 #include <QString>
 #include <QVector>

@@ -120,6 +120,9 @@ struct Shortcuts::Form {
         frame->setFrameShape(QFrame::NoFrame);
         auto* header = new QHBoxLayout(frame);
         header->setSpacing(9);
+        // The default top and bottom margins would leave the labels less than a 14-point line high.
+        const QMargins margins = header->contentsMargins();
+        header->setContentsMargins(margins.left(), 4, margins.right(), 4);
         label_ShortcutKey = headerLabel(frame, "label_ShortcutKey");
         label_ShortcutKey->setMinimumWidth(130);
         frame_2 = headerLine(frame, "frame_2");

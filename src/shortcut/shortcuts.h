@@ -1,7 +1,7 @@
 #pragma once
 // The SHORTCUTS page: one row per key function of the keyboard, their download, and the launcher panel.
-#include "shortcut/kffunc.h"
-#include "shortcut/stcts.h"
+#include "widget/kffunc.h"
+#include "widget/stcts.h"
 
 #include <QList>
 #include <QString>

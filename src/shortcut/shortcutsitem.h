@@ -1,8 +1,8 @@
 #pragma once
 // One row of the shortcuts page: the trigger keys, key maps, function and parameter of one key function slot.
 #include "device/records.h"
-#include "shortcut/kffunc.h"
-#include "shortcut/stcts.h"
+#include "widget/kffunc.h"
+#include "widget/stcts.h"
 
 #include <QByteArray>
 #include <QString>

@@ -206,7 +206,10 @@ bool CSlider::jumpPosition(int x, int maximum, int width, int handleWidth, int* 
 void CSlider::updateValueText()
 {
     const QString text = m_title + QString::number(m_slider->value()) + m_unit;
-    const int w = textAdvance(text);
+    // Measured in the font of the label that shows it: a style sheet may give that label its own.
+    QLabel* shown = m_floating ? m_titleLabel : m_valueLabel;
+    shown->ensurePolished();
+    const int w = shown->fontMetrics().horizontalAdvance(text);
     if (m_floating) {
         m_titleLabel->setText(text);
         m_titleLabel->setMinimumWidth(w);

@@ -1,11 +1,10 @@
 #include "widget/data.h"
 
-#include "macro/key.h"
-#include "shortcut/kffunc.h"
-#include "shortcut/stcts.h"
 #include "widget/fileguard.h"
 #include "widget/keybtn.h"
+#include "widget/kffunc.h"
 #include "widget/qss.h"
+#include "widget/stcts.h"
 
 #include <QDebug>
 #include <QDir>
@@ -349,7 +348,7 @@ bool Data::parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName)
     return true;
 }
 
-bool Data::parseStaticXML(Key* chip, const QString& fileName)
+bool Data::parseStaticXML(StaticKeyTarget* chip, const QString& fileName)
 {
     QXmlStreamReader reader;
     if (!openTokenStream(configPath(fileName), reader))
@@ -412,7 +411,7 @@ void Data::loadKeyBtns(QVector<KeyBtn*>* keys)
         parseStaticXML(keys, file);
 }
 
-void Data::loadKeys(Key* chip)
+void Data::loadKeys(StaticKeyTarget* chip)
 {
     parseConfigXML(&boards, QStringLiteral("config.xml"));
     const QString file = chosenStaticFile();

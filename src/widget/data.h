@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-class Key;
 class KeyBtn;
 class QDomDocument;
 class QLineEdit;
@@ -18,6 +17,17 @@ struct STCTS;
 struct kffunc_t;
 
 // One board element of config.xml. Created once by Data::parseConfigXML, never changed afterwards.
+// A key shown outside the static palette (a macro chip) whose texts the static key files give: its
+// key code to look up, and where the texts of the matching entry go.
+class StaticKeyTarget {
+public:
+    virtual ~StaticKeyTarget() = default;
+    virtual uint16_t code() const = 0;
+    virtual uint16_t type() const = 0;
+    virtual uint16_t stype() const = 0;
+    virtual void setKeyInfo(const QString& name, const QString& alias, const QString& image) = 0;
+};
+
 struct BoardInfo {
     QString name;
     QString file; // key layout JSON in config/
@@ -94,14 +104,14 @@ public:
     // The n-th key element of config/<fileName> describes key cap n.
     static bool parseStaticXML(QVector<KeyBtn*>* keys, const QString& fileName);
     // Gives the chip the texts of the last key element with the chip's key code.
-    static bool parseStaticXML(Key* chip, const QString& fileName);
+    static bool parseStaticXML(StaticKeyTarget* chip, const QString& fileName);
     // The n-th named color element of config/customcolor/<fileName> names button n.
     bool parseStaticColorXML(QVector<QPushButton*>* buttons, const QString& fileName);
 
     // The whole static palette: layout, then the static key file the layout version chooses.
     void loadKeyBtns(QVector<KeyBtn*>* keys);
     // One macro chip's texts from the static key file the layout version chooses.
-    void loadKeys(Key* chip);
+    void loadKeys(StaticKeyTarget* chip);
     // Makes out show the palette entry of kc, or a blank key with index -1.
     static KeyBtn* selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* statics);
 

@@ -28,8 +28,8 @@ QString rgb(const QColor& c)
     return QStringLiteral("rgb(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue());
 }
 
-const char* const FontFiles[] = {"/font/consola.ttf", "/font/consolab.ttf", "/font/consolai.ttf",
-                                 "/font/consolaz.ttf"};
+// Regular and bold: the style sheets ask for no other face.
+const char* const FontFiles[] = {"/font/consola.ttf", "/font/consolab.ttf"};
 
 QVector<int> registerFontsNow()
 {

@@ -5,7 +5,7 @@
 #include "macro/macrofile.h"
 #include "setting/Language.h"
 #include "shortcut/kfcatalogue.h"
-#include "shortcut/stcts.h"
+#include "widget/stcts.h"
 #include "widget/data.h"
 #include "widget/keybtn.h"
 
