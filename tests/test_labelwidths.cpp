@@ -18,6 +18,8 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QStyleOptionComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -83,6 +85,20 @@ QStringList cutTexts(QWidget* root)
                 continue;
             if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w))
                 room -= indicatorRoom(button);
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            // Every entry must fit the field the closed box shows it in.
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            option.editable = combo->isEditable();
+            const int field =
+                combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
+            const QFontMetrics m(combo->font());
+            for (int i = 0; i < combo->count(); ++i) {
+                const int need = m.horizontalAdvance(combo->itemText(i));
+                if (need > field)
+                    cut << describe(w, combo->itemText(i), need, field, "wide");
+            }
+            continue;
         } else {
             continue;
         }
