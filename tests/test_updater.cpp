@@ -5,38 +5,21 @@
 #include <QtTest>
 #include <memory>
 
-#ifdef Q_OS_LINUX
 #include <sys/stat.h>
-#endif
 
 namespace {
 
 const QString Program = QStringLiteral(TESSARK_BIN_DIR "/Upgrade/Upgrade");
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
-constexpr int RunMs = 60000; // generous for the sanitizer build; every wait below is bounded
 
 int modeOf(const QString& path)
 {
-#ifdef Q_OS_LINUX
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-#else
-    Q_UNUSED(path)
-    return -1;
-#endif
 }
 
-bool setMode(const QString& path, int mode)
-{
-#ifdef Q_OS_LINUX
-    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
-#else
-    Q_UNUSED(path)
-    Q_UNUSED(mode)
-    return false;
-#endif
-}
+bool setMode(const QString& path, int mode) { return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0; }
 
 // Every file and link below folder, relative, sorted: what a run must (not) have changed.
 QStringList listTree(const QString& folder)
@@ -50,8 +33,7 @@ QStringList listTree(const QString& folder)
     return all;
 }
 
-// A tool script that records each start, with its version and working folder, in a file outside the
-// application folder.
+// A tool that records each start, with its version and working folder, outside the application folder.
 QByteArray toolScript(const QByteArray& version, const QString& record)
 {
     return "#!/bin/sh\necho \"" + version + " $PWD\" >> '" + QFile::encodeName(record) + "'\n";
@@ -62,7 +44,7 @@ QByteArray toolScript(const QByteArray& version, const QString& record)
 struct Installation {
     TempAppDir app;
     QTemporaryDir outside;
-    QTemporaryDir records; // where the tool records its starts
+    QTemporaryDir records;
     std::vector<std::unique_ptr<QProcess>> running; // tools the test keeps running; killed at the end
     int exitCode = -1;
     QString output;
@@ -82,29 +64,24 @@ struct Installation {
     }
     QString record() const { return records.filePath(QStringLiteral("started.txt")); }
     QString appArg() const { return app.path() + QLatin1Char('/'); }
-    QString stagedArg() const { return app.filePath(Staged) + QLatin1Char('/'); }
     bool stage(const QString& relative, const QByteArray& content, int mode = 0644)
     {
-        return app.write(Staged + QLatin1Char('/') + relative, content)
-               && setMode(app.filePath(Staged + QLatin1Char('/') + relative), mode);
+        return app.write(Staged + '/' + relative, content) && setMode(app.filePath(Staged + '/' + relative), mode);
     }
     QStringList arguments(const QString& language = QStringLiteral("1")) const
     {
-        return {QStringLiteral("upgrade"), QStringLiteral("3"), appArg(), ToolName, stagedArg(), appArg(), language};
+        return {"upgrade", "3", appArg(), ToolName, app.filePath(Staged) + '/', appArg(), language};
     }
-    // Runs the updater (through shellPrefix, a "sh -c" text ending in exec, when given); false if it did not end.
-    bool run(const QStringList& args, int waitMs = 5000, const QString& shellPrefix = QString())
+    // Runs the updater with the wait for the tool bounded to waitMs; false if it did not end.
+    bool run(const QStringList& args, int waitMs = 5000)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TESSARK_UPGRADE_WAIT_MS"), QString::number(waitMs));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        if (shellPrefix.isEmpty())
-            p.start(Program, args);
-        else
-            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), shellPrefix + QStringLiteral(" \"$0\" \"$@\""), Program} + args);
-        const bool ended = p.waitForFinished(RunMs);
+        p.start(Program, args);
+        const bool ended = p.waitForFinished(60000); // generous for the sanitizer build
         output = QString::fromLocal8Bit(p.readAll());
         exitCode = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         if (!ended) {
@@ -121,9 +98,8 @@ struct Installation {
         if (!QFile::copy(QStringLiteral("/bin/sleep"), path) || !setMode(path, 0755))
             return nullptr;
         running.push_back(std::make_unique<QProcess>());
-        QProcess* p = running.back().get();
-        p->start(path, {QString::number(seconds)});
-        return p->waitForStarted(10000) ? p : nullptr;
+        running.back()->start(path, {QString::number(seconds)});
+        return running.back()->waitForStarted(10000) ? running.back().get() : nullptr;
     }
     QString log() const { return QString::fromUtf8(readFile(app.filePath(QStringLiteral("log/Upgrade.log")))); }
     // Whether the tool recorded a start with this version in the application folder within ms.
@@ -143,36 +119,27 @@ class UpdaterProgram : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-#ifndef Q_OS_LINUX
-        QSKIP("the updater's tests start shell scripts and look at /proc");
-#endif
-        QVERIFY2(QFileInfo(Program).isExecutable(), qPrintable(Program));
-    }
+    void initTestCase() { QVERIFY2(QFileInfo(Program).isExecutable(), qPrintable(Program)); }
 
     // A good run: nested files replaced and added, the staged folders gone, the new tool started in the
-    // application folder, each step logged in the language asked for.
+    // application folder, the log in the language asked for.
     void replacesFilesAndRestartsTheTool_data()
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("finished");
-        QTest::addColumn<QString>("copying");
-        QTest::newRow("English") << "1" << "upgrade finished" << "copying ";
-        QTest::newRow("Chinese") << "0" << QString::fromUtf8("升级完成") << QString::fromUtf8("复制 ");
-        QTest::newRow("other value reads English") << "2" << "upgrade finished" << "copying ";
+        QTest::newRow("English") << "1" << "upgrade finished";
+        QTest::newRow("Chinese") << "0" << QString::fromUtf8("升级完成");
+        QTest::newRow("other value reads English") << "2" << "upgrade finished";
     }
     void replacesFilesAndRestartsTheTool()
     {
         QFETCH(QString, language);
         QFETCH(QString, finished);
-        QFETCH(QString, copying);
         Installation inst;
         QVERIFY(inst.app.write(QStringLiteral("config/about.xml"), "old about"));
         QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         QVERIFY(inst.stage(QStringLiteral("plugins/platforms/libnew.so"), "library"));
-
         QVERIFY(inst.run(inst.arguments(language)));
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/about.xml"))), QByteArray("new about"));
@@ -180,14 +147,13 @@ private slots:
         QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("UpgradeTessark"))));
         QVERIFY(inst.restarted("new"));
         QVERIFY(!readFile(inst.record()).contains("old"));
-        QVERIFY2(inst.log().contains(copying + inst.app.filePath(Staged)), qPrintable(inst.log()));
         QVERIFY2(inst.log().contains(finished), qPrintable(inst.log()));
-        QVERIFY(inst.output.contains(finished)); // and on stderr
         for (const QString& entry : listTree(inst.app.path()))
             QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry)); // no temporary left
     }
 
-    // Which name and permission bits a staged file ends up with.
+    // Which name and permission bits a staged file ends up with (downloads arrive as 0644). A program
+    // still running is replaced all the same: its file is renamed over, never written into.
     void namesAndPermissionBits_data()
     {
         QTest::addColumn<QString>("staged");
@@ -200,7 +166,7 @@ private slots:
         QTest::newRow("replaced 0600 stays 0600") << "secret.ini" << 0644 << 0600 << "secret.ini" << 0600;
         QTest::newRow("new file keeps its own bits") << "run.sh" << 0750 << -1 << "run.sh" << 0750;
         QTest::newRow(".exe.bak is not a download") << "x.exe.bak" << 0644 << -1 << "x.exe.bak" << 0644;
-        QTest::newRow("only after .exe") << "data.tessark" << 0644 << -1 << "data.tessark" << 0644;
+        QTest::newRow("running program replaced") << "helper" << 0644 << 0755 << "helper" << 0755;
     }
     void namesAndPermissionBits()
     {
@@ -210,18 +176,17 @@ private slots:
         QFETCH(QString, target);
         QFETCH(int, targetMode);
         Installation inst;
-        QVERIFY(inst.stage(QStringLiteral("bin/") + staged, "new content", stagedMode));
-        const QString targetPath = inst.app.filePath(QStringLiteral("bin/") + target);
-        if (existingMode >= 0) {
-            QVERIFY(inst.app.write(QStringLiteral("bin/") + target, "old content"));
-            QVERIFY(setMode(targetPath, existingMode));
-        }
+        QVERIFY(inst.stage("bin/" + staged, "new content", stagedMode));
+        const QString targetPath = inst.app.filePath("bin/" + target);
+        if (QByteArray(QTest::currentDataTag()).startsWith("running"))
+            QVERIFY(QDir().mkpath(inst.app.filePath("bin")) && inst.startSleeper("bin/" + target, 60));
+        else
+            QVERIFY(existingMode < 0 || (inst.app.write("bin/" + target, "old content") && setMode(targetPath, existingMode)));
         QVERIFY(inst.run(inst.arguments()));
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(readFile(targetPath), QByteArray("new content"));
         QCOMPARE(QString::number(modeOf(targetPath), 8), QString::number(targetMode, 8));
-        if (target != staged)
-            QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("bin/") + staged)));
+        QVERIFY(target == staged || !QFileInfo::exists(inst.app.filePath("bin/" + staged)));
     }
 
     // Anything but the tool's own command line: nothing copied, removed, restarted or written.
@@ -231,19 +196,14 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("count");
         QTest::newRow("first argument Upgrade") << 0 << "Upgrade" << 7;
-        QTest::newRow("first argument update") << 0 << "update" << 7;
-        QTest::newRow("no arguments") << -1 << "" << 0;
         QTest::newRow("six arguments") << -1 << "" << 6;
-        QTest::newRow("eight arguments") << 7 << "extra" << 8;
         QTest::newRow("count not decimal") << 1 << "-1" << 7;
         QTest::newRow("tool name with a folder") << 3 << "../Tessark" << 7;
         QTest::newRow("staged folder outside") << 4 << "OUTSIDE" << 7;
         QTest::newRow("staged folder is the application folder") << 4 << "APP" << 7;
         QTest::newRow("staged folder climbs out") << 4 << "APP/UpgradeTessark/../../x/" << 7;
-        QTest::newRow("staged folder is a link to outside") << 4 << "APP/elsewhere/" << 7;
         QTest::newRow("staged folder below a link to outside") << 4 << "APP/elsewhere/sub/" << 7;
         QTest::newRow("arguments 3 and 6 differ") << 5 << "OUTSIDE" << 7;
-        QTest::newRow("application folder missing") << 2 << "APP/missing/" << 7;
     }
     void refusesAWrongCommandLine()
     {
@@ -254,17 +214,12 @@ private slots:
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         QVERIFY(QDir(inst.outside.path()).mkpath(QStringLiteral("sub")));
         QVERIFY(QFile::link(inst.outside.path(), inst.app.filePath(QStringLiteral("elsewhere"))));
-        value.replace(QLatin1String("OUTSIDE"), inst.outside.path() + QLatin1Char('/'));
-        value.replace(QLatin1String("APP"), inst.app.path());
+        value.replace("OUTSIDE", inst.outside.path() + '/').replace("APP", inst.app.path());
         QStringList args = inst.arguments();
-        if (index >= args.size())
-            args << value;
-        else if (index >= 0)
+        if (index >= 0)
             args[index] = value;
-        args = args.mid(0, count);
         const QStringList before = listTree(inst.app.path());
-
-        QVERIFY(inst.run(args));
+        QVERIFY(inst.run(args.mid(0, count)));
         QCOMPARE(inst.exitCode, 1);
         QCOMPARE(listTree(inst.app.path()), before); // no log file either
         QVERIFY(!inst.restarted("old", 300));
@@ -290,18 +245,14 @@ private slots:
         QFETCH(int, exitCode);
         Installation inst;
         QVERIFY(QDir(inst.outside.path()).mkpath(QStringLiteral("plugins")));
-        QFile secret(inst.outside.filePath(QStringLiteral("secret.txt")));
-        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("outside") == 7);
-        secret.close();
-        QFile kept(inst.outside.filePath(QStringLiteral("plugins/kept.so")));
-        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("outside") == 7);
-        kept.close();
+        for (const char* file : {"secret.txt", "plugins/kept.so"}) {
+            QFile f(inst.outside.filePath(file));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("outside") == 7);
+        }
         QVERIFY(QFile::link(inst.outside.filePath(target), inst.app.filePath(link)));
         QVERIFY(inst.stage(QStringLiteral("a.txt"), "a"));
-        if (!stagedFile.isEmpty())
-            QVERIFY(inst.stage(stagedFile, "staged"));
+        QVERIFY(stagedFile.isEmpty() || inst.stage(stagedFile, "staged"));
         const QStringList outsideBefore = listTree(inst.outside.path());
-
         QVERIFY(inst.run(inst.arguments()));
         QCOMPARE(inst.exitCode, exitCode);
         QCOMPARE(listTree(inst.outside.path()), outsideBefore); // nothing written nor removed out there
@@ -310,7 +261,6 @@ private slots:
             QVERIFY(!QFileInfo::exists(inst.app.filePath(QFileInfo(link).fileName())));
         // A refusal is found before anything is written; a skipped link does not stop the rest.
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("a.txt"))), exitCode == 0);
-        QVERIFY(inst.log().contains(exitCode == 0 ? QLatin1String("skipped symbolic link") : QLatin1String("target is not a folder")));
     }
 
     // The files are copied only once no process runs the tool; the wait is bounded.
@@ -332,13 +282,10 @@ private slots:
         QFETCH(int, exitCode);
         Installation inst;
         QVERIFY(inst.startSleeper(ToolName, toolSeconds));
-        if (replaceRunningTool) {
-            QVERIFY(QFile::remove(inst.app.filePath(ToolName)));
-            QVERIFY(inst.app.write(ToolName, toolScript("old", inst.record())));
-        }
+        QVERIFY(!replaceRunningTool
+                || (QFile::remove(inst.app.filePath(ToolName)) && inst.app.write(ToolName, toolScript("old", inst.record()))));
         QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
-
         QElapsedTimer timer;
         timer.start();
         QVERIFY(inst.run(inst.arguments(), waitMs));
@@ -346,49 +293,9 @@ private slots:
         QVERIFY(timer.elapsed() < waitMs + 10000);
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), exitCode == 0);
         QCOMPARE(QFileInfo::exists(inst.app.filePath(Staged)), exitCode != 0);
-        if (exitCode == 0)
-            QVERIFY(inst.restarted("new"));
-        else
-            QVERIFY2(inst.log().contains(QLatin1String("still running")), qPrintable(inst.log()));
+        QVERIFY(exitCode != 0 || inst.restarted("new"));
     }
 
-    // Another program of the tool still running is replaced all the same: its file is renamed over,
-    // never written into.
-    void replacesARunningExecutable()
-    {
-        Installation inst;
-        QVERIFY(inst.startSleeper(QStringLiteral("helper"), 60));
-        QVERIFY(inst.stage(QStringLiteral("helper"), "new helper"));
-        QVERIFY(inst.run(inst.arguments()));
-        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
-        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("helper"))), QByteArray("new helper"));
-        QCOMPARE(modeOf(inst.app.filePath(QStringLiteral("helper"))), 0755);
-    }
-
-    // A write that fails part-way (the file size limit) leaves the old file whole under its name, no
-    // temporary file, and the staged files for another try.
-    void failedWriteKeepsTheOldFile()
-    {
-        Installation inst;
-        const QByteArray big(1024 * 1024, 'n');
-        QVERIFY(inst.app.write(QStringLiteral("b-big.bin"), "old big"));
-        QVERIFY(inst.stage(QStringLiteral("a-small.txt"), "new small"));
-        QVERIFY(inst.stage(QStringLiteral("b-big.bin"), big));
-        QVERIFY(inst.stage(QStringLiteral("c-last.txt"), "new last"));
-
-        // 64 blocks of 512 bytes: room for the log and the small file, not the big one.
-        QVERIFY(inst.run(inst.arguments(), 5000, QStringLiteral("ulimit -f 64; trap '' XFSZ; exec")));
-        QCOMPARE(inst.exitCode, 3);
-        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("a-small.txt"))), QByteArray("new small"));
-        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("b-big.bin"))), QByteArray("old big"));
-        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("c-last.txt"))));
-        for (const QString& entry : listTree(inst.app.path()))
-            QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry));
-        QCOMPARE(readFile(inst.app.filePath(Staged + QStringLiteral("/b-big.bin"))), big);
-        QVERIFY2(inst.log().contains(QLatin1String("cannot replace ") + inst.app.filePath(QStringLiteral("b-big.bin"))),
-                 qPrintable(inst.log()));
-        QVERIFY(inst.restarted("old")); // the user gets the tool back
-    }
 };
 
 QTEST_GUILESS_MAIN(UpdaterProgram)

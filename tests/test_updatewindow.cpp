@@ -1,9 +1,8 @@
 // The main window's side of the online update, with emulated keyboards and local update servers: the
 // checks it asks for, what it leaves behind without a server, its quit while the worker waits for a time
 // server, and a downloaded firmware folder reaching the settings page.
+#include "localupdate.h"
 #include "messageboxrecorder.h"
-#include "tempappdir.h"
-#include "updateserver.h"
 
 #include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
@@ -11,60 +10,31 @@
 #include "main/tessark.h"
 #include "setting/setting.h"
 #include "simcontrol.h"
+#include "widget/menutree.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
-#include <memory>
-
-namespace {
-const QByteArray SigningKey = "abcdefg0123456789abcdef0123456789abcdef0";
-const QString Board = QStringLiteral("TK104 Dual");
-const QString VersionFile = QStringLiteral("/UpgradeFirmware/TK104%20Dual/VersionFile/FirmwareVersion.ini");
-
-// A request line of the log whose path is this (query and protocol aside).
-bool requested(const sim::UpdateServers& servers, const QString& encodedPath)
-{
-    for (const QString& line : servers.requestLines())
-        if (line.section(QLatin1Char(' '), 1, 1).section(QLatin1Char('?'), 0, 0) == encodedPath)
-            return true;
-    return false;
-}
-} // namespace
-
 class UpdateWindow : public QObject {
     Q_OBJECT
-
     std::unique_ptr<TempAppDir> m_app;
-    QTemporaryDir m_serverRoot;
+    std::unique_ptr<LocalUpdate> m_local;
 
     static bool waitLoaded(Tessark& w)
     {
-        return QTest::qWaitFor([&] { return w.deviceLoaded() && w.device() && w.device()->boardName() == Board; },
+        return QTest::qWaitFor([&] { return w.deviceLoaded() && w.device() && w.device()->boardName() == "TK104 Dual"; },
                                20000);
     }
-    bool serve(const QString& relative, const QByteArray& content)
+    // A request line of the log whose path is this (query and protocol aside).
+    bool requested(const QString& encodedPath) const
     {
-        const QString path = m_serverRoot.filePath(relative);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-    }
-    // Points the tool at the servers (the file TESSARK_UPDATE_CONFIG names).
-    bool configure(const sim::UpdateServers& servers)
-    {
-        const QString ini = m_app->filePath(QStringLiteral("servers.ini"));
-        qputenv("TESSARK_UPDATE_CONFIG", ini.toUtf8());
-        return servers.writeConfig(ini);
-    }
-    bool stagingLeft() const
-    {
-        return QDir(m_app->filePath(QStringLiteral("UpgradeTessark"))).exists()
-            || QDir(m_app->filePath(QStringLiteral("UpgradeFirmware"))).exists();
+        for (const QString& line : m_local->servers.requestLines())
+            if (line.section(' ', 1, 1).section('?', 0, 0) == encodedPath)
+                return true;
+        return false;
     }
 
 private slots:
@@ -72,15 +42,39 @@ private slots:
     {
         m_app.reset(new TempAppDir);
         QVERIFY(m_app->setUpForWindow(QFINDTESTDATA("../appdir")));
-        // The shipped tool version, current on the server unless a test offers another.
-        QVERIFY(serve(QStringLiteral("UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"),
-                      "[TessarkVersion]\nVersion=1.0.0\nEnglishUpdateInfo=same\n"));
+        m_local.reset(new LocalUpdate);
+        // The shipped tool version, current on the server.
+        QVERIFY(m_local->offer("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini",
+                               "[TessarkVersion]\nVersion=1.0.0\nEnglishUpdateInfo=same\n"));
     }
     void cleanup()
     {
-        qunsetenv("TESSARK_UPDATE_CONFIG");
+        m_local.reset();
         sim::reset();
         m_app.reset();
+    }
+
+    // The hub learns the keyboard's versions as the window writes them (1005 is 10.0.5, 123 is 1.2.3); the
+    // menu's entry shows the dialog; a deferred release leaves no hub behind.
+    void hubKnowsTheKeyboardAndTheMenuShowsTheDialog()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->edit([](sim::FirmwareState& s) {
+            s.fwVersion = 1005;
+            s.hwVersion = 123;
+        });
+        Tessark w(nullptr, QStringLiteral("None"));
+        QVERIFY(waitLoaded(w));
+        const FirmwareInfo info = g_overallVariate->getFirmwareInfo();
+        QCOMPARE(QStringList({info.modelDir, info.usbAppVersion, info.hardwareVersion, info.btAppVersion, info.btSdVersion}),
+                 QStringList({"TK104 Dual", "10.0.5", "1.2.3", "", ""}));
+        QCOMPARE(info.modelType, 0);
+        w.menuTree()->checkForUpdateSlot(false);
+        QVERIFY(g_overallVariate->updateWidget()->isVisible());
+        const QPointer<overallVariate> hub = g_overallVariate;
+        w.deleteOverallVariateLater();
+        QVERIFY(!g_overallVariate);
+        QTRY_VERIFY(!hub);
     }
 
     // As shipped: no server. Start, load, unplug and Exit make no folder, show nothing, and the
@@ -91,7 +85,6 @@ private slots:
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         QVERIFY(g_overallVariate && g_overallVariate->getAutoCheckUpdate());
         QPointer<onlineUpdate> dialog = g_overallVariate->updateWidget();
-        QVERIFY(dialog);
         QPointer<QThread> thread = dialog->workerThread();
         QVERIFY(thread && thread->isRunning());
         QSignalSpy errors(g_overallVariate, &overallVariate::ErrorInfoSignal);
@@ -100,27 +93,25 @@ private slots:
         sim::unplug(kb);
         QTRY_VERIFY(!w->deviceLoaded() && !g_overallVariate->getOnlinState());
         QVERIFY(!dialog->isVisible());
-
         w->exitAppActionSlot();
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, 5000);
         QVERIFY(!thread || !thread->isRunning());
         QVERIFY(!dialog || !dialog->isVisible());
-        QVERIFY(!stagingLeft());
+        QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeTessark")));
+        QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeFirmware")));
         w.reset();
     }
 
     // A loaded keyboard asks for its model's firmware version file, the board name encoded.
     void loadAsksForTheModelsVersionFile()
     {
-        sim::UpdateServers servers(m_serverRoot.path(), SigningKey);
-        QVERIFY(servers.start());
-        QVERIFY(configure(servers));
+        QVERIFY(m_local->start(m_app->filePath("servers.ini")));
         auto kb = sim::plug(sim::fullSizeDual());
         Tessark w(nullptr, QStringLiteral("None"));
         QVERIFY(waitLoaded(w));
-        QTRY_VERIFY_WITH_TIMEOUT(requested(servers, VersionFile), 10000);
-        QVERIFY(requested(servers, QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini")));
-        QCOMPARE(servers.forbiddenCount(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(requested("/UpgradeFirmware/TK104%20Dual/VersionFile/FirmwareVersion.ini"), 10000);
+        QVERIFY(requested("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"));
+        QCOMPARE(m_local->servers.forbiddenCount(), 0);
         QTRY_VERIFY(!g_overallVariate->getBusy());
         QVERIFY(!g_overallVariate->updateWidget()->isVisible()); // nothing newer: nothing shown
     }
@@ -128,12 +119,10 @@ private slots:
     // The worker blocks on a time server that never answers; Exit still ends with the quit sequence.
     void exitWhileATimeServerIsSilentEndsPromptly()
     {
-        sim::UpdateServers servers(m_serverRoot.path(), SigningKey);
-        QVERIFY(servers.start());
-        servers.setDaytimeMode(0, sim::DaytimeMode::Silence);
-        QVERIFY(configure(servers));
+        m_local->servers.setDaytimeMode(0, sim::DaytimeMode::Silence);
+        QVERIFY(m_local->start(m_app->filePath("servers.ini")));
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
-        QTRY_VERIFY(servers.daytimeConnections(0) >= 1 && g_overallVariate->getBusy());
+        QTRY_VERIFY(m_local->servers.daytimeConnections(0) >= 1 && g_overallVariate->getBusy());
         QElapsedTimer clock;
         clock.start();
         w->exitAppActionSlot();
@@ -147,15 +136,13 @@ private slots:
     void downloadedFirmwareReachesTheSettingsPage()
     {
         const QByteArray image(3000, '\x5a');
-        QVERIFY(serve(QStringLiteral("UpgradeFirmware/TK104 Dual/VersionFile/FirmwareVersion.ini"),
-                      "[FirmwareVersion]\nqv_usb_app_Version=700.0.0\nEnglishUpdateInfo=new firmware\n"));
-        QVERIFY(serve(QStringLiteral("UpgradeFirmware/TK104 Dual/URLFile/FirmwareFileURL.xml"),
-                      "<root><Firmware_FileURL><FileURL qv_usb_app=\"/qv_usb_app_9.bin\" qv_bt_app=\"\" "
-                      "qv_bt_sd=\"\"/></Firmware_FileURL></root>"));
-        QVERIFY(serve(QStringLiteral("UpgradeFirmware/TK104 Dual/qv_usb_app_9.bin"), image));
-        sim::UpdateServers servers(m_serverRoot.path(), SigningKey);
-        QVERIFY(servers.start());
-        QVERIFY(configure(servers));
+        QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/VersionFile/FirmwareVersion.ini",
+                               "[FirmwareVersion]\nqv_usb_app_Version=700.0.0\nEnglishUpdateInfo=new firmware\n"));
+        QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/URLFile/FirmwareFileURL.xml",
+                               "<root><Firmware_FileURL><FileURL qv_usb_app=\"/qv_usb_app_9.bin\" qv_bt_app=\"\" "
+                               "qv_bt_sd=\"\"/></Firmware_FileURL></root>"));
+        QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/qv_usb_app_9.bin", image));
+        QVERIFY(m_local->start(m_app->filePath("servers.ini")));
         MessageBoxRecorder boxes;
         auto kb = sim::plug(sim::fullSizeDual());
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
@@ -164,7 +151,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty(), 10000);
         QCOMPARE(found.first().at(0).toBool(), true);
         QTRY_VERIFY(!g_overallVariate->getBusy());
-
         w->labelPageClickSlot(QStringLiteral("Setting"));
         QPointer<Setting> page = w->settingPage();
         QVERIFY(page);
@@ -172,8 +158,7 @@ private slots:
         g_overallVariate->emitDownloadFirmwareUpdateFile();
         QTRY_VERIFY_WITH_TIMEOUT(!handed.isEmpty(), 10000);
         const QString folder = handed.first().at(0).toString();
-        QCOMPARE(QDir(folder).canonicalPath(),
-                 QDir(m_app->filePath(QStringLiteral("UpgradeFirmware/TK104 Dual"))).canonicalPath());
+        QCOMPARE(QDir(folder).canonicalPath(), QDir(m_app->filePath("UpgradeFirmware/TK104 Dual")).canonicalPath());
         QCOMPARE(readFile(folder + QStringLiteral("/qv_usb_app_9.bin")), image);
         QVERIFY(!g_overallVariate->updateWidget()->isVisible());
         w.reset();

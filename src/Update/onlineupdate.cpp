@@ -73,6 +73,11 @@ onlineUpdate::onlineUpdate(QWidget* parent) : QWidget(parent)
     initCompiledImages();
     m_ui = new Ui_onlineUpdate;
     m_settingsPath = appDirPath() + QStringLiteral("/config/AutoUpdate.xml");
+    // The form is laid out for a 9-point interface font: a desktop's larger default would push the check
+    // row out of its frame.
+    QFont interfaceFont = font();
+    interfaceFont.setPointSize(InterfacePointSize);
+    setFont(interfaceFont);
     m_ui->setupUi(this);
     fitTipLabel();
 

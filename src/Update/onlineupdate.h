@@ -33,6 +33,7 @@ public:
     static constexpr int TipIntervalMs = 300;
     // The firmware frame's place in the form, below the tool frame.
     static constexpr int FirmwareFrameY = 250;
+    static constexpr int InterfacePointSize = 9;
     // The tip's width in the form, where the row leaves room for it.
     static constexpr int TipMinimumWidth = 240;
 
