@@ -7,6 +7,7 @@
 #include "shortcut/shortcuts.h"
 #include "widget/combobox.h"
 #include "widget/data.h"
+#include "widget/filechooser.h"
 #include "widget/keybtn.h"
 #include "widget/lineedit.h"
 #include "widget/qss.h"
@@ -15,12 +16,12 @@
 
 #include <QCheckBox>
 #include <QDebug>
-#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
@@ -371,7 +372,12 @@ void ShortcutsItem::setKeyFrameCursor(Qt::CursorShape shape)
 void ShortcutsItem::setFunctionTextSlot(QString text)
 {
     Q_UNUSED(text)
-    showFunctionEditor(getFunctionType(), nullptr);
+    // A name the catalogue lacks shows a box, in whose event loop an unplug deletes the row.
+    const QPointer<ShortcutsItem> self(this);
+    const int type = getFunctionType();
+    if (!self)
+        return;
+    showFunctionEditor(type, nullptr);
     tick();
 }
 
@@ -758,16 +764,23 @@ void ShortcutsItem::fileFolderEidtTextChangedSlot(QString text)
 
 void ShortcutsItem::proDocOpenFileSlot()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Folder"), QStringLiteral("."));
+    // An unplug inside the dialog's event loop deletes the row.
+    const QPointer<ShortcutsItem> self(this);
+    const QString path =
+        filechooser::getOpenFileName(this, QStringLiteral("Open Folder"), QStringLiteral("."), QString());
+    if (!self)
+        return;
     if (!path.isEmpty() && m_documentEdit)
         m_documentEdit->setText(path);
 }
 
 void ShortcutsItem::folderEditOpenDirSlot()
 {
+    const QPointer<ShortcutsItem> self(this);
     const QString dir =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Open Folder existion directory"), QStringLiteral("."),
-                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+        filechooser::getExistingDirectory(this, QStringLiteral("Open Folder existion directory"), QStringLiteral("."));
+    if (!self)
+        return;
     if (!dir.isEmpty() && m_folderEdit)
         m_folderEdit->setText(dir);
 }
