@@ -2,8 +2,9 @@
 // answering each report after 1 ms reach the macro page as live chips; reports the time the page spends
 // per chip (static key lookup, chip creation and re-layout of the whole timeline) near chip 100 and near
 // chip 500, and the re-layout alone at those lengths; then how many of the same changes reach the page
-// when they come 1 ms apart. (2) The frame codec: encoding and decoding a full 512-frame macro, time
-// per call.
+// when they come 1 ms apart; before the recordings, the processor time taken while the keyboard is
+// open and idle (the read loop's passes). (2) The frame codec: encoding and decoding a full 512-frame
+// macro, time per call.
 // Usage: bench_macro [codec runs]; the platform is offscreen. Log lines are formatted but discarded.
 #include "keyboardfixture.h"
 #include "messageboxrecorder.h"
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <numeric>
 #include <vector>
 
@@ -168,6 +170,19 @@ QVector<DataKey*> fullMacroEvents()
     return out;
 }
 
+// Processor time of the whole process over idleMs of an idle keyboard, as a share of one core.
+double idleCpuPercent(int idleMs)
+{
+    QEventLoop loop;
+    QTimer::singleShot(idleMs, &loop, &QEventLoop::quit);
+    QElapsedTimer wall;
+    wall.start();
+    const std::clock_t before = std::clock(); // processor time of every thread
+    loop.exec();
+    const double cpuMs = double(std::clock() - before) * 1000.0 / CLOCKS_PER_SEC;
+    return wall.elapsed() > 0 ? 100.0 * cpuMs / double(wall.elapsed()) : 0;
+}
+
 int recordingBench()
 {
     ReaderAppDir appDir;
@@ -209,7 +224,8 @@ int recordingBench()
             return;
         Recording& r = *current;
         const auto* p = reinterpret_cast<const uint8_t*>(report.constData());
-        const int length = std::min(int(le::u16(p + 2)), report.size() - NotifyHeader);
+        // As the window does: what the report carries, whatever length it declares.
+        const int length = report.size() - NotifyHeader;
         const int before = r.timeline->keys.size();
         QElapsedTimer t;
         t.start();
@@ -230,6 +246,10 @@ int recordingBench()
         r.relayoutNs[size_t(before)] = t.nsecsElapsed();
     });
     f.kb->setReportDelay(1);
+
+    constexpr int IdleMs = 5000;
+    std::printf("== keyboard open, nothing sent\n");
+    std::printf("processor time over %d ms idle:     %8.2f %% of one core\n", IdleMs, idleCpuPercent(IdleMs));
 
     // Changes 10 ms apart: the read loop, which pauses between passes, takes every one.
     constexpr int Spacing = 10;
@@ -260,8 +280,8 @@ int recordingBench()
     std::printf("slowest chip:                        %8.1f us (chip %d)\n", *slowest / 1e3,
                 int(slowest - ns.begin()) + 1);
 
-    // The same typing 1 ms apart: a report every millisecond outruns the read loop, and the keyboard's
-    // queue drops the oldest reports once full.
+    // The same typing 1 ms apart: several reports wait at each pass of the read loop, which takes them
+    // all; any it left would be dropped from the keyboard's queue once full.
     Recording burst;
     current = &burst;
     if (!record(page, f, burst, 1))

@@ -1,5 +1,6 @@
-// Uploads a 128 KiB image to the emulated USB bootloader and to the emulated Bluetooth module with a
-// 1 ms per-report delay, and compares the throughput with one packet per 2 ms round trip.
+// Uploads a 128 KiB image (or as many bytes as the first argument says) to the emulated USB bootloader
+// and to the emulated Bluetooth module with a 1 ms per-report delay (the bootloader's may be given as
+// the second argument), and compares the throughput with one packet per 2 ms round trip.
 #include "device/updatedfubtthread.h"
 #include "keyboardfixture.h"
 
@@ -9,7 +10,8 @@
 #include <cstdio>
 
 namespace {
-constexpr int ImageSize = 128 * 1024;
+int ImageSize = 128 * 1024; // or the first argument, as bench_fullupgrade takes it
+int BootloaderDelayMs = 1;   // or the second argument
 constexpr int RoundTripMs = 2; // one report each way at 1 ms
 
 QByteArray image(int size)
@@ -39,7 +41,7 @@ void print(const char* what, int bytes, qint64 ms, int bytesPerPacket)
 int usbBootloader()
 {
     auto bl = sim::plugBootloader();
-    bl->setReportDelay(1);
+    bl->setReportDelay(BootloaderDelayMs);
     Usb usb(nullptr, nullptr, nullptr);
     usb.setIds(0x0416, 0xA316, -1);
     if (!Device::dfuOpen(&usb))
@@ -55,7 +57,7 @@ int usbBootloader()
     QElapsedTimer clock;
     clock.start();
     device->dfuStartUpdateFW(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    const bool ok = waitFor(done, failed, 120000) && bl->image() == bytes;
+    const bool ok = waitFor(done, failed, 120000 + ImageSize / 10) && bl->image() == bytes;
     const qint64 ms = clock.elapsed();
     device->requestStop();
     thread.quit();
@@ -86,7 +88,7 @@ int bluetoothModule()
     QElapsedTimer clock;
     clock.start();
     thread.bt_erase_app_com();
-    const bool ok = waitFor(done, failed, 120000) && f.kb->btModule().application.left(ImageSize) == bytes;
+    const bool ok = waitFor(done, failed, 120000 + ImageSize / 10) && f.kb->btModule().application.left(ImageSize) == bytes;
     const qint64 ms = clock.elapsed();
     thread.stop();
     thread.wait();
@@ -102,6 +104,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // a line per packet
+    if (argc > 1)
+        ImageSize = QByteArray(argv[1]).toInt();
+    if (argc > 2)
+        BootloaderDelayMs = QByteArray(argv[2]).toInt();
+    if (ImageSize <= 0 || ImageSize > 16 * 1024 * 1024 || BootloaderDelayMs < 0 || BootloaderDelayMs > 100) {
+        std::fprintf(stderr, "usage: bench_upgrade [image bytes, 1 to 16777216 [bootloader delay ms, 0 to 100]]\n");
+        return 2;
+    }
     if (usbBootloader() != 0) {
         std::fprintf(stderr, "USB bootloader upload failed\n");
         return 1;

@@ -244,8 +244,8 @@ void SimSession::runControl()
                 plugLoneBootloader();
             continue;
         }
-        const bool threeWords =
-            command == "press" || command == "version" || command == "next-version" || command == "modes";
+        const bool threeWords = command == "press" || command == "version" || command == "next-version"
+                                || command == "modes" || command == "fail-write" || command == "unplug-at-write";
         if (command == "play" ? words.size() < 3 : words.size() != (threeWords ? 3 : 2))
             continue;
         bool ok = false;
@@ -278,7 +278,21 @@ void SimSession::runControl()
             const int version = words.at(2).toInt(&ok);
             if (ok && version >= 0 && version <= 0xFFFF)
                 setVersion(index, command == "next-version", version);
+        } else if (command == "fail-write" || command == "unplug-at-write") {
+            const int nth = words.at(2).toInt(&ok);
+            if (ok && nth >= 1)
+                scheduleWriteFault(slot, nth, command == "unplug-at-write");
         }
+    }
+}
+
+void SimSession::scheduleWriteFault(const Slot& slot, int nth, bool unplug)
+{
+    // Whatever of the slot is on the bus takes it: the keyboard, or the bootloader it restarted into.
+    if (slot.keyboard && slot.keyboard->plugged()) {
+        unplug ? slot.keyboard->unplugAtWrite(nth) : slot.keyboard->failWrite(nth);
+    } else if (slot.bootloader && slot.bootloader->plugged()) {
+        unplug ? slot.bootloader->unplugAtWrite(nth) : slot.bootloader->failWrite(nth);
     }
 }
 

@@ -28,8 +28,11 @@ public:
     // 50:0100060000000000"; "version N V": keyboard N reports firmware version V (decimal, as on the
     // wire); "next-version N V": the version it has after its next bootloader run (else one more than
     // before); "modes N M": keyboard N counts M lighting modes (1 to 254) from its next plug;
-    // "bootloader": a bootloader alone, as for a keyboard stuck in it, in a new slot; N from 1)
-    // and removes it. Write the file elsewhere and rename it into place, so a poll never reads half of it.
+    // "fail-write N K": the K-th write from now to keyboard N fails, the keyboard stays plugged;
+    // "unplug-at-write N K": keyboard N leaves the bus at the K-th write from now (that write fails);
+    // both reach the slot's bootloader while it stands in for the keyboard; "bootloader": a bootloader
+    // alone, as for a keyboard stuck in it, in a new slot; N and K from 1) and removes it. Write the
+    // file elsewhere and rename it into place, so a poll never reads half of it.
     void setControlFile(const QString& path) { m_controlPath = path; }
     // Every plugged keyboard takes this long per report.
     void setReportDelay(int ms);
@@ -69,6 +72,7 @@ private:
     void adopt(int index, const KeyboardPtr& kb);
     void takeBackRun(int index); // the keyboard whose bootloader ran returns to its slot
     void setVersion(int index, bool next, int version);
+    void scheduleWriteFault(const Slot& slot, int nth, bool unplug);
     void applyReportDelay(const Slot& slot) const;
     static int nextVersionOf(const Slot& slot);
     // "ms:report" words of a play line; false when one is malformed.

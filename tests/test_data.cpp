@@ -144,8 +144,8 @@ private slots:
         QTest::addColumn<QByteArray>("json"); // null: no file
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("keys"); // label@x,y,w,h[,x2,y2,w2,h2] per key
-        const QString range = "^Layout value out of range, read as 0:", parse = "^Parse JSON failed\\.$";
-        QTest::newRow("missing") << QByteArray() << "^Open JSON failed: .*layout\\.json\"$" << "unreadable";
+        const QString range = "^Layout value out of range, read as 0:", parse = "^Parse JSON failed: \".*layout\\.json\": .+ at offset \\d+$";
+        QTest::newRow("missing") << QByteArray() << "^Open JSON failed: \".*layout\\.json\": no such file$" << "unreadable";
         QTest::newRow("empty") << QByteArray("") << parse << "unreadable";
         QTest::newRow("malformed") << QByteArray(R"([["A",)") << parse << "unreadable";
         QTest::newRow("bare number") << QByteArray("5") << parse << "unreadable";

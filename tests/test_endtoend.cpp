@@ -233,6 +233,71 @@ struct Session {
         return file.rename(control) && waitUntil([&] { return !QFile::exists(control); }, ReportMs);
     }
 
+    // The largest of the app's mapped windows besides the main one that is big enough for a box (a
+    // tooltip, over the button just clicked, is not); empty when there is none.
+    QString otherWindow() const
+    {
+        QString found;
+        int area = 0;
+        for (const QString& id : search(QStringLiteral("--class"), QStringLiteral("tessark-sim"))) {
+            const QRect r = id == window ? QRect() : geometry(id);
+            if (r.width() >= 150 && r.height() >= 80 && r.width() * r.height() > area) {
+                area = r.width() * r.height();
+                found = id;
+            }
+        }
+        return found;
+    }
+
+    // Presses Return in the box that is open, until it goes: the pointer over it gives it the keys on a
+    // display without a window manager. False when none is mapped within ms, or it stays.
+    bool answerBox(int ms)
+    {
+        QString box;
+        if (!waitUntil([&] { return !(box = otherWindow()).isEmpty(); }, ms))
+            return false;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const QRect r = geometry(box);
+            if (r.isEmpty())
+                return true;
+            xdotool({QStringLiteral("mousemove"), QString::number(r.center().x()), QString::number(r.center().y())});
+            xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+            if (waitUntil([&] { return !search(QStringLiteral("--class"), QStringLiteral("tessark-sim")).contains(box); },
+                          3000))
+                return true;
+        }
+        return false;
+    }
+
+    // Exit from the settings menu; the process must end by itself with exit code 0 (a sanitizer
+    // report, leaks included, would show there). Fails the test otherwise.
+    void quitThroughMenu()
+    {
+        QRect menu;
+        for (int attempt = 0; attempt < 5 && menu.isEmpty(); ++attempt) {
+            QVERIFY(click(origin.x() + MenuButtonX, origin.y() + MenuButtonY));
+            waitUntil(
+                [&] {
+                    for (const QString& id : search(QStringLiteral("--class"), QStringLiteral("tessark"))) {
+                        const QRect r = id == window ? QRect() : geometry(id);
+                        if (r.height() > menu.height())
+                            menu = r;
+                    }
+                    return menu.height() > MenuEntries * 10;
+                },
+                5000);
+            if (menu.height() <= MenuEntries * 10)
+                menu = QRect();
+        }
+        QVERIFY2(!menu.isEmpty(), "the settings menu did not open");
+        const int from = out.size();
+        QVERIFY(click(menu.center().x(), menu.bottom() - menu.height() / (2 * MenuEntries)));
+        QVERIFY2(app.waitForFinished(StartMs), qPrintable(out.mid(from)));
+        out += QString::fromLocal8Bit(app.readAll());
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(app.exitCode() == 0, qPrintable(out.mid(qMax(from, out.indexOf(QLatin1String("Sanitizer"))))));
+    }
+
     // Starts Xvfb and the app and waits for a drawn keyboard in the mapped window; a failure fails the test,
     // so the caller returns when QTest::currentTestFailed().
     void start()
@@ -652,6 +717,70 @@ private slots:
                 order << token;
         }
         QCOMPARE(order, QStringList({"08", "81", "83", "82", "84", "85", "10", "a4", "a0", "00", "ab"}));
+    }
+
+    // The keyboard leaves at the key function write of a download: the failure box is open while the
+    // window closes the keyboard and deletes the rows; once it is answered the tool goes on, loads the
+    // keyboard again when it comes back, and ends cleanly.
+    void unplugAtAKeyFunctionWriteWithItsBoxOpen()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(s.command("unplug 2"));
+        const int pageFrom = s.out.size();
+        QVERIFY(s.click(s.origin.x() + ShortcutsTabX, s.origin.y() + ShortcutsTabY));
+        QVERIFY2(s.waitFor("Shortcuts Create Item finished.", ReportMs, pageFrom), qPrintable(s.out.mid(pageFrom).right(900)));
+        QVERIFY(s.click(s.origin.x() + DocumentFieldX, s.origin.y() + DocumentFieldY));
+        QVERIFY(!s.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("x")})
+                     .isNull());
+        QVERIFY(s.command("unplug-at-write 1 1"));
+        const int from = s.out.size();
+        QVERIFY(s.click(s.origin.x() + DownloadX, s.origin.y() + DownloadY));
+        QVERIFY2(s.waitFor("set KF item: the report could not be written", ReportMs, from), qPrintable(s.out.mid(from).right(900)));
+        // Closed while the box is still open: its event loop took the disconnect.
+        QVERIFY2(s.waitFor("-closeDevice-", ReportMs, from), qPrintable(s.out.mid(from).right(900)));
+        QVERIFY2(s.answerBox(ReportMs), "no box mapped, or it stayed");
+        QVERIFY2(s.waitFor("key function download ended", ReportMs, from), qPrintable(s.out.mid(from).right(900)));
+        QVERIFY(writesOf(s.simLog, 0x40, 0x20).isEmpty()); // the one write never reached the keyboard
+        QCOMPARE(s.app.state(), QProcess::Running);
+
+        const int plugFrom = s.out.size();
+        QVERIFY(s.command("plug 1"));
+        QVERIFY2(s.waitFor("keyboard picture drawn", StartMs, plugFrom), qPrintable(s.out.mid(plugFrom).right(900)));
+        s.quitThroughMenu();
+    }
+
+    // The firmware version prompt is open when the keyboard leaves: answered Yes afterwards, nothing is
+    // upgraded and nothing shown; the keyboard back with accepted firmware loads without a prompt.
+    void unplugWhileTheVersionPromptIsOpen()
+    {
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        int from = s.out.size();
+        for (const char* line : {"unplug 2", "version 1 95", "unplug 1", "plug 1"})
+            QVERIFY(s.command(line));
+        QVERIFY2(s.waitFor("v0.95", StartMs, from), qPrintable(s.out.mid(from).right(900)));
+        QVERIFY2(s.waitUntil([&] { return !s.otherWindow().isEmpty(); }, ReportMs), "no prompt mapped");
+        const int unplugFrom = s.out.size();
+        QVERIFY(s.command("unplug 1"));
+        QVERIFY2(s.waitFor("-closeDevice-", ReportMs, unplugFrom), qPrintable(s.out.mid(unplugFrom).right(900)));
+        QVERIFY2(s.answerBox(ReportMs), "the prompt went, or it stayed");
+        QVERIFY2(s.waitFor("the keyboard left while its version prompt was open", ReportMs, unplugFrom),
+                 qPrintable(s.out.mid(unplugFrom).right(900)));
+        QTest::qWait(500);
+        QVERIFY(s.out.indexOf(QLatin1String("enter firmware update mode"), unplugFrom) < 0);
+        QCOMPARE(s.app.state(), QProcess::Running);
+
+        from = s.out.size();
+        QVERIFY(s.command("version 1 100"));
+        QVERIFY(s.command("plug 1"));
+        QVERIFY2(s.waitFor("keyboard picture drawn", StartMs, from), qPrintable(s.out.mid(from).right(900)));
+        QVERIFY(s.out.indexOf(QLatin1String("Firmware Version"), from) < 0);
+        s.quitThroughMenu();
     }
 
     // Local servers offer a newer tool and newer firmware: once the keyboard has loaded the update

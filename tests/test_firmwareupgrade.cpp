@@ -8,20 +8,26 @@
 #include "device/updatedfubtthread.h"
 #include "main/tessark.h"
 #include "widget/menutree.h"
+#include "setting/Language.h"
 #include "setting/firmware.h"
 #include "setting/schedule.h"
 #include "setting/setting.h"
 #include "widget/tablabel.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QMutex>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,6 +67,22 @@ QByteArray imageBytes(int size, int seed)
 }
 
 const QString Blanks(10, QLatin1Char(' '));
+// The box of an upgrade that failed under way.
+const QString UpgradeFailed = QStringLiteral("Firmware Update: The firmware upgrade failed.\nPlug the keyboard in "
+                                             "again: the tool opens its bootloader again, and you can repeat the "
+                                             "upgrade.");
+const QString Succeeded = QStringLiteral("Update firmware succeeded!");
+const QString Failed = QStringLiteral("Update firmware error, recovery interface!");
+
+// A line logged with the settings page's line number in front of the text.
+int loggedEnd(const QString& text)
+{
+    QMutexLocker lock(&g_mutex);
+    int n = 0;
+    for (const QString& line : qAsConst(g_lines))
+        n += line.endsWith(text);
+    return n;
+}
 
 // Each run of equal items once.
 QStringList folded(const QStringList& items)
@@ -268,8 +290,8 @@ private slots:
         QTest::addRow("rejected start, USB image left") << 2 << "au" << "ErrorCode: BootloadeToAppErr: 2" + Blanks;
         QTest::addRow("rejected start at the end") << 2 << "a" << "ErrorCode: BootloadeToAppErr: 2" + Blanks;
         QTest::addRow("unplugged, Bluetooth upload") << 3 << "au" << "ErrorCode: WriteAppFlashErr: -3" + Blanks;
-        QTest::addRow("disconnect reported before the thread") << 4 << "au" << QString();
-        QTest::addRow("unplugged, USB upload") << 5 << "u" << QString();
+        QTest::addRow("disconnect reported before the thread") << 4 << "au" << UpgradeFailed;
+        QTest::addRow("unplugged, USB upload") << 5 << "u" << UpgradeFailed;
     }
     void errorsEndTheUpgradeAndDropTheRest()
     {
@@ -299,6 +321,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
         QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box});
         QVERIFY(box.isEmpty() || m_boxes->boxes()[0].kind == MessageBoxRequest::Critical);
+        // An error is never logged as a success.
+        QVERIFY(loggedEnd(Succeeded) == 0 && loggedEnd(Failed) == 1);
         QCOMPARE(sentReports(kb, 0x10, 0x00).size(), fault == 5 ? 1 : 0);
         QVERIFY(bl->packets().size() < 5 && !bl->ran());
         if (fault == 0) {
@@ -370,7 +394,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("files"); // name:size
         QTest::addColumn<bool>("keyboard");
-        QTest::addColumn<QString>("reason"); // empty: no refusal, the upgrade ends as finished
+        QTest::addColumn<QString>("reason"); // what the box says
         QTest::addRow("empty USB image") << QStringList{"qv_bt_app_1.bin:960", "qv_usb_app_1.bin:0"} << true
                                          << "qv_usb_app_1.bin: is empty";
         QTest::addRow("USB image over 16 MiB") << QStringList{"qv_usb_app_1.bin:16777217"} << true
@@ -379,7 +403,8 @@ private slots:
                                                      << "qv_bt_sd_1.bin: is shorter than 4096 bytes";
         QTest::addRow("Bluetooth image, no keyboard") << QStringList{"qv_bt_app_1.bin:960"} << false
                                                       << "qv_bt_app_1.bin: no keyboard is open";
-        QTest::addRow("no qualifying image") << QStringList{"qv_bt_app.bin:960"} << true << QString();
+        QTest::addRow("no qualifying image") << QStringList{"qv_bt_app.bin:960"} << true
+                                             << "No firmware image was found in that folder";
     }
     void refusedFolderSendsNothing()
     {
@@ -394,15 +419,145 @@ private slots:
         w->updateSlot(m_folder->path());
         QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
         const QStringList shown = boxes(*m_boxes);
-        if (reason.isEmpty()) {
-            QVERIFY(shown.isEmpty());
-            QCOMPARE(wire(kb), QStringList({"85"})); // ends as finished: the module starts its application
-        } else {
-            QVERIFY2(shown.size() == 1 && shown[0].startsWith("ErrorCode: ") && shown[0].contains(reason),
-                     qPrintable(shown.join('|')));
-            QVERIFY(!kb || sentCount(kb) == 0);
-        }
+        QVERIFY2(shown.size() == 1 && shown[0].contains(reason), qPrintable(shown.join('|')));
+        QVERIFY(shown[0].startsWith(reason.startsWith("No") ? "Firmware Update: " : "ErrorCode: "));
+        QVERIFY(!kb || sentCount(kb) == 0);
+        QVERIFY(loggedEnd(Succeeded) == 0 && loggedEnd(Failed) == 1);
         QCOMPARE(endProblem(*w), QString());
+    }
+
+    // A folder without a qualifying image (or with only a directory or FIFO named like one), or a file
+    // path typed in its place: nothing is sent, the user is told in the chosen language that no image
+    // was found there, and the log says it failed, never that it succeeded.
+    void folderWithoutImageIsReportedNotFinished_data()
+    {
+        QTest::addColumn<QString>("content"); // what the folder holds
+        QTest::addColumn<bool>("keyboard");
+        QTest::addColumn<int>("language");
+        QTest::addRow("image names not qualifying") << "files" << true << 1;
+        QTest::addRow("image names not qualifying, Chinese") << "files" << true << 0;
+        QTest::addRow("directory named like an image") << "directory" << true << 1;
+        QTest::addRow("FIFO named like an image") << "fifo" << true << 1;
+        QTest::addRow("an image's path typed as the folder") << "file path" << true << 1;
+        QTest::addRow("empty folder, no keyboard") << "" << false << 1;
+    }
+    void folderWithoutImageIsReportedNotFinished()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, keyboard);
+        QFETCH(int, language);
+        QVERIFY(start(keyboard));
+        g_language->setLanguageType(language);
+        QString path = m_folder->path();
+        if (content == "files") {
+            image("qv_bt_app.bin", 960);
+            image("qv_usb_app_1.hex", 960);
+        } else if (content == "directory") {
+            QVERIFY(QDir(path).mkdir("qv_usb_app_1.bin"));
+        } else if (content == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(m_folder->filePath("qv_usb_app_1.bin")).constData(), 0600), 0);
+        } else if (content == "file path") {
+            image("qv_usb_app_1.bin", 960);
+            path = m_folder->filePath("qv_usb_app_1.bin");
+        }
+        QElapsedTimer clock;
+        clock.start();
+        w->updateSlot(path);
+        g_language->setLanguageType(1);
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
+        const QString where = QDir::toNativeSeparators(path);
+        const QString box = language == 0 ? "固件升级: 该文件夹中没有找到固件镜像：\n" + where
+                                          : "Firmware Update: No firmware image was found in that folder:\n" + where;
+        QCOMPARE(boxes(*m_boxes).size(), 1);
+        QVERIFY2(boxes(*m_boxes)[0].startsWith(box), qPrintable(boxes(*m_boxes)[0]));
+        QCOMPARE(m_boxes->boxes()[0].kind, MessageBoxRequest::Critical);
+        QVERIFY(!kb || sentCount(kb) == 0);
+        QCOMPARE(logged(QStringLiteral("Firmware upgrade refused, nothing sent:")), 1);
+        QVERIFY(loggedEnd(Succeeded) == 0 && loggedEnd(Failed) == 1);
+        QCOMPARE(endProblem(*w), QString());
+    }
+
+    // An upgrade that fails under way tells the user so, in the chosen language, and what to do next;
+    // the log says it failed, never that it succeeded.
+    void failedUpgradeTellsTheUserWhatToDo_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("language");
+        QTest::addRow("USB upload cut") << "usb unplug" << 1;
+        QTest::addRow("USB upload cut, Chinese") << "usb unplug" << 0;
+        QTest::addRow("bootloader never opens") << "no bootloader" << 1;
+        QTest::addRow("Bluetooth upload ends with the keyboard") << "bt disconnect" << 1;
+    }
+    void failedUpgradeTellsTheUserWhatToDo()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, language);
+        QVERIFY(start(true));
+        g_language->setLanguageType(language);
+        image(fault.startsWith("bt") ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
+        if (fault == "usb unplug")
+            kb->restartIntoBootloader(200, returning(false))->unplugAtWrite(5);
+        else if (fault == "bt disconnect")
+            kb->setBtEraseDelay(3000);
+        w->updateSlot(m_folder->path());
+        if (fault == "bt disconnect") {
+            QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
+            w->usbDisconnectSLot();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        g_language->setLanguageType(1);
+        const QString box = language == 0
+            ? QStringLiteral("固件升级: 固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")
+            : UpgradeFailed;
+        QCOMPARE(boxes(*m_boxes), QStringList{box});
+        QCOMPARE(m_boxes->boxes()[0].kind, MessageBoxRequest::Critical);
+        QVERIFY(loggedEnd(Succeeded) == 0 && loggedEnd(Failed) == 1);
+    }
+
+    // After a Bluetooth-only upgrade, an error or a refusal the settings page shows the keyboard's own
+    // sleep time again (a time of 0 keeps the box clear and the slider locked); without a keyboard the
+    // name and the sleep controls stay locked.
+    void deviceControlsAfterAnUpgradeFollowTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("keyboard");
+        QTest::addColumn<int>("sleepMinutes");
+        QTest::addRow("Bluetooth-only upgrade, sleep off") << "done" << true << 0;
+        QTest::addRow("Bluetooth-only upgrade, sleep on") << "done" << true << 10;
+        QTest::addRow("rejected erase, sleep off") << "error" << true << 0;
+        QTest::addRow("refused image, sleep off") << "refused" << true << 0;
+        QTest::addRow("refused image, sleep on") << "refused" << true << 20;
+        QTest::addRow("refused, no keyboard") << "refused" << false << 0;
+    }
+    void deviceControlsAfterAnUpgradeFollowTheKeyboard()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, keyboard);
+        QFETCH(int, sleepMinutes);
+        std::function<void(sim::FirmwareState&)> sleep;
+        if (keyboard)
+            sleep = [&](sim::FirmwareState& s) { s.sleepTime = uint32_t(sleepMinutes) * 60000u; };
+        QVERIFY(start(keyboard, sleep));
+        if (end == "refused")
+            image("qv_bt_sd_1.bin", 100); // too short, or no keyboard to take it
+        else
+            image("qv_bt_app_1.bin", 960);
+        if (end == "error")
+            kb->rejectBtFrame(0x81, 1, 3);
+        w->updateSlot(m_folder->path());
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        QCOMPARE(m_boxes->boxes().size(), int(end != "done"));
+        Setting* page = w->settingPage();
+        auto* box = page->findChild<QCheckBox*>("checkBox_Enabled_AutoSleep");
+        auto* name = page->findChild<QLineEdit*>("QLineEdit_BluetoothName");
+        const bool on = sleepMinutes != 0;
+        QCOMPARE(box->isChecked(), on);
+        QCOMPARE(box->isEnabled(), keyboard);
+        QCOMPARE(page->sleepSlider()->slider()->isEnabled(), on);
+        QCOMPARE(name->isEnabled(), keyboard);
+        if (on)
+            QCOMPARE(page->sleepSlider()->value(), sleepMinutes);
     }
 
     // The scan finds a bootloader alone: firmware mode; its folder's Bluetooth images are dropped.

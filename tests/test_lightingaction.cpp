@@ -101,7 +101,7 @@ private slots:
         QVERIFY(m_app.put("config/modeParameter.xml", xml));
         if (QByteArray(QTest::currentDataTag()) == "malformed")
             QTest::ignoreMessage(QtDebugMsg,
-                                 QRegularExpression("^init combo box data, parse file failed: Ln:1, Col:\\d+:."));
+                                 QRegularExpression("^init combo box data, parse file failed: \".*/config/modeParameter\\.xml\" Ln:1, Col:\\d+:."));
         QVector<ModeParameter> list;
         const int result = readModeParameters(m_app.filePath("config/modeParameter.xml"), &list);
         QStringList got;

@@ -147,8 +147,9 @@ private slots:
     }
 
     // One entry per used head, the first selected; an empty or repeated name is replaced as add names
-    // (on the keyboard, relayed). Add takes the first free head as "Macro<slot>", or Macro0, Macro1...
-    // when a head carries that; 16 entries disable add and import; an empty list enables only these.
+    // (in the list only, relayed: listing writes nothing to the keyboard). Add takes the first free head
+    // as "Macro<slot>", or Macro0, Macro1... when a head or an entry carries that; 16 entries disable add
+    // and import; an empty list enables only these.
     void listAndAdd_data()
     {
         QTest::addColumn<QString>("heads");
@@ -183,12 +184,13 @@ private slots:
         for (const QList<QVariant>& r : *renamed)
             relayed << r[0].toString() + ':' + r[1].toString();
         QCOMPARE(relayed.join(' '), relays);
+        QCOMPARE(sentCount(f->kb), 0);
         const QStringList used = heads.split(' ', Qt::SkipEmptyParts).filter(":");
-        for (int i = 0; i < used.size(); ++i) { // slot, selection, load button, the name on the keyboard
+        for (int i = 0; i < used.size(); ++i) { // slot, selection, load button, the keyboard's own name
             const int slot = used[i].section(':', 0, 0).toInt();
             QVERIFY(item(i)->index() == slot && item(i)->isSelected() == (i == 0));
             QCOMPARE(item(i)->isLoadDataHidden(), !used[i].endsWith('*'));
-            QCOMPARE(headName(f->kb->state().macroHeads[size_t(slot)]), item(i)->name());
+            QCOMPARE(headName(f->kb->state().macroHeads[size_t(slot)]), used[i].section(':', 1).remove('*'));
         }
         if (used.isEmpty())
             QCOMPARE(enabled(), QStringLiteral("add other import"));
@@ -211,6 +213,56 @@ private slots:
         while (!page->items().isEmpty()) // the first delete of 16 enables add and import
             page->deleteItemSlot();
         QCOMPARE(enabled(), QStringLiteral("add other import"));
+    }
+
+    // Listing writes no name to the keyboard: a name the list gave reaches the keyboard only when the
+    // user downloads or renames that macro. A download whose name write is refused sends no frame and
+    // saves nothing.
+    void listedNameReachesTheKeyboardOnlyByTheUser_data()
+    {
+        QTest::addColumn<QString>("heads");
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("action"); // download, rename, refused download
+        QTest::addColumn<QString>("names");  // the keyboard's names afterwards, slot:name
+        QTest::addColumn<int>("nameWrites");
+        QTest::newRow("download, name given for an empty one") << "1:x 2:" << 1 << "download" << "1:x 2:Macro2" << 1;
+        QTest::newRow("download, name given for a repeated one")
+            << "1:abc 4:abc" << 1 << "download" << "1:abc 4:Macro4" << 1;
+        QTest::newRow("download, the keyboard's own name") << "1:x 2:" << 0 << "download" << "1:x 2:" << 0;
+        QTest::newRow("rename") << "1:abc 4:abc" << 1 << "rename" << "1:abc 4:New" << 1;
+        QTest::newRow("name write refused") << "1:x 2:" << 1 << "refused download" << "1:x 2:" << 1;
+    }
+    void listedNameReachesTheKeyboardOnlyByTheUser()
+    {
+        QFETCH(QString, heads);
+        QFETCH(int, entry);
+        QFETCH(QString, action);
+        QFETCH(QString, names);
+        QFETCH(int, nameWrites);
+        QVERIFY(start(heads));
+        QCOMPARE(sentCount(f->kb), 0);
+        if (action == "rename") {
+            rename(entry, "New");
+        } else {
+            page->setItemSelect(item(entry));
+            page->createKey(1, 0, 1, 0, 0x04);
+            page->createKey(0, 50, 1, 0, 0x04);
+            page->setItemSelect(item(entry));
+            if (action.startsWith("refused"))
+                f->kb->answerStatus(0x50, 0x02, 3, 1);
+            page->downloadItemDataSlot();
+        }
+        QStringList now;
+        for (const QString& h : names.split(' ')) {
+            const int slot = h.section(':', 0, 0).toInt();
+            now << QString::number(slot) + ':' + headName(f->kb->state().macroHeads[size_t(slot)]);
+        }
+        QCOMPARE(now.join(' '), names);
+        QCOMPARE(sentReports(f->kb, 0x50, 0x02).size(), nameWrites);
+        const bool framesSent = action == "download";
+        QCOMPARE(sentReports(f->kb, 0x50, 0x40).isEmpty(), !framesSent);
+        if (action != "rename")
+            QCOMPARE(QFile::exists(itemFile(item(entry)->name())), framesSent);
     }
 
     // A rename or a delete touches only its own entry, selector text, head and file and relays its own
@@ -300,28 +352,37 @@ private slots:
     }
 
     // The download sends the slot, the frames and a closing packet with their count, then saves. Over
-    // 512 frames it is refused before anything is sent, with a warning; a refused closing packet fails
-    // it. A failed download leaves the file as it was and the entry selected, unmarked.
+    // 512 frames it is refused before anything is sent, with a warning; a closing packet refused, or
+    // answered by anything but its own acknowledgement (length 4, its frame count), fails it. A failed
+    // download leaves the file as it was, the head's frame count as it was and the entry selected, unmarked.
     void download_data()
     {
         QTest::addColumn<int>("events");
-        QTest::addColumn<bool>("closingRefused");
-        QTest::newRow("two frames") << 2 << false;
-        QTest::newRow("513 frames") << 513 << false;
-        QTest::newRow("closing packet refused") << 2 << true;
+        QTest::addColumn<QString>("closing"); // what the keyboard does to the closing packet's reply
+        QTest::newRow("two frames") << 2 << "";
+        QTest::newRow("513 frames") << 513 << "";
+        QTest::newRow("closing packet refused") << 2 << "refused";
+        QTest::newRow("closing reply without length") << 2 << "length 0";
+        QTest::newRow("closing reply of a frame packet") << 2 << "length 20";
+        QTest::newRow("closing reply for other frames") << 2 << "frame 1";
     }
     void download()
     {
         QFETCH(int, events);
-        QFETCH(bool, closingRefused);
+        QFETCH(QString, closing);
         QVERIFY(start("3:dl") && m_app.write("dev/item/dl.xml", "old"));
         for (int i = 0; i < events; ++i)
             page->createKey(1 - i % 2, i ? 50 : 0, 1, 0, 0x04);
         page->setItemSelect(item(0)); // enables download
-        if (closingRefused)
+        const int value = closing.section(' ', 1).toInt();
+        if (closing == "refused")
             f->kb->answerClosingStatus(5, 1);
+        else if (!closing.isEmpty()) // the status stays 0: only the acknowledgement itself is spoilt
+            f->kb->addBehaviour({sim::Behaviour::Patch, 0x50, 0x40, 1, 0, closing.startsWith("length") ? 2 : 4,
+                                 QByteArray(1, char(value)), true});
         page->downloadItemDataSlot();
-        const bool saved = events <= 512 && !closingRefused;
+        const bool saved = events <= 512 && closing.isEmpty();
+        QCOMPARE(f->device->m_pKMs[3].frameCount(), saved ? 2 : 0); // a failed write keeps the old count
         QVERIFY(item(0)->hasSavedMark() == saved && item(0)->isSelected() != saved);
         QCOMPARE(page->nameSelector()->currentIndex(), saved ? -1 : 0);
         QCOMPARE(enabled().contains("download"), !saved);

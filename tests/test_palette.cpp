@@ -1,6 +1,7 @@
 // The custom colour palette: presses and the colour dialog, the colour file as read and as written,
 // and a palette deleted while the real dialog runs.
 #include "color/palette.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "widget/colorchooser.h"
 #include "widget/qss.h"
@@ -49,11 +50,15 @@ std::shared_ptr<QStringList> recordSignals(Palette& p)
     return events;
 }
 
-// The warning (the writer's ends in a full-width "！") and the line with the path.
-void expectOpenFailure(const QString& mark)
+// The reader's warning for a missing file, the writer's for a file not replaced: both name the file.
+void expectOpenFailure(bool writing)
 {
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\d+ Couldn't open colorbtn32.json file" + mark + "$"));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\d+ \".*/config/customcolor/color_btn_32.json\"$"));
+    if (writing)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^File not saved: \".*/config/customcolor/color_btn_32\\.json\": .+$"));
+    else
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Couldn't read the colour file \".*/config/customcolor/"
+                                                              "color_btn_32\\.json\" - no such file$"));
 }
 
 } // namespace
@@ -123,7 +128,8 @@ private slots:
         QCOMPARE(events->last(), now + " 255");
     }
 
-    // Element k fills slot k only; what the file leaves out is white, a missing member black.
+    // Element k fills slot k only; what the file leaves out is white, a missing member black. A file
+    // that does not parse gives the colours of its whole pairs.
     void fileVariants_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -146,6 +152,10 @@ private slots:
         QTest::newRow("element 3 keyed customColor_5")
             << file(38, QJsonObject{{"customColor_5", "#123456"}}) << withThird("#000000") << false;
         QTest::newRow("40 elements") << file(40) << m_names << false;
+        // A damaged file still gives every colour it holds whole.
+        const QByteArray full = file(38);
+        QTest::newRow("cut short in colour 4") << full.left(full.indexOf("customColor_4") + 18)
+                                               << QStringList(m_names.mid(0, 4) + white.mid(4)) << true;
     }
     void fileVariants()
     {
@@ -154,9 +164,10 @@ private slots:
         QFETCH(bool, unparsable);
         QVERIFY(content.isNull() ? QFile::remove(filePath()) : m_dir.write(FileName, content));
         if (content.isNull())
-            expectOpenFailure("!");
-        if (unparsable)
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\d+ analy \"byteArray\" error.$"));
+            expectOpenFailure(false);
+        else if (unparsable)
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Colour file does not parse: \".*/color_btn_32\\.json\": "
+                                                                ".+ at offset \\d+$"));
         Palette p(nullptr);
         ScriptedChooser chooser; // second presses are cancelled, so every press arms its own slot
         for (int k = 0; k < 38; ++k) {
@@ -166,10 +177,12 @@ private slots:
         }
     }
 
-    // A file that cannot be replaced keeps its content; the new colour is still stored and armed. Folder
-    // permissions do not bind root: there the file's path is made a folder instead.
+    // A file that cannot be replaced keeps its content and the user is told once, naming it; the new
+    // colour is still stored and armed. Folder permissions do not bind root: there the file's path is
+    // made a folder instead.
     void unwritableFileIsKept()
     {
+        MessageBoxRecorder boxes;
         const QString folder = m_dir.filePath("config/customcolor");
         if (::geteuid() != 0)
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
@@ -180,12 +193,14 @@ private slots:
             Palette p(nullptr);
             ScriptedChooser chooser;
             chooser.answer = QColor("#abcdef");
-            expectOpenFailure("！");
+            expectOpenFailure(true);
             press(p, 4);
             press(p, 4);
             QTRY_VERIFY(!p.findChild<QTimer*>()->isActive());
             press(p, 4);
             QCOMPARE(p.getCurrentColor().name() + ' ' + shown(p, 4), QStringLiteral("#abcdef #abcdef"));
+            QCOMPARE(boxes.boxes().size(), 1);
+            QVERIFY(boxes.boxes()[0].text.contains("color_btn_32.json"));
         }
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(readFile(filePath()), before);

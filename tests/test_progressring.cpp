@@ -58,6 +58,60 @@ private slots:
         QTEST(seen, "ring");
         QCOMPARE(image.pixelColor(45, 20), ring.palette().color(QPalette::Window)); // nothing is filled
     }
+
+    // A percentage already shown neither restyles the label nor repaints; a new one, or the first after
+    // "WAIT" or "UPDATE", does both once. A repaint alone never touches the style sheet.
+    void onlyANewPercentageRestylesAndRepaints_data()
+    {
+        QTest::addColumn<QString>("steps"); // as in looks
+        QTest::addColumn<int>("restyles");
+        QTest::addColumn<int>("paints");
+        QTest::newRow("same percentage 1000 times") << QString("p7 ").repeated(1000) << 1 << 1;
+        QTest::newRow("0 to 100 by the packet") << "ramp" << 101 << 101;
+        QTest::newRow("clamped values repeat 100") << "p100 p101 p2147483647" << 1 << 1;
+        QTest::newRow("the same after a wait") << "p40 w1 p40 p40" << 3 << 2;
+        QTest::newRow("the same after ready") << "p0 w0 p0" << 3 << 2;
+    }
+    void onlyANewPercentageRestylesAndRepaints()
+    {
+        QFETCH(QString, steps);
+        Schedule ring;
+        ring.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ring));
+        int restyles = 0, paints = 0;
+        struct Counter : QObject {
+            int* count;
+            QEvent::Type type;
+            Counter(int* c, QEvent::Type t) : count(c), type(t) {}
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                *count += e->type() == type;
+                return false;
+            }
+        } restyleCounter(&restyles, QEvent::StyleChange), paintCounter(&paints, QEvent::Paint);
+        ring.label()->installEventFilter(&restyleCounter);
+        ring.installEventFilter(&paintCounter);
+        if (steps == "ramp") {
+            // A 10,000,000-byte image in 56-byte packets.
+            for (qint64 sent = 48; sent < 10000000 + 56; sent += 56)
+                ring.setProgress(int(qMin<qint64>(sent, 10000000) * 100 / 10000000));
+        }
+        for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
+            if (step == "ramp")
+                continue;
+            const int v = step.mid(1).toInt();
+            step[0] == 'p' ? ring.setProgress(v) : step[0] == 'w' ? ring.setWait(v) : ring.setAngle(v);
+        }
+        QTEST(restyles, "restyles");
+        QTEST(paints, "paints");
+
+        const QString sheet = ring.label()->styleSheet();
+        const int restyled = restyles;
+        for (int i = 0; i < 20; ++i)
+            ring.repaint();
+        QCOMPARE(restyles, restyled);
+        QCOMPARE(ring.label()->styleSheet(), sheet);
+    }
 };
 
 QTEST_MAIN(ProgressRing)

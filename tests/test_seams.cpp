@@ -3,12 +3,15 @@
 #include "images/compiledimages.h"
 #include "platform/hidaccess.h"
 #include "widget/kfwritefailurebox.h"
+#include "widget/filechooser.h"
 #include "widget/messagebox.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QPointer>
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QtTest>
@@ -68,6 +71,110 @@ private slots:
                  QMessageBox::No);
         QVERIFY(flags.testFlag(Qt::MSWindowsFixedSizeDialogHint) && (flags & Qt::WindowType_Mask) == Qt::Dialog);
         QVERIFY(iconSet);
+    }
+
+    // The real boxes answer as QMessageBox's static functions do: the clicked button, and without a
+    // default button the first accepting one is the default.
+    void realBoxAnswersAsTheStaticFunctions_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("defaultButton");
+        QTest::addColumn<int>("clicked");
+        QTest::addColumn<int>("expectedDefault");
+        const int yesNo = QMessageBox::Yes | QMessageBox::No;
+        QTest::newRow("information, Yes by default") << int(MessageBoxRequest::Information) << yesNo
+                                                     << int(QMessageBox::Yes) << int(QMessageBox::No)
+                                                     << int(QMessageBox::Yes);
+        QTest::newRow("critical, Abort alone") << int(MessageBoxRequest::Critical) << int(QMessageBox::Abort)
+                                               << int(QMessageBox::NoButton) << int(QMessageBox::Abort)
+                                               << int(QMessageBox::NoButton);
+        // Yes answers with the Yes role, not the accept role: no default, as the static function has.
+        QTest::newRow("question, no default given") << int(MessageBoxRequest::Question) << yesNo
+                                                    << int(QMessageBox::NoButton) << int(QMessageBox::Yes)
+                                                    << int(QMessageBox::NoButton);
+        QTest::newRow("warning, Ok") << int(MessageBoxRequest::Warning) << int(QMessageBox::Ok)
+                                     << int(QMessageBox::NoButton) << int(QMessageBox::Ok) << int(QMessageBox::Ok);
+    }
+    void realBoxAnswersAsTheStaticFunctions()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, buttons);
+        QFETCH(int, defaultButton);
+        QFETCH(int, clicked);
+        QFETCH(int, expectedDefault);
+        int shownDefault = -1;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            shownDefault = box->defaultButton() ? int(box->standardButton(box->defaultButton())) : 0;
+            box->button(QMessageBox::StandardButton(clicked))->click();
+        });
+        const auto b = QMessageBox::StandardButtons(buttons);
+        const auto d = QMessageBox::StandardButton(defaultButton);
+        QMessageBox::StandardButton answer = QMessageBox::NoButton;
+        switch (kind) {
+        case MessageBoxRequest::Information: answer = messagebox::information(nullptr, "t", "x", b, d); break;
+        case MessageBoxRequest::Critical: answer = messagebox::critical(nullptr, "t", "x", b, d); break;
+        case MessageBoxRequest::Question: answer = messagebox::question(nullptr, "t", "x", b, d); break;
+        default: answer = messagebox::warning(nullptr, "t", "x", b, d); break;
+        }
+        QCOMPARE(int(answer), clicked);
+        QCOMPARE(shownDefault, expectedDefault);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // A parent deleted while its real box or file dialog runs (a row that goes with an unplugged
+    // keyboard) takes the dialog with it once: the call returns no answer, and nothing is freed twice
+    // (the sanitizer build checks the once).
+    void realDialogGoesWithItsDeletedParent_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("critical box") << "critical";
+        QTest::newRow("warning box with an icon") << "warning";
+        QTest::newRow("file dialog") << "file";
+        QTest::newRow("folder dialog") << "folder";
+    }
+    void realDialogGoesWithItsDeletedParent()
+    {
+        QFETCH(QString, dialog);
+        QPointer<QWidget> parent = new QWidget;
+        QPointer<QWidget> shown;
+        QTimer closer; // only if the deletion failed to end the dialog
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, [] {
+            if (QWidget* w = QApplication::activeModalWidget())
+                w->close();
+        });
+        closer.start(5000);
+        // Polled: a file dialog may take a moment to become the modal widget.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !parent)
+                return;
+            shown = modal;
+            QVERIFY(modal->parentWidget() == parent.data());
+            delete parent.data();
+        });
+        poll.start(10);
+        QString answer = QStringLiteral("unset");
+        if (dialog == "critical")
+            answer = messagebox::critical(parent, "t", "x") == QMessageBox::NoButton ? QString() : "a button";
+        else if (dialog == "warning")
+            answer = messagebox::warning(parent, "t", "x", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
+                                         QStringLiteral(":/nothing.svg"))
+                             == QMessageBox::NoButton
+                         ? QString()
+                         : "a button";
+        else if (dialog == "file")
+            answer = filechooser::getOpenFileName(parent, "t", QDir::tempPath(), QString());
+        else
+            answer = filechooser::getExistingDirectory(parent, "t", QDir::tempPath());
+        poll.stop();
+        QVERIFY(closer.isActive());
+        QVERIFY(!parent && !shown);
+        QCOMPARE(answer, QString());
     }
 
     void keyFunctionFailureShowsTheErrorCode()

@@ -90,7 +90,8 @@ private slots:
     }
 
     // Shown as given; the keyboard's padding is dropped; an empty name is not sent; the device controls
-    // go on and off together, the sleep check box waiting for the sleep time.
+    // go on and off together, the sleep check box waiting for the sleep time (none known yet: the
+    // slider stays locked).
     void productInfoAndBluetoothName()
     {
         Setting page(nullptr, nullptr, true);
@@ -108,7 +109,7 @@ private slots:
         QCOMPARE(state(), cleared);
         page.setProductInfo("TK104 Dual", "V1.2.3", "V10.0.5", "2024-01-02");
         page.setDeviceControlsEnabled(true);
-        QCOMPARE(state(), QString("TK104 Dual V1.2.3 V10.0.5 2024-01-02 on on on off on on"));
+        QCOMPARE(state(), QString("TK104 Dual V1.2.3 V10.0.5 2024-01-02 on on off off on on"));
 
         page.setBluetoothName(QString("BT-ab") + QString(7, QChar(0)));
         QCOMPARE(nameEdit(page)->text(), QString("BT-ab"));
@@ -124,6 +125,35 @@ private slots:
 
         page.clearInformation();
         QCOMPARE(state(), cleared);
+    }
+
+    // Controls switched on again (after an upgrade) show the sleep time the keyboard last reported: a
+    // time of 0 leaves the box clear and the slider locked, at the last real value.
+    void controlsOnAgainKeepTheKeyboardsSleepTime_data()
+    {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<int>("lastMs");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("sleep off") << 0 << 300000 << 5 << false;
+        QTest::newRow("sleep off, none known") << 0 << 0 << 1 << false;
+        QTest::newRow("12 minutes") << 720000 << 0 << 12 << true;
+    }
+    void controlsOnAgainKeepTheKeyboardsSleepTime()
+    {
+        QFETCH(int, ms);
+        QFETCH(int, lastMs);
+        QFETCH(int, shown);
+        QFETCH(bool, on);
+        Setting page(nullptr, nullptr, false);
+        page.setDeviceControlsEnabled(true);
+        page.setSleepTime(ms, lastMs);
+        page.setDeviceControlsEnabled(false);
+        QVERIFY(!sleepBox(page)->isChecked() && !page.sleepSlider()->slider()->isEnabled());
+        page.setDeviceControlsEnabled(true);
+        QCOMPARE(sleepBox(page)->isChecked(), on);
+        QCOMPARE(page.sleepSlider()->slider()->isEnabled(), on);
+        QCOMPARE(page.sleepSlider()->value(), shown);
     }
 
     // Only with the flag; one editor however often pressed; deleted on its close and when the device

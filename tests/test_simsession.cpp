@@ -83,6 +83,8 @@ private slots:
     void bootloaderRunBringsKeyboardBackWithNextVersion_data();
     void bootloaderRunBringsKeyboardBackWithNextVersion();
     void loneBootloaderGetsSlotThatFollowsItsKeyboard();
+    void controlFileSchedulesWriteFaults_data();
+    void controlFileSchedulesWriteFaults();
     void executableReadsItsEnvironment();
     void controlFileSetsTheModeCountForTheNextPlug();
 };
@@ -265,6 +267,53 @@ void TestSimSession::loneBootloaderGetsSlotThatFollowsItsKeyboard()
     QVERIFY(runBootloader(session.bootloader(3)));
     QTRY_VERIFY(session.keyboard(3));
     QCOMPARE(session.keyboard(3)->state().fwVersion, uint16_t(21));
+}
+
+void TestSimSession::controlFileSchedulesWriteFaults_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QList<bool>>("written"); // three writes in a row through one handle
+    QTest::addColumn<bool>("pluggedAfter");
+    QTest::newRow("fail-write, the second") << QByteArray("fail-write 1 2") << QList<bool>{true, false, true} << true;
+    QTest::newRow("fail-write, the next") << QByteArray("fail-write 1 1") << QList<bool>{false, true, true} << true;
+    QTest::newRow("unplug-at-write, the second")
+        << QByteArray("unplug-at-write 1 2") << QList<bool>{true, false, false} << false;
+    QTest::newRow("unplug-at-write, the next")
+        << QByteArray("unplug-at-write 1 1") << QList<bool>{false, false, false} << false;
+    QTest::newRow("K of 0 is ignored") << QByteArray("unplug-at-write 1 0") << QList<bool>{true, true, true} << true;
+    QTest::newRow("K not a number") << QByteArray("fail-write 1 x") << QList<bool>{true, true, true} << true;
+    QTest::newRow("K missing") << QByteArray("unplug-at-write 1") << QList<bool>{true, true, true} << true;
+    QTest::newRow("no such keyboard") << QByteArray("fail-write 7 1") << QList<bool>{true, true, true} << true;
+}
+
+void TestSimSession::controlFileSchedulesWriteFaults()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QList<bool>, written);
+    QFETCH(bool, pluggedAfter);
+    QTemporaryDir dir;
+    const QString controlPath = dir.filePath("control");
+    sim::SimSession session;
+    session.setControlFile(controlPath);
+    session.plugAll(sim::sampleFamily());
+    const sim::KeyboardPtr kb = session.keyboard(1);
+    QVERIFY(control(controlPath, line + '\n'));
+    session.poll();
+    QVERIFY(!QFile::exists(controlPath));
+
+    hid_device* h = hid_open_path(kb->commandPath().toUtf8().constData());
+    QVERIFY(h);
+    QList<bool> outcomes;
+    const QByteArray data = QByteArray(1, '\0') + report(0x10, 0x10);
+    for (int i = 0; i < written.size(); ++i)
+        outcomes << (hid_write(h, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()))
+                     == data.size());
+    hid_close(h);
+    QCOMPARE(outcomes, written);
+    QCOMPARE(kb->plugged(), pluggedAfter);
+    QCOMPARE(bool(session.keyboard(1)), pluggedAfter);
+    // The other keyboard is never touched.
+    QVERIFY(session.keyboard(2) && session.keyboard(2)->plugged());
 }
 
 void TestSimSession::executableReadsItsEnvironment()

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <ctime>
 #include <memory>
 #include <numeric>
 
@@ -32,6 +33,59 @@ private slots:
         QCOMPARE(f->usb->ringIndex(), 0); // the 33rd report took the first slot again
         f->usb->stopRead();
         QVERIFY(gone.wait(1000));
+    }
+
+    // A pass takes every report already waiting before its pause: a keyboard sending faster than one
+    // report per pass (its queue holds 64) loses none and keeps their order, also while requests get
+    // their replies in between. The pause stays: an idle loop takes next to no processor time.
+    void reportsWaitingAtAPassAreAllTaken_data()
+    {
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<int>("spacingMs");
+        QTest::addColumn<bool>("requests");
+        QTest::newRow("200, 1 ms apart") << 200 << 1 << false;
+        QTest::newRow("64 at once") << 64 << 0 << false;
+        QTest::newRow("200, 1 ms apart, requests meanwhile") << 200 << 1 << true;
+        QTest::newRow("idle") << 0 << 0 << false;
+    }
+    void reportsWaitingAtAPassAreAllTaken()
+    {
+        QFETCH(int, changes);
+        QFETCH(int, spacingMs);
+        QFETCH(bool, requests);
+        QVERIFY(f->open());
+        f->kb->edit([](sim::FirmwareState& s) { s.recording = true; }); // each change is a notification
+        QList<int> tags; // the first key slot of each recorded report, in arrival order
+        connect(f->usb, &Usb::emitRecvCmd, this, [&tags](QByteArray b) {
+            if (uint8_t(b[0]) == 0xF0 && uint8_t(b[1]) == 0x50)
+                tags << uint8_t(b[12]);
+        });
+        if (changes == 0) {
+            QTest::qWait(100); // the loop is in its passes
+            const std::clock_t before = std::clock();
+            QElapsedTimer wall;
+            wall.start();
+            QTest::qWait(1000);
+            const double cpuMs = double(std::clock() - before) * 1000.0 / CLOCKS_PER_SEC;
+            QVERIFY2(cpuMs < 0.1 * double(wall.elapsed()), qPrintable(QString::number(cpuMs) + " ms"));
+            QVERIFY(tags.isEmpty());
+            return;
+        }
+        QList<sim::ReportChange> played;
+        QList<int> expected;
+        for (int i = 0; i < changes; ++i) {
+            QByteArray r(8, '\0');
+            r[2] = char(i + 1);
+            played.append({spacingMs, r});
+            expected << i + 1;
+        }
+        f->kb->playKeys(played);
+        int answered = 0;
+        for (int i = 0; requests && i < 20; ++i)
+            answered += f->device->macroCmd20(0) == 0;
+        QTRY_COMPARE_WITH_TIMEOUT(tags.size(), changes, 5000);
+        QCOMPARE(tags, expected);
+        QCOMPARE(answered, requests ? 20 : 0);
     }
 
     void disabledReadingLeavesReportsForTheBlockingRead()

@@ -49,7 +49,7 @@ int readModeParameters(const QString& path, QVector<ModeParameter>* out)
     case FileGuard::Result::Read:
         break;
     case FileGuard::Result::Malformed:
-        qDebug().noquote().nospace() << "init combo box data, parse file failed: Ln:" << error.line
+        qDebug().noquote().nospace() << "init combo box data, parse file failed: \"" << path << "\" Ln:" << error.line
                                      << ", Col:" << error.column << ":" << error.text;
         return -1;
     default: // unreadable is silent; a refused file was logged by the guard

@@ -4,15 +4,19 @@
 #include "ui_palette.h"
 #include "widget/colorchooser.h"
 #include "widget/fileguard.h"
+#include "widget/filenotice.h"
 #include "widget/qss.h"
+#include "widget/unreadablefile.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -115,8 +119,10 @@ QByteArray Palette::openJsonColor()
 {
     QByteArray data;
     if (FileGuard::readFile(filePath(), &data) != FileGuard::Result::Read) {
-        qWarning() << __LINE__ << "Couldn't open colorbtn32.json file!";
-        qDebug() << __LINE__ << filePath();
+        // The guard has logged a file it refused or could not open; a missing one is said here.
+        qWarning().noquote() << QStringLiteral("Couldn't read the colour file \"%1\"").arg(filePath())
+                             << (QFileInfo::exists(filePath()) ? QStringLiteral("- not read")
+                                                               : QStringLiteral("- no such file"));
         return QByteArray();
     }
     return data;
@@ -124,27 +130,67 @@ QByteArray Palette::openJsonColor()
 
 void Palette::analyJson()
 {
+    const QByteArray text = openJsonColor();
+    m_keepBeforeWrite = false;
+    if (text.isEmpty()) {
+        // A missing or refused file was logged by the reading. One that is there and did not read (no
+        // permission, too large) is kept before a write replaces it; an empty one holds nothing.
+        const QFileInfo info(filePath());
+        if (info.isFile() && info.size() == 0)
+            qDebug().noquote() << QStringLiteral("Colour file is empty: \"%1\"").arg(filePath());
+        m_keepBeforeWrite = info.isFile() && info.size() > 0;
+        return;
+    }
+    const int count = qMin(m_colors.size(), m_buttons.size());
+    int read = 0;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(openJsonColor(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
-        qDebug() << __LINE__ << "analy \"byteArray\" error.";
-        return;
+        qDebug().noquote() << QStringLiteral("Colour file does not parse: \"%1\": %2 at offset %3")
+                                  .arg(filePath(), error.errorString())
+                                  .arg(error.offset);
+        read = salvageColors(text);
+    } else if (doc.isArray()) {
+        const QJsonArray array = doc.array();
+        if (array.size() > m_colors.size())
+            qDebug() << __LINE__ << "color file has" << array.size() << "colors, only the first" << m_colors.size()
+                     << "are used.";
+        // Element k belongs to button k alone, so a bad element costs only its own colour.
+        for (int k = 0; k < qMin(array.size(), count); ++k) {
+            if (!array.at(k).isObject())
+                continue;
+            const QString name = array.at(k).toObject().value(QStringLiteral("customColor_%1").arg(k)).toString();
+            setButtonColor(m_buttons.at(k), name);
+            m_colors[k] = QColor(name);
+            read += m_colors[k].isValid();
+        }
+    } else {
+        read = salvageColors(text); // not the array the tool writes: whatever pairs it holds
     }
-    if (!doc.isArray())
-        return;
-    const QJsonArray array = doc.array();
-    if (array.size() > m_colors.size())
-        qDebug() << __LINE__ << "color file has" << array.size() << "colors, only the first" << m_colors.size()
-                 << "are used.";
-    // Element k belongs to button k alone, so a bad element costs only its own colour.
-    const int count = qMin(array.size(), qMin(m_colors.size(), m_buttons.size()));
-    for (int k = 0; k < count; ++k) {
-        if (!array.at(k).isObject())
+    // What did not read is only in this file: it is kept aside before the first write replaces it.
+    m_keepBeforeWrite = read < count;
+    if (m_keepBeforeWrite)
+        qDebug().noquote()
+            << QStringLiteral("Colour file \"%1\": %2 of %3 colours read").arg(filePath()).arg(read).arg(count);
+}
+
+int Palette::salvageColors(const QByteArray& text)
+{
+    // A damaged file (cut short, a stray byte) still holds its complete "customColor_k": "name" pairs.
+    static const QRegularExpression pair(QStringLiteral("\"customColor_(\\d{1,3})\"\\s*:\\s*\"([^\"\\\\]{1,64})\""));
+    int read = 0;
+    QRegularExpressionMatchIterator it = pair.globalMatch(QString::fromUtf8(text));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const int k = m.captured(1).toInt();
+        const QColor colour(m.captured(2));
+        if (k >= m_colors.size() || k >= m_buttons.size() || !colour.isValid())
             continue;
-        const QString name = array.at(k).toObject().value(QStringLiteral("customColor_%1").arg(k)).toString();
-        setButtonColor(m_buttons.at(k), name);
-        m_colors[k] = QColor(name);
+        setButtonColor(m_buttons.at(k), m.captured(2));
+        m_colors[k] = colour;
+        ++read;
     }
+    return read;
 }
 
 void Palette::writeJson()
@@ -160,12 +206,19 @@ void Palette::writeJson()
     text.replace("}", "\n  }");
     text.replace("}]", "}\n]");
 
+    if (m_keepBeforeWrite) {
+        // Only a file that is there and holds something needs its copy; without one it stays as it is.
+        const QFileInfo info(filePath());
+        if (!keepUnreadableFile(filePath()) && info.isFile() && info.size() > 0) {
+            filenotice::saveFailed(filePath(), QStringLiteral("no copy of the unread file could be kept"));
+            return;
+        }
+        m_keepBeforeWrite = false;
+    }
     // Written aside and renamed, so a failed write leaves the old colours in place.
     QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
-        qWarning() << __LINE__ << "Couldn't open colorbtn32.json file！";
-        qDebug() << __LINE__ << filePath();
-    }
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit())
+        filenotice::saveFailed(filePath(), file.errorString());
 }
 
 std::unique_ptr<QColor> Palette::selectColor(int k)

@@ -38,7 +38,10 @@ private slots:
 private:
     void initCustomColorButtons();
     QByteArray openJsonColor();
+    // Reads the colour file: every colour that reads takes its swatch, the rest stay white.
     void analyJson();
+    // The colours of a file that does not parse, from its complete pairs; returns how many.
+    int salvageColors(const QByteArray& text);
     void writeJson();
     // Counts a press on button k and arms its colour, through the colour dialog on a second press
     // within the press interval. Null when the palette was deleted while the dialog ran.
@@ -51,4 +54,6 @@ private:
     quint16 m_pressCount = 0;
     QVector<QColor> m_colors;
     QList<QPushButton*> m_buttons;
+    // The file did not read whole: a copy of it is kept before the first write.
+    bool m_keepBeforeWrite = false;
 };

@@ -99,8 +99,11 @@ uint32_t Device::setKFItem(const kf_t* record)
     const uint32_t e = request(0x40, 0x20, sizeof(kf_t), 0, record->bytes, DeviceTimeout::Bounded, reply);
     if (e == DeviceResult::WriteFailed) {
         qWarning("set KF item: the report could not be written (0x%08x)", e);
-        if (m_writeFailureNotifier)
-            m_writeFailureNotifier(e);
+        // The notifier may show a box, in whose event loop an unplug deletes this client: it runs from
+        // a copy, and nothing of this object is touched after it.
+        if (const WriteFailureNotifier notify = m_writeFailureNotifier)
+            notify(e);
+        return e;
     }
     if (e != DeviceResult::Ok)
         return e;
@@ -358,7 +361,14 @@ uint32_t Device::_writeMacro()
     qDebug("reserve=%d", f);
     if (r != DeviceResult::Ok)
         return r;
-    return reply[2] == FrameAckLength ? le::u32(reply + 8) : DeviceResult::Ok;
+    // Only an acknowledgement of this very packet (its length and frame count) says the keyboard took
+    // the macro; any other reply leaves the count it had, so the write failed.
+    const int confirmed = le::u16(reply + 4);
+    if (reply[2] != FrameAckLength || confirmed != f) {
+        qWarning("macro closing packet not confirmed: length %d, frame %d, %d expected", reply[2], confirmed, f);
+        return DeviceResult::WriteFailed;
+    }
+    return le::u32(reply + 8);
 }
 
 // --- lighting actions -------------------------------------------------------------------------

@@ -194,7 +194,7 @@ bool Usb::takeReply(QByteArray* out)
     return true;
 }
 
-void Usb::handleReport(const uint8_t* report)
+bool Usb::handleReport(const uint8_t* report)
 {
     QMutexLocker lock(m_mutex);
     // Notifications never answer a request, even while one waits.
@@ -203,11 +203,12 @@ void Usb::handleReport(const uint8_t* report)
         std::memcpy(m_recvBuf, report, sizeof m_recvBuf);
         m_replyReady = true;
         m_cond->wakeAll();
-        return;
+        return true;
     }
     m_ringIndex = (m_ringIndex + 1) & (RingSlots - 1);
     std::memcpy(m_ring[m_ringIndex], report, 65);
     emit emitRecvCmd(QByteArray(reinterpret_cast<const char*>(m_ring[m_ringIndex]), ReportSize));
+    return false;
 }
 
 int Usb::readSlot()
@@ -225,8 +226,21 @@ int Usb::readSlot()
         QMutexLocker pass(&m_passMutex);
         if (!m_readingEnabled)
             continue;
-        std::memset(scratch, 0, sizeof scratch);
-        const int ret = m_handle ? hid_read_timeout(m_handle, scratch, sizeof scratch, ReadTimeoutMs) : -1;
+        // The first read waits a little; then every report already waiting is taken without waiting,
+        // so a keyboard sending faster than one report per pass loses nothing to its own queue.
+        int waitMs = ReadTimeoutMs;
+        int ret = 0;
+        for (int taken = 0; taken < MaxReportsPerPass && m_running; ++taken) {
+            std::memset(scratch, 0, sizeof scratch);
+            ret = m_handle ? hid_read_timeout(m_handle, scratch, sizeof scratch, waitMs) : -1;
+            if (ret <= 0)
+                break;
+            waitMs = 0;
+            // A reply handed to a waiting request is left to it for the pause, as before, so a report
+            // behind it cannot take its place before the request has looked.
+            if (m_mutex && m_cond && handleReport(scratch))
+                break;
+        }
         if (ret < 0) {
             m_running = false;
             qWarning() << "ERROR: unable to read";
@@ -236,10 +250,6 @@ int Usb::readSlot()
             }
             break;
         }
-        if (ret == 0)
-            continue;
-        if (m_mutex && m_cond)
-            handleReport(scratch);
     }
     qDebug() << "usb readSlot thread ID: " << QThread::currentThreadId() << " 退出循环 quit while";
     emit emitUsbDisconnect();

@@ -19,6 +19,9 @@ public:
     static constexpr int RingSlots = 32;
     static constexpr int ReadTimeoutMs = 10;
     static constexpr int PassPauseMs = 5;
+    // A pass takes every report already waiting, up to this many (the keyboard's queue holds 64),
+    // so a stop is still seen within a pass.
+    static constexpr int MaxReportsPerPass = 256;
 
     Usb(QWaitCondition* cond, QMutex* mutex, bool* waitFlag);
     ~Usb() override;
@@ -63,7 +66,8 @@ public slots:
     void timeroutOpenSlot();
 
 private:
-    void handleReport(const uint8_t* report);
+    // True when the report went to the waiting request rather than out as a signal.
+    bool handleReport(const uint8_t* report);
     // The path is among the interfaces enumerated for the vendor and product id.
     bool pathListed() const;
 

@@ -299,13 +299,13 @@ QString Macro::uniqueHeadName(int position, const QString& name, const QList<QPa
     if (!name.isEmpty() && !isListed(name))
         return name;
     // An empty or repeated name would make two entries (and their files) one, and a delete by name
-    // would clear another slot: the head gets a name as an added macro does.
+    // would clear another slot: the entry gets a name as an added macro does. Listing only reads the
+    // keyboard, so the name stays on this side until the user renames or downloads the macro.
     const int slot = m_ptrDevice->m_pKMs[size_t(position)].slotIndex();
     QString fresh = generatedName(slot);
     for (int counter = 0; isDeviceNameUsed(position, fresh) || isListed(fresh); ++counter)
         fresh = QStringLiteral("Macro") + QString::number(counter);
-    qDebug() << "macro head" << position << "named" << name << "renamed to" << fresh;
-    writeHeadName(slot, fresh);
+    qDebug() << "macro head" << position << "named" << name << "listed as" << fresh;
     emit updateShortcutsComboboxSetItemText(listed.size(), fresh);
     return fresh;
 }
@@ -481,7 +481,7 @@ void Macro::addItemSlot()
     m_ptrDevice->selectMacro(uint8_t(position));
 
     QString name = generatedName(slot);
-    for (int counter = 0; isDeviceNameUsed(slot, name); ++counter)
+    for (int counter = 0; !isNewNameFree(position, name); ++counter)
         name = QStringLiteral("Macro") + QString::number(counter);
     writeHeadName(slot, name);
     qDebug() << "Add Item id=" << slot << "name=" << name;

@@ -56,6 +56,9 @@ public:
     bool isItemNameUsed(const QString& name) const;
     // Whether a head other than the one at skipSlot, used or not, carries name.
     bool isDeviceNameUsed(int skipSlot, const QString& name) const;
+    // A name a new macro may take: no other head on the keyboard and no listed entry has it, and
+    // nothing of that name's file is in the item folder (the new macro's file would replace it).
+    bool isNewNameFree(int position, const QString& name) const;
     void scrollToSelectItem(int mode);
     void updateItemLayout();
 
@@ -70,6 +73,8 @@ public:
     // Checks or unchecks REC, which starts or ends the recording through its toggle.
     void setRecording(bool on);
     // One recording notification's frame (10 bytes) becomes chips of the selected entry at once.
+    // length is how many bytes can be read at frame (what the report carried; the length the keyboard
+    // declares does not matter): the frame is dropped only when fewer than 10 arrived.
     uint32_t getRawData(uint8_t* frame, uint16_t length);
 
     // ---- frame codec
@@ -195,7 +200,8 @@ private:
     void connectAlterSignals();
 
     void readItemKBDevice(const QPair<QString, int>& record);
-    // A used head's name that is empty or repeats a listed one is replaced as an added macro is named.
+    // A used head's name that is empty or repeats a listed one is replaced, in the list only, as an
+    // added macro is named.
     QString uniqueHeadName(int position, const QString& name, const QList<QPair<QString, int>>& listed);
     // Writes name into the head of slot (16 bytes, zero padded); its result is not used.
     void writeHeadName(int slot, const QString& name);
@@ -207,6 +213,9 @@ private:
     static QVector<const DataKey*> itemEvents(MacroItem* item);
     // Whether events fit in the keyboard's frame area; otherwise a warning box says so.
     bool fitsFrameArea(uint32_t needed);
+    // The keyboard's head of the entry gets the entry's name when it holds another; false when that
+    // write fails.
+    bool sendHeadName(MacroItem* item);
     void setRecButtonCheckedQuietly(bool checked);
     void setSelectorTextQuietly(int index, const QString& text);
     // Draws the pending event at the draw position as a chip at the end of target's timeline.

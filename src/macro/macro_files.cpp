@@ -8,15 +8,27 @@
 #include "macro/macrofile.h"
 #include "macro/macroitem.h"
 #include "widget/combobox.h"
+#include "widget/filenotice.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QPushButton>
 #include <array>
 
 bool Macro::isFileName(const QString& name)
 {
     return macrofile::isSafeMacroFileName(name);
+}
+
+bool Macro::isNewNameFree(int position, const QString& name) const
+{
+    // The list may name a head otherwise than the keyboard does (it renames only on its side).
+    if (isDeviceNameUsed(position, name) || isItemNameUsed(name))
+        return false;
+    // Any entry counts, a file that did not read, a folder or a link to nowhere too.
+    const QFileInfo file(m_itemFolder + name + QStringLiteral(".xml"));
+    return m_itemFolder.isEmpty() || (!file.exists() && !file.isSymLink());
 }
 
 int Macro::writeItemXml(MacroItem* item, QString path)
@@ -60,7 +72,8 @@ void Macro::saveMacroItem(MacroItem* item)
         qDebug() << "文件夹  不存在，创建。" << m_itemFolder;
     const QString path = m_itemFolder + item->name() + QStringLiteral(".xml");
     if (writeItemXml(item, path) < 0) {
-        qDebug() << "Save item error.";
+        // Unsaved, the macro stays marked so: the user is told which file did not take it.
+        filenotice::saveFailed(path, QStringLiteral("the macro file could not be written"));
         return;
     }
     qDebug() << "Save item save finished. id=" << item->index();
@@ -83,7 +96,7 @@ void Macro::exportItemSlot(QString path)
     const int r = writeItemXml(item, path);
     item->setIndex(index);
     if (r != macrofile::Ok)
-        qWarning() << "export failed, the file could not be written:" << path;
+        filenotice::saveFailed(path, QStringLiteral("export failed, the file could not be written"));
 }
 
 void Macro::importItemSlot(QString path)
@@ -170,7 +183,7 @@ void Macro::startReadItemXmlSlot()
     const QFileInfo file = m_fileInfoList->at(m_fileIndex);
     const int r = readItemXml(file.absoluteFilePath(), file.fileName());
     if (r != macrofile::Ok) {
-        qDebug() << "parseXml error. return, ERROR: " << r;
+        qDebug() << "parseXml error. return, ERROR: " << r << file.absoluteFilePath();
         // The other files still load.
         ++m_fileIndex;
         emit startReadItemXml();

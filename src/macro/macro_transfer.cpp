@@ -182,10 +182,31 @@ bool Macro::downloadMacroItem(MacroItem* item)
     qDebug() << "downloadMacroItem=" << count;
     if (!fitsFrameArea(count))
         return false;
+    if (!sendHeadName(item))
+        return false;
     m_ptrDevice->selectMacro(uint8_t(item->index()));
     const uint32_t e = m_ptrDevice->writeMacroData(item->index(), int(count), frames.data());
     setDelayControlsEnabled(false, false);
     return e == 0;
+}
+
+bool Macro::sendHeadName(MacroItem* item)
+{
+    const int slot = item->index();
+    if (slot < 0 || slot >= int(m_ptrDevice->m_pKMs.size()))
+        return false;
+    // A name the list gave (the keyboard's was empty or repeated) reaches the keyboard with the macro.
+    if (m_ptrDevice->m_pKMs[size_t(slot)].name() == item->name())
+        return true;
+    uint8_t bytes[16] = {};
+    const QByteArray local = item->name().toLocal8Bit();
+    std::memcpy(bytes, local.constData(), size_t(qMin(local.size(), int(sizeof bytes))));
+    const uint32_t e = m_ptrDevice->setMacroHeadData(slot, bytes);
+    if (e != 0) {
+        qWarning("macro %d: name not written, error %x", slot, e);
+        return false;
+    }
+    return true;
 }
 
 void Macro::downloadItemDataSlot()
@@ -302,7 +323,7 @@ uint32_t Macro::getRawData(uint8_t* frame, uint16_t length)
         return 0;
     }
     if (!frame || length < LiveFrameSize) {
-        qDebug() << "macro frame dropped: " << length << "bytes";
+        qDebug() << "macro frame dropped: only" << length << "bytes arrived";
         return 0;
     }
     QVector<DataKey*> events;

@@ -87,7 +87,7 @@ int readMacroFile(const QString& path, QVector<DataKey*>* events, QVector<Item>*
     case FileGuard::Result::Unreadable: return Unreadable;
     case FileGuard::Result::Refused: return NotWellFormed; // the guard logged why
     case FileGuard::Result::Malformed:
-        qDebug().noquote() << "parse file  macro.xml failed:" << error.line << "---" << error.column << ":"
+        qDebug().noquote() << "parse file" << path << "failed:" << error.line << "---" << error.column << ":"
                            << error.text;
         return NotWellFormed;
     }

@@ -40,7 +40,7 @@ int writeMacroFile(const QString& path, int id, const QVector<const DataKey*>& e
 // Attributes: missing or unreadable ones give 0; a status other than 0 reads as 1; delay, code,
 // type and stype keep their low 16 bits (a delay of 70000 reads as 4464).
 // Returns Ok (also for a file without ITEM or KEY elements), NotWellFormed (logged as
-// "parse file  macro.xml failed: ...") or Unreadable; on an error nothing is appended.
+// "parse file <path> failed: ...") or Unreadable; on an error nothing is appended.
 int readMacroFile(const QString& path, QVector<DataKey*>* events, QVector<Item>* items = nullptr);
 
 // Whether a macro name may become a file name in the item folder: names from the keyboard can hold

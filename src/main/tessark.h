@@ -442,8 +442,14 @@ private:
     // The open keyboard's transport while its load has finished; null otherwise.
     Usb* keyboardUsb() const;
     void startFirstImage();
-    // Ends an upgrade refused before anything was sent.
-    void refuseUpgrade(const QString& problems);
+    // Ends an upgrade refused before anything was sent; the box has title, "ErrorCode" when empty.
+    void refuseUpgrade(const QString& problems, const QString& title = QString());
+    // Tells the user the upgrade failed and how to try again: the last step of a failed end.
+    void tellUpgradeFailed();
+    // The settings page's keyboard controls as the open keyboard has them; off without one.
+    void restoreSettingControls();
+    // The Bluetooth road's end; not succeeded when an image could not be sent.
+    void endBtUpgrade(bool succeeded);
     // Sends the erase frame of the thread's image, chosen by the file name.
     void eraseForImage(const QString& path);
     // Runs a Bluetooth step of the keyboard's Device; reported: it raised UpdateError itself.

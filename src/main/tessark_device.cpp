@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
 #include <hidapi.h>
 
@@ -104,8 +105,12 @@ void Tessark::scanDeviceSlot()
         m_scanDevice.stop();
         m_data.devicePath = m_menuTree->devices().first().path;
         // The transport retries a refused open quietly for ever: say once why it cannot succeed.
-        if (reportHidPermissionOnce(m_data.devicePath) == HidPermissionReport::TellUser)
+        if (reportHidPermissionOnce(m_data.devicePath) == HidPermissionReport::TellUser) {
             messagebox::critical(this, QStringLiteral("Tessark"), hidPermissionUserText());
+            // In the box's event loop the user may have chosen a keyboard (now opening) or quit.
+            if (m_exiting || m_connection->usb())
+                return;
+        }
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
@@ -158,7 +163,17 @@ void Tessark::finishLoadDeviceSlot()
         m_initFinished = true;
         return;
     }
-    if (checkVersion()) {
+    // The version prompt runs an event loop, in which an unplug closes and deletes this keyboard (and
+    // a replug may even load the next one): only the keyboard still open afterwards is shown.
+    const QPointer<Device> loaded(dev);
+    const auto left = [this, &loaded] { return !loaded || loaded.data() != device(); };
+    const bool upgrade = checkVersion();
+    if (left()) {
+        qDebug() << "the keyboard left while its version prompt was open: not shown";
+        m_initFinished = true;
+        return;
+    }
+    if (upgrade) {
         // The keyboard stays open for the Bluetooth images; marked loaded so that one left open by a
         // Bluetooth-only upgrade can draw its picture.
         m_initFinished = true;
@@ -179,6 +194,11 @@ void Tessark::finishLoadDeviceSlot()
             m_ptrShortcuts->load(m_data.boards[index]->kf, folder + QStringLiteral("shortcuts.xml"),
                                  &m_vDynamicKeyBtn, dev);
     }
+    // So may a box the pages showed while they took it: the close has already reset everything.
+    if (left()) {
+        m_initFinished = true;
+        return;
+    }
 
     m_deviceLoaded = true;
     m_initFinished = true;
@@ -187,6 +207,8 @@ void Tessark::finishLoadDeviceSlot()
     labelPageClickSlot(QStringLiteral("staticLayout"));
     setTabsDisabled(false);
     m_runTime.stop(QStringLiteral("Keyboard load finished "), 2);
+    if (left())
+        return;
 
     if (g_overallVariate) {
         g_overallVariate->setOnlinState(true);

@@ -82,9 +82,10 @@ void Tessark::onRecvNotifySlot(QByteArray report)
         return;
     }
     case NotifyMacroData:
-        // Recorded frames: the page reads no byte past what arrived.
+        // A recorded frame: its bytes are there whatever length the keyboard declares, so the page is
+        // told what arrived, not what was declared.
         if (m_ptrMacro)
-            m_ptrMacro->getRawData(const_cast<uint8_t*>(payload), uint16_t(length));
+            m_ptrMacro->getRawData(const_cast<uint8_t*>(payload), uint16_t(report.size() - NotifyHeader));
         return;
     case NotifyKeyFunction:
         if (declared == 2 && length >= 2 && m_ptrShortcuts)

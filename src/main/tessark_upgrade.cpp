@@ -6,9 +6,11 @@
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
 #include "device/usb.h"
+#include "setting/Language.h"
 #include "setting/setting.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
+#include "widget/regularfile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -27,8 +29,8 @@ const char* const ReadFailedLog = "Update DFU error!, Read *.bin file failed. re
 bool readWholeFile(const QString& path, QByteArray* out)
 {
     out->clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!RegularFile::openForReading(&file, path)) {
         qDebug() << "Open bin failed.";
         return false;
     }
@@ -46,6 +48,22 @@ bool readWholeFile(const QString& path, QByteArray* out)
     }
     *out = buffer;
     return true;
+}
+
+// The sender's per-packet progress reaches the settings page through the relay: a fast upload then
+// leaves no queue of progress events behind it.
+template <typename Sender>
+void relayProgress(Sender* from, void (Sender::*signal)(int), ProgressRelay& relay, Setting* page)
+{
+    QObject::connect(from, signal, &relay, &ProgressRelay::post,
+                     Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+    if (page)
+        QObject::connect(&relay, &ProgressRelay::progress, page, &Setting::UpdateProgressSlot, Qt::UniqueConnection);
+}
+
+bool chineseShown()
+{
+    return g_language && g_language->getLanguageType() == 0;
 }
 
 QString stepName(int step)
@@ -86,20 +104,32 @@ QMap<int, QString> Tessark::chooseFirmwareImages(const QString& folder)
     QMap<int, QString> images;
     if (folder.isEmpty())
         return images;
-    // Oldest first: a later file of the same kind replaces the earlier one.
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Time | QDir::Reversed);
+    // Oldest first: a later file of the same kind replaces the earlier one. Every entry, so that what
+    // is named like an image but is no regular file (a folder, a FIFO, a device, a link to one) is
+    // named in the log rather than left out unseen; none of them is ever opened.
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
     for (const QFileInfo& file : files) {
-        if (const int kind = firmwareImageKind(file.fileName()))
-            images.insert(kind, file.absoluteFilePath());
+        const int kind = firmwareImageKind(file.fileName());
+        if (!kind)
+            continue;
+        const QString problem = RegularFile::kindProblem(file.absoluteFilePath());
+        if (!problem.isEmpty()) {
+            qWarning().noquote() << QStringLiteral("Firmware image skipped: \"%1\": not a regular file (%2)")
+                                        .arg(file.absoluteFilePath(), problem);
+            continue;
+        }
+        images.insert(kind, file.absoluteFilePath());
     }
     return images;
 }
 
 QString Tessark::firmwareImageProblem(int kind, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be opened");
+    QFile file;
+    QString why;
+    if (!RegularFile::openForReading(&file, path, &why))
+        return QStringLiteral("cannot be opened (%1)").arg(why);
     const qint64 size = file.size();
     if (size <= 0)
         return QStringLiteral("is empty");
@@ -150,7 +180,15 @@ void Tessark::updateDFUSlot(QString folder)
     m_mapFilePath = chooseFirmwareImages(folder);
     qDebug() << "MapFilePath=" << m_mapFilePath.size();
     if (m_mapFilePath.isEmpty()) {
-        quitBtUpgrade();
+        // Nothing qualifies, or the path is no folder: nothing goes out, and the user must hear why.
+        const bool zh = chineseShown();
+        const QString where = QDir::toNativeSeparators(folder);
+        const QString names = QStringLiteral("qv_bt_app_*.bin, qv_bt_sd_*.bin, qv_usb_app_*.bin");
+        refuseUpgrade(zh ? QStringLiteral("该文件夹中没有找到固件镜像：\n") + where + QStringLiteral("\n（") + names
+                               + QStringLiteral("）")
+                         : QStringLiteral("No firmware image was found in that folder:\n") + where
+                               + QStringLiteral("\n(") + names + QStringLiteral(")"),
+                      zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"));
         return;
     }
     // Every image is checked before anything goes out: a bad USB image found only after the switch
@@ -221,15 +259,14 @@ void Tessark::startFirstImage()
     }
 }
 
-void Tessark::refuseUpgrade(const QString& problems)
+void Tessark::refuseUpgrade(const QString& problems, const QString& title)
 {
     qWarning().noquote() << "Firmware upgrade refused, nothing sent:" << problems;
     m_mapFilePath.clear();
-    messagebox::critical(this, tr("ErrorCode"), problems);
-    if (m_ptrSetting) {
+    messagebox::critical(this, title.isEmpty() ? tr("ErrorCode") : title, problems);
+    if (m_ptrSetting)
         m_ptrSetting->updateErrorStop();
-        m_ptrSetting->setDeviceControlsEnabled(true);
-    }
+    restoreSettingControls();
     if (!loadedDevice()) {
         m_scanDevice.start(ScanIntervalMs);
         m_MultiScanDevice.start(ScanIntervalMs);
@@ -313,7 +350,7 @@ void Tessark::DualmodeUpgrade(QString path)
 
     if (!readBtBinFileBuf(path)) {
         qDebug() << ReadFailedLog;
-        quitBtUpgrade();
+        endBtUpgrade(false);
         m_scanDevice.start(ScanIntervalMs);
         m_MultiScanDevice.start(ScanIntervalMs);
         return;
@@ -338,7 +375,7 @@ void Tessark::DualmodeUpgrade(QString path)
     const auto queued = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
     connect(thread, &updateDFUBtThread::UpdateError, this, &Tessark::DFUErrorCode, queued);
     if (m_ptrSetting)
-        connect(thread, &updateDFUBtThread::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot, queued);
+        relayProgress(thread, &updateDFUBtThread::SendByteUpdateProgress, m_upgrade.progressRelay(), m_ptrSetting);
     connect(thread, &QThread::finished, this, &Tessark::btThreadFinishedSlot, queued);
     connect(thread, &updateDFUBtThread::emitStopDfu, this, &Tessark::btUpgradeStopSlot, queued);
     connect(thread, &updateDFUBtThread::emitUpdateDfuFinished, this, &Tessark::btImageFinishedSlot, queued);
@@ -415,6 +452,11 @@ void Tessark::readUpgradeFile(QString path)
 
 void Tessark::quitBtUpgrade()
 {
+    endBtUpgrade(true);
+}
+
+void Tessark::endBtUpgrade(bool succeeded)
+{
     if (updateDFUBtThread* thread = m_upgrade.btThread())
         thread->stop();
     if (Usb* usb = keyboardUsb())
@@ -433,9 +475,12 @@ void Tessark::quitBtUpgrade()
     m_upgradePhase = UpgradePhase::Idle;
     m_mapFilePath.clear();
     if (m_ptrSetting) {
-        m_ptrSetting->updateFinished();
-        m_ptrSetting->setDeviceControlsEnabled(true);
+        if (succeeded)
+            m_ptrSetting->updateFinished();
+        else
+            m_ptrSetting->updateErrorStop();
     }
+    restoreSettingControls();
     m_MultiScanDevice.start(ScanIntervalMs);
     // Without a keyboard nothing else would look for one again.
     if (!loadedDevice() && !m_scanDevice.isActive())
@@ -446,6 +491,8 @@ void Tessark::quitBtUpgrade()
     disconnectDfuSignals();
     const qint64 s = m_upgradeClock.isValid() ? m_upgradeClock.elapsed() / 1000 : 0;
     qDebug() << "发送总耗时：" << s / 60 << "分" << s % 60 << "秒";
+    if (!succeeded)
+        tellUpgradeFailed();
 }
 
 void Tessark::btUpgradeStopSlot()
@@ -472,6 +519,8 @@ void Tessark::btUpgradeStopSlot()
     if (!m_MultiScanDevice.isActive())
         m_MultiScanDevice.start(ScanIntervalMs);
     disconnectDfuSignals();
+    restoreSettingControls();
+    tellUpgradeFailed();
 }
 
 void Tessark::btThreadFinishedSlot()
@@ -533,6 +582,7 @@ void Tessark::updateDFU_Key(QString path)
             m_ptrSetting->updateErrorStop();
         setTitleButtonsEnabled(true);
         connectTabLabels(true);
+        tellUpgradeFailed();
         return;
     }
     newDFUUsb(m_dfuUsb);
@@ -573,7 +623,7 @@ bool Tessark::openDFUDevice(Usb* usb)
     connect(fw, &Device::emitUpdateDfuFinished, this, &Tessark::updateDfuFinishedSlot, Qt::QueuedConnection);
     connect(&thread, &QThread::finished, fw, &QObject::deleteLater);
     if (m_ptrSetting)
-        connect(fw, &Device::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot, Qt::QueuedConnection);
+        relayProgress(fw, &Device::SendByteUpdateProgress, m_upgrade.progressRelay(), m_ptrSetting);
     connect(fw, &Device::emitStopDfu, this, &Tessark::updateErrorStopSlot, Qt::QueuedConnection);
     m_upgrade.setFirmwareDevice(fw);
     return true;
@@ -605,7 +655,8 @@ void Tessark::waitOpenDfuDeviceSolt()
         emit emitWaitDfuOpen(false);
         afterDFUSlot();
         if (m_ptrSetting)
-            m_ptrSetting->cancelSlot();
+            m_ptrSetting->updateErrorStop();
+        tellUpgradeFailed();
     }
 }
 
@@ -632,6 +683,7 @@ void Tessark::updateErrorStopSlot()
     afterDFUSlot();
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
+    tellUpgradeFailed();
 }
 
 void Tessark::afterDFUSlot()
@@ -686,16 +738,35 @@ void Tessark::DFUErrorCode(int step, int code)
         thread->stop();
     if (Usb* usb = keyboardUsb())
         usb->setReadingEnabled(true);
-    if (m_ptrSetting) {
-        m_ptrSetting->updateFinished();
-        m_ptrSetting->setDeviceControlsEnabled(true);
-    }
+    if (m_ptrSetting)
+        m_ptrSetting->updateErrorStop();
+    restoreSettingControls();
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
     unModeUFSlot();
     disconnectDfuSignals();
     if (!m_MultiScanDevice.isActive())
         m_MultiScanDevice.start(ScanIntervalMs);
+}
+
+void Tessark::tellUpgradeFailed()
+{
+    const bool zh = chineseShown();
+    qWarning() << "Firmware upgrade failed: the user is told to plug the keyboard in again";
+    messagebox::critical(this, zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"),
+                         zh ? QStringLiteral("固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")
+                            : QStringLiteral("The firmware upgrade failed.\nPlug the keyboard in again: the tool "
+                                             "opens its bootloader again, and you can repeat the upgrade."));
+}
+
+void Tessark::restoreSettingControls()
+{
+    if (!m_ptrSetting)
+        return;
+    if (Device* dev = loadedDevice())
+        setSettingInformation(dev);
+    else
+        m_ptrSetting->setDeviceControlsEnabled(false);
 }
 
 void Tessark::disconnectDfuSignals()
@@ -706,8 +777,7 @@ void Tessark::disconnectDfuSignals()
     if (!thread)
         return;
     disconnect(thread, &updateDFUBtThread::UpdateError, this, &Tessark::DFUErrorCode);
-    if (m_ptrSetting)
-        disconnect(thread, &updateDFUBtThread::SendByteUpdateProgress, m_ptrSetting, &Setting::UpdateProgressSlot);
+    disconnect(thread, &updateDFUBtThread::SendByteUpdateProgress, &m_upgrade.progressRelay(), &ProgressRelay::post);
     // Without its finished() handler the thread object stays for the next upgrade.
     disconnect(thread, &QThread::finished, this, &Tessark::btThreadFinishedSlot);
     disconnect(thread, &updateDFUBtThread::emitStopDfu, this, &Tessark::btUpgradeStopSlot);

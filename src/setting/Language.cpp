@@ -1,5 +1,6 @@
 #include "Language.h"
 
+#include "widget/filenotice.h"
 #include "widget/smallxml.h"
 #include "widget/unreadablefile.h"
 
@@ -22,7 +23,9 @@ Language::Language()
 
 void Language::setLanguageType(int type)
 {
-    saveLanguageXML(type);
+    // The language still changes for this session; the user learns it will not last.
+    if (saveLanguageXML(type) != 0)
+        filenotice::saveFailed(m_filePath, QStringLiteral("the language could not be written"));
     m_type = type;
     emit LanguageChange(type);
 }

@@ -40,6 +40,7 @@ void Schedule::setWait(bool on)
         setLabelReadyUpdate();
         return;
     }
+    m_showsPercent = false;
     m_label->setText(QStringLiteral("WAIT"));
     Qss().setLabelStyle(m_label, WaitText, 18, 75);
 }
@@ -48,6 +49,7 @@ void Schedule::setLabelReadyUpdate()
 {
     qDebug() << __LINE__ << "set label ready update.";
     m_progress = 0;
+    m_showsPercent = false;
     m_label->clear();
     m_label->setText(QStringLiteral("UPDATE"));
     m_color = ReadyRed;
@@ -60,6 +62,10 @@ void Schedule::setProgress(int n)
     // A percentage outside 0..100 can only come from a wrong byte count: show the nearest end rather
     // than a colour out of range.
     n = qBound(0, n, 100);
+    // An upload reports every packet: only a new percentage restyles the label and repaints.
+    if (m_showsPercent && n == m_progress)
+        return;
+    m_showsPercent = true;
     m_label->setText(QString::number(n) + QLatin1Char('%'));
     m_color = QColor(255 + (-164 * n) / 100, (209 * n) / 100, (183 * n) / 100, 255);
     Qss().setLabelStyle(m_label, m_color, 23, 75);

@@ -14,7 +14,8 @@ public:
     void setWait(bool on);
     // "UPDATE" in red; the arcs change at the next paint.
     void setLabelReadyUpdate();
-    // n percent, clamped to 0..100: label and arc colour from red (0) to teal (100), repainted at once.
+    // n percent, clamped to 0..100: label and arc colour from red (0) to teal (100), repainted at once;
+    // nothing happens when the label already shows n percent.
     void setProgress(int n);
     // The wait animation's position, v modulo 360; repainted at once.
     void setAngle(int v);
@@ -38,5 +39,6 @@ private:
     int m_progress = 0;
     QColor m_color; // invalid until a look sets it: painted as opaque black
     bool m_wait = false;
+    bool m_showsPercent = false; // the label reads m_progress percent
     int m_angle = 0;
 };

@@ -223,12 +223,16 @@ void Setting::setDeviceControlsEnabled(bool on)
     if (m_firmware)
         m_firmware->setButtonsEnabled(on);
     ui->QLineEdit_BluetoothName->setEnabled(on);
+    // Automatic sleep shows as the keyboard last reported it: a sleep time of 0 keeps the box clear
+    // and the slider locked.
+    const bool sleeping = on && m_sleepMinutes != 0;
     if (m_sleepSlider) {
-        m_sleepSlider->setSliderEnabled(on);
-        m_sleepSlider->setValue(m_sleepMinutes);
+        m_sleepSlider->setSliderEnabled(sleeping);
+        if (sleeping)
+            m_sleepSlider->setValue(m_sleepMinutes);
     }
-    // Only setSleepTime knows whether automatic sleep is on: until then the box stays locked.
-    ui->checkBox_Enabled_AutoSleep->setChecked(on);
+    // Only setSleepTime unlocks the box, once it knows the keyboard's values.
+    ui->checkBox_Enabled_AutoSleep->setChecked(sleeping);
     ui->checkBox_Enabled_AutoSleep->setEnabled(false);
     ui->buildingBlockButton->setEnabled(on);
 }
@@ -261,6 +265,7 @@ void Setting::setSleepTime(int ms, int lastMs)
 
 void Setting::clearInformation()
 {
+    m_sleepMinutes = 0; // the keyboard's values go with it
     setProductInfo(None, None, None, None);
     setDeviceControlsEnabled(false);
     buildingBlockCloseSlot();

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDomDocument>
 #include <QDomElement>
+#include <QFileInfo>
 
 namespace kfcatalogue {
 
@@ -83,9 +84,12 @@ int parse(const QString& path, QVector<kffunc_t*>* catalogue)
     case FileGuard::Result::Read:
         break;
     case FileGuard::Result::Malformed:
-        qDebug().noquote() << "parse file failed:" << error.line << "---" << error.column << ":" << error.text;
+        qDebug().noquote() << "parse file failed:" << path << error.line << "---" << error.column << ":" << error.text;
         return -1;
     case FileGuard::Result::Unreadable:
+        if (!QFileInfo::exists(path))
+            qDebug().noquote() << "parse file failed:" << path << "no such file";
+        return -1; // otherwise logged by the guard
     case FileGuard::Result::Refused: // logged by the guard
         return -1;
     }

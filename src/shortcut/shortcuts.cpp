@@ -6,17 +6,21 @@
 #include "main/tessark.h"
 #include "platform/globalshortcut.h"
 #include "shortcut/kfcatalogue.h"
+#include "shortcut/shortcutsinputs.h"
 #include "shortcut/shortcutsitem.h"
 #include "shortcut/shortcutskb.h"
 #include "widget/data.h"
 #include "widget/fileguard.h"
+#include "widget/filenotice.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
 #include "widget/runtime.h"
 #include "widget/slider.h"
+#include "widget/unreadablefile.h"
 
 #include <QDebug>
 #include <QDomDocument>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -288,15 +292,21 @@ void Shortcuts::load(const QString& kfFile, const QString& path, QVector<KeyBtn*
     RunTime stopwatch;
     m_initFinished = false;
 
-    // The board record names a file inside config/, nothing else.
-    if (FileGuard::isPlainFileName(kfFile))
-        parseKFXML(appDirPath() + QStringLiteral("/config/") + kfFile);
-    else
-        qWarning().noquote() << "key function catalogue name refused:" << kfFile;
-
+    m_unreadInput.clear();
+    m_keepBeforeSave = false;
     m_pictureKeys = pictureKeys;
     m_device = device;
     m_path = path;
+
+    // The board record names a file inside config/, nothing else.
+    const QString catalogue = appDirPath() + QStringLiteral("/config/") + kfFile;
+    if (!FileGuard::isPlainFileName(kfFile)) {
+        qWarning().noquote() << "key function catalogue name refused:" << kfFile;
+        m_unreadInput = catalogue;
+    } else if (parseKFXML(catalogue) != 0) {
+        m_unreadInput = catalogue;
+    }
+    checkInputs();
 
     if (m_device)
         Data::buildShortcutList(m_device->m_pKFs, m_device->m_nKFTotalNum, &m_texts, &m_catalogue);
@@ -339,7 +349,40 @@ void Shortcuts::createItemSlot()
     m_createCount = 0;
     setButtonsEnabled(true);
     m_initFinished = true;
-    saveAndRebuildPanel();
+    // Rows built from an input that did not read would replace what the file holds for them.
+    if (m_unreadInput.isEmpty())
+        save(m_rows, m_path); // a failure is logged; nobody asked for this save
+    m_panel->addButtons(&m_rows);
+}
+
+void Shortcuts::checkInputs()
+{
+    using shortcutsinputs::State;
+    const State own = shortcutsinputs::xmlState(m_path);
+    QString kept;
+    if (own == State::Damaged) {
+        // Kept before anything can replace it; later saves may, once the copy is there.
+        if (keepUnreadableFile(m_path))
+            kept = m_path + QStringLiteral(".bad");
+        else
+            m_keepBeforeSave = true;
+    }
+    // The window's palette gives the rows their key names; a page without one has none to lose.
+    const QString statics = m_staticKeys ? shortcutsinputs::staticKeysPath() : QString();
+    const bool staticsDamaged = !statics.isEmpty() && shortcutsinputs::xmlState(statics) != State::Read;
+
+    if (m_unreadInput.isEmpty() && staticsDamaged)
+        m_unreadInput = statics;
+    if (!m_unreadInput.isEmpty()) {
+        // The rows lack what the input gave them: their first save keeps the file as it was.
+        m_keepBeforeSave = m_keepBeforeSave || own == State::Read;
+        filenotice::unreadable(m_unreadInput);
+    }
+    if (own == State::Damaged) {
+        if (m_unreadInput.isEmpty())
+            m_unreadInput = m_path;
+        filenotice::unreadable(m_path, kept);
+    }
 }
 
 ShortcutsItem* Shortcuts::createRow(kf_t* slot)
@@ -457,7 +500,13 @@ void Shortcuts::itemDeleteButtonSlot()
         // The table changes only once the keyboard has taken the change.
         kf_t freed = *slot;
         freed.setUsed(false);
+        const quint64 generation = m_generation;
         const uint32_t result = m_device->setKFItem(&freed);
+        // Its failure box runs an event loop, in which an unplug deletes the rows and the table.
+        if (generation != m_generation) {
+            qWarning() << "key function delete ended: the keyboard left while a box was open";
+            return;
+        }
         if (result != DeviceResult::Ok) {
             qWarning("key function slot %d not deleted, code 0x%08x", slot->id(), result);
             if (endsTheRun(result))
@@ -491,12 +540,15 @@ void Shortcuts::layoutRows()
 
 void Shortcuts::saveAndRebuildPanel()
 {
-    save(m_rows, m_path);
+    // The keyboard may already hold what was not saved: the user must know the file is behind.
+    if (save(m_rows, m_path) == -2)
+        filenotice::saveFailed(m_path, m_saveError);
     m_panel->addButtons(&m_rows);
 }
 
 void Shortcuts::deleteKF()
 {
+    ++m_generation;
     if (m_createTimer) {
         m_createTimer->stop();
         delete m_createTimer;
@@ -621,16 +673,30 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
         qInfo() << "INFO: The shortcuts is'nt init finished.";
         return -1;
     }
+    if (m_keepBeforeSave && path == m_path) {
+        // What the rows could not take from a damaged input is only in the file now.
+        const QFileInfo info(path);
+        if (!keepUnreadableFile(path) && info.isFile() && info.size() > 0) {
+            m_saveError = QStringLiteral("no copy of the file as it was could be kept");
+            qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);
+            return -2;
+        }
+        m_keepBeforeSave = false;
+    }
     // A failed write keeps the previous file whole.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_saveError = file.errorString();
+        qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);
         return -2;
+    }
 
     QDomDocument doc;
     doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
                                                     QStringLiteral("version = '1.0' encoding = 'UTF-8'")));
     QDomElement root = doc.createElement(QStringLiteral("shortcuts"));
     doc.appendChild(root);
+    const quint64 generation = m_generation;
     for (int i = 0; i < rows.size(); ++i) {
         ShortcutsItem* row = rows.at(i);
         QDomElement item = doc.createElement(QStringLiteral("item") + QString::number(i));
@@ -639,9 +705,14 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
         for (int j = 0; j < kf_t::TriggerKeys; ++j)
             item.setAttribute(QStringLiteral("btn") + QString::number(j),
                               j < caps.size() && caps.at(j) ? caps.at(j)->alias() : QString());
+        // Each lookup may show a box, in whose event loop an unplug deletes the rows.
         const int hi = row->getMenuIndex();
         // A failed name lookup has told the user already; the type lookup would only repeat it.
-        const int type = hi < 0 ? -1 : row->getFunctionType();
+        const int type = hi < 0 || generation != m_generation ? -1 : row->getFunctionType();
+        if (generation != m_generation) {
+            qWarning().noquote() << "shortcuts.xml not written: the keyboard left while a box was open:" << path;
+            return -3;
+        }
         item.setAttribute(QStringLiteral("hi"), hi);
         item.setAttribute(QStringLiteral("hitype"), type);
 
@@ -693,8 +764,13 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
     QTextStream stream(&file);
     doc.save(stream, 4, QDomNode::EncodingFromDocument);
     stream.flush();
-    if (stream.status() != QTextStream::Ok || !file.commit())
+    // A full disk can fail the buffered flush and still let commit() replace the file.
+    if (stream.status() != QTextStream::Ok || !file.flush() || !file.commit()) {
+        m_saveError = file.errorString();
+        file.cancelWriting();
+        qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);
         return -2;
+    }
     return 0;
 }
 
@@ -714,7 +790,12 @@ Shortcuts::RowResult Shortcuts::downloadRow(ShortcutsItem* row)
     kf_t* slot = row->record();
     if (!slot)
         return RowResult::Kept;
+    // The lookups and the write may each show a box, in whose event loop an unplug deletes the row,
+    // the slot table and the device.
+    const quint64 generation = m_generation;
     const int hi = row->getMenuIndex();
+    if (generation != m_generation)
+        return RowResult::Abandoned;
     if (hi < 0) {
         // Writing a made-up number would replace the keyboard's function with none.
         qWarning("key function slot %d: no function chosen, not written", slot->id());
@@ -748,6 +829,8 @@ Shortcuts::RowResult Shortcuts::downloadRow(ShortcutsItem* row)
     record.setKeyCount(count);
 
     const int type = row->getFunctionType();
+    if (generation != m_generation)
+        return RowResult::Abandoned;
     switch (type) {
     case E_SCT_WEB:
         record.setUsed(true);
@@ -835,6 +918,8 @@ Shortcuts::RowResult Shortcuts::downloadRow(ShortcutsItem* row)
     }
 
     const uint32_t result = m_device ? m_device->setKFItem(&record) : DeviceResult::Stopped;
+    if (generation != m_generation)
+        return RowResult::Abandoned;
     if (result != DeviceResult::Ok) {
         qWarning("key function slot %d not written, code 0x%08x", slot->id(), result);
         return endsTheRun(result) ? RowResult::StopAndSave : RowResult::Kept;
@@ -853,6 +938,11 @@ void Shortcuts::itemDownloadButtonSlot()
             continue;
         }
         const RowResult result = downloadRow(row);
+        if (result == RowResult::Abandoned) {
+            // Rows, table and path are gone: nothing is unticked, saved or marked written.
+            qWarning() << "key function download ended: the keyboard left while a box was open";
+            return;
+        }
         if (result == RowResult::StopAtOnce) {
             // The row stays as the user left it, ticked; nothing below it is touched.
             row->downloading = false;

@@ -42,7 +42,8 @@ public:
     void onNotify(int id, int hi);
     // Appends the functions of the catalogue file at path: 0 read, -1 unreadable or malformed.
     int parseKFXML(QString path);
-    // 0 written, -1 refused while rows are still being made, -2 the file could not be written.
+    // 0 written, -1 refused while rows are still being made, -2 the file could not be written, -3 the
+    // rows went with the keyboard while a lookup's box was open (nothing written).
     int save(const QList<ShortcutsItem*>& rows, const QString& path);
 
     // ---- what the window, the panel and the tests read
@@ -86,11 +87,17 @@ private:
     void connectRow(ShortcutsItem* row);
     void makeOneRow(kf_t* slot);
     void layoutRows();
+    // Saves after a user's action (a failure tells the user) and gives the panel the rows.
     void saveAndRebuildPanel();
+    // At load: notes an input that did not read (shortcuts.xml itself, kept as .bad, or the static
+    // key file) and tells the user once.
+    void checkInputs();
     // What the download of one ticked row leaves: the record written (the row is unticked), the
     // row kept ticked with its record unchanged, or the end of the whole download (with or without
     // writing shortcuts.xml for the rows done so far).
-    enum class RowResult { Written, Kept, StopAndSave, StopAtOnce };
+    // Abandoned: the rows and the slot table went with the keyboard while a box was open; nothing
+    // more may be touched.
+    enum class RowResult { Written, Kept, StopAndSave, StopAtOnce, Abandoned };
     RowResult downloadRow(ShortcutsItem* row);
     void endRow(ShortcutsItem* row, bool untick);
 
@@ -104,7 +111,15 @@ private:
     QVector<kffunc_t*> m_catalogue;
     QVector<STCTS*> m_texts;
     QString m_path;
+    // The first input of this load that did not read; while set the rows are not saved at load.
+    QString m_unreadInput;
+    // shortcuts.xml holds what the rows lack: a copy is kept before the first save replaces it.
+    bool m_keepBeforeSave = false;
+    QString m_saveError;
     bool m_initFinished = false;
+    // Counts the times the rows and the slot table went (deleteKF). A box runs an event loop in which
+    // an unplug deletes them: whoever showed one compares the count before and after.
+    quint64 m_generation = 0;
     QTimer* m_createTimer = nullptr;
     int m_createCount = 0;
     ShortcutsKB* m_panel = nullptr;

@@ -6,17 +6,18 @@
 #include "platform/desktopopen.h"
 #include "shortcut/shortcuts.h"
 #include "widget/combobox.h"
+#include "widget/filechooser.h"
 #include "widget/keybtn.h"
 #include "widget/lineedit.h"
 #include "widget/qss.h"
 #include "widget/staticdialog.h"
 
 #include <QDebug>
-#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
@@ -210,16 +211,23 @@ void ShortcutsItem::fileFolderEidtTextChangedSlot(QString text)
 
 void ShortcutsItem::proDocOpenFileSlot()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Folder"), QStringLiteral("."));
+    // An unplug inside the dialog's event loop deletes the row.
+    const QPointer<ShortcutsItem> self(this);
+    const QString path =
+        filechooser::getOpenFileName(this, QStringLiteral("Open Folder"), QStringLiteral("."), QString());
+    if (!self)
+        return;
     if (!path.isEmpty() && m_documentEdit)
         m_documentEdit->setText(path);
 }
 
 void ShortcutsItem::folderEditOpenDirSlot()
 {
+    const QPointer<ShortcutsItem> self(this);
     const QString dir =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Open Folder existion directory"), QStringLiteral("."),
-                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+        filechooser::getExistingDirectory(this, QStringLiteral("Open Folder existion directory"), QStringLiteral("."));
+    if (!self)
+        return;
     if (!dir.isEmpty() && m_folderEdit)
         m_folderEdit->setText(dir);
 }

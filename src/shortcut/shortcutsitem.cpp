@@ -17,6 +17,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 #include <algorithm>
@@ -319,7 +320,12 @@ void ShortcutsItem::setKeyFrameCursor(Qt::CursorShape shape)
 void ShortcutsItem::setFunctionTextSlot(QString text)
 {
     Q_UNUSED(text)
-    showFunctionEditor(getFunctionType(), nullptr);
+    // A name the catalogue lacks shows a box, in whose event loop an unplug deletes the row.
+    const QPointer<ShortcutsItem> self(this);
+    const int type = getFunctionType();
+    if (!self)
+        return;
+    showFunctionEditor(type, nullptr);
     tick();
 }
 

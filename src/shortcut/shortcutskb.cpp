@@ -95,13 +95,26 @@ void ShortcutsKB::addButtons(QList<ShortcutsItem*>* rows)
     qDebug() << "SIList" << sorted.size();
     clearButtons();
 
+    // The lookups come first, before anything is built: each may show a box, in whose event loop an
+    // unplug deletes the rows. Then the panel stays empty.
+    QVector<int> types;
+    QList<QPointer<ShortcutsItem>> watched;
+    for (ShortcutsItem* item : qAsConst(sorted))
+        watched << item;
+    for (const QPointer<ShortcutsItem>& item : qAsConst(watched))
+        types << (item ? item->getFunctionType() : int(E_SCT_NONE));
+    if (std::any_of(watched.cbegin(), watched.cend(), [](const QPointer<ShortcutsItem>& item) { return !item; })) {
+        qWarning() << "launcher panel left empty: the keyboard left while a box was open";
+        return;
+    }
+
     auto* column = new QVBoxLayout;
     QHBoxLayout* row = nullptr;
     int inRow = 0;
     QFileIconProvider icons;
     for (int i = 0; i < sorted.size(); ++i) {
         ShortcutsItem* item = sorted.at(i);
-        const int type = item->getFunctionType();
+        const int type = types.at(i);
         if (!opensSomething(type))
             continue;
         auto* button = new CPushButton(this);
@@ -111,7 +124,8 @@ void ShortcutsKB::addButtons(QList<ShortcutsItem*>* rows)
         // The action is the row's at the time of the click; a row deleted meanwhile does nothing.
         const QPointer<ShortcutsItem> target(item);
         connect(button, &QPushButton::clicked, [target] {
-            if (target && opensSomething(target->getFunctionType()))
+            // The lookup may show a box, in whose event loop an unplug deletes the row.
+            if (target && opensSomething(target->getFunctionType()) && target)
                 target->executeCommandSlot();
         });
         qDebug() << "getCurrentFunctionHIType" << i << type;

@@ -4,6 +4,7 @@
 #include "widget/keybtn.h"
 #include "widget/kffunc.h"
 #include "widget/qss.h"
+#include "widget/regularfile.h"
 #include "widget/stcts.h"
 
 #include <QDebug>
@@ -253,15 +254,24 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
     const QString name = file.isEmpty() ? path : configPath(file);
     if (!file.isEmpty() && name.isEmpty())
         return false; // not a plain name, logged
+    if (name.isEmpty()) {
+        // config.xml did not read, or names no layout: there is no file to open.
+        qDebug() << "Open JSON failed: no layout file named";
+        return false;
+    }
     QByteArray text;
     if (FileGuard::readFile(name, &text) != FileGuard::Result::Read) {
-        qDebug() << "Open JSON failed:" << name;
+        qDebug().noquote() << QStringLiteral("Open JSON failed: \"%1\": %2")
+                                  .arg(name, QFileInfo::exists(name) ? QStringLiteral("not read")
+                                                                     : QStringLiteral("no such file"));
         return false;
     }
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
-        qDebug() << "Parse JSON failed.";
+        qDebug().noquote() << QStringLiteral("Parse JSON failed: \"%1\": %2 at offset %3")
+                                  .arg(name, error.errorString())
+                                  .arg(error.offset);
         return false;
     }
     if (!doc.isArray())
@@ -600,9 +610,7 @@ bool Data::removeFileInDir(const QString& dir, const QString& fileName, const QS
 
 bool Data::isFileExist(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    file.close();
-    return true;
+    // A FIFO or device picked in a file dialog would block a plain open for good.
+    QFile file;
+    return RegularFile::openForReading(&file, path);
 }

@@ -131,9 +131,9 @@ public:
     static bool dirExists(const QString& path);
     static QString columnName(int index);
     static bool removeFileInDir(const QString& dir, const QString& fileName, const QString& nameFilter);
+    // True when path is a regular file that opens for reading; anything else is refused unopened.
     static bool isFileExist(const QString& path);
 
-private:
     // The static key file the layout version of menutree.xml chooses; empty for none.
     QString chosenStaticFile();
 };

@@ -1,5 +1,7 @@
 #include "fileguard.h"
 
+#include "widget/regularfile.h"
+
 #include <QDebug>
 #include <QDomDocument>
 #include <QFile>
@@ -37,9 +39,14 @@ Result readFile(const QString& path, QByteArray* content)
         refuse(path, tooLarge());
         return Result::Refused;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Checked again on what was opened: a file swapped for a pipe since the check above is refused too.
+    QFile file;
+    QString why;
+    if (!RegularFile::openForReading(&file, path, &why)) {
+        // A file without read permission, for one: it exists, so its absence is no explanation.
+        refuse(path, why.isEmpty() ? file.errorString() : why);
         return Result::Unreadable;
+    }
     // One byte past the limit: a file that grew, or reports no size, is still caught.
     *content = file.read(MaxFileBytes + 1);
     if (content->size() > MaxFileBytes) {

@@ -16,7 +16,7 @@ constexpr int MaxXmlDepth = 64;
 
 enum class Result {
     Read,       // content holds the whole file
-    Unreadable, // missing, can't be opened, or not a regular file (this last one logged)
+    Unreadable, // missing (silent), can't be opened or not a regular file (these two logged)
     Refused,    // too large or nested too deep; logged with the file and the reason
     Malformed,  // XML only: not well-formed; error says where
 };

@@ -1,5 +1,6 @@
 #include "menutree.h"
 
+#include "widget/filenotice.h"
 #include "widget/smallxml.h"
 
 #include "Update/overallvariate.h"
@@ -283,7 +284,9 @@ int MenuTree::save()
     root.appendChild(help);
 
     if (!saveSmallXml(appDirPath() + QStringLiteral("/config/menutree.xml"), doc)) {
-        qDebug() << __LINE__ << "menu tree save；return -2";
+        // Every caller is a choice the user just made in the menu: they learn it was not kept.
+        filenotice::saveFailed(appDirPath() + QStringLiteral("/config/menutree.xml"),
+                               QStringLiteral("the menu settings could not be written"));
         return -2;
     }
     qDebug() << __LINE__ << "menutree xml save.";

@@ -1,43 +1,65 @@
 #include "messagebox.h"
 
 #include <QIcon>
+#include <QPointer>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 namespace {
 
-// The real boxes: QMessageBox's own static functions, which the tool called directly before.
+// The real boxes, built as QMessageBox's static functions build them but on the heap and watched: a
+// static box lives on the stack as a child of its parent, so a parent deleted inside the box's event
+// loop (a row or page that goes with an unplugged keyboard) would destroy it twice.
 class RealMessageBoxes : public MessageBoxHandler {
 public:
     QMessageBox::StandardButton show(const MessageBoxRequest& r) override
     {
         switch (r.kind) {
         case MessageBoxRequest::Information:
-            return QMessageBox::information(r.parent, r.title, r.text, r.buttons, r.defaultButton);
+            return run(QMessageBox::Information, r);
         case MessageBoxRequest::Critical:
-            return QMessageBox::critical(r.parent, r.title, r.text, r.buttons, r.defaultButton);
+            return run(QMessageBox::Critical, r);
         case MessageBoxRequest::Question:
-            return QMessageBox::question(r.parent, r.title, r.text, r.buttons, r.defaultButton);
+            return run(QMessageBox::Question, r);
         case MessageBoxRequest::About:
+            // Parentless wherever the tool asks for one: nothing can delete it from under the call.
             QMessageBox::about(r.parent, r.title, r.text);
             return QMessageBox::Ok;
         case MessageBoxRequest::Warning:
-            return warning(r);
+            return run(QMessageBox::Warning, r);
         }
         return QMessageBox::NoButton;
     }
 
 private:
-    // Built here rather than by the static function: only so can it take a window icon.
-    static QMessageBox::StandardButton warning(const MessageBoxRequest& r)
+    // NoButton when the parent took the box with it.
+    static QMessageBox::StandardButton run(QMessageBox::Icon icon, const MessageBoxRequest& r)
     {
-        if (r.windowIcon.isEmpty())
-            return QMessageBox::warning(r.parent, r.title, r.text, r.buttons, r.defaultButton);
-        QMessageBox box(QMessageBox::Warning, r.title, r.text, r.buttons, r.parent,
-                        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-        box.setWindowIcon(QIcon(r.windowIcon));
-        if (r.defaultButton != QMessageBox::NoButton)
-            box.setDefaultButton(r.defaultButton);
-        return QMessageBox::StandardButton(box.exec());
+        QPointer<QMessageBox> box = new QMessageBox(icon, r.title, r.text, QMessageBox::NoButton, r.parent,
+                                                    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+        box->setAttribute(Qt::WA_DeleteOnClose, false);
+        // One button per flag, lowest first, as the static functions add them; without a default
+        // button the first accepting one is the default.
+        for (uint bit = QMessageBox::FirstButton; bit && bit <= QMessageBox::LastButton; bit <<= 1) {
+            if (!(r.buttons & bit))
+                continue;
+            QPushButton* button = box->addButton(QMessageBox::StandardButton(bit));
+            if (box->defaultButton())
+                continue;
+            const bool accepts = box->buttonRole(button) == QMessageBox::AcceptRole;
+            if (r.defaultButton == QMessageBox::NoButton ? accepts : bit == uint(r.defaultButton))
+                box->setDefaultButton(button);
+        }
+        if (!r.windowIcon.isEmpty())
+            box->setWindowIcon(QIcon(r.windowIcon));
+        const int result = box->exec();
+        if (!box)
+            return QMessageBox::NoButton;
+        // As the static functions answer: Escape with no escape button counts as Cancel.
+        const QMessageBox::StandardButton answer =
+            result == -1 ? QMessageBox::Cancel : box->standardButton(box->clickedButton());
+        delete box.data();
+        return answer;
     }
 };
 

@@ -22,7 +22,7 @@ int readSmallXml(const QString& path, QDomDocument* doc, const char* failure)
     case FileGuard::Result::Malformed:
         break;
     }
-    qDebug() << failure << error.line << "---" << error.column << ":" << error.text;
+    qDebug() << failure << path << error.line << "---" << error.column << ":" << error.text;
     return -1;
 }
 

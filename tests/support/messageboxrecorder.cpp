@@ -7,6 +7,8 @@ MessageBoxRecorder::~MessageBoxRecorder() { messagebox::setHandler(m_before); }
 QMessageBox::StandardButton MessageBoxRecorder::show(const MessageBoxRequest& request)
 {
     m_boxes.append(request);
+    if (m_whileOpen)
+        m_whileOpen(request);
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     if (request.defaultButton != QMessageBox::NoButton)

@@ -3,6 +3,7 @@
 #include "widget/messagebox.h"
 
 #include <QList>
+#include <functional>
 
 class MessageBoxRecorder : public MessageBoxHandler {
 public:
@@ -14,6 +15,9 @@ public:
     void script(QMessageBox::StandardButton answer) { m_answers.append(answer); }
     const QList<MessageBoxRequest>& boxes() const { return m_boxes; }
     void clear() { m_boxes.clear(); m_answers.clear(); }
+    // Runs while each box is "open", before it is answered, as the user's event loop would run then:
+    // a test may unplug a keyboard in it and spin the event loop. Empty: none.
+    void whileOpen(std::function<void(const MessageBoxRequest&)> action) { m_whileOpen = std::move(action); }
 
     QMessageBox::StandardButton show(const MessageBoxRequest& request) override;
 
@@ -21,4 +25,5 @@ private:
     MessageBoxHandler* m_before = nullptr;
     QList<MessageBoxRequest> m_boxes;
     QList<QMessageBox::StandardButton> m_answers;
+    std::function<void(const MessageBoxRequest&)> m_whileOpen;
 };

@@ -1,13 +1,19 @@
 #include "readerharness.h"
 
+#include "color/modeparameter.h"
+#include "color/palette.h"
 #include "macro/key.h"
 #include "macro/macrocodec.h"
 #include "macro/macrofile.h"
 #include "setting/Language.h"
+#include "setting/firmware.h"
 #include "shortcut/kfcatalogue.h"
+#include "widget/colorchooser.h"
 #include "widget/stcts.h"
 #include "widget/data.h"
+#include "widget/filenotice.h"
 #include "widget/keybtn.h"
+#include "widget/messagebox.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -16,21 +22,28 @@ QStringList fuzzReaderNames()
 {
     return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
             QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language"),
-            QStringLiteral("kfcatalogue"), QStringLiteral("macrofile")};
+            QStringLiteral("kfcatalogue"), QStringLiteral("macrofile"), QStringLiteral("colorfile"),
+            QStringLiteral("tempxml"), QStringLiteral("modeparameter")};
 }
 
 void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
     // The input as config/<name> and, for the colour reader, config/customcolor/<name>.
-    // The language file has one fixed name.
-    const QString name = reader == FuzzReader::Layout     ? QStringLiteral("fuzz.json")
-                         : reader == FuzzReader::Language ? QStringLiteral("Language.xml")
-                                                          : QStringLiteral("fuzz.xml");
-    for (const QString& dir : {appDir + QStringLiteral("/config/"), appDir + QStringLiteral("/config/customcolor/")}) {
+    // The language, colour, folder memory and effect files have fixed names.
+    const QString name = reader == FuzzReader::Layout          ? QStringLiteral("fuzz.json")
+                         : reader == FuzzReader::Language      ? QStringLiteral("Language.xml")
+                         : reader == FuzzReader::ColorFile     ? QStringLiteral("color_btn_32.json")
+                         : reader == FuzzReader::TempXml       ? QStringLiteral("temp.xml")
+                         : reader == FuzzReader::ModeParameter ? QStringLiteral("modeParameter.xml")
+                                                               : QStringLiteral("fuzz.xml");
+    for (const QString& dir : {appDir + QStringLiteral("/config/"), appDir + QStringLiteral("/config/customcolor/"),
+                               appDir + QStringLiteral("/config/temp/")}) {
         QDir().mkpath(dir);
         QFile f(dir + name);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(input);
+        // A copy kept by an earlier input would make the next one's keeping a replacement.
+        QFile::remove(dir + name + QStringLiteral(".bad"));
     }
     Data data;
     QVector<KeyBtn*> keys;
@@ -120,6 +133,44 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
                                   {events.begin(), events.end()});
         qDeleteAll(decoded);
         qDeleteAll(events);
+        break;
+    }
+    case FuzzReader::ColorFile: {
+        // As a user does: a double press on a swatch picks a colour, which writes the file (keeping a
+        // copy first when it did not read whole). No dialog or box ever waits for a user here.
+        struct Chooser : ColorChooserHandler {
+            QColor choose(const ColorChooserRequest& request) override { return request.initial.lighter(); }
+        } chooser;
+        struct Boxes : MessageBoxHandler {
+            QMessageBox::StandardButton show(const MessageBoxRequest&) override { return QMessageBox::Ok; }
+        } boxes;
+        ColorChooserHandler* chooserBefore = colorchooser::setHandler(&chooser);
+        MessageBoxHandler* boxesBefore = messagebox::setHandler(&boxes);
+        {
+            Palette palette(nullptr);
+            const QList<QPushButton*> swatches = palette.findChildren<QPushButton*>();
+            if (!swatches.isEmpty()) {
+                emit swatches.last()->pressed();
+                emit swatches.last()->pressed();
+            }
+            palette.getCurrentColor();
+        }
+        filenotice::flush(); // a write that failed would otherwise wait for an event loop
+        messagebox::setHandler(boxesBefore);
+        colorchooser::setHandler(chooserBefore);
+        break;
+    }
+    case FuzzReader::TempXml: {
+        // The firmware panel shows the remembered path and folder; the path's checks run on the text.
+        Firmware panel(nullptr, QString());
+        panel.lastDir().path();
+        break;
+    }
+    case FuzzReader::ModeParameter: {
+        QVector<ModeParameter> effects;
+        readModeParameters(appDir + QStringLiteral("/config/") + name, &effects);
+        for (const ModeParameter& m : qAsConst(effects))
+            (void)m.text.size();
         break;
     }
     }

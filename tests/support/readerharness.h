@@ -7,7 +7,19 @@
 #include <QFile>
 #include <QStringList>
 
-enum class FuzzReader { Config, Layout, StaticKeys, MenuTree, Shortcuts, Language, KFCatalogue, MacroFile };
+enum class FuzzReader {
+    Config,
+    Layout,
+    StaticKeys,
+    MenuTree,
+    Shortcuts,
+    Language,
+    KFCatalogue,
+    MacroFile,
+    ColorFile,
+    TempXml,
+    ModeParameter,
+};
 
 // Corpus folder names, in the order of FuzzReader.
 QStringList fuzzReaderNames();

@@ -1,0 +1,19 @@
+#pragma once
+// Tells the user which of the files they keep did not read or could not be saved: one box per action.
+#include <QString>
+
+namespace filenotice {
+
+// Logs that path could not be saved (reason: why, for the log) and queues it for the box.
+void saveFailed(const QString& path, const QString& reason);
+// Logs that path did not read and queues it for the box; keptAs names the copy kept of it, if any.
+void unreadable(const QString& path, const QString& keptAs = QString());
+
+// Shows what is queued as one box and empties the queue. Runs by itself from the event loop right
+// after the action that queued the first notice, so several files failing in one action make one box,
+// and the box never opens inside the code that failed (which may hold rows or a device).
+void flush();
+// Notices queued and not yet shown.
+int pending();
+
+} // namespace filenotice

@@ -1,0 +1,215 @@
+// What is not a regular file (a FIFO, a directory, a device, or a link to one) where the tool expects
+// a macro file or a firmware image is refused without being read: each check returns within a second
+// and logs a line naming it. A FIFO opened the ordinary way would hold the window until a writer came.
+#include "keyboardfixture.h"
+#include "messageboxrecorder.h"
+#include "readerharness.h"
+#include "wire.h"
+
+#include "macro/macro.h"
+#include "macro/macroitem.h"
+#include "main/tessark.h"
+#include "widget/data.h"
+#include "widget/regularfile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QMutex g_mutex;
+QStringList g_lines;
+
+void recordLine(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    QMutexLocker lock(&g_mutex);
+    g_lines << text;
+}
+
+bool logged(const QString& path)
+{
+    QMutexLocker lock(&g_mutex);
+    for (const QString& line : qAsConst(g_lines))
+        if (line.contains(path))
+            return true;
+    return false;
+}
+
+// Makes what kind names at path: "FIFO", "directory", "device" (a link to /dev/zero), "link to FIFO",
+// "link to directory"; the link targets go beside path.
+bool make(const QString& kind, const QString& path)
+{
+    const QByteArray p = QFile::encodeName(path), target = p + ".target";
+    if (kind == "FIFO")
+        return ::mkfifo(p.constData(), 0600) == 0;
+    if (kind == "directory")
+        return QDir().mkdir(path);
+    if (kind == "device")
+        return ::symlink("/dev/zero", p.constData()) == 0;
+    if (kind == "link to FIFO")
+        return ::mkfifo(target.constData(), 0600) == 0 && ::symlink(target.constData(), p.constData()) == 0;
+    if (kind == "link to directory")
+        return ::mkdir(target.constData(), 0700) == 0 && ::symlink(target.constData(), p.constData()) == 0;
+    return false;
+}
+
+// While it lives, and after a grace of a second and a half, opens every FIFO in folder for writing
+// now and then: a check that blocked in an open comes free (and is then too late) instead of hanging
+// the suite.
+class FifoUnblocker {
+public:
+    explicit FifoUnblocker(const QString& folder)
+        : m_thread([this, folder] {
+            for (int waited = 0; !m_done.load(); waited += 50) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                if (waited < 1500)
+                    continue;
+                for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::System | QDir::Files)) {
+                    const int fd = ::open(QFile::encodeName(entry.absoluteFilePath()).constData(),
+                                          O_WRONLY | O_NONBLOCK);
+                    if (fd >= 0)
+                        ::close(fd);
+                }
+            }
+        })
+    {
+    }
+    ~FifoUnblocker()
+    {
+        m_done.store(true);
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+const QStringList Kinds = {"FIFO", "link to FIFO", "directory", "link to directory", "device"};
+
+} // namespace
+
+class NonRegularFiles : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_folder;
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_folder->isValid());
+        QMutexLocker lock(&g_mutex);
+        g_lines.clear();
+    }
+    void cleanup()
+    {
+        qInstallMessageHandler(nullptr);
+        m_folder.reset();
+    }
+
+    // The import check, an image's check, the folder's choice of images and the shared opener each
+    // refuse the entry, in time, with its path in the log; a regular file beside it still passes.
+    void checksRefuseWhatIsNotARegularFile_data()
+    {
+        QTest::addColumn<QString>("check");
+        QTest::addColumn<QString>("kind");
+        for (const char* check : {"import check", "image check", "folder of images", "opener"})
+            for (const QString& kind : Kinds)
+                QTest::addRow("%s, %s", check, qPrintable(kind)) << QString(check) << kind;
+    }
+    void checksRefuseWhatIsNotARegularFile()
+    {
+        QFETCH(QString, check);
+        QFETCH(QString, kind);
+        const QString path = m_folder->filePath("qv_usb_app_1.bin");
+        QVERIFY(make(kind, path));
+        qInstallMessageHandler(recordLine);
+        bool refused = false;
+        QElapsedTimer clock;
+        {
+            FifoUnblocker unblocker(m_folder->path());
+            clock.start();
+            if (check == "import check") {
+                refused = !Data::isFileExist(path);
+            } else if (check == "image check") {
+                refused = !Tessark::firmwareImageProblem(Tessark::UsbAppImage, path).isEmpty();
+            } else if (check == "folder of images") {
+                refused = Tessark::chooseFirmwareImages(m_folder->path()).isEmpty();
+            } else {
+                QFile file;
+                QString why;
+                refused = !RegularFile::openForReading(&file, path, &why) && !file.isOpen()
+                    && why == RegularFile::kindProblem(path) && why.startsWith("a ");
+            }
+        }
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QVERIFY(refused);
+        QVERIFY(logged(path));
+
+        // The same checks take a regular image.
+        QFile image(m_folder->filePath("qv_usb_app_2.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(64, 'x')) == 64);
+        image.close();
+        QVERIFY(Data::isFileExist(image.fileName()));
+        QFile opened;
+        QVERIFY(RegularFile::openForReading(&opened, image.fileName()) && opened.readAll() == QByteArray(64, 'x'));
+        QCOMPARE(Tessark::firmwareImageProblem(Tessark::UsbAppImage, image.fileName()), QString());
+        QCOMPARE(Tessark::chooseFirmwareImages(m_folder->path()).value(Tessark::UsbAppImage),
+                 QFileInfo(image.fileName()).absoluteFilePath());
+    }
+
+    // Import on the macro page with such an entry: nothing is added, no box, the keyboard hears nothing.
+    void macroImportOfWhatIsNotARegularFileAddsNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const QString& kind : Kinds)
+            QTest::newRow(qPrintable(kind)) << kind;
+    }
+    void macroImportOfWhatIsNotARegularFileAddsNothing()
+    {
+        QFETCH(QString, kind);
+        ReaderAppDir app;
+        QVERIFY(app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
+        MessageBoxRecorder boxes;
+        sim::KeyboardConfig config;
+        config.macros = 16;
+        config.sampleKeyFunctions = false;
+        KeyboardFixture f(config);
+        QVERIFY(f.open() && f.loadNow());
+        Macro page(nullptr, 0);
+        page.show();
+        page.setDevice(app.filePath(QStringLiteral("dev/")), f.device);
+        QTRY_VERIFY(page.form()->itemImportButton->isEnabled());
+        const int before = page.items().size();
+        f.kb->clearLog();
+
+        const QString path = m_folder->filePath("import.xml");
+        QVERIFY(make(kind, path));
+        qInstallMessageHandler(recordLine);
+        QElapsedTimer clock;
+        {
+            FifoUnblocker unblocker(m_folder->path());
+            clock.start();
+            page.importItemSlot(path);
+        }
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QVERIFY(logged(path));
+        QCOMPARE(page.items().size(), before);
+        QVERIFY(boxes.boxes().isEmpty());
+        QCOMPARE(sentCount(f.kb), 0);
+    }
+};
+
+QTEST_MAIN(NonRegularFiles)
+#include "test_nonregularfiles.moc"
