@@ -269,13 +269,14 @@ struct Session {
         return false;
     }
 
-    // Exit from the settings menu; the process must end by itself with exit code 0 (a sanitizer
-    // report, leaks included, would show there). Fails the test otherwise.
-    void quitThroughMenu()
+    // Opens the settings menu: the tallest of the app's other windows (a tooltip may be mapped as well).
+    // A press the window did not take (still loading) is given again. Empty when it did not open.
+    QRect openMenu()
     {
         QRect menu;
         for (int attempt = 0; attempt < 5 && menu.isEmpty(); ++attempt) {
-            QVERIFY(click(origin.x() + MenuButtonX, origin.y() + MenuButtonY));
+            if (!click(origin.x() + MenuButtonX, origin.y() + MenuButtonY))
+                return QRect();
             waitUntil(
                 [&] {
                     for (const QString& id : search(QStringLiteral("--class"), QStringLiteral("tessark"))) {
@@ -289,14 +290,27 @@ struct Session {
             if (menu.height() <= MenuEntries * 10)
                 menu = QRect();
         }
+        return menu;
+    }
+    bool clickExit(const QRect& menu) const
+    {
+        return click(menu.center().x(), menu.bottom() - menu.height() / (2 * MenuEntries));
+    }
+
+    // Exit from the settings menu; the process must end by itself with exit code 0 (a sanitizer
+    // report, leaks included, would show there). Fails the test otherwise.
+    void quitThroughMenu()
+    {
+        const QRect menu = openMenu();
         QVERIFY2(!menu.isEmpty(), "the settings menu did not open");
         const int from = out.size();
-        QVERIFY(click(menu.center().x(), menu.bottom() - menu.height() / (2 * MenuEntries)));
+        QVERIFY(clickExit(menu));
         QVERIFY2(app.waitForFinished(StartMs), qPrintable(out.mid(from)));
         out += QString::fromLocal8Bit(app.readAll());
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QVERIFY2(app.exitCode() == 0, qPrintable(out.mid(qMax(from, out.indexOf(QLatin1String("Sanitizer"))))));
     }
+
 
     // Starts Xvfb and the app and waits for a drawn keyboard in the mapped window; a failure fails the test,
     // so the caller returns when QTest::currentTestFailed().
@@ -417,27 +431,11 @@ private slots:
         QVERIFY2(s.waitFor("keyboard picture drawn", StartMs, plugFrom), qPrintable(s.out.mid(plugFrom)));
         QVERIFY(s.out.indexOf(QStringLiteral("TK104 Dual"), plugFrom) >= 0);
 
-        // Menu button, then the menu's last entry. A press the window did not take (still loading) is given again.
-        QRect menu;
-        for (int attempt = 0; attempt < 5 && menu.isEmpty(); ++attempt) {
-            QVERIFY(s.click(s.origin.x() + MenuButtonX, s.origin.y() + MenuButtonY));
-            s.waitUntil(
-                [&] {
-                    // The tallest of the app's other windows: a tooltip may be mapped as well.
-                    for (const QString& id : s.search(QStringLiteral("--class"), QStringLiteral("tessark"))) {
-                        const QRect r = id == s.window ? QRect() : s.geometry(id);
-                        if (r.height() > menu.height())
-                            menu = r;
-                    }
-                    return menu.height() > MenuEntries * 10;
-                },
-                5000);
-            if (menu.height() <= MenuEntries * 10)
-                menu = QRect();
-        }
+        // Menu button, then the menu's last entry.
+        const QRect menu = s.openMenu();
         QVERIFY2(!menu.isEmpty(), "the settings menu did not open");
         const int exitFrom = s.out.size();
-        QVERIFY(s.click(menu.center().x(), menu.bottom() - menu.height() / (2 * MenuEntries)));
+        QVERIFY(s.clickExit(menu));
         QElapsedTimer sinceExit;
         sinceExit.start();
 

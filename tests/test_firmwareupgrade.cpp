@@ -1,5 +1,6 @@
 // The main window's firmware upgrade against emulated keyboards and bootloaders: which images go,
 // in which order and how, how errors end it, and that every end leaves the window usable.
+#include "logrecorder.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "wire.h"
@@ -20,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QMutex>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -31,29 +31,17 @@
 
 namespace {
 
-QMutex g_mutex;
-QStringList g_lines;
-
-void recordLine(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    QMutexLocker lock(&g_mutex);
-    g_lines << text;
-}
-
 // Every message from here on (the window installs its own handler when it is made).
 void recordMessages()
 {
-    QMutexLocker lock(&g_mutex);
-    g_lines.clear();
-    qInstallMessageHandler(recordLine);
+    logrecorder::start();
 }
 
 // Lines starting with text, or equal to it.
 int logged(const QString& text, bool whole = false)
 {
-    QMutexLocker lock(&g_mutex);
     int n = 0;
-    for (const QString& line : qAsConst(g_lines))
+    for (const QString& line : logrecorder::lines())
         n += whole ? line == text : line.startsWith(text);
     return n;
 }
@@ -77,9 +65,8 @@ const QString Failed = QStringLiteral("Update firmware error, recovery interface
 // A line logged with the settings page's line number in front of the text.
 int loggedEnd(const QString& text)
 {
-    QMutexLocker lock(&g_mutex);
     int n = 0;
-    for (const QString& line : qAsConst(g_lines))
+    for (const QString& line : logrecorder::lines())
         n += line.endsWith(text);
     return n;
 }

@@ -2,6 +2,7 @@
 // a macro file or a firmware image is refused without being read: each check returns within a second
 // and logs a line naming it. A FIFO opened the ordinary way would hold the window until a writer came.
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "messageboxrecorder.h"
 #include "readerharness.h"
 #include "wire.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutex>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,19 +28,9 @@
 
 namespace {
 
-QMutex g_mutex;
-QStringList g_lines;
-
-void recordLine(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    QMutexLocker lock(&g_mutex);
-    g_lines << text;
-}
-
 bool logged(const QString& path)
 {
-    QMutexLocker lock(&g_mutex);
-    for (const QString& line : qAsConst(g_lines))
+    for (const QString& line : logrecorder::lines())
         if (line.contains(path))
             return true;
     return false;
@@ -109,12 +99,10 @@ private slots:
     {
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
-        QMutexLocker lock(&g_mutex);
-        g_lines.clear();
     }
     void cleanup()
     {
-        qInstallMessageHandler(nullptr);
+        logrecorder::stop();
         m_folder.reset();
     }
 
@@ -134,7 +122,7 @@ private slots:
         QFETCH(QString, kind);
         const QString path = m_folder->filePath("qv_usb_app_1.bin");
         QVERIFY(make(kind, path));
-        qInstallMessageHandler(recordLine);
+        logrecorder::start();
         bool refused = false;
         QElapsedTimer clock;
         {
@@ -196,7 +184,7 @@ private slots:
 
         const QString path = m_folder->filePath("import.xml");
         QVERIFY(make(kind, path));
-        qInstallMessageHandler(recordLine);
+        logrecorder::start();
         QElapsedTimer clock;
         {
             FifoUnblocker unblocker(m_folder->path());
