@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -159,9 +160,10 @@ private slots:
             m_local->servers.stall(link);
         if (fault == "short body")
             m_local->servers.cutShort(link, 100000);
-        if (fault == "wrong key")
-            QVERIFY(UpdateServerConfig::write(configPath(), m_local->servers.downloadHost(),
-                                              m_local->servers.daytimeHosts(), "wrongkx0123456789abcdef0123456789abcdef0"));
+        if (fault == "wrong key") {
+            QSettings ini(configPath(), QSettings::IniFormat);
+            ini.setValue("UpdateServer/Key", "wrongkx0123456789abcdef0123456789abcdef0");
+        }
         if (fault.endsWith("configuration"))
             QVERIFY(QFile::remove(configPath()));
         if (fault == "shipped configuration")

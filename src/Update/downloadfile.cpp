@@ -16,6 +16,14 @@
 
 namespace {
 
+// What stands at path goes, a dangling link too, so the download is written as a new file.
+void removeExisting(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink())
+        QFile::remove(path);
+}
+
 const QString OpenFailedText = QStringLiteral("download UpdateFile File Open Failed!");
 const QString NoTimeText = QStringLiteral("获取时间错误!");
 const QString WriteFailedText = QStringLiteral("download UpdateFile File Write Failed!");
@@ -88,15 +96,13 @@ void DownloadFile::fetch(int index)
     QString localPath = appDir + link;
     qDebug() << __LINE__ << "StrFile=" << localPath;
     createFilePath(QFileInfo(localPath).path());
-    if (QFileInfo(localPath).exists() || QFileInfo(localPath).isSymLink())
-        QFile::remove(localPath);
+    removeExisting(localPath);
     const QString suffix = QFileInfo(localPath).suffix().toLower();
     qDebug() << __LINE__ << "Startdownload" << "suffix=" << suffix;
     if (suffix == QLatin1String("exe")) {
         localPath += QStringLiteral(".tessark");
         qDebug() << __LINE__ << "Startdownload" << "FileName=" << localPath;
-        if (QFileInfo(localPath).exists() || QFileInfo(localPath).isSymLink())
-            QFile::remove(localPath);
+        removeExisting(localPath);
     }
 
     // A new file only: whatever is still in the way (a folder, a link, a file that would not go) fails

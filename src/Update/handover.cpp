@@ -44,7 +44,7 @@ QString stagedToolFiles()
 // 0 Chinese; any other value, and no Language object, English (1).
 int languageArgument()
 {
-    return g_language && g_language->getLanguageType() == 0 ? 0 : 1;
+    return currentLanguageType() == 0 ? 0 : 1;
 }
 
 constexpr unsigned long EntryPauseMs = 50;

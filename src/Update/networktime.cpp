@@ -40,7 +40,6 @@ void DownloadFile::setNextTimeServerIndex(int index) { g_nextTimeServer = index;
 
 void DownloadFile::initTimeServerList()
 {
-    m_timeServerList.clear();
     m_timeServerList = m_config.timeServers;
 }
 
@@ -54,8 +53,9 @@ QByteArray DownloadFile::askTimeServer(const QString& entry)
     const int readMs = s_readWaitMs;
     const std::atomic<bool>& stop = m_stop;
 
-    // A blocking connect cannot be cut short, so the socket waits in an event loop of its own thread,
-    // which looks at the stop flag every StopPollMs; this thread only waits for that one to end.
+    // A blocking connect cannot be cut short, and a local event loop on this thread would run the
+    // worker's queued requests in the middle of this one: the socket waits in an event loop of its own
+    // thread, which looks at the stop flag every StopPollMs; this thread only waits for that one to end.
     QByteArray answer;
     const std::unique_ptr<QThread> asker(QThread::create([&] {
         QEventLoop loop;

@@ -21,12 +21,6 @@ int g_dotCounter = 1;
 
 enum class Tip { Checking, NewVersion, Latest, Failed };
 
-// 0 Chinese, any other value English; English while no Language object exists.
-int currentLanguage()
-{
-    return g_language ? g_language->getLanguageType() : 1;
-}
-
 QString tipText(Tip tip, int language, int dots = 1)
 {
     const bool chinese = language == 0;
@@ -209,12 +203,12 @@ void onlineUpdate::fitTipLabel()
 void onlineUpdate::startCheckTip()
 {
     m_tipTimer->start();
-    m_ui->label_UpdateTip->setText(tipText(Tip::Checking, currentLanguage(), 1));
+    m_ui->label_UpdateTip->setText(tipText(Tip::Checking, currentLanguageType(), 1));
 }
 
 void onlineUpdate::UpdateTipSlot()
 {
-    m_ui->label_UpdateTip->setText(tipText(Tip::Checking, currentLanguage(), g_dotCounter + 1));
+    m_ui->label_UpdateTip->setText(tipText(Tip::Checking, currentLanguageType(), g_dotCounter + 1));
     g_dotCounter = (g_dotCounter + 1) % 3;
 }
 
@@ -248,7 +242,7 @@ void onlineUpdate::TessarkWidgetShow(bool found)
         m_ui->pushButton_checkUpdate->setEnabled(true);
     }
     if (found) {
-        m_ui->label_UpdateTip->setText(tipText(Tip::NewVersion, currentLanguage()));
+        m_ui->label_UpdateTip->setText(tipText(Tip::NewVersion, currentLanguageType()));
         show();
         // A firmware frame moved up into the hidden tool frame's place goes back below it.
         QFrame* firmware = m_ui->frame_FirmwareUpdate;
@@ -259,7 +253,7 @@ void onlineUpdate::TessarkWidgetShow(bool found)
         return;
     }
     if (!online)
-        m_ui->label_UpdateTip->setText(tipText(Tip::Latest, currentLanguage()));
+        m_ui->label_UpdateTip->setText(tipText(Tip::Latest, currentLanguageType()));
     m_ui->frame_TessarkUpdate->hide();
     m_ui->pushButton_TessarkUpdate->setEnabled(false);
 }
@@ -270,7 +264,7 @@ void onlineUpdate::FirmeareWidgetShow(bool found)
     m_ui->pushButton_checkUpdate->setEnabled(true);
     m_ui->pushButton_TessarkUpdate->setEnabled(true);
     if (found) {
-        m_ui->label_UpdateTip->setText(tipText(Tip::NewVersion, currentLanguage()));
+        m_ui->label_UpdateTip->setText(tipText(Tip::NewVersion, currentLanguageType()));
         m_firmwareProgress->value = 0;
         m_firmwareProgress->hide();
         show();
@@ -282,7 +276,7 @@ void onlineUpdate::FirmeareWidgetShow(bool found)
         return;
     }
     m_ui->label_UpdateTip->setText(
-        tipText(m_ui->frame_TessarkUpdate->isVisible() ? Tip::NewVersion : Tip::Latest, currentLanguage()));
+        tipText(m_ui->frame_TessarkUpdate->isVisible() ? Tip::NewVersion : Tip::Latest, currentLanguageType()));
     m_ui->frame_FirmwareUpdate->hide();
     m_ui->pushButton_FirmwareUpdate->setEnabled(false);
 }
@@ -295,7 +289,7 @@ void onlineUpdate::on_checkBox_AutoCheckUpdate_stateChanged(int state)
 void onlineUpdate::ErrorInfoSlot(QString message)
 {
     m_tipTimer->stop();
-    m_ui->label_UpdateTip->setText(tipText(Tip::Failed, currentLanguage()));
+    m_ui->label_UpdateTip->setText(tipText(Tip::Failed, currentLanguageType()));
     qDebug() << __LINE__ << "下载出错了" << message;
     m_ui->pushButton_checkUpdate->setEnabled(true);
     if (m_ui->frame_TessarkUpdate->isVisible())

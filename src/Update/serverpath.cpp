@@ -1,5 +1,7 @@
 #include "serverpath.h"
 
+#include "widget/fileguard.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -43,11 +45,8 @@ bool isSafeLink(const QString& link, const QString& appDir)
 
 bool isSafeBoardName(const QString& name)
 {
-    if (name.isEmpty() || name == QLatin1String("."))
-        return false;
-    if (name.contains(QLatin1Char('/')) || name.contains(QStringLiteral("..")))
-        return false;
-    return !hasForbiddenCharacter(name);
+    // A plain file name as the description files' names must be, and no drive letter either.
+    return FileGuard::isPlainFileName(name) && !name.contains(QLatin1Char(':'));
 }
 
 QString cutBoardName(const QString& name)

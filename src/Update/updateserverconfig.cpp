@@ -102,19 +102,6 @@ UpdateServerConfig UpdateServerConfig::load(const QString& path)
     return config;
 }
 
-bool UpdateServerConfig::write(const QString& path, const QString& downloadServer, const QStringList& timeServers,
-                               const QByteArray& signingKey)
-{
-    QSettings settings(path, QSettings::IniFormat);
-    settings.beginGroup(Group);
-    settings.setValue(DownloadKey, downloadServer);
-    settings.setValue(TimeKey, timeServers);
-    settings.setValue(SigningKeyKey, QString::fromLatin1(signingKey));
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
-}
-
 bool UpdateServerConfig::splitHostPort(const QString& entry, quint16 defaultPort, QString* host, quint16* port)
 {
     QString name;

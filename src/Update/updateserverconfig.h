@@ -26,9 +26,6 @@ struct UpdateServerConfig {
     static QString path();
     static UpdateServerConfig load();
     static UpdateServerConfig load(const QString& path);
-    // Writes a file load() reads back (the servers' tests and tessark-update-sim use it).
-    static bool write(const QString& path, const QString& downloadServer, const QStringList& timeServers,
-                      const QByteArray& signingKey);
 
     // Splits "host[:port]" (an IPv6 address in brackets); false for anything else, such as a path, a
     // user name or a port outside 1 to 65535.

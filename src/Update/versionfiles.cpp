@@ -11,15 +11,9 @@
 
 namespace {
 
-// 0 Chinese; any other value, and no Language object yet, English.
-bool chineseTexts()
-{
-    return g_language && g_language->getLanguageType() == 0;
-}
-
 QString updateInfoKey()
 {
-    return chineseTexts() ? QStringLiteral("ChineseUpdateInfo") : QStringLiteral("EnglishUpdateInfo");
+    return chineseInterface() ? QStringLiteral("ChineseUpdateInfo") : QStringLiteral("EnglishUpdateInfo");
 }
 
 // Digits only, at least one.

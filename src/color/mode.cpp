@@ -60,7 +60,7 @@ Mode::Mode(QWidget* parent, Device* device) : QWidget(parent), ui(new Ui_Mode), 
     font.setWeight(75);
     ui->groupBoxCustom->setFont(font);
     createButtons();
-    setLanguage(g_language ? g_language->getLanguageType() : 1);
+    setLanguage(currentLanguageType());
 }
 
 Mode::~Mode()

@@ -38,7 +38,7 @@ Palette::Palette(QWidget* parent)
     m_pressTimer->setInterval(PressIntervalMs);
     analyJson();
     connect(m_pressTimer, &QTimer::timeout, this, &Palette::timerPressedSlot);
-    setLanguage(g_language ? g_language->getLanguageType() : 1);
+    setLanguage(currentLanguageType());
 }
 
 Palette::~Palette()

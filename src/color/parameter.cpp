@@ -161,7 +161,7 @@ Parameter::Parameter(QWidget* parent, Device* device, int slot) : QDialog(parent
     nameControls();
     if (g_language)
         connect(g_language, &Language::LanguageChange, this, &Parameter::SetLanguage);
-    SetLanguage(g_language ? g_language->getLanguageType() : 1);
+    SetLanguage(currentLanguageType());
 }
 
 void Parameter::nameControls()

@@ -556,7 +556,7 @@ void Macro::onEventRecordBtnSlot(QEvent* event)
 
 bool Macro::isChinese() const
 {
-    return g_language && g_language->getLanguageType() == 0;
+    return currentLanguageType() == 0;
 }
 
 void Macro::setLanguage(int language)

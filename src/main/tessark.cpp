@@ -418,7 +418,7 @@ void Tessark::initTabWidget()
 {
     m_runTime.mark(1);
     m_pageList.append(m_ui->staticLayout);
-    const bool zh = g_language && g_language->getLanguageType() == 0;
+    const bool zh = currentLanguageType() == 0;
     const QColor black(QStringLiteral("#000000"));
     m_tabKey = new TabLabel(this, QStringLiteral("key"), zh ? QStringLiteral("键值") : QStringLiteral("KEY"),
                             QStringLiteral("staticLayout"), -3, black);

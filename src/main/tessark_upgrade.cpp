@@ -61,11 +61,6 @@ void relayProgress(Sender* from, void (Sender::*signal)(int), ProgressRelay& rel
         QObject::connect(&relay, &ProgressRelay::progress, page, &Setting::UpdateProgressSlot, Qt::UniqueConnection);
 }
 
-bool chineseShown()
-{
-    return g_language && g_language->getLanguageType() == 0;
-}
-
 QString stepName(int step)
 {
     switch (step) {
@@ -181,7 +176,7 @@ void Tessark::updateDFUSlot(QString folder)
     qDebug() << "MapFilePath=" << m_mapFilePath.size();
     if (m_mapFilePath.isEmpty()) {
         // Nothing qualifies, or the path is no folder: nothing goes out, and the user must hear why.
-        const bool zh = chineseShown();
+        const bool zh = chineseInterface();
         const QString where = QDir::toNativeSeparators(folder);
         const QString names = QStringLiteral("qv_bt_app_*.bin, qv_bt_sd_*.bin, qv_usb_app_*.bin");
         refuseUpgrade(zh ? QStringLiteral("该文件夹中没有找到固件镜像：\n") + where + QStringLiteral("\n（") + names
@@ -751,7 +746,7 @@ void Tessark::DFUErrorCode(int step, int code)
 
 void Tessark::tellUpgradeFailed()
 {
-    const bool zh = chineseShown();
+    const bool zh = chineseInterface();
     qWarning() << "Firmware upgrade failed: the user is told to plug the keyboard in again";
     messagebox::critical(this, zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"),
                          zh ? QStringLiteral("固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")

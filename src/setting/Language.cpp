@@ -13,6 +13,11 @@
 
 Language* g_language = nullptr;
 
+int currentLanguageType()
+{
+    return g_language ? g_language->getLanguageType() : 1;
+}
+
 Language::Language()
     : m_filePath(m_qss.appDir() + QStringLiteral("/config/") + QStringLiteral("Language.xml"))
 {

@@ -34,3 +34,11 @@ private:
 
 // The one Language object, created by the main window; every page reads it.
 extern Language* g_language;
+
+// The current language value; English (1) while no Language object exists.
+int currentLanguageType();
+// Whether texts are shown in Chinese (language 0).
+inline bool chineseInterface()
+{
+    return currentLanguageType() == 0;
+}

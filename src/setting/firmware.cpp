@@ -65,7 +65,7 @@ Firmware::Firmware(QWidget* parent, const QString& path)
 
     if (g_language)
         connect(g_language, &Language::LanguageChange, this, &Firmware::retranslate);
-    retranslate(g_language ? g_language->getLanguageType() : 1);
+    retranslate(currentLanguageType());
 }
 
 Firmware::~Firmware()

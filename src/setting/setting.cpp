@@ -91,7 +91,7 @@ Setting::Setting(QWidget* parent, Device* device, bool showBuildingBlock)
 
     if (g_language)
         connect(g_language, &Language::LanguageChange, this, &Setting::retranslate);
-    retranslate(g_language ? g_language->getLanguageType() : 1);
+    retranslate(currentLanguageType());
 }
 
 Setting::~Setting()

@@ -19,22 +19,17 @@ struct Notice {
 
 QList<Notice> g_queue;
 
-bool chinese()
-{
-    return g_language && g_language->getLanguageType() == 0;
-}
-
 QString line(const Notice& n)
 {
     const QString path = QDir::toNativeSeparators(n.path);
     if (n.saving)
-        return chinese() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
+        return chineseInterface() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
                          : QStringLiteral("Could not save %1; the file on disk was not changed.").arg(path);
-    QString text = chinese() ? QStringLiteral("无法读取 %1，已保存的设置未被覆盖。").arg(path)
+    QString text = chineseInterface() ? QStringLiteral("无法读取 %1，已保存的设置未被覆盖。").arg(path)
                              : QStringLiteral("Could not read %1; the settings saved on disk were not written over.")
                                    .arg(path);
     if (!n.keptAs.isEmpty())
-        text += chinese() ? QStringLiteral("原文件已另存为 %1。").arg(QDir::toNativeSeparators(n.keptAs))
+        text += chineseInterface() ? QStringLiteral("原文件已另存为 %1。").arg(QDir::toNativeSeparators(n.keptAs))
                           : QStringLiteral(" A copy of it is kept as %1.").arg(QDir::toNativeSeparators(n.keptAs));
     return text;
 }
@@ -78,7 +73,7 @@ void flush()
     QStringList lines;
     for (const Notice& n : shown)
         lines << line(n);
-    messagebox::warning(nullptr, chinese() ? QStringLiteral("警告") : QStringLiteral("Warning"),
+    messagebox::warning(nullptr, chineseInterface() ? QStringLiteral("警告") : QStringLiteral("Warning"),
                         lines.join(QLatin1Char('\n')));
 }
 

@@ -23,11 +23,6 @@ namespace {
 
 const QColor Highlight(QStringLiteral("#46e6b7"));
 
-int currentLanguage()
-{
-    return g_language ? g_language->getLanguageType() : 1;
-}
-
 } // namespace
 
 MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
@@ -127,7 +122,7 @@ void MenuTree::initMenuSlot()
             g_language->setLanguageType(1);
     });
 
-    const int language = currentLanguage();
+    const int language = currentLanguageType();
     m_chinese->setChecked(language == 0);
     m_english->setChecked(language != 0);
 
@@ -308,7 +303,7 @@ void MenuTree::addDevice(UsbData d)
     const int n = nextDeviceId();
     auto* action = new QAction(m_parent ? static_cast<QObject*>(m_parent) : this);
     action->setCheckable(true);
-    action->setText((currentLanguage() != 0 ? QStringLiteral("Device ") : QStringLiteral("设备")) + QString::number(n));
+    action->setText((currentLanguageType() != 0 ? QStringLiteral("Device ") : QStringLiteral("设备")) + QString::number(n));
     d.action = action;
     d.number = n;
     if (m_deviceIds.size() < n)
