@@ -87,7 +87,7 @@ private slots:
         DownloadFile::setWaitsForTest(30000, 30000, 30000);
     }
 
-    void workedExampleSignatureAccepted()
+    void knownTimeGivesKnownSignature()
     {
         const QString link = QStringLiteral("/UpgradeFirmware/model a/x+y.bin");
         QVERIFY(m_local->offer(link, pattern(5000, 1)));
@@ -134,13 +134,13 @@ private slots:
         QTest::newRow(".exe") << tool + "Tessark.exe" << "" << NoEndAction << tool.mid(1) + "Tessark.exe.tessark";
         QTest::newRow(".EXE") << tool + "SETUP.EXE" << "" << NoEndAction << tool.mid(1) + "SETUP.EXE.tessark";
         QTest::newRow(".exe.bak") << tool + "T.exe.bak" << "" << NoEndAction << tool.mid(1) + "T.exe.bak";
-        QTest::newRow("wrong key: 403") << tool + "VersionFile/TessarkVersion.ini" << "wrong key" << 0 << "!";
+        QTest::newRow("wrong key: 403") << tool + "VersionFile/TessarkVersion.ini" << "wrong key" << 0 << "!server replied: Forbidden";
         QTest::newRow("no server as shipped") << fw << "shipped configuration" << 3 << "!获取时间错误!";
         QTest::newRow("no server configuration file") << fw << "no configuration" << 3 << "!获取时间错误!";
         QTest::newRow("404 in a tool check: shown") << fw << "404" << 0 << "!Not Found";
         QTest::newRow("404 in a firmware check: only no new firmware") << fw << "404" << 3 << "";
-        QTest::newRow("stalled transfer") << fw << "stall" << 5 << "!";
-        QTest::newRow("body shorter than announced") << fw << "short body" << 5 << "!";
+        QTest::newRow("stalled transfer") << fw << "stall" << 5 << "!Operation canceled";
+        QTest::newRow("body shorter than announced") << fw << "short body" << 5 << "!Connection closed";
         QTest::newRow("short write") << fw << "full disk" << 5 << "!download UpdateFile File Write Failed!";
         QTest::newRow("empty link") << "" << "" << NoEndAction << openFailed;
         QTest::newRow("link leaving the application folder") << "/../outside.bin" << "" << NoEndAction << openFailed;

@@ -93,9 +93,11 @@ private slots:
         sim::unplug(kb);
         QTRY_VERIFY(!w->deviceLoaded() && !g_overallVariate->getOnlinState());
         QVERIFY(!dialog->isVisible());
+        // Taken before the exit: the thread object may be gone by the time it is checked.
+        QSignalSpy threadFinished(thread.data(), &QThread::finished);
         w->exitAppActionSlot();
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, 5000);
-        QVERIFY(!thread || !thread->isRunning());
+        QCOMPARE(threadFinished.count(), 1);
         QVERIFY(!dialog || !dialog->isVisible());
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeTessark")));
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeFirmware")));

@@ -6,7 +6,7 @@
 #include <QFile>
 
 struct LocalUpdate {
-    static constexpr const char* Key = "tessark5f1c0a9e3b7d24c68e0f1a2b3c4d5e6f7"; // the worked example's
+    static constexpr const char* Key = "tessark5f1c0a9e3b7d24c68e0f1a2b3c4d5e6f7"; // the key the known-time signature was computed with
 
     explicit LocalUpdate(int daytimeCount = 1) : servers(root.path(), Key, daytimeCount) {}
     ~LocalUpdate() { qunsetenv("TESSARK_UPDATE_CONFIG"); }
