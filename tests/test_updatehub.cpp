@@ -8,6 +8,7 @@
 #include "widget/qss.h"
 
 #include <QPointer>
+#include <memory>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -158,6 +159,7 @@ private slots:
     void destroyingTheHubStopsTheWorker()
     {
         QPointer<QThread> thread;
+        std::unique_ptr<QSignalSpy> threadFinished;
         {
             overallVariate hub;
             g_overallVariate = &hub;
@@ -165,8 +167,9 @@ private slots:
             hub.createUpdateWidget();
             thread = hub.updateWidget()->workerThread();
             QVERIFY(thread && thread->isRunning());
+            threadFinished.reset(new QSignalSpy(thread.data(), &QThread::finished));
         }
-        QVERIFY(!thread || !thread->isRunning());
+        QCOMPARE(threadFinished->count(), 1);
         QTest::qWait(0); // the dialog's deferred deletion
     }
 };

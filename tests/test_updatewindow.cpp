@@ -98,7 +98,7 @@ private slots:
         w->exitAppActionSlot();
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, 5000);
         QCOMPARE(threadFinished.count(), 1);
-        QVERIFY(!dialog || !dialog->isVisible());
+        QTRY_VERIFY(!dialog);
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeTessark")));
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeFirmware")));
         w.reset();
