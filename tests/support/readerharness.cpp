@@ -1,5 +1,9 @@
 #include "readerharness.h"
 
+#include "Update/downloadfile.h"
+#include "Update/overallvariate.h"
+#include "Update/safeunzip.h"
+#include "Update/updateserverconfig.h"
 #include "color/modeparameter.h"
 #include "color/palette.h"
 #include "macro/key.h"
@@ -23,11 +27,69 @@ QStringList fuzzReaderNames()
     return {QStringLiteral("config"), QStringLiteral("layout"), QStringLiteral("statickeys"),
             QStringLiteral("menutree"), QStringLiteral("shortcuts"), QStringLiteral("language"),
             QStringLiteral("kfcatalogue"), QStringLiteral("macrofile"), QStringLiteral("colorfile"),
-            QStringLiteral("tempxml"), QStringLiteral("modeparameter")};
+            QStringLiteral("tempxml"), QStringLiteral("modeparameter"), QStringLiteral("versionini"),
+            QStringLiteral("linkxml"), QStringLiteral("archive"), QStringLiteral("updateserver"),
+            QStringLiteral("daytime")};
 }
+
+namespace {
+// As the update worker reads what it downloaded: the version files of the tool and of a dual-mode
+// keyboard, the link files, the archive the tool update brings, the server configuration and one
+// daytime answer. Nothing here reaches the network: no server is named.
+void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
+{
+    const QString path = appDir + QStringLiteral("/config/update.fuzz");
+    QFile::remove(path);
+    {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(input);
+    }
+    if (reader == FuzzReader::DaytimeAnswer) {
+        DownloadFile::parseDaytimeAnswer(input);
+        return;
+    }
+    if (reader == FuzzReader::UpdateServerConfig) {
+        const UpdateServerConfig config = UpdateServerConfig::load(path);
+        QString host;
+        quint16 port = 0;
+        for (const QString& entry : config.timeServers)
+            UpdateServerConfig::splitHostPort(entry, UpdateServerConfig::DaytimePort, &host, &port);
+        return;
+    }
+    if (reader == FuzzReader::Archive) {
+        const QString dest = appDir + QStringLiteral("/unpacked");
+        SafeUnzip::unpack(path, dest, false);
+        QDir(dest).removeRecursively();
+        return;
+    }
+    overallVariate hub;
+    overallVariate* hubBefore = g_overallVariate;
+    g_overallVariate = &hub;
+    hub.setFirmwareInfo(QStringLiteral("TK104 Dual"), QStringLiteral("1.0.0"), 1, QStringLiteral("1.0.0"),
+                        QStringLiteral("1.0.0"), QStringLiteral("1.0"));
+    {
+        DownloadFile worker;
+        worker.setTessarkVersion(QStringLiteral("1.0.2"));
+        if (reader == FuzzReader::VersionIni) {
+            worker.ReadVersionsFile(path);
+            worker.ReadFirmwareVersionsFile(path);
+        } else {
+            UrlInfo tool, firmware;
+            worker.parseTessrakUrlXml(tool, path);
+            worker.parseFirmwareUrlXml(firmware, path);
+        }
+    }
+    g_overallVariate = hubBefore;
+}
+} // namespace
 
 void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
+    if (reader >= FuzzReader::VersionIni) {
+        runUpdateReader(reader, appDir, input);
+        return;
+    }
     // The input as config/<name> and, for the colour reader, config/customcolor/<name>.
     // The language, colour, folder memory and effect files have fixed names.
     const QString name = reader == FuzzReader::Layout          ? QStringLiteral("fuzz.json")
@@ -173,6 +235,12 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
             (void)m.text.size();
         break;
     }
+    case FuzzReader::VersionIni:
+    case FuzzReader::LinkXml:
+    case FuzzReader::Archive:
+    case FuzzReader::UpdateServerConfig:
+    case FuzzReader::DaytimeAnswer:
+        break; // read above
     }
     qDeleteAll(keys);
     qDeleteAll(list);

@@ -1,5 +1,5 @@
 #pragma once
-// Feeds one input to a reader of a user-supplied file, as the fuzz targets and the corpus replay do, and
+// Feeds one input to a reader of a user-supplied or downloaded file, as the fuzz targets and the corpus replay do, and
 // the application directory the reader suites read from.
 #include "tempappdir.h"
 #include "widget/qss.h"
@@ -19,6 +19,12 @@ enum class FuzzReader {
     ColorFile,
     TempXml,
     ModeParameter,
+    // What the download server and the time servers send, and the file that names them.
+    VersionIni,
+    LinkXml,
+    Archive,
+    UpdateServerConfig,
+    DaytimeAnswer,
 };
 
 // Corpus folder names, in the order of FuzzReader.
