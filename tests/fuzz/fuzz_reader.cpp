@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #ifndef TESSARK_FUZZ_READER
@@ -14,14 +15,19 @@
 namespace {
 QTemporaryDir* g_appDir = nullptr;
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+// The readers log every broken input; TESSARK_FUZZ_LOG shows it, to see how far an input got.
+void quiet(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    if (qEnvironmentVariableIsSet("TESSARK_FUZZ_LOG"))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QApplication(*argc, *argv); // lives as long as the fuzzer
-    qInstallMessageHandler(quiet);  // the readers log every broken input
+    qInstallMessageHandler(quiet);
     g_appDir = new QTemporaryDir;
     if (!g_appDir->isValid())
         std::abort();

@@ -38,6 +38,7 @@ namespace {
 // daytime answer. Nothing here reaches the network: no server is named.
 void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
+    QDir().mkpath(appDir + QStringLiteral("/config"));
     const QString path = appDir + QStringLiteral("/config/update.fuzz");
     QFile::remove(path);
     {
