@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,15 +73,22 @@ struct Installation {
     {
         return {"upgrade", "3", appArg(), ToolName, app.filePath(Staged) + '/', appArg(), language};
     }
-    // Runs the updater with the wait for the tool bounded to waitMs; false if it did not end.
-    bool run(const QStringList& args, int waitMs = 5000)
+    // Runs the updater with the wait for the tool bounded to waitMs; false if it did not end. With
+    // fileSizeBlocks, no file it writes may grow past that many blocks (of 512 or 1024 bytes): a write
+    // beyond fails as on a full disk.
+    bool run(const QStringList& args, int waitMs = 5000, int fileSizeBlocks = 0)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TESSARK_UPGRADE_WAIT_MS"), QString::number(waitMs));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(Program, args);
+        if (fileSizeBlocks > 0) {
+            const QString limit = QStringLiteral("ulimit -f %1 && trap '' XFSZ && exec \"$0\" \"$@\"").arg(fileSizeBlocks);
+            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, Program} + args);
+        } else {
+            p.start(Program, args);
+        }
         const bool ended = p.waitForFinished(60000); // generous for the sanitizer build
         output = QString::fromLocal8Bit(p.readAll());
         exitCode = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -294,6 +302,86 @@ private slots:
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), exitCode == 0);
         QCOMPARE(QFileInfo::exists(inst.app.filePath(Staged)), exitCode != 0);
         QVERIFY(exitCode != 0 || inst.restarted("new"));
+    }
+
+    // One staged file that cannot be written stops the copy and undoes it: files replaced before it hold
+    // their old content again (a link its old target), files and folders it added are gone, the staged
+    // folder stays for a later try and the old tool is started again.
+    void putsEveryFileBackWhenOneFails_data()
+    {
+        QTest::addColumn<bool>("unreadable"); // else too large for the file size the updater may write
+        QTest::newRow("last file too large to write") << false;
+        QTest::newRow("last file unreadable") << true;
+    }
+    void putsEveryFileBackWhenOneFails()
+    {
+        QFETCH(bool, unreadable);
+        if (unreadable && ::geteuid() == 0)
+            QSKIP("root reads any file");
+        Installation inst;
+        QFile secret(inst.outside.filePath(QStringLiteral("secret.txt")));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("outside") == 7);
+        secret.close();
+        QVERIFY(QFile::link(secret.fileName(), inst.app.filePath(QStringLiteral("link.txt"))));
+        QVERIFY(inst.app.write(QStringLiteral("z.bin"), "old z"));
+        // Copied in this order: the tool, a new folder with a new file, the link's name, then z.bin.
+        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        QVERIFY(inst.stage(QStringLiteral("b/new.txt"), "new"));
+        QVERIFY(inst.stage(QStringLiteral("link.txt"), "staged"));
+        QVERIFY(inst.stage(QStringLiteral("z.bin"), QByteArray(unreadable ? 16 : 1024 * 1024, 'z'), unreadable ? 0 : 0644));
+        const QByteArray oldTool = readFile(inst.app.filePath(ToolName));
+        const QStringList stagedBefore = listTree(inst.app.filePath(Staged));
+
+        QVERIFY(inst.run(inst.arguments(), 5000, unreadable ? 0 : 128));
+        QVERIFY2(inst.exitCode == 3, qPrintable(inst.output));
+        QCOMPARE(readFile(inst.app.filePath(ToolName)), oldTool);
+        QCOMPARE(modeOf(inst.app.filePath(ToolName)), 0755);
+        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("b"))));
+        QCOMPARE(QFileInfo(inst.app.filePath(QStringLiteral("link.txt"))).symLinkTarget(), secret.fileName());
+        QCOMPARE(readFile(secret.fileName()), QByteArray("outside"));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("z.bin"))), QByteArray("old z"));
+        for (const QString& entry : listTree(inst.app.path()))
+            QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry)); // nothing kept aside
+        QCOMPARE(listTree(inst.app.filePath(Staged)), stagedBefore);
+        QVERIFY(inst.restarted("old"));
+        QVERIFY(!readFile(inst.record()).contains("new"));
+        QVERIFY2(inst.log().contains(QLatin1String("put back 2 old files")), qPrintable(inst.log()));
+    }
+
+    // The log is written only into a plain log folder of the application folder; a link in the folder's
+    // or the file's place is left as it is, and the upgrade goes on without a log file.
+    void writesNoLogThroughALink_data()
+    {
+        QTest::addColumn<QString>("link");   // below the application folder, after log/ is removed
+        QTest::addColumn<QString>("target"); // below the outside folder
+        QTest::newRow("log folder links to a folder") << "log" << "logs";
+        QTest::newRow("log folder links to nothing") << "log" << "missing";
+        QTest::newRow("log file links to a file") << "log/Upgrade.log" << "logs/secret.txt";
+    }
+    void writesNoLogThroughALink()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        Installation inst;
+        QVERIFY(QDir(inst.outside.path()).mkpath(QStringLiteral("logs")));
+        QFile secret(inst.outside.filePath(QStringLiteral("logs/secret.txt")));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("outside") == 7);
+        secret.close();
+        if (link == QLatin1String("log"))
+            QVERIFY(QDir(inst.app.filePath(link)).removeRecursively());
+        QVERIFY(QFile::link(inst.outside.filePath(target), inst.app.filePath(link)));
+        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+        const QStringList outsideBefore = listTree(inst.outside.path());
+
+        QVERIFY(inst.run(inst.arguments()));
+        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
+        QCOMPARE(listTree(inst.outside.path()), outsideBefore);
+        QCOMPARE(readFile(secret.fileName()), QByteArray("outside"));
+        QCOMPARE(QFileInfo(inst.app.filePath(link)).symLinkTarget(), inst.outside.filePath(target));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/about.xml"))), QByteArray("new about"));
+        QVERIFY(inst.restarted("new"));
+        QVERIFY2(inst.output.contains(QLatin1String("upgrade finished")), qPrintable(inst.output)); // on stderr only
     }
 
 };

@@ -8,7 +8,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +42,36 @@ bool renameOver(const QString& source, const QString& target)
 #else
     return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
 #endif
+}
+
+// Gives the file or link at target the second name aside, which must not exist yet. Where the file
+// system allows, both names stay, so target is never missing; else target is moved to aside.
+bool keepAside(const QString& target, const QString& aside)
+{
+#ifdef Q_OS_WIN
+    // Without MOVEFILE_REPLACE_EXISTING nothing at aside is replaced; a running program may be moved.
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
+                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(aside).utf16()),
+                       MOVEFILE_WRITE_THROUGH);
+#else
+    const QByteArray from = QFile::encodeName(target);
+    const QByteArray to = QFile::encodeName(aside);
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0) // 0: a link is kept itself
+        return true;
+    if (errno == EEXIST)
+        return false;
+    // No second names on this file system (FAT, some network shares): move it, never over anything.
+    struct stat st {};
+    return ::lstat(to.constData(), &st) != 0 && errno == ENOENT
+           && ::rename(from.constData(), to.constData()) == 0;
+#endif
+}
+
+// Whether anything, a dangling link included, has this name.
+bool occupied(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
 } // namespace
@@ -137,21 +170,93 @@ bool TreeCopy::planFile(const QString& source, const QString& target)
 bool TreeCopy::copy()
 {
     m_copied = 0;
+    m_written.clear();
+    m_createdFolders.clear();
+    m_restored = true;
     for (const Item& item : m_items) {
         if (item.folder) {
-            if (!QFileInfo(item.target).isDir() && !QDir().mkdir(item.target)) {
-                return refuse(QStringLiteral("无法创建目录：%1").arg(item.target),
-                              QStringLiteral("cannot create the folder %1").arg(item.target));
+            if (QFileInfo(item.target).isDir())
+                continue;
+            if (!QDir().mkdir(item.target)) {
+                refuse(QStringLiteral("无法创建目录：%1").arg(item.target),
+                       QStringLiteral("cannot create the folder %1").arg(item.target));
+                rollBack();
+                return false;
             }
+            m_createdFolders.append(item.target);
             continue;
         }
         m_log.step({QStringLiteral("复制 %1 到 %2").arg(item.source, item.target),
                     QStringLiteral("copying %1 to %2").arg(item.source, item.target)});
-        if (!replaceFile(item))
+        if (!replaceFile(item)) {
+            rollBack();
             return false;
+        }
         ++m_copied;
     }
+    dropKeptFiles();
     return true;
+}
+
+bool TreeCopy::keepOld(const QString& target, QString* aside)
+{
+    const QFileInfo info(target);
+    const QString base = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".upgrade-")
+                         + QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-old-");
+    for (int i = 0; i < 100; ++i) {
+        const QString candidate = base + QString::number(i);
+        if (!occupied(candidate) && keepAside(target, candidate)) {
+            *aside = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Newest first, so each folder this copy made is empty again by the time it is removed.
+void TreeCopy::rollBack()
+{
+    int putBack = 0;
+    for (int i = m_written.size() - 1; i >= 0; --i) {
+        const Written& w = m_written.at(i);
+        if (!w.aside.isEmpty()) {
+            if (renameOver(w.aside, w.target)) {
+                ++putBack;
+            } else {
+                m_restored = false;
+                const QString error = qt_error_string();
+                m_log.failure({QStringLiteral("无法恢复 %1（原文件保留为 %2）：%3").arg(w.target, w.aside, error),
+                               QStringLiteral("cannot put back %1 (the old file is kept as %2): %3")
+                                   .arg(w.target, w.aside, error)});
+            }
+        } else if (w.placed && !QFile::remove(w.target)) {
+            m_restored = false;
+            m_log.failure({QStringLiteral("无法删除新增的文件 %1").arg(w.target),
+                           QStringLiteral("cannot remove the added file %1").arg(w.target)});
+        }
+    }
+    for (int i = m_createdFolders.size() - 1; i >= 0; --i) {
+        if (!QDir().rmdir(m_createdFolders.at(i))) {
+            m_restored = false;
+            m_log.failure({QStringLiteral("无法删除新增的目录 %1").arg(m_createdFolders.at(i)),
+                           QStringLiteral("cannot remove the added folder %1").arg(m_createdFolders.at(i))});
+        }
+    }
+    m_written.clear();
+    m_createdFolders.clear();
+    m_log.step({QStringLiteral("已恢复 %1 个原文件").arg(putBack), QStringLiteral("put back %1 old files").arg(putBack)});
+}
+
+void TreeCopy::dropKeptFiles()
+{
+    for (const Written& w : qAsConst(m_written)) {
+        if (!w.aside.isEmpty() && !QFile::remove(w.aside)) {
+            m_log.failure({QStringLiteral("无法删除旧文件 %1").arg(w.aside),
+                           QStringLiteral("cannot remove the old file kept as %1").arg(w.aside)});
+        }
+    }
+    m_written.clear();
+    m_createdFolders.clear();
 }
 
 bool TreeCopy::replaceFile(const Item& item)
@@ -190,8 +295,12 @@ bool TreeCopy::replaceFile(const Item& item)
                 error = source.errorString();
             break;
         }
-        if (temp.write(chunk) != chunk.size())
-            error = temp.errorString();
+        const qint64 written = temp.write(chunk);
+        if (written != chunk.size()) { // a short write sets no error of its own: a full disk, a size limit
+            error = temp.error() != QFileDevice::NoError
+                        ? temp.errorString()
+                        : QStringLiteral("%1 of %2 bytes written").arg(qMax<qint64>(written, 0)).arg(chunk.size());
+        }
     }
     if (error.isEmpty() && !temp.flush())
         error = temp.errorString();
@@ -204,8 +313,17 @@ bool TreeCopy::replaceFile(const Item& item)
     temp.close();
     if (error.isEmpty() && temp.error() != QFileDevice::NoError)
         error = temp.errorString();
-    if (error.isEmpty() && !renameOver(temp.fileName(), item.target))
-        error = qt_error_string();
+    // The old file stays whole under a second name until the whole copy is in.
+    Written entry{item.target, QString(), false};
+    if (error.isEmpty() && occupied(item.target) && !keepOld(item.target, &entry.aside))
+        error = QStringLiteral("cannot keep the old file aside: ") + qt_error_string();
+    if (error.isEmpty()) {
+        m_written.append(entry);
+        if (renameOver(temp.fileName(), item.target))
+            m_written.last().placed = true;
+        else
+            error = qt_error_string();
+    }
     if (!error.isEmpty()) {
         QFile::remove(temp.fileName());
         return refuse(QStringLiteral("无法替换 %1：%2").arg(item.target, error),

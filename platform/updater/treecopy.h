@@ -1,11 +1,12 @@
 #pragma once
-// Copies the staged tool files over the application folder: every file through a temporary file renamed
-// over the old one, links skipped, nothing outside the application folder.
+// Copies the staged tool files over the application folder, all or none: every file through a temporary
+// file renamed over the old one, links skipped, nothing outside the application folder.
 #include "upgradelog.h"
 
 #include <QFileDevice>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class TreeCopy {
@@ -16,12 +17,15 @@ public:
     // target cannot take its file: a folder where a file goes or the reverse, a link where a folder
     // goes, a device, a path leaving the target folder or entering the staged one, two files for one name.
     bool plan();
-    // Writes what plan() found, in order; stops at the first failure (logged). Files already replaced
-    // stay replaced; the failing one keeps its old content under its name.
+    // Writes what plan() found, in order. Each file replaced is kept aside until every file is in, then
+    // dropped. At the first failure (logged) the old files are put back and the files and folders this
+    // copy added are removed, so the folder holds the old version again.
     bool copy();
 
     int fileCount() const;
     int copiedCount() const { return m_copied; }
+    // After a failed copy: whether everything written was undone (what could not be is logged).
+    bool restored() const { return m_restored; }
 
     // The name a staged file takes: the ".tessark" the tool adds to downloaded ".exe" files is dropped.
     static QString targetName(const QString& stagedName);
@@ -33,15 +37,28 @@ private:
         bool folder = false;
     };
 
+    // A file written over its target, or about to be.
+    struct Written {
+        QString target;
+        QString aside;       // the old file or link, still whole under this name; empty when there was none
+        bool placed = false; // the new file is under the target's name
+    };
+
     bool planFolder(const QString& source, const QString& target, int depth);
     bool planFile(const QString& source, const QString& target);
     bool refuse(const QString& chinese, const QString& english);
     bool replaceFile(const Item& item);
+    bool keepOld(const QString& target, QString* aside);
+    void rollBack();
+    void dropKeptFiles();
 
     QString m_stagedDir;
     QString m_targetDir;
     UpgradeLog& m_log;
     QVector<Item> m_items;
     QSet<QString> m_targets;
+    QVector<Written> m_written;
+    QStringList m_createdFolders;
     int m_copied = 0;
+    bool m_restored = true;
 };

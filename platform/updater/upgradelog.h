@@ -13,9 +13,10 @@ class UpgradeLog {
 public:
     // Until setChinese(true), lines are English; until openFile(), they go to stderr only.
     void setChinese(bool chinese) { m_chinese = chinese; }
-    // Appends to path from now on, creating its folder; false (logged to stderr) when it cannot.
-    // Only a regular file is written: a link or a device in its place is left alone.
-    bool openFile(const QString& path);
+    // Appends to baseDir/folder/fileName from now on, creating folder; false (logged to stderr) when it
+    // cannot. Neither folder nor file is reached through a link: a link, a device or a pipe in either
+    // place is left alone and nothing is written there.
+    bool openFile(const QString& baseDir, const QString& folder, const QString& fileName);
 
     void step(const UpgradeText& text);
     void failure(const UpgradeText& text);

@@ -38,7 +38,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
         return UpgradeExit::BadArguments;
     }
-    log.openFile(a.appDir + QStringLiteral("/log/Upgrade.log"));
+    log.openFile(a.appDir, QStringLiteral("log"), QStringLiteral("Upgrade.log"));
     log.step({QStringLiteral("升级开始：程序 %1，暂存目录 %2，下载文件 %3 个").arg(a.toolPath, a.stagedDir).arg(a.expectedFiles),
               QStringLiteral("upgrade started: tool %1, staged files %2, %3 files downloaded")
                   .arg(a.toolPath, a.stagedDir)
@@ -66,9 +66,23 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         }
     } else {
         TreeCopy copy(a.stagedDir, a.appDir, log);
-        if (!copy.plan() || !copy.copy()) {
-            log.failure({QStringLiteral("复制失败：已复制 %1 个文件，暂存目录保留").arg(copy.copiedCount()),
-                         QStringLiteral("copy failed after %1 files; the staged folder is kept").arg(copy.copiedCount())});
+        if (!copy.plan()) {
+            log.failure({QStringLiteral("复制未开始：未更改任何文件，暂存目录保留"),
+                         QStringLiteral("copy not started: no file changed; the staged folder is kept")});
+            result = UpgradeExit::CopyFailed;
+        } else if (!copy.copy()) {
+            // The staged folder stays so that a later upgrade can try again.
+            if (copy.restored()) {
+                log.failure({QStringLiteral("复制失败：已复制的 %1 个文件均已恢复为原版本，暂存目录保留").arg(copy.copiedCount()),
+                             QStringLiteral("copy failed after %1 files; all of them were put back to the old version; "
+                                            "the staged folder is kept")
+                                 .arg(copy.copiedCount())});
+            } else {
+                log.failure({QStringLiteral("复制失败：已复制的 %1 个文件未能全部恢复（见上文），暂存目录保留").arg(copy.copiedCount()),
+                             QStringLiteral("copy failed after %1 files; not all of them could be put back (see above); "
+                                            "the staged folder is kept")
+                                 .arg(copy.copiedCount())});
+            }
             result = UpgradeExit::CopyFailed;
         } else {
             log.step({QStringLiteral("已复制 %1 个文件").arg(copy.copiedCount()),
@@ -84,7 +98,8 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         }
     }
 
-    // Restarted after a failed copy too: the tool quit for this upgrade and the user gets it back.
+    // Restarted after a failed copy too, as the old version: the tool quit for this upgrade and the user
+    // gets it back.
     qint64 pid = 0;
     if (ToolRestart::start(a.toolPath, a.appDir, &pid)) {
         log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(a.toolPath).arg(pid),

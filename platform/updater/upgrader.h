@@ -6,7 +6,7 @@ enum class UpgradeExit {
     Done = 0,
     BadArguments = 1,  // nothing touched
     ToolRunning = 2,   // the tool did not end in time; nothing copied
-    CopyFailed = 3,    // staged files kept; the tool is restarted as it is
+    CopyFailed = 3,    // the old files put back, staged files kept; the old tool is restarted
     StagedKept = 4,    // copied, but the staged folder could not be removed
     RestartFailed = 5, // copied, but the tool did not start again
 };
