@@ -4,7 +4,7 @@
 set -euo pipefail
 PACKAGES=(
   # build
-  cmake g++ pkg-config qtbase5-dev qtbase5-private-dev libqt5svg5-dev libhidapi-dev libxcb1-dev
+  cmake g++ pkg-config qtbase5-dev qtbase5-private-dev libqt5svg5-dev libhidapi-dev libxcb1-dev zlib1g-dev
   # fonts: Agave goes beside the executable; the others draw Chinese and proportional texts
   fonts-agave fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-liberation2
   # end-to-end tests and screenshots on an X server of their own

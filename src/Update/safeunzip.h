@@ -1,14 +1,16 @@
 #pragma once
 // Unpacks a zip archive only when every entry stays inside the destination folder: nothing absolute,
-// no "..", "\", ":" or control character, no link entry, no existing link on the way; each file is
-// written through QSaveFile with its rwx permission bits.
+// no "..", "\", ":" or control character, no link entry, no existing link on the way, and every file
+// inflates, chunk by chunk, to exactly the size and CRC it declares; each file is written through
+// QSaveFile with its rwx permission bits.
 #include <QString>
 
 namespace SafeUnzip {
 
 enum class Result {
     Unpacked,
-    Refused, // an entry failed the checks, or the archive could not be read: nothing was written
+    Refused, // an entry failed the checks or its data, or the archive could not be read: nothing was
+             // written or removed
     Failed,  // checked, but a folder or file could not be written: part of it may be unpacked
 };
 
