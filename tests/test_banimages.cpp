@@ -23,19 +23,6 @@ double luminance(const QColor& c)
     return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
 }
 
-// "rgb(r, g, b)" or anything QColor names; invalid for "none", "currentColor" and paint servers.
-QColor paint(QString value)
-{
-    value = value.trimmed();
-    if (value.startsWith(QLatin1String("rgb("), Qt::CaseInsensitive) && value.endsWith(QLatin1Char(')'))) {
-        const QStringList parts = value.mid(4, value.size() - 5).split(QLatin1Char(','));
-        if (parts.size() == 3)
-            return QColor(parts[0].trimmed().toInt(), parts[1].trimmed().toInt(), parts[2].trimmed().toInt());
-        return QColor();
-    }
-    return QColor(value);
-}
-
 // The luminance of every stroke and fill colour the image draws with; false when it does not parse.
 bool paintLuminances(const QString& path, QList<double>* out)
 {
@@ -57,7 +44,7 @@ bool paintLuminances(const QString& path, QList<double>* out)
                 values << rule.section(QLatin1Char(':'), 1);
         }
         for (const QString& value : qAsConst(values)) {
-            const QColor colour = paint(value);
+            const QColor colour(value.trimmed()); // invalid for "none" and "currentColor"
             if (colour.isValid())
                 out->append(luminance(colour));
         }
