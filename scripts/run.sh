@@ -39,10 +39,11 @@ if [ "$target" = tessark-sim ]; then
     --sample-tool "${version:-1.0.0}" --sample-firmware "TK104 Dual" "$offered_text" &
   servers=$!
   trap 'kill "$servers" 2>/dev/null; rm -rf "$served" "$control"' EXIT
-  # The emulation reads its control file once it runs; written whole, then renamed into place.
-  export TESSARK_SIM_CONTROL="$control/control"
-  echo "next-version 1 $offered" > "$control/control.new"
-  mv "$control/control.new" "$TESSARK_SIM_CONTROL"
+  # The emulation reads its control file (the user's, when one is named) once it runs; written whole,
+  # then renamed into place.
+  export TESSARK_SIM_CONTROL="${TESSARK_SIM_CONTROL:-$control/control}"
+  { cat "$TESSARK_SIM_CONTROL" 2>/dev/null || true; echo "next-version 1 $offered"; } > "$TESSARK_SIM_CONTROL.new"
+  mv "$TESSARK_SIM_CONTROL.new" "$TESSARK_SIM_CONTROL"
   # Started when the file they write exists.
   for _ in $(seq 50); do [ -s "$TESSARK_UPDATE_CONFIG" ] && break; sleep 0.1; done
 fi
