@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the tool and starts it. Without a display it runs under Xvfb.
 #   scripts/run.sh          the tool for real keyboards (tessark)
-#   scripts/run.sh --sim    the same tool on the emulated keyboard (tessark-sim), no hardware needed, with
-#                           local update servers (tessark-update-sim) offering newer firmware for "TK104 Dual"
+#   scripts/run.sh --sim    the same tool on the emulated keyboards (tessark-sim), no hardware needed, with
+#                           local update servers (tessark-update-sim) offering firmware 50.0.0 for "TK104 Dual",
+#                           which the emulated keyboard reports once it is installed
 # Further arguments go to the tool (for example /background). TESSARK_BUILD_DIR picks the build folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,18 +21,29 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "$target"
 
 if [ "$target" = tessark-sim ]; then
-  # The online update talks to local servers only: a folder offering firmware 700.0.0 for the full-size
+  # The online update talks to local servers only: a folder offering newer firmware for the full-size
   # keyboard (the emulated bootloader takes any image), and the tool's own version, so nothing newer.
+  # A keyboard reports its version as one 16-bit number v, shown v/100.(v%100)/10.v%10: the offer is one it
+  # can report, above every emulated keyboard's own (40.9.5 at most), and keyboard 1 ("TK104 Dual") comes
+  # back from its bootloader with exactly it, so the offer goes once it is installed.
+  offered=5000
+  offered_text="$((offered / 100)).$((offered % 100 / 10)).$((offered % 10))"
   cmake --build "$build" -j "$(nproc)" --target tessark-update-sim
   served="$(mktemp -d)"
+  control="$(mktemp -d)"
   version="$(sed -n 's/.*<firmware firmware="[^"]* \([^" ]*\)".*/\1/p' "$root/appdir/config/about.xml")"
   mkdir -p "$served/UpgradeFirmware/TK104 Dual"
-  head -c 30000 /dev/urandom > "$served/UpgradeFirmware/TK104 Dual/qv_usb_app_700.0.0.bin"
+  head -c 30000 /dev/urandom > "$served/UpgradeFirmware/TK104 Dual/qv_usb_app_$offered_text.bin"
   export TESSARK_UPDATE_CONFIG="$served/UpdateServer.ini"
   "$build/tessark-update-sim" --root "$served" --config "$TESSARK_UPDATE_CONFIG" \
-    --sample-tool "${version:-1.0.0}" --sample-firmware "TK104 Dual" 700.0.0 &
+    --sample-tool "${version:-1.0.0}" --sample-firmware "TK104 Dual" "$offered_text" &
   servers=$!
-  trap 'kill "$servers" 2>/dev/null; rm -rf "$served"' EXIT
+  trap 'kill "$servers" 2>/dev/null; rm -rf "$served" "$control"' EXIT
+  # The emulation reads its control file (the user's, when one is named) once it runs; written whole,
+  # then renamed into place.
+  export TESSARK_SIM_CONTROL="${TESSARK_SIM_CONTROL:-$control/control}"
+  { cat "$TESSARK_SIM_CONTROL" 2>/dev/null || true; echo "next-version 1 $offered"; } > "$TESSARK_SIM_CONTROL.new"
+  mv "$TESSARK_SIM_CONTROL.new" "$TESSARK_SIM_CONTROL"
   # Started when the file they write exists.
   for _ in $(seq 50); do [ -s "$TESSARK_UPDATE_CONFIG" ] && break; sleep 0.1; done
 fi

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace sim {
 
@@ -278,12 +279,20 @@ void SimSession::runControl()
             const int version = words.at(2).toInt(&ok);
             if (ok && version >= 0 && version <= 0xFFFF)
                 setVersion(index, command == "next-version", version);
+            else // a keyboard reports its version in 16 bits: 655.3.5 at most
+                refuse(raw.simplified(), "the version is a number from 0 to 65535 (655.3.5)");
         } else if (command == "fail-write" || command == "unplug-at-write") {
             const int nth = words.at(2).toInt(&ok);
             if (ok && nth >= 1)
                 scheduleWriteFault(slot, nth, command == "unplug-at-write");
         }
     }
+}
+
+void SimSession::refuse(const QByteArray& line, const char* why)
+{
+    std::fprintf(stderr, "tessark-sim: control line \"%s\" refused: %s\n", line.constData(), why);
+    std::fflush(stderr);
 }
 
 void SimSession::scheduleWriteFault(const Slot& slot, int nth, bool unplug)

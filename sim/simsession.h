@@ -26,8 +26,8 @@ public:
     // function slot S on keyboard N; "play N ms:report ...": typed report changes, each ms after the
     // one before, the 8-byte report as 16 hex digits, e.g. "play 1 0:0100000000000000
     // 50:0100060000000000"; "version N V": keyboard N reports firmware version V (decimal, as on the
-    // wire); "next-version N V": the version it has after its next bootloader run (else one more than
-    // before); "modes N M": keyboard N counts M lighting modes (1 to 254) from its next plug;
+    // wire, 0 to 65535; others are refused with a line on standard error); "next-version N V": the
+    // version it has after its next bootloader run (else one more than before; the same range); "modes N M": keyboard N counts M lighting modes (1 to 254) from its next plug;
     // "fail-write N K": the K-th write from now to keyboard N fails, the keyboard stays plugged;
     // "unplug-at-write N K": keyboard N leaves the bus at the K-th write from now (that write fails);
     // both reach the slot's bootloader while it stands in for the keyboard; "bootloader": a bootloader
@@ -73,6 +73,8 @@ private:
     void takeBackRun(int index); // the keyboard whose bootloader ran returns to its slot
     void setVersion(int index, bool next, int version);
     void scheduleWriteFault(const Slot& slot, int nth, bool unplug);
+    // Names a control line that is not carried out, and why, on standard error.
+    static void refuse(const QByteArray& line, const char* why);
     void applyReportDelay(const Slot& slot) const;
     static int nextVersionOf(const Slot& slot);
     // "ms:report" words of a play line; false when one is malformed.

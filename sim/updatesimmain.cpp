@@ -2,13 +2,11 @@
 //   tessark-update-sim --root DIR --config FILE [--key KEY] [--daytime N]
 //                      [--sample-tool VERSION] [--sample-firmware MODEL VERSION]
 // The samples are written into DIR first; without --config the tool stops after writing them.
+#include "updatesamples.h"
 #include "updateserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 
@@ -29,54 +27,6 @@ QTextStream& err()
 {
     static QTextStream s(stderr);
     return s;
-}
-
-bool writeIni(const QString& path, const QString& group, const QList<QPair<QString, QString>>& values)
-{
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    QSettings ini(path, QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
-    ini.clear();
-    ini.beginGroup(group);
-    for (const auto& v : values)
-        ini.setValue(v.first, v.second);
-    ini.endGroup();
-    ini.sync();
-    return ini.status() == QSettings::NoError;
-}
-
-bool sampleTool(const QString& root, const QString& version)
-{
-    return writeIni(root + QStringLiteral("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"),
-                    QStringLiteral("TessarkVersion"),
-                    {{QStringLiteral("Version"), version},
-                     {QStringLiteral("ChineseUpdateInfo"), QStringLiteral("新版本 %1").arg(version)},
-                     {QStringLiteral("EnglishUpdateInfo"), QStringLiteral("New version %1").arg(version)}});
-}
-
-// The version and link files of one model. The image it names is not written: nothing in the
-// emulation makes firmware images, so put one at UpgradeFirmware/<MODEL>/qv_usb_app_<VERSION>.bin.
-bool sampleFirmware(const QString& root, const QString& model, const QString& version)
-{
-    const QString dir = root + QStringLiteral("/UpgradeFirmware/") + model;
-    if (!writeIni(dir + QStringLiteral("/VersionFile/FirmwareVersion.ini"), QStringLiteral("FirmwareVersion"),
-                  {{QStringLiteral("qv_usb_app_Version"), version},
-                   {QStringLiteral("ChineseUpdateInfo"), QStringLiteral("新固件 %1").arg(version)},
-                   {QStringLiteral("EnglishUpdateInfo"), QStringLiteral("New firmware %1").arg(version)}}))
-        return false;
-    const QString xmlPath = dir + QStringLiteral("/URLFile/FirmwareFileURL.xml");
-    if (!QDir().mkpath(QFileInfo(xmlPath).absolutePath()))
-        return false;
-    QString name = QStringLiteral("/qv_usb_app_%1.bin").arg(version);
-    name.replace(QLatin1Char('&'), QLatin1String("&amp;")).replace(QLatin1Char('"'), QLatin1String("&quot;"))
-        .replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    QSaveFile xml(xmlPath);
-    if (!xml.open(QIODevice::WriteOnly))
-        return false;
-    xml.write("<root><Firmware_FileURL><FileURL qv_usb_app=\"" + name.toUtf8() +
-              "\" qv_bt_app=\"\" qv_bt_sd=\"\"/></Firmware_FileURL></root>\n");
-    return xml.commit();
 }
 
 int usage()
@@ -120,12 +70,18 @@ int main(int argc, char** argv)
         err() << "cannot create " << root << "\n";
         return 1;
     }
-    if (!toolVersion.isEmpty() && !sampleTool(root, toolVersion)) {
+    if (!toolVersion.isEmpty() && !sim::writeSampleTool(root, toolVersion)) {
         err() << "cannot write the tool's version file\n";
         return 1;
     }
     if (!model.isEmpty()) {
-        if (model.contains(QLatin1Char('/')) || model.contains(QLatin1String("..")) || !sampleFirmware(root, model, firmwareVersion)) {
+        // An offer above what a keyboard can report would come back after every upgrade.
+        if (sim::keyboardVersionNumber(firmwareVersion) < 0) {
+            err() << "firmware version " << firmwareVersion << " is not one a keyboard can report: a.b.c with b and c "
+                     "single digits, 655.3.5 at most\n";
+            return 2;
+        }
+        if (model.contains(QLatin1Char('/')) || model.contains(QLatin1String("..")) || !sim::writeSampleFirmware(root, model, firmwareVersion)) {
             err() << "cannot write the firmware files of " << model << "\n";
             return 1;
         }

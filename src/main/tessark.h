@@ -446,6 +446,14 @@ private:
     void refuseUpgrade(const QString& problems, const QString& title = QString());
     // Tells the user the upgrade failed and how to try again: the last step of a failed end.
     void tellUpgradeFailed();
+    // The keyboard did not take the switch to its bootloader: the upgrade ends, the keyboard stays open.
+    void failWithKeyboardKept();
+    // The failure box, with the scans held until it is closed.
+    void showUpgradeFailure(const QString& text);
+    // Starts the scans an upgrade stopped, unless quitting or another upgrade owns them.
+    void resumeScans();
+    // The end of the USB road without the scans: the firmware thread, its Device and the transport go.
+    void releaseUsbRoad();
     // The settings page's keyboard controls as the open keyboard has them; off without one.
     void restoreSettingControls();
     // The Bluetooth road's end; not succeeded when an image could not be sent.

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QThread>
 
 namespace {
@@ -345,9 +346,7 @@ void Tessark::DualmodeUpgrade(QString path)
 
     if (!readBtBinFileBuf(path)) {
         qDebug() << ReadFailedLog;
-        endBtUpgrade(false);
-        m_scanDevice.start(ScanIntervalMs);
-        m_MultiScanDevice.start(ScanIntervalMs);
+        endBtUpgrade(false); // the scans resume once its box is closed
         return;
     }
 
@@ -476,17 +475,15 @@ void Tessark::endBtUpgrade(bool succeeded)
             m_ptrSetting->updateErrorStop();
     }
     restoreSettingControls();
-    m_MultiScanDevice.start(ScanIntervalMs);
-    // Without a keyboard nothing else would look for one again.
-    if (!loadedDevice() && !m_scanDevice.isActive())
-        m_scanDevice.start(ScanIntervalMs);
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
     unModeUFSlot();
     disconnectDfuSignals();
     const qint64 s = m_upgradeClock.isValid() ? m_upgradeClock.elapsed() / 1000 : 0;
     qDebug() << "发送总耗时：" << s / 60 << "分" << s % 60 << "秒";
-    if (!succeeded)
+    if (succeeded)
+        resumeScans();
+    else
         tellUpgradeFailed();
 }
 
@@ -509,10 +506,6 @@ void Tessark::btUpgradeStopSlot()
     connectTabLabels(true);
     unModeUFSlot();
     qDebug() << "中途升级错误，中断升级处理" << "isRunning=" << (thread && thread->isRunning());
-    if (!m_scanDevice.isActive())
-        m_scanDevice.start(ScanIntervalMs);
-    if (!m_MultiScanDevice.isActive())
-        m_MultiScanDevice.start(ScanIntervalMs);
     disconnectDfuSignals();
     restoreSettingControls();
     tellUpgradeFailed();
@@ -557,8 +550,14 @@ void Tessark::updateDFU_Key(QString path)
 {
     m_upgradePhase = UpgradePhase::UsbWait;
     if (Device* const dev = loadedDevice()) {
+        // The keyboard restarts into its bootloader without a reply; a write that failed never reached
+        // it, so it stays as it is and there is no bootloader to wait for.
+        if (dev->enterDfu() != DeviceResult::Ok) {
+            qWarning() << "The keyboard did not take the command to enter its bootloader: the USB image is not sent.";
+            failWithKeyboardKept();
+            return;
+        }
         qDebug() << "Update DFU close device finished.";
-        dev->enterDfu(); // the keyboard restarts into its bootloader, no reply
         m_scanDevice.stop();
         m_MultiScanDevice.stop();
         if (m_menuTree)
@@ -568,8 +567,6 @@ void Tessark::updateDFU_Key(QString path)
     if (!readBinFileBuf(path)) {
         qDebug() << ReadFailedLog;
         closeDevice();
-        m_MultiScanDevice.start(ScanIntervalMs);
-        m_scanDevice.start(ScanIntervalMs);
         // Nothing will be uploaded: the page must not wait for it.
         m_upgradePhase = UpgradePhase::Idle;
         m_mapFilePath.clear();
@@ -648,7 +645,7 @@ void Tessark::waitOpenDfuDeviceSolt()
         m_dfuOpenCount = 0;
         m_waitOpenDfuTimer.stop();
         emit emitWaitDfuOpen(false);
-        afterDFUSlot();
+        releaseUsbRoad();
         if (m_ptrSetting)
             m_ptrSetting->updateErrorStop();
         tellUpgradeFailed();
@@ -675,13 +672,20 @@ void Tessark::updateErrorStopSlot()
         return;
     if (m_ptrSetting)
         m_ptrSetting->updateErrorStop();
-    afterDFUSlot();
+    releaseUsbRoad();
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
     tellUpgradeFailed();
 }
 
 void Tessark::afterDFUSlot()
+{
+    releaseUsbRoad();
+    resumeScans();
+    qDebug() << "0000000000000000000-quitDFU-0000000000000000000";
+}
+
+void Tessark::releaseUsbRoad()
 {
     m_upgradePhase = UpgradePhase::Idle;
     m_mapFilePath.clear();
@@ -694,15 +698,22 @@ void Tessark::afterDFUSlot()
         qDebug() << "delete usb finished.";
         releaseDfuUsb();
     }
+}
+
+void Tessark::resumeScans()
+{
+    // Quitting, or an upgrade started meanwhile, owns the scans.
+    if (m_exiting || m_quitPending || m_upgradePhase != UpgradePhase::Idle)
+        return;
     if (!m_MultiScanDevice.isActive()) {
         qDebug() << "start m_MultiScanDevice.";
         m_MultiScanDevice.start(ScanIntervalMs);
     }
-    if (!m_scanDevice.isActive()) {
+    // An open keyboard needs no search.
+    if (!loadedDevice() && !m_scanDevice.isActive()) {
         qDebug() << "start scan device.";
         m_scanDevice.start(ScanIntervalMs);
     }
-    qDebug() << "0000000000000000000-quitDFU-0000000000000000000";
 }
 
 void Tessark::releaseDfuUsb()
@@ -748,10 +759,43 @@ void Tessark::tellUpgradeFailed()
 {
     const bool zh = chineseInterface();
     qWarning() << "Firmware upgrade failed: the user is told to plug the keyboard in again";
-    messagebox::critical(this, zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"),
-                         zh ? QStringLiteral("固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")
-                            : QStringLiteral("The firmware upgrade failed.\nPlug the keyboard in again: the tool "
-                                             "opens its bootloader again, and you can repeat the upgrade."));
+    showUpgradeFailure(zh ? QStringLiteral("固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")
+                          : QStringLiteral("The firmware upgrade failed.\nPlug the keyboard in again: the tool "
+                                           "opens its bootloader again, and you can repeat the upgrade."));
+}
+
+void Tessark::failWithKeyboardKept()
+{
+    m_upgradePhase = UpgradePhase::Idle;
+    m_mapFilePath.clear();
+    if (m_ptrSetting)
+        m_ptrSetting->updateErrorStop(); // leaves upgrade mode through the page
+    else
+        unModeUFSlot();
+    restoreSettingControls();
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+    disconnectDfuSignals();
+    const bool zh = chineseInterface();
+    showUpgradeFailure(zh ? QStringLiteral("固件升级失败：键盘没有接受进入引导程序的命令，USB 固件没有发送。\n"
+                                           "键盘仍可继续使用，可以再次升级。")
+                          : QStringLiteral("The firmware upgrade failed: the keyboard did not take the command to "
+                                           "start its bootloader, so its USB firmware was not sent.\nThe keyboard "
+                                           "stays in use, and you can repeat the upgrade."));
+}
+
+void Tessark::showUpgradeFailure(const QString& text)
+{
+    // Held while the box is up: a keyboard opened meanwhile would put its own prompts and the update
+    // dialog over it.
+    m_scanDevice.stop();
+    m_MultiScanDevice.stop();
+    const QPointer<Tessark> self(this);
+    messagebox::critical(this, chineseInterface() ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"),
+                         text);
+    if (!self)
+        return;
+    resumeScans();
 }
 
 void Tessark::restoreSettingControls()

@@ -1,0 +1,176 @@
+// How the main window ends a USB firmware upgrade that fails: a keyboard that never left for its
+// bootloader stays in use, and the failure box is up before any other keyboard is opened.
+#include "localupdate.h"
+#include "messageboxrecorder.h"
+#include "simcontrol.h"
+#include "updatesamples.h"
+
+#include "Update/onlineupdate.h"
+#include "Update/overallvariate.h"
+#include "device/device.h"
+#include "main/tessark.h"
+#include "setting/setting.h"
+#include "widget/menutree.h"
+#include "widget/tablabel.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const QString KeptText = QStringLiteral(
+    "The firmware upgrade failed: the keyboard did not take the command to start its bootloader, so its USB "
+    "firmware was not sent.\nThe keyboard stays in use, and you can repeat the upgrade.");
+const QString PlugAgainText = QStringLiteral(
+    "The firmware upgrade failed.\nPlug the keyboard in again: the tool opens its bootloader again, and you can "
+    "repeat the upgrade.");
+
+sim::BootloaderConfig bootloaderStaying()
+{
+    sim::BootloaderConfig c;
+    c.keyboardReturns = false;
+    return c;
+}
+
+bool writeImage(const QString& path, int size)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(QByteArray(size, '\x3c')) == size;
+}
+
+} // namespace
+
+class UpgradeFailures : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TempAppDir> m_app;
+    std::unique_ptr<LocalUpdate> m_local;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
+    std::unique_ptr<Tessark> w;
+
+    bool loaded(const QByteArray& board) const
+    {
+        return w->deviceLoaded() && w->device() && w->device()->boardName() == board;
+    }
+
+private slots:
+    void init()
+    {
+        m_app.reset(new TempAppDir);
+        QVERIFY(m_app->setUpForWindow(QFINDTESTDATA("../appdir")));
+        m_local.reset(new LocalUpdate);
+        // The shipped tool version is current; newer firmware only for the tenkeyless model.
+        QVERIFY(sim::writeSampleTool(m_local->root.path(), QStringLiteral("1.0.0")));
+        QVERIFY(sim::writeSampleFirmware(m_local->root.path(), QStringLiteral("TK87 Wired Board"),
+                                         QStringLiteral("50.0.0")));
+        QVERIFY(m_local->start(m_app->filePath(QStringLiteral("servers.ini"))));
+        m_folder.reset(new QTemporaryDir);
+        m_boxes.reset(new MessageBoxRecorder);
+    }
+    void cleanup()
+    {
+        w.reset();
+        sim::reset();
+        m_boxes.reset();
+        m_local.reset();
+        m_app.reset();
+    }
+
+    // The write that sends the keyboard into its bootloader fails: the upgrade ends at once with its
+    // box, nothing waits for a bootloader, and the keyboard stays open and answers its pages.
+    void keyboardThatDidNotTakeTheSwitchStaysInUse()
+    {
+        sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        Device* const before = w->device();
+        QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
+        QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
+        bool openWhileShown = false;
+        m_boxes->whileOpen([&](const MessageBoxRequest&) { openWhileShown = loaded("TK104 Dual"); });
+
+        kb->failWrite(1); // the next write is the switch to the bootloader
+        QElapsedTimer clock;
+        clock.start();
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 1000);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+
+        QCOMPARE(m_boxes->boxes().first().kind, MessageBoxRequest::Critical);
+        QCOMPARE(m_boxes->boxes().first().title + ": " + m_boxes->boxes().first().text, "Firmware Update: " + KeptText);
+        QVERIFY(openWhileShown);
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
+        QVERIFY(!w->dfuWaitTimer().isActive() && !w->dfuUsb() && wait.isEmpty());
+        QVERIFY(w->settingPage() && w->settingPage()->isNormalLayout());
+        for (TabLabel* tab : w->tabList())
+            QVERIFY(tab->isEnabled());
+        QVERIFY(w->multiScanTimer().isActive());
+        QCOMPARE(w->menuTree()->devices().size(), 1);
+
+        // Still the same keyboard, and it answers: a read, and a setting from the settings page.
+        QVERIFY(loaded("TK104 Dual") && w->device() == before);
+        QCOMPARE(w->device()->getDeviceVersion(), DeviceResult::Ok);
+        emit w->settingPage()->emitSleepTime(7);
+        QCOMPARE(kb->state().sleepTime, 7u * 60000u);
+    }
+
+    // A USB upgrade fails while another keyboard is plugged: its box is shown while no keyboard is open,
+    // the other keyboard opens only once the box is closed, and its firmware offer comes up after it.
+    void failureBoxComesBeforeTheNextKeyboard_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addRow("bootloader unplugged during the upload") << "upload cut";
+        QTest::addRow("bootloader never appears") << "no bootloader";
+    }
+    void failureBoxComesBeforeTheNextKeyboard()
+    {
+        QFETCH(QString, fault);
+        sim::KeyboardPtr first = sim::plug(sim::fullSizeDual());
+        if (fault == "upload cut")
+            first->restartIntoBootloader(200, bootloaderStaying())->unplugAtWrite(5);
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        w->setDfuWaitIntervalForTest(50);
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        sim::KeyboardPtr second = sim::plug(sim::tenkeylessWired());
+        QTRY_COMPARE(w->menuTree()->devices().size(), 2);
+        QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
+        const QPointer<onlineUpdate> dialog = g_overallVariate->updateWidget();
+        QSignalSpy offers(g_overallVariate, &overallVariate::FirmwareUpdateSignal);
+
+        // Long enough for the scans to have opened and checked the other keyboard, had they run.
+        QStringList whileShown;
+        m_boxes->whileOpen([&](const MessageBoxRequest&) {
+            QElapsedTimer open;
+            open.start();
+            while (open.elapsed() < 3000) {
+                QTest::qWait(50);
+                if (w->usb() || w->device())
+                    whileShown << "a keyboard is open";
+                if (dialog && dialog->isVisible())
+                    whileShown << "the update dialog is shown";
+            }
+            whileShown.removeDuplicates();
+        });
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 30000);
+        QCOMPARE(m_boxes->boxes().first().text, PlugAgainText);
+        QCOMPARE(whileShown, QStringList());
+        QVERIFY(offers.isEmpty());
+
+        QTRY_VERIFY_WITH_TIMEOUT(loaded("TK87 Wired Board"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), 10000);
+        QCOMPARE(offers.first().at(0).toBool(), true);
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        QCOMPARE(m_boxes->boxes().size(), 1);
+    }
+};
+
+QTEST_MAIN(UpgradeFailures)
+#include "test_upgradefailures.moc"
