@@ -216,9 +216,12 @@ private slots:
             QCOMPARE(readFile(shortcuts + ".bad"), bytes.isEmpty() || kind == "mode 000" ? QByteArray() : bytes);
             return;
         }
-        // The user's next save replaces the file, and keeps it as it was first.
+        // The user's next save replaces the file, and keeps it as it was first, naming the copy.
         page.requestSaveSlot();
         QCOMPARE(readFile(shortcuts + ".bad"), UserShortcuts);
+        const QList<MessageBoxRequest> afterSave = boxesShown();
+        QCOMPARE(afterSave.size(), 2);
+        QVERIFY2(afterSave[1].text.contains(shortcuts + ".bad"), qPrintable(afterSave[1].text));
         QVERIFY(readFile(shortcuts).startsWith("<?xml"));
         page.requestSaveSlot(); // kept once: the copy stays the user's file
         QCOMPARE(readFile(shortcuts + ".bad"), UserShortcuts);

@@ -9,6 +9,7 @@
 #include "shortcut/shortcutsinputs.h"
 #include "shortcut/shortcutsitem.h"
 #include "shortcut/shortcutskb.h"
+#include "shortcut/storedentries.h"
 #include "widget/data.h"
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
@@ -273,6 +274,30 @@ int Shortcuts::parseKFXML(QString path)
     return kfcatalogue::parse(path, &m_catalogue);
 }
 
+bool Shortcuts::knowsFunction(int hi) const
+{
+    // A row shows and writes only a function the catalogue gives a type it has an editor for.
+    const kffunc_t* f = kfcatalogue::functionOfHi(&m_catalogue, hi);
+    return f && f->control_type >= E_SCT_WEB && f->control_type <= E_SCT_VKB;
+}
+
+const storedentries::Entry* Shortcuts::keptEntry(const kf_t* slot) const
+{
+    if (!slot || knowsFunction(slot->hi()))
+        return nullptr;
+    return storedentries::find(m_storedEntries, slot->id(), slot->hi());
+}
+
+bool Shortcuts::keepsStoredEntries() const
+{
+    for (int i = 0; i < slotCount(); ++i) {
+        const kf_t& slot = m_device->m_pKFs[size_t(i)];
+        if (slot.used() && keptEntry(&slot))
+            return true;
+    }
+    return false;
+}
+
 int Shortcuts::keyMapCount() const
 {
     if (!m_device || m_device->m_nkcm == 0xFF) // 255: the keyboard gave no valid count
@@ -306,11 +331,17 @@ void Shortcuts::load(const QString& kfFile, const QString& path, QVector<KeyBtn*
     } else if (parseKFXML(catalogue) != 0) {
         m_unreadInput = catalogue;
     }
+    const bool catalogueRead = m_unreadInput.isEmpty();
     checkInputs();
 
     if (m_device)
         Data::buildShortcutList(m_device->m_pKFs, m_device->m_nKFTotalNum, &m_texts, &m_catalogue);
     Data::parseShortcutsXML(m_path, &m_texts);
+    m_storedEntries = storedentries::read(m_path);
+    // A catalogue that did not read has been named already; one that reads but lacks what the
+    // keyboard holds is named here, once.
+    if (catalogueRead && keepsStoredEntries())
+        filenotice::catalogueUnmatched(catalogue);
 
     if (!m_createTimer) {
         m_createTimer = new QTimer(this);
@@ -362,9 +393,7 @@ void Shortcuts::checkInputs()
     QString kept;
     if (own == State::Damaged) {
         // Kept before anything can replace it; later saves may, once the copy is there.
-        if (keepUnreadableFile(m_path))
-            kept = m_path + QStringLiteral(".bad");
-        else
+        if (!keepUnreadableFile(m_path, &kept))
             m_keepBeforeSave = true;
     }
     // The window's palette gives the rows their key names; a page without one has none to lose.
@@ -565,6 +594,7 @@ void Shortcuts::deleteKF()
     kfcatalogue::clear(&m_catalogue);
     qDeleteAll(m_texts);
     m_texts.clear();
+    m_storedEntries.clear();
     m_path.clear();
     // The device and its picture go away with the keyboard.
     m_device = nullptr;
@@ -676,11 +706,14 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
     if (m_keepBeforeSave && path == m_path) {
         // What the rows could not take from a damaged input is only in the file now.
         const QFileInfo info(path);
-        if (!keepUnreadableFile(path) && info.isFile() && info.size() > 0) {
+        QString kept;
+        if (!keepUnreadableFile(path, &kept) && info.isFile() && info.size() > 0) {
             m_saveError = QStringLiteral("no copy of the file as it was could be kept");
             qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);
             return -2;
         }
+        if (!kept.isEmpty())
+            filenotice::keptBeforeSave(path, kept);
         m_keepBeforeSave = false;
     }
     // A failed write keeps the previous file whole.
@@ -697,9 +730,17 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
     QDomElement root = doc.createElement(QStringLiteral("shortcuts"));
     doc.appendChild(root);
     const quint64 generation = m_generation;
+    // Rows whose function the catalogue does not know: their entries go back as they were read,
+    // in place of an empty element of their name.
+    QVector<QPair<int, QString>> kept;
     for (int i = 0; i < rows.size(); ++i) {
         ShortcutsItem* row = rows.at(i);
         QDomElement item = doc.createElement(QStringLiteral("item") + QString::number(i));
+        if (const storedentries::Entry* entry = keptEntry(row->record())) {
+            kept.append({i, storedentries::renamed(*entry, item.tagName())});
+            root.appendChild(item);
+            continue;
+        }
         item.setAttribute(QStringLiteral("id"), row->record() ? row->record()->id() : -1);
         const QVector<KeyBtn*>& caps = row->keyList();
         for (int j = 0; j < kf_t::TriggerKeys; ++j)
@@ -761,11 +802,24 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
         root.appendChild(item);
     }
 
-    QTextStream stream(&file);
+    QString text;
+    QTextStream stream(&text);
     doc.save(stream, 4, QDomNode::EncodingFromDocument);
     stream.flush();
+    // Each empty element stands alone on its line, after every row above it: the search goes on from
+    // the last entry put back, never into one.
+    int from = 0;
+    for (const QPair<int, QString>& entry : qAsConst(kept)) {
+        const QString empty = QStringLiteral("<item%1/>").arg(entry.first);
+        const int at = text.indexOf(empty, from);
+        if (at < 0)
+            break;
+        text.replace(at, empty.size(), entry.second);
+        from = at + entry.second.size();
+    }
+    const QByteArray bytes = text.toUtf8();
     // A full disk can fail the buffered flush and still let commit() replace the file.
-    if (stream.status() != QTextStream::Ok || !file.flush() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         m_saveError = file.errorString();
         file.cancelWriting();
         qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);

@@ -1,5 +1,6 @@
 #pragma once
 // The SHORTCUTS page: one row per key function of the keyboard, their download, and the launcher panel.
+#include "shortcut/storedentries.h"
 #include "widget/kffunc.h"
 #include "widget/stcts.h"
 
@@ -80,6 +81,12 @@ private:
     // A button's state and its images change together: "-ban" pictures while disabled.
     void setButtonEnabled(ButtonKind kind, bool enabled);
     void setButtonsEnabled(bool enabled);
+    // Whether the catalogue gives the function numbered hi a type a row can show and write.
+    bool knowsFunction(int hi) const;
+    // The entry shortcuts.xml held at load for a slot whose function the catalogue does not know:
+    // written back as it was, so the texts the row cannot show survive. Null otherwise.
+    const storedentries::Entry* keptEntry(const kf_t* slot) const;
+    bool keepsStoredEntries() const; // some used slot has such an entry
     int keyMapCount() const;
     int slotCount() const; // records of the device's table the page may use
     ShortcutsItem* createRow(kf_t* slot);
@@ -111,6 +118,7 @@ private:
     QVector<kffunc_t*> m_catalogue;
     QVector<STCTS*> m_texts;
     QString m_path;
+    QVector<storedentries::Entry> m_storedEntries; // the item entries of shortcuts.xml as read at load
     // The first input of this load that did not read; while set the rows are not saved at load.
     QString m_unreadInput;
     // shortcuts.xml holds what the rows lack: a copy is kept before the first save replaces it.

@@ -11,8 +11,10 @@
 
 namespace {
 
+enum class Kind { Unreadable, SaveFailed, KeptBeforeSave, CatalogueUnmatched };
+
 struct Notice {
-    bool saving = false;
+    Kind kind = Kind::Unreadable;
     QString path;
     QString keptAs;
 };
@@ -22,7 +24,17 @@ QList<Notice> g_queue;
 QString line(const Notice& n)
 {
     const QString path = QDir::toNativeSeparators(n.path);
-    if (n.saving)
+    if (n.kind == Kind::KeptBeforeSave) {
+        const QString kept = QDir::toNativeSeparators(n.keptAs);
+        return chineseInterface() ? QStringLiteral("%1 在保存前的内容已另存为 %2。").arg(path, kept)
+                                  : QStringLiteral("%1 as it was before this save is kept as %2.").arg(path, kept);
+    }
+    if (n.kind == Kind::CatalogueUnmatched)
+        return chineseInterface() ? QStringLiteral("%1 中缺少部分按键的功能，这些按键已保存的设置保持不变。").arg(path)
+                                  : QStringLiteral("%1 does not describe the function of every key; what is saved "
+                                                   "for those keys is kept as it is.")
+                                        .arg(path);
+    if (n.kind == Kind::SaveFailed)
         return chineseInterface() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
                          : QStringLiteral("Could not save %1; the file on disk was not changed.").arg(path);
     QString text = chineseInterface() ? QStringLiteral("无法读取 %1，已保存的设置未被覆盖。").arg(path)
@@ -37,7 +49,7 @@ QString line(const Notice& n)
 void queue(const Notice& n)
 {
     for (const Notice& q : qAsConst(g_queue)) {
-        if (q.saving == n.saving && q.path == n.path)
+        if (q.kind == n.kind && q.path == n.path)
             return; // once per action
     }
     g_queue.append(n);
@@ -52,7 +64,7 @@ namespace filenotice {
 void saveFailed(const QString& path, const QString& reason)
 {
     qWarning().noquote() << QStringLiteral("File not saved: \"%1\": %2").arg(path, reason);
-    queue({true, path, QString()});
+    queue({Kind::SaveFailed, path, QString()});
 }
 
 void unreadable(const QString& path, const QString& keptAs)
@@ -60,7 +72,21 @@ void unreadable(const QString& path, const QString& keptAs)
     qWarning().noquote() << QStringLiteral("File does not read: \"%1\"").arg(path)
                          << (keptAs.isEmpty() ? QStringLiteral("- left as it is")
                                               : QStringLiteral("- kept as \"%1\"").arg(keptAs));
-    queue({false, path, keptAs});
+    queue({Kind::Unreadable, path, keptAs});
+}
+
+void keptBeforeSave(const QString& path, const QString& keptAs)
+{
+    qWarning().noquote()
+        << QStringLiteral("File kept before it was saved over: \"%1\" - kept as \"%2\"").arg(path, keptAs);
+    queue({Kind::KeptBeforeSave, path, keptAs});
+}
+
+void catalogueUnmatched(const QString& path)
+{
+    qWarning().noquote()
+        << QStringLiteral("Key function catalogue lacks functions the keyboard holds: \"%1\"").arg(path);
+    queue({Kind::CatalogueUnmatched, path, QString()});
 }
 
 void flush()

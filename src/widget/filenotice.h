@@ -8,6 +8,11 @@ namespace filenotice {
 void saveFailed(const QString& path, const QString& reason);
 // Logs that path did not read and queues it for the box; keptAs names the copy kept of it, if any.
 void unreadable(const QString& path, const QString& keptAs = QString());
+// Logs that path, about to be saved over, was first kept as keptAs, and queues it for the box.
+void keptBeforeSave(const QString& path, const QString& keptAs);
+// Logs that the key function catalogue at path lacks functions the keyboard holds, whose saved
+// settings are therefore kept as they are, and queues it for the box.
+void catalogueUnmatched(const QString& path);
 
 // Shows what is queued as one box and empties the queue. Runs by itself from the event loop right
 // after the action that queued the first notice, so several files failing in one action make one box,

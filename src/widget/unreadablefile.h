@@ -2,7 +2,9 @@
 // Keeping a settings file that does not read, before the tool's defaults are saved over it.
 #include <QString>
 
-// Copies the file at path to path + ".bad" (replacing an older copy) and logs a warning naming both.
-// A missing or empty file holds nothing to keep: nothing is copied or logged and the result is false.
-// One of more than 64 MiB is not copied either (logged).
-bool keepUnreadableFile(const QString& path);
+// Copies the file at path beside itself, as path + ".bad", or ".bad.1", ".bad.2", ... when that name is
+// taken: a copy kept earlier is never replaced. When one of them already holds the same bytes, nothing
+// is copied and that one counts as kept. Logs a warning naming both files; keptAs (if given) gets the
+// name of the copy, empty when none was kept. A missing or empty file holds nothing to keep: nothing is
+// copied or logged and the result is false. One of more than 64 MiB is not copied either (logged).
+bool keepUnreadableFile(const QString& path, QString* keptAs = nullptr);

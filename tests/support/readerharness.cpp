@@ -12,6 +12,7 @@
 #include "setting/Language.h"
 #include "setting/firmware.h"
 #include "shortcut/kfcatalogue.h"
+#include "shortcut/storedentries.h"
 #include "widget/colorchooser.h"
 #include "widget/stcts.h"
 #include "widget/data.h"
@@ -156,6 +157,9 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
         for (uint32_t i = 0; i < 4; ++i)
             list.append(new STCTS{i, 1, i, QString()});
         Data::parseShortcutsXML(appDir + QStringLiteral("/config/") + name, &list);
+        // The entries a row keeps as they stand, each put back under another row's name.
+        for (const storedentries::Entry& entry : storedentries::read(appDir + QStringLiteral("/config/") + name))
+            storedentries::renamed(entry, QStringLiteral("item31"));
         break;
     case FuzzReader::Language: {
         Language language; // reads config/Language.xml
