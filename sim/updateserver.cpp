@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QVector>
 #include <QtDebug>
@@ -30,16 +31,21 @@ constexpr qint64 StallLength = 1 << 20;  // Content-Length a stall announces whe
 constexpr qint64 SignValidity = 60;      // what the tool adds to its network time
 
 struct Behaviour {
-    enum Kind { NotFound, Redirect, Stall, CutShort } kind = NotFound;
+    enum Kind { NotFound, Redirect, Stall, CutShort, Generate, Trickle } kind = NotFound;
     QString location;
     int bytes = 0;
+    qint64 bodyBytes = 0;  // Generate, Trickle: -1 without end
+    qint64 announced = -1; // Generate: -1 without Content-Length
+    int tickMs = 0;        // Trickle
 };
 
+// length -1: no Content-Length, the body ends with the connection.
 QByteArray statusHead(int code, const QByteArray& reason, qint64 length, const QByteArray& extra = QByteArray())
 {
+    const QByteArray lengthLine =
+        length < 0 ? QByteArray() : "Content-Length: " + QByteArray::number(length) + "\r\n";
     return "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason + "\r\n" + extra +
-           "Content-Type: application/octet-stream\r\nContent-Length: " + QByteArray::number(length) +
-           "\r\nConnection: close\r\n\r\n";
+           "Content-Type: application/octet-stream\r\n" + lengthLine + "Connection: close\r\n\r\n";
 }
 
 bool isLowerHex(const QByteArray& text)
@@ -85,23 +91,56 @@ public:
     bool answered = false;
     QFile file;
     qint64 remaining = 0;
+    // A body of zeros without a file; endless: until the client goes.
+    bool generated = false;
+    bool endless = false;
+    // A trickled body's bytes still to send (kept apart from the pumped body's).
+    qint64 trickleLeft = 0;
 
     // Hands the socket more body while little is queued; closes once the body is out.
     void pump()
     {
-        while (remaining > 0 && s->bytesToWrite() < MaxQueued) {
-            const QByteArray part = file.read(qMin(Chunk, remaining));
+        while ((remaining > 0 || endless) && s->bytesToWrite() < MaxQueued) {
+            if (s->state() != QAbstractSocket::ConnectedState)
+                return; // the client went: nothing more to hand out
+            const qint64 size = endless ? Chunk : qMin(Chunk, remaining);
+            const QByteArray part = generated ? QByteArray(int(size), '\0') : file.read(size);
             if (part.isEmpty()) {
                 remaining = 0; // the file shrank: the client sees a short body
                 break;
             }
-            s->write(part);
-            remaining -= part.size();
+            if (s->write(part) != part.size())
+                return;
+            if (!endless)
+                remaining -= part.size();
         }
-        if (remaining == 0 && file.isOpen()) {
+        if (remaining == 0 && !endless && (file.isOpen() || generated)) {
             file.close();
+            generated = false;
             s->disconnectFromHost();
         }
+    }
+
+    // Sends bytesPerTick zeros every tickMs until total have gone, then closes.
+    void startTrickle(qint64 total, int bytesPerTick, int tickMs)
+    {
+        trickleLeft = total;
+        auto* timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer, &QTimer::timeout, this, [this, timer, bytesPerTick] {
+            if (s->state() != QAbstractSocket::ConnectedState) {
+                timer->stop();
+                return;
+            }
+            const qint64 size = qMin<qint64>(bytesPerTick, trickleLeft);
+            s->write(QByteArray(int(size), '\0'));
+            trickleLeft -= size;
+            if (trickleLeft <= 0) {
+                timer->stop();
+                s->disconnectFromHost();
+            }
+        });
+        timer->start(tickMs);
     }
 };
 
@@ -303,6 +342,19 @@ void UpdateServers::Impl::answer(HttpConnection* c, const QByteArray& head)
         sendRedirect(s, rawPath, behaviour.location);
         return;
     }
+    if (special && behaviour.kind == Behaviour::Generate) {
+        s->write(statusHead(200, "OK", behaviour.announced));
+        c->generated = true;
+        c->endless = behaviour.bodyBytes < 0;
+        c->remaining = qMax<qint64>(0, behaviour.bodyBytes);
+        c->pump();
+        return;
+    }
+    if (special && behaviour.kind == Behaviour::Trickle) {
+        s->write(statusHead(200, "OK", behaviour.bodyBytes));
+        c->startTrickle(behaviour.bodyBytes, behaviour.bytes, behaviour.tickMs);
+        return;
+    }
     sendFile(c, decoded, special ? &behaviour : nullptr);
 }
 
@@ -452,6 +504,27 @@ void UpdateServers::cutShort(const QString& path, int bytes)
 {
     QMutexLocker lock(&d->mutex);
     d->behaviours.insert(path, Behaviour{Behaviour::CutShort, QString(), bytes});
+}
+
+void UpdateServers::generate(const QString& path, qint64 bodyBytes, qint64 announced)
+{
+    Behaviour b;
+    b.kind = Behaviour::Generate;
+    b.bodyBytes = bodyBytes;
+    b.announced = announced;
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, b);
+}
+
+void UpdateServers::trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs)
+{
+    Behaviour b;
+    b.kind = Behaviour::Trickle;
+    b.bodyBytes = bodyBytes;
+    b.bytes = bytesPerTick;
+    b.tickMs = tickMs;
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, b);
 }
 
 void UpdateServers::clearBehaviours()

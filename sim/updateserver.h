@@ -55,6 +55,12 @@ public:
     void stall(const QString& path);
     // Sends Content-Length of the whole file but only `bytes` of the body, then closes.
     void cutShort(const QString& path, int bytes);
+    // Sends a body of zeros made up as it goes, with no file behind it: `bodyBytes` of them (-1: until
+    // the client goes) under Content-Length `announced` (-1: none, the body ends when the connection
+    // closes). The body is handed out as fast as the client takes it.
+    void generate(const QString& path, qint64 bodyBytes, qint64 announced);
+    // Announces `bodyBytes` and sends `bytesPerTick` zeros every `tickMs`, then closes.
+    void trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs);
     void clearBehaviours();
 
     // Every request line received, in order ("GET /a%20b?sign=...&t=... HTTP/1.1").

@@ -13,6 +13,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 namespace {
 
@@ -30,11 +31,19 @@ const QString WriteFailedText = QStringLiteral("download UpdateFile File Write F
 const QString IncompleteText = QStringLiteral("download UpdateFile File Incomplete!");
 const QString TooManyRedirectsText = QStringLiteral("download UpdateFile Too Many Redirects!");
 const QString BadRedirectText = QStringLiteral("download UpdateFile Redirect Refused!");
+const QString TooLargeText = QStringLiteral("download UpdateFile File Too Large!");
+const QString TooSlowText = QStringLiteral("download UpdateFile Transfer Too Slow!");
+const QString ReadFailedText = QStringLiteral("download UpdateFile Read Failed!");
 
 } // namespace
 
 DownloadFile::DownloadFile() : m_config(UpdateServerConfig::load())
 {
+    // A child, so it moves to the worker's thread with the worker.
+    m_paceTimer = new QTimer(this);
+    // A coarse timer may end a window early.
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_paceTimer, &QTimer::timeout, this, &DownloadFile::checkPace);
     initTimeServerList();
     m_tessarkVersion = overallVariate::getTessarkVersions();
     loadFirmwareInfo();
@@ -53,6 +62,28 @@ void DownloadFile::setWaitsForTest(int connectMs, int readMs, int transferMs)
     s_connectWaitMs = connectMs;
     s_readWaitMs = readMs;
     s_transferTimeoutMs = transferMs;
+}
+
+void DownloadFile::setPaceWindowForTest(int ms)
+{
+    s_paceWindowMs = ms;
+}
+
+qint64 DownloadFile::sizeLimit(int mode)
+{
+    switch (mode) {
+    case ToolFiles:
+        return MaxToolFileBytes;
+    case FirmwareFiles:
+        return MaxImageFileBytes;
+    default:
+        return MaxDescriptionFileBytes;
+    }
+}
+
+bool DownloadFile::isDescriptionMode() const
+{
+    return m_downloadMode != ToolFiles && m_downloadMode != FirmwareFiles;
 }
 
 void DownloadFile::Startdownload(int index)
@@ -154,6 +185,11 @@ void DownloadFile::startRequest(const QUrl& url)
     if (m_networkManager)
         m_networkManager->deleteLater();
     m_networkManager = new QNetworkAccessManager(this);
+    // One window for the file, however many redirects it takes.
+    if (!m_paceTimer->isActive()) {
+        m_windowBytes = 0;
+        m_paceTimer->start(s_paceWindowMs);
+    }
 
     QNetworkRequest request(url);
     // Redirects are followed here, one at a time, so that each is counted and checked.
@@ -163,24 +199,102 @@ void DownloadFile::startRequest(const QUrl& url)
     m_received = 0;
     m_writeError.clear();
     m_reply = m_networkManager->get(request);
+    // Without a bound the reply would take in whatever the server sends, faster than it is written.
+    m_reply->setReadBufferSize(ReadBufferBytes);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &DownloadFile::checkAnnouncedLength);
     connect(m_reply, &QNetworkReply::finished, this, &DownloadFile::upgradeFileDownloadFinished);
     connect(m_reply, &QIODevice::readyRead, this, &DownloadFile::WriteUpgradeFile);
 }
 
+bool DownloadFile::announcedTooLarge()
+{
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 limit = sizeLimit(m_downloadMode);
+    if (!length.isValid() || length.toLongLong() <= limit)
+        return false;
+    qWarning() << __LINE__ << TooLargeText << m_file->fileName() << "Content-Length" << length.toLongLong()
+               << "over the limit of" << limit << "bytes";
+    m_writeError = TooLargeText;
+    return true;
+}
+
 bool DownloadFile::writeAvailable()
 {
-    const QByteArray data = m_reply->readAll();
-    if (!m_writeError.isEmpty() || data.isEmpty())
-        return m_writeError.isEmpty();
-    const qint64 written = m_file->write(data);
-    if (written != data.size()) {
-        qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << written << data.size()
-                   << m_file->errorString();
-        m_writeError = WriteFailedText;
+    if (!m_writeError.isEmpty() || announcedTooLarge())
         return false;
+    const qint64 limit = sizeLimit(m_downloadMode);
+    // A chunk at a time until nothing waits: one read of everything fails past 2 GiB and looks empty.
+    while (m_reply->bytesAvailable() > 0) {
+        // One byte more than the limit leaves room for is enough to tell that the body passes it.
+        const QByteArray data = m_reply->read(qMin(ReadChunkBytes, limit - m_received + 1));
+        if (data.isEmpty()) {
+            qWarning() << __LINE__ << ReadFailedText << m_file->fileName() << m_reply->bytesAvailable()
+                       << "bytes waiting" << m_reply->errorString();
+            m_writeError = ReadFailedText;
+            return false;
+        }
+        if (m_received + data.size() > limit) {
+            qWarning() << __LINE__ << TooLargeText << m_file->fileName() << "body over the limit of" << limit
+                       << "bytes";
+            m_writeError = TooLargeText;
+            return false;
+        }
+        const qint64 written = m_file->write(data);
+        if (written != data.size()) {
+            qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << written << data.size()
+                       << m_file->errorString();
+            m_writeError = WriteFailedText;
+            return false;
+        }
+        m_received += written;
+        m_windowBytes += written;
     }
-    m_received += written;
     return true;
+}
+
+void DownloadFile::abandonTransfer(const QString& reason)
+{
+    if (m_writeError.isEmpty())
+        m_writeError = reason;
+    // Ends on the reply-error path at once: the file removed, the failure told, busy cleared.
+    m_reply->abort();
+}
+
+void DownloadFile::checkAnnouncedLength()
+{
+    QNetworkReply* reply = m_reply;
+    if (!m_file || !reply || (sender() && sender() != reply) || !m_writeError.isEmpty())
+        return;
+    if (announcedTooLarge())
+        abandonTransfer(TooLargeText);
+}
+
+void DownloadFile::checkPace()
+{
+    if (!m_file || !m_reply) {
+        m_paceTimer->stop();
+        return;
+    }
+    // Done just now: the finished handler decides.
+    if (m_reply->isFinished())
+        return;
+    // What has arrived counts, even when its readyRead has not been handled yet.
+    if (!writeAvailable()) {
+        abandonTransfer(m_writeError);
+        return;
+    }
+    const int windowMs = s_paceWindowMs;
+    const qint64 floor = qint64(windowMs) * PaceFloorBytesPerSecond / 1000;
+    if (isDescriptionMode()) {
+        qWarning() << __LINE__ << TooSlowText << m_file->fileName() << "not done within" << windowMs << "ms";
+    } else if (m_windowBytes < floor) {
+        qWarning() << __LINE__ << TooSlowText << m_file->fileName() << m_windowBytes << "bytes in" << windowMs
+                   << "ms, under the floor of" << floor;
+    } else {
+        m_windowBytes = 0;
+        return;
+    }
+    abandonTransfer(TooSlowText);
 }
 
 void DownloadFile::WriteUpgradeFile()
@@ -191,7 +305,7 @@ void DownloadFile::WriteUpgradeFile()
     qDebug() << __LINE__ << "downloadUpdateFile=" << reply->size() << m_file->isOpen();
     if (!writeAvailable()) {
         // Nothing more is taken: the transfer ends on the reply-error path.
-        reply->abort();
+        abandonTransfer(m_writeError);
         return;
     }
     qDebug() << __LINE__ << "Write File getBusy==" << (g_overallVariate && g_overallVariate->getBusy());
@@ -333,6 +447,8 @@ void DownloadFile::reportError(const QString& message)
 
 void DownloadFile::releaseNetwork()
 {
+    if (m_paceTimer)
+        m_paceTimer->stop();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->deleteLater();

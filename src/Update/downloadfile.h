@@ -2,6 +2,7 @@
 // The update worker: fetches signed downloads one after another on its own thread, then performs its
 // download mode's end action (version checks, staging, the updater hand-over).
 #include "Update/updateserverconfig.h"
+#include "widget/fileguard.h"
 
 #include <QDateTime>
 #include <QDomDocument>
@@ -16,6 +17,7 @@
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 // What a link file gives: the files to fetch, the files to delete first (tool file only), a synopsis.
 struct UrlInfo {
@@ -87,6 +89,26 @@ public:
     static void setNextTimeServerIndex(int index);
     // Shorter waits for tests (connect and read per time server, silence on a transfer), in ms.
     static void setWaitsForTest(int connectMs, int readMs, int transferMs);
+    // A shorter pace window for tests, in ms (the floor per window shrinks with it).
+    static void setPaceWindowForTest(int ms);
+
+    // Bounds on every download. A reply holds at most ReadBufferBytes and is read ReadChunkBytes at a
+    // time, so memory stays flat whatever the server sends. The network layer refills the buffer in
+    // rounds of some milliseconds, so a smaller one caps the speed (256 KiB: about 14 MB/s locally).
+    static constexpr qint64 ReadBufferBytes = 512 * 1024;
+    static constexpr qint64 ReadChunkBytes = 64 * 1024;
+    // The largest file of each kind: version and link files as any description file the tool reads,
+    // firmware images as the upgrade takes them, each of the tool's own files.
+    static constexpr qint64 MaxDescriptionFileBytes = FileGuard::MaxFileBytes;
+    static constexpr qint64 MaxImageFileBytes = 16 * 1024 * 1024;
+    static constexpr qint64 MaxToolFileBytes = 256 * 1024 * 1024;
+    // A transfer must bring PaceFloorBytesPerSecond on average in every window of PaceWindowMs (60 KiB
+    // a minute); a version or link file must be done within one window. A server that trickles would
+    // otherwise keep resetting the silence wait, and the check would never end.
+    static constexpr int PaceWindowMs = 60000;
+    static constexpr qint64 PaceFloorBytesPerSecond = 1024;
+    // The largest file a download in this mode may bring.
+    static qint64 sizeLimit(int mode);
 
     // For tests: the state a mode's end action works on.
     QStringList linkList() const { return m_linkList; }
@@ -137,9 +159,21 @@ private:
     static inline std::atomic<int> s_connectWaitMs{TimeServerConnectWaitMs};
     static inline std::atomic<int> s_readWaitMs{TimeServerReadWaitMs};
     static inline std::atomic<int> s_transferTimeoutMs{TransferTimeoutMs};
+    static inline std::atomic<int> s_paceWindowMs{PaceWindowMs};
 
-    // Appends what the reply has to the target file; false (the reason kept) on a short write.
+    // Appends what the reply has to the target file, a chunk at a time; false (the reason kept) on a
+    // short write, an empty read while bytes wait, or a body over the mode's limit.
     bool writeAvailable();
+    // A Content-Length over the mode's limit: the reason is kept and the transfer must end.
+    bool announcedTooLarge();
+    // Headers are in: an announced body over the limit ends the transfer before anything is written.
+    void checkAnnouncedLength();
+    // Each pace window: a transfer that brought too little, or a version or link file not done, ends.
+    void checkPace();
+    // Keeps the reason and aborts the reply; the reply-error path then removes the file.
+    void abandonTransfer(const QString& reason);
+    // Version and link files (and anything outside the known modes) must be done within one window.
+    bool isDescriptionMode() const;
     // Why the finished transfer cannot be used; empty when it is a complete file.
     QString transferFault() const;
     // The reply-error path: the mode's answer, the target file removed, the network released.
@@ -168,6 +202,10 @@ private:
     UpdateServerConfig m_config;
     // Body bytes of the current reply written to the target file.
     qint64 m_received = 0;
-    // Set when the target file took less than it was given: the transfer is failed, never completed.
+    // Set when the transfer broke a bound or the target file took less than it was given: the
+    // transfer is failed, never completed.
     QString m_writeError;
+    // The pace window of the current file, from its first request through its redirects.
+    QTimer* m_paceTimer = nullptr;
+    qint64 m_windowBytes = 0;
 };
