@@ -217,6 +217,48 @@ private slots:
         QTEST(ServerPath::isSafeBoardName(cut), "safe");
     }
 
+    // Tool files only below UpgradeTessark/, images only below their model's folder, and no delete entry
+    // naming the user's own files, however the path is spelt.
+    void serverPathsKeepToTheirRole_data()
+    {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("accepted");
+        const QString keyboard = "/0123456789abcdef01234567";
+        QTest::newRow("tool program") << "tool" << "/UpgradeTessark/Windows/Tessark/Tessark/Tessark.exe" << true;
+        QTest::newRow("tool: the staging folder itself") << "tool" << "/UpgradeTessark/" << false;
+        QTest::newRow("tool: a look-alike folder") << "tool" << "/UpgradeTessarkX/a.dll" << false;
+        QTest::newRow("tool: empty segment") << "tool" << "/UpgradeTessark//a.dll" << false;
+        QTest::newRow("tool: empty") << "tool" << "" << false;
+        QTest::newRow("image of the model") << "firmware" << "/UpgradeFirmware/TK104 Dual/usb app.bin" << true;
+        QTest::newRow("image of another model") << "firmware" << "/UpgradeFirmware/TK87/u.bin" << false;
+        QTest::newRow("the model folder itself") << "firmware" << "/UpgradeFirmware/TK104 Dual" << false;
+        QTest::newRow("delete an old library") << "delete" << "/old/one.dll" << true;
+        QTest::newRow("delete a description file") << "delete" << "/config/config.xml" << true;
+        QTest::newRow("delete in a folder one digit short of a keyboard's")
+            << "delete" << "/0123456789abcdef0123456/x" << true;
+        QTest::newRow("delete a keyboard's folder") << "delete" << keyboard << false;
+        QTest::newRow("delete in a keyboard's folder, capitals") << "delete" << keyboard.toUpper() + "/shortcuts.xml" << false;
+        QTest::newRow("delete a log file") << "delete" << "/log/2024-03-15.txt" << false;
+        QTest::newRow("delete the custom colours") << "delete" << "/config/customcolor/color_btn_32.json" << false;
+        QTest::newRow("delete the update setting") << "delete" << "/config/AutoUpdate.xml" << false;
+        QTest::newRow("delete the language") << "delete" << "/config/Language.xml" << false;
+        QTest::newRow("delete the remembered firmware folder") << "delete" << "/config/temp/temp.xml" << false;
+        QTest::newRow("delete a kept unreadable copy") << "delete" << "/config/menutree.xml.bad" << false;
+        QTest::newRow("delete the menu, dot and capitals") << "delete" << "/config/./MENUTREE.XML" << false;
+        QTest::newRow("delete the menu, trailing dot and space") << "delete" << "/config//menutree.xml. " << false;
+        QTest::newRow("delete a possible short name") << "delete" << "/config/MENUTR~1.XML" << false;
+    }
+    void serverPathsKeepToTheirRole()
+    {
+        QFETCH(QString, role);
+        QFETCH(QString, path);
+        const bool accepted = role == "tool"       ? ServerPath::isToolLink(path, m_app.path())
+                              : role == "firmware" ? ServerPath::isFirmwareLink(path, "TK104 Dual", m_app.path())
+                                                   : ServerPath::isDeletableEntry(path, m_app.path());
+        QTEST(accepted, "accepted");
+    }
+
     // Every entry is checked before anything is written; files keep their rwx bits only. Entries are
     // "name=content", "folder/" or "link@" (a link to the application folder).
     void archivesUnpackOnlyInsideTheirFolder_data()

@@ -20,6 +20,8 @@ const QString FirmwareVersionFile = "/UpgradeFirmware/TK104 Dual/VersionFile/Fir
 const QString FirmwareLinkFile = "/UpgradeFirmware/TK104 Dual/URLFile/FirmwareFileURL.xml";
 const QString UpdaterSource = "/UpgradeTessark/Windows/Tessark/Upgrade/";
 const QString NoTime = QString::fromUtf8("获取时间错误!");
+// A keyboard's folder: the hexadecimal form of its 12-byte device id.
+const QString Keyboard = "/0123456789abcdef01234567";
 
 QStringList busyValues(const QSignalSpy& spy)
 {
@@ -70,6 +72,17 @@ class UpdateModes : public QObject {
                            "{ echo \"$PPID\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$rec.part\"\n"
                            "mv \"$rec.part\" \"$rec\"\n")
             && QFile::setPermissions(path("Upgrade/Upgrade"), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // The user's own files, which no link file may replace or delete.
+    static QList<QPair<QString, QByteArray>> userFiles()
+    {
+        return {{Keyboard.mid(1) + "/shortcuts.xml", "<STCTS url=\"http://typed.example/\"/>"},
+                {Keyboard.mid(1) + "/item/Macro1.xml", "<macro/>"},
+                {"config/menutree.xml", "<COMMAND/>"},
+                {"config/customcolor/color_btn_32.json", "[]"},
+                {"config/config.xml", "<config/>"},
+                {"tessark-sim", "#!/bin/sh\n"}};
     }
 
     // What the worker's thread tells the GUI thread, in the order it arrives there.
@@ -170,8 +183,9 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("UpgradeFirmware")));
     }
 
-    // A link file that does not read, lists nothing for the running tool, or holds one unsafe entry is
-    // refused whole: nothing deleted, fetched or started, an error shown.
+    // A link file that does not read, lists nothing for the running tool, holds one unsafe entry, a link
+    // outside its staging folder or a delete entry naming the user's own files is refused whole: nothing
+    // deleted, fetched or started, an error shown.
     void refusedLinkFileChangesNothing_data()
     {
         QTest::addColumn<int>("mode");
@@ -192,6 +206,18 @@ private slots:
         QTest::newRow("firmware image with dot-dot")
             << 4 << "<root><Firmware_FileURL><FileURL qv_usb_app=\"/u.bin\" qv_bt_app=\"/../../../b.bin\" qv_bt_sd=\"/s.bin\"/>"
                     "</Firmware_FileURL></root>" << QString();
+        QTest::newRow("links into a keyboard's folder and the menu file")
+            << 1 << toolLinks({a, Keyboard + "/shortcuts.xml", Keyboard + "/item/Macro1.xml", "/config/menutree.xml"}, old)
+            << QString();
+        QTest::newRow("link over the program") << 1 << toolLinks({a, "/tessark-sim"}, old) << QString();
+        QTest::newRow("delete list naming the user's files")
+            << 1
+            << toolLinks({a}, {"/old/one.dll", Keyboard + "/shortcuts.xml", Keyboard + "/item/Macro1.xml",
+                               "/config/customcolor/color_btn_32.json", "/config/config.xml"})
+            << QString();
+        QTest::newRow("firmware image outside the model's folder")
+            << 4 << "<root><Firmware_FileURL><FileURL qv_usb_app=\"/u.bin\" qv_bt_app=\"b.bin\" qv_bt_sd=\"/s.bin\"/>"
+                    "</Firmware_FileURL></root>" << QString();
         QTest::newRow("firmware image with a control character")
             << 4 << "<root><Firmware_FileURL><FileURL qv_usb_app=\"/u.bin\" qv_bt_app=\"/b.bin\" qv_bt_sd=\"/s&#9;.bin\"/>"
                     "</Firmware_FileURL></root>" << QString();
@@ -202,6 +228,8 @@ private slots:
         QFETCH(QString, xml);
         QFETCH(QString, error);
         QVERIFY(m_app.write("old/one.dll", "1"));
+        for (const auto& file : userFiles())
+            QVERIFY(m_app.write(file.first, file.second));
         QVERIFY(writeFakeUpdater());
         m_hub->setFirmwareInfo("TK104 Dual", "1.0.0", 1, "1.0.0", "1.0.0", "");
         const QString linkFile = mode == 1 ? ToolLinkFile : FirmwareLinkFile;
@@ -212,6 +240,8 @@ private slots:
         QSignalSpy exits(m_hub, &overallVariate::emitMainExit);
         w->Startdownload(1);
         QVERIFY(QFileInfo::exists(path("old/one.dll")));
+        for (const auto& file : userFiles())
+            QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
         QCOMPARE(number.count() + exits.count(), 0);
         QCOMPARE(w->getDownloadMode(), mode);
         QCOMPARE(errors.count(), 1);
@@ -343,6 +373,45 @@ private slots:
                                             QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
                                             appDir + "UpgradeTessark/Windows/Tessark/Tessark/", appDir,
                                             language == 0 ? "0" : "1"}));
+    }
+
+    // Three files, two delete entries: the entries go only once all three are in. An entry naming a file
+    // that arrived no longer makes room for it, so the new file stays.
+    void deleteListWaitsForEveryFile_data()
+    {
+        QTest::addColumn<QString>("missing"); // answered 404
+        QTest::addColumn<QStringList>("deletes");
+        QTest::addColumn<QStringList>("gone");
+        const QString b = "/UpgradeTessark/Windows/Tessark/Tessark/b.dll";
+        const QStringList both{"/old/one.dll", "/config/config.xml"};
+        QTest::newRow("all arrive: both deleted") << QString() << both << both;
+        QTest::newRow("second file missing: nothing deleted") << b << both << QStringList{};
+        QTest::newRow("entry naming an arrived file") << QString() << QStringList{"/old/one.dll", b}
+                                                      << QStringList{"/old/one.dll"};
+    }
+    void deleteListWaitsForEveryFile()
+    {
+        QFETCH(QString, missing);
+        QFETCH(QStringList, deletes);
+        QFETCH(QStringList, gone);
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QStringList links{staged + "a.dll", staged + "b.dll", staged + "c.dll"};
+        LocalUpdate local;
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, deletes).toUtf8()));
+        for (const QString& link : links)
+            QVERIFY(link == missing || local.offer(link, link.toUtf8()));
+        QVERIFY(local.start(path("servers.ini")));
+        QVERIFY(m_app.write("config/about.xml", "<COMMAND><firmware firmware=\"Tessark 1.0.2\"/></COMMAND>"));
+        QVERIFY(m_app.write("old/one.dll", "1") && m_app.write("config/config.xml", "<config/>"));
+        QVERIFY(writeFakeUpdater());
+        m_hub->createUpdateWidget();
+        QStringList* events = recordHub();
+        m_hub->emitDownloadTessarkUpdateFile();
+        QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), 20000);
+        QTest::qWait(50);
+        QCOMPARE(events->contains("exit"), missing.isEmpty());
+        for (const QString& entry : deletes)
+            QVERIFY2(QFileInfo::exists(path(entry.mid(1))) != gone.contains(entry), qPrintable(entry));
     }
 
     void firmwareDownloadHidesTheDialogThenHandsOnTheFolder()

@@ -15,16 +15,48 @@ namespace {
 const char* const LinkFileRefused = "Link file refused: an unsafe path";
 const char* const BoardNameRefused = "Firmware download refused: the keyboard's model name is not a folder name";
 
-// Whether every link stays under appDir; the first that does not goes to offending.
-bool allSafe(const QStringList& links, const QString& appDir, QString* offending)
+// The tool link file's delete list waits on the worker until every file it came with has arrived.
+const char* const PendingDeletes = "pendingDeletes";
+
+// The first entry that fails accept; empty when all pass.
+template <typename Accept>
+QString firstRefused(const QStringList& entries, Accept accept)
 {
-    for (const QString& link : links) {
-        if (!ServerPath::isSafeLink(link, appDir)) {
-            *offending = link;
-            return false;
-        }
+    for (const QString& entry : entries) {
+        if (!accept(entry))
+            return entry.isEmpty() ? QStringLiteral("(empty)") : entry;
     }
-    return true;
+    return QString();
+}
+
+// Where a link is stored below the application directory: an executable gets its ".tessark".
+QString storedPath(const QString& link)
+{
+    const bool executable = QFileInfo(link).suffix().toLower() == QLatin1String("exe");
+    return QDir::cleanPath(executable ? link + QStringLiteral(".tessark") : link);
+}
+
+// Deletes what the tool link file listed, once every file of the update is in.
+void applyPendingDeletes(DownloadFile& worker)
+{
+    const QStringList entries = worker.property(PendingDeletes).toStringList();
+    worker.setProperty(PendingDeletes, QVariant());
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity names = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity names = Qt::CaseSensitive;
+#endif
+    QStringList arrived;
+    for (const QString& link : worker.linkList())
+        arrived << storedPath(link);
+    const QString appDir = appDirPath();
+    for (const QString& entry : entries) {
+        qDebug() << __LINE__ << "DeleteFileList=" << entry;
+        // Such an entry made room for the file; the file has arrived, and deleting it would lose it.
+        if (arrived.contains(QDir::cleanPath(entry), names))
+            continue;
+        worker.deleteFile(appDir + entry);
+    }
 }
 
 // Removes the folder and everything in it; with count, each file directly in it adds one to counter.
@@ -62,6 +94,7 @@ bool DownloadFile::takeBusy()
 void DownloadFile::startOperation(const QString& link, int mode)
 {
     m_linkList = QStringList{link};
+    setProperty(PendingDeletes, QVariant());
     m_downloadMode = mode;
     Startdownload(0);
 }
@@ -165,17 +198,18 @@ void DownloadFile::finishLinkList()
             reportError(QStringLiteral("读取xml错误"));
             break;
         }
-        QString offending;
-        if (!allSafe(info.linkList + info.deleteList, appDir, &offending)) {
+        // Tool files are staged only; the user's own files are never on the delete list.
+        QString offending = firstRefused(info.linkList, [&](const QString& l) { return ServerPath::isToolLink(l, appDir); });
+        if (offending.isEmpty())
+            offending = firstRefused(info.deleteList, [&](const QString& e) { return ServerPath::isDeletableEntry(e, appDir); });
+        if (!offending.isEmpty()) {
             qWarning() << __LINE__ << "tool link file refused, unsafe entry" << offending;
             deleteDirectory(localFolder, false);
             reportError(QLatin1String(LinkFileRefused));
             break;
         }
-        for (const QString& entry : info.deleteList) {
-            qDebug() << __LINE__ << "DeleteFileList=" << entry;
-            deleteFile(appDir + entry);
-        }
+        // Deleted only once every file has arrived: a failed download keeps them.
+        setProperty(PendingDeletes, info.deleteList);
         m_linkList = info.linkList;
         qDebug() << __LINE__ << "解析XML文件 LinkList=" << m_linkList.size() << localFolder;
         deleteDirectory(localFolder, false);
@@ -187,6 +221,7 @@ void DownloadFile::finishLinkList()
 
     case ToolFiles:
         qDebug() << __LINE__ << "wqx" << "启动安装程序";
+        applyPendingDeletes(*this);
         UpdateUpgrradeProgram();
         // A failed start is reported (busy cleared there); the tool keeps running.
         if (StartUpgradeProgram()) {
@@ -211,8 +246,9 @@ void DownloadFile::finishLinkList()
         qDebug() << __LINE__ << "UrlXmlFile=" << localPath;
         UrlInfo info;
         parseFirmwareUrlXml(info, localPath); // reports its own failure; mode 5 then only clears busy
-        QString offending;
-        if (!allSafe(info.linkList, appDir, &offending)) {
+        const QString offending =
+            firstRefused(info.linkList, [&](const QString& l) { return ServerPath::isFirmwareLink(l, m_modelDir, appDir); });
+        if (!offending.isEmpty()) {
             qWarning() << __LINE__ << "firmware link file refused, unsafe entry" << offending;
             deleteDirectory(localFolder, false);
             reportError(QLatin1String(LinkFileRefused));

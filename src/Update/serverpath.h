@@ -1,6 +1,6 @@
 #pragma once
 // Checks on what the download server and the keyboard give that becomes a local path under the
-// application directory: a link of a link file, a board name.
+// application directory: a link of a link file, a delete entry, a board name.
 #include <QString>
 
 namespace ServerPath {
@@ -8,6 +8,13 @@ namespace ServerPath {
 // A link ("/..." or empty) holding no ".." segment, "\", ":" or control character, that stays inside
 // appDir once appended to it.
 bool isSafeLink(const QString& link, const QString& appDir);
+// A tool update's link: a safe link naming a file below "/UpgradeTessark/".
+bool isToolLink(const QString& link, const QString& appDir);
+// A firmware image's link: a safe link naming a file below "/UpgradeFirmware/<modelDir>/".
+bool isFirmwareLink(const QString& link, const QString& modelDir, const QString& appDir);
+// A tool link file's delete entry: a safe link that names none of the user's own files or folders
+// (a keyboard's folder, the custom colours, the log, the settings the tool writes) nor lies in one.
+bool isDeletableEntry(const QString& entry, const QString& appDir);
 // A board name usable as one folder name: not empty, no "/", "\", ":", ".." or control character.
 bool isSafeBoardName(const QString& name);
 // The board name as the keyboard's 16-byte field holds it: up to the first NUL, at most 16 bytes of
