@@ -1,6 +1,7 @@
 // The lighting page inside the main window against emulated keyboards: where it sits, the paint
 // a picture key takes and what goes on the wire, and the page's end.
 #include "keyboardfixture.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "windowkeyboard.h"
 #include "wire.h"
@@ -102,7 +103,7 @@ private slots:
 
     // An armed colour goes out as one entry of the current colour map (B, G, R), an armed slot (the colour
     // dropped) as one byte of the current lighting mode; the keyboard holds it and the key shows it. What
-    // the keyboard did not take is not shown.
+    // the keyboard did not take is not shown, and a box says so.
     void paintOnAKeyGoesOutAsOneEntry_data()
     {
         QTest::addColumn<bool>("slot");
@@ -125,9 +126,12 @@ private slots:
         const QColor c = w->colorPage()->paletteWidget()->getCurrentColor();
         if (slot)
             armSlot(7);
+        MessageBoxRecorder boxes;
         if (refused)
             refused == 1 ? f->kb->failWrite(1) : f->kb->silence(0x30, 0x11);
         paint(4);
+        QTest::qWait(20);
+        QCOMPARE(boxes.boxes().size(), int(refused != 0));
         if (refused) {
             QVERIFY(key(4)->color == colour && key(4)->macroIndex == mode);
             return;

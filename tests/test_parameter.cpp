@@ -1,6 +1,7 @@
 // The mode parameter dialog on an emulated keyboard of 16 lighting action records: the record shown, Apply
 // on the wire and its failures, slots without a record, level and field rules, effect defaults and closing.
 #include "keyboardfixture.h"
+#include "messageboxrecorder.h"
 #include "readerharness.h"
 #include "wire.h"
 
@@ -78,8 +79,8 @@ private slots:
     void cleanup() { dlg.reset(), f.reset(), sim::reset(); }
 
     // Opening shows the record and writes nothing; Apply sends the packed record once, which the keyboard
-    // then holds. When the keyboard does not take it, the table keeps what the keyboard holds and the
-    // controls keep the user's values.
+    // then holds. When the keyboard does not take it, the table keeps what the keyboard holds, the
+    // controls keep the user's values and one box says so.
     void applySendsThePackedRecord_data()
     {
         QTest::addColumn<QString>("direction");
@@ -99,6 +100,7 @@ private slots:
         const QByteArray before = held(5);
         QCOMPARE(shown(), QStringLiteral("2 0 1 0 7 50 10 6 300 L2H 1500 40"));
         QCOMPARE(sentCount(f->kb), 0);
+        MessageBoxRecorder boxes;
         if (refused)
             refused == 1 ? f->kb->answerStatus(0x60, 0x22, 5, 1) : f->kb->failWrite(1);
         dlg->show();
@@ -120,6 +122,8 @@ private slots:
         QCOMPARE(raw(d->m_pLAs[5].bytes), raw(refused ? stored.bytes : expected.bytes));
         QCOMPARE(held(5), refused ? before : raw(expected.bytes));
         QCOMPARE(shown(), "2 0 1 1 7 50 10 6 999 " + direction.toUpper() + " 1500 40");
+        QTest::qWait(20);
+        QCOMPARE(boxes.boxes().size(), int(refused != 0));
     }
 
     // Nothing read or sent: the controls show their first values and Apply is disabled.

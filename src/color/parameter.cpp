@@ -5,6 +5,7 @@
 #include "widget/combobox.h"
 #include "widget/framepainter.h"
 #include "widget/widgetsetup.h"
+#include "widget/writefailurenotice.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -333,6 +334,7 @@ void Parameter::downloadData()
         // The table keeps what the keyboard holds; the controls keep the user's values for another try.
         *r = before;
         qDebug("mode parameter: slot %d not applied, error code = %x", m_slot, code);
+        writefailurenotice::lightingSlotNotTaken(m_slot);
     }
 
     if (!m_cycleFlag.isChecked())

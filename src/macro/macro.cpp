@@ -243,6 +243,7 @@ void Macro::releaseDevice()
     dropPendingEvents();
     m_drawTarget = nullptr;
     disconnect(m_importDrawn);
+    setAsideUndelivered();
     deleteMacroItemAll();
     m_alterEdit->hide();
     m_comboBox->show();
@@ -288,6 +289,7 @@ void Macro::readKeyboradData(Device* device)
         return;
     }
     qDebug() << "Macro Keyborad item data = NULL";
+    restoreUndelivered();
     showEmptyList();
 }
 
@@ -336,6 +338,7 @@ void Macro::startReadItemKBDeviceSlot()
         return;
     }
     qDebug() << "read macro item KBDevice finished.";
+    restoreUndelivered();
     if (!m_items.isEmpty())
         m_items.first()->setSelected(true);
     m_listReady = true;

@@ -9,6 +9,7 @@
 #include <QFileInfoList>
 #include <QList>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -216,6 +217,14 @@ private:
     // The keyboard's head of the entry gets the entry's name when it holds another; false when that
     // write fails.
     bool sendHeadName(MacroItem* item);
+    // A macro the keyboard did not take stays on the page as it is, saved to its file, and the user
+    // is told; it is kept until a download of it succeeds.
+    void keepUndelivered(MacroItem* item);
+    // Before the entries go with the keyboard: the macros it did not take are kept aside, by keyboard.
+    void setAsideUndelivered();
+    // Once the list is built again from that keyboard: each kept macro comes back to its entry (same
+    // slot and name) with its events, unsaved; what no entry takes is dropped.
+    void restoreUndelivered();
     void setRecButtonCheckedQuietly(bool checked);
     void setSelectorTextQuietly(int index, const QString& text);
     // Draws the pending event at the draw position as a chip at the end of target's timeline.
@@ -254,6 +263,15 @@ private:
     uint m_defaultDelay = 0;
     MacroItem* m_drawTarget = nullptr;
     QMetaObject::Connection m_importDrawn;
+    // Entries whose download failed, and their macros set aside while their keyboard is away.
+    struct AsideMacro {
+        QString itemFolder;
+        int slot = -1;
+        QString name;
+        QVector<DataKey> events;
+    };
+    QList<QPointer<MacroItem>> m_undelivered;
+    QList<AsideMacro> m_aside;
 
     // The last accepted default delay text, shared by every page of the process.
     static QString s_lastDelayText;

@@ -10,11 +10,13 @@
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/messagebox.h"
+#include "widget/writefailurenotice.h"
 
 #include <QCheckBox>
 #include <QDebug>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -182,12 +184,85 @@ bool Macro::downloadMacroItem(MacroItem* item)
     qDebug() << "downloadMacroItem=" << count;
     if (!fitsFrameArea(count))
         return false;
-    if (!sendHeadName(item))
+    if (!sendHeadName(item)) {
+        keepUndelivered(item);
         return false;
-    m_ptrDevice->selectMacro(uint8_t(item->index()));
-    const uint32_t e = m_ptrDevice->writeMacroData(item->index(), int(count), frames.data());
+    }
+    // The write selects the macro again; a selection that already failed ends the download here.
+    uint32_t e = m_ptrDevice->selectMacro(uint8_t(item->index()));
+    if (e == 0)
+        e = m_ptrDevice->writeMacroData(item->index(), int(count), frames.data());
     setDelayControlsEnabled(false, false);
-    return e == 0;
+    if (e != 0) {
+        qWarning("macro %d: frames not written, error %x", item->index(), e);
+        keepUndelivered(item);
+        return false;
+    }
+    m_undelivered.removeAll(QPointer<MacroItem>(item));
+    return true;
+}
+
+void Macro::keepUndelivered(MacroItem* item)
+{
+    if (!m_undelivered.contains(QPointer<MacroItem>(item)))
+        m_undelivered.append(item);
+    // Its file is written as a downloaded macro's is, but the entry keeps its unsaved mark: the
+    // keyboard still holds something else.
+    item->setSaved(false);
+    saveMacroItem(item);
+    const bool saved = item->isSaved();
+    item->setSaved(false);
+    writefailurenotice::macroNotTaken(item->name(), saved);
+}
+
+void Macro::setAsideUndelivered()
+{
+    for (const QPointer<MacroItem>& item : qAsConst(m_undelivered)) {
+        if (!item || m_itemFolder.isEmpty())
+            continue;
+        AsideMacro kept;
+        kept.itemFolder = m_itemFolder;
+        kept.slot = item->index();
+        kept.name = item->name();
+        for (const DataKey* event : itemEvents(item))
+            kept.events.append(*event);
+        qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size() << "events";
+        m_aside.append(kept);
+    }
+    m_undelivered.clear();
+}
+
+void Macro::restoreUndelivered()
+{
+    for (const AsideMacro& kept : qAsConst(m_aside)) {
+        if (kept.itemFolder != m_itemFolder)
+            continue;
+        const auto it = std::find_if(m_items.begin(), m_items.end(), [&kept](const MacroItem* i) {
+            return i->index() == kept.slot && i->name() == kept.name;
+        });
+        if (it == m_items.end()) {
+            qDebug() << "macro" << kept.name << "kept aside: the keyboard holds no such macro now, dropped";
+            continue;
+        }
+        MacroItem* item = *it;
+        KeyLayout* timeline = item->keyLayout();
+        const QList<Key*> old = timeline->keys;
+        timeline->keys.clear();
+        qDeleteAll(old);
+        for (const DataKey& e : kept.events)
+            timeline->keys.append(timeline->createKey(e.status, e.delay, e.code, e.type, e.stype));
+        timeline->updateKeyPoint();
+        timeline->scrollToStart();
+        // The keyboard's frames are not the user's macro: only a new download replaces them.
+        item->setVisibleItem(false);
+        item->setSaved(false);
+        m_undelivered.append(item);
+        qDebug() << "macro" << kept.name << "back on the page with" << kept.events.size() << "events, not downloaded";
+    }
+    const QString folder = m_itemFolder;
+    m_aside.erase(std::remove_if(m_aside.begin(), m_aside.end(),
+                                 [&folder](const AsideMacro& kept) { return kept.itemFolder == folder; }),
+                  m_aside.end());
 }
 
 bool Macro::sendHeadName(MacroItem* item)

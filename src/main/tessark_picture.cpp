@@ -10,6 +10,7 @@
 #include "widget/data.h"
 #include "widget/keybtn.h"
 #include "widget/runtime.h"
+#include "widget/writefailurenotice.h"
 
 #include <QDebug>
 #include <QFrame>
@@ -199,6 +200,9 @@ bool Tessark::setKeyColor(int btnId, QColor color)
         if (e != DeviceResult::Ok) {
             key->setColor(before);
             qWarning("set key %d colour failed, error code = %x", i, e);
+            // A key without a colour entry sent nothing; anything else went to the keyboard and failed.
+            if (e != DeviceResult::BadIndex)
+                writefailurenotice::keyColourNotTaken();
         }
         return true;
     }
@@ -223,6 +227,8 @@ bool Tessark::setKeyMode(int btnId, int mode)
         if (e != DeviceResult::Ok) {
             key->setModeIndex(before);
             qWarning("set key %d mode failed, error code = %x", i, e);
+            if (e != DeviceResult::BadIndex)
+                writefailurenotice::keyModeNotTaken();
         }
         return true;
     }

@@ -1,0 +1,119 @@
+#include "writefailurenotice.h"
+
+#include "setting/Language.h"
+#include "widget/messagebox.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QStringList>
+#include <QTimer>
+
+namespace {
+
+enum class Change { Macro, LightingSlot, KeyColour, KeyMode };
+
+struct Notice {
+    Change change = Change::Macro;
+    QString subject; // the macro's name or the slot number
+    bool saved = false;
+};
+
+QList<Notice> g_queue;
+
+QString line(const Notice& n)
+{
+    const bool zh = chineseInterface();
+    switch (n.change) {
+    case Change::Macro:
+        if (n.saved)
+            return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上，并已保存到其文件中；"
+                                       "请检查键盘连接后重新下载。")
+                            .arg(n.subject)
+                      : QStringLiteral("The keyboard did not take the macro \"%1\". It stays on the page with all its "
+                                       "events and is saved in its file; check the keyboard's connection and "
+                                       "download it again.")
+                            .arg(n.subject);
+        return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上；请检查键盘连接后重新下载。")
+                        .arg(n.subject)
+                  : QStringLiteral("The keyboard did not take the macro \"%1\". It stays on the page with all its "
+                                   "events; check the keyboard's connection and download it again.")
+                        .arg(n.subject);
+    case Change::LightingSlot:
+        return zh ? QStringLiteral("键盘未接收 LED 模式 %1 的设置，仍保留原来的设置。请检查键盘连接后重新应用。")
+                        .arg(n.subject)
+                  : QStringLiteral("The keyboard did not take the settings of LED Mode %1; it keeps the ones it "
+                                   "had. Check the keyboard's connection and apply them again.")
+                        .arg(n.subject);
+    case Change::KeyColour:
+        return zh ? QStringLiteral("键盘未接收按键的新颜色，该按键保留原来的颜色。请检查键盘连接后重新设置。")
+                  : QStringLiteral("The keyboard did not take the key's new colour; the key keeps the colour it "
+                                   "had. Check the keyboard's connection and paint it again.");
+    case Change::KeyMode:
+        return zh ? QStringLiteral("键盘未接收按键的新灯光模式，该按键保留原来的模式。请检查键盘连接后重新设置。")
+                  : QStringLiteral("The keyboard did not take the key's new lighting mode; the key keeps the mode "
+                                   "it had. Check the keyboard's connection and set it again.");
+    }
+    return QString();
+}
+
+void queue(const Notice& n)
+{
+    for (const Notice& q : qAsConst(g_queue)) {
+        if (q.change == n.change && q.subject == n.subject)
+            return; // once per action
+    }
+    g_queue.append(n);
+    if (g_queue.size() == 1 && QCoreApplication::instance())
+        QTimer::singleShot(0, QCoreApplication::instance(), &writefailurenotice::flush);
+}
+
+} // namespace
+
+namespace writefailurenotice {
+
+void macroNotTaken(const QString& name, bool savedToFile)
+{
+    qWarning().noquote() << QStringLiteral("Not taken by the keyboard: macro \"%1\" (%2)")
+                                .arg(name, savedToFile ? QStringLiteral("kept on the page and in its file")
+                                                       : QStringLiteral("kept on the page"));
+    queue({Change::Macro, name, savedToFile});
+}
+
+void lightingSlotNotTaken(int slot)
+{
+    qWarning().noquote() << QStringLiteral("Not taken by the keyboard: lighting mode slot %1").arg(slot);
+    queue({Change::LightingSlot, QString::number(slot), false});
+}
+
+void keyColourNotTaken()
+{
+    qWarning().noquote() << QStringLiteral("Not taken by the keyboard: a key's colour");
+    queue({Change::KeyColour, QString(), false});
+}
+
+void keyModeNotTaken()
+{
+    qWarning().noquote() << QStringLiteral("Not taken by the keyboard: a key's lighting mode");
+    queue({Change::KeyMode, QString(), false});
+}
+
+void flush()
+{
+    if (g_queue.isEmpty())
+        return;
+    // Taken first: a box runs an event loop, in which another action may queue again.
+    const QList<Notice> shown = g_queue;
+    g_queue.clear();
+    QStringList lines;
+    for (const Notice& n : shown)
+        lines << line(n);
+    const QString title = chineseInterface() ? QStringLiteral("未写入键盘") : QStringLiteral("Not written to the keyboard");
+    messagebox::critical(nullptr, title, lines.join(QLatin1Char('\n')));
+}
+
+int pending()
+{
+    return g_queue.size();
+}
+
+} // namespace writefailurenotice

@@ -1,0 +1,335 @@
+// Changes the keyboard does not take because a write to it fails, or it leaves at that write: a macro
+// download, a lighting slot's Apply and a key painted on the lighting page. Each action tells the user
+// once, from the event loop after it; a macro the keyboard did not take stays on the page with its
+// events and in its file, comes back with the keyboard and downloads again.
+#include "messageboxrecorder.h"
+#include "readerharness.h"
+#include "tempappdir.h"
+#include "wire.h"
+
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
+#include "color/parameter.h"
+#include "color/pushbutton.h"
+#include "device/device.h"
+#include "macro/key.h"
+#include "macro/keylayout.h"
+#include "macro/macro.h"
+#include "macro/macrofile.h"
+#include "macro/macroitem.h"
+#include "main/tessark.h"
+#include "setting/Language.h"
+#include "widget/keybtn.h"
+#include "widget/writefailurenotice.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+constexpr int LoadMs = 30000;
+
+// An entry's events as (status, code, delay) triples.
+QList<int> triples(const MacroItem* entry)
+{
+    QList<int> out;
+    for (const Key* k : entry->keyLayout()->keys)
+        out << k->status() << k->code() << int(k->getDelay());
+    return out;
+}
+
+QList<int> fileTriples(const QString& path)
+{
+    QVector<DataKey*> events;
+    QList<int> out;
+    if (macrofile::readMacroFile(path, &events) != macrofile::Ok)
+        return {-1};
+    for (const DataKey* e : qAsConst(events))
+        out << e->status << e->code << int(e->delay);
+    qDeleteAll(events);
+    return out;
+}
+
+// The main window with the full-size sample keyboard, found and loaded through the emulated bus.
+struct Session {
+    TempAppDir app;
+    sim::KeyboardPtr kb;
+    std::unique_ptr<Tessark> w;
+
+    bool begin()
+    {
+        if (!app.setUpForWindow(QFINDTESTDATA("../appdir")))
+            return false;
+        kb = sim::plug(sim::fullSizeDual());
+        w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        return waitLoaded();
+    }
+    bool waitLoaded()
+    {
+        return QTest::qWaitFor([this] { return w->deviceLoaded() && w->device() && w->usb(); }, LoadMs);
+    }
+    bool waitClosed()
+    {
+        return QTest::qWaitFor([this] { return !w->device() && !w->usb(); }, LoadMs);
+    }
+    // The same keyboard back on the bus, holding what it held when it left.
+    bool replug()
+    {
+        const sim::FirmwareState held = kb->state();
+        kb = sim::plug(sim::fullSizeDual());
+        kb->edit([&held](sim::FirmwareState& s) { s = held; });
+        return waitLoaded();
+    }
+    // The colour page shown, its palette or mode slot armed.
+    Color* colourPage()
+    {
+        w->labelPageClickSlot(QStringLiteral("Color"));
+        return w->colorPage();
+    }
+    void failAt(bool unplug, int nth) { unplug ? kb->unplugAtWrite(nth) : kb->failWrite(nth); }
+};
+
+} // namespace
+
+class WriteFailures : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        writefailurenotice::flush();
+        sim::reset();
+    }
+
+    // A recorded macro (six events: two frame packets) downloads in five writes: the slot selected twice,
+    // the packets, the closing packet. Failing at any of them, or the keyboard leaving there, the
+    // keyboard keeps its old frame count; the macro stays selected on the page with its events, its file
+    // holds them, one box says so; after the replug the entry is listed with the events again, and
+    // downloads.
+    void macroDownloadNotTakenIsKeptAndTold_data()
+    {
+        QTest::addColumn<int>("at"); // 0: nothing fails
+        QTest::addColumn<bool>("unplug");
+        QTest::newRow("taken") << 0 << false;
+        const QList<QPair<const char*, int>> writes{{"first", 1}, {"middle", 3}, {"last", 5}};
+        for (const auto& w : writes) {
+            QTest::newRow(qPrintable(QString("fail-write at the %1 write").arg(w.first))) << w.second << false;
+            QTest::newRow(qPrintable(QString("unplug-at-write at the %1 write").arg(w.first))) << w.second << true;
+        }
+    }
+    void macroDownloadNotTakenIsKeptAndTold()
+    {
+        QFETCH(int, at);
+        QFETCH(bool, unplug);
+        Session s;
+        QVERIFY(s.begin());
+        s.w->labelPageClickSlot(QStringLiteral("Macro"));
+        Macro* page = s.w->macroPage();
+        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, LoadMs));
+        page->addItemSlot();
+        MacroItem* entry = page->items().last();
+        const QString name = entry->name();
+        const int slot = entry->index();
+        page->form()->recorderButton->setChecked(true);
+        QVERIFY(s.kb->state().recording);
+        QList<sim::ReportChange> typed;
+        for (const char* usage : {"04", "05", "06"}) // a, b, c
+            typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
+                  << sim::ReportChange{30, QByteArray(8, '\0')};
+        s.kb->playKeys(typed);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry).size(), 18, 5000);
+        page->form()->recorderButton->setChecked(false);
+        const QList<int> recorded = triples(entry);
+        const QString file = page->itemFolder() + name + QStringLiteral(".xml");
+        const QByteArray headBefore = s.kb->state().macroHeads[size_t(slot)];
+
+        MessageBoxRecorder boxes;
+        s.kb->clearLog();
+        if (at)
+            s.failAt(unplug, at);
+        page->downloadItemDataSlot();
+        QCOMPARE(boxes.boxes().size(), 0); // not inside the download
+        QTest::qWait(50);
+        if (!at) {
+            QCOMPARE(sentCount(s.kb), 5);
+            QVERIFY(boxes.boxes().isEmpty() && entry->isSaved());
+            QCOMPARE(fileTriples(file), recorded);
+            return;
+        }
+        QCOMPARE(boxes.boxes().size(), 1);
+        const MessageBoxRequest box = boxes.boxes().first();
+        QCOMPARE(box.kind, MessageBoxRequest::Critical);
+        QVERIFY2(box.text.contains('"' + name + '"') && box.text.contains("saved in its file"), qPrintable(box.text));
+        QCOMPARE(fileTriples(file), recorded);
+        QCOMPARE(s.kb->state().macroHeads[size_t(slot)], headBefore); // the old frame count
+
+        if (unplug) {
+            QVERIFY(s.waitClosed());
+            QVERIFY(page->items().isEmpty());
+            QVERIFY(s.replug());
+            QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, LoadMs));
+            entry = nullptr;
+            for (MacroItem* i : page->items())
+                if (i->name() == name)
+                    entry = i;
+            QVERIFY(entry && entry->index() == slot);
+            QVERIFY(entry->isLoadDataHidden());
+        }
+        QCOMPARE(triples(entry), recorded);
+        QVERIFY(entry->hasSavedMark() && !entry->isSaved());
+        QCOMPARE(boxes.boxes().size(), 1);
+
+        // Downloaded again, the keyboard takes it.
+        page->setItemSelect(entry);
+        page->downloadItemDataSlot();
+        QTest::qWait(50);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY(entry->isSaved());
+        QCOMPARE(s.w->device()->m_pKMs[size_t(slot)].frameCount(), 6);
+        QCOMPARE(s.kb->state().macroFrames[size_t(slot)].size(), 60);
+        // Taken once, it is no longer set aside when the keyboard leaves.
+        sim::unplug(s.kb);
+        QVERIFY(s.waitClosed());
+        QVERIFY(s.replug());
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, LoadMs));
+        for (MacroItem* i : page->items())
+            QVERIFY(i->keyLayout()->keys.isEmpty());
+    }
+
+    // Apply on the mode parameter dialog writes one record: when that write fails, or the keyboard leaves
+    // at it, the keyboard keeps its record, and one box names the slot.
+    void lightingSlotApplyNotTakenIsTold_data()
+    {
+        QTest::addColumn<bool>("unplug");
+        QTest::newRow("fail-write at its only write") << false;
+        QTest::newRow("unplug-at-write at its only write") << true;
+    }
+    void lightingSlotApplyNotTakenIsTold()
+    {
+        QFETCH(bool, unplug);
+        Session s;
+        QVERIFY(s.begin());
+        Color* page = s.colourPage();
+        QVERIFY(page);
+        QTest::mouseDClick(page->modeWidget()->buttons()[3], Qt::LeftButton);
+        Parameter* dialog = page->modeWidget()->parameter();
+        QVERIFY(dialog);
+        const QByteArray before = s.kb->state().lightingActions[3];
+        const QByteArray copy = bytes(&s.w->device()->m_pLAs[3], sizeof(la_t));
+        dialog->findChild<QCheckBox*>(QStringLiteral("colorRandom"))->toggle();
+
+        MessageBoxRecorder boxes;
+        s.failAt(unplug, 1);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("apply")), Qt::LeftButton);
+        QCOMPARE(boxes.boxes().size(), 0);
+        QTest::qWait(50);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes().first().kind, MessageBoxRequest::Critical);
+        QVERIFY2(boxes.boxes().first().text.contains("LED Mode 3;"), qPrintable(boxes.boxes().first().text));
+        QCOMPARE(s.kb->state().lightingActions[3], before);
+        if (unplug) {
+            QVERIFY(s.waitClosed());
+            QVERIFY(!s.w->colorPage());
+        } else {
+            QCOMPARE(bytes(&s.w->device()->m_pLAs[3], sizeof(la_t)), copy);
+        }
+        QCOMPARE(boxes.boxes().size(), 1);
+    }
+
+    // A colour or lighting mode painted on a key is one write: failing, or the keyboard leaving at it,
+    // the key keeps what it had, and one box says the keyboard did not take it.
+    void keyPaintNotTakenIsTold_data()
+    {
+        QTest::addColumn<bool>("mode");
+        QTest::addColumn<bool>("unplug");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("colour, fail-write at its only write") << false << false << "new colour";
+        QTest::newRow("colour, unplug-at-write at its only write") << false << true << "new colour";
+        QTest::newRow("mode, fail-write at its only write") << true << false << "new lighting mode";
+        QTest::newRow("mode, unplug-at-write at its only write") << true << true << "new lighting mode";
+    }
+    void keyPaintNotTakenIsTold()
+    {
+        QFETCH(bool, mode);
+        QFETCH(bool, unplug);
+        QFETCH(QString, told);
+        Session s;
+        QVERIFY(s.begin());
+        Color* page = s.colourPage();
+        QVERIFY(page);
+        KeyBtn* key = s.w->dynamicKeyBtns().value(4);
+        QVERIFY(key);
+        const QColor colour = key->color;
+        const int slot = key->macroIndex;
+        const sim::FirmwareState before = s.kb->state();
+        if (mode)
+            emit page->modeWidget()->buttons()[(slot + 1) % 8]->pressed();
+        else
+            emit page->paletteWidget()->findChild<QPushButton*>(QStringLiteral("customColor_1"))->pressed();
+
+        MessageBoxRecorder boxes;
+        s.failAt(unplug, 1);
+        emit key->emitRequestColorSignal(4);
+        QCOMPARE(boxes.boxes().size(), 0);
+        QVERIFY(key->color == colour && key->macroIndex == slot);
+        QTest::qWait(50);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes().first().kind, MessageBoxRequest::Critical);
+        QVERIFY2(boxes.boxes().first().text.contains(told), qPrintable(boxes.boxes().first().text));
+        QVERIFY(s.kb->state().colourMaps == before.colourMaps && s.kb->state().lightingModes == before.lightingModes);
+        if (unplug)
+            QVERIFY(s.waitClosed());
+        QCOMPARE(boxes.boxes().size(), 1);
+    }
+
+    // What one action queued is one critical box, each change once, in the language the user chose.
+    void noticesOfOneActionShareOneBox_data()
+    {
+        QTest::addColumn<int>("languageType");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("English") << 1 << "Not written to the keyboard"
+                                 << QStringList{"The keyboard did not take the macro \"Macro1\". It stays on the page "
+                                                "with all its events and is saved in its file; check the keyboard's "
+                                                "connection and download it again.",
+                                                "The keyboard did not take the settings of LED Mode 3; it keeps the "
+                                                "ones it had. Check the keyboard's connection and apply them again."};
+        QTest::newRow("Chinese") << 0 << QString::fromUtf8("未写入键盘")
+                                 << QStringList{QString::fromUtf8("键盘未接收宏“Macro1”。该宏及其全部按键事件保留在页面上，"
+                                                                  "并已保存到其文件中；请检查键盘连接后重新下载。"),
+                                                QString::fromUtf8("键盘未接收 LED 模式 3 的设置，仍保留原来的设置。"
+                                                                  "请检查键盘连接后重新应用。")};
+    }
+    void noticesOfOneActionShareOneBox()
+    {
+        QFETCH(int, languageType);
+        QFETCH(QString, title);
+        QFETCH(QStringList, lines);
+        ReaderAppDir app;
+        MessageBoxRecorder boxes;
+        std::unique_ptr<Language> language(g_language = new Language);
+        g_language->setLanguageType(languageType);
+        QTest::qWait(20);
+        boxes.clear(); // the language file's own notice, if any
+        writefailurenotice::macroNotTaken("Macro1", true);
+        writefailurenotice::macroNotTaken("Macro1", true);
+        writefailurenotice::lightingSlotNotTaken(3);
+        QCOMPARE(writefailurenotice::pending(), 2);
+        QVERIFY(boxes.boxes().isEmpty());
+        QTest::qWait(20);
+        QCOMPARE(writefailurenotice::pending(), 0);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].title, title);
+        QCOMPARE(boxes.boxes()[0].text.split('\n'), lines);
+        g_language = nullptr;
+        QTest::qWait(20);
+        QCOMPARE(boxes.boxes().size(), 1); // nothing queued, nothing shown
+    }
+};
+
+QTEST_MAIN(WriteFailures)
+#include "test_writefailures.moc"
