@@ -5,6 +5,7 @@
 #include "widget/colorchooser.h"
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
+#include "widget/inputnotice.h"
 #include "widget/qss.h"
 #include "widget/unreadablefile.h"
 
@@ -139,6 +140,10 @@ void Palette::analyJson()
         if (info.isFile() && info.size() == 0)
             qDebug().noquote() << QStringLiteral("Colour file is empty: \"%1\"").arg(filePath());
         m_keepBeforeWrite = info.isFile() && info.size() > 0;
+        // Every swatch stays white: the user hears which file did not read (once a run, as the palette
+        // is built again at every visit of the colour page).
+        if (inputnotice::isPresent(filePath()))
+            inputnotice::unreadable(filePath());
         return;
     }
     const int count = qMin(m_colors.size(), m_buttons.size());
@@ -169,9 +174,11 @@ void Palette::analyJson()
     }
     // What did not read is only in this file: it is kept aside before the first write replaces it.
     m_keepBeforeWrite = read < count;
-    if (m_keepBeforeWrite)
+    if (m_keepBeforeWrite) {
         qDebug().noquote()
             << QStringLiteral("Colour file \"%1\": %2 of %3 colours read").arg(filePath()).arg(read).arg(count);
+        inputnotice::unreadable(filePath());
+    }
 }
 
 int Palette::salvageColors(const QByteArray& text)

@@ -38,7 +38,8 @@ private slots:
 private:
     void initCustomColorButtons();
     QByteArray openJsonColor();
-    // Reads the colour file: every colour that reads takes its swatch, the rest stay white.
+    // Reads the colour file: every colour that reads takes its swatch, the rest stay white. A file that
+    // is there and does not read whole is told to the user, once a run.
     void analyJson();
     // The colours of a file that does not parse, from its complete pairs; returns how many.
     int salvageColors(const QByteArray& text);

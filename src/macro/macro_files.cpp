@@ -9,6 +9,7 @@
 #include "macro/macroitem.h"
 #include "widget/combobox.h"
 #include "widget/filenotice.h"
+#include "widget/inputnotice.h"
 
 #include <QDebug>
 #include <QDir>
@@ -150,8 +151,11 @@ void Macro::importItemSlot(QString path)
 
 void Macro::readFileInfoData()
 {
-    m_fileInfoList.reset(new QFileInfoList(
-        QDir(m_itemFolder).entryInfoList(QStringList(QStringLiteral("*.xml")), QDir::Files, QDir::Name)));
+    // Whatever stands under an item file's name is listed, a folder or a FIFO too: the reader refuses
+    // it and the user hears of it, rather than the macro going missing without a word.
+    m_fileInfoList.reset(new QFileInfoList(QDir(m_itemFolder).entryInfoList(
+        QStringList(QStringLiteral("*.xml")), QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot,
+        QDir::Name)));
     if (!m_fileInfoList->isEmpty()) {
         m_fileIndex = 0;
         m_listReady = false;
@@ -184,6 +188,9 @@ void Macro::startReadItemXmlSlot()
     const int r = readItemXml(file.absoluteFilePath(), file.fileName());
     if (r != macrofile::Ok) {
         qDebug() << "parseXml error. return, ERROR: " << r << file.absoluteFilePath();
+        // Its macro is missing from the list: said once a run, however often the folder is read.
+        if (inputnotice::isPresent(file.absoluteFilePath()))
+            inputnotice::unreadable(file.absoluteFilePath());
         // The other files still load.
         ++m_fileIndex;
         emit startReadItemXml();

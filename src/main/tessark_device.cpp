@@ -30,6 +30,13 @@ bool hidPresent(ushort vid, ushort pid)
     return found;
 }
 
+// hidapi takes a vendor or product id of 0 as "any": without the ids of config.xml (it did not read,
+// which the user has been told) every device of the computer would look like a keyboard of ours.
+bool idsConfigured(const Data& data)
+{
+    return data.vid != 0 && data.pid != 0;
+}
+
 QString versionDots(uint16_t v)
 {
     return QStringLiteral("%1.%2.%3").arg(v / 100).arg((v % 100) / 10).arg(v % 10);
@@ -65,7 +72,7 @@ QList<UsbData> Tessark::listUsbDevices(ushort vid, ushort pid, int iface)
 
 void Tessark::MultiscanDeviceSlot()
 {
-    if (!m_menuTree)
+    if (!m_menuTree || !idsConfigured(m_data))
         return;
     const QList<UsbData> list = listUsbDevices(m_data.vid, m_data.pid, m_data.iface);
     QMap<int, UsbData>& listed = m_menuTree->devices();
@@ -100,7 +107,8 @@ void Tessark::scanDeviceSlot()
         m_scanDevice.stop();
         return;
     }
-    if (hidPresent(m_data.vid, m_data.pid) && m_menuTree && !m_menuTree->devices().isEmpty()) {
+    if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree
+        && !m_menuTree->devices().isEmpty()) {
         qDebug() << "Find Normal device.";
         m_scanDevice.stop();
         m_data.devicePath = m_menuTree->devices().first().path;

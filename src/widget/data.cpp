@@ -1,6 +1,7 @@
 #include "widget/data.h"
 
 #include "widget/fileguard.h"
+#include "widget/inputnotice.h"
 #include "widget/keybtn.h"
 #include "widget/kffunc.h"
 #include "widget/qss.h"
@@ -182,8 +183,12 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
     if (path.isEmpty())
         return false;
     std::unique_ptr<QDomDocument> doc(openXMLDomDocument(path));
-    if (!doc)
+    if (!doc) {
+        // Without it no keyboard is ever found: the user hears why the window stays disconnected.
+        if (inputnotice::isPresent(path))
+            inputnotice::unreadable(path);
         return false;
+    }
 
     for (QDomNode n = doc->documentElement().firstChildElement(); !n.isNull(); n = n.nextSibling()) {
         const QDomElement e = n.toElement();
@@ -259,11 +264,18 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
         qDebug() << "Open JSON failed: no layout file named";
         return false;
     }
+    // A layout of config/ that is there and does not read leaves its keyboard undrawn: the user hears
+    // which file it is. A file the user picked is the picker's to report.
+    const auto tellUnread = [&file, &name] {
+        if (!file.isEmpty() && inputnotice::isPresent(name))
+            inputnotice::unreadable(name);
+    };
     QByteArray text;
     if (FileGuard::readFile(name, &text) != FileGuard::Result::Read) {
         qDebug().noquote() << QStringLiteral("Open JSON failed: \"%1\": %2")
                                   .arg(name, QFileInfo::exists(name) ? QStringLiteral("not read")
                                                                      : QStringLiteral("no such file"));
+        tellUnread();
         return false;
     }
     QJsonParseError error;
@@ -272,6 +284,7 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
         qDebug().noquote() << QStringLiteral("Parse JSON failed: \"%1\": %2 at offset %3")
                                   .arg(name, error.errorString())
                                   .arg(error.offset);
+        tellUnread();
         return false;
     }
     if (!doc.isArray())

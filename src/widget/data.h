@@ -89,7 +89,7 @@ public:
     // config/<fileName>: usb and static elements into this object, one record per board appended to
     // boards. False (nothing changed) when the document can't be loaded. File names must be plain names in
     // config/: a board with another is skipped, a static one dropped. Placements and unit sizes are
-    // clamped to the limits above.
+    // clamped to the limits above. A file that is there but does not load is told to the user, once a run.
     bool parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName);
 
     // The whole file as a new DOM document the caller owns; null when unreadable, not well-formed or
@@ -98,7 +98,7 @@ public:
 
     // New key caps with label and key-unit geometry, appended in file order, at most MaxLayoutKeys.
     // Reads config/<file>, or path as given when file is empty. False when unreadable, refused by the
-    // file guard or not JSON.
+    // file guard or not JSON; such a file of config/ is told to the user, once a run.
     static bool parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, const QString& path);
 
     // The n-th key element of config/<fileName> describes key cap n.

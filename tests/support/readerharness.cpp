@@ -109,6 +109,11 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
         // A copy kept by an earlier input would make the next one's keeping a replacement.
         QFile::remove(dir + name + QStringLiteral(".bad"));
     }
+    // A reader tells the user of a file that did not read: here no box ever waits for a user.
+    struct Boxes : MessageBoxHandler {
+        QMessageBox::StandardButton show(const MessageBoxRequest&) override { return QMessageBox::Ok; }
+    } boxes;
+    MessageBoxHandler* boxesBefore = messagebox::setHandler(&boxes);
     Data data;
     QVector<KeyBtn*> keys;
     MenuTreeData menu;
@@ -204,15 +209,11 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
     }
     case FuzzReader::ColorFile: {
         // As a user does: a double press on a swatch picks a colour, which writes the file (keeping a
-        // copy first when it did not read whole). No dialog or box ever waits for a user here.
+        // copy first when it did not read whole). No dialog ever waits for a user here.
         struct Chooser : ColorChooserHandler {
             QColor choose(const ColorChooserRequest& request) override { return request.initial.lighter(); }
         } chooser;
-        struct Boxes : MessageBoxHandler {
-            QMessageBox::StandardButton show(const MessageBoxRequest&) override { return QMessageBox::Ok; }
-        } boxes;
         ColorChooserHandler* chooserBefore = colorchooser::setHandler(&chooser);
-        MessageBoxHandler* boxesBefore = messagebox::setHandler(&boxes);
         {
             Palette palette(nullptr);
             const QList<QPushButton*> swatches = palette.findChildren<QPushButton*>();
@@ -222,8 +223,6 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
             }
             palette.getCurrentColor();
         }
-        filenotice::flush(); // a write that failed would otherwise wait for an event loop
-        messagebox::setHandler(boxesBefore);
         colorchooser::setHandler(chooserBefore);
         break;
     }
@@ -249,4 +248,6 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
     }
     qDeleteAll(keys);
     qDeleteAll(list);
+    filenotice::flush(); // what was told would otherwise wait for an event loop, and a real box
+    messagebox::setHandler(boxesBefore);
 }

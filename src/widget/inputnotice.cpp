@@ -1,0 +1,30 @@
+#include "inputnotice.h"
+
+#include "widget/filenotice.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+QSet<QString> g_told; // GUI thread only, as every reader that tells
+}
+
+namespace inputnotice {
+
+bool unreadable(const QString& path)
+{
+    const QString key = QDir::cleanPath(path);
+    if (key.isEmpty() || g_told.contains(key))
+        return false;
+    g_told.insert(key);
+    filenotice::unreadable(path);
+    return true;
+}
+
+bool isPresent(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+} // namespace inputnotice

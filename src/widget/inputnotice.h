@@ -1,0 +1,16 @@
+#pragma once
+// Tells the user once per run of the tool that one of its input files did not read: the window, the
+// pages and every load of a keyboard read the same files again, and a notice per reading would pile up.
+#include <QString>
+
+namespace inputnotice {
+
+// Queues the unreadable-file notice for path (filenotice) unless it was queued for the same path
+// earlier in this run; true when it queued it.
+bool unreadable(const QString& path);
+
+// Whether something stands at path that did not read, rather than nothing at all: an absent file (or a
+// link to nowhere) is not damage, so it is not told.
+bool isPresent(const QString& path);
+
+} // namespace inputnotice
