@@ -13,13 +13,15 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
-// What a link file gives: the files to fetch, the files to delete first (tool file only), a synopsis.
+// What a link file gives: the files to fetch, the files to delete once they have all arrived (tool file
+// only), a synopsis.
 struct UrlInfo {
     QStringList linkList;
     QStringList deleteList;
@@ -113,6 +115,7 @@ public:
     // For tests: the state a mode's end action works on.
     QStringList linkList() const { return m_linkList; }
     void setLinkList(const QStringList& links) { m_linkList = links; }
+    QStringList takePendingDeletes() { return std::exchange(m_pendingDeletes, QStringList()); }
     void setDownloadMode(int mode) { m_downloadMode = mode; }
     int deletedFileCount() const { return m_deletedFileCount; }
     void setDeletedFileCount(int count) { m_deletedFileCount = count; }
@@ -189,6 +192,8 @@ private:
     int m_modelType = 0;
     QStringList m_timeServerList;
     QStringList m_linkList;
+    // The tool link file's delete list, applied once every file of the update has arrived.
+    QStringList m_pendingDeletes;
     QFile* m_file = nullptr;
     QNetworkReply* m_reply = nullptr;
     QNetworkAccessManager* m_networkManager = nullptr;

@@ -15,9 +15,6 @@ namespace {
 const char* const LinkFileRefused = "Link file refused: an unsafe path";
 const char* const BoardNameRefused = "Firmware download refused: the keyboard's model name is not a folder name";
 
-// The tool link file's delete list waits on the worker until every file it came with has arrived.
-const char* const PendingDeletes = "pendingDeletes";
-
 // The first entry that fails accept; empty when all pass.
 template <typename Accept>
 QString firstRefused(const QStringList& entries, Accept accept)
@@ -39,8 +36,7 @@ QString storedPath(const QString& link)
 // Deletes what the tool link file listed, once every file of the update is in.
 void applyPendingDeletes(DownloadFile& worker)
 {
-    const QStringList entries = worker.property(PendingDeletes).toStringList();
-    worker.setProperty(PendingDeletes, QVariant());
+    const QStringList entries = worker.takePendingDeletes();
 #ifdef Q_OS_WIN
     const Qt::CaseSensitivity names = Qt::CaseInsensitive;
 #else
@@ -94,7 +90,7 @@ bool DownloadFile::takeBusy()
 void DownloadFile::startOperation(const QString& link, int mode)
 {
     m_linkList = QStringList{link};
-    setProperty(PendingDeletes, QVariant());
+    m_pendingDeletes.clear();
     m_downloadMode = mode;
     Startdownload(0);
 }
@@ -209,7 +205,7 @@ void DownloadFile::finishLinkList()
             break;
         }
         // Deleted only once every file has arrived: a failed download keeps them.
-        setProperty(PendingDeletes, info.deleteList);
+        m_pendingDeletes = info.deleteList;
         m_linkList = info.linkList;
         qDebug() << __LINE__ << "解析XML文件 LinkList=" << m_linkList.size() << localFolder;
         deleteDirectory(localFolder, false);
