@@ -2,12 +2,11 @@
 
 #include "setting/Language.h"
 #include "widget/messagebox.h"
+#include "widget/noticequeue.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QStringList>
-#include <QTimer>
 
 namespace {
 
@@ -17,9 +16,11 @@ struct Notice {
     Kind kind = Kind::Unreadable;
     QString path;
     QString keptAs;
+    // One per kind and file in an action.
+    bool operator==(const Notice& o) const { return kind == o.kind && path == o.path; }
 };
 
-QList<Notice> g_queue;
+NoticeQueue<Notice> g_queue;
 
 QString line(const Notice& n)
 {
@@ -48,13 +49,7 @@ QString line(const Notice& n)
 
 void queue(const Notice& n)
 {
-    for (const Notice& q : qAsConst(g_queue)) {
-        if (q.kind == n.kind && q.path == n.path)
-            return; // once per action
-    }
-    g_queue.append(n);
-    if (g_queue.size() == 1 && QCoreApplication::instance())
-        QTimer::singleShot(0, QCoreApplication::instance(), &filenotice::flush);
+    g_queue.add(n, &filenotice::flush);
 }
 
 } // namespace
@@ -91,11 +86,9 @@ void catalogueUnmatched(const QString& path)
 
 void flush()
 {
-    if (g_queue.isEmpty())
+    const QList<Notice> shown = g_queue.take();
+    if (shown.isEmpty())
         return;
-    // Taken first: a box runs an event loop, in which another action may queue again.
-    const QList<Notice> shown = g_queue;
-    g_queue.clear();
     QStringList lines;
     for (const Notice& n : shown)
         lines << line(n);

@@ -2,11 +2,10 @@
 
 #include "setting/Language.h"
 #include "widget/messagebox.h"
+#include "widget/noticequeue.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QStringList>
-#include <QTimer>
 
 namespace {
 
@@ -16,9 +15,11 @@ struct Notice {
     Change change = Change::Macro;
     QString subject; // the macro's name or the slot number
     bool saved = false;
+    // One per change and subject in an action.
+    bool operator==(const Notice& o) const { return change == o.change && subject == o.subject; }
 };
 
-QList<Notice> g_queue;
+NoticeQueue<Notice> g_queue;
 
 QString line(const Notice& n)
 {
@@ -58,13 +59,7 @@ QString line(const Notice& n)
 
 void queue(const Notice& n)
 {
-    for (const Notice& q : qAsConst(g_queue)) {
-        if (q.change == n.change && q.subject == n.subject)
-            return; // once per action
-    }
-    g_queue.append(n);
-    if (g_queue.size() == 1 && QCoreApplication::instance())
-        QTimer::singleShot(0, QCoreApplication::instance(), &writefailurenotice::flush);
+    g_queue.add(n, &writefailurenotice::flush);
 }
 
 } // namespace
@@ -99,11 +94,9 @@ void keyModeNotTaken()
 
 void flush()
 {
-    if (g_queue.isEmpty())
+    const QList<Notice> shown = g_queue.take();
+    if (shown.isEmpty())
         return;
-    // Taken first: a box runs an event loop, in which another action may queue again.
-    const QList<Notice> shown = g_queue;
-    g_queue.clear();
     QStringList lines;
     for (const Notice& n : shown)
         lines << line(n);
