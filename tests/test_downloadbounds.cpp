@@ -81,18 +81,7 @@ class DownloadBounds : public QObject {
         return ended;
     }
 
-    // Every file below the application folder other than config/ and log/.
-    QStringList downloadedFiles() const
-    {
-        QStringList files;
-        QDirIterator it(m_app->path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = QDir(m_app->path()).relativeFilePath(it.next());
-            if (!path.startsWith(QLatin1String("config/")) && !path.startsWith(QLatin1String("log/")))
-                files << path;
-        }
-        return files;
-    }
+    QStringList downloadedFiles() const { return ::downloadedFiles(m_app->path()); }
 
     // Whether a log line names the local file and all of words.
     bool logged(const QString& link, const QStringList& words) const

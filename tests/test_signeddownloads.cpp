@@ -39,18 +39,7 @@ class SignedDownloads : public QObject {
     QString configPath() const { return m_app->filePath(QStringLiteral("config/UpdateServer.ini")); }
     QString local(const QString& link) const { return m_app->path() + link; }
 
-    // Every file below the application folder other than config/ and log/.
-    QStringList downloadedFiles() const
-    {
-        QStringList files;
-        QDirIterator it(m_app->path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = QDir(m_app->path()).relativeFilePath(it.next());
-            if (!path.startsWith(QLatin1String("config/")) && !path.startsWith(QLatin1String("log/")))
-                files << path;
-        }
-        return files;
-    }
+    QStringList downloadedFiles() const { return ::downloadedFiles(m_app->path()); }
 
     // Downloads links in mode; true once reports progress steps, an error or the end of busy came.
     bool download(const QStringList& links, int mode = NoEndAction, int reports = 1)

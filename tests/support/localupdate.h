@@ -3,6 +3,8 @@
 #include "tempappdir.h"
 #include "updateserver.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 struct LocalUpdate {
@@ -25,3 +27,16 @@ struct LocalUpdate {
     TempAppDir root;
     sim::UpdateServers servers;
 };
+
+// Every file below appDir other than config/ and log/: what downloads left there.
+inline QStringList downloadedFiles(const QString& appDir)
+{
+    QStringList files;
+    QDirIterator it(appDir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(appDir).relativeFilePath(it.next());
+        if (!path.startsWith(QLatin1String("config/")) && !path.startsWith(QLatin1String("log/")))
+            files << path;
+    }
+    return files;
+}
