@@ -186,7 +186,7 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
     if (!doc) {
         // Without it no keyboard is ever found: the user hears why the window stays disconnected.
         if (inputnotice::isPresent(path))
-            inputnotice::unreadable(path);
+            inputnotice::descriptionUnreadable(path);
         return false;
     }
 
@@ -268,7 +268,7 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
     // which file it is. A file the user picked is the picker's to report.
     const auto tellUnread = [&file, &name] {
         if (!file.isEmpty() && inputnotice::isPresent(name))
-            inputnotice::unreadable(name);
+            inputnotice::descriptionUnreadable(name);
     };
     QByteArray text;
     if (FileGuard::readFile(name, &text) != FileGuard::Result::Read) {

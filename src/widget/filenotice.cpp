@@ -10,7 +10,7 @@
 
 namespace {
 
-enum class Kind { Unreadable, SaveFailed, KeptBeforeSave, CatalogueUnmatched };
+enum class Kind { Unreadable, SaveFailed, KeptBeforeSave, CatalogueUnmatched, DescriptionUnreadable };
 
 struct Notice {
     Kind kind = Kind::Unreadable;
@@ -34,6 +34,11 @@ QString line(const Notice& n)
         return chineseInterface() ? QStringLiteral("%1 中缺少部分按键的功能，这些按键已保存的设置保持不变。").arg(path)
                                   : QStringLiteral("%1 does not describe the function of every key; what is saved "
                                                    "for those keys is kept as it is.")
+                                        .arg(path);
+    if (n.kind == Kind::DescriptionUnreadable)
+        return chineseInterface() ? QStringLiteral("无法读取 %1，在该文件恢复之前无法显示其描述的键盘。").arg(path)
+                                  : QStringLiteral("Could not read %1; the keyboards it describes cannot be shown "
+                                                   "until it is restored.")
                                         .arg(path);
     if (n.kind == Kind::SaveFailed)
         return chineseInterface() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
@@ -68,6 +73,12 @@ void unreadable(const QString& path, const QString& keptAs)
                          << (keptAs.isEmpty() ? QStringLiteral("- left as it is")
                                               : QStringLiteral("- kept as \"%1\"").arg(keptAs));
     queue({Kind::Unreadable, path, keptAs});
+}
+
+void descriptionUnreadable(const QString& path)
+{
+    qWarning().noquote() << QStringLiteral("File does not read: \"%1\" - what it describes is not shown").arg(path);
+    queue({Kind::DescriptionUnreadable, path, QString()});
 }
 
 void keptBeforeSave(const QString& path, const QString& keptAs)

@@ -8,6 +8,9 @@ namespace filenotice {
 void saveFailed(const QString& path, const QString& reason);
 // Logs that path did not read and queues it for the box; keptAs names the copy kept of it, if any.
 void unreadable(const QString& path, const QString& keptAs = QString());
+// Logs that path, a file describing the keyboards (their list or a layout), did not read, and queues it
+// for the box: what it describes cannot be shown.
+void descriptionUnreadable(const QString& path);
 // Logs that path, about to be saved over, was first kept as keptAs, and queues it for the box.
 void keptBeforeSave(const QString& path, const QString& keptAs);
 // Logs that the key function catalogue at path lacks functions the keyboard holds, whose saved

@@ -8,17 +8,33 @@
 
 namespace {
 QSet<QString> g_told; // GUI thread only, as every reader that tells
-}
 
-namespace inputnotice {
-
-bool unreadable(const QString& path)
+// Whether path is told for the first time in this run (then it is marked told).
+bool firstTime(const QString& path)
 {
     const QString key = QDir::cleanPath(path);
     if (key.isEmpty() || g_told.contains(key))
         return false;
     g_told.insert(key);
+    return true;
+}
+} // namespace
+
+namespace inputnotice {
+
+bool unreadable(const QString& path)
+{
+    if (!firstTime(path))
+        return false;
     filenotice::unreadable(path);
+    return true;
+}
+
+bool descriptionUnreadable(const QString& path)
+{
+    if (!firstTime(path))
+        return false;
+    filenotice::descriptionUnreadable(path);
     return true;
 }
 
