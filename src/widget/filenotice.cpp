@@ -97,14 +97,11 @@ void catalogueUnmatched(const QString& path)
 
 void flush()
 {
-    const QList<Notice> shown = g_queue.take();
-    if (shown.isEmpty())
+    const QString text = g_queue.takeText(&line);
+    if (text.isEmpty())
         return;
-    QStringList lines;
-    for (const Notice& n : shown)
-        lines << line(n);
     messagebox::warning(nullptr, chineseInterface() ? QStringLiteral("警告") : QStringLiteral("Warning"),
-                        lines.join(QLatin1Char('\n')));
+                        text);
 }
 
 int pending()

@@ -2,6 +2,7 @@
 // Notices gathered during one action, shown together once the event loop runs again.
 #include <QCoreApplication>
 #include <QList>
+#include <QStringList>
 #include <QTimer>
 
 #include <utility>
@@ -19,8 +20,15 @@ public:
         if (m_notices.size() == 1 && QCoreApplication::instance())
             QTimer::singleShot(0, QCoreApplication::instance(), flush);
     }
-    // Empties the queue first: a box runs an event loop, in which another action may queue again.
-    QList<Notice> take() { return std::exchange(m_notices, QList<Notice>()); }
+    // The queued notices as one text, a line each, and the queue emptied: first, as the box that shows
+    // them runs an event loop, in which another action may queue again. Empty when none waits.
+    QString takeText(QString (*line)(const Notice&))
+    {
+        QStringList lines;
+        for (const Notice& n : std::exchange(m_notices, QList<Notice>()))
+            lines << line(n);
+        return lines.join(QLatin1Char('\n'));
+    }
     int size() const { return m_notices.size(); }
 
 private:

@@ -94,14 +94,11 @@ void keyModeNotTaken()
 
 void flush()
 {
-    const QList<Notice> shown = g_queue.take();
-    if (shown.isEmpty())
+    const QString text = g_queue.takeText(&line);
+    if (text.isEmpty())
         return;
-    QStringList lines;
-    for (const Notice& n : shown)
-        lines << line(n);
     const QString title = chineseInterface() ? QStringLiteral("未写入键盘") : QStringLiteral("Not written to the keyboard");
-    messagebox::critical(nullptr, title, lines.join(QLatin1Char('\n')));
+    messagebox::critical(nullptr, title, text);
 }
 
 int pending()
