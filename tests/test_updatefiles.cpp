@@ -245,6 +245,7 @@ private slots:
         QTest::newRow("delete the language") << "delete" << "/config/Language.xml" << false;
         QTest::newRow("delete the remembered firmware folder") << "delete" << "/config/temp/temp.xml" << false;
         QTest::newRow("delete a kept unreadable copy") << "delete" << "/config/menutree.xml.bad" << false;
+        QTest::newRow("delete a later kept copy") << "delete" << "/config/Language.xml.bad.2" << false;
         QTest::newRow("delete the menu, dot and capitals") << "delete" << "/config/./MENUTREE.XML" << false;
         QTest::newRow("delete the menu, trailing dot and space") << "delete" << "/config//menutree.xml. " << false;
         QTest::newRow("delete a possible short name") << "delete" << "/config/MENUTR~1.XML" << false;

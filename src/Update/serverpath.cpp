@@ -24,7 +24,7 @@ const QStringList UserLocations{
     QStringLiteral("config/language.xml"),
     QStringLiteral("config/menutree.xml"),
 };
-// A settings file that did not read is kept beside it under this suffix.
+// A settings file that did not read is kept beside it as ".bad", ".bad.1", ...
 const QString KeptCopySuffix = QStringLiteral(".bad");
 
 // A keyboard's folder: the hexadecimal form of its device id.
@@ -125,7 +125,7 @@ bool isDeletableEntry(const QString& entry, const QString& appDir)
         return false;
     const QString path = segments.join(QLatin1Char('/'));
     for (const QString& location : UserLocations) {
-        if (path == location || path == location + KeptCopySuffix || path.startsWith(location + QLatin1Char('/')))
+        if (path == location || path.startsWith(location + KeptCopySuffix) || path.startsWith(location + QLatin1Char('/')))
             return false;
     }
     return true;

@@ -41,25 +41,16 @@ quint32 u32(const QByteArray& b, qint64 at)
 
 QFile::Permissions unixPermissions(quint32 mode)
 {
+    // Owner, group, other from the high bit down; the owner's also count as the user's.
+    static const QFile::Permissions bits[9] = {
+        QFile::ReadOwner | QFile::ReadUser, QFile::WriteOwner | QFile::WriteUser, QFile::ExeOwner | QFile::ExeUser,
+        QFile::ReadGroup, QFile::WriteGroup, QFile::ExeGroup,
+        QFile::ReadOther, QFile::WriteOther, QFile::ExeOther};
     QFile::Permissions p;
-    if (mode & 0400)
-        p |= QFile::ReadOwner | QFile::ReadUser;
-    if (mode & 0200)
-        p |= QFile::WriteOwner | QFile::WriteUser;
-    if (mode & 0100)
-        p |= QFile::ExeOwner | QFile::ExeUser;
-    if (mode & 0040)
-        p |= QFile::ReadGroup;
-    if (mode & 0020)
-        p |= QFile::WriteGroup;
-    if (mode & 0010)
-        p |= QFile::ExeGroup;
-    if (mode & 0004)
-        p |= QFile::ReadOther;
-    if (mode & 0002)
-        p |= QFile::WriteOther;
-    if (mode & 0001)
-        p |= QFile::ExeOther;
+    for (int i = 0; i < 9; ++i) {
+        if (mode & (0400u >> i))
+            p |= bits[i];
+    }
     return p;
 }
 

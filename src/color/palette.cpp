@@ -142,8 +142,7 @@ void Palette::analyJson()
         m_keepBeforeWrite = info.isFile() && info.size() > 0;
         // Every swatch stays white: the user hears which file did not read (once a run, as the palette
         // is built again at every visit of the colour page).
-        if (inputnotice::isPresent(filePath()))
-            inputnotice::unreadable(filePath());
+        inputnotice::unreadable(filePath());
         return;
     }
     const int count = qMin(m_colors.size(), m_buttons.size());

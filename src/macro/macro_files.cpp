@@ -189,8 +189,7 @@ void Macro::startReadItemXmlSlot()
     if (r != macrofile::Ok) {
         qDebug() << "parseXml error. return, ERROR: " << r << file.absoluteFilePath();
         // Its macro is missing from the list: said once a run, however often the folder is read.
-        if (inputnotice::isPresent(file.absoluteFilePath()))
-            inputnotice::unreadable(file.absoluteFilePath());
+        inputnotice::unreadable(file.absoluteFilePath());
         // The other files still load.
         ++m_fileIndex;
         emit startReadItemXml();

@@ -245,10 +245,8 @@ void Macro::restoreUndelivered()
             continue;
         }
         MacroItem* item = *it;
+        deleteMacroItemKeyData(item);
         KeyLayout* timeline = item->keyLayout();
-        const QList<Key*> old = timeline->keys;
-        timeline->keys.clear();
-        qDeleteAll(old);
         for (const DataKey& e : kept.events)
             timeline->keys.append(timeline->createKey(e.status, e.delay, e.code, e.type, e.stype));
         timeline->updateKeyPoint();

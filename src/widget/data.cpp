@@ -185,8 +185,7 @@ bool Data::parseConfigXML(QVector<BoardInfo*>* boards, const QString& fileName)
     std::unique_ptr<QDomDocument> doc(openXMLDomDocument(path));
     if (!doc) {
         // Without it no keyboard is ever found: the user hears why the window stays disconnected.
-        if (inputnotice::isPresent(path))
-            inputnotice::descriptionUnreadable(path);
+        inputnotice::descriptionUnreadable(path);
         return false;
     }
 
@@ -267,7 +266,7 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
     // A layout of config/ that is there and does not read leaves its keyboard undrawn: the user hears
     // which file it is. A file the user picked is the picker's to report.
     const auto tellUnread = [&file, &name] {
-        if (!file.isEmpty() && inputnotice::isPresent(name))
+        if (!file.isEmpty())
             inputnotice::descriptionUnreadable(name);
     };
     QByteArray text;

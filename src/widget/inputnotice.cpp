@@ -9,11 +9,12 @@
 namespace {
 QSet<QString> g_told; // GUI thread only, as every reader that tells
 
-// Whether path is told for the first time in this run (then it is marked told).
+// Whether path is to be told: something stands there (an absent file, or a link to nowhere, is not
+// damage), and it was not told earlier in this run (then it is marked told).
 bool firstTime(const QString& path)
 {
     const QString key = QDir::cleanPath(path);
-    if (key.isEmpty() || g_told.contains(key))
+    if (key.isEmpty() || !QFileInfo::exists(path) || g_told.contains(key))
         return false;
     g_told.insert(key);
     return true;
@@ -36,11 +37,6 @@ bool descriptionUnreadable(const QString& path)
         return false;
     filenotice::descriptionUnreadable(path);
     return true;
-}
-
-bool isPresent(const QString& path)
-{
-    return !path.isEmpty() && QFileInfo::exists(path);
 }
 
 } // namespace inputnotice

@@ -5,15 +5,11 @@
 
 namespace inputnotice {
 
-// Queues the unreadable-file notice for path (filenotice) unless it was queued for the same path
-// earlier in this run; true when it queued it.
+// Queues the unreadable-file notice for path (filenotice) unless nothing stands there (an absent file
+// is not damage) or it was queued for the same path earlier in this run; true when it queued it.
 bool unreadable(const QString& path);
 // The same for a file describing the keyboards (their list or a layout), whose notice says what is
 // left unshown.
 bool descriptionUnreadable(const QString& path);
-
-// Whether something stands at path that did not read, rather than nothing at all: an absent file (or a
-// link to nowhere) is not damage, so it is not told.
-bool isPresent(const QString& path);
 
 } // namespace inputnotice

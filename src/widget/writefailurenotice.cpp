@@ -26,19 +26,11 @@ QString line(const Notice& n)
     const bool zh = chineseInterface();
     switch (n.change) {
     case Change::Macro:
-        if (n.saved)
-            return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上，并已保存到其文件中；"
-                                       "请检查键盘连接后重新下载。")
-                            .arg(n.subject)
-                      : QStringLiteral("The keyboard did not take the macro \"%1\". It stays on the page with all its "
-                                       "events and is saved in its file; check the keyboard's connection and "
-                                       "download it again.")
-                            .arg(n.subject);
-        return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上；请检查键盘连接后重新下载。")
-                        .arg(n.subject)
+        return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上%2；请检查键盘连接后重新下载。")
+                        .arg(n.subject, n.saved ? QStringLiteral("，并已保存到其文件中") : QString())
                   : QStringLiteral("The keyboard did not take the macro \"%1\". It stays on the page with all its "
-                                   "events; check the keyboard's connection and download it again.")
-                        .arg(n.subject);
+                                   "events%2; check the keyboard's connection and download it again.")
+                        .arg(n.subject, n.saved ? QStringLiteral(" and is saved in its file") : QString());
     case Change::LightingSlot:
         return zh ? QStringLiteral("键盘未接收 LED 模式 %1 的设置，仍保留原来的设置。请检查键盘连接后重新应用。")
                         .arg(n.subject)
