@@ -1,6 +1,6 @@
 #include "serverpath.h"
 
-#include "device/device.h"
+#include "userplaces.h"
 #include "widget/fileguard.h"
 
 #include <QDir>
@@ -13,52 +13,6 @@ constexpr int BoardNameBytes = 16;
 
 const QString ToolStage = QStringLiteral("UpgradeTessark");
 const QString FirmwareStage = QStringLiteral("UpgradeFirmware");
-
-// The user's own files below the application directory, in lower case: the log, the custom colours,
-// the firmware panel's remembered folder, and the update, language and menu settings.
-const QStringList UserLocations{
-    QStringLiteral("log"),
-    QStringLiteral("config/customcolor"),
-    QStringLiteral("config/temp"),
-    QStringLiteral("config/autoupdate.xml"),
-    QStringLiteral("config/language.xml"),
-    QStringLiteral("config/menutree.xml"),
-};
-// A settings file that did not read is kept beside it as ".bad", ".bad.1", ...
-const QString KeptCopySuffix = QStringLiteral(".bad");
-
-// A keyboard's folder: the hexadecimal form of its device id.
-bool isKeyboardFolderName(const QString& name)
-{
-    if (name.size() != int(2 * sizeof(Device::m_deviceId)))
-        return false;
-    for (const QChar c : name) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return false;
-    }
-    return true;
-}
-
-// The segments of a safe link as the file system compares them: lower case, without the trailing dots
-// and spaces Windows drops. Empty and "." segments go; the link holds no "..".
-QStringList comparableSegments(const QString& link)
-{
-    QStringList segments;
-    for (QString segment : link.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        while (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
-            segment.chop(1);
-        if (!segment.isEmpty())
-            segments << segment.toLower();
-    }
-    return segments;
-}
-
-// A "~<digit>" may be a Windows short name, which could stand for any of the user's files.
-bool mayBeShortName(const QString& segment)
-{
-    const int tilde = segment.indexOf(QLatin1Char('~'));
-    return tilde >= 0 && tilde + 1 < segment.size() && segment.at(tilde + 1).isDigit();
-}
 
 // A safe link naming a file below the folder stage (a path of the application directory, no "/" at
 // either end).
@@ -114,21 +68,7 @@ bool isFirmwareLink(const QString& link, const QString& modelDir, const QString&
 
 bool isDeletableEntry(const QString& entry, const QString& appDir)
 {
-    if (!isSafeLink(entry, appDir))
-        return false;
-    const QStringList segments = comparableSegments(entry);
-    for (const QString& segment : segments) {
-        if (mayBeShortName(segment))
-            return false;
-    }
-    if (!segments.isEmpty() && isKeyboardFolderName(segments.first()))
-        return false;
-    const QString path = segments.join(QLatin1Char('/'));
-    for (const QString& location : UserLocations) {
-        if (path == location || path.startsWith(location + KeptCopySuffix) || path.startsWith(location + QLatin1Char('/')))
-            return false;
-    }
-    return true;
+    return isSafeLink(entry, appDir) && !UserPlaces::isUserPlace(entry);
 }
 
 bool isSafeBoardName(const QString& name)
