@@ -92,8 +92,6 @@ onlineUpdate::onlineUpdate(QWidget* parent) : QWidget(parent)
     makeTransparentText(m_ui->textEdit_FirmwareUpdate);
     makeInert(m_ui->textEdit_TessarkUpdate);
     makeInert(m_ui->textEdit_FirmwareUpdate);
-    // Only the tool's own texts are shown here, never the server's: no markup is needed.
-    m_ui->label_UpdateTip->setTextFormat(Qt::PlainText);
 
     m_ui->frame_TessarkUpdate->hide();
     m_ui->frame_FirmwareUpdate->hide();
