@@ -399,7 +399,7 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("target"); // zero, fifo or file
         QTest::addColumn<QString>("markup"); // %1: the target's path
-        const QStringList markups{"<img src='%1'>", "<img src=\"file://%1\" width=64 height=64>",
+        const QStringList markups{"<img src='%1'>", "<img src=\"file://%1\" width=30000 height=30000>",
                                   "<link rel=\"stylesheet\" type=\"text/css\" href=\"%1\">",
                                   "<table background=\"%1\"><tr><td style=\"background-image: url(%1)\">x</td></tr></table>"};
         for (const bool firmware : {false, true}) {
