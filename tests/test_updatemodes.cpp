@@ -389,7 +389,7 @@ private slots:
 
     // The files of one update together, the updater archive counted by what it inflates to, stay within
     // the bound (made small here): the file that passes it fails as a reply error does, naming the bound,
-    // and nothing after it is fetched; an update at the bound installs.
+    // and nothing after it is fetched; an update at the bound installs, also right after one that failed.
     void updateHasATotalBound_data()
     {
         QTest::addColumn<int>("failsAt"); // the link that passes the bound by one byte; -1: the bound is the total
@@ -439,6 +439,15 @@ private slots:
         for (int i = 0; i < links.size(); ++i)
             QCOMPARE(requests.contains(QUrl::toPercentEncoding(links.at(i), "/")), i <= failsAt);
         QVERIFY(!QFileInfo::exists(record()));
+
+        // What the failed update brought counts nothing against the next one.
+        DownloadFile::setUpdateBoundForTest(sizes.at(0) + sizes.at(1) + sizes.at(2));
+        events->clear();
+        m_hub->emitDownloadTessarkUpdateFile();
+        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        QTest::qWait(50);
+        QVERIFY(events->contains("exit"));
+        QCOMPARE(errors.size(), 1);
     }
 
     // Three files, two delete entries: the entries go only once all three are in. An entry naming a file
