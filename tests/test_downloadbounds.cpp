@@ -14,7 +14,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-
 namespace {
 constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 Endless = -1;
@@ -198,6 +197,7 @@ private slots:
 
     // A Content-Length over the limit is refused as soon as the headers are in, with the body still
     // withheld, long before the pace window; one at the limit is not (it then ends under the floor).
+    // The tool's own limits here, 256 MiB for a tool file, with no byte of the body sent.
     void announcedLengthIsRefusedWithoutTheBody_data()
     {
         QTest::addColumn<int>("mode");
