@@ -423,8 +423,9 @@ private slots:
         QProcess first;
         inst.start(first, inst.arguments());
         QVERIFY(first.waitForStarted(10000));
+        // Killed once the added files and some of the replaced ones are in (the staged names sort so).
         QDeadlineTimer deadline(60000);
-        while (inst.log().count(QLatin1String("copying ")) < 40 && first.state() == QProcess::Running
+        while (inst.log().count(QLatin1String("copying ")) < Files + 60 && first.state() == QProcess::Running
                && !deadline.hasExpired())
             first.waitForFinished(1); // also drains its output
         ::kill(pid_t(first.processId()), SIGKILL);
