@@ -448,6 +448,41 @@ private slots:
         QVERIFY2(inst.log().contains(QLatin1String("interrupted while copying")), qPrintable(inst.log()));
     }
 
+    // The record an earlier run left is replayed: up to its last change the run is undone; once it says
+    // every new file was in, the run is finished instead. Either way no hidden file remains.
+    void aRecordOfAnEarlierRunIsReplayed_data()
+    {
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("interrupted while copying: undone") << false;
+        QTest::newRow("interrupted after every file was in: finished") << true;
+    }
+    void aRecordOfAnEarlierRunIsReplayed()
+    {
+        QFETCH(bool, complete);
+        Installation inst;
+        QVERIFY(inst.app.write(QStringLiteral("a.txt"), "new"));
+        QVERIFY(inst.app.write(QStringLiteral(".a.txt.upgrade-1-old-0"), "old"));
+        QVERIFY(inst.app.write(QStringLiteral("newdir/x.so"), "new"));
+        QVERIFY(inst.app.write(QStringLiteral(".b.txt.upgrade-1-0"), "partial"));
+        // A line cut short was being written when the run ended: not acted on.
+        const QByteArray record = "temp .b.txt.upgrade-1-0\nfolder newdir\nadd newdir%2Fx.so\n"
+                                  "aside a.txt .a.txt.upgrade-1-old-0\n"
+                                  + QByteArray(complete ? "complete\n" : "") + "add Tessa";
+        QVERIFY(inst.app.write(QStringLiteral(".upgrade-journal"), record));
+        QVERIFY(QDir(inst.app.filePath(Staged)).removeRecursively());
+        QStringList arguments = inst.arguments();
+        arguments[1] = QStringLiteral("0");
+
+        QVERIFY(inst.run(arguments));
+        QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("a.txt"))), complete ? QByteArray("new") : QByteArray("old"));
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("newdir/x.so"))), complete);
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("newdir"))), complete);
+        QCOMPARE(readFile(inst.app.filePath(ToolName)), toolScript("old", inst.record()));
+        QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+        QVERIFY(inst.restarted("old"));
+    }
+
     // The record of an earlier run is followed only inside the application folder, for the updater's
     // own files: a damaged one stops the upgrade before anything is changed.
     void aDamagedRecordIsNotFollowed_data()
