@@ -141,10 +141,10 @@ bool UpgradeJournal::recover(UpgradeLog& log)
 {
     if (!occupied(m_path))
         return true;
-    const QFileInfo info(m_path);
     QByteArray content;
     QFile file;
 #ifdef Q_OS_WIN
+    const QFileInfo info(m_path);
     file.setFileName(m_path);
     const bool opened = !info.isSymLink() && info.isFile() && info.size() <= MaxJournalBytes
                         && file.open(QIODevice::ReadOnly);
