@@ -1,6 +1,7 @@
 #include "treecopy.h"
 
-#include <QCoreApplication>
+#include "Update/userplaces.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,8 +33,9 @@ bool isBelow(const QString& path, const QString& folder)
     return path.size() > folder.size() + 1 && path.startsWith(folder + QLatin1Char('/'));
 }
 
-// Replaces target by source in one step, also when target is a running executable.
-bool renameOver(const QString& source, const QString& target)
+} // namespace
+
+bool TreeCopy::renameOver(const QString& source, const QString& target)
 {
 #ifdef Q_OS_WIN
     return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
@@ -43,6 +45,8 @@ bool renameOver(const QString& source, const QString& target)
     return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
 #endif
 }
+
+namespace {
 
 // Gives the file or link at target the second name aside, which must not exist yet. Where the file
 // system allows, both names stay, so target is never missing; else target is moved to aside.
@@ -76,8 +80,8 @@ bool occupied(const QString& path)
 
 } // namespace
 
-TreeCopy::TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log)
-    : m_stagedDir(QDir::cleanPath(stagedDir)), m_targetDir(QDir::cleanPath(targetDir)), m_log(log)
+TreeCopy::TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log, UpgradeJournal& journal)
+    : m_stagedDir(QDir::cleanPath(stagedDir)), m_targetDir(QDir::cleanPath(targetDir)), m_log(log), m_journal(journal)
 {
 }
 
@@ -130,6 +134,12 @@ bool TreeCopy::planFolder(const QString& source, const QString& target, int dept
             return refuse(QStringLiteral("目标路径不在应用程序目录内：%1").arg(to),
                           QStringLiteral("target path outside the application folder: %1").arg(to));
         }
+        // The user's keyboards, logs, colours and settings are theirs, whatever was staged.
+        if (UserPlaces::isUserPlace(to.mid(m_targetDir.size() + 1))) {
+            m_log.step({QStringLiteral("跳过用户文件位置：%1").arg(to),
+                        QStringLiteral("skipped, a place of the user's own files: %1").arg(to)});
+            continue;
+        }
         if (entry.isDir()) {
             const QFileInfo existing(to);
             if (existing.isSymLink() || (existing.exists() && !existing.isDir())) {
@@ -173,39 +183,78 @@ bool TreeCopy::copy()
     m_written.clear();
     m_createdFolders.clear();
     m_restored = true;
+    if (!m_journal.begin()) {
+        return refuse(QStringLiteral("无法创建升级记录，未复制任何文件"),
+                      QStringLiteral("cannot create the upgrade's record; nothing copied"));
+    }
     for (const Item& item : m_items) {
+        // Planned, but a folder on the way may have become a link since.
+        if (linkOnTheWay(item.target)) {
+            refuse(QStringLiteral("目标路径经过符号链接：%1").arg(item.target),
+                   QStringLiteral("the target's path passes a link: %1").arg(item.target));
+            return fail();
+        }
         if (item.folder) {
-            if (QFileInfo(item.target).isDir())
+            const QFileInfo existing(item.target);
+            if (existing.isDir() && !existing.isSymLink())
                 continue;
-            if (!QDir().mkdir(item.target)) {
+            if (!m_journal.folderToMake(item.target) || !QDir().mkdir(item.target)) {
                 refuse(QStringLiteral("无法创建目录：%1").arg(item.target),
                        QStringLiteral("cannot create the folder %1").arg(item.target));
-                rollBack();
-                return false;
+                return fail();
             }
             m_createdFolders.append(item.target);
             continue;
         }
         m_log.step({QStringLiteral("复制 %1 到 %2").arg(item.source, item.target),
                     QStringLiteral("copying %1 to %2").arg(item.source, item.target)});
-        if (!replaceFile(item)) {
-            rollBack();
-            return false;
-        }
+        if (!replaceFile(item))
+            return fail();
         ++m_copied;
     }
+    if (!m_journal.complete()) {
+        refuse(QStringLiteral("无法写入升级记录"), QStringLiteral("cannot write the upgrade's record"));
+        return fail();
+    }
     dropKeptFiles();
+    if (!m_journal.end())
+        refuse(QStringLiteral("无法删除升级记录"), QStringLiteral("cannot remove the upgrade's record"));
     return true;
+}
+
+bool TreeCopy::fail()
+{
+    rollBack();
+    // What could not be put back stays journalled for the next run.
+    if (m_restored && !m_journal.end())
+        refuse(QStringLiteral("无法删除升级记录"), QStringLiteral("cannot remove the upgrade's record"));
+    return false;
+}
+
+// Whether a folder between the target folder and target is (now) a link or no folder.
+bool TreeCopy::linkOnTheWay(const QString& target) const
+{
+    const QStringList segments = target.mid(m_targetDir.size() + 1).split(QLatin1Char('/'));
+    QString folder = m_targetDir;
+    for (int i = 0; i + 1 < segments.size(); ++i) {
+        folder += QLatin1Char('/') + segments.at(i);
+        const QFileInfo info(folder);
+        if (info.isSymLink() || !info.isDir())
+            return true;
+    }
+    return false;
 }
 
 bool TreeCopy::keepOld(const QString& target, QString* aside)
 {
-    const QFileInfo info(target);
-    const QString base = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".upgrade-")
-                         + QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-old-");
+    const QString base = UpgradeJournal::ownFileBase(target) + QStringLiteral("-old-");
     for (int i = 0; i < 100; ++i) {
         const QString candidate = base + QString::number(i);
-        if (!occupied(candidate) && keepAside(target, candidate)) {
+        if (occupied(candidate))
+            continue;
+        if (!m_journal.keptAside(target, candidate))
+            return false;
+        if (keepAside(target, candidate)) {
             *aside = candidate;
             return true;
         }
@@ -274,11 +323,15 @@ bool TreeCopy::replaceFile(const Item& item)
 
     // Beside the target, so the rename stays on one file system; never under the target's name, so a
     // failure leaves the old file whole.
-    const QString base = existing.absolutePath() + QStringLiteral("/.") + existing.fileName()
-                         + QStringLiteral(".upgrade-") + QString::number(QCoreApplication::applicationPid());
+    const QString base = UpgradeJournal::ownFileBase(item.target);
     QFile temp;
     for (int i = 0; i < 100 && !temp.isOpen(); ++i) {
         temp.setFileName(base + QLatin1Char('-') + QString::number(i));
+        if (occupied(temp.fileName()))
+            continue;
+        if (!m_journal.temporaryFile(temp.fileName())) {
+            return refuse(QStringLiteral("无法写入升级记录"), QStringLiteral("cannot write the upgrade's record"));
+        }
         temp.open(QIODevice::WriteOnly | QIODevice::NewOnly); // NewOnly: never an existing file or link
     }
     if (!temp.isOpen()) {
@@ -317,6 +370,8 @@ bool TreeCopy::replaceFile(const Item& item)
     Written entry{item.target, QString(), false};
     if (error.isEmpty() && occupied(item.target) && !keepOld(item.target, &entry.aside))
         error = QStringLiteral("cannot keep the old file aside: ") + qt_error_string();
+    else if (error.isEmpty() && entry.aside.isEmpty() && !m_journal.fileToAdd(item.target))
+        error = QStringLiteral("cannot write the upgrade's record");
     if (error.isEmpty()) {
         m_written.append(entry);
         if (renameOver(temp.fileName(), item.target))

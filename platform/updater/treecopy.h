@@ -1,6 +1,8 @@
 #pragma once
 // Copies the staged tool files over the application folder, all or none: every file through a temporary
-// file renamed over the old one, links skipped, nothing outside the application folder.
+// file renamed over the old one, links skipped, nothing outside the application folder nor in the
+// user's places, every change journalled first.
+#include "upgradejournal.h"
 #include "upgradelog.h"
 
 #include <QFileDevice>
@@ -11,11 +13,13 @@
 
 class TreeCopy {
 public:
-    TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log);
+    // journal: the target folder's, already recovered.
+    TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log, UpgradeJournal& journal);
 
     // Walks the staged tree and checks every target before anything is written. False (logged) when a
     // target cannot take its file: a folder where a file goes or the reverse, a link where a folder
     // goes, a device, a path leaving the target folder or entering the staged one, two files for one name.
+    // A staged file or folder for one of the user's places is skipped (logged).
     bool plan();
     // Writes what plan() found, in order. Each file replaced is kept aside until every file is in, then
     // dropped. At the first failure (logged) the old files are put back and the files and folders this
@@ -29,6 +33,8 @@ public:
 
     // The name a staged file takes: the ".tessark" the tool adds to downloaded ".exe" files is dropped.
     static QString targetName(const QString& stagedName);
+    // Replaces target by source in one step, also when target is a running executable.
+    static bool renameOver(const QString& source, const QString& target);
 
 private:
     struct Item {
@@ -49,12 +55,15 @@ private:
     bool refuse(const QString& chinese, const QString& english);
     bool replaceFile(const Item& item);
     bool keepOld(const QString& target, QString* aside);
+    bool linkOnTheWay(const QString& target) const;
+    bool fail(); // rolls back; the journal goes when everything was undone
     void rollBack();
     void dropKeptFiles();
 
     QString m_stagedDir;
     QString m_targetDir;
     UpgradeLog& m_log;
+    UpgradeJournal& m_journal;
     QVector<Item> m_items;
     QSet<QString> m_targets;
     QVector<Written> m_written;

@@ -4,6 +4,7 @@
 #include "toolrestart.h"
 #include "treecopy.h"
 #include "upgradearguments.h"
+#include "upgradejournal.h"
 #include "upgradelog.h"
 
 #include <QDir>
@@ -56,7 +57,12 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     log.step({QStringLiteral("%1 已退出").arg(wait.executable()), QStringLiteral("%1 has exited").arg(wait.executable())});
 
     UpgradeExit result = UpgradeExit::Done;
-    if (!QFileInfo(a.stagedDir).isDir()) {
+    // A run that was killed left a mixed version: whole again before anything else is copied.
+    UpgradeJournal journal(a.appDir);
+    if (!journal.recover(log)) {
+        log.failure({QStringLiteral("未复制任何文件，暂存目录保留"), QStringLiteral("nothing copied; the staged folder is kept")});
+        result = UpgradeExit::CopyFailed;
+    } else if (!QFileInfo(a.stagedDir).isDir()) {
         if (a.expectedFiles > 0) {
             log.failure({QStringLiteral("暂存目录不存在：%1").arg(a.stagedDir),
                          QStringLiteral("the staged folder does not exist: %1").arg(a.stagedDir)});
@@ -65,7 +71,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
             log.step({QStringLiteral("没有要复制的文件"), QStringLiteral("no files to copy")});
         }
     } else {
-        TreeCopy copy(a.stagedDir, a.appDir, log);
+        TreeCopy copy(a.stagedDir, a.appDir, log, journal);
         if (!copy.plan()) {
             log.failure({QStringLiteral("复制未开始：未更改任何文件，暂存目录保留"),
                          QStringLiteral("copy not started: no file changed; the staged folder is kept")});

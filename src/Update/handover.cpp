@@ -49,6 +49,50 @@ int languageArgument()
 
 constexpr unsigned long EntryPauseMs = 50;
 
+// Removes a file, a link (itself, never what it points at) or a folder with everything in it.
+bool removeEntry(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        return QFile::remove(path);
+    return !info.exists() || QDir(path).removeRecursively();
+}
+
+// The old updater folder's files, with their permission bits, into a new folder; links are not copied.
+bool copyTree(const QString& from, const QString& to)
+{
+    if (!QDir().mkdir(to))
+        return false;
+    const QFileInfoList entries =
+        QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isSymLink())
+            continue;
+        if (entry.isDir()) {
+            if (!copyTree(entry.filePath(), target))
+                return false;
+        } else if (entry.isFile()) {
+            if (!QFile::copy(entry.filePath(), target) || !QFile::setPermissions(target, entry.permissions()))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Puts folder's place to next (a whole folder) and leaves the old one under old.
+bool swapIn(const QString& next, const QString& folder, const QString& old)
+{
+    const bool hadOld = QFileInfo(folder).exists() || QFileInfo(folder).isSymLink();
+    if (hadOld && !QDir().rename(folder, old))
+        return false;
+    if (QDir().rename(next, folder))
+        return true;
+    if (hadOld)
+        QDir().rename(old, folder);
+    return false;
+}
+
 } // namespace
 
 void DownloadFile::UpdateUpgrradeProgram()
@@ -60,10 +104,25 @@ void DownloadFile::UpdateUpgrradeProgram()
         qDebug() << __LINE__ << "目录不存在";
         return;
     }
-    if (copyDirectoryFiles(source, folder, true)) {
-        m_deletedFileCount = 0;
-        deleteDirectory(source, true);
+    // The new updater folder is put together beside the old one, from the old files and the
+    // downloaded ones, and takes its place only when every file is written: a refresh that fails
+    // leaves the old updater whole and startable.
+    const QString target = QDir::cleanPath(folder);
+    const QString next = target + QStringLiteral(".new");
+    const QString old = target + QStringLiteral(".old");
+    bool refreshed = removeEntry(next) && removeEntry(old);
+    const QFileInfo current(target);
+    if (refreshed)
+        refreshed = current.isDir() && !current.isSymLink() ? copyTree(target, next) : QDir().mkdir(next);
+    refreshed = refreshed && copyDirectoryFiles(source, next, true) && swapIn(next, target, old);
+    if (!refreshed) {
+        qWarning() << __LINE__ << "the updater folder was not refreshed; the old one stays:" << target;
+        removeEntry(next);
+        return;
     }
+    removeEntry(old);
+    m_deletedFileCount = 0;
+    deleteDirectory(source, true);
 }
 
 bool DownloadFile::StartUpgradeProgram()
@@ -125,9 +184,13 @@ bool DownloadFile::copyDirectoryFiles(const QString& fromDir, const QString& toD
         if (!QFile::copy(entry.filePath(), target))
             return false;
         if (entry.suffix() == QLatin1String("tessarkzip")) {
-            unzipFile(target, targetDir.absolutePath(), true);
+            const bool unpacked = unzipFile(target, targetDir.absolutePath(), true);
             if (QFileInfo::exists(target))
                 QFile::remove(target);
+            if (!unpacked) {
+                qWarning() << __LINE__ << "copyDirectoryFiles: the archive did not unpack" << entry.filePath();
+                return false;
+            }
         }
         QThread::msleep(EntryPauseMs);
     }

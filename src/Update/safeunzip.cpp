@@ -59,9 +59,9 @@ QString refusal(const Entry& entry, const QString& base)
 
 QFile::Permissions rwxOnly(QFile::Permissions permissions)
 {
+    // Nobody but the owner may change what was unpacked: it is run (the updater) or read as trusted.
     const QFile::Permissions rwx = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser
-        | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
     // The updater replaces these files later: the owner keeps reading and writing them.
     return (permissions & rwx) | QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 }

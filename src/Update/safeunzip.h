@@ -2,7 +2,7 @@
 // Unpacks a zip archive only when every entry stays inside the destination folder: nothing absolute,
 // no "..", "\", ":" or control character, no link entry, no existing link on the way, and every file
 // inflates, chunk by chunk, to exactly the size and CRC it declares; each file is written through
-// QSaveFile with its rwx permission bits.
+// QSaveFile with its permission bits, never writable by group or others.
 #include <QString>
 
 namespace SafeUnzip {

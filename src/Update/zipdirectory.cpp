@@ -91,9 +91,11 @@ void readAttributes(quint8 host, quint32 attributes, Entry* entry)
         entry->kind = Kind::Folder;
 }
 
+// Every stored byte, a NUL too (the QByteArray overloads stop there): a name with one is then refused.
 QString decodedName(const QByteArray& stored, quint16 flags)
 {
-    return (flags & Utf8NameFlag) ? QString::fromUtf8(stored) : QString::fromLocal8Bit(stored);
+    return (flags & Utf8NameFlag) ? QString::fromUtf8(stored.constData(), stored.size())
+                                  : QString::fromLocal8Bit(stored.constData(), stored.size());
 }
 
 bool readAt(QFile& file, qint64 at, qint64 length, QByteArray* out)

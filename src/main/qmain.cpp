@@ -3,11 +3,14 @@
 #include "images/compiledimages.h"
 #include "main/singleapplication.h"
 #include "main/tessark.h"
+#include "platform/filesizelimit.h"
 
 #include <QDebug>
 
 int qMain(int argc, char** argv)
 {
+    // A save under a file-size limit fails and is told, as on a full disk; the signal would end the tool.
+    FileSizeLimit::failWritesInsteadOfSignal();
 #ifndef Q_OS_WIN
     // Everything is drawn with QPainter: without Qt's GLX integration the X11 window loads no GL
     // driver, which saves some 50 MB and the driver's allocations. A user's own choice stands.
