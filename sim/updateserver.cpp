@@ -18,6 +18,8 @@
 
 #include <atomic>
 
+#include <zlib.h>
+
 namespace sim {
 
 namespace {
@@ -31,12 +33,15 @@ constexpr qint64 StallLength = 1 << 20;  // Content-Length a stall announces whe
 constexpr qint64 SignValidity = 60;      // what the tool adds to its network time
 
 struct Behaviour {
-    enum Kind { NotFound, Redirect, Stall, CutShort, Generate, Trickle } kind = NotFound;
+    enum Kind { NotFound, Redirect, Stall, CutShort, Generate, Encoded, Chunked, Withhold, Trickle } kind = NotFound;
     QString location;
     int bytes = 0;
     qint64 bodyBytes = 0;  // Generate, Trickle: -1 without end
     qint64 announced = -1; // Generate: -1 without Content-Length
     int tickMs = 0;        // Trickle
+    qint64 firstBytes = 0; // Trickle: sent at once
+    QByteArray body;       // Encoded: the compressed body
+    QByteArray encoding;   // Encoded: its Content-Encoding
 };
 
 // length -1: no Content-Length, the body ends with the connection.
@@ -57,6 +62,84 @@ bool isLowerHex(const QByteArray& text)
 }
 
 QString hexTime(qint64 secs) { return QString::number(secs, 16); }
+
+// `inflated` zeros as a raw deflate stream, built from one flushed block of a MiB repeated (so a GiB
+// takes no time), with the CRC-32 and Adler-32 of the whole.
+struct ZeroStream {
+    QByteArray raw;
+    uLong crc = 0;
+    uLong adler = 1;
+};
+
+ZeroStream deflatedZeros(qint64 inflated)
+{
+    constexpr qint64 Block = 1 << 20;
+    const QByteArray zeros(int(Block), '\0');
+    ZeroStream out;
+    out.crc = crc32(0L, Z_NULL, 0);
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return out;
+    auto run = [&z](const QByteArray& in, int flush) {
+        QByteArray result;
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+        z.avail_in = uInt(in.size());
+        char buffer[16384];
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, flush);
+            result.append(buffer, int(sizeof buffer - z.avail_out));
+        } while (z.avail_out == 0);
+        return result;
+    };
+    // After a full flush the compressor starts afresh: every further MiB compresses to the same bytes.
+    const QByteArray block = run(zeros, Z_FULL_FLUSH);
+    const uLong blockCrc = crc32(0L, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(Block));
+    const uLong blockAdler = adler32(1L, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(Block));
+    qint64 left = inflated;
+    for (; left >= Block; left -= Block) {
+        out.raw += block;
+        out.crc = crc32_combine(out.crc, blockCrc, Block);
+        out.adler = adler32_combine(out.adler, blockAdler, Block);
+    }
+    const QByteArray rest(int(left), '\0');
+    out.raw += run(rest, Z_FINISH);
+    out.crc = crc32(out.crc, reinterpret_cast<const Bytef*>(rest.constData()), uInt(rest.size()));
+    out.adler = adler32(out.adler, reinterpret_cast<const Bytef*>(rest.constData()), uInt(rest.size()));
+    deflateEnd(&z);
+    return out;
+}
+
+void appendLittleEndian32(QByteArray& to, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        to += char((value >> (8 * i)) & 0xFF);
+}
+
+QByteArray encodedZeros(BodyEncoding encoding, qint64 inflated)
+{
+    const ZeroStream stream = deflatedZeros(inflated);
+    switch (encoding) {
+    case BodyEncoding::RawDeflate:
+        return stream.raw;
+    case BodyEncoding::Deflate: {
+        QByteArray zlibBody("\x78\xda", 2);
+        zlibBody += stream.raw;
+        for (int i = 3; i >= 0; --i)
+            zlibBody += char((stream.adler >> (8 * i)) & 0xFF);
+        return zlibBody;
+    }
+    case BodyEncoding::Gzip: {
+        QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03", 10);
+        gzip += stream.raw;
+        appendLittleEndian32(gzip, quint32(stream.crc));
+        appendLittleEndian32(gzip, quint32(inflated & 0xFFFFFFFF));
+        return gzip;
+    }
+    }
+    return QByteArray();
+}
 
 // "<modified Julian day> YY-MM-DD HH:MM:SS ..." as the public daytime servers send it.
 QByteArray daytimeLine(const QDateTime& utc)
@@ -94,6 +177,11 @@ public:
     // A body of zeros without a file; endless: until the client goes.
     bool generated = false;
     bool endless = false;
+    // Each part of the body goes out as one chunk of the chunked coding.
+    bool chunked = false;
+    // A body held in memory (an encoded one), sent from its start.
+    QByteArray data;
+    qint64 dataPos = 0;
     // A trickled body's bytes still to send (kept apart from the pumped body's).
     qint64 trickleLeft = 0;
 
@@ -104,7 +192,15 @@ public:
             if (s->state() != QAbstractSocket::ConnectedState)
                 return; // the client went: nothing more to hand out
             const qint64 size = endless ? Chunk : qMin(Chunk, remaining);
-            const QByteArray part = generated ? QByteArray(int(size), '\0') : file.read(size);
+            QByteArray part;
+            if (!data.isEmpty()) {
+                part = data.mid(int(dataPos), int(size));
+                dataPos += part.size();
+            } else {
+                part = generated ? QByteArray(int(size), '\0') : file.read(size);
+            }
+            if (chunked && !part.isEmpty())
+                part = QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n";
             if (part.isEmpty()) {
                 remaining = 0; // the file shrank: the client sees a short body
                 break;
@@ -114,17 +210,20 @@ public:
             if (!endless)
                 remaining -= part.size();
         }
-        if (remaining == 0 && !endless && (file.isOpen() || generated)) {
+        if (remaining == 0 && !endless && (file.isOpen() || generated || !data.isEmpty())) {
             file.close();
             generated = false;
+            data.clear();
             s->disconnectFromHost();
         }
     }
 
     // Sends bytesPerTick zeros every tickMs until total have gone, then closes.
-    void startTrickle(qint64 total, int bytesPerTick, int tickMs)
+    void startTrickle(qint64 total, int bytesPerTick, int tickMs, qint64 firstBytes)
     {
-        trickleLeft = total;
+        const qint64 first = qBound<qint64>(0, firstBytes, total);
+        s->write(QByteArray(int(first), '\0'));
+        trickleLeft = total - first;
         auto* timer = new QTimer(this);
         timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(timer, &QTimer::timeout, this, [this, timer, bytesPerTick] {
@@ -157,6 +256,7 @@ struct UpdateServers::Impl {
     QVector<DaytimeMode> modes;
     QVector<int> connections;
     QStringList lines;
+    QStringList acceptEncodings;
     int forbidden = 0;
     quint16 httpPort = 0;
     QVector<quint16> daytimePorts;
@@ -298,9 +398,16 @@ void UpdateServers::Impl::answer(HttpConnection* c, const QByteArray& head)
     QByteArray line = head.left(head.indexOf('\n'));
     if (line.endsWith('\r'))
         line.chop(1);
+    QByteArray acceptEncoding;
+    for (const QByteArray& field : head.split('\n')) {
+        const int colon = field.indexOf(':');
+        if (colon > 0 && field.left(colon).trimmed().toLower() == "accept-encoding")
+            acceptEncoding = field.mid(colon + 1).trimmed();
+    }
     {
         QMutexLocker lock(&mutex);
         lines << QString::fromLatin1(line);
+        acceptEncodings << QString::fromLatin1(acceptEncoding);
     }
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts[2].startsWith("HTTP/1.") || !parts[1].startsWith('/')) {
@@ -350,9 +457,30 @@ void UpdateServers::Impl::answer(HttpConnection* c, const QByteArray& head)
         c->pump();
         return;
     }
+    if (special && behaviour.kind == Behaviour::Encoded) {
+        const qint64 size = behaviour.body.size();
+        s->write(statusHead(200, "OK", behaviour.announced < 0 ? -1 : size,
+                            "Content-Encoding: " + behaviour.encoding + "\r\n"));
+        c->data = behaviour.body;
+        c->remaining = size;
+        c->pump();
+        return;
+    }
+    if (special && behaviour.kind == Behaviour::Chunked) {
+        s->write(statusHead(200, "OK", -1, "Transfer-Encoding: chunked\r\n"));
+        c->generated = true;
+        c->endless = true;
+        c->chunked = true;
+        c->pump();
+        return;
+    }
+    if (special && behaviour.kind == Behaviour::Withhold) {
+        s->write(statusHead(200, "OK", behaviour.announced));
+        return; // the body never comes; the connection stays open
+    }
     if (special && behaviour.kind == Behaviour::Trickle) {
         s->write(statusHead(200, "OK", behaviour.bodyBytes));
-        c->startTrickle(behaviour.bodyBytes, behaviour.bytes, behaviour.tickMs);
+        c->startTrickle(behaviour.bodyBytes, behaviour.bytes, behaviour.tickMs, behaviour.firstBytes);
         return;
     }
     sendFile(c, decoded, special ? &behaviour : nullptr);
@@ -485,25 +613,33 @@ int UpdateServers::daytimeConnections(int index) const
 void UpdateServers::answerNotFound(const QString& path)
 {
     QMutexLocker lock(&d->mutex);
-    d->behaviours.insert(path, Behaviour{Behaviour::NotFound, QString(), 0});
+    d->behaviours.insert(path, Behaviour());
 }
 
 void UpdateServers::redirect(const QString& path, const QString& location)
 {
     QMutexLocker lock(&d->mutex);
-    d->behaviours.insert(path, Behaviour{Behaviour::Redirect, location, 0});
+    Behaviour b;
+    b.kind = Behaviour::Redirect;
+    b.location = location;
+    d->behaviours.insert(path, b);
 }
 
 void UpdateServers::stall(const QString& path)
 {
     QMutexLocker lock(&d->mutex);
-    d->behaviours.insert(path, Behaviour{Behaviour::Stall, QString(), 0});
+    Behaviour b;
+    b.kind = Behaviour::Stall;
+    d->behaviours.insert(path, b);
 }
 
 void UpdateServers::cutShort(const QString& path, int bytes)
 {
     QMutexLocker lock(&d->mutex);
-    d->behaviours.insert(path, Behaviour{Behaviour::CutShort, QString(), bytes});
+    Behaviour b;
+    b.kind = Behaviour::CutShort;
+    b.bytes = bytes;
+    d->behaviours.insert(path, b);
 }
 
 void UpdateServers::generate(const QString& path, qint64 bodyBytes, qint64 announced)
@@ -516,13 +652,42 @@ void UpdateServers::generate(const QString& path, qint64 bodyBytes, qint64 annou
     d->behaviours.insert(path, b);
 }
 
-void UpdateServers::trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs)
+void UpdateServers::generateEncoded(const QString& path, BodyEncoding encoding, qint64 inflatedBytes, bool withLength)
+{
+    Behaviour b;
+    b.kind = Behaviour::Encoded;
+    b.body = encodedZeros(encoding, inflatedBytes);
+    b.encoding = encoding == BodyEncoding::Gzip ? "gzip" : "deflate";
+    b.announced = withLength ? b.body.size() : -1;
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, b);
+}
+
+void UpdateServers::generateChunked(const QString& path)
+{
+    Behaviour b;
+    b.kind = Behaviour::Chunked;
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, b);
+}
+
+void UpdateServers::withhold(const QString& path, qint64 announced)
+{
+    Behaviour b;
+    b.kind = Behaviour::Withhold;
+    b.announced = announced;
+    QMutexLocker lock(&d->mutex);
+    d->behaviours.insert(path, b);
+}
+
+void UpdateServers::trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs, qint64 firstBytes)
 {
     Behaviour b;
     b.kind = Behaviour::Trickle;
     b.bodyBytes = bodyBytes;
     b.bytes = bytesPerTick;
     b.tickMs = tickMs;
+    b.firstBytes = firstBytes;
     QMutexLocker lock(&d->mutex);
     d->behaviours.insert(path, b);
 }
@@ -537,6 +702,12 @@ QStringList UpdateServers::requestLines() const
 {
     QMutexLocker lock(&d->mutex);
     return d->lines;
+}
+
+QStringList UpdateServers::acceptEncodings() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->acceptEncodings;
 }
 
 int UpdateServers::forbiddenCount() const

@@ -18,6 +18,10 @@ enum class DaytimeMode {
     Close,   // accepts and closes at once, sending nothing
 };
 
+// How a made-up body of zeros is encoded (its Content-Encoding): gzip, zlib ("deflate") or raw deflate
+// (which some servers send as "deflate" too).
+enum class BodyEncoding { Gzip, Deflate, RawDeflate };
+
 // The download server's own clock and the daytime servers' clock are one: offset from the system's.
 void setSharedClockOffsetSecs(qint64 secs);
 QDateTime sharedClockUtc();
@@ -59,12 +63,22 @@ public:
     // the client goes) under Content-Length `announced` (-1: none, the body ends when the connection
     // closes). The body is handed out as fast as the client takes it.
     void generate(const QString& path, qint64 bodyBytes, qint64 announced);
-    // Announces `bodyBytes` and sends `bytesPerTick` zeros every `tickMs`, then closes.
-    void trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs);
+    // `inflatedBytes` zeros, compressed and sent with the encoding's Content-Encoding whatever the
+    // request accepts; with Content-Length of the compressed size, or without (ends with the connection).
+    void generateEncoded(const QString& path, BodyEncoding encoding, qint64 inflatedBytes, bool withLength);
+    // Zeros in chunks of the chunked transfer coding, until the client goes.
+    void generateChunked(const QString& path);
+    // Sends the headers with Content-Length `announced` and then nothing, keeping the connection open.
+    void withhold(const QString& path, qint64 announced);
+    // Announces `bodyBytes`, sends `firstBytes` zeros at once and then `bytesPerTick` zeros every
+    // `tickMs`, then closes.
+    void trickle(const QString& path, qint64 bodyBytes, int bytesPerTick, int tickMs, qint64 firstBytes = 0);
     void clearBehaviours();
 
     // Every request line received, in order ("GET /a%20b?sign=...&t=... HTTP/1.1").
     QStringList requestLines() const;
+    // The Accept-Encoding header of each request, in order (empty when it had none).
+    QStringList acceptEncodings() const;
     // Requests refused with 403 (bad or expired sign).
     int forbiddenCount() const;
 

@@ -1,7 +1,10 @@
 // tessark-update-sim: local download and daytime servers for trying the online update without the net.
 //   tessark-update-sim --root DIR --config FILE [--key KEY] [--daytime N]
 //                      [--sample-tool VERSION] [--sample-firmware MODEL VERSION]
+//                      [--hostile PATH gzip|deflate|raw|gzip-nolength|endless|chunked]...
 // The samples are written into DIR first; without --config the tool stops after writing them.
+// --hostile answers a request for PATH as a misbehaving server would: 1 GiB of zeros encoded (with its
+// compressed length, or without), or a plain body of zeros that never ends (no length, or chunked).
 #include "updatesamples.h"
 #include "updateserver.h"
 
@@ -32,7 +35,8 @@ QTextStream& err()
 int usage()
 {
     err() << "usage: tessark-update-sim --root DIR [--config FILE] [--key KEY] [--daytime N]\n"
-             "                          [--sample-tool VERSION] [--sample-firmware MODEL VERSION]\n";
+             "                          [--sample-tool VERSION] [--sample-firmware MODEL VERSION]\n"
+             "                          [--hostile PATH gzip|deflate|raw|gzip-nolength|endless|chunked]...\n";
     return 2;
 }
 
@@ -44,6 +48,8 @@ int main(int argc, char** argv)
     QString root, config, toolVersion, model, firmwareVersion;
     QByteArray key = DefaultKey;
     int daytime = 1;
+    QList<QPair<QString, QString>> hostile;
+    const QStringList hostileKinds{"gzip", "deflate", "raw", "gzip-nolength", "endless", "chunked"};
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -61,6 +67,9 @@ int main(int argc, char** argv)
         else if (a == QLatin1String("--sample-firmware") && i + 2 < args.size()) {
             model = args[++i];
             firmwareVersion = args[++i];
+        } else if (a == QLatin1String("--hostile") && i + 2 < args.size() && hostileKinds.contains(args[i + 2])) {
+            hostile << qMakePair(args[i + 1], args[i + 2]);
+            i += 2;
         } else
             return usage();
     }
@@ -90,6 +99,19 @@ int main(int argc, char** argv)
         return toolVersion.isEmpty() && model.isEmpty() ? usage() : 0;
 
     sim::UpdateServers servers(root, key, daytime);
+    for (const auto& h : hostile) {
+        constexpr qint64 GiB = qint64(1) << 30;
+        if (h.second == QLatin1String("endless"))
+            servers.generate(h.first, -1, -1);
+        else if (h.second == QLatin1String("chunked"))
+            servers.generateChunked(h.first);
+        else if (h.second == QLatin1String("deflate"))
+            servers.generateEncoded(h.first, sim::BodyEncoding::Deflate, GiB, true);
+        else if (h.second == QLatin1String("raw"))
+            servers.generateEncoded(h.first, sim::BodyEncoding::RawDeflate, GiB, true);
+        else
+            servers.generateEncoded(h.first, sim::BodyEncoding::Gzip, GiB, h.second == QLatin1String("gzip"));
+    }
     if (!servers.start() || !servers.writeConfig(config)) {
         err() << "cannot start the servers or write " << config << "\n";
         return 1;

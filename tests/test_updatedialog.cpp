@@ -7,6 +7,7 @@
 #include "widget/qss.h"
 #include "widget/waterprogressbar.h"
 #include "platform/filesizelimit.h"
+#include "memoryuse.h"
 #include "tempappdir.h"
 
 #include <QCheckBox>
@@ -14,9 +15,17 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSettings>
+#include <QTextEdit>
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 QByteArray writtenForm(const char* value)
@@ -37,6 +46,37 @@ QString latest(int language)
 }
 
 const QString NewVersion = QStringLiteral("Discover new version!");
+
+// Watches a FIFO from a thread of its own: a writer's non-blocking open succeeds only while someone has
+// it open for reading. The writer is closed again at once, so a reader that came is never left blocked.
+class FifoWatch {
+public:
+    explicit FifoWatch(const QByteArray& path) : m_thread([this, path] {
+        while (!m_stop) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                m_readerSeen = true;
+                ::close(fd);
+            } else if (errno != ENXIO) {
+                m_failed = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }) {}
+    ~FifoWatch()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool readerSeen() const { return m_readerSeen; }
+    bool failed() const { return m_failed; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_readerSeen{false};
+    std::atomic<bool> m_failed{false};
+    std::thread m_thread;
+};
 } // namespace
 
 class UpdateDialog : public QObject {
@@ -349,6 +389,88 @@ private slots:
         QVERIFY(!dialog()->tipTimer()->isActive());
         QCOMPARE(buttons(), QString("111"));
         QVERIFY(toolBall()->isHidden() && firmwareBall()->isHidden());
+    }
+
+    // The update information is the server's text: shown as rich text, but no image or style sheet it
+    // names is read, be it a device that never ends, a FIFO that would block, or a readable file.
+    void serverTextLoadsNothing_data()
+    {
+        QTest::addColumn<bool>("firmware");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("target"); // zero, fifo or file
+        QTest::addColumn<QString>("markup"); // %1: the target's path
+        const QStringList markups{"<img src='%1'>", "<img src=\"file://%1\" width=30000 height=30000>",
+                                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"%1\">",
+                                  "<table background=\"%1\"><tr><td style=\"background-image: url(%1)\">x</td></tr></table>"};
+        for (const bool firmware : {false, true}) {
+            for (const int language : {1, 0}) {
+                for (const char* target : {"zero", "fifo", "file"}) {
+                    for (int m = 0; m < markups.size(); ++m) {
+                        QTest::addRow("%s, %s, %s, markup %d", firmware ? "firmware" : "tool",
+                                      language == 0 ? "Chinese" : "English", target, m)
+                            << firmware << language << QString(target) << markups.at(m);
+                    }
+                }
+            }
+        }
+    }
+    void serverTextLoadsNothing()
+    {
+        QFETCH(bool, firmware);
+        QFETCH(int, language);
+        QFETCH(QString, target);
+        QFETCH(QString, markup);
+        const QString fifo = m_dir.filePath("served.fifo");
+        const QString file = m_dir.filePath("served.png");
+        QFile::remove(fifo);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        // A sparse file: reading it would take 32 MiB.
+        {
+            QFile big(file);
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(32 * 1024 * 1024));
+        }
+        const QString path = target == "zero" ? "/dev/zero" : target == "fifo" ? fifo : file;
+        const QString marker = "What is new " + target;
+        const QString text = "<p><b>" + marker + "</b></p>" + markup.arg(path) + "<p>end</p>";
+        const QString versionFile = m_dir.filePath("version.ini");
+        {
+            QFile::remove(versionFile);
+            QSettings ini(versionFile, QSettings::IniFormat);
+            ini.setIniCodec("UTF-8");
+            ini.beginGroup(firmware ? "FirmwareVersion" : "TessarkVersion");
+            ini.setValue(firmware ? "qv_usb_app_Version" : "Version", "9.0.0");
+            ini.setValue(language == 0 ? "ChineseUpdateInfo" : "EnglishUpdateInfo", text);
+        }
+        createHub(language);
+        m_hub->setAutoCheckUpdate(false);
+        dialog()->show();
+        QTextEdit* edit = child<QTextEdit>(firmware ? "textEdit_FirmwareUpdate" : "textEdit_TessarkUpdate");
+        DownloadFile reader;
+        reader.setTessarkVersion("1.0.0");
+        reader.loadFirmwareInfo();
+
+        const qint64 before = memoryuse::residentBytes();
+        QVERIFY(memoryuse::resetPeak());
+        QElapsedTimer clock;
+        clock.start();
+        {
+            FifoWatch watch(QFile::encodeName(fifo));
+            if (firmware)
+                reader.ReadFirmwareVersionsFile(versionFile);
+            else
+                reader.ReadVersionsFile(versionFile);
+            // Laid out and painted as the user would see it.
+            QVERIFY(edit->isVisible());
+            dialog()->grab();
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            QTest::qWait(100);
+            QVERIFY(!watch.failed());
+            QVERIFY(!watch.readerSeen());
+        }
+        QVERIFY(edit->toPlainText().contains(marker));
+        QVERIFY(edit->toHtml().contains("<b>") || edit->toHtml().contains("font-weight:600"));
+        const qint64 growth = memoryuse::peakResidentBytes() - before;
+        QVERIFY2(growth < 16 * 1024 * 1024, qPrintable(QString::number(growth)));
     }
 
     // Deleting the dialog stops its worker's thread (cleanup() shows an idle one going with it); one busy

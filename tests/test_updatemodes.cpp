@@ -140,6 +140,7 @@ private slots:
     }
     void cleanup()
     {
+        DownloadFile::setUpdateBoundForTest(DownloadFile::MaxUpdateBytes);
         m_hub->stopWorker(); // a dialog's worker stops before the hub it reaches goes
         g_overallVariate = nullptr;
         delete m_hub;
@@ -385,6 +386,69 @@ private slots:
                                             QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
                                             appDir + "UpgradeTessark/Windows/Tessark/Tessark/", appDir,
                                             language == 0 ? "0" : "1"}));
+    }
+
+    // The files of one update together, the updater archive counted by what it inflates to, stay within
+    // the bound (made small here): the file that passes it fails as a reply error does, naming the bound,
+    // and nothing after it is fetched; an update at the bound installs, also right after one that failed.
+    void updateHasATotalBound_data()
+    {
+        QTest::addColumn<int>("failsAt"); // the link that passes the bound by one byte; -1: the bound is the total
+        QTest::newRow("at the bound: installs") << -1;
+        QTest::newRow("the archive's inflated size passes it") << 2;
+        QTest::newRow("the second file passes it") << 1;
+        QTest::newRow("the first file passes it") << 0;
+    }
+    void updateHasATotalBound()
+    {
+        QFETCH(int, failsAt);
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QStringList links{staged + "a.dll", staged + "b.dll", UpdaterSource + "Upgrade.tessarkzip"};
+        LocalUpdate local;
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, {}).toUtf8()));
+        QVERIFY(local.offer(links.at(0), QByteArray(1000, 'a')) && local.offer(links.at(1), QByteArray(400, 'b')));
+        const QString archive = local.root.filePath(links.at(2).mid(1));
+        QVERIFY(QDir().mkpath(QFileInfo(archive).path()));
+        {
+            QZipWriter zip(archive);
+            zip.setCompressionPolicy(QZipWriter::AlwaysCompress);
+            zip.addFile("lib/data.bin", QByteArray(3000, '\0'));
+        }
+        // What each file brings: the archive its own size and what it inflates to.
+        const QList<qint64> sizes{1000, 400, QFileInfo(archive).size() + 3000};
+        qint64 bound = 0;
+        for (int i = 0; i < sizes.size() && (failsAt < 0 || i <= failsAt); ++i)
+            bound += sizes.at(i);
+        if (failsAt >= 0)
+            bound -= 1;
+        DownloadFile::setUpdateBoundForTest(bound);
+        QStringList errors;
+        connect(m_hub, &overallVariate::ErrorInfoSignal, m_hub, [&errors](const QString& e) { errors << e; },
+                Qt::QueuedConnection);
+        QStringList* events = runToolUpdate(local);
+        QVERIFY(events);
+        QCOMPARE(events->contains("exit"), failsAt < 0);
+        if (failsAt < 0) {
+            QVERIFY(errors.isEmpty());
+            QCOMPARE(readFile(path("Upgrade/lib/data.bin")), QByteArray(3000, '\0'));
+            return;
+        }
+        QCOMPARE(errors, QStringList{QString("download UpdateFile Update Too Large! Over %1 bytes in all").arg(bound)});
+        // The file that passed it is removed, and nothing after it was asked for.
+        QVERIFY(!QFileInfo::exists(path(links.at(failsAt).mid(1))));
+        const QString requests = local.servers.requestLines().join('\n');
+        for (int i = 0; i < links.size(); ++i)
+            QCOMPARE(requests.contains(QUrl::toPercentEncoding(links.at(i), "/")), i <= failsAt);
+        QVERIFY(!QFileInfo::exists(record()));
+
+        // What the failed update brought counts nothing against the next one.
+        DownloadFile::setUpdateBoundForTest(sizes.at(0) + sizes.at(1) + sizes.at(2));
+        events->clear();
+        m_hub->emitDownloadTessarkUpdateFile();
+        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        QTest::qWait(50);
+        QVERIFY(events->contains("exit"));
+        QCOMPARE(errors.size(), 1);
     }
 
     // Three files, two delete entries: the entries go only once all three are in. An entry naming a file

@@ -3,6 +3,7 @@
 
 #include "Update/overallvariate.h"
 #include "Update/serverpath.h"
+#include "Update/zipdirectory.h"
 #include "widget/qss.h"
 
 #include <QCryptographicHash>
@@ -34,6 +35,12 @@ const QString BadRedirectText = QStringLiteral("download UpdateFile Redirect Ref
 const QString TooLargeText = QStringLiteral("download UpdateFile File Too Large!");
 const QString TooSlowText = QStringLiteral("download UpdateFile Transfer Too Slow!");
 const QString ReadFailedText = QStringLiteral("download UpdateFile Read Failed!");
+const QString EncodedText = QStringLiteral("download UpdateFile Encoded Body Refused!");
+
+QString updateTooLargeText(qint64 bound)
+{
+    return QStringLiteral("download UpdateFile Update Too Large! Over %1 bytes in all").arg(bound);
+}
 
 } // namespace
 
@@ -69,11 +76,21 @@ void DownloadFile::setPaceWindowForTest(int ms)
     s_paceWindowMs = ms;
 }
 
+void DownloadFile::setToolFileLimitForTest(qint64 bytes)
+{
+    s_toolFileLimit = bytes;
+}
+
+void DownloadFile::setUpdateBoundForTest(qint64 bytes)
+{
+    s_updateBound = bytes;
+}
+
 qint64 DownloadFile::sizeLimit(int mode)
 {
     switch (mode) {
     case ToolFiles:
-        return MaxToolFileBytes;
+        return s_toolFileLimit;
     case FirmwareFiles:
         return MaxImageFileBytes;
     default:
@@ -192,6 +209,9 @@ void DownloadFile::startRequest(const QUrl& url)
     }
 
     QNetworkRequest request(url);
+    // Named here, the network layer inflates nothing: a small encoded body could otherwise grow to
+    // gigabytes in its buffers before a single byte is counted against the limits.
+    request.setRawHeader("Accept-Encoding", "identity");
     // Redirects are followed here, one at a time, so that each is counted and checked.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     // A server that stops sending fails the download instead of keeping the worker busy for good.
@@ -206,21 +226,69 @@ void DownloadFile::startRequest(const QUrl& url)
     connect(m_reply, &QIODevice::readyRead, this, &DownloadFile::WriteUpgradeFile);
 }
 
-bool DownloadFile::announcedTooLarge()
+bool DownloadFile::headersRefused()
 {
+    // Asked for identity, a server that encodes anyway sends bytes that are not the file.
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed();
+    if (!encoding.isEmpty() && encoding.toLower() != "identity") {
+        qWarning() << __LINE__ << EncodedText << m_file->fileName() << "Content-Encoding" << encoding;
+        m_writeError = EncodedText;
+        return true;
+    }
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 limit = sizeLimit(m_downloadMode);
-    if (!length.isValid() || length.toLongLong() <= limit)
+    if (!length.isValid())
         return false;
-    qWarning() << __LINE__ << TooLargeText << m_file->fileName() << "Content-Length" << length.toLongLong()
-               << "over the limit of" << limit << "bytes";
-    m_writeError = TooLargeText;
+    const qint64 limit = sizeLimit(m_downloadMode);
+    if (length.toLongLong() > limit) {
+        qWarning() << __LINE__ << TooLargeText << m_file->fileName() << "Content-Length" << length.toLongLong()
+                   << "over the limit of" << limit << "bytes";
+        m_writeError = TooLargeText;
+        return true;
+    }
+    return !withinUpdateBound(length.toLongLong());
+}
+
+bool DownloadFile::withinUpdateBound(qint64 fileBytes)
+{
+    if (m_downloadMode != ToolFiles)
+        return true;
+    const qint64 bound = s_updateBound;
+    if (fileBytes <= bound - m_updateBytes)
+        return true;
+    qWarning() << __LINE__ << updateTooLargeText(bound) << m_file->fileName() << m_updateBytes
+               << "bytes of this update before it, this file" << fileBytes;
+    m_writeError = updateTooLargeText(bound);
+    return false;
+}
+
+bool DownloadFile::countIntoUpdate()
+{
+    if (m_downloadMode != ToolFiles)
+        return true;
+    qint64 bytes = m_received;
+    // The updater archive takes what its entries declare once unpacked; one whose directory does not
+    // read is refused when it is unpacked.
+    if (QFileInfo(m_file->fileName()).suffix() == QLatin1String("tessarkzip")) {
+        QFile archive(m_file->fileName());
+        ZipDirectory::Directory directory;
+        QString why;
+        if (archive.open(QIODevice::ReadOnly) && ZipDirectory::read(archive, &directory, &why)) {
+            for (const ZipDirectory::Entry& entry : qAsConst(directory.entries)) {
+                bytes += entry.size;
+                if (bytes > s_updateBound)
+                    break;
+            }
+        }
+    }
+    if (!withinUpdateBound(bytes))
+        return false;
+    m_updateBytes += bytes;
     return true;
 }
 
 bool DownloadFile::writeAvailable()
 {
-    if (!m_writeError.isEmpty() || announcedTooLarge())
+    if (!m_writeError.isEmpty() || headersRefused())
         return false;
     const qint64 limit = sizeLimit(m_downloadMode);
     // A chunk at a time until nothing waits: one read of everything fails past 2 GiB and looks empty.
@@ -239,6 +307,8 @@ bool DownloadFile::writeAvailable()
             m_writeError = TooLargeText;
             return false;
         }
+        if (!withinUpdateBound(m_received + data.size()))
+            return false;
         const qint64 written = m_file->write(data);
         if (written != data.size()) {
             qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << written << data.size()
@@ -265,8 +335,8 @@ void DownloadFile::checkAnnouncedLength()
     QNetworkReply* reply = m_reply;
     if (!m_file || !reply || (sender() && sender() != reply) || !m_writeError.isEmpty())
         return;
-    if (announcedTooLarge())
-        abandonTransfer(TooLargeText);
+    if (headersRefused())
+        abandonTransfer(m_writeError);
 }
 
 void DownloadFile::checkPace()
@@ -324,9 +394,7 @@ QString DownloadFile::transferFault() const
     }
     // A body that ends before its announced length is a cut transfer, however the connection ended.
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool encoded = m_reply->hasRawHeader("Content-Encoding")
-                         && m_reply->rawHeader("Content-Encoding").trimmed().toLower() != "identity";
-    if (length.isValid() && !encoded && m_received < length.toLongLong()) {
+    if (length.isValid() && m_received < length.toLongLong()) {
         qWarning() << __LINE__ << "download UpdateFile File Incomplete!" << m_received << length.toLongLong();
         return IncompleteText;
     }
@@ -354,6 +422,8 @@ void DownloadFile::upgradeFileDownloadFinished()
             qWarning() << __LINE__ << "download UpdateFile File Write Failed!" << m_file->errorString();
             fault = WriteFailedText;
         }
+        if (fault.isEmpty() && !countIntoUpdate())
+            fault = m_writeError;
         if (!fault.isEmpty()) {
             failTransfer(fault);
             return;

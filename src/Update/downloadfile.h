@@ -93,6 +93,9 @@ public:
     static void setWaitsForTest(int connectMs, int readMs, int transferMs);
     // A shorter pace window for tests, in ms (the floor per window shrinks with it).
     static void setPaceWindowForTest(int ms);
+    // Smaller bounds for tests: on each tool file, and on one update's files together.
+    static void setToolFileLimitForTest(qint64 bytes);
+    static void setUpdateBoundForTest(qint64 bytes);
 
     // Bounds on every download. A reply holds at most ReadBufferBytes and is read ReadChunkBytes at a
     // time, so memory stays flat whatever the server sends. The network layer refills the buffer in
@@ -104,6 +107,9 @@ public:
     static constexpr qint64 MaxDescriptionFileBytes = FileGuard::MaxFileBytes;
     static constexpr qint64 MaxImageFileBytes = 16 * 1024 * 1024;
     static constexpr qint64 MaxToolFileBytes = 256 * 1024 * 1024;
+    // The tool's files of one update together, counting what the updater archive inflates to: a link
+    // file of many files each within its limit must not fill the disk.
+    static constexpr qint64 MaxUpdateBytes = qint64(1024) * 1024 * 1024;
     // A transfer must bring PaceFloorBytesPerSecond on average in every window of PaceWindowMs (60 KiB
     // a minute); a version or link file must be done within one window. A server that trickles would
     // otherwise keep resetting the silence wait, and the check would never end.
@@ -163,14 +169,22 @@ private:
     static inline std::atomic<int> s_readWaitMs{TimeServerReadWaitMs};
     static inline std::atomic<int> s_transferTimeoutMs{TransferTimeoutMs};
     static inline std::atomic<int> s_paceWindowMs{PaceWindowMs};
+    static inline std::atomic<qint64> s_toolFileLimit{MaxToolFileBytes};
+    static inline std::atomic<qint64> s_updateBound{MaxUpdateBytes};
 
     // Appends what the reply has to the target file, a chunk at a time; false (the reason kept) on a
     // short write, an empty read while bytes wait, or a body over the mode's limit.
     bool writeAvailable();
-    // A Content-Length over the mode's limit: the reason is kept and the transfer must end.
-    bool announcedTooLarge();
-    // Headers are in: an announced body over the limit ends the transfer before anything is written.
+    // A Content-Length over the mode's limit, or a body in any encoding but identity: the reason is
+    // kept and the transfer must end.
+    bool headersRefused();
+    // Headers are in: a body they refuse ends the transfer before anything is written.
     void checkAnnouncedLength();
+    // What this tool file brings to its update; false (the reason kept) when the update passes its bound.
+    bool withinUpdateBound(qint64 fileBytes);
+    // A finished tool file counted into its update (an updater archive by what it inflates to as well);
+    // false (the reason kept) when the update passes its bound.
+    bool countIntoUpdate();
     // Each pace window: a transfer that brought too little, or a version or link file not done, ends.
     void checkPace();
     // Keeps the reason and aborts the reply; the reply-error path then removes the file.
@@ -213,4 +227,6 @@ private:
     // The pace window of the current file, from its first request through its redirects.
     QTimer* m_paceTimer = nullptr;
     qint64 m_windowBytes = 0;
+    // The tool files of the running operation so far, as countIntoUpdate counts them.
+    qint64 m_updateBytes = 0;
 };

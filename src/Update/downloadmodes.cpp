@@ -91,6 +91,7 @@ void DownloadFile::startOperation(const QString& link, int mode)
 {
     m_linkList = QStringList{link};
     m_pendingDeletes.clear();
+    m_updateBytes = 0;
     m_downloadMode = mode;
     Startdownload(0);
 }

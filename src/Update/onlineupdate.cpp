@@ -1,6 +1,7 @@
 #include "onlineupdate.h"
 
 #include "Update/downloadfile.h"
+#include "Update/inerttextdocument.h"
 #include "Update/overallvariate.h"
 #include "Update/ui_onlineupdate.h"
 #include "images/compiledimages.h"
@@ -50,6 +51,18 @@ void makeTransparentText(QTextEdit* edit)
     edit->setTextInteractionFlags(Qt::NoTextInteraction);
 }
 
+// The update information comes from the server: rich text stays rich, but an <img> or <link> in it
+// must not read the user's disk (a device or a pipe would hang or fill memory).
+void makeInert(QTextEdit* edit)
+{
+    const QTextDocument* form = edit->document();
+    auto* inert = new InertTextDocument(edit);
+    inert->setDefaultFont(form->defaultFont());
+    inert->setDocumentMargin(form->documentMargin());
+    inert->setHtml(form->toHtml());
+    edit->setDocument(inert);
+}
+
 WaterProgressbar* newProgressBall(QWidget* parent)
 {
     auto* ball = new WaterProgressbar(parent);
@@ -77,6 +90,8 @@ onlineUpdate::onlineUpdate(QWidget* parent) : QWidget(parent)
 
     makeTransparentText(m_ui->textEdit_TessarkUpdate);
     makeTransparentText(m_ui->textEdit_FirmwareUpdate);
+    makeInert(m_ui->textEdit_TessarkUpdate);
+    makeInert(m_ui->textEdit_FirmwareUpdate);
 
     m_ui->frame_TessarkUpdate->hide();
     m_ui->frame_FirmwareUpdate->hide();
