@@ -239,6 +239,52 @@ private slots:
         QVERIFY2(logged, qPrintable(logrecorder::lines().join('\n')));
     }
 
+    // What is unpacked is read through the local header: it must say what the directory's checks saw,
+    // and the data it starts must end before the directory does.
+    void entriesWhoseLocalHeaderDisagreesRefuseTheArchiveUntouched_data()
+    {
+        QTest::addColumn<QVector<ZipItem>>("items");
+        QTest::addColumn<QString>("bad");
+        QTest::addColumn<QString>("reason");
+        const ZipItem keep = file("keep.txt", "new");
+        const ZipItem z = file("z.txt", "z");
+        const ZipItem ten = file("lie.txt", "0123456789");
+        const QString differs = "the local header differs from the directory";
+        QTest::newRow("local header names another file")
+            << QVector<ZipItem>{keep, with(ten, [](ZipItem& i) { i.localName = "other.txt"; }), z} << "lie.txt" << differs;
+        QTest::newRow("local header names a path outside the folder")
+            << QVector<ZipItem>{keep, with(ten, [](ZipItem& i) { i.localName = "../lie.txt"; }), z} << "lie.txt" << differs;
+        QTest::newRow("local header names the file in another case")
+            << QVector<ZipItem>{keep, with(ten, [](ZipItem& i) { i.localName = "LIE.txt"; }), z} << "lie.txt" << differs;
+        QTest::newRow("local header says stored, the directory deflated")
+            << QVector<ZipItem>{keep, with(ten, [](ZipItem& i) { i.localMethod = 0; }), z} << "lie.txt" << differs;
+        // The deflate stream ends where it should, so only the packed size betrays the overrun.
+        QTest::newRow("last entry's data runs into the central directory")
+            << QVector<ZipItem>{keep, z, with(ten, [](ZipItem& i) { i.compressedExtra = 8; })} << "lie.txt"
+            << "the entry's data runs into the central directory";
+        QTest::newRow("only entry's data runs into the central directory by one byte")
+            << QVector<ZipItem>{with(file("keep.txt", noise(70000, 4)), [](ZipItem& i) { i.compressedExtra = 1; })}
+            << "keep.txt" << "the entry's data runs into the central directory";
+    }
+    void entriesWhoseLocalHeaderDisagreesRefuseTheArchiveUntouched()
+    {
+        QFETCH(QVector<ZipItem>, items);
+        QFETCH(QString, bad);
+        QFETCH(QString, reason);
+        QVERIFY(freshFolders());
+        QVERIFY(m_app.write("dest/keep.txt", "old"));
+        const QString zip = path("zips/a.tessarkzip");
+        QVERIFY(writeZip(zip, items));
+        logrecorder::start();
+        QCOMPARE(SafeUnzip::unpack(zip, path("dest"), true), SafeUnzip::Result::Refused);
+        QCOMPARE(filesBelow(path("dest")), QStringList{"keep.txt"});
+        QCOMPARE(readFile(path("dest/keep.txt")), QByteArray("old"));
+        bool logged = false;
+        for (const QString& line : logrecorder::lines())
+            logged = logged || (line.contains("archive refused") && line.contains("\"" + bad + "\"") && line.contains(reason));
+        QVERIFY2(logged, qPrintable(logrecorder::lines().join('\n')));
+    }
+
     void refusingAnInflationBombKeepsMemorySmall_data()
     {
         QTest::addColumn<qint64>("mib");
