@@ -4,6 +4,8 @@
 #include "Update/overallvariate.h"
 #include "Update/safeunzip.h"
 #include "Update/updateserverconfig.h"
+#include "Update/userplaces.h"
+#include "Update/zipdirectory.h"
 #include "color/modeparameter.h"
 #include "color/palette.h"
 #include "macro/key.h"
@@ -20,8 +22,14 @@
 #include "widget/keybtn.h"
 #include "widget/messagebox.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMap>
 #include <QPushButton>
+
+#include <zlib.h>
 
 QStringList fuzzReaderNames()
 {
@@ -34,10 +42,182 @@ QStringList fuzzReaderNames()
 }
 
 namespace {
+
+const QString ToolStage = QStringLiteral("UpgradeTessark");
+const QString FirmwareModel = QStringLiteral("TK104 Dual");
+
+// Where the worker stores a link below the application directory, cleaned as a path.
+QString storedPath(const QString& appDir, const QString& link)
+{
+    return QDir::cleanPath(appDir + link);
+}
+
+// path lies below folder (both cleaned), not at it.
+bool isBelow(const QString& path, const QString& folder)
+{
+    return path.startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
+}
+
+QString programName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+// What an accepted tool link breaks: it must name a file below UpgradeTessark/, and what lands below
+// the staged tool folder, which the updater copies into the application folder, must not land in the
+// user's places. The tool's own places are what an update replaces.
+QString toolLinkFault(const QString& appDir, const QString& link)
+{
+    const QString stored = storedPath(appDir, link);
+    if (!isBelow(stored, appDir + QLatin1Char('/') + ToolStage))
+        return QStringLiteral("accepted tool link outside /UpgradeTessark/: ") + link;
+    // Compared as the updater's file system may compare them: "windows/tessark." is the same folder.
+    const QStringList segments = UserPlaces::comparableSegments(QDir(appDir).relativeFilePath(stored));
+    const QStringList staged{QStringLiteral("upgradetessark"), QStringLiteral("windows"), QStringLiteral("tessark"),
+                             QStringLiteral("tessark")};
+    if (segments.mid(0, staged.size()) == staged
+        && UserPlaces::isUserPlace(segments.mid(staged.size()).join(QLatin1Char('/'))))
+        return QStringLiteral("accepted tool link lands in the user's places: ") + link;
+    return QString();
+}
+
+QString deleteEntryFault(const QString& appDir, const QString& entry)
+{
+    const QString stored = storedPath(appDir, entry);
+    if (stored != QDir::cleanPath(appDir) && !isBelow(stored, appDir))
+        return QStringLiteral("accepted delete entry outside the application folder: ") + entry;
+    const QString relative = QDir(appDir).relativeFilePath(stored);
+    if (UserPlaces::isUserPlace(relative) || UserPlaces::isToolPlace(relative, programName()))
+        return QStringLiteral("accepted delete entry names a protected place: ") + entry;
+    return QString();
+}
+
+QString firmwareLinkFault(const QString& appDir, const QString& link)
+{
+    // The staging folder is none of the protected places: below it is outside them.
+    if (!isBelow(storedPath(appDir, link), appDir + QStringLiteral("/UpgradeFirmware/") + FirmwareModel))
+        return QStringLiteral("accepted firmware link outside /UpgradeFirmware/<model>/: ") + link;
+    return QString();
+}
+
+// Runs the worker's end action for a fetched link file, as when its download is done: the link file is
+// read, checked and either refused or taken as the list to fetch. The worker is stopping, so nothing is
+// fetched. Returns what an accepted list breaks.
+QString runLinkFileEnd(DownloadFile& worker, const QString& appDir, const QString& linkFile, int mode,
+                       const QByteArray& input)
+{
+    const QString local = appDir + linkFile;
+    QDir().mkpath(QFileInfo(local).path());
+    {
+        QFile f(local);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(input) != input.size())
+            return QStringLiteral("cannot write the link file");
+    }
+    worker.setLinkList({linkFile});
+    worker.setDownloadMode(mode);
+    worker.Startdownload(1);
+    const int next = mode == DownloadFile::ToolLinkFile ? DownloadFile::ToolFiles : DownloadFile::FirmwareFiles;
+    const QStringList deletes = worker.takePendingDeletes();
+    QString fault;
+    if (worker.getDownloadMode() == next) {
+        for (const QString& link : worker.linkList()) {
+            fault = mode == DownloadFile::ToolLinkFile ? toolLinkFault(appDir, link) : firmwareLinkFault(appDir, link);
+            if (!fault.isEmpty())
+                return fault;
+        }
+        for (const QString& entry : deletes) {
+            fault = deleteEntryFault(appDir, entry);
+            if (!fault.isEmpty())
+                return fault;
+        }
+    } else if (worker.getDownloadMode() != mode) {
+        return QStringLiteral("the link file's end action left mode %1").arg(worker.getDownloadMode());
+    }
+    return QString();
+}
+
+// Every file, folder and link below dir, relative to it.
+QStringList everythingBelow(const QString& dir)
+{
+    QStringList found;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << QDir(dir).relativeFilePath(it.next());
+    found.sort();
+    return found;
+}
+
+quint32 fileCrc(const QString& path)
+{
+    QFile f(path);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    if (!f.open(QIODevice::ReadOnly))
+        return quint32(crc);
+    while (!f.atEnd()) {
+        const QByteArray chunk = f.read(64 * 1024);
+        if (chunk.isEmpty())
+            break;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()));
+    }
+    return quint32(crc);
+}
+
+// What an unpack of archive into dest broke: every entry stays inside dest, and an unpacked archive
+// holds its file entries, each as large as declared and with the declared CRC, and nothing else.
+// Nothing of a refused archive is written, nor anything beside dest.
+QString archiveFault(const QString& archive, const QString& dest, SafeUnzip::Result result,
+                     const QStringList& besideBefore)
+{
+    const QString parent = QFileInfo(dest).path();
+    QStringList beside = QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    beside.removeAll(QFileInfo(dest).fileName());
+    for (const QString& name : beside) {
+        if (!besideBefore.contains(name))
+            return QStringLiteral("the unpack left something beside its folder: ") + name;
+    }
+    if (result == SafeUnzip::Result::Refused) {
+        return QFileInfo::exists(dest) ? QStringLiteral("a refused archive wrote ") + everythingBelow(dest).join(QLatin1Char(' '))
+                                       : QString();
+    }
+    const QString inside = QFileInfo(dest).canonicalFilePath() + QLatin1Char('/');
+    QStringList files;
+    for (const QString& relative : everythingBelow(dest)) {
+        const QFileInfo info(dest + QLatin1Char('/') + relative);
+        if (info.isSymLink() || !info.canonicalFilePath().startsWith(inside))
+            return QStringLiteral("unpacked outside its folder: ") + relative;
+        if (info.isFile())
+            files << relative;
+        else if (!info.isDir())
+            return QStringLiteral("unpacked neither file nor folder: ") + relative;
+    }
+    if (result != SafeUnzip::Result::Unpacked)
+        return QString();
+    QFile file(archive);
+    ZipDirectory::Directory directory;
+    QString why;
+    if (!file.open(QIODevice::ReadOnly) || !ZipDirectory::read(file, &directory, &why))
+        return QStringLiteral("unpacked an archive whose directory does not read: ") + why;
+    QMap<QString, ZipDirectory::Entry> declared; // the last of a name is the one that stays
+    for (const ZipDirectory::Entry& entry : qAsConst(directory.entries)) {
+        if (entry.kind == ZipDirectory::Kind::File)
+            declared.insert(entry.name, entry);
+    }
+    if (QStringList(declared.keys()) != files)
+        return QStringLiteral("unpacked [%1], declared [%2]").arg(files.join(QLatin1Char(' ')),
+                                                                  QStringList(declared.keys()).join(QLatin1Char(' ')));
+    for (const ZipDirectory::Entry& entry : qAsConst(declared)) {
+        const QString path = dest + QLatin1Char('/') + entry.name;
+        if (QFileInfo(path).size() != entry.size || fileCrc(path) != entry.crc)
+            return QStringLiteral("unpacked other than declared: ") + entry.name;
+    }
+    return QString();
+}
+
 // As the update worker reads what it downloaded: the version files of the tool and of a dual-mode
 // keyboard, the link files, the archive the tool update brings, the server configuration and one
 // daytime answer. Nothing here reaches the network: no server is named.
-void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
+QString runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
     QDir().mkpath(appDir + QStringLiteral("/config"));
     const QString path = appDir + QStringLiteral("/config/update.fuzz");
@@ -49,7 +229,7 @@ void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray&
     }
     if (reader == FuzzReader::DaytimeAnswer) {
         DownloadFile::parseDaytimeAnswer(input);
-        return;
+        return QString();
     }
     if (reader == FuzzReader::UpdateServerConfig) {
         const UpdateServerConfig config = UpdateServerConfig::load(path);
@@ -57,19 +237,24 @@ void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray&
         quint16 port = 0;
         for (const QString& entry : config.timeServers)
             UpdateServerConfig::splitHostPort(entry, UpdateServerConfig::DaytimePort, &host, &port);
-        return;
+        return QString();
     }
     if (reader == FuzzReader::Archive) {
         const QString dest = appDir + QStringLiteral("/unpacked");
-        SafeUnzip::unpack(path, dest, false);
         QDir(dest).removeRecursively();
-        return;
+        QStringList beside = QDir(appDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        beside.removeAll(QStringLiteral("unpacked"));
+        const SafeUnzip::Result result = SafeUnzip::unpack(path, dest, false);
+        const QString fault = archiveFault(path, dest, result, beside);
+        QDir(dest).removeRecursively();
+        return fault;
     }
     overallVariate hub;
     overallVariate* hubBefore = g_overallVariate;
     g_overallVariate = &hub;
-    hub.setFirmwareInfo(QStringLiteral("TK104 Dual"), QStringLiteral("1.0.0"), 1, QStringLiteral("1.0.0"),
+    hub.setFirmwareInfo(FirmwareModel, QStringLiteral("1.0.0"), 1, QStringLiteral("1.0.0"),
                         QStringLiteral("1.0.0"), QStringLiteral("1.0"));
+    QString fault;
     {
         DownloadFile worker;
         worker.setTessarkVersion(QStringLiteral("1.0.2"));
@@ -77,21 +262,27 @@ void runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArray&
             worker.ReadVersionsFile(path);
             worker.ReadFirmwareVersionsFile(path);
         } else {
-            UrlInfo tool, firmware;
-            worker.parseTessrakUrlXml(tool, path);
-            worker.parseFirmwareUrlXml(firmware, path);
+            worker.requestStop();
+            fault = runLinkFileEnd(worker, appDir, QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"),
+                                   DownloadFile::ToolLinkFile, input);
+            if (fault.isEmpty())
+                fault = runLinkFileEnd(worker, appDir,
+                                       QStringLiteral("/UpgradeFirmware/") + FirmwareModel
+                                           + QStringLiteral("/URLFile/FirmwareFileURL.xml"),
+                                       DownloadFile::FirmwareLinkFile, input);
         }
     }
+    for (const char* stage : {"UpgradeTessark", "UpgradeFirmware"})
+        QDir(appDir + QLatin1Char('/') + QLatin1String(stage)).removeRecursively();
     g_overallVariate = hubBefore;
+    return fault;
 }
 } // namespace
 
-void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
+QString runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input)
 {
-    if (reader >= FuzzReader::VersionIni) {
-        runUpdateReader(reader, appDir, input);
-        return;
-    }
+    if (reader >= FuzzReader::VersionIni)
+        return runUpdateReader(reader, appDir, input);
     // The input as config/<name> and, for the colour reader, config/customcolor/<name>.
     // The language, colour, folder memory and effect files have fixed names.
     const QString name = reader == FuzzReader::Layout          ? QStringLiteral("fuzz.json")
@@ -250,4 +441,5 @@ void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& i
     qDeleteAll(list);
     filenotice::flush(); // what was told would otherwise wait for an event loop, and a real box
     messagebox::setHandler(boxesBefore);
+    return QString();
 }

@@ -32,7 +32,10 @@ QStringList fuzzReaderNames();
 
 // Writes input as the reader's file below appDir (which appDirPath() must return) and runs the reader
 // and its variants over it. Needs a QApplication: readers create widgets.
-void runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input);
+// For what comes from the network it also checks the reader's answer: an accepted link file's links
+// lie below their staging folder and outside the user's and the tool's places, an unpacked archive
+// lies inside its folder as the entries it declared. Returns what broke, or empty text.
+QString runFuzzReader(FuzzReader reader, const QString& appDir, const QByteArray& input);
 
 // A temporary application directory that appDirPath() returns while it lives.
 class ReaderAppDir : public TempAppDir {

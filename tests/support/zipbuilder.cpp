@@ -88,20 +88,24 @@ bool writeZip(const QString& path, const QVector<ZipItem>& items)
 
         const qint64 offset = file.pos();
         // The fields the local header and the directory record share, from "version needed" on.
-        QByteArray common;
-        put16(common, 20);
-        put16(common, 0x0800);
-        put16(common, method);
-        put32(common, 0);
-        put32(common, crc);
-        put32(common, quint32(stored));
-        put32(common, quint32(size));
-        put16(common, quint32(name.size()));
-        put16(common, 0);
+        auto common = [&](quint16 method, const QByteArray& name) {
+            QByteArray fields;
+            put16(fields, 20);
+            put16(fields, 0x0800);
+            put16(fields, method);
+            put32(fields, 0);
+            put32(fields, crc);
+            put32(fields, quint32(stored + item.compressedExtra));
+            put32(fields, quint32(size));
+            put16(fields, quint32(name.size()));
+            put16(fields, 0);
+            return fields;
+        };
+        const QByteArray localName = item.localName.isEmpty() ? name : item.localName.toUtf8();
         QByteArray local;
         put32(local, 0x04034b50);
-        local += common;
-        local += name;
+        local += common(item.localMethod != 0xffff ? item.localMethod : method, localName);
+        local += localName;
         if (file.write(local) != local.size())
             return false;
         for (qint64 n = 0; n < repeat; ++n) {
@@ -114,7 +118,7 @@ bool writeZip(const QString& path, const QVector<ZipItem>& items)
 
         put32(directory, 0x02014b50);
         put16(directory, (3 << 8) | 20); // made on Unix
-        directory += common;
+        directory += common(method, name);
         put16(directory, 0); // comment length
         put16(directory, 0); // disk
         put16(directory, 0); // internal attributes

@@ -15,6 +15,9 @@ struct ZipItem {
     qint64 declaredSize = -1; // -1: the real size
     quint32 crcFlip = 0;      // xor-ed into the real CRC
     int cutData = 0;          // bytes cut off the end of the entry's data; the headers give what is left
+    qint64 compressedExtra = 0; // added to the packed size the headers give: the data runs into what follows
+    QString localName;          // the local header's name when not empty; the directory keeps `name`
+    quint16 localMethod = 0xffff; // the local header's method when not 0xffff; the directory keeps `method`
 
     qint64 realSize() const { return content.size() * repeat; }
 };
