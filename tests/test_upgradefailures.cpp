@@ -115,12 +115,75 @@ private slots:
             QVERIFY(tab->isEnabled());
         QVERIFY(w->multiScanTimer().isActive());
         QCOMPARE(w->menuTree()->devices().size(), 1);
+        // A keyboard sent to its bootloader restarts into it this much later, and the wait for it opens
+        // at its first tick: by then nothing waits, and nothing started to.
+        QTest::qWait(300 + Tessark::DfuWaitIntervalMs + 200);
+        QVERIFY(wait.isEmpty());
+        QVERIFY(!w->dfuWaitTimer().isActive() && !w->dfuUsb());
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
 
         // Still the same keyboard, and it answers: a read, and a setting from the settings page.
         QVERIFY(loaded("TK104 Dual") && w->device() == before);
         QCOMPARE(w->device()->getDeviceVersion(), DeviceResult::Ok);
         emit w->settingPage()->emitSleepTime(7);
         QCOMPARE(kb->state().sleepTime, 7u * 60000u);
+    }
+
+    // An upgrade fails while the keyboard stays open and its scans run: while the failure box is up a
+    // second keyboard is plugged, and it is neither listed nor opened until the box is closed.
+    void failureBoxHoldsTheScansWhileOpen_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("box"); // its title and text begin so
+        QTest::addRow("refused switch to the bootloader, USB image") << "usb" << "Firmware Update: " + KeptText;
+        QTest::addRow("silent switch of the Bluetooth module") << "bluetooth" << "ErrorCode: unknown Err: -2";
+    }
+    void failureBoxHoldsTheScansWhileOpen()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, box);
+        sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        QVERIFY(w->multiScanTimer().isActive());
+        Device* const before = w->device();
+        if (road == "usb") {
+            QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
+            kb->failWrite(1); // the switch to the bootloader
+        } else {
+            QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_bt_app_1.bin")), 960));
+            kb->ignoreBtFrame(0x08, 1); // the module's switch to its bootloader
+        }
+        sim::KeyboardPtr second;
+        QStringList whileShown;
+        m_boxes->whileOpen([&](const MessageBoxRequest&) {
+            if (second)
+                return;
+            second = sim::plug(sim::tenkeylessWired());
+            // Several scan intervals: a scan that ran would have listed the keyboard, or opened it.
+            QElapsedTimer open;
+            open.start();
+            while (open.elapsed() < 4 * Tessark::ScanIntervalMs + 500) {
+                QTest::qWait(50);
+                if (w->menuTree()->devices().size() != 1)
+                    whileShown << "the second keyboard is listed";
+                if (w->device() != before)
+                    whileShown << "another keyboard is open";
+            }
+            whileShown.removeDuplicates();
+        });
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 15000);
+        const MessageBoxRequest shown = m_boxes->boxes().first();
+        QVERIFY2((shown.title + ": " + shown.text).startsWith(box), qPrintable(shown.title + ": " + shown.text));
+        QVERIFY(second);
+        QCOMPARE(whileShown, QStringList());
+
+        // Closed, the scans run again: the second keyboard is listed, the first stays in use.
+        QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, 10000);
+        QVERIFY(loaded("TK104 Dual") && w->device() == before);
+        QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
     }
 
     // A USB upgrade fails while another keyboard is plugged: its box is shown while no keyboard is open,

@@ -20,12 +20,14 @@
 #include "macro/macroitem.h"
 #include "main/tessark.h"
 #include "setting/Language.h"
+#include "widget/combobox.h"
 #include "widget/keybtn.h"
 #include "widget/writefailurenotice.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -59,11 +61,11 @@ struct Session {
     sim::KeyboardPtr kb;
     std::unique_ptr<Tessark> w;
 
-    bool begin()
+    bool begin(const sim::KeyboardConfig& config = sim::fullSizeDual())
     {
         if (!app.setUpForWindow(QFINDTESTDATA("../appdir")))
             return false;
-        kb = sim::plug(sim::fullSizeDual());
+        kb = sim::plug(config);
         w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         w->show();
         return waitLoaded();
@@ -84,6 +86,14 @@ struct Session {
         kb->edit([&held](sim::FirmwareState& s) { s = held; });
         return waitLoaded();
     }
+    // The same keyboard back after a restart: it holds its own macros again, and change(state) on top.
+    bool replugRestarted(const std::function<void(sim::FirmwareState&)>& change = {})
+    {
+        kb = sim::plug(sim::fullSizeDual());
+        if (change)
+            kb->edit(change);
+        return waitLoaded();
+    }
     // The colour page shown, its palette or mode slot armed.
     Color* colourPage()
     {
@@ -101,6 +111,8 @@ class WriteFailures : public QObject {
 private slots:
     void cleanup()
     {
+        // What a failed row left queued goes to a recorder: a real box would wait for a user.
+        MessageBoxRecorder leftOver;
         writefailurenotice::flush();
         sim::reset();
     }
@@ -200,6 +212,118 @@ private slots:
             QVERIFY(i->keyLayout()->keys.isEmpty());
     }
 
+    // A macro cut by the keyboard leaving during its download comes back with the keyboard: listed with
+    // all its events, not downloaded, whether the keyboard returns holding what it held, restarted
+    // (holding only its own macros again), or with another macro in the macro's slot, which it keeps.
+    // Downloaded then, the keyboard takes it as any new macro.
+    void cutMacroComesBackWithItsKeyboard_data()
+    {
+        QTest::addColumn<bool>("edited"); // a listed macro recorded anew; else one added with "+"
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QString>("returns");
+        const QList<QPair<const char*, int>> writes{{"first", 1}, {"middle", 3}};
+        for (bool edited : {false, true}) {
+            for (const auto& w : writes) {
+                for (const char* returns : {"as it left", "restarted"})
+                    QTest::addRow("%s macro cut at the %s write, keyboard back %s", edited ? "edited" : "new",
+                                  w.first, returns)
+                        << edited << w.second << QString(returns);
+            }
+        }
+        QTest::addRow("new macro cut at the first write, keyboard back with another macro in its slot")
+            << false << 1 << "slot taken";
+    }
+    void cutMacroComesBackWithItsKeyboard()
+    {
+        QFETCH(bool, edited);
+        QFETCH(int, at);
+        QFETCH(QString, returns);
+        Session s;
+        QVERIFY(s.begin());
+        s.w->labelPageClickSlot(QStringLiteral("Macro"));
+        Macro* page = s.w->macroPage();
+        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, LoadMs));
+        MessageBoxRecorder boxes;
+        MacroItem* entry = nullptr;
+        if (edited) {
+            entry = page->items().at(1);
+            page->loadDataSlot(entry);
+            QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), 5000);
+            QVERIFY(!entry->keyLayout()->keys.isEmpty());
+            boxes.script(QMessageBox::Yes); // its events recorded over
+        } else {
+            page->addItemSlot();
+            entry = page->items().last();
+        }
+        const QString name = entry->name();
+        const int slot = entry->index();
+        page->setItemSelect(entry);
+        page->form()->recorderButton->setChecked(true);
+        QVERIFY(s.kb->state().recording);
+        QList<sim::ReportChange> typed;
+        for (const char* usage : {"1d", "1b", "06"}) // z, x, c
+            typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
+                  << sim::ReportChange{30, QByteArray(8, '\0')};
+        s.kb->playKeys(typed);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry).size(), 18, 5000);
+        page->form()->recorderButton->setChecked(false);
+        const QList<int> recorded = triples(entry);
+        boxes.clear();
+
+        s.failAt(true, at);
+        page->downloadItemDataSlot();
+        QTRY_COMPARE(boxes.boxes().size(), 1);
+        QVERIFY(s.waitClosed());
+        QVERIFY(page->items().isEmpty());
+        const int otherSlot = slot;
+        if (returns == "as it left") {
+            QVERIFY(s.replug());
+        } else if (returns == "restarted") {
+            QVERIFY(s.replugRestarted());
+        } else {
+            QVERIFY(s.replugRestarted([otherSlot](sim::FirmwareState& st) {
+                QByteArray& head = st.macroHeads[size_t(otherSlot)];
+                QByteArray word(4, '\0');
+                word[0] = char(otherSlot | 0x40); // used, no frames
+                head.replace(0, 4, word);
+                head.replace(8, 16, QByteArray("Other").leftJustified(16, '\0'));
+            }));
+        }
+        const int expected = 3 + (edited ? 0 : 1) + (returns == "slot taken" ? 1 : 0);
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == expected && page->isListReady(); }, LoadMs));
+        entry = nullptr;
+        for (MacroItem* i : page->items())
+            if (i->name() == name)
+                entry = i;
+        QVERIFY2(entry, qPrintable(name + " not listed"));
+        QCOMPARE(triples(entry), recorded);
+        QVERIFY(entry->isLoadDataHidden() && !entry->isSaved());
+        QVERIFY(page->nameSelector()->findText(name) >= 0);
+        const int target = entry->index();
+        if (returns == "slot taken")
+            QVERIFY(target != slot && s.kb->state().macroHeads[size_t(slot)].mid(8, 5) == "Other");
+        else
+            QCOMPARE(target, slot);
+        QCOMPARE(boxes.boxes().size(), 1);
+
+        // Downloaded now, its frames go out and the keyboard holds the macro under its name.
+        page->setItemSelect(entry);
+        s.kb->clearLog();
+        page->downloadItemDataSlot();
+        QTest::qWait(50);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY(entry->isSaved());
+        QCOMPARE(sentReports(s.kb, 0x50, 0x40).size(), 3); // two frame packets and the closing one
+        const QByteArray head = s.kb->state().macroHeads[size_t(target)];
+        QVERIFY(uint8_t(head[0]) & 0x40);
+        QCOMPARE(s.w->device()->m_pKMs[size_t(target)].frameCount(), 6);
+        QCOMPARE(head.mid(8, name.size()), name.toLatin1());
+        QCOMPARE(s.kb->state().macroFrames[size_t(target)].size(), 60);
+        QCOMPARE(fileTriples(page->itemFolder() + name + QStringLiteral(".xml")), recorded);
+        if (returns == "slot taken")
+            QVERIFY(s.kb->state().macroHeads[size_t(slot)].mid(8, 5) == "Other");
+    }
+
     // Apply on the mode parameter dialog writes one record: when that write fails, or the keyboard leaves
     // at it, the keyboard keeps its record, and one box names the slot.
     void lightingSlotApplyNotTakenIsTold_data()
@@ -284,6 +408,82 @@ private slots:
         if (unplug)
             QVERIFY(s.waitClosed());
         QCOMPARE(boxes.boxes().size(), 1);
+    }
+
+    // A key beyond the keyboard's colour table has no colour entry: painting it sends nothing, so
+    // nothing failed and no box comes; a key with an entry is painted as ever.
+    void keyWithoutColourEntrySendsNothing_data()
+    {
+        QTest::addColumn<int>("keyIndex");
+        QTest::addColumn<int>("sent");
+        QTest::newRow("last key, past the colour table") << 103 << 0;
+        QTest::newRow("first key past the colour table") << 100 << 0;
+        QTest::newRow("last key with a colour entry") << 99 << 1;
+    }
+    void keyWithoutColourEntrySendsNothing()
+    {
+        QFETCH(int, keyIndex);
+        QFETCH(int, sent);
+        sim::KeyboardConfig config = sim::fullSizeDual();
+        config.colourKeys = 100;
+        Session s;
+        QVERIFY(s.begin(config));
+        Color* page = s.colourPage();
+        QVERIFY(page);
+        KeyBtn* key = nullptr;
+        for (KeyBtn* k : s.w->dynamicKeyBtns())
+            if (k->keyIndex() == keyIndex)
+                key = k;
+        QVERIFY(key);
+        const QColor colour = key->color;
+        const sim::FirmwareState before = s.kb->state();
+        emit page->paletteWidget()->findChild<QPushButton*>(QStringLiteral("customColor_1"))->pressed();
+
+        MessageBoxRecorder boxes;
+        s.kb->clearLog();
+        emit key->emitRequestColorSignal(keyIndex);
+        QTest::qWait(50);
+        QCOMPARE(sentCount(s.kb), sent);
+        QCOMPARE(boxes.boxes().size(), 0);
+        QCOMPARE(key->color == colour, sent == 0);
+        QCOMPARE(s.kb->state().colourMaps == before.colourMaps, sent == 0);
+    }
+
+    // Notices of one action are told once each, but every macro and every lighting slot that was not
+    // taken is named.
+    void noticesOfOneActionNameEachSubject_data()
+    {
+        QTest::addColumn<QStringList>("macros");
+        QTest::addColumn<QList<int>>("lightingSlots");
+        QTest::addColumn<QStringList>("named"); // what each line of the box names, in order
+        QTest::newRow("two macros") << QStringList{"Copy", "Hello1"} << QList<int>{}
+                                    << QStringList{"\"Copy\"", "\"Hello1\""};
+        QTest::newRow("one macro twice, another between")
+            << QStringList{"Copy", "Sig2", "Copy"} << QList<int>{} << QStringList{"\"Copy\"", "\"Sig2\""};
+        QTest::newRow("two lighting slots") << QStringList{} << QList<int>{3, 5}
+                                            << QStringList{"LED Mode 3;", "LED Mode 5;"};
+        QTest::newRow("two macros and two slots, repeated")
+            << QStringList{"Copy", "Hello1", "Hello1"} << QList<int>{5, 3, 5}
+            << QStringList{"\"Copy\"", "\"Hello1\"", "LED Mode 5;", "LED Mode 3;"};
+    }
+    void noticesOfOneActionNameEachSubject()
+    {
+        QFETCH(QStringList, macros);
+        QFETCH(QList<int>, lightingSlots);
+        QFETCH(QStringList, named);
+        ReaderAppDir app;
+        MessageBoxRecorder boxes;
+        for (const QString& m : macros)
+            writefailurenotice::macroNotTaken(m, true);
+        for (int slot : lightingSlots)
+            writefailurenotice::lightingSlotNotTaken(slot);
+        QCOMPARE(writefailurenotice::pending(), named.size());
+        QTest::qWait(20);
+        QCOMPARE(boxes.boxes().size(), 1);
+        const QStringList lines = boxes.boxes()[0].text.split('\n');
+        QCOMPARE(lines.size(), named.size());
+        for (int i = 0; i < named.size(); ++i)
+            QVERIFY2(lines[i].contains(named[i]), qPrintable(lines[i]));
     }
 
     // What one action queued is one critical box, each change once, in the language the user chose.

@@ -289,8 +289,7 @@ void Macro::readKeyboradData(Device* device)
         return;
     }
     qDebug() << "Macro Keyborad item data = NULL";
-    restoreUndelivered();
-    showEmptyList();
+    finishListing();
 }
 
 QString Macro::uniqueHeadName(int position, const QString& name, const QList<QPair<QString, int>>& listed)
@@ -338,9 +337,17 @@ void Macro::startReadItemKBDeviceSlot()
         return;
     }
     qDebug() << "read macro item KBDevice finished.";
+    finishListing();
+}
+
+void Macro::finishListing()
+{
     restoreUndelivered();
-    if (!m_items.isEmpty())
-        m_items.first()->setSelected(true);
+    if (m_items.isEmpty()) {
+        showEmptyList();
+        return;
+    }
+    m_items.first()->setSelected(true);
     m_listReady = true;
     m_comboBox->setEnabled(true);
     updateItemButtons();
@@ -476,17 +483,11 @@ void Macro::addItemSlot()
         setImportButtonState(false);
         return;
     }
-    km_t& head = m_ptrDevice->m_pKMs[size_t(position)];
-    const int slot = head.slotIndex();
-    head.setUsed(true);
-    head.setFrameCount(0);
-    m_ptrDevice->setMacroHead(&head);
-    m_ptrDevice->selectMacro(uint8_t(position));
-
+    const int slot = m_ptrDevice->m_pKMs[size_t(position)].slotIndex();
     QString name = generatedName(slot);
     for (int counter = 0; !isNewNameFree(position, name); ++counter)
         name = QStringLiteral("Macro") + QString::number(counter);
-    writeHeadName(slot, name);
+    claimHead(position, name);
     qDebug() << "Add Item id=" << slot << "name=" << name;
 
     MacroItem* item = createMacroItem(slot, name);
@@ -506,6 +507,16 @@ void Macro::addItemSlot()
         setImportButtonState(true);
         setDeleteButtonState(true);
     }
+}
+
+void Macro::claimHead(int position, const QString& name)
+{
+    km_t& head = m_ptrDevice->m_pKMs[size_t(position)];
+    head.setUsed(true);
+    head.setFrameCount(0);
+    m_ptrDevice->setMacroHead(&head);
+    m_ptrDevice->selectMacro(uint8_t(position));
+    writeHeadName(head.slotIndex(), name);
 }
 
 void Macro::deleteItemSlot()

@@ -222,9 +222,17 @@ private:
     void keepUndelivered(MacroItem* item);
     // Before the entries go with the keyboard: the macros it did not take are kept aside, by keyboard.
     void setAsideUndelivered();
-    // Once the list is built again from that keyboard: each kept macro comes back to its entry (same
-    // slot and name) with its events, unsaved; what no entry takes is dropped.
+    // Once the list is built again from that keyboard: each kept macro comes back with its events,
+    // unsaved, to its entry (same slot and name) or else as a new macro in a free slot; one that finds
+    // no free slot stays aside.
     void restoreUndelivered();
+    // A free slot for a kept macro whose entry the keyboard does not list: its own slot when free, else
+    // the first free one, claimed as an added macro's is; null when the keyboard has no room.
+    MacroItem* addEntryForAside(const QString& name, int slot);
+    // The list built: the kept macros back, the first entry selected, the controls set.
+    void finishListing();
+    // Marks the free head at position used, without frames and named, on the keyboard too.
+    void claimHead(int position, const QString& name);
     void setRecButtonCheckedQuietly(bool checked);
     void setSelectorTextQuietly(int index, const QString& text);
     // Draws the pending event at the draw position as a chip at the end of target's timeline.

@@ -234,17 +234,23 @@ void Macro::setAsideUndelivered()
 
 void Macro::restoreUndelivered()
 {
+    QList<AsideMacro> stillAside;
     for (const AsideMacro& kept : qAsConst(m_aside)) {
-        if (kept.itemFolder != m_itemFolder)
+        if (kept.itemFolder != m_itemFolder) {
+            stillAside.append(kept);
             continue;
+        }
         const auto it = std::find_if(m_items.begin(), m_items.end(), [&kept](const MacroItem* i) {
             return i->index() == kept.slot && i->name() == kept.name;
         });
-        if (it == m_items.end()) {
-            qDebug() << "macro" << kept.name << "kept aside: the keyboard holds no such macro now, dropped";
+        // The keyboard may have lost the macro's head with the unplug, or hold another macro there:
+        // the user's macro comes back all the same, as a new one.
+        MacroItem* item = it != m_items.end() ? *it : addEntryForAside(kept.name, kept.slot);
+        if (!item) {
+            qDebug() << "macro" << kept.name << "kept aside: the keyboard has no free macro slot";
+            stillAside.append(kept);
             continue;
         }
-        MacroItem* item = *it;
         deleteMacroItemKeyData(item);
         KeyLayout* timeline = item->keyLayout();
         for (const DataKey& e : kept.events)
@@ -255,12 +261,43 @@ void Macro::restoreUndelivered()
         item->setVisibleItem(false);
         item->setSaved(false);
         m_undelivered.append(item);
-        qDebug() << "macro" << kept.name << "back on the page with" << kept.events.size() << "events, not downloaded";
+        qDebug() << "macro" << kept.name << "back on the page as" << item->name() << "in slot" << item->index()
+                 << "with" << kept.events.size() << "events, not downloaded";
     }
-    const QString folder = m_itemFolder;
-    m_aside.erase(std::remove_if(m_aside.begin(), m_aside.end(),
-                                 [&folder](const AsideMacro& kept) { return kept.itemFolder == folder; }),
-                  m_aside.end());
+    m_aside = stillAside;
+}
+
+MacroItem* Macro::addEntryForAside(const QString& name, int slot)
+{
+    if (!m_ptrDevice || m_items.size() >= MaxItems)
+        return nullptr;
+    const int heads = qMin(int(m_ptrDevice->m_nKMTotalNum), int(m_ptrDevice->m_pKMs.size()));
+    int position = -1;
+    for (int i = 0; i < heads; ++i) {
+        const km_t& head = m_ptrDevice->m_pKMs[size_t(i)];
+        if (head.used())
+            continue;
+        if (position < 0 || head.slotIndex() == slot)
+            position = i;
+        if (head.slotIndex() == slot)
+            break;
+    }
+    if (position < 0)
+        return nullptr;
+    QString fresh = name;
+    if (fresh.isEmpty() || isItemNameUsed(fresh) || isDeviceNameUsed(position, fresh)) {
+        fresh = generatedName(m_ptrDevice->m_pKMs[size_t(position)].slotIndex());
+        for (int counter = 0; !isNewNameFree(position, fresh); ++counter)
+            fresh = QStringLiteral("Macro") + QString::number(counter);
+    }
+    claimHead(position, fresh);
+    MacroItem* item = createMacroItem(m_ptrDevice->m_pKMs[size_t(position)].slotIndex(), fresh);
+    item->setEnabled(true);
+    m_selectorGuard = true;
+    m_comboBox->addItem(fresh);
+    m_selectorGuard = false;
+    emit updateShortcutsComboboxAddItem(fresh);
+    return item;
 }
 
 bool Macro::sendHeadName(MacroItem* item)

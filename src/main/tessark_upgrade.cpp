@@ -738,8 +738,15 @@ void Tessark::DFUErrorCode(int step, int code)
     m_mapFilePath.clear();
     const QString name = stepName(step);
     qDebug().noquote() << name << code;
+    // Held while the box is up, as for the other failure boxes: the module may fail before the
+    // Bluetooth road stopped the scans, and a keyboard listed or opened meanwhile would come first.
+    m_scanDevice.stop();
+    m_MultiScanDevice.stop();
+    const QPointer<Tessark> self(this);
     messagebox::critical(this, tr("ErrorCode"), name + QString::number(code) + QString(10, QLatin1Char(' ')),
                          QMessageBox::Abort);
+    if (!self)
+        return;
     if (updateDFUBtThread* thread = m_upgrade.btThread())
         thread->stop();
     if (Usb* usb = keyboardUsb())
@@ -751,8 +758,7 @@ void Tessark::DFUErrorCode(int step, int code)
     connectTabLabels(true);
     unModeUFSlot();
     disconnectDfuSignals();
-    if (!m_MultiScanDevice.isActive())
-        m_MultiScanDevice.start(ScanIntervalMs);
+    resumeScans();
 }
 
 void Tessark::tellUpgradeFailed()
