@@ -1,8 +1,8 @@
 #pragma once
 // Unpacks a zip archive only when every entry stays inside the destination folder: nothing absolute,
-// no "..", "\", ":" or control character, no link entry, no existing link on the way, and every file
-// inflates, chunk by chunk, to exactly the size and CRC it declares; each file is written through
-// QSaveFile with its rwx permission bits.
+// no "..", "\", ":" or control character, no link entry, no existing link on the way (from the
+// application folder down), and every file inflates, chunk by chunk, to exactly the size and CRC it
+// declares; each file is written through QSaveFile with its rwx permission bits.
 #include <QString>
 
 namespace SafeUnzip {
