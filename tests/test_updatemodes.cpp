@@ -228,13 +228,6 @@ private slots:
             << 1 << toolLinks({a, Keyboard + "/shortcuts.xml", Keyboard + "/item/Macro1.xml", "/config/menutree.xml"}, old)
             << QString();
         QTest::newRow("link over the program") << 1 << toolLinks({a, "/tessark-sim"}, old) << QString();
-        QTest::newRow("staged links into the custom colours and a keyboard's folder")
-            << 1
-            << toolLinks({a, "/UpgradeTessark/Windows/Tessark/Tessark/config/customcolor/color_btn_32.json",
-                          "/UpgradeTessark/Windows/Tessark/Tessark" + Keyboard + "/shortcuts.xml"}, old)
-            << QString();
-        QTest::newRow("delete list naming the program and the updater")
-            << 1 << toolLinks({a}, {"/old/one.dll", "/test_updatemodes", "/Upgrade/Upgrade"}) << QString();
         QTest::newRow("delete list naming the user's files")
             << 1
             << toolLinks({a}, {"/old/one.dll", Keyboard + "/shortcuts.xml", Keyboard + "/item/Macro1.xml",
