@@ -254,8 +254,10 @@ private slots:
         QTest::newRow("tool: the version file") << "tool" << staged + "/config/about.xml" << true;
         QTest::newRow("tool: a description file") << "tool" << staged + "/config/config.xml" << true;
         QTest::newRow("tool: a folder named like the log") << "tool" << staged + "/logs/a.txt" << true;
-        QTest::newRow("tool: the updater's own log folder") << "tool" << "/UpgradeTessark/Windows/Tessark/Upgrade/log/a" << true;
-        QTest::newRow("tool: a staged look-alike folder") << "tool" << "/UpgradeTessark/Windows/Tessark/Tessark2/log/a" << true;
+        QTest::newRow("tool: the updater's own log folder")
+            << "tool" << "/UpgradeTessark/Windows/Tessark/Upgrade/log/a" << true;
+        QTest::newRow("tool: a staged look-alike folder")
+            << "tool" << "/UpgradeTessark/Windows/Tessark/Tessark2/log/a" << true;
         QTest::newRow("tool: into the custom colours") << "tool" << staged + "/config/customcolor/color_btn_32.json" << false;
         QTest::newRow("tool: into a keyboard's folder") << "tool" << staged + keyboard + "/shortcuts.xml" << false;
         QTest::newRow("tool: into the log") << "tool" << staged + "/log/2024-03-15.txt" << false;
@@ -263,7 +265,8 @@ private slots:
         QTest::newRow("tool: an executable into the log") << "tool" << staged + "/log/x.exe" << false;
         QTest::newRow("tool: staged folder in capitals, trailing dot")
             << "tool" << "/UpgradeTessark/WINDOWS/Tessark/TESSARK./config/AutoUpdate.xml" << false;
-        QTest::newRow("tool: staged folder by a short name") << "tool" << "/UpgradeTessark/Windows/TESSAR~1/Tessark/log/a" << false;
+        QTest::newRow("tool: staged folder by a short name")
+            << "tool" << "/UpgradeTessark/Windows/TESSAR~1/Tessark/log/a" << false;
         // What the tool needs to start and to update itself again.
         QTest::newRow("delete the program") << "delete" << "/Tessark.exe" << false;
         QTest::newRow("delete the program, capitals") << "delete" << "/TESSARK.EXE" << false;

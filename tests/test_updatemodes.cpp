@@ -453,7 +453,8 @@ private slots:
         const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
         const QStringList a{staged + "a.dll"}, old{"/old/one.dll"};
         QTest::newRow("links into the custom colours and a keyboard's folder")
-            << (a + QStringList{staged + "config/customcolor/color_btn_32.json", staged + Keyboard.mid(1) + "/shortcuts.xml"})
+            << (a + QStringList{staged + "config/customcolor/color_btn_32.json",
+                                staged + Keyboard.mid(1) + "/shortcuts.xml"})
             << old;
         QTest::newRow("link over the menu file") << (a + QStringList{staged + "config/menutree.xml"}) << old;
         QTest::newRow("link into the log") << (a + QStringList{staged + "log/2024-03-15.txt"}) << old;
@@ -472,7 +473,8 @@ private slots:
         for (const QString& link : links)
             QVERIFY(local.offer(link, "from the server"));
         auto files = userFiles();
-        files << qMakePair(QString("old/one.dll"), QByteArray("1")) << qMakePair(QString("test_updatemodes"), QByteArray("program"))
+        files << qMakePair(QString("old/one.dll"), QByteArray("1"))
+              << qMakePair(QString("test_updatemodes"), QByteArray("program"))
               << qMakePair(QString("log/2024-03-15.txt"), QByteArray("log"))
               << qMakePair(QString("config/UpdateServer.ini"), QByteArray("[server]\n"));
         for (const auto& file : files)

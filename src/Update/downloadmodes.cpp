@@ -203,14 +203,13 @@ void DownloadFile::finishLinkList()
             reportError(QStringLiteral("读取xml错误"));
             break;
         }
-        // Tool files are staged only; the user's own files are never on the delete list.
-        // Neither may reach the user's places; nor may a delete entry take what the tool needs to start
-        // or to update itself again.
+        // Tool files are staged only, and land in none of the user's places; the delete list names none
+        // of them either, nor what the tool needs to start or to update itself again.
         const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         QString offending = firstRefused(info.linkList, [&](const QString& l) { return ServerPath::isToolLink(l, appDir); });
         if (offending.isEmpty()) {
-            offending = firstRefused(info.deleteList,
-                                     [&](const QString& e) { return ServerPath::isDeletableEntry(e, appDir, program); });
+            offending = firstRefused(
+                info.deleteList, [&](const QString& e) { return ServerPath::isDeletableEntry(e, appDir, program); });
         }
         if (!offending.isEmpty()) {
             qWarning() << __LINE__ << "tool link file refused, unsafe entry" << offending;

@@ -133,8 +133,8 @@ Result unpack(const QString& archivePath, const QString& destDir, bool removeExi
     // Nor through a linked folder on the way from the application folder to the destination.
     const QString linked = ServerPath::linkedFolder(base, appDirPath());
     if (!linked.isEmpty()) {
-        qWarning() << __LINE__ << "unzip: archive refused:" << archivePath << "the destination is reached through the link"
-                   << linked;
+        qWarning() << __LINE__ << "unzip: archive refused:" << archivePath
+                   << "the destination is reached through the link" << linked;
         return Result::Refused;
     }
     qint64 total = 0;
