@@ -425,6 +425,42 @@ private slots:
             QVERIFY2(QFileInfo::exists(path(entry.mid(1))) != gone.contains(entry), qPrintable(entry));
     }
 
+    // The honest update, handed to the real updater: both delete entries go once it runs, and it
+    // installs the three files and starts the program again.
+    void honestUpdateIsInstalledByTheUpdater()
+    {
+        LocalUpdate local;
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QStringList names{"a.dll", "b.dll", "lib/c.dll"};
+        QStringList links;
+        for (const QString& name : names)
+            links << staged + name;
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, {"/old/one.dll", "/config/config.xml"}).toUtf8()));
+        for (const QString& name : names)
+            QVERIFY(local.offer(staged + name, "new " + name.toUtf8()));
+        for (const auto& file : userFiles())
+            QVERIFY(m_app.write(file.first, file.second));
+        QVERIFY(m_app.write("old/one.dll", "1"));
+        // The program the updater waits for and starts again, as this test's file name says.
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        QVERIFY(m_app.write(program, "#!/bin/sh\necho restarted > \"$(dirname \"$0\")/restarted\"\n")
+                && QFile::setPermissions(path(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(path("Upgrade")) && QFile::copy(TESSARK_BIN_DIR "/Upgrade/Upgrade", path("Upgrade/Upgrade")));
+        QStringList* events = runToolUpdate(local, false);
+        QVERIFY(events);
+        QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
+        QVERIFY(!QFileInfo::exists(path("old/one.dll")) && !QFileInfo::exists(path("config/config.xml")));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(path("restarted")); }, 10000));
+        for (const QString& name : names)
+            QCOMPARE(readFile(path(name)), "new " + name.toUtf8());
+        for (const auto& file : userFiles()) {
+            if (file.first != program && file.first != "config/config.xml")
+                QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
+        }
+        QVERIFY(!QFileInfo::exists(path("UpgradeTessark")));
+        QVERIFY(QFile::remove(path(program)) && QFile::remove(path("restarted")));
+    }
+
     // A delete entry whose folder is a link (here to config/) would delete the user's file it points at:
     // that entry is skipped, the rest of the update goes on.
     void deleteThroughALinkedFolderIsSkipped()
