@@ -249,6 +249,34 @@ private slots:
         QTest::newRow("delete the menu, dot and capitals") << "delete" << "/config/./MENUTREE.XML" << false;
         QTest::newRow("delete the menu, trailing dot and space") << "delete" << "/config//menutree.xml. " << false;
         QTest::newRow("delete a possible short name") << "delete" << "/config/MENUTR~1.XML" << false;
+        // Installed from the staged tool folder, a tool file lands where the delete list may not reach.
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark";
+        QTest::newRow("tool: the version file") << "tool" << staged + "/config/about.xml" << true;
+        QTest::newRow("tool: a description file") << "tool" << staged + "/config/config.xml" << true;
+        QTest::newRow("tool: a folder named like the log") << "tool" << staged + "/logs/a.txt" << true;
+        QTest::newRow("tool: the updater's own log folder")
+            << "tool" << "/UpgradeTessark/Windows/Tessark/Upgrade/log/a" << true;
+        QTest::newRow("tool: a staged look-alike folder")
+            << "tool" << "/UpgradeTessark/Windows/Tessark/Tessark2/log/a" << true;
+        QTest::newRow("tool: into the custom colours") << "tool" << staged + "/config/customcolor/color_btn_32.json" << false;
+        QTest::newRow("tool: into a keyboard's folder") << "tool" << staged + keyboard + "/shortcuts.xml" << false;
+        QTest::newRow("tool: into the log") << "tool" << staged + "/log/2024-03-15.txt" << false;
+        QTest::newRow("tool: over the menu") << "tool" << staged + "/config/menutree.xml" << false;
+        QTest::newRow("tool: an executable into the log") << "tool" << staged + "/log/x.exe" << false;
+        QTest::newRow("tool: staged folder in capitals, trailing dot")
+            << "tool" << "/UpgradeTessark/WINDOWS/Tessark/TESSARK./config/AutoUpdate.xml" << false;
+        QTest::newRow("tool: staged folder by a short name")
+            << "tool" << "/UpgradeTessark/Windows/TESSAR~1/Tessark/log/a" << false;
+        // What the tool needs to start and to update itself again.
+        QTest::newRow("delete the program") << "delete" << "/Tessark.exe" << false;
+        QTest::newRow("delete the program, capitals") << "delete" << "/TESSARK.EXE" << false;
+        QTest::newRow("delete the updater folder") << "delete" << "/Upgrade" << false;
+        QTest::newRow("delete the updater") << "delete" << "/Upgrade/Upgrade.exe" << false;
+        QTest::newRow("delete the version file") << "delete" << "/config/about.xml" << false;
+        QTest::newRow("delete the server settings") << "delete" << "/config/UpdateServer.ini" << false;
+        QTest::newRow("delete the old program") << "delete" << "/Tessark.exe.old" << true;
+        QTest::newRow("delete a look-alike updater folder") << "delete" << "/Upgrades/x.dll" << true;
+        QTest::newRow("delete beside the version file") << "delete" << "/config/about.xml.old" << true;
     }
     void serverPathsKeepToTheirRole()
     {
@@ -256,8 +284,59 @@ private slots:
         QFETCH(QString, path);
         const bool accepted = role == "tool"       ? ServerPath::isToolLink(path, m_app.path())
                               : role == "firmware" ? ServerPath::isFirmwareLink(path, "TK104 Dual", m_app.path())
-                                                   : ServerPath::isDeletableEntry(path, m_app.path());
+                                                   : ServerPath::isDeletableEntry(path, m_app.path(), "Tessark.exe");
         QTEST(accepted, "accepted");
+    }
+
+    // A write below the application folder goes through no linked folder; above it, links are the
+    // system's own.
+    void linkedFoldersOnTheWayAreFound_data()
+    {
+        QTest::addColumn<QString>("folder"); // relative to the application folder
+        QTest::addColumn<QString>("linked"); // relative; empty: none
+        QTest::newRow("plain folders") << "plain/a/b" << QString();
+        QTest::newRow("folders not made yet") << "plain/new/newer" << QString();
+        QTest::newRow("the folder itself") << "plain/link" << "plain/link";
+        QTest::newRow("a folder on the way") << "plain/link/c/d" << "plain/link";
+        QTest::newRow("the application folder") << "." << QString();
+        QTest::newRow("outside the application folder") << ".." << QString();
+    }
+    void linkedFoldersOnTheWayAreFound()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, linked);
+        QVERIFY(QDir().mkpath(path("plain/a/b")) && QDir().mkpath(path("elsewhere/c/d")));
+        QVERIFY(QFileInfo(path("plain/link")).isSymLink() || QFile::link(path("elsewhere"), path("plain/link")));
+        QCOMPARE(ServerPath::linkedFolder(path(folder), m_app.path()), linked.isEmpty() ? QString() : path(linked));
+    }
+
+    // An archive unpacked into a folder reached through a link would land wherever the link points.
+    void archivesUnpackThroughNoLinkedFolder_data()
+    {
+        QTest::addColumn<QString>("link"); // made a link to outside/
+        QTest::addColumn<QString>("dest");
+        QTest::newRow("the destination itself") << "dest" << "dest";
+        QTest::newRow("a folder above the destination") << "up" << "up/dest";
+    }
+    void archivesUnpackThroughNoLinkedFolder()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, dest);
+        for (const char* folder : {"dest", "up", "outside", "zips"}) {
+            QFile::remove(path(folder));
+            QDir(path(folder)).removeRecursively();
+        }
+        QVERIFY(QDir().mkpath(path("outside/dest")) && QDir().mkpath(path("zips")));
+        QVERIFY(QFile::link(path("outside"), path(link)));
+        const QString zip = path("zips/a.tessarkzip");
+        {
+            QZipWriter w(zip);
+            w.addFile("Upgrade", "updater");
+        }
+        DownloadFile worker;
+        QVERIFY(!worker.unzipFile(zip, path(dest), true));
+        QCOMPARE(QDir(path("outside")).entryList(QDir::Files), QStringList{});
+        QCOMPARE(QDir(path("outside/dest")).entryList(QDir::Files), QStringList{});
     }
 
     // Every entry is checked before anything is written; files keep their rwx bits only. Entries are

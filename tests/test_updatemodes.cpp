@@ -99,19 +99,20 @@ class UpdateModes : public QObject {
         connect(m_hub, &overallVariate::TessarkUpdateSignal, ctx, [=](bool f) { note(QString("tool %1").arg(f)); }, q);
         connect(m_hub, &overallVariate::FirmwareUpdateSignal, ctx, [=](bool f) { note(QString("firmware %1").arg(f)); }, q);
         connect(m_hub, &overallVariate::emitMainExit, ctx, [=] { note("exit"); }, q);
+        connect(m_hub, &overallVariate::ErrorInfoSignal, ctx, [=](const QString& e) { note("error " + e); }, q);
         connect(m_hub, &overallVariate::emitUpdateSignal, ctx, [=](const QString& f) {
             note(QString("update %1 shown %2").arg(f).arg(m_hub->updateWidget()->isVisible()));
         }, q);
         return events;
     }
 
-    // The running tool, 1.0.2, fetches its update from local with the stand-in updater in place; the
-    // hub's events once busy ended, or null when it did not end in time.
-    QStringList* runToolUpdate(LocalUpdate& local)
+    // The running tool, 1.0.2, fetches its update from local with the stand-in updater in place (or
+    // none at all); the hub's events once busy ended, or null when it did not end in time.
+    QStringList* runToolUpdate(LocalUpdate& local, bool updater = true)
     {
         if (!local.start(path("servers.ini"))
             || !m_app.write("config/about.xml", "<COMMAND><firmware firmware=\"Tessark 1.0.2\"/></COMMAND>")
-            || !writeFakeUpdater())
+            || (updater && !writeFakeUpdater()))
             return nullptr;
         m_hub->createUpdateWidget();
         QStringList* events = recordHub();
@@ -453,23 +454,27 @@ private slots:
 
     // Three files, two delete entries: the entries go only once all three are in. An entry naming a file
     // that arrived no longer makes room for it, so the new file stays.
+    // When the updater then does not start, nothing is deleted: the tool stays whole.
     void deleteListWaitsForEveryFile_data()
     {
         QTest::addColumn<QString>("missing"); // answered 404
         QTest::addColumn<QStringList>("deletes");
         QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<bool>("updater");
         const QString b = "/UpgradeTessark/Windows/Tessark/Tessark/b.dll";
         const QStringList both{"/old/one.dll", "/config/config.xml"};
-        QTest::newRow("all arrive: both deleted") << QString() << both << both;
-        QTest::newRow("second file missing: nothing deleted") << b << both << QStringList{};
+        QTest::newRow("all arrive: both deleted") << QString() << both << both << true;
+        QTest::newRow("second file missing: nothing deleted") << b << both << QStringList{} << true;
         QTest::newRow("entry naming an arrived file") << QString() << QStringList{"/old/one.dll", b}
-                                                      << QStringList{"/old/one.dll"};
+                                                      << QStringList{"/old/one.dll"} << true;
+        QTest::newRow("updater does not start: nothing deleted") << QString() << both << QStringList{} << false;
     }
     void deleteListWaitsForEveryFile()
     {
         QFETCH(QString, missing);
         QFETCH(QStringList, deletes);
         QFETCH(QStringList, gone);
+        QFETCH(bool, updater);
         const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
         const QStringList links{staged + "a.dll", staged + "b.dll", staged + "c.dll"};
         LocalUpdate local;
@@ -477,11 +482,151 @@ private slots:
         for (const QString& link : links)
             QVERIFY(link == missing || local.offer(link, link.toUtf8()));
         QVERIFY(m_app.write("old/one.dll", "1") && m_app.write("config/config.xml", "<config/>"));
-        QStringList* events = runToolUpdate(local);
+        QStringList* events = runToolUpdate(local, updater);
         QVERIFY(events);
-        QCOMPARE(events->contains("exit"), missing.isEmpty());
+        QCOMPARE(events->contains("exit"), missing.isEmpty() && updater);
+        QCOMPARE(events->contains("error Upgrade Program Start Failed!"), missing.isEmpty() && !updater);
         for (const QString& entry : deletes)
             QVERIFY2(QFileInfo::exists(path(entry.mid(1))) != gone.contains(entry), qPrintable(entry));
+    }
+
+    // The honest update, handed to the real updater: both delete entries go once it runs, and it
+    // installs the three files and starts the program again.
+    void honestUpdateIsInstalledByTheUpdater()
+    {
+        LocalUpdate local;
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QStringList names{"a.dll", "b.dll", "lib/c.dll"};
+        QStringList links;
+        for (const QString& name : names)
+            links << staged + name;
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, {"/old/one.dll", "/config/config.xml"}).toUtf8()));
+        for (const QString& name : names)
+            QVERIFY(local.offer(staged + name, "new " + name.toUtf8()));
+        for (const auto& file : userFiles())
+            QVERIFY(m_app.write(file.first, file.second));
+        QVERIFY(m_app.write("old/one.dll", "1"));
+        // The program the updater waits for and starts again, as this test's file name says.
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        QVERIFY(m_app.write(program, "#!/bin/sh\necho restarted > \"$(dirname \"$0\")/restarted\"\n")
+                && QFile::setPermissions(path(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(path("Upgrade")) && QFile::copy(TESSARK_BIN_DIR "/Upgrade/Upgrade", path("Upgrade/Upgrade")));
+        QStringList* events = runToolUpdate(local, false);
+        QVERIFY(events);
+        QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
+        QVERIFY(!QFileInfo::exists(path("old/one.dll")) && !QFileInfo::exists(path("config/config.xml")));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(path("restarted")); }, 10000));
+        for (const QString& name : names)
+            QCOMPARE(readFile(path(name)), "new " + name.toUtf8());
+        for (const auto& file : userFiles()) {
+            if (file.first != program && file.first != "config/config.xml")
+                QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
+        }
+        QVERIFY(!QFileInfo::exists(path("UpgradeTessark")));
+        QVERIFY(QFile::remove(path(program)) && QFile::remove(path("restarted")));
+    }
+
+    // A delete entry whose folder is a link (here to config/) would delete the user's file it points at:
+    // that entry is skipped, the rest of the update goes on.
+    void deleteThroughALinkedFolderIsSkipped()
+    {
+        LocalUpdate local;
+        const QString a = "/UpgradeTessark/Windows/Tessark/Tessark/a.dll";
+        QVERIFY(local.offer(ToolLinkFile, toolLinks({a}, {"/old/one.dll", "/settings/menutree.xml"}).toUtf8()));
+        QVERIFY(local.offer(a, "a"));
+        QVERIFY(m_app.write("old/one.dll", "1") && m_app.write("config/menutree.xml", "<COMMAND/>"));
+        QVERIFY(QFile::link(path("config"), path("settings")));
+        QStringList* events = runToolUpdate(local);
+        QVERIFY(QFile::remove(path("settings")));
+        QVERIFY(events);
+        QVERIFY(events->contains("exit"));
+        QVERIFY(!QFileInfo::exists(path("old/one.dll")));
+        QCOMPARE(readFile(path("config/menutree.xml")), QByteArray("<COMMAND/>"));
+    }
+
+    // A link file whose links land, once installed, in the user's places, or whose delete list takes
+    // what the tool needs to start or to update again, is refused whole: nothing fetched past it,
+    // nothing replaced or deleted, no updater, the tool keeps running.
+    void linkFileReachingProtectedPlacesIsRefusedWhole_data()
+    {
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<QStringList>("deletes");
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QStringList a{staged + "a.dll"}, old{"/old/one.dll"};
+        QTest::newRow("links into the custom colours and a keyboard's folder")
+            << (a + QStringList{staged + "config/customcolor/color_btn_32.json",
+                                staged + Keyboard.mid(1) + "/shortcuts.xml"})
+            << old;
+        QTest::newRow("link over the menu file") << (a + QStringList{staged + "config/menutree.xml"}) << old;
+        QTest::newRow("link into the log") << (a + QStringList{staged + "log/2024-03-15.txt"}) << old;
+        QTest::newRow("delete the program") << a << (old + QStringList{"/test_updatemodes"});
+        QTest::newRow("delete the updater") << a << (old + QStringList{"/Upgrade/Upgrade"});
+        QTest::newRow("delete the updater folder") << a << (old + QStringList{"/Upgrade"});
+        QTest::newRow("delete the version file") << a << (old + QStringList{"/config/about.xml"});
+        QTest::newRow("delete the server settings") << a << (old + QStringList{"/config/UpdateServer.ini"});
+    }
+    void linkFileReachingProtectedPlacesIsRefusedWhole()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(QStringList, deletes);
+        LocalUpdate local;
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, deletes).toUtf8()));
+        for (const QString& link : links)
+            QVERIFY(local.offer(link, "from the server"));
+        auto files = userFiles();
+        files << qMakePair(QString("old/one.dll"), QByteArray("1"))
+              << qMakePair(QString("test_updatemodes"), QByteArray("program"))
+              << qMakePair(QString("log/2024-03-15.txt"), QByteArray("log"))
+              << qMakePair(QString("config/UpdateServer.ini"), QByteArray("[server]\n"));
+        for (const auto& file : files)
+            QVERIFY(m_app.write(file.first, file.second));
+        QStringList* events = runToolUpdate(local);
+        QVERIFY(events);
+        QCOMPARE(*events, (QStringList{"busy 1", "progress 1", "busy 0", "error Link file refused: an unsafe path"}));
+        for (const auto& file : files)
+            QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
+        QVERIFY(readFile(path("config/about.xml")).contains("Tessark 1.0.2"));
+        QVERIFY(QFileInfo(path("Upgrade/Upgrade")).isFile());
+        QCOMPARE(local.servers.requestLines().filter("Tessark/Tessark/").size(), 0);
+        QVERIFY(!QFileInfo::exists(path("UpgradeTessark")));
+        QTest::qWait(100);
+        QVERIFY(!QFileInfo::exists(record()));
+    }
+
+    // A folder on a download's way that is a link (here to config/) would take the file onto the user's
+    // files: the download fails as a refused reply does, and nothing lands there.
+    void downloadThroughALinkedFolderIsRefused_data()
+    {
+        QTest::addColumn<QString>("linked"); // made a link to config/
+        QTest::addColumn<QString>("colours"); // the tool link that would reach the custom colours
+        QTest::newRow("the tool's staging folder: the link file")
+            << "UpgradeTessark/Windows" << "/UpgradeTessark/Windows/customcolor/color_btn_32.json";
+        QTest::newRow("a folder below it: a tool file")
+            << "UpgradeTessark/Windows/Tessark" << "/UpgradeTessark/Windows/Tessark/customcolor/color_btn_32.json";
+    }
+    void downloadThroughALinkedFolderIsRefused()
+    {
+        QFETCH(QString, linked);
+        QFETCH(QString, colours);
+        LocalUpdate local;
+        const QStringList links{"/UpgradeTessark/Windows/Tessark/Tessark/a.dll", colours};
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(links, {}).toUtf8()));
+        for (const QString& link : links)
+            QVERIFY(local.offer(link, "from the server"));
+        for (const auto& file : userFiles())
+            QVERIFY(m_app.write(file.first, file.second));
+        QVERIFY(QDir().mkpath(QFileInfo(path(linked)).path()) && QFile::link(path("config"), path(linked)));
+        const QStringList config = QDir(path("config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QStringList* events = runToolUpdate(local);
+        QVERIFY(events);
+        QVERIFY(QFile::remove(path(linked)));
+        for (const auto& file : userFiles())
+            QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
+        QCOMPARE(QDir(path("config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), config);
+        QVERIFY2(events->contains("error download UpdateFile File Open Failed!"), qPrintable(events->join(", ")));
+        QVERIFY(!events->contains("exit"));
+        QTest::qWait(100);
+        QVERIFY(!QFileInfo::exists(record()));
     }
 
     void firmwareDownloadHidesTheDialogThenHandsOnTheFolder()

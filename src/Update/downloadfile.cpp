@@ -143,6 +143,14 @@ void DownloadFile::fetch(int index)
 
     QString localPath = appDir + link;
     qDebug() << __LINE__ << "StrFile=" << localPath;
+    // A linked folder on the way would take the file out of its staging folder, onto the user's files.
+    const QString linked = ServerPath::linkedFolder(QFileInfo(localPath).path(), appDir);
+    if (!linked.isEmpty()) {
+        qWarning() << __LINE__ << "Startdownload: refused" << localPath << "its folder is reached through the link"
+                   << linked;
+        failTransfer(OpenFailedText);
+        return;
+    }
     createFilePath(QFileInfo(localPath).path());
     removeExisting(localPath);
     const QString suffix = QFileInfo(localPath).suffix().toLower();

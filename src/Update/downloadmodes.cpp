@@ -5,6 +5,7 @@
 #include "Update/serverpath.h"
 #include "widget/qss.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,7 @@ QString storedPath(const QString& link)
     return QDir::cleanPath(executable ? link + QStringLiteral(".tessark") : link);
 }
 
-// Deletes what the tool link file listed, once every file of the update is in.
+// Deletes what the tool link file listed, once every file of the update is in and the updater runs.
 void applyPendingDeletes(DownloadFile& worker)
 {
     const QStringList entries = worker.takePendingDeletes();
@@ -51,6 +52,14 @@ void applyPendingDeletes(DownloadFile& worker)
         // Such an entry made room for the file; the file has arrived, and deleting it would lose it.
         if (arrived.contains(QDir::cleanPath(entry), names))
             continue;
+        // The entry was checked as a path below the application directory; a linked folder would take
+        // the delete elsewhere.
+        const QString linked = ServerPath::linkedFolder(QFileInfo(appDir + entry).path(), appDir);
+        if (!linked.isEmpty()) {
+            qWarning() << __LINE__ << "delete entry skipped, its folder is reached through the link" << linked
+                       << entry;
+            continue;
+        }
         worker.deleteFile(appDir + entry);
     }
 }
@@ -195,10 +204,14 @@ void DownloadFile::finishLinkList()
             reportError(QStringLiteral("读取xml错误"));
             break;
         }
-        // Tool files are staged only; the user's own files are never on the delete list.
+        // Tool files are staged only, and land in none of the user's places; the delete list names none
+        // of them either, nor what the tool needs to start or to update itself again.
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         QString offending = firstRefused(info.linkList, [&](const QString& l) { return ServerPath::isToolLink(l, appDir); });
-        if (offending.isEmpty())
-            offending = firstRefused(info.deleteList, [&](const QString& e) { return ServerPath::isDeletableEntry(e, appDir); });
+        if (offending.isEmpty()) {
+            offending = firstRefused(
+                info.deleteList, [&](const QString& e) { return ServerPath::isDeletableEntry(e, appDir, program); });
+        }
         if (!offending.isEmpty()) {
             qWarning() << __LINE__ << "tool link file refused, unsafe entry" << offending;
             deleteDirectory(localFolder, false);
@@ -218,12 +231,15 @@ void DownloadFile::finishLinkList()
 
     case ToolFiles:
         qDebug() << __LINE__ << "wqx" << "启动安装程序";
-        applyPendingDeletes(*this);
         UpdateUpgrradeProgram();
-        // A failed start is reported (busy cleared there); the tool keeps running.
+        // A failed start is reported (busy cleared there); the tool keeps running, whole: the delete
+        // list waits for an updater that runs (it waits in turn for the tool to exit).
         if (StartUpgradeProgram()) {
+            applyPendingDeletes(*this);
             hub->emitMainExitSignal();
             hub->setBusy(false);
+        } else {
+            takePendingDeletes();
         }
         break;
 

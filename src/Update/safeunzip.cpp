@@ -3,6 +3,7 @@
 #include "Update/serverpath.h"
 #include "Update/zipdirectory.h"
 #include "Update/zipentry.h"
+#include "widget/qss.h"
 
 #include <QDebug>
 #include <QDir>
@@ -129,6 +130,13 @@ Result unpack(const QString& archivePath, const QString& destDir, bool removeExi
     }
     const QVector<Entry>& entries = directory.entries;
     const QString base = QDir::cleanPath(QDir(destDir).absolutePath());
+    // Nor through a linked folder on the way from the application folder to the destination.
+    const QString linked = ServerPath::linkedFolder(base, appDirPath());
+    if (!linked.isEmpty()) {
+        qWarning() << __LINE__ << "unzip: archive refused:" << archivePath
+                   << "the destination is reached through the link" << linked;
+        return Result::Refused;
+    }
     qint64 total = 0;
     for (const Entry& entry : entries) {
         why = refusal(entry, base);

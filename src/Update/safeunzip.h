@@ -1,8 +1,9 @@
 #pragma once
 // Unpacks a zip archive only when every entry stays inside the destination folder: nothing absolute,
-// no "..", "\", ":" or control character, no link entry, no existing link on the way, and every file
-// inflates, chunk by chunk, to exactly the size and CRC it declares; each file is written through
-// QSaveFile with its permission bits, never writable by group or others.
+// no "..", "\", ":" or control character, no link entry, no existing link on the way (from the
+// application folder down), and every file inflates, chunk by chunk, to exactly the size and CRC it
+// declares; each file is written through QSaveFile with its permission bits, never writable by group
+// or others.
 #include <QString>
 
 namespace SafeUnzip {

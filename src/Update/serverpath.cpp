@@ -4,6 +4,7 @@
 #include "widget/fileguard.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace ServerPath {
@@ -13,6 +14,8 @@ constexpr int BoardNameBytes = 16;
 
 const QString ToolStage = QStringLiteral("UpgradeTessark");
 const QString FirmwareStage = QStringLiteral("UpgradeFirmware");
+// What the updater installs from, relative to the application directory.
+const QString StagedToolFiles = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
 
 // A safe link naming a file below the folder stage (a path of the application directory, no "/" at
 // either end).
@@ -21,6 +24,20 @@ bool isFileBelow(const QString& link, const QString& stage, const QString& appDi
     const QString prefix = QLatin1Char('/') + stage + QLatin1Char('/');
     return isSafeLink(link, appDir) && link.startsWith(prefix)
            && isSafeRelativePath(link.mid(prefix.size()), appDir + QLatin1Char('/') + stage);
+}
+// Whether a link below the staged tool folder would land, once installed, in one of the user's places.
+// Compared as the file system compares names: a look-alike spelling of the staged folder counts.
+bool landsInUserPlace(const QString& link)
+{
+    const QStringList segments = UserPlaces::comparableSegments(link);
+    const QStringList staged = UserPlaces::comparableSegments(StagedToolFiles);
+    if (segments.size() <= staged.size())
+        return false;
+    for (int i = 0; i < staged.size(); ++i) {
+        if (segments.at(i) != staged.at(i) && !UserPlaces::mayBeShortName(segments.at(i)))
+            return false;
+    }
+    return UserPlaces::isUserPlace(segments.mid(staged.size()).join(QLatin1Char('/')));
 }
 } // namespace
 
@@ -43,6 +60,23 @@ bool isInside(const QString& path, const QString& base)
     return cleanPath.startsWith(prefix);
 }
 
+QString linkedFolder(const QString& folder, const QString& appDir)
+{
+    QString path = QDir::cleanPath(appDir);
+    const QString clean = QDir::cleanPath(folder);
+    if (path.isEmpty() || !isInside(clean, path))
+        return QString();
+    const QStringList segments = clean.mid(path.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    for (const QString& segment : segments) {
+        path += QLatin1Char('/') + segment;
+        if (QFileInfo(path).isSymLink())
+            return path;
+    }
+    return QString();
+}
+
 bool isSafeLink(const QString& link, const QString& appDir)
 {
     // An empty link is not a path outside: fetching it fails on its own ("File Open Failed").
@@ -58,7 +92,7 @@ bool isSafeLink(const QString& link, const QString& appDir)
 
 bool isToolLink(const QString& link, const QString& appDir)
 {
-    return isFileBelow(link, ToolStage, appDir);
+    return isFileBelow(link, ToolStage, appDir) && !landsInUserPlace(link);
 }
 
 bool isFirmwareLink(const QString& link, const QString& modelDir, const QString& appDir)
@@ -66,9 +100,10 @@ bool isFirmwareLink(const QString& link, const QString& modelDir, const QString&
     return isSafeBoardName(modelDir) && isFileBelow(link, FirmwareStage + QLatin1Char('/') + modelDir, appDir);
 }
 
-bool isDeletableEntry(const QString& entry, const QString& appDir)
+bool isDeletableEntry(const QString& entry, const QString& appDir, const QString& toolFileName)
 {
-    return isSafeLink(entry, appDir) && !UserPlaces::isUserPlace(entry);
+    return isSafeLink(entry, appDir) && !UserPlaces::isUserPlace(entry)
+           && !UserPlaces::isToolPlace(entry, toolFileName);
 }
 
 bool isSafeBoardName(const QString& name)

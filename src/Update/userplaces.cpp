@@ -30,12 +30,6 @@ bool isKeyboardFolderName(const QString& name)
     return true;
 }
 
-bool mayBeShortName(const QString& segment)
-{
-    const int tilde = segment.indexOf(QLatin1Char('~'));
-    return tilde >= 0 && tilde + 1 < segment.size() && segment.at(tilde + 1).isDigit();
-}
-
 // path is location, one of its kept copies, or lies inside it.
 bool isAtOrBelow(const QString& path, const QString& location, bool keptCopies)
 {
@@ -55,6 +49,12 @@ QStringList comparableSegments(const QString& relativePath)
             segments << segment.toLower();
     }
     return segments;
+}
+
+bool mayBeShortName(const QString& segment)
+{
+    const int tilde = segment.indexOf(QLatin1Char('~'));
+    return tilde >= 0 && tilde + 1 < segment.size() && segment.at(tilde + 1).isDigit();
 }
 
 bool isUserPlace(const QString& relativePath)

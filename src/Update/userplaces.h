@@ -10,6 +10,9 @@ namespace UserPlaces {
 // it: lower case, without the trailing dots and spaces Windows drops; empty and "." segments go.
 QStringList comparableSegments(const QString& relativePath);
 
+// A segment holding "~<digit>": on Windows it may be the short name of any file or folder there.
+bool mayBeShortName(const QString& segment);
+
 // The user's own files and folders: a keyboard's folder, log/, the custom colours, config/temp/, the
 // settings the tool writes (AutoUpdate.xml, Language.xml, menutree.xml) and their ".bad" copies, and
 // anything inside them. A "~<digit>" segment may be a Windows short name for any of them, so it counts.
