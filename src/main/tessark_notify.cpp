@@ -162,9 +162,11 @@ void Tessark::SleepTimeSlot(int minutes)
     reportedSetting(dev, [this, dev, minutes] {
         const uint32_t result = dev->setSleepTime(uint32_t(minutes) * 60000u);
         // The page already shows what the user asked for; one the keyboard did not take goes back to
-        // what it holds before any box can open.
-        if (result != 0 && m_ptrSetting)
-            m_ptrSetting->setSleepTime(int(dev->m_sleepTime), int(dev->m_lastSleepTime));
+        // what it holds before any box can open. Off, the slider keeps offering the time it offered.
+        if (result != 0 && m_ptrSetting) {
+            const uint32_t offered = dev->m_lastSleepTime != 0 ? dev->m_lastSleepTime : uint32_t(minutes) * 60000u;
+            m_ptrSetting->setSleepTime(int(dev->m_sleepTime), int(offered));
+        }
         return result;
     });
 }
