@@ -83,7 +83,7 @@ private slots:
         row("bt name unanswered", {BtName, "Mine", DeviceResult::Timeout, mine, false, false});
         row("sleep time", {SleepTime, 600000u, 0, hex("c0270900"), true, true});
         row("sleep time off", {SleepTime, 0u, 0, hex("00000000"), true, true});
-        row("sleep time refused, kept", {SleepTime, 300000u, 3, hex("e0930400"), true, true});
+        row("sleep time refused, not kept", {SleepTime, 300000u, 3, hex("e0930400"), false, true});
         row("sleep time unanswered", {SleepTime, 180000u, DeviceResult::Timeout, hex("20bf0200"), false, true});
     }
     void settingIsSentThenStoredAndSignalledAsTheKeyboardAnswers()

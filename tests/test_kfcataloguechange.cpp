@@ -138,6 +138,85 @@ private slots:
         QVERIFY2(boxes[0].text.contains("kf_tk104.xml"), qPrintable(boxes[0].text));
     }
 
+    // A row whose function the catalogue knows is written as the user left it, not as the file held it:
+    // an edited address and an edited folder both go out with a download and read back.
+    void editedRowTheCatalogueKnowsIsWrittenAsEdited_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QByteArray>("edited");
+        QTest::newRow("address") << 0 << QByteArray("web=\"https://tessark.example.org/m\xc3\xbcller?a=1&amp;b=2\"")
+                                 << QByteArray("web=\"https://tessark.example.org/edited\"");
+        QTest::newRow("folder") << 1 << QByteArray("dir=\"/home/user/projects\"")
+                                << QByteArray("dir=\"/home/user/edited\"");
+    }
+    void editedRowTheCatalogueKnowsIsWrittenAsEdited()
+    {
+        QFETCH(int, row);
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, edited);
+        Start s;
+        QVERIFY(s.plug({1, 3}));
+        QVERIFY(s.load(s.shipped));
+        QCOMPARE(s.page->rows().size(), 2);
+        QVERIFY(readFile(s.path).contains(stored)); // the load's save kept what was there
+
+        ShortcutsItem* item = s.page->rows().at(row);
+        QLineEdit* edit = row == 0 ? item->websiteEdit() : item->folderEdit();
+        QVERIFY(edit);
+        const QString typed = QString::fromUtf8(edited.mid(edited.indexOf('"') + 1).chopped(1));
+        edit->setText(typed);
+        item->checkBox()->setChecked(true);
+        s.kb->kb->clearLog();
+        s.page->itemDownloadButtonSlot();
+        QCOMPARE(sentReports(s.kb->kb, 0x40, 0x20).size(), 1);
+
+        const QByteArray file = readFile(s.path);
+        QVERIFY2(file.contains(edited) && !file.contains(stored), file.constData());
+        QVERIFY2(boxesShown().isEmpty(), qPrintable(m_boxes.boxes().value(0).text));
+        // Read back as edited.
+        QVERIFY(s.load(s.shipped));
+        ShortcutsItem* again = s.page->rows().at(row);
+        QCOMPARE((row == 0 ? again->websiteEdit() : again->folderEdit())->text(), typed);
+    }
+
+    // An entry is written for a slot and a function: a slot that now holds another function the
+    // catalogue does not know gets no entry back (not the address), and its row is written as it stands.
+    void storedEntryComesBackOnlyForItsOwnFunction()
+    {
+        Start s;
+        QVERIFY(s.plug({7, 3})); // slot 0 held the address (function 1) when the file was written
+        const QByteArray seventh = "hi=\"7\"";
+        QVERIFY(s.shipped.contains(seventh));
+        QVERIFY(s.load(QByteArray(s.shipped).replace(seventh, "hi=\"-7\""))); // a function it does not know
+        QCOMPARE(s.page->rows().size(), 2);
+        const QByteArray file = readFile(s.path);
+        QVERIFY2(file.contains("<item0") && !file.contains("tessark.example.org"), file.constData());
+        QVERIFY2(file.contains("<FileFolder dir=\"/home/user/projects\"/>"), file.constData());
+        QVERIFY2(boxesShown().isEmpty(), qPrintable(m_boxes.boxes().value(0).text));
+    }
+
+    // The load's own save puts a kept entry under its row's name: the reader takes item0, item1, ... in
+    // row order, so the file then holds each name once.
+    void keptEntryTakesItsRowsNameAtTheFirstSave()
+    {
+        Start s;
+        QVERIFY(s.plug({3, 1}));
+        // Written when the address was in slot 1 and the folder in slot 0, in the other order.
+        QByteArray swapped = UserShortcuts;
+        swapped.replace("id=\"0\"", "id=\"x\"").replace("id=\"1\"", "id=\"0\"").replace("id=\"x\"", "id=\"1\"");
+        QVERIFY(s.app.put("kb/shortcuts.xml", swapped));
+        QVERIFY(s.load(QByteArray(s.shipped).replace(WebsiteFunction, "")));
+        QCOMPARE(s.page->rows().size(), 2);
+
+        const QByteArray file = readFile(s.path);
+        QCOMPARE(file.count("<item0"), 1);
+        QCOMPARE(file.count("<item1"), 1);
+        QVERIFY2(element(file, "item0").contains("<FileFolder dir=\"/home/user/projects\"/>"), file.constData());
+        const QByteArray address = element(swapped, "item0");
+        QCOMPARE(element(file, "item1"), "<item1" + address.mid(6, address.size() - 6 - 8) + "</item1>");
+    }
+
     // A row below a deleted one moves up: its kept entry goes with it, under its new name, and gives
     // the row its address back once the catalogue knows the function again.
     void keptEntryFollowsItsRowAndReadsBack()

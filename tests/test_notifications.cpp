@@ -7,11 +7,14 @@
 #include "wire.h"
 
 #include "main/tessark.h"
+#include "setting/setting.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -170,6 +173,81 @@ private slots:
             const QByteArray sent = sentReports(f->kb, 0xB0, 0x21).value(0);
             QCOMPARE(le::u32(reinterpret_cast<const uint8_t*>(sent.constData()) + 8), 300000u);
         }
+    }
+
+    // A sleep time the keyboard did not take (the write fails, or it refuses) is told in a box, and the
+    // page shows again what the keyboard holds: the check box and slider as before the attempt. One it
+    // takes stays shown.
+    void failedSleepTimeShowsWhatTheKeyboardHolds_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("heldMinutes");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("turning sleep on, write fails") << "on" << 0 << "write";
+        QTest::newRow("turning sleep on again, write fails") << "off, on" << 10 << "write";
+        QTest::newRow("turning sleep off, write fails") << "off" << 10 << "write";
+        QTest::newRow("moving the slider, write fails") << "slide" << 10 << "write";
+        QTest::newRow("moving the slider, refused") << "slide" << 10 << "status";
+        QTest::newRow("turning sleep off, refused") << "off" << 10 << "status";
+        QTest::newRow("moving the slider, taken") << "slide" << 10 << QString();
+    }
+    void failedSleepTimeShowsWhatTheKeyboardHolds()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, heldMinutes);
+        QFETCH(QString, fault);
+        const uint32_t heldMs = uint32_t(heldMinutes) * 60000u;
+        f->kb->edit([heldMs](sim::FirmwareState& s) { s.sleepTime = heldMs; });
+        QCOMPARE(w->device()->getSleepTime(), 0u);
+        w->labelPageClickSlot(QStringLiteral("Setting"));
+        QVERIFY(w->settingPage());
+        w->setSettingInformation(w->device());
+        Setting* page = w->settingPage();
+        auto* box = page->findChild<QCheckBox*>("checkBox_Enabled_AutoSleep");
+        QSlider* slider = page->sleepSlider()->slider();
+        const auto shown = [&] {
+            return QString("%1 %2 %3").arg(box->isChecked()).arg(slider->isEnabled()).arg(page->sleepSlider()->value());
+        };
+        QCOMPARE(shown(), QString("%1 %1 %2").arg(heldMinutes != 0).arg(qMax(heldMinutes, 1)));
+        if (action.startsWith("off, ")) {
+            // Switched off first, and taken: the slider goes on offering the time it showed.
+            MessageBoxRecorder taken;
+            box->click();
+            QTest::qWait(100);
+            QCOMPARE(taken.boxes().size(), 1);
+            QCOMPARE(f->kb->state().sleepTime, 0u);
+            heldMinutes = 0;
+            action = action.mid(5);
+        }
+        const QString before = shown();
+
+        if (fault == QLatin1String("write"))
+            f->kb->failWrite(1);
+        else if (fault == QLatin1String("status"))
+            f->kb->answerStatus(0xB0, 0x21, 5);
+        MessageBoxRecorder boxes;
+        if (action == QLatin1String("slide")) {
+            page->sleepSlider()->setValue(30);
+            emit page->sleepSlider()->sliderReleased();
+        } else {
+            box->click();
+        }
+        QTest::qWait(100); // the client's queued answer
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].kind, fault.isEmpty() ? MessageBoxRequest::Information : MessageBoxRequest::Critical);
+        if (fault.isEmpty()) {
+            QCOMPARE(shown(), QString("1 1 30"));
+            QCOMPARE(f->kb->state().sleepTime, 30u * 60000u);
+            return;
+        }
+        QCOMPARE(shown(), before);
+        QVERIFY(box->isEnabled());
+        QCOMPARE(page->sleepMinutes(), heldMinutes);
+        QCOMPARE(f->kb->state().sleepTime, uint32_t(heldMinutes) * 60000u);
+        // A page built again shows the same (off, the slider then offers what the keyboard last took).
+        w->setSettingInformation(w->device());
+        const int compared = heldMinutes != 0 ? before.size() : 3;
+        QCOMPARE(shown().left(compared), before.left(compared));
     }
 
     // Scan speed and user information confirm only success; without a keyboard nothing is sent.

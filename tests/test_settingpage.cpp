@@ -127,6 +127,55 @@ private slots:
         QCOMPARE(state(), cleared);
     }
 
+    // A field switched off with text still in it draws that text in the grey of the disabled icons,
+    // as the user sees it (a grab) and as the style gives it (the palette); switched on, in its own colour.
+    void disabledFieldDrawsItsTextInTheDisabledGrey_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("Bluetooth name") << "name" << QColor("#282828");
+        QTest::newRow("firmware path") << "path" << QColor("#282828");
+        QTest::newRow("firmware path, typed in") << "typed" << QColor(70, 70, 70); // the page's colour
+    }
+    void disabledFieldDrawsItsTextInTheDisabledGrey()
+    {
+        QFETCH(QString, field);
+        QFETCH(QColor, text);
+        Setting page(nullptr, nullptr, false);
+        QLineEdit* edit = field == "name" ? nameEdit(page) : firmwarePath(page);
+        // Dark and wide: the grab's darkest pixel is the text's colour. The path's look after the layout
+        // step, or after the user typed (a border of its own, no text colour).
+        if (field == "typed")
+            size(page);
+        edit->setText("WWWWWW");
+        if (field != "typed")
+            size(page);
+        QCOMPARE(edit->styleSheet().contains("#282828"), field != "typed");
+        const QColor disabledGrey("#c5c8ce");
+        const auto distance = [](const QColor& a, const QColor& b) {
+            return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue());
+        };
+        // The darkest pixel inside the border.
+        const auto drawn = [edit] {
+            const QImage image = edit->grab().toImage();
+            QColor darkest(Qt::white);
+            for (int y = 3; y < image.height() - 3; ++y)
+                for (int x = 3; x < image.width() - 3; ++x)
+                    if (qGray(image.pixel(x, y)) < qGray(darkest.rgb()))
+                        darkest = QColor(image.pixel(x, y));
+            return darkest;
+        };
+        for (const bool on : {true, false}) {
+            page.setDeviceControlsEnabled(on);
+            QCOMPARE(edit->isEnabled(), on);
+            const QPalette::ColorGroup group = on ? QPalette::Active : QPalette::Disabled;
+            const QColor expected = on ? text : disabledGrey;
+            QCOMPARE(edit->palette().color(group, QPalette::Text).name(), expected.name());
+            const QColor seen = drawn();
+            QVERIFY2(distance(seen, expected) <= 24, qPrintable(QString("%1 drawn %2").arg(on).arg(seen.name())));
+        }
+    }
+
     // Controls switched on again (after an upgrade) show the sleep time the keyboard last reported: a
     // time of 0 leaves the box clear and the slider locked, at the last real value.
     void controlsOnAgainKeepTheKeyboardsSleepTime_data()

@@ -1,14 +1,16 @@
-// Inputs that are there and do not read are told: a config.xml, keyboard layout, colour file or macro
-// item file in that state shows one notice naming it, once a run however often it is read again, and
-// nothing else changes. What is absent is not told.
+// Inputs that are there and do not read are told: a config.xml, keyboard layout, colour file, macro
+// item file, mode parameter file or shortcuts.xml in that state shows one notice naming it, once a run
+// however often it is read again, and nothing else changes. What is absent is not told.
 #include "messageboxrecorder.h"
 #include "simcontrol.h"
 #include "tempappdir.h"
 
 #include "color/palette.h"
+#include "color/parameter.h"
 #include "macro/macro.h"
 #include "macro/macroitem.h"
 #include "main/tessark.h"
+#include "shortcut/shortcuts.h"
 #include "widget/data.h"
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
@@ -17,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QtTest>
 #include <memory>
 #include <sys/stat.h>
@@ -26,6 +29,10 @@ namespace {
 
 const QByteArray UserMacro = "<MACRO><ITEM id=\"1\"><KEY0 status=\"1\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>"
                              "</ITEM></MACRO>";
+// A shortcuts.xml the user keeps: an address for slot 0.
+const QByteArray UserShortcuts = "<?xml version = '1.0' encoding = 'UTF-8'?>\n<shortcuts>\n"
+                                 "    <item0 id=\"0\" btn0=\" \" btn1=\" \" btn2=\" \" btn3=\" \" hi=\"1\" hitype=\"1\">"
+                                 "<Website web=\"https://tessark.example.org/mine\"/></item0>\n</shortcuts>\n";
 
 // What stands at path.
 QByteArray snapshot(const QString& path)
@@ -58,6 +65,11 @@ bool makeInput(const QString& kind, const QString& path, const QByteArray& good,
                      : QByteArray("<a>").repeated(5000) + QByteArray("</a>").repeated(5000);
     } else if (kind == "huge") {
         bytes += QByteArray(int(FileGuard::MaxFileBytes), ' '); // only whitespace added: too large, not broken
+    } else if (kind == "wrong types") {
+        // Well-formed, but a value the reader takes as a number is a word.
+        bytes = QString::fromUtf8(good).replace(QRegularExpression("\\b(hi|HL)=\"[^\"]*\""), "\\1=\"high\"").toUtf8();
+        if (bytes == good)
+            return false;
     }
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
@@ -97,19 +109,26 @@ private slots:
         setAppDirPathForTest(QString());
     }
 
-    // A config.xml, keyboard layout, colour file or macro item file that is there and does not read is
+    // A config.xml, keyboard layout, colour file, macro item file, mode parameter file or shortcuts.xml
+    // that is there and does not read (or, for the last two, holds a word where a number belongs) is
     // told, naming it, once however often it is read again: config.xml by a window that then opens no
-    // keyboard, the layout when the keyboard loads and again after a replug, the colour file at two
-    // visits of the colour page, the item file at two readings of the item folder. Nothing is written,
-    // the keyboard still loads, the other macros still list. What is absent is not told.
+    // keyboard, the layout and shortcuts.xml when the keyboard loads and again after a replug, the colour
+    // file at two visits of the colour page, the mode parameters at two openings of their dialog, the
+    // item file at two readings of the item folder. Nothing is written (a damaged shortcuts.xml is only
+    // copied aside), the keyboard still loads, the other macros still list. What is absent is not told.
     void inputThatDoesNotReadIsToldOnce_data()
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("kind");
-        for (const char* input : {"config", "layout", "colours", "macro item"})
+        for (const char* input : {"config", "layout", "colours", "macro item", "mode parameters", "shortcuts"})
             for (const char* kind : {"intact", "link to nowhere", "empty", "truncated", "garbage", "nested", "huge",
-                                     "folder", "FIFO", "unreadable", "/dev/zero"})
+                                     "folder", "FIFO", "unreadable", "/dev/zero", "wrong types"}) {
+                // Values of the wrong type only where the reader takes numbers from well-formed XML.
+                if (QByteArray(kind) == "wrong types" && QByteArray(input) != "mode parameters"
+                    && QByteArray(input) != "shortcuts")
+                    continue;
                 QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(input, kind))) << input << QString(kind);
+            }
     }
     void inputThatDoesNotReadIsToldOnce()
     {
@@ -119,14 +138,20 @@ private slots:
             QSKIP("root reads a file of mode 000 anyway");
         TempAppDir app;
         QVERIFY(app.setUpForWindow(QFINDTESTDATA("../appdir")));
-        const QString path = app.filePath(input == "config"    ? "config/config.xml"
-                                          : input == "layout"  ? "config/tk104.json"
-                                          : input == "colours" ? "config/customcolor/color_btn_32.json"
-                                                               : "dev/item/Macro1.xml");
+        // The keyboard's own folder is named by its id.
+        sim::KeyboardPtr keyboard = input == "shortcuts" ? sim::plug(sim::fullSizeDual()) : nullptr;
+        const QString path = app.filePath(input == "config"            ? "config/config.xml"
+                                          : input == "layout"          ? "config/tk104.json"
+                                          : input == "colours"         ? "config/customcolor/color_btn_32.json"
+                                          : input == "mode parameters" ? "config/modeParameter.xml"
+                                          : input == "shortcuts"       ? keyboard->state().deviceId.toHex() + "/shortcuts.xml"
+                                                                       : "dev/item/Macro1.xml");
         const bool json = input == "layout" || input == "colours";
-        QVERIFY(makeInput(kind, path, input == "macro item" ? UserMacro : readFile(path), json));
+        const QByteArray good = input == "macro item" ? UserMacro : input == "shortcuts" ? UserShortcuts : readFile(path);
+        QVERIFY(makeInput(kind, path, good, json));
         const QByteArray before = snapshot(path);
-        const bool told = kind != "intact" && kind != "link to nowhere";
+        // An empty shortcuts.xml holds nothing to lose: the rows are written into it as for a new keyboard.
+        const bool told = kind != "intact" && kind != "link to nowhere" && !(input == "shortcuts" && kind == "empty");
         const auto loaded = [](Tessark& w) { return QTest::qWaitFor([&w] { return w.deviceLoaded(); }, 20000); };
 
         if (input == "config") {
@@ -153,6 +178,38 @@ private slots:
             kb = sim::plug(sim::fullSizeDual());
             QVERIFY(loaded(w));
             checkTold(told, path);
+        } else if (input == "shortcuts") {
+            // Told when the keyboard loads, not again after a replug.
+            Tessark w(nullptr, QStringLiteral("None"));
+            QVERIFY(loaded(w));
+            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && w.shortcutsPage()->initFinished(), 10000);
+            checkTold(told, path);
+            sim::unplug(keyboard);
+            QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, 10000));
+            keyboard = sim::plug(sim::fullSizeDual());
+            QVERIFY(loaded(w));
+            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage()->initFinished(), 10000);
+            checkTold(told, path);
+            if (!told) {
+                // Nothing was lost: the rows went into the file.
+                QVERIFY(readFile(path).startsWith("<?xml"));
+                QVERIFY(!QFileInfo::exists(path + ".bad"));
+                return;
+            }
+            // What did not read is kept aside when it is a file with something in it to copy.
+            const bool copied = kind == "truncated" || kind == "garbage" || kind == "nested" || kind == "huge"
+                                || kind == "wrong types";
+            QCOMPARE(QFileInfo::exists(path + ".bad"), copied);
+            if (copied)
+                QCOMPARE(readFile(path + ".bad"), readFile(path));
+            QCOMPARE(snapshot(path), before);
+            return;
+        } else if (input == "mode parameters") {
+            // The mode parameter dialog reads the file at every opening.
+            for (int opening = 0; opening < 2; ++opening) {
+                Parameter dialog(nullptr, nullptr, 0);
+                checkTold(told, path);
+            }
         } else if (input == "colours") {
             for (int visit = 0; visit < 2; ++visit) {
                 Palette palette(nullptr);

@@ -25,6 +25,7 @@ struct ModeParameter {
 
 // Appends one record per item of the file at path: inside each LEDMODE child of the root, the node at
 // position i (elements, comments and text that is not only white space all count) is read only when it
-// is an element named "item<i>". 0 when read; -1 when the file cannot be read (nothing logged) or does
-// not parse (logged), and then nothing is appended.
+// is an element named "item<i>". 0 when read; 1 when read but a value that should be a number is not
+// (it counts as 0; logged); -1 when the file cannot be read (nothing logged) or does not parse
+// (logged), and then nothing is appended.
 int readModeParameters(const QString& path, QVector<ModeParameter>* out);

@@ -4,6 +4,7 @@
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/framepainter.h"
+#include "widget/inputnotice.h"
 #include "widget/widgetsetup.h"
 #include "widget/writefailurenotice.h"
 
@@ -256,7 +257,13 @@ void Parameter::requestClose()
 
 int Parameter::initComboBoxData(const QString& fileName)
 {
-    return readModeParameters(m_qss.appDir() + QStringLiteral("/config/") + fileName, &m_modes);
+    const QString path = m_qss.appDir() + QStringLiteral("/config/") + fileName;
+    const int result = readModeParameters(path, &m_modes);
+    // The effects' defaults are missing or partly 0: the user hears which file did not read, once a
+    // run, as the dialog reads it again at every opening.
+    if (result != 0)
+        inputnotice::unreadable(path);
+    return result;
 }
 
 void Parameter::loadLAItem(Device* device)

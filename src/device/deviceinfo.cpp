@@ -197,6 +197,9 @@ uint32_t Device::setSleepTime(uint32_t ms)
     if (status != 0)
         qDebug("error:  setSleepTime failed , error code = %x", status);
     emit emitState(1, int(status));
+    // A refused time leaves the keyboard as it was, and so the copy kept here.
+    if (status != 0)
+        return status;
     m_sleepTime = ms;
     // 0 switches sleeping off; the last real value is what the page offers to switch it on again.
     if (ms != 0)

@@ -281,7 +281,9 @@ QString Tessark::createCurDeviceFile()
         qDebug() << "文件夹  存在, 不创建。" << folder;
     }
     const QString file = folder + QStringLiteral("/shortcuts.xml");
-    if (!QFileInfo(file).isFile()) {
+    // Only where nothing stands: whatever is there (a FIFO, a folder) is the page's to judge and tell,
+    // and a new file would replace it.
+    if (!QFileInfo::exists(file)) {
         QSaveFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::Text) && f.commit())
             qDebug() << "文件    不存在，创建完成: shortcuts.xml";

@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/records.h"
 #include "macro/macro.h"
+#include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/messagebox.h"
@@ -158,7 +159,16 @@ void Tessark::SleepTimeSlot(int minutes)
     Device* const dev = device();
     if (!dev)
         return;
-    reportedSetting(dev, [dev, minutes] { return dev->setSleepTime(uint32_t(minutes) * 60000u); });
+    reportedSetting(dev, [this, dev, minutes] {
+        const uint32_t result = dev->setSleepTime(uint32_t(minutes) * 60000u);
+        // The page already shows what the user asked for; one the keyboard did not take goes back to
+        // what it holds before any box can open. Off, the slider keeps offering the time it offered.
+        if (result != 0 && m_ptrSetting) {
+            const uint32_t offered = dev->m_lastSleepTime != 0 ? dev->m_lastSleepTime : uint32_t(minutes) * 60000u;
+            m_ptrSetting->setSleepTime(int(dev->m_sleepTime), int(offered));
+        }
+        return result;
+    });
 }
 
 void Tessark::BluetoothNameSlot(QString name)

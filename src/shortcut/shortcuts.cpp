@@ -13,6 +13,7 @@
 #include "widget/data.h"
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
+#include "widget/inputnotice.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
 #include "widget/runtime.h"
@@ -389,7 +390,7 @@ void Shortcuts::createItemSlot()
 void Shortcuts::checkInputs()
 {
     using shortcutsinputs::State;
-    const State own = shortcutsinputs::xmlState(m_path);
+    const State own = shortcutsinputs::shortcutsState(m_path);
     QString kept;
     if (own == State::Damaged) {
         // Kept before anything can replace it; later saves may, once the copy is there.
@@ -410,7 +411,8 @@ void Shortcuts::checkInputs()
     if (own == State::Damaged) {
         if (m_unreadInput.isEmpty())
             m_unreadInput = m_path;
-        filenotice::unreadable(m_path, kept);
+        // Once a run, as the other inputs: every load of the keyboard reads the file again.
+        inputnotice::unreadable(m_path, kept);
     }
 }
 

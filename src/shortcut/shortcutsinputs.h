@@ -15,6 +15,10 @@ enum class State {
 // An XML input of the page.
 State xmlState(const QString& path);
 
+// shortcuts.xml: as xmlState, and damaged too when a value the page takes as a number (a slot, a
+// function, its type, a brightness or a repeat count) is not one: the rows would lose its entry.
+State shortcutsState(const QString& path);
+
 // The static key file the window's palette is read from, as config.xml and menutree.xml choose it;
 // empty when none is chosen.
 QString staticKeysPath();

@@ -23,11 +23,11 @@ bool firstTime(const QString& path)
 
 namespace inputnotice {
 
-bool unreadable(const QString& path)
+bool unreadable(const QString& path, const QString& keptAs)
 {
     if (!firstTime(path))
         return false;
-    filenotice::unreadable(path);
+    filenotice::unreadable(path, keptAs);
     return true;
 }
 

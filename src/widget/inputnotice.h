@@ -7,7 +7,8 @@ namespace inputnotice {
 
 // Queues the unreadable-file notice for path (filenotice) unless nothing stands there (an absent file
 // is not damage) or it was queued for the same path earlier in this run; true when it queued it.
-bool unreadable(const QString& path);
+// keptAs names the copy kept of it, if any.
+bool unreadable(const QString& path, const QString& keptAs = QString());
 // The same for a file describing the keyboards (their list or a layout), whose notice says what is
 // left unshown.
 bool descriptionUnreadable(const QString& path);

@@ -28,6 +28,10 @@ QString rgb(const QColor& c)
     return QStringLiteral("rgb(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue());
 }
 
+// A line edit switched off draws its text and border in the grey of the disabled icons: the rule the
+// text styles set applies in every state otherwise, and a field without a keyboard would look live.
+const QString DisabledLineEdit = QStringLiteral("QLineEdit:disabled{ color: #c5c8ce; border-color: #c5c8ce; }");
+
 // Regular and bold: the style sheets ask for no other face.
 const char* const FontFiles[] = {"/font/consola.ttf", "/font/consolab.ttf"};
 
@@ -161,13 +165,15 @@ void Qss::setLineEditStyle(QLineEdit* edit, bool framed, int pointSize, bool err
     edit->setFont(QFont(QStringLiteral("Consolas"), pointSize, 50));
     if (!framed) {
         edit->setStyleSheet(QStringLiteral("QLineEdit{ border-radius: 4px; selection-color: rgb(0, 0, 0); "
-                                           "selection-background-color: rgb(111, 255, 224); border: 0px; }"));
+                                           "selection-background-color: rgb(111, 255, 224); border: 0px; }")
+                            + DisabledLineEdit);
         return;
     }
     edit->setStyleSheet(QStringLiteral("QLineEdit{ color: ") + text.name()
                         + QStringLiteral("; border-radius: 4px; selection-color: rgb(50, 50, 50); "
                                          "selection-background-color: rgb(111, 255, 224); border: 1.2px solid ")
-                        + (error ? QStringLiteral("rgb(255, 0, 0)") : border.name()) + QStringLiteral("; }"));
+                        + (error ? QStringLiteral("rgb(255, 0, 0)") : border.name()) + QStringLiteral("; }")
+                        + DisabledLineEdit);
 }
 
 void Qss::setCenteredLineEditStyle(QLineEdit* edit) const
@@ -176,7 +182,8 @@ void Qss::setCenteredLineEditStyle(QLineEdit* edit) const
     edit->setAlignment(Qt::AlignCenter);
     edit->setStyleSheet(QStringLiteral("QLineEdit{border-radius: 5px;selection-color: rgb(0, 0, 0);"
                                        "selection-background-color: rgb(111, 255, 224);border: 1.2px solid "
-                                       "rgb(175, 175, 175);color: #FF656D;}"));
+                                       "rgb(175, 175, 175);color: #FF656D;}")
+                       + DisabledLineEdit);
 }
 
 void Qss::setGroupBoxStyle(QGroupBox* box, int radius) const
@@ -375,7 +382,7 @@ void Qss::setColorLineEditStyle(QLineEdit* edit, const QColor& border) const
 {
     edit->setStyleSheet(QStringLiteral("QLineEdit{ border-radius: 5px; selection-color: rgb(0, 0, 0); "
                                        "selection-background-color: rgb(111, 255, 224) ; border: 1.2px solid ")
-                        + border.name() + QStringLiteral("; }"));
+                        + border.name() + QStringLiteral("; }") + DisabledLineEdit);
 }
 
 void Qss::setImageLineEditStyle(QLineEdit* edit, QString folder, const QString& image, int pointSize,
