@@ -10,7 +10,12 @@
 
 namespace {
 
-const QString Program = QStringLiteral(TESSARK_BIN_DIR "/Upgrade/Upgrade");
+// The build puts Upgrade/ beside tests/: found from the test's own place, so a copy of the build run
+// by another user starts its own copy.
+QString program()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Upgrade/Upgrade"));
+}
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
 
@@ -44,8 +49,8 @@ QByteArray toolScript(const QByteArray& version, const QString& record)
 // lies outside it, the staged folder, and the updater's run.
 struct Installation {
     TempAppDir app;
-    QTemporaryDir outside;
-    QTemporaryDir records;
+    TempDir outside;
+    TempDir records;
     std::vector<std::unique_ptr<QProcess>> running; // tools the test keeps running; killed at the end
     int exitCode = -1;
     QString output;
@@ -85,9 +90,9 @@ struct Installation {
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (fileSizeBlocks > 0) {
             const QString limit = QStringLiteral("ulimit -f %1 && trap '' XFSZ && exec \"$0\" \"$@\"").arg(fileSizeBlocks);
-            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, Program} + args);
+            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, program()} + args);
         } else {
-            p.start(Program, args);
+            p.start(program(), args);
         }
         const bool ended = p.waitForFinished(60000); // generous for the sanitizer build
         output = QString::fromLocal8Bit(p.readAll());
@@ -127,7 +132,7 @@ class UpdaterProgram : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(QFileInfo(Program).isExecutable(), qPrintable(Program)); }
+    void initTestCase() { QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program())); }
 
     // A good run: nested files replaced and added, the staged folders gone, the new tool started in the
     // application folder, the log in the language asked for.

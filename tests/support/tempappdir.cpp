@@ -6,11 +6,28 @@
 #include <QFile>
 #include <QFileInfo>
 
+TempDir::TempDir()
+{
+    // qFatal, not a failed check: the constructor runs where a test cannot return, and nothing may
+    // run on with an empty path.
+    if (!isValid() || path().isEmpty() || !QDir::isAbsolutePath(path()))
+        qFatal("Cannot make a temporary folder in %s: %s", qUtf8Printable(QDir::tempPath()),
+               qUtf8Printable(errorString()));
+}
+
+QString TempDir::filePath(const QString& relative) const
+{
+    const QString path = QTemporaryDir::filePath(relative);
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        qFatal("Not a path below the temporary folder %s: %s", qUtf8Printable(this->path()), qUtf8Printable(relative));
+    return path;
+}
+
 TempAppDir::TempAppDir()
 {
-    if (m_dir.isValid()) {
-        QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("log"));
+    for (const char* folder : {"config", "log"}) {
+        if (!QDir(m_dir.path()).mkpath(QLatin1String(folder)))
+            qFatal("Cannot make the folder %s in %s", folder, qUtf8Printable(m_dir.path()));
     }
 }
 
