@@ -6,28 +6,40 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Stops the test process: the helpers run where a test cannot return (constructors), and nothing may
+// go on with an empty path. Written to stderr first, as a test's own message handler may swallow it.
+[[noreturn]] void stop(const QString& message)
+{
+    std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+    qFatal("%s", qUtf8Printable(message));
+    std::abort();
+}
+} // namespace
+
 TempDir::TempDir()
 {
-    // qFatal, not a failed check: the constructor runs where a test cannot return, and nothing may
-    // run on with an empty path.
     if (!isValid() || path().isEmpty() || !QDir::isAbsolutePath(path()))
-        qFatal("Cannot make a temporary folder in %s: %s", qUtf8Printable(QDir::tempPath()),
-               qUtf8Printable(errorString()));
+        stop(QStringLiteral("Cannot make a temporary folder in %1: %2").arg(QDir::tempPath(), errorString()));
 }
 
 QString TempDir::filePath(const QString& relative) const
 {
     const QString path = QTemporaryDir::filePath(relative);
     if (path.isEmpty() || !QDir::isAbsolutePath(path))
-        qFatal("Not a path below the temporary folder %s: %s", qUtf8Printable(this->path()), qUtf8Printable(relative));
+        stop(QStringLiteral("Not a path below the temporary folder %1: %2").arg(this->path(), relative));
     return path;
 }
 
 TempAppDir::TempAppDir()
 {
-    for (const char* folder : {"config", "log"}) {
-        if (!QDir(m_dir.path()).mkpath(QLatin1String(folder)))
-            qFatal("Cannot make the folder %s in %s", folder, qUtf8Printable(m_dir.path()));
+    for (const QString& folder : {QStringLiteral("config"), QStringLiteral("log")}) {
+        if (!QDir(m_dir.path()).mkpath(folder))
+            stop(QStringLiteral("Cannot make the folder %1 in %2").arg(folder, m_dir.path()));
     }
 }
 
