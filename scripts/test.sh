@@ -18,11 +18,22 @@ export XDG_CONFIG_HOME="$scratch/config"
 # shellcheck source=scripts/unprivileged.sh
 source "$root/scripts/unprivileged.sh"
 
+# What the tests' working directory (the build's tests/ folder) holds besides the suites.
+workdir_listing() { (cd "$1/tests" && find . -mindepth 1 ! -path './test_*' ! -path './CMakeFiles*' ! -path '*_autogen*' | sort); }
+
 run_suite() {
   local dir="$1"; shift
   cmake -S "$root" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
+  local before
+  before="$(workdir_listing "$dir")"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  # A test writes only below its own temporary folder, never where it runs.
+  if [ "$(workdir_listing "$dir")" != "$before" ]; then
+    echo "Tests wrote into their working directory $dir/tests:" >&2
+    diff <(echo "$before") <(workdir_listing "$dir") >&2 || true
+    return 1
+  fi
   # Every skipped row is told; as root the rows root skips run as `nobody`, and none may stay skipped.
   account_skipped_rows "$root" "$dir"
 }
