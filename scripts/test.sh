@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, then again under AddressSanitizer and UBSan.
+# Run as root (as CI does), the rows that skip because root reads any file run once more as `nobody`,
+# and a full temporary file system is checked not to make a test touch its working directory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
@@ -13,18 +15,36 @@ export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="$scratch/runtime"
 export XDG_CONFIG_HOME="$scratch/config"
 
+# shellcheck source=scripts/unprivileged.sh
+source "$root/scripts/unprivileged.sh"
+
+# What the tests' working directory (the build's tests/ folder) holds besides the suites.
+workdir_listing() { (cd "$1/tests" && find . -mindepth 1 ! -path './test_*' ! -path './CMakeFiles*' ! -path '*_autogen*' | sort); }
+
 run_suite() {
   local dir="$1"; shift
   cmake -S "$root" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
+  local before
+  before="$(workdir_listing "$dir")"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  # A test writes only below its own temporary folder, never where it runs.
+  if [ "$(workdir_listing "$dir")" != "$before" ]; then
+    echo "Tests wrote into their working directory $dir/tests:" >&2
+    diff <(echo "$before") <(workdir_listing "$dir") >&2 || true
+    return 1
+  fi
+  # Every skipped row is told; as root the rows root skips run as `nobody`, and none may stay skipped.
+  account_skipped_rows "$root" "$dir"
 }
 
 echo "== build and test"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== a full temporary file system: tests fail without touching their working directory"
+bash "$root/scripts/fulltmp.sh" "$root/build"
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 # Full stacks on malloc, so the one known leak of Qt's platform plugin can be suppressed by name.
-ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
-  run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTESSARK_SANITIZE=ON
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
+run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTESSARK_SANITIZE=ON
 echo "All tests passed."

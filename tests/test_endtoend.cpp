@@ -788,7 +788,7 @@ private slots:
     void toolUpgradeIsInstalledByTheUpdaterAndRestarts()
     {
         Session s;
-        QTemporaryDir served;
+        TempDir served;
         const QString base = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark/");
         const QByteArray newAbout = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<COMMAND>\n"
                                     "    <firmware firmware=\"Tessark 1.0.1\"/>\n</COMMAND>\n";

@@ -145,7 +145,7 @@ QString endProblem(Tessark& w)
 class FirmwareUpgrade : public QObject {
     Q_OBJECT
     TempAppDir m_app;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TempDir> m_folder;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
     std::unique_ptr<Tessark> w;
     sim::KeyboardPtr kb;
@@ -183,7 +183,7 @@ private slots:
     void initTestCase() { QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir"))); }
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
+        m_folder.reset(new TempDir);
         m_boxes.reset(new MessageBoxRecorder);
     }
     void cleanup()

@@ -61,8 +61,8 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempAppDir> m_app;
-    QTemporaryDir m_xdg;
-    QTemporaryDir m_runtime;
+    TempDir m_xdg;
+    TempDir m_runtime;
 
     // The sample family's files in a fresh application folder; config.xml optionally edited.
     void makeAppDir(const QByteArray& from = QByteArray(), const QByteArray& to = QByteArray())

@@ -28,7 +28,7 @@ static QString texts(QMenu* menu)
 class SettingsMenu : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_xdg;
+    TempDir m_xdg;
     TempAppDir m_app;
     QWidget m_window;
 

@@ -5,6 +5,7 @@
 #include "logrecorder.h"
 #include "messageboxrecorder.h"
 #include "readerharness.h"
+#include "tempappdir.h"
 #include "wire.h"
 
 #include "macro/macro.h"
@@ -92,12 +93,12 @@ const QStringList Kinds = {"FIFO", "link to FIFO", "directory", "link to directo
 
 class NonRegularFiles : public QObject {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TempDir> m_folder;
 
 private slots:
     void init()
     {
-        m_folder = std::make_unique<QTemporaryDir>();
+        m_folder = std::make_unique<TempDir>();
         QVERIFY(m_folder->isValid());
     }
     void cleanup()

@@ -99,7 +99,7 @@ private slots:
         QFETCH(int, delayMs);
         TempAppDir app;
         QVERIFY(app.setUpForWindow(QFINDTESTDATA("../appdir")));
-        QTemporaryDir folder;
+        TempDir folder;
         QFile image(folder.filePath("qv_usb_app_1.bin"));
         QByteArray bytes(size, '\0');
         for (int i = 0; i < size; ++i)

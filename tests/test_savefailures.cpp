@@ -10,6 +10,7 @@
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
 #include "shortcut/shortcutsitem.h"
+#include "tempappdir.h"
 #include "widget/colorchooser.h"
 #include "widget/filenotice.h"
 #include "widget/keybtn.h"
@@ -87,7 +88,7 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 class SaveFailuresTest : public QObject {
     Q_OBJECT
     MessageBoxRecorder m_boxes;
-    QTemporaryDir m_xdg;
+    TempDir m_xdg;
     QtMessageHandler m_handler = nullptr; // the one before a case went quiet
 
 private slots:

@@ -208,7 +208,7 @@ private slots:
     void hidNodeAccess()
     {
         QFETCH(int, mode);
-        QTemporaryDir dir;
+        TempDir dir;
         const QString path = dir.filePath("hidraw9");
         QFile f(path);
         if (mode >= 0)

@@ -1,5 +1,6 @@
 // tessark-sim's emulated keyboards: both sample models plugged, the report log file, the control file.
 #include "simsession.h"
+#include "tempappdir.h"
 
 #include <hidapi.h>
 
@@ -91,7 +92,7 @@ private slots:
 
 void TestSimSession::plugsBothModelsAndLogsReports()
 {
-    QTemporaryDir dir;
+    TempDir dir;
     const QString logPath = dir.filePath("reports.log");
     {
         sim::SimSession session;
@@ -116,7 +117,7 @@ void TestSimSession::plugsBothModelsAndLogsReports()
 
 void TestSimSession::controlFileUnplugsAndPlugs()
 {
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);
@@ -137,7 +138,7 @@ namespace {
 // The reports the sample family's keyboards logged for the control file's commands, one line each.
 QList<QByteArray> loggedFor(const char* commands, const std::function<void(sim::SimSession&)>& prepare = {})
 {
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     const QString logPath = dir.filePath("reports.log");
     {
@@ -196,7 +197,7 @@ void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion()
     QFETCH(QByteArray, lines);
     QFETCH(int, reported);
     QFETCH(int, after);
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     const QString logPath = dir.filePath("reports.log");
     QElapsedTimer clock;
@@ -241,7 +242,7 @@ void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion()
 
 void TestSimSession::loneBootloaderGetsSlotThatFollowsItsKeyboard()
 {
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);
@@ -291,7 +292,7 @@ void TestSimSession::controlFileSchedulesWriteFaults()
     QFETCH(QByteArray, line);
     QFETCH(QList<bool>, written);
     QFETCH(bool, pluggedAfter);
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);
@@ -318,7 +319,7 @@ void TestSimSession::controlFileSchedulesWriteFaults()
 
 void TestSimSession::executableReadsItsEnvironment()
 {
-    QTemporaryDir root;
+    TempDir root;
     const QString exe = root.filePath("app/tessark-sim");
     QVERIFY(QDir().mkpath(root.filePath("app")));
     QVERIFY(QFile::copy(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"), exe));
@@ -344,7 +345,7 @@ void TestSimSession::executableReadsItsEnvironment()
 // "modes" takes effect when the keyboard is plugged again; a count out of range is ignored.
 void TestSimSession::controlFileSetsTheModeCountForTheNextPlug()
 {
-    QTemporaryDir dir;
+    TempDir dir;
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);

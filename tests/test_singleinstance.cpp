@@ -1,5 +1,6 @@
 // One copy per executable and user, checked with the real executable started as separate processes.
 #include "platform/localservername.h"
+#include "tempappdir.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -23,7 +24,7 @@ static const char* const Shown = "main window shown";
 // Copies of the built executable, each in a folder of its own (its app dir: log/ and config/ land there).
 // The private root folder (0700) is also their runtime and config folder: no copy outside the test answers them.
 struct Installation {
-    QTemporaryDir root;
+    TempDir root;
     std::vector<std::unique_ptr<QProcess>> processes;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // what start() gives each copy
 
@@ -254,7 +255,7 @@ private slots:
     {
 #ifdef Q_OS_LINUX
         QVERIFY(!peerIsSameUser(-1)); // no answer is no proof
-        QTemporaryDir dir;
+        TempDir dir;
         QLocalServer server;
         server.setSocketOptions(QLocalServer::WorldAccessOption);
         QVERIFY2(server.listen(dir.filePath("peer")), qPrintable(server.errorString()));

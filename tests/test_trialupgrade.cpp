@@ -4,6 +4,7 @@
 #include "localupdate.h"
 #include "messageboxrecorder.h"
 #include "simsession.h"
+#include "tempappdir.h"
 #include "updatesamples.h"
 
 #include "Update/onlineupdate.h"
@@ -107,7 +108,7 @@ private slots:
         QVERIFY(local.start(app.filePath(QStringLiteral("servers.ini"))));
 
         // As tessark-sim plugs the family and run.sh writes its control line.
-        QTemporaryDir dir;
+        TempDir dir;
         const QString controlPath = dir.filePath(QStringLiteral("control"));
         sim::SimSession session;
         session.plugAll(sim::sampleFamily());
@@ -171,7 +172,7 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(int, reported);
-        QTemporaryDir dir;
+        TempDir dir;
         const QString controlPath = dir.filePath(QStringLiteral("control"));
         sim::SimSession session;
         session.plugAll({sim::fullSizeDual()});

@@ -10,6 +10,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -31,7 +32,7 @@ static bool setStoredMode(const QString& path, quint32 mode)
 class UpdateFiles : public QObject {
     Q_OBJECT
     TempAppDir m_app;
-    Language m_language;
+    std::unique_ptr<Language> m_language; // made once the application folder is set: it keeps its file's path
     overallVariate* m_hub = nullptr;
 
     QString path(const QString& relative) const { return m_app.filePath(relative); }
@@ -41,7 +42,8 @@ private slots:
     {
         qunsetenv("TESSARK_UPDATE_CONFIG");
         setAppDirPathForTest(m_app.path());
-        g_language = &m_language;
+        m_language = std::make_unique<Language>();
+        g_language = m_language.get();
     }
     void init()
     {

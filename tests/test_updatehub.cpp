@@ -29,14 +29,15 @@ struct HideWatch : QObject {
 class UpdateHub : public QObject {
     Q_OBJECT
     TempAppDir m_app;
-    Language m_language;
+    std::unique_ptr<Language> m_language; // made once the application folder is set: it keeps its file's path
 
 private slots:
     void initTestCase()
     {
         qunsetenv("TESSARK_UPDATE_CONFIG"); // no server: a check ends at once
         setAppDirPathForTest(m_app.path());
-        g_language = &m_language;
+        m_language = std::make_unique<Language>();
+        g_language = m_language.get();
     }
     void cleanup() { g_overallVariate = nullptr; }
 

@@ -12,6 +12,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <memory>
 
 namespace {
 const QString ToolVersionFile = "/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini";
@@ -46,7 +47,7 @@ QString toolLinks(const QStringList& links, const QStringList& deleted)
 class UpdateModes : public QObject {
     Q_OBJECT
     TempAppDir m_app;
-    Language m_language;
+    std::unique_ptr<Language> m_language; // made once the application folder is set: it keeps its file's path
     overallVariate* m_hub = nullptr;
 
     QString path(const QString& relative) const { return m_app.filePath(relative); }
@@ -128,7 +129,8 @@ private slots:
     {
         qunsetenv("TESSARK_UPDATE_CONFIG"); // no server unless a test starts one
         setAppDirPathForTest(m_app.path());
-        g_language = &m_language;
+        m_language = std::make_unique<Language>();
+        g_language = m_language.get();
     }
     void init()
     {

@@ -11,7 +11,12 @@
 
 namespace {
 
-const QString Program = QStringLiteral(TESSARK_BIN_DIR "/Upgrade/Upgrade");
+// The build puts Upgrade/ beside tests/: found from the test's own place, so a copy of the build run
+// by another user starts its own copy.
+QString program()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Upgrade/Upgrade"));
+}
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
 
@@ -59,8 +64,8 @@ QByteArray toolScript(const QByteArray& version, const QString& record)
 // lies outside it, the staged folder, and the updater's run.
 struct Installation {
     TempAppDir app;
-    QTemporaryDir outside;
-    QTemporaryDir records;
+    TempDir outside;
+    TempDir records;
     std::vector<std::unique_ptr<QProcess>> running; // tools the test keeps running; killed at the end
     int exitCode = -1;
     QString output;
@@ -113,9 +118,9 @@ struct Installation {
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (fileSizeBlocks > 0) {
             const QString limit = QStringLiteral("ulimit -f %1 && exec \"$0\" \"$@\"").arg(fileSizeBlocks);
-            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, Program} + args);
+            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, program()} + args);
         } else {
-            p.start(Program, args);
+            p.start(program(), args);
         }
     }
     // Starts a copy of sleep under name in the application folder, running for seconds.
@@ -170,7 +175,7 @@ class UpdaterProgram : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFileInfo(Program).isExecutable(), qPrintable(Program));
+        QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program()));
         // The updater inherits this: it is not shielded from the signal a size limit raises.
         struct sigaction action {};
         QVERIFY(::sigaction(SIGXFSZ, nullptr, &action) == 0);

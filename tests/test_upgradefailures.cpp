@@ -3,6 +3,7 @@
 #include "localupdate.h"
 #include "messageboxrecorder.h"
 #include "simcontrol.h"
+#include "tempappdir.h"
 #include "updatesamples.h"
 
 #include "Update/onlineupdate.h"
@@ -49,7 +50,7 @@ class UpgradeFailures : public QObject {
     Q_OBJECT
     std::unique_ptr<TempAppDir> m_app;
     std::unique_ptr<LocalUpdate> m_local;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TempDir> m_folder;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
     std::unique_ptr<Tessark> w;
 
@@ -69,7 +70,7 @@ private slots:
         QVERIFY(sim::writeSampleFirmware(m_local->root.path(), QStringLiteral("TK87 Wired Board"),
                                          QStringLiteral("50.0.0")));
         QVERIFY(m_local->start(m_app->filePath(QStringLiteral("servers.ini"))));
-        m_folder.reset(new QTemporaryDir);
+        m_folder.reset(new TempDir);
         m_boxes.reset(new MessageBoxRecorder);
     }
     void cleanup()

@@ -6,11 +6,40 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Stops the test process: the helpers run where a test cannot return (constructors), and nothing may
+// go on with an empty path. Written to stderr first, as a test's own message handler may swallow it.
+[[noreturn]] void stop(const QString& message)
+{
+    std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+    qFatal("%s", qUtf8Printable(message));
+    std::abort();
+}
+} // namespace
+
+TempDir::TempDir()
+{
+    if (!isValid() || path().isEmpty() || !QDir::isAbsolutePath(path()))
+        stop(QStringLiteral("Cannot make a temporary folder in %1: %2").arg(QDir::tempPath(), errorString()));
+}
+
+QString TempDir::filePath(const QString& relative) const
+{
+    const QString path = QTemporaryDir::filePath(relative);
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        stop(QStringLiteral("Not a path below the temporary folder %1: %2").arg(this->path(), relative));
+    return path;
+}
+
 TempAppDir::TempAppDir()
 {
-    if (m_dir.isValid()) {
-        QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("log"));
+    for (const QString& folder : {QStringLiteral("config"), QStringLiteral("log")}) {
+        if (!QDir(m_dir.path()).mkpath(folder))
+            stop(QStringLiteral("Cannot make the folder %1 in %2").arg(folder, m_dir.path()));
     }
 }
 

@@ -1,10 +1,20 @@
 #pragma once
-// A temporary application directory (with config/ and log/) that lives as long as the test.
+// Temporary folders for tests: a test that cannot have its own folder stops before it touches anything.
 #include <QString>
 #include <QTemporaryDir>
 
 // The whole content of a file; empty when it cannot be read.
 QByteArray readFile(const QString& path);
+
+// A QTemporaryDir whose path is never empty: when the folder cannot be made (no room, no temporary
+// folder), the test process stops at once with the reason. An empty path would name the working
+// directory, and a test's clean-up would remove what is not its own.
+class TempDir : public QTemporaryDir {
+public:
+    TempDir();
+    // An absolute path below the folder; the process stops on an absolute `relative`.
+    QString filePath(const QString& relative) const;
+};
 
 class TempAppDir {
 public:
@@ -21,5 +31,5 @@ public:
     bool setUpForWindow(const QString& sampleRoot) const;
 
 private:
-    QTemporaryDir m_dir;
+    TempDir m_dir;
 };

@@ -1,0 +1,116 @@
+# Sourced by test.sh: counts the test rows that were skipped, and as root runs the rows root skips
+# (files of mode 000 that root reads anyway) once more as `nobody`.
+#
+# CTest shows only the output of suites that fail; its log keeps every suite's output, and QtTest
+# writes one line per skipped row there: "SKIP   : Class::function(tag) reason".
+
+# Prints "suite<TAB>Class::function(tag)<TAB>function:tag" for every row skipped in the last ctest run.
+skipped_rows() {
+  awk '
+    /^[0-9]+\/[0-9]+ Testing: / { suite = $3 }
+    /^SKIP   : / {
+      s = substr($0, 10)
+      lp = index(s, "(")
+      rp = index(s, ") ")
+      if (rp == 0 && substr(s, length(s)) == ")") rp = length(s)
+      if (lp == 0 || rp < lp) { print suite "\t" s "\t?"; next }
+      fn = substr(s, 1, lp - 1)
+      sub(/.*::/, "", fn)
+      tag = substr(s, lp + 1, rp - lp - 1)
+      print suite "\t" substr(s, 1, rp) "\t" (tag == "" ? fn : fn ":" tag)
+      rows++
+    }
+    /^Totals: / { for (i = 2; i < NF; i++) if ($(i + 1) ~ /^skipped/) totals += $i }
+    END {
+      if (rows != totals) {
+        print "The log names " rows " skipped rows, its totals " totals "+0" > "/dev/stderr"
+        exit 1
+      }
+    }' "$1"
+}
+
+# A folder `nobody` can read and write: a copy of the checkout with the build laid over it, so the
+# tests find their data beside the executable (../appdir) and the programs they start (../Upgrade).
+# Only the executables of the suites named are copied.
+unprivileged_tree() {
+  local root="$1" build="$2" area="$3"; shift 3
+  mkdir -p "$area/tree"
+  tar -C "$build" --exclude=./CMakeFiles --exclude='*_autogen' --exclude='*.a' --exclude=./Testing \
+      --exclude=./bench --exclude='./tests/test_*' -cf - . | tar -C "$area/tree" -xf -
+  tar -C "$root" --exclude=./.git --exclude='./build*' -cf - . | tar -C "$area/tree" -xf -
+  local suite
+  for suite in "$@"; do cp "$build/tests/$suite" "$area/tree/tests/"; done
+  mkdir -p "$area/tmp" "$area/home" "$area/config" "$area/runtime" "$area/out"
+  chmod 700 "$area/runtime"
+  chown -R nobody: "$area/tree" "$area/tmp" "$area/home" "$area/config" "$area/runtime"
+}
+
+# Runs the rows given as "suite<TAB>key<TAB>function:tag" lines as `nobody`; prints the rows that
+# passed, and returns non-zero when a row failed.
+run_rows_unprivileged() {
+  local root="$1" build="$2" rows="$3" area="$4"
+  local suites suite failed=0
+  suites="$(cut -f1 "$rows" | sort -u)"
+  # shellcheck disable=SC2086
+  unprivileged_tree "$root" "$build" "$area" $suites
+  local uid gid
+  uid="$(id -u nobody)"; gid="$(id -g nobody)"
+  if ! setpriv --reuid="$uid" --regid="$gid" --clear-groups test -w "$area/tmp" -a -x "$area/tree/tests"; then
+    echo "nobody cannot reach $area: set TMPDIR to a folder every user can traverse" >&2
+    return 1
+  fi
+  local pids=() names=()
+  for suite in $suites; do
+    local args=()
+    mapfile -t args < <(awk -F'\t' -v s="$suite" '$1 == s { print $3 }' "$rows")
+    (
+      cd "$area/tree/tests"
+      exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
+        XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
+        timeout 600 setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
+        "./$suite" "${args[@]}"
+    ) >"$area/out/$suite.txt" 2>&1 &
+    pids+=("$!"); names+=("$suite")
+  done
+  local i
+  for i in "${!pids[@]}"; do
+    if ! wait "${pids[$i]}"; then
+      echo "-- ${names[$i]}, run as nobody, failed:"
+      cat "$area/out/${names[$i]}.txt"
+      failed=1
+    fi
+  done
+  cat "$area/out/"*.txt | grep '^PASS   : ' | grep -v -e '::initTestCase()$' -e '::cleanupTestCase()$' || true
+  return "$failed"
+}
+
+# Prints the number of skipped rows of the last ctest run in `build`. As root, the rows skipped there
+# run as `nobody`; a row counts as skipped only if it did not pass that way too, and any such row fails.
+account_skipped_rows() {
+  local root="$1" build="$2"
+  local rows="$scratch/skipped-rows"
+  skipped_rows "$build/Testing/Temporary/LastTest.log" >"$rows"
+  local passed=""
+  if [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
+    echo "== the $(wc -l <"$rows") rows root skipped, run as nobody"
+    local area
+    area="$(mktemp -d)"
+    chmod 755 "$area"
+    local rc=0
+    passed="$(run_rows_unprivileged "$root" "$build" "$rows" "$area")" || rc=$?
+    echo "$passed"
+    rm -rf "$area"
+    [ "$rc" -eq 0 ] || return "$rc"
+  fi
+  local left
+  left="$(awk -F'\t' 'NR == FNR { if (sub(/^PASS   : /, "")) ran[$0] = 1; next } !($2 in ran)' \
+          <(printf '%s\n' "$passed") "$rows")"
+  local count=0
+  [ -z "$left" ] || count="$(printf '%s\n' "$left" | wc -l)"
+  echo "Skipped rows: $count"
+  [ -z "$left" ] || printf '%s\n' "$left" | cut -f1,2 | sed 's/^/  skipped: /'
+  if [ "$(id -u)" -eq 0 ] && [ "$count" -ne 0 ]; then
+    echo "Every row must run when the tests run as root." >&2
+    return 1
+  fi
+}
