@@ -29,6 +29,12 @@ const QByteArray UserShortcuts = "<?xml version = '1.0' encoding = 'UTF-8'?>\n<s
     "    </item1>\n"
     "</shortcuts>\n";
 
+// The file as written when the address was in slot 1 and the folder in slot 0, in the other order.
+QByteArray withSlotsSwapped(QByteArray file)
+{
+    return file.replace("id=\"0\"", "id=\"x\"").replace("id=\"1\"", "id=\"0\"").replace("id=\"x\"", "id=\"1\"");
+}
+
 // The element of the file named tag, from its '<' to its end tag; empty when there is none.
 QByteArray element(const QByteArray& file, const QByteArray& tag)
 {
@@ -202,9 +208,7 @@ private slots:
     {
         Start s;
         QVERIFY(s.plug({3, 1}));
-        // Written when the address was in slot 1 and the folder in slot 0, in the other order.
-        QByteArray swapped = UserShortcuts;
-        swapped.replace("id=\"0\"", "id=\"x\"").replace("id=\"1\"", "id=\"0\"").replace("id=\"x\"", "id=\"1\"");
+        const QByteArray swapped = withSlotsSwapped(UserShortcuts);
         QVERIFY(s.app.put("kb/shortcuts.xml", swapped));
         QVERIFY(s.load(QByteArray(s.shipped).replace(WebsiteFunction, "")));
         QCOMPARE(s.page->rows().size(), 2);
@@ -223,9 +227,7 @@ private slots:
     {
         Start s;
         QVERIFY(s.plug({3, 1}));
-        QByteArray reordered = UserShortcuts;
-        reordered.replace("id=\"0\"", "id=\"x\"").replace("id=\"1\"", "id=\"0\"").replace("id=\"x\"", "id=\"1\"");
-        QVERIFY(s.app.put("kb/shortcuts.xml", reordered));
+        QVERIFY(s.app.put("kb/shortcuts.xml", withSlotsSwapped(UserShortcuts)));
         QVERIFY(s.load(QByteArray(s.shipped).replace(WebsiteFunction, "")));
         QCOMPARE(s.page->rows().size(), 2);
 

@@ -103,6 +103,23 @@ struct Session {
     void failAt(bool unplug, int nth) { unplug ? kb->unplugAtWrite(nth) : kb->failWrite(nth); }
 };
 
+// Records three key taps (each pressed for 20 ms, released for 30 ms) into entry; false when the
+// keyboard did not start recording or the six events did not arrive.
+bool record(Session& s, Macro* page, MacroItem* entry, std::initializer_list<const char*> usages)
+{
+    page->form()->recorderButton->setChecked(true);
+    if (!s.kb->state().recording)
+        return false;
+    QList<sim::ReportChange> typed;
+    for (const char* usage : usages)
+        typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
+              << sim::ReportChange{30, QByteArray(8, '\0')};
+    s.kb->playKeys(typed);
+    const bool arrived = QTest::qWaitFor([&] { return triples(entry).size() == 6 * int(usages.size()); }, 5000);
+    page->form()->recorderButton->setChecked(false);
+    return arrived;
+}
+
 } // namespace
 
 class WriteFailures : public QObject {
@@ -146,15 +163,7 @@ private slots:
         MacroItem* entry = page->items().last();
         const QString name = entry->name();
         const int slot = entry->index();
-        page->form()->recorderButton->setChecked(true);
-        QVERIFY(s.kb->state().recording);
-        QList<sim::ReportChange> typed;
-        for (const char* usage : {"04", "05", "06"}) // a, b, c
-            typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
-                  << sim::ReportChange{30, QByteArray(8, '\0')};
-        s.kb->playKeys(typed);
-        QTRY_COMPARE_WITH_TIMEOUT(triples(entry).size(), 18, 5000);
-        page->form()->recorderButton->setChecked(false);
+        QVERIFY(record(s, page, entry, {"04", "05", "06"})); // a, b, c
         const QList<int> recorded = triples(entry);
         const QString file = page->itemFolder() + name + QStringLiteral(".xml");
         const QByteArray headBefore = s.kb->state().macroHeads[size_t(slot)];
@@ -258,15 +267,7 @@ private slots:
         const QString name = entry->name();
         const int slot = entry->index();
         page->setItemSelect(entry);
-        page->form()->recorderButton->setChecked(true);
-        QVERIFY(s.kb->state().recording);
-        QList<sim::ReportChange> typed;
-        for (const char* usage : {"1d", "1b", "06"}) // z, x, c
-            typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
-                  << sim::ReportChange{30, QByteArray(8, '\0')};
-        s.kb->playKeys(typed);
-        QTRY_COMPARE_WITH_TIMEOUT(triples(entry).size(), 18, 5000);
-        page->form()->recorderButton->setChecked(false);
+        QVERIFY(record(s, page, entry, {"1d", "1b", "06"})); // z, x, c
         const QList<int> recorded = triples(entry);
         boxes.clear();
 

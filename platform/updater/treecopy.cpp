@@ -1,5 +1,6 @@
 #include "treecopy.h"
 
+#include "plainfolders.h"
 #include "Update/userplaces.h"
 
 #include <QDir>
@@ -234,15 +235,7 @@ bool TreeCopy::fail()
 // Whether a folder between the target folder and target is (now) a link or no folder.
 bool TreeCopy::linkOnTheWay(const QString& target) const
 {
-    const QStringList segments = target.mid(m_targetDir.size() + 1).split(QLatin1Char('/'));
-    QString folder = m_targetDir;
-    for (int i = 0; i + 1 < segments.size(); ++i) {
-        folder += QLatin1Char('/') + segments.at(i);
-        const QFileInfo info(folder);
-        if (info.isSymLink() || !info.isDir())
-            return true;
-    }
-    return false;
+    return !foldersOnTheWayArePlain(m_targetDir, target.mid(m_targetDir.size() + 1));
 }
 
 bool TreeCopy::keepOld(const QString& target, QString* aside)

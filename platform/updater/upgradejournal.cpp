@@ -1,5 +1,6 @@
 #include "upgradejournal.h"
 
+#include "plainfolders.h"
 #include "treecopy.h"
 
 #include <QCoreApplication>
@@ -73,14 +74,7 @@ bool UpgradeJournal::safePath(const QString& relativePath) const
         if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String(".."))
             return false;
     }
-    QString folder = m_appDir;
-    for (int i = 0; i + 1 < segments.size(); ++i) {
-        folder += QLatin1Char('/') + segments.at(i);
-        const QFileInfo info(folder);
-        if (info.isSymLink() || !info.isDir())
-            return false;
-    }
-    return true;
+    return foldersOnTheWayArePlain(m_appDir, relativePath);
 }
 
 bool UpgradeJournal::begin()
