@@ -7,6 +7,7 @@
 #include "widget/qss.h"
 #include "platform/filesizelimit.h"
 
+#include <algorithm>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -131,7 +132,8 @@ private slots:
         QTest::newRow("404 in a tool check: shown") << fw << "404" << 0 << "!Not Found";
         QTest::newRow("404 in a firmware check: only no new firmware") << fw << "404" << 3 << "";
         QTest::newRow("stalled transfer") << fw << "stall" << 5 << "!Operation canceled";
-        QTest::newRow("body shorter than announced") << fw << "short body" << 5 << "!Connection closed";
+        // Qt either ends the reply with its own error or finishes it short, which the worker refuses.
+        QTest::newRow("body shorter than announced") << fw << "short body" << 5 << "!Connection closed|File Incomplete!";
         QTest::newRow("short write") << fw << "full disk" << 5 << "!download UpdateFile File Write Failed!";
         QTest::newRow("empty link") << "" << "" << NoEndAction << openFailed;
         QTest::newRow("link leaving the application folder") << "/../outside.bin" << "" << NoEndAction << openFailed;
@@ -179,7 +181,13 @@ private slots:
         }
         QVERIFY(!m_hub->getBusy());
         QCOMPARE(errors.count(), result.isEmpty() ? 0 : 1);
-        QVERIFY(result.isEmpty() || errors.at(0).at(0).toString().contains(result.mid(1), Qt::CaseInsensitive));
+        if (!result.isEmpty()) {
+            const QString text = errors.at(0).at(0).toString();
+            const QStringList either = result.mid(1).split(QLatin1Char('|'));
+            QVERIFY2(std::any_of(either.begin(), either.end(),
+                                 [&](const QString& t) { return text.contains(t, Qt::CaseInsensitive); }),
+                     qPrintable(text));
+        }
         QCOMPARE(firmware, result.isEmpty() ? QList<QList<QVariant>>{{false}} : QList<QList<QVariant>>{});
         QCOMPARE(downloadedFiles(), QStringList());
         QVERIFY(!QFileInfo::exists(m_app->filePath(QStringLiteral("../outside.bin"))));
