@@ -61,7 +61,8 @@ class DownloadBounds : public QObject {
     qint64 m_memoryGrowth = 0; // peak resident size during the download over the size before it
 
     // Downloads link in mode, as an operation leaves the worker; true once it completed or busy cleared.
-    bool run(const QString& link, int mode)
+    bool run(const QString& link, int mode) { return run(QStringList{link}, mode); }
+    bool run(const QStringList& links, int mode)
     {
         QSignalSpy progress(m_hub.get(), &overallVariate::downloadProgressSignal);
         QSignalSpy errors(m_hub.get(), &overallVariate::ErrorInfoSignal);
@@ -73,10 +74,10 @@ class DownloadBounds : public QObject {
         bool ended = false;
         {
             DownloadFile worker;
-            worker.setLinkList({link});
+            worker.setLinkList(links);
             worker.setDownloadMode(mode);
             worker.Startdownload(0);
-            ended = QTest::qWaitFor([&] { return !m_hub->getBusy() || !progress.isEmpty(); }, 15000);
+            ended = QTest::qWaitFor([&] { return !m_hub->getBusy() || progress.size() >= links.size(); }, 15000);
             m_elapsedMs = clock.elapsed();
         }
         m_memoryGrowth = memoryuse::peakResidentBytes() - before;
@@ -150,6 +151,7 @@ private slots:
         DownloadFile::setWaitsForTest(30000, 30000, 30000);
         DownloadFile::setPaceWindowForTest(DownloadFile::PaceWindowMs);
         DownloadFile::setToolFileLimitForTest(DownloadFile::MaxToolFileBytes);
+        DownloadFile::setUpdateBoundForTest(DownloadFile::MaxUpdateBytes);
     }
 
     // Version and link files 1 MiB, firmware images 16 MiB, tool files 256 MiB: an announced length
@@ -193,6 +195,49 @@ private slots:
         const QString limit = QString::number(DownloadFile::sizeLimit(mode));
         QVERIFY(completes || logged(link, announced < 0 ? QStringList{limit, "body"}
                                                         : QStringList{limit, "Content-Length"}));
+    }
+
+    // One operation's files together (a firmware download's images as a tool update's files) stay within
+    // the update bound, made small here: the image that passes it is refused and nothing after it asked
+    // for. The bound is checked as bytes arrive: a body without a length that crosses it stops there,
+    // long before its own limit.
+    void updateBoundHoldsAsBytesArrive_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<qint64>("body"); // of each file
+        QTest::addColumn<qint64>("announced");
+        QTest::addColumn<qint64>("bound");
+        QTest::addColumn<int>("failsAt");
+        const qint64 image = 64 * 1024;
+        QTest::newRow("images past the bound") << ImageMode << 4 << image << image << 2 * image + image / 2 << 2;
+        QTest::newRow("an image crossing it mid-stream") << ImageMode << 1 << Endless << NoLength << MiB << 0;
+        QTest::newRow("a tool file crossing it mid-stream") << ToolFileMode << 1 << Endless << NoLength << MiB << 0;
+    }
+    void updateBoundHoldsAsBytesArrive()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, files);
+        QFETCH(qint64, body);
+        QFETCH(qint64, announced);
+        QFETCH(qint64, bound);
+        QFETCH(int, failsAt);
+        DownloadFile::setToolFileLimitForTest(TestToolLimit);
+        DownloadFile::setUpdateBoundForTest(bound);
+        QStringList links;
+        for (int i = 0; i < files; ++i) {
+            links << linkOf(mode) + QString::number(i);
+            m_local->servers.generate(links.last(), body, announced);
+        }
+        QVERIFY(run(links, mode));
+        QVERIFY(!m_hub->getBusy());
+        QCOMPARE(m_errors, QStringList{QString("download UpdateFile Update Too Large! Over %1 bytes in all").arg(bound)});
+        QCOMPARE(m_progress, failsAt);
+        const QString requests = m_local->servers.requestLines().join('\n');
+        for (int i = 0; i < files; ++i) {
+            QCOMPARE(QFileInfo::exists(m_app->path() + links.at(i)), i < failsAt);
+            QCOMPARE(requests.contains(links.at(i)), i <= failsAt);
+        }
     }
 
     // A Content-Length over the limit is refused as soon as the headers are in, with the body still

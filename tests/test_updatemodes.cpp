@@ -32,6 +32,18 @@ QStringList busyValues(const QSignalSpy& spy)
     return out;
 }
 
+// Every file below folder, hidden ones too, with its content.
+QMap<QString, QByteArray> contents(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        files.insert(QDir(folder).relativeFilePath(file), readFile(file));
+    }
+    return files;
+}
+
 QString toolLinks(const QStringList& links, const QStringList& deleted)
 {
     QString xml = "<root><tools_FileURL_1.0.2>";
@@ -134,8 +146,12 @@ private slots:
     }
     void init()
     {
-        for (const char* folder : {"UpgradeTessark", "UpgradeFirmware", "Upgrade", "old"})
-            QDir(path(folder)).removeRecursively();
+        for (const char* folder : {"UpgradeTessark", "UpgradeFirmware", "Upgrade", "old", "elsewhere"}) {
+            if (QFileInfo(path(folder)).isSymLink())
+                QFile::remove(path(folder)); // never emptied through
+            else
+                QDir(path(folder)).removeRecursively();
+        }
         QFile::remove(record());
         m_hub = new overallVariate;
         g_overallVariate = m_hub;
@@ -308,6 +324,83 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("stage")));
         QVERIFY(QFileInfo::exists(path("elsewhere/kept")));
         QVERIFY(QFileInfo::exists(m_app.path()));
+    }
+
+    // A staging folder that is a link, or lies below one, is never emptied through it, and the hand-over
+    // copies nothing out of it; a linked updater folder is kept and the updater in it started.
+    void linkedFoldersAreNeitherEmptiedNorCopiedFrom_data()
+    {
+        QTest::addColumn<QString>("linked"); // made a link to elsewhere/
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("kept"); // the link itself stays
+        QTest::newRow("leaving upgrade mode, the firmware folder a link") << "UpgradeFirmware" << "leave" << false;
+        QTest::newRow("a staging folder below a link") << "UpgradeFirmware/TK104" << "delete" << true;
+        QTest::newRow("hand-over, the updater source a link") << UpdaterSource.mid(1).chopped(1) << "hand over" << true;
+        QTest::newRow("hand-over, a folder above the updater source a link")
+            << "UpgradeTessark/Windows/Tessark" << "hand over" << true;
+        QTest::newRow("hand-over, the updater folder a link") << "Upgrade" << "hand over" << true;
+    }
+    void linkedFoldersAreNeitherEmptiedNorCopiedFrom()
+    {
+        QFETCH(QString, linked);
+        QFETCH(QString, action);
+        QFETCH(bool, kept);
+        const bool updaterLinked = linked == "Upgrade";
+        QVERIFY(m_app.write("elsewhere/a.cfg", "a") && m_app.write("elsewhere/.hidden", "h"));
+        if (updaterLinked) {
+            const QString updater = "#!/bin/sh\necho \"$PPID\" > \"$(dirname \"$0\")/../updater-record\"\n";
+            QVERIFY(m_app.write("elsewhere/Upgrade", updater.toUtf8()) && m_app.write(UpdaterSource.mid(1) + "new.cfg", "new"));
+            QVERIFY(QFile::setPermissions(path("elsewhere/Upgrade"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        } else {
+            // Where a folder above the updater source is the link, the source is elsewhere/Upgrade/.
+            const QString sub = linked.endsWith("/Tessark") ? "Upgrade" : "lib";
+            QVERIFY(m_app.write("elsewhere/" + sub + "/b.cfg", "b") && writeFakeUpdater());
+        }
+        QVERIFY(QDir().mkpath(QFileInfo(path(linked)).path()) && QFile::link(path("elsewhere"), path(linked)));
+        const QMap<QString, QByteArray> before = contents(path("elsewhere"));
+        auto w = worker(2, {});
+        QSignalSpy exits(m_hub, &overallVariate::emitMainExit);
+        if (action == "leave")
+            w->unModeFirmwareSlot();
+        else if (action == "delete")
+            w->deleteDirectory(path("UpgradeFirmware/TK104/lib"), false);
+        else
+            w->Startdownload(0);
+        QCOMPARE(contents(path("elsewhere")), before);
+        QCOMPARE(QFileInfo(path(linked)).isSymLink(), kept);
+        if (action != "hand over")
+            return;
+        QCOMPARE(exits.count(), 1);
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
+        QCOMPARE(QFileInfo(path("Upgrade")).isSymLink(), updaterLinked);
+        for (const char* copied : {"Upgrade/a.cfg", "Upgrade/b.cfg", "Upgrade/lib/b.cfg"})
+            QVERIFY2(updaterLinked || !QFileInfo::exists(path(copied)), copied);
+    }
+
+    // A failed update keeps what it fetched; the next one hands the updater only its own files.
+    void nextUpdateInstallsOnlyItsOwnFiles()
+    {
+        const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        LocalUpdate local;
+        const QStringList first{staged + "a.dll", staged + ".b.dll", UpdaterSource + "first.cfg", staged + "missing.dll"};
+        QVERIFY(local.offer(ToolLinkFile, toolLinks(first, {}).toUtf8()));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(local.offer(first.at(i), "first"));
+        QStringList* events = runToolUpdate(local);
+        QVERIFY(events);
+        QVERIFY(!events->contains("exit"));
+        QVERIFY(QFileInfo::exists(path(staged.mid(1) + "a.dll")));
+
+        QVERIFY(local.offer(ToolLinkFile, toolLinks({staged + "c.dll"}, {}).toUtf8()) && local.offer(staged + "c.dll", "c"));
+        events->clear();
+        m_hub->emitDownloadTessarkUpdateFile();
+        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
+        QCOMPARE(QDir(path(staged.mid(1))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"c.dll"});
+        QVERIFY(!QFileInfo::exists(path("Upgrade/first.cfg")));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
+        QCOMPARE(QString::fromUtf8(readFile(record())).split('\n').value(2), QString("1"));
     }
 
     // Against local servers from here on, through the dialog's worker on its own thread.
@@ -639,6 +732,8 @@ private slots:
         for (const char* image : {"/usb app.bin", "/bt+app.bin", "/sd.bin"})
             QVERIFY(local.offer(QString("/UpgradeFirmware/TK104 Dual") + image, QByteArray("image ") + image));
         QVERIFY(local.start(path("servers.ini")));
+        // Left by an earlier download: the upgrade would take it with the new images.
+        QVERIFY(m_app.write("UpgradeFirmware/TK104 Dual/qv_bt_app_0.9.bin", "stale"));
         m_hub->setFirmwareInfo("TK104 Dual", "1.0.0", 1, "1.0.0", "1.0.0", "");
         m_hub->createUpdateWidget();
         m_hub->showUpdateWidget();
@@ -652,6 +747,7 @@ private slots:
         for (const char* image : {"/usb app.bin", "/bt+app.bin", "/sd.bin"})
             QCOMPARE(readFile(folder + image), QByteArray("image ") + image);
         QVERIFY(!QFileInfo::exists(folder + "/URLFile"));
+        QVERIFY(!QFileInfo::exists(folder + "/qv_bt_app_0.9.bin"));
     }
 };
 

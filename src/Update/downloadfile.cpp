@@ -258,7 +258,9 @@ bool DownloadFile::headersRefused()
 
 bool DownloadFile::withinUpdateBound(qint64 fileBytes)
 {
-    if (m_downloadMode != ToolFiles)
+    // One operation's files: the tool's, or the firmware images a link file lists (each within its
+    // own limit, thousands of them would still fill the disk).
+    if (m_downloadMode != ToolFiles && m_downloadMode != FirmwareFiles)
         return true;
     const qint64 bound = s_updateBound;
     if (fileBytes <= bound - m_updateBytes)
@@ -271,12 +273,12 @@ bool DownloadFile::withinUpdateBound(qint64 fileBytes)
 
 bool DownloadFile::countIntoUpdate()
 {
-    if (m_downloadMode != ToolFiles)
+    if (m_downloadMode != ToolFiles && m_downloadMode != FirmwareFiles)
         return true;
     qint64 bytes = m_received;
     // The updater archive takes what its entries declare once unpacked; one whose directory does not
     // read is refused when it is unpacked.
-    if (QFileInfo(m_file->fileName()).suffix() == QLatin1String("tessarkzip")) {
+    if (m_downloadMode == ToolFiles && QFileInfo(m_file->fileName()).suffix() == QLatin1String("tessarkzip")) {
         QFile archive(m_file->fileName());
         ZipDirectory::Directory directory;
         QString why;

@@ -107,8 +107,9 @@ public:
     static constexpr qint64 MaxDescriptionFileBytes = FileGuard::MaxFileBytes;
     static constexpr qint64 MaxImageFileBytes = 16 * 1024 * 1024;
     static constexpr qint64 MaxToolFileBytes = 256 * 1024 * 1024;
-    // The tool's files of one update together, counting what the updater archive inflates to: a link
-    // file of many files each within its limit must not fill the disk.
+    // The files of one update together (the tool's, counting what the updater archive inflates to, or
+    // one firmware download's images): a link file of many files each within its limit must not fill
+    // the disk. Checked as the bytes arrive.
     static constexpr qint64 MaxUpdateBytes = qint64(1024) * 1024 * 1024;
     // A transfer must bring PaceFloorBytesPerSecond on average in every window of PaceWindowMs (60 KiB
     // a minute); a version or link file must be done within one window. A server that trickles would
@@ -180,9 +181,10 @@ private:
     bool headersRefused();
     // Headers are in: a body they refuse ends the transfer before anything is written.
     void checkAnnouncedLength();
-    // What this tool file brings to its update; false (the reason kept) when the update passes its bound.
+    // What this tool file or image brings to its update; false (the reason kept) when the update passes
+    // its bound.
     bool withinUpdateBound(qint64 fileBytes);
-    // A finished tool file counted into its update (an updater archive by what it inflates to as well);
+    // A finished tool file or image counted into its update (an updater archive by what it inflates to as well);
     // false (the reason kept) when the update passes its bound.
     bool countIntoUpdate();
     // Each pace window: a transfer that brought too little, or a version or link file not done, ends.
@@ -227,6 +229,6 @@ private:
     // The pace window of the current file, from its first request through its redirects.
     QTimer* m_paceTimer = nullptr;
     qint64 m_windowBytes = 0;
-    // The tool files of the running operation so far, as countIntoUpdate counts them.
+    // The tool files or images of the running operation so far, as countIntoUpdate counts them.
     qint64 m_updateBytes = 0;
 };

@@ -86,6 +86,21 @@ bool removeFolderTree(const QString& path, bool count, int* counter)
     return QDir().rmdir(absolute);
 }
 
+// Empties what an earlier attempt left in a staging folder, hidden files too, so that only what the
+// running operation fetches is handed on. A link at the folder or on its way below the application
+// directory stays where it is (a download through it is refused): its target is not ours to empty.
+void clearStagingFolder(const QString& folder)
+{
+    const QString linked = ServerPath::linkedFolder(folder, appDirPath());
+    if (!linked.isEmpty()) {
+        qWarning() << __LINE__ << "staging folder not cleared, it is reached through the link" << linked;
+        return;
+    }
+    // Links inside are removed themselves, never followed.
+    if (!QDir(folder).removeRecursively())
+        qWarning() << __LINE__ << "staging folder not cleared whole:" << folder;
+}
+
 } // namespace
 
 bool DownloadFile::takeBusy()
@@ -117,6 +132,8 @@ void DownloadFile::dowmloadTessarkUpdateFileSlot()
 {
     if (!takeBusy())
         return;
+    // A failed update keeps what it fetched; the updater must install only what this one lists.
+    clearStagingFolder(appDirPath() + QStringLiteral("/UpgradeTessark/Windows/Tessark"));
     startOperation(QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"), ToolLinkFile);
     qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
 }
@@ -270,6 +287,8 @@ void DownloadFile::finishLinkList()
         m_linkList = info.linkList;
         qDebug() << __LINE__ << "LinkList=" << m_linkList.size();
         deleteDirectory(localFolder, false);
+        // The upgrade takes every image in the folder: none may be left from an earlier attempt.
+        clearStagingFolder(appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir);
         m_downloadMode = FirmwareFiles;
         hub->emitDownloadNumber(m_linkList.size());
         Startdownload(0);
@@ -297,13 +316,28 @@ bool DownloadFile::deleteDirectory(const QString& path, bool count)
 {
     if (path.isEmpty())
         return false;
-    if (!QDir(path).exists())
-        return true;
-    if (!removeFolderTree(path, count, &m_deletedFileCount))
-        return false;
-    // Then each parent left empty, up to but never including the application directory.
     const QString appDir = QDir::cleanPath(QDir(appDirPath()).absolutePath());
-    QString parent = QFileInfo(QDir::cleanPath(QDir(path).absolutePath())).path();
+    const QString folder = QDir::cleanPath(QDir(path).absolutePath());
+    // Emptying a folder that is a link, or lies below one, would empty what the link points at: a
+    // linked folder goes itself, one below a link stays.
+    if (QFileInfo(folder).isSymLink()) {
+        qWarning() << __LINE__ << "deleteDirectory: a link, removed itself, what it points at stays:" << folder;
+        if (!QFile::remove(folder))
+            return false;
+    } else {
+        const QString linked = ServerPath::linkedFolder(folder, appDir);
+        if (!linked.isEmpty()) {
+            qWarning() << __LINE__ << "deleteDirectory: left in place, it is reached through the link" << linked
+                       << folder;
+            return false;
+        }
+        if (!QDir(folder).exists())
+            return true;
+        if (!removeFolderTree(folder, count, &m_deletedFileCount))
+            return false;
+    }
+    // Then each parent left empty, up to but never including the application directory.
+    QString parent = QFileInfo(folder).path();
     while (parent != appDir && ServerPath::isInside(parent, appDir) && QDir().rmdir(parent))
         parent = QFileInfo(parent).path();
     return true;

@@ -2,6 +2,7 @@
 #include "downloadfile.h"
 
 #include "Update/safeunzip.h"
+#include "Update/serverpath.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
 
@@ -100,6 +101,13 @@ void DownloadFile::UpdateUpgrradeProgram()
     const QString source = updaterSource();
     const QString folder = updaterFolder();
     qDebug() << __LINE__ << "RawDir=" << source << folder;
+    // Through a link the copy would bring in, and the clean-up then empty, a folder that is not ours.
+    const QString linkedSource = ServerPath::linkedFolder(source, appDirPath());
+    if (!linkedSource.isEmpty()) {
+        qWarning() << __LINE__ << "the updater folder was not refreshed: its source is reached through the link"
+                   << linkedSource;
+        return;
+    }
     if (!QDir(source).exists()) {
         qDebug() << __LINE__ << "目录不存在";
         return;
@@ -108,12 +116,18 @@ void DownloadFile::UpdateUpgrradeProgram()
     // downloaded ones, and takes its place only when every file is written: a refresh that fails
     // leaves the old updater whole and startable.
     const QString target = QDir::cleanPath(folder);
+    // A linked updater folder is not ours to replace: a new folder of only the downloaded files would
+    // take its place, without the updater. The one it holds is started as it is.
+    if (QFileInfo(target).isSymLink()) {
+        qWarning() << __LINE__ << "the updater folder was not refreshed: it is a link" << target;
+        return;
+    }
     const QString next = target + QStringLiteral(".new");
     const QString old = target + QStringLiteral(".old");
     bool refreshed = removeEntry(next) && removeEntry(old);
     const QFileInfo current(target);
     if (refreshed)
-        refreshed = current.isDir() && !current.isSymLink() ? copyTree(target, next) : QDir().mkdir(next);
+        refreshed = current.isDir() ? copyTree(target, next) : QDir().mkdir(next);
     refreshed = refreshed && copyDirectoryFiles(source, next, true) && swapIn(next, target, old);
     if (!refreshed) {
         qWarning() << __LINE__ << "the updater folder was not refreshed; the old one stays:" << target;
