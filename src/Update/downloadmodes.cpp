@@ -288,7 +288,8 @@ void DownloadFile::finishLinkList()
         qDebug() << __LINE__ << "LinkList=" << m_linkList.size();
         deleteDirectory(localFolder, false);
         // The upgrade takes every image in the folder: none may be left from an earlier attempt.
-        clearStagingFolder(appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir);
+        if (ServerPath::isSafeBoardName(m_modelDir))
+            clearStagingFolder(appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir);
         m_downloadMode = FirmwareFiles;
         hub->emitDownloadNumber(m_linkList.size());
         Startdownload(0);
