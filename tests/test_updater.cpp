@@ -438,6 +438,8 @@ private slots:
             QVERIFY(inst.stage("lib/added" + number + ".so", filler));
         }
         QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        // Added before the kill: a replay leaves what the tool needs in place, it never removes it.
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         QCOMPARE(versionOf(inst, Files), QStringLiteral("old"));
 
         QProcess first;
@@ -452,11 +454,11 @@ private slots:
             QProcess second;
             inst.start(second, inst.arguments());
             QVERIFY(second.waitForFinished(60000) && first.waitForFinished(60000));
+            QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
             QVERIFY2(first.exitCode() == 0, qPrintable(inst.log()));
-            QVERIFY2(second.readAll().contains("another updater is running"), qPrintable(inst.log()));
             QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
             QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
-            QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
+            QVERIFY(second.readAll().contains("another updater is running"));
             return;
         }
         ::kill(pid_t(first.processId()), SIGKILL);
