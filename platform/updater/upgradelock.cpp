@@ -36,6 +36,7 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
         bool held = false;
         if (tryOnce(&held))
             return true;
+        m_heldByAnother = held;
         if (!held) {
             log.failure({QStringLiteral("无法锁定 %1（不是普通文件或无法创建），未更改任何文件").arg(m_path),
                          QStringLiteral("cannot take the lock %1 (not a regular file, or it cannot be made); "

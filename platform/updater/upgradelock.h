@@ -15,12 +15,15 @@ public:
     // Waits up to timeoutMs while another updater holds the lock. False (logged) when it is still
     // held then, or when the lock's name holds anything but a regular file (a link, a pipe).
     bool acquire(int timeoutMs, UpgradeLog& log);
+    // After a failed acquire(): whether another updater held the lock (else it could not be taken).
+    bool heldByAnother() const { return m_heldByAnother; }
 
 private:
     bool tryOnce(bool* held);
     void release();
 
     QString m_path;
+    bool m_heldByAnother = false;
 #ifdef Q_OS_WIN
     void* m_handle = nullptr;
 #else

@@ -74,6 +74,9 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     UpgradeLock lock(a.appDir);
     if (!lock.acquire(waitMs + CopyWaitMs, log)) {
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
+        // The updater that holds the lock starts the tool when it ends; with none, the user gets it back.
+        if (!lock.heldByAnother() && ProcessWait(a.toolPath).waitUntilGone(waitMs))
+            ToolRestart::start(a.toolPath, a.appDir, nullptr);
         return UpgradeExit::Busy;
     }
 
