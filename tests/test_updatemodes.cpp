@@ -653,6 +653,10 @@ private slots:
         QTest::newRow("delete the updater folder") << a << (old + QStringList{"/Upgrade"});
         QTest::newRow("delete the version file") << a << (old + QStringList{"/config/about.xml"});
         QTest::newRow("delete the server settings") << a << (old + QStringList{"/config/UpdateServer.ini"});
+        QTest::newRow("link over the updater's record") << (a + QStringList{staged + ".upgrade-journal"}) << old;
+        QTest::newRow("link planting a file the updater keeps aside")
+            << (a + QStringList{staged + "config/.menutree.xml.upgrade-9-old-0"}) << old;
+        QTest::newRow("delete the updater's record") << a << (old + QStringList{"/.upgrade-journal"});
     }
     void linkFileReachingProtectedPlacesIsRefusedWhole()
     {
@@ -666,7 +670,8 @@ private slots:
         files << qMakePair(QString("old/one.dll"), QByteArray("1"))
               << qMakePair(QString("test_updatemodes"), QByteArray("program"))
               << qMakePair(QString("log/2024-03-15.txt"), QByteArray("log"))
-              << qMakePair(QString("config/UpdateServer.ini"), QByteArray("[server]\n"));
+              << qMakePair(QString("config/UpdateServer.ini"), QByteArray("[server]\n"))
+              << qMakePair(QString(".upgrade-journal"), QByteArray("the updater's"));
         for (const auto& file : files)
             QVERIFY(m_app.write(file.first, file.second));
         QStringList* events = runToolUpdate(local);

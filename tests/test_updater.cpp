@@ -1,5 +1,7 @@
 // The updater program: started as the tool starts it, it waits for the tool, copies the staged files
 // over the application folder, removes them and restarts the tool.
+#include "Update/updaternotice.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 
 #include <QtTest>
@@ -7,6 +9,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -404,17 +407,29 @@ private slots:
     // Killed in the middle of the copy, the updater leaves a mixed version and its kept-aside files; the
     // next run first puts the old version back whole, then copies what is staged, and leaves no hidden
     // file of its own.
+    // A record staged by the server is never copied over the live one: the run's own record brings the
+    // old version back. A second updater started meanwhile waits for the first instead of replaying
+    // its live record.
     void anInterruptedCopyIsUndoneByTheNextRun_data()
     {
         QTest::addColumn<bool>("stagedKept");
-        QTest::newRow("staged files kept: the next run installs them") << true;
-        QTest::newRow("staged files gone: the old version comes back") << false;
+        QTest::addColumn<bool>("stagedRecord"); // the server staged a record of its own
+        QTest::addColumn<bool>("secondUpdater"); // started during the copy instead of a kill
+        QTest::newRow("staged files kept: the next run installs them") << true << false << false;
+        QTest::newRow("staged files gone: the old version comes back") << false << false << false;
+        QTest::newRow("a staged record: the run's own record is replayed") << false << true << false;
+        QTest::newRow("a second updater during the copy waits for the first") << true << false << true;
     }
     void anInterruptedCopyIsUndoneByTheNextRun()
     {
         QFETCH(bool, stagedKept);
+        QFETCH(bool, stagedRecord);
+        QFETCH(bool, secondUpdater);
         constexpr int Files = 200;
         Installation inst;
+        QVERIFY(inst.app.write(QStringLiteral("config/menutree.xml"), "the user's"));
+        // Sorts first; as the record it would have the next run delete a file of the old version.
+        QVERIFY(!stagedRecord || inst.stage(QStringLiteral(".upgrade-journal"), "add lib%2Ff000.so\n"));
         const QByteArray filler(256 * 1024, 'x');
         for (int i = 0; i < Files; ++i) {
             const QString number = QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
@@ -423,6 +438,8 @@ private slots:
             QVERIFY(inst.stage("lib/added" + number + ".so", filler));
         }
         QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        // Added before the kill: a replay leaves what the tool needs in place, it never removes it.
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         QCOMPARE(versionOf(inst, Files), QStringLiteral("old"));
 
         QProcess first;
@@ -430,9 +447,22 @@ private slots:
         QVERIFY(first.waitForStarted(10000));
         // Killed once the added files and some of the replaced ones are in (the staged names sort so).
         QDeadlineTimer deadline(60000);
-        while (inst.log().count(QLatin1String("copying ")) < Files + 60 && first.state() == QProcess::Running
+        // A second updater comes early, so the first still has most of its copy ahead.
+        const int copied = secondUpdater ? Files / 2 : Files + 60;
+        while (inst.log().count(QLatin1String("copying ")) < copied && first.state() == QProcess::Running
                && !deadline.hasExpired())
             first.waitForFinished(1); // also drains its output
+        if (secondUpdater) {
+            QProcess second;
+            inst.start(second, inst.arguments());
+            QVERIFY(second.waitForFinished(60000) && first.waitForFinished(60000));
+            QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
+            QVERIFY2(first.exitCode() == 0, qPrintable(inst.log()));
+            QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
+            QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+            QVERIFY(second.readAll().contains("another updater is running"));
+            return;
+        }
         ::kill(pid_t(first.processId()), SIGKILL);
         QVERIFY(first.waitForFinished(10000));
         QCOMPARE(first.exitStatus(), QProcess::CrashExit);
@@ -449,6 +479,7 @@ private slots:
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(versionOf(inst, Files), stagedKept ? QStringLiteral("new") : QStringLiteral("old"));
         QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+        QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/menutree.xml"))), QByteArray("the user's"));
         QVERIFY(inst.restarted(stagedKept ? "new" : "old"));
         QVERIFY2(inst.log().contains(QLatin1String("interrupted while copying")), qPrintable(inst.log()));
     }
@@ -458,13 +489,17 @@ private slots:
     void aRecordOfAnEarlierRunIsReplayed_data()
     {
         QTest::addColumn<bool>("complete");
-        QTest::newRow("interrupted while copying: undone") << false;
-        QTest::newRow("interrupted after every file was in: finished") << true;
+        QTest::addColumn<bool>("usersFileInNewFolder"); // the folder the run made is no longer only its own
+        QTest::newRow("interrupted while copying: undone") << false << false;
+        QTest::newRow("interrupted after every file was in: finished") << true << false;
+        QTest::newRow("a folder it made holds the user's file: left in place") << false << true;
     }
     void aRecordOfAnEarlierRunIsReplayed()
     {
         QFETCH(bool, complete);
+        QFETCH(bool, usersFileInNewFolder);
         Installation inst;
+        QVERIFY(!usersFileInNewFolder || inst.app.write(QStringLiteral("newdir/mine.txt"), "the user's"));
         QVERIFY(inst.app.write(QStringLiteral("a.txt"), "new"));
         QVERIFY(inst.app.write(QStringLiteral(".a.txt.upgrade-1-old-0"), "old"));
         QVERIFY(inst.app.write(QStringLiteral("newdir/x.so"), "new"));
@@ -482,17 +517,19 @@ private slots:
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(readFile(inst.app.filePath(QStringLiteral("a.txt"))), complete ? QByteArray("new") : QByteArray("old"));
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("newdir/x.so"))), complete);
-        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("newdir"))), complete);
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("newdir"))), complete || usersFileInNewFolder);
+        QVERIFY(!usersFileInNewFolder || readFile(inst.app.filePath(QStringLiteral("newdir/mine.txt"))) == "the user's");
         QCOMPARE(readFile(inst.app.filePath(ToolName)), toolScript("old", inst.record()));
         QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
         QVERIFY(inst.restarted("old"));
     }
 
     // The record of an earlier run is followed only inside the application folder, for the updater's
-    // own files: a damaged one stops the upgrade before anything is changed.
+    // own files, never for the user's places nor to remove what the tool needs: a damaged one stops the
+    // upgrade before anything is changed, and the tool tells the user once at its next start.
     void aDamagedRecordIsNotFollowed_data()
     {
-        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QByteArray>("record"); // "pipe": the record is a named pipe
         QTest::newRow("climbs out of the application folder")
             << QByteArray("aside ..%2Foutside%2Fsecret.txt ..%2Foutside%2F.secret.txt.upgrade-1-old-0\n");
         QTest::newRow("kept file not beside its own")
@@ -500,6 +537,23 @@ private slots:
         QTest::newRow("kept file not named as the updater's") << QByteArray("aside a.txt b.txt\n");
         QTest::newRow("added file through a link") << QByteArray("add elsewhere%2Fsecret.txt\n");
         QTest::newRow("unknown line") << QByteArray("remove a.txt\n");
+        QTest::newRow("dot-dot reaching a file outside") << QByteArray("add ..%2FOUTSIDE%2Fsecret.txt\n");
+        QTest::newRow("temporary line naming an ordinary file") << QByteArray("temp a.txt\n");
+        QTest::newRow("record is a pipe") << QByteArray("pipe");
+        QTest::newRow("a keyboard's file") << QByteArray("add 0123456789abcdef01234567%2Fshortcuts.xml\n");
+        QTest::newRow("a custom colour") << QByteArray("add config%2Fcustomcolor%2Fcolor_btn_32.json\n");
+        QTest::newRow("menu file from a planted copy")
+            << QByteArray("aside config%2Fmenutree.xml config%2F.menutree.xml.upgrade-9-old-0\n");
+        QTest::newRow("language setting") << QByteArray("add config%2FLanguage.xml\n");
+        QTest::newRow("update setting") << QByteArray("add config%2FAutoUpdate.xml\n");
+        QTest::newRow("kept bad copy") << QByteArray("add config%2FAutoUpdate.xml.bad\n");
+        QTest::newRow("a log") << QByteArray("add log%2Ftool.log\n");
+        QTest::newRow("temporary folder") << QByteArray("folder config%2Ftemp\n");
+        QTest::newRow("the program") << QByteArray("add Tessark\n");
+        QTest::newRow("the updater") << QByteArray("add Upgrade%2FUpgrade\n");
+        QTest::newRow("a folder of the updater's") << QByteArray("folder Upgrade%2Fplugins\n");
+        QTest::newRow("version file") << QByteArray("add config%2Fabout.xml\n");
+        QTest::newRow("server settings") << QByteArray("add config%2FUpdateServer.ini\n");
     }
     void aDamagedRecordIsNotFollowed()
     {
@@ -509,9 +563,21 @@ private slots:
         QFile secret(inst.outside.filePath(QStringLiteral("secret.txt")));
         QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("outside") == 7);
         secret.close();
-        for (const char* name : {"a.txt", "b.txt", "sub/.a.txt.upgrade-1-old-0"})
-            QVERIFY(inst.app.write(name, name));
-        QVERIFY(inst.app.write(QStringLiteral(".upgrade-journal"), record));
+        const QStringList everyones{"a.txt", "b.txt", "sub/.a.txt.upgrade-1-old-0",
+                                    "0123456789abcdef01234567/shortcuts.xml", "config/customcolor/color_btn_32.json",
+                                    "config/menutree.xml", "config/.menutree.xml.upgrade-9-old-0", "config/Language.xml",
+                                    "config/AutoUpdate.xml", "config/AutoUpdate.xml.bad", "log/tool.log",
+                                    "Upgrade/Upgrade", "config/about.xml", "config/UpdateServer.ini"};
+        for (const QString& name : everyones)
+            QVERIFY(inst.app.write(name, name.toUtf8()));
+        for (const char* folder : {"config/temp", "Upgrade/plugins"})
+            QVERIFY(QDir(inst.app.path()).mkpath(folder));
+        const QString journal = inst.app.filePath(QStringLiteral(".upgrade-journal"));
+        record.replace("OUTSIDE", QFile::encodeName(QFileInfo(inst.outside.path()).fileName()));
+        if (record == "pipe")
+            QVERIFY(::mkfifo(QFile::encodeName(journal).constData(), 0600) == 0);
+        else
+            QVERIFY(inst.app.write(QStringLiteral(".upgrade-journal"), record));
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         const QStringList outsideBefore = listTree(inst.outside.path());
 
@@ -519,11 +585,21 @@ private slots:
         QCOMPARE(inst.exitCode, 3);
         QCOMPARE(listTree(inst.outside.path()), outsideBefore);
         QCOMPARE(readFile(secret.fileName()), QByteArray("outside"));
-        for (const char* name : {"a.txt", "b.txt", "sub/.a.txt.upgrade-1-old-0"})
-            QCOMPARE(readFile(inst.app.filePath(name)), QByteArray(name));
-        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))));
+        for (const QString& name : everyones)
+            QCOMPARE(readFile(inst.app.filePath(name)), name.toUtf8());
+        for (const char* folder : {"config/temp", "Upgrade/plugins"})
+            QVERIFY(QFileInfo(inst.app.filePath(folder)).isDir());
         QVERIFY(inst.restarted("old"));
-        QVERIFY2(inst.log().contains(QLatin1String("record of an earlier upgrade is damaged")), qPrintable(inst.log()));
+        const QString why = record == "pipe" ? "cannot read the record of an earlier upgrade"
+                                             : "the record of an earlier upgrade is damaged";
+        QVERIFY2(inst.log().contains(why), qPrintable(inst.log()));
+
+        // The tool's next start says so, once, naming the record.
+        MessageBoxRecorder boxes;
+        updaternotice::tellIfAny(nullptr, inst.app.path());
+        updaternotice::tellIfAny(nullptr, inst.app.path());
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY2(boxes.boxes().first().text.contains(journal), qPrintable(boxes.boxes().first().text));
     }
 
     // Whatever was staged for the user's keyboards, logs, colours and settings is not copied; the rest

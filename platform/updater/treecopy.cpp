@@ -1,7 +1,8 @@
 #include "treecopy.h"
 
 #include "plainfolders.h"
-#include "Update/userplaces.h"
+#include "platform/updaternames.h"
+#include "platform/userplaces.h"
 
 #include <QDir>
 #include <QFile>
@@ -134,6 +135,13 @@ bool TreeCopy::planFolder(const QString& source, const QString& target, int dept
             || isBelow(to, m_stagedDir)) {
             return refuse(QStringLiteral("目标路径不在应用程序目录内：%1").arg(to),
                           QStringLiteral("target path outside the application folder: %1").arg(to));
+        }
+        // The updater's record, lock and kept-aside files are its own: one staged over them would be
+        // taken for what this or a later run did.
+        if (UpdaterNames::isReserved(to.mid(m_targetDir.size() + 1))) {
+            m_log.step({QStringLiteral("跳过升级程序自用的文件名：%1").arg(to),
+                        QStringLiteral("skipped, a name of the updater's own files: %1").arg(to)});
+            continue;
         }
         // The user's keyboards, logs, colours and settings are theirs, whatever was staged.
         if (UserPlaces::isUserPlace(to.mid(m_targetDir.size() + 1))) {

@@ -19,7 +19,8 @@ public:
     // Walks the staged tree and checks every target before anything is written. False (logged) when a
     // target cannot take its file: a folder where a file goes or the reverse, a link where a folder
     // goes, a device, a path leaving the target folder or entering the staged one, two files for one name.
-    // A staged file or folder for one of the user's places is skipped (logged).
+    // A staged file or folder for one of the user's places or of a name of the updater's own files
+    // (UpdaterNames::isReserved) is skipped (logged).
     bool plan();
     // Writes what plan() found, in order. Each file replaced is kept aside until every file is in, then
     // dropped. At the first failure (logged) the old files are put back and the files and folders this

@@ -1,6 +1,8 @@
 #include "upgradejournal.h"
 
 #include "plainfolders.h"
+#include "platform/updaternames.h"
+#include "platform/userplaces.h"
 #include "treecopy.h"
 
 #include <QCoreApplication>
@@ -44,12 +46,13 @@ struct Line {
 QString UpgradeJournal::ownFileBase(const QString& target)
 {
     const QFileInfo info(target);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".upgrade-")
-           + QString::number(QCoreApplication::applicationPid());
+    return info.absolutePath() + QLatin1Char('/')
+           + UpdaterNames::ownFileBase(info.fileName(), QCoreApplication::applicationPid());
 }
 
-UpgradeJournal::UpgradeJournal(const QString& appDir)
-    : m_appDir(QDir::cleanPath(appDir)), m_path(m_appDir + QLatin1Char('/') + fileName())
+UpgradeJournal::UpgradeJournal(const QString& appDir, const QString& toolFileName)
+    : m_appDir(QDir::cleanPath(appDir)), m_toolFileName(toolFileName),
+      m_path(m_appDir + QLatin1Char('/') + UpdaterNames::record())
 {
 }
 
@@ -75,6 +78,15 @@ bool UpgradeJournal::safePath(const QString& relativePath) const
             return false;
     }
     return foldersOnTheWayArePlain(m_appDir, relativePath);
+}
+
+// What a run of the updater writes down: never a place of the user's (it copies nothing there), nor a
+// file or folder it added where the tool needs it, which a replay would delete.
+bool UpgradeJournal::mayName(const QByteArray& kind, const QString& relativePath) const
+{
+    if (UserPlaces::isUserPlace(relativePath))
+        return false;
+    return (kind != AddKind && kind != FolderKind) || !UserPlaces::isToolPlace(relativePath, m_toolFileName);
 }
 
 bool UpgradeJournal::begin()
@@ -118,10 +130,16 @@ bool UpgradeJournal::writeLine(const QByteArray& line)
     return true;
 }
 
-bool UpgradeJournal::folderToMake(const QString& path) { return append(FolderKind, path); }
+bool UpgradeJournal::folderToMake(const QString& path)
+{
+    return !mayName(FolderKind, relative(path)) || append(FolderKind, path);
+}
 bool UpgradeJournal::temporaryFile(const QString& path) { return append(TemporaryKind, path); }
 bool UpgradeJournal::keptAside(const QString& target, const QString& aside) { return append(AsideKind, target, aside); }
-bool UpgradeJournal::fileToAdd(const QString& target) { return append(AddKind, target); }
+bool UpgradeJournal::fileToAdd(const QString& target)
+{
+    return !mayName(AddKind, relative(target)) || append(AddKind, target);
+}
 
 bool UpgradeJournal::complete() { return writeLine(CompleteKind + '\n'); }
 
@@ -177,16 +195,18 @@ bool UpgradeJournal::recover(UpgradeLog& log)
             line.second = QFile::decodeName(QByteArray::fromPercentEncoding(fields.at(2)));
         const bool paired = line.kind == TemporaryKind || line.kind == AsideKind;
         const bool known = paired || line.kind == FolderKind || line.kind == AddKind;
-        bool valid = known && fields.size() == (line.kind == AsideKind ? 3 : 2) && safePath(line.path);
+        bool valid = known && fields.size() == (line.kind == AsideKind ? 3 : 2) && safePath(line.path)
+                     && mayName(line.kind, line.path);
         if (valid && line.kind == AsideKind) {
             // What is kept aside lies beside its file, under a name of the updater's own.
             const QFileInfo target(absolute(line.path));
             const QFileInfo aside(absolute(line.second));
-            valid = safePath(line.second) && aside.absolutePath() == target.absolutePath()
+            valid = safePath(line.second) && mayName(AsideKind, line.second)
+                    && aside.absolutePath() == target.absolutePath() && UpdaterNames::isOwnFileName(aside.fileName())
                     && aside.fileName().startsWith(QLatin1Char('.') + target.fileName() + QStringLiteral(".upgrade-"));
         }
         if (valid && line.kind == TemporaryKind)
-            valid = QFileInfo(line.path).fileName().startsWith(QLatin1Char('.')) && line.path.contains(QStringLiteral(".upgrade-"));
+            valid = UpdaterNames::isOwnFileName(QFileInfo(line.path).fileName());
         if (!valid) {
             log.failure({QStringLiteral("上次升级的记录有误（第 %1 行），未复制任何文件").arg(i + 1),
                          QStringLiteral("the record of an earlier upgrade is damaged (line %1); nothing copied").arg(i + 1)});
@@ -224,7 +244,18 @@ bool UpgradeJournal::recover(UpgradeLog& log)
             done = (!added.exists() && !added.isSymLink()) || (!added.isDir() && QFile::remove(path));
         } else if (line.kind == FolderKind) {
             const QFileInfo folder(path);
-            done = !folder.exists() || (folder.isDir() && !folder.isSymLink() && QDir().rmdir(path));
+            const bool plain = folder.isDir() && !folder.isSymLink();
+            if (!folder.exists() && !folder.isSymLink()) {
+                done = true;
+            } else if (!plain || !QDir(path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+                // Someone put something there since: theirs now, and no part of the old version.
+                log.step({QStringLiteral("上次升级创建的目录现有其他内容，保留原样：%1").arg(path),
+                          QStringLiteral("left in place, a folder the earlier upgrade made that now holds something "
+                                         "else: %1")
+                              .arg(path)});
+            } else {
+                done = QDir().rmdir(path);
+            }
         }
         if (!done) {
             whole = false;

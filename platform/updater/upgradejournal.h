@@ -8,17 +8,20 @@
 
 class UpgradeJournal {
 public:
-    // The journal's name in the application folder.
-    static QString fileName() { return QStringLiteral(".upgrade-journal"); }
-    // The start of the names of target's temporary and kept-aside files, beside it: "." + its name +
-    // ".upgrade-" + this process's id; "-" + n follows for a temporary file, "-old-" + n for the old file.
+    // The start of the names of target's temporary and kept-aside files, beside it, for this process
+    // (UpdaterNames::ownFileBase).
     static QString ownFileBase(const QString& target);
 
-    explicit UpgradeJournal(const QString& appDir);
+    // toolFileName: the tool's executable in appDir.
+    UpgradeJournal(const QString& appDir, const QString& toolFileName);
+
+    QString path() const { return m_path; }
 
     // Starts a new journal; false when it cannot be written (nothing may be changed then).
     bool begin();
     // Each is written before the change it names; false when it could not be written.
+    // A file or folder added where the tool needs it to start and to update (the program, Upgrade/,
+    // config/about.xml, config/UpdateServer.ini) is not written down: a replay never removes it.
     bool folderToMake(const QString& path);
     bool temporaryFile(const QString& path);
     bool keptAside(const QString& target, const QString& aside);
@@ -31,7 +34,10 @@ public:
     // Undoes what a killed run left, as its journal says: the old files back, the files and folders it
     // added, its temporary files and what it kept aside gone; a run that had put every file in is
     // finished instead. True when there was nothing to do or all of it was done; the journal is then
-    // gone. False (logged) when something could not be undone: the journal stays for the next run.
+    // gone. A folder the run made that now holds something else is left as it is (logged). False
+    // (logged) when the journal does not read, holds a line no run of the updater writes (one naming a
+    // place of the user's, a file or folder added where the tool needs it) or something could not be
+    // undone: the journal stays, nothing is changed past it.
     bool recover(UpgradeLog& log);
 
 private:
@@ -40,8 +46,10 @@ private:
     QString relative(const QString& path) const;
     QString absolute(const QString& relativePath) const;
     bool safePath(const QString& relativePath) const;
+    bool mayName(const QByteArray& kind, const QString& relativePath) const;
 
     QString m_appDir;
+    QString m_toolFileName;
     QString m_path;
     QFile m_file;
 };

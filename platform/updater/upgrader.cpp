@@ -1,16 +1,40 @@
 #include "upgrader.h"
 
+#include "platform/updaternames.h"
 #include "processwait.h"
 #include "toolrestart.h"
 #include "treecopy.h"
 #include "upgradearguments.h"
 #include "upgradejournal.h"
+#include "upgradelock.h"
 #include "upgradelog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
+
+// How long a second updater waits for the first, past the first one's wait for the tool: its copy.
+constexpr int CopyWaitMs = 5 * 60 * 1000;
+
+// A record that cannot be followed stops every later upgrade: the tool tells the user at its next
+// start (the notice is only a name; this log says why).
+void leaveNoticeForTheTool(const QString& appDir, const QString& record, UpgradeLog& log)
+{
+    QFile notice(appDir + QLatin1Char('/') + UpdaterNames::notice());
+    // NewOnly: never through a link, never over anything; one already there has not been shown yet.
+    const QFileInfo existing(notice.fileName());
+    if (notice.open(QIODevice::WriteOnly | QIODevice::NewOnly) || (existing.isFile() && !existing.isSymLink())) {
+        log.failure({QStringLiteral("升级记录 %1 无法执行，以后的升级都将停止：程序下次启动时会告知用户").arg(record),
+                     QStringLiteral("the record %1 cannot be followed and stops every later upgrade: the tool "
+                                    "tells the user at its next start")
+                         .arg(record)});
+    } else {
+        log.failure({QStringLiteral("无法留下给程序的通知 %1").arg(notice.fileName()),
+                     QStringLiteral("cannot leave the notice %1 for the tool").arg(notice.fileName())});
+    }
+}
 
 // Removes the staged folder, then the parents it leaves empty (up to the application folder).
 bool removeStaged(const UpgradeArguments& a)
@@ -45,8 +69,18 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
                   .arg(a.toolPath, a.stagedDir)
                   .arg(a.expectedFiles)});
 
-    const ProcessWait wait(a.toolPath);
     const int waitMs = ProcessWait::timeoutFromEnvironment();
+    // Held to the end: a second updater would take this one's live record for a killed run's.
+    UpgradeLock lock(a.appDir);
+    if (!lock.acquire(waitMs + CopyWaitMs, log)) {
+        log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
+        // The updater that holds the lock starts the tool when it ends; with none, the user gets it back.
+        if (!lock.heldByAnother() && ProcessWait(a.toolPath).waitUntilGone(waitMs))
+            ToolRestart::start(a.toolPath, a.appDir, nullptr);
+        return UpgradeExit::Busy;
+    }
+
+    const ProcessWait wait(a.toolPath);
     log.step({QStringLiteral("等待 %1 退出（最多 %2 毫秒）").arg(wait.executable()).arg(waitMs),
               QStringLiteral("waiting for %1 to exit (at most %2 ms)").arg(wait.executable()).arg(waitMs)});
     if (!wait.waitUntilGone(waitMs)) {
@@ -58,8 +92,9 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
 
     UpgradeExit result = UpgradeExit::Done;
     // A run that was killed left a mixed version: whole again before anything else is copied.
-    UpgradeJournal journal(a.appDir);
+    UpgradeJournal journal(a.appDir, a.toolName);
     if (!journal.recover(log)) {
+        leaveNoticeForTheTool(a.appDir, journal.path(), log);
         log.failure({QStringLiteral("未复制任何文件，暂存目录保留"), QStringLiteral("nothing copied; the staged folder is kept")});
         result = UpgradeExit::CopyFailed;
     } else if (!QFileInfo(a.stagedDir).isDir()) {

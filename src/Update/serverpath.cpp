@@ -1,6 +1,7 @@
 #include "serverpath.h"
 
-#include "userplaces.h"
+#include "platform/updaternames.h"
+#include "platform/userplaces.h"
 #include "widget/fileguard.h"
 
 #include <QDir>
@@ -92,7 +93,7 @@ bool isSafeLink(const QString& link, const QString& appDir)
 
 bool isToolLink(const QString& link, const QString& appDir)
 {
-    return isFileBelow(link, ToolStage, appDir) && !landsInUserPlace(link);
+    return isFileBelow(link, ToolStage, appDir) && !landsInUserPlace(link) && !UpdaterNames::isReserved(link);
 }
 
 bool isFirmwareLink(const QString& link, const QString& modelDir, const QString& appDir)
@@ -103,7 +104,7 @@ bool isFirmwareLink(const QString& link, const QString& modelDir, const QString&
 bool isDeletableEntry(const QString& entry, const QString& appDir, const QString& toolFileName)
 {
     return isSafeLink(entry, appDir) && !UserPlaces::isUserPlace(entry)
-           && !UserPlaces::isToolPlace(entry, toolFileName);
+           && !UserPlaces::isToolPlace(entry, toolFileName) && !UpdaterNames::isReserved(entry);
 }
 
 bool isSafeBoardName(const QString& name)

@@ -9,13 +9,15 @@ namespace ServerPath {
 // appDir once appended to it.
 bool isSafeLink(const QString& link, const QString& appDir);
 // A tool update's link: a safe link naming a file below "/UpgradeTessark/" that, once installed from
-// the staged tool folder, lands in none of the user's places (UserPlaces::isUserPlace).
+// the staged tool folder, lands in none of the user's places (UserPlaces::isUserPlace) and takes no
+// name of the updater's own files (UpdaterNames::isReserved).
 bool isToolLink(const QString& link, const QString& appDir);
 // A firmware image's link: a safe link naming a file below "/UpgradeFirmware/<modelDir>/".
 bool isFirmwareLink(const QString& link, const QString& modelDir, const QString& appDir);
 // A tool link file's delete entry: a safe link that names none of the user's own files or folders
 // (a keyboard's folder, the custom colours, the log, the settings the tool writes) nor lies in one,
-// nor what the tool needs to start and update (toolFileName is the running program's file name).
+// nor what the tool needs to start and update (toolFileName is the running program's file name), nor
+// one of the updater's own files.
 bool isDeletableEntry(const QString& entry, const QString& appDir, const QString& toolFileName);
 // A board name usable as one folder name: not empty, no "/", "\", ":", ".." or control character.
 bool isSafeBoardName(const QString& name);

@@ -2,6 +2,7 @@
 
 #include "device/device.h"
 #include "Update/overallvariate.h"
+#include "Update/updaternotice.h"
 #include "images/compiledimages.h"
 #include "macro/macro.h"
 #include "main/loghandler.h"
@@ -60,6 +61,8 @@ Tessark::Tessark(QWidget* parent, QString mode)
         g_overallVariate->emitCheckUpdate();
     connect(g_overallVariate, &overallVariate::emitMainExit, this, &Tessark::exitAppActionSlot);
     connect(g_overallVariate, &overallVariate::emitUpdateSignal, this, &Tessark::updateSlot);
+    // From the event loop, once the window is up: what an updater could not finish stops later updates.
+    QTimer::singleShot(0, this, [this] { updaternotice::tellIfAny(this, m_appDir); });
 
     m_data.parseConfigXML(&m_data.boards, QStringLiteral("config.xml"));
     createStaticKeyBtn(); // its legends come with the layout version the menu emits

@@ -4,13 +4,14 @@
 #include "Update/overallvariate.h"
 #include "Update/safeunzip.h"
 #include "Update/updateserverconfig.h"
-#include "Update/userplaces.h"
 #include "Update/zipdirectory.h"
 #include "color/modeparameter.h"
 #include "color/palette.h"
 #include "macro/key.h"
 #include "macro/macrocodec.h"
 #include "macro/macrofile.h"
+#include "platform/updaternames.h"
+#include "platform/userplaces.h"
 #include "setting/Language.h"
 #include "setting/firmware.h"
 #include "shortcut/kfcatalogue.h"
@@ -78,6 +79,8 @@ QString toolLinkFault(const QString& appDir, const QString& link)
     if (segments.mid(0, staged.size()) == staged
         && UserPlaces::isUserPlace(segments.mid(staged.size()).join(QLatin1Char('/'))))
         return QStringLiteral("accepted tool link lands in the user's places: ") + link;
+    if (UpdaterNames::isReserved(link))
+        return QStringLiteral("accepted tool link takes a name of the updater's own files: ") + link;
     return QString();
 }
 
@@ -89,6 +92,8 @@ QString deleteEntryFault(const QString& appDir, const QString& entry)
     const QString relative = QDir(appDir).relativeFilePath(stored);
     if (UserPlaces::isUserPlace(relative) || UserPlaces::isToolPlace(relative, programName()))
         return QStringLiteral("accepted delete entry names a protected place: ") + entry;
+    if (UpdaterNames::isReserved(relative))
+        return QStringLiteral("accepted delete entry names one of the updater's own files: ") + entry;
     return QString();
 }
 

@@ -1,0 +1,121 @@
+#include "upgradelock.h"
+
+#include "platform/updaternames.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+constexpr unsigned long PollMs = 100;
+} // namespace
+
+UpgradeLock::UpgradeLock(const QString& appDir)
+    : m_path(QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::lock())
+{
+}
+
+UpgradeLock::~UpgradeLock() { release(); }
+
+bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    bool told = false;
+    for (;;) {
+        bool held = false;
+        if (tryOnce(&held))
+            return true;
+        m_heldByAnother = held;
+        if (!held) {
+            log.failure({QStringLiteral("无法锁定 %1（不是普通文件或无法创建），未更改任何文件").arg(m_path),
+                         QStringLiteral("cannot take the lock %1 (not a regular file, or it cannot be made); "
+                                        "nothing changed")
+                             .arg(m_path)});
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            log.failure({QStringLiteral("另一个升级程序在 %1 毫秒后仍在运行，未更改任何文件").arg(timeoutMs),
+                         QStringLiteral("another updater still runs after %1 ms; nothing changed").arg(timeoutMs)});
+            return false;
+        }
+        if (!told) {
+            log.step({QStringLiteral("另一个升级程序正在运行：等待其结束（最多 %1 毫秒）").arg(timeoutMs),
+                      QStringLiteral("another updater is running: waiting for it to end (at most %1 ms)").arg(timeoutMs)});
+            told = true;
+        }
+        QThread::msleep(PollMs);
+    }
+}
+
+#ifdef Q_OS_WIN
+bool UpgradeLock::tryOnce(bool* held)
+{
+    // No sharing: a second open fails while this handle lives; the file goes with the last handle.
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(m_path).utf16()),
+                           GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        *held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        return false;
+    }
+    m_handle = h;
+    return true;
+}
+
+void UpgradeLock::release()
+{
+    if (m_handle)
+        CloseHandle(static_cast<HANDLE>(m_handle));
+    m_handle = nullptr;
+}
+#else
+bool UpgradeLock::tryOnce(bool* held)
+{
+    const QByteArray path = QFile::encodeName(m_path);
+    // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    struct stat opened {};
+    if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        *held = false;
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        *held = errno == EWOULDBLOCK || errno == EINTR;
+        return false;
+    }
+    // The holder before removed the file as it ended: this lock is on a file nobody else will open.
+    struct stat named {};
+    if (::lstat(path.constData(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        ::close(fd);
+        *held = true;
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void UpgradeLock::release()
+{
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so an updater that opened it meanwhile sees it is gone and starts over.
+    ::unlink(QFile::encodeName(m_path).constData());
+    ::close(m_fd);
+    m_fd = -1;
+}
+#endif
