@@ -476,8 +476,8 @@ private slots:
     }
 
     // What the server's text may cost is bounded before it reaches the document: tables nested deep
-    // (the layout doubles its work per level; thousands overflow the stack) or too many characters show
-    // as plain text, and the log says why. Ordinary rich text stays rich.
+    // (the layout doubles its work per level; thousands overflow the stack), too many tags or too many
+    // characters show as plain text, and the log says why. Ordinary rich text stays rich.
     void serverTextCostIsBounded_data()
     {
         QTest::addColumn<bool>("firmware");
@@ -495,6 +495,9 @@ private slots:
                     << firmware << language << nested(5000) << "75011 characters";
             }
         }
+        // Within the size bound, but each of the two parses of so deep a nesting takes some 200 ms.
+        QTest::newRow("tool, bold nested 5000 deep")
+            << false << 1 << "What is new" + QString("<b>").repeated(5000) << "5000 tags";
         QTest::newRow("tool, bold") << false << 1 << "<b>What</b> is new" << "";
         QTest::newRow("firmware, list") << true << 1 << "<ul><li>What</li><li>is new</li></ul>" << "";
         QTest::newRow("tool, two-level table, Chinese")

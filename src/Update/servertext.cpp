@@ -34,8 +34,11 @@ QString ServerText::whyNotRich(const QString& text)
 {
     if (text.size() > MaxChars)
         return QStringLiteral("%1 characters, more than %2").arg(text.size()).arg(MaxChars);
+    const int tags = text.count(QLatin1Char('<'));
+    if (tags > MaxTags)
+        return QStringLiteral("%1 tags, more than %2").arg(tags).arg(MaxTags);
     // Measured on Qt's own reading of the text, never laid out: the HTML reader makes tables of stray
-    // cells and rows too, which a count of tags of our own would miss. Inert, as the shown document is.
+    // cells and rows too, which a count of our own would miss. Inert, as the shown document is.
     InertTextDocument parsed;
     parsed.setHtml(text);
     const int depth = tableDepth(parsed.rootFrame());

@@ -10,10 +10,12 @@ public:
     // Qt lays out a table inside a table cell more than once per level, so the cost doubles with every
     // level of nesting (20 levels took seconds, 4,000 overflowed the stack). Release notes need few.
     static constexpr int MaxTableDepth = 4;
-    // A longer text is cut here and shown as plain text: this bounds the parse that measures the
-    // nesting (some 150 ms at worst) and the layout of one long unbroken word, whose cost grows with
-    // the square of its length.
+    // A longer text is cut here and shown as plain text: this bounds the layout of one long unbroken
+    // word, whose cost grows with the square of its length.
     static constexpr int MaxChars = 16 * 1024;
+    // Tags, counted as '<' characters so that none is missed. Parsing deeply nested elements of any
+    // kind also costs the square of their number: within these bounds a text is parsed in some 50 ms.
+    static constexpr int MaxTags = 2000;
 
     // Empty when text may be shown as rich text; otherwise why not.
     static QString whyNotRich(const QString& text);
