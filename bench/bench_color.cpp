@@ -1,5 +1,7 @@
 // The lighting page against an emulated keyboard answering each report after 1 ms: the COLOR tab
 // switch, one paint, restyling all keys, and resident memory over many restyles and switches.
+// Usage: bench_color [runs]: each median is of runs measurements (100), the memory is read over
+// 100 x runs restyles and 10 x runs switches.
 #include "keyboardfixture.h"
 #include "tempappdir.h"
 #include "windowkeyboard.h"
@@ -68,6 +70,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 100;
     TempAppDir dir;
     if (!dir.setUpForWindow(QFINDTESTDATA("../appdir"))) {
         std::fprintf(stderr, "cannot set up the application folder\n");
@@ -94,15 +97,15 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents(); // shown and laid out
     };
 
-    const double switchMs = medianMs(100, toKey, toColor);
-    std::printf("COLOR tab switch (page built and shown, 104 keys): %.2f ms median of 100\n", switchMs);
+    const double switchMs = medianMs(runs, toKey, toColor);
+    std::printf("COLOR tab switch (page built and shown, 104 keys): %.2f ms median of %d\n", switchMs, runs);
     std::fflush(stdout);
 
     toColor();
     KeyBtn* key = w.dynamicKeyBtns()[4];
     int k = 0;
     const double paintMs = medianMs(
-        100,
+        runs,
         [&] {
             // Outside the palette's double-press window (200 ms; a coarse timer may fire 5 % late).
             QTest::qWait(260);
@@ -114,45 +117,45 @@ int main(int argc, char** argv)
             key->repaint();
         });
 
-    const double restyleMs = medianMs(100, [] {}, [&] {
+    const double restyleMs = medianMs(runs, [] {}, [&] {
         w.applyDeviceKeyValues(1);
         for (KeyBtn* b : w.dynamicKeyBtns())
             b->repaint();
     });
     const QVector<QPushButton*> modes = w.globuleModes();
     int m = 0;
-    const double modeRowMs = medianMs(100, [] {}, [&] {
+    const double modeRowMs = medianMs(runs, [] {}, [&] {
         emit modes[++m % modes.size()]->pressed();
         for (KeyBtn* b : w.dynamicKeyBtns())
             b->repaint();
     });
 
     f->kb->setReportDelay(0);
-    for (int i = 0; i < 1000; ++i)
+    for (int i = 0; i < 10 * runs; ++i)
         w.applyDeviceKeyValues(i & 1);
     const long restyleStart = residentKb();
-    for (int i = 0; i < 10000; ++i) {
+    for (int i = 0; i < 100 * runs; ++i) {
         w.applyDeviceKeyValues(i & 1);
         if (i % 100 == 0)
             QCoreApplication::processEvents();
     }
     const long restyleEnd = residentKb();
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < runs; ++i) {
         toKey();
         toColor();
     }
     const long switchStart = residentKb();
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 10 * runs; ++i) {
         toKey();
         toColor();
     }
     const long switchEnd = residentKb();
 
-    std::printf("paint (press to repainted key):                    %.2f ms median of 100\n", paintMs);
-    std::printf("restyle of 104 keys (applyDeviceKeyValues):        %.2f ms median of 100\n", restyleMs);
-    std::printf("mode-row press (table read, keys restyled):        %.2f ms median of 100\n", modeRowMs);
-    std::printf("resident memory, 10,000 restyles:  %ld kB -> %ld kB\n", restyleStart, restyleEnd);
-    std::printf("resident memory, 1,000 switches:   %ld kB -> %ld kB\n", switchStart, switchEnd);
+    std::printf("paint (press to repainted key):                    %.2f ms median of %d\n", paintMs, runs);
+    std::printf("restyle of 104 keys (applyDeviceKeyValues):        %.2f ms median of %d\n", restyleMs, runs);
+    std::printf("mode-row press (table read, keys restyled):        %.2f ms median of %d\n", modeRowMs, runs);
+    std::printf("resident memory, %d restyles:  %ld kB -> %ld kB\n", 100 * runs, restyleStart, restyleEnd);
+    std::printf("resident memory, %d switches:   %ld kB -> %ld kB\n", 10 * runs, switchStart, switchEnd);
     std::printf("colour chooser opened by the palette presses: %d times (answered as cancelled)\n", chooser.opened);
     toKey();
     w.closeDevice();

@@ -1,5 +1,6 @@
 // Throughput of one signed update download through the worker on its own thread, from the local servers:
-// the time from the request to the file written and reported, for a file of the given size.
+// the time from the request to the file written and reported, for a firmware image of the given size
+// (at most the 16 MiB an image may have).
 // Usage: bench_updatedownload [runs] [MiB]
 #include "tempappdir.h"
 #include "updateserver.h"
@@ -29,7 +30,8 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 5;
-    const int mib = argc > 2 ? qBound(1, atoi(argv[2]), 256) : 16;
+    constexpr int MaxMib = int(DownloadFile::MaxImageFileBytes / (1024 * 1024));
+    const int mib = argc > 2 ? qBound(1, atoi(argv[2]), MaxMib) : MaxMib;
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // the worker's lines
 
     TempAppDir appDir;
@@ -76,9 +78,10 @@ int main(int argc, char** argv)
         QElapsedTimer clock;
         clock.start();
         QMetaObject::invokeMethod(worker, [worker, link] {
-            // One link, then the list ends: nothing else is done with the file.
+            // One firmware image, as the last step of a firmware update fetches it: the list's end only
+            // names the folder to the window, which is not there.
             worker->setLinkList({link});
-            worker->setDownloadMode(-1);
+            worker->setDownloadMode(DownloadFile::FirmwareFiles);
             worker->Startdownload(0);
         });
         loop.exec();

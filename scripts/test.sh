@@ -40,6 +40,7 @@ run_suite() {
 
 echo "== build and test"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash "$root/scripts/bench.sh" "$root/build"
 echo "== a full temporary file system: tests fail without touching their working directory"
 bash "$root/scripts/fulltmp.sh" "$root/build"
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -17,6 +17,8 @@
 #include <QSemaphore>
 #include <QSettings>
 #include <QTextEdit>
+#include <QTextFrame>
+#include <QTextList>
 #include <QtTest>
 
 #include <atomic>
@@ -471,6 +473,66 @@ private slots:
         QVERIFY(edit->toHtml().contains("<b>") || edit->toHtml().contains("font-weight:600"));
         const qint64 growth = memoryuse::peakResidentBytes() - before;
         QVERIFY2(growth < 16 * 1024 * 1024, qPrintable(QString::number(growth)));
+    }
+
+    // What the server's text may cost is bounded before it reaches the document: tables nested deep
+    // (the layout doubles its work per level; thousands overflow the stack), too many tags or too many
+    // characters show as plain text, and the log says why. Ordinary rich text stays rich.
+    void serverTextCostIsBounded_data()
+    {
+        QTest::addColumn<bool>("firmware");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("why"); // the log's reason; empty: shown as rich text
+        const auto nested = [](int depth) { return "What is new" + QString("<table><tr><td>").repeated(depth); };
+        for (const bool firmware : {false, true}) {
+            for (const int language : {1, 0}) {
+                const char* which = firmware ? "firmware" : "tool";
+                const char* spoken = language ? "English" : "Chinese";
+                QTest::addRow("%s, %s, tables 30 deep", which, spoken)
+                    << firmware << language << nested(30) << "tables nested 30 deep";
+                QTest::addRow("%s, %s, tables 5000 deep", which, spoken)
+                    << firmware << language << nested(5000) << "75011 characters";
+            }
+        }
+        // Within the size bound, but each of the two parses of so deep a nesting takes some 200 ms.
+        QTest::newRow("tool, bold nested 5000 deep")
+            << false << 1 << "What is new" + QString("<b>").repeated(5000) << "5000 tags";
+        QTest::newRow("tool, bold") << false << 1 << "<b>What</b> is new" << "";
+        QTest::newRow("firmware, list") << true << 1 << "<ul><li>What</li><li>is new</li></ul>" << "";
+        QTest::newRow("tool, two-level table, Chinese")
+            << false << 0 << "<table><tr><td>What<table><tr><td>is</td><td>new</td></tr></table></td></tr></table>" << "";
+    }
+    void serverTextCostIsBounded()
+    {
+        QFETCH(bool, firmware);
+        QFETCH(int, language);
+        QFETCH(QString, text);
+        QFETCH(QString, why);
+        createHub(language);
+        m_hub->setAutoCheckUpdate(false);
+        QTextEdit* edit = child<QTextEdit>(firmware ? "textEdit_FirmwareUpdate" : "textEdit_TessarkUpdate");
+        if (!why.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("update text shown as plain text: " + why));
+        QElapsedTimer clock;
+        clock.start();
+        if (firmware) {
+            m_hub->emitFirmwareUpdateInfo(text);
+            m_hub->emitFirmwareUpdate(true);
+        } else {
+            m_hub->emitTessarkUpdateInfo(text);
+            m_hub->emitTessarkUpdate(true);
+        }
+        // Laid out and painted as the user would see it.
+        QVERIFY(edit->isVisible());
+        dialog()->grab();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(edit->toPlainText().contains("What"));
+        const QTextFrame* root = edit->document()->rootFrame();
+        const bool rich = !edit->toPlainText().contains('<')
+                          && (!root->childFrames().isEmpty() || edit->toHtml().contains("font-weight:600")
+                              || edit->document()->firstBlock().textList());
+        QCOMPARE(rich, why.isEmpty());
     }
 
     // Deleting the dialog stops its worker's thread (cleanup() shows an idle one going with it); one busy

@@ -3,6 +3,7 @@
 #include "Update/downloadfile.h"
 #include "Update/inerttextdocument.h"
 #include "Update/overallvariate.h"
+#include "Update/servertext.h"
 #include "Update/ui_onlineupdate.h"
 #include "images/compiledimages.h"
 #include "setting/Language.h"
@@ -338,14 +339,16 @@ void onlineUpdate::checkFirmwareUpdateSlot()
     g_overallVariate->emitCheckFirmwareUpdate();
 }
 
+// The server's text is laid out on this thread: bounded first, so a text built to be costly cannot stall
+// the window or overflow the stack.
 void onlineUpdate::setTessarkUpdateInfoSlot(QString text)
 {
-    m_ui->textEdit_TessarkUpdate->setText(text);
+    ServerText::show(m_ui->textEdit_TessarkUpdate->document(), text, "tool");
 }
 
 void onlineUpdate::setFirmwareUpdateInfoSlot(QString text)
 {
-    m_ui->textEdit_FirmwareUpdate->setText(text);
+    ServerText::show(m_ui->textEdit_FirmwareUpdate->document(), text, "firmware");
 }
 
 void onlineUpdate::threadBusySignalSolt(bool busy)

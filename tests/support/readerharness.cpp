@@ -1,8 +1,10 @@
 #include "readerharness.h"
 
 #include "Update/downloadfile.h"
+#include "Update/inerttextdocument.h"
 #include "Update/overallvariate.h"
 #include "Update/safeunzip.h"
+#include "Update/servertext.h"
 #include "Update/updateserverconfig.h"
 #include "Update/zipdirectory.h"
 #include "color/modeparameter.h"
@@ -259,6 +261,15 @@ QString runUpdateReader(FuzzReader reader, const QString& appDir, const QByteArr
     g_overallVariate = &hub;
     hub.setFirmwareInfo(FirmwareModel, QStringLiteral("1.0.0"), 1, QStringLiteral("1.0.0"),
                         QStringLiteral("1.0.0"), QStringLiteral("1.0"));
+    // The texts a version file brings go where the dialog puts them, and are laid out as it would.
+    InertTextDocument shown;
+    const auto render = [&shown](const QString& text) {
+        ServerText::show(&shown, text, "fuzz");
+        shown.setTextWidth(420);
+        (void)shown.size();
+    };
+    QObject::connect(&hub, &overallVariate::setTessarkUpdateInfoSignal, &shown, render);
+    QObject::connect(&hub, &overallVariate::setFirmwareUpdateInfoSignal, &shown, render);
     QString fault;
     {
         DownloadFile worker;
