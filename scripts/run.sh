@@ -48,8 +48,17 @@ if [ "$target" = tessark-sim ]; then
   for _ in $(seq 50); do [ -s "$TESSARK_UPDATE_CONFIG" ] && break; sleep 0.1; done
 fi
 
-# The tool writes log/, config/ and the keyboards' folders beside itself: the build folder.
-echo "Starting $build/$target (log in $build/log/)"
+# The tool writes log/, config/ and the keyboards' folders beside itself: the build folder. Its log
+# file is named by the day.
+echo "Starting $build/$target (log: $build/log/$(date +%F).txt)"
+if [ "$target" = tessark-sim ]; then
+  # Without these a newcomer cannot reach the emulated keyboards' controls (README, Run).
+  echo "Emulated keyboards' control file: $TESSARK_SIM_CONTROL"
+  printf '  for example: echo "unplug 1" > %q\n' "$TESSARK_SIM_CONTROL"
+  if [ -n "${TESSARK_SIM_LOG:-}" ]; then
+    echo "Emulated keyboards' report log: $TESSARK_SIM_LOG"
+  fi
+fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: starting under Xvfb (xvfb-run, screen 1280x800); the window is not visible here."
   xvfb-run -a -s "-screen 0 1280x800x24" "$build/$target" "$@"

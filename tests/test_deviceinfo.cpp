@@ -79,7 +79,7 @@ private slots:
         row("nkey", {NKey, 1u, 0, hex("01"), true, false});
         row("nkey refused", {NKey, 1u, 5, hex("01"), false, false});
         row("bt name empty", {BtName, "", 0, QByteArray(12, '\0'), true, true});
-        row("bt name refused, kept", {BtName, "Mine", 2, mine, true, true});
+        row("bt name refused, not kept", {BtName, "Mine", 2, mine, false, true});
         row("bt name unanswered", {BtName, "Mine", DeviceResult::Timeout, mine, false, false});
         row("sleep time", {SleepTime, 600000u, 0, hex("c0270900"), true, true});
         row("sleep time off", {SleepTime, 0u, 0, hex("00000000"), true, true});

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -248,6 +249,45 @@ private slots:
         w->setSettingInformation(w->device());
         const int compared = heldMinutes != 0 ? before.size() : 3;
         QCOMPARE(shown().left(compared), before.left(compared));
+    }
+
+    // A Bluetooth name the keyboard refused, or did not answer for, gives way in the field to the one it
+    // last took, already when the box opens, and in a page built again. One it takes stays.
+    void failedBluetoothNameShowsWhatTheKeyboardHolds_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("refused") << "status";
+        QTest::newRow("unanswered") << "silent";
+        QTest::newRow("taken") << QString();
+    }
+    void failedBluetoothNameShowsWhatTheKeyboardHolds()
+    {
+        QFETCH(QString, fault);
+        f->kb->edit([](sim::FirmwareState& s) { s.btName = QByteArray("Held").leftJustified(12, '\0'); });
+        QCOMPARE(w->device()->getBtName(), 0u);
+        w->labelPageClickSlot(QStringLiteral("Setting"));
+        QVERIFY(w->settingPage());
+        w->setSettingInformation(w->device());
+        auto* edit = w->settingPage()->findChild<QLineEdit*>("QLineEdit_BluetoothName");
+        QCOMPARE(edit->text(), QString("Held"));
+
+        if (fault == QLatin1String("status"))
+            f->kb->answerStatus(0xB0, 0x11, 5);
+        else if (fault == QLatin1String("silent"))
+            f->kb->silence(0xB0, 0x11);
+        MessageBoxRecorder boxes;
+        QString whenTold;
+        boxes.whileOpen([&](const MessageBoxRequest&) { whenTold = edit->text(); });
+        edit->setText("Typed");
+        w->settingPage()->findChild<QPushButton*>("Button_BluetoothName")->click();
+        QTest::qWait(100); // the client's queued answer
+        QCOMPARE(boxes.boxes().size(), 1);
+        const QString held = fault.isEmpty() ? "Typed" : "Held";
+        QCOMPARE(whenTold, held);
+        if (fault != QLatin1String("silent")) // unanswered, the keyboard may have taken it all the same
+            QCOMPARE(f->kb->state().btName, held.toUtf8().leftJustified(12, '\0'));
+        w->setSettingInformation(w->device());
+        QCOMPARE(edit->text(), held);
     }
 
     // Scan speed and user information confirm only success; without a keyboard nothing is sent.

@@ -1,4 +1,5 @@
-// One copy per executable and user, checked with the real executable started as separate processes.
+// One copy per executable and user, checked with the real executable started as separate processes;
+// and that executable under a file-size limit.
 #include "platform/localservername.h"
 #include "tempappdir.h"
 
@@ -9,13 +10,33 @@
 #include <vector>
 
 #ifdef Q_OS_LINUX
+#include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// Runs its program with no file it writes allowed to grow past limit bytes (as `ulimit -f` would), and
+// with the signal such a write raises in its default state, which ends the process.
+class SizeLimitedProcess : public QProcess {
+public:
+    explicit SizeLimitedProcess(qint64 limit) : m_limit(rlim_t(limit)) {}
+
+protected:
+    void setupChildProcess() override // between fork and exec: system calls only
+    {
+        const rlimit limit{m_limit, m_limit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_DFL);
+    }
+
+private:
+    rlim_t m_limit;
+};
 #endif
 
 static constexpr int StartMs = 60000; // generous: the sanitizer build starts slowly
@@ -48,9 +69,15 @@ struct Installation {
         QDir().mkpath(QFileInfo(exe).path());
         return QFile::copy(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"), exe) ? exe : QString();
     }
-    QProcess* start(const QString& exe, const QStringList& args = {})
+    // fileSizeLimit: bytes any file it writes may hold, 0 for no limit (Linux only).
+    QProcess* start(const QString& exe, const QStringList& args = {}, qint64 fileSizeLimit = 0)
     {
-        processes.push_back(std::make_unique<QProcess>());
+#ifdef Q_OS_LINUX
+        if (fileSizeLimit > 0)
+            processes.push_back(std::make_unique<SizeLimitedProcess>(fileSizeLimit));
+        else
+#endif
+            processes.push_back(std::make_unique<QProcess>());
         QProcess* p = processes.back().get();
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::MergedChannels);
@@ -247,6 +274,37 @@ private slots:
             QVERIFY2(prints(inst.start(exe), secondOut, Shown) && secondOut.contains(logged), qPrintable(secondOut));
         }
         QCOMPARE(first->state(), QProcess::Running);
+#endif
+    }
+
+    // Under a file-size limit a write past it fails, as on a full disk: the tool's log stops at the limit
+    // and the tool runs on, where the signal such a write raises would have ended it.
+    void writePastTheFileSizeLimitFailsAndTheToolRunsOn()
+    {
+#ifdef Q_OS_LINUX
+        constexpr qint64 Limit = 2048; // far less than a start logs
+        Installation inst;
+        QString out;
+        QProcess* tool = inst.start(inst.install("app/tessark-sim"), {}, Limit);
+        const auto ended = [tool, &out] {
+            return QStringLiteral("state %1, exit status %2, code %3; printed last: %4")
+                .arg(tool->state())
+                .arg(tool->exitStatus())
+                .arg(tool->exitCode())
+                .arg(out.right(300));
+        };
+        QVERIFY2(prints(tool, out, Shown), qPrintable(ended()));
+        const QDir logs(inst.root.filePath("app/log"));
+        const auto logged = [&logs] {
+            qint64 bytes = 0;
+            for (const QFileInfo& file : logs.entryInfoList({QStringLiteral("*.txt")}, QDir::Files))
+                bytes += file.size();
+            return bytes;
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return logged() == Limit; }, StartMs), qPrintable(ended()));
+        QTest::qWait(2500); // the log is written out every second: each time past the limit
+        QVERIFY2(tool->state() == QProcess::Running, qPrintable(ended()));
+        QCOMPARE(logged(), Limit);
 #endif
     }
 

@@ -210,6 +210,10 @@ private slots:
                 Parameter dialog(nullptr, nullptr, 0);
                 checkTold(told, path);
             }
+            // Told what it means: later openings show the same without a word.
+            const char* meaning = kind == "wrong types" ? "take 0 for them" : "effect list stays empty";
+            for (const MessageBoxRequest& box : m_boxes.boxes())
+                QVERIFY2(box.text.contains(meaning), qPrintable(box.text));
         } else if (input == "colours") {
             for (int visit = 0; visit < 2; ++visit) {
                 Palette palette(nullptr);

@@ -259,10 +259,10 @@ int Parameter::initComboBoxData(const QString& fileName)
 {
     const QString path = m_qss.appDir() + QStringLiteral("/config/") + fileName;
     const int result = readModeParameters(path, &m_modes);
-    // The effects' defaults are missing or partly 0: the user hears which file did not read, once a
-    // run, as the dialog reads it again at every opening.
+    // The effect list is empty, or some of its defaults are 0: the user hears which file did not read
+    // and what that means, once a run, as the dialog reads it again at every opening.
     if (result != 0)
-        inputnotice::unreadable(path);
+        inputnotice::effectsUnreadable(path, result > 0);
     return result;
 }
 

@@ -160,8 +160,9 @@ uint32_t Device::setBtName(const QString& name)
     if (status != 0)
         qDebug("error:  setBtName failed , error code = %x", status);
     emit emitState(1, int(status));
-    // The name is kept even when the keyboard refuses it: the page shows what the user typed.
-    std::memcpy(m_btName, payload.constData(), BtNameSize);
+    // A refused name leaves the keyboard as it was, and so the copy kept here.
+    if (status == 0)
+        std::memcpy(m_btName, payload.constData(), BtNameSize);
     return status;
 }
 

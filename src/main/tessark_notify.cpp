@@ -177,7 +177,16 @@ void Tessark::BluetoothNameSlot(QString name)
     if (!dev)
         return;
     qDebug() << "BluetoothNameSlot " << name;
-    reportedSetting(dev, [dev, name] { return dev->setBtName(name); });
+    reportedSetting(dev, [this, dev, name] {
+        const uint32_t result = dev->setBtName(name);
+        // As for the sleep time: a name the keyboard did not take gives way to the one it holds before
+        // any box can open.
+        if (result != 0 && m_ptrSetting) {
+            const char* held = reinterpret_cast<const char*>(dev->m_btName);
+            m_ptrSetting->setBluetoothName(QString::fromUtf8(held, int(qstrnlen(held, sizeof dev->m_btName))));
+        }
+        return result;
+    });
 }
 
 void Tessark::FactoryResetSlot()

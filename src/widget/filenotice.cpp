@@ -10,7 +10,15 @@
 
 namespace {
 
-enum class Kind { Unreadable, SaveFailed, KeptBeforeSave, CatalogueUnmatched, DescriptionUnreadable };
+enum class Kind {
+    Unreadable,
+    SaveFailed,
+    KeptBeforeSave,
+    CatalogueUnmatched,
+    DescriptionUnreadable,
+    EffectsUnreadable,
+    EffectsPartlyRead
+};
 
 struct Notice {
     Kind kind = Kind::Unreadable;
@@ -40,6 +48,18 @@ QString line(const Notice& n)
                                   : QStringLiteral("Could not read %1; the keyboards it describes cannot be shown "
                                                    "until it is restored.")
                                         .arg(path);
+    // The file is never written: what the user loses is the effect list, at every opening until then.
+    if (n.kind == Kind::EffectsUnreadable)
+        return chineseInterface() ? QStringLiteral("无法读取 %1，在该文件恢复之前灯效列表将保持为空。").arg(path)
+                                  : QStringLiteral("Could not read %1; the lighting effect list stays empty until "
+                                                   "it is restored.")
+                                        .arg(path);
+    if (n.kind == Kind::EffectsPartlyRead)
+        return chineseInterface()
+                   ? QStringLiteral("%1 中有些数值无法读取，在该文件恢复之前这些灯效参数按 0 处理。").arg(path)
+                   : QStringLiteral("Some values in %1 do not read; the lighting effects take 0 for them until "
+                                    "it is restored.")
+                         .arg(path);
     if (n.kind == Kind::SaveFailed)
         return chineseInterface() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
                          : QStringLiteral("Could not save %1; the file on disk was not changed.").arg(path);
@@ -79,6 +99,14 @@ void descriptionUnreadable(const QString& path)
 {
     qWarning().noquote() << QStringLiteral("File does not read: \"%1\" - what it describes is not shown").arg(path);
     queue({Kind::DescriptionUnreadable, path, QString()});
+}
+
+void effectsUnreadable(const QString& path, bool partly)
+{
+    qWarning().noquote() << QStringLiteral("File does not read: \"%1\" - %2")
+                                .arg(path, partly ? QStringLiteral("values that do not read count as 0")
+                                                  : QStringLiteral("the lighting effect list stays empty"));
+    queue({partly ? Kind::EffectsPartlyRead : Kind::EffectsUnreadable, path, QString()});
 }
 
 void keptBeforeSave(const QString& path, const QString& keptAs)

@@ -11,6 +11,9 @@ void unreadable(const QString& path, const QString& keptAs = QString());
 // Logs that path, a file describing the keyboards (their list or a layout), did not read, and queues it
 // for the box: what it describes cannot be shown.
 void descriptionUnreadable(const QString& path);
+// Logs that path, the lighting effects' descriptions, did not read, and queues it for the box: the
+// effect list stays empty (partly: their values read as 0) until it is restored.
+void effectsUnreadable(const QString& path, bool partly);
 // Logs that path, about to be saved over, was first kept as keptAs, and queues it for the box.
 void keptBeforeSave(const QString& path, const QString& keptAs);
 // Logs that the key function catalogue at path lacks functions the keyboard holds, whose saved

@@ -39,4 +39,12 @@ bool descriptionUnreadable(const QString& path)
     return true;
 }
 
+bool effectsUnreadable(const QString& path, bool partly)
+{
+    if (!firstTime(path))
+        return false;
+    filenotice::effectsUnreadable(path, partly);
+    return true;
+}
+
 } // namespace inputnotice

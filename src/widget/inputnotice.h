@@ -12,5 +12,8 @@ bool unreadable(const QString& path, const QString& keptAs = QString());
 // The same for a file describing the keyboards (their list or a layout), whose notice says what is
 // left unshown.
 bool descriptionUnreadable(const QString& path);
+// The same for the lighting effects' descriptions, whose notice says that the effect list stays empty
+// (partly: that their values that do not read count as 0) until the file is restored.
+bool effectsUnreadable(const QString& path, bool partly);
 
 } // namespace inputnotice
