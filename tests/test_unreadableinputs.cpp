@@ -34,12 +34,12 @@ const QByteArray UserShortcuts = "<?xml version = '1.0' encoding = 'UTF-8'?>\n<s
                                  "    <item0 id=\"0\" btn0=\" \" btn1=\" \" btn2=\" \" btn3=\" \" hi=\"1\" hitype=\"1\">"
                                  "<Website web=\"https://tessark.example.org/mine\"/></item0>\n</shortcuts>\n";
 
-// What stands at path.
+// What stands at path; for a link, at its target too (a save may go through a link).
 QByteArray snapshot(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isSymLink())
-        return "link to " + info.symLinkTarget().toUtf8();
+        return "link to " + info.symLinkTarget().toUtf8() + ": " + snapshot(info.symLinkTarget());
     return info.isDir() ? "folder" : info.isFile() ? "file:" + readFile(path) : QByteArray("special");
 }
 
