@@ -61,7 +61,12 @@ private slots:
         QVERIFY(QDir::setCurrent(m_dir.filePath("cwd")) && m_dir.write("x.bin", "image"));
         QVERIFY(m_dir.copyFiles(QFINDTESTDATA("../appdir/images/setting"), "images/setting"));
     }
-    void init() { QDir(m_dir.filePath("config/temp")).removeRecursively(); }
+    void init()
+    {
+        // Writable again after a row that made it read-only and failed before it could undo that.
+        QFile::setPermissions(m_dir.filePath("config/temp"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir(m_dir.filePath("config/temp")).removeRecursively();
+    }
 
     // Without temp.xml the dialog starts in the working directory. The chosen file's folder is shown and
     // saved with the start folder, which stays the one read at start-up (the last PATH and DIR, whatever

@@ -84,6 +84,8 @@ private slots:
     void init()
     {
         setAppDirPathForTest(m_dir.path());
+        // Writable again after a row that made it read-only and failed before it could undo that.
+        QFile::setPermissions(m_dir.filePath("config/customcolor"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(m_dir.write(FileName, m_start));
     }
     void cleanupTestCase() { setAppDirPathForTest(QString()); }
