@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, then again under AddressSanitizer and UBSan.
-# Run as root (as CI does), the rows that skip because root reads any file run once more as `nobody`,
-# and a full temporary file system is checked not to make a test touch its working directory.
+# Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every suite must
+# end in its totals with no failed row, not only exit 0. Run as root (as CI does), the rows that skip
+# because permissions do not bind root run once more as `nobody`, and a full temporary file system is
+# checked not to make a test touch its working directory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
@@ -27,17 +28,20 @@ run_suite() {
   cmake --build "$dir" -j "$jobs"
   local before
   before="$(workdir_listing "$dir")"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs")
   # A test writes only below its own temporary folder, never where it runs.
   if [ "$(workdir_listing "$dir")" != "$before" ]; then
     echo "Tests wrote into their working directory $dir/tests:" >&2
     diff <(echo "$before") <(workdir_listing "$dir") >&2 || true
     return 1
   fi
-  # Every skipped row is told; as root the rows root skips run as `nobody`, and none may stay skipped.
-  account_skipped_rows "$root" "$dir"
+  # Every suite ran to its totals with no failed row; every skipped row is told; as root the rows root
+  # skips run as `nobody`, and none may stay skipped.
+  account_test_log "$root" "$dir"
 }
 
+echo "== the test log's accounting, on made-up logs"
+bash "$root/scripts/checkaccounting.sh"
 echo "== build and test"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bash "$root/scripts/bench.sh" "$root/build"

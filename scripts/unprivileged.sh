@@ -1,8 +1,35 @@
-# Sourced by test.sh: counts the test rows that were skipped, and as root runs the rows root skips
-# (files of mode 000 that root reads anyway) once more as `nobody`.
+# Sourced by test.sh: checks that every suite ran to its end, counts the test rows that were skipped,
+# and as root runs the rows root skips (permissions do not bind root) once more as `nobody`.
+# scripts/checkaccounting.sh checks these functions on made-up logs.
 #
 # CTest shows only the output of suites that fail; its log keeps every suite's output, and QtTest
 # writes one line per skipped row there: "SKIP   : Class::function(tag) reason".
+
+# Prints the QtTest suites (the tests named test_*) of a ctest log, or given a name the suite of one
+# suite's own output, whose output does not end in QtTest's totals with no failed row: CTest counts exit
+# statuses only, so a suite that stops early with status 0 passes there. Fails when there is such a
+# suite, or none at all.
+unfinished_suites() {
+  awk -v whole="${2:-}" '
+    function finish() {
+      if (suite != "" && (!totals || failed)) { print suite; bad++ }
+      suite = ""
+    }
+    BEGIN { if (whole != "") { suite = whole; suites = 1 } }
+    whole == "" && /^[0-9]+\/[0-9]+ Testing: / {
+      finish()
+      if ($3 !~ /^test_/) next
+      suite = $3; totals = 0; failed = 0; suites++; next
+    }
+    suite != "" && /^Totals: / { totals = 1; if ($0 !~ /^Totals: [0-9]+ passed, 0 failed,/) failed = 1 }
+    suite != "" && /^FAIL!  : / { totals = 0 }
+    whole == "" && /^<end of output>$/ { finish() }
+    END {
+      finish()
+      if (suites == 0) { print "(no suite ran)"; exit 1 }
+      exit bad > 0
+    }' "$1"
+}
 
 # Prints "suite<TAB>Class::function(tag)<TAB>function:tag" for every row skipped in the last ctest run.
 skipped_rows() {
@@ -64,7 +91,7 @@ run_rows_unprivileged() {
     local args=()
     mapfile -t args < <(awk -F'\t' -v s="$suite" '$1 == s { print $3 }' "$rows")
     (
-      cd "$area/tree/tests"
+      cd "$area/tree/tests" || exit 1
       exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
         XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
         timeout 600 setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
@@ -72,10 +99,12 @@ run_rows_unprivileged() {
     ) >"$area/out/$suite.txt" 2>&1 &
     pids+=("$!"); names+=("$suite")
   done
-  local i
+  local i rc
   for i in "${!pids[@]}"; do
-    if ! wait "${pids[$i]}"; then
-      echo "-- ${names[$i]}, run as nobody, failed:"
+    rc=0
+    wait "${pids[$i]}" || rc=$?
+    if [ "$rc" -ne 0 ] || ! unfinished_suites "$area/out/${names[$i]}.txt" "${names[$i]}" >/dev/null; then
+      echo "-- ${names[$i]}, run as nobody, failed (exit $rc):"
       cat "$area/out/${names[$i]}.txt"
       failed=1
     fi
@@ -89,7 +118,8 @@ run_rows_unprivileged() {
 account_skipped_rows() {
   local root="$1" build="$2"
   local rows="$scratch/skipped-rows"
-  skipped_rows "$build/Testing/Temporary/LastTest.log" >"$rows"
+  # Checked here, not left to `set -e`: that does not hold in a function called from a condition.
+  skipped_rows "$build/Testing/Temporary/LastTest.log" >"$rows" || return 1
   local passed=""
   if [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
     echo "== the $(wc -l <"$rows") rows root skipped, run as nobody"
@@ -113,4 +143,16 @@ account_skipped_rows() {
     echo "Every row must run when the tests run as root." >&2
     return 1
   fi
+}
+
+# What test.sh checks after each ctest run in `build`: every suite ran to its end without a failed row,
+# and the skipped rows are accounted for as above.
+account_test_log() {
+  local root="$1" build="$2" unfinished
+  if ! unfinished="$(unfinished_suites "$build/Testing/Temporary/LastTest.log")"; then
+    echo "Suites that did not end in their totals with no failed row:" >&2
+    printf '%s\n' "$unfinished" | sed 's/^/  /' >&2
+    return 1
+  fi
+  account_skipped_rows "$root" "$build"
 }

@@ -37,9 +37,9 @@ bool logged(const QString& path)
     return false;
 }
 
-// Makes what kind names at path: "FIFO", "directory", "device" (a link to /dev/zero), "link to FIFO",
-// "link to directory"; the link targets go beside path.
-bool make(const QString& kind, const QString& path)
+// Makes what kind names at path: "FIFO", "directory", "device" (a link to zero, the test's stand-in for
+// /dev/zero), "link to FIFO", "link to directory"; the link targets go beside path.
+bool make(const QString& kind, const QString& path, const QString& zero)
 {
     const QByteArray p = QFile::encodeName(path), target = p + ".target";
     if (kind == "FIFO")
@@ -47,7 +47,7 @@ bool make(const QString& kind, const QString& path)
     if (kind == "directory")
         return QDir().mkdir(path);
     if (kind == "device")
-        return ::symlink("/dev/zero", p.constData()) == 0;
+        return !zero.isEmpty() && ::symlink(QFile::encodeName(zero).constData(), p.constData()) == 0;
     if (kind == "link to FIFO")
         return ::mkfifo(target.constData(), 0600) == 0 && ::symlink(target.constData(), p.constData()) == 0;
     if (kind == "link to directory")
@@ -89,6 +89,8 @@ private:
 
 const QStringList Kinds = {"FIFO", "link to FIFO", "directory", "link to directory", "device"};
 
+const char* const NoDeviceNode = "root cannot make a device node that opens in its temporary folder";
+
 } // namespace
 
 class NonRegularFiles : public QObject {
@@ -121,8 +123,10 @@ private slots:
     {
         QFETCH(QString, check);
         QFETCH(QString, kind);
-        const QString path = m_folder->filePath("qv_usb_app_1.bin");
-        QVERIFY(make(kind, path));
+        const QString path = m_folder->filePath("qv_usb_app_1.bin"), zero = deviceStandIn(m_folder->path(), "/dev/zero");
+        if (kind == "device" && zero.isEmpty())
+            QSKIP(NoDeviceNode);
+        QVERIFY(make(kind, path, zero));
         logrecorder::start();
         bool refused = false;
         QElapsedTimer clock;
@@ -183,8 +187,10 @@ private slots:
         const int before = page.items().size();
         f.kb->clearLog();
 
-        const QString path = m_folder->filePath("import.xml");
-        QVERIFY(make(kind, path));
+        const QString path = m_folder->filePath("import.xml"), zero = deviceStandIn(m_folder->path(), "/dev/zero");
+        if (kind == "device" && zero.isEmpty())
+            QSKIP(NoDeviceNode);
+        QVERIFY(make(kind, path, zero));
         logrecorder::start();
         QElapsedTimer clock;
         {

@@ -1,5 +1,6 @@
 // The platform seams: scripted message boxes, the tray choice, the HID permission check and its
-// one-time report, the udev rule, and the pictures the main window loads.
+// one-time report, the udev rule, and the pictures the main window loads; and the tests' own seam to
+// the disk, the temporary folder helpers.
 #include "images/compiledimages.h"
 #include "platform/hidaccess.h"
 #include "widget/kfwritefailurebox.h"
@@ -15,8 +16,45 @@
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QtTest>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+bool writeProcFile(const char* path, const QByteArray& text)
+{
+    const int fd = ::open(path, O_WRONLY);
+    const bool written = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (fd >= 0)
+        ::close(fd);
+    return written;
+}
+
+// For this process alone (a child: one thread), a file system at path with room for `entries` more files
+// or folders. Root takes a mount namespace of its own, another user a user namespace around it.
+bool mountSmallFileSystem(const QString& path, int entries)
+{
+    const QByteArray uid = QByteArray::number(::geteuid()), gid = QByteArray::number(::getegid());
+    if (::geteuid() != 0) {
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !writeProcFile("/proc/self/setgroups", "deny")
+            || !writeProcFile("/proc/self/uid_map", "0 " + uid + " 1")
+            || !writeProcFile("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    const QByteArray options = "size=64k,nr_inodes=" + QByteArray::number(entries + 1); // and its root
+    return ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tessark-small", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
+}
+
+} // namespace
 
 class TestSeams : public QObject {
     Q_OBJECT
@@ -201,13 +239,14 @@ private slots:
         QTest::addColumn<int>("mode"); // -1: no file
         QTest::addColumn<int>("expected");
         QTest::newRow("read-write") << 0600 << int(HidNodeAccess::Usable);
-        // root may open anything: the refusal is seen only by other users.
-        QTest::newRow("no access") << 0 << int(::geteuid() == 0 ? HidNodeAccess::Usable : HidNodeAccess::PermissionDenied);
+        QTest::newRow("no access") << 0 << int(HidNodeAccess::PermissionDenied);
         QTest::newRow("missing") << -1 << int(HidNodeAccess::Missing);
     }
     void hidNodeAccess()
     {
         QFETCH(int, mode);
+        if (mode == 0 && ::geteuid() == 0)
+            QSKIP("root opens a file of mode 000 anyway");
         TempDir dir;
         const QString path = dir.filePath("hidraw9");
         QFile f(path);
@@ -216,6 +255,55 @@ private slots:
         QTEST(int(::hidNodeAccess(path)), "expected");
         // Paths of other systems are not file paths and are never refused here.
         QCOMPARE(::hidNodeAccess("\\\\?\\hid#vid_3151"), HidNodeAccess::Usable);
+    }
+
+    // The temporary folder helpers stop the process rather than go on without a folder of their own below
+    // the temporary folder: when config/ or log/ cannot be made in it (a file system with room for so many
+    // entries), or for an absolute "relative" path. They run in a child process, whose abort is the answer.
+    void temporaryFolderHelpersStop_data()
+    {
+        QTest::addColumn<int>("entries"); // 0: the test's own temporary folder
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("stop"); // what they write before stopping; empty: no stop
+        QTest::newRow("config/ cannot be made") << 1 << "a" << "Cannot make the folder config in ";
+        QTest::newRow("log/ cannot be made") << 2 << "a" << "Cannot make the folder log in ";
+        QTest::newRow("room for both") << 3 << "a" << "";
+        QTest::newRow("absolute relative path") << 0 << "/etc/passwd" << "Not a path below the temporary folder ";
+    }
+    void temporaryFolderHelpersStop()
+    {
+        QFETCH(int, entries);
+        QFETCH(QString, relative);
+        QFETCH(QString, stop);
+        TempDir dir;
+        const QString tmp = dir.filePath("tmp");
+        const QByteArray out = QFile::encodeName(dir.filePath("out"));
+        QVERIFY(QDir().mkpath(tmp));
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const int fd = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0)
+                ::_exit(3);
+            std::signal(SIGABRT, SIG_DFL); // not the test library's handler: its stack dump
+            if (entries > 0 && !mountSmallFileSystem(tmp, entries))
+                ::_exit(77);
+            qputenv("TMPDIR", QFile::encodeName(tmp));
+            TempAppDir app;
+            app.filePath(relative);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const QString output = readFile(QFile::decodeName(out));
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            QSKIP("no file system of its own can be mounted here");
+        QVERIFY2(stop.isEmpty() ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                                : WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT,
+                 qPrintable(QString::number(status) + ": " + output));
+        QVERIFY2(output.contains(stop), qPrintable(output));
     }
 
     // The first refusal of a path is logged and handed to the caller to tell; later ones are not.

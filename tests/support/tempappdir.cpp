@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Stops the test process: the helpers run where a test cannot return (constructors), and nothing may
@@ -56,6 +59,28 @@ QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString deviceStandIn(const QString& folder, const QString& device)
+{
+    if (::geteuid() != 0)
+        return device;
+    struct stat machine {};
+    const QString node = folder + QStringLiteral("/device-") + QFileInfo(device).fileName();
+    const QByteArray path = QFile::encodeName(node);
+    if (!QDir::isAbsolutePath(folder) || ::stat(QFile::encodeName(device).constData(), &machine) != 0
+        || !S_ISCHR(machine.st_mode))
+        return QString();
+    struct stat made {};
+    if (::lstat(path.constData(), &made) != 0
+        && ::mknod(path.constData(), S_IFCHR | (machine.st_mode & 0777), machine.st_rdev) != 0)
+        return QString();
+    // A node of another device, or one a nodev mount will not open, stands for nothing.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    const bool same = fd >= 0 && ::fstat(fd, &made) == 0 && S_ISCHR(made.st_mode) && made.st_rdev == machine.st_rdev;
+    if (fd >= 0)
+        ::close(fd);
+    return same ? node : QString();
 }
 
 bool TempAppDir::copyFiles(const QString& from, const QString& relative) const

@@ -6,6 +6,13 @@
 // The whole content of a file; empty when it cannot be read.
 QByteArray readFile(const QString& path);
 
+// What a test points a file at in place of one of the machine's character devices (such as /dev/zero).
+// As root, a node of the same numbers made in folder (the test's own), so a save that wrongly goes
+// through a link to it replaces only that node, never the machine's device; as another user, the
+// device itself, which that user cannot replace. Empty when root cannot make a node that opens there:
+// the row then skips as root and the test command runs it as nobody.
+QString deviceStandIn(const QString& folder, const QString& device);
+
 // A QTemporaryDir whose path is never empty: when the folder cannot be made (no room, no temporary
 // folder), the test process stops at once with the reason. An empty path would name the working
 // directory, and a test's clean-up would remove what is not its own.
