@@ -6,6 +6,7 @@
 #include "widget/kffunc.h"
 #include "widget/qss.h"
 #include "widget/regularfile.h"
+#include "widget/shortcutsnumbers.h"
 #include "widget/stcts.h"
 
 #include <QDebug>
@@ -543,9 +544,13 @@ bool Data::parseShortcutsXML(const QString& path, QVector<STCTS*>* list)
         if (item.isNull() || item.tagName() != QStringLiteral("item") + QString::number(k))
             continue;
         ++k;
-        const uint hi = item.attribute(QStringLiteral("hi")).toUInt();
-        const qlonglong id = item.attribute(QStringLiteral("id")).toLongLong();
-        item.attribute(QStringLiteral("hitype")); // kept by the page; not needed here
+        // Taken as the damage check takes them: a file it let through gives every text its row.
+        qint64 id = -1;
+        qint64 hi = -1;
+        if (!shortcutsnumbers::read(item.attribute(QStringLiteral("id")), shortcutsnumbers::Slot, &id)
+            || !shortcutsnumbers::read(item.attribute(QStringLiteral("hi")), shortcutsnumbers::Function, &hi)
+            || !shortcutsnumbers::namesRecord(id, hi))
+            continue;
 
         QString text;
         for (QDomNode c = item.firstChild(); !c.isNull(); c = c.nextSibling()) {
@@ -558,7 +563,7 @@ bool Data::parseShortcutsXML(const QString& path, QVector<STCTS*>* list)
         if (!list || text.isEmpty())
             continue;
         for (STCTS* record : *list) {
-            if (record && qlonglong(record->id) == id && record->hi == hi) {
+            if (record && qint64(record->id) == id && qint64(record->hi) == hi) {
                 record->str = text;
                 qDebug() << "id=" << id << "stcts.str=" << text;
                 break;
