@@ -12,6 +12,8 @@
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
 #include "widget/keybtn.h"
+#include "widget/data.h"
+#include "widget/stcts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -301,6 +303,13 @@ private slots:
             QCOMPARE(readFile(shortcuts + ".bad"), bytes);
             QCOMPARE(boxes.size(), 1);
             QVERIFY2(boxes[0].text.contains("shortcuts.xml"), qPrintable(boxes[0].text));
+            // Nor does the texts' reader take what the check refused: a refused address goes to no slot.
+            STCTS function0{0, 0, 0, QString()}, function1{0, 1, 1, QString()};
+            QVector<STCTS*> records{&function0, &function1};
+            Data::parseShortcutsXML(shortcuts, &records);
+            QVERIFY(function0.str.isEmpty());
+            const bool addressRefused = from == "hi=\"1\"" || from == " id=\"0\"";
+            QCOMPARE(function1.str.isEmpty(), addressRefused);
             return;
         }
         // Read whole: the load wrote the rows back with every text.
