@@ -12,6 +12,8 @@
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
 #include "widget/keybtn.h"
+#include "widget/data.h"
+#include "widget/stcts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -225,6 +227,96 @@ private slots:
         QVERIFY(readFile(shortcuts).startsWith("<?xml"));
         page.requestSaveSlot(); // kept once: the copy stays the user's file
         QCOMPARE(readFile(shortcuts + ".bad"), UserShortcuts);
+    }
+
+    // Each number of shortcuts.xml has one range, the check's and the readers': a value just outside it
+    // or a word is damage (kept as .bad, told once, the file left as it is), the values at its ends
+    // read and the texts come back. A text on an entry whose slot or function is -1 belongs to no row.
+    void numberOutsideItsRangeIsDamage_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<bool>("damaged");
+        // item0 holds the address of slot 0, item3 and item4 the file's other numbers.
+        const struct {
+            const char* attribute; // with the value it has in the file, which names it once
+            const char* lowest;
+            const char* highest;
+        } numbers[] = {{" id=\"9\"", "-1", "63"},
+                       {"hi=\"4\"", "-1", "63"},
+                       {"hitype=\"1\"", "-1", "2147483647"},
+                       {"index=\"1\"", "0", "2147483647"},
+                       {"number=\"1\"", "-1", "2147483647"}};
+        for (const auto& n : numbers) {
+            const QByteArray from(n.attribute);
+            const QByteArray name = from.left(from.indexOf('=') + 1);
+            const auto set = [&name](const QByteArray& v) { return name + '"' + v + '"'; };
+            const QByteArray below = QByteArray::number(QByteArray(n.lowest).toLongLong() - 1);
+            const QByteArray above = QByteArray::number(QByteArray(n.highest).toLongLong() + 1);
+            QTest::newRow(name.trimmed() + below) << from << set(below) << true;
+            QTest::newRow(name.trimmed() + above) << from << set(above) << true;
+            QTest::newRow(name.trimmed() + "a word") << from << set("one") << true;
+            QTest::newRow(name.trimmed() + n.lowest) << from << set(n.lowest) << false;
+            QTest::newRow(name.trimmed() + n.highest) << from << set(n.highest) << false;
+        }
+        QTest::newRow("address with hi -1") << QByteArray("hi=\"1\"") << QByteArray("hi=\"-1\"") << true;
+        QTest::newRow("address with hi 4294967297") << QByteArray("hi=\"1\"") << QByteArray("hi=\"4294967297\"") << true;
+        QTest::newRow("address with id 4294967296") << QByteArray(" id=\"0\"") << QByteArray(" id=\"4294967296\"")
+                                                    << true;
+        QTest::newRow("address with id -1") << QByteArray(" id=\"0\"") << QByteArray(" id=\"-1\"") << true;
+    }
+    void numberOutsideItsRangeIsDamage()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(bool, damaged);
+        const QByteArray others =
+            "    <item3 id=\"9\" btn0=\" \" btn1=\" \" btn2=\" \" btn3=\" \" hi=\"4\" hitype=\"4\"><LEDBrightness index=\"1\"/></item3>\n"
+            "    <item4 id=\"10\" btn0=\" \" btn1=\" \" btn2=\" \" btn3=\" \" hi=\"8\" hitype=\"7\"><Macro menuid=\"M\" number=\"1\"/></item4>\n";
+        QByteArray bytes = QByteArray(UserShortcuts).replace("</shortcuts>", others + "</shortcuts>");
+        QCOMPARE(bytes.count(from), 1);
+        bytes.replace(from, to);
+        ReaderAppDir app;
+        sim::KeyboardConfig config;
+        config.keyFunctions = 48;
+        config.sampleKeyFunctions = false;
+        KeyboardFixture kb(config);
+        kb.kb->edit([](sim::FirmwareState& s) {
+            for (int i = 0; i < int(s.keyFunctions.size()); ++i) { // slots 0 to 2 hold functions 1 to 3
+                const int word = i < 3 ? i | 0x40 | (i + 1) << 7 : i;
+                s.keyFunctions[size_t(i)][0] = char(word & 0xFF);
+                s.keyFunctions[size_t(i)][1] = char(word >> 8);
+            }
+        });
+        const QString shortcuts = app.filePath("kb/shortcuts.xml");
+        QVERIFY(app.copyFiles(QFINDTESTDATA("../appdir/config"), "config")
+                && app.copyFiles(QFINDTESTDATA("../appdir/images"), "images") && app.put("config/kf_test.xml", Catalogue)
+                && app.put("kb/shortcuts.xml", bytes));
+        QVERIFY(kb.open() && kb.loadNow());
+        QVector<KeyBtn*> statics, picture;
+        Shortcuts page(nullptr, &statics);
+        page.load("kf_test.xml", shortcuts, &picture, kb.device);
+        QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), 10000);
+        const QList<MessageBoxRequest> boxes = boxesShown();
+        if (damaged) {
+            QCOMPARE(readFile(shortcuts), bytes);
+            QCOMPARE(readFile(shortcuts + ".bad"), bytes);
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes[0].text.contains("shortcuts.xml"), qPrintable(boxes[0].text));
+            // Nor does the texts' reader take what the check refused: a refused address goes to no slot.
+            STCTS function0{0, 0, 0, QString()}, function1{0, 1, 1, QString()};
+            QVector<STCTS*> records{&function0, &function1};
+            Data::parseShortcutsXML(shortcuts, &records);
+            QVERIFY(function0.str.isEmpty());
+            const bool addressRefused = from == "hi=\"1\"" || from == " id=\"0\"";
+            QCOMPARE(function1.str.isEmpty(), addressRefused);
+            return;
+        }
+        // Read whole: the load wrote the rows back with every text.
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!QFile::exists(shortcuts + ".bad"));
+        for (const char* text : {"https://tessark.example.org/mine", "/home/user/notes.txt", "/home/user/projects"})
+            QVERIFY2(readFile(shortcuts).contains(text), readFile(shortcuts).constData());
     }
 
     // A damaged colour file keeps every colour that still reads, and the user is told it did not read;

@@ -150,6 +150,13 @@ private slots:
         QTest::newRow("cut short") << QByteArray("<COMMAND><setting auto_start=\"1\"/><webHelp web=\"h") << true;
         QTest::newRow("not XML") << QByteArray("settings, but no markup") << true;
         QTest::newRow("empty") << QByteArray("") << false;
+        // Flags are unsigned decimals: anything else says nothing of the user's choice.
+        for (const char* flag : {"-1", "4294967296", "yes"})
+            QTest::newRow(qPrintable(QStringLiteral("auto_start %1").arg(flag)))
+                << "<COMMAND><setting auto_start=\"" + QByteArray(flag) + "\"/></COMMAND>" << true;
+        QTest::newRow("MacOS true") << QByteArray("<COMMAND><setting auto_start=\"1\"/><layout_version MacOS=\"true\"/>"
+                                                  "</COMMAND>")
+                                    << true;
         QTest::newRow("missing: the default switches it off") << QByteArray() << false;
     }
     void unreadableFileLeavesTheEntryAndIsKeptAside()

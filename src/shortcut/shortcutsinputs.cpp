@@ -3,6 +3,7 @@
 #include "widget/data.h"
 #include "widget/fileguard.h"
 #include "widget/qss.h"
+#include "widget/shortcutsnumbers.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -28,11 +29,17 @@ State shortcutsState(const QString& path)
     QByteArray content;
     if (state != State::Read || FileGuard::readXml(path, &content) != FileGuard::Result::Read)
         return state;
-    // The entries' numbers as the page writes them: on the item elements and on their one child.
-    static const QStringList itemNumbers = {QStringLiteral("id"), QStringLiteral("hi"), QStringLiteral("hitype")};
-    static const QStringList childNumbers = {QStringLiteral("index"), QStringLiteral("number")};
+    // The entries' numbers as the page writes them: on the item elements and on their one child, each
+    // within the range the readers take.
+    const auto inRange = [](const QXmlStreamAttributes& attributes, const shortcutsnumbers::Number& number) {
+        const QString name = QLatin1String(number.name);
+        return !attributes.hasAttribute(name)
+            || shortcutsnumbers::read(attributes.value(name).toString(), number, nullptr);
+    };
     QXmlStreamReader xml(content);
     int depth = 0;
+    int expected = 0;      // the item element the texts' reader takes next
+    bool namesNone = false; // the element at depth 2 is one it takes, and names no record
     while (!xml.atEnd()) {
         const QXmlStreamReader::TokenType token = xml.readNext();
         if (token == QXmlStreamReader::EndElement)
@@ -40,15 +47,34 @@ State shortcutsState(const QString& path)
         if (token != QXmlStreamReader::StartElement)
             continue;
         ++depth;
-        if (depth != 2 && depth != 3)
-            continue;
-        for (const QString& name : depth == 2 ? itemNumbers : childNumbers) {
-            const QXmlStreamAttributes attributes = xml.attributes();
-            if (!attributes.hasAttribute(name))
-                continue;
-            bool ok = false;
-            attributes.value(name).toLongLong(&ok);
-            if (!ok)
+        const QXmlStreamAttributes attributes = xml.attributes();
+        if (depth == 2) {
+            for (const shortcutsnumbers::Number& number : shortcutsnumbers::ItemNumbers) {
+                if (!inRange(attributes, number))
+                    return State::Damaged;
+            }
+            namesNone = false;
+            if (xml.name() == QStringLiteral("item") + QString::number(expected)) {
+                ++expected;
+                qint64 slot = -1;
+                qint64 function = -1;
+                namesNone = !shortcutsnumbers::read(attributes.value(QStringLiteral("id")).toString(),
+                                                    shortcutsnumbers::Slot, &slot)
+                    || !shortcutsnumbers::read(attributes.value(QStringLiteral("hi")).toString(),
+                                               shortcutsnumbers::Function, &function)
+                    || !shortcutsnumbers::namesRecord(slot, function);
+            }
+        } else if (depth == 3) {
+            for (const shortcutsnumbers::Number& number : shortcutsnumbers::ChildNumbers) {
+                if (!inRange(attributes, number))
+                    return State::Damaged;
+            }
+            // A text of an entry that names no record goes back to no row: the next save would drop it.
+            const QString attribute = xml.name() == QLatin1String("Website") ? QStringLiteral("web")
+                : xml.name() == QLatin1String("DocApp") || xml.name() == QLatin1String("FileFolder")
+                ? QStringLiteral("dir")
+                : QString();
+            if (namesNone && !attribute.isEmpty() && !attributes.value(attribute).isEmpty())
                 return State::Damaged;
         }
     }

@@ -16,7 +16,8 @@ enum class State {
 State xmlState(const QString& path);
 
 // shortcuts.xml: as xmlState, and damaged too when a value the page takes as a number (a slot, a
-// function, its type, a brightness or a repeat count) is not one: the rows would lose its entry.
+// function, its type, a brightness or a repeat count) is not one within its range, or an entry's text
+// names no record: the rows would lose its entry.
 State shortcutsState(const QString& path);
 
 // The static key file the window's palette is read from, as config.xml and menutree.xml choose it;

@@ -1,6 +1,7 @@
 #include "storedentries.h"
 
 #include "widget/fileguard.h"
+#include "widget/shortcutsnumbers.h"
 
 #include <QXmlStreamReader>
 
@@ -27,8 +28,13 @@ QVector<Entry> read(const QString& path)
                 // in a value), so the last one before its end is where the element begins.
                 start = text.lastIndexOf(QLatin1Char('<'), int(xml.characterOffset()) - 1);
                 const QXmlStreamAttributes attributes = xml.attributes();
-                current.id = attributes.value(QStringLiteral("id")).toLongLong();
-                current.hi = attributes.value(QStringLiteral("hi")).toUInt();
+                // Numbers out of their range name no record: such an entry is found for none.
+                if (!shortcutsnumbers::read(attributes.value(QStringLiteral("id")).toString(), shortcutsnumbers::Slot,
+                                            &current.id))
+                    current.id = -1;
+                if (!shortcutsnumbers::read(attributes.value(QStringLiteral("hi")).toString(),
+                                            shortcutsnumbers::Function, &current.hi))
+                    current.hi = -1;
             }
             break;
         case QXmlStreamReader::EndElement:
@@ -51,7 +57,7 @@ QVector<Entry> read(const QString& path)
 const Entry* find(const QVector<Entry>& entries, int id, int hi)
 {
     for (const Entry& e : entries) {
-        if (e.id == id && hi >= 0 && e.hi == uint(hi))
+        if (shortcutsnumbers::namesRecord(e.id, e.hi) && e.id == id && e.hi == hi)
             return &e;
     }
     return nullptr;

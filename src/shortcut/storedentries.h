@@ -7,8 +7,8 @@
 namespace storedentries {
 
 struct Entry {
-    qlonglong id = -1; // the slot, as the reader of the texts takes it
-    uint hi = 0;       // the function number the entry was written for
+    qint64 id = -1; // the slot, as the reader of the texts takes it; -1 for none
+    qint64 hi = -1; // the function number the entry was written for; -1 for none
     QString text;      // the element as it stands in the file, from its '<' to the end of its end tag
 };
 

@@ -6,6 +6,7 @@
 #include "widget/kffunc.h"
 #include "widget/qss.h"
 #include "widget/regularfile.h"
+#include "widget/shortcutsnumbers.h"
 #include "widget/stcts.h"
 
 #include <QDebug>
@@ -473,8 +474,27 @@ KeyBtn* Data::selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* sta
     return out;
 }
 
-bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out)
+namespace {
+
+// A flag of menutree.xml: set when an unsigned decimal other than 0. Absent reads as clear; present and
+// not such a number reads as clear too, and clears *read.
+bool menutreeFlag(const QDomElement& e, const QString& name, bool* read)
 {
+    bool ok = false;
+    const uint value = e.attribute(name).toUInt(&ok, 10);
+    if (!ok && e.hasAttribute(name))
+        *read = false;
+    return ok && value != 0;
+}
+
+} // namespace
+
+bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out, bool* flagsRead)
+{
+    bool read = true;
+    if (!flagsRead)
+        flagsRead = &read;
+    *flagsRead = true;
     const QString path = configPath(fileName);
     std::unique_ptr<QDomDocument> doc(path.isEmpty() ? nullptr : openXMLDomDocument(path));
     if (!doc) {
@@ -487,15 +507,15 @@ bool Data::parseMenutreeXML(const QString& fileName, MenuTreeData* out)
         const QDomElement e = n.toElement();
         const QString tag = e.tagName();
         if (tag == QLatin1String("setting")) {
-            out->autoStart = e.attribute(QStringLiteral("auto_start")).toUInt() != 0;
+            out->autoStart = menutreeFlag(e, QStringLiteral("auto_start"), flagsRead);
         } else if (tag == QLatin1String("webDownload")) {
             out->webDownload = e.attribute(QStringLiteral("web"));
         } else if (tag == QLatin1String("webHelp")) {
             out->webHelp = e.attribute(QStringLiteral("web"));
         } else if (tag == QLatin1String("layout_version")) {
-            out->MacOS = e.attribute(QStringLiteral("MacOS")).toUInt() != 0;
-            out->Windows = e.attribute(QStringLiteral("Windows")).toUInt() != 0;
-            out->Automatic = e.attribute(QStringLiteral("Automatic")).toUInt() != 0;
+            out->MacOS = menutreeFlag(e, QStringLiteral("MacOS"), flagsRead);
+            out->Windows = menutreeFlag(e, QStringLiteral("Windows"), flagsRead);
+            out->Automatic = menutreeFlag(e, QStringLiteral("Automatic"), flagsRead);
         }
     }
     return true;
@@ -543,9 +563,13 @@ bool Data::parseShortcutsXML(const QString& path, QVector<STCTS*>* list)
         if (item.isNull() || item.tagName() != QStringLiteral("item") + QString::number(k))
             continue;
         ++k;
-        const uint hi = item.attribute(QStringLiteral("hi")).toUInt();
-        const qlonglong id = item.attribute(QStringLiteral("id")).toLongLong();
-        item.attribute(QStringLiteral("hitype")); // kept by the page; not needed here
+        // Taken as the damage check takes them: a file it let through gives every text its row.
+        qint64 id = -1;
+        qint64 hi = -1;
+        if (!shortcutsnumbers::read(item.attribute(QStringLiteral("id")), shortcutsnumbers::Slot, &id)
+            || !shortcutsnumbers::read(item.attribute(QStringLiteral("hi")), shortcutsnumbers::Function, &hi)
+            || !shortcutsnumbers::namesRecord(id, hi))
+            continue;
 
         QString text;
         for (QDomNode c = item.firstChild(); !c.isNull(); c = c.nextSibling()) {
@@ -558,7 +582,7 @@ bool Data::parseShortcutsXML(const QString& path, QVector<STCTS*>* list)
         if (!list || text.isEmpty())
             continue;
         for (STCTS* record : *list) {
-            if (record && qlonglong(record->id) == id && record->hi == hi) {
+            if (record && qint64(record->id) == id && qint64(record->hi) == hi) {
                 record->str = text;
                 qDebug() << "id=" << id << "stcts.str=" << text;
                 break;

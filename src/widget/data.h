@@ -115,8 +115,10 @@ public:
     // Makes out show the palette entry of kc, or a blank key with index -1.
     static KeyBtn* selectStaticBtn(KeyBtn* out, const kc_t* kc, QVector<KeyBtn*>* statics);
 
-    // config/<fileName> into out; false (out unchanged) when it can't be loaded.
-    static bool parseMenutreeXML(const QString& fileName, MenuTreeData* out);
+    // config/<fileName> into out; false (out unchanged) when it can't be loaded. A flag is an unsigned
+    // decimal, set when not 0; one that is there and not such a number reads as clear, and then
+    // *flagsRead (when given) is false.
+    static bool parseMenutreeXML(const QString& fileName, MenuTreeData* out, bool* flagsRead = nullptr);
 
     // One new record per used slot among the first count of a keyboard's key function table
     // (Device::m_pKFs and m_nKFTotalNum once loaded), typed from the catalogue.

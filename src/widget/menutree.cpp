@@ -29,10 +29,14 @@ MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
 {
     initMenuSlot();
     const QString file = appDirPath() + QStringLiteral("/config/menutree.xml");
-    const bool unreadable = !Data::parseMenutreeXML(QStringLiteral("menutree.xml"), &m_data) && QFileInfo::exists(file);
+    bool flagsRead = true;
+    const bool unreadable =
+        (!Data::parseMenutreeXML(QStringLiteral("menutree.xml"), &m_data, &flagsRead) || !flagsRead)
+        && QFileInfo::exists(file);
     if (unreadable) {
-        // The file no longer says whether the tool starts with the system: the entry stays as the user
-        // left it and the check mark shows it, so the next save does not switch it off either.
+        // The file no longer says whether the tool starts with the system (a flag that is not a number
+        // says nothing either): the entry stays as the user left it and the check mark shows it, so the
+        // next save does not switch it off either.
         qWarning() << file << "does not read; start with the system left as it is";
         keepUnreadableFile(file);
         m_data.autoStart = isStartWithSystem();
