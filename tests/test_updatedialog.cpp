@@ -175,6 +175,10 @@ private slots:
             << QByteArray("<ROOT><Update><AutoUpdate Auto=\"1\"/></Update></ROOT>") << true << QByteArray();
         QTest::newRow("0: off, rewritten")
             << QByteArray("<COMMAND><Update><AutoUpdate Auto=\"0\"/></Update></COMMAND>") << false << writtenForm("0");
+        QTest::newRow("past the range of int: on, untouched")
+            << QByteArray("<C><Update><AutoUpdate Auto=\"4294967296\"/></Update></C>") << true << QByteArray();
+        QTest::newRow("a word: off, rewritten")
+            << QByteArray("<C><Update><AutoUpdate Auto=\"yes\"/></Update></C>") << false << writtenForm("0");
         QTest::newRow("no Update: nothing")
             << QByteArray("<COMMAND><AutoUpdate Auto=\"0\"/><U><AutoUpdate Auto=\"0\"/></U></COMMAND>") << true
             << QByteArray();

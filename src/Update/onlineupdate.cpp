@@ -12,6 +12,7 @@
 #include "widget/waterprogressbar.h"
 
 #include <QDebug>
+#include <QRegularExpression>
 #include <QDomDocument>
 #include <QPalette>
 #include <QTimer>
@@ -420,8 +421,11 @@ bool onlineUpdate::parseXmlAutoUpdateFile(const QString& path)
          update = update.nextSiblingElement(QStringLiteral("Update"))) {
         for (QDomElement autoUpdate = update.firstChildElement(QStringLiteral("AutoUpdate")); !autoUpdate.isNull();
              autoUpdate = autoUpdate.nextSiblingElement(QStringLiteral("AutoUpdate"))) {
-            // Text that is not a number reads as 0: off.
-            const bool on = autoUpdate.attribute(QStringLiteral("Auto")).toInt(nullptr, 10) != 0;
+            // Text that is not a number reads as 0: off. A number is on when it is not zero, however long:
+            // one past the range of int is still not zero.
+            static const QRegularExpression number(QStringLiteral("^\\s*[+-]?0*([0-9]*)\\s*$"));
+            const QRegularExpressionMatch digits = number.match(autoUpdate.attribute(QStringLiteral("Auto")));
+            const bool on = digits.hasMatch() && !digits.captured(1).isEmpty();
             if (g_overallVariate)
                 g_overallVariate->setAutoCheckUpdate(on);
             m_ui->checkBox_AutoCheckUpdate->setChecked(on);

@@ -12,10 +12,11 @@ struct Number {
     qint64 max;
 };
 
-// On an item element. A key function record holds its slot and its function in 6 bits each; the page
+// On an item element. A key function record holds its slot in 6 bits; the function is the catalogue's
+// number, which a record keeps only the low 6 bits of, so any the catalogue may hold is taken. The page
 // writes -1 for a row without a slot and for a function its menu does not name.
 constexpr Number Slot{"id", -1, 63};
-constexpr Number Function{"hi", -1, 63};
+constexpr Number Function{"hi", -1, INT_MAX};
 constexpr Number FunctionType{"hitype", -1, INT_MAX};
 // On the item's child: a brightness option's position (no child without one) and a macro's repeat
 // count (-1 without a repeat field).
