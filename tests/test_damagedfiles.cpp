@@ -119,6 +119,30 @@ QByteArray macroHead(int slot, bool used, const QByteArray& name)
     return h.replace(8, qMin(name.size(), 16), name.left(16));
 }
 
+// A keyboard of 48 key function slots, none filled from the samples.
+sim::KeyboardConfig fortyEightSlots()
+{
+    sim::KeyboardConfig config;
+    config.keyFunctions = 48;
+    config.sampleKeyFunctions = false;
+    return config;
+}
+// Slots 0 to 2 hold functions 1 to 3 (the catalogue's); the application folder holds the sample model's
+// files, this catalogue and the given shortcuts.xml.
+bool firstSlotsHoldFunctions(KeyboardFixture& kb, ReaderAppDir& app, const QByteArray& shortcuts)
+{
+    kb.kb->edit([](sim::FirmwareState& s) {
+        for (int i = 0; i < int(s.keyFunctions.size()); ++i) {
+            const int word = i < 3 ? i | 0x40 | (i + 1) << 7 : i;
+            s.keyFunctions[size_t(i)][0] = char(word & 0xFF);
+            s.keyFunctions[size_t(i)][1] = char(word >> 8);
+        }
+    });
+    return app.copyFiles(QFINDTESTDATA("../appdir/config"), "config")
+           && app.copyFiles(QFINDTESTDATA("../appdir/images"), "images") && app.put("config/kf_test.xml", Catalogue)
+           && app.put("kb/shortcuts.xml", shortcuts);
+}
+
 } // namespace
 
 class DamagedFilesTest : public QObject {
@@ -164,21 +188,9 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, kind);
         ReaderAppDir app;
-        sim::KeyboardConfig config;
-        config.keyFunctions = 48;
-        config.sampleKeyFunctions = false;
-        KeyboardFixture kb(config);
-        kb.kb->edit([](sim::FirmwareState& s) {
-            for (int i = 0; i < int(s.keyFunctions.size()); ++i) {
-                const int word = i < 3 ? i | 0x40 | (i + 1) << 7 : i;
-                s.keyFunctions[size_t(i)][0] = char(word & 0xFF);
-                s.keyFunctions[size_t(i)][1] = char(word >> 8);
-            }
-        });
+        KeyboardFixture kb(fortyEightSlots());
         const QString shortcuts = app.filePath("kb/shortcuts.xml");
-        QVERIFY(app.copyFiles(QFINDTESTDATA("../appdir/config"), "config")
-                && app.copyFiles(QFINDTESTDATA("../appdir/images"), "images")
-                && app.put("config/kf_test.xml", Catalogue) && app.put("kb/shortcuts.xml", UserShortcuts));
+        QVERIFY(firstSlotsHoldFunctions(kb, app, UserShortcuts));
         const QString damaged = input == "shortcuts"   ? shortcuts
                                 : input == "catalogue" ? app.filePath("config/kf_test.xml")
                                                        : app.filePath("config/staticWin.xml");
@@ -277,21 +289,9 @@ private slots:
         QCOMPARE(bytes.count(from), 1);
         bytes.replace(from, to);
         ReaderAppDir app;
-        sim::KeyboardConfig config;
-        config.keyFunctions = 48;
-        config.sampleKeyFunctions = false;
-        KeyboardFixture kb(config);
-        kb.kb->edit([](sim::FirmwareState& s) {
-            for (int i = 0; i < int(s.keyFunctions.size()); ++i) { // slots 0 to 2 hold functions 1 to 3
-                const int word = i < 3 ? i | 0x40 | (i + 1) << 7 : i;
-                s.keyFunctions[size_t(i)][0] = char(word & 0xFF);
-                s.keyFunctions[size_t(i)][1] = char(word >> 8);
-            }
-        });
+        KeyboardFixture kb(fortyEightSlots());
         const QString shortcuts = app.filePath("kb/shortcuts.xml");
-        QVERIFY(app.copyFiles(QFINDTESTDATA("../appdir/config"), "config")
-                && app.copyFiles(QFINDTESTDATA("../appdir/images"), "images") && app.put("config/kf_test.xml", Catalogue)
-                && app.put("kb/shortcuts.xml", bytes));
+        QVERIFY(firstSlotsHoldFunctions(kb, app, bytes));
         QVERIFY(kb.open() && kb.loadNow());
         QVector<KeyBtn*> statics, picture;
         Shortcuts page(nullptr, &statics);
