@@ -157,6 +157,7 @@ private slots:
     void init() { boxes = std::make_unique<MessageBoxRecorder>(); }
     void cleanup()
     {
+        QCoreApplication::processEvents(); // a box a test left queued goes to its own recorder
         page.reset();
         f.reset();
         sim::reset();
@@ -532,8 +533,10 @@ private slots:
         // While the keyboard is away, Macro1.xml becomes the file of another macro of that name.
         QVERIFY(replug(back, [this] { QVERIFY(m_app.write("dev/item/Macro1.xml", "other's")); }));
         QTest::qWait(20);
-        QCOMPARE(boxes->boxes().size(), 1);
-        QVERIFY2(boxes->boxes()[0].text.contains(told), qPrintable(boxes->boxes()[0].text));
+        QStringList texts;
+        for (const MessageBoxRequest& b : boxes->boxes())
+            texts << b.text;
+        QVERIFY2(texts.size() == 1 && texts[0].contains(told), qPrintable(texts.join('\n')));
         MacroItem* entry = page->items().last();
         if (returned.isEmpty()) {
             QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(itemFile(name)));
