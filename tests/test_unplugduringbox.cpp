@@ -413,6 +413,7 @@ private slots:
         s.plug();
         QVERIFY(s.waitLoaded());
         QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, LoadMs));
+        QTRY_COMPARE(boxes.boxes().size(), record ? 1 : 2); // the made macro back, told
     }
 
     // The lighting page's colour chooser: the page and its palette go while it is open; the colour
