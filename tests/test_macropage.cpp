@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -82,6 +83,18 @@ class MacroPage : public QObject {
         config.macros = uint8_t(count);
         config.sampleKeyFunctions = false;
         f = std::make_unique<KeyboardFixture>(config);
+        setHeads(heads, frames);
+        if (!f->open() || !f->loadNow())
+            return false;
+        f->kb->clearLog();
+        page = std::make_unique<Macro>(nullptr, 0);
+        page->show();
+        renamed = std::make_unique<QSignalSpy>(page.get(), &Macro::updateShortcutsComboboxSetItemText);
+        page->setDevice(folder(), f->device);
+        return true;
+    }
+    void setHeads(const QString& heads, const QByteArray& frames = {})
+    {
         f->kb->edit([&](sim::FirmwareState& s) {
             for (size_t i = 0; i < s.macroHeads.size(); ++i)
                 s.macroHeads[i] = head(int(i), false, 0, {});
@@ -93,14 +106,19 @@ class MacroPage : public QObject {
                 s.macroFrames[size_t(slot)] = data;
             }
         });
-        if (!f->open() || !f->loadNow())
+    }
+    // The keyboard leaves and comes back holding these heads (meanwhile runs while it is away); the page
+    // lists it again.
+    bool replug(const QString& heads, const std::function<void()>& meanwhile = {})
+    {
+        page->releaseDevice();
+        if (meanwhile)
+            meanwhile();
+        setHeads(heads);
+        if (!f->loadNow())
             return false;
-        f->kb->clearLog();
-        page = std::make_unique<Macro>(nullptr, 0);
-        page->show();
-        renamed = std::make_unique<QSignalSpy>(page.get(), &Macro::updateShortcutsComboboxSetItemText);
         page->setDevice(folder(), f->device);
-        return true;
+        return page->isListReady();
     }
     // The entries' names, and the selector's texts after "|" where they differ from them.
     QString listing() const
@@ -139,6 +157,7 @@ private slots:
     void init() { boxes = std::make_unique<MessageBoxRecorder>(); }
     void cleanup()
     {
+        QCoreApplication::processEvents(); // a box a test left queued goes to its own recorder
         page.reset();
         f.reset();
         sim::reset();
@@ -464,6 +483,77 @@ private slots:
         item(0)->setSelected(false);
         page->exportItemSlot(m_app.filePath("none.xml"));
         QVERIFY(!QFile::exists(m_app.filePath("none.xml")));
+    }
+
+    // A macro recorded and not downloaded is kept aside when the keyboard leaves and comes back with
+    // it: to its own slot when free, else to the first free head, also past 16 entries; under its name
+    // unless a listed macro or another head has it, in which case it takes a new name and a file of
+    // its own, and the other macro's file stays as it is. Without a free head it stays aside until one
+    // is free. Each is told once, naming it.
+    void keptMacroComesBackToAFreeHead_data()
+    {
+        QTest::addColumn<QString>("heads");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("name"); // the added macro renamed to this before it is recorded
+        QTest::addColumn<QString>("back"); // the heads when the keyboard returns
+        QTest::addColumn<QString>("returned"); // slot:name; empty: kept aside
+        QTest::addColumn<QString>("told");
+        QString sixteen;
+        for (int i = 0; i < 16; ++i)
+            sixteen += QString(" %1:u%1").arg(i);
+        QTest::newRow("own slot free") << "0:a 2:b" << 16 << "" << "2:b" << "1:Macro1" << "\"Macro1\" had not been";
+        QTest::newRow("own slot taken") << "0:a 2:b" << 16 << "" << "0:a 1:Other 2:b" << "3:Macro1"
+                                        << "\"Macro1\" had not been";
+        QTest::newRow("name of a listed macro") << "0:a 2:b" << 16 << "" << "2:b 5:Macro1" << "1:Macro0"
+                                                << "\"Macro1\" is back on the page as \"Macro0\"";
+        QTest::newRow("name of a free head") << "0:a 2:b" << 16 << "" << "2:b 5=Macro1" << "1:Macro0"
+                                             << "\"Macro1\" is back on the page as \"Macro0\"";
+        QTest::newRow("name a listed macro has on the list only") << "0:a 2:b" << 16 << "Macro5" << "2:b 5:"
+                                                                  << "1:Macro0" << "as \"Macro0\"";
+        QTest::newRow("no free head") << "0:a 1:b" << 3 << "" << "0:a 1:b 2:c" << "" << "no free macro slot";
+        QTest::newRow("16 entries, free heads") << QString(sixteen).remove(" 15:u15") << 32 << "" << sixteen
+                                                << "16:Macro15" << "\"Macro15\" had not been";
+    }
+    void keptMacroComesBackToAFreeHead()
+    {
+        QFETCH(QString, heads);
+        QFETCH(int, count);
+        QFETCH(QString, name);
+        QFETCH(QString, back);
+        QFETCH(QString, returned);
+        QFETCH(QString, told);
+        QVERIFY(start(heads, count));
+        page->addItemSlot();
+        if (!name.isEmpty())
+            rename(page->items().size() - 1, name);
+        name = page->items().last()->name();
+        page->createKey(1, 0, 1, 0, 0x04);
+        page->createKey(0, 30, 1, 0, 0x04);
+        const QList<int> recorded = triples(page->items().last());
+        // While the keyboard is away, Macro1.xml becomes the file of another macro of that name.
+        QVERIFY(replug(back, [this] { QVERIFY(m_app.write("dev/item/Macro1.xml", "other's")); }));
+        QTest::qWait(20);
+        QStringList texts;
+        for (const MessageBoxRequest& b : boxes->boxes())
+            texts << b.text;
+        QVERIFY2(texts.size() == 1 && texts[0].contains(told), qPrintable(texts.join('\n')));
+        MacroItem* entry = page->items().last();
+        if (returned.isEmpty()) {
+            QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(itemFile(name)));
+            QVERIFY(replug(back.section(' ', 0, -2))); // a head freed
+            QTest::qWait(20);
+            QCOMPARE(boxes->boxes().size(), 2);
+            returned = QString::number(count - 1) + ':' + name;
+            entry = page->items().last();
+        }
+        QCOMPARE(QString::number(entry->index()) + ':' + entry->name(), returned);
+        QVERIFY(triples(entry) == recorded && !entry->isSaved() && page->nameSelector()->findText(entry->name()) >= 0);
+        QVERIFY(QFile::exists(itemFile(entry->name()))); // under a new name, a file of its own
+        page->setItemSelect(entry);
+        page->downloadItemDataSlot();
+        QVERIFY(entry->isSaved() && f->device->m_pKMs[size_t(entry->index())].frameCount() == 2);
+        if (entry->name() != "Macro1")
+            QCOMPARE(readFile(itemFile("Macro1")), QByteArray("other's"));
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left

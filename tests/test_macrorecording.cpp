@@ -9,6 +9,7 @@
 #include "macro/key.h"
 #include "macro/keylayout.h"
 #include "macro/macro.h"
+#include "macro/macrofile.h"
 #include "macro/macroitem.h"
 #include "main/tessark.h"
 #include "shortcut/shortcuts.h"
@@ -223,6 +224,48 @@ private slots:
         how == "exit" ? w->exitAppActionSlot() : void(w->close());
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording);
+    }
+
+    // A macro recorded and not downloaded outlives an unplug: kept in its file while the keyboard is
+    // away, back on the page with its events and unsaved when it returns as it left or restarted (its
+    // head lost), and told once, then.
+    void recordedMacroComesBackAfterAnUnplug_data()
+    {
+        QTest::addColumn<bool>("restarted");
+        QTest::newRow("keyboard back as it left") << false;
+        QTest::newRow("keyboard back restarted") << true;
+    }
+    void recordedMacroComesBackAfterAnUnplug()
+    {
+        QFETCH(bool, restarted);
+        QVERIFY(openMacroPage(true));
+        rec()->setChecked(true);
+        kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray::fromHex("0100060000000000")},
+                      {40, QByteArray::fromHex("0100000000000000")}, {20, QByteArray(8, '\0')}}); // Ctrl+C
+        QTRY_COMPARE(triples(page->items()[3]).size(), 12);
+        rec()->setChecked(false);
+        const QList<int> recorded = triples(page->items()[3]);
+        const QString name = page->items()[3]->name();
+        const int slot = page->items()[3]->index();
+        const sim::FirmwareState held = kb->state();
+        sim::unplug(kb);
+        QTRY_VERIFY_WITH_TIMEOUT(!page->device(), 3000);
+        QVector<DataKey*> inFile;
+        QCOMPARE(macrofile::readMacroFile(page->itemFolder() + name + ".xml", &inFile), int(macrofile::Ok));
+        QCOMPARE(inFile.size(), 4);
+        qDeleteAll(inFile);
+        kb = sim::plug(sim::fullSizeDual());
+        if (!restarted)
+            kb->edit([&held](sim::FirmwareState& s) { s = held; });
+        QTRY_VERIFY_WITH_TIMEOUT(page->device() && page->items().size() == 4, 20000);
+        const int at = page->nameSelector()->findText(name);
+        QVERIFY(at >= 0);
+        MacroItem* entry = page->items()[at];
+        QVERIFY(entry->index() == slot && !entry->isSaved() && entry->isLoadDataHidden());
+        QCOMPARE(triples(entry), recorded);
+        QTRY_COMPARE(boxes->boxes().size(), 1);
+        QVERIFY2(boxes->boxes()[0].text.contains('"' + name + "\" had not been downloaded"),
+                 qPrintable(boxes->boxes()[0].text));
     }
 
     // The tab makes the page once and hands it the loaded keyboard, a keyboard loaded later goes to it

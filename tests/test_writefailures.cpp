@@ -494,14 +494,16 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("English") << 1 << "Not written to the keyboard"
-                                 << QStringList{"The keyboard did not take the macro \"Macro1\". It stays on the page "
-                                                "with all its events and is saved in its file; check the keyboard's "
-                                                "connection and download it again.",
+                                 << QStringList{"The keyboard did not take the macro \"Macro1\". It is kept with all "
+                                                "its events and is saved in its file. It stays on the page, or, if "
+                                                "the keyboard left, comes back to the page when the keyboard does; "
+                                                "check the keyboard's connection and download it again.",
                                                 "The keyboard did not take the settings of LED Mode 3; it keeps the "
                                                 "ones it had. Check the keyboard's connection and apply them again."};
         QTest::newRow("Chinese") << 0 << QString::fromUtf8("未写入键盘")
-                                 << QStringList{QString::fromUtf8("键盘未接收宏“Macro1”。该宏及其全部按键事件保留在页面上，"
-                                                                  "并已保存到其文件中；请检查键盘连接后重新下载。"),
+                                 << QStringList{QString::fromUtf8("键盘未接收宏“Macro1”。该宏及其全部按键事件已保留，"
+                                                                  "并已保存到其文件中。它仍在页面上；如果键盘已断开，"
+                                                                  "它会在键盘重新连接后回到页面上。请检查键盘连接后重新下载。"),
                                                 QString::fromUtf8("键盘未接收 LED 模式 3 的设置，仍保留原来的设置。"
                                                                   "请检查键盘连接后重新应用。")};
     }

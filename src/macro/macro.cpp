@@ -238,12 +238,18 @@ void Macro::releaseDevice()
     // A recording ends on the keyboard as Exit ends it, while the client is still held.
     if (isRecording())
         setRecording(false);
+    // The entry being drawn holds part of the keyboard's macro or of an import file: not the user's work.
+    const MacroItem* drawing = nullptr;
+    if (m_drawDeviceKeyTimer.isActive())
+        drawing = m_drawTarget;
+    else if (m_drawXMLKeyTimer.isActive() && !m_items.isEmpty())
+        drawing = m_items.last();
     m_drawXMLKeyTimer.stop();
     m_drawDeviceKeyTimer.stop();
     dropPendingEvents();
     m_drawTarget = nullptr;
     disconnect(m_importDrawn);
-    setAsideUndelivered();
+    setAsideUndelivered(drawing);
     deleteMacroItemAll();
     m_alterEdit->hide();
     m_comboBox->show();

@@ -212,6 +212,9 @@ private:
     void setFlatButton(QPushButton* button, bool enabled);
     // The entry's events in timeline order.
     static QVector<const DataKey*> itemEvents(MacroItem* item);
+    static QVector<DataKey> eventValues(MacroItem* item);
+    // Whether the entry's chips differ from what the keyboard holds for it.
+    static bool isChangedFromKeyboard(MacroItem* item);
     // Whether events fit in the keyboard's frame area; otherwise a warning box says so.
     bool fitsFrameArea(uint32_t needed);
     // The keyboard's head of the entry gets the entry's name when it holds another; false when that
@@ -220,14 +223,18 @@ private:
     // A macro the keyboard did not take stays on the page as it is, saved to its file, and the user
     // is told; it is kept until a download of it succeeds.
     void keepUndelivered(MacroItem* item);
-    // Before the entries go with the keyboard: the macros it did not take are kept aside, by keyboard.
-    void setAsideUndelivered();
+    // Before the entries go with the keyboard: the macros it does not hold are kept aside, by keyboard,
+    // and saved to their files: those it did not take, and those recorded or edited and not downloaded
+    // (but not one being drawn, whose events are the keyboard's or an import file's).
+    void setAsideUndelivered(const MacroItem* drawing);
     // Once the list is built again from that keyboard: each kept macro comes back with its events,
-    // unsaved, to its entry (same slot and name) or else as a new macro in a free slot; one that finds
-    // no free slot stays aside.
+    // unsaved, to its entry (same slot and name) or else as a new macro wherever the keyboard has a free
+    // head, as add takes one. One that comes back under another name, or finds no free head and stays
+    // aside, is told, as is one the user has not heard of yet.
     void restoreUndelivered();
-    // A free slot for a kept macro whose entry the keyboard does not list: its own slot when free, else
-    // the first free one, claimed as an added macro's is; null when the keyboard has no room.
+    // A free head for a kept macro whose entry the keyboard does not list: its own slot when free, else
+    // the first free one, claimed as an added macro's is, under its name unless a listed macro or
+    // another head has that; null when the keyboard has no free head.
     MacroItem* addEntryForAside(const QString& name, int slot);
     // The list built: the kept macros back, the first entry selected, the controls set.
     void finishListing();
@@ -277,6 +284,9 @@ private:
         int slot = -1;
         QString name;
         QVector<DataKey> events;
+        QString file;             // where it is saved; empty when the save failed
+        bool told = false;        // the user knows the keyboard does not hold it
+        bool toldNoRoom = false;  // the user knows it found no free head
     };
     QList<QPointer<MacroItem>> m_undelivered;
     QList<AsideMacro> m_aside;

@@ -7,6 +7,7 @@
 #include "macro/keylayout.h"
 #include "macro/macrocodec.h"
 #include "macro/macroitem.h"
+#include "macro/macronotice.h"
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/messagebox.h"
@@ -34,6 +35,29 @@ QVector<const DataKey*> Macro::itemEvents(MacroItem* item)
     for (const Key* chip : qAsConst(item->keyLayout()->keys))
         events.append(chip->record());
     return events;
+}
+
+QVector<DataKey> Macro::eventValues(MacroItem* item)
+{
+    QVector<DataKey> values;
+    for (const DataKey* e : itemEvents(item))
+        values.append(*e);
+    return values;
+}
+
+bool Macro::isChangedFromKeyboard(MacroItem* item)
+{
+    const QVector<DataKey> now = eventValues(item);
+    const QVector<DataKey>& held = item->keyboardEvents();
+    if (now.size() != held.size())
+        return true;
+    for (int i = 0; i < now.size(); ++i) {
+        const DataKey& a = now[i];
+        const DataKey& b = held[i];
+        if (a.status != b.status || a.delay != b.delay || !a.sameKey(b))
+            return true;
+    }
+    return false;
 }
 
 uint32_t Macro::key2mframe(MacroItem* item, mframe_t* frames)
@@ -135,6 +159,7 @@ void Macro::drawKeyboradDeviceKeySlot()
         qDebug() << " Draw KB finished, stop load data.";
         m_drawDeviceKeyTimer.stop();
         m_drawTarget = nullptr;
+        target->setKeyboardEvents(eventValues(target));
         setItemEditEnabled(target, true);
         target->keyLayout()->scrollToStart();
         dropPendingEvents();
@@ -199,6 +224,7 @@ bool Macro::downloadMacroItem(MacroItem* item)
         return false;
     }
     m_undelivered.removeAll(QPointer<MacroItem>(item));
+    item->setKeyboardEvents(eventValues(item));
     return true;
 }
 
@@ -215,18 +241,25 @@ void Macro::keepUndelivered(MacroItem* item)
     writefailurenotice::macroNotTaken(item->name(), saved);
 }
 
-void Macro::setAsideUndelivered()
+void Macro::setAsideUndelivered(const MacroItem* drawing)
 {
-    for (const QPointer<MacroItem>& item : qAsConst(m_undelivered)) {
-        if (!item || m_itemFolder.isEmpty())
+    for (MacroItem* item : qAsConst(m_items)) {
+        const bool notTaken = m_undelivered.contains(QPointer<MacroItem>(item));
+        // Recorded or edited and not downloaded: the user's work, which the keyboard does not hold.
+        const bool unsent = item != drawing && !item->keyLayout()->keys.isEmpty() && isChangedFromKeyboard(item);
+        if ((!notTaken && !unsent) || m_itemFolder.isEmpty())
             continue;
         AsideMacro kept;
         kept.itemFolder = m_itemFolder;
         kept.slot = item->index();
         kept.name = item->name();
-        for (const DataKey* event : itemEvents(item))
-            kept.events.append(*event);
-        qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size() << "events";
+        kept.events = eventValues(item);
+        kept.told = notTaken;
+        saveMacroItem(item);
+        if (item->isSaved())
+            kept.file = m_itemFolder + item->name() + QStringLiteral(".xml");
+        qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size()
+                 << "events, in its file" << kept.file;
         m_aside.append(kept);
     }
     m_undelivered.clear();
@@ -235,7 +268,7 @@ void Macro::setAsideUndelivered()
 void Macro::restoreUndelivered()
 {
     QList<AsideMacro> stillAside;
-    for (const AsideMacro& kept : qAsConst(m_aside)) {
+    for (AsideMacro kept : qAsConst(m_aside)) {
         if (kept.itemFolder != m_itemFolder) {
             stillAside.append(kept);
             continue;
@@ -248,17 +281,27 @@ void Macro::restoreUndelivered()
         MacroItem* item = it != m_items.end() ? *it : addEntryForAside(kept.name, kept.slot);
         if (!item) {
             qDebug() << "macro" << kept.name << "kept aside: the keyboard has no free macro slot";
+            if (!kept.toldNoRoom)
+                macronotice::noFreeSlot(kept.name, kept.file);
+            kept.toldNoRoom = true;
             stillAside.append(kept);
             continue;
         }
         deleteMacroItemKeyData(item);
         KeyLayout* timeline = item->keyLayout();
-        for (const DataKey& e : kept.events)
+        for (const DataKey& e : qAsConst(kept.events))
             timeline->keys.append(timeline->createKey(e.status, e.delay, e.code, e.type, e.stype));
         timeline->updateKeyPoint();
         timeline->scrollToStart();
         // The keyboard's frames are not the user's macro: only a new download replaces them.
         item->setVisibleItem(false);
+        if (item->name() != kept.name) {
+            // Its file under the new name, which no other macro's file has (the old one is left as it is).
+            saveMacroItem(item);
+            macronotice::backRenamed(kept.name, item->name());
+        } else if (!kept.told) {
+            macronotice::backNotDownloaded(kept.name);
+        }
         item->setSaved(false);
         m_undelivered.append(item);
         qDebug() << "macro" << kept.name << "back on the page as" << item->name() << "in slot" << item->index()
@@ -269,7 +312,8 @@ void Macro::restoreUndelivered()
 
 MacroItem* Macro::addEntryForAside(const QString& name, int slot)
 {
-    if (!m_ptrDevice || m_items.size() >= MaxItems)
+    // Only the keyboard's free heads limit it, as they limit add: the list may hold more than 16.
+    if (!m_ptrDevice)
         return nullptr;
     const int heads = qMin(int(m_ptrDevice->m_nKMTotalNum), int(m_ptrDevice->m_pKMs.size()));
     int position = -1;

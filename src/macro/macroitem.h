@@ -2,9 +2,11 @@
 // One entry of the macro page's list: a keyboard macro's chips on a timeline between two arrows, with
 // a load-data button in the middle. It carries the slot number, the name and the entry's own default
 // delay settings, and tells the page about clicks; it talks to no keyboard and no file.
+#include "macro/datakey.h"
 #include "widget/qss.h"
 
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 class KeyLayout;
@@ -49,6 +51,10 @@ public:
     void setDefaultDelay(uint ms);
     uint defaultDelay() const { return m_defaultDelay; }
     void setSliderVisible(bool visible);
+    // The events the keyboard holds for this macro as far as the page knows (what it loaded or
+    // downloaded last): chips that differ from them are the user's work, not on the keyboard.
+    void setKeyboardEvents(const QVector<DataKey>& events) { m_keyboardEvents = events; }
+    const QVector<DataKey>& keyboardEvents() const { return m_keyboardEvents; }
 
     QPushButton* leftButton() const { return m_leftButton; }
     QPushButton* rightButton() const { return m_rightButton; }
@@ -91,4 +97,5 @@ private:
     uint m_defaultDelay = 0;
     bool m_marked = false;
     bool m_saved = false;
+    QVector<DataKey> m_keyboardEvents;
 };

@@ -26,10 +26,13 @@ QString line(const Notice& n)
     const bool zh = chineseInterface();
     switch (n.change) {
     case Change::Macro:
-        return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件保留在页面上%2；请检查键盘连接后重新下载。")
+        // The keyboard may have left at the write: the page is then empty until it returns.
+        return zh ? QStringLiteral("键盘未接收宏“%1”。该宏及其全部按键事件已保留%2。它仍在页面上；如果键盘已断开，"
+                                   "它会在键盘重新连接后回到页面上。请检查键盘连接后重新下载。")
                         .arg(n.subject, n.saved ? QStringLiteral("，并已保存到其文件中") : QString())
-                  : QStringLiteral("The keyboard did not take the macro \"%1\". It stays on the page with all its "
-                                   "events%2; check the keyboard's connection and download it again.")
+                  : QStringLiteral("The keyboard did not take the macro \"%1\". It is kept with all its events%2. "
+                                   "It stays on the page, or, if the keyboard left, comes back to the page when the "
+                                   "keyboard does; check the keyboard's connection and download it again.")
                         .arg(n.subject, n.saved ? QStringLiteral(" and is saved in its file") : QString());
     case Change::LightingSlot:
         return zh ? QStringLiteral("键盘未接收 LED 模式 %1 的设置，仍保留原来的设置。请检查键盘连接后重新应用。")
