@@ -9,6 +9,7 @@
 #include "device/usb.h"
 #include "main/tessark.h"
 #include "setting/Language.h"
+#include "shortcut/shortcuts.h"
 #include "simcontrol.h"
 
 #include <QElapsedTimer>
@@ -135,6 +136,8 @@ private slots:
         auto kb = sim::plug(sim::fullSizeDual());
         Tessark w(nullptr, QStringLiteral("None"));
         QVERIFY(waitLoaded(w));
+        // The key function rows point into the client's tables: they are there when the client goes.
+        QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && !w.shortcutsPage()->rows().isEmpty(), 10000);
         w.stopScanning();
         recordMessages();
         w.deviceQuitThreadSlot();

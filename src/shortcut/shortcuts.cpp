@@ -586,10 +586,10 @@ void Shortcuts::deleteKF()
         m_createTimer = nullptr;
     }
     setButtonsEnabled(false);
+    // A row's record lies in the device's table, which may be gone already: only the row is touched.
     for (int i = 0; i < m_rows.size(); ++i) {
-        ShortcutsItem* row = m_rows.at(i);
-        qDebug("Delete shortcuts item %d %d ", i, row->record() ? row->record()->id() : -1);
-        delete row;
+        qDebug("Delete shortcuts item %d", i);
+        delete m_rows.at(i);
     }
     m_rows.clear();
     layoutRows();
