@@ -830,7 +830,11 @@ private slots:
                  qPrintable(servers.requestLines().join(QLatin1Char('\n'))));
         const QRect frame = s.geometry(dialog);
         QCOMPARE(frame.size(), QSize(620, 430));
-        // Both answers arrive queued after the firmware file: give them a moment to be shown.
+        // Both answers arrive queued after the firmware file, and a click while the worker still reads it
+        // is dropped: wait until both versions were found, then give them a moment to be shown.
+        const QString found = QString::fromLocal8Bit("有新版本"); // decoded as the output is
+        QVERIFY2(s.waitUntil([&] { return s.out.count(found) >= 2; }, StartMs),
+                 qPrintable(s.out.right(4000)));
         QTest::qWait(500);
         if (!qEnvironmentVariableIsEmpty("TESSARK_UPDATE_SHOT"))
             QProcess::execute(QStringLiteral("import"), {QStringLiteral("-display"), s.display, QStringLiteral("-window"),
