@@ -10,9 +10,11 @@
 
 #include <QtGui/private/qzipwriter_p.h>
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 const QString ToolVersionFile = "/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini";
@@ -312,14 +314,16 @@ private slots:
 
     void deleteDirectoryCountsOnlyTopLevelFiles()
     {
-        for (const char* f : {"stage/x/a", "stage/x/b", "stage/x/sub/c", "stage/x/sub/d", "stage/x/sub/e", "elsewhere/kept"})
+        for (const char* f : {"stage/x/a", "stage/x/b", "stage/x/.h", "stage/x/sub/c", "stage/x/sub/d", "stage/x/sub/e",
+                              "stage/x/sub/.h", "elsewhere/kept"})
             QVERIFY(m_app.write(f, "1"));
-        // A link to a folder outside goes itself; what it points at stays.
+        // A link to a folder outside goes itself; what it points at stays. Links are not counted.
         QVERIFY(QFile::link(path("elsewhere"), path("stage/x/sub/link")));
+        QVERIFY(QFile::link(path("nowhere"), path("stage/x/dangling")));
         DownloadFile w;
         w.setDeletedFileCount(5);
         QVERIFY(w.deleteDirectory(path("stage/x"), true));
-        QCOMPARE(w.deletedFileCount(), 7);
+        QCOMPARE(w.deletedFileCount(), 8);
         // Emptied parents go too, the application folder never.
         QVERIFY(!QFileInfo::exists(path("stage")));
         QVERIFY(QFileInfo::exists(path("elsewhere/kept")));
@@ -372,27 +376,61 @@ private slots:
             QVERIFY2(updaterLinked || !QFileInfo::exists(path(copied)), copied);
     }
 
-    // A failed update keeps what it fetched; the next one hands the updater only its own files.
+    // A failed update keeps what it fetched; the next one hands the updater only its own files, once
+    // the staging folder is empty: hidden files and dangling links go too, and while a file stays there
+    // nothing is fetched and the failure names the folder.
+    void nextUpdateInstallsOnlyItsOwnFiles_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("a failed update's files") << "failed update";
+        QTest::newRow("hidden files and a dangling link") << "hidden";
+        QTest::newRow("a file in a read-only folder: nothing fetched") << "read-only";
+    }
     void nextUpdateInstallsOnlyItsOwnFiles()
     {
+        QFETCH(QString, left);
+        if (left == "read-only" && ::geteuid() == 0)
+            QSKIP("root removes from a read-only folder anyway");
         const QString staged = "/UpgradeTessark/Windows/Tessark/Tessark/";
+        const QString readOnly = path(staged.mid(1) + "kept");
+        const auto writable =
+            qScopeGuard([&] { QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
         LocalUpdate local;
-        const QStringList first{staged + "a.dll", staged + ".b.dll", UpdaterSource + "first.cfg", staged + "missing.dll"};
-        QVERIFY(local.offer(ToolLinkFile, toolLinks(first, {}).toUtf8()));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(local.offer(first.at(i), "first"));
-        QStringList* events = runToolUpdate(local);
-        QVERIFY(events && !events->contains("exit"));
-        QVERIFY(QFileInfo::exists(path(staged.mid(1) + "a.dll")));
+        QStringList* events = nullptr;
+        if (left == "failed update") {
+            const QStringList first{staged + "a.dll", staged + ".b.dll", UpdaterSource + "first.cfg", staged + "missing.dll"};
+            QVERIFY(local.offer(ToolLinkFile, toolLinks(first, {}).toUtf8()));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(local.offer(first.at(i), "first"));
+            events = runToolUpdate(local);
+            QVERIFY(events && !events->contains("exit"));
+            QVERIFY(QFileInfo::exists(path(staged.mid(1) + "a.dll")));
+        } else {
+            QVERIFY(m_app.write(staged.mid(1) + ".b.dll", "b") && m_app.write(UpdaterSource.mid(1) + ".first.cfg", "f")
+                    && QFile::link(path("nowhere"), path(staged.mid(1) + "gone.dll")));
+            QVERIFY(left != "read-only" || (m_app.write(staged.mid(1) + "kept/a.dll", "a")
+                                            && QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner)));
+        }
 
         QVERIFY(local.offer(ToolLinkFile, toolLinks({staged + "c.dll"}, {}).toUtf8()) && local.offer(staged + "c.dll", "c"));
-        events->clear();
-        m_hub->emitDownloadTessarkUpdateFile();
-        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        if (events) {
+            events->clear();
+            m_hub->emitDownloadTessarkUpdateFile();
+            QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        } else {
+            QVERIFY(events = runToolUpdate(local));
+        }
+        if (left == "read-only") {
+            QCOMPARE(*events, (QStringList{"busy 1", "busy 0", "error download UpdateFile Staging Folder Not Emptied! "
+                                                                   + path("UpgradeTessark/Windows/Tessark")}));
+            QVERIFY(local.servers.requestLines().isEmpty());
+            QVERIFY(QFileInfo::exists(readOnly + "/a.dll") && !QFileInfo::exists(path(staged.mid(1) + "c.dll")));
+            return;
+        }
         QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
-        QCOMPARE(QDir(path(staged.mid(1))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(path(staged.mid(1))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
                  QStringList{"c.dll"});
-        QVERIFY(!QFileInfo::exists(path("Upgrade/first.cfg")));
+        QVERIFY(!QFileInfo::exists(path("Upgrade/first.cfg")) && !QFileInfo::exists(path("Upgrade/.first.cfg")));
         QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
         QCOMPARE(QString::fromUtf8(readFile(record())).split('\n').value(2), QString("1"));
     }

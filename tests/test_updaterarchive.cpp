@@ -138,22 +138,27 @@ private slots:
     }
 
     // A whole archive replaces what it holds, the old updater's other files stay, and no unpacked file
-    // is writable by group or others, whatever mode the archive gives it.
+    // is writable by group or others, whatever mode the archive gives it. An updater that a failed
+    // rename-back left only at Upgrade.old is put back and refreshed, never removed.
     void aWholeArchiveReplacesTheUpdater_data()
     {
         QTest::addColumn<int>("archiveMode");
         QTest::addColumn<int>("landedMode");
-        QTest::newRow("0777 lands as 0755") << 0777 << 0755;
-        QTest::newRow("0666 lands as 0644") << 0666 << 0644;
-        QTest::newRow("0775 lands as 0755") << 0775 << 0755;
-        QTest::newRow("0700 stays 0700") << 0700 << 0700;
-        QTest::newRow("0444 is still the owner's to replace") << 0444 << 0644;
+        QTest::addColumn<bool>("leftAtOld");
+        QTest::newRow("0777 lands as 0755") << 0777 << 0755 << false;
+        QTest::newRow("0666 lands as 0644") << 0666 << 0644 << false;
+        QTest::newRow("0775 lands as 0755") << 0775 << 0755 << false;
+        QTest::newRow("0700 stays 0700") << 0700 << 0700 << false;
+        QTest::newRow("0444 is still the owner's to replace") << 0444 << 0644 << false;
+        QTest::newRow("after a failed rename-back, the updater at Upgrade.old") << 0755 << 0755 << true;
     }
     void aWholeArchiveReplacesTheUpdater()
     {
         QFETCH(int, archiveMode);
         QFETCH(int, landedMode);
+        QFETCH(bool, leftAtOld);
         QVERIFY(install({file("Upgrade", "new updater"), file("plugins/libnew.so", "new plugin")}));
+        QVERIFY(!leftAtOld || QDir().rename(path("Upgrade"), path("Upgrade.old")));
         QVERIFY(setModes(path(Source + "Upgrade.tessarkzip"), {{"Upgrade", archiveMode}, {"plugins/libnew.so", archiveMode}}));
         DownloadFile worker;
         worker.UpdateUpgrradeProgram();

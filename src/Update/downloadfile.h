@@ -60,8 +60,12 @@ public:
     int getDownloadMode() const { return m_downloadMode; }
     void loadFirmwareInfo();
 
-    // Staging folders.
+    // Staging folders. deleteDirectory is false (logged) when anything of the folder stays.
     bool deleteDirectory(const QString& path, bool count);
+    // Removes path with everything below it, hidden entries and dangling links too; a link is removed
+    // itself, never followed. With topLevelFiles, each regular file directly in path adds one. False
+    // when anything stays; nothing at path is true.
+    static bool removeTree(const QString& path, int* topLevelFiles = nullptr);
     bool deleteFile(const QString& path);
 
     // Version and link files.

@@ -64,41 +64,26 @@ void applyPendingDeletes(DownloadFile& worker)
     }
 }
 
-// Removes the folder and everything in it; with count, each file directly in it adds one to counter.
-bool removeFolderTree(const QString& path, bool count, int* counter)
-{
-    QDir dir(path);
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        // A link is removed itself: a linked folder's content is not ours.
-        if (entry.isFile() || entry.isSymLink()) {
-            dir.remove(entry.fileName());
-            if (count && entry.isFile())
-                ++*counter;
-        } else {
-            removeFolderTree(entry.absoluteFilePath(), false, counter);
-            qDebug() << __LINE__ << "absoluteFilePath=" << entry.absoluteFilePath();
-        }
-    }
-    const QString absolute = QDir::cleanPath(dir.absolutePath());
-    qDebug() << __LINE__ << "absolutePath=" << absolute << *counter;
-    return QDir().rmdir(absolute);
-}
-
-// Empties what an earlier attempt left in a staging folder, hidden files too, so that only what the
-// running operation fetches is handed on. A link at the folder or on its way below the application
-// directory stays where it is (a download through it is refused): its target is not ours to empty.
-void clearStagingFolder(const QString& folder)
+// Empties what an earlier attempt left in a staging folder, hidden files and links too, so that only
+// what the running operation fetches is handed on; false when anything of it stays. A link at the
+// folder or on its way below the application directory stays where it is (a download through it is
+// refused): its target is not ours to empty.
+bool clearStagingFolder(const QString& folder)
 {
     const QString linked = ServerPath::linkedFolder(folder, appDirPath());
     if (!linked.isEmpty()) {
         qWarning() << __LINE__ << "staging folder not cleared, it is reached through the link" << linked;
-        return;
+        return true;
     }
-    // Links inside are removed themselves, never followed.
-    if (!QDir(folder).removeRecursively())
-        qWarning() << __LINE__ << "staging folder not cleared whole:" << folder;
+    if (DownloadFile::removeTree(folder))
+        return true;
+    qWarning() << __LINE__ << "staging folder not cleared whole, nothing is fetched into it:" << folder;
+    return false;
+}
+
+QString stagingNotEmptiedText(const QString& folder)
+{
+    return QStringLiteral("download UpdateFile Staging Folder Not Emptied! %1").arg(QDir::toNativeSeparators(folder));
 }
 
 } // namespace
@@ -132,8 +117,13 @@ void DownloadFile::dowmloadTessarkUpdateFileSlot()
 {
     if (!takeBusy())
         return;
-    // A failed update keeps what it fetched; the updater must install only what this one lists.
-    clearStagingFolder(appDirPath() + QStringLiteral("/UpgradeTessark/Windows/Tessark"));
+    // A failed update keeps what it fetched; the updater must install only what this one lists, so
+    // nothing is fetched while any of it stays.
+    const QString staging = appDirPath() + QStringLiteral("/UpgradeTessark/Windows/Tessark");
+    if (!clearStagingFolder(staging)) {
+        reportError(stagingNotEmptiedText(staging));
+        return;
+    }
     startOperation(QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"), ToolLinkFile);
     qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
 }
@@ -284,12 +274,15 @@ void DownloadFile::finishLinkList()
             reportError(QLatin1String(LinkFileRefused));
             break;
         }
-        m_linkList = info.linkList;
-        qDebug() << __LINE__ << "LinkList=" << m_linkList.size();
+        qDebug() << __LINE__ << "LinkList=" << info.linkList.size();
         deleteDirectory(localFolder, false);
         // The upgrade takes every image in the folder: none may be left from an earlier attempt.
-        if (ServerPath::isSafeBoardName(m_modelDir))
-            clearStagingFolder(appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir);
+        const QString staging = appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir;
+        if (ServerPath::isSafeBoardName(m_modelDir) && !clearStagingFolder(staging)) {
+            reportError(stagingNotEmptiedText(staging));
+            break;
+        }
+        m_linkList = info.linkList;
         m_downloadMode = FirmwareFiles;
         hub->emitDownloadNumber(m_linkList.size());
         Startdownload(0);
@@ -334,14 +327,48 @@ bool DownloadFile::deleteDirectory(const QString& path, bool count)
         }
         if (!QDir(folder).exists())
             return true;
-        if (!removeFolderTree(folder, count, &m_deletedFileCount))
+        const bool removed = removeTree(folder, count ? &m_deletedFileCount : nullptr);
+        qDebug() << __LINE__ << "absolutePath=" << folder << m_deletedFileCount;
+        if (!removed) {
+            qWarning() << __LINE__ << "deleteDirectory: not removed whole, what is left stays:" << folder;
             return false;
+        }
     }
     // Then each parent left empty, up to but never including the application directory.
     QString parent = QFileInfo(folder).path();
     while (parent != appDir && ServerPath::isInside(parent, appDir) && QDir().rmdir(parent))
         parent = QFileInfo(parent).path();
     return true;
+}
+
+bool DownloadFile::removeTree(const QString& path, int* topLevelFiles)
+{
+    const QFileInfo top(path);
+    if (top.isSymLink() || (top.exists() && !top.isDir()))
+        return QFile::remove(path);
+    if (!top.exists())
+        return true;
+    QDir dir(path);
+    // Hidden entries, and links whose target is gone, are listed only when asked for.
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    bool whole = true;
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink()) {
+            whole = removeTree(entry.absoluteFilePath()) && whole;
+            qDebug() << __LINE__ << "absoluteFilePath=" << entry.absoluteFilePath();
+            continue;
+        }
+        // Only what was downloaded counts: a regular file, never a link.
+        if (topLevelFiles && entry.isFile() && !entry.isSymLink())
+            ++*topLevelFiles;
+        // A link is removed itself: what it points at is not ours.
+        if (!dir.remove(entry.fileName())) {
+            qWarning() << __LINE__ << "cannot remove" << entry.absoluteFilePath();
+            whole = false;
+        }
+    }
+    return whole && QDir().rmdir(QDir::cleanPath(dir.absolutePath()));
 }
 
 bool DownloadFile::deleteFile(const QString& path)

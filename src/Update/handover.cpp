@@ -50,15 +50,6 @@ int languageArgument()
 
 constexpr unsigned long EntryPauseMs = 50;
 
-// Removes a file, a link (itself, never what it points at) or a folder with everything in it.
-bool removeEntry(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() || (info.exists() && !info.isDir()))
-        return QFile::remove(path);
-    return !info.exists() || QDir(path).removeRecursively();
-}
-
 // The old updater folder's files, with their permission bits, into a new folder; links are not copied.
 bool copyTree(const QString& from, const QString& to)
 {
@@ -89,8 +80,24 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
         return false;
     if (QDir().rename(next, folder))
         return true;
-    if (hadOld)
-        QDir().rename(old, folder);
+    if (hadOld && !QDir().rename(old, folder))
+        qWarning() << __LINE__ << "the old updater could not be put back; it stays at" << old
+                   << "until the next refresh puts it back";
+    return false;
+}
+
+// A refresh whose rename-back failed left the only updater at old: it goes back in its place before
+// anything else, so that it starts and is never removed as a leftover. False when it stays at old.
+bool putBackLeftUpdater(const QString& folder, const QString& old)
+{
+    const QFileInfo current(folder), left(old);
+    if (current.exists() || current.isSymLink() || !left.exists() || left.isSymLink())
+        return true;
+    if (QDir().rename(old, folder)) {
+        qWarning() << __LINE__ << "the updater folder was put back from" << old;
+        return true;
+    }
+    qWarning() << __LINE__ << "the updater stays at" << old << "it could not be put back to" << folder;
     return false;
 }
 
@@ -101,6 +108,11 @@ void DownloadFile::UpdateUpgrradeProgram()
     const QString source = updaterSource();
     const QString folder = updaterFolder();
     qDebug() << __LINE__ << "RawDir=" << source << folder;
+    const QString target = QDir::cleanPath(folder);
+    const QString next = target + QStringLiteral(".new");
+    const QString old = target + QStringLiteral(".old");
+    if (!putBackLeftUpdater(target, old))
+        return;
     // Through a link the copy would bring in, and the clean-up then empty, a folder that is not ours.
     const QString linkedSource = ServerPath::linkedFolder(source, appDirPath());
     if (!linkedSource.isEmpty()) {
@@ -112,29 +124,27 @@ void DownloadFile::UpdateUpgrradeProgram()
         qDebug() << __LINE__ << "目录不存在";
         return;
     }
-    // The new updater folder is put together beside the old one, from the old files and the
-    // downloaded ones, and takes its place only when every file is written: a refresh that fails
-    // leaves the old updater whole and startable.
-    const QString target = QDir::cleanPath(folder);
     // A linked updater folder is not ours to replace: a new folder of only the downloaded files would
     // take its place, without the updater. The one it holds is started as it is.
     if (QFileInfo(target).isSymLink()) {
         qWarning() << __LINE__ << "the updater folder was not refreshed: it is a link" << target;
         return;
     }
-    const QString next = target + QStringLiteral(".new");
-    const QString old = target + QStringLiteral(".old");
-    bool refreshed = removeEntry(next) && removeEntry(old);
+    // The new updater folder is put together beside the old one, from the old files and the
+    // downloaded ones, and takes its place only when every file is written: a refresh that fails
+    // leaves the old updater whole and startable.
+    // Past the put-back, old is never the only updater: what is left there is a refresh's leftover.
+    bool refreshed = removeTree(next) && removeTree(old);
     const QFileInfo current(target);
     if (refreshed)
         refreshed = current.isDir() ? copyTree(target, next) : QDir().mkdir(next);
     refreshed = refreshed && copyDirectoryFiles(source, next, true) && swapIn(next, target, old);
     if (!refreshed) {
         qWarning() << __LINE__ << "the updater folder was not refreshed; the old one stays:" << target;
-        removeEntry(next);
+        removeTree(next);
         return;
     }
-    removeEntry(old);
+    removeTree(old);
     m_deletedFileCount = 0;
     deleteDirectory(source, true);
 }
