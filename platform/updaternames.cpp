@@ -13,6 +13,33 @@ const QString Marker = QStringLiteral(".upgrade-");
 QString record() { return QStringLiteral(".upgrade-journal"); }
 QString lock() { return QStringLiteral(".upgrade-lock"); }
 QString notice() { return QStringLiteral(".upgrade-notice"); }
+QString spareNotice() { return QStringLiteral(".upgrade-notice-spare"); }
+
+QByteArray giveUpWord(GiveUp why)
+{
+    switch (why) {
+    case GiveUp::Record:
+        return QByteArrayLiteral("record");
+    case GiveUp::Lock:
+        return QByteArrayLiteral("lock");
+    case GiveUp::LockHeld:
+        return QByteArrayLiteral("lock-held");
+    }
+    return QByteArray();
+}
+
+QVector<GiveUp> giveUpsIn(const QByteArray& text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    QVector<GiveUp> found;
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
+        if (lines.contains(giveUpWord(why)))
+            found << why;
+    }
+    if (found.isEmpty())
+        found << GiveUp::Record;
+    return found;
+}
 
 QString ownFileBase(const QString& fileName, qint64 pid)
 {

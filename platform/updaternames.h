@@ -1,15 +1,32 @@
 #pragma once
 // The names of the updater's own files below the application folder, which no server path may take:
 // shared by the tool's checks of what the server names and by the updater (Qt Core only).
+#include <QByteArray>
 #include <QString>
+#include <QVector>
 
 namespace UpdaterNames {
 
 // In the application folder: the record of a run's changes, written before each change; the lock the
-// one running updater holds; the notice left for the tool when a record cannot be followed.
+// one running updater holds; the notice left for the tool when a run gives up for a reason the user can
+// mend, and the spare place of that notice, used while something other than a file stands at the first.
 QString record();
 QString lock();
 QString notice();
+QString spareNotice();
+
+// Why a run gave up, as a notice names it: one word a line.
+enum class GiveUp {
+    Record,     // the record of an earlier run cannot be followed
+    Lock,       // the lock's name holds something that cannot be locked (a link, a pipe, a folder...)
+    LockHeld,   // another process kept the lock past the wait
+};
+QByteArray giveUpWord(GiveUp why);
+// The tool reads no more of a notice than this; the updater adds nothing past it.
+constexpr int MaxNoticeBytes = 1024;
+// The reasons a notice's text names, each once, in the order of the enum. A notice without a word we
+// know (empty, as an older updater left it, or not ours) reads as Record, the one reason there was.
+QVector<GiveUp> giveUpsIn(const QByteArray& text);
 
 // The start of the names of fileName's temporary and kept-aside files beside it: "." + fileName +
 // ".upgrade-" + pid; "-" + n follows for a temporary file, "-old-" + n for the old file.

@@ -8,6 +8,8 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -72,6 +74,7 @@ struct Installation {
     std::vector<std::unique_ptr<QProcess>> running; // tools the test keeps running; killed at the end
     int exitCode = -1;
     QString output;
+    int copyWaitMs = -1; // how long a second updater waits for the first's copy; -1: the updater's own
 
     Installation()
     {
@@ -81,9 +84,9 @@ struct Installation {
     }
     ~Installation()
     {
-        for (auto& p : running) {
-            p->kill();
-            p->waitForFinished(10000);
+        for (auto p = running.rbegin(); p != running.rend(); ++p) { // what waits for a program first
+            (*p)->kill();
+            (*p)->waitForFinished(10000);
         }
     }
     QString record() const { return records.filePath(QStringLiteral("started.txt")); }
@@ -117,6 +120,8 @@ struct Installation {
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TESSARK_UPGRADE_WAIT_MS"), QString::number(waitMs));
+        if (copyWaitMs >= 0)
+            env.insert(QStringLiteral("TESSARK_UPGRADE_COPY_WAIT_MS"), QString::number(copyWaitMs));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (fileSizeBlocks > 0) {
@@ -169,6 +174,24 @@ QString versionOf(const Installation& inst, int files)
     }
     return seen.size() == 1 ? *seen.begin() : QStringLiteral("mixed");
 }
+
+// A file made at path and locked as the updater locks it, until the object goes.
+struct HeldLock {
+    int fd = -1;
+    explicit HeldLock(const QString& path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~HeldLock()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
@@ -600,6 +623,92 @@ private slots:
         updaternotice::tellIfAny(nullptr, inst.app.path());
         QCOMPARE(boxes.boxes().size(), 1);
         QVERIFY2(boxes.boxes().first().text.contains(journal), qPrintable(boxes.boxes().first().text));
+    }
+
+    // A run that installs nothing for a reason the user can mend (a lock it cannot take, a record it
+    // cannot follow) is told at the tool's next start, once, naming what to delete, also when a folder
+    // takes the notice's place. The tool comes back unless an updater of the same folder, which restarts
+    // it, holds the lock.
+    void aRunThatGivesUpIsToldAtTheNextStart_data()
+    {
+        QTest::addColumn<QString>("lock");  // what stands at the lock's name, or holds it
+        QTest::addColumn<bool>("noticeFolder");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("restarted");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("lock is a link") << "link" << false << 6 << true << "cannot lock";
+        QTest::newRow("lock is a FIFO") << "fifo" << false << 6 << true << "cannot lock";
+        QTest::newRow("lock is a folder") << "folder" << false << 6 << true << "cannot lock";
+        QTest::newRow("lock cannot be opened") << "unreadable" << false << 6 << true << "cannot lock";
+        QTest::newRow("lock held by another process") << "held" << false << 6 << true << "held the updater's lock";
+        QTest::newRow("lock replaced under the waiting updater") << "replaced" << false << 6 << true << "held the updater's lock";
+        QTest::newRow("lock held by an updater of this folder") << "updater" << false << 6 << false << "held the updater's lock";
+        QTest::newRow("notice's place a folder, record damaged") << "" << true << 3 << true << "Its record";
+    }
+    void aRunThatGivesUpIsToldAtTheNextStart()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, noticeFolder);
+        QFETCH(int, exitCode);
+        QFETCH(bool, restarted);
+        QFETCH(QString, told);
+        if (lock == QLatin1String("unreadable") && ::geteuid() == 0)
+            QSKIP("root opens a file of mode 000 anyway");
+        Installation inst;
+        inst.copyWaitMs = 1000;
+        const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
+        const QString noticePath = inst.app.filePath(QStringLiteral(".upgrade-notice"));
+        QVERIFY(!noticeFolder || inst.app.write(QStringLiteral(".upgrade-notice/x"), "x")); // not ours: left
+        QVERIFY(!noticeFolder || inst.app.write(QStringLiteral(".upgrade-journal"), "remove a.txt\n"));
+        QVERIFY(lock != QLatin1String("link") || QFile::link(inst.outside.filePath(QStringLiteral("lock")), lockPath));
+        QVERIFY(lock != QLatin1String("fifo") || ::mkfifo(QFile::encodeName(lockPath).constData(), 0600) == 0);
+        QVERIFY(lock != QLatin1String("folder") || QDir().mkdir(lockPath));
+        QVERIFY(lock != QLatin1String("unreadable") || (inst.app.write(".upgrade-lock", "") && setMode(lockPath, 0)));
+        std::unique_ptr<HeldLock> held;
+        if (lock == QLatin1String("held") || lock == QLatin1String("replaced")) {
+            held = std::make_unique<HeldLock>(lockPath);
+            QVERIFY(held->fd >= 0);
+        }
+        if (lock == QLatin1String("updater")) { // the first waits for a program of its own, holding the lock
+            QVERIFY(inst.startSleeper(QStringLiteral("Sleeper"), 60));
+            inst.running.push_back(std::make_unique<QProcess>());
+            QStringList first = inst.arguments();
+            first[3] = QStringLiteral("Sleeper");
+            inst.start(*inst.running.back(), first, 60000);
+        }
+        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+
+        QProcess updater;
+        QDeadlineTimer deadline(20000);
+        while (lock == QLatin1String("updater") && !inst.log().contains("waiting for") && !deadline.hasExpired())
+            QThread::msleep(10);
+        inst.start(updater, inst.arguments(), 500);
+        if (lock == QLatin1String("replaced")) {
+            // Once it waits: another holder puts its own file at the name, then the first lets go.
+            while (!inst.log().contains(QLatin1String("waiting for it to end")) && !deadline.hasExpired())
+                QThread::msleep(10);
+            const QString other = inst.app.filePath(QStringLiteral("other-lock"));
+            auto second = std::make_unique<HeldLock>(other);
+            QVERIFY(second->fd >= 0);
+            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
+            held = std::move(second);
+        }
+        QVERIFY(updater.waitForFinished(60000));
+        QVERIFY2(updater.exitCode() == exitCode, updater.readAll().constData());
+        QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))));
+        QVERIFY(!QFileInfo::exists(inst.outside.filePath(QStringLiteral("lock"))));
+        QCOMPARE(inst.restarted("old", restarted ? 10000 : 1000), restarted);
+        held.reset();
+
+        MessageBoxRecorder boxes;
+        updaternotice::tellIfAny(nullptr, inst.app.path());
+        updaternotice::tellIfAny(nullptr, inst.app.path());
+        QCOMPARE(boxes.boxes().size(), 1);
+        const QString text = boxes.boxes().first().text;
+        QVERIFY2(text.contains(told), qPrintable(text));
+        const QString toDelete = noticeFolder ? inst.app.filePath(QStringLiteral(".upgrade-journal")) : lockPath;
+        QVERIFY2(text.contains(toDelete), qPrintable(text));
+        QVERIFY2(!noticeFolder || (text.contains(noticePath) && QFileInfo(noticePath).isDir()), qPrintable(text));
     }
 
     // Whatever was staged for the user's keyboards, logs, colours and settings is not copied; the rest

@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_LINUX
 #include <climits>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -22,11 +23,11 @@ ProcessWait::ProcessWait(const QString& executablePath)
     }
 }
 
-int ProcessWait::timeoutFromEnvironment()
+int ProcessWait::timeoutFromEnvironment(const char* variable, int defaultMs)
 {
     bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("TESSARK_UPGRADE_WAIT_MS", &ok);
-    return ok && ms >= 0 && ms <= 600000 ? ms : DefaultTimeoutMs;
+    const int ms = qEnvironmentVariableIntValue(variable, &ok);
+    return ok && ms >= 0 && ms <= 600000 ? ms : defaultMs;
 }
 
 bool ProcessWait::waitUntilGone(int timeoutMs) const
@@ -41,7 +42,29 @@ bool ProcessWait::waitUntilGone(int timeoutMs) const
 }
 
 #ifdef Q_OS_LINUX
-bool ProcessWait::isRunning() const
+namespace {
+
+// Whether the command line of process pid holds argument (the program's own name included).
+bool hasArgument(const QString& pid, const QString& argument)
+{
+    const QByteArray path = QByteArrayLiteral("/proc/") + pid.toLatin1() + QByteArrayLiteral("/cmdline");
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Read whole up to a bound (procfs gives it in pieces); a longer one is not the updater's.
+    QByteArray line(64 * 1024, '\0');
+    int size = 0;
+    ssize_t n = 0;
+    while (size < line.size() && (n = ::read(fd, line.data() + size, size_t(line.size() - size))) > 0)
+        size += int(n);
+    ::close(fd);
+    line.truncate(size);
+    return line.split('\0').contains(QFile::encodeName(argument));
+}
+
+} // namespace
+
+bool ProcessWait::isRunning(const QString& withArgument) const
 {
     const QByteArray wanted = QFile::encodeName(m_executable);
     // A binary renamed over or deleted while it runs is named with this suffix.
@@ -58,13 +81,14 @@ bool ProcessWait::isRunning() const
         if (n <= 0)
             continue;
         const QByteArray target(link, int(n));
-        if (target == wanted || target == wantedReplaced)
+        const bool itsExecutable = target == wanted || target == wantedReplaced;
+        if (itsExecutable && (withArgument.isEmpty() || hasArgument(pid, withArgument)))
             return true;
     }
     return false;
 }
 #else
-bool ProcessWait::isRunning() const
+bool ProcessWait::isRunning(const QString&) const
 {
     // Not looked up on other systems yet: the tool quits right after starting the updater, and a
     // replacement that meets it still running fails at the rename and is logged.

@@ -45,8 +45,10 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
             return false;
         }
         if (deadline.hasExpired()) {
-            log.failure({QStringLiteral("另一个升级程序在 %1 毫秒后仍在运行，未更改任何文件").arg(timeoutMs),
-                         QStringLiteral("another updater still runs after %1 ms; nothing changed").arg(timeoutMs)});
+            log.failure({QStringLiteral("%1 毫秒后锁 %2 仍被另一个进程持有，未更改任何文件").arg(timeoutMs).arg(m_path),
+                         QStringLiteral("the lock %1 is still held by another process after %2 ms; nothing changed")
+                             .arg(m_path)
+                             .arg(timeoutMs)});
             return false;
         }
         if (!told) {
@@ -83,30 +85,50 @@ void UpgradeLock::release()
 #else
 bool UpgradeLock::tryOnce(bool* held)
 {
-    const QByteArray path = QFile::encodeName(m_path);
-    // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-    struct stat opened {};
-    if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
-        *held = false;
-        return false;
+    if (m_fd < 0) {
+        // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
+        const int fd = ::open(QFile::encodeName(m_path).constData(),
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        struct stat opened {};
+        if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            if (fd >= 0)
+                ::close(fd);
+            *held = false;
+            return false;
+        }
+        m_fd = fd;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    // Kept open while waiting: the same file is tried again until its name leads elsewhere.
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         *held = errno == EWOULDBLOCK || errno == EINTR;
+        if (!*held || !stillNamed())
+            close();
         return false;
     }
-    // The holder before removed the file as it ended: this lock is on a file nobody else will open.
-    struct stat named {};
-    if (::lstat(path.constData(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
-        ::close(fd);
+    // Its holder removed it as it ended, or another file took the name meanwhile (whose holder may be
+    // copying now): this lock is on a file nobody else looks at.
+    if (!stillNamed()) {
+        close();
         *held = true;
         return false;
     }
-    m_fd = fd;
+    m_locked = true;
     return true;
+}
+
+bool UpgradeLock::stillNamed() const
+{
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(m_fd, &opened) == 0 && ::lstat(QFile::encodeName(m_path).constData(), &named) == 0
+           && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+void UpgradeLock::close()
+{
+    ::close(m_fd);
+    m_fd = -1;
+    m_locked = false;
 }
 
 void UpgradeLock::release()
@@ -114,8 +136,8 @@ void UpgradeLock::release()
     if (m_fd < 0)
         return;
     // Removed while still held, so an updater that opened it meanwhile sees it is gone and starts over.
-    ::unlink(QFile::encodeName(m_path).constData());
-    ::close(m_fd);
-    m_fd = -1;
+    if (m_locked)
+        ::unlink(QFile::encodeName(m_path).constData());
+    close();
 }
 #endif

@@ -12,11 +12,13 @@ public:
     UpgradeLock(const UpgradeLock&) = delete;
     UpgradeLock& operator=(const UpgradeLock&) = delete;
 
-    // Waits up to timeoutMs while another updater holds the lock. False (logged) when it is still
-    // held then, or when the lock's name holds anything but a regular file (a link, a pipe).
+    // Waits up to timeoutMs while another process holds the lock. False (logged) when it is still
+    // held then, or when the lock's name holds anything that cannot be locked (a link, a pipe, a
+    // folder, a file this user cannot open).
     bool acquire(int timeoutMs, UpgradeLog& log);
-    // After a failed acquire(): whether another updater held the lock (else it could not be taken).
+    // After a failed acquire(): whether another process held the lock (else it could not be taken).
     bool heldByAnother() const { return m_heldByAnother; }
+    QString path() const { return m_path; }
 
 private:
     bool tryOnce(bool* held);
@@ -27,6 +29,10 @@ private:
 #ifdef Q_OS_WIN
     void* m_handle = nullptr;
 #else
-    int m_fd = -1;
+    bool stillNamed() const;
+    void close();
+
+    int m_fd = -1;        // the file at the lock's name, opened while waiting for it, then held
+    bool m_locked = false;
 #endif
 };

@@ -8,7 +8,9 @@
 #include "upgradejournal.h"
 #include "upgradelock.h"
 #include "upgradelog.h"
+#include "upgradenotice.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,24 +18,31 @@
 namespace {
 
 // How long a second updater waits for the first, past the first one's wait for the tool: its copy.
+// TESSARK_UPGRADE_COPY_WAIT_MS shortens it for tests.
 constexpr int CopyWaitMs = 5 * 60 * 1000;
+int copyWaitMs() { return ProcessWait::timeoutFromEnvironment("TESSARK_UPGRADE_COPY_WAIT_MS", CopyWaitMs); }
 
-// A record that cannot be followed stops every later upgrade: the tool tells the user at its next
-// start (the notice is only a name; this log says why).
-void leaveNoticeForTheTool(const QString& appDir, const QString& record, UpgradeLog& log)
+// What stops this run will stop every later one until the user mends it: the tool tells the user at
+// its next start (the notice names only why; this log says the rest).
+void leaveNoticeForTheTool(const QString& appDir, UpdaterNames::GiveUp why, UpgradeLog& log)
 {
-    QFile notice(appDir + QLatin1Char('/') + UpdaterNames::notice());
-    // NewOnly: never through a link, never over anything; one already there has not been shown yet.
-    const QFileInfo existing(notice.fileName());
-    if (notice.open(QIODevice::WriteOnly | QIODevice::NewOnly) || (existing.isFile() && !existing.isSymLink())) {
-        log.failure({QStringLiteral("升级记录 %1 无法执行，以后的升级都将停止：程序下次启动时会告知用户").arg(record),
-                     QStringLiteral("the record %1 cannot be followed and stops every later upgrade: the tool "
-                                    "tells the user at its next start")
-                         .arg(record)});
-    } else {
-        log.failure({QStringLiteral("无法留下给程序的通知 %1").arg(notice.fileName()),
-                     QStringLiteral("cannot leave the notice %1 for the tool").arg(notice.fileName())});
+    const QString notice = UpgradeNotice::leave(appDir, why, log);
+    if (!notice.isEmpty()) {
+        log.step({QStringLiteral("已留下通知 %1：程序下次启动时会告知用户").arg(notice),
+                  QStringLiteral("left the notice %1: the tool tells the user at its next start").arg(notice)});
     }
+}
+
+bool restartTool(const UpgradeArguments& a, UpgradeLog& log)
+{
+    qint64 pid = 0;
+    if (!ToolRestart::start(a.toolPath, a.appDir, &pid)) {
+        log.failure({QStringLiteral("无法重新启动 %1").arg(a.toolPath), QStringLiteral("cannot restart %1").arg(a.toolPath)});
+        return false;
+    }
+    log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(a.toolPath).arg(pid),
+              QStringLiteral("restarted %1 (process %2)").arg(a.toolPath).arg(pid)});
+    return true;
 }
 
 // Removes the staged folder, then the parents it leaves empty (up to the application folder).
@@ -72,11 +81,20 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     const int waitMs = ProcessWait::timeoutFromEnvironment();
     // Held to the end: a second updater would take this one's live record for a killed run's.
     UpgradeLock lock(a.appDir);
-    if (!lock.acquire(waitMs + CopyWaitMs, log)) {
+    if (!lock.acquire(waitMs + copyWaitMs(), log)) {
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
-        // The updater that holds the lock starts the tool when it ends; with none, the user gets it back.
-        if (!lock.heldByAnother() && ProcessWait(a.toolPath).waitUntilGone(waitMs))
-            ToolRestart::start(a.toolPath, a.appDir, nullptr);
+        using UpdaterNames::GiveUp;
+        leaveNoticeForTheTool(a.appDir, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
+        // An updater of this folder that holds the lock starts the tool when it ends, and a tool started
+        // now would run amid its copy; with none, the user gets the tool back.
+        const bool updaterAtWork = lock.heldByAnother()
+                                   && ProcessWait(QCoreApplication::applicationFilePath()).isRunning(arguments.at(3));
+        if (updaterAtWork) {
+            log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolPath),
+                      QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolPath)});
+        } else if (ProcessWait(a.toolPath).waitUntilGone(waitMs)) {
+            restartTool(a, log);
+        }
         return UpgradeExit::Busy;
     }
 
@@ -94,7 +112,10 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     // A run that was killed left a mixed version: whole again before anything else is copied.
     UpgradeJournal journal(a.appDir, a.toolName);
     if (!journal.recover(log)) {
-        leaveNoticeForTheTool(a.appDir, journal.path(), log);
+        log.failure({QStringLiteral("升级记录 %1 无法执行，以后的升级都将停止").arg(journal.path()),
+                     QStringLiteral("the record %1 cannot be followed and stops every later upgrade")
+                         .arg(journal.path())});
+        leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::Record, log);
         log.failure({QStringLiteral("未复制任何文件，暂存目录保留"), QStringLiteral("nothing copied; the staged folder is kept")});
         result = UpgradeExit::CopyFailed;
     } else if (!QFileInfo(a.stagedDir).isDir()) {
@@ -141,15 +162,8 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
 
     // Restarted after a failed copy too, as the old version: the tool quit for this upgrade and the user
     // gets it back.
-    qint64 pid = 0;
-    if (ToolRestart::start(a.toolPath, a.appDir, &pid)) {
-        log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(a.toolPath).arg(pid),
-                  QStringLiteral("restarted %1 (process %2)").arg(a.toolPath).arg(pid)});
-    } else {
-        log.failure({QStringLiteral("无法重新启动 %1").arg(a.toolPath), QStringLiteral("cannot restart %1").arg(a.toolPath)});
-        if (result == UpgradeExit::Done)
-            result = UpgradeExit::RestartFailed;
-    }
+    if (!restartTool(a, log) && result == UpgradeExit::Done)
+        result = UpgradeExit::RestartFailed;
     if (result == UpgradeExit::Done)
         log.step({QStringLiteral("升级完成"), QStringLiteral("upgrade finished")});
     else

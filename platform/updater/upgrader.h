@@ -9,7 +9,7 @@ enum class UpgradeExit {
     CopyFailed = 3,    // the old files put back, staged files kept; the old tool is restarted
     StagedKept = 4,    // copied, but the staged folder could not be removed
     RestartFailed = 5, // copied, but the tool did not start again
-    Busy = 6,          // another updater kept the application folder past the wait; nothing touched
+    Busy = 6,          // the lock could not be taken (held past the wait, or not a file that locks); nothing copied
 };
 
 class Upgrader {

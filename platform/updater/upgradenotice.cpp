@@ -1,0 +1,55 @@
+#include "upgradenotice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Appends line to the regular file at path, made when missing; false when anything else stands there
+// or the tool would not read that far.
+bool append(const QString& path, const QByteArray& line)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isFile())
+        || info.size() + line.size() > UpdaterNames::MaxNoticeBytes)
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(line) == line.size();
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+                      && st.st_size + line.size() <= UpdaterNames::MaxNoticeBytes;
+    const bool written = fits && ::write(fd, line.constData(), size_t(line.size())) == line.size();
+    ::close(fd);
+    return written;
+#endif
+}
+
+} // namespace
+
+QString UpgradeNotice::leave(const QString& appDir, UpdaterNames::GiveUp why, UpgradeLog& log)
+{
+    const QString first = QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::notice();
+    const QString spare = QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::spareNotice();
+    const QByteArray line = UpdaterNames::giveUpWord(why) + '\n';
+    for (const QString& path : {first, spare}) {
+        if (append(path, line))
+            return path;
+    }
+    log.failure({QStringLiteral("无法留下给程序的通知（%1 与 %2 均不可用）").arg(first, spare),
+                 QStringLiteral("cannot leave the notice for the tool (neither %1 nor %2 can take it)")
+                     .arg(first, spare)});
+    return QString();
+}
