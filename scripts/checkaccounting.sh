@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what test.sh concludes from a ctest log, on made-up logs: a suite cut short or with a failed
-# row fails the run, as does a log without suites or whose skipped rows disagree with its totals; as root
-# a skipped row passes only if it passes as nobody, where a stand-in suite plays the row's part.
+# row, in any of its test objects, fails the run, as does a log without suites or whose skipped rows
+# disagree with its totals; as root a skipped row passes only if it passes as nobody, where a stand-in
+# suite plays the row's part.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/unprivileged.sh
@@ -63,6 +64,16 @@ write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$(totals 1 1 0)"
 expect fail "a suite whose totals tell a failed row" account
 write_log "$(totals 1 0 0)" "FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
 expect fail "a suite failing after its totals" account
+# A suite of two test objects: each must reach its own totals.
+second="********* Start testing of Second *********"
+write_log "$(totals 1 0 0)" "$second" "PASS   : Second::initTestCase()" "$(totals 1 0 0)"
+expect pass "a suite whose two objects ran to their totals" account
+write_log "$second" "PASS   : Second::initTestCase()" "$(totals 1 0 0)" "PASS   : Fixture::row()" "$(totals 2 0 0)"
+expect pass "a suite whose test ran a child suite to its totals inside its own" account
+write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$second" "$(totals 1 0 0)"
+expect fail "a suite whose first object failed, the second ending clean" account
+write_log "$(totals 1 0 0)" "$second" "PASS   : Second::initTestCase()"
+expect fail "a suite whose second object was cut short" account
 : >"$log"
 expect fail "a log without suites" account
 write_log "SKIP   : Fixture::row(passes as nobody) root reads a file of mode 000 anyway" "$(totals 1 0 2)"

@@ -9,12 +9,25 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 
+# What this run makes for itself goes when the tool ends (or the script stops on the way).
+made=()
+servers=""
+cleanup() {
+  [ -z "$servers" ] || kill "$servers" 2>/dev/null || true
+  [ "${#made[@]}" -eq 0 ] || rm -rf "${made[@]}"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 target=tessark
 if [ "${1:-}" = "--sim" ]; then
   target=tessark-sim
   shift
   # The settings menu rewrites the start-with-the-system entry: keep a trial run away from the real one.
-  export XDG_CONFIG_HOME="$(mktemp -d)"
+  XDG_CONFIG_HOME="$(mktemp -d)"
+  made+=("$XDG_CONFIG_HOME")
+  export XDG_CONFIG_HOME
 fi
 build="${TESSARK_BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -30,7 +43,9 @@ if [ "$target" = tessark-sim ]; then
   offered_text="$((offered / 100)).$((offered % 100 / 10)).$((offered % 10))"
   cmake --build "$build" -j "$(nproc)" --target tessark-update-sim
   served="$(mktemp -d)"
+  made+=("$served")
   control="$(mktemp -d)"
+  made+=("$control")
   version="$(sed -n 's/.*<firmware firmware="[^"]* \([^" ]*\)".*/\1/p' "$root/appdir/config/about.xml")"
   mkdir -p "$served/UpgradeFirmware/TK104 Dual"
   head -c 30000 /dev/urandom > "$served/UpgradeFirmware/TK104 Dual/qv_usb_app_$offered_text.bin"
@@ -38,7 +53,6 @@ if [ "$target" = tessark-sim ]; then
   "$build/tessark-update-sim" --root "$served" --config "$TESSARK_UPDATE_CONFIG" \
     --sample-tool "${version:-1.0.0}" --sample-firmware "TK104 Dual" "$offered_text" &
   servers=$!
-  trap 'kill "$servers" 2>/dev/null; rm -rf "$served" "$control"' EXIT
   # The emulation reads its control file (the user's, when one is named) once it runs; written whole,
   # then renamed into place.
   export TESSARK_SIM_CONTROL="${TESSARK_SIM_CONTROL:-$control/control}"

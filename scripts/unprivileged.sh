@@ -6,23 +6,32 @@
 # writes one line per skipped row there: "SKIP   : Class::function(tag) reason".
 
 # Prints the QtTest suites (the tests named test_*) of a ctest log, or given a name the suite of one
-# suite's own output, whose output does not end in QtTest's totals with no failed row: CTest counts exit
-# statuses only, so a suite that stops early with status 0 passes there. Fails when there is such a
-# suite, or none at all.
+# suite's own output, that did not run to their end without a failed row: CTest counts exit statuses
+# only, so a suite that stops early with status 0 passes there. A suite may run several test objects,
+# each opening with its "Start testing" line, and a test may run a child suite whose output comes
+# inside its own: every object must close with its own totals of no failed row, the inner ones first,
+# and a failed row anywhere fails the suite. Fails when there is such a suite, or none at all.
 unfinished_suites() {
   awk -v whole="${2:-}" '
+    function start(name) { suite = name; open = 0; closed = 0; bad_run = 0 }
     function finish() {
-      if (suite != "" && (!totals || failed)) { print suite; bad++ }
+      if (suite != "" && (open > 0 || !closed || bad_run)) { print suite; bad++ }
       suite = ""
     }
-    BEGIN { if (whole != "") { suite = whole; suites = 1 } }
+    BEGIN { if (whole != "") { start(whole); suites = 1 } }
     whole == "" && /^[0-9]+\/[0-9]+ Testing: / {
       finish()
       if ($3 !~ /^test_/) next
-      suite = $3; totals = 0; failed = 0; suites++; next
+      start($3); suites++; next
     }
-    suite != "" && /^Totals: / { totals = 1; if ($0 !~ /^Totals: [0-9]+ passed, 0 failed,/) failed = 1 }
-    suite != "" && /^FAIL!  : / { totals = 0 }
+    # Objects still open: one whose totals never come was cut short.
+    suite != "" && /^\*\*\*\*\*\*\*\*\* Start testing of / { open++ }
+    suite != "" && /^Totals: / {
+      if (open > 0) open--
+      closed++
+      if ($0 !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
+    }
+    suite != "" && /^FAIL!  : / { bad_run = 1 }
     whole == "" && /^<end of output>$/ { finish() }
     END {
       finish()

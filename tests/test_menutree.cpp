@@ -4,10 +4,12 @@
 #include "setting/Language.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 
 #include <QPainter>
 #include <QtTest>
+#include <sys/stat.h>
 
 static QAction* findAction(QMenu* menu, const QString& text)
 {
@@ -31,6 +33,7 @@ class SettingsMenu : public QObject {
     TempDir m_xdg;
     TempAppDir m_app;
     QWidget m_window;
+    MessageBoxRecorder m_boxes;
 
     QString menuFile() const { return m_app.filePath(QStringLiteral("config/menutree.xml")); }
     QAction* action(MenuTree& menu, const QString& text) { return findAction(menu.topMenu(), text); }
@@ -51,6 +54,12 @@ private slots:
                             "<COMMAND><setting auto_start=\"1\"/><layout_version MacOS=\"0\" Windows=\"0\" "
                             "Automatic=\"1\"/><webDownload web=\"https://dl.example/a b?x=1&amp;y=2\"/>"
                             "<webHelp web=\"\"/></COMMAND>"));
+    }
+    void cleanup()
+    {
+        // What a failed row may leave: a FIFO would hold up the next write, Chinese the next lookups.
+        QFile::remove(menuFile());
+        g_language->setLanguageType(1);
     }
     void cleanupTestCase()
     {
@@ -142,7 +151,8 @@ private slots:
     }
 
     // A file that does not read no longer says whether the tool starts with the system: the entry is
-    // left alone, and the file is kept aside before a save replaces it. A missing one means off.
+    // left alone, the file is kept aside before a save replaces it, and the user is told once, in the
+    // interface's language. A missing one means off; neither it nor an empty one is told.
     void unreadableFileLeavesTheEntryAndIsKeptAside_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -151,13 +161,15 @@ private slots:
         QTest::newRow("not XML") << QByteArray("settings, but no markup") << true;
         QTest::newRow("empty") << QByteArray("") << false;
         // Flags are unsigned decimals: anything else says nothing of the user's choice.
-        for (const char* flag : {"-1", "4294967296", "yes"})
-            QTest::newRow(qPrintable(QStringLiteral("auto_start %1").arg(flag)))
+        for (const char* flag : {"-1", "4294967296", "yes", "", "0x1"})
+            QTest::newRow(qPrintable(QStringLiteral("auto_start %1").arg(*flag ? flag : "empty")))
                 << "<COMMAND><setting auto_start=\"" + QByteArray(flag) + "\"/></COMMAND>" << true;
         QTest::newRow("MacOS true") << QByteArray("<COMMAND><setting auto_start=\"1\"/><layout_version MacOS=\"true\"/>"
                                                   "</COMMAND>")
                                     << true;
         QTest::newRow("missing: the default switches it off") << QByteArray() << false;
+        QTest::newRow("FIFO") << QByteArray("") << false;
+        QTest::newRow("not XML, told in Chinese") << QByteArray("<COMMAND") << true;
     }
     void unreadableFileLeavesTheEntryAndIsKeptAside()
     {
@@ -165,7 +177,12 @@ private slots:
         QFETCH(bool, kept);
         const QString bad = menuFile() + ".bad";
         QFile::remove(bad);
+        const QByteArray tag = QTest::currentDataTag();
         QVERIFY(content.isNull() ? QFile::remove(menuFile()) : m_app.write("config/menutree.xml", content));
+        if (tag == "FIFO")
+            QVERIFY(QFile::remove(menuFile()) && ::mkfifo(QFile::encodeName(menuFile()).constData(), 0600) == 0);
+        g_language->setLanguageType(tag.endsWith("Chinese") ? 0 : 1);
+        m_boxes.clear();
         const QByteArray userEntry = "[Desktop Entry]\nType=Application\nExec=/elsewhere/tessark\n";
         const QString entry = autostartEntryPath();
         QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
@@ -177,6 +194,13 @@ private slots:
         const bool unreadable = !content.isNull();
         QCOMPARE(readFile(entry), unreadable ? userEntry : QByteArray());
         QCOMPARE(menu.isAutoStart(), unreadable);
+        QTest::qWait(20);
+        const bool told = unreadable && (!content.isEmpty() || tag == "FIFO");
+        QCOMPARE(m_boxes.boxes().size(), int(told));
+        const QString text = told ? m_boxes.boxes()[0].text : QString();
+        QVERIFY2(!told || (text.contains(menuFile()) && text.contains(bad) == kept
+                           && text.contains("无法读取") == tag.endsWith("Chinese")),
+                 qPrintable(text));
         action(menu, "MacOS")->trigger(); // saves
         QCOMPARE(readFile(bad), kept ? content : QByteArray());
         QCOMPARE(QFile::exists(bad), kept);
