@@ -2,6 +2,7 @@
 #include "setting/Language.h"
 #include "widget/qss.h"
 #include "tempappdir.h"
+#include "messageboxrecorder.h"
 
 #include <QtTest>
 
@@ -36,8 +37,13 @@ private slots:
         TempAppDir dir;
         setAppDirPathForTest(dir.path());
         QVERIFY(content.isNull() || dir.write(QStringLiteral("config/Language.xml"), content));
+        MessageBoxRecorder boxes;
         Language language;
         QCOMPARE(language.getLanguageType(), type);
+        // A damaged file is told once, naming its kept copy; an empty one held nothing.
+        QTest::qWait(20);
+        QCOMPARE(boxes.boxes().size(), int(kept));
+        QVERIFY(!kept || boxes.boxes()[0].text.contains(QStringLiteral("Language.xml.bad")));
         QTEST(language.reload(), "result");
 
         // Choosing the language in use still saves and emits.
@@ -52,5 +58,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LanguageFile)
+QTEST_MAIN(LanguageFile)
 #include "test_language.moc"
