@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every suite must
-# end in its totals with no failed row, not only exit 0. Run as root (as CI does), the rows that skip
-# because permissions do not bind root run once more as `nobody`, and a full temporary file system is
-# checked not to make a test touch its working directory.
+# Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every test object a
+# suite runs must end in its own totals with no failed row, not only exit 0. Run as root (as CI does),
+# every row that skips runs once more as `nobody`, and a full temporary file system is checked not to make
+# a test touch its working directory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
