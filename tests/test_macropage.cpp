@@ -10,6 +10,7 @@
 #include "macro/keylayout.h"
 #include "macro/macro.h"
 #include "macro/macroitem.h"
+#include "platform/filesizelimit.h"
 #include "widget/combobox.h"
 
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -61,6 +63,21 @@ QByteArray macroFile(int id, int n, int delay = 1)
     return QString("<MACRO><ITEM id=\"%1\">%2</ITEM></MACRO>").arg(id).arg(keys).toLatin1();
 }
 
+// Every write beyond a few bytes fails while it lives, as on a full disk.
+class FullDisk {
+public:
+    FullDisk()
+    {
+        getrlimit(RLIMIT_FSIZE, &m_before);
+        const rlimit tiny{16, m_before.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &m_before); }
+
+private:
+    rlimit m_before{};
+};
+
 } // namespace
 
 class MacroPage : public QObject {
@@ -75,6 +92,13 @@ class MacroPage : public QObject {
     QString itemFile(const QString& name) const { return folder() + QStringLiteral("item/") + name + ".xml"; }
     MacroItem* item(int i) const { return page->items().value(i); }
 
+    // The tool closed and started again: the page goes with what it held, and a new one is made.
+    void reopen()
+    {
+        page = std::make_unique<Macro>(nullptr, 0);
+        page->show();
+        renamed = std::make_unique<QSignalSpy>(page.get(), &Macro::updateShortcutsComboboxSetItemText);
+    }
     // Heads as "slot:name" (used; "*" after it: it holds `frames`) or "slot=name" (free, carrying a
     // name), the rest free and nameless; the page then lists the keyboard. The log starts empty.
     bool start(const QString& heads, int count = 16, const QByteArray& frames = {})
@@ -153,6 +177,7 @@ private slots:
     {
         QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/config"), QStringLiteral("config")));
         QVERIFY(m_app.copyFiles(QFINDTESTDATA("../appdir/images"), QStringLiteral("images")));
+        FileSizeLimit::failWritesInsteadOfSignal();
     }
     void init() { boxes = std::make_unique<MessageBoxRecorder>(); }
     void cleanup()
@@ -554,6 +579,87 @@ private slots:
         QVERIFY(entry->isSaved() && f->device->m_pKMs[size_t(entry->index())].frameCount() == 2);
         if (entry->name() != "Macro1")
             QCOMPARE(readFile(itemFile("Macro1")), QByteArray("other's"));
+    }
+
+    // A kept macro outlives the tool: with the page closed and made again while the keyboard is away, it
+    // comes back as at a replug, told once, its file as it was; the list remembering it leaves only what
+    // did not read, kept as .bad and told. A box names the macro's file only while that holds the
+    // macro as it is: an edit whose save failed at the unplug is said to be unsaved.
+    void keptMacroOutlivesTheTool_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("back");
+        QTest::addColumn<QString>("how");      // closed, damaged list, failed save
+        QTest::addColumn<QString>("returned"); // slot:name; empty: kept aside
+        QTest::addColumn<QString>("told");
+        QTest::newRow("closed") << 16 << "0:a 2:b" << "closed" << "1:Macro1" << "\"Macro1\" had not been";
+        QTest::newRow("closed, name taken meanwhile") << 16 << "2:b 5:Macro1" << "closed" << "1:Macro0"
+                                                      << "\"Macro1\" is back on the page as \"Macro0\"";
+        QTest::newRow("closed, remembered list damaged") << 16 << "0:a 2:b" << "damaged list" << "1:Macro1"
+                                                         << "\"Macro1\" had not been";
+        QTest::newRow("failed save, then unplug") << 3 << "0:a 1:c 2:b" << "failed save" << ""
+                                                  << "It could not be saved to a file";
+    }
+    void keptMacroOutlivesTheTool()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, back);
+        QFETCH(QString, how);
+        QFETCH(QString, returned);
+        QFETCH(QString, told);
+        const QString list = folder() + "item/kept-aside.list";
+        QVERIFY(start("0:a 2:b", count));
+        page->addItemSlot(); // Macro1, slot 1
+        MacroItem* entry = item(2);
+        page->createKey(1, 0, 1, 0, 0x04);
+        page->createKey(0, 30, 1, 0, 0x04);
+        if (how == "failed save") { // downloaded and saved, then edited
+            page->downloadItemDataSlot();
+            page->setItemSelect(entry);
+            page->createKey(1, 10, 1, 0, 0x05);
+        }
+        const QList<int> recorded = triples(entry);
+        {
+            std::unique_ptr<FullDisk> disk(how == "failed save" ? new FullDisk : nullptr);
+            page->releaseDevice(); // the keyboard leaves
+        }
+        QTest::qWait(20);
+        boxes->clear();
+        const QByteArray file = readFile(itemFile("Macro1"));
+        QByteArray damaged;
+        QVERIFY(replug(back, [&] {
+            if (how != "failed save")
+                reopen();
+            damaged = readFile(list).replace("</KEPT>", "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/></KEPT>");
+            if (how == "damaged list")
+                QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
+        }));
+        QTest::qWait(20);
+        QStringList texts;
+        for (const MessageBoxRequest& b : boxes->boxes())
+            texts << b.text;
+        QVERIFY2(texts.filter(told).size() == 1 && !texts.join(' ').contains("Macro1.xml"), qPrintable(texts.join('\n')));
+        QCOMPARE(readFile(itemFile("Macro1")), file);
+        if (how == "damaged list") {
+            QVERIFY2(texts.size() == 2 && texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1,
+                     qPrintable(texts.join('\n')));
+            QCOMPARE(readFile(list + ".bad"), damaged);
+        } else {
+            QCOMPARE(texts.size(), 1);
+        }
+        // Back on the page it leaves the list; once told, it comes back at the next start without a word.
+        for (int start = 0; start < 2; ++start) {
+            entry = page->items().last();
+            if (!returned.isEmpty()) {
+                QCOMPARE(QString::number(entry->index()) + ':' + entry->name(), returned);
+                QVERIFY(triples(entry) == recorded && !entry->isSaved() && !QFile::exists(list));
+            } else {
+                QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(list));
+            }
+            QVERIFY(replug(back, [this] { reopen(); }));
+            QTest::qWait(20);
+            QCOMPARE(boxes->boxes().size(), texts.size());
+        }
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left

@@ -17,6 +17,7 @@
 #include "widget/combobox.h"
 #include "widget/tablabel.h"
 
+#include <QDirIterator>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
@@ -79,6 +80,10 @@ private slots:
     void cleanup()
     {
         w.reset();
+        // What the closed window kept aside would come back to the next row's keyboard.
+        QDirIterator kept(m_app.path(), {"kept-aside.list"}, QDir::Files, QDirIterator::Subdirectories);
+        while (kept.hasNext())
+            QFile::remove(kept.next());
         sim::reset();
         kb.reset();
         boxes.reset();
@@ -228,16 +233,19 @@ private slots:
 
     // A macro recorded and not downloaded outlives an unplug: kept in its file while the keyboard is
     // away, back on the page with its events and unsaved when it returns as it left or restarted (its
-    // head lost), and told once, then.
+    // head lost), also to a tool closed and started again meanwhile, and told once, then.
     void recordedMacroComesBackAfterAnUnplug_data()
     {
         QTest::addColumn<bool>("restarted");
-        QTest::newRow("keyboard back as it left") << false;
-        QTest::newRow("keyboard back restarted") << true;
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("keyboard back as it left") << false << false;
+        QTest::newRow("keyboard back restarted") << true << false;
+        QTest::newRow("tool closed while the keyboard was away") << true << true;
     }
     void recordedMacroComesBackAfterAnUnplug()
     {
         QFETCH(bool, restarted);
+        QFETCH(bool, closed);
         QVERIFY(openMacroPage(true));
         rec()->setChecked(true);
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray::fromHex("0100060000000000")},
@@ -254,9 +262,20 @@ private slots:
         QCOMPARE(macrofile::readMacroFile(page->itemFolder() + name + ".xml", &inFile), int(macrofile::Ok));
         QCOMPARE(inFile.size(), 4);
         qDeleteAll(inFile);
+        const QString file = page->itemFolder() + name + ".xml";
+        const QByteArray saved = readFile(file);
+        if (closed)
+            w.reset();
         kb = sim::plug(sim::fullSizeDual());
         if (!restarted)
             kb->edit([&held](sim::FirmwareState& s) { s = held; });
+        if (closed) { // the page is there without its tab
+            w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+            w->show();
+            QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
+            page = w->macroPage();
+            QVERIFY(page && !page->isVisible());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(page->device() && page->items().size() == 4, 20000);
         const int at = page->nameSelector()->findText(name);
         QVERIFY(at >= 0);
@@ -266,6 +285,7 @@ private slots:
         QTRY_COMPARE(boxes->boxes().size(), 1);
         QVERIFY2(boxes->boxes()[0].text.contains('"' + name + "\" had not been downloaded"),
                  qPrintable(boxes->boxes()[0].text));
+        QCOMPARE(readFile(file), saved);
     }
 
     // The tab makes the page once and hands it the loaded keyboard, a keyboard loaded later goes to it

@@ -405,10 +405,11 @@ private slots:
         QVERIFY(s.w->closeButton()->isEnabled()); // the window is not locked as for a recording
         QVERIFY(!s.kb->state().recording);
         QVERIFY(s.kb->state().macroFrames == frames);
-        // The events made and not downloaded are kept in their file, as any unplug keeps them.
+        // The events made and not downloaded are kept in their file, as any unplug keeps them, and
+        // remembered beside it.
         QStringList filesAfter = filesBefore;
         if (!record)
-            filesAfter << QStringLiteral("Copy.xml");
+            filesAfter << QStringLiteral("Copy.xml") << QStringLiteral("kept-aside.list");
         QCOMPARE(QDir(items).entryList(QDir::Files), filesAfter);
         s.plug();
         QVERIFY(s.waitLoaded());

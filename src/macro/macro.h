@@ -10,6 +10,7 @@
 #include <QList>
 #include <QPair>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -40,6 +41,10 @@ public:
     // value is kept and never read.
     Macro(QWidget* parent, int value);
     ~Macro() override;
+
+    // Whether macros are kept aside for the keyboard of this per-device folder (ending in a separator),
+    // there to come back when a page lists it.
+    static bool hasKeptAside(const QString& deviceFolder);
 
     // The form's widgets, by their object names.
     struct Form;
@@ -232,6 +237,11 @@ private:
     // head, as add takes one. One that comes back under another name, or finds no free head and stays
     // aside, is told, as is one the user has not heard of yet.
     void restoreUndelivered();
+    // The macros the file beside folder's macro files remembers as kept aside join those in memory,
+    // once a run per folder; a file that does not read is kept as .bad first, and told.
+    void recallAside(const QString& folder);
+    // That file made to hold what is kept aside for folder now; a failure is told.
+    void rememberAside(const QString& folder);
     // A free head for a kept macro whose entry the keyboard does not list: its own slot when free, else
     // the first free one, claimed as an added macro's is, under its name unless a listed macro or
     // another head has that; null when the keyboard has no free head.
@@ -284,12 +294,18 @@ private:
         int slot = -1;
         QString name;
         QVector<DataKey> events;
-        QString file;             // where it is saved; empty when the save failed
         bool told = false;        // the user knows the keyboard does not hold it
         bool toldNoRoom = false;  // the user knows it found no free head
     };
+    // Its file, when that holds its events as they are now (a save may have failed since, or another
+    // macro of that name replaced it); empty otherwise.
+    static QString fileHolding(const AsideMacro& kept);
     QList<QPointer<MacroItem>> m_undelivered;
     QList<AsideMacro> m_aside;
+    // Item folders whose remembered list was read, and those whose list did not read and could not be
+    // kept as .bad: never written over.
+    QSet<QString> m_asideRecalled;
+    QSet<QString> m_asideLocked;
 
     // The last accepted default delay text, shared by every page of the process.
     static QString s_lastDelayText;

@@ -4,17 +4,24 @@
 
 #include "device/device.h"
 #include "macro/key.h"
+#include "macro/keptaside.h"
 #include "macro/keylayout.h"
 #include "macro/macrocodec.h"
+#include "macro/macrofile.h"
 #include "macro/macroitem.h"
 #include "macro/macronotice.h"
 #include "setting/Language.h"
 #include "widget/combobox.h"
+#include "widget/fileguard.h"
+#include "widget/filenotice.h"
+#include "widget/inputnotice.h"
 #include "widget/messagebox.h"
+#include "widget/unreadablefile.h"
 #include "widget/writefailurenotice.h"
 
 #include <QCheckBox>
 #include <QDebug>
+#include <QFileInfo>
 #include <QPointer>
 #include <QPushButton>
 #include <algorithm>
@@ -243,6 +250,9 @@ void Macro::keepUndelivered(MacroItem* item)
 
 void Macro::setAsideUndelivered(const MacroItem* drawing)
 {
+    // What an earlier run remembered for this keyboard stays beside what is set aside now.
+    recallAside(m_itemFolder);
+    bool added = false;
     for (MacroItem* item : qAsConst(m_items)) {
         const bool notTaken = m_undelivered.contains(QPointer<MacroItem>(item));
         // Recorded or edited and not downloaded: the user's work, which the keyboard does not hold.
@@ -256,17 +266,96 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
         kept.events = eventValues(item);
         kept.told = notTaken;
         saveMacroItem(item);
-        if (item->isSaved())
-            kept.file = m_itemFolder + item->name() + QStringLiteral(".xml");
         qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size()
-                 << "events, in its file" << kept.file;
+                 << "events, in its file" << fileHolding(kept);
         m_aside.append(kept);
+        added = true;
     }
     m_undelivered.clear();
+    if (added)
+        rememberAside(m_itemFolder);
+}
+
+QString Macro::fileHolding(const AsideMacro& kept)
+{
+    if (!isFileName(kept.name))
+        return QString();
+    // What a save of it writes now: the entry's saved mark may predate its last edit.
+    QVector<const DataKey*> events;
+    for (const DataKey& e : kept.events)
+        events.append(&e);
+    const QString path = kept.itemFolder + kept.name + QStringLiteral(".xml");
+    QByteArray content;
+    if (FileGuard::readFile(path, &content) != FileGuard::Result::Read
+        || content != macrofile::fileBytes(kept.slot, events))
+        return QString();
+    return path;
+}
+
+bool Macro::hasKeptAside(const QString& deviceFolder)
+{
+    const QFileInfo list(deviceFolder + QStringLiteral("item/") + QLatin1String(keptaside::FileName));
+    return list.exists() || list.isSymLink();
+}
+
+void Macro::recallAside(const QString& folder)
+{
+    if (folder.isEmpty() || m_asideRecalled.contains(folder))
+        return;
+    m_asideRecalled.insert(folder);
+    const QString path = folder + QLatin1String(keptaside::FileName);
+    QList<keptaside::Entry> entries;
+    const bool damaged = keptaside::read(path, &entries) == keptaside::Result::Damaged;
+    if (damaged) {
+        // What did not read may be a macro the user has nowhere else: kept before anything replaces it.
+        QString copy;
+        const QFileInfo info(path);
+        if (!keepUnreadableFile(path, &copy) && !(info.isFile() && info.size() == 0))
+            m_asideLocked.insert(folder);
+        inputnotice::unreadable(path, copy);
+    }
+    for (const keptaside::Entry& e : qAsConst(entries)) {
+        AsideMacro kept;
+        kept.itemFolder = folder;
+        kept.slot = e.slot;
+        kept.name = e.name;
+        kept.events = e.events;
+        kept.told = e.told;
+        kept.toldNoRoom = e.toldNoRoom;
+        m_aside.append(kept);
+    }
+    if (!entries.isEmpty())
+        qDebug() << entries.size() << "macros kept aside for" << folder << "when the tool last ran";
+    // With its copy kept, the list holds what read: it is not told again at the next start.
+    if (damaged && !m_asideLocked.contains(folder))
+        rememberAside(folder);
+}
+
+void Macro::rememberAside(const QString& folder)
+{
+    if (folder.isEmpty())
+        return;
+    const QString path = folder + QLatin1String(keptaside::FileName);
+    if (m_asideLocked.contains(folder)) {
+        qWarning().noquote() << "kept macros not remembered:" << path << "did not read and no copy of it was kept";
+        return;
+    }
+    QList<keptaside::Entry> entries;
+    for (const AsideMacro& kept : qAsConst(m_aside)) {
+        if (kept.itemFolder == folder)
+            entries.append({kept.slot, kept.name, kept.events, kept.told, kept.toldNoRoom});
+    }
+    if (!entries.isEmpty())
+        Data::makeDir(folder);
+    if (!keptaside::write(path, entries))
+        filenotice::saveFailed(path, QStringLiteral("the macros kept aside could not be remembered"));
 }
 
 void Macro::restoreUndelivered()
 {
+    recallAside(m_itemFolder);
+    // Each macro back on the page leaves the remembered list, as does a change of what it was told.
+    bool changed = false;
     QList<AsideMacro> stillAside;
     for (AsideMacro kept : qAsConst(m_aside)) {
         if (kept.itemFolder != m_itemFolder) {
@@ -282,7 +371,8 @@ void Macro::restoreUndelivered()
         if (!item) {
             qDebug() << "macro" << kept.name << "kept aside: the keyboard has no free macro slot";
             if (!kept.toldNoRoom)
-                macronotice::noFreeSlot(kept.name, kept.file);
+                macronotice::noFreeSlot(kept.name, fileHolding(kept));
+            changed = changed || !kept.toldNoRoom;
             kept.toldNoRoom = true;
             stillAside.append(kept);
             continue;
@@ -304,10 +394,13 @@ void Macro::restoreUndelivered()
         }
         item->setSaved(false);
         m_undelivered.append(item);
+        changed = true;
         qDebug() << "macro" << kept.name << "back on the page as" << item->name() << "in slot" << item->index()
                  << "with" << kept.events.size() << "events, not downloaded";
     }
     m_aside = stillAside;
+    if (changed)
+        rememberAside(m_itemFolder);
 }
 
 MacroItem* Macro::addEntryForAside(const QString& name, int slot)

@@ -25,10 +25,11 @@ QString line(const Notice& n)
     const bool zh = chineseInterface();
     switch (n.kind) {
     case Kind::BackNotDownloaded:
-        return zh ? QStringLiteral("键盘断开时宏“%1”尚未下载。该宏及其全部按键事件已回到页面上；请下载以保存到键盘。")
+        return zh ? QStringLiteral("键盘断开或程序关闭时宏“%1”尚未下载。该宏及其全部按键事件已回到页面上；请下载以保存到键盘。")
                         .arg(n.name)
-                  : QStringLiteral("The macro \"%1\" had not been downloaded when the keyboard left. It is back on "
-                                   "the page with all its events; download it to keep it on the keyboard.")
+                  : QStringLiteral("The macro \"%1\" had not been downloaded when the keyboard left or Tessark "
+                                   "closed. It is back on the page with all its events; download it to keep it on "
+                                   "the keyboard.")
                         .arg(n.name);
     case Kind::BackRenamed:
         return zh ? QStringLiteral("宏“%1”已回到页面上，但名称改为“%2”，因为另一个宏已使用“%1”。该宏保留全部按键事件，"
@@ -41,13 +42,14 @@ QString line(const Notice& n)
         const QString file = QDir::toNativeSeparators(n.other);
         if (zh)
             return QStringLiteral("宏“%1”无法回到页面：键盘没有空闲的宏位置。").arg(n.name)
-                   + (file.isEmpty() ? QStringLiteral("该宏及其全部按键事件在程序运行期间保留；")
+                   + (file.isEmpty() ? QStringLiteral("该宏无法保存到文件中，其全部按键事件由程序保留；")
                                      : QStringLiteral("该宏及其全部按键事件保存在文件 %1 中；").arg(file))
                    + QStringLiteral("请删除键盘上的一个宏后重新连接键盘。");
         return QStringLiteral("The macro \"%1\" cannot come back to the page: the keyboard has no free macro "
                               "slot. ")
                    .arg(n.name)
-               + (file.isEmpty() ? QStringLiteral("It is kept with all its events while Tessark runs; ")
+               + (file.isEmpty() ? QStringLiteral("It could not be saved to a file; Tessark keeps it with all its "
+                                                  "events; ")
                                  : QStringLiteral("It is kept with all its events in its file %1; ").arg(file))
                + QStringLiteral("delete a macro on the keyboard and plug the keyboard in again to get it back.");
     }

@@ -194,6 +194,10 @@ void Tessark::finishLoadDeviceSlot()
     if (index >= 0) {
         applyBoardFeatures(m_data.boards[index]);
         const QString folder = createCurDeviceFile();
+        // Macros kept aside from this keyboard come back with it, also after the tool was closed: the
+        // page is made for them, as the tab makes it.
+        if (!m_ptrMacro && Macro::hasKeptAside(folder))
+            createMacro(&m_vStaticKeyBtn);
         // A macro page without a keyboard lists this one's macros; one that holds it takes the folder.
         if (m_ptrMacro)
             m_ptrMacro->setDevice(folder, dev);

@@ -1,0 +1,43 @@
+#pragma once
+// The file that remembers, beside a keyboard's macro files, the macros kept aside while it is away:
+//   <?xml version="1.0" encoding="UTF-8"?>
+//   <KEPT>
+//       <MACRO slot="1" name="Macro1" told="0" noroom="0">
+//           <KEY0 status="1" code="4" type="1" stype="0" delay="10"/>
+//           ...
+// one MACRO per kept macro: its keyboard slot (0..63), its name, whether the user was told the keyboard
+// does not hold it and that no free slot was found for it (0 or 1), and its events as a macro file
+// writes them. The name ends in no ".xml", so no macro's file can take it.
+#include "datakey.h"
+
+#include <QList>
+#include <QString>
+#include <QVector>
+
+namespace keptaside {
+
+constexpr const char* FileName = "kept-aside.list";
+
+struct Entry {
+    int slot = 0;
+    QString name;
+    QVector<DataKey> events;
+    bool told = false;
+    bool toldNoRoom = false;
+};
+
+enum class Result {
+    Absent,  // nothing stands there
+    Read,    // every entry read
+    Damaged, // the file, or some of its entries, did not read; those that did are returned
+};
+
+// Reads the file at path as untrusted: a regular file within the description files' bounds, each entry
+// checked whole. Appends what reads to *entries.
+Result read(const QString& path, QList<Entry>* entries);
+
+// Writes entries to path through a save file (the old one stays whole on failure); none: removes the
+// file. False when that did not happen.
+bool write(const QString& path, const QList<Entry>& entries);
+
+} // namespace keptaside
