@@ -2,6 +2,7 @@
 // rename on the keyboard, a macro read and drawn, the download on the wire, the default delay, the
 // files (save, export, import, the folder load) and releasing the keyboard mid-draw.
 #include "keyboardfixture.h"
+#include "fulldisk.h"
 #include "messageboxrecorder.h"
 #include "readerharness.h"
 #include "wire.h"
@@ -62,21 +63,6 @@ QByteArray macroFile(int id, int n, int delay = 1)
                     .arg(i).arg(1 - i % 2).arg(delay);
     return QString("<MACRO><ITEM id=\"%1\">%2</ITEM></MACRO>").arg(id).arg(keys).toLatin1();
 }
-
-// Every write beyond a few bytes fails while it lives, as on a full disk.
-class FullDisk {
-public:
-    FullDisk()
-    {
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        const rlimit tiny{16, m_before.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &tiny);
-    }
-    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &m_before); }
-
-private:
-    rlimit m_before{};
-};
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // and tells the user once per action, naming the file: key functions, colours, language, layout
 // version and macros. Notices of one action share one box, in the user's language.
 #include "keyboardfixture.h"
+#include "fulldisk.h"
 #include "messageboxrecorder.h"
 #include "readerharness.h"
 #include "color/palette.h"
@@ -27,22 +28,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Every write beyond a few bytes fails while it lives, as on a full disk (the process takes such a
-// write as the tool does: it only fails).
-class FullDisk {
-public:
-    FullDisk()
-    {
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        const rlimit tiny{16, m_before.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &tiny);
-    }
-    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &m_before); }
-
-private:
-    rlimit m_before{};
-};
 
 // The file's folder cannot take a new file (folder permissions do not bind root), or the file's name is
 // taken by a folder, which no save can replace.
