@@ -12,6 +12,7 @@ declare -A smallest=(
   [bench_color]="1"
   [bench_fullupgrade]="1024 1"
   [bench_macro]="1"
+  [bench_servertext]="1"
   [bench_startup]="1"
   [bench_updatedownload]="1" # the largest image: the size an update brings
   [bench_upgrade]="1024 1"

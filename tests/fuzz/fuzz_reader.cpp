@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #ifndef TESSARK_FUZZ_READER
 #error "TESSARK_FUZZ_READER names the reader, e.g. FuzzReader::Config"
@@ -21,10 +24,38 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString& message)
     if (qEnvironmentVariableIsSet("TESSARK_FUZZ_LOG"))
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
+
+#if defined(TESSARK_FUZZ_TIMEOUT) && defined(TESSARK_FUZZ_RSS_MB)
+// libFuzzer reads its flags after this entry returns: a run of this target not told otherwise stops at an
+// input that takes longer than TESSARK_FUZZ_TIMEOUT seconds or more than TESSARK_FUZZ_RSS_MB of memory.
+void addDefaultLimits(int* argc, char*** argv)
+{
+    static std::vector<std::string> limits;
+    static std::vector<char*> args;
+    for (const std::string& flag : {"-timeout=" + std::to_string(TESSARK_FUZZ_TIMEOUT),
+                                    "-rss_limit_mb=" + std::to_string(TESSARK_FUZZ_RSS_MB)}) {
+        const std::string name = flag.substr(0, flag.find('=') + 1);
+        bool given = false;
+        for (int i = 1; i < *argc; ++i)
+            given = given || std::strncmp((*argv)[i], name.c_str(), name.size()) == 0;
+        if (!given)
+            limits.push_back(flag);
+    }
+    args.assign(*argv, *argv + *argc);
+    for (std::string& flag : limits)
+        args.push_back(&flag[0]);
+    *argc = int(args.size());
+    args.push_back(nullptr);
+    *argv = args.data();
+}
+#endif
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+#if defined(TESSARK_FUZZ_TIMEOUT) && defined(TESSARK_FUZZ_RSS_MB)
+    addDefaultLimits(argc, argv);
+#endif
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QApplication(*argc, *argv); // lives as long as the fuzzer
     qInstallMessageHandler(quiet);
