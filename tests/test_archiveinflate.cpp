@@ -1,6 +1,7 @@
 // Unpacking downloaded archives entry by entry in small chunks: an entry must inflate to exactly the size
 // and CRC it declares, memory stays small whatever it claims, and a refused archive leaves the folder
 // as it was.
+#include "sanitizer.h"
 #include "Update/downloadfile.h"
 #include "Update/safeunzip.h"
 #include "logrecorder.h"
@@ -15,13 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSARK_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSARK_ASAN 1
-#endif
-#endif
 
 Q_DECLARE_METATYPE(QVector<ZipItem>)
 

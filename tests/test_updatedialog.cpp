@@ -1,5 +1,6 @@
 // The update dialog: its automatic-check file, the checking text, how check results, failures, progress
 // and the keyboard going offline show, in both languages, and its bounded teardown.
+#include "sanitizer.h"
 #include "Update/downloadfile.h"
 #include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
@@ -32,13 +33,6 @@
 #include <unistd.h>
 
 namespace {
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSARK_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSARK_ASAN 1
-#endif
-#endif
 // How long a text from the server may take to show, painted, and what it may add to resident memory.
 // Under AddressSanitizer with full stacks on every allocation (as the test command runs it) a text of two
 // thousand lines took 2.3 s (40 ms without), and freed memory waits in its quarantine (20 MB, not 1).
