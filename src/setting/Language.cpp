@@ -21,16 +21,10 @@ int currentLanguageType()
 Language::Language()
     : m_filePath(m_qss.appDir() + QStringLiteral("/config/") + QStringLiteral("Language.xml"))
 {
-    // Kept aside before the defaults are saved over it; the empty file left by ensureFile has nothing to keep.
-    if (parseLanguageXML() != 0) {
-        const QFileInfo info(m_filePath);
-        const bool heldSomething = !info.isFile() || info.size() > 0;
-        QString kept;
-        keepUnreadableFile(m_filePath, &kept);
-        // Told as the user's other damaged files are; shown from the event loop, once the window is up.
-        if (heldSomething)
-            filenotice::unreadable(m_filePath, kept);
-    }
+    // Kept aside before the defaults are saved over it, and told from the event loop once the window is
+    // up; the empty file left by ensureFile has nothing to keep.
+    if (parseLanguageXML() != 0)
+        keepAndTellUnreadable(m_filePath);
 }
 
 void Language::setLanguageType(int type)

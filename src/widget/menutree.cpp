@@ -38,13 +38,8 @@ MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
         // says nothing either): the entry stays as the user left it and the check mark shows it, so the
         // next save does not switch it off either.
         qWarning() << file << "does not read; start with the system left as it is";
-        QString kept;
-        keepUnreadableFile(file, &kept);
+        keepAndTellUnreadable(file);
         m_data.autoStart = isStartWithSystem();
-        // An empty file held no choice to lose; anything else the user learns of, as of their other files.
-        const QFileInfo info(file);
-        if (!info.isFile() || info.size() > 0)
-            filenotice::unreadable(file, kept);
     }
 
     // Applied before the connections below, so restoring the state triggers nothing. The entry is

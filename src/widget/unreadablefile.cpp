@@ -1,5 +1,7 @@
 #include "unreadablefile.h"
 
+#include "widget/filenotice.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -90,4 +92,14 @@ bool keepUnreadableFile(const QString& path, QString* keptAs)
     if (keptAs)
         *keptAs = kept;
     return true;
+}
+
+void keepAndTellUnreadable(const QString& path)
+{
+    const QFileInfo info(path);
+    const bool heldSomething = !info.isFile() || info.size() > 0;
+    QString kept;
+    keepUnreadableFile(path, &kept);
+    if (heldSomething)
+        filenotice::unreadable(path, kept);
 }

@@ -8,3 +8,6 @@
 // name of the copy, empty when none was kept. A missing or empty file holds nothing to keep: nothing is
 // copied or logged and the result is false. One of more than 64 MiB is not copied either (logged).
 bool keepUnreadableFile(const QString& path, QString* keptAs = nullptr);
+// Keeps path as keepUnreadableFile does and queues the damaged-file box naming the copy, unless path is
+// an empty file: that held no choice to lose.
+void keepAndTellUnreadable(const QString& path);
