@@ -64,6 +64,16 @@ QByteArray macroFile(int id, int n, int delay = 1)
     return QString("<MACRO><ITEM id=\"%1\">%2</ITEM></MACRO>").arg(id).arg(keys).toLatin1();
 }
 
+// Counts the style changes a widget is sent: a sheet set on a frame reaches every widget inside it.
+struct StyleChanges : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        count += e->type() == QEvent::StyleChange;
+        return false;
+    }
+};
+
 } // namespace
 
 class MacroPage : public QObject {
@@ -414,7 +424,10 @@ private slots:
         else if (!closing.isEmpty()) // the status stays 0: only the acknowledgement itself is spoilt
             f->kb->addBehaviour({sim::Behaviour::Patch, 0x50, 0x40, 1, 0, closing.startsWith("length") ? 2 : 4,
                                  QByteArray(1, char(value)), true});
+        StyleChanges chip; // the entry's saved mark is drawn on its frame alone, not on every chip in it
+        item(0)->keyLayout()->keys.first()->installEventFilter(&chip);
         page->downloadItemDataSlot();
+        QCOMPARE(chip.count, 0);
         const bool saved = events <= 512 && closing.isEmpty();
         QCOMPARE(f->device->m_pKMs[3].frameCount(), saved ? 2 : 0); // a failed write keeps the old count
         QVERIFY(item(0)->hasSavedMark() == (events <= 512) && item(0)->isSaved() == saved);

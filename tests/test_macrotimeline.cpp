@@ -150,6 +150,10 @@ private slots:
         layout.keyPressed(layout.keys[4]);
         QVERIFY(layout.keys[1]->isSelected() && layout.keys[4]->isSelected() && !layout.keys[0]->isSelected());
         QVERIFY(!layout.keys[1]->dot()->isHidden() && !layout.keys[1]->delKeyButton()->isHidden());
+        // A shown button has its images; one never shown is not styled (a long macro makes hundreds).
+        QVERIFY(layout.keys[1]->delKeyButton()->styleSheet().contains("del-key.svg"));
+        QVERIFY(layout.keys[1]->dot()->styleSheet().contains("dot-down.svg"));
+        QVERIFY(layout.keys[0]->delKeyButton()->isHidden() && layout.keys[0]->delKeyButton()->styleSheet().isEmpty());
         QCOMPARE(layout.keys[4]->timeText(), QStringLiteral("50"));
         QVERIFY(!layout.keys[4]->isTimeLabelHidden() && layout.keys[1]->isTimeLabelHidden());
         layout.keyDoubleClicked(layout.keys[4]);

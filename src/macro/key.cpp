@@ -14,6 +14,9 @@ const int ChipWidth = 28;
 const int ChipHeight = 40;
 const int ChipY = 36;
 const QColor Grey(173, 173, 173);
+// A hidden button's images, styled at its first show.
+const char* const NormalImage = "chipNormalImage";
+const char* const HoverImage = "chipHoverImage";
 
 } // namespace
 
@@ -81,7 +84,10 @@ Label* Key::makeButton(int width, int height, const QString& normal, const QStri
 {
     Label* button = new Label(parentWidget());
     button->resize(width, height);
-    m_qss.setImageLabelStyle(button, Folder, normal, hover);
+    // Styled when first shown, not now: a styled label reads its image again at every polish, and a
+    // long macro holds hundreds of chips whose buttons mostly never show.
+    button->setProperty(NormalImage, normal);
+    button->setProperty(HoverImage, hover);
     button->hide();
     return button;
 }
@@ -175,10 +181,15 @@ QString Key::timeText() const
     return m_timeLabel->text();
 }
 
-void Key::showPart(QWidget* part)
+void Key::showPart(QWidget* part) const
 {
-    if (part->isHidden())
-        part->show();
+    if (!part->isHidden())
+        return;
+    const QString normal = part->property(NormalImage).toString();
+    auto* label = qobject_cast<QLabel*>(part);
+    if (label && !normal.isEmpty() && label->styleSheet().isEmpty())
+        m_qss.setImageLabelStyle(label, Folder, normal, part->property(HoverImage).toString());
+    part->show();
 }
 
 void Key::hidePart(QWidget* part)

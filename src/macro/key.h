@@ -133,7 +133,7 @@ protected:
 
 private:
     Label* makeButton(int width, int height, const QString& normal, const QString& hover);
-    static void showPart(QWidget* part);
+    void showPart(QWidget* part) const;
     static void hidePart(QWidget* part);
 
     // Children of the chip's parent, which may delete them before the chip.

@@ -11,6 +11,7 @@
 namespace {
 const QString Folder = QStringLiteral("macro");
 constexpr int SelectFrameHeight = 146;
+constexpr int SelectRadius = 6; // the select frame's corners
 constexpr int TimelineGap = 5; // between the timeline and each arrow
 constexpr int LoadButtonSize = 30;
 constexpr int LoadButtonLift = 10; // above the entry's centre
@@ -94,6 +95,7 @@ void MacroItem::setupUi()
     m_selectFrame->resize(845, SelectFrameHeight);
     m_selectFrame->setFrameShape(QFrame::StyledPanel);
     m_selectFrame->setFrameShadow(QFrame::Raised);
+    m_qss->prepareFrameSelectStyle(m_selectFrame, SelectRadius);
     m_rightFrame = new QFrame(m_areaFrame);
     m_rightFrame->setObjectName(QStringLiteral("rightFrame"));
     m_rightFrame->setFrameShape(QFrame::StyledPanel);
@@ -134,7 +136,7 @@ void MacroItem::setSaved(bool saved)
 {
     m_marked = true;
     m_saved = saved;
-    m_qss->setFrameSelectStyle(m_selectFrame, !saved, 6);
+    m_qss->setFrameSelectStyle(m_selectFrame, !saved, SelectRadius);
 }
 
 void MacroItem::setLeftEnabled(bool enabled)

@@ -81,6 +81,8 @@ public:
                                const QColor& text) const;
     void setBorderLineEditStyle(QLineEdit* edit, const QColor& background, const QColor& border, int width,
                                 const QString& family, int pointSize, const QColor& text) const;
+    // The frame's sheet for both marks, with none shown yet: set it before the frame has children.
+    void prepareFrameSelectStyle(QFrame* frame, int radius) const;
     void setFrameSelectStyle(QFrame* frame, bool selected, int radius) const;
     void setImageLabelStyle(QLabel* label, QString folder, const QString& normal, QString hover) const;
     void setTextLabelStyle(QLabel* label, int pointSize, const QColor& colour, int weight) const;
