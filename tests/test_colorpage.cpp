@@ -16,17 +16,24 @@
 #include "widget/keybtn.h"
 
 #include <QFrame>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QPointer>
 #include <QTest>
 #include <memory>
 
 namespace {
 // The window logs through its own handler, so the test listens after it and passes lines on.
+// The keyboard's reading thread logs too.
+QMutex g_mutex;
 QStringList g_logged;
 QtMessageHandler g_next = nullptr;
 void listen(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    g_logged << text;
+    {
+        QMutexLocker lock(&g_mutex);
+        g_logged << text;
+    }
     if (g_next)
         g_next(type, context, text);
 }
@@ -92,9 +99,15 @@ private slots:
         QCOMPARE(QList<int>({w->globuleColorFrame()->y(), w->globuleModeFrame()->y()}), QList<int>({33, 33}));
         QVERIFY(key(4)->displayMode == 1 && key(4)->macroIndex == int(d->m_pLMMs[4]));
 
-        g_logged.clear();
+        {
+            QMutexLocker lock(&g_mutex);
+            g_logged.clear();
+        }
         paint(4);
-        QVERIFY(g_logged.contains(QStringLiteral("Please select a color or mode.")));
+        QMutexLocker lock(&g_mutex);
+        const bool told = g_logged.contains(QStringLiteral("Please select a color or mode."));
+        lock.unlock(); // the window logs on
+        QVERIFY(told);
         QCOMPARE(sentCount(f->kb), 0);
         QVERIFY(key(0)->cursor().shape() == Qt::ForbiddenCursor && key(50)->cursor().shape() == Qt::ForbiddenCursor);
         armSlot(2);

@@ -2,6 +2,7 @@
 // that does not read, a damaged colour file, and item files a new macro's name would replace. Each
 // damaged file is named in the log; what the user keeps stays as it was or is kept as .bad.
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "messageboxrecorder.h"
 #include "readerharness.h"
 #include "color/palette.h"
@@ -38,12 +39,10 @@ const QByteArray UserShortcuts = "<?xml version = '1.0' encoding = 'UTF-8'?>\n"
     "    <item2 id=\"2\" btn0=\" \" btn1=\" \" btn2=\" \" btn3=\" \" hi=\"3\" hitype=\"3\"><FileFolder dir=\"/home/user/projects\"/></item2>\n"
     "</shortcuts>\n";
 
-QStringList g_log;
-void collect(QtMsgType, const QMessageLogContext&, const QString& text) { g_log << text; }
-
 bool logNames(const QString& path)
 {
-    return std::any_of(g_log.begin(), g_log.end(), [&path](const QString& line) { return line.contains(path); });
+    const QStringList log = logrecorder::lines(); // the keyboard's reading thread logs too
+    return std::any_of(log.begin(), log.end(), [&path](const QString& line) { return line.contains(path); });
 }
 
 // What stands at path: a file's bytes, or the kind of entry.
@@ -148,7 +147,6 @@ bool firstSlotsHoldFunctions(KeyboardFixture& kb, ReaderAppDir& app, const QByte
 class DamagedFilesTest : public QObject {
     Q_OBJECT
     MessageBoxRecorder m_boxes;
-    QtMessageHandler m_before = nullptr;
 
     // Boxes shown once the event loop has run the notices queued so far.
     QList<MessageBoxRequest> boxesShown()
@@ -162,12 +160,11 @@ private slots:
     {
         filenotice::flush();
         m_boxes.clear();
-        g_log.clear();
-        m_before = qInstallMessageHandler(collect);
+        logrecorder::start();
     }
     void cleanup()
     {
-        qInstallMessageHandler(m_before);
+        logrecorder::stop();
         sim::reset();
     }
 
@@ -222,7 +219,7 @@ private slots:
             return;
         }
         QCOMPARE(snapshot(shortcuts), before);
-        QVERIFY2(logNames(damaged), qPrintable(g_log.join('\n')));
+        QVERIFY2(logNames(damaged), qPrintable(logrecorder::lines().join('\n')));
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes[0].text.contains(QFileInfo(damaged).fileName()), qPrintable(boxes[0].text));
         if (input == "shortcuts") {
@@ -352,7 +349,7 @@ private slots:
         const QList<MessageBoxRequest> boxes = boxesShown();
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         setAppDirPathForTest(QString());
-        QVERIFY2(logNames(file), qPrintable(g_log.join('\n')));
+        QVERIFY2(logNames(file), qPrintable(logrecorder::lines().join('\n')));
         if (kind == "directory" || kind == "mode 000") {
             // Not replaceable, or not readable so no copy of it can be kept: it stays as it is.
             QCOMPARE(snapshot(file), kind == "directory" ? QByteArray("directory") : "file:" + bytes);
@@ -439,7 +436,7 @@ private slots:
         QByteArray content;
         QCOMPARE(FileGuard::readFile(path, &content), FileGuard::Result::Unreadable);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(g_log, QStringList("File refused: \"" + path + "\": Permission denied"));
+        QCOMPARE(logrecorder::lines(), QStringList("File refused: \"" + path + "\": Permission denied"));
     }
 };
 

@@ -6,6 +6,7 @@
 namespace {
 QMutex g_mutex;
 QStringList g_lines;
+QtMessageHandler g_previous = nullptr;
 
 void recordLine(QtMsgType, const QMessageLogContext&, const QString& text)
 {
@@ -22,12 +23,15 @@ void start()
         QMutexLocker lock(&g_mutex);
         g_lines.clear();
     }
-    qInstallMessageHandler(recordLine);
+    const QtMessageHandler previous = qInstallMessageHandler(recordLine);
+    if (previous != recordLine)
+        g_previous = previous;
 }
 
 void stop()
 {
-    qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(g_previous);
+    g_previous = nullptr;
 }
 
 QStringList lines()

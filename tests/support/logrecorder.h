@@ -6,7 +6,7 @@ namespace logrecorder {
 
 // Clears what was kept and installs the recorder (after a window has installed its own handler).
 void start();
-// Puts the default handler back.
+// Puts back the handler start replaced (the test log's own).
 void stop();
 QStringList lines();
 
