@@ -2,16 +2,26 @@
 # Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every test object a
 # suite runs must end in its own totals with no failed row, not only exit 0. Run as root (as CI does),
 # every row that skips runs once more as `nobody`, and a full temporary file system is checked not to make
-# a test touch its working directory.
+# a test touch its working directory. No suite may leave anything in the temporary folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 jobs="$(nproc)"
 
+# Both builds and their tests take about 12 GB: say so up front, not only as a linker's "No space left".
+free_kb="$(df -Pk "$root" | awk 'NR == 2 { print $4 }')"
+if [ -n "$free_kb" ] && [ "$free_kb" -lt $((12 * 1024 * 1024)) ]; then
+  echo "warning: only $((free_kb / 1024)) MB free beside $root; both builds and their tests need about 12 GB" >&2
+fi
+
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-mkdir -p "$scratch/runtime" "$scratch/config"
+mkdir -p "$scratch/runtime" "$scratch/config" "$scratch/tmp"
 chmod 700 "$scratch/runtime"
+# The suites' temporary folders go here, so what one leaves behind is seen; rows that run a process as
+# another user reach their folders through it, as through /tmp.
+chmod 711 "$scratch"
+chmod 1777 "$scratch/tmp"
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="$scratch/runtime"
 export XDG_CONFIG_HOME="$scratch/config"
@@ -28,7 +38,13 @@ run_suite() {
   cmake --build "$dir" -j "$jobs"
   local before
   before="$(workdir_listing "$dir")"
-  (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$jobs")
+  (cd "$dir" && TMPDIR="$scratch/tmp" ctest --output-on-failure --no-tests=error -j "$jobs")
+  # Each suite's temporary folders went with it.
+  if [ -n "$(ls -A "$scratch/tmp")" ]; then
+    echo "Tests left behind in their temporary folder:" >&2
+    ls -A "$scratch/tmp" >&2
+    return 1
+  fi
   # A test writes only below its own temporary folder, never where it runs.
   if [ "$(workdir_listing "$dir")" != "$before" ]; then
     echo "Tests wrote into their working directory $dir/tests:" >&2

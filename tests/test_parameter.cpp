@@ -202,7 +202,7 @@ private slots:
     // the program.
     void closingAsksTheOwnerOnce()
     {
-        for (const QString& how : {"escape", "cancel", "close()"}) {
+        for (const QString how : {"escape", "cancel", "close()"}) {
             open(5);
             dlg->show();
             QSignalSpy spy(dlg.get(), &Parameter::emitClose);

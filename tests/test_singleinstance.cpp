@@ -54,6 +54,10 @@ struct Installation {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root.path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.path());
+        // Qt falls back to a runtime folder in TMPDIR when the one given is not private (a row shares it).
+        env.insert(QStringLiteral("TMPDIR"), root.filePath("tmp"));
+        if (!QDir().mkpath(root.filePath("tmp")))
+            qFatal("Cannot make the copies' temporary folder in %s", qPrintable(root.path()));
     }
     ~Installation()
     {
@@ -214,9 +218,7 @@ private slots:
     {
         Installation inst;
         const QDir tmp(inst.root.filePath("tmp"));
-        QVERIFY(tmp.mkpath(QStringLiteral(".")));
         inst.env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        inst.env.insert(QStringLiteral("TMPDIR"), tmp.path());
         const QString exe = inst.install("app/tessark-sim");
         QString out;
         QProcess* first = inst.start(exe);

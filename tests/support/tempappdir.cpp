@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,7 +99,11 @@ bool TempAppDir::setUpForWindow(const QString& sampleRoot) const
     const QString runtime = filePath(QStringLiteral("xdg-run"));
     if (!QDir().mkpath(runtime) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return false;
-    qputenv("XDG_CONFIG_HOME", filePath(QStringLiteral("xdg-config")).toUtf8());
+    const QString config = filePath(QStringLiteral("xdg-config"));
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    // Qt keeps the config folder it saw first for its own settings (a file dialog's): this one from now on.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     if (!copyFiles(sampleRoot + QStringLiteral("/config"), QStringLiteral("config"))
         || !copyFiles(sampleRoot + QStringLiteral("/images"), QStringLiteral("images")))
