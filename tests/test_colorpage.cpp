@@ -1,6 +1,7 @@
 // The lighting page inside the main window against emulated keyboards: where it sits, the paint
 // a picture key takes and what goes on the wire, and the page's end.
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "windowkeyboard.h"
@@ -16,28 +17,9 @@
 #include "widget/keybtn.h"
 
 #include <QFrame>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QTest>
 #include <memory>
-
-namespace {
-// The window logs through its own handler, so the test listens after it and passes lines on.
-// The keyboard's reading thread logs too.
-QMutex g_mutex;
-QStringList g_logged;
-QtMessageHandler g_next = nullptr;
-void listen(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    {
-        QMutexLocker lock(&g_mutex);
-        g_logged << text;
-    }
-    if (g_next)
-        g_next(type, context, text);
-}
-} // namespace
 
 class ColorPage : public QObject {
     Q_OBJECT
@@ -68,7 +50,7 @@ private slots:
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         QTRY_VERIFY(w->initFinished());
-        g_next = qInstallMessageHandler(listen);
+        logrecorder::start(); // after the window's own handler
     }
     void cleanup()
     {
@@ -80,7 +62,7 @@ private slots:
     }
     void cleanupTestCase()
     {
-        qInstallMessageHandler(g_next);
+        logrecorder::stop();
         w.reset();
     }
 
@@ -99,15 +81,9 @@ private slots:
         QCOMPARE(QList<int>({w->globuleColorFrame()->y(), w->globuleModeFrame()->y()}), QList<int>({33, 33}));
         QVERIFY(key(4)->displayMode == 1 && key(4)->macroIndex == int(d->m_pLMMs[4]));
 
-        {
-            QMutexLocker lock(&g_mutex);
-            g_logged.clear();
-        }
+        logrecorder::start(); // what was kept so far goes
         paint(4);
-        QMutexLocker lock(&g_mutex);
-        const bool told = g_logged.contains(QStringLiteral("Please select a color or mode."));
-        lock.unlock(); // the window logs on
-        QVERIFY(told);
+        QVERIFY(logrecorder::lines().contains(QStringLiteral("Please select a color or mode.")));
         QCOMPARE(sentCount(f->kb), 0);
         QVERIFY(key(0)->cursor().shape() == Qt::ForbiddenCursor && key(50)->cursor().shape() == Qt::ForbiddenCursor);
         armSlot(2);
