@@ -1,8 +1,10 @@
 // The macro timeline and its chips: pairing, edits by the neighbour rules, chips leaving the list, the
-// warning outliving its chips, the key picker's limits, the delay edit's bound, dragging and scrolling.
+// warning outliving its chips, the key picker's limits, the delay edit's bound, dragging and scrolling,
+// and what shows of them: a chip button's pictures and the saved mark on the entry that holds the timeline.
 #include "macro/datakey.h"
 #include "macro/key.h"
 #include "macro/keylayout.h"
+#include "macro/macroitem.h"
 #include "widget/keybtn.h"
 #include "widget/staticdialog.h"
 
@@ -36,6 +38,26 @@ QString describe(const KeyLayout& layout)
 }
 
 void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+// The look of the top edge of what the widget shows: "red dotted" (red points with light gaps between),
+// "white", or "plain" for anything else (the style's own frame).
+QString topEdge(QWidget* widget)
+{
+    const QImage shot = widget->grab().toImage();
+    int redRuns = 0, white = 0;
+    bool inRed = false, other = false;
+    for (int x = 0; x < shot.width(); ++x) {
+        const QColor c = shot.pixelColor(x, 0);
+        const bool red = c.red() - std::max(c.green(), c.blue()) > 100; // anti-aliased points are pink
+        redRuns += red && !inRed;
+        inRed = red;
+        white += c == Qt::white;
+        other = other || (!red && c != Qt::white);
+    }
+    if (white == shot.width())
+        return "white";
+    return redRuns > shot.width() / 4 && !other ? "red dotted" : "plain";
+}
 
 } // namespace
 
@@ -207,6 +229,84 @@ private slots:
         QCOMPARE(shot("lock.2x.svg", ""), shot("lock.svg", ""));
         QVERIFY(shot("lock.svg", "") != shot("absent.svg", ""));
         QVERIFY(shot("", "A") != shot("", ""));
+    }
+
+    // The entry's frame shows what the last call said: unsaved a red dotted border, saved none, and no
+    // mark before the first call. The entry is on screen first, as on the page.
+    void savedMarkShowsOnTheEntrysFrame_data()
+    {
+        QTest::addColumn<QString>("calls"); // setSaved's arguments in turn, 0 for false
+        QTest::addColumn<QStringList>("looks"); // before the first call, then after each
+        QTest::newRow("no call") << "" << QStringList{"plain"};
+        QTest::newRow("unsaved, then saved") << "0 1" << QStringList{"plain", "red dotted", "white"};
+        QTest::newRow("saved, then unsaved") << "1 0" << QStringList{"plain", "white", "red dotted"};
+        QTest::newRow("unsaved twice, then saved") << "0 0 1" << QStringList{"plain", "red dotted", "red dotted", "white"};
+        QTest::newRow("saved twice, then unsaved") << "1 1 0" << QStringList{"plain", "white", "white", "red dotted"};
+    }
+    void savedMarkShowsOnTheEntrysFrame()
+    {
+        QFETCH(QString, calls);
+        MacroItem entry(nullptr, 0, "m", false, 10);
+        QStringList looks{topEdge(entry.selectFrame())};
+        for (const QString& call : calls.split(' ', Qt::SkipEmptyParts)) {
+            entry.setSaved(call == "1");
+            looks << topEdge(entry.selectFrame());
+        }
+        QTEST(looks, "looks");
+    }
+
+    // A chip's button, once shown, draws its picture, and its hover picture while the mouse is on it, also
+    // when shown again after the chip was reset. The dot has no hover picture.
+    void shownChipButtonKeepsItsHoverImage_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("normal");
+        QTest::addColumn<QString>("hover");
+        QTest::newRow("delete delay") << "delDelay" << "del-delay.svg" << "del-delay-hover.svg";
+        QTest::newRow("add delay") << "addDelay" << "add-delay.svg" << "add-delay-hover.svg";
+        QTest::newRow("add key") << "addKey" << "add-key.svg" << "add-key-hover.svg";
+        QTest::newRow("delete key") << "delKey" << "del-key.svg" << "del-key-hover.svg";
+        QTest::newRow("previous") << "perv" << "perv.svg" << "perv-hover.svg";
+        QTest::newRow("next") << "next" << "next.svg" << "next-hover.svg";
+        QTest::newRow("dot") << "dot" << "dot-down.svg" << "dot-down.svg";
+    }
+    void shownChipButtonKeepsItsHoverImage()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, normal);
+        QFETCH(QString, hover);
+        QWidget content;
+        Key key(&content, 1);
+        const QMap<QString, std::pair<Label*, std::function<void()>>> buttons{
+            {"delDelay", {key.delDelayButton(), [&] { key.showDelDelayButton(); }}},
+            {"addDelay", {key.addDelayButton(), [&] { key.showAddDelayButton(); }}},
+            {"addKey", {key.addKeyButton(), [&] { key.showAddKeyButton(); }}},
+            {"delKey", {key.delKeyButton(), [&] { key.showDelKeyButton(); }}},
+            {"perv", {key.pervButton(), [&] { key.showPervButton(); }}},
+            {"next", {key.nextButton(), [&] { key.showNextButton(); }}},
+            {"dot", {key.dot(), [&] { key.showDot(); }}}};
+        Label* part = buttons[button].first;
+        // What a label of its size, on a parent as the button is, shows with only that picture.
+        const auto picture = [part](const QString& file) {
+            QWidget parent;
+            Label reference(&parent);
+            reference.resize(part->size());
+            Qss().setImageLabelStyle(&reference, "macro", file, QString());
+            return reference.grab().toImage();
+        };
+        const auto shot = [part](bool underMouse) {
+            part->setAttribute(Qt::WA_UnderMouse, underMouse);
+            return part->grab().toImage();
+        };
+        const QImage normalPicture = picture(normal), hoverPicture = picture(hover);
+        QVERIFY(normal == hover || normalPicture != hoverPicture); // the two pictures tell apart
+        for (int showing = 0; showing < 2; ++showing) {
+            buttons[button].second();
+            QVERIFY(!part->isHidden());
+            QVERIFY(shot(false) == normalPicture);
+            QVERIFY(shot(true) == hoverPicture);
+            key.resetState();
+        }
     }
 
     // 19 px springs back on release; 20 px moves the event one place (next to its own key: 20 ms).
