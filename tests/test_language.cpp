@@ -5,13 +5,16 @@
 #include "messageboxrecorder.h"
 
 #include <QtTest>
+#include <unistd.h>
 
 class LanguageFile : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { setAppDirPathForTest(QString()); }
 
-    // A file that does not read is kept aside as Language.xml.bad before the save replaces it.
+    // A file that does not read is kept aside as Language.xml.bad and replaced by the language in use, so
+    // it is told once: the next start reads the new file. One that cannot be replaced, or not kept (not
+    // readable), stays as it is and is told at every start.
     void readsTheFileKeepsAnUnreadableOneAndRewritesIt_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -20,12 +23,16 @@ private slots:
         QTest::addColumn<bool>("kept");
         QTest::newRow("missing file: English") << QByteArray() << -1 << 1 << false;
         QTest::newRow("empty file: English") << QByteArray("") << -1 << 1 << false;
-        QTest::newRow("broken file: English, kept") << QByteArray("<COMMAND><Language Language=") << -1 << 1 << true;
+        QTest::newRow("broken file: English, kept") << QByteArray("<COMMAND><Language Language=") << 0 << 1 << true;
+        QTest::newRow("read-only broken file: kept, told at every start")
+            << QByteArray("<COMMAND><Language Language=") << -1 << 1 << true;
+        QTest::newRow("write-only file: left, told at every start")
+            << QByteArray("<COMMAND><Language Language=\"0\"/></COMMAND>") << 0 << 1 << false;
         // Refused as a whole before the parser recurses that deep, so its Chinese is not taken.
         QTest::newRow("nested 25000 deep: English, kept")
             << "<COMMAND><Language Language=\"0\"/>" + QByteArray("<a>").repeated(25000)
                    + QByteArray("</a>").repeated(25000) + "</COMMAND>"
-            << -1 << 1 << true;
+            << 0 << 1 << true;
         QTest::newRow("0: Chinese") << QByteArray("<COMMAND><Language Language=\"0\"/></COMMAND>") << 0 << 0 << false;
         QTest::newRow("1: English") << QByteArray("<COMMAND><Language Language=\"1\"/></COMMAND>") << 0 << 1 << false;
     }
@@ -34,16 +41,32 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, type);
         QFETCH(bool, kept);
+        const QByteArray tag = QTest::currentDataTag();
+        const bool readOnly = tag.startsWith("read-only"), writeOnly = tag.startsWith("write-only");
+        if ((readOnly || writeOnly) && ::geteuid() == 0)
+            QSKIP("root reads and writes a file whatever its mode");
         TempAppDir dir;
         setAppDirPathForTest(dir.path());
+        const QString file = dir.filePath(QStringLiteral("config/Language.xml"));
         QVERIFY(content.isNull() || dir.write(QStringLiteral("config/Language.xml"), content));
+        QVERIFY(!readOnly || QFile::setPermissions(file, QFile::ReadOwner));
+        QVERIFY(!writeOnly || QFile::setPermissions(file, QFile::WriteOwner));
         MessageBoxRecorder boxes;
         Language language;
         QCOMPARE(language.getLanguageType(), type);
         // A damaged file is told once, naming its kept copy; an empty one held nothing.
         QTest::qWait(20);
-        QCOMPARE(boxes.boxes().size(), int(kept));
+        QCOMPARE(boxes.boxes().size(), int(kept || writeOnly));
         QVERIFY(!kept || boxes.boxes()[0].text.contains(QStringLiteral("Language.xml.bad")));
+        QCOMPARE(boxes.boxes().value(0).text.contains(QStringLiteral("now holds the settings in use")),
+                 kept && !readOnly);
+        {
+            Language again;
+            QTest::qWait(20);
+            QCOMPARE(boxes.boxes().size(), readOnly || writeOnly ? 2 : int(kept));
+        }
+        QCOMPARE(readFile(file + QStringLiteral(".bad")), kept ? content : QByteArray());
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
         QTEST(language.reload(), "result");
 
         // Choosing the language in use still saves and emits.

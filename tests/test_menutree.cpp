@@ -151,8 +151,10 @@ private slots:
     }
 
     // A file that does not read no longer says whether the tool starts with the system: the entry is
-    // left alone, the file is kept aside before a save replaces it, and the user is told once, in the
-    // interface's language. A missing one means off; neither it nor an empty one is told.
+    // left alone, the file is kept aside and then replaced by what the menu shows, and the user is told
+    // once, in the interface's language: the next start reads the new file and keeps the entry on. What
+    // cannot be kept (a FIFO) stays and is told at every start. A missing file means off; neither it nor
+    // an empty one is told.
     void unreadableFileLeavesTheEntryAndIsKeptAside_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -201,12 +203,21 @@ private slots:
         QVERIFY2(!told || (text.contains(menuFile()) && text.contains(bad) == kept
                            && text.contains("无法读取") == tag.endsWith("Chinese")),
                  qPrintable(text));
+        QCOMPARE(readFile(bad), kept ? content : QByteArray());
+        {
+            MenuTree again(&m_window);
+            QTest::qWait(20);
+            QCOMPARE(m_boxes.boxes().size(), told && !kept ? 2 : int(told));
+            QCOMPARE(again.isAutoStart(), unreadable);
+        }
         action(menu, "MacOS")->trigger(); // saves
         QCOMPARE(readFile(bad), kept ? content : QByteArray());
         QCOMPARE(QFile::exists(bad), kept);
         // Saved as shown, so the next start does not switch it off either.
         QVERIFY(readFile(menuFile()).contains(unreadable ? "auto_start=\"1\"" : "auto_start=\"0\""));
-        QCOMPARE(readFile(entry), unreadable ? userEntry : QByteArray());
+        // A start that read the file on rewrites the entry for this executable.
+        QCOMPARE(readFile(entry) == userEntry, unreadable && !kept);
+        QCOMPARE(isStartWithSystem(), unreadable);
     }
 
     // About and Help open modally from the menu and are gone once escaped.

@@ -21,10 +21,10 @@ int currentLanguageType()
 Language::Language()
     : m_filePath(m_qss.appDir() + QStringLiteral("/config/") + QStringLiteral("Language.xml"))
 {
-    // Kept aside before the defaults are saved over it, and told from the event loop once the window is
-    // up; the empty file left by ensureFile has nothing to keep.
+    // Kept aside, then replaced by the language in use so that the next start does not tell it again;
+    // told from the event loop once the window is up. The empty file left by ensureFile has nothing to keep.
     if (parseLanguageXML() != 0)
-        keepAndTellUnreadable(m_filePath);
+        keepAndTellUnreadable(m_filePath, [this] { return saveLanguageXML(m_type) == 0; });
 }
 
 void Language::setLanguageType(int type)

@@ -12,6 +12,7 @@ namespace {
 
 enum class Kind {
     Unreadable,
+    UnreadableReplaced,
     SaveFailed,
     KeptBeforeSave,
     CatalogueUnmatched,
@@ -37,6 +38,13 @@ QString line(const Notice& n)
         const QString kept = QDir::toNativeSeparators(n.keptAs);
         return chineseInterface() ? QStringLiteral("%1 在保存前的内容已另存为 %2。").arg(path, kept)
                                   : QStringLiteral("%1 as it was before this save is kept as %2.").arg(path, kept);
+    }
+    if (n.kind == Kind::UnreadableReplaced) {
+        const QString kept = QDir::toNativeSeparators(n.keptAs);
+        return chineseInterface()
+                   ? QStringLiteral("无法读取 %1，原文件已另存为 %2，%1 已改为当前使用的设置。").arg(path, kept)
+                   : QStringLiteral("Could not read %1; it is kept as %2, and %1 now holds the settings in use.")
+                         .arg(path, kept);
     }
     if (n.kind == Kind::CatalogueUnmatched)
         return chineseInterface() ? QStringLiteral("%1 中缺少部分按键的功能，这些按键已保存的设置保持不变。").arg(path)
@@ -93,6 +101,14 @@ void unreadable(const QString& path, const QString& keptAs)
                          << (keptAs.isEmpty() ? QStringLiteral("- left as it is")
                                               : QStringLiteral("- kept as \"%1\"").arg(keptAs));
     queue({Kind::Unreadable, path, keptAs});
+}
+
+void unreadableReplaced(const QString& path, const QString& keptAs)
+{
+    qWarning().noquote()
+        << QStringLiteral("File does not read: \"%1\" - kept as \"%2\", replaced by the settings in use")
+               .arg(path, keptAs);
+    queue({Kind::UnreadableReplaced, path, keptAs});
 }
 
 void descriptionUnreadable(const QString& path)

@@ -8,6 +8,9 @@ namespace filenotice {
 void saveFailed(const QString& path, const QString& reason);
 // Logs that path did not read and queues it for the box; keptAs names the copy kept of it, if any.
 void unreadable(const QString& path, const QString& keptAs = QString());
+// Logs that path did not read, was kept as keptAs and now holds what the tool uses in its place, and
+// queues it for the box.
+void unreadableReplaced(const QString& path, const QString& keptAs);
 // Logs that path, a file describing the keyboards (their list or a layout), did not read, and queues it
 // for the box: what it describes cannot be shown.
 void descriptionUnreadable(const QString& path);

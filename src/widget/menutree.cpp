@@ -38,7 +38,6 @@ MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
         // says nothing either): the entry stays as the user left it and the check mark shows it, so the
         // next save does not switch it off either.
         qWarning() << file << "does not read; start with the system left as it is";
-        keepAndTellUnreadable(file);
         m_data.autoStart = isStartWithSystem();
     }
 
@@ -50,6 +49,10 @@ MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
     m_macOS->setChecked(m_data.MacOS);
     m_windows->setChecked(m_data.Windows);
     m_automatic->setChecked(m_data.Automatic);
+    // Once kept aside, the file is replaced by what the menu now shows, so the next start reads that and
+    // does not tell it again.
+    if (unreadable)
+        keepAndTellUnreadable(file, [this] { return writeFile(); });
 
     connect(m_powerBoot, &QAction::triggered, this, &MenuTree::powerBootActionSlot);
     connect(m_macOS, &QAction::triggered, this, &MenuTree::layoutVersionMac);
@@ -262,6 +265,18 @@ void MenuTree::layoutLanguageEnglish(bool checked)
 
 int MenuTree::save()
 {
+    if (!writeFile()) {
+        // Every caller is a choice the user just made in the menu: they learn it was not kept.
+        filenotice::saveFailed(appDirPath() + QStringLiteral("/config/menutree.xml"),
+                               QStringLiteral("the menu settings could not be written"));
+        return -2;
+    }
+    qDebug() << __LINE__ << "menutree xml save.";
+    return 0;
+}
+
+bool MenuTree::writeFile() const
+{
     auto flag = [](const QAction* a) { return a->isChecked() ? QStringLiteral("1") : QStringLiteral("0"); };
 
     QDomElement root;
@@ -282,14 +297,7 @@ int MenuTree::save()
     help.setAttribute(QStringLiteral("web"), m_data.webHelp);
     root.appendChild(help);
 
-    if (!saveSmallXml(appDirPath() + QStringLiteral("/config/menutree.xml"), doc)) {
-        // Every caller is a choice the user just made in the menu: they learn it was not kept.
-        filenotice::saveFailed(appDirPath() + QStringLiteral("/config/menutree.xml"),
-                               QStringLiteral("the menu settings could not be written"));
-        return -2;
-    }
-    qDebug() << __LINE__ << "menutree xml save.";
-    return 0;
+    return saveSmallXml(appDirPath() + QStringLiteral("/config/menutree.xml"), doc);
 }
 
 int MenuTree::nextDeviceId() const

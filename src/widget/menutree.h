@@ -62,6 +62,8 @@ public slots:
     void layoutLanguageEnglish(bool checked);
 
 private:
+    // Writes the menu's choices to menutree.xml; false when it could not.
+    bool writeFile() const;
     int nextDeviceId() const;
     void retranslate(int language);
     void checkOnly(QAction* chosen);

@@ -94,12 +94,16 @@ bool keepUnreadableFile(const QString& path, QString* keptAs)
     return true;
 }
 
-void keepAndTellUnreadable(const QString& path)
+void keepAndTellUnreadable(const QString& path, const std::function<bool()>& writeInPlace)
 {
     const QFileInfo info(path);
     const bool heldSomething = !info.isFile() || info.size() > 0;
     QString kept;
-    keepUnreadableFile(path, &kept);
-    if (heldSomething)
+    const bool copied = keepUnreadableFile(path, &kept);
+    if (!heldSomething)
+        return;
+    if (copied && writeInPlace && writeInPlace())
+        filenotice::unreadableReplaced(path, kept);
+    else
         filenotice::unreadable(path, kept);
 }
