@@ -93,19 +93,21 @@ bool UpgradeLock::tryOnce(bool* held)
         if (m_dirFd < 0)
             return false;
     }
-    if (!m_dirLocked) {
+    if (!m_dirLocked && !m_fileOnly) {
         if (::flock(m_dirFd, LOCK_EX | LOCK_NB) != 0) {
             *held = errno == EWOULDBLOCK || errno == EINTR;
-            if (!*held)
-                release();
-            return false;
-        }
-        // A folder moved away meanwhile: a lock on it keeps out nobody who comes by its path.
-        if (!folderStillNamed()) {
+            if (*held)
+                return false;
+            // A file system that locks no folder (a network share may not): the file's lock alone, and
+            // the check of its name before each file.
+            m_fileOnly = true;
+        } else if (!folderStillNamed()) {
+            // A folder moved away meanwhile: a lock on it keeps out nobody who comes by its path.
             release();
             return false;
+        } else {
+            m_dirLocked = true;
         }
-        m_dirLocked = true;
     }
     if (m_fd < 0) {
         // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
@@ -119,8 +121,8 @@ bool UpgradeLock::tryOnce(bool* held)
         }
         m_fd = fd;
     }
-    // Kept open while waiting: the same file is tried again until its name leads elsewhere. Another
-    // updater cannot be the holder (it would hold the folder): this is a process that is not ours.
+    // Kept open while waiting: the same file is tried again until its name leads elsewhere. With the
+    // folder locked, its holder is no updater of this folder.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         *held = errno == EWOULDBLOCK || errno == EINTR;
         if (!*held || !stillNamed())
@@ -155,7 +157,10 @@ bool UpgradeLock::folderStillNamed() const
            && named.st_ino == opened.st_ino;
 }
 
-bool UpgradeLock::stillHeld() const { return m_dirLocked && m_locked && folderStillNamed() && stillNamed(); }
+bool UpgradeLock::stillHeld() const
+{
+    return (m_dirLocked || m_fileOnly) && m_locked && folderStillNamed() && stillNamed();
+}
 
 void UpgradeLock::close()
 {

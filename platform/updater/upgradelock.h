@@ -41,6 +41,7 @@ private:
     // The application folder, locked first: no rename can take its place, as it can the lock file's.
     int m_dirFd = -1;
     bool m_dirLocked = false;
+    bool m_fileOnly = false; // the folder's file system locks no folder
     int m_fd = -1;        // the file at the lock's name, opened while waiting for it, then held
     bool m_locked = false;
 #endif
