@@ -75,6 +75,8 @@ struct Installation {
     int exitCode = -1;
     QString output;
     int copyWaitMs = -1; // how long a second updater waits for the first's copy; -1: the updater's own
+    QString pauseAt;     // a step where the updater pauses for pauseMs, to be killed or raced there
+    int pauseMs = 0;
 
     Installation()
     {
@@ -122,6 +124,10 @@ struct Installation {
         env.insert(QStringLiteral("TESSARK_UPGRADE_WAIT_MS"), QString::number(waitMs));
         if (copyWaitMs >= 0)
             env.insert(QStringLiteral("TESSARK_UPGRADE_COPY_WAIT_MS"), QString::number(copyWaitMs));
+        if (!pauseAt.isEmpty()) {
+            env.insert(QStringLiteral("TESSARK_UPGRADE_PAUSE_AT"), pauseAt);
+            env.insert(QStringLiteral("TESSARK_UPGRADE_PAUSE_MS"), QString::number(pauseMs));
+        }
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (fileSizeBlocks > 0) {
@@ -173,6 +179,38 @@ QString versionOf(const Installation& inst, int files)
             seen << "other";
     }
     return seen.size() == 1 ? *seen.begin() : QStringLiteral("mixed");
+}
+
+// Installs the old version of `files` library files and stages the new one (each `filler` longer), with
+// a new tool and version file, for versionOf().
+bool stageVersions(Installation& inst, int files, const QByteArray& filler = QByteArray())
+{
+    bool ok = true;
+    for (int i = 0; i < files; ++i) {
+        const QString number = QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
+        ok = ok && inst.app.write("lib/f" + number + ".so", "old " + number.toLatin1())
+             && inst.stage("lib/f" + number + ".so", "new " + number.toLatin1() + filler)
+             && inst.stage("lib/added" + number + ".so", filler);
+    }
+    // Added before any kill: a replay leaves what the tool needs in place, it never removes it.
+    return ok && inst.stage(ToolName, toolScript("new", inst.record()))
+           && inst.stage(QStringLiteral("config/about.xml"), "new about");
+}
+
+// Waits up to ms until the updater's log holds text at least count times.
+bool logShows(const Installation& inst, const QString& text, int count = 1, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (inst.log().count(text) < count && !deadline.hasExpired())
+        QThread::msleep(10);
+    return inst.log().count(text) >= count;
+}
+
+// The inode at path, not followed; 0 when nothing is there.
+ino_t inodeOf(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 // A file made at path and locked as the updater locks it, until the object goes.
@@ -432,48 +470,56 @@ private slots:
     // file of its own.
     // A record staged by the server is never copied over the live one: the run's own record brings the
     // old version back. A second updater started meanwhile waits for the first instead of replaying
-    // its live record.
+    // its live record. Killed at any step, a run leaves nothing hidden after the next one: the lock, an
+    // empty record, a temporary copy, an old file kept under a second name or kept aside after the copy.
     void anInterruptedCopyIsUndoneByTheNextRun_data()
     {
         QTest::addColumn<bool>("stagedKept");
         QTest::addColumn<bool>("stagedRecord"); // the server staged a record of its own
         QTest::addColumn<bool>("secondUpdater"); // started during the copy instead of a kill
-        QTest::newRow("staged files kept: the next run installs them") << true << false << false;
-        QTest::newRow("staged files gone: the old version comes back") << false << false << false;
-        QTest::newRow("a staged record: the run's own record is replayed") << false << true << false;
-        QTest::newRow("a second updater during the copy waits for the first") << true << false << true;
+        QTest::addColumn<QString>("killAt");     // the step the updater is killed at; empty: amid the copy
+        QTest::addColumn<QString>("replayed");   // what the next run logs of the record, if there is one
+        const QString undone = QStringLiteral("interrupted while copying");
+        const QString finished = QStringLiteral("interrupted after every new file was in");
+        QTest::newRow("staged files kept: the next run installs them") << true << false << false << "" << undone;
+        QTest::newRow("staged files gone: the old version comes back") << false << false << false << "" << undone;
+        QTest::newRow("a staged record: the run's own record is replayed") << false << true << false << "" << undone;
+        QTest::newRow("a second updater during the copy waits for the first") << true << false << true << "" << "";
+        QTest::newRow("killed holding only the lock") << true << false << false << "lock-taken" << "";
+        QTest::newRow("killed with an empty record") << true << false << false << "record-begun" << undone;
+        QTest::newRow("killed with a temporary copy") << true << false << false << "temporary-written" << undone;
+        QTest::newRow("killed with the old file under a second name") << true << false << false << "old-kept-aside" << undone;
+        QTest::newRow("killed once every file was in") << true << false << false << "record-complete" << finished;
+        QTest::newRow("killed while dropping the old files") << true << false << false << "old-dropped" << finished;
     }
     void anInterruptedCopyIsUndoneByTheNextRun()
     {
         QFETCH(bool, stagedKept);
         QFETCH(bool, stagedRecord);
         QFETCH(bool, secondUpdater);
-        constexpr int Files = 200;
+        QFETCH(QString, killAt);
+        QFETCH(QString, replayed);
+        const int Files = killAt.isEmpty() ? 200 : 4;
         Installation inst;
         QVERIFY(inst.app.write(QStringLiteral("config/menutree.xml"), "the user's"));
         // Sorts first; as the record it would have the next run delete a file of the old version.
         QVERIFY(!stagedRecord || inst.stage(QStringLiteral(".upgrade-journal"), "add lib%2Ff000.so\n"));
-        const QByteArray filler(256 * 1024, 'x');
-        for (int i = 0; i < Files; ++i) {
-            const QString number = QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
-            QVERIFY(inst.app.write("lib/f" + number + ".so", "old " + number.toLatin1()));
-            QVERIFY(inst.stage("lib/f" + number + ".so", "new " + number.toLatin1() + filler));
-            QVERIFY(inst.stage("lib/added" + number + ".so", filler));
-        }
-        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
-        // Added before the kill: a replay leaves what the tool needs in place, it never removes it.
-        QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
+        QVERIFY(stageVersions(inst, Files, QByteArray(256 * 1024, 'x')));
         QCOMPARE(versionOf(inst, Files), QStringLiteral("old"));
 
+        inst.pauseAt = killAt;
+        inst.pauseMs = 60000;
         QProcess first;
         inst.start(first, inst.arguments());
         QVERIFY(first.waitForStarted(10000));
+        inst.pauseAt.clear();
         // Killed once the added files and some of the replaced ones are in (the staged names sort so).
         QDeadlineTimer deadline(60000);
         // A second updater comes early, so the first still has most of its copy ahead.
         const int copied = secondUpdater ? Files / 2 : Files + 60;
-        while (inst.log().count(QLatin1String("copying ")) < copied && first.state() == QProcess::Running
-               && !deadline.hasExpired())
+        const QString paused = QStringLiteral("test pause at ") + killAt;
+        while ((killAt.isEmpty() ? inst.log().count(QLatin1String("copying ")) < copied : !inst.log().contains(paused))
+               && first.state() == QProcess::Running && !deadline.hasExpired())
             first.waitForFinished(1); // also drains its output
         if (secondUpdater) {
             QProcess second;
@@ -482,7 +528,7 @@ private slots:
             QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
             QVERIFY2(first.exitCode() == 0, qPrintable(inst.log()));
             QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
-            QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+            QCOMPARE(hiddenFiles(inst.app.path()).join(", "), QString()); // names any left
             QVERIFY(second.readAll().contains("another updater is running"));
             return;
         }
@@ -490,7 +536,7 @@ private slots:
         QVERIFY(first.waitForFinished(10000));
         QCOMPARE(first.exitStatus(), QProcess::CrashExit);
         // What the kill left: the case to mend.
-        QCOMPARE(versionOf(inst, Files), QStringLiteral("mixed"));
+        QVERIFY(!killAt.isEmpty() || versionOf(inst, Files) == QStringLiteral("mixed"));
         QVERIFY(!hiddenFiles(inst.app.path()).isEmpty());
 
         QStringList arguments = inst.arguments();
@@ -501,10 +547,67 @@ private slots:
         QVERIFY(inst.run(arguments));
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(versionOf(inst, Files), stagedKept ? QStringLiteral("new") : QStringLiteral("old"));
-        QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+        QCOMPARE(hiddenFiles(inst.app.path()).join(", "), QString()); // names any left
         QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/menutree.xml"))), QByteArray("the user's"));
         QVERIFY(inst.restarted(stagedKept ? "new" : "old"));
-        QVERIFY2(inst.log().contains(QLatin1String("interrupted while copying")), qPrintable(inst.log()));
+        QVERIFY2(inst.log().contains(replayed), qPrintable(inst.log()));
+    }
+
+    // A file renamed over the lock's name while an updater copies (as a sync or backup tool restoring
+    // files would) lets no second updater in: it waits for the first, which stops before its next file,
+    // puts the old files back, tells the tool and leaves the file at the lock's name to whoever made it.
+    // One update is whole in the end, and no file is left aside.
+    void aReplacedLockLetsNoSecondUpdaterIn_data()
+    {
+        QTest::addColumn<bool>("secondUpdater"); // else the process that made the new file holds it
+        QTest::newRow("a second updater waits, then installs") << true;
+        QTest::newRow("the new file's holder keeps it") << false;
+    }
+    void aReplacedLockLetsNoSecondUpdaterIn()
+    {
+        QFETCH(bool, secondUpdater);
+        constexpr int Files = 20;
+        Installation inst;
+        QVERIFY(stageVersions(inst, Files));
+        const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
+        inst.pauseAt = QStringLiteral("file-placed");
+        inst.pauseMs = 1500;
+        QProcess first;
+        inst.start(first, inst.arguments());
+        inst.pauseAt.clear();
+        QVERIFY(logShows(inst, QStringLiteral("test pause at file-placed"), 2));
+
+        const QString other = inst.app.filePath(QStringLiteral("other-lock"));
+        std::unique_ptr<HeldLock> held;
+        if (secondUpdater)
+            QVERIFY(inst.app.write(QStringLiteral("other-lock"), ""));
+        else
+            QVERIFY((held = std::make_unique<HeldLock>(other))->fd >= 0);
+        const ino_t replacement = inodeOf(other);
+        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
+        QProcess second;
+        if (secondUpdater) {
+            inst.start(second, inst.arguments());
+            QVERIFY(second.waitForFinished(60000));
+            const QByteArray output = second.readAll();
+            QVERIFY2(second.exitCode() == 0, output.constData());
+            QVERIFY2(output.contains("another updater is running"), output.constData());
+        }
+        QVERIFY(first.waitForFinished(60000));
+        const QByteArray firstOutput = first.readAll();
+        QVERIFY2(first.exitCode() == 3, firstOutput.constData());
+        QVERIFY2(firstOutput.contains("the updater's lock is no longer its own"), firstOutput.constData());
+        QCOMPARE(versionOf(inst, Files), secondUpdater ? QStringLiteral("new") : QStringLiteral("old"));
+        QVERIFY(inst.restarted(secondUpdater ? "new" : "old"));
+        // The file another process put there is still there, whole.
+        QCOMPARE(inodeOf(lockPath), secondUpdater ? ino_t(0) : replacement);
+        held.reset();
+
+        MessageBoxRecorder boxes;
+        updaternotice::tellIfAny(nullptr, inst.app.path());
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY2(boxes.boxes().first().text.contains("held the updater's lock"), qPrintable(boxes.boxes().first().text));
+        QCOMPARE(hiddenFiles(inst.app.path()).join(", "), secondUpdater ? QString() : QStringLiteral(".upgrade-lock"));
     }
 
     // The record an earlier run left is replayed: up to its last change the run is undone; once it says
@@ -627,28 +730,36 @@ private slots:
 
     // A run that installs nothing for a reason the user can mend (a lock it cannot take, a record it
     // cannot follow) is told at the tool's next start, once, naming what to delete, also when a folder
-    // takes the notice's place. The tool comes back unless an updater of the same folder, which restarts
-    // it, holds the lock.
+    // or a link (symbolic or hard) to a file outside takes the notice's place; that file is not written.
+    // The tool comes back once it has ended, unless an updater of the same folder, which restarts it,
+    // holds the lock.
     void aRunThatGivesUpIsToldAtTheNextStart_data()
     {
         QTest::addColumn<QString>("lock");  // what stands at the lock's name, or holds it
-        QTest::addColumn<bool>("noticeFolder");
+        QTest::addColumn<QString>("notice"); // what stands at the notice's place: "folder", "link", "hard link"
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<bool>("restarted");
         QTest::addColumn<QString>("told");
-        QTest::newRow("lock is a link") << "link" << false << 6 << true << "cannot lock";
-        QTest::newRow("lock is a FIFO") << "fifo" << false << 6 << true << "cannot lock";
-        QTest::newRow("lock is a folder") << "folder" << false << 6 << true << "cannot lock";
-        QTest::newRow("lock cannot be opened") << "unreadable" << false << 6 << true << "cannot lock";
-        QTest::newRow("lock held by another process") << "held" << false << 6 << true << "held the updater's lock";
-        QTest::newRow("lock replaced under the waiting updater") << "replaced" << false << 6 << true << "held the updater's lock";
-        QTest::newRow("lock held by an updater of this folder") << "updater" << false << 6 << false << "held the updater's lock";
-        QTest::newRow("notice's place a folder, record damaged") << "" << true << 3 << true << "Its record";
+        QTest::newRow("lock is a link") << "link" << "" << 6 << true << "cannot lock";
+        QTest::newRow("lock is a FIFO") << "fifo" << "" << 6 << true << "cannot lock";
+        QTest::newRow("lock is a folder") << "folder" << "" << 6 << true << "cannot lock";
+        QTest::newRow("lock cannot be opened") << "unreadable" << "" << 6 << true << "cannot lock";
+        QTest::newRow("lock held by another process") << "held" << "" << 6 << true << "held the updater's lock";
+        QTest::newRow("lock replaced under the waiting updater") << "replaced" << "" << 6 << true << "held the updater's lock";
+        QTest::newRow("lock held by an updater of this folder") << "updater" << "" << 6 << false << "held the updater's lock";
+        QTest::newRow("notice's place a folder, record damaged") << "" << "folder" << 3 << true << "Its record";
+        QTest::newRow("notice's place a link to a file outside") << "held" << "link" << 6 << true << "held the updater's lock";
+        QTest::newRow("notice's place a hard link to a file outside")
+            << "held" << "hard link" << 6 << true << "held the updater's lock";
+        QTest::newRow("lock held, the old tool still runs: not started twice")
+            << "held, tool running" << "" << 6 << false << "held the updater's lock";
+        QTest::newRow("lock held, an updater of another folder at work: the tool comes back")
+            << "held, other updater" << "" << 6 << true << "held the updater's lock";
     }
     void aRunThatGivesUpIsToldAtTheNextStart()
     {
         QFETCH(QString, lock);
-        QFETCH(bool, noticeFolder);
+        QFETCH(QString, notice);
         QFETCH(int, exitCode);
         QFETCH(bool, restarted);
         QFETCH(QString, told);
@@ -658,14 +769,37 @@ private slots:
         inst.copyWaitMs = 1000;
         const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
         const QString noticePath = inst.app.filePath(QStringLiteral(".upgrade-notice"));
+        const bool noticeFolder = notice == QLatin1String("folder");
         QVERIFY(!noticeFolder || inst.app.write(QStringLiteral(".upgrade-notice/x"), "x")); // not ours: left
         QVERIFY(!noticeFolder || inst.app.write(QStringLiteral(".upgrade-journal"), "remove a.txt\n"));
+        const QString outsideFile = inst.outside.filePath(QStringLiteral("notice.txt"));
+        QFile outside(outsideFile);
+        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("outside\n") == 8);
+        outside.close();
+        QVERIFY(notice != QLatin1String("link") || QFile::link(outsideFile, noticePath));
+        QVERIFY(notice != QLatin1String("hard link")
+                || ::link(QFile::encodeName(outsideFile).constData(), QFile::encodeName(noticePath).constData()) == 0);
+        if (lock == QLatin1String("held, tool running")) { // from a file replaced since: a restart is recorded
+            QVERIFY(inst.startSleeper(ToolName, 60));
+            QVERIFY(QFile::remove(inst.app.filePath(ToolName)) && inst.app.write(ToolName, toolScript("old", inst.record())));
+            QVERIFY(setMode(inst.app.filePath(ToolName), 0755));
+        }
+        std::unique_ptr<Installation> otherFolder;
+        if (lock == QLatin1String("held, other updater")) { // waits for a program of its own
+            otherFolder = std::make_unique<Installation>();
+            QVERIFY(otherFolder->startSleeper(QStringLiteral("Sleeper"), 60));
+            otherFolder->running.push_back(std::make_unique<QProcess>());
+            QStringList args = otherFolder->arguments();
+            args[3] = QStringLiteral("Sleeper");
+            otherFolder->start(*otherFolder->running.back(), args, 60000);
+            QVERIFY(logShows(*otherFolder, QStringLiteral("waiting for")));
+        }
         QVERIFY(lock != QLatin1String("link") || QFile::link(inst.outside.filePath(QStringLiteral("lock")), lockPath));
         QVERIFY(lock != QLatin1String("fifo") || ::mkfifo(QFile::encodeName(lockPath).constData(), 0600) == 0);
         QVERIFY(lock != QLatin1String("folder") || QDir().mkdir(lockPath));
         QVERIFY(lock != QLatin1String("unreadable") || (inst.app.write(".upgrade-lock", "") && setMode(lockPath, 0)));
         std::unique_ptr<HeldLock> held;
-        if (lock == QLatin1String("held") || lock == QLatin1String("replaced")) {
+        if (lock.startsWith(QLatin1String("held")) || lock == QLatin1String("replaced")) {
             held = std::make_unique<HeldLock>(lockPath);
             QVERIFY(held->fd >= 0);
         }
@@ -709,6 +843,7 @@ private slots:
         const QString toDelete = noticeFolder ? inst.app.filePath(QStringLiteral(".upgrade-journal")) : lockPath;
         QVERIFY2(text.contains(toDelete), qPrintable(text));
         QVERIFY2(!noticeFolder || (text.contains(noticePath) && QFileInfo(noticePath).isDir()), qPrintable(text));
+        QCOMPARE(readFile(outsideFile), QByteArray("outside\n"));
     }
 
     // Whatever was staged for the user's keyboards, logs, colours and settings is not copied; the rest

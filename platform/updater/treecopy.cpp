@@ -3,6 +3,7 @@
 #include "plainfolders.h"
 #include "platform/updaternames.h"
 #include "platform/userplaces.h"
+#include "testpause.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,6 +47,19 @@ bool TreeCopy::renameOver(const QString& source, const QString& target)
 #else
     return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
 #endif
+}
+
+bool TreeCopy::putBack(const QString& aside, const QString& target)
+{
+#ifndef Q_OS_WIN
+    struct stat kept {};
+    struct stat named {};
+    if (::lstat(QFile::encodeName(aside).constData(), &kept) == 0
+        && ::lstat(QFile::encodeName(target).constData(), &named) == 0 && kept.st_dev == named.st_dev
+        && kept.st_ino == named.st_ino)
+        return ::unlink(QFile::encodeName(aside).constData()) == 0;
+#endif
+    return renameOver(aside, target);
 }
 
 namespace {
@@ -186,17 +200,29 @@ bool TreeCopy::planFile(const QString& source, const QString& target)
     return true;
 }
 
-bool TreeCopy::copy()
+bool TreeCopy::copy(const std::function<bool()>& mayGoOn)
 {
     m_copied = 0;
     m_written.clear();
     m_createdFolders.clear();
     m_restored = true;
+    m_stopped = false;
     if (!m_journal.begin()) {
         return refuse(QStringLiteral("无法创建升级记录，未复制任何文件"),
                       QStringLiteral("cannot create the upgrade's record; nothing copied"));
     }
+    TestPause::at("record-begun", m_log);
+    const auto stop = [&](const QString& before) {
+        m_stopped = true;
+        refuse(QStringLiteral("升级程序的锁已不属于它（其文件被替换，或应用程序目录被移走）：在 %1 之前停止").arg(before),
+               QStringLiteral("the updater's lock is no longer its own (its file was replaced, or the application "
+                              "folder moved): stopped before %1")
+                   .arg(before));
+        return fail();
+    };
     for (const Item& item : m_items) {
+        if (mayGoOn && !mayGoOn())
+            return stop(item.target);
         // Planned, but a folder on the way may have become a link since.
         if (linkOnTheWay(item.target)) {
             refuse(QStringLiteral("目标路径经过符号链接：%1").arg(item.target),
@@ -220,11 +246,15 @@ bool TreeCopy::copy()
         if (!replaceFile(item))
             return fail();
         ++m_copied;
+        TestPause::at("file-placed", m_log);
     }
+    if (mayGoOn && !mayGoOn())
+        return stop(m_journal.path());
     if (!m_journal.complete()) {
         refuse(QStringLiteral("无法写入升级记录"), QStringLiteral("cannot write the upgrade's record"));
         return fail();
     }
+    TestPause::at("record-complete", m_log);
     dropKeptFiles();
     if (!m_journal.end())
         refuse(QStringLiteral("无法删除升级记录"), QStringLiteral("cannot remove the upgrade's record"));
@@ -257,6 +287,7 @@ bool TreeCopy::keepOld(const QString& target, QString* aside)
             return false;
         if (keepAside(target, candidate)) {
             *aside = candidate;
+            TestPause::at("old-kept-aside", m_log);
             return true;
         }
     }
@@ -266,12 +297,12 @@ bool TreeCopy::keepOld(const QString& target, QString* aside)
 // Newest first, so each folder this copy made is empty again by the time it is removed.
 void TreeCopy::rollBack()
 {
-    int putBack = 0;
+    int putBackCount = 0;
     for (int i = m_written.size() - 1; i >= 0; --i) {
         const Written& w = m_written.at(i);
         if (!w.aside.isEmpty()) {
-            if (renameOver(w.aside, w.target)) {
-                ++putBack;
+            if (putBack(w.aside, w.target)) {
+                ++putBackCount;
             } else {
                 m_restored = false;
                 const QString error = qt_error_string();
@@ -294,16 +325,19 @@ void TreeCopy::rollBack()
     }
     m_written.clear();
     m_createdFolders.clear();
-    m_log.step({QStringLiteral("已恢复 %1 个原文件").arg(putBack), QStringLiteral("put back %1 old files").arg(putBack)});
+    m_log.step({QStringLiteral("已恢复 %1 个原文件").arg(putBackCount), QStringLiteral("put back %1 old files").arg(putBackCount)});
 }
 
 void TreeCopy::dropKeptFiles()
 {
     for (const Written& w : qAsConst(m_written)) {
-        if (!w.aside.isEmpty() && !QFile::remove(w.aside)) {
+        if (w.aside.isEmpty())
+            continue;
+        if (!QFile::remove(w.aside)) {
             m_log.failure({QStringLiteral("无法删除旧文件 %1").arg(w.aside),
                            QStringLiteral("cannot remove the old file kept as %1").arg(w.aside)});
         }
+        TestPause::at("old-dropped", m_log);
     }
     m_written.clear();
     m_createdFolders.clear();
@@ -367,6 +401,8 @@ bool TreeCopy::replaceFile(const Item& item)
     temp.close();
     if (error.isEmpty() && temp.error() != QFileDevice::NoError)
         error = temp.errorString();
+    if (error.isEmpty())
+        TestPause::at("temporary-written", m_log);
     // The old file stays whole under a second name until the whole copy is in.
     Written entry{item.target, QString(), false};
     if (error.isEmpty() && occupied(item.target) && !keepOld(item.target, &entry.aside))

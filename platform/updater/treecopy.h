@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class TreeCopy {
 public:
     // journal: the target folder's, already recovered.
@@ -24,8 +26,11 @@ public:
     bool plan();
     // Writes what plan() found, in order. Each file replaced is kept aside until every file is in, then
     // dropped. At the first failure (logged) the old files are put back and the files and folders this
-    // copy added are removed, so the folder holds the old version again.
-    bool copy();
+    // copy added are removed, so the folder holds the old version again. mayGoOn, when given, is asked
+    // before each file or folder and before the copy is marked whole: false stops the copy as a failure.
+    bool copy(const std::function<bool()>& mayGoOn = {});
+    // After a failed copy: whether mayGoOn stopped it.
+    bool stopped() const { return m_stopped; }
 
     int fileCount() const;
     int copiedCount() const { return m_copied; }
@@ -36,6 +41,9 @@ public:
     static QString targetName(const QString& stagedName);
     // Replaces target by source in one step, also when target is a running executable.
     static bool renameOver(const QString& source, const QString& target);
+    // Gives target back its old file, kept aside under aside. While both names still lead to one file
+    // (kept aside, not yet replaced), a rename would do nothing: the second name is removed instead.
+    static bool putBack(const QString& aside, const QString& target);
 
 private:
     struct Item {
@@ -71,4 +79,5 @@ private:
     QStringList m_createdFolders;
     int m_copied = 0;
     bool m_restored = true;
+    bool m_stopped = false;
 };

@@ -223,7 +223,7 @@ bool UpgradeJournal::recover(UpgradeLog& log)
     }
 
     bool whole = true;
-    int putBack = 0;
+    int putBackCount = 0;
     // Newest first, as a rollback: each folder the run made is empty again when it is removed.
     for (int i = lines.size() - 1; i >= 0; --i) {
         const Line& line = lines.at(i);
@@ -234,8 +234,8 @@ bool UpgradeJournal::recover(UpgradeLog& log)
         } else if (line.kind == AsideKind) {
             const QString aside = absolute(line.second);
             if (occupied(aside)) {
-                done = complete ? QFile::remove(aside) : TreeCopy::renameOver(aside, path);
-                putBack += (!complete && done) ? 1 : 0;
+                done = complete ? QFile::remove(aside) : TreeCopy::putBack(aside, path);
+                putBackCount += (!complete && done) ? 1 : 0;
             }
         } else if (complete) {
             continue; // what the run added belongs to the new version
@@ -276,8 +276,8 @@ bool UpgradeJournal::recover(UpgradeLog& log)
     if (complete) {
         log.step({QStringLiteral("上次升级已完成"), QStringLiteral("the earlier upgrade is finished")});
     } else {
-        log.step({QStringLiteral("已恢复原版本（放回 %1 个原文件）").arg(putBack),
-                  QStringLiteral("the old version is back (%1 old files put back)").arg(putBack)});
+        log.step({QStringLiteral("已恢复原版本（放回 %1 个原文件）").arg(putBackCount),
+                  QStringLiteral("the old version is back (%1 old files put back)").arg(putBackCount)});
     }
     return true;
 }

@@ -22,7 +22,7 @@ constexpr unsigned long PollMs = 100;
 } // namespace
 
 UpgradeLock::UpgradeLock(const QString& appDir)
-    : m_path(QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::lock())
+    : m_appDir(QDir::cleanPath(appDir)), m_path(m_appDir + QLatin1Char('/') + UpdaterNames::lock())
 {
 }
 
@@ -76,6 +76,8 @@ bool UpgradeLock::tryOnce(bool* held)
     return true;
 }
 
+bool UpgradeLock::stillHeld() const { return m_handle != nullptr; }
+
 void UpgradeLock::release()
 {
     if (m_handle)
@@ -85,6 +87,28 @@ void UpgradeLock::release()
 #else
 bool UpgradeLock::tryOnce(bool* held)
 {
+    *held = false;
+    if (m_dirFd < 0) {
+        m_dirFd = ::open(QFile::encodeName(m_appDir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_dirFd < 0)
+            return false;
+    }
+    if (!m_dirLocked && !m_fileOnly) {
+        if (::flock(m_dirFd, LOCK_EX | LOCK_NB) != 0) {
+            *held = errno == EWOULDBLOCK || errno == EINTR;
+            if (*held)
+                return false;
+            // A file system that locks no folder (a network share may not): the file's lock alone, and
+            // the check of its name before each file.
+            m_fileOnly = true;
+        } else if (!folderStillNamed()) {
+            // A folder moved away meanwhile: a lock on it keeps out nobody who comes by its path.
+            release();
+            return false;
+        } else {
+            m_dirLocked = true;
+        }
+    }
     if (m_fd < 0) {
         // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
         const int fd = ::open(QFile::encodeName(m_path).constData(),
@@ -93,12 +117,12 @@ bool UpgradeLock::tryOnce(bool* held)
         if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             if (fd >= 0)
                 ::close(fd);
-            *held = false;
             return false;
         }
         m_fd = fd;
     }
-    // Kept open while waiting: the same file is tried again until its name leads elsewhere.
+    // Kept open while waiting: the same file is tried again until its name leads elsewhere. With the
+    // folder locked, its holder is no updater of this folder.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         *held = errno == EWOULDBLOCK || errno == EINTR;
         if (!*held || !stillNamed())
@@ -106,7 +130,7 @@ bool UpgradeLock::tryOnce(bool* held)
         return false;
     }
     // Its holder removed it as it ended, or another file took the name meanwhile (whose holder may be
-    // copying now): this lock is on a file nobody else looks at.
+    // at work now): this lock is on a file nobody else looks at.
     if (!stillNamed()) {
         close();
         *held = true;
@@ -120,24 +144,42 @@ bool UpgradeLock::stillNamed() const
 {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(m_fd, &opened) == 0 && ::lstat(QFile::encodeName(m_path).constData(), &named) == 0
+    return m_fd >= 0 && ::fstat(m_fd, &opened) == 0 && ::lstat(QFile::encodeName(m_path).constData(), &named) == 0
            && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+bool UpgradeLock::folderStillNamed() const
+{
+    struct stat opened {};
+    struct stat named {};
+    return m_dirFd >= 0 && ::fstat(m_dirFd, &opened) == 0
+           && ::lstat(QFile::encodeName(m_appDir).constData(), &named) == 0 && named.st_dev == opened.st_dev
+           && named.st_ino == opened.st_ino;
+}
+
+bool UpgradeLock::stillHeld() const
+{
+    return (m_dirLocked || m_fileOnly) && m_locked && folderStillNamed() && stillNamed();
 }
 
 void UpgradeLock::close()
 {
-    ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
     m_fd = -1;
     m_locked = false;
 }
 
 void UpgradeLock::release()
 {
-    if (m_fd < 0)
-        return;
-    // Removed while still held, so an updater that opened it meanwhile sees it is gone and starts over.
-    if (m_locked)
+    // Removed while still held, so a process that opened it meanwhile sees it is gone; a file that took
+    // its name is another's, and stays.
+    if (m_locked && stillNamed())
         ::unlink(QFile::encodeName(m_path).constData());
     close();
+    if (m_dirFd >= 0)
+        ::close(m_dirFd); // lets the folder go last: a waiting updater finds the file gone
+    m_dirFd = -1;
+    m_dirLocked = false;
 }
 #endif

@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +16,8 @@
 namespace {
 
 // Appends line to the regular file at path, made when missing; false when anything else stands there
-// or the tool would not read that far.
+// (a file with a second name too: that name may lie outside the application folder) or the tool would
+// not read that far.
 bool append(const QString& path, const QByteArray& line)
 {
 #ifdef Q_OS_WIN
@@ -22,14 +26,19 @@ bool append(const QString& path, const QByteArray& line)
         || info.size() + line.size() > UpdaterNames::MaxNoticeBytes)
         return false;
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(line) == line.size();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    BY_HANDLE_FILE_INFORMATION opened {};
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return GetFileInformationByHandle(handle, &opened) && opened.nNumberOfLinks == 1
+           && file.write(line) == line.size();
 #else
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     struct stat st {};
-    const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+    const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
                       && st.st_size + line.size() <= UpdaterNames::MaxNoticeBytes;
     const bool written = fits && ::write(fd, line.constData(), size_t(line.size())) == line.size();
     ::close(fd);

@@ -8,7 +8,7 @@
 class UpgradeNotice {
 public:
     // Adds why to the notice in appDir, at its first place or, while something other than a regular
-    // file stands there, at its spare place. Never through a link, never into a pipe or a folder. The
-    // path written, or empty (logged) when neither place takes it.
+    // file with one name stands there, at its spare place. Never through a link (symbolic or hard),
+    // never into a pipe or a folder. The path written, or empty (logged) when neither place takes it.
     static QString leave(const QString& appDir, UpdaterNames::GiveUp why, UpgradeLog& log);
 };

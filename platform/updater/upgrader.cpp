@@ -2,6 +2,7 @@
 
 #include "platform/updaternames.h"
 #include "processwait.h"
+#include "testpause.h"
 #include "toolrestart.h"
 #include "treecopy.h"
 #include "upgradearguments.h"
@@ -97,6 +98,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         }
         return UpgradeExit::Busy;
     }
+    TestPause::at("lock-taken", log);
 
     const ProcessWait wait(a.toolPath);
     log.step({QStringLiteral("等待 %1 退出（最多 %2 毫秒）").arg(wait.executable()).arg(waitMs),
@@ -132,7 +134,11 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
             log.failure({QStringLiteral("复制未开始：未更改任何文件，暂存目录保留"),
                          QStringLiteral("copy not started: no file changed; the staged folder is kept")});
             result = UpgradeExit::CopyFailed;
-        } else if (!copy.copy()) {
+        } else if (!copy.copy([&lock] { return lock.stillHeld(); })) {
+            // Whoever took the lock's place may be at work now: the tool tells the user, as for a lock
+            // held by another process.
+            if (copy.stopped())
+                leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::LockHeld, log);
             // The staged folder stays so that a later upgrade can try again.
             if (copy.restored()) {
                 log.failure({QStringLiteral("复制失败：已复制的 %1 个文件均已恢复为原版本，暂存目录保留").arg(copy.copiedCount()),
