@@ -5,6 +5,7 @@
 #include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
 #include "localupdate.h"
+#include "messageboxrecorder.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
 
@@ -63,6 +64,7 @@ class UpdateModes : public QObject {
     TempAppDir m_app;
     std::unique_ptr<Language> m_language; // made once the application folder is set: it keeps its file's path
     overallVariate* m_hub = nullptr;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
 
     QString path(const QString& relative) const { return m_app.filePath(relative); }
     QString record() const { return path("updater-record"); }
@@ -158,6 +160,7 @@ private slots:
         m_hub = new overallVariate;
         g_overallVariate = m_hub;
         g_language->setLanguageType(1);
+        m_boxes = std::make_unique<MessageBoxRecorder>();
     }
     void cleanup()
     {
@@ -166,6 +169,14 @@ private slots:
         g_overallVariate = nullptr;
         delete m_hub;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_boxes.reset();
+    }
+
+    // The one box that tells why nothing was fetched names what to delete.
+    bool toldToDelete(const QString& what)
+    {
+        return QTest::qWaitFor([this] { return !m_boxes->boxes().isEmpty(); }, 5000) && m_boxes->boxes().size() == 1
+               && m_boxes->boxes().first().text.contains("Delete " + what);
     }
 
     // Without a server every fetch ends at once with the time failure, so busy is set and cleared. The
@@ -317,9 +328,10 @@ private slots:
         for (const char* f : {"stage/x/a", "stage/x/b", "stage/x/.h", "stage/x/sub/c", "stage/x/sub/d", "stage/x/sub/e",
                               "stage/x/sub/.h", "elsewhere/kept"})
             QVERIFY(m_app.write(f, "1"));
-        // A link to a folder outside goes itself; what it points at stays. Links are not counted.
+        // A link to a folder or a file outside goes itself; what it points at stays. Links are not counted.
         QVERIFY(QFile::link(path("elsewhere"), path("stage/x/sub/link")));
         QVERIFY(QFile::link(path("nowhere"), path("stage/x/dangling")));
+        QVERIFY(QFile::link(path("elsewhere/kept"), path("stage/x/file link")));
         DownloadFile w;
         w.setDeletedFileCount(5);
         QVERIFY(w.deleteDirectory(path("stage/x"), true));
@@ -378,13 +390,14 @@ private slots:
 
     // A failed update keeps what it fetched; the next one hands the updater only its own files, once
     // the staging folder is empty: hidden files and dangling links go too, and while a file stays there
-    // nothing is fetched and the failure names the folder.
+    // nothing is fetched and the failure names the folder, as it does when the folder is a link.
     void nextUpdateInstallsOnlyItsOwnFiles_data()
     {
         QTest::addColumn<QString>("left");
         QTest::newRow("a failed update's files") << "failed update";
         QTest::newRow("hidden files and a dangling link") << "hidden";
         QTest::newRow("a file in a read-only folder: nothing fetched") << "read-only";
+        QTest::newRow("the folder a link: nothing fetched, the link named") << "linked";
     }
     void nextUpdateInstallsOnlyItsOwnFiles()
     {
@@ -405,6 +418,9 @@ private slots:
             events = runToolUpdate(local);
             QVERIFY(events && !events->contains("exit"));
             QVERIFY(QFileInfo::exists(path(staged.mid(1) + "a.dll")));
+        } else if (left == "linked") {
+            QVERIFY(m_app.write("elsewhere/a.dll", "a") && QDir().mkpath(path("UpgradeTessark/Windows"))
+                    && QFile::link(path("elsewhere"), path("UpgradeTessark/Windows/Tessark")));
         } else {
             QVERIFY(m_app.write(staged.mid(1) + ".b.dll", "b") && m_app.write(UpdaterSource.mid(1) + ".first.cfg", "f")
                     && QFile::link(path("nowhere"), path(staged.mid(1) + "gone.dll")));
@@ -420,11 +436,21 @@ private slots:
         } else {
             QVERIFY(events = runToolUpdate(local));
         }
+        const QString folder = path("UpgradeTessark/Windows/Tessark");
         if (left == "read-only") {
-            QCOMPARE(*events, (QStringList{"busy 1", "busy 0", "error download UpdateFile Staging Folder Not Emptied! "
-                                                                   + path("UpgradeTessark/Windows/Tessark")}));
+            QCOMPARE(*events, (QStringList{"busy 1", "busy 0", "error download UpdateFile Staging Folder Not Emptied! " + folder}));
             QVERIFY(local.servers.requestLines().isEmpty());
             QVERIFY(QFileInfo::exists(readOnly + "/a.dll") && !QFileInfo::exists(path(staged.mid(1) + "c.dll")));
+            QVERIFY(toldToDelete(folder));
+            return;
+        }
+        if (left == "linked") {
+            QCOMPARE(*events, (QStringList{"busy 1", "busy 0",
+                                           "error download UpdateFile Staging Folder Reached Through A Link! " + folder}));
+            QVERIFY(local.servers.requestLines().isEmpty());
+            QCOMPARE(contents(path("elsewhere")), (QMap<QString, QByteArray>{{"a.dll", "a"}}));
+            QVERIFY(QFileInfo(folder).isSymLink() && toldToDelete("the link " + folder));
+            QVERIFY(QFile::remove(folder));
             return;
         }
         QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
@@ -726,20 +752,29 @@ private slots:
     }
 
     // A folder on a download's way that is a link (here to config/) would take the file onto the user's
-    // files: the download fails as a refused reply does, and nothing lands there.
+    // files: the download fails as a refused reply does, and nothing lands there. A link on the way to
+    // the staging folder stops the update before anything is fetched.
     void downloadThroughALinkedFolderIsRefused_data()
     {
         QTest::addColumn<QString>("linked"); // made a link to config/
         QTest::addColumn<QString>("colours"); // the tool link that would reach the custom colours
+        QTest::addColumn<QString>("error");
+        const QString staging = "download UpdateFile Staging Folder Reached Through A Link! ";
         QTest::newRow("the tool's staging folder: the link file")
-            << "UpgradeTessark/Windows" << "/UpgradeTessark/Windows/customcolor/color_btn_32.json";
+            << "UpgradeTessark/Windows" << "/UpgradeTessark/Windows/customcolor/color_btn_32.json"
+            << staging + path("UpgradeTessark/Windows");
         QTest::newRow("a folder below it: a tool file")
-            << "UpgradeTessark/Windows/Tessark" << "/UpgradeTessark/Windows/Tessark/customcolor/color_btn_32.json";
+            << "UpgradeTessark/Windows/Tessark" << "/UpgradeTessark/Windows/Tessark/customcolor/color_btn_32.json"
+            << staging + path("UpgradeTessark/Windows/Tessark");
+        QTest::newRow("the link file's folder")
+            << "UpgradeTessark/Windows/URLFile" << "/UpgradeTessark/Windows/Tessark/customcolor/color_btn_32.json"
+            << "download UpdateFile File Open Failed!";
     }
     void downloadThroughALinkedFolderIsRefused()
     {
         QFETCH(QString, linked);
         QFETCH(QString, colours);
+        QFETCH(QString, error);
         LocalUpdate local;
         const QStringList links{"/UpgradeTessark/Windows/Tessark/Tessark/a.dll", colours};
         QVERIFY(local.offer(ToolLinkFile, toolLinks(links, {}).toUtf8()));
@@ -755,14 +790,28 @@ private slots:
         for (const auto& file : userFiles())
             QVERIFY2(readFile(path(file.first)) == file.second, qPrintable(file.first));
         QCOMPARE(QDir(path("config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), config);
-        QVERIFY2(events->contains("error download UpdateFile File Open Failed!"), qPrintable(events->join(", ")));
+        QVERIFY2(events->contains("error " + error), qPrintable(events->join(", ")));
         QVERIFY(!events->contains("exit"));
         QTest::qWait(100);
         QVERIFY(!QFileInfo::exists(record()));
     }
 
+    // What an earlier download left in the staging folder goes first; a folder that cannot be emptied, or
+    // is a link, fetches nothing and is named with what to delete.
+    void firmwareDownloadHidesTheDialogThenHandsOnTheFolder_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("an earlier download's image") << "stale";
+        QTest::newRow("a file in a read-only folder: nothing fetched") << "read-only";
+        QTest::newRow("the folder a link: nothing fetched") << "linked";
+    }
     void firmwareDownloadHidesTheDialogThenHandsOnTheFolder()
     {
+        QFETCH(QString, left);
+        if (left == "read-only" && ::geteuid() == 0)
+            QSKIP("root removes from a read-only folder anyway");
+        const QString folder = path("UpgradeFirmware/TK104 Dual");
+        const auto writable = qScopeGuard([&] { QFile::setPermissions(folder + "/kept", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
         LocalUpdate local;
         QVERIFY(local.offer(FirmwareLinkFile, "<root><Firmware_FileURL><FileURL qv_usb_app=\"/usb app.bin\" "
                                               "qv_bt_app=\"/bt+app.bin\" qv_bt_sd=\"/sd.bin\"/></Firmware_FileURL></root>"));
@@ -771,6 +820,13 @@ private slots:
         QVERIFY(local.start(path("servers.ini")));
         // Left by an earlier download: the upgrade would take it with the new images.
         QVERIFY(m_app.write("UpgradeFirmware/TK104 Dual/qv_bt_app_0.9.bin", "stale"));
+        if (left == "read-only") {
+            QVERIFY(m_app.write("UpgradeFirmware/TK104 Dual/kept/a.bin", "a")
+                    && QFile::setPermissions(folder + "/kept", QFile::ReadOwner | QFile::ExeOwner));
+        } else if (left == "linked") {
+            QVERIFY(QDir().rename(path("UpgradeFirmware"), path("elsewhere"))
+                    && QFile::link(path("elsewhere"), path("UpgradeFirmware")));
+        }
         m_hub->setFirmwareInfo("TK104 Dual", "1.0.0", 1, "1.0.0", "1.0.0", "");
         m_hub->createUpdateWidget();
         m_hub->showUpdateWidget();
@@ -778,7 +834,15 @@ private slots:
         m_hub->emitDownloadFirmwareUpdateFile();
         QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), 20000);
         QTest::qWait(50);
-        const QString folder = path("UpgradeFirmware/TK104 Dual");
+        if (left != "stale") {
+            const QString named = left == "linked" ? path("UpgradeFirmware") : folder;
+            QCOMPARE(*events, (QStringList{"busy 1", "busy 0", QString("error download UpdateFile Staging Folder %1! %2")
+                                                                    .arg(left == "linked" ? "Reached Through A Link" : "Not Emptied", named)}));
+            QVERIFY(local.servers.requestLines().isEmpty());
+            QVERIFY(QFileInfo::exists(folder + (left == "linked" ? "/qv_bt_app_0.9.bin" : "/kept/a.bin")));
+            QVERIFY(toldToDelete(left == "linked" ? "the link " + named : named));
+            return;
+        }
         QCOMPARE(*events, (QStringList{"busy 1", "progress 1", "number 3", "progress 1", "progress 2", "progress 3",
                                        "update " + folder + " shown 0", "busy 0"}));
         for (const char* image : {"/usb app.bin", "/bt+app.bin", "/sd.bin"})

@@ -1,6 +1,6 @@
 // The hand-over's refresh of the updater folder from a downloaded archive: the new folder is unpacked
 // beside the old one and takes its place only when whole; unpacked files are writable by their owner
-// alone; a name with a control character refuses the archive.
+// alone; a name with a control character refuses the archive. The one copy of the updater is never lost.
 #include "Update/downloadfile.h"
 #include "Update/safeunzip.h"
 #include "platform/filesizelimit.h"
@@ -94,7 +94,8 @@ class UpdaterArchive : public QObject {
         return m_app->write("Upgrade/Upgrade", "old updater") && m_app->write("Upgrade/lib.so", "old lib")
                && QFile::setPermissions(path("Upgrade/Upgrade"), QFile::permissions(path("Upgrade/Upgrade"))
                                                                    | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
-               && m_app->write(Source + "helper.cfg", "helper") && writeZip(path(Source + "Upgrade.tessarkzip"), archive);
+               && m_app->write(Source + "helper.cfg", "helper") && m_app->write(Source + ".hidden.cfg", "hidden")
+               && writeZip(path(Source + "Upgrade.tessarkzip"), archive);
     }
 
 private slots:
@@ -106,21 +107,26 @@ private slots:
     {
         QTest::addColumn<QVector<ZipItem>>("entries"); // after the new updater program
         QTest::addColumn<bool>("sizeLimit");           // no file may grow past 64 KiB, as on a full disk
+        QTest::addColumn<bool>("program");             // the archive and the updater folder hold the program
         QTest::newRow("a file and a folder of one name")
-            << QVector<ZipItem>{file("x", "file"), file("x/y", "in the folder")} << false;
+            << QVector<ZipItem>{file("x", "file"), file("x/y", "in the folder")} << false << true;
         QTest::newRow("a name over the file system's limit")
-            << QVector<ZipItem>{file(QString(300, QLatin1Char('n')), "long")} << false;
+            << QVector<ZipItem>{file(QString(300, QLatin1Char('n')), "long")} << false << true;
         ZipItem large = file("large.bin", QByteArray(1024 * 1024, '\0'));
-        QTest::newRow("disk full under a size limit") << QVector<ZipItem>{large} << true;
+        QTest::newRow("disk full under a size limit") << QVector<ZipItem>{large} << true << true;
         ZipItem bomb = large;
         bomb.declaredSize = 100;
-        QTest::newRow("an entry that lies about its size") << QVector<ZipItem>{bomb} << false;
+        QTest::newRow("an entry that lies about its size") << QVector<ZipItem>{bomb} << false << true;
+        QTest::newRow("no updater program in the archive nor in the folder")
+            << QVector<ZipItem>{file("plugins/libnew.so", "new plugin")} << false << false;
     }
     void aFailedUnpackLeavesTheOldUpdaterWhole()
     {
         QFETCH(QVector<ZipItem>, entries);
         QFETCH(bool, sizeLimit);
-        QVERIFY(install(QVector<ZipItem>{file("Upgrade", "new updater")} + entries));
+        QFETCH(bool, program);
+        QVERIFY(install(program ? QVector<ZipItem>{file("Upgrade", "new updater")} + entries : entries));
+        QVERIFY(program || QFile::remove(path("Upgrade/Upgrade")));
         const QStringList before = filesWithContent(path("Upgrade"));
         DownloadFile worker;
         rlimit saved{};
@@ -162,13 +168,59 @@ private slots:
         QVERIFY(setModes(path(Source + "Upgrade.tessarkzip"), {{"Upgrade", archiveMode}, {"plugins/libnew.so", archiveMode}}));
         DownloadFile worker;
         worker.UpdateUpgrradeProgram();
-        QCOMPARE(filesWithContent(path("Upgrade")),
-                 (QStringList{"Upgrade=new updater", "helper.cfg=helper", "lib.so=old lib", "plugins/libnew.so=new plugin"}));
+        QCOMPARE(filesWithContent(path("Upgrade")), (QStringList{".hidden.cfg=hidden", "Upgrade=new updater", "helper.cfg=helper",
+                                                              "lib.so=old lib", "plugins/libnew.so=new plugin"}));
         QCOMPARE(QString::number(modeOf(path("Upgrade/Upgrade")), 8), QString::number(landedMode, 8));
         QCOMPARE(QString::number(modeOf(path("Upgrade/plugins/libnew.so")), 8), QString::number(landedMode, 8));
         QCOMPARE(updaterFolders(), QStringList{"Upgrade"});
         QVERIFY(!QFileInfo::exists(path("UpgradeTessark")));
-        QCOMPARE(worker.deletedFileCount(), 2);
+        QCOMPARE(worker.deletedFileCount(), 3);
+    }
+
+    // After a failed rename-back the only updater is at Upgrade.old, and the archive lacks the updater
+    // program. Whatever stands at Upgrade, the one copy of the program stays byte for byte, what stood
+    // there is kept, and the next update starts. A link at Upgrade.old or Upgrade.new goes itself.
+    void theLastCopyOfTheUpdaterIsNeverLost_data()
+    {
+        QTest::addColumn<QString>("atUpgrade"); // what stands at Upgrade: "updater" or what is left at Upgrade.old
+        QTest::addColumn<QString>("linkAt");    // a link to a folder outside
+        QTest::newRow("nothing") << "" << "";
+        QTest::newRow("an empty folder") << "empty folder" << "";
+        QTest::newRow("a file") << "file" << "";
+        QTest::newRow("a dangling link: the old copy starts") << "dangling link" << "";
+        QTest::newRow("a partial updater") << "partial" << "";
+        QTest::newRow("Upgrade.old a link to a folder outside") << "updater" << "Upgrade.old";
+        QTest::newRow("Upgrade.new a link to a folder outside") << "updater" << "Upgrade.new";
+    }
+    void theLastCopyOfTheUpdaterIsNeverLost()
+    {
+        QFETCH(QString, atUpgrade);
+        QFETCH(QString, linkAt);
+        const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\n";
+        QVERIFY(install({file("plugins/libnew.so", "new plugin")}) && m_app->write("Upgrade/Upgrade", program));
+        QVERIFY(atUpgrade == "updater" || QDir().rename(path("Upgrade"), path("Upgrade.old")));
+        QVERIFY(atUpgrade != "empty folder" || QDir().mkdir(path("Upgrade")));
+        QVERIFY(atUpgrade != "file" || m_app->write("Upgrade", "a file"));
+        QVERIFY(atUpgrade != "dangling link" || QFile::link(path("nowhere"), path("Upgrade")));
+        QVERIFY(atUpgrade != "partial" || m_app->write("Upgrade/partial.so", "partial"));
+        TempAppDir outside;
+        QVERIFY(outside.write("Upgrade", "outside program") && outside.write("sub/lib.so", "outside lib"));
+        QVERIFY(linkAt.isEmpty() || QFile::link(outside.path(), path(linkAt)));
+        const QStringList outsideBefore = filesWithContent(outside.path());
+
+        DownloadFile worker;
+        worker.UpdateUpgrradeProgram();
+        QCOMPARE(filesWithContent(outside.path()), outsideBefore);
+        QVERIFY(linkAt.isEmpty() || !QFileInfo(path(linkAt)).isSymLink());
+        const QStringList all = filesWithContent(m_app->path());
+        const QString copy = atUpgrade == "dangling link" ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";
+        QCOMPARE(all.filter(QRegularExpression("(^|/)Upgrade=.")), QStringList{copy + program}); // a link reads empty
+        const QString keptAs = atUpgrade == "file"      ? "Upgrade.aside=a file"
+                               : atUpgrade == "partial" ? "Upgrade.aside/partial.so=partial"
+                                                        : QString();
+        QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
+        QVERIFY(worker.StartUpgradeProgram());
+        QTRY_COMPARE(readFile(path("updater-ran")), QByteArray("upgrade\n"));
     }
 
     // A control character anywhere in a name refuses the archive; a NUL does not cut the name short.

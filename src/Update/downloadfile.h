@@ -83,7 +83,9 @@ public:
     void UpdateUpgrradeProgram();
     // False (reported) when the updater could not be started.
     bool StartUpgradeProgram();
-    bool copyDirectoryFiles(const QString& fromDir, const QString& toDir, bool coverFileIfExist);
+    // The downloaded files below fromDir into toDir, hidden ones too, each replacing what is there; the
+    // updater archive is unpacked in its place. Links are not copied. False when anything fails.
+    bool copyDirectoryFiles(const QString& fromDir, const QString& toDir);
     bool unzipFile(const QString& zipFilePath, const QString& destDir, bool removeExisting);
 
     // Safe from any thread: the waits for network time end within 100 ms, no new request starts.

@@ -3,6 +3,7 @@
 
 #include "Update/overallvariate.h"
 #include "Update/serverpath.h"
+#include "Update/updaternotice.h"
 #include "widget/qss.h"
 
 #include <QCoreApplication>
@@ -64,26 +65,37 @@ void applyPendingDeletes(DownloadFile& worker)
     }
 }
 
+QString stagingNotEmptiedText(const QString& folder)
+{
+    return QStringLiteral("download UpdateFile Staging Folder Not Emptied! %1").arg(QDir::toNativeSeparators(folder));
+}
+
+QString stagingLinkedText(const QString& link)
+{
+    return QStringLiteral("download UpdateFile Staging Folder Reached Through A Link! %1").arg(QDir::toNativeSeparators(link));
+}
+
 // Empties what an earlier attempt left in a staging folder, hidden files and links too, so that only
-// what the running operation fetches is handed on; false when anything of it stays. A link at the
-// folder or on its way below the application directory stays where it is (a download through it is
-// refused): its target is not ours to empty.
-bool clearStagingFolder(const QString& folder)
+// what the running operation fetches is handed on. False, reported and told to the user with what to
+// delete, when the folder cannot be used: a link at it or on its way below the application directory
+// stays where it is, as its target is not ours to empty and no download goes through it; or something
+// of it cannot be removed. Nothing is fetched then.
+bool clearStagingFolder(DownloadFile& worker, const QString& folder)
 {
     const QString linked = ServerPath::linkedFolder(folder, appDirPath());
     if (!linked.isEmpty()) {
-        qWarning() << __LINE__ << "staging folder not cleared, it is reached through the link" << linked;
-        return true;
+        qWarning() << __LINE__ << "staging folder reached through the link" << linked << "- nothing is fetched into"
+                   << folder;
+        worker.reportError(stagingLinkedText(linked));
+        updaternotice::stagingUnusable(folder, linked);
+        return false;
     }
     if (DownloadFile::removeTree(folder))
         return true;
     qWarning() << __LINE__ << "staging folder not cleared whole, nothing is fetched into it:" << folder;
+    worker.reportError(stagingNotEmptiedText(folder));
+    updaternotice::stagingUnusable(folder, QString());
     return false;
-}
-
-QString stagingNotEmptiedText(const QString& folder)
-{
-    return QStringLiteral("download UpdateFile Staging Folder Not Emptied! %1").arg(QDir::toNativeSeparators(folder));
 }
 
 } // namespace
@@ -119,11 +131,8 @@ void DownloadFile::dowmloadTessarkUpdateFileSlot()
         return;
     // A failed update keeps what it fetched; the updater must install only what this one lists, so
     // nothing is fetched while any of it stays.
-    const QString staging = appDirPath() + QStringLiteral("/UpgradeTessark/Windows/Tessark");
-    if (!clearStagingFolder(staging)) {
-        reportError(stagingNotEmptiedText(staging));
+    if (!clearStagingFolder(*this, appDirPath() + QStringLiteral("/UpgradeTessark/Windows/Tessark")))
         return;
-    }
     startOperation(QStringLiteral("/UpgradeTessark/Windows/URLFile/TessarkFileURL.xml"), ToolLinkFile);
     qDebug() << __LINE__ << "getBusy==" << g_overallVariate->getBusy();
 }
@@ -162,6 +171,10 @@ void DownloadFile::dowmloadFirmwareUpdateFileSlot()
         reportError(QLatin1String(BoardNameRefused));
         return;
     }
+    // The upgrade takes every image in the folder: none may be left from an earlier attempt. The link
+    // file is fetched into it too, so a folder that cannot be used is named before anything is fetched.
+    if (!clearStagingFolder(*this, appDirPath() + QStringLiteral("/UpgradeFirmware/") + m_modelDir))
+        return;
     startOperation(QStringLiteral("/UpgradeFirmware/") + m_modelDir + QStringLiteral("/URLFile/FirmwareFileURL.xml"),
                    FirmwareLinkFile);
 }
@@ -276,12 +289,6 @@ void DownloadFile::finishLinkList()
         }
         qDebug() << __LINE__ << "LinkList=" << info.linkList.size();
         deleteDirectory(localFolder, false);
-        // The upgrade takes every image in the folder: none may be left from an earlier attempt.
-        const QString staging = appDir + QStringLiteral("/UpgradeFirmware/") + m_modelDir;
-        if (ServerPath::isSafeBoardName(m_modelDir) && !clearStagingFolder(staging)) {
-            reportError(stagingNotEmptiedText(staging));
-            break;
-        }
         m_linkList = info.linkList;
         m_downloadMode = FirmwareFiles;
         hub->emitDownloadNumber(m_linkList.size());

@@ -50,24 +50,88 @@ int languageArgument()
 
 constexpr unsigned long EntryPauseMs = 50;
 
-// The old updater folder's files, with their permission bits, into a new folder; links are not copied.
-bool copyTree(const QString& from, const QString& to)
+QString programName()
 {
-    if (!QDir().mkdir(to))
+    return QFileInfo(updaterProgram()).fileName();
+}
+
+// Whether folder is a folder of ours (no link) holding the updater program as a regular file: only
+// such a copy may stand in for another, or be started.
+bool holdsUpdater(const QString& folder)
+{
+    const QFileInfo dir(folder), program(folder + QLatin1Char('/') + programName());
+    return dir.isDir() && !dir.isSymLink() && program.isFile() && !program.isSymLink();
+}
+
+bool standsAt(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Frees path, where no whole updater stands: an empty folder goes, anything else is renamed beside it
+// (a link too: what it points at is untouched), as the user may want what it holds. False when it stays.
+bool clearPlace(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!standsAt(path))
+        return true;
+    if (info.isDir() && !info.isSymLink() && QDir().rmdir(path))
+        return true;
+    for (int n = 0; n < 10; ++n) {
+        const QString aside = path + QStringLiteral(".aside") + (n ? QString::number(n) : QString());
+        if (!standsAt(aside) && QDir().rename(path, aside)) {
+            qWarning() << __LINE__ << "what stood at the updater's place is kept as" << aside;
+            return true;
+        }
+    }
+    qWarning() << __LINE__ << "what stands at the updater's place could not be set aside:" << path;
+    return false;
+}
+
+// The hand-over's one copier: every regular file below from, hidden ones too (the removal of the
+// download counts those), into to with its permission bits. Links are not copied: they would bring in
+// what they point at; nor is anything else that is no file or folder. A download replaces what is at
+// the target and its updater archive is unpacked in place of being copied; the old updater's files go
+// into a new folder.
+enum class Copied { OldUpdater, Download };
+bool copyFiles(const QString& from, const QString& to, Copied what)
+{
+    const bool download = what == Copied::Download;
+    QDir targetDir(to);
+    if (!targetDir.exists() && !QDir().mkdir(to))
         return false;
     const QFileInfoList entries =
         QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries) {
-        const QString target = to + QLatin1Char('/') + entry.fileName();
-        if (entry.isSymLink())
+        const QString target = targetDir.filePath(entry.fileName());
+        if (entry.isSymLink()) {
+            qWarning() << __LINE__ << "copy: link skipped" << entry.filePath();
             continue;
-        if (entry.isDir()) {
-            if (!copyTree(entry.filePath(), target))
-                return false;
-        } else if (entry.isFile()) {
-            if (!QFile::copy(entry.filePath(), target) || !QFile::setPermissions(target, entry.permissions()))
-                return false;
         }
+        if (entry.isDir()) {
+            if (!copyFiles(entry.filePath(), target, what))
+                return false;
+            continue;
+        }
+        if (!entry.isFile())
+            continue;
+        if (download && standsAt(target))
+            QFile::remove(target);
+        if (!QFile::copy(entry.filePath(), target) || !QFile::setPermissions(target, entry.permissions()))
+            return false;
+        if (download && entry.suffix() == QLatin1String("tessarkzip")) {
+            const bool unpacked =
+                SafeUnzip::unpack(target, targetDir.absolutePath(), true) == SafeUnzip::Result::Unpacked;
+            if (QFileInfo::exists(target))
+                QFile::remove(target);
+            if (!unpacked) {
+                qWarning() << __LINE__ << "copy: the archive did not unpack" << entry.filePath();
+                return false;
+            }
+        }
+        if (download)
+            QThread::msleep(EntryPauseMs);
     }
     return true;
 }
@@ -75,7 +139,7 @@ bool copyTree(const QString& from, const QString& to)
 // Puts folder's place to next (a whole folder) and leaves the old one under old.
 bool swapIn(const QString& next, const QString& folder, const QString& old)
 {
-    const bool hadOld = QFileInfo(folder).exists() || QFileInfo(folder).isSymLink();
+    const bool hadOld = standsAt(folder);
     if (hadOld && !QDir().rename(folder, old))
         return false;
     if (QDir().rename(next, folder))
@@ -87,13 +151,14 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
 }
 
 // A refresh whose rename-back failed left the only updater at old: it goes back in its place before
-// anything else, so that it starts and is never removed as a leftover. False when it stays at old.
+// anything else, whatever else stands there set aside, so that it starts and is never removed as a
+// leftover. False when it stays at old, which is then the one started. A link at folder is not ours
+// to move.
 bool putBackLeftUpdater(const QString& folder, const QString& old)
 {
-    const QFileInfo current(folder), left(old);
-    if (current.exists() || current.isSymLink() || !left.exists() || left.isSymLink())
+    if (!holdsUpdater(old) || holdsUpdater(folder))
         return true;
-    if (QDir().rename(old, folder)) {
+    if (!QFileInfo(folder).isSymLink() && clearPlace(folder) && QDir().rename(old, folder)) {
         qWarning() << __LINE__ << "the updater folder was put back from" << old;
         return true;
     }
@@ -131,19 +196,27 @@ void DownloadFile::UpdateUpgrradeProgram()
         return;
     }
     // The new updater folder is put together beside the old one, from the old files and the
-    // downloaded ones, and takes its place only when every file is written: a refresh that fails
-    // leaves the old updater whole and startable.
-    // Past the put-back, old is never the only updater: what is left there is a refresh's leftover.
+    // downloaded ones, and takes its place only when every file is written and the updater program is
+    // among them: a refresh that fails leaves the old updater whole and startable.
+    // Past the put-back, old holds no updater that target lacks: what is left there is a refresh's
+    // leftover; a link there or at next goes itself.
     bool refreshed = removeTree(next) && removeTree(old);
-    const QFileInfo current(target);
     if (refreshed)
-        refreshed = current.isDir() ? copyTree(target, next) : QDir().mkdir(next);
-    refreshed = refreshed && copyDirectoryFiles(source, next, true) && swapIn(next, target, old);
+        refreshed = QFileInfo(target).isDir() ? copyFiles(target, next, Copied::OldUpdater) : QDir().mkdir(next);
+    refreshed = refreshed && copyDirectoryFiles(source, next);
+    if (refreshed && !holdsUpdater(next)) {
+        qWarning() << __LINE__ << "the updater folder was not refreshed: it would lack the updater program"
+                   << programName();
+        refreshed = false;
+    }
+    // A file in the updater's place is no part of an updater: it is kept beside it, never removed.
+    refreshed = refreshed && (QFileInfo(target).isDir() || clearPlace(target)) && swapIn(next, target, old);
     if (!refreshed) {
         qWarning() << __LINE__ << "the updater folder was not refreshed; the old one stays:" << target;
         removeTree(next);
         return;
     }
+    // Only now that a whole updater stands in its place does the old copy go.
     removeTree(old);
     m_deletedFileCount = 0;
     deleteDirectory(source, true);
@@ -152,7 +225,11 @@ void DownloadFile::UpdateUpgrradeProgram()
 bool DownloadFile::StartUpgradeProgram()
 {
     const QString appDir = appDirPath();
-    const QString program = updaterProgram();
+    // Where a refresh could not put the old updater back in its place, it is started where it stays.
+    const QString left = QDir::cleanPath(updaterFolder()) + QStringLiteral(".old");
+    QString program = updaterProgram();
+    if (!QFileInfo(program).isFile() && holdsUpdater(left))
+        program = left + QLatin1Char('/') + programName();
     const QStringList arguments{
         QStringLiteral("upgrade"),
         QString::number(m_linkList.size() - m_deletedFileCount),
@@ -180,45 +257,10 @@ bool DownloadFile::StartUpgradeProgram()
     return true;
 }
 
-bool DownloadFile::copyDirectoryFiles(const QString& fromDir, const QString& toDir, bool coverFileIfExist)
+bool DownloadFile::copyDirectoryFiles(const QString& fromDir, const QString& toDir)
 {
     qDebug() << __LINE__ << "copyDirectoryFiles=";
-    const QDir sourceDir(fromDir);
-    QDir targetDir(toDir);
-    if (!targetDir.exists() && !targetDir.mkdir(targetDir.absolutePath()))
-        return false;
-    const QFileInfoList entries = sourceDir.entryInfoList();
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (name == QLatin1String(".") || name == QLatin1String(".."))
-            continue;
-        // Only what was downloaded is copied: a link would bring in whatever it points at.
-        if (entry.isSymLink()) {
-            qWarning() << __LINE__ << "copyDirectoryFiles: link skipped" << entry.filePath();
-            continue;
-        }
-        const QString target = targetDir.filePath(name);
-        if (entry.isDir()) {
-            if (!copyDirectoryFiles(entry.filePath(), target, coverFileIfExist))
-                return false;
-            continue;
-        }
-        if (coverFileIfExist && targetDir.exists(name))
-            targetDir.remove(name);
-        if (!QFile::copy(entry.filePath(), target))
-            return false;
-        if (entry.suffix() == QLatin1String("tessarkzip")) {
-            const bool unpacked = unzipFile(target, targetDir.absolutePath(), true);
-            if (QFileInfo::exists(target))
-                QFile::remove(target);
-            if (!unpacked) {
-                qWarning() << __LINE__ << "copyDirectoryFiles: the archive did not unpack" << entry.filePath();
-                return false;
-            }
-        }
-        QThread::msleep(EntryPauseMs);
-    }
-    return true;
+    return copyFiles(fromDir, toDir, Copied::Download);
 }
 
 bool DownloadFile::unzipFile(const QString& zipFilePath, const QString& destDir, bool removeExisting)

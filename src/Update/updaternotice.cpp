@@ -5,10 +5,15 @@
 #include "widget/messagebox.h"
 #include "widget/regularfile.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace updaternotice {
 
@@ -21,9 +26,37 @@ struct Found {
     bool folder = false; // a folder stands at the notice's place
 };
 
+// The reasons a notice of ours names. An older updater left it empty, when its record was the one
+// reason there was; text without a word we know is not ours and names none.
+QVector<GiveUp> reasonsIn(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return {GiveUp::Record};
+    const QList<QByteArray> lines = text.split('\n');
+    QVector<GiveUp> named;
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
+        if (lines.contains(UpdaterNames::giveUpWord(why)))
+            named << why;
+    }
+    return named;
+}
+
+// Whether the opened file has more names than this one: then it is not a file the updater wrote.
+bool hasOtherNames(const QFile& file)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return ::fstat(file.handle(), &st) != 0 || st.st_nlink != 1;
+#else
+    Q_UNUSED(file);
+    return false;
+#endif
+}
+
 // What the notice at path says, then gone. A folder is left alone: it may hold what is not ours.
-// Anything else that is not a regular file is removed unread and, as an empty notice of an older
-// updater, tells of the record.
+// Anything else that is no regular file of ours within the bound (a link, a FIFO, a file of other
+// names, an oversized one) is removed unread and names nothing: the updater writes none of these, and
+// leaves its notice at the spare place instead.
 Found take(const QString& path)
 {
     Found found;
@@ -34,12 +67,20 @@ Found take(const QString& path)
         found.folder = true;
         return found;
     }
-    QByteArray text;
     QFile file;
-    if (info.isFile() && !info.isSymLink() && RegularFile::openForReading(&file, path))
-        text = file.read(UpdaterNames::MaxNoticeBytes);
+    if (!info.isSymLink() && RegularFile::openForReading(&file, path)) {
+        const QByteArray text = file.read(UpdaterNames::MaxNoticeBytes + 1);
+        if (hasOtherNames(file))
+            qWarning().noquote() << "the updater's notice" << path << "has other names; not read";
+        else if (text.size() > UpdaterNames::MaxNoticeBytes)
+            qWarning().noquote() << "the updater's notice" << path << "is over" << UpdaterNames::MaxNoticeBytes
+                                 << "bytes; not read";
+        else if (file.error() == QFileDevice::NoError)
+            found.why = reasonsIn(text);
+    } else {
+        qWarning().noquote() << "no regular file stands at the updater's notice" << path << "; not read";
+    }
     file.close();
-    found.why = UpdaterNames::giveUpsIn(text);
     // Gone before the box opens: the user is told once, even if the tool ends while it is open.
     if (!QFile::remove(path))
         qWarning().noquote() << "cannot remove the updater's notice" << path << "- it is shown again at the next start";
@@ -87,7 +128,45 @@ QString reasonText(GiveUp why, const QString& appDir, bool zh)
     return QString();
 }
 
+QString stagingText(const QString& folder, const QString& link, bool zh)
+{
+    const QString where = QDir::toNativeSeparators(folder);
+    if (!link.isEmpty()) {
+        const QString linked = QDir::toNativeSeparators(link);
+        return zh ? QStringLiteral("更新未能下载：存放更新文件的文件夹 %1 须经由链接 %2 才能到达，而更新不会经由链接写入任何文件。\n\n"
+                                   "请删除链接 %2（它所指向的内容不受影响），然后重新检查更新。")
+                        .arg(where, linked)
+                  : QStringLiteral("An update was not downloaded: the folder %1, where it keeps its files, is reached "
+                                   "through the link %2, and an update writes nothing through a link.\n\n"
+                                   "Delete the link %2 (what it points at stays), then look for the update again.")
+                        .arg(where, linked);
+    }
+    return zh ? QStringLiteral("更新未能下载：先前的更新留在 %1 中的文件无法删除，而新的更新会连同它们一起使用。\n\n"
+                               "请删除 %1，然后重新检查更新。")
+                    .arg(where)
+              : QStringLiteral("An update was not downloaded: what an earlier update left in %1 cannot be removed, "
+                               "and the new one would take it with its own files.\n\n"
+                               "Delete %1, then look for the update again.")
+                    .arg(where);
+}
+
 } // namespace
+
+void stagingUnusable(const QString& folder, const QString& link)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // Queued to the application object, so the box opens on its thread, after the worker went on.
+    QMetaObject::invokeMethod(
+        app,
+        [folder, link] {
+            const bool zh = chineseInterface();
+            messagebox::warning(nullptr, zh ? QStringLiteral("更新") : QStringLiteral("Update"),
+                                stagingText(folder, link, zh));
+        },
+        Qt::QueuedConnection);
+}
 
 void tellIfAny(QWidget* parent, const QString& appDir)
 {
