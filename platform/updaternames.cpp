@@ -30,14 +30,15 @@ QByteArray giveUpWord(GiveUp why)
 
 QVector<GiveUp> giveUpsIn(const QByteArray& text)
 {
+    // An older updater wrote an empty notice, and gave up only on its record.
+    if (text.isEmpty())
+        return {GiveUp::Record};
     const QList<QByteArray> lines = text.split('\n');
     QVector<GiveUp> found;
     for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
         if (lines.contains(giveUpWord(why)))
             found << why;
     }
-    if (found.isEmpty())
-        found << GiveUp::Record;
     return found;
 }
 

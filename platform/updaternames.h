@@ -24,8 +24,9 @@ enum class GiveUp {
 QByteArray giveUpWord(GiveUp why);
 // The tool reads no more of a notice than this; the updater adds nothing past it.
 constexpr int MaxNoticeBytes = 1024;
-// The reasons a notice's text names, each once, in the order of the enum. A notice without a word we
-// know (empty, as an older updater left it, or not ours) reads as Record, the one reason there was.
+// The reasons a notice's text names, each once, in the order of the enum. An empty notice (an older
+// updater's) reads as Record, the one reason there was; text without a word we know is not ours and
+// names none.
 QVector<GiveUp> giveUpsIn(const QByteArray& text);
 
 // The start of the names of fileName's temporary and kept-aside files beside it: "." + fileName +

@@ -26,21 +26,6 @@ struct Found {
     bool folder = false; // a folder stands at the notice's place
 };
 
-// The reasons a notice of ours names. An older updater left it empty, when its record was the one
-// reason there was; text without a word we know is not ours and names none.
-QVector<GiveUp> reasonsIn(const QByteArray& text)
-{
-    if (text.isEmpty())
-        return {GiveUp::Record};
-    const QList<QByteArray> lines = text.split('\n');
-    QVector<GiveUp> named;
-    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
-        if (lines.contains(UpdaterNames::giveUpWord(why)))
-            named << why;
-    }
-    return named;
-}
-
 // Whether the opened file has more names than this one: then it is not a file the updater wrote.
 bool hasOtherNames(const QFile& file)
 {
@@ -76,7 +61,7 @@ Found take(const QString& path)
             qWarning().noquote() << "the updater's notice" << path << "is over" << UpdaterNames::MaxNoticeBytes
                                  << "bytes; not read";
         else if (file.error() == QFileDevice::NoError)
-            found.why = reasonsIn(text);
+            found.why = UpdaterNames::giveUpsIn(text);
     } else {
         qWarning().noquote() << "no regular file stands at the updater's notice" << path << "; not read";
     }
