@@ -615,10 +615,12 @@ private slots:
             << false << 1 << "<p>What &#xD800;is&#x110000; new</p>" << "2 entities not understood" << ""
             << QString::fromUtf8("What \uFFFDis\uFFFD new");
         QTest::newRow("firmware, the cells of many tables share one bound")
-            << true << 1 << "What is new" + ("<table>" + QString("<tr><td>x<td>x<td>x<td>x<td>x").repeated(10) + "</table>").repeated(10)
+            << true << 1
+            << "What is new" + ("<table>" + QString("<tr><td>x<td>x<td>x<td>x<td>x").repeated(10) + "</table>").repeated(10)
             << "table cells or list items past the bounds" << "tables 1" << "";
         QTest::newRow("tool, a table in a cell counts double")
-            << false << 1 << "What is new<table><tr><td><table>" + QString("<tr><td>x<td>x<td>x").repeated(100) + "</table></table>"
+            << false << 1
+            << "What is new<table><tr><td><table>" + QString("<tr><td>x<td>x<td>x").repeated(100) + "</table></table>"
             << "table cells or list items past the bounds" << "tables 2" << "";
     }
     void serverTextCostIsBounded()
@@ -704,8 +706,10 @@ private slots:
             << "" << "<p>What is new</p><!-- to do: <b>more</b>" << "What is new\n<!-- to do: *more*" << true;
         QTest::newRow("tag left open at the end") << "" << "<p><b>What</b> is new <font color=\"red"
                                                   << "*What* is new <font color=\"red" << true;
-        QTest::newRow("tag meeting the next tag") << "" << "<p>What <b is</b> <i>new</i></p>" << "What <b is /new/" << true;
-        QTest::newRow("style sheet left open") << "" << "<p>What is new</p><style>p { }" << "What is new\np { }" << true;
+        QTest::newRow("tag meeting the next tag")
+            << "" << "<p>What <b is</b> <i>new</i></p>" << "What <b is /new/" << true;
+        QTest::newRow("style sheet left open")
+            << "" << "<p>What is new</p><style>p { }" << "What is new\np { }" << true;
         QTest::newRow("script and title left open")
             << "" << "<title>What<script>is</script> new" << "What new" << true;
         QTest::newRow("upper-case tags and attributes")
@@ -715,8 +719,8 @@ private slots:
             << "" << "<p>&eacute;&Eacute;&uuml;&szlig;&frac12;&sup2;&there4;&AElig;&thetasym;&zwnj;&Omega;&frac13;</p>"
             << QString::fromUtf8("éÉüß½²∴Æϑ\u200CΩ&frac13;") << true;
         QTest::newRow("entities without their ;")
-            << "" << "<p>What &amp is &eacute new &#233 &#x4E2D</p>" << QString::fromUtf8("What &amp is &eacute new é 中")
-            << false;
+            << "" << "<p>What &amp is &eacute new &#233 &#x4E2D</p>"
+            << QString::fromUtf8("What &amp is &eacute new é 中") << false;
         QTest::newRow("bold ends with its paragraph")
             << "" << "<p><b>What is</p><p>new</b> here</p>" << "*What is*\nnew here" << false;
         QTest::newRow("italic ends with its list item")

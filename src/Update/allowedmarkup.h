@@ -3,8 +3,10 @@
 // other markup is dropped (its text kept) and counted, so no reader of Qt's ever sees the server's text.
 //
 // Cost: one pass over the text. At each tag the open elements are looked through, and there are at most
-// MaxDepth of them; every entity, tag name and attribute is read once. So reading costs O(n) in the
-// length of the text, and the tree holds at most a few nodes per tag plus one character per character read.
+// MaxDepth of them; every entity, tag name and attribute is read once, and a construct left open once
+// more as text. The end of a comment, declaration, style, script or title is looked for once from each
+// place it is still ahead of. So reading costs O(n) in the length of the text, and the tree holds at most
+// a few nodes per tag plus one character per character read.
 //
 // Kept: p, br, b/strong, i/em, u, h1-h6, ul/ol/li, font with a checked, visible colour, and table/tr/td/th
 // nested at most MaxTableDepth deep; attributes: align (p, h1-h6, td, th), color (font) and border
