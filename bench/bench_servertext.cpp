@@ -150,6 +150,9 @@ int main(int argc, char** argv)
     rows.push_back({"thousands of cells in a row", atBound("What is new<table><tr>", "<td>x")});
     rows.push_back({"thousands of rows", atBound("What is new<table>", "<tr><td>x<td>y")});
     rows.push_back({"thousands of unknown tags", atBound("What is new", "<x a=1>")});
+    rows.push_back({"comments left open", atBound("What is new", "<!--")});
+    rows.push_back({"style sheets left open", atBound("What is new", "<style>x")});
+    rows.push_back({"quotes and tags left open", atBound("What is new", "<p a=\"x<b")});
     rows.push_back({"entities", atBound("<p>What is new ", "&amp;&#x1F600;&#0;&bogus;&#99999999;&nbsp", "</p>")});
     QByteArray invalid = "<p>What is new ";
     while (invalid.size() < ServerText::MaxChars - 16)

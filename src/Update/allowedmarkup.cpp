@@ -3,6 +3,10 @@
 #include <QColor>
 #include <QHash>
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
+
 namespace {
 
 enum class Tag {
@@ -59,8 +63,9 @@ const QHash<QString, TagInfo>& knownTags()
         t.insert(QStringLiteral("u"), {Tag::U, 0});
         t.insert(QStringLiteral("font"), {Tag::Font, 0});
         t.insert(QStringLiteral("br"), {Tag::Br, 0});
+        int raw = 0; // which of MarkupReader's searches for an end tag
         for (const char* name : {"style", "script", "title"})
-            t.insert(QLatin1String(name), {Tag::RawText, 0});
+            t.insert(QLatin1String(name), {Tag::RawText, raw++});
         for (const char* name : {"html", "head", "body", "thead", "tbody", "tfoot"})
             t.insert(QLatin1String(name), {Tag::Wrapper, 0});
         for (const char* name : {"div", "center", "blockquote", "pre", "section", "article", "header", "footer",
@@ -76,15 +81,87 @@ struct Entity {
     const char* name;
     ushort code;
 };
+// Every entity of HTML 4 (as Qt's own reader knows them) and apos, sorted as the names compare.
 const Entity Entities[] = {
-    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},       {"quot", '"'},     {"apos", '\''},
-    {"nbsp", 0xA0},    {"copy", 0xA9},    {"reg", 0xAE},     {"trade", 0x2122}, {"hellip", 0x2026},
-    {"mdash", 0x2014}, {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C},
-    {"rdquo", 0x201D}, {"bull", 0x2022},  {"middot", 0xB7},  {"deg", 0xB0},     {"times", 0xD7},
-    {"euro", 0x20AC},  {"laquo", 0xAB},   {"raquo", 0xBB},   {"yen", 0xA5},     {"pound", 0xA3},
-    {"sect", 0xA7},    {"para", 0xB6},    {"plusmn", 0xB1},
+    {"AElig", 0xC6}, {"Aacute", 0xC1}, {"Acirc", 0xC2}, {"Agrave", 0xC0}, {"Alpha", 0x391}, {"Aring", 0xC5},
+    {"Atilde", 0xC3}, {"Auml", 0xC4}, {"Beta", 0x392}, {"Ccedil", 0xC7}, {"Chi", 0x3A7}, {"Dagger", 0x2021},
+    {"Delta", 0x394}, {"ETH", 0xD0}, {"Eacute", 0xC9}, {"Ecirc", 0xCA}, {"Egrave", 0xC8}, {"Epsilon", 0x395},
+    {"Eta", 0x397}, {"Euml", 0xCB}, {"Gamma", 0x393}, {"Iacute", 0xCD}, {"Icirc", 0xCE}, {"Igrave", 0xCC},
+    {"Iota", 0x399}, {"Iuml", 0xCF}, {"Kappa", 0x39A}, {"Lambda", 0x39B}, {"Mu", 0x39C}, {"Ntilde", 0xD1},
+    {"Nu", 0x39D}, {"OElig", 0x152}, {"Oacute", 0xD3}, {"Ocirc", 0xD4}, {"Ograve", 0xD2}, {"Omega", 0x3A9},
+    {"Omicron", 0x39F}, {"Oslash", 0xD8}, {"Otilde", 0xD5}, {"Ouml", 0xD6}, {"Phi", 0x3A6}, {"Pi", 0x3A0},
+    {"Prime", 0x2033}, {"Psi", 0x3A8}, {"Rho", 0x3A1}, {"Scaron", 0x160}, {"Sigma", 0x3A3}, {"THORN", 0xDE},
+    {"Tau", 0x3A4}, {"Theta", 0x398}, {"Uacute", 0xDA}, {"Ucirc", 0xDB}, {"Ugrave", 0xD9}, {"Upsilon", 0x3A5},
+    {"Uuml", 0xDC}, {"Xi", 0x39E}, {"Yacute", 0xDD}, {"Yuml", 0x178}, {"Zeta", 0x396}, {"aacute", 0xE1},
+    {"acirc", 0xE2}, {"acute", 0xB4}, {"aelig", 0xE6}, {"agrave", 0xE0}, {"alefsym", 0x2135}, {"alpha", 0x3B1},
+    {"amp", 0x26}, {"and", 0x2227}, {"ang", 0x2220}, {"apos", 0x27}, {"aring", 0xE5}, {"asymp", 0x2248},
+    {"atilde", 0xE3}, {"auml", 0xE4}, {"bdquo", 0x201E}, {"beta", 0x3B2}, {"brvbar", 0xA6}, {"bull", 0x2022},
+    {"cap", 0x2229}, {"ccedil", 0xE7}, {"cedil", 0xB8}, {"cent", 0xA2}, {"chi", 0x3C7}, {"circ", 0x2C6},
+    {"clubs", 0x2663}, {"cong", 0x2245}, {"copy", 0xA9}, {"crarr", 0x21B5}, {"cup", 0x222A}, {"curren", 0xA4},
+    {"dArr", 0x21D3}, {"dagger", 0x2020}, {"darr", 0x2193}, {"deg", 0xB0}, {"delta", 0x3B4}, {"diams", 0x2666},
+    {"divide", 0xF7}, {"eacute", 0xE9}, {"ecirc", 0xEA}, {"egrave", 0xE8}, {"empty", 0x2205}, {"emsp", 0x2003},
+    {"ensp", 0x2002}, {"epsilon", 0x3B5}, {"equiv", 0x2261}, {"eta", 0x3B7}, {"eth", 0xF0}, {"euml", 0xEB},
+    {"euro", 0x20AC}, {"exist", 0x2203}, {"fnof", 0x192}, {"forall", 0x2200}, {"frac12", 0xBD}, {"frac14", 0xBC},
+    {"frac34", 0xBE}, {"frasl", 0x2044}, {"gamma", 0x3B3}, {"ge", 0x2265}, {"gt", 0x3E}, {"hArr", 0x21D4},
+    {"harr", 0x2194}, {"hearts", 0x2665}, {"hellip", 0x2026}, {"iacute", 0xED}, {"icirc", 0xEE}, {"iexcl", 0xA1},
+    {"igrave", 0xEC}, {"image", 0x2111}, {"infin", 0x221E}, {"int", 0x222B}, {"iota", 0x3B9}, {"iquest", 0xBF},
+    {"isin", 0x2208}, {"iuml", 0xEF}, {"kappa", 0x3BA}, {"lArr", 0x21D0}, {"lambda", 0x3BB}, {"lang", 0x2329},
+    {"laquo", 0xAB}, {"larr", 0x2190}, {"lceil", 0x2308}, {"ldquo", 0x201C}, {"le", 0x2264}, {"lfloor", 0x230A},
+    {"lowast", 0x2217}, {"loz", 0x25CA}, {"lrm", 0x200E}, {"lsaquo", 0x2039}, {"lsquo", 0x2018}, {"lt", 0x3C},
+    {"macr", 0xAF}, {"mdash", 0x2014}, {"micro", 0xB5}, {"middot", 0xB7}, {"minus", 0x2212}, {"mu", 0x3BC},
+    {"nabla", 0x2207}, {"nbsp", 0xA0}, {"ndash", 0x2013}, {"ne", 0x2260}, {"ni", 0x220B}, {"not", 0xAC},
+    {"notin", 0x2209}, {"nsub", 0x2284}, {"ntilde", 0xF1}, {"nu", 0x3BD}, {"oacute", 0xF3}, {"ocirc", 0xF4},
+    {"oelig", 0x153}, {"ograve", 0xF2}, {"oline", 0x203E}, {"omega", 0x3C9}, {"omicron", 0x3BF}, {"oplus", 0x2295},
+    {"or", 0x2228}, {"ordf", 0xAA}, {"ordm", 0xBA}, {"oslash", 0xF8}, {"otilde", 0xF5}, {"otimes", 0x2297},
+    {"ouml", 0xF6}, {"para", 0xB6}, {"part", 0x2202}, {"permil", 0x2030}, {"perp", 0x22A5}, {"phi", 0x3C6},
+    {"pi", 0x3C0}, {"piv", 0x3D6}, {"plusmn", 0xB1}, {"pound", 0xA3}, {"prime", 0x2032}, {"prod", 0x220F},
+    {"prop", 0x221D}, {"psi", 0x3C8}, {"quot", 0x22}, {"rArr", 0x21D2}, {"radic", 0x221A}, {"rang", 0x232A},
+    {"raquo", 0xBB}, {"rarr", 0x2192}, {"rceil", 0x2309}, {"rdquo", 0x201D}, {"real", 0x211C}, {"reg", 0xAE},
+    {"rfloor", 0x230B}, {"rho", 0x3C1}, {"rlm", 0x200F}, {"rsaquo", 0x203A}, {"rsquo", 0x2019}, {"sbquo", 0x201A},
+    {"scaron", 0x161}, {"sdot", 0x22C5}, {"sect", 0xA7}, {"shy", 0xAD}, {"sigma", 0x3C3}, {"sigmaf", 0x3C2},
+    {"sim", 0x223C}, {"spades", 0x2660}, {"sub", 0x2282}, {"sube", 0x2286}, {"sum", 0x2211}, {"sup", 0x2283},
+    {"sup1", 0xB9}, {"sup2", 0xB2}, {"sup3", 0xB3}, {"supe", 0x2287}, {"szlig", 0xDF}, {"tau", 0x3C4},
+    {"there4", 0x2234}, {"theta", 0x3B8}, {"thetasym", 0x3D1}, {"thinsp", 0x2009}, {"thorn", 0xFE}, {"tilde", 0x2DC},
+    {"times", 0xD7}, {"trade", 0x2122}, {"uArr", 0x21D1}, {"uacute", 0xFA}, {"uarr", 0x2191}, {"ucirc", 0xFB},
+    {"ugrave", 0xF9}, {"uml", 0xA8}, {"upsih", 0x3D2}, {"upsilon", 0x3C5}, {"uuml", 0xFC}, {"weierp", 0x2118},
+    {"xi", 0x3BE}, {"yacute", 0xFD}, {"yen", 0xA5}, {"yuml", 0xFF}, {"zeta", 0x3B6}, {"zwj", 0x200D},
+    {"zwnj", 0x200C},
 };
-constexpr int MaxEntityName = 6;
+static_assert(sizeof(Entities) / sizeof(Entities[0]) == 253, "the 252 entities of HTML 4 and apos");
+constexpr int MaxEntityName = 8; // thetasym
+
+// The character a name stands for; 0 when it is none.
+ushort namedEntity(const QStringRef& name)
+{
+    const Entity* end = std::end(Entities);
+    const Entity* e = std::lower_bound(std::begin(Entities), end, name, [](const Entity& entity, const QStringRef& n) {
+        return n.compare(QLatin1String(entity.name)) > 0;
+    });
+    return e != end && name == QLatin1String(e->name) ? e->code : 0;
+}
+
+// Where something next occurs in the text from a place on. The reader asks again from later places as it
+// goes: the answer found once holds for every place up to it, so the text is looked through once in all,
+// not once for each time a construct is left open.
+class NextOf {
+public:
+    // The first place at or past from where found(j) holds; n when there is none.
+    template <typename Found> int find(int from, int n, Found found)
+    {
+        if (from >= m_from && from <= m_at)
+            return m_at;
+        int j = from;
+        while (j < n && !found(j))
+            ++j;
+        m_from = from;
+        m_at = j;
+        return j;
+    }
+
+private:
+    int m_from = std::numeric_limits<int>::max();
+    int m_at = -1;
+};
 
 bool isSpace(ushort c)
 {
@@ -94,6 +171,11 @@ bool isSpace(ushort c)
 bool isAsciiLetter(ushort c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isAsciiLetterOrDigit(ushort c)
+{
+    return isAsciiLetter(c) || (c >= '0' && c <= '9');
 }
 
 // Code points that are no text: a document would take some of them for its own markers.
@@ -131,6 +213,7 @@ void remember(QStringList& names, const QString& name)
 struct Attribute {
     QString name; // folded; empty when too long
     QStringRef value;
+    bool open = false; // its quote was left open: the value is not used
 };
 
 } // namespace
@@ -180,6 +263,9 @@ private:
     int m_droppedLists = 0;
     int m_moreAttributes = 0; // on the tag being read, past those kept
     int m_run = 0;            // characters since the last place a line may break
+    NextOf m_nextClose;       // '>'
+    NextOf m_nextCommentEnd;  // "-->"
+    NextOf m_nextRawEnd[3];   // "</style", "</script", "</title"
 
     AllowedMarkup::Dropped& dropped() { return m_out.m_dropped; }
     Kind top() const { return m_stack.last().kind; }
@@ -424,27 +510,28 @@ private:
             return;
         }
         const int from = j;
-        while (j < m_n && j - from <= MaxEntityName && isAsciiLetter(m_s[j].unicode()))
-            ++j;
+        if (j < m_n && isAsciiLetter(m_s[j].unicode())) {
+            while (j < m_n && j - from <= MaxEntityName && isAsciiLetterOrDigit(m_s[j].unicode()))
+                ++j;
+        }
         if (j == from || j >= m_n || m_s[j] != QLatin1Char(';')) {
             literal(); // a lone '&' in text is common; a name without its ';' is kept as it stands
             return;
         }
-        const QStringRef name(&m_in, from, j - from);
-        for (const Entity& e : Entities) {
-            if (name == QLatin1String(e.name)) {
-                m_i = j + 1;
-                putChar(QChar(e.code));
-                return;
-            }
+        const ushort code = namedEntity(QStringRef(&m_in, from, j - from));
+        if (code == 0) {
+            ++dropped().entities;
+            literal();
+            return;
         }
-        ++dropped().entities;
-        literal();
+        m_i = j + 1;
+        putChar(QChar(code));
     }
 
+    // The character at m_i, as it stands.
     void literal()
     {
-        putChar(QLatin1Char('&'));
+        putChar(m_s[m_i]);
         ++m_i;
     }
 
@@ -462,13 +549,22 @@ private:
 
     // --- markup
 
-    // Past the next '>' (or to the end).
-    void skipPast(QChar end)
+    // A construct opened at from and left open: its '<' is kept as text, and what follows is read as usual.
+    void leftOpen(int from)
     {
-        while (m_i < m_n && m_s[m_i] != end)
-            ++m_i;
-        if (m_i < m_n)
-            ++m_i;
+        ++dropped().unclosed;
+        m_i = from;
+        literal();
+    }
+
+    // Past the next '>'; a declaration the text ends in is kept as text.
+    void skipDeclaration()
+    {
+        const int close = m_nextClose.find(m_i, m_n, [this](int j) { return m_s[j] == QLatin1Char('>'); });
+        if (close < m_n)
+            m_i = close + 1;
+        else
+            leftOpen(m_i);
     }
 
     void markup()
@@ -479,58 +575,64 @@ private:
             if (rest >= 4 && m_s[m_i + 2] == QLatin1Char('-') && m_s[m_i + 3] == QLatin1Char('-'))
                 comment();
             else
-                skipPast(QLatin1Char('>')); // a declaration such as <!DOCTYPE html>
+                skipDeclaration(); // such as <!DOCTYPE html>
         } else if (next == '?') {
-            skipPast(QLatin1Char('>'));
+            skipDeclaration();
         } else if (next == '/' && rest > 2 && isAsciiLetter(m_s[m_i + 2].unicode())) {
-            m_i += 2;
-            tag(true);
+            tag(m_i, true);
         } else if (next == '/') {
-            skipPast(QLatin1Char('>')); // "</>", "</ x>": nothing
+            skipDeclaration(); // "</>", "</ x>": nothing
         } else if (isAsciiLetter(next)) {
-            m_i += 1;
-            tag(false);
+            tag(m_i, false);
         } else {
-            putChar(QLatin1Char('<'));
-            ++m_i;
+            literal();
         }
     }
 
     void comment()
     {
         // "<!-->" and "<!--->" end at once, as browsers read them.
-        for (int j = m_i + 2; j + 2 < m_n; ++j) {
-            if (m_s[j] == QLatin1Char('-') && m_s[j + 1] == QLatin1Char('-') && m_s[j + 2] == QLatin1Char('>')) {
-                m_i = j + 3;
-                return;
-            }
-        }
-        m_i = m_n;
+        const int close = m_nextCommentEnd.find(m_i + 2, m_n, [this](int j) {
+            return j + 2 < m_n && m_s[j] == QLatin1Char('-') && m_s[j + 1] == QLatin1Char('-')
+                   && m_s[j + 2] == QLatin1Char('>');
+        });
+        if (close < m_n)
+            m_i = close + 3;
+        else
+            leftOpen(m_i);
     }
 
-    // m_i at the tag's name. Reads the name and attributes up to '>'; a tag the text ends in is dropped.
-    void tag(bool end)
+    bool endsName(int j) const
+    {
+        const QChar c = m_s[j];
+        return isSpace(c.unicode()) || c == QLatin1Char('/') || c == QLatin1Char('>') || c == QLatin1Char('<');
+    }
+
+    // from at the tag's '<'. Reads the name and attributes up to '>'. A tag that the text ends in, or that
+    // meets another '<' first, was left open and is kept as text.
+    void tag(int from, bool end)
     {
         m_moreAttributes = 0;
+        m_i = from + (end ? 2 : 1);
         const int nameFrom = m_i;
-        while (m_i < m_n && !isSpace(m_s[m_i].unicode()) && m_s[m_i] != QLatin1Char('/')
-               && m_s[m_i] != QLatin1Char('>'))
+        while (m_i < m_n && !endsName(m_i))
             ++m_i;
         const QString name = foldedName(m_s + nameFrom, m_i - nameFrom);
         QVector<Attribute> attributes;
         for (;;) {
             while (m_i < m_n && (isSpace(m_s[m_i].unicode()) || m_s[m_i] == QLatin1Char('/')))
                 ++m_i;
-            if (m_i >= m_n)
+            if (m_i >= m_n || m_s[m_i] == QLatin1Char('<')) {
+                leftOpen(from);
                 return;
+            }
             if (m_s[m_i] == QLatin1Char('>')) {
                 ++m_i;
                 break;
             }
             const int attrFrom = m_i;
             ++m_i; // the first character belongs to the name, even '='
-            while (m_i < m_n && !isSpace(m_s[m_i].unicode()) && m_s[m_i] != QLatin1Char('/')
-                   && m_s[m_i] != QLatin1Char('>') && m_s[m_i] != QLatin1Char('='))
+            while (m_i < m_n && !endsName(m_i) && m_s[m_i] != QLatin1Char('='))
                 ++m_i;
             Attribute attribute{foldedName(m_s + attrFrom, m_i - attrFrom), QStringRef()};
             while (m_i < m_n && isSpace(m_s[m_i].unicode()))
@@ -539,18 +641,12 @@ private:
                 ++m_i;
                 while (m_i < m_n && isSpace(m_s[m_i].unicode()))
                     ++m_i;
-                int valueFrom = m_i;
                 if (m_i < m_n && (m_s[m_i] == QLatin1Char('"') || m_s[m_i] == QLatin1Char('\''))) {
-                    const QChar quote = m_s[m_i];
-                    valueFrom = ++m_i;
-                    while (m_i < m_n && m_s[m_i] != quote)
-                        ++m_i;
-                    if (m_i >= m_n)
-                        return;
-                    attribute.value = QStringRef(&m_in, valueFrom, m_i - valueFrom);
-                    ++m_i;
+                    quoted(&attribute);
                 } else {
-                    while (m_i < m_n && !isSpace(m_s[m_i].unicode()) && m_s[m_i] != QLatin1Char('>'))
+                    const int valueFrom = m_i;
+                    while (m_i < m_n && !isSpace(m_s[m_i].unicode()) && m_s[m_i] != QLatin1Char('>')
+                           && m_s[m_i] != QLatin1Char('<'))
                         ++m_i;
                     attribute.value = QStringRef(&m_in, valueFrom, m_i - valueFrom);
                 }
@@ -571,6 +667,28 @@ private:
             startTag(info, name, attributes);
     }
 
+    // m_i at a value's opening quote. The value ends at its closing quote when a tag could go on from
+    // there. A quote left open (the next '<' or the text's end comes first, or what follows the closing
+    // quote could not) would swallow what follows: the value ends at the next '>' or '<' instead, unused.
+    void quoted(Attribute* attribute)
+    {
+        const QChar quote = m_s[m_i];
+        const int valueFrom = ++m_i;
+        int j = valueFrom;
+        while (j < m_n && m_s[j] != quote && m_s[j] != QLatin1Char('<'))
+            ++j;
+        if (j < m_n && m_s[j] == quote && (j + 1 == m_n || endsName(j + 1))) {
+            attribute->value = QStringRef(&m_in, valueFrom, j - valueFrom);
+            m_i = j + 1;
+            return;
+        }
+        ++dropped().unclosed;
+        attribute->open = true;
+        while (m_i < m_n && m_s[m_i] != QLatin1Char('>') && m_s[m_i] != QLatin1Char('<'))
+            ++m_i;
+        attribute->value = QStringRef(&m_in, valueFrom, m_i - valueFrom);
+    }
+
     // --- attributes
 
     // Marks every attribute but the one allowed (if any) as dropped; returns the allowed one's value.
@@ -582,7 +700,7 @@ private:
         }
         QStringRef value;
         for (const Attribute& a : attributes) {
-            if (allowedName && a.name == QLatin1String(allowedName) && value.isNull()) {
+            if (allowedName && a.name == QLatin1String(allowedName) && !a.open && value.isNull()) {
                 value = a.value.isNull() ? QStringRef(&m_in, 0, 0) : a.value;
                 continue;
             }
@@ -615,7 +733,8 @@ private:
         return AllowedMarkup::NoAlign;
     }
 
-    // "#rgb", "#rrggbb" or a colour name of letters only; never transparent.
+    // "#rgb", "#rrggbb" or a colour name of letters only; only one that shows, as a colour that cannot be
+    // seen would hide its text.
     bool colour(const QVector<Attribute>& attributes, QRgb* rgb)
     {
         const QStringRef value = allowed(attributes, "color");
@@ -631,10 +750,9 @@ private:
             ok = true;
             for (QChar c : v)
                 ok = ok && isAsciiLetter(c.unicode());
-            ok = ok && v.compare(QLatin1String("transparent"), Qt::CaseInsensitive) != 0;
         }
         const QColor c = ok ? QColor(v.toString()) : QColor();
-        if (!c.isValid()) {
+        if (!c.isValid() || c.alpha() == 0) {
             dropAttribute(QStringLiteral("color"));
             return false;
         }
@@ -820,7 +938,7 @@ private:
             return;
         case Tag::RawText:
             dropElement(name);
-            skipRawText(name);
+            skipRawText(name, info.level);
             return;
         case Tag::Block:
             dropElement(name);
@@ -906,23 +1024,23 @@ private:
         }
     }
 
-    // style, script, title: their content is no text; skipped to their end tag, or to the end.
-    void skipRawText(const QString& name)
+    // style, script, title: their content is no text, skipped to their end tag. Without one, nothing is
+    // skipped: the content is read as text, so what follows is not lost.
+    void skipRawText(const QString& name, int which)
     {
         const int length = name.size();
-        for (int j = m_i; j + 1 < m_n; ++j) {
-            if (m_s[j] != QLatin1Char('<') || m_s[j + 1] != QLatin1Char('/') || j + 2 + length > m_n)
-                continue;
-            if (foldedName(m_s + j + 2, length) != name)
-                continue;
+        const int close = m_nextRawEnd[which].find(m_i, m_n, [this, &name, length](int j) {
+            if (m_s[j] != QLatin1Char('<') || j + 2 + length > m_n || m_s[j + 1] != QLatin1Char('/')
+                || foldedName(m_s + j + 2, length) != name)
+                return false;
             const int after = j + 2 + length;
-            if (after == m_n || isSpace(m_s[after].unicode()) || m_s[after] == QLatin1Char('/')
-                || m_s[after] == QLatin1Char('>')) {
-                m_i = j;
-                return;
-            }
-        }
-        m_i = m_n;
+            return after == m_n || isSpace(m_s[after].unicode()) || m_s[after] == QLatin1Char('/')
+                   || m_s[after] == QLatin1Char('>');
+        });
+        if (close < m_n)
+            m_i = close;
+        else
+            ++dropped().unclosed;
     }
 };
 

@@ -3,12 +3,17 @@
 // other markup is dropped (its text kept) and counted, so no reader of Qt's ever sees the server's text.
 //
 // Cost: one pass over the text. At each tag the open elements are looked through, and there are at most
-// MaxDepth of them; every entity, tag name and attribute is read once. So reading costs O(n) in the
-// length of the text, and the tree holds at most a few nodes per tag plus one character per character read.
+// MaxDepth of them; every entity, tag name and attribute is read once, and a construct left open once
+// more as text. The end of a comment, declaration, style, script or title is looked for once from each
+// place it is still ahead of. So reading costs O(n) in the length of the text, and the tree holds at most
+// a few nodes per tag plus one character per character read.
 //
-// Kept: p, br, b/strong, i/em, u, h1-h6, ul/ol/li, font with a checked colour, and table/tr/td/th
+// Kept: p, br, b/strong, i/em, u, h1-h6, ul/ol/li, font with a checked, visible colour, and table/tr/td/th
 // nested at most MaxTableDepth deep; attributes: align (p, h1-h6, td, th), color (font) and border
-// (table), each with a checked value. style, script and title lose their content too.
+// (table), each with a checked value. style, script and title lose their content too. Every HTML 4 entity
+// is decoded. A construct left open never swallows what follows: a tag or comment that the text ends in,
+// or a tag that meets the next '<', is kept as text; a quoted value left open ends at the next '>' or '<'
+// and is not used; a style, script or title without its end tag loses nothing, its content read as text.
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -66,6 +71,7 @@ public:
         int nested = 0;     // kept kinds nested past a bound
         int entities = 0;   // malformed or unknown: kept as they stand, or replaced
         int characters = 0; // not valid text: lone surrogates, noncharacters, control characters
+        int unclosed = 0;   // tags, comments, quoted values and style/script/title left open
         QStringList elementNames;   // the first few distinct ones
         QStringList attributeNames;
     };

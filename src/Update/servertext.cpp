@@ -378,6 +378,9 @@ QString droppedSummary(const AllowedMarkup::Dropped& dropped, int linesCut)
         parts << QStringLiteral("%1 table cells or list items past the bounds shown as lines").arg(linesCut);
     if (dropped.entities > 0)
         parts << QStringLiteral("%1 entities not understood, kept as text or replaced").arg(dropped.entities);
+    if (dropped.unclosed > 0)
+        parts << QStringLiteral("%1 tags, comments, quotes or style sheets, scripts and titles left open, what follows "
+                                "kept as text").arg(dropped.unclosed);
     if (dropped.characters > 0)
         parts << QStringLiteral("%1 characters that are not valid text, replaced or left out").arg(dropped.characters);
     return parts.join(QLatin1String("; "));
