@@ -8,6 +8,7 @@
 #include "main/tessark.h"
 #include "simcontrol.h"
 #include "widget/messagebox.h"
+#include "widget/plaintext.h"
 
 #include <QApplication>
 #include <QFile>
@@ -193,6 +194,22 @@ private slots:
         QVERIFY(!watch.seen.button.isEmpty() && watch.seen.available.contains(watch.seen.button));
         if (text.size() < 100) // short: as it is, the caller's markup read as markup
             QCOMPARE(watch.seen.shown, QStringLiteral("Macros are back"));
+    }
+
+    // A tooltip reads as Qt's tooltip reads it (rich when it looks like markup) back to the text as typed,
+    // its spaces and lines too.
+    void toolTipShowsTheTextAsTyped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("tag") << "<b>Ctrl</b>+<img src=&#47;dev&#47;zero>";
+        QTest::newRow("escaped tag") << "&lt;b&gt; Fn";
+        QTest::newRow("ampersand alone") << "Fn & Ctrl";
+        QTest::newRow("aligned two lines") << "<i>Ctrl+Alt\n   Fn     Del";
+    }
+    void toolTipShowsTheTextAsTyped()
+    {
+        QFETCH(QString, text);
+        QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
     }
 
     // Every label and tooltip of the main window with a keyboard whose names hold markup (its board
