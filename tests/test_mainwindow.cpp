@@ -390,6 +390,7 @@ private slots:
                                               "<font color='red'>v1.05</font>, Firmware Update you sure!"));
             QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
             QCOMPARE(box.defaultButton, QMessageBox::Yes);
+            QCOMPARE(box.textFormat, Qt::RichText); // its own red, numbers alone inserted
         }
     }
 

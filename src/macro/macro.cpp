@@ -53,6 +53,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const 
 {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
     label->setStyleSheet(style);
     return label;

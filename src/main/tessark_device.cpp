@@ -260,12 +260,14 @@ bool Tessark::checkVersion()
     if (minimum > shown) {
         const QString a = QStringLiteral("<font color='red'>v") + QString::number(shown, 'f', 2) + QStringLiteral("</font>");
         const QString b = QStringLiteral("<font color='red'>v") + QString::number(minimum, 'f', 2) + QStringLiteral("</font>");
-        const auto answer = messagebox::information(
-            nullptr, QStringLiteral("Firmware Update"),
-            QStringLiteral("Firmware Version: ") + a + QStringLiteral(" less than ") + b +
-                QStringLiteral(", Firmware Update you sure!"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-        return answer == QMessageBox::Yes;
+        MessageBoxRequest request;
+        request.title = QStringLiteral("Firmware Update");
+        request.text = QStringLiteral("Firmware Version: ") + a + QStringLiteral(" less than ") + b +
+                       QStringLiteral(", Firmware Update you sure!");
+        request.textFormat = Qt::RichText; // the red versions; both inserts are numbers
+        request.buttons = QMessageBox::Yes | QMessageBox::No;
+        request.defaultButton = QMessageBox::Yes;
+        return messagebox::show(request) == QMessageBox::Yes;
     }
     return false;
 }

@@ -5,6 +5,7 @@
 #include "color/color.h"
 #include "color/palette.h"
 #include "device/device.h"
+#include "widget/plaintext.h"
 #include "device/resultcodes.h"
 #include "shortcut/shortcuts.h"
 #include "widget/data.h"
@@ -444,7 +445,7 @@ void Tessark::drawKeyCode()
         key->setImage(palette->image());
         key->setName(palette->name());
         key->setAlias(palette->alias());
-        key->setToolTip(palette->name());
+        key->setToolTip(plaintext::toolTip(palette->name()));
         key->locked = kc.state;
         key->show();
         key->update();

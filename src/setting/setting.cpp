@@ -7,6 +7,7 @@
 #include "firmware.h"
 #include "schedule.h"
 #include "ui_setting.h"
+#include "widget/plaintext.h"
 #include "widget/roundrect.h"
 
 #include <QDebug>
@@ -211,6 +212,9 @@ void Setting::setPageSize(int width, int /*height*/)
 void Setting::setProductInfo(const QString& name, const QString& firmwareVersion, const QString& hardwareVersion,
                              const QString& releaseDate)
 {
+    // From the keyboard and its family's files: shown as typed.
+    for (QLabel* label : {ui->labelPN, ui->labelFV, ui->labelHV, ui->labelCD})
+        plaintext::keep(label);
     ui->labelPN->setText(name);
     ui->labelFV->setText(firmwareVersion);
     ui->labelHV->setText(hardwareVersion);

@@ -3,6 +3,7 @@
 #include "platform/versioninfo.h"
 #include "shortcut/shortcutsitem.h"
 #include "widget/keybtn.h"
+#include "widget/plaintext.h"
 
 #include <QDebug>
 #include <QFileIconProvider>
@@ -38,6 +39,8 @@ CPushButton::CPushButton(QWidget* parent) : QPushButton(parent)
 {
     setStyleSheet(styleSheet() + QStringLiteral("background:rgba(85,255,255,0.8);"));
     m_text.setWordWrap(true);
+    m_text.setTextFormat(Qt::PlainText); // file names, web addresses
+
     auto* row = new QHBoxLayout;
     row->addWidget(&m_icon);
     row->addWidget(&m_text);
@@ -120,7 +123,7 @@ void ShortcutsKB::addButtons(QList<ShortcutsItem*>* rows)
         auto* button = new CPushButton(this);
         button->setMinimumSize(ButtonWidth, ButtonHeight);
         button->setMaximumSize(ButtonWidth, ButtonHeight);
-        button->setToolTip(buttonToolTip(item));
+        button->setToolTip(plaintext::toolTip(buttonToolTip(item)));
         // The action is the row's at the time of the click; a row deleted meanwhile does nothing.
         const QPointer<ShortcutsItem> target(item);
         connect(button, &QPushButton::clicked, [target] {

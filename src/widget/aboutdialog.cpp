@@ -26,6 +26,9 @@ AboutDialog::AboutDialog() : m_filePath(appDirPath() + QStringLiteral("/config/a
     m_web = new Label(this);
     m_other.setParent(this);
     m_email.setParent(this);
+    // The about file's texts, shown as typed.
+    for (QLabel* label : {&m_firmware, &m_version, &m_other})
+        label->setTextFormat(Qt::PlainText);
     m_firmware.setObjectName(QStringLiteral("firmware"));
     m_version.setObjectName(QStringLiteral("software"));
     m_web->setObjectName(QStringLiteral("web"));

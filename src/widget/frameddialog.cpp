@@ -32,6 +32,7 @@ void FramedDialog::createTitle(const QString& text)
     Qss qss;
     qss.setLabelStyle(&titleLabel, QColor(QStringLiteral("#fff")), 11, 50);
     titleLabel.move(20, 15);
+    titleLabel.setTextFormat(Qt::PlainText);
     titleLabel.setText(text);
     titleLabel.show();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A label that reports a left-button press (clickable link texts, macro key chips).
+// A plain-text label that reports a left-button press (clickable link texts, macro key chips).
 #include <QLabel>
 
 class Label : public QLabel {

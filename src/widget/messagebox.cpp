@@ -1,11 +1,94 @@
 #include "messagebox.h"
 
+#include "setting/Language.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
+#include <QWindow>
+#include <climits>
 
 namespace {
+
+// What a box needs beside its text: title bar, margins, the button row and the details once opened
+// (a fixed 100 pixels in Qt 5), with room to spare.
+constexpr int BoxChromeHeight = 280;
+// A longer text never fits any screen's box label; it is cut without measuring all of it.
+constexpr int MeasuredTextLimit = 16384;
+
+QScreen* screenOf(const QWidget* parent)
+{
+    if (parent) {
+        if (const QWindow* window = parent->window()->windowHandle())
+            return window->screen();
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+// The height text takes at width, an upper bound for the box's label: QMessageBox wraps at words
+// from its narrowest width on, and anywhere once one word is wider than the box may grow.
+int textHeight(const QFontMetrics& metrics, int width, const QString& text)
+{
+    const QRect area(0, 0, width, INT_MAX / 2);
+    return qMax(metrics.boundingRect(area, Qt::TextWordWrap, text).height(),
+                metrics.boundingRect(area, Qt::TextWrapAnywhere, text).height());
+}
+
+// Keeps the box within the available height of its screen: a text too tall for it shows as much as
+// fits with a pointer to the details, which hold the whole text in a scrolling field.
+void fitToScreen(QMessageBox* box, const MessageBoxRequest& r)
+{
+    const QScreen* screen = screenOf(r.parent);
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QLabel* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const QFontMetrics metrics = label ? label->fontMetrics() : box->fontMetrics();
+    // The narrowest width QMessageBox wraps its text at (qmessagebox.cpp, updateSize()).
+    const int width = qMax(100, qMin(available.width() / 2, 500));
+    const int budget = qMax(3 * metrics.lineSpacing(), available.height() - BoxChromeHeight);
+
+    QString text = r.text;
+    if (box->textFormat() == Qt::RichText) {
+        QTextDocument document;
+        document.setDefaultFont(label ? label->font() : box->font());
+        document.setHtml(r.text);
+        document.setTextWidth(width);
+        if (document.size().height() <= budget)
+            return;
+        text = document.toPlainText();
+    } else if (text.size() <= MeasuredTextLimit && textHeight(metrics, width, text) <= budget) {
+        return;
+    }
+
+    const bool zh = chineseInterface();
+    const QString more = zh ? QStringLiteral("\n…\n全文见 “Show Details...”。")
+                            : QStringLiteral("\n…\nThe whole text is under “Show Details...”.");
+    // The longest start of the text that fits with the pointer.
+    int low = 0;
+    int high = qMin(text.size(), MeasuredTextLimit);
+    while (low < high) {
+        const int mid = (low + high + 1) / 2;
+        if (textHeight(metrics, width, text.left(mid) + more) <= budget)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    // At a line's end where one is near, and never inside a surrogate pair.
+    const int lineEnd = text.lastIndexOf(QLatin1Char('\n'), low);
+    int cut = lineEnd >= low / 2 ? lineEnd : low;
+    if (cut > 0 && cut < text.size() && text.at(cut).isLowSurrogate())
+        --cut;
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text.left(cut) + more);
+    box->setDetailedText(text);
+}
 
 // The real boxes, built as QMessageBox's static functions build them but on the heap and watched: a
 // static box lives on the stack as a child of its parent, so a parent deleted inside the box's event
@@ -23,7 +106,7 @@ public:
             return run(QMessageBox::Question, r);
         case MessageBoxRequest::About:
             // Parentless wherever the tool asks for one: nothing can delete it from under the call.
-            QMessageBox::about(r.parent, r.title, r.text);
+            run(QMessageBox::Information, r, true);
             return QMessageBox::Ok;
         case MessageBoxRequest::Warning:
             return run(QMessageBox::Warning, r);
@@ -33,11 +116,18 @@ public:
 
 private:
     // NoButton when the parent took the box with it.
-    static QMessageBox::StandardButton run(QMessageBox::Icon icon, const MessageBoxRequest& r)
+    // An about box shows the application's icon, as QMessageBox::about does.
+    static QMessageBox::StandardButton run(QMessageBox::Icon icon, const MessageBoxRequest& r, bool about = false)
     {
-        QPointer<QMessageBox> box = new QMessageBox(icon, r.title, r.text, QMessageBox::NoButton, r.parent,
+        QPointer<QMessageBox> box = new QMessageBox(icon, r.title, QString(), QMessageBox::NoButton, r.parent,
                                                     Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
         box->setAttribute(Qt::WA_DeleteOnClose, false);
+        box->setTextFormat(r.textFormat == Qt::RichText ? Qt::RichText : Qt::PlainText);
+        box->setText(r.text);
+        if (about) {
+            const QIcon appIcon = box->windowIcon();
+            box->setIconPixmap(appIcon.pixmap(appIcon.actualSize(QSize(64, 64))));
+        }
         // One button per flag, lowest first, as the static functions add them; without a default
         // button the first accepting one is the default.
         for (uint bit = QMessageBox::FirstButton; bit && bit <= QMessageBox::LastButton; bit <<= 1) {
@@ -52,6 +142,7 @@ private:
         }
         if (!r.windowIcon.isEmpty())
             box->setWindowIcon(QIcon(r.windowIcon));
+        fitToScreen(box, r);
         const int result = box->exec();
         if (!box)
             return QMessageBox::NoButton;
@@ -79,7 +170,7 @@ QMessageBox::StandardButton ask(MessageBoxRequest::Kind kind, QWidget* parent, c
     request.buttons = buttons;
     request.defaultButton = defaultButton;
     request.windowIcon = windowIcon;
-    return (g_handler ? g_handler : &g_real)->show(request);
+    return messagebox::show(request);
 }
 
 } // namespace
@@ -115,6 +206,11 @@ QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const
                                     const QString& windowIcon)
 {
     return ask(MessageBoxRequest::Warning, parent, title, text, buttons, defaultButton, windowIcon);
+}
+
+QMessageBox::StandardButton show(const MessageBoxRequest& request)
+{
+    return (g_handler ? g_handler : &g_real)->show(request);
 }
 
 MessageBoxHandler* setHandler(MessageBoxHandler* handler)

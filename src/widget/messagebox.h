@@ -2,6 +2,7 @@
 // The tool's modal message boxes behind one seam, so tests can answer them without a user.
 #include <QMessageBox>
 #include <QString>
+#include <Qt>
 
 class QWidget;
 
@@ -16,6 +17,9 @@ struct MessageBoxRequest {
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     // Path of the box's window icon; when set, the box is a fixed-size dialog with that icon.
     QString windowIcon;
+    // How the text is read: as typed unless the caller built markup itself (Qt::RichText), and then
+    // every insert it did not write went through QString::toHtmlEscaped. Never guessed from the text.
+    Qt::TextFormat textFormat = Qt::PlainText;
 };
 
 // Shows a box and returns the button that closed it. The default shows a real QMessageBox;
@@ -45,6 +49,9 @@ QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const
                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
                                     const QString& windowIcon = QString());
+
+// Any box as the request says; the functions above are shorthands for plain text.
+QMessageBox::StandardButton show(const MessageBoxRequest& request);
 
 // Every later box goes to handler (not owned; it must outlive its installation). nullptr restores
 // the real boxes. Returns the handler installed before. GUI thread only.

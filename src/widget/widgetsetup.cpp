@@ -35,6 +35,7 @@ void placeTextLabel(const Qss* style, QWidget* parent, QLabel* label, int width,
     label->setParent(parent);
     label->resize(width, height);
     label->move(x, y);
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
     if (style) {
         style->setTextLabelStyle2(label, size, 50, colour);
