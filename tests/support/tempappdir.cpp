@@ -2,6 +2,7 @@
 
 #include "widget/qss.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +24,32 @@ namespace {
     qFatal("%s", qUtf8Printable(message));
     std::abort();
 }
+
+// Qt keeps its own settings (a file dialog's last folder and size) below the user's config folder,
+// which the test command shares between the suites: every suite's go to a folder of its own from the
+// start, removed with the application. Without room for that folder Qt's default stays.
+QTemporaryDir* g_qtSettings = nullptr;
+
+void removeQtSettingsFolder()
+{
+    delete g_qtSettings;
+    g_qtSettings = nullptr;
+}
+
+void pointQtSettingsAtOwnFolder()
+{
+    auto* dir = new QTemporaryDir;
+    if (!dir->isValid() || !QDir::isAbsolutePath(dir->path())) {
+        delete dir;
+        return;
+    }
+    g_qtSettings = dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir->path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir->path());
+    qAddPostRoutine(removeQtSettingsFolder);
+}
 } // namespace
+Q_COREAPP_STARTUP_FUNCTION(pointQtSettingsAtOwnFolder)
 
 TempDir::TempDir()
 {
