@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what test.sh concludes from a ctest log, on made-up logs: a suite cut short or with a failed
-# row, in any of its test objects, fails the run, as does a log without suites or whose skipped rows
-# disagree with its totals; as root a skipped row passes only if it passes as nobody, where a stand-in
-# suite plays the row's part.
+# row, in any of its test objects, fails the run, as do totals not in QtTest's own form and a log without
+# suites or whose skipped rows disagree with its totals; as root a skipped row passes only if it passes
+# as nobody and leaves nothing behind, where a stand-in suite plays the row's part. Then the check of
+# the shared folders on made-up folders, and the warning when the disk is short of room.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/unprivileged.sh
@@ -25,9 +26,12 @@ write_log() {
 cat >"$scratch/build/tests/test_fixture" <<'EOF'
 #!/bin/sh
 fn="${1%%:*}" tag="${1#*:}" failed=0 skipped=0 status=0
+echo "********* Start testing of Fixture *********"
 echo "PASS   : Fixture::initTestCase()"
 case "$tag" in
   passes*) echo "PASS   : Fixture::$fn($tag)" ;;
+  "leaves a hidden file in its "*) echo "PASS   : Fixture::$fn($tag)"
+    case "$tag" in *config*) touch "$XDG_CONFIG_HOME/.left" ;; *runtime*) touch "$XDG_RUNTIME_DIR/.left" ;; *) touch "$TMPDIR/.left" ;; esac ;;
   fails*) echo "FAIL!  : Fixture::$fn($tag) 'ok' returned FALSE. ()"; failed=1; status=1 ;;
   "ends badly"*) echo "PASS   : Fixture::$fn($tag)"; status=1 ;; # as after a leak report
   "stops early"*) echo "PASS   : Fixture::$fn($tag)"; echo "FAIL!  : Fixture::cleanupTestCase() 'ok' returned FALSE. ()"
@@ -36,6 +40,7 @@ case "$tag" in
 esac
 echo "PASS   : Fixture::cleanupTestCase()"
 echo "Totals: $((3 - failed - skipped)) passed, $failed failed, $skipped skipped, 0 blacklisted, 1ms"
+echo "********* Finished testing of Fixture *********"
 exit "$status"
 EOF
 chmod 755 "$scratch/checkout" "$scratch/build/tests/test_fixture"
@@ -55,36 +60,62 @@ expect() {
 # shellcheck disable=SC2317 # called through expect
 account() { account_test_log "$scratch/checkout" "$scratch/build"; }
 
-totals() { printf 'Totals: %s passed, %s failed, %s skipped, 0 blacklisted, 1ms\n' "$@"; }
-write_log "PASS   : Fixture::initTestCase()" "$(totals 1 0 0)" "********* Finished testing of Fixture *********"
+# An object's totals as QtTest writes them: the Totals line, then its Finished line.
+totals() {
+  printf 'Totals: %s passed, %s failed, %s skipped, 0 blacklisted, 1ms\n' "$2" "$3" "$4"
+  printf '********* Finished testing of %s *********\n' "$1"
+}
+write_log "PASS   : Fixture::initTestCase()" "$(totals Fixture 1 0 0)"
 expect pass "a suite that ran to its totals" account
 write_log "PASS   : Fixture::initTestCase()" "FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
 expect fail "a suite cut short after a failed row" account
-write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$(totals 1 1 0)"
+write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$(totals Fixture 1 1 0)"
 expect fail "a suite whose totals tell a failed row" account
-write_log "$(totals 1 0 0)" "FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
+write_log "$(totals Fixture 1 0 0)" "FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
 expect fail "a suite failing after its totals" account
 # A suite of two test objects: each must reach its own totals.
 second="********* Start testing of Second *********"
-write_log "$(totals 1 0 0)" "$second" "PASS   : Second::initTestCase()" "$(totals 1 0 0)"
+write_log "$(totals Fixture 1 0 0)" "$second" "PASS   : Second::initTestCase()" "$(totals Second 1 0 0)"
 expect pass "a suite whose two objects ran to their totals" account
-write_log "$second" "PASS   : Second::initTestCase()" "$(totals 1 0 0)" "PASS   : Fixture::row()" "$(totals 2 0 0)"
+write_log "$second" "PASS   : Second::initTestCase()" "$(totals Second 1 0 0)" "PASS   : Fixture::row()" \
+  "$(totals Fixture 2 0 0)"
 expect pass "a suite whose test ran a child suite to its totals inside its own" account
-write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$second" "$(totals 1 0 0)"
+write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$second" "$(totals Second 1 0 0)"
 expect fail "a suite whose first object failed, the second ending clean" account
-write_log "$(totals 1 0 0)" "$second" "PASS   : Second::initTestCase()"
+write_log "$(totals Fixture 1 0 0)" "$second" "PASS   : Second::initTestCase()"
 expect fail "a suite whose second object was cut short" account
+# Totals only in QtTest's own form count: a line like them in a log message closes nothing.
+write_log "PASS   : Fixture::initTestCase()" "QDEBUG : Fixture::row() the child said:" \
+  "Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms"
+expect fail "a suite cut short after totals forged inside a multi-line log message" account
+write_log "QDEBUG : Fixture::row() the child said:" "Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms" \
+  "and more" "PASS   : Fixture::row()" "$(totals Fixture 3 0 0)"
+expect fail "a suite with totals forged inside a multi-line log message, then its own" account
+write_log "PASS   : Fixture::initTestCase()" "$(totals Child 1 0 0)"
+expect fail "a suite cut short after a child suite's totals without its start line" account
+write_log "PASS   : Fixture::initTestCase()" "$(totals Child 1 0 0)" "$(totals Fixture 2 0 0)"
+expect fail "a suite showing a child suite's totals without its start line" account
+write_log "PASS   : Fixture::initTestCase()" "Totals: 1 passed, 0 failed" "********* Finished testing of Fixture *********"
+expect fail "a suite whose totals are not in QtTest's form" account
+# shellcheck disable=SC2317 # called through expect
+skips() { skipped_rows "$log"; }
+write_log "SKIP   : Fixture::row(a) reason" "QDEBUG : Fixture::row() the child said:" \
+  "Totals: 0 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms" "$(totals Fixture 1 0 0)"
+expect fail "skipped rows matched by totals forged inside a log message" skips
 : >"$log"
 expect fail "a log without suites" account
-write_log "SKIP   : Fixture::row(passes as nobody) root reads a file of mode 000 anyway" "$(totals 1 0 2)"
+write_log "SKIP   : Fixture::row(passes as nobody) root reads a file of mode 000 anyway" "$(totals Fixture 1 0 2)"
 expect fail "a skipped row the log does not name" account
 
-skip_as_root() { write_log "SKIP   : Fixture::row($1) root reads a file of mode 000 anyway" "$(totals 2 0 1)"; }
+skip_as_root() {
+  write_log "SKIP   : Fixture::row($1) root reads a file of mode 000 anyway" "$(totals Fixture 2 0 1)"
+}
 if [ "$(id -u)" -eq 0 ]; then
   skip_as_root "passes as nobody"
   expect pass "a row root skipped, passing as nobody" account
   grep -q '^Skipped rows: 0$' "$scratch/out" || { echo "Accounting check: a row passing as nobody is counted as skipped" >&2; failures=$((failures + 1)); }
-  for how in "fails" "ends badly" "stops early" "skips"; do
+  for how in "fails" "ends badly" "stops early" "skips" "leaves a hidden file in its config folder" \
+    "leaves a hidden file in its runtime folder" "leaves a hidden file in its temporary folder"; do
     skip_as_root "$how as nobody"
     expect fail "a row root skipped that $how as nobody" account
   done
@@ -93,5 +124,37 @@ else
   expect pass "a row skipped by another user than root" account
   grep -q '^Skipped rows: 1$' "$scratch/out" || { echo "Accounting check: a skipped row is not counted" >&2; failures=$((failures + 1)); }
 fi
-[ "$failures" -eq 0 ] && echo "The accounting holds on made-up logs."
+
+# The suites' shared folders: anything left in them fails the run, hidden files too.
+shared="$scratch/shared"
+mkdir -p "$shared/tmp" "$shared/config" "$shared/runtime"
+# shellcheck disable=SC2317 # called through expect
+shared_left() { leftovers "$shared/tmp" "$shared/config" "$shared/runtime"; }
+expect pass "shared folders left empty" shared_left
+for left in tmp/file config/.hidden runtime/.hidden tmp/.folder/; do
+  case "$left" in */) mkdir "$shared/$left" ;; *) : >"$shared/$left" ;; esac
+  expect fail "$left left in a shared folder" shared_left
+  rm -rf "${shared:?}/$left"
+done
+rmdir "$shared/config"
+expect fail "a shared folder removed" shared_left
+mkdir "$shared/config"
+
+# The warning when the disk is short of room, from the free space df tells.
+# shellcheck disable=SC2317 # called by low_space_warning
+df() { printf 'Filesystem 1024-blocks Used Available Capacity Mounted on\n/dev/made-up 99999999 1 %s 1%% /\n' "$made_up_kb"; }
+for row in "11 warns" "13 is silent" "none is silent"; do
+  made_up_kb=""
+  [ "${row%% *}" = none ] || made_up_kb=$((${row%% *} * 1024 * 1024))
+  warning="$(low_space_warning "$scratch" 12 2>&1)"
+  case "$row:$warning" in
+    *"warns:warning: only $((made_up_kb / 1024)) MB free beside $scratch;"*) ;;
+    *"is silent:") ;;
+    *) echo "Disk space check: ${row%% *} GB free where 12 GB are needed ${row#* }, but it said: \"$warning\"" >&2
+       failures=$((failures + 1)) ;;
+  esac
+done
+unset -f df
+
+[ "$failures" -eq 0 ] && echo "The accounting holds on made-up logs, and the folder and disk checks on made-up folders."
 exit "$((failures > 0))"

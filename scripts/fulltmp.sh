@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test suite of a build with its temporary folders on a file system with no room left, from
 # a working directory holding a canary file. A suite may fail, but only cleanly: it neither hangs nor
-# crashes, and the canary, the working directory and the build's test folder stay as they were.
+# crashes, and the canary, the working directory and the build's test folder stay as they were, as do
+# the temporary folder and the config and runtime folders the suites share there.
 # Mounting needs root; as another user this check is skipped.
 set -euo pipefail
+# shellcheck source=scripts/folderchecks.sh
+source "$(dirname "$0")/folderchecks.sh"
 build="$(cd "${1:?usage: fulltmp.sh BUILD_DIR}" && pwd)"
 if [ "$(id -u)" -ne 0 ]; then
   echo "Skipped: mounting a full file system needs root."
@@ -33,6 +36,8 @@ echo "canary" >"$area/cwd/canary"
 listing() { (cd "$1" && find . -mindepth 1 -maxdepth "$2" ! -name 'test_*' -printf '%p %y %s\n' | sort); }
 cwd_before="$(listing "$area/cwd" 3)"
 tests_before="$(listing "$build/tests" 1)"
+full_listing() { (cd "$area/full" && find . -mindepth 1 -maxdepth 1 -printf '%p %y\n' | sort); }
+full_before="$(full_listing)"
 
 # One suite: its exit, or how it ended otherwise.
 run_one() {
@@ -77,5 +82,11 @@ if [ "$(listing "$build/tests" 1)" != "$tests_before" ]; then
   diff <(echo "$tests_before") <(listing "$build/tests" 1) >&2 || true
   failed=1
 fi
-[ "$failed" -eq 0 ] && echo "The canary and the working directory stayed."
+if [ "$(full_listing)" != "$full_before" ]; then
+  echo "The temporary folder changed:" >&2
+  diff <(echo "$full_before") <(full_listing) >&2 || true
+  failed=1
+fi
+leftovers "$area/full/config" "$area/full/runtime" || failed=1
+[ "$failed" -eq 0 ] && echo "The canary, the working directory and the shared folders stayed."
 exit "$failed"

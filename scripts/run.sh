@@ -9,11 +9,61 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 
-# What this run makes for itself goes when the tool ends (or the script stops on the way).
+# What this run makes for itself goes when the tool ends, or when the script is told to stop (TERM or
+# INT, also while the tool runs): the tool and the servers it started are ended first, then its folders.
 made=()
 servers=""
+tool=""       # the tool's process, once started
+xvfb=""       # xvfb-run, which ends its X server itself once the tool has ended
+toolpid=""    # the file the tool's and the X server's process ids are written to under xvfb-run
+socket=""     # the tool's single-instance socket, when this run's tool is the one that made it
+# Waits up to $2 tenths of a second for process $1 to end.
+gone_within() {
+  local i
+  for ((i = 0; i < $2; i++)); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 "$1" 2>/dev/null
+}
+# shellcheck disable=SC2317 # called from the EXIT trap
+end_tool() {
+  local pid="$tool"
+  if [ -n "$xvfb" ] && [ -z "$pid" ]; then
+    # Told to stop while the X server starts: the tool's id comes once it runs.
+    for _ in $(seq 100); do
+      [ -s "$toolpid" ] || ! kill -0 "$xvfb" 2>/dev/null && break
+      sleep 0.1
+    done
+  fi
+  [ -z "$toolpid" ] || [ -n "$pid" ] || { read -r pid _ <"$toolpid"; } 2>/dev/null || true
+  if [ -n "$pid" ]; then
+    kill -TERM "$pid" 2>/dev/null || true
+    gone_within "$pid" 100 || kill -KILL "$pid" 2>/dev/null || true
+    # Ended before it could remove its socket: one it made is stale now (the next start would take it
+    # over anyway).
+    [ -z "$socket" ] || [ ! -S "$socket" ] || [ ! -O "$socket" ] || rm -f "$socket"
+  fi
+  if [ -n "$xvfb" ]; then
+    gone_within "$xvfb" 100 || kill -TERM "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+  fi
+  tool="" xvfb=""
+  end_x_server
+}
+# xvfb-run asks its X server to end but does not wait for it.
+end_x_server() {
+  local xpid=""
+  [ -n "$toolpid" ] && { read -r _ xpid <"$toolpid"; } 2>/dev/null || return 0
+  toolpid=""
+  [ -z "$xpid" ] || gone_within "$xpid" 100 || true
+}
+# shellcheck disable=SC2317 # the EXIT trap
 cleanup() {
-  [ -z "$servers" ] || kill "$servers" 2>/dev/null || true
+  trap '' INT TERM
+  end_tool
+  if [ -n "$servers" ]; then
+    kill -TERM "$servers" 2>/dev/null || true
+    gone_within "$servers" 50 || kill -KILL "$servers" 2>/dev/null || true
+    wait "$servers" 2>/dev/null || true
+  fi
   [ "${#made[@]}" -eq 0 ] || rm -rf "${made[@]}"
 }
 trap cleanup EXIT
@@ -73,9 +123,37 @@ if [ "$target" = tessark-sim ]; then
     echo "Emulated keyboards' report log: $TESSARK_SIM_LOG"
   fi
 fi
+# The tool's single-instance socket (as the tool names it); one there before is another copy's or stale.
+runtime_dir="${XDG_RUNTIME_DIR:-${TMPDIR:-/tmp}/runtime-$(id -un)}"
+[ -e "$runtime_dir/$target" ] || socket="$runtime_dir/$target"
+# The tool runs in the background and the script waits for it, so that a TERM or INT sent to the script
+# is acted on at once. The window's close button does what it always does: the script waits as long as
+# the process runs (hidden to the tray too).
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: starting under Xvfb (xvfb-run, screen 1280x800); the window is not visible here."
-  xvfb-run -a -s "-screen 0 1280x800x24" "$build/$target" "$@"
-  exit $?
+  pidfolder="$(mktemp -d)"
+  made+=("$pidfolder")
+  toolpid="$pidfolder/tool.pid"
+  # In a session of its own, so a signal for the script's whole group (Ctrl+C, timeout) does not end
+  # xvfb-run before it removes its X server and its files; the script ends the tool, then xvfb-run ends.
+  detach=()
+  ! command -v setsid >/dev/null || detach=(setsid)
+  # Before it becomes the tool, the shell in between writes the tool's id and the X server's (from the
+  # server's lock file).
+  # shellcheck disable=SC2016 # expanded by that shell
+  "${detach[@]}" xvfb-run -a -s "-screen 0 1280x800x24" \
+    sh -c 'x=""; read -r x <"/tmp/.X${DISPLAY#:}-lock" 2>/dev/null; echo "$$ $x" >"$0.new" && mv "$0.new" "$0" && exec "$@"' \
+    "$toolpid" "$build/$target" "$@" &
+  xvfb=$!
+  rc=0
+  wait "$xvfb" || rc=$?
+  xvfb=""
+  end_x_server
+  exit "$rc"
 fi
-"$build/$target" "$@"
+"$build/$target" "$@" &
+tool=$!
+rc=0
+wait "$tool" || rc=$?
+tool=""
+exit "$rc"

@@ -2,17 +2,17 @@
 # Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every test object a
 # suite runs must end in its own totals with no failed row, not only exit 0. Run as root (as CI does),
 # every row that skips runs once more as `nobody`, and a full temporary file system is checked not to make
-# a test touch its working directory. No suite may leave anything in the temporary folder.
+# a test touch its working directory. No suite may leave anything in the shared temporary, config or
+# runtime folder, in these runs as in those.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 jobs="$(nproc)"
 
-# Both builds and their tests take about 12 GB: say so up front, not only as a linker's "No space left".
-free_kb="$(df -Pk "$root" | awk 'NR == 2 { print $4 }')"
-if [ -n "$free_kb" ] && [ "$free_kb" -lt $((12 * 1024 * 1024)) ]; then
-  echo "warning: only $((free_kb / 1024)) MB free beside $root; both builds and their tests need about 12 GB" >&2
-fi
+# shellcheck source=scripts/folderchecks.sh
+source "$root/scripts/folderchecks.sh"
+# Both builds and their tests take about 12 GB.
+low_space_warning "$root" 12
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -39,12 +39,9 @@ run_suite() {
   local before
   before="$(workdir_listing "$dir")"
   (cd "$dir" && TMPDIR="$scratch/tmp" ctest --output-on-failure --no-tests=error -j "$jobs")
-  # Each suite's temporary folders went with it.
-  if [ -n "$(ls -A "$scratch/tmp")" ]; then
-    echo "Tests left behind in their temporary folder:" >&2
-    ls -A "$scratch/tmp" >&2
-    return 1
-  fi
+  # Each suite's temporary folders went with it, and nothing is left in the shared config and runtime
+  # folders (the rows run as nobody are checked the same way in theirs).
+  leftovers "$scratch/tmp" "$scratch/config" "$scratch/runtime" || return 1
   # A test writes only below its own temporary folder, never where it runs.
   if [ "$(workdir_listing "$dir")" != "$before" ]; then
     echo "Tests wrote into their working directory $dir/tests:" >&2
@@ -56,7 +53,7 @@ run_suite() {
   account_test_log "$root" "$dir"
 }
 
-echo "== the test log's accounting, on made-up logs"
+echo "== the test log's accounting on made-up logs, the folder and disk checks on made-up folders"
 bash "$root/scripts/checkaccounting.sh"
 echo "== build and test"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -5,17 +5,23 @@
 # CTest shows only the output of suites that fail; its log keeps every suite's output, and QtTest
 # writes one line per skipped row there: "SKIP   : Class::function(tag) reason".
 
+# shellcheck source=scripts/folderchecks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
+
 # Prints the QtTest suites (the tests named test_*) of a ctest log, or given a name the suite of one
 # suite's own output, that did not run to their end without a failed row: CTest counts exit statuses
 # only, so a suite that stops early with status 0 passes there. A suite may run several test objects,
 # each opening with its "Start testing" line, and a test may run a child suite whose output comes
 # inside its own: every object must close with its own totals of no failed row, the inner ones first,
-# and a failed row anywhere fails the suite. Fails when there is such a suite, or none at all.
+# and a failed row anywhere fails the suite. Totals count only in QtTest's own form: its "Totals: ..."
+# line at once followed by the "Finished testing" line of the object last started and not yet closed.
+# A "Totals: " line of that form otherwise (one inside a log message, a child's without its start)
+# fails the suite. Fails when there is such a suite, or none at all.
 unfinished_suites() {
   awk -v whole="${2:-}" '
-    function start(name) { suite = name; open = 0; closed = 0; bad_run = 0 }
+    function start(name) { suite = name; depth = 0; closed = 0; bad_run = 0; totals = "" }
     function finish() {
-      if (suite != "" && (open > 0 || !closed || bad_run)) { print suite; bad++ }
+      if (suite != "" && (depth > 0 || !closed || bad_run || totals != "")) { print suite; bad++ }
       suite = ""
     }
     BEGIN { if (whole != "") { start(whole); suites = 1 } }
@@ -24,15 +30,25 @@ unfinished_suites() {
       if ($3 !~ /^test_/) next
       start($3); suites++; next
     }
-    # Objects still open: one whose totals never come was cut short.
-    suite != "" && /^\*\*\*\*\*\*\*\*\* Start testing of / { open++ }
-    suite != "" && /^Totals: / {
-      if (open > 0) open--
-      closed++
-      if ($0 !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
+    whole == "" && /^<end of output>$/ { finish(); next }
+    suite == "" { next }
+    # The line after a Totals line: the Finished line of the object open last closes it.
+    totals != "" {
+      if (depth > 0 && $0 == "********* Finished testing of " object[depth] " *********") {
+        if (totals !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
+        depth--
+        closed++
+      } else bad_run = 1
+      totals = ""
+      next
     }
-    suite != "" && /^FAIL!  : / { bad_run = 1 }
-    whole == "" && /^<end of output>$/ { finish() }
+    /^\*\*\*\*\*\*\*\*\* Start testing of .+ \*\*\*\*\*\*\*\*\*$/ { object[++depth] = substr($0, 28, length($0) - 37) }
+    /^Totals: / {
+      if ($0 ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/)
+        totals = $0
+      else bad_run = 1
+    }
+    /^FAIL!  : / { bad_run = 1 }
     END {
       finish()
       if (suites == 0) { print "(no suite ran)"; exit 1 }
@@ -43,6 +59,14 @@ unfinished_suites() {
 # Prints "suite<TAB>Class::function(tag)<TAB>function:tag" for every row skipped in the last ctest run.
 skipped_rows() {
   awk '
+    # Totals count only in the form QtTest writes them, as above: the line followed by a "Finished
+    # testing" line.
+    /^\*\*\*\*\*\*\*\*\* Finished testing of / &&
+      previous ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/ {
+      split(previous, f, " ")
+      totals += f[6]
+    }
+    { previous = $0 }
     /^[0-9]+\/[0-9]+ Testing: / { suite = $3 }
     /^SKIP   : / {
       s = substr($0, 10)
@@ -56,7 +80,6 @@ skipped_rows() {
       print suite "\t" substr(s, 1, rp) "\t" (tag == "" ? fn : fn ":" tag)
       rows++
     }
-    /^Totals: / { for (i = 2; i < NF; i++) if ($(i + 1) ~ /^skipped/) totals += $i }
     END {
       if (rows != totals) {
         print "The log names " rows " skipped rows, its totals " totals "+0" > "/dev/stderr"
@@ -118,6 +141,8 @@ run_rows_unprivileged() {
       failed=1
     fi
   done
+  # The rows leave nothing in the folders they share, as in the run as root.
+  leftovers "$area/tmp" "$area/config" "$area/runtime" || failed=1
   cat "$area/out/"*.txt | grep '^PASS   : ' | grep -v -e '::initTestCase()$' -e '::cleanupTestCase()$' || true
   return "$failed"
 }

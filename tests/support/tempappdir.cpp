@@ -2,6 +2,7 @@
 
 #include "widget/qss.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +24,31 @@ namespace {
     qFatal("%s", qUtf8Printable(message));
     std::abort();
 }
+
+// Qt keeps its own settings (a file dialog's last folder and size) below the user's config folder,
+// which the test command shares between the suites: every suite's go to a folder of its own from the
+// start, removed with the application. Qt makes the folder when it first writes there, so a process
+// that stops on purpose before (a suite's own child ending in qFatal) leaves nothing behind.
+QString g_qtSettings;
+
+void removeQtSettingsFolder()
+{
+    // Only the folder Qt made: never through a link someone put at the name.
+    const QFileInfo folder(g_qtSettings);
+    if (folder.isDir() && !folder.isSymLink())
+        QDir(g_qtSettings).removeRecursively();
+}
+
+void pointQtSettingsAtOwnFolder()
+{
+    g_qtSettings = QDir::tempPath() + QLatin1Char('/') + QCoreApplication::applicationName()
+                   + QStringLiteral("-qtsettings-") + QString::number(QCoreApplication::applicationPid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, g_qtSettings);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, g_qtSettings);
+    qAddPostRoutine(removeQtSettingsFolder);
+}
 } // namespace
+Q_COREAPP_STARTUP_FUNCTION(pointQtSettingsAtOwnFolder)
 
 TempDir::TempDir()
 {

@@ -1,5 +1,6 @@
 #pragma once
 // Temporary folders for tests: a test that cannot have its own folder stops before it touches anything.
+// Linked into every suite whole: from its start, Qt's own settings go to a temporary folder of its own.
 #include <QString>
 #include <QTemporaryDir>
 
