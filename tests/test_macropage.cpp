@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -582,13 +584,15 @@ private slots:
 
     // A kept macro outlives the tool: with the page closed and made again while the keyboard is away, it
     // comes back as at a replug, told once, its file as it was; the list remembering it leaves only what
-    // did not read, kept as .bad and told. A box names the macro's file only while that holds the
-    // macro as it is: an edit whose save failed at the unplug is said to be unsaved.
+    // did not read, kept as .bad and told, or left as it is when no copy can be made. A box names the
+    // macro's file only while that holds the macro as it is: an edit whose save failed at the unplug is
+    // said to be unsaved, and stays in the list once back, through a kill. Whatever stands at the
+    // list's place, the macro is remembered beside it.
     void keptMacroOutlivesTheTool_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("back");
-        QTest::addColumn<QString>("how");      // closed, damaged list, failed save
+        QTest::addColumn<QString>("how");      // closed, damaged list, failed save...
         QTest::addColumn<QString>("returned"); // slot:name; empty: kept aside
         QTest::addColumn<QString>("told");
         QTest::newRow("closed") << 16 << "0:a 2:b" << "closed" << "1:Macro1" << "\"Macro1\" had not been";
@@ -598,6 +602,18 @@ private slots:
                                                          << "\"Macro1\" had not been";
         QTest::newRow("failed save, then unplug") << 3 << "0:a 1:c 2:b" << "failed save" << ""
                                                   << "It could not be saved to a file";
+        QTest::newRow("closed, folder at the list's place") << 16 << "0:a 2:b" << "folder" << "1:Macro1"
+                                                            << "\"Macro1\" had not been";
+        QTest::newRow("closed, FIFO at the list's place") << 16 << "0:a 2:b" << "FIFO" << "1:Macro1"
+                                                          << "\"Macro1\" had not been";
+        QTest::newRow("closed, list of mode 000") << 16 << "0:a 2:b" << "mode 000" << "1:Macro1"
+                                                  << "\"Macro1\" had not been";
+        QTest::newRow("failed save at the unplug, killed once back") << 16 << "0:a 2:b" << "failed save, killed"
+                                                                     << "1:Macro1" << "\"Macro1\" had not been";
+        QTest::newRow("closed, a name with a slash in the list") << 16 << "0:a 2:b" << "slash" << "1:Macro1"
+                                                                 << "\"Macro1\" had not been";
+        QTest::newRow("closed, damaged list that cannot be copied") << 16 << "0:a 2:b" << "no copy" << "1:Macro1"
+                                                                    << "\"Macro1\" had not been";
     }
     void keptMacroOutlivesTheTool()
     {
@@ -606,20 +622,33 @@ private slots:
         QFETCH(QString, how);
         QFETCH(QString, returned);
         QFETCH(QString, told);
+        if (how == "mode 000" && ::geteuid() == 0)
+            QSKIP("root reads a file of mode 000 anyway");
         const QString list = folder() + "item/kept-aside.list";
+        const QString spare = folder() + "item/kept-aside-spare.list";
+        const bool blocked = how == "folder" || how == "FIFO" || how == "mode 000";
+        const bool failedSave = how.startsWith("failed save");
+        const bool killed = how == "failed save, killed";
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        if (how == "folder")
+            QVERIFY(QDir().mkpath(list));
+        if (how == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(list).constData(), 0600), 0);
+        if (how == "mode 000")
+            QVERIFY(m_app.write("dev/item/kept-aside.list", "<KEPT/>") && QFile::setPermissions(list, {}));
         QVERIFY(start("0:a 2:b", count));
         page->addItemSlot(); // Macro1, slot 1
         MacroItem* entry = item(2);
         page->createKey(1, 0, 1, 0, 0x04);
         page->createKey(0, 30, 1, 0, 0x04);
-        if (how == "failed save") { // downloaded and saved, then edited
+        if (failedSave) { // downloaded and saved, then edited
             page->downloadItemDataSlot();
             page->setItemSelect(entry);
             page->createKey(1, 10, 1, 0, 0x05);
         }
         const QList<int> recorded = triples(entry);
         {
-            std::unique_ptr<FullDisk> disk(how == "failed save" ? new FullDisk : nullptr);
+            std::unique_ptr<FullDisk> disk(failedSave ? new FullDisk : nullptr);
             page->releaseDevice(); // the keyboard leaves
         }
         QTest::qWait(20);
@@ -627,11 +656,18 @@ private slots:
         const QByteArray file = readFile(itemFile("Macro1"));
         QByteArray damaged;
         QVERIFY(replug(back, [&] {
-            if (how != "failed save")
+            if (!failedSave)
                 reopen();
-            damaged = readFile(list).replace("</KEPT>", "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/></KEPT>");
-            if (how == "damaged list")
+            if (blocked)
+                return;
+            const QByteArray entry = how == "slash" ? "<MACRO slot=\"5\" name=\"../x\" told=\"0\" noroom=\"0\"/>"
+                                                    : "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/>";
+            damaged = readFile(list).replace("</KEPT>", entry + "</KEPT>");
+            if (how == "damaged list" || how == "slash" || how == "no copy")
                 QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
+            // Every name a copy could take is taken.
+            for (int n = 0; how == "no copy" && n <= 999; ++n)
+                QVERIFY(QDir().mkpath(list + ".bad" + (n ? "." + QString::number(n) : QString())));
         }));
         QTest::qWait(20);
         QStringList texts;
@@ -639,26 +675,40 @@ private slots:
             texts << b.text;
         QVERIFY2(texts.filter(told).size() == 1 && !texts.join(' ').contains("Macro1.xml"), qPrintable(texts.join('\n')));
         QCOMPARE(readFile(itemFile("Macro1")), file);
-        if (how == "damaged list") {
-            QVERIFY2(texts.size() == 2 && texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1,
-                     qPrintable(texts.join('\n')));
+        QCOMPARE(page->nameSelector()->findText("../x"), -1);
+        // The list's notice goes in the same box.
+        QCOMPARE(texts.size(), 1);
+        if (how == "damaged list" || how == "slash") {
+            QVERIFY2(texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1, qPrintable(texts.join('\n')));
             QCOMPARE(readFile(list + ".bad"), damaged);
-        } else {
-            QCOMPARE(texts.size(), 1);
         }
-        // Back on the page it leaves the list; once told, it comes back at the next start without a word.
+        if (how == "no copy")
+            QVERIFY2(texts[0].contains("nor keep a copy of it") && readFile(list) == damaged, qPrintable(texts[0]));
+        // Back on the page it leaves the list once its file holds it; once told, it comes back at the next
+        // start without a word. A kill (no release) brings back what the list holds.
         for (int start = 0; start < 2; ++start) {
             entry = page->items().last();
+            for (MacroItem* i : page->items()) // listed in slot order after a kill
+                entry = i->name() == returned.section(':', 1) ? i : entry;
             if (!returned.isEmpty()) {
                 QCOMPARE(QString::number(entry->index()) + ':' + entry->name(), returned);
-                QVERIFY(triples(entry) == recorded && !entry->isSaved() && !QFile::exists(list));
+                QVERIFY(triples(entry) == recorded && !entry->isSaved());
+                QCOMPARE(QFileInfo(list).isFile(), killed || how == "mode 000" || how == "no copy");
+                QVERIFY(!readFile(spare).contains("MACRO"));
             } else {
                 QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(list));
             }
-            QVERIFY(replug(back, [this] { reopen(); }));
+            if (killed) {
+                reopen();
+                page->setDevice(folder(), f->device);
+            } else {
+                QVERIFY(replug(back, [this] { reopen(); }));
+            }
             QTest::qWait(20);
             QCOMPARE(boxes->boxes().size(), texts.size());
         }
+        if (how == "no copy")
+            QCOMPARE(readFile(list), damaged);
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left
