@@ -12,10 +12,14 @@
 #include "macro/macro.h"
 #include "macro/macroitem.h"
 #include "platform/filesizelimit.h"
+#include "setting/Language.h"
 #include "widget/combobox.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -652,6 +656,9 @@ private slots:
             page->releaseDevice(); // the keyboard leaves
         }
         QTest::qWait(20);
+        // Nothing could remember it: told at once (after its file's box) that it does not outlive the tool.
+        if (failedSave)
+            QVERIFY(boxes->boxes().size() == 2 && boxes->boxes()[1].text.contains("not after Tessark starts again"));
         boxes->clear();
         const QByteArray file = readFile(itemFile("Macro1"));
         QByteArray damaged;
@@ -709,6 +716,91 @@ private slots:
         }
         if (how == "no copy")
             QCOMPARE(readFile(list), damaged);
+    }
+
+    // What an earlier run kept aside is told in one box, however many: a sentence each kind naming a
+    // few and counting the rest, the real box within the screen with its OK button on it. A macro too
+    // long for the keyboard is not told to be downloaded; an empty list held nothing. Those that came
+    // back take the free heads first at the next start, and those without one are not told again.
+    void keptMacrosAreToldInOneBoxWithinTheScreen_data()
+    {
+        QTest::addColumn<int>("kept");   // entries in the list an earlier run left
+        QTest::addColumn<int>("events"); // each, every one 10 ms after the one before: a frame each
+        QTest::addColumn<int>("heads");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QStringList>("told"); // in the one box; none: no box
+        QTest::newRow("60, free heads") << 60 << 2 << 64 << 1
+                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"};
+        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"};
+        QTest::newRow("60, four free heads, then again") << 60 << 2 << 4 << 1
+                                                         << QStringList{"4 macros had not been", "56 macros cannot come back",
+                                                                        "\"M11\" and 48 more"};
+        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"};
+        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList();
+    }
+    void keptMacrosAreToldInOneBoxWithinTheScreen()
+    {
+        QFETCH(int, kept);
+        QFETCH(int, events);
+        QFETCH(int, heads);
+        QFETCH(int, language);
+        QFETCH(QStringList, told);
+        QByteArray list = kept ? "<KEPT>" : "";
+        for (int m = 0; m < kept; ++m) {
+            list += QString("<MACRO slot=\"%1\" name=\"M%1\" told=\"0\" noroom=\"0\">").arg(m).toLatin1();
+            for (int i = 0; i < events; ++i)
+                list += QString("<KEY%1 status=\"%2\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>").arg(i).arg(1 - i % 2).toLatin1();
+            list += "</MACRO>";
+        }
+        QVERIFY(m_app.write("dev/item/kept-aside.list", kept ? list + "</KEPT>" : list));
+        Language lang;
+        g_language = &lang;
+        lang.setLanguageType(language);
+        const bool started = start("", heads);
+        QTest::qWait(20);
+        g_language = nullptr;
+        QVERIFY(started);
+        QStringList texts;
+        for (const MessageBoxRequest& b : boxes->boxes())
+            texts << b.text;
+        QCOMPARE(texts.size(), told.isEmpty() ? 0 : 1);
+        for (const QString& part : told)
+            QVERIFY2(texts[0].contains(part) && !texts[0].contains("download it to keep it"), qPrintable(texts[0]));
+        if (told.isEmpty()) {
+            QVERIFY(!QFile::exists(folder() + "item/kept-aside.list"));
+            return;
+        }
+        QCOMPARE(page->items().size(), qMin(kept, heads));
+        QVERIFY(triples(page->items().last()).size() == 3 * events);
+
+        // The real box, shown on the offscreen screen.
+        MessageBoxHandler* recorder = messagebox::setHandler(nullptr);
+        QRect screen, box, ok;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, [&] {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!shown || !shown->isVisible())
+                return;
+            probe.stop();
+            screen = shown->screen()->availableGeometry();
+            box = shown->frameGeometry();
+            QAbstractButton* button = shown->button(QMessageBox::Ok);
+            ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+            button->click();
+        });
+        probe.start(10);
+        messagebox::warning(nullptr, "Macros", texts[0]);
+        messagebox::setHandler(recorder);
+        QVERIFY(box.isValid() && ok.isValid());
+        QVERIFY2(box.height() <= screen.height() && screen.contains(ok),
+                 qPrintable(QString("box %1 high, OK at %2,%3, screen %4 high")
+                                .arg(box.height()).arg(ok.x()).arg(ok.y()).arg(screen.height())));
+
+        // The next start: those back on the page take the free heads again, and nothing is told.
+        QVERIFY(replug("", [this] { reopen(); }));
+        QTest::qWait(20);
+        QCOMPARE(boxes->boxes().size(), 1);
+        QCOMPARE(page->items().first()->name(), QStringLiteral("M0"));
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left
