@@ -614,6 +614,8 @@ private slots:
                                                   << "\"Macro1\" had not been";
         QTest::newRow("failed save at the unplug, killed once back") << 16 << "0:a 2:b" << "failed save, killed"
                                                                      << "1:Macro1" << "\"Macro1\" had not been";
+        QTest::newRow("failed save at the unplug, deleted once back, killed") << 16 << "0:a 2:b" << "failed save, deleted"
+                                                                             << "" << "\"Macro1\" had not been";
         QTest::newRow("closed, a name with a slash in the list") << 16 << "0:a 2:b" << "slash" << "1:Macro1"
                                                                  << "\"Macro1\" had not been";
         QTest::newRow("closed, damaged list that cannot be copied") << 16 << "0:a 2:b" << "no copy" << "1:Macro1"
@@ -691,6 +693,16 @@ private slots:
         }
         if (how == "no copy")
             QVERIFY2(texts[0].contains("nor keep a copy of it") && readFile(list) == damaged, qPrintable(texts[0]));
+        if (how == "failed save, deleted") { // the user's delete holds through a kill
+            QCOMPARE(page->items().last()->name(), QStringLiteral("Macro1"));
+            page->setItemSelect(page->items().last());
+            page->deleteItemSlot();
+            reopen();
+            page->setDevice(folder(), f->device);
+            QTest::qWait(20);
+            QVERIFY(listing() == "a b" && boxes->boxes().size() == 1);
+            return;
+        }
         // Back on the page it leaves the list once its file holds it; once told, it comes back at the next
         // start without a word. A kill (no release) brings back what the list holds.
         for (int start = 0; start < 2; ++start) {
