@@ -191,7 +191,8 @@ QString manyText(Kind kind, const QList<Notice>& all, bool zh)
     case Kind::BackRenamed: {
         QStringList pairs;
         for (const Notice& n : all)
-            pairs << (zh ? QStringLiteral("%1”改为“%2").arg(n.name, n.other) : QStringLiteral("%1\" as \"%2").arg(n.name, n.other));
+            // Quoted whole by names(): "a" as "b".
+            pairs << (zh ? QStringLiteral("%1”改为“%2") : QStringLiteral("%1\" as \"%2")).arg(n.name, n.other);
         return zh ? QStringLiteral("以下 %1 个宏已回到页面上，但名称已更改，因为其他宏已使用原名称；它们保留全部按键事件，尚未下载到键盘：%2。")
                         .arg(all.size())
                         .arg(names(pairs, zh))
