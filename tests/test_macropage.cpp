@@ -12,16 +12,22 @@
 #include "macro/macro.h"
 #include "macro/macroitem.h"
 #include "platform/filesizelimit.h"
+#include "setting/Language.h"
 #include "widget/combobox.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -582,13 +588,15 @@ private slots:
 
     // A kept macro outlives the tool: with the page closed and made again while the keyboard is away, it
     // comes back as at a replug, told once, its file as it was; the list remembering it leaves only what
-    // did not read, kept as .bad and told. A box names the macro's file only while that holds the
-    // macro as it is: an edit whose save failed at the unplug is said to be unsaved.
+    // did not read, kept as .bad and told, or left as it is when no copy can be made. A box names the
+    // macro's file only while that holds the macro as it is: an edit whose save failed at the unplug is
+    // said to be unsaved, and stays in the list once back, through a kill. Whatever stands at the
+    // list's place, the macro is remembered beside it.
     void keptMacroOutlivesTheTool_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("back");
-        QTest::addColumn<QString>("how");      // closed, damaged list, failed save
+        QTest::addColumn<QString>("how");      // closed, damaged list, failed save...
         QTest::addColumn<QString>("returned"); // slot:name; empty: kept aside
         QTest::addColumn<QString>("told");
         QTest::newRow("closed") << 16 << "0:a 2:b" << "closed" << "1:Macro1" << "\"Macro1\" had not been";
@@ -598,6 +606,20 @@ private slots:
                                                          << "\"Macro1\" had not been";
         QTest::newRow("failed save, then unplug") << 3 << "0:a 1:c 2:b" << "failed save" << ""
                                                   << "It could not be saved to a file";
+        QTest::newRow("closed, folder at the list's place") << 16 << "0:a 2:b" << "folder" << "1:Macro1"
+                                                            << "\"Macro1\" had not been";
+        QTest::newRow("closed, FIFO at the list's place") << 16 << "0:a 2:b" << "FIFO" << "1:Macro1"
+                                                          << "\"Macro1\" had not been";
+        QTest::newRow("closed, list of mode 000") << 16 << "0:a 2:b" << "mode 000" << "1:Macro1"
+                                                  << "\"Macro1\" had not been";
+        QTest::newRow("failed save at the unplug, killed once back") << 16 << "0:a 2:b" << "failed save, killed"
+                                                                     << "1:Macro1" << "\"Macro1\" had not been";
+        QTest::newRow("failed save at the unplug, deleted once back, killed") << 16 << "0:a 2:b" << "failed save, deleted"
+                                                                             << "" << "\"Macro1\" had not been";
+        QTest::newRow("closed, a name with a slash in the list") << 16 << "0:a 2:b" << "slash" << "1:Macro1"
+                                                                 << "\"Macro1\" had not been";
+        QTest::newRow("closed, damaged list that cannot be copied") << 16 << "0:a 2:b" << "no copy" << "1:Macro1"
+                                                                    << "\"Macro1\" had not been";
     }
     void keptMacroOutlivesTheTool()
     {
@@ -606,32 +628,55 @@ private slots:
         QFETCH(QString, how);
         QFETCH(QString, returned);
         QFETCH(QString, told);
+        if (how == "mode 000" && ::geteuid() == 0)
+            QSKIP("root reads a file of mode 000 anyway");
         const QString list = folder() + "item/kept-aside.list";
+        const QString spare = folder() + "item/kept-aside-spare.list";
+        const bool blocked = how == "folder" || how == "FIFO" || how == "mode 000";
+        const bool failedSave = how.startsWith("failed save");
+        const bool killed = how == "failed save, killed";
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        if (how == "folder")
+            QVERIFY(QDir().mkpath(list));
+        if (how == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(list).constData(), 0600), 0);
+        if (how == "mode 000")
+            QVERIFY(m_app.write("dev/item/kept-aside.list", "<KEPT/>") && QFile::setPermissions(list, {}));
         QVERIFY(start("0:a 2:b", count));
         page->addItemSlot(); // Macro1, slot 1
         MacroItem* entry = item(2);
         page->createKey(1, 0, 1, 0, 0x04);
         page->createKey(0, 30, 1, 0, 0x04);
-        if (how == "failed save") { // downloaded and saved, then edited
+        if (failedSave) { // downloaded and saved, then edited
             page->downloadItemDataSlot();
             page->setItemSelect(entry);
             page->createKey(1, 10, 1, 0, 0x05);
         }
         const QList<int> recorded = triples(entry);
         {
-            std::unique_ptr<FullDisk> disk(how == "failed save" ? new FullDisk : nullptr);
+            std::unique_ptr<FullDisk> disk(failedSave ? new FullDisk : nullptr);
             page->releaseDevice(); // the keyboard leaves
         }
         QTest::qWait(20);
+        // Nothing could remember it: told at once (after its file's box) that it does not outlive the tool.
+        if (failedSave)
+            QVERIFY(boxes->boxes().size() == 2 && boxes->boxes()[1].text.contains("not after Tessark starts again"));
         boxes->clear();
         const QByteArray file = readFile(itemFile("Macro1"));
         QByteArray damaged;
         QVERIFY(replug(back, [&] {
-            if (how != "failed save")
+            if (!failedSave)
                 reopen();
-            damaged = readFile(list).replace("</KEPT>", "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/></KEPT>");
-            if (how == "damaged list")
+            if (blocked)
+                return;
+            const QByteArray entry = how == "slash" ? "<MACRO slot=\"5\" name=\"../x\" told=\"0\" noroom=\"0\"/>"
+                                                    : "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/>";
+            damaged = readFile(list).replace("</KEPT>", entry + "</KEPT>");
+            if (how == "damaged list" || how == "slash" || how == "no copy")
                 QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
+            // Every name a copy could take is taken.
+            for (int n = 0; how == "no copy" && n <= 999; ++n)
+                QVERIFY(QDir().mkpath(list + ".bad" + (n ? "." + QString::number(n) : QString())));
         }));
         QTest::qWait(20);
         QStringList texts;
@@ -639,26 +684,135 @@ private slots:
             texts << b.text;
         QVERIFY2(texts.filter(told).size() == 1 && !texts.join(' ').contains("Macro1.xml"), qPrintable(texts.join('\n')));
         QCOMPARE(readFile(itemFile("Macro1")), file);
-        if (how == "damaged list") {
-            QVERIFY2(texts.size() == 2 && texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1,
-                     qPrintable(texts.join('\n')));
+        QCOMPARE(page->nameSelector()->findText("../x"), -1);
+        // The list's notice goes in the same box.
+        QCOMPARE(texts.size(), 1);
+        if (how == "damaged list" || how == "slash") {
+            QVERIFY2(texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1, qPrintable(texts.join('\n')));
             QCOMPARE(readFile(list + ".bad"), damaged);
-        } else {
-            QCOMPARE(texts.size(), 1);
         }
-        // Back on the page it leaves the list; once told, it comes back at the next start without a word.
+        if (how == "no copy")
+            QVERIFY2(texts[0].contains("nor keep a copy of it") && readFile(list) == damaged, qPrintable(texts[0]));
+        if (how == "failed save, deleted") { // the user's delete holds through a kill
+            QCOMPARE(page->items().last()->name(), QStringLiteral("Macro1"));
+            page->setItemSelect(page->items().last());
+            page->deleteItemSlot();
+            reopen();
+            page->setDevice(folder(), f->device);
+            QTest::qWait(20);
+            QVERIFY(listing() == "a b" && boxes->boxes().size() == 1);
+            return;
+        }
+        // Back on the page it leaves the list once its file holds it; once told, it comes back at the next
+        // start without a word. A kill (no release) brings back what the list holds.
         for (int start = 0; start < 2; ++start) {
             entry = page->items().last();
+            for (MacroItem* i : page->items()) // listed in slot order after a kill
+                entry = i->name() == returned.section(':', 1) ? i : entry;
             if (!returned.isEmpty()) {
                 QCOMPARE(QString::number(entry->index()) + ':' + entry->name(), returned);
-                QVERIFY(triples(entry) == recorded && !entry->isSaved() && !QFile::exists(list));
+                QVERIFY(triples(entry) == recorded && !entry->isSaved());
+                QCOMPARE(QFileInfo(list).isFile(), killed || how == "mode 000" || how == "no copy");
+                QVERIFY(!readFile(spare).contains("MACRO"));
             } else {
                 QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(list));
             }
-            QVERIFY(replug(back, [this] { reopen(); }));
+            if (killed) {
+                reopen();
+                page->setDevice(folder(), f->device);
+            } else {
+                QVERIFY(replug(back, [this] { reopen(); }));
+            }
             QTest::qWait(20);
             QCOMPARE(boxes->boxes().size(), texts.size());
         }
+        if (how == "no copy")
+            QCOMPARE(readFile(list), damaged);
+    }
+
+    // What an earlier run kept aside is told in one box, however many: a sentence each kind naming a
+    // few and counting the rest, the real box within the screen with its OK button on it. A macro too
+    // long for the keyboard is not told to be downloaded; an empty list held nothing. Those that came
+    // back take the free heads first at the next start, and those without one are not told again.
+    void keptMacrosAreToldInOneBoxWithinTheScreen_data()
+    {
+        QTest::addColumn<int>("kept");   // entries in the list an earlier run left
+        QTest::addColumn<int>("events"); // each, every one 10 ms after the one before: a frame each
+        QTest::addColumn<int>("heads");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QStringList>("told"); // in the one box; none: no box
+        QTest::newRow("60, free heads") << 60 << 2 << 64 << 1
+                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"};
+        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"};
+        QTest::newRow("60, four free heads, then again") << 60 << 2 << 4 << 1
+                                                         << QStringList{"4 macros had not been", "56 macros cannot come back",
+                                                                        "\"M11\" and 48 more"};
+        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"};
+        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList();
+    }
+    void keptMacrosAreToldInOneBoxWithinTheScreen()
+    {
+        QFETCH(int, kept);
+        QFETCH(int, events);
+        QFETCH(int, heads);
+        QFETCH(int, language);
+        QFETCH(QStringList, told);
+        QByteArray list = kept ? "<KEPT>" : "";
+        for (int m = 0; m < kept; ++m) {
+            list += QString("<MACRO slot=\"%1\" name=\"M%1\" told=\"0\" noroom=\"0\">").arg(m).toLatin1();
+            for (int i = 0; i < events; ++i)
+                list += QString("<KEY%1 status=\"%2\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>").arg(i).arg(1 - i % 2).toLatin1();
+            list += "</MACRO>";
+        }
+        QVERIFY(m_app.write("dev/item/kept-aside.list", kept ? list + "</KEPT>" : list));
+        Language lang;
+        g_language = &lang;
+        lang.setLanguageType(language);
+        const bool started = start("", heads);
+        QTest::qWait(20);
+        g_language = nullptr;
+        QVERIFY(started);
+        QStringList texts;
+        for (const MessageBoxRequest& b : boxes->boxes())
+            texts << b.text;
+        QCOMPARE(texts.size(), told.isEmpty() ? 0 : 1);
+        for (const QString& part : told)
+            QVERIFY2(texts[0].contains(part) && !texts[0].contains("download it to keep it"), qPrintable(texts[0]));
+        if (told.isEmpty()) {
+            QVERIFY(!QFile::exists(folder() + "item/kept-aside.list"));
+            return;
+        }
+        QCOMPARE(page->items().size(), qMin(kept, heads));
+        QVERIFY(triples(page->items().last()).size() == 3 * events);
+
+        // The real box, shown on the offscreen screen.
+        MessageBoxHandler* recorder = messagebox::setHandler(nullptr);
+        QRect screen, box, ok;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, [&] {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!shown || !shown->isVisible())
+                return;
+            probe.stop();
+            screen = shown->screen()->availableGeometry();
+            box = shown->frameGeometry();
+            QAbstractButton* button = shown->button(QMessageBox::Ok);
+            ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+            button->click();
+        });
+        probe.start(10);
+        messagebox::warning(nullptr, "Macros", texts[0]);
+        messagebox::setHandler(recorder);
+        QVERIFY(box.isValid() && ok.isValid());
+        QVERIFY2(box.height() <= screen.height() && screen.contains(ok),
+                 qPrintable(QString("box %1 high, OK at %2,%3, screen %4 high")
+                                .arg(box.height()).arg(ok.x()).arg(ok.y()).arg(screen.height())));
+
+        // The next start: those back on the page take the free heads again, and nothing is told.
+        QVERIFY(replug("", [this] { reopen(); }));
+        QTest::qWait(20);
+        QCOMPARE(boxes->boxes().size(), 1);
+        QCOMPARE(page->items().first()->name(), QStringLiteral("M0"));
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left

@@ -65,7 +65,7 @@ bool readEntry(const QDomElement& e, Entry* entry)
         return false;
     entry->slot = int(slot);
     entry->name = e.attribute(QStringLiteral("name"));
-    if (entry->name.size() > MaxNameLength || !macrofile::isSafeMacroFileName(entry->name))
+    if (!isEntryName(entry->name))
         return false;
     int n = 0;
     for (QDomElement k = e.firstChildElement(); !k.isNull(); k = k.nextSiblingElement(), ++n) {
@@ -109,6 +109,11 @@ QByteArray bytes(const QList<Entry>& entries)
 
 } // namespace
 
+bool isEntryName(const QString& name)
+{
+    return name.size() <= MaxNameLength && macrofile::isSafeMacroFileName(name);
+}
+
 Result read(const QString& path, QList<Entry>* entries)
 {
     const QFileInfo info(path);
@@ -141,9 +146,9 @@ Result read(const QString& path, QList<Entry>* entries)
     return result;
 }
 
-bool write(const QString& path, const QList<Entry>& entries)
+bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)
 {
-    if (entries.isEmpty()) {
+    if (entries.isEmpty() && !keepEmpty) {
         const QFileInfo info(path);
         return (!info.exists() && !info.isSymLink()) || QFile::remove(path);
     }

@@ -7,7 +7,7 @@
 //           ...
 // one MACRO per kept macro: its keyboard slot (0..63), its name, whether the user was told the keyboard
 // does not hold it and that no free slot was found for it (0 or 1), and its events as a macro file
-// writes them. The name ends in no ".xml", so no macro's file can take it.
+// writes them. The names end in no ".xml", so no macro's file can take them.
 #include "datakey.h"
 
 #include <QList>
@@ -17,6 +17,11 @@
 namespace keptaside {
 
 constexpr const char* FileName = "kept-aside.list";
+// The same list's place while something that cannot be read or written over stands at FileName.
+constexpr const char* SpareFileName = "kept-aside-spare.list";
+
+// Whether name may be a kept macro's: what a head holds and what the save takes as a file name.
+bool isEntryName(const QString& name);
 
 struct Entry {
     int slot = 0;
@@ -37,7 +42,7 @@ enum class Result {
 Result read(const QString& path, QList<Entry>* entries);
 
 // Writes entries to path through a save file (the old one stays whole on failure); none: removes the
-// file. False when that did not happen.
-bool write(const QString& path, const QList<Entry>& entries);
+// file, unless keepEmpty (an empty list is written). False when that did not happen.
+bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty = false);
 
 } // namespace keptaside

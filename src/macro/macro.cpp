@@ -392,6 +392,8 @@ void Macro::deleteMacroItemAt(QString name)
         m_ptrDevice->deleteMacro(item->index());
     if (m_drawTarget == item)
         m_drawTarget = nullptr;
+    // Deleted, it stays deleted: the list that remembered it back on the page lets it go.
+    forgetBack(item);
     m_items.erase(it);
     delete item;
     updateItemLayout();

@@ -235,13 +235,18 @@ private:
     // Once the list is built again from that keyboard: each kept macro comes back with its events,
     // unsaved, to its entry (same slot and name) or else as a new macro wherever the keyboard has a free
     // head, as add takes one. One that comes back under another name, or finds no free head and stays
-    // aside, is told, as is one the user has not heard of yet.
+    // aside, is told, as is one the user has not heard of yet. One back on the page stays remembered
+    // until its file holds it as it is, or it is downloaded or deleted.
     void restoreUndelivered();
-    // The macros the file beside folder's macro files remembers as kept aside join those in memory,
+    // The macros the files beside folder's macro files remember as kept aside join those in memory,
     // once a run per folder; a file that does not read is kept as .bad first, and told.
     void recallAside(const QString& folder);
-    // That file made to hold what is kept aside for folder now; a failure is told.
+    // The list's place made to hold what is kept aside for folder now, or its spare place while the
+    // first cannot be written over; when neither takes it, each macro not told yet is told.
     void rememberAside(const QString& folder);
+    // The remembered macro back on the page as item leaves the list: the keyboard or its file holds it,
+    // or the user deleted it.
+    void forgetBack(const MacroItem* item);
     // A free head for a kept macro whose entry the keyboard does not list: its own slot when free, else
     // the first free one, claimed as an added macro's is, under its name unless a listed macro or
     // another head has that; null when the keyboard has no free head.
@@ -296,14 +301,17 @@ private:
         QVector<DataKey> events;
         bool told = false;        // the user knows the keyboard does not hold it
         bool toldNoRoom = false;  // the user knows it found no free head
+        bool toldForgotten = false; // the user knows no list remembers it (this run only)
+        bool back = false;        // back on the page as item, remembered until something else holds it
+        QPointer<MacroItem> item;
     };
     // Its file, when that holds its events as they are now (a save may have failed since, or another
     // macro of that name replaced it); empty otherwise.
     static QString fileHolding(const AsideMacro& kept);
     QList<QPointer<MacroItem>> m_undelivered;
     QList<AsideMacro> m_aside;
-    // Item folders whose remembered list was read, and those whose list did not read and could not be
-    // kept as .bad: never written over.
+    // Item folders whose remembered lists were read, and the lists' places that did not read and could
+    // not be kept as .bad: never written over.
     QSet<QString> m_asideRecalled;
     QSet<QString> m_asideLocked;
 

@@ -13,8 +13,6 @@
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/fileguard.h"
-#include "widget/filenotice.h"
-#include "widget/inputnotice.h"
 #include "widget/messagebox.h"
 #include "widget/unreadablefile.h"
 #include "widget/writefailurenotice.h"
@@ -232,6 +230,7 @@ bool Macro::downloadMacroItem(MacroItem* item)
     }
     m_undelivered.removeAll(QPointer<MacroItem>(item));
     item->setKeyboardEvents(eventValues(item));
+    forgetBack(item);
     return true;
 }
 
@@ -252,7 +251,7 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
 {
     // What an earlier run remembered for this keyboard stays beside what is set aside now.
     recallAside(m_itemFolder);
-    bool added = false;
+    QList<AsideMacro> fresh;
     for (MacroItem* item : qAsConst(m_items)) {
         const bool notTaken = m_undelivered.contains(QPointer<MacroItem>(item));
         // Recorded or edited and not downloaded: the user's work, which the keyboard does not hold.
@@ -268,11 +267,20 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
         saveMacroItem(item);
         qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size()
                  << "events, in its file" << fileHolding(kept);
-        m_aside.append(kept);
-        added = true;
+        fresh.append(kept);
     }
     m_undelivered.clear();
-    if (added)
+    // Those back on the page are set aside anew above, as the page holds them, unless the keyboard holds
+    // them now.
+    const int before = m_aside.size();
+    const QString folder = m_itemFolder;
+    m_aside.erase(std::remove_if(m_aside.begin(), m_aside.end(),
+                                 [&folder](const AsideMacro& a) { return a.back && a.itemFolder == folder; }),
+                  m_aside.end());
+    const bool changed = !fresh.isEmpty() || m_aside.size() != before;
+    // First in the list: what was on the page takes the free heads before what found none.
+    m_aside = fresh + m_aside;
+    if (changed)
         rememberAside(m_itemFolder);
 }
 
@@ -294,8 +302,12 @@ QString Macro::fileHolding(const AsideMacro& kept)
 
 bool Macro::hasKeptAside(const QString& deviceFolder)
 {
-    const QFileInfo list(deviceFolder + QStringLiteral("item/") + QLatin1String(keptaside::FileName));
-    return list.exists() || list.isSymLink();
+    for (const char* name : {keptaside::FileName, keptaside::SpareFileName}) {
+        const QFileInfo list(deviceFolder + QStringLiteral("item/") + QLatin1String(name));
+        if (list.exists() || list.isSymLink())
+            return true;
+    }
+    return false;
 }
 
 void Macro::recallAside(const QString& folder)
@@ -303,16 +315,44 @@ void Macro::recallAside(const QString& folder)
     if (folder.isEmpty() || m_asideRecalled.contains(folder))
         return;
     m_asideRecalled.insert(folder);
-    const QString path = folder + QLatin1String(keptaside::FileName);
-    QList<keptaside::Entry> entries;
-    const bool damaged = keptaside::read(path, &entries) == keptaside::Result::Damaged;
-    if (damaged) {
-        // What did not read may be a macro the user has nowhere else: kept before anything replaces it.
-        QString copy;
-        const QFileInfo info(path);
-        if (!keepUnreadableFile(path, &copy) && !(info.isFile() && info.size() == 0))
-            m_asideLocked.insert(folder);
-        inputnotice::unreadable(path, copy);
+    const QString first = folder + QLatin1String(keptaside::FileName);
+    const QString spare = folder + QLatin1String(keptaside::SpareFileName);
+    QList<keptaside::Entry> held[2]; // what each place holds
+    QList<QPair<QString, QString>> damaged; // a place and its copy
+    bool rewrite = false;
+    const QString places[2] = {first, spare};
+    for (int i = 0; i < 2; ++i) {
+        if (keptaside::read(places[i], &held[i]) == keptaside::Result::Damaged) {
+            // What did not read may be a macro the user has nowhere else: kept before anything replaces
+            // it, else never written over. An empty file held nothing and is not told.
+            const QFileInfo info(places[i]);
+            const bool empty = info.isFile() && !info.isSymLink() && info.size() == 0;
+            QString copy;
+            if (!empty && !keepUnreadableFile(places[i], &copy))
+                m_asideLocked.insert(places[i]);
+            if (!empty)
+                damaged.append(qMakePair(places[i], copy));
+            rewrite = true;
+        }
+    }
+    // While the first place cannot be written over, the spare holds the list once it stands: what the
+    // first still names may have been downloaded or deleted since.
+    const bool spareOnly = m_asideLocked.contains(first) && !m_asideLocked.contains(spare)
+                           && QFileInfo(spare).isFile() && !QFileInfo(spare).isSymLink();
+    QList<keptaside::Entry> entries = held[1];
+    if (!spareOnly) {
+        // Both hold the list when the tool ended between writing the first and emptying the spare.
+        entries = held[0];
+        for (const keptaside::Entry& e : qAsConst(held[1])) {
+            if (std::none_of(entries.begin(), entries.end(), [&e](const keptaside::Entry& o) {
+                    return o.slot == e.slot && o.name == e.name;
+                }))
+                entries.append(e);
+        }
+    }
+    for (const QPair<QString, QString>& d : qAsConst(damaged)) {
+        const bool elsewhere = d.first == first && m_asideLocked.contains(first) && !m_asideLocked.contains(spare);
+        macronotice::listUnreadable(d.first, d.second, elsewhere ? spare : QString());
     }
     for (const keptaside::Entry& e : qAsConst(entries)) {
         AsideMacro kept;
@@ -327,7 +367,7 @@ void Macro::recallAside(const QString& folder)
     if (!entries.isEmpty())
         qDebug() << entries.size() << "macros kept aside for" << folder << "when the tool last ran";
     // With its copy kept, the list holds what read: it is not told again at the next start.
-    if (damaged && !m_asideLocked.contains(folder))
+    if (rewrite)
         rememberAside(folder);
 }
 
@@ -335,30 +375,59 @@ void Macro::rememberAside(const QString& folder)
 {
     if (folder.isEmpty())
         return;
-    const QString path = folder + QLatin1String(keptaside::FileName);
-    if (m_asideLocked.contains(folder)) {
-        qWarning().noquote() << "kept macros not remembered:" << path << "did not read and no copy of it was kept";
-        return;
-    }
     QList<keptaside::Entry> entries;
     for (const AsideMacro& kept : qAsConst(m_aside)) {
         if (kept.itemFolder == folder)
             entries.append({kept.slot, kept.name, kept.events, kept.told, kept.toldNoRoom});
     }
+    const QString first = folder + QLatin1String(keptaside::FileName);
+    const QString spare = folder + QLatin1String(keptaside::SpareFileName);
+    const bool firstFree = !m_asideLocked.contains(first);
+    const bool spareFree = !m_asideLocked.contains(spare);
     if (!entries.isEmpty())
         Data::makeDir(folder);
-    if (!keptaside::write(path, entries))
-        filenotice::saveFailed(path, QStringLiteral("the macros kept aside could not be remembered"));
+    // The place that does not hold the list is emptied: what it held would come back at the next start.
+    if (firstFree && keptaside::write(first, entries)) {
+        if (spareFree && !keptaside::write(spare, {}))
+            qWarning().noquote() << "kept macros: cannot remove" << spare;
+        return;
+    }
+    // Kept when empty: it stands for the first place, which may still name what left since.
+    if (spareFree && keptaside::write(spare, entries, !firstFree)) {
+        if (firstFree && !keptaside::write(first, {}))
+            qWarning().noquote() << "kept macros: cannot remove" << first;
+        qDebug() << "kept macros remembered in the spare place" << spare;
+        return;
+    }
+    qWarning().noquote() << "kept macros not remembered: neither" << first << "nor" << spare << "takes them";
+    // Those on the page are the user's to download; the others are told once a run.
+    for (AsideMacro& kept : m_aside) {
+        if (kept.itemFolder != folder || kept.back || kept.toldForgotten)
+            continue;
+        macronotice::notRemembered(kept.name, fileHolding(kept));
+        kept.toldForgotten = true;
+    }
+}
+
+void Macro::forgetBack(const MacroItem* item)
+{
+    const int before = m_aside.size();
+    m_aside.erase(std::remove_if(m_aside.begin(), m_aside.end(),
+                                 [item](const AsideMacro& a) { return a.back && a.item == item; }),
+                  m_aside.end());
+    if (m_aside.size() != before)
+        rememberAside(m_itemFolder);
 }
 
 void Macro::restoreUndelivered()
 {
     recallAside(m_itemFolder);
-    // Each macro back on the page leaves the remembered list, as does a change of what it was told.
+    // Each macro back on the page leaves the remembered list once its file holds it as it is; otherwise
+    // it stays there until it is downloaded or deleted. A change of what it was told is written too.
     bool changed = false;
     QList<AsideMacro> stillAside;
     for (AsideMacro kept : qAsConst(m_aside)) {
-        if (kept.itemFolder != m_itemFolder) {
+        if (kept.itemFolder != m_itemFolder || kept.back) {
             stillAside.append(kept);
             continue;
         }
@@ -390,13 +459,28 @@ void Macro::restoreUndelivered()
             saveMacroItem(item);
             macronotice::backRenamed(kept.name, item->name());
         } else if (!kept.told) {
-            macronotice::backNotDownloaded(kept.name);
+            std::array<mframe_t, MaxFrames> frames{};
+            const uint32_t needed = key2mframe(item, frames.data());
+            if (needed > uint32_t(MaxFrames))
+                macronotice::backTooLong(kept.name, int(needed), MaxFrames);
+            else
+                macronotice::backNotDownloaded(kept.name);
         }
         item->setSaved(false);
         m_undelivered.append(item);
         changed = true;
         qDebug() << "macro" << kept.name << "back on the page as" << item->name() << "in slot" << item->index()
                  << "with" << kept.events.size() << "events, not downloaded";
+        kept.slot = item->index();
+        kept.name = item->name();
+        kept.told = true;
+        kept.toldNoRoom = false;
+        // A failed save at the unplug left the list the only place that holds the edit.
+        if (fileHolding(kept).isEmpty()) {
+            kept.back = true;
+            kept.item = item;
+            stillAside.append(kept);
+        }
     }
     m_aside = stillAside;
     if (changed)

@@ -1,6 +1,6 @@
 #pragma once
 // Tells the user what became of the macros set aside while their keyboard was away, once each: one box
-// per replug.
+// per replug, naming many macros in one sentence each kind.
 #include <QString>
 
 namespace macronotice {
@@ -8,15 +8,26 @@ namespace macronotice {
 // A macro recorded or edited and not downloaded when the keyboard left (or the tool closed) is back on
 // the page.
 void backNotDownloaded(const QString& name);
+// The same for a macro the keyboard cannot hold: it needs frames, more than the keyboard's most.
+void backTooLong(const QString& name, int frames, int most);
 // A macro back on the page under another name, as its own is taken.
 void backRenamed(const QString& name, const QString& newName);
 // A macro that cannot come back: the keyboard has no free macro slot. file: the file holding its events
 // as they are, empty when none does (it could not be saved).
 void noFreeSlot(const QString& name, const QString& file);
+// A macro set aside that no list could remember: it comes back only while the tool runs. file as above.
+void notRemembered(const QString& name, const QString& file);
+// The list of kept macros at path did not read; keptAs: its copy, empty when none could be made (it is
+// then left as it is); spare: where the macros kept aside are remembered instead, empty when that is
+// path itself or nowhere. Told once a run for what stands there.
+void listUnreadable(const QString& path, const QString& keptAs, const QString& spare);
 
 // Shows what is queued as one box and empties the queue; runs by itself from the event loop after the
 // action that queued the first notice.
 void flush();
 int pending();
+
+// Names one sentence lists at most; the rest are counted.
+constexpr int MaxNamed = 8;
 
 } // namespace macronotice
