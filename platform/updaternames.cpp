@@ -24,6 +24,8 @@ QByteArray giveUpWord(GiveUp why)
         return QByteArrayLiteral("lock");
     case GiveUp::LockHeld:
         return QByteArrayLiteral("lock-held");
+    case GiveUp::LockLost:
+        return QByteArrayLiteral("lock-lost");
     }
     return QByteArray();
 }
@@ -35,7 +37,7 @@ QVector<GiveUp> giveUpsIn(const QByteArray& text)
         return {GiveUp::Record};
     const QList<QByteArray> lines = text.split('\n');
     QVector<GiveUp> found;
-    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost}) {
         if (lines.contains(giveUpWord(why)))
             found << why;
     }

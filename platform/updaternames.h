@@ -20,6 +20,7 @@ enum class GiveUp {
     Record,     // the record of an earlier run cannot be followed
     Lock,       // the lock's name holds something that cannot be locked (a link, a pipe, a folder...)
     LockHeld,   // another process kept the lock past the wait
+    LockLost,   // the lock was taken from a run while it copied
 };
 QByteArray giveUpWord(GiveUp why);
 // The tool reads no more of a notice than this; the updater adds nothing past it.

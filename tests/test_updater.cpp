@@ -606,7 +606,7 @@ private slots:
         MessageBoxRecorder boxes;
         updaternotice::tellIfAny(nullptr, inst.app.path());
         QCOMPARE(boxes.boxes().size(), 1);
-        QVERIFY2(boxes.boxes().first().text.contains("held the updater's lock"), qPrintable(boxes.boxes().first().text));
+        QVERIFY2(boxes.boxes().first().text.contains("replaced its lock"), qPrintable(boxes.boxes().first().text));
         QCOMPARE(hiddenFiles(inst.app.path()).join(", "), secondUpdater ? QString() : QStringLiteral(".upgrade-lock"));
     }
 

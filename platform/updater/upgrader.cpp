@@ -135,10 +135,9 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
                          QStringLiteral("copy not started: no file changed; the staged folder is kept")});
             result = UpgradeExit::CopyFailed;
         } else if (!copy.copy([&lock] { return lock.stillHeld(); })) {
-            // Whoever took the lock's place may be at work now: the tool tells the user, as for a lock
-            // held by another process.
+            // Whoever took the lock's place may be at work now: the tool tells the user.
             if (copy.stopped())
-                leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::LockHeld, log);
+                leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::LockLost, log);
             // The staged folder stays so that a later upgrade can try again.
             if (copy.restored()) {
                 log.failure({QStringLiteral("复制失败：已复制的 %1 个文件均已恢复为原版本，暂存目录保留").arg(copy.copiedCount()),

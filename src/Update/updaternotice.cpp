@@ -109,6 +109,17 @@ QString reasonText(GiveUp why, const QString& appDir, bool zh)
                                    "sure no update is still running, delete %1, then look for the update again.")
                         .arg(lock, log);
     }
+    case GiveUp::LockLost: {
+        const QString lock = QDir::toNativeSeparators(appDir + QLatin1Char('/') + UpdaterNames::lock());
+        qWarning().noquote() << "the updater's lock" << lock << "was replaced while it copied - see" << log;
+        return zh ? QStringLiteral("更新未能安装：更新程序复制文件期间，另一个程序替换了它的锁 %1，更新程序因此停止；"
+                                   "它恢复了哪些文件，见 %2。\n\n请确认没有正在进行的更新，然后重新检查更新。")
+                        .arg(lock, log)
+                  : QStringLiteral("An update was not installed: while the updater copied, another program replaced its "
+                                   "lock %1, so it stopped; %2 says which files it put back.\n\nMake sure no update is "
+                                   "still running, then look for the update again.")
+                        .arg(lock, log);
+    }
     }
     return QString();
 }
@@ -160,7 +171,7 @@ void tellIfAny(QWidget* parent, const QString& appDir)
     const Found spare = take(appDir + QLatin1Char('/') + UpdaterNames::spareNotice());
     const bool zh = chineseInterface();
     QStringList paragraphs;
-    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld}) {
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost}) {
         if (first.why.contains(why) || spare.why.contains(why))
             paragraphs << reasonText(why, appDir, zh);
     }
