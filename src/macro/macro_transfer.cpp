@@ -352,6 +352,12 @@ void Macro::recallAside(const QString& folder)
     }
     for (const QPair<QString, QString>& d : qAsConst(damaged)) {
         const bool elsewhere = d.first == first && m_asideLocked.contains(first) && !m_asideLocked.contains(spare);
+        // The spare standing says an earlier start told this and remembers the list there: told once, as
+        // what blocks the first place may stay for good.
+        if (elsewhere && spareOnly) {
+            qDebug().noquote() << "kept macros remembered in" << spare << "while" << first << "does not read";
+            continue;
+        }
         macronotice::listUnreadable(d.first, d.second, elsewhere ? spare : QString());
     }
     for (const keptaside::Entry& e : qAsConst(entries)) {

@@ -74,11 +74,11 @@ QString listText(const Notice& n, bool zh)
                         .arg(path, native(n.other));
     else
         text = zh ? QStringLiteral("无法读取保留的宏列表 %1，也无法另存其副本（那里可能是文件夹、管道或无法打开的文件），"
-                                   "因此保持原样；其中无法读取的宏不会回到页面。")
+                                   "因此保持原样；其中若有宏，不会回到页面。")
                         .arg(path)
                   : QStringLiteral("Could not read %1, the list of macros kept aside, nor keep a copy of it (a folder, a "
-                                   "pipe or a file that cannot be opened may stand there), so it is left as it is; "
-                                   "macros in it that did not read do not come back.")
+                                   "pipe or a file that cannot be opened may stand there), so it is left as it is, "
+                                   "and any macros it may hold do not come back.")
                         .arg(path);
     if (!n.spare.isEmpty())
         text += zh ? QStringLiteral("今后保留的宏记录在 %1 中。").arg(native(n.spare))
