@@ -72,56 +72,48 @@ Found take(const QString& path)
     return found;
 }
 
+// The paragraph for one reason: %1 is the file it names, %2 the updater's log.
 QString reasonText(GiveUp why, const QString& appDir, bool zh)
 {
     const QString log = QDir::toNativeSeparators(appDir + QStringLiteral("/log/Upgrade.log"));
+    const QString file = QDir::toNativeSeparators(
+        appDir + QLatin1Char('/') + (why == GiveUp::Record ? UpdaterNames::record() : UpdaterNames::lock()));
+    QString text;
     switch (why) {
-    case GiveUp::Record: {
-        const QString record = QDir::toNativeSeparators(appDir + QLatin1Char('/') + UpdaterNames::record());
-        qWarning().noquote() << "the updater could not follow its record" << record << "- see" << log;
-        return zh ? QStringLiteral("上次更新既未完成也未能撤销。其记录 %1 仍在，在它被删除之前不会再安装任何更新；原因见 %2。\n\n"
+    case GiveUp::Record:
+        qWarning().noquote() << "the updater could not follow its record" << file << "- see" << log;
+        text = zh ? QStringLiteral("上次更新既未完成也未能撤销。其记录 %1 仍在，在它被删除之前不会再安装任何更新；原因见 %2。\n\n"
                                    "请确认 Tessark 运行正常（否则请重新安装），然后删除 %1。")
-                        .arg(record, log)
                   : QStringLiteral("An earlier update could neither be finished nor undone. Its record %1 is still there, "
                                    "and no update is installed until it is deleted; %2 says why.\n\n"
-                                   "Check that Tessark works as it should (reinstall it if it does not), then delete %1.")
-                        .arg(record, log);
-    }
-    case GiveUp::Lock: {
-        const QString lock = QDir::toNativeSeparators(appDir + QLatin1Char('/') + UpdaterNames::lock());
-        qWarning().noquote() << "the updater could not take its lock" << lock << "- see" << log;
-        return zh ? QStringLiteral("更新未能安装：更新程序无法锁定 %1（那里是链接、文件夹、管道或无法打开的文件），"
+                                   "Check that Tessark works as it should (reinstall it if it does not), then delete %1.");
+        break;
+    case GiveUp::Lock:
+        qWarning().noquote() << "the updater could not take its lock" << file << "- see" << log;
+        text = zh ? QStringLiteral("更新未能安装：更新程序无法锁定 %1（那里是链接、文件夹、管道或无法打开的文件），"
                                    "在它被删除之前不会再安装任何更新；原因见 %2。\n\n请删除 %1，然后重新检查更新。")
-                        .arg(lock, log)
                   : QStringLiteral("An update was not installed: the updater cannot lock %1 (a link, a folder, a pipe or a "
                                    "file it cannot open stands there), and no update is installed until it is deleted; "
-                                   "%2 says why.\n\nDelete %1, then look for the update again.")
-                        .arg(lock, log);
-    }
-    case GiveUp::LockHeld: {
-        const QString lock = QDir::toNativeSeparators(appDir + QLatin1Char('/') + UpdaterNames::lock());
-        qWarning().noquote() << "another process held the updater's lock" << lock << "- see" << log;
-        return zh ? QStringLiteral("更新未能安装：更新程序等待期间，其锁 %1 一直被另一个程序占用；详情见 %2。\n\n"
+                                   "%2 says why.\n\nDelete %1, then look for the update again.");
+        break;
+    case GiveUp::LockHeld:
+        qWarning().noquote() << "another process held the updater's lock" << file << "- see" << log;
+        text = zh ? QStringLiteral("更新未能安装：更新程序等待期间，其锁 %1 一直被另一个程序占用；详情见 %2。\n\n"
                                    "如果 Tessark 未被更新，请确认没有正在进行的更新，删除 %1，然后重新检查更新。")
-                        .arg(lock, log)
                   : QStringLiteral("An update was not installed: another program held the updater's lock %1 for as long "
                                    "as the updater waited; %2 says more.\n\nIf Tessark was not brought up to date, make "
-                                   "sure no update is still running, delete %1, then look for the update again.")
-                        .arg(lock, log);
-    }
-    case GiveUp::LockLost: {
-        const QString lock = QDir::toNativeSeparators(appDir + QLatin1Char('/') + UpdaterNames::lock());
-        qWarning().noquote() << "the updater's lock" << lock << "was replaced while it copied - see" << log;
-        return zh ? QStringLiteral("更新未能安装：更新程序复制文件期间，另一个程序替换了它的锁 %1，更新程序因此停止；"
+                                   "sure no update is still running, delete %1, then look for the update again.");
+        break;
+    case GiveUp::LockLost:
+        qWarning().noquote() << "the updater's lock" << file << "was replaced while it copied - see" << log;
+        text = zh ? QStringLiteral("更新未能安装：更新程序复制文件期间，另一个程序替换了它的锁 %1，更新程序因此停止；"
                                    "它恢复了哪些文件，见 %2。\n\n请确认没有正在进行的更新，然后重新检查更新。")
-                        .arg(lock, log)
                   : QStringLiteral("An update was not installed: while the updater copied, another program replaced its "
                                    "lock %1, so it stopped; %2 says which files it put back.\n\nMake sure no update is "
-                                   "still running, then look for the update again.")
-                        .arg(lock, log);
+                                   "still running, then look for the update again.");
+        break;
     }
-    }
-    return QString();
+    return text.arg(file, log);
 }
 
 QString stagingText(const QString& folder, const QString& link, bool zh)
