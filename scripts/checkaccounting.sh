@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks what test.sh concludes from a ctest log, on made-up logs: a suite cut short or with a failed
-# row, in any of its test objects, fails the run, as do totals not in QtTest's own form and a log without
-# suites or whose skipped rows disagree with its totals; as root a skipped row passes only if it passes
-# as nobody and leaves nothing behind, where a stand-in suite plays the row's part. Then the check of
-# the shared folders on made-up folders, and the warning when the disk is short of room.
+# row, in any of its test objects, fails the run, as does a log without suites or whose skipped rows
+# disagree with its totals, or whose totals are not QtTest's own; as root a skipped row passes only if it
+# passes as nobody and leaves nothing behind, where a stand-in suite plays the row's part. Then the
+# checks of the shared folders and of free disk space.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/unprivileged.sh
@@ -60,11 +60,8 @@ expect() {
 # shellcheck disable=SC2317 # called through expect
 account() { account_test_log "$scratch/checkout" "$scratch/build"; }
 
-# An object's totals as QtTest writes them: the Totals line, then its Finished line.
-totals() {
-  printf 'Totals: %s passed, %s failed, %s skipped, 0 blacklisted, 1ms\n' "$2" "$3" "$4"
-  printf '********* Finished testing of %s *********\n' "$1"
-}
+# An object's totals as QtTest writes them, then its Finished line.
+totals() { printf 'Totals: %s passed, %s failed, %s skipped, 0 blacklisted, 1ms\n********* Finished testing of %s *********\n' "$2" "$3" "$4" "$1"; }
 write_log "PASS   : Fixture::initTestCase()" "$(totals Fixture 1 0 0)"
 expect pass "a suite that ran to its totals" account
 write_log "PASS   : Fixture::initTestCase()" "FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
@@ -77,29 +74,26 @@ expect fail "a suite failing after its totals" account
 second="********* Start testing of Second *********"
 write_log "$(totals Fixture 1 0 0)" "$second" "PASS   : Second::initTestCase()" "$(totals Second 1 0 0)"
 expect pass "a suite whose two objects ran to their totals" account
-write_log "$second" "PASS   : Second::initTestCase()" "$(totals Second 1 0 0)" "PASS   : Fixture::row()" \
-  "$(totals Fixture 2 0 0)"
+write_log "$second" "PASS   : Second::initTestCase()" "$(totals Second 1 0 0)" "PASS   : Fixture::row()" "$(totals Fixture 2 0 0)"
 expect pass "a suite whose test ran a child suite to its totals inside its own" account
 write_log "FAIL!  : Fixture::row() 'ok' returned FALSE. ()" "$second" "$(totals Second 1 0 0)"
 expect fail "a suite whose first object failed, the second ending clean" account
 write_log "$(totals Fixture 1 0 0)" "$second" "PASS   : Second::initTestCase()"
 expect fail "a suite whose second object was cut short" account
-# Totals only in QtTest's own form count: a line like them in a log message closes nothing.
-write_log "PASS   : Fixture::initTestCase()" "QDEBUG : Fixture::row() the child said:" \
-  "Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms"
-expect fail "a suite cut short after totals forged inside a multi-line log message" account
-write_log "QDEBUG : Fixture::row() the child said:" "Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms" \
-  "and more" "PASS   : Fixture::row()" "$(totals Fixture 3 0 0)"
-expect fail "a suite with totals forged inside a multi-line log message, then its own" account
-write_log "PASS   : Fixture::initTestCase()" "$(totals Child 1 0 0)"
-expect fail "a suite cut short after a child suite's totals without its start line" account
-write_log "PASS   : Fixture::initTestCase()" "$(totals Child 1 0 0)" "$(totals Fixture 2 0 0)"
-expect fail "a suite showing a child suite's totals without its start line" account
-write_log "PASS   : Fixture::initTestCase()" "Totals: 1 passed, 0 failed" "********* Finished testing of Fixture *********"
-expect fail "a suite whose totals are not in QtTest's form" account
+# Totals count only in QtTest's own form after their object's start: a line like them in a log message
+# closes nothing. log_fails WHAT LINES...: a log of these lines fails the run.
+log_fails() { write_log "${@:2}"; expect fail "$1" account; }
+init="PASS   : Fixture::initTestCase()" said="QDEBUG : Fixture::row() the child said:"
+forged="Totals: 3 passed, 0 failed, 0 skipped, 0 blacklisted, 1ms"
+log_fails "a suite cut short after totals forged inside a multi-line log message" "$init" "$said" "$forged"
+log_fails "a suite with totals forged inside a multi-line log message, then its own" "$said" "$forged" "and more" \
+  "PASS   : Fixture::row()" "$(totals Fixture 3 0 0)"
+log_fails "a suite cut short after a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)"
+log_fails "a suite showing a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)" "$(totals Fixture 2 0 0)"
+log_fails "a suite whose totals are not in QtTest's form" "$init" "Totals: 1 passed, 0 failed" "********* Finished testing of Fixture *********"
 # shellcheck disable=SC2317 # called through expect
 skips() { skipped_rows "$log"; }
-write_log "SKIP   : Fixture::row(a) reason" "QDEBUG : Fixture::row() the child said:" \
+write_log "SKIP   : Fixture::row(a) reason" "$said" \
   "Totals: 0 passed, 0 failed, 1 skipped, 0 blacklisted, 1ms" "$(totals Fixture 1 0 0)"
 expect fail "skipped rows matched by totals forged inside a log message" skips
 : >"$log"
@@ -107,9 +101,7 @@ expect fail "a log without suites" account
 write_log "SKIP   : Fixture::row(passes as nobody) root reads a file of mode 000 anyway" "$(totals Fixture 1 0 2)"
 expect fail "a skipped row the log does not name" account
 
-skip_as_root() {
-  write_log "SKIP   : Fixture::row($1) root reads a file of mode 000 anyway" "$(totals Fixture 2 0 1)"
-}
+skip_as_root() { write_log "SKIP   : Fixture::row($1) root reads a file of mode 000 anyway" "$(totals Fixture 2 0 1)"; }
 if [ "$(id -u)" -eq 0 ]; then
   skip_as_root "passes as nobody"
   expect pass "a row root skipped, passing as nobody" account
@@ -138,21 +130,16 @@ for left in tmp/file config/.hidden runtime/.hidden tmp/.folder/; do
 done
 rmdir "$shared/config"
 expect fail "a shared folder removed" shared_left
-mkdir "$shared/config"
 
-# The warning when the disk is short of room, from the free space df tells.
+# The warning when 12 GB are needed, from the free space df tells in KiB (none: no warning), and the
+# start of the warning expected (none if empty).
 # shellcheck disable=SC2317 # called by low_space_warning
 df() { printf 'Filesystem 1024-blocks Used Available Capacity Mounted on\n/dev/made-up 99999999 1 %s 1%% /\n' "$made_up_kb"; }
-for row in "11 warns" "13 is silent" "none is silent"; do
-  made_up_kb=""
-  [ "${row%% *}" = none ] || made_up_kb=$((${row%% *} * 1024 * 1024))
+for row in "$((11 << 20)) warning: only 11264 MB free beside $scratch;" "$((13 << 20)) " " "; do
+  made_up_kb="${row%% *}" want="${row#* }"
   warning="$(low_space_warning "$scratch" 12 2>&1)"
-  case "$row:$warning" in
-    *"warns:warning: only $((made_up_kb / 1024)) MB free beside $scratch;"*) ;;
-    *"is silent:") ;;
-    *) echo "Disk space check: ${row%% *} GB free where 12 GB are needed ${row#* }, but it said: \"$warning\"" >&2
-       failures=$((failures + 1)) ;;
-  esac
+  [[ (-n $want && $warning == *"$want"*) || -z $want$warning ]] ||
+    { echo "Disk space check: ${made_up_kb:-no} KiB free, but it said: \"$warning\"" >&2; failures=$((failures + 1)); }
 done
 unset -f df
 
