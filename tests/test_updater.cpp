@@ -181,8 +181,8 @@ QString versionOf(const Installation& inst, int files)
     return seen.size() == 1 ? *seen.begin() : QStringLiteral("mixed");
 }
 
-// Installs the old version of `files` library files and stages the new one (each `filler` longer), with
-// a new tool and version file, for versionOf().
+// Installs `files` old library files and stages their new version (each `filler` longer) for versionOf(),
+// a new tool and about.xml: a replay after a kill leaves what the tool needs in place, never removes it.
 bool stageVersions(Installation& inst, int files, const QByteArray& filler = QByteArray())
 {
     bool ok = true;
@@ -192,7 +192,6 @@ bool stageVersions(Installation& inst, int files, const QByteArray& filler = QBy
              && inst.stage("lib/f" + number + ".so", "new " + number.toLatin1() + filler)
              && inst.stage("lib/added" + number + ".so", filler);
     }
-    // Added before any kill: a replay leaves what the tool needs in place, it never removes it.
     return ok && inst.stage(ToolName, toolScript("new", inst.record()))
            && inst.stage(QStringLiteral("config/about.xml"), "new about");
 }
@@ -528,7 +527,7 @@ private slots:
             QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
             QVERIFY2(first.exitCode() == 0, qPrintable(inst.log()));
             QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
-            QCOMPARE(hiddenFiles(inst.app.path()).join(", "), QString()); // names any left
+            QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
             QVERIFY(second.readAll().contains("another updater is running"));
             return;
         }
@@ -547,16 +546,15 @@ private slots:
         QVERIFY(inst.run(arguments));
         QVERIFY2(inst.exitCode == 0, qPrintable(inst.output));
         QCOMPARE(versionOf(inst, Files), stagedKept ? QStringLiteral("new") : QStringLiteral("old"));
-        QCOMPARE(hiddenFiles(inst.app.path()).join(", "), QString()); // names any left
+        QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
         QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/menutree.xml"))), QByteArray("the user's"));
         QVERIFY(inst.restarted(stagedKept ? "new" : "old"));
         QVERIFY2(inst.log().contains(replayed), qPrintable(inst.log()));
     }
 
-    // A file renamed over the lock's name while an updater copies (as a sync or backup tool restoring
-    // files would) lets no second updater in: it waits for the first, which stops before its next file,
-    // puts the old files back, tells the tool and leaves the file at the lock's name to whoever made it.
-    // One update is whole in the end, and no file is left aside.
+    // A file renamed over the lock's name while an updater copies (as a sync tool restoring files would)
+    // lets no second updater in: the first stops before its next file, puts the old files back, tells the
+    // tool and leaves that file to whoever made it. One update is whole in the end, nothing left aside.
     void aReplacedLockLetsNoSecondUpdaterIn_data()
     {
         QTest::addColumn<bool>("secondUpdater"); // else the process that made the new file holds it
@@ -570,37 +568,28 @@ private slots:
         Installation inst;
         QVERIFY(stageVersions(inst, Files));
         const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
+        const QString other = inst.app.filePath(QStringLiteral("other-lock"));
         inst.pauseAt = QStringLiteral("file-placed");
         inst.pauseMs = 1500;
-        QProcess first;
+        QProcess first, second;
         inst.start(first, inst.arguments());
         inst.pauseAt.clear();
         QVERIFY(logShows(inst, QStringLiteral("test pause at file-placed"), 2));
 
-        const QString other = inst.app.filePath(QStringLiteral("other-lock"));
-        std::unique_ptr<HeldLock> held;
-        if (secondUpdater)
-            QVERIFY(inst.app.write(QStringLiteral("other-lock"), ""));
-        else
-            QVERIFY((held = std::make_unique<HeldLock>(other))->fd >= 0);
+        std::unique_ptr<HeldLock> held(secondUpdater ? nullptr : new HeldLock(other));
+        QVERIFY(held ? held->fd >= 0 : inst.app.write(QStringLiteral("other-lock"), ""));
         const ino_t replacement = inodeOf(other);
         QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
-        QProcess second;
-        if (secondUpdater) {
+        if (secondUpdater)
             inst.start(second, inst.arguments());
-            QVERIFY(second.waitForFinished(60000));
-            const QByteArray output = second.readAll();
-            QVERIFY2(second.exitCode() == 0, output.constData());
-            QVERIFY2(output.contains("another updater is running"), output.constData());
-        }
-        QVERIFY(first.waitForFinished(60000));
-        const QByteArray firstOutput = first.readAll();
-        QVERIFY2(first.exitCode() == 3, firstOutput.constData());
-        QVERIFY2(firstOutput.contains("the updater's lock is no longer its own"), firstOutput.constData());
+        QVERIFY(first.waitForFinished(60000) && (!secondUpdater || second.waitForFinished(60000)));
+        const QByteArray output = first.readAll(), secondOutput = second.readAll();
+        QVERIFY2(first.exitCode() == 3 && output.contains("the updater's lock is no longer its own"), output.constData());
+        QVERIFY2(!secondUpdater || (second.exitCode() == 0 && secondOutput.contains("another updater is running")),
+                 secondOutput.constData());
         QCOMPARE(versionOf(inst, Files), secondUpdater ? QStringLiteral("new") : QStringLiteral("old"));
         QVERIFY(inst.restarted(secondUpdater ? "new" : "old"));
-        // The file another process put there is still there, whole.
-        QCOMPARE(inodeOf(lockPath), secondUpdater ? ino_t(0) : replacement);
+        QCOMPARE(inodeOf(lockPath), secondUpdater ? ino_t(0) : replacement); // the other's file stays, whole
         held.reset();
 
         MessageBoxRecorder boxes;
@@ -774,11 +763,9 @@ private slots:
         QVERIFY(!noticeFolder || inst.app.write(QStringLiteral(".upgrade-journal"), "remove a.txt\n"));
         const QString outsideFile = inst.outside.filePath(QStringLiteral("notice.txt"));
         QFile outside(outsideFile);
-        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("outside\n") == 8);
-        outside.close();
-        QVERIFY(notice != QLatin1String("link") || QFile::link(outsideFile, noticePath));
-        QVERIFY(notice != QLatin1String("hard link")
-                || ::link(QFile::encodeName(outsideFile).constData(), QFile::encodeName(noticePath).constData()) == 0);
+        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("outside\n") == 8 && outside.flush());
+        const QByteArray from = QFile::encodeName(outsideFile), at = QFile::encodeName(noticePath);
+        QVERIFY(!notice.contains("link") || (notice == "link" ? ::symlink : ::link)(from.constData(), at.constData()) == 0);
         if (lock == QLatin1String("held, tool running")) { // from a file replaced since: a restart is recorded
             QVERIFY(inst.startSleeper(ToolName, 60));
             QVERIFY(QFile::remove(inst.app.filePath(ToolName)) && inst.app.write(ToolName, toolScript("old", inst.record())));

@@ -10,55 +10,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const QString Held = QStringLiteral("held the updater's lock");
+
 class UpdaterNotice : public QObject {
     Q_OBJECT
 
 private slots:
-    // What stands at the notice's place and what the spare place holds; which paragraphs the one box
-    // shows (none: no box). Whatever stood at either place is gone, and nothing it pointed at changed.
+    // What stands at the notice's place and what the spare place holds; the paragraph the one box shows
+    // (none: no box). Whatever stood at either place is gone, and nothing it pointed at changed.
     void onlyANoticeOfOursIsRead_data()
     {
-        QTest::addColumn<QString>("first"); // what stands at .upgrade-notice
+        QTest::addColumn<QByteArray>("first"); // the text at .upgrade-notice, or a link, hard link or FIFO
         QTest::addColumn<QByteArray>("spare"); // null: nothing at .upgrade-notice-spare
-        QTest::addColumn<QStringList>("told");
-        const QString record = "Its record", lock = "cannot lock", held = "held the updater's lock";
-        QTest::newRow("an older updater's empty notice") << "empty" << QByteArray() << QStringList{record};
-        QTest::newRow("a notice of 1,024 bytes") << "1024" << QByteArray() << QStringList{lock};
-        QTest::newRow("a notice over 1,024 bytes is not read") << "1025" << QByteArray() << QStringList{};
-        QTest::newRow("text without a word of ours") << "text" << QByteArray() << QStringList{};
-        QTest::newRow("a link to a file naming lock") << "link" << QByteArray("lock-held\n") << QStringList{held};
-        QTest::newRow("a FIFO") << "fifo" << QByteArray("lock\n") << QStringList{lock};
-        QTest::newRow("a file of two names naming lock") << "hard link" << QByteArray("lock-held\n") << QStringList{held};
+        QTest::addColumn<QString>("told");
+        const QByteArray padded = "lock\n" + QByteArray(1019, '\n');
+        QTest::newRow("an older updater's empty notice") << QByteArray("") << QByteArray() << "Its record";
+        QTest::newRow("a notice of 1,024 bytes") << padded << QByteArray() << "cannot lock";
+        QTest::newRow("a notice over 1,024 bytes is not read") << padded + '\n' << QByteArray() << "";
+        QTest::newRow("text without a word of ours") << QByteArray("not a notice\n") << QByteArray() << "";
+        QTest::newRow("a link to a file naming lock") << QByteArray("link") << QByteArray("lock-held\n") << Held;
+        QTest::newRow("a FIFO") << QByteArray("fifo") << QByteArray("lock\n") << "cannot lock";
+        QTest::newRow("a file of two names naming lock") << QByteArray("hard link") << QByteArray("lock-held\n") << Held;
     }
     void onlyANoticeOfOursIsRead()
     {
-        QFETCH(QString, first);
+        QFETCH(QByteArray, first);
         QFETCH(QByteArray, spare);
-        QFETCH(QStringList, told);
+        QFETCH(QString, told);
         TempAppDir app;
-        const QString notice = app.filePath(".upgrade-notice");
-        const QString outside = app.filePath("outside.txt");
+        const QString notice = app.filePath(".upgrade-notice"), outside = app.filePath("outside.txt");
+        const QByteArray from = QFile::encodeName(outside), at = QFile::encodeName(notice);
         QVERIFY(app.write("outside.txt", "lock\n"));
-        QByteArray padded("lock\n");
-        padded.append(QByteArray(1024 - padded.size(), '\n'));
-        if (first == "empty" || first == "text")
-            QVERIFY(app.write(".upgrade-notice", first == "text" ? "not a notice\n" : ""));
-        else if (first == "1024" || first == "1025")
-            QVERIFY(app.write(".upgrade-notice", first == "1024" ? padded : padded + '\n'));
-        else if (first == "link")
-            QVERIFY(QFile::link(outside, notice));
-        else if (first == "hard link")
-            QVERIFY(::link(QFile::encodeName(outside).constData(), QFile::encodeName(notice).constData()) == 0);
+        if (first == "link" || first == "hard link")
+            QVERIFY((first == "link" ? ::symlink : ::link)(from.constData(), at.constData()) == 0);
         else
-            QVERIFY(::mkfifo(QFile::encodeName(notice).constData(), 0600) == 0);
+            QVERIFY(first == "fifo" ? ::mkfifo(at.constData(), 0600) == 0 : app.write(".upgrade-notice", first));
         QVERIFY(spare.isNull() || app.write(".upgrade-notice-spare", spare));
 
         MessageBoxRecorder boxes;
         updaternotice::tellIfAny(nullptr, app.path());
         QCOMPARE(boxes.boxes().size(), told.isEmpty() ? 0 : 1);
         const QString text = told.isEmpty() ? QString() : boxes.boxes().first().text;
-        for (const QString& paragraph : {QString("Its record"), QString("cannot lock"), QString("held the updater's lock")})
-            QVERIFY2(text.contains(paragraph) == told.contains(paragraph), qPrintable(text));
+        for (const QString& paragraph : {QString("Its record"), QString("cannot lock"), Held})
+            QVERIFY2(text.contains(paragraph) == (paragraph == told), qPrintable(text));
         QVERIFY(!QFileInfo(notice).exists() && !QFileInfo(notice).isSymLink());
         QVERIFY(!QFileInfo::exists(app.filePath(".upgrade-notice-spare")));
         QCOMPARE(readFile(outside), QByteArray("lock\n"));
