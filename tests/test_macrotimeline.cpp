@@ -39,24 +39,18 @@ QString describe(const KeyLayout& layout)
 
 void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-// The look of the top edge of what the widget shows: "red dotted" (red points with light gaps between),
-// "white", or "plain" for anything else (the style's own frame).
+// The top edge of what the widget shows: "red dotted" (red points, white gaps), "white", or "plain".
 QString topEdge(QWidget* widget)
 {
     const QImage shot = widget->grab().toImage();
-    int redRuns = 0, white = 0;
-    bool inRed = false, other = false;
+    QString edge; // a letter a pixel: r red (anti-aliased points are pink), w white, o other
     for (int x = 0; x < shot.width(); ++x) {
         const QColor c = shot.pixelColor(x, 0);
-        const bool red = c.red() - std::max(c.green(), c.blue()) > 100; // anti-aliased points are pink
-        redRuns += red && !inRed;
-        inRed = red;
-        white += c == Qt::white;
-        other = other || (!red && c != Qt::white);
+        edge += c.red() - std::max(c.green(), c.blue()) > 100 ? 'r' : c == Qt::white ? 'w' : 'o';
     }
-    if (white == shot.width())
-        return "white";
-    return redRuns > shot.width() / 4 && !other ? "red dotted" : "plain";
+    if (edge.contains('o'))
+        return "plain";
+    return !edge.contains('r') ? "white" : edge.count(QRegularExpression("r+")) > shot.width() / 4 ? "red dotted" : "plain";
 }
 
 } // namespace
@@ -231,81 +225,64 @@ private slots:
         QVERIFY(shot("", "A") != shot("", ""));
     }
 
-    // The entry's frame shows what the last call said: unsaved a red dotted border, saved none, and no
-    // mark before the first call. The entry is on screen first, as on the page.
+    // The entry's frame shows what the last call said; there is no mark before the first call.
     void savedMarkShowsOnTheEntrysFrame_data()
     {
-        QTest::addColumn<QString>("calls"); // setSaved's arguments in turn, 0 for false
+        QTest::addColumn<QString>("calls"); // setSaved's arguments in turn
         QTest::addColumn<QStringList>("looks"); // before the first call, then after each
-        QTest::newRow("no call") << "" << QStringList{"plain"};
-        QTest::newRow("unsaved, then saved") << "0 1" << QStringList{"plain", "red dotted", "white"};
-        QTest::newRow("saved, then unsaved") << "1 0" << QStringList{"plain", "white", "red dotted"};
-        QTest::newRow("unsaved twice, then saved") << "0 0 1" << QStringList{"plain", "red dotted", "red dotted", "white"};
-        QTest::newRow("saved twice, then unsaved") << "1 1 0" << QStringList{"plain", "white", "white", "red dotted"};
+        QTest::newRow("unsaved first") << "0 0 1 1 0" << QStringList{"plain", "red dotted", "red dotted", "white", "white", "red dotted"};
+        QTest::newRow("saved first") << "1 1 0 0 1" << QStringList{"plain", "white", "white", "red dotted", "red dotted", "white"};
     }
     void savedMarkShowsOnTheEntrysFrame()
     {
         QFETCH(QString, calls);
         MacroItem entry(nullptr, 0, "m", false, 10);
         QStringList looks{topEdge(entry.selectFrame())};
-        for (const QString& call : calls.split(' ', Qt::SkipEmptyParts)) {
+        for (const QString& call : calls.split(' ')) {
             entry.setSaved(call == "1");
             looks << topEdge(entry.selectFrame());
         }
         QTEST(looks, "looks");
     }
 
-    // A chip's button, once shown, draws its picture, and its hover picture while the mouse is on it, also
-    // when shown again after the chip was reset. The dot has no hover picture.
+    // A shown chip button draws its picture, and its hover picture under the mouse, also when shown again
+    // after a reset. The dot has no hover picture.
     void shownChipButtonKeepsItsHoverImage_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("normal");
-        QTest::addColumn<QString>("hover");
-        QTest::newRow("delete delay") << "delDelay" << "del-delay.svg" << "del-delay-hover.svg";
-        QTest::newRow("add delay") << "addDelay" << "add-delay.svg" << "add-delay-hover.svg";
-        QTest::newRow("add key") << "addKey" << "add-key.svg" << "add-key-hover.svg";
-        QTest::newRow("delete key") << "delKey" << "del-key.svg" << "del-key-hover.svg";
-        QTest::newRow("previous") << "perv" << "perv.svg" << "perv-hover.svg";
-        QTest::newRow("next") << "next" << "next.svg" << "next-hover.svg";
-        QTest::newRow("dot") << "dot" << "dot-down.svg" << "dot-down.svg";
+        QTest::addColumn<int>("button"); // named by its picture; the hover picture adds "-hover"
+        int button = 0;
+        for (const char* picture : {"del-delay", "add-delay", "add-key", "del-key", "perv", "next", "dot-down"})
+            QTest::newRow(picture) << button++;
     }
     void shownChipButtonKeepsItsHoverImage()
     {
-        QFETCH(QString, button);
-        QFETCH(QString, normal);
-        QFETCH(QString, hover);
+        QFETCH(int, button);
+        const QString picture = QTest::currentDataTag();
         QWidget content;
         Key key(&content, 1);
-        const QMap<QString, std::pair<Label*, std::function<void()>>> buttons{
-            {"delDelay", {key.delDelayButton(), [&] { key.showDelDelayButton(); }}},
-            {"addDelay", {key.addDelayButton(), [&] { key.showAddDelayButton(); }}},
-            {"addKey", {key.addKeyButton(), [&] { key.showAddKeyButton(); }}},
-            {"delKey", {key.delKeyButton(), [&] { key.showDelKeyButton(); }}},
-            {"perv", {key.pervButton(), [&] { key.showPervButton(); }}},
-            {"next", {key.nextButton(), [&] { key.showNextButton(); }}},
-            {"dot", {key.dot(), [&] { key.showDot(); }}}};
+        const std::pair<Label*, std::function<void()>> buttons[] = {
+            {key.delDelayButton(), [&] { key.showDelDelayButton(); }}, {key.addDelayButton(), [&] { key.showAddDelayButton(); }},
+            {key.addKeyButton(), [&] { key.showAddKeyButton(); }}, {key.delKeyButton(), [&] { key.showDelKeyButton(); }},
+            {key.pervButton(), [&] { key.showPervButton(); }}, {key.nextButton(), [&] { key.showNextButton(); }},
+            {key.dot(), [&] { key.showDot(); }}};
         Label* part = buttons[button].first;
-        // What a label of its size, on a parent as the button is, shows with only that picture.
-        const auto picture = [part](const QString& file) {
+        const bool hasHover = picture != "dot-down";
+        QImage pictures[2]; // what a label of its size, on a parent as the button is, shows with only that picture
+        for (int hover = 0; hover < 2; ++hover) {
             QWidget parent;
             Label reference(&parent);
             reference.resize(part->size());
-            Qss().setImageLabelStyle(&reference, "macro", file, QString());
-            return reference.grab().toImage();
-        };
-        const auto shot = [part](bool underMouse) {
-            part->setAttribute(Qt::WA_UnderMouse, underMouse);
-            return part->grab().toImage();
-        };
-        const QImage normalPicture = picture(normal), hoverPicture = picture(hover);
-        QVERIFY(normal == hover || normalPicture != hoverPicture); // the two pictures tell apart
-        for (int showing = 0; showing < 2; ++showing) {
+            Qss().setImageLabelStyle(&reference, "macro", picture + (hover && hasHover ? "-hover.svg" : ".svg"), QString());
+            pictures[hover] = reference.grab().toImage();
+        }
+        QVERIFY(!hasHover || pictures[0] != pictures[1]); // the two pictures tell apart
+        for (int showing = 0; showing < 2; ++showing, key.resetState()) {
             buttons[button].second();
             QVERIFY(!part->isHidden());
-            QVERIFY(shot(false) == normalPicture);
-            QVERIFY(shot(true) == hoverPicture);
-            key.resetState();
+            for (int hover : {0, 1}) {
+                part->setAttribute(Qt::WA_UnderMouse, hover);
+                QVERIFY(part->grab().toImage() == pictures[hover]);
+            }
         }
     }
 

@@ -150,11 +150,9 @@ private slots:
         QVERIFY(QFile::exists(entry));
     }
 
-    // A file that does not read no longer says whether the tool starts with the system: the entry is
-    // left alone, the file is kept aside and then replaced by what the menu shows, and the user is told
-    // once, in the interface's language: the next start reads the new file and keeps the entry on. What
-    // cannot be kept (a FIFO) stays and is told at every start. A missing file means off; neither it nor
-    // an empty one is told.
+    // A file that does not read no longer says whether the tool starts with the system: the entry is left
+    // alone, the file is kept aside, replaced by what the menu shows and told once, in the interface's
+    // language; a FIFO cannot be kept and is told at every start. A missing file (off) or empty one is not told.
     void unreadableFileLeavesTheEntryAndIsKeptAside_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -203,7 +201,6 @@ private slots:
         QVERIFY2(!told || (text.contains(menuFile()) && text.contains(bad) == kept
                            && text.contains("无法读取") == tag.endsWith("Chinese")),
                  qPrintable(text));
-        QCOMPARE(readFile(bad), kept ? content : QByteArray());
         {
             MenuTree again(&m_window);
             QTest::qWait(20);
