@@ -1,6 +1,5 @@
-// Text the tool did not write (file and folder names, keyboard and macro names, what the user typed)
-// shows as typed in the real boxes and in the main window's labels and tooltips: never read as
-// markup, never loading a file that markup names. A box with a long text fits its screen.
+// Text the tool did not write (file, folder, keyboard and macro names) shows as typed in boxes, labels
+// and tooltips, never read as markup nor loading a file its markup names; a long box fits its screen.
 #include "memoryuse.h"
 #include "sanitizer.h"
 #include "tempappdir.h"
@@ -24,16 +23,6 @@
 
 namespace {
 
-// What a box looked like while it was open.
-struct ShownBox {
-    bool seen = false;
-    Qt::TextFormat format = Qt::AutoText;
-    QString shown; // its text as Qt reads it in that format
-    QRect frame;
-    QRect button; // its first button, on the screen
-    QRect available;
-};
-
 QString asRead(Qt::TextFormat format, const QString& text)
 {
     if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
@@ -43,42 +32,38 @@ QString asRead(Qt::TextFormat format, const QString& text)
     return document.toPlainText();
 }
 
-// Watches for real message boxes while it lives: notes each one whose text holds `holding` and closes
-// every box it sees.
+// While it lives, closes every real message box; of the one whose text holds `holding` it notes the
+// label's format, the text as Qt reads it, and whether the box and its first button fit the screen.
 class BoxWatch : public QObject {
 public:
-    explicit BoxWatch(const QString& holding) : m_holding(holding)
+    explicit BoxWatch(const QString& holding)
     {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
+        connect(&m_poll, &QTimer::timeout, this, [this, holding] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
-            if (box->text().contains(m_holding) || box->detailedText().contains(m_holding)) {
+            if (box->text().contains(holding) || box->detailedText().contains(holding)) {
                 const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-                seen.seen = true;
-                seen.format = label ? label->textFormat() : Qt::AutoText;
-                seen.shown = label ? asRead(label->textFormat(), label->text()) : QString();
-                seen.frame = box->frameGeometry();
-                if (QAbstractButton* first = box->buttons().value(0))
-                    seen.button = QRect(first->mapToGlobal(QPoint(0, 0)), first->size());
-                seen.available = box->screen()->availableGeometry();
+                format = label ? label->textFormat() : Qt::AutoText;
+                shown = label ? asRead(format, label->text()) : QString();
+                const QRect screen = box->screen()->availableGeometry(), frame = box->frameGeometry();
+                const QAbstractButton* first = box->buttons().value(0);
+                const QRect button = first ? QRect(first->mapToGlobal(QPoint(0, 0)), first->size()) : QRect();
+                fits = frame.top() >= screen.top() && frame.bottom() <= screen.bottom() && !button.isEmpty()
+                       && screen.contains(button);
+                seen = true;
             }
             box->reject();
         });
         m_poll.start(10);
     }
-    ShownBox seen;
+    bool seen = false, fits = false;
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
 
 private:
-    QString m_holding;
     QTimer m_poll;
 };
-
-// A path written as markup may name it: every slash as an entity, as a file name may hold none.
-QString markupPath(const QString& path)
-{
-    return QString(path).replace(QLatin1Char('/'), QStringLiteral("&#47;"));
-}
 
 } // namespace
 
@@ -91,7 +76,7 @@ class OutsideText : public QObject {
 
     bool start(bool keyboard)
     {
-        if (keyboard)
+        if (keyboard && !kb)
             kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         return !keyboard || QTest::qWaitFor([&] { return w->deviceLoaded(); }, 20000);
@@ -100,16 +85,10 @@ class OutsideText : public QObject {
 private slots:
     void initTestCase() { QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir"))); }
     void init() { m_folder.reset(new TempDir); }
-    void cleanup()
-    {
-        w.reset();
-        kb.reset();
-        sim::reset();
-    }
+    void cleanup() { w.reset(); kb.reset(); sim::reset(); }
 
-    // A name with markup in it, from a server's link file, a folder the user picked, or a macro: the
-    // real box shows it character for character, as plain text, and reads none of the large file its
-    // markup names.
+    // A name with markup from a server's link file, a picked folder or a macro: the real box shows it as
+    // plain text and reads none of the large file its markup names.
     void boxShowsTheNameAsTyped_data()
     {
         QTest::addColumn<QString>("source");
@@ -127,47 +106,40 @@ private slots:
         QFETCH(QString, source);
         QFETCH(QString, image);
         QFETCH(bool, keyboard);
-        // AddressSanitizer's quarantine keeps what a box freed: a larger allowance, and a file larger still.
 #ifdef TESSARK_ASAN
-        const qint64 allowed = 96 << 20;
+        const qint64 allowed = 96 << 20; // the sanitizer's quarantine keeps what a box freed
 #else
         const qint64 allowed = 8 << 20;
 #endif
         QFile big(m_folder->filePath("big"));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse: no disk taken
         big.close();
+        // Slashes as entities, as a file name holds none.
         const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>")
-                                 .arg(markupPath(big.fileName()));
+                                 .arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
         QVERIFY(start(keyboard));
-        QString folder = m_folder->filePath("images");
-        if (source == "folder")
-            folder = m_folder->filePath("fw " + name);
+        const QString folder = m_folder->filePath(source == "folder" ? "fw " + name : QStringLiteral("images"));
         QVERIFY(QDir().mkpath(folder));
-        if (!image.isEmpty()) {
-            QFile file(folder + '/' + image.section(':', 0, 0).arg(name));
-            QVERIFY2(file.open(QIODevice::WriteOnly) && file.resize(image.section(':', 1).toLongLong()),
-                     qPrintable(file.fileName() + ": " + file.errorString()));
-        }
+        QFile file(folder + '/' + image.section(':', 0, 0).arg(name));
+        QVERIFY(image.isEmpty()
+                || (file.open(QIODevice::WriteOnly) && file.resize(image.section(':', 1).toLongLong())));
         QVERIFY(memoryuse::resetPeak());
         const qint64 before = memoryuse::residentBytes();
-        {
-            BoxWatch watch(name);
-            if (source == "macro") {
-                macronotice::backNotDownloaded(name);
-                macronotice::flush();
-            } else {
-                w->updateSlot(folder);
-            }
-            QVERIFY(QTest::qWaitFor([&] { return watch.seen.seen; }, 5000));
-            QCOMPARE(int(watch.seen.format), int(Qt::PlainText));
-            QVERIFY2(watch.seen.shown.contains(name), qPrintable(watch.seen.shown));
-        }
+        BoxWatch watch(name);
+        if (source == "macro")
+            macronotice::backNotDownloaded(name);
+        else
+            w->updateSlot(folder);
+        macronotice::flush(); // nothing pending unless a macro
+        QVERIFY(QTest::qWaitFor([&] { return watch.seen; }, 5000));
+        QCOMPARE(int(watch.format), int(Qt::PlainText));
+        QVERIFY2(watch.shown.contains(name), qPrintable(watch.shown));
         const qint64 grown = memoryuse::peakResidentBytes() - before;
         QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
     }
 
-    // A box whose text outgrows the screen keeps within its available height (its width is Qt's own) with its button on it;
-    // the whole text stays in the details. The caller's own markup is shown as markup.
+    // A text outgrowing the screen keeps the box within its available height with its button on it; the
+    // caller's own markup is read as markup.
     void boxFitsTheScreen_data()
     {
         QTest::addColumn<QString>("text");
@@ -187,23 +159,16 @@ private slots:
         QFETCH(int, format);
         MessageBoxRequest request;
         request.kind = MessageBoxRequest::Warning;
-        request.title = QStringLiteral("Macros");
         request.text = text;
         request.textFormat = Qt::TextFormat(format);
         BoxWatch watch{QString()}; // every box
         messagebox::show(request);
-        QVERIFY(watch.seen.seen);
-        const QRect& frame = watch.seen.frame;
-        QVERIFY2(frame.top() >= watch.seen.available.top() && frame.bottom() <= watch.seen.available.bottom(),
-                 qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
-                                .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
-                                .arg(watch.seen.available.width()).arg(watch.seen.available.height())));
-        QVERIFY(!watch.seen.button.isEmpty() && watch.seen.available.contains(watch.seen.button));
-        if (text.size() < 100) // short: as it is, the caller's markup read as markup
-            QCOMPARE(watch.seen.shown, QStringLiteral("Macros are back"));
+        QVERIFY(watch.seen && watch.fits);
+        if (text.size() < 100)
+            QCOMPARE(watch.shown, QStringLiteral("Macros are back"));
     }
 
-    // A tooltip reads as Qt's tooltip reads it (rich when it looks like markup) back to the text as typed,
+    // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
     // its spaces and lines too.
     void toolTipShowsTheTextAsTyped_data()
     {
@@ -219,35 +184,33 @@ private slots:
         QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
     }
 
-    // Every label and tooltip of the main window with a keyboard whose names hold markup (its board
-    // name and family file, its Bluetooth name), across its pages: none reads that text as markup.
+    // A keyboard whose board name, family file and Bluetooth name hold markup: across the main window's
+    // pages no label or tooltip reads that text as markup.
     void windowShowsNoOutsideTextAsMarkup()
     {
-        const QByteArray board = "TK104 <b>Dual";
-        QByteArray config = readFile(m_app.filePath("config/config.xml"));
-        const QByteArray original = config;
-        QVERIFY(config.replace("name=\"TK104 Dual\"", "name=\"TK104 &lt;b&gt;Dual\"").size() > original.size());
-        QVERIFY(m_app.write("config/config.xml", config));
+        const QByteArray original = readFile(m_app.filePath("config/config.xml"));
+        QVERIFY(original.contains("name=\"TK104 Dual\""));
+        QVERIFY(m_app.write("config/config.xml",
+                            QByteArray(original).replace("name=\"TK104 Dual\"", "name=\"TK104 &lt;b&gt;Dual\"")));
         kb = sim::plug(sim::fullSizeDual());
-        kb->edit([&](sim::FirmwareState& s) {
-            s.boardName = board.leftJustified(16, '\0');
+        kb->edit([](sim::FirmwareState& s) {
+            s.boardName = QByteArray("TK104 <b>Dual").leftJustified(16, '\0');
             s.btName = QByteArray("<i>B&amp;").leftJustified(12, '\0');
         });
-        w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        const bool loaded = QTest::qWaitFor([&] { return w->deviceLoaded(); }, 20000);
+        const bool loaded = start(true);
         QVERIFY(m_app.write("config/config.xml", original));
         QVERIFY(loaded);
+        const auto outside = [](const QString& text) { return text.contains("<b>Dual") || text.contains("<i>B"); };
         int holding = 0;
         QStringList markup;
         for (const char* page : {"KEY", "COLOR", "SHORTCUTS", "Setting", "MACRO"}) {
             w->labelPageClickSlot(QString::fromLatin1(page));
             QCoreApplication::processEvents();
             for (QWidget* widget : QApplication::allWidgets()) {
-                const QString tip = widget->toolTip();
-                if (tip.contains("<b>Dual") || tip.contains("<i>B"))
-                    markup << "tooltip: " + tip;
+                if (outside(widget->toolTip()))
+                    markup << "tooltip: " + widget->toolTip();
                 const auto* label = qobject_cast<QLabel*>(widget);
-                if (!label || !(label->text().contains("<b>Dual") || label->text().contains("<i>B")))
+                if (!label || !outside(label->text()))
                     continue;
                 ++holding;
                 if (asRead(label->textFormat(), label->text()) != label->text())
