@@ -805,13 +805,10 @@ private slots:
         QVERIFY(local.start(path("servers.ini")));
         // Left by an earlier download: the upgrade would take it with the new images.
         QVERIFY(m_app.write("UpgradeFirmware/TK104 Dual/qv_bt_app_0.9.bin", "stale"));
-        if (left == "read-only") {
-            QVERIFY(m_app.write("UpgradeFirmware/TK104 Dual/kept/a.bin", "a")
-                    && QFile::setPermissions(folder + "/kept", QFile::ReadOwner | QFile::ExeOwner));
-        } else if (left == "linked") {
-            QVERIFY(QDir().rename(path("UpgradeFirmware"), path("elsewhere"))
-                    && QFile::link(path("elsewhere"), path("UpgradeFirmware")));
-        }
+        QVERIFY(left != "read-only" || (m_app.write("UpgradeFirmware/TK104 Dual/kept/a.bin", "a")
+                                         && QFile::setPermissions(folder + "/kept", QFile::ReadOwner | QFile::ExeOwner)));
+        QVERIFY(left != "linked" || (QDir().rename(path("UpgradeFirmware"), path("elsewhere"))
+                                     && QFile::link(path("elsewhere"), path("UpgradeFirmware"))));
         m_hub->setFirmwareInfo("TK104 Dual", "1.0.0", 1, "1.0.0", "1.0.0", "");
         m_hub->createUpdateWidget();
         m_hub->showUpdateWidget();
