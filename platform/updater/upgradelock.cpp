@@ -140,22 +140,20 @@ bool UpgradeLock::tryOnce(bool* held)
     return true;
 }
 
-bool UpgradeLock::stillNamed() const
+namespace {
+// Whether path still names the file or folder fd has open: a rename over it would make it another.
+bool stillAt(int fd, const QString& path)
 {
     struct stat opened {};
     struct stat named {};
-    return m_fd >= 0 && ::fstat(m_fd, &opened) == 0 && ::lstat(QFile::encodeName(m_path).constData(), &named) == 0
+    return fd >= 0 && ::fstat(fd, &opened) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0
            && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
+} // namespace
 
-bool UpgradeLock::folderStillNamed() const
-{
-    struct stat opened {};
-    struct stat named {};
-    return m_dirFd >= 0 && ::fstat(m_dirFd, &opened) == 0
-           && ::lstat(QFile::encodeName(m_appDir).constData(), &named) == 0 && named.st_dev == opened.st_dev
-           && named.st_ino == opened.st_ino;
-}
+bool UpgradeLock::stillNamed() const { return stillAt(m_fd, m_path); }
+
+bool UpgradeLock::folderStillNamed() const { return stillAt(m_dirFd, m_appDir); }
 
 bool UpgradeLock::stillHeld() const
 {
