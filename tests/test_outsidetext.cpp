@@ -5,14 +5,23 @@
 #include "tempappdir.h"
 
 #include "macro/macronotice.h"
+#include "macro/macro.h"
 #include "main/tessark.h"
+#include "setting/buildingblock.h"
 #include "simcontrol.h"
+#include "widget/filechooser.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -46,6 +55,7 @@ public:
                 const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
                 format = label ? label->textFormat() : Qt::AutoText;
                 shown = label ? asRead(format, label->text()) : QString();
+                details = box->detailedText();
                 const QRect screen = box->screen()->availableGeometry(), frame = box->frameGeometry();
                 const QAbstractButton* first = box->buttons().value(0);
                 const QRect button = first ? QRect(first->mapToGlobal(QPoint(0, 0)), first->size()) : QRect();
@@ -59,11 +69,47 @@ public:
     }
     bool seen = false, fits = false;
     Qt::TextFormat format = Qt::AutoText;
-    QString shown;
+    QString shown, details;
 
 private:
     QTimer m_poll;
 };
+
+// The entries a file dialog's file list offers in its context menu on its first row.
+QStringList contextMenu(QFileDialog* dialog)
+{
+    auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (!view || !QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000))
+        return {QStringLiteral("no file listed")};
+    QStringList offered;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (const QAction* action : menu->actions()) {
+            if (action->isVisible() && action->isEnabled() && !action->isSeparator())
+                offered << action->text().remove(QLatin1Char('&'));
+        }
+        menu->close();
+    });
+    poll.start(10);
+    const QPoint at = view->visualRect(view->model()->index(0, 0, view->rootIndex())).center();
+    emit view->customContextMenuRequested(at);
+    return offered;
+}
+
+// Whether text holds no half of a character outside the BMP.
+bool wholeCharacters(const QString& text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -136,6 +182,92 @@ private slots:
         QVERIFY2(watch.shown.contains(name), qPrintable(watch.shown));
         const qint64 grown = memoryuse::peakResidentBytes() - before;
         QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+    }
+
+    // Where no platform dialog is offered, Qt's widget file dialog asks its own questions: each of the
+    // tool's dialogs asks them as plain text, reading none of the large file a name's markup names, and
+    // offers nothing that changes a file.
+    void fileDialogsReadNoNameAsMarkup_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("act"); // replace: Save over the file; gone: Open a file removed meanwhile
+        QTest::newRow("export over an existing file") << "export" << "replace";
+        QTest::newRow("import of a file gone meanwhile") << "import" << "gone";
+        QTest::newRow("firmware picker") << "firmware" << "";
+        QTest::newRow("folder picker") << "folder" << "";
+        QTest::newRow("layout import") << "layout" << "";
+    }
+    void fileDialogsReadNoNameAsMarkup()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, act);
+#ifdef TESSARK_ASAN
+        const qint64 allowed = 96 << 20;
+#else
+        const qint64 allowed = 8 << 20;
+#endif
+        QFile big(m_folder->filePath("big"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse
+        big.close();
+        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml")
+                                 .arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        const QString folder = m_folder->filePath("files");
+        QVERIFY(QDir().mkpath(folder + "/sub " + name));
+        QFile named(folder + '/' + name);
+        QVERIFY2(named.open(QIODevice::WriteOnly), qPrintable(named.fileName() + named.errorString()));
+        named.close();
+        QVERIFY(start(false));
+        w->labelPageClickSlot(QStringLiteral("Macro"));
+
+        QStringList offered;
+        QPointer<QFileDialog> shown;
+        if (dialog == "firmware" || dialog == "folder") {
+            // The choosers run their dialog's own event loop.
+            QTimer::singleShot(0, [&] {
+                QVERIFY(QTest::qWaitFor([&] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }));
+                shown = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                offered = contextMenu(shown);
+                shown->reject();
+            });
+            if (dialog == "firmware")
+                filechooser::getOpenFileName(nullptr, "Open File", folder, QString());
+            else
+                filechooser::getExistingDirectory(nullptr, "Open Folder", folder);
+            QVERIFY(shown.isNull() || !shown->isVisible());
+        } else {
+            std::unique_ptr<BuildingBlock> layout;
+            if (dialog == "layout")
+                layout.reset(new BuildingBlock(nullptr, nullptr));
+            shown = dialog == "export" ? w->macroPage()->exportDialog()
+                  : dialog == "import" ? w->macroPage()->importDialog()
+                                       : layout->findChild<QFileDialog*>();
+            QVERIFY(shown);
+            shown->setOption(QFileDialog::DontUseNativeDialog);
+            shown->setNameFilter(QString());
+            shown->setDirectory(folder);
+            shown->show();
+            offered = contextMenu(shown);
+            if (!act.isEmpty()) {
+                QVERIFY(memoryuse::resetPeak());
+                const qint64 before = memoryuse::residentBytes();
+                BoxWatch watch(name);
+                shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+                if (act == "gone")
+                    QVERIFY(QFile::remove(folder + '/' + name));
+                QMetaObject::invokeMethod(shown, "accept"); // as the Save or Open button does
+                QVERIFY(watch.seen);
+                QCOMPARE(int(watch.format), int(Qt::PlainText));
+                QVERIFY2(watch.shown.startsWith(name + (act == "gone" ? "\n" : " ")), qPrintable(watch.shown));
+                const qint64 grown = memoryuse::peakResidentBytes() - before;
+                QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+                QVERIFY(shown->isVisible()); // no answer yet: the dialog stays
+                QVERIFY(QFile::exists(folder + '/' + name) == (act == "replace"));
+            }
+            shown->reject();
+        }
+        QVERIFY2(!offered.isEmpty() && !offered.contains("no file listed"), qPrintable(offered.join('|')));
+        for (const char* change : {"Delete", "Rename", "New Folder"})
+            QVERIFY2(!offered.contains(change), qPrintable(offered.join('|')));
     }
 
     // A text outgrowing the screen keeps the box within its available height with its button on it; the
