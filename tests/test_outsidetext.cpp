@@ -270,25 +270,40 @@ private slots:
             QVERIFY2(!offered.contains(change), qPrintable(offered.join('|')));
     }
 
-    // A text outgrowing the screen keeps the box within its available height with its button on it; the
-    // caller's own markup is read as markup.
+    // A text outgrowing the screen keeps the box within its available height with its button on it, and
+    // what is said about a long name in view: the name is cut, whole characters only, and the details
+    // hold the whole text. The caller's own markup is read as markup.
     void boxFitsTheScreen_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("kept"); // in view
         QString lines;
         for (int i = 0; i < 60; ++i)
             lines += QStringLiteral("Macro %1 is back on the page; download it to keep it on the keyboard.\n\n").arg(i);
-        QTest::newRow("60 paragraphs") << lines << int(Qt::PlainText);
-        QTest::newRow("one word of 20000 letters") << QString(20000, QLatin1Char('w')) << int(Qt::PlainText);
+        const QString reason = QStringLiteral("qv_usb_app_1.bin: is empty");
+        QTest::newRow("60 paragraphs") << lines << int(Qt::PlainText) << "Macro 59 is back";
+        QTest::newRow("one word of 20000 letters") << QString(20000, QLatin1Char('w')) << int(Qt::PlainText) << "www";
+        QTest::newRow("one word of 16000 letters, measured") << QString(16000, QLatin1Char('w')) << int(Qt::PlainText)
+                                                            << "www";
+        QTest::newRow("name with 78 line separators")
+            << "/home/u/fw " + QString(78, QChar::LineSeparator) + "x/" + reason << int(Qt::PlainText) << reason;
+        QTest::newRow("name of 78 lines") << "/home/u/" + QString("fw\n").repeated(78) + reason << int(Qt::PlainText)
+                                          << reason;
+        const QString faces = QString::fromUtf8("\xF0\x9F\x98\x80").repeated(200); // outside the BMP
+        QTest::newRow("characters outside the BMP at the cuts")
+            << QString("a" + faces + "b\n").repeated(40) + reason << int(Qt::PlainText) << reason;
         QTest::newRow("own markup, 60 paragraphs")
-            << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText);
-        QTest::newRow("own markup, short") << QStringLiteral("<b>Macros</b> are back") << int(Qt::RichText);
+            << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText)
+            << "Macro 59 is back";
+        QTest::newRow("own markup, short") << QStringLiteral("<b>Macros</b> are back") << int(Qt::RichText)
+                                           << "Macros are back";
     }
     void boxFitsTheScreen()
     {
         QFETCH(QString, text);
         QFETCH(int, format);
+        QFETCH(QString, kept);
         MessageBoxRequest request;
         request.kind = MessageBoxRequest::Warning;
         request.text = text;
@@ -296,8 +311,11 @@ private slots:
         BoxWatch watch{QString()}; // every box
         messagebox::show(request);
         QVERIFY(watch.seen && watch.fits);
+        QVERIFY2(watch.shown.contains(kept) && wholeCharacters(watch.shown), qPrintable(watch.shown.left(2000)));
         if (text.size() < 100)
-            QCOMPARE(watch.shown, QStringLiteral("Macros are back"));
+            QCOMPARE(watch.shown, kept);
+        else if (format == Qt::PlainText)
+            QCOMPARE(watch.details, QString(text).replace(QChar::LineSeparator, '\n')); // as the field gives it back
     }
 
     // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
