@@ -8,8 +8,10 @@
 #include "macro/macro.h"
 #include "main/tessark.h"
 #include "setting/buildingblock.h"
+#include "shortcut/kfcatalogue.h"
 #include "simcontrol.h"
 #include "widget/filechooser.h"
+#include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
 
@@ -316,6 +318,34 @@ private slots:
             QCOMPARE(watch.shown, kept);
         else if (format == Qt::PlainText)
             QCOMPARE(watch.details, QString(text).replace(QChar::LineSeparator, '\n')); // as the field gives it back
+    }
+
+    // A box that builds its own markup asks for it to be read as markup: the user sees its red text,
+    // not its tags.
+    void ownMarkupShowsAsMeant_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("key function write failed") << "write" << "Set KF Item failed! ERROR: 7. application";
+        QTest::newRow("key function name not in the catalogue") << "name" << "get menu index funcHI failed. index is -1. ";
+    }
+    void ownMarkupShowsAsMeant()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, shown);
+        kffunc_t web;
+        web.name = QStringLiteral("Web");
+        web.hi = 1;
+        web.enable = true;
+        const QVector<kffunc_t*> catalogue{&web};
+        BoxWatch watch(shown.section(' ', 0, 2));
+        if (box == "write")
+            showKFWriteFailureBox(7);
+        else
+            QCOMPARE(kfcatalogue::hiOfName(&catalogue, QStringLiteral("Unknown")), -1);
+        QVERIFY(watch.seen);
+        QCOMPARE(int(watch.format), int(Qt::RichText));
+        QCOMPARE(watch.shown, shown);
     }
 
     // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
