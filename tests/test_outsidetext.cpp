@@ -11,6 +11,7 @@
 #include "shortcut/kfcatalogue.h"
 #include "simcontrol.h"
 #include "widget/filechooser.h"
+#include "widget/keybtn.h"
 #include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
@@ -30,6 +31,7 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -364,14 +366,20 @@ private slots:
         QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
     }
 
-    // A keyboard whose board name, family file and Bluetooth name hold markup: across the main window's
-    // pages no label or tooltip reads that text as markup.
+    // A keyboard whose board name, family file, Bluetooth name and key palette hold markup: across the
+    // main window's pages no label or tooltip (a key's among them) reads that text as markup.
     void windowShowsNoOutsideTextAsMarkup()
     {
         const QByteArray original = readFile(m_app.filePath("config/config.xml"));
         QVERIFY(original.contains("name=\"TK104 Dual\""));
         QVERIFY(m_app.write("config/config.xml",
                             QByteArray(original).replace("name=\"TK104 Dual\"", "name=\"TK104 &lt;b&gt;Dual\"")));
+        const QByteArray palette = readFile(m_app.filePath("config/staticWin.xml"));
+        QVERIFY(palette.contains("name=\"Esc\""));
+        QVERIFY(m_app.write("config/staticWin.xml",
+                            QByteArray(palette).replace("name=\"Esc\"", "name=\"&lt;i&gt;Bold Esc&lt;img src=x&gt;\"")));
+        // The pages read the palette again: it stays until the end.
+        const std::shared_ptr<void> restore(nullptr, [&](void*) { m_app.write("config/staticWin.xml", palette); });
         kb = sim::plug(sim::fullSizeDual());
         kb->edit([](sim::FirmwareState& s) {
             s.boardName = QByteArray("TK104 <b>Dual").leftJustified(16, '\0');
@@ -379,6 +387,7 @@ private slots:
         });
         const bool loaded = start(true);
         QVERIFY(m_app.write("config/config.xml", original));
+
         QVERIFY(loaded);
         const auto outside = [](const QString& text) { return text.contains("<b>Dual") || text.contains("<i>B"); };
         int holding = 0;
@@ -399,6 +408,10 @@ private slots:
         }
         QVERIFY(holding > 0); // the product name at least
         QVERIFY2(markup.isEmpty(), qPrintable(markup.join('|')));
+        // The key's tooltip as Qt reads it: the name as typed.
+        QVERIFY(std::any_of(w->dynamicKeyBtns().cbegin(), w->dynamicKeyBtns().cend(), [](const KeyBtn* key) {
+            return asRead(Qt::AutoText, key->toolTip()) == QStringLiteral("<i>Bold Esc<img src=x>");
+        }));
     }
 };
 
