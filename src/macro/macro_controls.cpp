@@ -115,8 +115,8 @@ QString Macro::exportStartFolder()
 
 void Macro::initExportDialog()
 {
-    m_exportDialog = new ToolFileDialog(nullptr, QStringLiteral("Choose to save the data directory"), exportStartFolder(),
-                                     QStringLiteral("XML File(*.xml)"));
+    m_exportDialog = new ToolFileDialog(nullptr, QStringLiteral("Choose to save the data directory"),
+                                        exportStartFolder(), QStringLiteral("XML File(*.xml)"));
     m_exportDialog->setAcceptMode(QFileDialog::AcceptSave);
     connect(m_exportDialog, &QFileDialog::fileSelected, this, &Macro::exportItemSlot);
 }
@@ -124,7 +124,7 @@ void Macro::initExportDialog()
 void Macro::initImportDialog()
 {
     m_importDialog = new ToolFileDialog(nullptr, QStringLiteral("Select import data file"), QString(),
-                                     QStringLiteral("XML File(*.xml)"));
+                                        QStringLiteral("XML File(*.xml)"));
     m_importDialog->setAcceptMode(QFileDialog::AcceptOpen);
     m_importDialog->setFileMode(QFileDialog::ExistingFile);
     connect(m_importDialog, &QFileDialog::fileSelected, this, &Macro::importItemSlot);

@@ -157,7 +157,7 @@ void BuildingBlock::createControls()
     connect(m_importButton, &QPushButton::pressed, this, &BuildingBlock::openJsonFileSlot);
 
     m_fileDialog = new ToolFileDialog(this, QStringLiteral("Open File"), QString(),
-                                   QStringLiteral("Binary System File(*.json)"));
+                                      QStringLiteral("Binary System File(*.json)"));
     m_fileDialog->hide();
     connect(m_fileDialog, &QFileDialog::fileSelected, this, &BuildingBlock::fileSelectedSlot);
 }

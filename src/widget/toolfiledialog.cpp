@@ -3,6 +3,7 @@
 #include "setting/Language.h"
 #include "widget/messagebox.h"
 
+#include <QAction>
 #include <QChildEvent>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -23,6 +24,17 @@ bool ToolFileDialog::event(QEvent* e)
             box->setTextFormat(Qt::PlainText);
     }
     return QFileDialog::event(e);
+}
+
+void ToolFileDialog::showEvent(QShowEvent* e)
+{
+    // Disabled by ReadOnly, they would still stand in the file list's menu: they go from it. Qt makes
+    // them with its widgets, when it first shows them.
+    for (const char* name : {"qt_rename_action", "qt_delete_action", "qt_new_folder_action"}) {
+        if (QAction* action = findChild<QAction*>(QLatin1String(name)))
+            action->setVisible(false);
+    }
+    QFileDialog::showEvent(e);
 }
 
 void ToolFileDialog::accept()
