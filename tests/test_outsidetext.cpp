@@ -111,6 +111,7 @@ QStringList changesOffered(QFileDialog* dialog)
     }
     if (QTest::qWaitFor([&] { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) != before; }, 200))
         offered << QStringLiteral("F2 renames");
+    view->selectionModel()->clear(); // what is chosen next is typed
     return offered;
 }
 
