@@ -138,14 +138,15 @@ private slots:
         QCOMPARE(describe(data.parseConfigXML(&data.boards, "config.xml"), data), read);
     }
 
-    // Key caps with label and key-unit geometry from the layout editor's raw format.
+    // Key caps with label and key-unit geometry from the layout editor's raw format. The file's name,
+    // holding "%1", is logged as it stands.
     void readsLayout_data()
     {
         QTest::addColumn<QByteArray>("json"); // null: no file
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("keys"); // label@x,y,w,h[,x2,y2,w2,h2] per key
-        const QString range = "^Layout value out of range, read as 0:", parse = "^Parse JSON failed: \".*layout\\.json\": .+ at offset \\d+$";
-        QTest::newRow("missing") << QByteArray() << "^Open JSON failed: \".*layout\\.json\": no such file$" << "unreadable";
+        const QString range = "^Layout value out of range, read as 0:", parse = "^Parse JSON failed: \".*/layout %1\\.json\": .+ at offset \\d+$";
+        QTest::newRow("missing") << QByteArray() << "^Open JSON failed: \".*/layout %1\\.json\": no such file$" << "unreadable";
         QTest::newRow("empty") << QByteArray("") << parse << "unreadable";
         QTest::newRow("malformed") << QByteArray(R"([["A",)") << parse << "unreadable";
         QTest::newRow("bare number") << QByteArray("5") << parse << "unreadable";
@@ -176,13 +177,13 @@ private slots:
     void readsLayout()
     {
         QFETCH(QByteArray, json);
-        QVERIFY(m_app.put("config/layout.json", json));
+        QVERIFY(m_app.put("config/layout %1.json", json));
         QFETCH(QString, log);
         if (!log.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         QVector<KeyBtn*> keys;
         QStringList read;
-        if (!Data::parseJsonFileForFix(&keys, QString(), m_app.filePath("config/layout.json")))
+        if (!Data::parseJsonFileForFix(&keys, QString(), m_app.filePath("config/layout %1.json")))
             read << "unreadable";
         for (const KeyBtn* k : keys) {
             QStringList g;

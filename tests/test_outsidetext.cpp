@@ -5,20 +5,33 @@
 #include "tempappdir.h"
 
 #include "macro/macronotice.h"
+#include "macro/macro.h"
 #include "main/tessark.h"
+#include "setting/buildingblock.h"
+#include "shortcut/kfcatalogue.h"
 #include "simcontrol.h"
+#include "widget/filechooser.h"
+#include "widget/keybtn.h"
+#include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -46,6 +59,7 @@ public:
                 const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
                 format = label ? label->textFormat() : Qt::AutoText;
                 shown = label ? asRead(format, label->text()) : QString();
+                details = box->detailedText();
                 const QRect screen = box->screen()->availableGeometry(), frame = box->frameGeometry();
                 const QAbstractButton* first = box->buttons().value(0);
                 const QRect button = first ? QRect(first->mapToGlobal(QPoint(0, 0)), first->size()) : QRect();
@@ -59,11 +73,47 @@ public:
     }
     bool seen = false, fits = false;
     Qt::TextFormat format = Qt::AutoText;
-    QString shown;
+    QString shown, details;
 
 private:
     QTimer m_poll;
 };
+
+// The changes a file dialog's file list offers on its first row: the entries of its context menu, and
+// "F2 renames" when that key renamed the file.
+QStringList changesOffered(QFileDialog* dialog)
+{
+    auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (!view || !QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000))
+        return {QStringLiteral("no file listed")};
+    QStringList offered;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (const QAction* action : menu->actions()) {
+            if (action->isVisible() && !action->isSeparator())
+                offered << action->text().remove(QLatin1Char('&'));
+        }
+        menu->close();
+    });
+    poll.start(10);
+    const QModelIndex first = view->model()->index(0, 0, view->rootIndex());
+    emit view->customContextMenuRequested(view->visualRect(first).center());
+    const QString folder = dialog->directory().path();
+    const QStringList before = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    view->setCurrentIndex(first);
+    QTest::keyClick(view, Qt::Key_F2);
+    if (auto* editor = view->viewport()->findChild<QLineEdit*>()) {
+        editor->setText(QStringLiteral("renamed"));
+        QTest::keyClick(editor, Qt::Key_Return);
+    }
+    if (QTest::qWaitFor([&] { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) != before; }, 200))
+        offered << QStringLiteral("F2 renames");
+    view->selectionModel()->clear(); // what is chosen next is typed
+    return offered;
+}
 
 } // namespace
 
@@ -138,25 +188,132 @@ private slots:
         QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
     }
 
-    // A text outgrowing the screen keeps the box within its available height with its button on it; the
-    // caller's own markup is read as markup.
+    // Where no platform dialog is offered, Qt's widget file dialog asks its own questions: each of the
+    // tool's dialogs asks them as plain text, reading none of the large file a name's markup names, and
+    // offers nothing that changes a file.
+    void fileDialogsReadNoNameAsMarkup_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("act"); // replace: Save over the file; gone: Open a file removed meanwhile
+        QTest::newRow("export over an existing file") << "export" << "replace";
+        QTest::newRow("import of a file gone meanwhile") << "import" << "gone";
+        QTest::newRow("firmware picker") << "firmware" << "";
+        QTest::newRow("folder picker") << "folder" << "";
+        QTest::newRow("layout import") << "layout" << "";
+    }
+    void fileDialogsReadNoNameAsMarkup()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, act);
+#ifdef TESSARK_ASAN
+        const qint64 allowed = 96 << 20;
+#else
+        const qint64 allowed = 8 << 20;
+#endif
+        QFile big(m_folder->filePath("big"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse
+        big.close();
+        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml")
+                                 .arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        const QString folder = m_folder->filePath("files");
+        QVERIFY(QDir().mkpath(folder + "/sub " + name));
+        QFile named(folder + '/' + name);
+        QVERIFY2(named.open(QIODevice::WriteOnly), qPrintable(named.fileName() + named.errorString()));
+        named.close();
+        QVERIFY(start(false));
+        w->labelPageClickSlot(QStringLiteral("Macro"));
+
+        QStringList offered;
+        const auto offersNoChange = [&] {
+            QVERIFY2(!offered.isEmpty() && !offered.contains("no file listed"), qPrintable(offered.join('|')));
+            for (const char* change : {"Delete", "Rename", "New Folder", "F2 renames"})
+                QVERIFY2(!offered.contains(change), qPrintable(offered.join('|')));
+        };
+        QPointer<QFileDialog> shown;
+        if (dialog == "firmware" || dialog == "folder") {
+            // The choosers run their dialog's own event loop.
+            QTimer::singleShot(0, [&] {
+                QVERIFY(QTest::qWaitFor([&] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }));
+                shown = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                offered = changesOffered(shown);
+                shown->reject();
+            });
+            if (dialog == "firmware")
+                filechooser::getOpenFileName(nullptr, "Open File", folder, QString());
+            else
+                filechooser::getExistingDirectory(nullptr, "Open Folder", folder);
+            QVERIFY(shown.isNull() || !shown->isVisible());
+            offersNoChange();
+        } else {
+            std::unique_ptr<BuildingBlock> layout;
+            if (dialog == "layout")
+                layout.reset(new BuildingBlock(nullptr, nullptr));
+            shown = dialog == "export" ? w->macroPage()->exportDialog()
+                  : dialog == "import" ? w->macroPage()->importDialog()
+                                       : layout->findChild<QFileDialog*>();
+            QVERIFY(shown);
+            shown->setOption(QFileDialog::DontUseNativeDialog);
+            shown->setNameFilter(QString());
+            shown->setDirectory(folder);
+            shown->show();
+            offered = changesOffered(shown);
+            offersNoChange();
+            if (QTest::currentTestFailed())
+                return;
+            if (!act.isEmpty()) {
+                QVERIFY(memoryuse::resetPeak());
+                const qint64 before = memoryuse::residentBytes();
+                BoxWatch watch(name);
+                shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+                if (act == "gone")
+                    QVERIFY(QFile::remove(folder + '/' + name));
+                QMetaObject::invokeMethod(shown, "accept"); // as the Save or Open button does
+                QVERIFY(watch.seen);
+                QCOMPARE(int(watch.format), int(Qt::PlainText));
+                QVERIFY2(watch.shown.startsWith(name + (act == "gone" ? "\n" : " ")), qPrintable(watch.shown));
+                const qint64 grown = memoryuse::peakResidentBytes() - before;
+                QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+                QVERIFY(shown->isVisible()); // no answer yet: the dialog stays
+                QVERIFY(QFile::exists(folder + '/' + name) == (act == "replace"));
+            }
+            shown->reject();
+        }
+    }
+
+    // A text outgrowing the screen keeps the box within its available height with its button on it, and
+    // what is said about a long name in view: the name is cut, whole characters only, and the details
+    // hold the whole text. The caller's own markup is read as markup.
     void boxFitsTheScreen_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("kept"); // in view
         QString lines;
         for (int i = 0; i < 60; ++i)
             lines += QStringLiteral("Macro %1 is back on the page; download it to keep it on the keyboard.\n\n").arg(i);
-        QTest::newRow("60 paragraphs") << lines << int(Qt::PlainText);
-        QTest::newRow("one word of 20000 letters") << QString(20000, QLatin1Char('w')) << int(Qt::PlainText);
+        const QString reason = QStringLiteral("qv_usb_app_1.bin: is empty");
+        QTest::newRow("60 paragraphs") << lines << int(Qt::PlainText) << "Macro 59 is back";
+        QTest::newRow("one word of 20000 letters") << QString(20000, QLatin1Char('w')) << int(Qt::PlainText) << "www";
+        QTest::newRow("one word of 16000 letters, measured") << QString(16000, QLatin1Char('w')) << int(Qt::PlainText)
+                                                            << "www";
+        QTest::newRow("name with 78 line separators")
+            << "/home/u/fw " + QString(78, QChar::LineSeparator) + "x/" + reason << int(Qt::PlainText) << reason;
+        QTest::newRow("name of 78 lines") << "/home/u/" + QString("fw\n").repeated(78) + reason << int(Qt::PlainText)
+                                          << reason;
+        const QString faces = QString::fromUtf8("\xF0\x9F\x98\x80").repeated(200); // outside the BMP
+        QTest::newRow("characters outside the BMP at the cuts")
+            << QString("a" + faces + "b\n").repeated(40) + reason << int(Qt::PlainText) << reason;
         QTest::newRow("own markup, 60 paragraphs")
-            << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText);
-        QTest::newRow("own markup, short") << QStringLiteral("<b>Macros</b> are back") << int(Qt::RichText);
+            << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText)
+            << "Macro 59 is back";
+        QTest::newRow("own markup, short") << QStringLiteral("<b>Macros</b> are back") << int(Qt::RichText)
+                                           << "Macros are back";
     }
     void boxFitsTheScreen()
     {
         QFETCH(QString, text);
         QFETCH(int, format);
+        QFETCH(QString, kept);
         MessageBoxRequest request;
         request.kind = MessageBoxRequest::Warning;
         request.text = text;
@@ -164,8 +321,41 @@ private slots:
         BoxWatch watch{QString()}; // every box
         messagebox::show(request);
         QVERIFY(watch.seen && watch.fits);
+        // No half of a character outside the BMP, which UTF-8 could not carry.
+        QVERIFY2(watch.shown.contains(kept) && QString::fromUtf8(watch.shown.toUtf8()) == watch.shown,
+                 qPrintable(watch.shown.left(2000)));
         if (text.size() < 100)
-            QCOMPARE(watch.shown, QStringLiteral("Macros are back"));
+            QCOMPARE(watch.shown, kept);
+        else if (format == Qt::PlainText)
+            QCOMPARE(watch.details, QString(text).replace(QChar::LineSeparator, '\n')); // as the field gives it back
+    }
+
+    // A box that builds its own markup asks for it to be read as markup: the user sees its red text,
+    // not its tags.
+    void ownMarkupShowsAsMeant_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("key function write failed") << "write" << "Set KF Item failed! ERROR: 7. application";
+        QTest::newRow("key function name not in the catalogue") << "name" << "get menu index funcHI failed. index is -1. ";
+    }
+    void ownMarkupShowsAsMeant()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, shown);
+        kffunc_t web;
+        web.name = QStringLiteral("Web");
+        web.hi = 1;
+        web.enable = true;
+        const QVector<kffunc_t*> catalogue{&web};
+        BoxWatch watch(shown.section(' ', 0, 2));
+        if (box == "write")
+            showKFWriteFailureBox(7);
+        else
+            QCOMPARE(kfcatalogue::hiOfName(&catalogue, QStringLiteral("Unknown")), -1);
+        QVERIFY(watch.seen);
+        QCOMPARE(int(watch.format), int(Qt::RichText));
+        QCOMPARE(watch.shown, shown);
     }
 
     // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
@@ -184,14 +374,20 @@ private slots:
         QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
     }
 
-    // A keyboard whose board name, family file and Bluetooth name hold markup: across the main window's
-    // pages no label or tooltip reads that text as markup.
+    // A keyboard whose board name, family file, Bluetooth name and key palette hold markup: across the
+    // main window's pages no label or tooltip (a key's among them) reads that text as markup.
     void windowShowsNoOutsideTextAsMarkup()
     {
         const QByteArray original = readFile(m_app.filePath("config/config.xml"));
         QVERIFY(original.contains("name=\"TK104 Dual\""));
         QVERIFY(m_app.write("config/config.xml",
                             QByteArray(original).replace("name=\"TK104 Dual\"", "name=\"TK104 &lt;b&gt;Dual\"")));
+        const QByteArray palette = readFile(m_app.filePath("config/staticWin.xml"));
+        QVERIFY(palette.contains("name=\"Esc\""));
+        QVERIFY(m_app.write("config/staticWin.xml",
+                            QByteArray(palette).replace("name=\"Esc\"", "name=\"&lt;i&gt;Bold Esc&lt;img src=x&gt;\"")));
+        // The pages read the palette again: it stays until the end.
+        const std::shared_ptr<void> restore(nullptr, [&](void*) { m_app.write("config/staticWin.xml", palette); });
         kb = sim::plug(sim::fullSizeDual());
         kb->edit([](sim::FirmwareState& s) {
             s.boardName = QByteArray("TK104 <b>Dual").leftJustified(16, '\0');
@@ -199,6 +395,7 @@ private slots:
         });
         const bool loaded = start(true);
         QVERIFY(m_app.write("config/config.xml", original));
+
         QVERIFY(loaded);
         const auto outside = [](const QString& text) { return text.contains("<b>Dual") || text.contains("<i>B"); };
         int holding = 0;
@@ -219,6 +416,10 @@ private slots:
         }
         QVERIFY(holding > 0); // the product name at least
         QVERIFY2(markup.isEmpty(), qPrintable(markup.join('|')));
+        // The key's tooltip as Qt reads it: the name as typed.
+        QVERIFY(std::any_of(w->dynamicKeyBtns().cbegin(), w->dynamicKeyBtns().cend(), [](const KeyBtn* key) {
+            return asRead(Qt::AutoText, key->toolTip()) == QStringLiteral("<i>Bold Esc<img src=x>");
+        }));
     }
 };
 

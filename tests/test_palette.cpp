@@ -137,6 +137,7 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<QStringList>("colours");
         QTest::addColumn<bool>("unparsable");
+        QTest::addColumn<QString>("folder"); // of the application, below the test's; empty: the test's
         const QStringList white = QVector<QString>(38, "#ffffff").toList();
         auto file = [this](int count, const QJsonValue& third = QJsonValue()) {
             QJsonArray a;
@@ -147,29 +148,37 @@ private slots:
             return QJsonDocument(a).toJson(QJsonDocument::Compact);
         };
         auto withThird = [this](const QString& name) { QStringList c = m_names; c[3] = name; return c; };
-        QTest::newRow("missing") << QByteArray() << white << true;
-        QTest::newRow("not JSON") << QByteArray("[{\"customColor_0\": ") << white << true;
-        QTest::newRow("5 elements") << file(5) << QStringList(m_names.mid(0, 5) + white.mid(5)) << false;
-        QTest::newRow("element 3 not an object") << file(38, "#123456") << withThird("#ffffff") << false;
+        QTest::newRow("missing") << QByteArray() << white << true << QString();
+        QTest::newRow("not JSON") << QByteArray("[{\"customColor_0\": ") << white << true << QString();
+        QTest::newRow("5 elements") << file(5) << QStringList(m_names.mid(0, 5) + white.mid(5)) << false << QString();
+        QTest::newRow("element 3 not an object") << file(38, "#123456") << withThird("#ffffff") << false << QString();
         QTest::newRow("element 3 keyed customColor_5")
-            << file(38, QJsonObject{{"customColor_5", "#123456"}}) << withThird("#000000") << false;
-        QTest::newRow("40 elements") << file(40) << m_names << false;
+            << file(38, QJsonObject{{"customColor_5", "#123456"}}) << withThird("#000000") << false << QString();
+        QTest::newRow("40 elements") << file(40) << m_names << false << QString();
         // A damaged file still gives every colour it holds whole.
         const QByteArray full = file(38);
         QTest::newRow("cut short in colour 4") << full.left(full.indexOf("customColor_4") + 18)
-                                               << QStringList(m_names.mid(0, 4) + white.mid(4)) << true;
+                                               << QStringList(m_names.mid(0, 4) + white.mid(4)) << true << QString();
+        // Its name is logged as it stands, "%1" and all.
+        QTest::newRow("not JSON, in a folder named a%1b") << QByteArray("[{") << white << true << "a%1b";
     }
     void fileVariants()
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, colours);
         QFETCH(bool, unparsable);
-        QVERIFY(content.isNull() ? QFile::remove(filePath()) : m_dir.write(FileName, content));
+        QFETCH(QString, folder);
+        const QString file = folder.isEmpty() ? QString(FileName) : folder + '/' + FileName;
+        if (!folder.isEmpty())
+            setAppDirPathForTest(m_dir.filePath(folder));
+        QVERIFY(content.isNull() ? QFile::remove(filePath()) : m_dir.write(file, content));
         if (content.isNull())
             expectOpenFailure(false);
         else if (unparsable)
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Colour file does not parse: \".*/color_btn_32\\.json\": "
                                                                 ".+ at offset \\d+$"));
+        if (!folder.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, qPrintable("Colour file \"" + m_dir.filePath(file) + "\": 0 of 38 colours read"));
         Palette p(nullptr);
         ScriptedChooser chooser; // second presses are cancelled, so every press arms its own slot
         for (int k = 0; k < 38; ++k) {

@@ -706,6 +706,12 @@ private slots:
         QTest::newRow("entities of HTML 4, with digits, and case")
             << "<p>&eacute;&Eacute;&uuml;&szlig;&frac12;&sup2;&there4;&AElig;&thetasym;&zwnj;&Omega;&frac13;</p>"
             << QString::fromUtf8("éÉüß½²∴Æϑ\u200CΩ&frac13;") << true;
+        QTest::newRow("font colour too close to the dialog's background")
+            << "<p><font color=\"white\">What</font> is <font color=#FFFF00>new</font> <font color=red>here</font></p>"
+            << "What is new {here}" << true;
+        QTest::newRow("noncharacters in a text without markup")
+            << QString::fromUtf8("What is new \uFDD0 here \uFDEF or \uFFFE") << QString::fromUtf8("What is new \uFFFD here \uFFFD or \uFFFD")
+            << false;
         QTest::newRow("bold ends with its paragraph, italic with its list item")
             << "<p><b>What is</p><p>new</b> here</p><ul><li><i>What<li>is</i> new</ul>"
             << "*What is*\nnew here\n/What/\nis new" << false;
@@ -721,7 +727,7 @@ private slots:
         m_hub->emitTessarkUpdateInfo("<p><b>Old</b> notes</p><ul><li>gone</li></ul>");
         QVERIFY(edit->toPlainText().contains("Old"));
         if (logged)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("tool update text:.*(left open|not understood)"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("tool update text:.*(left open|not understood|too close)"));
         m_hub->emitTessarkUpdateInfo(text);
         m_hub->emitTessarkUpdate(true);
         QCOMPARE(styledText(edit->document()), shown);

@@ -134,10 +134,17 @@ private slots:
         w.reset();
     }
 
-    // A firmware download ends on the settings page with the folder of the staged image.
+    // A firmware download ends on the settings page with the folder of the staged image; an image the
+    // tool refuses is gone from that folder by the time the user is told.
+    void downloadedFirmwareReachesTheSettingsPage_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::newRow("image") << QByteArray(3000, '\x5a');
+        QTest::newRow("empty image, refused") << QByteArray();
+    }
     void downloadedFirmwareReachesTheSettingsPage()
     {
-        const QByteArray image(3000, '\x5a');
+        QFETCH(QByteArray, image);
         QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/VersionFile/FirmwareVersion.ini",
                                "[FirmwareVersion]\nqv_usb_app_Version=700.0.0\nEnglishUpdateInfo=new firmware\n"));
         QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/URLFile/FirmwareFileURL.xml",
@@ -146,6 +153,8 @@ private slots:
         QVERIFY(m_local->offer("/UpgradeFirmware/TK104 Dual/qv_usb_app_9.bin", image));
         QVERIFY(m_local->start(m_app->filePath("servers.ini")));
         MessageBoxRecorder boxes;
+        QStringList stagedWhileTold{"not told"};
+        boxes.whileOpen([&](const MessageBoxRequest&) { stagedWhileTold = downloadedFiles(m_app->filePath("UpgradeFirmware")); });
         auto kb = sim::plug(sim::fullSizeDual());
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         QSignalSpy found(g_overallVariate, &overallVariate::FirmwareUpdateSignal);
@@ -161,8 +170,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!handed.isEmpty(), 10000);
         const QString folder = handed.first().at(0).toString();
         QCOMPARE(QDir(folder).canonicalPath(), QDir(m_app->filePath("UpgradeFirmware/TK104 Dual")).canonicalPath());
-        QCOMPARE(readFile(folder + QStringLiteral("/qv_usb_app_9.bin")), image);
         QVERIFY(!g_overallVariate->updateWidget()->isVisible());
+        if (!image.isEmpty()) {
+            QCOMPARE(readFile(folder + QStringLiteral("/qv_usb_app_9.bin")), image);
+        } else {
+            QTRY_COMPARE(boxes.boxes().size(), 1);
+            QVERIFY(boxes.boxes().at(0).text.endsWith("qv_usb_app_9.bin: is empty"));
+            QCOMPARE(stagedWhileTold, QStringList());
+        }
         w.reset();
     }
 };

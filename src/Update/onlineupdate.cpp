@@ -344,12 +344,13 @@ void onlineUpdate::checkFirmwareUpdateSlot()
 // the window or overflow the stack.
 void onlineUpdate::setTessarkUpdateInfoSlot(QString text)
 {
-    ServerText::show(m_ui->textEdit_TessarkUpdate->document(), text, "tool");
+    // The text area is transparent: the text shows on the dialog's own background.
+    ServerText::show(m_ui->textEdit_TessarkUpdate->document(), text, "tool", palette().color(QPalette::Window));
 }
 
 void onlineUpdate::setFirmwareUpdateInfoSlot(QString text)
 {
-    ServerText::show(m_ui->textEdit_FirmwareUpdate->document(), text, "firmware");
+    ServerText::show(m_ui->textEdit_FirmwareUpdate->document(), text, "firmware", palette().color(QPalette::Window));
 }
 
 void onlineUpdate::threadBusySignalSolt(bool busy)

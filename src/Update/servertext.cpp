@@ -2,21 +2,37 @@
 
 #include <QDebug>
 #include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
 #include <QTextTable>
 #include <QVector>
+#include <cmath>
 
 namespace {
 
 using Markup = AllowedMarkup;
 
+// WCAG 2's relative luminance of an sRGB colour.
+double luminance(const QColor& c)
+{
+    const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
 // Builds the document from what the reader kept, with a cursor: no markup is written or read again.
 class DocumentBuilder {
 public:
-    DocumentBuilder(QTextDocument* document, const Markup& markup)
-        : m_cursor(document), m_nodes(markup.nodes()), m_text(markup.text())
+    DocumentBuilder(QTextDocument* document, const Markup& markup, const QColor& background)
+        : m_cursor(document), m_nodes(markup.nodes()), m_text(markup.text()), m_background(background)
     {
     }
 
@@ -29,6 +45,8 @@ public:
 
     // Table cells and list items past their bounds, which went in as lines.
     int linesCut() const { return m_linesCut; }
+    // Font colours not used as too close to the background.
+    int coloursUnseen() const { return m_coloursUnseen; }
 
 private:
     struct Context {
@@ -48,6 +66,8 @@ private:
     bool m_needBlock = false;
     int m_cellsLeft = ServerText::MaxTableCells;
     int m_linesCut = 0;
+    const QColor m_background;
+    int m_coloursUnseen = 0;
 
     static Qt::Alignment alignment(Markup::Align align)
     {
@@ -139,8 +159,10 @@ private:
             inner.chars.setFontUnderline(true);
             break;
         case Markup::Colour:
-            if (node.hasColour)
+            if (node.hasColour && contrast(QColor(node.colour), m_background) >= ServerText::MinContrast)
                 inner.chars.setForeground(QColor(node.colour));
+            else if (node.hasColour)
+                ++m_coloursUnseen;
             break;
         case Markup::Root:
         case Markup::Item: // these three only under their list, table or row
@@ -352,7 +374,7 @@ QString validText(const QString& text)
     return out;
 }
 
-QString droppedSummary(const AllowedMarkup::Dropped& dropped, int linesCut)
+QString droppedSummary(const AllowedMarkup::Dropped& dropped, int linesCut, int coloursUnseen)
 {
     const auto named = [](int count, const char* what, const QStringList& names) {
         QString part = QStringLiteral("%1 %2").arg(count).arg(QLatin1String(what));
@@ -374,6 +396,8 @@ QString droppedSummary(const AllowedMarkup::Dropped& dropped, int linesCut)
     QStringList parts;
     if (!gone.isEmpty())
         parts << QStringLiteral("dropped ") + gone.join(QLatin1String(", "));
+    if (coloursUnseen > 0)
+        parts << QStringLiteral("%1 font colours too close to the background dropped").arg(coloursUnseen);
     if (linesCut > 0)
         parts << QStringLiteral("%1 table cells or list items past the bounds shown as lines").arg(linesCut);
     if (dropped.entities > 0)
@@ -388,7 +412,7 @@ QString droppedSummary(const AllowedMarkup::Dropped& dropped, int linesCut)
 
 } // namespace
 
-bool ServerText::show(QTextDocument* document, const QString& text, const char* what)
+bool ServerText::show(QTextDocument* document, const QString& text, const char* what, const QColor& background)
 {
     const bool markup = Qt::mightBeRichText(text);
     if (markup && text.size() <= MaxChars) {
@@ -396,11 +420,12 @@ bool ServerText::show(QTextDocument* document, const QString& text, const char* 
         const bool undo = document->isUndoRedoEnabled();
         document->setUndoRedoEnabled(false);
         document->clear();
-        DocumentBuilder builder(document, read);
+        DocumentBuilder builder(document, read,
+                                background.isValid() ? background : QGuiApplication::palette().color(QPalette::Window));
         builder.build();
         document->setUndoRedoEnabled(undo);
         document->setModified(false);
-        const QString summary = droppedSummary(read.dropped(), builder.linesCut());
+        const QString summary = droppedSummary(read.dropped(), builder.linesCut(), builder.coloursUnseen());
         if (!summary.isEmpty())
             qWarning().noquote() << __LINE__ << what << "update text:" << summary;
         return true;

@@ -8,6 +8,7 @@
 // MaxTableDepth deep, so building it and laying it out stay bounded too.
 #include "Update/allowedmarkup.h"
 
+#include <QColor>
 #include <QString>
 
 class QTextDocument;
@@ -32,6 +33,11 @@ public:
     // As QTextEdit::setText: text that looks like rich text (Qt::mightBeRichText) and is within MaxChars
     // is read through AllowedMarkup and built into the document; any other text goes in as plain text,
     // cut at MaxChars. document should be an InertTextDocument. what names the text in the log ("tool").
-    // Returns true when the text went in as rich text.
-    static bool show(QTextDocument* document, const QString& text, const char* what);
+    // background is what the text shows on (invalid: the application's window colour); a font colour
+    // too close to it is dropped. Returns true when the text went in as rich text.
+    static bool show(QTextDocument* document, const QString& text, const char* what,
+                     const QColor& background = QColor());
+    // Below this contrast ratio (as WCAG 2 measures it: 1 for the same colour, 21 for black on white) a
+    // font colour is taken as too close to its background to be read.
+    static constexpr double MinContrast = 2.0;
 };

@@ -151,8 +151,7 @@ void Palette::analyJson()
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
         qDebug().noquote() << QStringLiteral("Colour file does not parse: \"%1\": %2 at offset %3")
-                                  .arg(filePath(), error.errorString())
-                                  .arg(error.offset);
+                                  .arg(filePath(), error.errorString(), QString::number(error.offset));
         read = salvageColors(text);
     } else if (doc.isArray()) {
         const QJsonArray array = doc.array();
@@ -175,7 +174,8 @@ void Palette::analyJson()
     m_keepBeforeWrite = read < count;
     if (m_keepBeforeWrite) {
         qDebug().noquote()
-            << QStringLiteral("Colour file \"%1\": %2 of %3 colours read").arg(filePath()).arg(read).arg(count);
+            << QStringLiteral("Colour file \"%1\": %2 of %3 colours read")
+                   .arg(filePath(), QString::number(read), QString::number(count));
         inputnotice::unreadable(filePath());
     }
 }

@@ -10,6 +10,7 @@
 #include "widget/combobox.h"
 #include "widget/qss.h"
 #include "widget/slider.h"
+#include "widget/toolfiledialog.h"
 
 #include <QCheckBox>
 #include <QDebug>
@@ -114,16 +115,16 @@ QString Macro::exportStartFolder()
 
 void Macro::initExportDialog()
 {
-    m_exportDialog = new QFileDialog(nullptr, QStringLiteral("Choose to save the data directory"), exportStartFolder(),
-                                     QStringLiteral("XML File(*.xml)"));
+    m_exportDialog = new ToolFileDialog(nullptr, QStringLiteral("Choose to save the data directory"),
+                                        exportStartFolder(), QStringLiteral("XML File(*.xml)"));
     m_exportDialog->setAcceptMode(QFileDialog::AcceptSave);
     connect(m_exportDialog, &QFileDialog::fileSelected, this, &Macro::exportItemSlot);
 }
 
 void Macro::initImportDialog()
 {
-    m_importDialog = new QFileDialog(nullptr, QStringLiteral("Select import data file"), QString(),
-                                     QStringLiteral("XML File(*.xml)"));
+    m_importDialog = new ToolFileDialog(nullptr, QStringLiteral("Select import data file"), QString(),
+                                        QStringLiteral("XML File(*.xml)"));
     m_importDialog->setAcceptMode(QFileDialog::AcceptOpen);
     m_importDialog->setFileMode(QFileDialog::ExistingFile);
     connect(m_importDialog, &QFileDialog::fileSelected, this, &Macro::importItemSlot);

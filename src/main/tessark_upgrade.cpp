@@ -6,10 +6,12 @@
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
 #include "device/usb.h"
+#include "Update/serverpath.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
+#include "widget/qss.h"
 #include "widget/regularfile.h"
 
 #include <QCoreApplication>
@@ -72,6 +74,22 @@ QString stepName(int step)
     case 0x84: return QStringLiteral("WriteSoftDeviceFlashErr: ");
     case 0x85: return QStringLiteral("BootloadeToAppErr: ");
     default: return QStringLiteral("unknown Err: ");
+    }
+}
+// Images refused from the download's staging folder go at once: nothing the server sent stays under a
+// name of its choosing, whether the box about it is left open or the tool ends first. A folder the user
+// picked keeps its files.
+void removeRefusedStagedImages(const QString& folder, const QStringList& refused)
+{
+    const QString appDir = QDir::cleanPath(QDir(appDirPath()).absolutePath());
+    const QString stage = QDir::cleanPath(QDir(folder).absolutePath());
+    if (stage == appDir + QStringLiteral("/UpgradeFirmware")
+        || !ServerPath::isInside(stage, appDir + QStringLiteral("/UpgradeFirmware"))
+        || !ServerPath::linkedFolder(stage, appDir).isEmpty())
+        return;
+    for (const QString& path : refused) {
+        if (!QFile::remove(path))
+            qWarning() << "Refused firmware image not removed from the staging folder:" << path;
     }
 }
 } // namespace
@@ -190,12 +208,16 @@ void Tessark::updateDFUSlot(QString folder)
     // Every image is checked before anything goes out: a bad USB image found only after the switch
     // would leave the keyboard in its bootloader.
     QStringList problems;
+    QStringList refused;
     for (auto it = m_mapFilePath.constBegin(); it != m_mapFilePath.constEnd(); ++it) {
         const QString why = firmwareImageProblem(it.key(), it.value());
-        if (!why.isEmpty())
+        if (!why.isEmpty()) {
             problems << QDir::toNativeSeparators(it.value()) + QStringLiteral(": ") + why;
+            refused << it.value();
+        }
     }
     if (!problems.isEmpty()) {
+        removeRefusedStagedImages(folder, refused);
         refuseUpgrade(problems.join(QLatin1Char('\n')));
         return;
     }

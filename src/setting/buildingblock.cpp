@@ -6,6 +6,7 @@
 #include "widget/framepainter.h"
 #include "widget/keybtn.h"
 #include "widget/slider.h"
+#include "widget/toolfiledialog.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -155,8 +156,8 @@ void BuildingBlock::createControls()
     m_qss.setOutlineButtonStyle(m_importButton, 10, m_buttonTextColor);
     connect(m_importButton, &QPushButton::pressed, this, &BuildingBlock::openJsonFileSlot);
 
-    m_fileDialog = new QFileDialog(this, QStringLiteral("Open File"), QString(),
-                                   QStringLiteral("Binary System File(*.json)"));
+    m_fileDialog = new ToolFileDialog(this, QStringLiteral("Open File"), QString(),
+                                      QStringLiteral("Binary System File(*.json)"));
     m_fileDialog->hide();
     connect(m_fileDialog, &QFileDialog::fileSelected, this, &BuildingBlock::fileSelectedSlot);
 }

@@ -7,6 +7,7 @@
 #include "widget/filechooser.h"
 #include "widget/qss.h"
 #include "widget/smallxml.h"
+#include "widget/toolfiledialog.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -58,7 +59,7 @@ Firmware::Firmware(QWidget* parent, const QString& path)
         readFilePathXml();
 
     // Never shown: it resolves the remembered folder to the absolute path temp.xml keeps.
-    m_fileDialog = new QFileDialog(this, DialogTitle, m_lastDir.path(), DialogFilter);
+    m_fileDialog = new ToolFileDialog(this, DialogTitle, m_lastDir.path(), DialogFilter);
 
     // Connected only now, so the texts set above leave the edit's look as it is.
     connect(ui->openLineEdit, &QLineEdit::textChanged, this, &Firmware::editingTextChangedSlot);

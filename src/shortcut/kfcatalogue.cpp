@@ -17,6 +17,18 @@ const QString HiOfNameFailed =
 const QString TypeOfNameFailed =
     QStringLiteral("get function type failed. <font color='red'> type is -1. </font>");
 
+// The failures above in their red; they hold no insert.
+void showFailure(QWidget* parent, const QString& text)
+{
+    MessageBoxRequest request;
+    request.kind = MessageBoxRequest::Critical;
+    request.parent = parent;
+    request.title = QStringLiteral("critical");
+    request.text = text;
+    request.textFormat = Qt::RichText;
+    messagebox::show(request);
+}
+
 // A missing or non-numeric number reads as 0.
 int decimal(const QDomElement& e, const QString& name)
 {
@@ -67,7 +79,7 @@ const kffunc_t* lookUpName(const QVector<kffunc_t*>* catalogue, const QString& n
     }
     const kffunc_t* f = functionNamed(catalogue, name);
     if (!f)
-        messagebox::critical(boxParent, QStringLiteral("critical"), HiOfNameFailed);
+        showFailure(boxParent, HiOfNameFailed);
     return f;
 }
 
@@ -145,7 +157,7 @@ int typeOfName(const QVector<kffunc_t*>* catalogue, const QString& name, QWidget
         return -1;
     const kffunc_t* f = functionOfHi(catalogue, named->hi);
     if (!f) {
-        messagebox::critical(boxParent, QStringLiteral("critical"), TypeOfNameFailed);
+        showFailure(boxParent, TypeOfNameFailed);
         return -1;
     }
     return f->control_type;

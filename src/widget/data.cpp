@@ -282,8 +282,7 @@ bool Data::parseJsonFileForFix(QVector<KeyBtn*>* keys, const QString& file, cons
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
         qDebug().noquote() << QStringLiteral("Parse JSON failed: \"%1\": %2 at offset %3")
-                                  .arg(name, error.errorString())
-                                  .arg(error.offset);
+                                  .arg(name, error.errorString(), QString::number(error.offset));
         tellUnread();
         return false;
     }

@@ -1,5 +1,7 @@
 #include "filechooser.h"
 
+#include "toolfiledialog.h"
+
 #include <QFileDialog>
 #include <QPointer>
 
@@ -22,11 +24,11 @@ public:
 private:
     static QString run(const FileChooserRequest& r, QFileDialog::FileMode mode, QFileDialog::Options options)
     {
-        QPointer<QFileDialog> dialog = new QFileDialog(r.parent, r.title, r.directory, r.filter);
+        QPointer<QFileDialog> dialog = new ToolFileDialog(r.parent, r.title, r.directory, r.filter);
         dialog->setAttribute(Qt::WA_DeleteOnClose, false);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(mode);
-        dialog->setOptions(options);
+        dialog->setOptions(dialog->options() | options);
         const int result = dialog->exec();
         if (!dialog)
             return QString();

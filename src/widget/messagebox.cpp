@@ -40,8 +40,63 @@ int textHeight(const QFontMetrics& metrics, int width, const QString& text)
                 metrics.boundingRect(area, Qt::TextWrapAnywhere, text).height());
 }
 
-// Keeps the box within the available height of its screen: a text too tall for it shows as much as
-// fits with a pointer to the details, which hold the whole text in a scrolling field.
+// A line longer than this shows its first and last EndChars characters only.
+constexpr int LongLine = 160;
+constexpr int EndChars = 70;
+
+bool endsLine(QChar c)
+{
+    return c == QLatin1Char('\n') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+// The line's start and end around "…", never halving a character outside the BMP.
+QString elided(const QStringRef& line)
+{
+    int head = EndChars;
+    if (line.at(head - 1).isHighSurrogate())
+        --head;
+    int tail = line.size() - EndChars;
+    if (line.at(tail).isLowSurrogate())
+        ++tail;
+    return line.left(head) + QStringLiteral(" … ") + line.mid(tail);
+}
+
+// The text's lines, each overlong one cut in its middle and each run of empty lines taken as one: a long
+// name (a path of many lines or none) then leaves room for what is said about it.
+QStringList shortLines(const QString& text)
+{
+    QStringList lines;
+    bool lastEmpty = false;
+    int from = 0;
+    for (int i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !endsLine(text.at(i)))
+            continue;
+        const QStringRef line = text.midRef(from, i - from);
+        from = i + 1;
+        const bool empty = line.trimmed().isEmpty();
+        if (empty && lastEmpty)
+            continue;
+        lastEmpty = empty;
+        lines << (line.size() > LongLine ? elided(line) : line.toString());
+    }
+    return lines;
+}
+
+// The first and last of lines, count in all, the last ones preferred, around a line "…".
+QString endLines(const QStringList& lines, int count)
+{
+    const int tail = (count + 1) / 2;
+    const int head = count - tail;
+    if (count >= lines.size())
+        return lines.join(QLatin1Char('\n'));
+    return (lines.mid(0, head) + QStringList(QStringLiteral("…")) + lines.mid(lines.size() - tail))
+        .join(QLatin1Char('\n'));
+}
+
+// Keeps the box within the available height of its screen: a text too tall for it shows its long lines
+// cut in their middles and, when still too tall, its first and last lines, so that what a message says
+// about a long name stays in view; a pointer leads to the details, which hold the whole text in a
+// scrolling field.
 void fitToScreen(QMessageBox* box, const MessageBoxRequest& r)
 {
     const QScreen* screen = screenOf(r.parent);
@@ -53,6 +108,9 @@ void fitToScreen(QMessageBox* box, const MessageBoxRequest& r)
     // The narrowest width QMessageBox wraps its text at (qmessagebox.cpp, updateSize()).
     const int width = qMax(100, qMin(available.width() / 2, 500));
     const int budget = qMax(3 * metrics.lineSpacing(), available.height() - BoxChromeHeight);
+    const auto fits = [&](const QString& text) {
+        return text.size() <= MeasuredTextLimit && textHeight(metrics, width, text) <= budget;
+    };
 
     QString text = r.text;
     if (box->textFormat() == Qt::RichText) {
@@ -63,30 +121,28 @@ void fitToScreen(QMessageBox* box, const MessageBoxRequest& r)
         if (document.size().height() <= budget)
             return;
         text = document.toPlainText();
-    } else if (text.size() <= MeasuredTextLimit && textHeight(metrics, width, text) <= budget) {
+    } else if (fits(text)) {
         return;
     }
 
     const bool zh = chineseInterface();
     const QString more = zh ? QStringLiteral("\n…\n全文见 “Show Details...”。")
                             : QStringLiteral("\n…\nThe whole text is under “Show Details...”.");
-    // The longest start of the text that fits with the pointer.
+    const QStringList lines = shortLines(text);
+    // As many lines as fit; each takes a line's height at least.
     int low = 0;
-    int high = qMin(text.size(), MeasuredTextLimit);
+    int high = qMin(lines.size(), budget / qMax(1, metrics.lineSpacing()));
     while (low < high) {
         const int mid = (low + high + 1) / 2;
-        if (textHeight(metrics, width, text.left(mid) + more) <= budget)
+        if (fits(endLines(lines, mid) + more))
             low = mid;
         else
             high = mid - 1;
     }
-    // At a line's end where one is near, and never inside a surrogate pair.
-    const int lineEnd = text.lastIndexOf(QLatin1Char('\n'), low);
-    int cut = lineEnd >= low / 2 ? lineEnd : low;
-    if (cut > 0 && cut < text.size() && text.at(cut).isLowSurrogate())
-        --cut;
+    // One line at least, the last: on a screen too small even for that, the box shows it as it can.
+    const QString shown = endLines(lines, qMax(1, low));
     box->setTextFormat(Qt::PlainText);
-    box->setText(text.left(cut) + more);
+    box->setText(shown + more);
     box->setDetailedText(text);
 }
 
