@@ -16,11 +16,13 @@
 
 namespace {
 
-// The build puts Upgrade/ beside tests/: found from the test's own place, so a copy of the build run
-// by another user starts its own copy.
-QString program()
+// The build puts Upgrade/ (the shipped updater) and UpgradeTest/ (the same with the tests' pauses)
+// beside tests/: found from the test's own place, so a copy of the build run by another user starts
+// its own copy.
+QString program(bool shipped = false)
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Upgrade/Upgrade"));
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + (shipped ? QStringLiteral("/../Upgrade/Upgrade") : QStringLiteral("/../UpgradeTest/Upgrade")));
 }
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
