@@ -64,7 +64,7 @@ qint64 updaterSize(const QString& folder)
     return whole ? program.size() : -1;
 }
 
-bool holdsUpdater(const QString& folder) { return updaterSize(folder) > 0; }
+bool holdsUpdater(const QString& folder) { return updaterSize(folder) >= 0; }
 
 bool standsAt(const QString& path)
 {
