@@ -61,7 +61,13 @@ bool restartMovedTool(const LockedFolder& folder, const UpgradeArguments& a, Upg
     log.step({QStringLiteral("应用程序目录 %1 已被移至 %2：原位置的内容未被更改").arg(a.appDir, now),
               QStringLiteral("the application folder %1 was moved to %2: nothing at its old place was changed")
                   .arg(a.appDir, now)});
-    return restartTool(now + QLatin1Char('/') + a.toolName, now, log);
+    const QString tool = now + QLatin1Char('/') + a.toolName;
+    // A run that gave up while waiting for the lock has not yet seen the tool end.
+    if (!ProcessWait(tool).waitUntilGone(ProcessWait::timeoutFromEnvironment())) {
+        log.failure({QStringLiteral("%1 仍在运行：未重新启动").arg(tool), QStringLiteral("%1 is still running: not restarted").arg(tool)});
+        return false;
+    }
+    return restartTool(tool, now, log);
 }
 
 // Whether an updater of this folder other than this run still runs: it starts the tool when it ends,
@@ -72,10 +78,11 @@ bool anotherUpdaterAtWork(const QStringList& arguments)
 }
 
 // A run that changes nothing: the tool comes back once it has ended, unless another updater of this
-// folder is at work.
-UpgradeExit giveUpUntouched(const QStringList& arguments, const UpgradeArguments& a, int waitMs, UpgradeLog& log)
+// folder holds what this run waited for and is at work.
+UpgradeExit giveUpUntouched(bool heldByAnother, const QStringList& arguments, const UpgradeArguments& a, int waitMs,
+                            UpgradeLog& log)
 {
-    if (anotherUpdaterAtWork(arguments)) {
+    if (heldByAnother && anotherUpdaterAtWork(arguments)) {
         log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolPath),
                   QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolPath)});
     } else if (ProcessWait(a.toolPath).waitUntilGone(waitMs)) {
@@ -133,7 +140,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
             return UpgradeExit::Busy;
         }
         leaveNoticeForTheTool(folder, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
-        return giveUpUntouched(arguments, a, waitMs, log);
+        return giveUpUntouched(lock.heldByAnother(), arguments, a, waitMs, log);
     }
     TestPause::at("lock-taken", log);
 
@@ -164,7 +171,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
                      QStringLiteral("another updater's record is still in use; nothing changed")});
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
         leaveNoticeForTheTool(folder, GiveUp::LockHeld, log);
-        return giveUpUntouched(arguments, a, waitMs, log);
+        return giveUpUntouched(true, arguments, a, waitMs, log);
     } else if (recovery == UpgradeJournal::Recovery::Failed) {
         log.failure({QStringLiteral("升级记录 %1 无法执行，以后的升级都将停止").arg(journal.path()),
                      QStringLiteral("the record %1 cannot be followed and stops every later upgrade")
