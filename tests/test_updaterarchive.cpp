@@ -203,6 +203,7 @@ private slots:
         QTest::newRow("a file at Upgrade, nothing at Upgrade.old, the archive holds the program")
             << "file, no old" << "" << true;
         QTest::newRow("links in the download and in the old updater folder") << "updater, links" << "" << false;
+        QTest::newRow("a link at the program, no other copy: nothing started") << "program link, no old" << "" << false;
     }
     void theLastCopyOfTheUpdaterIsNeverLost()
     {
@@ -214,7 +215,7 @@ private slots:
         QVERIFY(install(archiveProgram ? QVector<ZipItem>{file("Upgrade", program), lib} : QVector<ZipItem>{lib})
                 && m_app->write("Upgrade/Upgrade", program));
         QVERIFY(atUpgrade.startsWith("updater") || QDir().rename(path("Upgrade"), path("Upgrade.old")));
-        QVERIFY(atUpgrade != "file, no old" || QDir(path("Upgrade.old")).removeRecursively());
+        QVERIFY(!atUpgrade.endsWith("no old") || QDir(path("Upgrade.old")).removeRecursively());
         QVERIFY(atUpgrade != "empty folder" || QDir().mkdir(path("Upgrade")));
         QVERIFY(!atUpgrade.startsWith("file") || m_app->write("Upgrade", "a file"));
         QVERIFY(atUpgrade != "dangling link" || QFile::link(path("nowhere"), path("Upgrade")));
@@ -226,8 +227,10 @@ private slots:
         QVERIFY(outside.write("Upgrade", "outside program") && outside.write("sub/lib.so", "outside lib"));
         QVERIFY(outside.write("long/Upgrade", "outside program " + QByteArray(4096, 'x')));
         QVERIFY(linkAt.isEmpty() || QFile::link(outside.path(), path(linkAt)));
-        QVERIFY(atUpgrade != "program link"
-                || (QDir().mkdir(path("Upgrade")) && QFile::link(outside.filePath("long/Upgrade"), path("Upgrade/Upgrade"))));
+        const QString linked = atUpgrade == "program link" ? outside.filePath("long/Upgrade") : outside.filePath("run.sh");
+        QVERIFY(outside.write("run.sh", program) && QFile::setPermissions(outside.filePath("run.sh"), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(!atUpgrade.startsWith("program link")
+                || (QDir().mkdir(path("Upgrade")) && QFile::link(linked, path("Upgrade/Upgrade"))));
         QVERIFY(atUpgrade != "updater, links"
                 || (QFile::link(outside.path(), path("Upgrade/outside")) && QFile::link(outside.filePath("Upgrade"), path(Source + "linked.cfg"))));
         const QStringList outsideBefore = filesWithContent(outside.path());
@@ -236,6 +239,12 @@ private slots:
         worker.UpdateUpgrradeProgram();
         QCOMPARE(filesWithContent(outside.path()), outsideBefore);
         QVERIFY(linkAt.isEmpty() || !QFileInfo(path(linkAt)).isSymLink());
+        if (atUpgrade == "program link, no old") { // no whole updater anywhere: the link is not started
+            QVERIFY(!worker.StartUpgradeProgram());
+            QTest::qWait(300);
+            QVERIFY(!QFileInfo::exists(path("updater-ran")));
+            return;
+        }
         const QStringList all = filesWithContent(m_app->path());
         const QString copy = atUpgrade == "dangling link" ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";
         QCOMPARE(all.filter(QRegularExpression("(^|/)Upgrade=" + QRegularExpression::escape(QString::fromUtf8(program)) + "$")),
