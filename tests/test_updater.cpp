@@ -832,6 +832,8 @@ private slots:
             << "held, tool running" << "" << 6 << false << "held the updater's lock";
         QTest::newRow("lock held, an updater of another folder at work: the tool comes back")
             << "held, other updater" << "" << 6 << true << "held the updater's lock";
+        QTest::newRow("a record whose writer runs past the wait: not followed")
+            << "record in use" << "" << 6 << true << "held the updater's lock";
     }
     void aRunThatGivesUpIsToldAtTheNextStart()
     {
@@ -873,6 +875,12 @@ private slots:
         QVERIFY(lock != QLatin1String("fifo") || ::mkfifo(QFile::encodeName(lockPath).constData(), 0600) == 0);
         QVERIFY(lock != QLatin1String("folder") || QDir().mkdir(lockPath));
         QVERIFY(lock != QLatin1String("unreadable") || (inst.app.write(".upgrade-lock", "") && setMode(lockPath, 0)));
+        std::unique_ptr<HeldLock> record; // as its live writer holds it
+        if (lock == QLatin1String("record in use")) {
+            QVERIFY(inst.app.write(QStringLiteral("a.txt"), "a") && inst.app.write(QStringLiteral(".upgrade-journal"), "add a.txt\n"));
+            record = std::make_unique<HeldLock>(inst.app.filePath(QStringLiteral(".upgrade-journal")));
+            QVERIFY(record->fd >= 0);
+        }
         std::unique_ptr<HeldLock> held;
         if (lock.startsWith(QLatin1String("held")) || lock == QLatin1String("replaced")) {
             held = std::make_unique<HeldLock>(lockPath);
@@ -907,6 +915,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))));
         QVERIFY(!QFileInfo::exists(inst.outside.filePath(QStringLiteral("lock"))));
         QCOMPARE(inst.restarted("old", restarted ? 10000 : 1000), restarted);
+        QVERIFY(!record || (readFile(inst.app.filePath(QStringLiteral("a.txt"))) == "a"
+                            && readFile(inst.app.filePath(QStringLiteral(".upgrade-journal"))) == "add a.txt\n"));
         held.reset();
 
         MessageBoxRecorder boxes;

@@ -157,11 +157,8 @@ UpgradeJournal::Recovery UpgradeJournal::recover(UpgradeLog& log)
     QFile file;
     const bool opened = m_folder.openRegular(m_name, &file) && file.size() <= MaxJournalBytes;
 #ifndef Q_OS_WIN
-    if (opened && !lockJournal(file)) {
-        log.step({QStringLiteral("上次升级的记录 %1 仍由正在运行的升级程序写入：不予执行").arg(shownPath),
-                  QStringLiteral("the record %1 is still being written by a running updater: not followed").arg(shownPath)});
+    if (opened && !lockJournal(file))
         return Recovery::WriterRuns;
-    }
 #endif
     if (opened)
         content = file.read(MaxJournalBytes + 1);

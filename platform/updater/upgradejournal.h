@@ -41,8 +41,8 @@ public:
     // gone. A folder the run made that now holds something else is left as it is (logged). False
     // (logged) when the journal does not read, holds a line no run of the updater writes (one naming a
     // place of the user's, a file or folder added where the tool needs it) or something could not be
-    // undone: the journal stays, nothing is changed past it. WriterRuns (logged) when the process that
-    // writes the journal still runs: nothing is read nor changed.
+    // undone: the journal stays, nothing is changed past it. WriterRuns when the process that writes
+    // the journal still runs: nothing is read nor changed.
     enum class Recovery { Done, Failed, WriterRuns };
     Recovery recover(UpgradeLog& log);
 
