@@ -232,11 +232,16 @@ bool DownloadFile::StartUpgradeProgram()
     const QString appDir = appDirPath();
     // Where a refresh could not put the old updater back in its place, it is started where it stays.
     const QString left = QDir::cleanPath(updaterFolder()) + QStringLiteral(".old");
+    // A link at the program, or an empty one, is never started; a linked updater folder is started as
+    // it is.
+    const auto startable = [](const QString& path) {
+        const QFileInfo info(path);
+        return info.isFile() && !info.isSymLink() && info.size() > 0;
+    };
     QString program = updaterProgram();
-    if (!holdsUpdater(QDir::cleanPath(updaterFolder())) && holdsUpdater(left))
+    if (!startable(program) && holdsUpdater(left))
         program = left + QLatin1Char('/') + programName();
-    // A link at the program, or an empty one, is never started.
-    const bool whole = holdsUpdater(QFileInfo(program).absolutePath());
+    const bool whole = startable(program);
     const QStringList arguments{
         QStringLiteral("upgrade"),
         QString::number(m_linkList.size() - m_deletedFileCount),
