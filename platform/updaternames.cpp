@@ -26,6 +26,8 @@ QByteArray giveUpWord(GiveUp why)
         return QByteArrayLiteral("lock-held");
     case GiveUp::LockLost:
         return QByteArrayLiteral("lock-lost");
+    case GiveUp::FolderMoved:
+        return QByteArrayLiteral("folder-moved");
     }
     return QByteArray();
 }
@@ -37,7 +39,7 @@ QVector<GiveUp> giveUpsIn(const QByteArray& text)
         return {GiveUp::Record};
     const QList<QByteArray> lines = text.split('\n');
     QVector<GiveUp> found;
-    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost}) {
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost, GiveUp::FolderMoved}) {
         if (lines.contains(giveUpWord(why)))
             found << why;
     }

@@ -21,6 +21,7 @@ enum class GiveUp {
     Lock,       // the lock's name holds something that cannot be locked (a link, a pipe, a folder...)
     LockHeld,   // another process kept the lock past the wait
     LockLost,   // the lock was taken from a run while it copied
+    FolderMoved, // the application folder was moved away from its path while a run worked on it
 };
 QByteArray giveUpWord(GiveUp why);
 // The tool reads no more of a notice than this; the updater adds nothing past it.

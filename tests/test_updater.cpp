@@ -16,11 +16,13 @@
 
 namespace {
 
-// The build puts Upgrade/ beside tests/: found from the test's own place, so a copy of the build run
-// by another user starts its own copy.
-QString program()
+// The build puts Upgrade/ (the shipped updater) and UpgradeTest/ (the same with the tests' pauses)
+// beside tests/: found from the test's own place, so a copy of the build run by another user starts
+// its own copy.
+QString program(bool shipped = false)
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Upgrade/Upgrade"));
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + (shipped ? QStringLiteral("/../Upgrade/Upgrade") : QStringLiteral("/../UpgradeTest/Upgrade")));
 }
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
@@ -77,6 +79,8 @@ struct Installation {
     int copyWaitMs = -1; // how long a second updater waits for the first's copy; -1: the updater's own
     QString pauseAt;     // a step where the updater pauses for pauseMs, to be killed or raced there
     int pauseMs = 0;
+    bool foldersLockNot = false; // as on a share, no folder can be locked
+    bool shipped = false;        // the shipped updater, without the tests' pauses
 
     Installation()
     {
@@ -128,13 +132,15 @@ struct Installation {
             env.insert(QStringLiteral("TESSARK_UPGRADE_PAUSE_AT"), pauseAt);
             env.insert(QStringLiteral("TESSARK_UPGRADE_PAUSE_MS"), QString::number(pauseMs));
         }
+        if (foldersLockNot)
+            env.insert(QStringLiteral("TESSARK_UPGRADE_NO_FOLDER_LOCKS"), QStringLiteral("1"));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (fileSizeBlocks > 0) {
             const QString limit = QStringLiteral("ulimit -f %1 && exec \"$0\" \"$@\"").arg(fileSizeBlocks);
-            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, program()} + args);
+            p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), limit, program(shipped)} + args);
         } else {
-            p.start(program(), args);
+            p.start(program(shipped), args);
         }
     }
     // Starts a copy of sleep under name in the application folder, running for seconds.
@@ -149,10 +155,11 @@ struct Installation {
         return running.back()->waitForStarted(10000) ? running.back().get() : nullptr;
     }
     QString log() const { return QString::fromUtf8(readFile(app.filePath(QStringLiteral("log/Upgrade.log")))); }
-    // Whether the tool recorded a start with this version in the application folder within ms.
-    bool restarted(const QByteArray& version, int ms = 10000) const
+    // Whether the tool recorded a start with this version in the application folder (or in folder)
+    // within ms.
+    bool restarted(const QByteArray& version, int ms = 10000, const QString& folder = QString()) const
     {
-        const QByteArray line = version + ' ' + QFile::encodeName(app.path());
+        const QByteArray line = version + ' ' + QFile::encodeName(folder.isEmpty() ? app.path() : folder) + '\n';
         QDeadlineTimer deadline(ms);
         while (!readFile(record()).contains(line) && !deadline.hasExpired())
             QThread::msleep(20);
@@ -160,17 +167,17 @@ struct Installation {
     }
 };
 
-// "old" or "new" when the installation holds that whole version of the tool and of `files` library files
-// (the new version adds a file beside each), else "mixed".
-QString versionOf(const Installation& inst, int files)
+// "old" or "new" when the application folder holds that whole version of the tool and of `files`
+// library files (the new version adds a file beside each), else "mixed".
+QString versionOf(const QString& folder, int files)
 {
     QSet<QString> seen;
-    const QByteArray tool = readFile(inst.app.filePath(ToolName));
+    const QByteArray tool = readFile(folder + '/' + ToolName);
     seen << (tool.contains("echo \"old") ? "old" : tool.contains("echo \"new") ? "new" : "other");
     for (int i = 0; i < files; ++i) {
         const QString number = QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
-        const QByteArray content = readFile(inst.app.filePath("lib/f" + number + ".so"));
-        const bool added = QFileInfo::exists(inst.app.filePath("lib/added" + number + ".so"));
+        const QByteArray content = readFile(folder + "/lib/f" + number + ".so");
+        const bool added = QFileInfo::exists(folder + "/lib/added" + number + ".so");
         if (content == "old " + number.toLatin1() && !added)
             seen << "old";
         else if (content.startsWith("new " + number.toLatin1()) && added)
@@ -179,6 +186,16 @@ QString versionOf(const Installation& inst, int files)
             seen << "other";
     }
     return seen.size() == 1 ? *seen.begin() : QStringLiteral("mixed");
+}
+QString versionOf(const Installation& inst, int files) { return versionOf(inst.app.path(), files); }
+
+// Every file, link and folder below folder with its content: what a run must not have changed.
+QStringList treeWithContent(const QString& folder)
+{
+    QStringList all;
+    for (const QString& entry : listTree(folder))
+        all << entry + '=' + QString::fromUtf8(readFile(folder + '/' + entry).toHex());
+    return all;
 }
 
 // Installs `files` old library files and stages their new version (each `filler` longer) for versionOf(),
@@ -254,12 +271,18 @@ private slots:
         QTest::newRow("English") << "1" << "upgrade finished";
         QTest::newRow("Chinese") << "0" << QString::fromUtf8("升级完成");
         QTest::newRow("other value reads English") << "2" << "upgrade finished";
+        QTest::newRow("the shipped updater pauses for no test") << "1" << "upgrade finished";
     }
     void replacesFilesAndRestartsTheTool()
     {
         QFETCH(QString, language);
         QFETCH(QString, finished);
         Installation inst;
+        if (QByteArray(QTest::currentDataTag()).startsWith("the shipped")) {
+            inst.shipped = true;
+            inst.pauseAt = QStringLiteral("lock-taken");
+            inst.pauseMs = 60000;
+        }
         QVERIFY(inst.app.write(QStringLiteral("config/about.xml"), "old about"));
         QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
@@ -271,7 +294,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("UpgradeTessark"))));
         QVERIFY(inst.restarted("new"));
         QVERIFY(!readFile(inst.record()).contains("old"));
-        QVERIFY2(inst.log().contains(finished), qPrintable(inst.log()));
+        QVERIFY2(inst.log().contains(finished) && !inst.log().contains("test pause"), qPrintable(inst.log()));
         for (const QString& entry : listTree(inst.app.path()))
             QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry)); // no temporary left
     }
@@ -490,6 +513,9 @@ private slots:
         QTest::newRow("killed with the old file under a second name") << true << false << false << "old-kept-aside" << undone;
         QTest::newRow("killed once every file was in") << true << false << false << "record-complete" << finished;
         QTest::newRow("killed while dropping the old files") << true << false << false << "old-dropped" << finished;
+        // The record's writer is gone: its record is replayed also where no folder can be locked.
+        QTest::newRow("folders lock not: killed with the old file under a second name")
+            << true << false << false << "old-kept-aside" << undone;
     }
     void anInterruptedCopyIsUndoneByTheNextRun()
     {
@@ -500,6 +526,7 @@ private slots:
         QFETCH(QString, replayed);
         const int Files = killAt.isEmpty() ? 200 : 4;
         Installation inst;
+        inst.foldersLockNot = QByteArray(QTest::currentDataTag()).startsWith("folders lock not");
         QVERIFY(inst.app.write(QStringLiteral("config/menutree.xml"), "the user's"));
         // Sorts first; as the record it would have the next run delete a file of the old version.
         QVERIFY(!stagedRecord || inst.stage(QStringLiteral(".upgrade-journal"), "add lib%2Ff000.so\n"));
@@ -554,41 +581,102 @@ private slots:
 
     // A file renamed over the lock's name while an updater copies (as a sync tool restoring files would)
     // lets no second updater in: the first stops before its next file, puts the old files back, tells the
-    // tool and leaves that file to whoever made it. One update is whole in the end, nothing left aside.
+    // tool and leaves that file to whoever made it; the tool is restarted by the updater at work, if one
+    // is. Where folders cannot be locked, the second waits for the first's live record instead of
+    // replaying it. One update is whole in the end, nothing left aside.
+    // The application folder moved away (a copy of it put at its path, as a restore would) while an
+    // updater copies or waits for its lock: the moved folder is undone where it is now, its tool started
+    // there and told why; whatever is at the path is not touched, also while a second updater installs
+    // there.
     void aReplacedLockLetsNoSecondUpdaterIn_data()
     {
+        QTest::addColumn<QString>("change"); // "lock": a file renamed over the lock; "folder": the folder moved
+                                             // while copying; "waiting": while waiting for the lock
         QTest::addColumn<bool>("secondUpdater"); // else the process that made the new file holds it
-        QTest::newRow("a second updater waits, then installs") << true;
-        QTest::newRow("the new file's holder keeps it") << false;
+        QTest::addColumn<bool>("foldersLock");
+        QTest::newRow("a second updater waits, then installs") << "lock" << true << true;
+        QTest::newRow("the new file's holder keeps it") << "lock" << false << true;
+        QTest::newRow("folders lock not: the second waits for the first's live record") << "lock" << true << false;
+        QTest::newRow("folder moved while copying: undone where it is") << "folder" << false << true;
+        QTest::newRow("folder moved while copying, a second updater installs at its path") << "folder" << true << true;
+        QTest::newRow("folders lock not, folder moved while copying") << "folder" << false << false;
+        QTest::newRow("folder moved while the updater waits for its lock") << "waiting" << false << true;
     }
     void aReplacedLockLetsNoSecondUpdaterIn()
     {
+        QFETCH(QString, change);
         QFETCH(bool, secondUpdater);
+        QFETCH(bool, foldersLock);
         constexpr int Files = 20;
         Installation inst;
+        inst.foldersLockNot = !foldersLock;
         QVERIFY(stageVersions(inst, Files));
         const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
         const QString other = inst.app.filePath(QStringLiteral("other-lock"));
-        inst.pauseAt = QStringLiteral("file-placed");
+        const QString moved = inst.outside.filePath(QStringLiteral("moved"));
+        const QString copy = inst.outside.filePath(QStringLiteral("copy"));
+        const bool folderMoves = change != QLatin1String("lock");
+        QVERIFY(!folderMoves || QProcess::execute(QStringLiteral("cp"), {"-a", inst.app.path(), copy}) == 0);
+        const QStringList copyBefore = treeWithContent(copy);
+        int heldFolder = -1; // the test holds the folder's lock, as another updater would
+        if (change == QLatin1String("waiting")) {
+            heldFolder = ::open(QFile::encodeName(inst.app.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            QVERIFY(heldFolder >= 0 && ::flock(heldFolder, LOCK_EX | LOCK_NB) == 0);
+        }
+        inst.pauseAt = heldFolder >= 0 ? QString() : QStringLiteral("file-placed");
         inst.pauseMs = 1500;
         QProcess first, second;
         inst.start(first, inst.arguments());
         inst.pauseAt.clear();
-        QVERIFY(logShows(inst, QStringLiteral("test pause at file-placed"), 2));
+        // Past the tool, the version file and the first added and replaced library files.
+        QVERIFY(heldFolder >= 0 ? logShows(inst, QStringLiteral("another updater is running"))
+                                : logShows(inst, QStringLiteral("test pause at file-placed"), 4));
 
-        std::unique_ptr<HeldLock> held(secondUpdater ? nullptr : new HeldLock(other));
-        QVERIFY(held ? held->fd >= 0 : inst.app.write(QStringLiteral("other-lock"), ""));
-        const ino_t replacement = inodeOf(other);
-        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
+        std::unique_ptr<HeldLock> held(secondUpdater || folderMoves ? nullptr : new HeldLock(other));
+        const ino_t replacement = held ? inodeOf(other) : 0;
+        if (folderMoves) {
+            QVERIFY(QDir().rename(inst.app.path(), moved) && QDir().rename(copy, inst.app.path()));
+            if (heldFolder >= 0)
+                ::close(heldFolder);
+        } else {
+            QVERIFY(held ? held->fd >= 0 : inst.app.write(QStringLiteral("other-lock"), ""));
+            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
+        }
         if (secondUpdater)
             inst.start(second, inst.arguments());
         QVERIFY(first.waitForFinished(60000) && (!secondUpdater || second.waitForFinished(60000)));
         const QByteArray output = first.readAll(), secondOutput = second.readAll();
+        QVERIFY2(!secondUpdater || second.exitCode() == 0, secondOutput.constData());
+        if (folderMoves) {
+            QVERIFY2(first.exitCode() == (heldFolder >= 0 ? 6 : 3) && output.contains("moved"), output.constData());
+            // Whole and told where it is now; its tool started there.
+            QCOMPARE(versionOf(moved, Files), QStringLiteral("old"));
+            QCOMPARE(hiddenFiles(moved), QStringList{".upgrade-notice"});
+            QVERIFY2(inst.restarted("old", 10000, moved), readFile(inst.record()).constData());
+            const QByteArray started = readFile(inst.record());
+            MessageBoxRecorder boxes;
+            updaternotice::tellIfAny(nullptr, moved);
+            QCOMPARE(boxes.boxes().size(), 1);
+            QVERIFY2(boxes.boxes().first().text.contains("was moved to where it is now, " + moved),
+                     qPrintable(boxes.boxes().first().text));
+            // What stands at the path is another's: untouched, or the second updater's whole install.
+            if (secondUpdater) {
+                QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
+                QCOMPARE(hiddenFiles(inst.app.path()), QStringList{});
+            } else {
+                QCOMPARE(treeWithContent(inst.app.path()), copyBefore);
+                QVERIFY(!started.contains(QFile::encodeName(inst.app.path()) + '\n'));
+            }
+            return;
+        }
         QVERIFY2(first.exitCode() == 3 && output.contains("the updater's lock is no longer its own"), output.constData());
-        QVERIFY2(!secondUpdater || (second.exitCode() == 0 && secondOutput.contains("another updater is running")),
+        QVERIFY2(versionOf(inst, Files) == (secondUpdater ? QStringLiteral("new") : QStringLiteral("old")), qPrintable(inst.log()));
+        QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), secondUpdater);
+        QVERIFY2(!secondUpdater || secondOutput.contains(foldersLock ? "another updater is running" : "still being written"),
                  secondOutput.constData());
-        QCOMPARE(versionOf(inst, Files), secondUpdater ? QStringLiteral("new") : QStringLiteral("old"));
         QVERIFY(inst.restarted(secondUpdater ? "new" : "old"));
+        // With an updater at work, only that one restarts the tool.
+        QCOMPARE(readFile(inst.record()).contains("old"), !secondUpdater);
         QCOMPARE(inodeOf(lockPath), secondUpdater ? ino_t(0) : replacement); // the other's file stays, whole
         held.reset();
 
@@ -744,6 +832,8 @@ private slots:
             << "held, tool running" << "" << 6 << false << "held the updater's lock";
         QTest::newRow("lock held, an updater of another folder at work: the tool comes back")
             << "held, other updater" << "" << 6 << true << "held the updater's lock";
+        QTest::newRow("a record whose writer runs past the wait: not followed")
+            << "record in use" << "" << 6 << true << "held the updater's lock";
     }
     void aRunThatGivesUpIsToldAtTheNextStart()
     {
@@ -785,6 +875,12 @@ private slots:
         QVERIFY(lock != QLatin1String("fifo") || ::mkfifo(QFile::encodeName(lockPath).constData(), 0600) == 0);
         QVERIFY(lock != QLatin1String("folder") || QDir().mkdir(lockPath));
         QVERIFY(lock != QLatin1String("unreadable") || (inst.app.write(".upgrade-lock", "") && setMode(lockPath, 0)));
+        std::unique_ptr<HeldLock> record; // as its live writer holds it
+        if (lock == QLatin1String("record in use")) {
+            QVERIFY(inst.app.write(QStringLiteral("a.txt"), "a") && inst.app.write(QStringLiteral(".upgrade-journal"), "add a.txt\n"));
+            record = std::make_unique<HeldLock>(inst.app.filePath(QStringLiteral(".upgrade-journal")));
+            QVERIFY(record->fd >= 0);
+        }
         std::unique_ptr<HeldLock> held;
         if (lock.startsWith(QLatin1String("held")) || lock == QLatin1String("replaced")) {
             held = std::make_unique<HeldLock>(lockPath);
@@ -819,6 +915,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))));
         QVERIFY(!QFileInfo::exists(inst.outside.filePath(QStringLiteral("lock"))));
         QCOMPARE(inst.restarted("old", restarted ? 10000 : 1000), restarted);
+        QVERIFY(!record || (readFile(inst.app.filePath(QStringLiteral("a.txt"))) == "a"
+                            && readFile(inst.app.filePath(QStringLiteral(".upgrade-journal"))) == "add a.txt\n"));
         held.reset();
 
         MessageBoxRecorder boxes;

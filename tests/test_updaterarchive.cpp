@@ -119,13 +119,15 @@ private slots:
         QTest::newRow("an entry that lies about its size") << QVector<ZipItem>{bomb} << false << true;
         QTest::newRow("no updater program in the archive nor in the folder")
             << QVector<ZipItem>{file("plugins/libnew.so", "new plugin")} << false << false;
+        QTest::newRow("an empty updater program in the archive") << QVector<ZipItem>{file("Upgrade", "")} << false << true;
     }
     void aFailedUnpackLeavesTheOldUpdaterWhole()
     {
         QFETCH(QVector<ZipItem>, entries);
         QFETCH(bool, sizeLimit);
         QFETCH(bool, program);
-        QVERIFY(install(program ? QVector<ZipItem>{file("Upgrade", "new updater")} + entries : entries));
+        const bool ownProgram = !entries.isEmpty() && entries.first().name == "Upgrade";
+        QVERIFY(install(program && !ownProgram ? QVector<ZipItem>{file("Upgrade", "new updater")} + entries : entries));
         QVERIFY(program || QFile::remove(path("Upgrade/Upgrade")));
         const QStringList before = filesWithContent(path("Upgrade"));
         DownloadFile worker;
@@ -179,45 +181,80 @@ private slots:
 
     // After a failed rename-back the only updater is at Upgrade.old, and the archive lacks the updater
     // program. Whatever stands at Upgrade, the one copy of the program stays byte for byte, what stood
-    // there is kept, and the next update starts. A link at Upgrade.old or Upgrade.new goes itself.
+    // there is kept, and the next update starts. A link at Upgrade.old or Upgrade.new goes itself. A
+    // program at Upgrade that is empty, shorter than Upgrade.old's or a link is no whole updater; of two
+    // whole ones, Upgrade's stays. A link in the download or in the old updater folder is not followed.
     void theLastCopyOfTheUpdaterIsNeverLost_data()
     {
         QTest::addColumn<QString>("atUpgrade"); // what stands at Upgrade: "updater" or what is left at Upgrade.old
         QTest::addColumn<QString>("linkAt");    // a link to a folder outside
-        QTest::newRow("nothing") << "" << "";
-        QTest::newRow("an empty folder") << "empty folder" << "";
-        QTest::newRow("a file") << "file" << "";
-        QTest::newRow("a dangling link: the old copy starts") << "dangling link" << "";
-        QTest::newRow("a partial updater") << "partial" << "";
-        QTest::newRow("Upgrade.old a link to a folder outside") << "updater" << "Upgrade.old";
-        QTest::newRow("Upgrade.new a link to a folder outside") << "updater" << "Upgrade.new";
+        QTest::addColumn<bool>("archiveProgram"); // the archive holds the updater program
+        QTest::newRow("nothing") << "" << "" << false;
+        QTest::newRow("an empty folder") << "empty folder" << "" << false;
+        QTest::newRow("a file") << "file" << "" << false;
+        QTest::newRow("a dangling link: the old copy starts") << "dangling link" << "" << false;
+        QTest::newRow("a partial updater") << "partial" << "" << false;
+        QTest::newRow("Upgrade.old a link to a folder outside") << "updater" << "Upgrade.old" << false;
+        QTest::newRow("Upgrade.new a link to a folder outside") << "updater" << "Upgrade.new" << false;
+        QTest::newRow("an empty program at Upgrade") << "empty program" << "" << false;
+        QTest::newRow("a program at Upgrade cut short") << "cut program" << "" << false;
+        QTest::newRow("a link at Upgrade's program to a longer file") << "program link" << "" << false;
+        QTest::newRow("whole updaters at both: Upgrade's stays") << "updater, older at Upgrade.old" << "" << false;
+        QTest::newRow("a file at Upgrade, nothing at Upgrade.old, the archive holds the program")
+            << "file, no old" << "" << true;
+        QTest::newRow("links in the download and in the old updater folder") << "updater, links" << "" << false;
+        QTest::newRow("a link at the program, no other copy: nothing started") << "program link, no old" << "" << false;
     }
     void theLastCopyOfTheUpdaterIsNeverLost()
     {
         QFETCH(QString, atUpgrade);
         QFETCH(QString, linkAt);
+        QFETCH(bool, archiveProgram);
         const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\n";
-        QVERIFY(install({file("plugins/libnew.so", "new plugin")}) && m_app->write("Upgrade/Upgrade", program));
-        QVERIFY(atUpgrade == "updater" || QDir().rename(path("Upgrade"), path("Upgrade.old")));
+        const ZipItem lib = file("plugins/libnew.so", "new plugin");
+        QVERIFY(install(archiveProgram ? QVector<ZipItem>{file("Upgrade", program), lib} : QVector<ZipItem>{lib})
+                && m_app->write("Upgrade/Upgrade", program));
+        QVERIFY(atUpgrade.startsWith("updater") || QDir().rename(path("Upgrade"), path("Upgrade.old")));
+        QVERIFY(!atUpgrade.endsWith("no old") || QDir(path("Upgrade.old")).removeRecursively());
         QVERIFY(atUpgrade != "empty folder" || QDir().mkdir(path("Upgrade")));
-        QVERIFY(atUpgrade != "file" || m_app->write("Upgrade", "a file"));
+        QVERIFY(!atUpgrade.startsWith("file") || m_app->write("Upgrade", "a file"));
         QVERIFY(atUpgrade != "dangling link" || QFile::link(path("nowhere"), path("Upgrade")));
         QVERIFY(atUpgrade != "partial" || m_app->write("Upgrade/partial.so", "partial"));
+        QVERIFY(atUpgrade != "empty program" || m_app->write("Upgrade/Upgrade", ""));
+        QVERIFY(atUpgrade != "cut program" || m_app->write("Upgrade/Upgrade", program.left(12)));
+        QVERIFY(atUpgrade != "updater, older at Upgrade.old" || m_app->write("Upgrade.old/Upgrade", "#!/bin/sh\n"));
         TempAppDir outside;
         QVERIFY(outside.write("Upgrade", "outside program") && outside.write("sub/lib.so", "outside lib"));
+        QVERIFY(outside.write("long/Upgrade", "outside program " + QByteArray(4096, 'x')));
         QVERIFY(linkAt.isEmpty() || QFile::link(outside.path(), path(linkAt)));
+        const QString linked = atUpgrade == "program link" ? outside.filePath("long/Upgrade") : outside.filePath("run.sh");
+        QVERIFY(outside.write("run.sh", program) && QFile::setPermissions(outside.filePath("run.sh"), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(!atUpgrade.startsWith("program link")
+                || (QDir().mkdir(path("Upgrade")) && QFile::link(linked, path("Upgrade/Upgrade"))));
+        QVERIFY(atUpgrade != "updater, links"
+                || (QFile::link(outside.path(), path("Upgrade/outside")) && QFile::link(outside.filePath("Upgrade"), path(Source + "linked.cfg"))));
         const QStringList outsideBefore = filesWithContent(outside.path());
 
         DownloadFile worker;
         worker.UpdateUpgrradeProgram();
         QCOMPARE(filesWithContent(outside.path()), outsideBefore);
         QVERIFY(linkAt.isEmpty() || !QFileInfo(path(linkAt)).isSymLink());
+        if (atUpgrade == "program link, no old") { // no whole updater anywhere: the link is not started
+            QVERIFY(!worker.StartUpgradeProgram());
+            QTest::qWait(300);
+            QVERIFY(!QFileInfo::exists(path("updater-ran")));
+            return;
+        }
         const QStringList all = filesWithContent(m_app->path());
         const QString copy = atUpgrade == "dangling link" ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";
-        QCOMPARE(all.filter(QRegularExpression("(^|/)Upgrade=.")), QStringList{copy + program}); // a link reads empty
-        const QString keptAs = atUpgrade == "file"      ? "Upgrade.aside=a file"
-                               : atUpgrade == "partial" ? "Upgrade.aside/partial.so=partial"
-                                                        : QString();
+        QCOMPARE(all.filter(QRegularExpression("(^|/)Upgrade=" + QRegularExpression::escape(QString::fromUtf8(program)) + "$")),
+                 QStringList{copy + program});
+        QVERIFY2(filesWithContent(path("Upgrade")).filter("outside").isEmpty(), qPrintable(all.join(", ")));
+        const QString keptAs = atUpgrade.startsWith("file")       ? "Upgrade.aside=a file"
+                               : atUpgrade == "partial"           ? "Upgrade.aside/partial.so=partial"
+                               : atUpgrade == "cut program"       ? "Upgrade.aside/Upgrade=" + program.left(12)
+                               : atUpgrade == "empty program"     ? "Upgrade.aside/Upgrade="
+                                                                  : QString();
         QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
         QVERIFY(worker.StartUpgradeProgram());
         QTRY_COMPARE(readFile(path("updater-ran")), QByteArray("upgrade\n"));

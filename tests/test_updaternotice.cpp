@@ -31,6 +31,8 @@ private slots:
         QTest::newRow("a link to a file naming lock") << QByteArray("link") << QByteArray("lock-held\n") << Held;
         QTest::newRow("a FIFO") << QByteArray("fifo") << QByteArray("lock\n") << "cannot lock";
         QTest::newRow("a file of two names naming lock") << QByteArray("hard link") << QByteArray("lock-held\n") << Held;
+        QTest::newRow("a folder moved away while the updater worked") << QByteArray("folder-moved\n") << QByteArray()
+                                                                       << "moved to where it is now";
     }
     void onlyANoticeOfOursIsRead()
     {

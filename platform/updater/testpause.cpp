@@ -1,5 +1,6 @@
 #include "testpause.h"
 
+#ifdef TESSARK_UPDATER_TEST_HOOKS
 #include <QByteArray>
 #include <QThread>
 
@@ -19,3 +20,10 @@ void TestPause::at(const char* step, UpgradeLog& log)
     log.step({QStringLiteral("测试暂停：%1").arg(name), QStringLiteral("test pause at %1").arg(name)});
     QThread::msleep(static_cast<unsigned long>(qMin(ms, MaxPauseMs)));
 }
+
+bool TestPause::foldersLockNot() { return qEnvironmentVariableIsSet("TESSARK_UPGRADE_NO_FOLDER_LOCKS"); }
+#else
+void TestPause::at(const char*, UpgradeLog&) {}
+
+bool TestPause::foldersLockNot() { return false; }
+#endif

@@ -1,20 +1,12 @@
 #include "treecopy.h"
 
-#include "plainfolders.h"
 #include "platform/updaternames.h"
 #include "platform/userplaces.h"
 #include "testpause.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -31,73 +23,46 @@ constexpr QFileDevice::Permissions ModeBits =
     | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
     | QFileDevice::ExeOther;
 
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
 bool isBelow(const QString& path, const QString& folder)
 {
     return path.size() > folder.size() + 1 && path.startsWith(folder + QLatin1Char('/'));
 }
 
-} // namespace
-
-bool TreeCopy::renameOver(const QString& source, const QString& target)
+// Gives the open file these bits, on the file itself rather than whatever its name leads to now.
+bool setMode(QFile& file, QFileDevice::Permissions permissions)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(source).utf16()),
-                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return file.setPermissions(permissions);
 #else
-    return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
+    mode_t mode = 0;
+    const std::pair<QFileDevice::Permission, mode_t> bits[] = {
+        {QFileDevice::ReadOwner, S_IRUSR}, {QFileDevice::WriteOwner, S_IWUSR}, {QFileDevice::ExeOwner, S_IXUSR},
+        {QFileDevice::ReadGroup, S_IRGRP}, {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
+        {QFileDevice::ReadOther, S_IROTH}, {QFileDevice::WriteOther, S_IWOTH}, {QFileDevice::ExeOther, S_IXOTH}};
+    for (const auto& bit : bits) {
+        if (permissions & bit.first)
+            mode |= bit.second;
+    }
+    return ::fchmod(file.handle(), mode) == 0;
 #endif
-}
-
-bool TreeCopy::putBack(const QString& aside, const QString& target)
-{
-#ifndef Q_OS_WIN
-    struct stat kept {};
-    struct stat named {};
-    if (::lstat(QFile::encodeName(aside).constData(), &kept) == 0
-        && ::lstat(QFile::encodeName(target).constData(), &named) == 0 && kept.st_dev == named.st_dev
-        && kept.st_ino == named.st_ino)
-        return ::unlink(QFile::encodeName(aside).constData()) == 0;
-#endif
-    return renameOver(aside, target);
-}
-
-namespace {
-
-// Gives the file or link at target the second name aside, which must not exist yet. Where the file
-// system allows, both names stay, so target is never missing; else target is moved to aside.
-bool keepAside(const QString& target, const QString& aside)
-{
-#ifdef Q_OS_WIN
-    // Without MOVEFILE_REPLACE_EXISTING nothing at aside is replaced; a running program may be moved.
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(target).utf16()),
-                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(aside).utf16()),
-                       MOVEFILE_WRITE_THROUGH);
-#else
-    const QByteArray from = QFile::encodeName(target);
-    const QByteArray to = QFile::encodeName(aside);
-    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0) // 0: a link is kept itself
-        return true;
-    if (errno == EEXIST)
-        return false;
-    // No second names on this file system (FAT, some network shares): move it, never over anything.
-    struct stat st {};
-    return ::lstat(to.constData(), &st) != 0 && errno == ENOENT
-           && ::rename(from.constData(), to.constData()) == 0;
-#endif
-}
-
-// Whether anything, a dangling link included, has this name.
-bool occupied(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 } // namespace
 
-TreeCopy::TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log, UpgradeJournal& journal)
-    : m_stagedDir(QDir::cleanPath(stagedDir)), m_targetDir(QDir::cleanPath(targetDir)), m_log(log), m_journal(journal)
+bool TreeCopy::putBack(LockedFolder& folder, const QString& aside, const QString& target)
+{
+    if (folder.sameFile(aside, target))
+        return folder.removeFile(aside);
+    return folder.renameOver(aside, target);
+}
+
+TreeCopy::TreeCopy(LockedFolder& folder, const QString& stagedDir, UpgradeLog& log, UpgradeJournal& journal)
+    : m_folder(folder), m_stagedDir(stagedDir), m_log(log), m_journal(journal)
 {
 }
 
@@ -128,56 +93,59 @@ bool TreeCopy::plan()
 {
     m_items.clear();
     m_targets.clear();
-    return planFolder(m_stagedDir, m_targetDir, 0);
+    return planFolder(m_stagedDir, QString(), 0);
 }
 
 bool TreeCopy::planFolder(const QString& source, const QString& target, int depth)
 {
+    const QString shownSource = m_folder.shown(source);
     if (depth > MaxDepth)
-        return refuse(QStringLiteral("目录层次过深：%1").arg(source), QStringLiteral("folders nested too deep: %1").arg(source));
-    const QFileInfoList entries = QDir(source).entryInfoList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (entry.isSymLink()) { // a link could lead anywhere: its target is not ours to copy
-            m_log.step({QStringLiteral("跳过符号链接：%1").arg(entry.filePath()),
-                        QStringLiteral("skipped symbolic link: %1").arg(entry.filePath())});
+        return refuse(QStringLiteral("目录层次过深：%1").arg(shownSource), QStringLiteral("folders nested too deep: %1").arg(shownSource));
+    QVector<LockedFolder::Entry> entries;
+    if (!m_folder.list(source, &entries))
+        return refuse(QStringLiteral("无法读取目录：%1").arg(shownSource), QStringLiteral("cannot read the folder %1").arg(shownSource));
+    for (const LockedFolder::Entry& entry : qAsConst(entries)) {
+        const QString name = entry.name;
+        const QString from = joined(source, name);
+        const bool folder = entry.kind == LockedFolder::Kind::Folder;
+        if (entry.kind == LockedFolder::Kind::Link) { // a link could lead anywhere: its target is not ours to copy
+            m_log.step({QStringLiteral("跳过符号链接：%1").arg(m_folder.shown(from)),
+                        QStringLiteral("skipped symbolic link: %1").arg(m_folder.shown(from))});
             continue;
         }
-        const QString to = QDir::cleanPath(target + QLatin1Char('/') + (entry.isDir() ? name : targetName(name)));
-        if (name.contains(QLatin1Char('\\')) || !isBelow(to, m_targetDir) || to == m_stagedDir
-            || isBelow(to, m_stagedDir)) {
-            return refuse(QStringLiteral("目标路径不在应用程序目录内：%1").arg(to),
-                          QStringLiteral("target path outside the application folder: %1").arg(to));
+        const QString to = joined(target, folder ? name : targetName(name));
+        if (name.contains(QLatin1Char('\\')) || to == m_stagedDir || isBelow(to, m_stagedDir)) {
+            return refuse(QStringLiteral("目标路径不在应用程序目录内：%1").arg(m_folder.shown(to)),
+                          QStringLiteral("target path outside the application folder: %1").arg(m_folder.shown(to)));
         }
         // The updater's record, lock and kept-aside files are its own: one staged over them would be
         // taken for what this or a later run did.
-        if (UpdaterNames::isReserved(to.mid(m_targetDir.size() + 1))) {
-            m_log.step({QStringLiteral("跳过升级程序自用的文件名：%1").arg(to),
-                        QStringLiteral("skipped, a name of the updater's own files: %1").arg(to)});
+        if (UpdaterNames::isReserved(to)) {
+            m_log.step({QStringLiteral("跳过升级程序自用的文件名：%1").arg(m_folder.shown(to)),
+                        QStringLiteral("skipped, a name of the updater's own files: %1").arg(m_folder.shown(to))});
             continue;
         }
         // The user's keyboards, logs, colours and settings are theirs, whatever was staged.
-        if (UserPlaces::isUserPlace(to.mid(m_targetDir.size() + 1))) {
-            m_log.step({QStringLiteral("跳过用户文件位置：%1").arg(to),
-                        QStringLiteral("skipped, a place of the user's own files: %1").arg(to)});
+        if (UserPlaces::isUserPlace(to)) {
+            m_log.step({QStringLiteral("跳过用户文件位置：%1").arg(m_folder.shown(to)),
+                        QStringLiteral("skipped, a place of the user's own files: %1").arg(m_folder.shown(to))});
             continue;
         }
-        if (entry.isDir()) {
-            const QFileInfo existing(to);
-            if (existing.isSymLink() || (existing.exists() && !existing.isDir())) {
-                return refuse(QStringLiteral("目标不是目录：%1").arg(to),
-                              QStringLiteral("target is not a folder: %1").arg(to));
+        if (folder) {
+            const LockedFolder::Kind existing = m_folder.entry(to).kind;
+            if (existing != LockedFolder::Kind::None && existing != LockedFolder::Kind::Folder) {
+                return refuse(QStringLiteral("目标不是目录：%1").arg(m_folder.shown(to)),
+                              QStringLiteral("target is not a folder: %1").arg(m_folder.shown(to)));
             }
-            m_items.append({entry.filePath(), to, true});
-            if (!planFolder(entry.filePath(), to, depth + 1))
+            m_items.append({from, to, true});
+            if (!planFolder(from, to, depth + 1))
                 return false;
-        } else if (entry.isFile()) {
-            if (!planFile(entry.filePath(), to))
+        } else if (entry.kind == LockedFolder::Kind::File) {
+            if (!planFile(from, to))
                 return false;
         } else {
-            m_log.step({QStringLiteral("跳过非普通文件：%1").arg(entry.filePath()),
-                        QStringLiteral("skipped, not a regular file: %1").arg(entry.filePath())});
+            m_log.step({QStringLiteral("跳过非普通文件：%1").arg(m_folder.shown(from)),
+                        QStringLiteral("skipped, not a regular file: %1").arg(m_folder.shown(from))});
         }
     }
     return true;
@@ -185,15 +153,15 @@ bool TreeCopy::planFolder(const QString& source, const QString& target, int dept
 
 bool TreeCopy::planFile(const QString& source, const QString& target)
 {
-    const QFileInfo existing(target);
+    const LockedFolder::Kind existing = m_folder.entry(target).kind;
     // A link in the target's place is replaced itself, never written through.
-    if (!existing.isSymLink() && existing.exists() && !existing.isFile()) {
-        return refuse(QStringLiteral("目标不是普通文件：%1").arg(target),
-                      QStringLiteral("target is not a regular file: %1").arg(target));
+    if (existing == LockedFolder::Kind::Folder || existing == LockedFolder::Kind::Other) {
+        return refuse(QStringLiteral("目标不是普通文件：%1").arg(m_folder.shown(target)),
+                      QStringLiteral("target is not a regular file: %1").arg(m_folder.shown(target)));
     }
     if (m_targets.contains(target)) {
-        return refuse(QStringLiteral("多个暂存文件对应同一目标：%1").arg(target),
-                      QStringLiteral("more than one staged file for %1").arg(target));
+        return refuse(QStringLiteral("多个暂存文件对应同一目标：%1").arg(m_folder.shown(target)),
+                      QStringLiteral("more than one staged file for %1").arg(m_folder.shown(target)));
     }
     m_targets.insert(target);
     m_items.append({source, target, false});
@@ -214,10 +182,10 @@ bool TreeCopy::copy(const std::function<bool()>& mayGoOn)
     TestPause::at("record-begun", m_log);
     const auto stop = [&](const QString& before) {
         m_stopped = true;
-        refuse(QStringLiteral("升级程序的锁已不属于它（其文件被替换，或应用程序目录被移走）：在 %1 之前停止").arg(before),
+        refuse(QStringLiteral("升级程序的锁已不属于它（其文件被替换，或应用程序目录被移走）：在 %1 之前停止").arg(m_folder.shown(before)),
                QStringLiteral("the updater's lock is no longer its own (its file was replaced, or the application "
                               "folder moved): stopped before %1")
-                   .arg(before));
+                   .arg(m_folder.shown(before)));
         return fail();
     };
     for (const Item& item : m_items) {
@@ -225,24 +193,23 @@ bool TreeCopy::copy(const std::function<bool()>& mayGoOn)
             return stop(item.target);
         // Planned, but a folder on the way may have become a link since.
         if (linkOnTheWay(item.target)) {
-            refuse(QStringLiteral("目标路径经过符号链接：%1").arg(item.target),
-                   QStringLiteral("the target's path passes a link: %1").arg(item.target));
+            refuse(QStringLiteral("目标路径经过符号链接：%1").arg(m_folder.shown(item.target)),
+                   QStringLiteral("the target's path passes a link: %1").arg(m_folder.shown(item.target)));
             return fail();
         }
         if (item.folder) {
-            const QFileInfo existing(item.target);
-            if (existing.isDir() && !existing.isSymLink())
+            if (m_folder.entry(item.target).kind == LockedFolder::Kind::Folder)
                 continue;
-            if (!m_journal.folderToMake(item.target) || !QDir().mkdir(item.target)) {
-                refuse(QStringLiteral("无法创建目录：%1").arg(item.target),
-                       QStringLiteral("cannot create the folder %1").arg(item.target));
+            if (!m_journal.folderToMake(item.target) || !m_folder.makeFolder(item.target)) {
+                refuse(QStringLiteral("无法创建目录：%1").arg(m_folder.shown(item.target)),
+                       QStringLiteral("cannot create the folder %1").arg(m_folder.shown(item.target)));
                 return fail();
             }
             m_createdFolders.append(item.target);
             continue;
         }
-        m_log.step({QStringLiteral("复制 %1 到 %2").arg(item.source, item.target),
-                    QStringLiteral("copying %1 to %2").arg(item.source, item.target)});
+        const QString source = m_folder.shown(item.source), target = m_folder.shown(item.target);
+        m_log.step({QStringLiteral("复制 %1 到 %2").arg(source, target), QStringLiteral("copying %1 to %2").arg(source, target)});
         if (!replaceFile(item))
             return fail();
         ++m_copied;
@@ -273,7 +240,7 @@ bool TreeCopy::fail()
 // Whether a folder between the target folder and target is (now) a link or no folder.
 bool TreeCopy::linkOnTheWay(const QString& target) const
 {
-    return !foldersOnTheWayArePlain(m_targetDir, target.mid(m_targetDir.size() + 1));
+    return !m_folder.reachable(target);
 }
 
 bool TreeCopy::keepOld(const QString& target, QString* aside)
@@ -281,11 +248,11 @@ bool TreeCopy::keepOld(const QString& target, QString* aside)
     const QString base = UpgradeJournal::ownFileBase(target) + QStringLiteral("-old-");
     for (int i = 0; i < 100; ++i) {
         const QString candidate = base + QString::number(i);
-        if (occupied(candidate))
+        if (m_folder.occupied(candidate))
             continue;
         if (!m_journal.keptAside(target, candidate))
             return false;
-        if (keepAside(target, candidate)) {
+        if (m_folder.keepAside(target, candidate)) {
             *aside = candidate;
             TestPause::at("old-kept-aside", m_log);
             return true;
@@ -301,26 +268,27 @@ void TreeCopy::rollBack()
     for (int i = m_written.size() - 1; i >= 0; --i) {
         const Written& w = m_written.at(i);
         if (!w.aside.isEmpty()) {
-            if (putBack(w.aside, w.target)) {
+            if (putBack(m_folder, w.aside, w.target)) {
                 ++putBackCount;
             } else {
                 m_restored = false;
                 const QString error = qt_error_string();
-                m_log.failure({QStringLiteral("无法恢复 %1（原文件保留为 %2）：%3").arg(w.target, w.aside, error),
+                const QString target = m_folder.shown(w.target), aside = m_folder.shown(w.aside);
+                m_log.failure({QStringLiteral("无法恢复 %1（原文件保留为 %2）：%3").arg(target, aside, error),
                                QStringLiteral("cannot put back %1 (the old file is kept as %2): %3")
-                                   .arg(w.target, w.aside, error)});
+                                   .arg(target, aside, error)});
             }
-        } else if (w.placed && !QFile::remove(w.target)) {
+        } else if (w.placed && !m_folder.removeFile(w.target)) {
             m_restored = false;
-            m_log.failure({QStringLiteral("无法删除新增的文件 %1").arg(w.target),
-                           QStringLiteral("cannot remove the added file %1").arg(w.target)});
+            m_log.failure({QStringLiteral("无法删除新增的文件 %1").arg(m_folder.shown(w.target)),
+                           QStringLiteral("cannot remove the added file %1").arg(m_folder.shown(w.target))});
         }
     }
     for (int i = m_createdFolders.size() - 1; i >= 0; --i) {
-        if (!QDir().rmdir(m_createdFolders.at(i))) {
+        if (!m_folder.removeFolder(m_createdFolders.at(i))) {
             m_restored = false;
-            m_log.failure({QStringLiteral("无法删除新增的目录 %1").arg(m_createdFolders.at(i)),
-                           QStringLiteral("cannot remove the added folder %1").arg(m_createdFolders.at(i))});
+            m_log.failure({QStringLiteral("无法删除新增的目录 %1").arg(m_folder.shown(m_createdFolders.at(i))),
+                           QStringLiteral("cannot remove the added folder %1").arg(m_folder.shown(m_createdFolders.at(i)))});
         }
     }
     m_written.clear();
@@ -333,9 +301,9 @@ void TreeCopy::dropKeptFiles()
     for (const Written& w : qAsConst(m_written)) {
         if (w.aside.isEmpty())
             continue;
-        if (!QFile::remove(w.aside)) {
-            m_log.failure({QStringLiteral("无法删除旧文件 %1").arg(w.aside),
-                           QStringLiteral("cannot remove the old file kept as %1").arg(w.aside)});
+        if (!m_folder.removeFile(w.aside)) {
+            m_log.failure({QStringLiteral("无法删除旧文件 %1").arg(m_folder.shown(w.aside)),
+                           QStringLiteral("cannot remove the old file kept as %1").arg(m_folder.shown(w.aside))});
         }
         TestPause::at("old-dropped", m_log);
     }
@@ -345,33 +313,37 @@ void TreeCopy::dropKeptFiles()
 
 bool TreeCopy::replaceFile(const Item& item)
 {
-    QFile source(item.source);
-    if (!source.open(QIODevice::ReadOnly)) {
-        return refuse(QStringLiteral("无法读取 %1：%2").arg(item.source, source.errorString()),
-                      QStringLiteral("cannot read %1: %2").arg(item.source, source.errorString()));
+    const QString shownSource = m_folder.shown(item.source), shownTarget = m_folder.shown(item.target);
+    QFile source;
+    if (!m_folder.openRegular(item.source, &source)) {
+        const QString error = qt_error_string();
+        return refuse(QStringLiteral("无法读取 %1：%2").arg(shownSource, error),
+                      QStringLiteral("cannot read %1: %2").arg(shownSource, error));
     }
     // An executable replaced keeps its bits (downloads arrive without the execute bits); a new file
     // keeps the staged one's.
-    const QFileInfo existing(item.target);
+    const LockedFolder::Entry existing = m_folder.entry(item.target);
     const QFileDevice::Permissions mode =
-        (existing.isFile() && !existing.isSymLink() ? existing.permissions() : source.permissions()) & ModeBits;
+        (existing.kind == LockedFolder::Kind::File ? existing.permissions : m_folder.entry(item.source).permissions) & ModeBits;
 
     // Beside the target, so the rename stays on one file system; never under the target's name, so a
     // failure leaves the old file whole.
     const QString base = UpgradeJournal::ownFileBase(item.target);
     QFile temp;
+    QString tempName;
     for (int i = 0; i < 100 && !temp.isOpen(); ++i) {
-        temp.setFileName(base + QLatin1Char('-') + QString::number(i));
-        if (occupied(temp.fileName()))
+        tempName = base + QLatin1Char('-') + QString::number(i);
+        if (m_folder.occupied(tempName))
             continue;
-        if (!m_journal.temporaryFile(temp.fileName())) {
+        if (!m_journal.temporaryFile(tempName)) {
             return refuse(QStringLiteral("无法写入升级记录"), QStringLiteral("cannot write the upgrade's record"));
         }
-        temp.open(QIODevice::WriteOnly | QIODevice::NewOnly); // NewOnly: never an existing file or link
+        m_folder.openNew(tempName, &temp); // never an existing file or link
     }
     if (!temp.isOpen()) {
-        return refuse(QStringLiteral("无法创建临时文件 %1：%2").arg(temp.fileName(), temp.errorString()),
-                      QStringLiteral("cannot create the temporary file %1: %2").arg(temp.fileName(), temp.errorString()));
+        const QString error = qt_error_string();
+        return refuse(QStringLiteral("无法创建临时文件 %1：%2").arg(m_folder.shown(tempName), error),
+                      QStringLiteral("cannot create the temporary file %1: %2").arg(m_folder.shown(tempName), error));
     }
 
     QString error;
@@ -396,8 +368,8 @@ bool TreeCopy::replaceFile(const Item& item)
     if (error.isEmpty() && ::fsync(temp.handle()) != 0)
         error = QStringLiteral("fsync failed");
 #endif
-    if (error.isEmpty() && !temp.setPermissions(mode))
-        error = temp.errorString();
+    if (error.isEmpty() && !setMode(temp, mode))
+        error = QStringLiteral("cannot set the permission bits: ") + qt_error_string();
     temp.close();
     if (error.isEmpty() && temp.error() != QFileDevice::NoError)
         error = temp.errorString();
@@ -405,21 +377,21 @@ bool TreeCopy::replaceFile(const Item& item)
         TestPause::at("temporary-written", m_log);
     // The old file stays whole under a second name until the whole copy is in.
     Written entry{item.target, QString(), false};
-    if (error.isEmpty() && occupied(item.target) && !keepOld(item.target, &entry.aside))
+    if (error.isEmpty() && m_folder.occupied(item.target) && !keepOld(item.target, &entry.aside))
         error = QStringLiteral("cannot keep the old file aside: ") + qt_error_string();
     else if (error.isEmpty() && entry.aside.isEmpty() && !m_journal.fileToAdd(item.target))
         error = QStringLiteral("cannot write the upgrade's record");
     if (error.isEmpty()) {
         m_written.append(entry);
-        if (renameOver(temp.fileName(), item.target))
+        if (m_folder.renameOver(tempName, item.target))
             m_written.last().placed = true;
         else
             error = qt_error_string();
     }
     if (!error.isEmpty()) {
-        QFile::remove(temp.fileName());
-        return refuse(QStringLiteral("无法替换 %1：%2").arg(item.target, error),
-                      QStringLiteral("cannot replace %1: %2").arg(item.target, error));
+        m_folder.removeFile(tempName);
+        return refuse(QStringLiteral("无法替换 %1：%2").arg(shownTarget, error),
+                      QStringLiteral("cannot replace %1: %2").arg(shownTarget, error));
     }
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Copies the staged tool files over the application folder, all or none: every file through a temporary
 // file renamed over the old one, links skipped, nothing outside the application folder nor in the
-// user's places, every change journalled first.
+// user's places, every change journalled first, every look and change through the locked folder.
+#include "lockedfolder.h"
 #include "upgradejournal.h"
 #include "upgradelog.h"
 
@@ -15,8 +16,8 @@
 
 class TreeCopy {
 public:
-    // journal: the target folder's, already recovered.
-    TreeCopy(const QString& stagedDir, const QString& targetDir, UpgradeLog& log, UpgradeJournal& journal);
+    // stagedDir: relative to folder, the application folder; journal: folder's, already recovered.
+    TreeCopy(LockedFolder& folder, const QString& stagedDir, UpgradeLog& log, UpgradeJournal& journal);
 
     // Walks the staged tree and checks every target before anything is written. False (logged) when a
     // target cannot take its file: a folder where a file goes or the reverse, a link where a folder
@@ -39,13 +40,13 @@ public:
 
     // The name a staged file takes: the ".tessark" the tool adds to downloaded ".exe" files is dropped.
     static QString targetName(const QString& stagedName);
-    // Replaces target by source in one step, also when target is a running executable.
-    static bool renameOver(const QString& source, const QString& target);
-    // Gives target back its old file, kept aside under aside. While both names still lead to one file
-    // (kept aside, not yet replaced), a rename would do nothing: the second name is removed instead.
-    static bool putBack(const QString& aside, const QString& target);
+    // Gives target back its old file, kept aside under aside (both relative to folder). While both
+    // names still lead to one file (kept aside, not yet replaced), a rename would do nothing: the second
+    // name is removed instead.
+    static bool putBack(LockedFolder& folder, const QString& aside, const QString& target);
 
 private:
+    // Both relative to the folder.
     struct Item {
         QString source;
         QString target;
@@ -69,8 +70,8 @@ private:
     void rollBack();
     void dropKeptFiles();
 
+    LockedFolder& m_folder;
     QString m_stagedDir;
-    QString m_targetDir;
     UpgradeLog& m_log;
     UpgradeJournal& m_journal;
     QVector<Item> m_items;

@@ -102,8 +102,10 @@ bool UpgradeArgumentCheck::check(const QStringList& arguments, UpgradeArguments*
                           QStringLiteral("the staged folder leads outside the application folder: %1")
                               .arg(stagedArg));
         }
+        a.stagedRelative = a.stagedDir.mid(a.appDir.size() + 1);
     } else {
         a.stagedDir = stagedClean;
+        a.stagedRelative = stagedClean.mid(QDir::cleanPath(appArg).size() + 1);
     }
     a.chinese = isChinese(arguments);
     *out = a;

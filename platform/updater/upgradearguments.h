@@ -11,6 +11,7 @@ struct UpgradeArguments {
     QString toolName;      // file name of the tool's executable
     QString toolPath;      // appDir + '/' + toolName
     QString stagedDir;     // staged tool files below appDir, canonical when it exists, no trailing '/'
+    QString stagedRelative; // stagedDir below the application folder ("/"-separated)
     bool chinese = false;  // language value 0
 };
 

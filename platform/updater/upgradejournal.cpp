@@ -1,19 +1,16 @@
 #include "upgradejournal.h"
 
-#include "plainfolders.h"
 #include "platform/updaternames.h"
 #include "platform/userplaces.h"
 #include "treecopy.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QVector>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -28,46 +25,46 @@ const QByteArray AsideKind = "aside";
 const QByteArray AddKind = "add";
 const QByteArray CompleteKind = "complete";
 
-// Whether anything, a dangling link included, has this name.
-bool occupied(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 struct Line {
     QByteArray kind;
     QString path;
     QString second;
 };
 
+QString parentOf(const QString& relativePath)
+{
+    const int slash = relativePath.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : relativePath.left(slash);
+}
+
+QString fileNameOf(const QString& relativePath) { return relativePath.mid(relativePath.lastIndexOf(QLatin1Char('/')) + 1); }
+
+#ifndef Q_OS_WIN
+// An exclusive lock on the open journal: its writer holds one from the start, the kernel lets it go
+// with the process. Where the lock's file can be replaced, a second run could otherwise take a live
+// journal for a killed run's.
+bool lockJournal(const QFile& file)
+{
+    return ::flock(file.handle(), LOCK_EX | LOCK_NB) == 0;
+}
+#endif
+
 } // namespace
 
 QString UpgradeJournal::ownFileBase(const QString& target)
 {
-    const QFileInfo info(target);
-    return info.absolutePath() + QLatin1Char('/')
-           + UpdaterNames::ownFileBase(info.fileName(), QCoreApplication::applicationPid());
+    const QString parent = parentOf(target);
+    const QString own = UpdaterNames::ownFileBase(fileNameOf(target), QCoreApplication::applicationPid());
+    return parent.isEmpty() ? own : parent + QLatin1Char('/') + own;
 }
 
-UpgradeJournal::UpgradeJournal(const QString& appDir, const QString& toolFileName)
-    : m_appDir(QDir::cleanPath(appDir)), m_toolFileName(toolFileName),
-      m_path(m_appDir + QLatin1Char('/') + UpdaterNames::record())
+UpgradeJournal::UpgradeJournal(LockedFolder& folder, const QString& toolFileName)
+    : m_folder(folder), m_toolFileName(toolFileName), m_name(UpdaterNames::record())
 {
 }
 
-QString UpgradeJournal::relative(const QString& path) const
-{
-    return QDir::cleanPath(path).mid(m_appDir.size() + 1);
-}
-
-QString UpgradeJournal::absolute(const QString& relativePath) const
-{
-    return m_appDir + QLatin1Char('/') + relativePath;
-}
-
-// Below the application folder, and no folder on the way there a link: the journal is a file anybody
-// able to write the folder could have written.
+// Below the folder, and no folder on the way there a link: the journal is a file anybody able to write
+// the folder could have written.
 bool UpgradeJournal::safePath(const QString& relativePath) const
 {
     if (relativePath.isEmpty() || relativePath.startsWith(QLatin1Char('/')) || relativePath.contains(QLatin1Char('\\')))
@@ -77,7 +74,7 @@ bool UpgradeJournal::safePath(const QString& relativePath) const
         if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String(".."))
             return false;
     }
-    return foldersOnTheWayArePlain(m_appDir, relativePath);
+    return m_folder.reachable(relativePath);
 }
 
 // What a run of the updater writes down: never a place of the user's (it copies nothing there), nor a
@@ -91,30 +88,27 @@ bool UpgradeJournal::mayName(const QByteArray& kind, const QString& relativePath
 
 bool UpgradeJournal::begin()
 {
-#ifdef Q_OS_WIN
-    m_file.setFileName(m_path);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-#else
     // Never through a link, never over an existing file.
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
-    if (fd < 0)
+    if (!m_folder.openNew(m_name, &m_file))
         return false;
-    if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+#ifndef Q_OS_WIN
+    // On Windows no other process can replace the updater's lock while it runs, so none reads this.
+    if (!lockJournal(m_file)) {
+        m_file.close();
+        m_folder.removeFile(m_name);
         return false;
     }
-    return true;
 #endif
+    return true;
 }
 
 bool UpgradeJournal::append(const QByteArray& kind, const QString& path, const QString& second)
 {
     if (!m_file.isOpen())
         return false;
-    QByteArray line = kind + ' ' + QFile::encodeName(relative(path)).toPercentEncoding();
+    QByteArray line = kind + ' ' + QFile::encodeName(path).toPercentEncoding();
     if (!second.isEmpty())
-        line += ' ' + QFile::encodeName(relative(second)).toPercentEncoding();
+        line += ' ' + QFile::encodeName(second).toPercentEncoding();
     return writeLine(line + '\n');
 }
 
@@ -132,51 +126,48 @@ bool UpgradeJournal::writeLine(const QByteArray& line)
 
 bool UpgradeJournal::folderToMake(const QString& path)
 {
-    return !mayName(FolderKind, relative(path)) || append(FolderKind, path);
+    return !mayName(FolderKind, path) || append(FolderKind, path);
 }
 bool UpgradeJournal::temporaryFile(const QString& path) { return append(TemporaryKind, path); }
 bool UpgradeJournal::keptAside(const QString& target, const QString& aside) { return append(AsideKind, target, aside); }
 bool UpgradeJournal::fileToAdd(const QString& target)
 {
-    return !mayName(AddKind, relative(target)) || append(AddKind, target);
+    return !mayName(AddKind, target) || append(AddKind, target);
 }
 
 bool UpgradeJournal::complete() { return writeLine(CompleteKind + '\n'); }
 
 bool UpgradeJournal::end()
 {
+    if (!m_file.isOpen())
+        return !m_folder.occupied(m_name);
+    // Removed while still locked; a file that took its name meanwhile is another's, and stays.
+    const bool ours = m_folder.names(m_name, m_file);
+    const bool removed = ours && m_folder.removeFile(m_name);
     m_file.close();
-    return QFile::remove(m_path) || !occupied(m_path);
+    return removed || !ours;
 }
 
-bool UpgradeJournal::recover(UpgradeLog& log)
+UpgradeJournal::Recovery UpgradeJournal::recover(UpgradeLog& log)
 {
-    if (!occupied(m_path))
-        return true;
+    const QString shownPath = path();
+    if (!m_folder.occupied(m_name))
+        return Recovery::Done;
     QByteArray content;
     QFile file;
-#ifdef Q_OS_WIN
-    const QFileInfo info(m_path);
-    file.setFileName(m_path);
-    const bool opened = !info.isSymLink() && info.isFile() && info.size() <= MaxJournalBytes
-                        && file.open(QIODevice::ReadOnly);
-#else
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
-    const bool opened = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxJournalBytes
-                        && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (!opened && fd >= 0)
-        ::close(fd);
+    const bool opened = m_folder.openRegular(m_name, &file) && file.size() <= MaxJournalBytes;
+#ifndef Q_OS_WIN
+    if (opened && !lockJournal(file))
+        return Recovery::WriterRuns;
 #endif
     if (opened)
         content = file.read(MaxJournalBytes + 1);
     if (!opened || content.size() > MaxJournalBytes) {
-        log.failure({QStringLiteral("无法读取上次升级的记录 %1，未复制任何文件").arg(m_path),
-                     QStringLiteral("cannot read the record of an earlier upgrade %1; nothing copied").arg(m_path)});
-        return false;
+        log.failure({QStringLiteral("无法读取上次升级的记录 %1，未复制任何文件").arg(shownPath),
+                     QStringLiteral("cannot read the record of an earlier upgrade %1; nothing copied").arg(shownPath)});
+        return Recovery::Failed;
     }
-    file.close();
-
+    // Held locked (file stays open) until the replay is done.
     // A line cut short was being written when the run ended: its change was not made.
     QVector<Line> lines;
     bool complete = false;
@@ -199,18 +190,16 @@ bool UpgradeJournal::recover(UpgradeLog& log)
                      && mayName(line.kind, line.path);
         if (valid && line.kind == AsideKind) {
             // What is kept aside lies beside its file, under a name of the updater's own.
-            const QFileInfo target(absolute(line.path));
-            const QFileInfo aside(absolute(line.second));
             valid = safePath(line.second) && mayName(AsideKind, line.second)
-                    && aside.absolutePath() == target.absolutePath() && UpdaterNames::isOwnFileName(aside.fileName())
-                    && aside.fileName().startsWith(QLatin1Char('.') + target.fileName() + QStringLiteral(".upgrade-"));
+                    && parentOf(line.second) == parentOf(line.path) && UpdaterNames::isOwnFileName(fileNameOf(line.second))
+                    && fileNameOf(line.second).startsWith(QLatin1Char('.') + fileNameOf(line.path) + QStringLiteral(".upgrade-"));
         }
         if (valid && line.kind == TemporaryKind)
-            valid = UpdaterNames::isOwnFileName(QFileInfo(line.path).fileName());
+            valid = UpdaterNames::isOwnFileName(fileNameOf(line.path));
         if (!valid) {
             log.failure({QStringLiteral("上次升级的记录有误（第 %1 行），未复制任何文件").arg(i + 1),
                          QStringLiteral("the record of an earlier upgrade is damaged (line %1); nothing copied").arg(i + 1)});
-            return false;
+            return Recovery::Failed;
         }
         lines.append(line);
     }
@@ -227,34 +216,32 @@ bool UpgradeJournal::recover(UpgradeLog& log)
     // Newest first, as a rollback: each folder the run made is empty again when it is removed.
     for (int i = lines.size() - 1; i >= 0; --i) {
         const Line& line = lines.at(i);
-        const QString path = absolute(line.path);
+        const QString path = m_folder.shown(line.path);
+        const LockedFolder::Entry at = m_folder.entry(line.path);
         bool done = true;
         if (line.kind == TemporaryKind) {
-            done = !occupied(path) || QFile::remove(path);
+            done = at.kind == LockedFolder::Kind::None || m_folder.removeFile(line.path);
         } else if (line.kind == AsideKind) {
-            const QString aside = absolute(line.second);
-            if (occupied(aside)) {
-                done = complete ? QFile::remove(aside) : TreeCopy::putBack(aside, path);
+            if (m_folder.occupied(line.second)) {
+                done = complete ? m_folder.removeFile(line.second) : TreeCopy::putBack(m_folder, line.second, line.path);
                 putBackCount += (!complete && done) ? 1 : 0;
             }
         } else if (complete) {
             continue; // what the run added belongs to the new version
         } else if (line.kind == AddKind) {
-            const QFileInfo added(path);
-            done = (!added.exists() && !added.isSymLink()) || (!added.isDir() && QFile::remove(path));
+            done = at.kind == LockedFolder::Kind::None || (at.kind != LockedFolder::Kind::Folder && m_folder.removeFile(line.path));
         } else if (line.kind == FolderKind) {
-            const QFileInfo folder(path);
-            const bool plain = folder.isDir() && !folder.isSymLink();
-            if (!folder.exists() && !folder.isSymLink()) {
+            QVector<LockedFolder::Entry> held;
+            if (at.kind == LockedFolder::Kind::None) {
                 done = true;
-            } else if (!plain || !QDir(path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+            } else if (at.kind != LockedFolder::Kind::Folder || !m_folder.list(line.path, &held) || !held.isEmpty()) {
                 // Someone put something there since: theirs now, and no part of the old version.
                 log.step({QStringLiteral("上次升级创建的目录现有其他内容，保留原样：%1").arg(path),
                           QStringLiteral("left in place, a folder the earlier upgrade made that now holds something "
                                          "else: %1")
                               .arg(path)});
             } else {
-                done = QDir().rmdir(path);
+                done = m_folder.removeFolder(line.path);
             }
         }
         if (!done) {
@@ -264,14 +251,14 @@ bool UpgradeJournal::recover(UpgradeLog& log)
         }
     }
     if (!whole) {
-        log.failure({QStringLiteral("上次升级未能完全撤销，记录保留在 %1").arg(m_path),
-                     QStringLiteral("the earlier upgrade could not be undone completely; its record is kept in %1").arg(m_path)});
-        return false;
+        log.failure({QStringLiteral("上次升级未能完全撤销，记录保留在 %1").arg(shownPath),
+                     QStringLiteral("the earlier upgrade could not be undone completely; its record is kept in %1").arg(shownPath)});
+        return Recovery::Failed;
     }
-    if (!QFile::remove(m_path)) {
-        log.failure({QStringLiteral("无法删除上次升级的记录 %1").arg(m_path),
-                     QStringLiteral("cannot remove the record of an earlier upgrade %1").arg(m_path)});
-        return false;
+    if (!m_folder.names(m_name, file) || !m_folder.removeFile(m_name)) {
+        log.failure({QStringLiteral("无法删除上次升级的记录 %1").arg(shownPath),
+                     QStringLiteral("cannot remove the record of an earlier upgrade %1").arg(shownPath)});
+        return Recovery::Failed;
     }
     if (complete) {
         log.step({QStringLiteral("上次升级已完成"), QStringLiteral("the earlier upgrade is finished")});
@@ -279,5 +266,5 @@ bool UpgradeJournal::recover(UpgradeLog& log)
         log.step({QStringLiteral("已恢复原版本（放回 %1 个原文件）").arg(putBackCount),
                   QStringLiteral("the old version is back (%1 old files put back)").arg(putBackCount)});
     }
-    return true;
+    return Recovery::Done;
 }

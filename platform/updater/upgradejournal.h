@@ -1,6 +1,7 @@
 #pragma once
 // The updater's journal: each change to the application folder is written down before it is made, so a
 // run that was killed can be undone by the next one.
+#include "lockedfolder.h"
 #include "upgradelog.h"
 
 #include <QFile>
@@ -9,15 +10,17 @@
 class UpgradeJournal {
 public:
     // The start of the names of target's temporary and kept-aside files, beside it, for this process
-    // (UpdaterNames::ownFileBase).
+    // (UpdaterNames::ownFileBase). Paths here are relative to the locked folder.
     static QString ownFileBase(const QString& target);
 
-    // toolFileName: the tool's executable in appDir.
-    UpgradeJournal(const QString& appDir, const QString& toolFileName);
+    // toolFileName: the tool's executable in folder.
+    UpgradeJournal(LockedFolder& folder, const QString& toolFileName);
 
-    QString path() const { return m_path; }
+    // Where the journal was when the folder was locked, for messages.
+    QString path() const { return m_folder.shown(m_name); }
 
-    // Starts a new journal; false when it cannot be written (nothing may be changed then).
+    // Starts a new journal, held locked by this process until end(), so that no other run takes it for
+    // a killed one's; false when it cannot be written (nothing may be changed then).
     bool begin();
     // Each is written before the change it names; false when it could not be written.
     // A file or folder added where the tool needs it to start and to update (the program, Upgrade/,
@@ -28,7 +31,8 @@ public:
     bool fileToAdd(const QString& target);
     // Every new file is in: from here on a later run finishes the upgrade instead of undoing it.
     bool complete();
-    // Removes the journal once nothing of the run is left to undo.
+    // Removes the journal once nothing of the run is left to undo (only while its name still leads to
+    // this run's journal), and lets it go.
     bool end();
 
     // Undoes what a killed run left, as its journal says: the old files back, the files and folders it
@@ -37,19 +41,19 @@ public:
     // gone. A folder the run made that now holds something else is left as it is (logged). False
     // (logged) when the journal does not read, holds a line no run of the updater writes (one naming a
     // place of the user's, a file or folder added where the tool needs it) or something could not be
-    // undone: the journal stays, nothing is changed past it.
-    bool recover(UpgradeLog& log);
+    // undone: the journal stays, nothing is changed past it. WriterRuns when the process that writes
+    // the journal still runs: nothing is read nor changed.
+    enum class Recovery { Done, Failed, WriterRuns };
+    Recovery recover(UpgradeLog& log);
 
 private:
     bool append(const QByteArray& kind, const QString& path, const QString& second = QString());
     bool writeLine(const QByteArray& line);
-    QString relative(const QString& path) const;
-    QString absolute(const QString& relativePath) const;
     bool safePath(const QString& relativePath) const;
     bool mayName(const QByteArray& kind, const QString& relativePath) const;
 
-    QString m_appDir;
+    LockedFolder& m_folder;
     QString m_toolFileName;
-    QString m_path;
+    QString m_name;
     QFile m_file;
 };

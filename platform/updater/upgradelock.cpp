@@ -1,6 +1,7 @@
 #include "upgradelock.h"
 
 #include "platform/updaternames.h"
+#include "testpause.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -37,6 +38,13 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
         if (tryOnce(&held))
             return true;
         m_heldByAnother = held;
+        if (folderMoved()) {
+            log.failure({QStringLiteral("等待锁期间应用程序目录 %1 被移走，未更改任何文件").arg(m_appDir),
+                         QStringLiteral("the application folder %1 was moved away while the updater waited for its "
+                                        "lock; nothing changed")
+                             .arg(m_appDir)});
+            return false;
+        }
         if (!held) {
             log.failure({QStringLiteral("无法锁定 %1（不是普通文件或无法创建），未更改任何文件").arg(m_path),
                          QStringLiteral("cannot take the lock %1 (not a regular file, or it cannot be made); "
@@ -63,26 +71,50 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
 #ifdef Q_OS_WIN
 bool UpgradeLock::tryOnce(bool* held)
 {
-    // No sharing: a second open fails while this handle lives; the file goes with the last handle.
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(m_path).utf16()),
-                           GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    *held = false;
+    const std::wstring path = QDir::toNativeSeparators(m_path).toStdWString();
+    // No sharing: a second open fails while this handle lives, and no one renames over it meanwhile.
+    // A link is opened itself, never followed.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        *held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        // A folder, a read-only file or a link in the name cannot be locked at all: told at once. A file
+        // another process holds, or one being removed as its holder ends, is waited for.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const bool unlockable = attributes != INVALID_FILE_ATTRIBUTES
+                                && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT));
+        *held = !unlockable && (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info {};
+    const bool plain = GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1
+                       && !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    if (!plain) { // opened, but not a file of ours: let go, untouched
+        CloseHandle(h);
         return false;
     }
     m_handle = h;
+    m_ours = true;
     return true;
 }
 
 bool UpgradeLock::stillHeld() const { return m_handle != nullptr; }
+bool UpgradeLock::folderMoved() const { return false; }
+int UpgradeLock::folderFd() const { return -1; }
 
 void UpgradeLock::release()
 {
+    if (m_handle && m_ours) {
+        // Removed through the handle it holds: only the file this run locked, never what a name leads to.
+        FILE_DISPOSITION_INFO disposition {};
+        disposition.DeleteFile = TRUE;
+        SetFileInformationByHandle(static_cast<HANDLE>(m_handle), FileDispositionInfo, &disposition, sizeof disposition);
+    }
     if (m_handle)
         CloseHandle(static_cast<HANDLE>(m_handle));
     m_handle = nullptr;
+    m_ours = false;
 }
 #else
 bool UpgradeLock::tryOnce(bool* held)
@@ -94,25 +126,27 @@ bool UpgradeLock::tryOnce(bool* held)
             return false;
     }
     if (!m_dirLocked && !m_fileOnly) {
-        if (::flock(m_dirFd, LOCK_EX | LOCK_NB) != 0) {
-            *held = errno == EWOULDBLOCK || errno == EINTR;
+        if (TestPause::foldersLockNot() || ::flock(m_dirFd, LOCK_EX | LOCK_NB) != 0) {
+            *held = !TestPause::foldersLockNot() && (errno == EWOULDBLOCK || errno == EINTR);
             if (*held)
                 return false;
             // A file system that locks no folder (a network share may not): the file's lock alone, and
             // the check of its name before each file.
             m_fileOnly = true;
         } else if (!folderStillNamed()) {
-            // A folder moved away meanwhile: a lock on it keeps out nobody who comes by its path.
-            release();
+            // A folder moved away meanwhile: a lock on it keeps out nobody who comes by its path, and
+            // what took the path is not the folder this run was asked to update.
+            m_moved = true;
             return false;
         } else {
             m_dirLocked = true;
         }
     }
     if (m_fd < 0) {
-        // Never through a link; O_NONBLOCK: a pipe in its place does not hold the updater up.
-        const int fd = ::open(QFile::encodeName(m_path).constData(),
-                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        // In the folder opened above, never through a link; O_NONBLOCK: a pipe in its place does not
+        // hold the updater up.
+        const int fd = ::openat(m_dirFd, QFile::encodeName(UpdaterNames::lock()).constData(),
+                                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         struct stat opened {};
         if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             if (fd >= 0)
@@ -136,24 +170,36 @@ bool UpgradeLock::tryOnce(bool* held)
         *held = true;
         return false;
     }
+    // Where the folder is not locked, it may have moved while this run waited for the file.
+    if (!folderStillNamed()) {
+        close();
+        m_moved = true;
+        return false;
+    }
     m_locked = true;
     return true;
 }
 
 namespace {
-// Whether path still names the file or folder fd has open: a rename over it would make it another.
-bool stillAt(int fd, const QString& path)
+// Whether name in the folder at (a descriptor, or AT_FDCWD for a path) still names the file or folder
+// fd has open: a rename over it would make it another.
+bool stillAt(int fd, int at, const QString& name)
 {
     struct stat opened {};
     struct stat named {};
-    return fd >= 0 && ::fstat(fd, &opened) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0
+    return fd >= 0 && ::fstat(fd, &opened) == 0
+           && ::fstatat(at, QFile::encodeName(name).constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
            && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 } // namespace
 
-bool UpgradeLock::stillNamed() const { return stillAt(m_fd, m_path); }
+bool UpgradeLock::stillNamed() const { return m_dirFd >= 0 && stillAt(m_fd, m_dirFd, UpdaterNames::lock()); }
 
-bool UpgradeLock::folderStillNamed() const { return stillAt(m_dirFd, m_appDir); }
+bool UpgradeLock::folderStillNamed() const { return stillAt(m_dirFd, AT_FDCWD, m_appDir); }
+
+bool UpgradeLock::folderMoved() const { return m_moved || (m_locked && !folderStillNamed()); }
+
+int UpgradeLock::folderFd() const { return m_dirFd; }
 
 bool UpgradeLock::stillHeld() const
 {
@@ -173,7 +219,7 @@ void UpgradeLock::release()
     // Removed while still held, so a process that opened it meanwhile sees it is gone; a file that took
     // its name is another's, and stays.
     if (m_locked && stillNamed())
-        ::unlink(QFile::encodeName(m_path).constData());
+        ::unlinkat(m_dirFd, QFile::encodeName(UpdaterNames::lock()).constData(), 0);
     close();
     if (m_dirFd >= 0)
         ::close(m_dirFd); // lets the folder go last: a waiting updater finds the file gone

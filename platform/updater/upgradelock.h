@@ -19,6 +19,12 @@ public:
     bool acquire(int timeoutMs, UpgradeLog& log);
     // After a failed acquire(): whether another process held the lock (else it could not be taken).
     bool heldByAnother() const { return m_heldByAnother; }
+    // After a failed acquire() or stillHeld(): whether the application folder was moved away from its
+    // path meanwhile (what took the path is no folder of this run's).
+    bool folderMoved() const;
+    // The locked application folder (held open to the end, also once moved); -1 on Windows, where the
+    // lock's open file keeps the folder at its path.
+    int folderFd() const;
     // After acquire(): whether the lock is still this run's, its file still under its name and the
     // application folder still under its path. A run that lost it stops before its next change.
     bool stillHeld() const;
@@ -33,6 +39,7 @@ private:
     bool m_heldByAnother = false;
 #ifdef Q_OS_WIN
     void* m_handle = nullptr; // opened without sharing: no other process can rename over it meanwhile
+    bool m_ours = false;      // the handle is on a plain file of one name, this run's to remove
 #else
     bool stillNamed() const;
     bool folderStillNamed() const;
@@ -44,5 +51,6 @@ private:
     bool m_fileOnly = false; // the folder's file system locks no folder
     int m_fd = -1;        // the file at the lock's name, opened while waiting for it, then held
     bool m_locked = false;
+    bool m_moved = false; // the folder was found moved while waiting for its lock
 #endif
 };

@@ -18,9 +18,10 @@ namespace {
 // Appends line to the regular file at path, made when missing; false when anything else stands there
 // (a file with a second name too: that name may lie outside the application folder) or the tool would
 // not read that far.
-bool append(const QString& path, const QByteArray& line)
+bool append(const LockedFolder& folder, const QString& name, const QByteArray& line)
 {
 #ifdef Q_OS_WIN
+    const QString path = folder.shown(name);
     const QFileInfo info(path);
     if (info.isSymLink() || (info.exists() && !info.isFile())
         || info.size() + line.size() > UpdaterNames::MaxNoticeBytes)
@@ -33,8 +34,10 @@ bool append(const QString& path, const QByteArray& line)
     return GetFileInformationByHandle(handle, &opened) && opened.nNumberOfLinks == 1
            && file.write(line) == line.size();
 #else
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (folder.fd() < 0)
+        return false;
+    const int fd = ::openat(folder.fd(), QFile::encodeName(name).constData(),
+                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -48,14 +51,14 @@ bool append(const QString& path, const QByteArray& line)
 
 } // namespace
 
-QString UpgradeNotice::leave(const QString& appDir, UpdaterNames::GiveUp why, UpgradeLog& log)
+QString UpgradeNotice::leave(const LockedFolder& folder, UpdaterNames::GiveUp why, UpgradeLog& log)
 {
-    const QString first = QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::notice();
-    const QString spare = QDir::cleanPath(appDir) + QLatin1Char('/') + UpdaterNames::spareNotice();
+    const QString first = folder.shown(UpdaterNames::notice());
+    const QString spare = folder.shown(UpdaterNames::spareNotice());
     const QByteArray line = UpdaterNames::giveUpWord(why) + '\n';
-    for (const QString& path : {first, spare}) {
-        if (append(path, line))
-            return path;
+    for (const QString& name : {UpdaterNames::notice(), UpdaterNames::spareNotice()}) {
+        if (append(folder, name, line))
+            return folder.shown(name);
     }
     log.failure({QStringLiteral("无法留下给程序的通知（%1 与 %2 均不可用）").arg(first, spare),
                  QStringLiteral("cannot leave the notice for the tool (neither %1 nor %2 can take it)")

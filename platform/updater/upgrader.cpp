@@ -1,5 +1,6 @@
 #include "upgrader.h"
 
+#include "lockedfolder.h"
 #include "platform/updaternames.h"
 #include "processwait.h"
 #include "testpause.h"
@@ -12,9 +13,8 @@
 #include "upgradenotice.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QDeadlineTimer>
+#include <QThread>
 
 namespace {
 
@@ -22,39 +22,85 @@ namespace {
 // TESSARK_UPGRADE_COPY_WAIT_MS shortens it for tests.
 constexpr int CopyWaitMs = 5 * 60 * 1000;
 int copyWaitMs() { return ProcessWait::timeoutFromEnvironment("TESSARK_UPGRADE_COPY_WAIT_MS", CopyWaitMs); }
+constexpr unsigned long RecordPollMs = 100;
 
 // What stops this run will stop every later one until the user mends it: the tool tells the user at
 // its next start (the notice names only why; this log says the rest).
-void leaveNoticeForTheTool(const QString& appDir, UpdaterNames::GiveUp why, UpgradeLog& log)
+void leaveNoticeForTheTool(const LockedFolder& folder, UpdaterNames::GiveUp why, UpgradeLog& log)
 {
-    const QString notice = UpgradeNotice::leave(appDir, why, log);
+    const QString notice = UpgradeNotice::leave(folder, why, log);
     if (!notice.isEmpty()) {
         log.step({QStringLiteral("已留下通知 %1：程序下次启动时会告知用户").arg(notice),
                   QStringLiteral("left the notice %1: the tool tells the user at its next start").arg(notice)});
     }
 }
 
-bool restartTool(const UpgradeArguments& a, UpgradeLog& log)
+bool restartTool(const QString& program, const QString& folder, UpgradeLog& log)
 {
     qint64 pid = 0;
-    if (!ToolRestart::start(a.toolPath, a.appDir, &pid)) {
-        log.failure({QStringLiteral("无法重新启动 %1").arg(a.toolPath), QStringLiteral("cannot restart %1").arg(a.toolPath)});
+    if (!ToolRestart::start(program, folder, &pid)) {
+        log.failure({QStringLiteral("无法重新启动 %1").arg(program), QStringLiteral("cannot restart %1").arg(program)});
         return false;
     }
-    log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(a.toolPath).arg(pid),
-              QStringLiteral("restarted %1 (process %2)").arg(a.toolPath).arg(pid)});
+    log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(program).arg(pid),
+              QStringLiteral("restarted %1 (process %2)").arg(program).arg(pid)});
     return true;
 }
 
-// Removes the staged folder, then the parents it leaves empty (up to the application folder).
-bool removeStaged(const UpgradeArguments& a)
+// The tool of a folder moved away while this run worked on it is started where the folder is now: it
+// is the one that quit for this run, and it shows the notice left in its folder.
+bool restartMovedTool(const LockedFolder& folder, const UpgradeArguments& a, UpgradeLog& log)
 {
-    if (!QDir(a.stagedDir).removeRecursively()) // links inside are removed, never followed
+    const QString now = folder.currentPath();
+    if (now.isEmpty()) {
+        log.failure({QStringLiteral("应用程序目录已被移走且无法确定其新位置：未重新启动程序"),
+                     QStringLiteral("the application folder was moved and where it is now cannot be told: the tool "
+                                    "is not restarted")});
         return false;
-    QString parent = QFileInfo(a.stagedDir).absolutePath();
-    while (parent.size() > a.appDir.size() + 1 && parent.startsWith(a.appDir + QLatin1Char('/'))
-           && QDir().rmdir(parent)) {
-        parent = QFileInfo(parent).absolutePath();
+    }
+    log.step({QStringLiteral("应用程序目录 %1 已被移至 %2：原位置的内容未被更改").arg(a.appDir, now),
+              QStringLiteral("the application folder %1 was moved to %2: nothing at its old place was changed")
+                  .arg(a.appDir, now)});
+    const QString tool = now + QLatin1Char('/') + a.toolName;
+    // A run that gave up while waiting for the lock has not yet seen the tool end.
+    if (!ProcessWait(tool).waitUntilGone(ProcessWait::timeoutFromEnvironment())) {
+        log.failure({QStringLiteral("%1 仍在运行：未重新启动").arg(tool), QStringLiteral("%1 is still running: not restarted").arg(tool)});
+        return false;
+    }
+    return restartTool(tool, now, log);
+}
+
+// Whether an updater of this folder other than this run still runs: it starts the tool when it ends,
+// and a tool started now would run amid its copy.
+bool anotherUpdaterAtWork(const QStringList& arguments)
+{
+    return ProcessWait(QCoreApplication::applicationFilePath()).isRunning(arguments.at(3));
+}
+
+// A run that changes nothing: the tool comes back once it has ended, unless another updater of this
+// folder holds what this run waited for and is at work.
+UpgradeExit giveUpUntouched(bool heldByAnother, const QStringList& arguments, const UpgradeArguments& a, int waitMs,
+                            UpgradeLog& log)
+{
+    if (heldByAnother && anotherUpdaterAtWork(arguments)) {
+        log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolPath),
+                  QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolPath)});
+    } else if (ProcessWait(a.toolPath).waitUntilGone(waitMs)) {
+        restartTool(a.toolPath, a.appDir, log);
+    }
+    return UpgradeExit::Busy;
+}
+
+// Removes the staged folder, then the parents it leaves empty (up to the application folder).
+bool removeStaged(LockedFolder& folder, const QString& staged)
+{
+    if (!folder.removeTree(staged)) // links inside are removed, never followed
+        return false;
+    QString parent = staged;
+    for (int slash = parent.lastIndexOf(QLatin1Char('/')); slash > 0; slash = parent.lastIndexOf(QLatin1Char('/'))) {
+        parent.truncate(slash);
+        if (!folder.removeFolder(parent))
+            break;
     }
     return true;
 }
@@ -80,23 +126,21 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
                   .arg(a.expectedFiles)});
 
     const int waitMs = ProcessWait::timeoutFromEnvironment();
+    using UpdaterNames::GiveUp;
     // Held to the end: a second updater would take this one's live record for a killed run's.
     UpgradeLock lock(a.appDir);
-    if (!lock.acquire(waitMs + copyWaitMs(), log)) {
+    const bool locked = lock.acquire(waitMs + copyWaitMs(), log);
+    // From here on every look and change goes through the folder the lock opened, wherever it is moved.
+    LockedFolder folder(lock.folderFd(), a.appDir);
+    if (!locked) {
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
-        using UpdaterNames::GiveUp;
-        leaveNoticeForTheTool(a.appDir, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
-        // An updater of this folder that holds the lock starts the tool when it ends, and a tool started
-        // now would run amid its copy; with none, the user gets the tool back.
-        const bool updaterAtWork = lock.heldByAnother()
-                                   && ProcessWait(QCoreApplication::applicationFilePath()).isRunning(arguments.at(3));
-        if (updaterAtWork) {
-            log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolPath),
-                      QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolPath)});
-        } else if (ProcessWait(a.toolPath).waitUntilGone(waitMs)) {
-            restartTool(a, log);
+        if (lock.folderMoved()) {
+            leaveNoticeForTheTool(folder, GiveUp::FolderMoved, log);
+            restartMovedTool(folder, a, log);
+            return UpgradeExit::Busy;
         }
-        return UpgradeExit::Busy;
+        leaveNoticeForTheTool(folder, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
+        return giveUpUntouched(lock.heldByAnother(), arguments, a, waitMs, log);
     }
     TestPause::at("lock-taken", log);
 
@@ -111,16 +155,40 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     log.step({QStringLiteral("%1 已退出").arg(wait.executable()), QStringLiteral("%1 has exited").arg(wait.executable())});
 
     UpgradeExit result = UpgradeExit::Done;
-    // A run that was killed left a mixed version: whole again before anything else is copied.
-    UpgradeJournal journal(a.appDir, a.toolName);
-    if (!journal.recover(log)) {
+    // A run that was killed left a mixed version: whole again before anything else is copied. A record
+    // still being written is another updater's, at work where the lock could be replaced: it is waited
+    // for, never replayed.
+    UpgradeJournal journal(folder, a.toolName);
+    UpgradeJournal::Recovery recovery = journal.recover(log);
+    const QDeadlineTimer recordDeadline(copyWaitMs());
+    if (recovery == UpgradeJournal::Recovery::WriterRuns) {
+        log.step({QStringLiteral("记录 %1 仍由正在运行的升级程序写入：等待其结束（最多 %2 毫秒），不予执行")
+                      .arg(journal.path())
+                      .arg(recordDeadline.remainingTime()),
+                  QStringLiteral("the record %1 is still being written by a running updater: waiting for it to end "
+                                 "(at most %2 ms), never following it meanwhile")
+                      .arg(journal.path())
+                      .arg(recordDeadline.remainingTime())});
+    }
+    while (recovery == UpgradeJournal::Recovery::WriterRuns && !recordDeadline.hasExpired()) {
+        QThread::msleep(RecordPollMs);
+        recovery = journal.recover(log);
+    }
+    bool stopped = false;
+    if (recovery == UpgradeJournal::Recovery::WriterRuns) {
+        log.failure({QStringLiteral("另一个升级程序的记录仍在使用中，未更改任何文件"),
+                     QStringLiteral("another updater's record is still in use; nothing changed")});
+        log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
+        leaveNoticeForTheTool(folder, GiveUp::LockHeld, log);
+        return giveUpUntouched(true, arguments, a, waitMs, log);
+    } else if (recovery == UpgradeJournal::Recovery::Failed) {
         log.failure({QStringLiteral("升级记录 %1 无法执行，以后的升级都将停止").arg(journal.path()),
                      QStringLiteral("the record %1 cannot be followed and stops every later upgrade")
                          .arg(journal.path())});
-        leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::Record, log);
+        leaveNoticeForTheTool(folder, GiveUp::Record, log);
         log.failure({QStringLiteral("未复制任何文件，暂存目录保留"), QStringLiteral("nothing copied; the staged folder is kept")});
         result = UpgradeExit::CopyFailed;
-    } else if (!QFileInfo(a.stagedDir).isDir()) {
+    } else if (folder.entry(a.stagedRelative).kind != LockedFolder::Kind::Folder) {
         if (a.expectedFiles > 0) {
             log.failure({QStringLiteral("暂存目录不存在：%1").arg(a.stagedDir),
                          QStringLiteral("the staged folder does not exist: %1").arg(a.stagedDir)});
@@ -129,15 +197,16 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
             log.step({QStringLiteral("没有要复制的文件"), QStringLiteral("no files to copy")});
         }
     } else {
-        TreeCopy copy(a.stagedDir, a.appDir, log, journal);
+        TreeCopy copy(folder, a.stagedRelative, log, journal);
         if (!copy.plan()) {
             log.failure({QStringLiteral("复制未开始：未更改任何文件，暂存目录保留"),
                          QStringLiteral("copy not started: no file changed; the staged folder is kept")});
             result = UpgradeExit::CopyFailed;
         } else if (!copy.copy([&lock] { return lock.stillHeld(); })) {
-            // Whoever took the lock's place may be at work now: the tool tells the user.
-            if (copy.stopped())
-                leaveNoticeForTheTool(a.appDir, UpdaterNames::GiveUp::LockLost, log);
+            stopped = copy.stopped();
+            // Whoever took the lock's place, or the folder's, may be at work now: the tool tells the user.
+            if (stopped)
+                leaveNoticeForTheTool(folder, lock.folderMoved() ? GiveUp::FolderMoved : GiveUp::LockLost, log);
             // The staged folder stays so that a later upgrade can try again.
             if (copy.restored()) {
                 log.failure({QStringLiteral("复制失败：已复制的 %1 个文件均已恢复为原版本，暂存目录保留").arg(copy.copiedCount()),
@@ -154,7 +223,7 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         } else {
             log.step({QStringLiteral("已复制 %1 个文件").arg(copy.copiedCount()),
                       QStringLiteral("%1 files copied").arg(copy.copiedCount())});
-            if (removeStaged(a)) {
+            if (removeStaged(folder, a.stagedRelative)) {
                 log.step({QStringLiteral("已删除暂存目录 %1").arg(a.stagedDir),
                           QStringLiteral("removed the staged folder %1").arg(a.stagedDir)});
             } else {
@@ -166,8 +235,19 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     }
 
     // Restarted after a failed copy too, as the old version: the tool quit for this upgrade and the user
-    // gets it back.
-    if (!restartTool(a, log) && result == UpgradeExit::Done)
+    // gets it back. A folder moved away gets its own tool back where it is now; a run whose lock was
+    // taken leaves the restart to the updater at work, if one is.
+    bool restarted = false;
+    if (lock.folderMoved()) {
+        restarted = restartMovedTool(folder, a, log);
+    } else if (stopped && anotherUpdaterAtWork(arguments)) {
+        log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolPath),
+                  QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolPath)});
+        restarted = true;
+    } else {
+        restarted = restartTool(a.toolPath, a.appDir, log);
+    }
+    if (!restarted && result == UpgradeExit::Done)
         result = UpgradeExit::RestartFailed;
     if (result == UpgradeExit::Done)
         log.step({QStringLiteral("升级完成"), QStringLiteral("upgrade finished")});

@@ -55,13 +55,16 @@ QString programName()
     return QFileInfo(updaterProgram()).fileName();
 }
 
-// Whether folder is a folder of ours (no link) holding the updater program as a regular file: only
-// such a copy may stand in for another, or be started.
-bool holdsUpdater(const QString& folder)
+// The size of the updater program in folder when folder is a folder of ours (no link) holding it as a
+// regular file, not empty; else -1. Only such a copy may stand in for another, or be started.
+qint64 updaterSize(const QString& folder)
 {
     const QFileInfo dir(folder), program(folder + QLatin1Char('/') + programName());
-    return dir.isDir() && !dir.isSymLink() && program.isFile() && !program.isSymLink();
+    const bool whole = dir.isDir() && !dir.isSymLink() && program.isFile() && !program.isSymLink() && program.size() > 0;
+    return whole ? program.size() : -1;
 }
+
+bool holdsUpdater(const QString& folder) { return updaterSize(folder) >= 0; }
 
 bool standsAt(const QString& path)
 {
@@ -152,11 +155,13 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
 
 // A refresh whose rename-back failed left the only updater at old: it goes back in its place before
 // anything else, whatever else stands there set aside, so that it starts and is never removed as a
-// leftover. False when it stays at old, which is then the one started. A link at folder is not ours
-// to move.
+// leftover. A program at folder that is shorter than old's was cut short (a copy that ended early):
+// no whole updater either. False when it stays at old, which is then the one started. A link at
+// folder is not ours to move.
 bool putBackLeftUpdater(const QString& folder, const QString& old)
 {
-    if (!holdsUpdater(old) || holdsUpdater(folder))
+    const qint64 left = updaterSize(old);
+    if (left < 0 || updaterSize(folder) >= left)
         return true;
     if (!QFileInfo(folder).isSymLink() && clearPlace(folder) && QDir().rename(old, folder)) {
         qWarning() << __LINE__ << "the updater folder was put back from" << old;
@@ -227,9 +232,16 @@ bool DownloadFile::StartUpgradeProgram()
     const QString appDir = appDirPath();
     // Where a refresh could not put the old updater back in its place, it is started where it stays.
     const QString left = QDir::cleanPath(updaterFolder()) + QStringLiteral(".old");
+    // A link at the program, or an empty one, is never started; a linked updater folder is started as
+    // it is.
+    const auto startable = [](const QString& path) {
+        const QFileInfo info(path);
+        return info.isFile() && !info.isSymLink() && info.size() > 0;
+    };
     QString program = updaterProgram();
-    if (!QFileInfo(program).isFile() && holdsUpdater(left))
+    if (!startable(program) && holdsUpdater(left))
         program = left + QLatin1Char('/') + programName();
+    const bool whole = startable(program);
     const QStringList arguments{
         QStringLiteral("upgrade"),
         QString::number(m_linkList.size() - m_deletedFileCount),
@@ -243,12 +255,11 @@ bool DownloadFile::StartUpgradeProgram()
         qDebug() << __LINE__ << "arguments" << i << "=" << arguments.at(i);
 
     // Downloads arrive without the execute bit.
-    const QFileInfo info(program);
-    if (info.isFile())
+    if (whole)
         QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeUser);
     // Detached: an attached child loses its pipes when the tool exits, and the updater outlives it.
     qint64 pid = 0;
-    if (!info.isFile() || !QProcess::startDetached(program, arguments, appDir, &pid)) {
+    if (!whole || !QProcess::startDetached(program, arguments, appDir, &pid)) {
         qWarning() << __LINE__ << "the upgrade program did not start:" << program;
         reportError(QStringLiteral("Upgrade Program Start Failed!"));
         return false;

@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -29,12 +32,13 @@ struct Found {
 // Whether the opened file has more names than this one: then it is not a file the updater wrote.
 bool hasOtherNames(const QFile& file)
 {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    BY_HANDLE_FILE_INFORMATION opened {};
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &opened) || opened.nNumberOfLinks != 1;
+#else
     struct stat st {};
     return ::fstat(file.handle(), &st) != 0 || st.st_nlink != 1;
-#else
-    Q_UNUSED(file);
-    return false;
 #endif
 }
 
@@ -72,12 +76,15 @@ Found take(const QString& path)
     return found;
 }
 
-// The paragraph for one reason: %1 is the file it names, %2 the updater's log.
+// The paragraph for one reason: %1 is the file (or, for a moved folder, the folder) it names, %2 the
+// updater's log.
 QString reasonText(GiveUp why, const QString& appDir, bool zh)
 {
     const QString log = QDir::toNativeSeparators(appDir + QStringLiteral("/log/Upgrade.log"));
     const QString file = QDir::toNativeSeparators(
-        appDir + QLatin1Char('/') + (why == GiveUp::Record ? UpdaterNames::record() : UpdaterNames::lock()));
+        why == GiveUp::FolderMoved
+            ? appDir
+            : appDir + QLatin1Char('/') + (why == GiveUp::Record ? UpdaterNames::record() : UpdaterNames::lock()));
     QString text;
     switch (why) {
     case GiveUp::Record:
@@ -111,6 +118,17 @@ QString reasonText(GiveUp why, const QString& appDir, bool zh)
                   : QStringLiteral("An update was not installed: while the updater copied, another program replaced its "
                                    "lock %1, so it stopped; %2 says which files it put back.\n\nMake sure no update is "
                                    "still running, then look for the update again.");
+        break;
+    case GiveUp::FolderMoved:
+        qWarning().noquote() << "the folder" << file << "was moved away while the updater worked on it - see" << log;
+        text = zh ? QStringLiteral("更新未能安装：更新程序工作期间，Tessark 所在的文件夹被移到了现在的位置 %1，更新程序因此停止，"
+                                   "并在这里撤销了它的更改（未能撤销的部分由下一次更新完成）；文件夹原来位置上的内容未被改动。详情见 %2。\n\n"
+                                   "请从您平常使用的 Tessark 文件夹启动程序，然后重新检查更新。")
+                  : QStringLiteral("An update was not installed: while the updater worked on it, the Tessark folder was "
+                                   "moved to where it is now, %1. The updater stopped and undid its changes here (what it "
+                                   "could not undo, the next update does); "
+                                   "nothing where the folder was before was changed. %2 says more.\n\n"
+                                   "Start Tessark from the folder you use, then look for the update again.");
         break;
     }
     return text.arg(file, log);
@@ -163,7 +181,7 @@ void tellIfAny(QWidget* parent, const QString& appDir)
     const Found spare = take(appDir + QLatin1Char('/') + UpdaterNames::spareNotice());
     const bool zh = chineseInterface();
     QStringList paragraphs;
-    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost}) {
+    for (const GiveUp why : {GiveUp::Record, GiveUp::Lock, GiveUp::LockHeld, GiveUp::LockLost, GiveUp::FolderMoved}) {
         if (first.why.contains(why) || spare.why.contains(why))
             paragraphs << reasonText(why, appDir, zh);
     }
