@@ -55,8 +55,7 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
         if (deadline.hasExpired()) {
             log.failure({QStringLiteral("%1 毫秒后锁 %2 仍被另一个进程持有，未更改任何文件").arg(timeoutMs).arg(m_path),
                          QStringLiteral("the lock %1 is still held by another process after %2 ms; nothing changed")
-                             .arg(m_path)
-                             .arg(timeoutMs)});
+                             .arg(m_path, QString::number(timeoutMs))});
             return false;
         }
         if (!told) {

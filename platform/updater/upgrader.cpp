@@ -42,8 +42,8 @@ bool restartTool(const QString& program, const QString& folder, UpgradeLog& log)
         log.failure({QStringLiteral("无法重新启动 %1").arg(program), QStringLiteral("cannot restart %1").arg(program)});
         return false;
     }
-    log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(program).arg(pid),
-              QStringLiteral("restarted %1 (process %2)").arg(program).arg(pid)});
+    log.step({QStringLiteral("已重新启动 %1（进程 %2）").arg(program, QString::number(pid)),
+              QStringLiteral("restarted %1 (process %2)").arg(program, QString::number(pid))});
     return true;
 }
 
@@ -120,10 +120,9 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         return UpgradeExit::BadArguments;
     }
     log.openFile(a.appDir, QStringLiteral("log"), QStringLiteral("Upgrade.log"));
-    log.step({QStringLiteral("升级开始：程序 %1，暂存目录 %2，下载文件 %3 个").arg(a.toolPath, a.stagedDir).arg(a.expectedFiles),
+    log.step({QStringLiteral("升级开始：程序 %1，暂存目录 %2，下载文件 %3 个").arg(a.toolPath, a.stagedDir, QString::number(a.expectedFiles)),
               QStringLiteral("upgrade started: tool %1, staged files %2, %3 files downloaded")
-                  .arg(a.toolPath, a.stagedDir)
-                  .arg(a.expectedFiles)});
+                  .arg(a.toolPath, a.stagedDir, QString::number(a.expectedFiles))});
 
     const int waitMs = ProcessWait::timeoutFromEnvironment();
     using UpdaterNames::GiveUp;
@@ -145,8 +144,8 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     TestPause::at("lock-taken", log);
 
     const ProcessWait wait(a.toolPath);
-    log.step({QStringLiteral("等待 %1 退出（最多 %2 毫秒）").arg(wait.executable()).arg(waitMs),
-              QStringLiteral("waiting for %1 to exit (at most %2 ms)").arg(wait.executable()).arg(waitMs)});
+    log.step({QStringLiteral("等待 %1 退出（最多 %2 毫秒）").arg(wait.executable(), QString::number(waitMs)),
+              QStringLiteral("waiting for %1 to exit (at most %2 ms)").arg(wait.executable(), QString::number(waitMs))});
     if (!wait.waitUntilGone(waitMs)) {
         log.failure({QStringLiteral("%1 仍在运行，未复制任何文件，升级失败").arg(wait.executable()),
                      QStringLiteral("%1 is still running: nothing copied, upgrade failed").arg(wait.executable())});
