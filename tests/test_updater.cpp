@@ -81,6 +81,7 @@ struct Installation {
     int pauseMs = 0;
     bool foldersLockNot = false; // as on a share, no folder can be locked
     bool shipped = false;        // the shipped updater, without the tests' pauses
+    QString tool = ToolName;     // the tool's file name in the application folder
 
     Installation()
     {
@@ -103,7 +104,7 @@ struct Installation {
     }
     QStringList arguments(const QString& language = QStringLiteral("1")) const
     {
-        return {"upgrade", "3", appArg(), ToolName, app.filePath(Staged) + '/', appArg(), language};
+        return {"upgrade", "3", appArg(), tool, app.filePath(Staged) + '/', appArg(), language};
     }
     // Runs the updater with the wait for the tool bounded to waitMs; false if it did not end. With
     // fileSizeBlocks, no file it writes may grow past that many blocks (of 512 or 1024 bytes). The
@@ -272,6 +273,7 @@ private slots:
         QTest::newRow("Chinese") << "0" << QString::fromUtf8("升级完成");
         QTest::newRow("other value reads English") << "2" << "upgrade finished";
         QTest::newRow("the shipped updater pauses for no test") << "1" << "upgrade finished";
+        QTest::newRow("a tool named with %1 and %2 is logged as named") << "1" << "upgrade finished";
     }
     void replacesFilesAndRestartsTheTool()
     {
@@ -283,8 +285,12 @@ private slots:
             inst.pauseAt = QStringLiteral("lock-taken");
             inst.pauseMs = 60000;
         }
+        if (QByteArray(QTest::currentDataTag()).startsWith("a tool named")) {
+            inst.tool = QStringLiteral("Tes%1sark%2");
+            QVERIFY(QFile::rename(inst.app.filePath(ToolName), inst.app.filePath(inst.tool)));
+        }
         QVERIFY(inst.app.write(QStringLiteral("config/about.xml"), "old about"));
-        QVERIFY(inst.stage(ToolName, toolScript("new", inst.record())));
+        QVERIFY(inst.stage(inst.tool, toolScript("new", inst.record())));
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
         QVERIFY(inst.stage(QStringLiteral("plugins/platforms/libnew.so"), "library"));
         QVERIFY(inst.run(inst.arguments(language)));
@@ -295,6 +301,10 @@ private slots:
         QVERIFY(inst.restarted("new"));
         QVERIFY(!readFile(inst.record()).contains("old"));
         QVERIFY2(inst.log().contains(finished) && !inst.log().contains("test pause"), qPrintable(inst.log()));
+        // Paths go into the log lines in one pass with their numbers.
+        const QString tool = inst.app.filePath(inst.tool);
+        for (const QString& line : {QStringLiteral("upgrade started: tool %1, staged files"), QStringLiteral("waiting for %1 to exit")})
+            QVERIFY2(language != "1" || inst.log().contains(line.arg(tool)), qPrintable(inst.log()));
         for (const QString& entry : listTree(inst.app.path()))
             QVERIFY2(!entry.contains(QLatin1String(".upgrade-")), qPrintable(entry)); // no temporary left
     }
