@@ -13,12 +13,17 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/checkout" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
 log="$scratch/build/Testing/Temporary/LastTest.log"
 
-# A ctest log of the suite test_fixture whose output is the lines given.
+# A ctest log of the suite test_fixture whose output is the lines given, in ctest's form.
+rule="$(printf -- '-%.0s' {1..58})"
 write_log() {
   {
-    printf '1/1 Testing: test_fixture\n1/1 Test: test_fixture\nOutput:\n%s\n' "$(printf -- '-%.0s' {1..58})"
+    printf '%s\n' "Start testing: Dec 08 19:45 UTC" "$rule" "1/1 Testing: test_fixture" "1/1 Test: test_fixture" \
+      "Command: \"$scratch/build/tests/test_fixture\"" "Directory: $scratch/build/tests" \
+      "\"test_fixture\" start time: Dec 08 19:45 UTC" "Output:" "$rule"
     printf '%s\n' "********* Start testing of Fixture *********" "$@"
-    printf '<end of output>\nTest time =   0.01 sec\n'
+    printf '%s\n' "<end of output>" "Test time =   0.01 sec" "$rule" "Test Passed." \
+      "\"test_fixture\" end time: Dec 08 19:45 UTC" "\"test_fixture\" time elapsed: 00:00:00" "$rule" "" \
+      "End testing: Dec 08 19:45 UTC"
   } >"$log"
 }
 
@@ -91,6 +96,23 @@ log_fails "a suite with totals forged inside a multi-line log message, then its 
 log_fails "a suite cut short after a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)"
 log_fails "a suite showing a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)" "$(totals Fixture 2 0 0)"
 log_fails "a suite whose totals are not in QtTest's form" "$init" "Totals: 1 passed, 0 failed" "********* Finished testing of Fixture *********"
+# A suite's output goes into the log as it stands: a line of it like ctest's own ends nothing.
+fail_row="FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
+log_fails "a failed row after a line like the next suite's start" "$(totals Fixture 1 0 0)" "1/9 Testing: x" "$fail_row"
+log_fails "a failed row after a line like the end of the suite's output" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "$fail_row"
+log_fails "a failed row after ctest's closing lines but the end time" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "Test time =   0.01 sec" "$rule" "Test Passed." "$fail_row"
+log_fails "a failed row after ctest's whole closing lines" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "Test time =   0.01 sec" "$rule" "Test Passed." "\"test_fixture\" end time: Dec 08 19:45 UTC" "$fail_row"
+write_log "<end of output>" "1/9 Testing: x" "$(totals Fixture 1 0 0)"
+expect pass "a suite whose output holds lines like ctest's own, ending in its totals" account
+write_log "$(totals Fixture 1 0 0)"
+sed -i '/^<end of output>$/,$d' "$log"
+expect fail "a log ending inside a suite's record" account
+write_log "$(totals Fixture 1 0 0)"
+cat "$log" "$log" >"$scratch/twice" && mv "$scratch/twice" "$log"
+expect fail "a log with two records of one suite" account
 # shellcheck disable=SC2317 # called through expect
 skips() { skipped_rows "$log"; }
 write_log "SKIP   : Fixture::row(a) reason" "$said" \

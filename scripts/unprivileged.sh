@@ -8,6 +8,68 @@
 # shellcheck source=scripts/folderchecks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
 
+# The part of an awk program that reads a ctest log record by record. It hands every line a suite wrote
+# to suite_line(), between suite_start(name) and suite_end(), for the tests named test_* (the QtTest
+# suites); the program defines those three, feeds each line to record_line() and calls records_end() at
+# its end. ctest copies a suite's output as it stands, so a line of it may look like ctest's own (the
+# next record's "1/9 Testing: x", "<end of output>"): a record ends only where ctest's closing lines
+# follow "<end of output>" whole, down to the end time. A suite that writes those too cannot hide what
+# follows: lines outside every record that are not ctest's own count in `stray`, a name with two
+# records in `twice`, and a log that ends inside a record sets `cut_short`.
+ctest_records='
+  function record_line(line,    n) {
+    if (state == "output") {
+      if (held == 0) {
+        if (line == "<end of output>") hold[held = 1] = line
+        else if (own) suite_line(line)
+        return
+      }
+      if ((held == 1 && line ~ /^Test time = +[0-9.]+ sec$/) || (held == 2 && line ~ /^-+$/) ||
+          (held == 3 && line ~ /^Test /)) {
+        hold[++held] = line
+        return
+      }
+      if (held == 4 && line ~ /^".+" end time: /) {
+        held = 0
+        state = "between"
+        if (own) suite_end()
+        return
+      }
+      # Not the record'"'"'s end: the lines held were the suite'"'"'s own.
+      if (own) for (n = 1; n <= held; n++) suite_line(hold[n])
+      held = 0
+      record_line(line)
+      return
+    }
+    if (line ~ /^[0-9]+\/[0-9]+ Testing: /) {
+      if (state == "head" && own) suite_end()
+      name = substr(line, index(line, " Testing: ") + 10)
+      if (name in seen) twice[name] = 1
+      seen[name] = 1
+      own = name ~ /^test_/
+      state = "head"
+      output_next = 0
+      if (own) suite_start(name)
+      return
+    }
+    if (state == "head") {
+      if (output_next && line ~ /^-+$/) state = "output"
+      output_next = line == "Output:"
+      return
+    }
+    if (line != "" && line !~ /^-+$/ && line !~ /^(Start|End) testing: / &&
+        index(line, "\"" name "\" time elapsed: ") != 1) stray++
+  }
+  function records_end(    n) {
+    if (state == "output" && own) for (n = 1; n <= held; n++) suite_line(hold[n])
+    if (state == "output" || state == "head") {
+      cut_short = 1
+      if (own) suite_end()
+    }
+    state = ""
+  }
+'
+
 # Prints the QtTest suites (the tests named test_*) of a ctest log, or given a name the suite of one
 # suite's own output, that did not run to their end without a failed row: CTest counts exit statuses
 # only, so a suite that stops early with status 0 passes there. A suite may run several test objects,
@@ -16,41 +78,43 @@ source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
 # and a failed row anywhere fails the suite. Totals count only in QtTest's own form: its "Totals: ..."
 # line at once followed by the "Finished testing" line of the object last started and not yet closed.
 # A "Totals: " line of that form otherwise (one inside a log message, a child's without its start)
-# fails the suite. Fails when there is such a suite, or none at all.
+# fails the suite. Fails when there is such a suite, or none at all, or when the log is not ctest's
+# records alone (a suite twice, lines outside every record, a record cut short).
 unfinished_suites() {
-  awk -v whole="${2:-}" '
-    function start(name) { suite = name; depth = 0; closed = 0; bad_run = 0; totals = "" }
-    function finish() {
+  awk -v whole="${2:-}" "$ctest_records"'
+    function suite_start(name) { suite = name; depth = 0; closed = 0; bad_run = 0; totals = ""; suites++ }
+    function suite_end() {
       if (suite != "" && (depth > 0 || !closed || bad_run || totals != "")) { print suite; bad++ }
       suite = ""
     }
-    BEGIN { if (whole != "") { start(whole); suites = 1 } }
-    whole == "" && /^[0-9]+\/[0-9]+ Testing: / {
-      finish()
-      if ($3 !~ /^test_/) next
-      start($3); suites++; next
+    function suite_line(line) {
+      # The line after a Totals line: the Finished line of the object open last closes it.
+      if (totals != "") {
+        if (depth > 0 && line == "********* Finished testing of " object[depth] " *********") {
+          if (totals !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
+          depth--
+          closed++
+        } else bad_run = 1
+        totals = ""
+        return
+      }
+      if (line ~ /^\*\*\*\*\*\*\*\*\* Start testing of .+ \*\*\*\*\*\*\*\*\*$/) object[++depth] = substr(line, 28, length(line) - 37)
+      if (line ~ /^Totals: /) {
+        if (line ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/)
+          totals = line
+        else bad_run = 1
+      }
+      if (line ~ /^FAIL!  : /) bad_run = 1
     }
-    whole == "" && /^<end of output>$/ { finish(); next }
-    suite == "" { next }
-    # The line after a Totals line: the Finished line of the object open last closes it.
-    totals != "" {
-      if (depth > 0 && $0 == "********* Finished testing of " object[depth] " *********") {
-        if (totals !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
-        depth--
-        closed++
-      } else bad_run = 1
-      totals = ""
-      next
-    }
-    /^\*\*\*\*\*\*\*\*\* Start testing of .+ \*\*\*\*\*\*\*\*\*$/ { object[++depth] = substr($0, 28, length($0) - 37) }
-    /^Totals: / {
-      if ($0 ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/)
-        totals = $0
-      else bad_run = 1
-    }
-    /^FAIL!  : / { bad_run = 1 }
+    BEGIN { if (whole != "") suite_start(whole) }
+    whole != "" { suite_line($0); next }
+    { record_line($0) }
     END {
-      finish()
+      if (whole != "") suite_end()
+      else records_end()
+      for (name in twice) { print name " (two records of one name)"; bad++ }
+      if (stray) { print "(" stray " lines outside every suite'"'"'s output)"; bad++ }
+      if (cut_short) { print "(the log ends inside a record)"; bad++ }
       if (suites == 0) { print "(no suite ran)"; exit 1 }
       exit bad > 0
     }' "$1"
@@ -58,29 +122,33 @@ unfinished_suites() {
 
 # Prints "suite<TAB>Class::function(tag)<TAB>function:tag" for every row skipped in the last ctest run.
 skipped_rows() {
-  awk '
-    # Totals count only in the form QtTest writes them, as above: the line followed by a "Finished
-    # testing" line.
-    /^\*\*\*\*\*\*\*\*\* Finished testing of / &&
-      previous ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/ {
-      split(previous, f, " ")
-      totals += f[6]
-    }
-    { previous = $0 }
-    /^[0-9]+\/[0-9]+ Testing: / { suite = $3 }
-    /^SKIP   : / {
-      s = substr($0, 10)
+  awk "$ctest_records"'
+    function suite_start(name) { suite = name; previous = "" }
+    function suite_end() { suite = "" }
+    function suite_line(line,    s, lp, rp, fn, tag, f) {
+      # Totals count only in the form QtTest writes them, as above: the line followed by a "Finished
+      # testing" line.
+      if (line ~ /^\*\*\*\*\*\*\*\*\* Finished testing of / &&
+          previous ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/) {
+        split(previous, f, " ")
+        totals += f[6]
+      }
+      previous = line
+      if (line !~ /^SKIP   : /) return
+      s = substr(line, 10)
       lp = index(s, "(")
       rp = index(s, ") ")
       if (rp == 0 && substr(s, length(s)) == ")") rp = length(s)
-      if (lp == 0 || rp < lp) { print suite "\t" s "\t?"; next }
+      if (lp == 0 || rp < lp) { print suite "\t" s "\t?"; return }
       fn = substr(s, 1, lp - 1)
       sub(/.*::/, "", fn)
       tag = substr(s, lp + 1, rp - lp - 1)
       print suite "\t" substr(s, 1, rp) "\t" (tag == "" ? fn : fn ":" tag)
       rows++
     }
+    { record_line($0) }
     END {
+      records_end()
       if (rows != totals) {
         print "The log names " rows " skipped rows, its totals " totals "+0" > "/dev/stderr"
         exit 1
