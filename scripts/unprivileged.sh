@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by test.sh: checks that every suite ran to its end, counts the test rows that were skipped,
 # and as root runs the rows root skips (permissions do not bind root) once more as `nobody`.
 # scripts/checkaccounting.sh checks these functions on made-up logs.
@@ -172,6 +173,57 @@ unprivileged_tree() {
   chown -R nobody: "$area/tree" "$area/tmp" "$area/home" "$area/config" "$area/runtime"
 }
 
+# Fails, saying why, when `nobody` cannot write its temporary folder below `area` nor enter the tree.
+nobody_reaches() {
+  if ! setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+         test -w "$1/tmp" -a -x "$1/tree/tests"; then
+    echo "nobody cannot reach $1: set TMPDIR to a folder every user can traverse" >&2
+    return 1
+  fi
+}
+
+# Runs every suite of `build` once more as `nobody`, as ctest runs them as root, from a copy of the
+# checkout and build that user can read (below `area`), in folders of its own: the temporary, config and
+# runtime folders the suites share, and a home. Fails when a suite fails or does not run to its end,
+# writes where it runs, or leaves anything in those shared folders. Its ctest log is
+# $area/tree/Testing/Temporary/LastTest.log.
+run_suites_unprivileged() {
+  local root="$1" build="$2" area="$3" suites=()
+  mapfile -t suites < <(find "$build/tests" -maxdepth 1 -name 'test_*' -type f -perm -u+x -printf '%f\n' | sort)
+  unprivileged_tree "$root" "$build" "$area" "${suites[@]}"
+  nobody_reaches "$area" || return 1
+  # ctest's own files name the build and the checkout: the copy stands for both.
+  local file text
+  while IFS= read -r -d '' file; do
+    text="$(cat "$file")"
+    text="${text//"$build"/"$area/tree"}"
+    printf '%s\n' "${text//"$root"/"$area/tree"}" >"$file"
+  done < <(find "$area/tree" -name CTestTestfile.cmake -print0)
+  # The times root's run took, so that ctest starts the longest suites first; the suites mostly wait (for
+  # timers, processes and the emulated keyboard), so twice as many run side by side as for root.
+  mkdir -p "$area/tree/Testing/Temporary"
+  cp "$build/Testing/Temporary/CTestCostData.txt" "$area/tree/Testing/Temporary/" 2>/dev/null || true
+  chown -R nobody: "$area/tree/Testing"
+  local before failed=0
+  before="$(workdir_listing "$area/tree")"
+  (
+    cd "$area/tree" || exit 1
+    exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
+      XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
+      setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --inh-caps=-all \
+      ctest -R '^test_' --output-on-failure --no-tests=error -j "$((2 * ${jobs:-$(nproc)}))"
+  ) || failed=1
+  local unfinished
+  if ! unfinished="$(unfinished_suites "$area/tree/Testing/Temporary/LastTest.log")"; then
+    echo "Suites that did not end in their totals with no failed row, as nobody:" >&2
+    printf '%s\n' "$unfinished" | sed 's/^/  /' >&2
+    failed=1
+  fi
+  leftovers "$area/tmp" "$area/config" "$area/runtime" || failed=1
+  workdir_unchanged "$area/tree" "$before" || failed=1
+  return "$failed"
+}
+
 # Runs the rows given as "suite<TAB>key<TAB>function:tag" lines as `nobody`; prints the rows that
 # passed, and returns non-zero when a row failed.
 run_rows_unprivileged() {
@@ -182,10 +234,7 @@ run_rows_unprivileged() {
   unprivileged_tree "$root" "$build" "$area" $suites
   local uid gid
   uid="$(id -u nobody)"; gid="$(id -g nobody)"
-  if ! setpriv --reuid="$uid" --regid="$gid" --clear-groups test -w "$area/tmp" -a -x "$area/tree/tests"; then
-    echo "nobody cannot reach $area: set TMPDIR to a folder every user can traverse" >&2
-    return 1
-  fi
+  nobody_reaches "$area" || return 1
   local pids=() names=()
   for suite in $suites; do
     local args=()
@@ -216,14 +265,18 @@ run_rows_unprivileged() {
 }
 
 # Prints the number of skipped rows of the last ctest run in `build`. As root, the rows skipped there
-# run as `nobody`; a row counts as skipped only if it did not pass that way too, and any such row fails.
+# run as `nobody`, or given the log of a run of every suite as `nobody`, the rows that passed there count;
+# a row counts as skipped only if it did not pass that way too, and any such row fails.
 account_skipped_rows() {
-  local root="$1" build="$2"
+  local root="$1" build="$2" nobody_log="${3:-}"
+  # shellcheck disable=SC2154 # the scratch folder of test.sh, or of the check that sources it
   local rows="$scratch/skipped-rows"
   # Checked here, not left to `set -e`: that does not hold in a function called from a condition.
   skipped_rows "$build/Testing/Temporary/LastTest.log" >"$rows" || return 1
   local passed=""
-  if [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
+  if [ -n "$nobody_log" ]; then
+    passed="$(grep '^PASS   : ' "$nobody_log" || true)"
+  elif [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
     echo "== the $(wc -l <"$rows") rows root skipped, run as nobody"
     local area
     area="$(mktemp -d)"
@@ -231,7 +284,7 @@ account_skipped_rows() {
     local rc=0
     passed="$(run_rows_unprivileged "$root" "$build" "$rows" "$area")" || rc=$?
     echo "$passed"
-    rm -rf "$area"
+    remove_tree "$area"
     [ "$rc" -eq 0 ] || return "$rc"
   fi
   local left
@@ -248,13 +301,26 @@ account_skipped_rows() {
 }
 
 # What test.sh checks after each ctest run in `build`: every suite ran to its end without a failed row,
-# and the skipped rows are accounted for as above.
+# and the skipped rows are accounted for as above. With `nobody` = all, as root, every suite runs once
+# more as `nobody` first (in place of the rows root skipped).
 account_test_log() {
-  local root="$1" build="$2" unfinished
+  local root="$1" build="$2" nobody="${3:-rows}" unfinished
   if ! unfinished="$(unfinished_suites "$build/Testing/Temporary/LastTest.log")"; then
     echo "Suites that did not end in their totals with no failed row:" >&2
     printf '%s\n' "$unfinished" | sed 's/^/  /' >&2
     return 1
   fi
-  account_skipped_rows "$root" "$build"
+  if [ "$nobody" != all ] || [ "$(id -u)" -ne 0 ]; then
+    account_skipped_rows "$root" "$build"
+    return
+  fi
+  echo "== every suite once more as nobody"
+  local area rc=0 started=$SECONDS
+  area="$(mktemp -d)"
+  chmod 755 "$area"
+  run_suites_unprivileged "$root" "$build" "$area" || rc=$?
+  echo "(as nobody: $((SECONDS - started)) s)"
+  [ "$rc" -ne 0 ] || account_skipped_rows "$root" "$build" "$area/tree/Testing/Temporary/LastTest.log" || rc=$?
+  remove_tree "$area"
+  return "$rc"
 }
