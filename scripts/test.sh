@@ -3,8 +3,8 @@
 # suite runs must end in its own totals with no failed row, not only exit 0. Run as root (as CI does),
 # every suite of the first build runs once more as `nobody`, as do the rows root skips in the second, and a
 # full temporary file system is checked not to make a test touch its working directory. No suite may
-# leave anything in the shared temporary, config or runtime folder, in these runs as in those, and
-# whoever runs the command, nothing of it is left.
+# leave anything in the shared temporary, config or runtime folder, in these runs as in those; and
+# whoever runs the command, it leaves nothing but its two build folders.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=scripts/folderchecks.sh

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # Sourced by test.sh: checks that every suite ran to its end, counts the test rows that were skipped,
-# and as root runs the rows root skips (permissions do not bind root) once more as `nobody`.
+# and as root runs every suite, or the rows root skips (permissions do not bind root), once more as
+# `nobody`.
 # scripts/checkaccounting.sh checks these functions on made-up logs.
 #
 # CTest shows only the output of suites that fail; its log keeps every suite's output, and QtTest
