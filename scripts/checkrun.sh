@@ -55,6 +55,7 @@ running() {
     [ "$(readlink "$exe" 2>/dev/null)" != "$1" ] || { exe="${exe#/proc/}"; echo "${exe%/exe}"; }
   done
 }
+# shellcheck disable=SC2317 # called through within
 gone() { ! alive "$1"; }
 # Waits up to $1 tenths of a second for the command after it to succeed.
 within() {
