@@ -1,30 +1,42 @@
 #!/usr/bin/env bash
 # Checks what test.sh concludes from a ctest log, on made-up logs: a suite cut short or with a failed
 # row, in any of its test objects, fails the run, as does a log without suites or whose skipped rows
-# disagree with its totals, or whose totals are not QtTest's own; as root a skipped row passes only if it
-# passes as nobody and leaves nothing behind, where a stand-in suite plays the row's part. Then the
-# checks of the shared folders and of free disk space.
+# disagree with its totals, or whose totals are not QtTest's own, or that is not ctest's records alone;
+# as root a skipped row passes only if it passes as nobody and leaves nothing behind, where a stand-in
+# suite plays the row's part. Then test.sh's own steps after a build, on a made-up build: a suite that
+# leaves anything in one of the shared folders or where it runs fails them, also in the run of every
+# suite as nobody. Then the checks of the shared folders and of free disk space.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-# shellcheck source=scripts/unprivileged.sh
-source "$root/scripts/unprivileged.sh"
+# shellcheck source=scripts/test.sh
+source "$root/scripts/test.sh"
 scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
+trap 'remove_tree "$scratch"' EXIT
 mkdir -p "$scratch/checkout" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
 log="$scratch/build/Testing/Temporary/LastTest.log"
+# ctest's own files of the made-up build, for the run of every suite as nobody.
+printf 'subdirs("tests")\n' >"$scratch/build/CTestTestfile.cmake"
+printf 'add_test(test_fixture "%s")\n' "$scratch/build/tests/test_fixture" >"$scratch/build/tests/CTestTestfile.cmake"
 
-# A ctest log of the suite test_fixture whose output is the lines given.
+# A ctest log of the suite test_fixture whose output is the lines given, in ctest's form.
+rule="$(printf -- '-%.0s' {1..58})"
 write_log() {
   {
-    printf '1/1 Testing: test_fixture\n1/1 Test: test_fixture\nOutput:\n%s\n' "$(printf -- '-%.0s' {1..58})"
+    printf '%s\n' "Start testing: Dec 08 19:45 UTC" "$rule" "1/1 Testing: test_fixture" "1/1 Test: test_fixture" \
+      "Command: \"$scratch/build/tests/test_fixture\"" "Directory: $scratch/build/tests" \
+      "\"test_fixture\" start time: Dec 08 19:45 UTC" "Output:" "$rule"
     printf '%s\n' "********* Start testing of Fixture *********" "$@"
-    printf '<end of output>\nTest time =   0.01 sec\n'
+    printf '%s\n' "<end of output>" "Test time =   0.01 sec" "$rule" "Test Passed." \
+      "\"test_fixture\" end time: Dec 08 19:45 UTC" "\"test_fixture\" time elapsed: 00:00:00" "$rule" "" \
+      "End testing: Dec 08 19:45 UTC"
   } >"$log"
 }
 
 # The suite as nobody runs it, given the row "function:tag": the tag says how the row ends.
+# Run by ctest, with no row named, FIXTURE_HOW says how its one row ends.
 cat >"$scratch/build/tests/test_fixture" <<'EOF'
 #!/bin/sh
+[ "$#" -gt 0 ] || set -- "row:$FIXTURE_HOW"
 fn="${1%%:*}" tag="${1#*:}" failed=0 skipped=0 status=0
 echo "********* Start testing of Fixture *********"
 echo "PASS   : Fixture::initTestCase()"
@@ -34,6 +46,7 @@ case "$tag" in
     case "$tag" in *config*) touch "$XDG_CONFIG_HOME/.left" ;; *runtime*) touch "$XDG_RUNTIME_DIR/.left" ;; *) touch "$TMPDIR/.left" ;; esac ;;
   fails*) echo "FAIL!  : Fixture::$fn($tag) 'ok' returned FALSE. ()"; failed=1; status=1 ;;
   "ends badly"*) echo "PASS   : Fixture::$fn($tag)"; status=1 ;; # as after a leak report
+  "writes where it runs"*) echo "PASS   : Fixture::$fn($tag)"; touch .left ;;
   "stops early"*) echo "PASS   : Fixture::$fn($tag)"; echo "FAIL!  : Fixture::cleanupTestCase() 'ok' returned FALSE. ()"
                  exit 0 ;;
   skips*) echo "SKIP   : Fixture::$fn($tag) still skipped" ; skipped=1 ;;
@@ -91,6 +104,23 @@ log_fails "a suite with totals forged inside a multi-line log message, then its 
 log_fails "a suite cut short after a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)"
 log_fails "a suite showing a child suite's totals without its start line" "$init" "$(totals Child 1 0 0)" "$(totals Fixture 2 0 0)"
 log_fails "a suite whose totals are not in QtTest's form" "$init" "Totals: 1 passed, 0 failed" "********* Finished testing of Fixture *********"
+# A suite's output goes into the log as it stands: a line of it like ctest's own ends nothing.
+fail_row="FAIL!  : Fixture::row() 'ok' returned FALSE. ()"
+log_fails "a failed row after a line like the next suite's start" "$(totals Fixture 1 0 0)" "1/9 Testing: x" "$fail_row"
+log_fails "a failed row after a line like the end of the suite's output" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "$fail_row"
+log_fails "a failed row after ctest's closing lines but the end time" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "Test time =   0.01 sec" "$rule" "Test Passed." "$fail_row"
+log_fails "a failed row after ctest's whole closing lines" "$(totals Fixture 1 0 0)" "<end of output>" \
+  "Test time =   0.01 sec" "$rule" "Test Passed." "\"test_fixture\" end time: Dec 08 19:45 UTC" "$fail_row"
+write_log "<end of output>" "1/9 Testing: x" "$(totals Fixture 1 0 0)"
+expect pass "a suite whose output holds lines like ctest's own, ending in its totals" account
+write_log "$(totals Fixture 1 0 0)"
+sed -i '/^<end of output>$/,$d' "$log"
+expect fail "a log ending inside a suite's record" account
+write_log "$(totals Fixture 1 0 0)"
+cat "$log" "$log" >"$scratch/twice" && mv "$scratch/twice" "$log"
+expect fail "a log with two records of one suite" account
 # shellcheck disable=SC2317 # called through expect
 skips() { skipped_rows "$log"; }
 write_log "SKIP   : Fixture::row(a) reason" "$said" \
@@ -117,6 +147,48 @@ else
   grep -q '^Skipped rows: 1$' "$scratch/out" || { echo "Accounting check: a skipped row is not counted" >&2; failures=$((failures + 1)); }
 fi
 
+# test.sh's steps after a build, on the made-up build, in shared folders of their own: cmake stands in for
+# nothing, and ctest for a run of test_fixture that passes, skipping the row FIXTURE_HOW names, and
+# leaves a hidden file in the folder `left` names, if any. With `nobody` = all, as root, every suite runs
+# once more as nobody: the fixture's row there ends as FIXTURE_HOW says.
+# shellcheck disable=SC2317 # called through expect
+test_sh_steps() {
+  (
+    fixture="$scratch/build" jobs=2
+    make_scratch
+    trap 'remove_tree "$scratch"; rm -f "$fixture/tests/.left"' EXIT
+    cmake() { :; }
+    ctest() {
+      skip_as_root "$FIXTURE_HOW"
+      case "$left" in
+        tmp) touch "$TMPDIR/.left" ;;
+        config) touch "$XDG_CONFIG_HOME/.left" ;;
+        runtime) touch "$XDG_RUNTIME_DIR/.left" ;;
+        workdir) touch tests/.left ;;
+      esac
+    }
+    run_suite "$fixture" "$nobody"
+  )
+}
+export FIXTURE_HOW="passes as nobody"
+nobody=rows left=""
+expect pass "test.sh after suites that leave nothing" test_sh_steps
+for left in tmp config runtime workdir; do
+  expect fail "test.sh after a suite that leaves a hidden file in the $left folder" test_sh_steps
+done
+left=""
+if [ "$(id -u)" -eq 0 ]; then
+  nobody=all
+  expect pass "test.sh with every suite run as nobody, passing" test_sh_steps
+  grep -q '^Skipped rows: 0$' "$scratch/out" || { echo "Accounting check: a row passing in the run of every suite as nobody is counted as skipped" >&2; failures=$((failures + 1)); }
+  for FIXTURE_HOW in "fails" "ends badly" "stops early" "skips" "writes where it runs" \
+    "leaves a hidden file in its config folder" \
+    "leaves a hidden file in its runtime folder" "leaves a hidden file in its temporary folder"; do
+    expect fail "test.sh with every suite run as nobody, one that $FIXTURE_HOW as nobody" test_sh_steps
+  done
+  FIXTURE_HOW="passes as nobody"
+fi
+
 # The suites' shared folders: anything left in them fails the run, hidden files too.
 shared="$scratch/shared"
 mkdir -p "$shared/tmp" "$shared/config" "$shared/runtime"
@@ -130,12 +202,16 @@ for left in tmp/file config/.hidden runtime/.hidden tmp/.folder/; do
 done
 rmdir "$shared/config"
 expect fail "a shared folder removed" shared_left
+mkdir "$scratch/elsewhere"
+ln -s "$scratch/elsewhere" "$shared/config"
+expect fail "a link at a shared folder, to an empty folder" shared_left
 
 # The warning when 12 GB are needed, from the free space df tells in KiB (none: no warning), and the
 # start of the warning expected (none if empty).
 # shellcheck disable=SC2317 # called by low_space_warning
 df() { printf 'Filesystem 1024-blocks Used Available Capacity Mounted on\n/dev/made-up 99999999 1 %s 1%% /\n' "$made_up_kb"; }
-for row in "$((11 << 20)) warning: only 11264 MB free beside $scratch;" "$((13 << 20)) " " "; do
+for row in "$((11 << 20)) warning: only 11264 MB free beside $scratch;" "$(((12 << 20) - 1)) warning: only 12287 MB free" \
+  "$((12 << 20)) " "$((13 << 20)) " " "; do
   made_up_kb="${row%% *}" want="${row#* }"
   warning="$(low_space_warning "$scratch" 12 2>&1)"
   [[ (-n $want && $warning == *"$want"*) || -z $want$warning ]] ||

@@ -19,6 +19,27 @@ leftovers() {
   return "$left"
 }
 
+# What a build's tests folder, where the suites run, holds besides the suites and the build's own files.
+workdir_listing() { (cd "$1/tests" && find . -mindepth 1 ! -path './test_*' ! -path './CMakeFiles*' ! -path '*_autogen*' | sort); }
+
+# Fails, naming what changed, when the tests folder of `build` no longer holds what `before` (its
+# workdir_listing) held: a test writes only below its own temporary folder, never where it runs.
+workdir_unchanged() {
+  local build="$1" before="$2" after
+  after="$(workdir_listing "$build")"
+  [ "$after" != "$before" ] || return 0
+  echo "Tests wrote into their working directory $build/tests:" >&2
+  diff <(echo "$before") <(echo "$after") >&2 || true
+  return 1
+}
+
+# Removes folders a run made, whatever a test left in them: what lost its owner's search or write bit
+# gets it back first, so any user's run leaves nothing (the leftovers check has told of it already).
+remove_tree() {
+  chmod -R u+rwx -- "$@" 2>/dev/null || true
+  rm -rf -- "$@"
+}
+
 # Warns on standard error when the file system holding `folder` has less than `need_gb` GB free: said up
 # front, not only as a linker's "No space left".
 low_space_warning() {

@@ -13,15 +13,41 @@ bash "$root/scripts/deps.sh"
 # INT, also while the tool runs): the tool and the servers it started are ended first, then its folders.
 made=()
 servers=""
+building=""   # a build step running, in a session of its own
 tool=""       # the tool's process, once started
 xvfb=""       # xvfb-run, which ends its X server itself once the tool has ended
 toolpid=""    # the file the tool's and the X server's process ids are written to under xvfb-run
 socket=""     # the tool's single-instance socket, when this run's tool is the one that made it
-# Waits up to $2 tenths of a second for process $1 to end.
+# Waits up to $2 tenths of a second for process $1 (or process group -N) to end.
 gone_within() {
   local i
-  for ((i = 0; i < $2; i++)); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
-  ! kill -0 "$1" 2>/dev/null
+  for ((i = 0; i < $2; i++)); do kill -0 -- "$1" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 -- "$1" 2>/dev/null
+}
+# Processes this script starts in a session of their own, so that a signal for the script's whole group
+# (Ctrl+C, timeout) is left to the script, which ends them in order.
+detach=()
+! command -v setsid >/dev/null || detach=(setsid)
+# Runs a build step in the background and waits for it, so that a TERM or INT sent to the script is
+# acted on at once, not when cmake has finished; the clean-up then ends the whole build (make and the
+# compilers it started, all in the step's session).
+build_step() {
+  "${detach[@]}" "$@" &
+  building=$!
+  local rc=0
+  wait "$building" || rc=$?
+  building=""
+  return "$rc"
+}
+# shellcheck disable=SC2317 # called from the EXIT trap
+end_build() {
+  [ -n "$building" ] || return 0
+  local group="-$building"
+  [ "${#detach[@]}" -gt 0 ] || group="$building"
+  kill -TERM -- "$group" 2>/dev/null || true
+  gone_within "$group" 50 || kill -KILL -- "$group" 2>/dev/null || true
+  wait "$building" 2>/dev/null || true
+  building=""
 }
 # shellcheck disable=SC2317 # called from the EXIT trap
 end_tool() {
@@ -58,6 +84,7 @@ end_x_server() {
 # shellcheck disable=SC2317 # the EXIT trap
 cleanup() {
   trap '' INT TERM
+  end_build
   end_tool
   if [ -n "$servers" ]; then
     kill -TERM "$servers" 2>/dev/null || true
@@ -80,8 +107,8 @@ if [ "${1:-}" = "--sim" ]; then
   export XDG_CONFIG_HOME
 fi
 build="${TESSARK_BUILD_DIR:-$root/build}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "$target"
+build_step cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+build_step cmake --build "$build" -j "$(nproc)" --target "$target"
 
 if [ "$target" = tessark-sim ]; then
   # The online update talks to local servers only: a folder offering newer firmware for the full-size
@@ -91,7 +118,7 @@ if [ "$target" = tessark-sim ]; then
   # back from its bootloader with exactly it, so the offer goes once it is installed.
   offered=5000
   offered_text="$((offered / 100)).$((offered % 100 / 10)).$((offered % 10))"
-  cmake --build "$build" -j "$(nproc)" --target tessark-update-sim
+  build_step cmake --build "$build" -j "$(nproc)" --target tessark-update-sim
   served="$(mktemp -d)"
   made+=("$served")
   control="$(mktemp -d)"
@@ -134,10 +161,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   pidfolder="$(mktemp -d)"
   made+=("$pidfolder")
   toolpid="$pidfolder/tool.pid"
-  # In a session of its own, so a signal for the script's whole group (Ctrl+C, timeout) does not end
-  # xvfb-run before it removes its X server and its files; the script ends the tool, then xvfb-run ends.
-  detach=()
-  ! command -v setsid >/dev/null || detach=(setsid)
+  # In a session of its own, so a signal for the script's whole group does not end xvfb-run before it
+  # removes its X server and its files; the script ends the tool, then xvfb-run ends.
   # Before it becomes the tool, the shell in between writes the tool's id and the X server's (from the
   # server's lock file).
   # shellcheck disable=SC2016 # expanded by that shell

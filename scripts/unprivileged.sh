@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Sourced by test.sh: checks that every suite ran to its end, counts the test rows that were skipped,
-# and as root runs the rows root skips (permissions do not bind root) once more as `nobody`.
+# and as root runs every suite, or the rows root skips (permissions do not bind root), once more as
+# `nobody`.
 # scripts/checkaccounting.sh checks these functions on made-up logs.
 #
 # CTest shows only the output of suites that fail; its log keeps every suite's output, and QtTest
@@ -7,6 +9,68 @@
 
 # shellcheck source=scripts/folderchecks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
+
+# The part of an awk program that reads a ctest log record by record. It hands every line a suite wrote
+# to suite_line(), between suite_start(name) and suite_end(), for the tests named test_* (the QtTest
+# suites); the program defines those three, feeds each line to record_line() and calls records_end() at
+# its end. ctest copies a suite's output as it stands, so a line of it may look like ctest's own (the
+# next record's "1/9 Testing: x", "<end of output>"): a record ends only where ctest's closing lines
+# follow "<end of output>" whole, down to the end time. A suite that writes those too cannot hide what
+# follows: lines outside every record that are not ctest's own count in `stray`, a name with two
+# records in `twice`, and a log that ends inside a record sets `cut_short`.
+ctest_records='
+  function record_line(line,    n) {
+    if (state == "output") {
+      if (held == 0) {
+        if (line == "<end of output>") hold[held = 1] = line
+        else if (own) suite_line(line)
+        return
+      }
+      if ((held == 1 && line ~ /^Test time = +[0-9.]+ sec$/) || (held == 2 && line ~ /^-+$/) ||
+          (held == 3 && line ~ /^Test /)) {
+        hold[++held] = line
+        return
+      }
+      if (held == 4 && line ~ /^".+" end time: /) {
+        held = 0
+        state = "between"
+        if (own) suite_end()
+        return
+      }
+      # Not the record'"'"'s end: the lines held were the suite'"'"'s own.
+      if (own) for (n = 1; n <= held; n++) suite_line(hold[n])
+      held = 0
+      record_line(line)
+      return
+    }
+    if (line ~ /^[0-9]+\/[0-9]+ Testing: /) {
+      if (state == "head" && own) suite_end()
+      name = substr(line, index(line, " Testing: ") + 10)
+      if (name in seen) twice[name] = 1
+      seen[name] = 1
+      own = name ~ /^test_/
+      state = "head"
+      output_next = 0
+      if (own) suite_start(name)
+      return
+    }
+    if (state == "head") {
+      if (output_next && line ~ /^-+$/) state = "output"
+      output_next = line == "Output:"
+      return
+    }
+    if (line != "" && line !~ /^-+$/ && line !~ /^(Start|End) testing: / &&
+        index(line, "\"" name "\" time elapsed: ") != 1) stray++
+  }
+  function records_end(    n) {
+    if (state == "output" && own) for (n = 1; n <= held; n++) suite_line(hold[n])
+    if (state == "output" || state == "head") {
+      cut_short = 1
+      if (own) suite_end()
+    }
+    state = ""
+  }
+'
 
 # Prints the QtTest suites (the tests named test_*) of a ctest log, or given a name the suite of one
 # suite's own output, that did not run to their end without a failed row: CTest counts exit statuses
@@ -16,41 +80,43 @@ source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
 # and a failed row anywhere fails the suite. Totals count only in QtTest's own form: its "Totals: ..."
 # line at once followed by the "Finished testing" line of the object last started and not yet closed.
 # A "Totals: " line of that form otherwise (one inside a log message, a child's without its start)
-# fails the suite. Fails when there is such a suite, or none at all.
+# fails the suite. Fails when there is such a suite, or none at all, or when the log is not ctest's
+# records alone (a suite twice, lines outside every record, a record cut short).
 unfinished_suites() {
-  awk -v whole="${2:-}" '
-    function start(name) { suite = name; depth = 0; closed = 0; bad_run = 0; totals = "" }
-    function finish() {
+  awk -v whole="${2:-}" "$ctest_records"'
+    function suite_start(name) { suite = name; depth = 0; closed = 0; bad_run = 0; totals = ""; suites++ }
+    function suite_end() {
       if (suite != "" && (depth > 0 || !closed || bad_run || totals != "")) { print suite; bad++ }
       suite = ""
     }
-    BEGIN { if (whole != "") { start(whole); suites = 1 } }
-    whole == "" && /^[0-9]+\/[0-9]+ Testing: / {
-      finish()
-      if ($3 !~ /^test_/) next
-      start($3); suites++; next
+    function suite_line(line) {
+      # The line after a Totals line: the Finished line of the object open last closes it.
+      if (totals != "") {
+        if (depth > 0 && line == "********* Finished testing of " object[depth] " *********") {
+          if (totals !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
+          depth--
+          closed++
+        } else bad_run = 1
+        totals = ""
+        return
+      }
+      if (line ~ /^\*\*\*\*\*\*\*\*\* Start testing of .+ \*\*\*\*\*\*\*\*\*$/) object[++depth] = substr(line, 28, length(line) - 37)
+      if (line ~ /^Totals: /) {
+        if (line ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/)
+          totals = line
+        else bad_run = 1
+      }
+      if (line ~ /^FAIL!  : /) bad_run = 1
     }
-    whole == "" && /^<end of output>$/ { finish(); next }
-    suite == "" { next }
-    # The line after a Totals line: the Finished line of the object open last closes it.
-    totals != "" {
-      if (depth > 0 && $0 == "********* Finished testing of " object[depth] " *********") {
-        if (totals !~ /^Totals: [0-9]+ passed, 0 failed,/) bad_run = 1
-        depth--
-        closed++
-      } else bad_run = 1
-      totals = ""
-      next
-    }
-    /^\*\*\*\*\*\*\*\*\* Start testing of .+ \*\*\*\*\*\*\*\*\*$/ { object[++depth] = substr($0, 28, length($0) - 37) }
-    /^Totals: / {
-      if ($0 ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/)
-        totals = $0
-      else bad_run = 1
-    }
-    /^FAIL!  : / { bad_run = 1 }
+    BEGIN { if (whole != "") suite_start(whole) }
+    whole != "" { suite_line($0); next }
+    { record_line($0) }
     END {
-      finish()
+      if (whole != "") suite_end()
+      else records_end()
+      for (name in twice) { print name " (two records of one name)"; bad++ }
+      if (stray) { print "(" stray " lines outside every suite'"'"'s output)"; bad++ }
+      if (cut_short) { print "(the log ends inside a record)"; bad++ }
       if (suites == 0) { print "(no suite ran)"; exit 1 }
       exit bad > 0
     }' "$1"
@@ -58,29 +124,33 @@ unfinished_suites() {
 
 # Prints "suite<TAB>Class::function(tag)<TAB>function:tag" for every row skipped in the last ctest run.
 skipped_rows() {
-  awk '
-    # Totals count only in the form QtTest writes them, as above: the line followed by a "Finished
-    # testing" line.
-    /^\*\*\*\*\*\*\*\*\* Finished testing of / &&
-      previous ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/ {
-      split(previous, f, " ")
-      totals += f[6]
-    }
-    { previous = $0 }
-    /^[0-9]+\/[0-9]+ Testing: / { suite = $3 }
-    /^SKIP   : / {
-      s = substr($0, 10)
+  awk "$ctest_records"'
+    function suite_start(name) { suite = name; previous = "" }
+    function suite_end() { suite = "" }
+    function suite_line(line,    s, lp, rp, fn, tag, f) {
+      # Totals count only in the form QtTest writes them, as above: the line followed by a "Finished
+      # testing" line.
+      if (line ~ /^\*\*\*\*\*\*\*\*\* Finished testing of / &&
+          previous ~ /^Totals: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ blacklisted, [0-9]+ms$/) {
+        split(previous, f, " ")
+        totals += f[6]
+      }
+      previous = line
+      if (line !~ /^SKIP   : /) return
+      s = substr(line, 10)
       lp = index(s, "(")
       rp = index(s, ") ")
       if (rp == 0 && substr(s, length(s)) == ")") rp = length(s)
-      if (lp == 0 || rp < lp) { print suite "\t" s "\t?"; next }
+      if (lp == 0 || rp < lp) { print suite "\t" s "\t?"; return }
       fn = substr(s, 1, lp - 1)
       sub(/.*::/, "", fn)
       tag = substr(s, lp + 1, rp - lp - 1)
       print suite "\t" substr(s, 1, rp) "\t" (tag == "" ? fn : fn ":" tag)
       rows++
     }
+    { record_line($0) }
     END {
+      records_end()
       if (rows != totals) {
         print "The log names " rows " skipped rows, its totals " totals "+0" > "/dev/stderr"
         exit 1
@@ -104,6 +174,63 @@ unprivileged_tree() {
   chown -R nobody: "$area/tree" "$area/tmp" "$area/home" "$area/config" "$area/runtime"
 }
 
+# Fails, saying why, when `nobody` cannot write its temporary folder below `area` nor enter the tree.
+nobody_reaches() {
+  if ! setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+         test -w "$1/tmp" -a -x "$1/tree/tests"; then
+    echo "nobody cannot reach $1: set TMPDIR to a folder every user can traverse" >&2
+    return 1
+  fi
+}
+
+# Runs every suite of `build` once more as `nobody`, as ctest runs them as root, from a copy of the
+# checkout and build that user can read (below `area`), in folders of its own: the temporary, config and
+# runtime folders the suites share, and a home. Fails when a suite fails or does not run to its end,
+# writes where it runs, or leaves anything in those shared folders. Its ctest log is
+# $area/tree/Testing/Temporary/LastTest.log.
+run_suites_unprivileged() {
+  local root="$1" build="$2" area="$3" suites=()
+  mapfile -t suites < <(find "$build/tests" -maxdepth 1 -name 'test_*' -type f -perm -u+x -printf '%f\n' | sort)
+  unprivileged_tree "$root" "$build" "$area"
+  # Without their debug information: a twentieth of the size, and a failed row still names its line.
+  local suite
+  for suite in "${suites[@]}"; do
+    objcopy --strip-debug "$build/tests/$suite" "$area/tree/tests/$suite" 2>/dev/null ||
+      cp "$build/tests/$suite" "$area/tree/tests/"
+  done
+  nobody_reaches "$area" || return 1
+  # ctest's own files name the build and the checkout: the copy stands for both.
+  local file text
+  while IFS= read -r -d '' file; do
+    text="$(cat "$file")"
+    text="${text//"$build"/"$area/tree"}"
+    printf '%s\n' "${text//"$root"/"$area/tree"}" >"$file"
+  done < <(find "$area/tree" -name CTestTestfile.cmake -print0)
+  # The times root's run took, so that ctest starts the longest suites first; the suites mostly wait (for
+  # timers, processes and the emulated keyboard), so twice as many run side by side as for root.
+  mkdir -p "$area/tree/Testing/Temporary"
+  cp "$build/Testing/Temporary/CTestCostData.txt" "$area/tree/Testing/Temporary/" 2>/dev/null || true
+  chown -R nobody: "$area/tree/Testing"
+  local before failed=0
+  before="$(workdir_listing "$area/tree")"
+  (
+    cd "$area/tree" || exit 1
+    exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
+      XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
+      setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --inh-caps=-all \
+      ctest -R '^test_' --output-on-failure --no-tests=error -j "$((2 * ${jobs:-$(nproc)}))"
+  ) || failed=1
+  local unfinished
+  if ! unfinished="$(unfinished_suites "$area/tree/Testing/Temporary/LastTest.log")"; then
+    echo "Suites that did not end in their totals with no failed row, as nobody:" >&2
+    printf '%s\n' "$unfinished" | sed 's/^/  /' >&2
+    failed=1
+  fi
+  leftovers "$area/tmp" "$area/config" "$area/runtime" || failed=1
+  workdir_unchanged "$area/tree" "$before" || failed=1
+  return "$failed"
+}
+
 # Runs the rows given as "suite<TAB>key<TAB>function:tag" lines as `nobody`; prints the rows that
 # passed, and returns non-zero when a row failed.
 run_rows_unprivileged() {
@@ -114,10 +241,7 @@ run_rows_unprivileged() {
   unprivileged_tree "$root" "$build" "$area" $suites
   local uid gid
   uid="$(id -u nobody)"; gid="$(id -g nobody)"
-  if ! setpriv --reuid="$uid" --regid="$gid" --clear-groups test -w "$area/tmp" -a -x "$area/tree/tests"; then
-    echo "nobody cannot reach $area: set TMPDIR to a folder every user can traverse" >&2
-    return 1
-  fi
+  nobody_reaches "$area" || return 1
   local pids=() names=()
   for suite in $suites; do
     local args=()
@@ -148,14 +272,18 @@ run_rows_unprivileged() {
 }
 
 # Prints the number of skipped rows of the last ctest run in `build`. As root, the rows skipped there
-# run as `nobody`; a row counts as skipped only if it did not pass that way too, and any such row fails.
+# run as `nobody`, or given the log of a run of every suite as `nobody`, the rows that passed there count;
+# a row counts as skipped only if it did not pass that way too, and any such row fails.
 account_skipped_rows() {
-  local root="$1" build="$2"
+  local root="$1" build="$2" nobody_log="${3:-}"
+  # shellcheck disable=SC2154 # the scratch folder of test.sh, or of the check that sources it
   local rows="$scratch/skipped-rows"
   # Checked here, not left to `set -e`: that does not hold in a function called from a condition.
   skipped_rows "$build/Testing/Temporary/LastTest.log" >"$rows" || return 1
   local passed=""
-  if [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
+  if [ -n "$nobody_log" ]; then
+    passed="$(grep '^PASS   : ' "$nobody_log" || true)"
+  elif [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
     echo "== the $(wc -l <"$rows") rows root skipped, run as nobody"
     local area
     area="$(mktemp -d)"
@@ -163,7 +291,7 @@ account_skipped_rows() {
     local rc=0
     passed="$(run_rows_unprivileged "$root" "$build" "$rows" "$area")" || rc=$?
     echo "$passed"
-    rm -rf "$area"
+    remove_tree "$area"
     [ "$rc" -eq 0 ] || return "$rc"
   fi
   local left
@@ -180,13 +308,26 @@ account_skipped_rows() {
 }
 
 # What test.sh checks after each ctest run in `build`: every suite ran to its end without a failed row,
-# and the skipped rows are accounted for as above.
+# and the skipped rows are accounted for as above. With `nobody` = all, as root, every suite runs once
+# more as `nobody` first (in place of the rows root skipped).
 account_test_log() {
-  local root="$1" build="$2" unfinished
+  local root="$1" build="$2" nobody="${3:-rows}" unfinished
   if ! unfinished="$(unfinished_suites "$build/Testing/Temporary/LastTest.log")"; then
     echo "Suites that did not end in their totals with no failed row:" >&2
     printf '%s\n' "$unfinished" | sed 's/^/  /' >&2
     return 1
   fi
-  account_skipped_rows "$root" "$build"
+  if [ "$nobody" != all ] || [ "$(id -u)" -ne 0 ]; then
+    account_skipped_rows "$root" "$build"
+    return
+  fi
+  echo "== every suite once more as nobody"
+  local area rc=0 started=$SECONDS
+  area="$(mktemp -d)"
+  chmod 755 "$area"
+  run_suites_unprivileged "$root" "$build" "$area" || rc=$?
+  echo "(as nobody: $((SECONDS - started)) s)"
+  [ "$rc" -ne 0 ] || account_skipped_rows "$root" "$build" "$area/tree/Testing/Temporary/LastTest.log" || rc=$?
+  remove_tree "$area"
+  return "$rc"
 }
