@@ -648,6 +648,7 @@ private slots:
         row("closed, both places hold it, the spare newer", "newer spare");
         row("closed, a link at the list's place", "link");
         row("closed, a link at the spare's place", "spare link");
+        row("a link put at the list's place while the keyboard is away", "link put meanwhile");
     }
     void keptMacroOutlivesTheTool()
     {
@@ -662,7 +663,8 @@ private slots:
         const QString spare = folder() + "item/kept-aside-spare.list";
         const bool failedSave = how.startsWith("failed save");
         const bool killed = how.endsWith("killed");
-        const bool linked = how.endsWith("link");
+        const bool linked = how.contains("link");
+        const bool linkedFirst = how == "link" || how == "spare link";
         const QString target = m_app.filePath("shortcuts.xml"); // what a link names: the user's, not ours
         // The places holding the list as regular files: a link's target is not the list.
         const auto remembered = [&] {
@@ -672,7 +674,8 @@ private slots:
             return held;
         };
         QVERIFY(QDir().mkpath(folder() + "item"));
-        QVERIFY(!linked || (m_app.write("shortcuts.xml", "keep-me") && QFile::link(target, how == "link" ? list : spare)));
+        QVERIFY(!linked || m_app.write("shortcuts.xml", "keep-me"));
+        QVERIFY(!linkedFirst || QFile::link(target, how == "link" ? list : spare));
         QVERIFY(how != "folder" || QDir().mkpath(list));
         QVERIFY(how != "FIFO" || ::mkfifo(QFile::encodeName(list).constData(), 0600) == 0);
         QVERIFY(how != "mode 000" || (m_app.write("dev/item/kept-aside.list", "<KEPT/>") && QFile::setPermissions(list, {})));
@@ -694,7 +697,7 @@ private slots:
         QTest::qWait(20);
         // Nothing could remember it: told so at once. A link is told once, at the first use of the list.
         QVERIFY(!failedSave || (boxes->boxes().size() == 2 && boxes->boxes()[1].text.contains("not after Tessark starts again")));
-        QVERIFY(!linked || (boxes->boxes().size() == 1 && boxes->boxes()[0].text.contains("A link stands at")));
+        QVERIFY(!linkedFirst || (boxes->boxes().size() == 1 && boxes->boxes()[0].text.contains("A link stands at")));
         boxes->clear();
         QByteArray file = readFile(itemFile("Macro1"));
         QByteArray damaged;
@@ -702,7 +705,9 @@ private slots:
         for (int i = 0; i < 4; ++i)
             newer << 1 - i % 2 << 5 << 7;
         QVERIFY(replug(back, [&] {
-            if (!failedSave)
+            if (how == "link put meanwhile") // the list already read in this run
+                QVERIFY(QFile::remove(list) && QFile::link(target, list));
+            else if (!failedSave)
                 reopen();
             const struct timeval past[2] = {{1000, 0}, {1000, 0}};
             if (how == "newer file") { // its file saved with an edit, then killed before the list was
@@ -731,6 +736,7 @@ private slots:
         QTest::qWait(20);
         const QStringList texts = boxTexts();
         QVERIFY2(texts.filter(told).size() == 1 && !texts.join(' ').contains("Macro1.xml"), qPrintable(texts.join('\n')));
+        QVERIFY2(how != "link put meanwhile" || texts[0].contains("A link stands at"), qPrintable(texts[0]));
         QCOMPARE(readFile(itemFile("Macro1")), file);
         QVERIFY(page->nameSelector()->findText("../x") < 0 && page->nameSelector()->findText("..") < 0);
         QVERIFY(!QFileInfo::exists(folder() + "item/...xml"));
@@ -791,7 +797,7 @@ private slots:
             QCOMPARE(boxes->boxes().size(), texts.size());
         }
         QVERIFY(how != "no copy" || readFile(list) == damaged);
-        QVERIFY(!linked || (QFileInfo(how == "link" ? list : spare).isSymLink() && readFile(target) == "keep-me"));
+        QVERIFY(!linked || (QFileInfo(how == "spare link" ? spare : list).isSymLink() && readFile(target) == "keep-me"));
     }
 
     // What an earlier run kept aside is told in one box, naming a few of each kind and counting the rest
@@ -804,17 +810,21 @@ private slots:
         QTest::addColumn<int>("heads");
         QTest::addColumn<int>("language");
         QTest::addColumn<QStringList>("told"); // in the one box; none: no box
+        QTest::addColumn<QString>("name");     // the macros' names: this and their slot
         QTest::newRow("60, free heads") << 60 << 2 << 64 << 1
-                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"};
-        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"};
+                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"} << "M";
+        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"} << "M";
         QTest::newRow("60, four free heads, then again")
-            << 60 << 2 << 4 << 1 << QStringList{"4 macros had not been", "56 macros cannot come back", "\"M11\" and 48 more"};
+            << 60 << 2 << 4 << 1 << QStringList{"4 macros had not been", "56 macros cannot come back", "\"M11\" and 48 more"} << "M";
         QTest::newRow("nine, one counted") << 9 << 2 << 16 << 1
-                                           << QStringList{"9 macros had not been downloaded", "\"M7\" and 1 more."};
-        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"};
+                                           << QStringList{"9 macros had not been downloaded", "\"M7\" and 1 more."} << "M";
+        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"} << "M";
+        QTest::newRow("520 frames, \"%1\" and \"%2\" in its name")
+            << 1 << 520 << 16 << 1 << QStringList{"\"a%2b%10\" is back on the page", "needs 520 frames", "at most 512"}
+            << "a%2b%1";
         QTest::newRow("10000, over the size bound") << 10000 << 2 << 16 << 1
-                                                    << QStringList{"None of the macros in it could be read"};
-        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList();
+                                                    << QStringList{"None of the macros in it could be read"} << "M";
+        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList() << "M";
     }
     void keptMacrosAreToldInOneBox()
     {
@@ -823,9 +833,10 @@ private slots:
         QFETCH(int, heads);
         QFETCH(int, language);
         QFETCH(QStringList, told);
+        QFETCH(QString, name);
         QByteArray list = kept ? "<KEPT>" : "";
         for (int m = 0; m < kept; ++m) {
-            list += QString("<MACRO slot=\"%1\" name=\"M%1\" told=\"0\" noroom=\"0\">").arg(m).toLatin1();
+            list += QString("<MACRO slot=\"%1\" name=\"%2%1\" told=\"0\" noroom=\"0\">").arg(m).arg(name).toLatin1();
             for (int i = 0; i < events; ++i)
                 list += QString("<KEY%1 status=\"%2\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>").arg(i).arg(1 - i % 2).toLatin1();
             list += "</MACRO>";
@@ -853,7 +864,7 @@ private slots:
         QVERIFY(replug("", [this] { reopen(); }));
         QTest::qWait(20);
         QCOMPARE(boxes->boxes().size(), 1);
-        QCOMPARE(page->items().first()->name(), QStringLiteral("M0"));
+        QCOMPARE(page->items().first()->name(), name + '0');
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left

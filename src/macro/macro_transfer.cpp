@@ -10,6 +10,7 @@
 #include "macro/macrofile.h"
 #include "macro/macroitem.h"
 #include "macro/macronotice.h"
+#include "platform/savefile.h"
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/fileguard.h"
@@ -513,6 +514,14 @@ void Macro::rememberAside(const QString& folder)
     }
     const QString first = folder + QLatin1String(keptaside::FileName);
     const QString spare = folder + QLatin1String(keptaside::SpareFileName);
+    // A link put there since the list was read is left alone as one found then.
+    for (const QString& place : {first, spare}) {
+        if (!m_asideLocked.contains(place) && SaveFile::isLinkAtName(place)) {
+            m_asideLocked.insert(place);
+            const QString other = place == first ? spare : first;
+            macronotice::listLinked(place, m_asideLocked.contains(other) ? QString() : other);
+        }
+    }
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
     if (!entries.isEmpty())
