@@ -253,7 +253,8 @@ private slots:
         QFETCH(bool, closed);
         QFETCH(QString, how);
         QVERIFY(openMacroPage(true));
-        const QString list = page->itemFolder() + "kept-aside.list";
+        const QString items = page->itemFolder();
+        const QString list = items + "kept-aside.list";
         QVERIFY(how != "spare" || QDir().mkpath(list));
         rec()->setChecked(true);
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray::fromHex("0100060000000000")},
@@ -275,7 +276,7 @@ private slots:
         if (closed)
             w.reset();
         if (how == "spare") { // told at the unplug; only the spare holds it now
-            QVERIFY(QDir(list).removeRecursively() && QFile::exists(page->itemFolder() + "kept-aside-spare.list"));
+            QVERIFY(QDir(list).removeRecursively() && QFile::exists(items + "kept-aside-spare.list"));
             boxes->clear();
         }
         kb = sim::plug(sim::fullSizeDual());
@@ -300,13 +301,12 @@ private slots:
         QCOMPARE(readFile(file), saved);
         if (how != "killed")
             return;
-        const QString folder = page->itemFolder();
         w.reset(); // ended without Exit: nothing is written
         w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         w->show();
         QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
         page = w->macroPage();
-        QVERIFY(page && page->itemFolder() == folder);
+        QVERIFY(page && page->itemFolder() == items);
         QTRY_VERIFY_WITH_TIMEOUT(page->isListReady() && page->items().size() == 4, 20000);
         entry = page->items()[page->nameSelector()->findText(name)];
         QVERIFY(entry->index() == slot && !entry->isSaved() && triples(entry) == recorded);
