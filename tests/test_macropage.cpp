@@ -836,7 +836,7 @@ private slots:
         QFETCH(QString, name);
         QByteArray list = kept ? "<KEPT>" : "";
         for (int m = 0; m < kept; ++m) {
-            list += QString("<MACRO slot=\"%1\" name=\"%2%1\" told=\"0\" noroom=\"0\">").arg(m).arg(name).toLatin1();
+            list += QString("<MACRO slot=\"%1\" name=\"%2%1\" told=\"0\" noroom=\"0\">").arg(QString::number(m), name).toLatin1();
             for (int i = 0; i < events; ++i)
                 list += QString("<KEY%1 status=\"%2\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>").arg(i).arg(1 - i % 2).toLatin1();
             list += "</MACRO>";
