@@ -644,6 +644,8 @@ private slots:
         row("closed, the name \"..\" in the list", "hidden name");
         row("closed, killed once back", "killed");
         row("closed, downloaded once back, killed", "downloaded, killed");
+        row("closed, edited once back, refused and its file unwritable, killed", "refused, killed");
+        row("closed, renamed once back, killed", "renamed, killed");
         row("closed, its file saved after the list", "newer file");
         row("closed, both places hold it, the spare newer", "newer spare");
         row("closed, a link at the list's place", "link");
@@ -749,6 +751,28 @@ private slots:
         if (how == "newer file" || how == "newer spare")
             recorded = newer;
         QVERIFY2(how != "no copy" || texts[0].contains("nor keep a copy of it"), qPrintable(texts[0]));
+        if (how == "refused, killed" || how == "renamed, killed") { // the list follows the page's macro
+            entry = page->items().last();
+            page->setItemSelect(entry);
+            if (how == "renamed, killed") {
+                rename(page->items().size() - 1, "Renamed");
+            } else {
+                page->createKey(1, 5, 1, 0, 0x06);
+                page->createKey(0, 5, 1, 0, 0x06);
+                recorded = triples(entry);
+                QVERIFY(QFile::remove(itemFile("Macro1")) && QDir().mkpath(itemFile("Macro1")));
+                f->kb->answerClosingStatus(5, 1);
+                page->downloadItemDataSlot();
+            }
+            reopen();
+            page->setDevice(folder(), f->device);
+            QTest::qWait(20);
+            QCOMPARE(listing(), how == "renamed, killed" ? QStringLiteral("a Renamed b") : QStringLiteral("a Macro1 b"));
+            for (MacroItem* i : page->items())
+                entry = i->name() == "Renamed" || i->name() == "Macro1" ? i : entry;
+            QVERIFY(triples(entry) == recorded && !entry->isSaved());
+            return;
+        }
         if (how == "downloaded, killed") { // the keyboard holds it: a kill does not bring it back unsent
             entry = page->items().last();
             QVERIFY(entry->name() == "Macro1");
