@@ -79,14 +79,14 @@ bool readEntry(const QDomElement& e, Entry* entry)
 }
 
 // One MACRO element cut out of a list that is not well-formed: parsed on its own, and only when it is
-// well-formed and no deeper than a list entry (MACRO, then its keys).
+// well-formed and nested no deeper than a whole list may be.
 bool readCutEntry(const QByteArray& cut, Entry* entry)
 {
     QXmlStreamReader check(cut);
     int depth = 0;
     while (!check.atEnd()) {
         const QXmlStreamReader::TokenType t = check.readNext();
-        if (t == QXmlStreamReader::StartElement && ++depth > 2)
+        if (t == QXmlStreamReader::StartElement && ++depth > FileGuard::MaxXmlDepth)
             return false;
         if (t == QXmlStreamReader::EndElement)
             --depth;
