@@ -667,7 +667,8 @@ private slots:
         const bool killed = how.endsWith("killed");
         const bool linked = how.contains("link");
         const bool linkedFirst = how == "link" || how == "spare link";
-        const QString target = m_app.filePath("shortcuts.xml"); // what a link names: the user's, not ours
+        // What a link names: the user's, not ours.
+        const QString target = m_app.filePath(how == "link put meanwhile" ? "other.xml" : "shortcuts.xml");
         // The places holding the list as regular files: a link's target is not the list.
         const auto remembered = [&] {
             QByteArray held;
@@ -676,7 +677,7 @@ private slots:
             return held;
         };
         QVERIFY(QDir().mkpath(folder() + "item"));
-        QVERIFY(!linked || m_app.write("shortcuts.xml", "keep-me"));
+        QVERIFY(!linked || m_app.write(QFileInfo(target).fileName(), "keep-me"));
         QVERIFY(!linkedFirst || QFile::link(target, how == "link" ? list : spare));
         QVERIFY(how != "folder" || QDir().mkpath(list));
         QVERIFY(how != "FIFO" || ::mkfifo(QFile::encodeName(list).constData(), 0600) == 0);

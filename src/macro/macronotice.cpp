@@ -316,7 +316,8 @@ void listUnreadable(const QString& path, const QString& keptAs, const QString& s
 
 void listLinked(const QString& path, const QString& other)
 {
-    const QString key = QStringLiteral("link|") + QDir::cleanPath(path);
+    // What the link names tells one link from another put there later.
+    const QString key = QStringLiteral("link|") + QDir::cleanPath(path) + QLatin1Char('|') + QFileInfo(path).symLinkTarget();
     if (g_listsTold.contains(key))
         return;
     g_listsTold.insert(key);
