@@ -425,8 +425,7 @@ private slots:
         page.addItemSlot();
         MacroItem* added = page.items().last();
         QVERIFY2(added->name() != "Macro1" && added->name() != "Macro0", qPrintable(added->name()));
-        page.saveMacroItem(added);
-        QVERIFY(added->isSaved());
+        QVERIFY(page.saveMacroItem(added));
         undoDamage(taken);
         QCOMPARE(snapshot(taken), before);
         QCOMPARE(snapshot(app.filePath("dev/item/Macro0.xml")), other);

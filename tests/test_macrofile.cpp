@@ -118,6 +118,12 @@ private slots:
         QTest::newRow("backslash") << "a\\b" << false;
         QTest::newRow("drive") << "C:x" << false;
         QTest::newRow("control character") << "a\tb" << false;
+        QTest::newRow("dot") << "." << false; // item/..xml: hidden
+        QTest::newRow("two dots") << ".." << false;
+        QTest::newRow("leading dot") << ".x" << false;
+        QTest::newRow("a blank") << " " << false; // item/ .xml
+        QTest::newRow("all blanks") << " \u3000 " << false;
+        QTest::newRow("inner dot and blank") << "a. b" << true;
     }
     void namesFromTheKeyboardMayNotBeFileNames()
     {

@@ -347,7 +347,7 @@ private slots:
         page->createKey(1, 0, 1, 0, 0x04);
         page->createKey(0, 20, 1, 0, 0x04);
         page->downloadItemDataSlot();
-        QVERIFY(!sentReports(f->kb, 0x50, 0x40).isEmpty() && !item(0)->isSaved());
+        QVERIFY(!sentReports(f->kb, 0x50, 0x40).isEmpty() && item(0)->isSaved()); // held by the keyboard, in no file
         rename(3, "safe"); // "a:b"
         page->setItemSelect(item(4)); // "c\\d"
         page->deleteItemSlot();
@@ -409,22 +409,28 @@ private slots:
     // 512 frames it is refused before anything is sent, with a warning, and the file stays as it was; a
     // closing packet refused, or answered by anything but its own acknowledgement (length 4, its frame
     // count), fails it: the head's frame count stays as it was, the entry stays selected and marked
-    // unsaved, its file holds the macro and one box says the keyboard did not take it.
+    // unsaved, its file holds the macro and one box says the keyboard did not take it. Only a download
+    // marks an entry saved: recorded over, a delay edited or frames deleted after it, it is unsaved.
     void download_data()
     {
         QTest::addColumn<int>("events");
         QTest::addColumn<QString>("closing"); // what the keyboard does to the closing packet's reply
-        QTest::newRow("two frames") << 2 << "";
-        QTest::newRow("513 frames") << 513 << "";
-        QTest::newRow("closing packet refused") << 2 << "refused";
-        QTest::newRow("closing reply without length") << 2 << "length 0";
-        QTest::newRow("closing reply of a frame packet") << 2 << "length 20";
-        QTest::newRow("closing reply for other frames") << 2 << "frame 1";
+        QTest::addColumn<QString>("after");   // done to the downloaded macro
+        QTest::newRow("two frames") << 2 << "" << "";
+        QTest::newRow("two frames, recorded over") << 2 << "" << "record";
+        QTest::newRow("two frames, a delay edited") << 2 << "" << "delay";
+        QTest::newRow("two frames, deleted") << 2 << "" << "delete";
+        QTest::newRow("513 frames") << 513 << "" << "";
+        QTest::newRow("closing packet refused") << 2 << "refused" << "";
+        QTest::newRow("closing reply without length") << 2 << "length 0" << "";
+        QTest::newRow("closing reply of a frame packet") << 2 << "length 20" << "";
+        QTest::newRow("closing reply for other frames") << 2 << "frame 1" << "";
     }
     void download()
     {
         QFETCH(int, events);
         QFETCH(QString, closing);
+        QFETCH(QString, after);
         QVERIFY(start("3:dl") && m_app.write("dev/item/dl.xml", "old"));
         for (int i = 0; i < events; ++i)
             page->createKey(1 - i % 2, i ? 50 : 0, 1, 0, 0x04);
@@ -441,7 +447,7 @@ private slots:
         QCOMPARE(chip.count, 0);
         const bool saved = events <= 512 && closing.isEmpty();
         QCOMPARE(f->device->m_pKMs[3].frameCount(), saved ? 2 : 0); // a failed write keeps the old count
-        QVERIFY(item(0)->hasSavedMark() == (events <= 512) && item(0)->isSaved() == saved);
+        QVERIFY(item(0)->hasSavedMark() && item(0)->isSaved() == saved); // made unsaved by the chips added
         QVERIFY(item(0)->isSelected() != saved);
         QCOMPARE(page->nameSelector()->currentIndex(), saved ? -1 : 0);
         QCOMPARE(enabled().contains("download"), !saved);
@@ -461,6 +467,22 @@ private slots:
         QCOMPARE(packets.size(), 2);
         QCOMPARE(packets[0].mid(2, 26), QByteArray::fromHex("140000000000") + frame(0, 0, 4) + frame(50, 0));
         QCOMPARE(packets[1].mid(2, 4), QByteArray::fromHex("00000200"));
+        if (after.isEmpty())
+            return;
+        page->setItemSelect(item(0));
+        KeyLayout* timeline = item(0)->keyLayout();
+        if (after == "record") {
+            boxes->script(QMessageBox::Yes); // its frames recorded over
+            page->setRecording(true);
+            page->createKey(1, 0, 1, 0, 0x05);
+            page->createKey(0, 20, 1, 0, 0x05);
+            page->setRecording(false);
+        } else if (after == "delay") {
+            timeline->keys[1]->delayEdit()->setText("60");
+        } else {
+            timeline->deleteDoubleKey(timeline->keys[0]);
+        }
+        QVERIFY(item(0)->hasSavedMark() && !item(0)->isSaved());
     }
 
     // Import reads and checks the file first: a good one becomes a new macro, drawn, downloaded and
@@ -618,6 +640,17 @@ private slots:
         row("failed save at the unplug, deleted once back, killed", "failed save, deleted", "");
         row("closed, a name with a slash in the list", "slash");
         row("closed, damaged list that cannot be copied", "no copy");
+        row("closed, a control character in a name in the list", "control character");
+        row("closed, the name \"..\" in the list", "hidden name");
+        row("closed, killed once back", "killed");
+        row("closed, downloaded once back, killed", "downloaded, killed");
+        row("closed, edited once back, refused and its file unwritable, killed", "refused, killed");
+        row("closed, renamed once back, killed", "renamed, killed");
+        row("closed, its file saved after the list", "newer file");
+        row("closed, both places hold it, the spare newer", "newer spare");
+        row("closed, a link at the list's place", "link");
+        row("closed, a link at the spare's place", "spare link");
+        row("a link put at the list's place while the keyboard is away", "link put meanwhile");
     }
     void keptMacroOutlivesTheTool()
     {
@@ -631,8 +664,21 @@ private slots:
         const QString list = folder() + "item/kept-aside.list";
         const QString spare = folder() + "item/kept-aside-spare.list";
         const bool failedSave = how.startsWith("failed save");
-        const bool killed = how == "failed save, killed";
+        const bool killed = how.endsWith("killed");
+        const bool linked = how.contains("link");
+        const bool linkedFirst = how == "link" || how == "spare link";
+        // What a link names: the user's, not ours.
+        const QString target = m_app.filePath(how == "link put meanwhile" ? "other.xml" : "shortcuts.xml");
+        // The places holding the list as regular files: a link's target is not the list.
+        const auto remembered = [&] {
+            QByteArray held;
+            for (const QString& place : {list, spare})
+                held += QFileInfo(place).isFile() && !QFileInfo(place).isSymLink() ? readFile(place) : QByteArray();
+            return held;
+        };
         QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(!linked || m_app.write(QFileInfo(target).fileName(), "keep-me"));
+        QVERIFY(!linkedFirst || QFile::link(target, how == "link" ? list : spare));
         QVERIFY(how != "folder" || QDir().mkpath(list));
         QVERIFY(how != "FIFO" || ::mkfifo(QFile::encodeName(list).constData(), 0600) == 0);
         QVERIFY(how != "mode 000" || (m_app.write("dev/item/kept-aside.list", "<KEPT/>") && QFile::setPermissions(list, {})));
@@ -646,41 +692,101 @@ private slots:
             page->setItemSelect(entry);
             page->createKey(1, 10, 1, 0, 0x05);
         }
-        const QList<int> recorded = triples(entry);
+        QList<int> recorded = triples(entry);
         {
             std::unique_ptr<FullDisk> disk(failedSave ? new FullDisk : nullptr);
             page->releaseDevice(); // the keyboard leaves
         }
         QTest::qWait(20);
-        // Nothing could remember it: told so at once.
+        // Nothing could remember it: told so at once. A link is told once, at the first use of the list.
         QVERIFY(!failedSave || (boxes->boxes().size() == 2 && boxes->boxes()[1].text.contains("not after Tessark starts again")));
+        QVERIFY(!linkedFirst || (boxes->boxes().size() == 1 && boxes->boxes()[0].text.contains("A link stands at")));
         boxes->clear();
-        const QByteArray file = readFile(itemFile("Macro1"));
+        QByteArray file = readFile(itemFile("Macro1"));
         QByteArray damaged;
+        QList<int> newer; // events saved elsewhere after the list: key B, down and up, 7 ms apart
+        for (int i = 0; i < 4; ++i)
+            newer << 1 - i % 2 << 5 << 7;
         QVERIFY(replug(back, [&] {
-            if (!failedSave)
+            if (how == "link put meanwhile") // the list already read in this run
+                QVERIFY(QFile::remove(list) && QFile::link(target, list));
+            else if (!failedSave)
                 reopen();
-            if (how == "folder" || how == "FIFO" || how == "mode 000")
+            const struct timeval past[2] = {{1000, 0}, {1000, 0}};
+            if (how == "newer file") { // its file saved with an edit, then killed before the list was
+                QVERIFY(m_app.write("dev/item/Macro1.xml", macroFile(1, 4, 7).replace("\"4\"", "\"5\"")));
+                QVERIFY(::utimes(QFile::encodeName(list).constData(), past) == 0);
+                file = readFile(itemFile("Macro1"));
+            }
+            if (how == "newer spare") { // the spare written last, before the list was emptied
+                QByteArray edited = readFile(list);
+                edited.replace("code=\"4\"", "code=\"5\"").replace("delay=\"30\"", "delay=\"7\"");
+                QVERIFY(m_app.write("dev/item/kept-aside-spare.list", edited.replace("delay=\"0\"", "delay=\"7\"")));
+                QVERIFY(::utimes(QFile::encodeName(list).constData(), past) == 0);
+                newer = newer.mid(0, 6);
+            }
+            if (!QStringList{"damaged list", "slash", "no copy", "control character", "hidden name"}.contains(how))
                 return; // nothing there to damage
-            const QByteArray entry = how == "slash" ? "<MACRO slot=\"5\" name=\"../x\" told=\"0\" noroom=\"0\"/>"
-                                                    : "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/>";
+            QByteArray entry = "<MACRO slot=\"64\" name=\"x\" told=\"0\" noroom=\"0\"/>";
+            if (how == "slash" || how == "control character" || how == "hidden name")
+                entry = "<MACRO slot=\"5\" name=\"" + QByteArray(how == "slash" ? "../x" : how == "hidden name" ? ".." : "a\x01x")
+                        + "\" told=\"0\" noroom=\"0\"/>";
             damaged = readFile(list).replace("</KEPT>", entry + "</KEPT>");
-            if (how == "damaged list" || how == "slash" || how == "no copy")
-                QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
+            QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
             for (int n = 0; how == "no copy" && n <= 999; ++n)
                 QVERIFY(QDir().mkpath(list + ".bad" + (n ? "." + QString::number(n) : QString())));
         }));
         QTest::qWait(20);
         const QStringList texts = boxTexts();
         QVERIFY2(texts.filter(told).size() == 1 && !texts.join(' ').contains("Macro1.xml"), qPrintable(texts.join('\n')));
+        QVERIFY2(how != "link put meanwhile" || texts[0].contains("A link stands at"), qPrintable(texts[0]));
         QCOMPARE(readFile(itemFile("Macro1")), file);
-        QCOMPARE(page->nameSelector()->findText("../x"), -1);
+        QVERIFY(page->nameSelector()->findText("../x") < 0 && page->nameSelector()->findText("..") < 0);
+        QVERIFY(!QFileInfo::exists(folder() + "item/...xml"));
         QCOMPARE(texts.size(), 1); // the list's notice goes in the same box
-        if (how == "damaged list" || how == "slash") {
+        if (!damaged.isEmpty() && how != "no copy") {
             QVERIFY2(texts.filter(QDir::toNativeSeparators(list + ".bad")).size() == 1, qPrintable(texts.join('\n')));
+            QVERIFY2(texts[0].contains("1 read and are kept; 1 did not read"), qPrintable(texts[0]));
             QCOMPARE(readFile(list + ".bad"), damaged);
         }
+        if (how == "newer file" || how == "newer spare")
+            recorded = newer;
         QVERIFY2(how != "no copy" || texts[0].contains("nor keep a copy of it"), qPrintable(texts[0]));
+        if (how == "refused, killed" || how == "renamed, killed") { // the list follows the page's macro
+            entry = page->items().last();
+            page->setItemSelect(entry);
+            if (how == "renamed, killed") {
+                rename(page->items().size() - 1, "Renamed");
+            } else {
+                page->createKey(1, 5, 1, 0, 0x06);
+                page->createKey(0, 5, 1, 0, 0x06);
+                recorded = triples(entry);
+                QVERIFY(QFile::remove(itemFile("Macro1")) && QDir().mkpath(itemFile("Macro1")));
+                f->kb->answerClosingStatus(5, 1);
+                page->downloadItemDataSlot();
+            }
+            reopen();
+            page->setDevice(folder(), f->device);
+            QTest::qWait(20);
+            QCOMPARE(listing(), how == "renamed, killed" ? QStringLiteral("a Renamed b") : QStringLiteral("a Macro1 b"));
+            for (MacroItem* i : page->items())
+                entry = i->name() == "Renamed" || i->name() == "Macro1" ? i : entry;
+            QVERIFY(triples(entry) == recorded && !entry->isSaved());
+            return;
+        }
+        if (how == "downloaded, killed") { // the keyboard holds it: a kill does not bring it back unsent
+            entry = page->items().last();
+            QVERIFY(entry->name() == "Macro1");
+            page->setItemSelect(entry);
+            page->downloadItemDataSlot();
+            QVERIFY(entry->isSaved() && !remembered().contains("Macro1"));
+            reopen();
+            page->setDevice(folder(), f->device);
+            QTest::qWait(20);
+            QVERIFY(listing() == "a Macro1 b" && !item(1)->isLoadDataHidden() && item(1)->keyLayout()->keys.isEmpty());
+            QCOMPARE(boxes->boxes().size(), 1);
+            return;
+        }
         if (how == "failed save, deleted") { // the user's delete holds through a kill
             page->setItemSelect(page->items().last());
             page->deleteItemSlot();
@@ -690,8 +796,8 @@ private slots:
             QVERIFY(listing() == "a b" && boxes->boxes().size() == 1);
             return;
         }
-        // Back on the page it leaves the list once its file holds it; once told, it comes back at the next
-        // start without a word; a kill brings back what the list holds.
+        // Back on the page it stays in the list until the keyboard holds it; once told, it comes back at
+        // the next start without a word; a kill brings back what the list holds.
         for (int start = 0; start < 2; ++start) {
             entry = page->items().last();
             for (MacroItem* i : page->items()) // listed in slot order after a kill
@@ -699,8 +805,7 @@ private slots:
             if (!returned.isEmpty()) {
                 QCOMPARE(QString::number(entry->index()) + ':' + entry->name(), returned);
                 QVERIFY(triples(entry) == recorded && !entry->isSaved());
-                QCOMPARE(QFileInfo(list).isFile(), killed || how == "mode 000" || how == "no copy");
-                QVERIFY(!readFile(spare).contains("MACRO"));
+                QVERIFY2(remembered().contains("name=\"" + entry->name().toLatin1() + '"'), remembered().constData());
             } else {
                 QVERIFY(entry->keyLayout()->keys.isEmpty() && QFile::exists(list));
             }
@@ -717,6 +822,7 @@ private slots:
             QCOMPARE(boxes->boxes().size(), texts.size());
         }
         QVERIFY(how != "no copy" || readFile(list) == damaged);
+        QVERIFY(!linked || (QFileInfo(how == "spare link" ? spare : list).isSymLink() && readFile(target) == "keep-me"));
     }
 
     // What an earlier run kept aside is told in one box, naming a few of each kind and counting the rest
@@ -729,13 +835,21 @@ private slots:
         QTest::addColumn<int>("heads");
         QTest::addColumn<int>("language");
         QTest::addColumn<QStringList>("told"); // in the one box; none: no box
+        QTest::addColumn<QString>("name");     // the macros' names: this and their slot
         QTest::newRow("60, free heads") << 60 << 2 << 64 << 1
-                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"};
-        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"};
+                                        << QStringList{"60 macros had not been downloaded", "\"M7\" and 52 more"} << "M";
+        QTest::newRow("60, free heads, Chinese") << 60 << 2 << 64 << 0 << QStringList{"60 个宏尚未下载", "另有 52 个"} << "M";
         QTest::newRow("60, four free heads, then again")
-            << 60 << 2 << 4 << 1 << QStringList{"4 macros had not been", "56 macros cannot come back", "\"M11\" and 48 more"};
-        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"};
-        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList();
+            << 60 << 2 << 4 << 1 << QStringList{"4 macros had not been", "56 macros cannot come back", "\"M11\" and 48 more"} << "M";
+        QTest::newRow("nine, one counted") << 9 << 2 << 16 << 1
+                                           << QStringList{"9 macros had not been downloaded", "\"M7\" and 1 more."} << "M";
+        QTest::newRow("520 frames") << 1 << 520 << 16 << 1 << QStringList{"needs 520 frames", "at most 512"} << "M";
+        QTest::newRow("520 frames, \"%1\" and \"%2\" in its name")
+            << 1 << 520 << 16 << 1 << QStringList{"\"a%2b%10\" is back on the page", "needs 520 frames", "at most 512"}
+            << "a%2b%1";
+        QTest::newRow("10000, over the size bound") << 10000 << 2 << 16 << 1
+                                                    << QStringList{"None of the macros in it could be read"} << "M";
+        QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList() << "M";
     }
     void keptMacrosAreToldInOneBox()
     {
@@ -744,9 +858,10 @@ private slots:
         QFETCH(int, heads);
         QFETCH(int, language);
         QFETCH(QStringList, told);
+        QFETCH(QString, name);
         QByteArray list = kept ? "<KEPT>" : "";
         for (int m = 0; m < kept; ++m) {
-            list += QString("<MACRO slot=\"%1\" name=\"M%1\" told=\"0\" noroom=\"0\">").arg(m).toLatin1();
+            list += QString("<MACRO slot=\"%1\" name=\"%2%1\" told=\"0\" noroom=\"0\">").arg(QString::number(m), name).toLatin1();
             for (int i = 0; i < events; ++i)
                 list += QString("<KEY%1 status=\"%2\" code=\"4\" type=\"1\" stype=\"0\" delay=\"10\"/>").arg(i).arg(1 - i % 2).toLatin1();
             list += "</MACRO>";
@@ -764,15 +879,17 @@ private slots:
         for (const QString& part : told)
             QVERIFY2(texts[0].contains(part) && !texts[0].contains("download it to keep it"), qPrintable(texts[0]));
         QVERIFY(!told.isEmpty() || !QFile::exists(folder() + "item/kept-aside.list"));
-        if (told.isEmpty())
+        if (told.isEmpty() || list.size() > 1024 * 1024) {
+            QVERIFY(page->items().isEmpty() && !texts.join(' ').contains("did read"));
             return;
+        }
         QCOMPARE(page->items().size(), qMin(kept, heads));
         QVERIFY(triples(page->items().last()).size() == 3 * events);
         // The next start: those back on the page take the free heads again, and nothing is told.
         QVERIFY(replug("", [this] { reopen(); }));
         QTest::qWait(20);
         QCOMPARE(boxes->boxes().size(), 1);
-        QCOMPARE(page->items().first()->name(), QStringLiteral("M0"));
+        QCOMPARE(page->items().first()->name(), name + '0');
     }
 
     // Releasing the keyboard while a macro (read or imported) is drawn stops the draw: nothing is left

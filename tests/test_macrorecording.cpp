@@ -81,7 +81,7 @@ private slots:
     {
         w.reset();
         // What the closed window kept aside would come back to the next row's keyboard.
-        QDirIterator kept(m_app.path(), {"kept-aside.list"}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator kept(m_app.path(), {"kept-aside*.list"}, QDir::Files, QDirIterator::Subdirectories);
         while (kept.hasNext())
             QFile::remove(kept.next());
         sim::reset();
@@ -233,20 +233,29 @@ private slots:
 
     // A macro recorded and not downloaded outlives an unplug: kept in its file while the keyboard is
     // away, back on the page with its events and unsaved when it returns as it left or restarted (its
-    // head lost), also to a tool closed and started again meanwhile, and told once, then.
+    // head lost), also to a tool closed and started again meanwhile, and told once, then. It stays
+    // remembered until the keyboard holds it: a tool ended without Exit once it is back brings it back
+    // again, without a word. Remembered only in the spare place, it comes back at the window's load.
     void recordedMacroComesBackAfterAnUnplug_data()
     {
         QTest::addColumn<bool>("restarted");
         QTest::addColumn<bool>("closed");
-        QTest::newRow("keyboard back as it left") << false << false;
-        QTest::newRow("keyboard back restarted") << true << false;
-        QTest::newRow("tool closed while the keyboard was away") << true << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("keyboard back as it left") << false << false << "";
+        QTest::newRow("keyboard back restarted") << true << false << "";
+        QTest::newRow("tool closed while the keyboard was away") << true << true << "";
+        QTest::newRow("tool closed while the keyboard was away, killed once back") << true << true << "killed";
+        QTest::newRow("tool closed with the list's place blocked, freed meanwhile") << true << true << "spare";
     }
     void recordedMacroComesBackAfterAnUnplug()
     {
         QFETCH(bool, restarted);
         QFETCH(bool, closed);
+        QFETCH(QString, how);
         QVERIFY(openMacroPage(true));
+        const QString items = page->itemFolder();
+        const QString list = items + "kept-aside.list";
+        QVERIFY(how != "spare" || QDir().mkpath(list));
         rec()->setChecked(true);
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray::fromHex("0100060000000000")},
                       {40, QByteArray::fromHex("0100000000000000")}, {20, QByteArray(8, '\0')}}); // Ctrl+C
@@ -266,6 +275,10 @@ private slots:
         const QByteArray saved = readFile(file);
         if (closed)
             w.reset();
+        if (how == "spare") { // told at the unplug; only the spare holds it now
+            QVERIFY(QDir(list).removeRecursively() && QFile::exists(items + "kept-aside-spare.list"));
+            boxes->clear();
+        }
         kb = sim::plug(sim::fullSizeDual());
         if (!restarted)
             kb->edit([&held](sim::FirmwareState& s) { s = held; });
@@ -286,6 +299,19 @@ private slots:
         QVERIFY2(boxes->boxes()[0].text.contains('"' + name + "\" had not been downloaded"),
                  qPrintable(boxes->boxes()[0].text));
         QCOMPARE(readFile(file), saved);
+        if (how != "killed")
+            return;
+        w.reset(); // ended without Exit: nothing is written
+        w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
+        page = w->macroPage();
+        QVERIFY(page && page->itemFolder() == items);
+        QTRY_VERIFY_WITH_TIMEOUT(page->isListReady() && page->items().size() == 4, 20000);
+        entry = page->items()[page->nameSelector()->findText(name)];
+        QVERIFY(entry->index() == slot && !entry->isSaved() && triples(entry) == recorded);
+        QTest::qWait(20);
+        QCOMPARE(boxes->boxes().size(), 1);
     }
 
     // The tab makes the page once and hands it the loaded keyboard, a keyboard loaded later goes to it

@@ -1,6 +1,7 @@
 #include "keptaside.h"
 
 #include "macro/macrofile.h"
+#include "platform/savefile.h"
 #include "widget/fileguard.h"
 
 #include <QDebug>
@@ -8,7 +9,7 @@
 #include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 namespace keptaside {
@@ -77,6 +78,52 @@ bool readEntry(const QDomElement& e, Entry* entry)
     return true;
 }
 
+// One MACRO element cut out of a list that is not well-formed: parsed on its own, and only when it is
+// well-formed and nested no deeper than a whole list may be.
+bool readCutEntry(const QByteArray& cut, Entry* entry)
+{
+    QXmlStreamReader check(cut);
+    int depth = 0;
+    while (!check.atEnd()) {
+        const QXmlStreamReader::TokenType t = check.readNext();
+        if (t == QXmlStreamReader::StartElement && ++depth > FileGuard::MaxXmlDepth)
+            return false;
+        if (t == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    QDomDocument doc;
+    if (check.hasError() || !doc.setContent(cut))
+        return false;
+    return readEntry(doc.documentElement(), entry);
+}
+
+// The entries of a list that is not well-formed, each from its "<MACRO" to the next one or the list's
+// end; unread counts those that do not read. False when nothing there looks like an entry.
+bool readEntryByEntry(const QByteArray& content, QList<Entry>* entries, int* unread)
+{
+    const QByteArray open("<MACRO");
+    QList<int> starts;
+    for (int at = content.indexOf(open); at >= 0; at = content.indexOf(open, at + open.size())) {
+        const char next = at + open.size() < content.size() ? content[at + open.size()] : '\0';
+        if (next == ' ' || next == '\t' || next == '\n' || next == '\r' || next == '/' || next == '>')
+            starts << at;
+    }
+    if (starts.isEmpty())
+        return false;
+    for (int i = 0; i < starts.size(); ++i) {
+        int end = i + 1 < starts.size() ? starts[i + 1] : content.size();
+        const int close = content.indexOf("</KEPT>", starts[i]);
+        if (close >= 0 && close < end)
+            end = close;
+        Entry entry;
+        if (readCutEntry(content.mid(starts[i], end - starts[i]), &entry))
+            entries->append(entry);
+        else
+            ++*unread;
+    }
+    return true;
+}
+
 QByteArray bytes(const QList<Entry>& entries)
 {
     QByteArray out;
@@ -114,45 +161,63 @@ bool isEntryName(const QString& name)
     return name.size() <= MaxNameLength && macrofile::isSafeMacroFileName(name);
 }
 
-Result read(const QString& path, QList<Entry>* entries)
+Result read(const QString& path, QList<Entry>* entries, int* unread)
 {
+    int notRead = 0;
+    int* const counted = unread ? unread : &notRead;
+    *counted = 0;
+    if (SaveFile::isLinkAtName(path)) {
+        qWarning().noquote() << "kept macros: a link stands at" << path << "- it is left alone";
+        return Result::Link;
+    }
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
+    if (!info.exists())
         return Result::Absent;
-    QDomDocument doc;
+    QByteArray content;
     FileGuard::XmlError error;
-    const FileGuard::Result r = FileGuard::loadDom(path, &doc, &error);
-    if (r == FileGuard::Result::Malformed)
+    const FileGuard::Result r = FileGuard::readXml(path, &content, &error);
+    if (r == FileGuard::Result::Malformed) {
         qWarning().noquote() << "kept macros:" << path << "is not well-formed:" << error.line << ":" << error.column
-                             << error.text;
-    if (r != FileGuard::Result::Read)
+                             << error.text << "- read entry by entry";
+        const int before = entries->size();
+        if (!readEntryByEntry(content, entries, counted))
+            *counted = -1;
+        else
+            qWarning().noquote() << "kept macros:" << path << "-" << entries->size() - before << "entries read,"
+                                 << *counted << "did not";
+        return Result::Damaged;
+    }
+    QDomDocument doc;
+    if (r != FileGuard::Result::Read || !doc.setContent(content)) {
+        *counted = -1;
         return Result::Damaged; // the guard logged why
+    }
     const QDomElement root = doc.documentElement();
     if (root.tagName() != QLatin1String("KEPT")) {
         qWarning().noquote() << "kept macros:" << path << "is not a list of kept macros";
+        *counted = -1;
         return Result::Damaged;
     }
-    Result result = Result::Read;
     int at = 0;
     for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement(), ++at) {
         Entry entry;
         if (!readEntry(e, &entry)) {
             qWarning().noquote() << "kept macros:" << path << "- entry" << at << "does not read";
-            result = Result::Damaged;
+            ++*counted;
             continue;
         }
         entries->append(entry);
     }
-    return result;
+    return *counted ? Result::Damaged : Result::Read;
 }
 
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)
 {
-    if (entries.isEmpty() && !keepEmpty) {
-        const QFileInfo info(path);
-        return (!info.exists() && !info.isSymLink()) || QFile::remove(path);
-    }
-    QSaveFile file(path);
+    if (SaveFile::isLinkAtName(path))
+        return false;
+    if (entries.isEmpty() && !keepEmpty)
+        return !QFileInfo::exists(path) || QFile::remove(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray content = bytes(entries);

@@ -35,14 +35,18 @@ enum class Result {
     Absent,  // nothing stands there
     Read,    // every entry read
     Damaged, // the file, or some of its entries, did not read; those that did are returned
+    Link,    // a link stands there: neither it nor its target is read
 };
 
 // Reads the file at path as untrusted: a regular file within the description files' bounds, each entry
-// checked whole. Appends what reads to *entries.
-Result read(const QString& path, QList<Entry>* entries);
+// checked whole. Appends what reads to *entries. A file that is not well-formed as a whole is read
+// entry by entry, so one bad entry does not take the others with it. unread (may be null): how many
+// entries did not read; -1 when the file did not read at all and none could be counted.
+Result read(const QString& path, QList<Entry>* entries, int* unread = nullptr);
 
 // Writes entries to path through a save file (the old one stays whole on failure); none: removes the
-// file, unless keepEmpty (an empty list is written). False when that did not happen.
+// file, unless keepEmpty (an empty list is written). False when that did not happen. A link at path is
+// never written through nor removed: false.
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty = false);
 
 } // namespace keptaside

@@ -150,6 +150,8 @@ void KeyLayout::updateKeyPoint()
     for (Key* key : qAsConst(keys))
         x = key->placeAt(x);
     setContentWidth(x + ContentTail);
+    // Every change of the chips or their delays places them again.
+    emit eventsChanged();
 }
 
 void KeyLayout::setContentWidth(int width)
@@ -688,6 +690,7 @@ void KeyLayout::staticDialogDoubleClicked(KeyBtn* btn)
     }
     staticDialogHide();
     checkoutKeyDelay();
+    emit eventsChanged();
 }
 
 void KeyLayout::staticDialogHide()

@@ -64,6 +64,8 @@ public:
 
 signals:
     void keyLayoutPressed();
+    // The chips, their keys or their delays may have changed.
+    void eventsChanged();
 
 public slots:
     void leftPressed();

@@ -378,6 +378,7 @@ MacroItem* Macro::createMacroItem(int slot, QString name)
     updateItemLayout();
     connect(item, &MacroItem::emitSetSelect, this, &Macro::setItemSelect);
     connect(item, &MacroItem::emitLoadData, this, &Macro::loadDataSlot);
+    connect(item->keyLayout(), &KeyLayout::eventsChanged, this, [this, item] { eventsChanged(item); });
     return item;
 }
 
@@ -601,8 +602,10 @@ void Macro::drawPendingEvent(MacroItem* target)
         return;
     }
     KeyLayout* timeline = target->keyLayout();
+    m_quietEdits = true;
     timeline->keys.append(timeline->createKey(event->status, event->delay, event->code, event->type, event->stype));
     timeline->updateKeyPoint();
+    m_quietEdits = false;
     ++m_drawIndex;
     timeline->scrollToEnd();
 }

@@ -33,6 +33,10 @@ class QScrollArea;
 class QScrollBar;
 class QVBoxLayout;
 class Slider;
+class QDateTime;
+namespace keptaside {
+struct Entry;
+}
 
 class Macro : public QWidget {
     Q_OBJECT
@@ -169,7 +173,8 @@ public slots:
     void comboboxCurentTextChangedSlot(QString text);
     void downloadItemDataSlot();
     void recorderItemDataSlot(bool on);
-    void saveMacroItem(MacroItem* item);
+    // Writes the entry's file in the item folder; false (the user told) when that did not happen.
+    bool saveMacroItem(MacroItem* item);
     bool downloadMacroItem(MacroItem* item);
     void alterButtonSlot();
     void alterEditFinishedSlot();
@@ -247,6 +252,13 @@ private:
     // The remembered macro back on the page as item leaves the list: the keyboard or its file holds it,
     // or the user deleted it.
     void forgetBack(const MacroItem* item);
+    // The remembered macro back on the page as item is remembered as the page holds it now.
+    void keepBackInStep(MacroItem* item);
+    // The entry's events changed: unsaved, unless they are what the keyboard holds.
+    void eventsChanged(MacroItem* item);
+    // entry's events from its file in folder when that file reads as its macro, differs and was saved
+    // after listTime (the time of the list it came from); true when taken.
+    static bool takeNewerFile(const QString& folder, const QDateTime& listTime, keptaside::Entry* entry);
     // A free head for a kept macro whose entry the keyboard does not list: its own slot when free, else
     // the first free one, claimed as an added macro's is, under its name unless a listed macro or
     // another head has that; null when the keyboard has no free head.
@@ -293,6 +305,8 @@ private:
     uint m_defaultDelay = 0;
     MacroItem* m_drawTarget = nullptr;
     QMetaObject::Connection m_importDrawn;
+    // Chips made by a draw or a return from the list, not by the user: the saved mark stays.
+    bool m_quietEdits = false;
     // Entries whose download failed, and their macros set aside while their keyboard is away.
     struct AsideMacro {
         QString itemFolder;

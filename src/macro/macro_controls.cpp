@@ -499,6 +499,7 @@ void Macro::alterEditFinishedSlot()
     else
         qDebug() << "rename: the name" << old << "is no file name, no macro file renamed";
     item->setName(name);
+    keepBackInStep(item);
     writeHeadName(item->index(), name);
     const int index = m_comboBox->findText(old, Qt::MatchExactly | Qt::MatchCaseSensitive);
     setSelectorTextQuietly(index, name);

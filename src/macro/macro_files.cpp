@@ -61,13 +61,13 @@ int Macro::readItemXml(QString path, QString fileName)
     return r;
 }
 
-void Macro::saveMacroItem(MacroItem* item)
+bool Macro::saveMacroItem(MacroItem* item)
 {
     if (!item)
-        return;
+        return false;
     if (m_itemFolder.isEmpty() || !isFileName(item->name())) {
         qDebug() << "Save item error.";
-        return;
+        return false;
     }
     if (Data::makeDir(m_itemFolder))
         qDebug() << "文件夹  不存在，创建。" << m_itemFolder;
@@ -75,11 +75,12 @@ void Macro::saveMacroItem(MacroItem* item)
     if (writeItemXml(item, path) < 0) {
         // Unsaved, the macro stays marked so: the user is told which file did not take it.
         filenotice::saveFailed(path, QStringLiteral("the macro file could not be written"));
-        return;
+        return false;
     }
     qDebug() << "Save item save finished. id=" << item->index();
     qDebug() << "Save macro item: " << path;
-    item->setSaved(true);
+    // The saved mark is the keyboard's: a file alone does not put the events on it.
+    return true;
 }
 
 void Macro::exportItemSlot(QString path)

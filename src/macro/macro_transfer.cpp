@@ -10,6 +10,7 @@
 #include "macro/macrofile.h"
 #include "macro/macroitem.h"
 #include "macro/macronotice.h"
+#include "platform/savefile.h"
 #include "setting/Language.h"
 #include "widget/combobox.h"
 #include "widget/fileguard.h"
@@ -18,6 +19,7 @@
 #include "widget/writefailurenotice.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
 #include <QPointer>
@@ -230,6 +232,8 @@ bool Macro::downloadMacroItem(MacroItem* item)
     }
     m_undelivered.removeAll(QPointer<MacroItem>(item));
     item->setKeyboardEvents(eventValues(item));
+    // What the page shows is what the keyboard holds now.
+    item->setSaved(true);
     forgetBack(item);
     return true;
 }
@@ -241,10 +245,34 @@ void Macro::keepUndelivered(MacroItem* item)
     // Its file is written as a downloaded macro's is, but the entry keeps its unsaved mark: the
     // keyboard still holds something else.
     item->setSaved(false);
-    saveMacroItem(item);
-    const bool saved = item->isSaved();
-    item->setSaved(false);
+    const bool saved = saveMacroItem(item);
+    // Back from the list, it is remembered as it is now: a kill must not bring back an older copy.
+    keepBackInStep(item);
     writefailurenotice::macroNotTaken(item->name(), saved);
+}
+
+void Macro::keepBackInStep(MacroItem* item)
+{
+    bool changed = false;
+    for (AsideMacro& kept : m_aside) {
+        if (!kept.back || kept.item != item)
+            continue;
+        kept.slot = item->index();
+        kept.name = item->name();
+        kept.events = eventValues(item);
+        changed = true;
+    }
+    if (changed)
+        rememberAside(m_itemFolder);
+}
+
+void Macro::eventsChanged(MacroItem* item)
+{
+    // Drawn from the keyboard or a file, or brought back: the drawing sets the mark itself.
+    if (m_quietEdits || !item)
+        return;
+    if ((!item->hasSavedMark() || item->isSaved()) && isChangedFromKeyboard(item))
+        item->setSaved(false);
 }
 
 void Macro::setAsideUndelivered(const MacroItem* drawing)
@@ -310,6 +338,54 @@ bool Macro::hasKeptAside(const QString& deviceFolder)
     return false;
 }
 
+namespace {
+
+bool isListFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
+bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].status != b[i].status || a[i].delay != b[i].delay || !a[i].sameKey(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool Macro::takeNewerFile(const QString& folder, const QDateTime& listTime, keptaside::Entry* entry)
+{
+    if (!isFileName(entry->name))
+        return false;
+    const QString path = folder + entry->name + QStringLiteral(".xml");
+    const QFileInfo file(path);
+    // Saved after the list was written: an edit saved at a failed download, before a kill.
+    if (!file.isFile() || file.isSymLink() || !listTime.isValid() || file.lastModified() <= listTime)
+        return false;
+    QVector<DataKey*> read;
+    QVector<macrofile::Item> items;
+    if (macrofile::readMacroFile(path, &read, &items) != macrofile::Ok || items.size() != 1
+        || items[0].id != entry->slot) {
+        qDeleteAll(read);
+        return false;
+    }
+    QVector<DataKey> events;
+    for (const DataKey* e : qAsConst(read))
+        events.append(*e);
+    qDeleteAll(read);
+    if (sameEvents(events, entry->events))
+        return false;
+    qDebug().noquote() << "kept macro" << entry->name << "- its file" << path << "is newer than the list: taken";
+    entry->events = events;
+    return true;
+}
+
 void Macro::recallAside(const QString& folder)
 {
     if (folder.isEmpty() || m_asideRecalled.contains(folder))
@@ -318,11 +394,24 @@ void Macro::recallAside(const QString& folder)
     const QString first = folder + QLatin1String(keptaside::FileName);
     const QString spare = folder + QLatin1String(keptaside::SpareFileName);
     QList<keptaside::Entry> held[2]; // what each place holds
-    QList<QPair<QString, QString>> damaged; // a place and its copy
+    struct Damage {
+        QString place;
+        QString copy;
+        int read = 0;
+        int unread = 0;
+    };
+    QList<Damage> damaged;
+    bool linked[2] = {false, false};
     bool rewrite = false;
     const QString places[2] = {first, spare};
     for (int i = 0; i < 2; ++i) {
-        if (keptaside::read(places[i], &held[i]) == keptaside::Result::Damaged) {
+        int unread = 0;
+        const keptaside::Result r = keptaside::read(places[i], &held[i], &unread);
+        if (r == keptaside::Result::Link) {
+            // Neither the link nor what it names is ours to read or write over.
+            m_asideLocked.insert(places[i]);
+            linked[i] = true;
+        } else if (r == keptaside::Result::Damaged) {
             // What did not read may be a macro the user has nowhere else: kept before anything replaces
             // it, else never written over. An empty file held nothing and is not told.
             const QFileInfo info(places[i]);
@@ -331,34 +420,71 @@ void Macro::recallAside(const QString& folder)
             if (!empty && !keepUnreadableFile(places[i], &copy))
                 m_asideLocked.insert(places[i]);
             if (!empty)
-                damaged.append(qMakePair(places[i], copy));
+                damaged.append({places[i], copy, held[i].size(), unread});
             rewrite = true;
         }
     }
     // While the first place cannot be written over, the spare holds the list once it stands: what the
     // first still names may have been downloaded or deleted since.
-    const bool spareOnly = m_asideLocked.contains(first) && !m_asideLocked.contains(spare)
-                           && QFileInfo(spare).isFile() && !QFileInfo(spare).isSymLink();
+    const bool spareOnly = m_asideLocked.contains(first) && !m_asideLocked.contains(spare) && isListFile(spare);
+    const QDateTime times[2] = {QFileInfo(first).lastModified(), QFileInfo(spare).lastModified()};
     QList<keptaside::Entry> entries = held[1];
+    QList<int> from; // the place each entry came from
+    for (int n = 0; n < entries.size(); ++n)
+        from << 1;
     if (!spareOnly) {
-        // Both hold the list when the tool ended between writing the first and emptying the spare.
+        // Both hold the list when the tool ended between writing one place and emptying the other: the
+        // one written last holds the macro as it was last.
         entries = held[0];
+        from.clear();
+        for (int n = 0; n < entries.size(); ++n)
+            from << 0;
+        const bool spareNewer = isListFile(first) && isListFile(spare) && times[1] > times[0];
         for (const keptaside::Entry& e : qAsConst(held[1])) {
-            if (std::none_of(entries.begin(), entries.end(), [&e](const keptaside::Entry& o) {
-                    return o.slot == e.slot && o.name == e.name;
-                }))
+            const auto it = std::find_if(entries.begin(), entries.end(), [&e](const keptaside::Entry& o) {
+                return o.slot == e.slot && o.name == e.name;
+            });
+            if (it == entries.end()) {
                 entries.append(e);
+                from << 1;
+            } else if (spareNewer && !sameEvents(it->events, e.events)) {
+                qDebug().noquote() << "kept macro" << e.name << "- both places hold it: the newer, in" << spare
+                                   << ", is taken";
+                *it = e;
+                from[int(it - entries.begin())] = 1;
+                rewrite = true;
+            } else if (!sameEvents(it->events, e.events)) {
+                qDebug().noquote() << "kept macro" << e.name << "- both places hold it: the newer, in" << first
+                                   << ", is taken";
+                rewrite = true;
+            }
         }
     }
-    for (const QPair<QString, QString>& d : qAsConst(damaged)) {
-        const bool elsewhere = d.first == first && m_asideLocked.contains(first) && !m_asideLocked.contains(spare);
+    for (int n = 0; n < entries.size(); ++n)
+        rewrite = takeNewerFile(folder, times[from[n]], &entries[n]) || rewrite;
+    for (const Damage& d : qAsConst(damaged)) {
+        const bool elsewhere = d.place == first && m_asideLocked.contains(first) && !m_asideLocked.contains(spare);
         // The spare standing says an earlier start told this and remembers the list there: told once, as
         // what blocks the first place may stay for good.
         if (elsewhere && spareOnly) {
             qDebug().noquote() << "kept macros remembered in" << spare << "while" << first << "does not read";
             continue;
         }
-        macronotice::listUnreadable(d.first, d.second, elsewhere ? spare : QString());
+        macronotice::listUnreadable(d.place, d.copy, elsewhere ? spare : QString(), d.read, d.unread);
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!linked[i])
+            continue;
+        const QString& other = places[1 - i];
+        const bool otherFree = !m_asideLocked.contains(other);
+        // The other place standing says an earlier start told this: it is written, if only empty, while
+        // the link stays.
+        if (otherFree && isListFile(other)) {
+            qDebug().noquote() << "kept macros remembered in" << other << "while a link stands at" << places[i];
+            continue;
+        }
+        macronotice::listLinked(places[i], otherFree ? other : QString());
+        rewrite = true;
     }
     for (const keptaside::Entry& e : qAsConst(entries)) {
         AsideMacro kept;
@@ -388,12 +514,21 @@ void Macro::rememberAside(const QString& folder)
     }
     const QString first = folder + QLatin1String(keptaside::FileName);
     const QString spare = folder + QLatin1String(keptaside::SpareFileName);
+    // A link put there since the list was read is left alone as one found then.
+    for (const QString& place : {first, spare}) {
+        if (!m_asideLocked.contains(place) && SaveFile::isLinkAtName(place)) {
+            m_asideLocked.insert(place);
+            const QString other = place == first ? spare : first;
+            macronotice::listLinked(place, m_asideLocked.contains(other) ? QString() : other);
+        }
+    }
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
     if (!entries.isEmpty())
         Data::makeDir(folder);
     // The place that does not hold the list is emptied: what it held would come back at the next start.
-    if (firstFree && keptaside::write(first, entries)) {
+    // Kept when empty while the spare cannot be used: it says that was told.
+    if (firstFree && keptaside::write(first, entries, !spareFree)) {
         if (spareFree && !keptaside::write(spare, {}))
             qWarning().noquote() << "kept macros: cannot remove" << spare;
         return;
@@ -428,8 +563,8 @@ void Macro::forgetBack(const MacroItem* item)
 void Macro::restoreUndelivered()
 {
     recallAside(m_itemFolder);
-    // Each macro back on the page leaves the remembered list once its file holds it as it is; otherwise
-    // it stays there until it is downloaded or deleted. A change of what it was told is written too.
+    // Each macro back on the page stays in the remembered list until it is downloaded or deleted. A
+    // change of what it was told is written too.
     bool changed = false;
     QList<AsideMacro> stillAside;
     for (AsideMacro kept : qAsConst(m_aside)) {
@@ -452,11 +587,13 @@ void Macro::restoreUndelivered()
             stillAside.append(kept);
             continue;
         }
+        m_quietEdits = true;
         deleteMacroItemKeyData(item);
         KeyLayout* timeline = item->keyLayout();
         for (const DataKey& e : qAsConst(kept.events))
             timeline->keys.append(timeline->createKey(e.status, e.delay, e.code, e.type, e.stype));
         timeline->updateKeyPoint();
+        m_quietEdits = false;
         timeline->scrollToStart();
         // The keyboard's frames are not the user's macro: only a new download replaces them.
         item->setVisibleItem(false);
@@ -481,12 +618,11 @@ void Macro::restoreUndelivered()
         kept.name = item->name();
         kept.told = true;
         kept.toldNoRoom = false;
-        // A failed save at the unplug left the list the only place that holds the edit.
-        if (fileHolding(kept).isEmpty()) {
-            kept.back = true;
-            kept.item = item;
-            stillAside.append(kept);
-        }
+        // Remembered until the keyboard holds it or the user deletes it: its file alone brings nothing
+        // back at the next start.
+        kept.back = true;
+        kept.item = item;
+        stillAside.append(kept);
     }
     m_aside = stillAside;
     if (changed)

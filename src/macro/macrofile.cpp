@@ -122,7 +122,7 @@ int readMacroFile(const QString& path, QVector<DataKey*>* events, QVector<Item>*
 
 bool isSafeMacroFileName(const QString& name)
 {
-    if (name.isEmpty())
+    if (name.trimmed().isEmpty() || name.startsWith(QLatin1Char('.')))
         return false;
     for (const QChar c : name) {
         if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.category() == QChar::Other_Control)

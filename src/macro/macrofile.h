@@ -44,7 +44,8 @@ int writeMacroFile(const QString& path, int id, const QVector<const DataKey*>& e
 int readMacroFile(const QString& path, QVector<DataKey*>* events, QVector<Item>* items = nullptr);
 
 // Whether a macro name may become a file name in the item folder: names from the keyboard can hold
-// anything. Not empty, and no "/", "\", ":" or control character.
+// anything. Not empty nor all blanks, no leading "." (a hidden file, or "." and ".."), and no "/", "\",
+// ":" or control character.
 bool isSafeMacroFileName(const QString& name);
 
 // A file name up to its first "." (the whole name without one): the folder load's macro name.

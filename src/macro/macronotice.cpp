@@ -18,15 +18,15 @@
 namespace {
 
 // In the order the box tells them.
-enum class Kind { ListUnreadable, BackNotDownloaded, BackTooLong, BackRenamed, NoFreeSlot, NotRemembered };
+enum class Kind { ListUnreadable, ListLinked, BackNotDownloaded, BackTooLong, BackRenamed, NoFreeSlot, NotRemembered };
 
 struct Notice {
     Kind kind = Kind::BackNotDownloaded;
     QString name; // the list's path for ListUnreadable
     QString other; // the new name, the file, or the list's copy
     QString spare; // the list's spare place
-    int frames = 0;
-    int most = 0;
+    int frames = 0; // ListUnreadable: the entries that read
+    int most = 0;   // ListUnreadable: those that did not, -1 uncounted
 };
 
 QList<Notice> g_queue;
@@ -62,16 +62,30 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
+// How much of a damaged list read: its entries come back (or stay kept) as told below the list's notice.
+QString countText(const Notice& n, bool zh)
+{
+    const int read = n.frames, unread = n.most;
+    if (unread < 0 || (read == 0 && unread > 0))
+        return zh ? QStringLiteral("其中的宏都无法读取。") : QStringLiteral(" None of the macros in it could be read.");
+    return zh ? QStringLiteral("其中 %1 个宏已读取并保留，%2 个无法读取。").arg(read).arg(unread)
+              : QStringLiteral(" Of the macros in it, %1 read and are kept; %2 did not read.").arg(read).arg(unread);
+}
+
 QString listText(const Notice& n, bool zh)
 {
     const QString path = native(n.name);
     QString text;
-    if (!n.other.isEmpty())
-        text = zh ? QStringLiteral("保留的宏列表 %1 有部分内容无法读取，原文件已另存为 %2；读取到的宏已重新记录到列表中。")
-                        .arg(path, native(n.other))
-                  : QStringLiteral("The list of macros kept aside, %1, did not read in full. It is kept as %2, and "
-                                   "the macros that did read are remembered in a new list.")
-                        .arg(path, native(n.other));
+    if (n.kind == Kind::ListLinked)
+        text = zh ? QStringLiteral("保留的宏列表的位置 %1 是一个链接；它及其指向的文件都保持原样，不会被读取或写入。").arg(path)
+                  : QStringLiteral("A link stands at %1, a place of the list of macros kept aside: it is left alone, "
+                                   "and what it points to is neither read nor written.")
+                        .arg(path);
+    else if (!n.other.isEmpty())
+        text = (zh ? QStringLiteral("保留的宏列表 %1 有部分内容无法读取，原文件已另存为 %2。")
+                   : QStringLiteral("The list of macros kept aside, %1, did not read in full. It is kept as %2."))
+                   .arg(path, native(n.other))
+               + countText(n, zh);
     else
         text = zh ? QStringLiteral("无法读取保留的宏列表 %1，也无法另存其副本（那里可能是文件夹、管道或无法打开的文件），"
                                    "因此保持原样；其中若有宏，不会回到页面。")
@@ -83,6 +97,10 @@ QString listText(const Notice& n, bool zh)
     if (!n.spare.isEmpty())
         text += zh ? QStringLiteral("今后保留的宏记录在 %1 中。").arg(native(n.spare))
                    : QStringLiteral(" Macros kept aside are remembered in %1 instead.").arg(native(n.spare));
+    else if (n.kind == Kind::ListLinked)
+        text += zh ? QStringLiteral("另一个位置也无法使用：保留的宏只在程序运行期间保留。")
+                   : QStringLiteral(" The other place cannot be used either: macros kept aside are kept only while "
+                                    "Tessark runs.");
     return text;
 }
 
@@ -90,6 +108,7 @@ QString oneText(const Notice& n, bool zh)
 {
     switch (n.kind) {
     case Kind::ListUnreadable:
+    case Kind::ListLinked:
         return listText(n, zh);
     case Kind::BackNotDownloaded:
         return zh ? QStringLiteral("键盘断开或程序关闭时宏“%1”尚未下载。该宏及其全部按键事件已回到页面上；请下载以保存到键盘。")
@@ -99,15 +118,10 @@ QString oneText(const Notice& n, bool zh)
                                    "the keyboard.")
                         .arg(n.name);
     case Kind::BackTooLong:
-        return zh ? QStringLiteral("宏“%1”及其全部按键事件已回到页面上，但它需要 %2 帧，键盘最多只能保存 %3 帧；请缩短后再下载。")
-                        .arg(n.name)
-                        .arg(n.frames)
-                        .arg(n.most)
-                  : QStringLiteral("The macro \"%1\" is back on the page with all its events, but it needs %2 frames "
-                                   "and the keyboard holds at most %3: shorten it before downloading it.")
-                        .arg(n.name)
-                        .arg(n.frames)
-                        .arg(n.most);
+        return (zh ? QStringLiteral("宏“%1”及其全部按键事件已回到页面上，但它需要 %2 帧，键盘最多只能保存 %3 帧；请缩短后再下载。")
+                   : QStringLiteral("The macro \"%1\" is back on the page with all its events, but it needs %2 frames "
+                                    "and the keyboard holds at most %3: shorten it before downloading it."))
+            .arg(n.name, QString::number(n.frames), QString::number(n.most));
     case Kind::BackRenamed:
         return zh ? QStringLiteral("宏“%1”已回到页面上，但名称改为“%2”，因为另一个宏已使用“%1”。该宏保留全部按键事件，"
                                    "尚未下载到键盘。")
@@ -168,6 +182,7 @@ QString manyText(Kind kind, const QList<Notice>& all, bool zh)
         list << n.name;
     switch (kind) {
     case Kind::ListUnreadable:
+    case Kind::ListLinked:
         break;
     case Kind::BackNotDownloaded:
         return zh ? QStringLiteral("键盘断开或程序关闭时以下 %1 个宏尚未下载，它们及其全部按键事件已回到页面上；请下载以保存到键盘：%2。")
@@ -256,9 +271,7 @@ void backNotDownloaded(const QString& name)
 void backTooLong(const QString& name, int frames, int most)
 {
     qWarning().noquote() << QStringLiteral("Macro \"%1\" back on the page: it needs %2 frames, the keyboard holds %3")
-                                .arg(name)
-                                .arg(frames)
-                                .arg(most);
+                                .arg(name, QString::number(frames), QString::number(most));
     queue({Kind::BackTooLong, name, QString(), QString(), frames, most});
 }
 
@@ -283,23 +296,34 @@ void notRemembered(const QString& name, const QString& file)
     queue({Kind::NotRemembered, name, file, QString(), 0, 0});
 }
 
-void listUnreadable(const QString& path, const QString& keptAs, const QString& spare)
+void listUnreadable(const QString& path, const QString& keptAs, const QString& spare, int read, int unread)
 {
     // Pages come and go within a run and read the list again: what stands there now is told once.
     const QFileInfo info(path);
     const QString key = QStringLiteral("%1|%2%3|%4|%5")
-                            .arg(QDir::cleanPath(path))
-                            .arg(int(info.isDir()))
-                            .arg(int(info.isFile()))
-                            .arg(info.size())
-                            .arg(info.lastModified().toMSecsSinceEpoch());
+                            .arg(QDir::cleanPath(path), QString::number(int(info.isDir())),
+                                 QString::number(int(info.isFile())), QString::number(info.size()),
+                                 QString::number(info.lastModified().toMSecsSinceEpoch()));
     if (g_listsTold.contains(key))
         return;
     g_listsTold.insert(key);
     qWarning().noquote() << QStringLiteral("Kept macros' list does not read: \"%1\"").arg(path)
                          << (keptAs.isEmpty() ? QStringLiteral("- left as it is") : QStringLiteral("- kept as \"%1\"").arg(keptAs))
-                         << (spare.isEmpty() ? QString() : QStringLiteral("- remembering in \"%1\"").arg(spare));
-    queue({Kind::ListUnreadable, path, keptAs, spare, 0, 0});
+                         << (spare.isEmpty() ? QString() : QStringLiteral("- remembering in \"%1\"").arg(spare))
+                         << "- entries read:" << read << "not read:" << unread;
+    queue({Kind::ListUnreadable, path, keptAs, spare, read, unread});
+}
+
+void listLinked(const QString& path, const QString& other)
+{
+    // What the link names tells one link from another put there later.
+    const QString key = QStringLiteral("link|") + QDir::cleanPath(path) + QLatin1Char('|') + QFileInfo(path).symLinkTarget();
+    if (g_listsTold.contains(key))
+        return;
+    g_listsTold.insert(key);
+    qWarning().noquote() << QStringLiteral("Kept macros' list: a link stands at \"%1\", left alone").arg(path)
+                         << (other.isEmpty() ? QStringLiteral("- no other place") : QStringLiteral("- using \"%1\"").arg(other));
+    queue({Kind::ListLinked, path, QString(), other, 0, 0});
 }
 
 void flush()
@@ -310,14 +334,14 @@ void flush()
         return;
     const bool zh = chineseInterface();
     QStringList paragraphs;
-    for (const Kind kind : {Kind::ListUnreadable, Kind::BackNotDownloaded, Kind::BackTooLong, Kind::BackRenamed,
+    for (const Kind kind : {Kind::ListUnreadable, Kind::ListLinked, Kind::BackNotDownloaded, Kind::BackTooLong, Kind::BackRenamed,
                             Kind::NoFreeSlot, Kind::NotRemembered}) {
         QList<Notice> ofKind;
         for (const Notice& n : all) {
             if (n.kind == kind)
                 ofKind << n;
         }
-        if (ofKind.size() == 1 || (kind == Kind::ListUnreadable && !ofKind.isEmpty())) {
+        if (ofKind.size() == 1 || ((kind == Kind::ListUnreadable || kind == Kind::ListLinked) && !ofKind.isEmpty())) {
             for (const Notice& n : qAsConst(ofKind))
                 paragraphs << oneText(n, zh);
         } else if (!ofKind.isEmpty()) {

@@ -19,8 +19,12 @@ void noFreeSlot(const QString& name, const QString& file);
 void notRemembered(const QString& name, const QString& file);
 // The list of kept macros at path did not read; keptAs: its copy, empty when none could be made (it is
 // then left as it is); spare: where the macros kept aside are remembered instead, empty when that is
-// path itself or nowhere. Told once a run for what stands there.
-void listUnreadable(const QString& path, const QString& keptAs, const QString& spare);
+// path itself or nowhere; read: its entries that did read; unread: those that did not, -1 when none of
+// it read and nothing could be counted. Told once a run for what stands there.
+void listUnreadable(const QString& path, const QString& keptAs, const QString& spare, int read, int unread);
+// A link stands at path, a place of the list of kept macros: it and its target are left alone; other:
+// the place used instead, empty when there is none. Told once a run.
+void listLinked(const QString& path, const QString& other);
 
 // Shows what is queued as one box and empties the queue; runs by itself from the event loop after the
 // action that queued the first notice.
