@@ -9,7 +9,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include "platform/savefile.h"
 
 Language* g_language = nullptr;
 
@@ -50,7 +50,7 @@ int Language::ensureFile()
     if (!dir.exists())
         QDir().mkpath(dir.absolutePath());
     if (!info.exists()) {
-        QSaveFile empty(m_filePath);
+        SaveFile empty(m_filePath);
         if (empty.open(QIODevice::WriteOnly))
             empty.commit();
     }

@@ -4,7 +4,7 @@
 
 #include <QTextStream>
 
-#include <QSaveFile>
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -37,7 +37,7 @@ QDomDocument newCommandDocument(const QString& declaration, QDomElement* root)
 
 bool saveSmallXml(const QString& path, const QDomDocument& doc)
 {
-    QSaveFile file(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QTextStream out(&file);
