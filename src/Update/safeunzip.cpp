@@ -4,12 +4,12 @@
 #include "Update/zipdirectory.h"
 #include "Update/zipentry.h"
 #include "widget/qss.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include "platform/savefile.h"
 
 namespace SafeUnzip {
 

@@ -8,6 +8,7 @@
 #include "widget/inputnotice.h"
 #include "widget/qss.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -18,7 +19,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include "platform/savefile.h"
 #include <QTimer>
 
 namespace {

@@ -10,12 +10,12 @@
 #include "widget/kfwritefailurebox.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include "platform/savefile.h"
 #include <hidapi.h>
 
 namespace {

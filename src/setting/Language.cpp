@@ -3,13 +3,13 @@
 #include "widget/filenotice.h"
 #include "widget/smallxml.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include "platform/savefile.h"
 
 Language* g_language = nullptr;
 

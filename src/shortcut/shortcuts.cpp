@@ -19,6 +19,7 @@
 #include "widget/runtime.h"
 #include "widget/slider.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -28,7 +29,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include "platform/savefile.h"
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextStream>

@@ -1,10 +1,10 @@
 #include "smallxml.h"
 
 #include "fileguard.h"
+#include "platform/savefile.h"
 
 #include <QTextStream>
 
-#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDomDocument>

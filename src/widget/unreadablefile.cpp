@@ -1,11 +1,11 @@
 #include "unreadablefile.h"
 
 #include "widget/filenotice.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include "platform/savefile.h"
 
 namespace {
 
