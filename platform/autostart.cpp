@@ -1,10 +1,10 @@
 #include "autostart.h"
+#include "savefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #ifdef Q_OS_WIN
 #include <QSettings>
@@ -29,6 +29,12 @@ bool isStartWithSystem()
     const QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                         QSettings::NativeFormat);
     return run.contains(QCoreApplication::applicationName());
+}
+
+QString startWithSystemPlace()
+{
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\")
+           + QCoreApplication::applicationName();
 }
 
 #else
@@ -88,7 +94,7 @@ bool setStartWithSystem(bool on)
 
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile file(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=")
@@ -96,12 +102,18 @@ bool setStartWithSystem(bool on)
                           + desktopExecArgument(QCoreApplication::applicationFilePath())
                           + QStringLiteral(" /background\n");
     const QByteArray bytes = entry.toUtf8();
-    return file.write(bytes) == bytes.size() && file.commit();
+    // A full disk can fail the buffered flush and still let commit() put a cut entry in place.
+    return file.write(bytes) == bytes.size() && file.flush() && file.commit();
 }
 
 bool isStartWithSystem()
 {
     return QFileInfo::exists(autostartEntryPath());
+}
+
+QString startWithSystemPlace()
+{
+    return autostartEntryPath();
 }
 
 #endif

@@ -7,6 +7,8 @@
 bool setStartWithSystem(bool on);
 // Whether the entry is there, whatever executable it names.
 bool isStartWithSystem();
+// Where the entry lives, as the user would look for it (a file, or the registry key on Windows).
+QString startWithSystemPlace();
 
 #if !defined(Q_OS_WIN)
 // The XDG autostart entry: $XDG_CONFIG_HOME/autostart/<application name>.desktop, with

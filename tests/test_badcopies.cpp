@@ -49,6 +49,9 @@ private slots:
             << QString() << QByteArrayList{"a", "b", "a"} << QStringList{".bad", ".bad.1", ".bad"};
         QTest::newRow("a folder holds the name") << "folder" << QByteArrayList{"a"} << QStringList{".bad.1"};
         QTest::newRow("a link to nowhere holds the name") << "link" << QByteArrayList{"a"} << QStringList{".bad.1"};
+        // Its bytes are the file's own, which the save that follows replaces: no copy at all.
+        QTest::newRow("a link to the file itself is no copy") << "link to the file" << QByteArrayList{"a"}
+                                                               << QStringList{".bad.1"};
     }
     void eachCopyGoesBesideTheEarlierOnes()
     {
@@ -62,6 +65,8 @@ private slots:
         QVERIFY(dir.write("config/menutree.xml", "x"));
         if (obstacle == "link")
             QVERIFY(QFile::link(dir.filePath("nowhere"), path + ".bad"));
+        if (obstacle == "link to the file")
+            QVERIFY(QFile::link(path, path + ".bad"));
         QMap<QString, QByteArray> first;
         for (int i = 0; i < contents.size(); ++i) {
             QVERIFY(dir.write("config/menutree.xml", contents.at(i)));

@@ -1,6 +1,7 @@
 // The real tessark-sim executable on an X server of its own (Xvfb), driven by xdotool as a user would:
 // a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write;
-// an unplugged keyboard must give way to the disconnected picture and a reload, and Exit must end the process.
+// an unplugged keyboard must give way to the disconnected picture and a reload, and Exit, or a stop signal,
+// must end the process.
 #include "tempappdir.h"
 #include "updateserver.h"
 
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 namespace {
 constexpr int StartMs = 120000; // generous: a loaded 2-core machine, or the sanitizer build
@@ -32,8 +34,9 @@ constexpr int PaletteACode = 0x04;
 constexpr int PaletteAType = 1;
 // The title bar's menu button, 25 x 25 at x 979 - 102, y 12.
 constexpr int MenuButtonX = 889, MenuButtonY = 24;
-// The settings menu has eight entries of one height; Exit is the last.
+// The settings menu has eight entries of one height; About is the fifth, Exit the last.
 constexpr int MenuEntries = 8;
+constexpr int AboutEntry = 4;
 // The SHORTCUTS tab (138 x 28 at x 349, y 26 with four tabs shown). Below the picture the shortcuts page
 // (at 35, 327) lists one row per used slot, 58 high: the second row's document field and the download button.
 constexpr int ShortcutsTabX = 418, ShortcutsTabY = 40;
@@ -471,6 +474,53 @@ private slots:
                                 "0000000000000000000-normal quit-0000000000000000000",
                                 "0000000000000000000-closeEvent-0000000000000000000"}),
                  qPrintable(text.right(3000)));
+    }
+
+    // TERM, INT and HUP end the tool as Exit does, also while the About box waits for an answer: Exit's
+    // teardown in the log, and the process ends by itself within seconds, with status 0.
+    void stopSignalEndsTheProcessAsExitDoes_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("aboutOpen");
+        QTest::newRow("SIGTERM, About open") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    }
+    void stopSignalEndsTheProcessAsExitDoes()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, aboutOpen);
+        Session s;
+        s.start();
+        if (QTest::currentTestFailed())
+            return;
+        if (aboutOpen) {
+            const QRect menu = s.openMenu();
+            QVERIFY2(!menu.isEmpty(), "the settings menu did not open");
+            QVERIFY(s.click(menu.center().x(), menu.top() + menu.height() * (2 * AboutEntry + 1) / (2 * MenuEntries)));
+            QVERIFY2(s.waitUntil([&] { const QString box = s.otherWindow(); return !box.isEmpty() && s.geometry(box) != menu; },
+                                 ReportMs),
+                     "About did not open");
+        }
+        const int from = s.out.size();
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        QCOMPARE(::kill(pid_t(s.app.processId()), signal), 0);
+        QVERIFY2(s.app.waitForFinished(ReportMs), qPrintable(s.out.mid(from)));
+        const qint64 took = sinceSignal.elapsed();
+        s.out += QString::fromLocal8Bit(s.app.readAll());
+        QCOMPARE(s.app.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(s.app.exitCode() == 0, qPrintable(s.out.mid(from)));
+        QVERIFY2(took < 5000, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(took)));
+
+        const QFileInfoList logs = QDir(s.appDir + QStringLiteral("/log")).entryInfoList({QStringLiteral("*.txt")});
+        QCOMPARE(logs.size(), 1);
+        const QString text = QString::fromUtf8(readFile(logs.first().absoluteFilePath()));
+        QVERIFY2(inOrder(text, {"received: ending as Exit does", "close device.....", "Tessark quit.",
+                                "0000000000000000000-normal quit-0000000000000000000",
+                                "0000000000000000000-closeEvent-0000000000000000000"}),
+                 qPrintable(text.right(3000)));
+        QCOMPARE(text.contains(QLatin1String("ending: a box was open, answered as cancelled")), aboutOpen);
     }
 
     // A document row given a script of ours and downloaded: the keyboard's press of that key function runs

@@ -4,6 +4,7 @@
 #include "setting/schedule.h"
 #include "widget/filechooser.h"
 #include "widget/qss.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 
 #include <QLineEdit>
@@ -50,7 +51,9 @@ QString controls(QWidget* panel) // edit, folder button, update button: 1 on, 0 
 class FirmwarePanel : public QObject {
     Q_OBJECT
     TempAppDir m_dir;
+    TempDir m_outside; // a file of the user's elsewhere, which a link may name
     QString m_xml;
+    MessageBoxRecorder m_boxes;
 
 private slots:
     void initTestCase()
@@ -70,18 +73,21 @@ private slots:
 
     // Without temp.xml the dialog starts in the working directory. The chosen file's folder is shown and
     // saved with the start folder, which stays the one read at start-up (the last PATH and DIR, whatever
-    // the root). A cancel, a failed write or the panel deleted while the dialog is open leave the file.
-    // The write fails in a read-only folder (which does not bind root: that row runs as another user) or
-    // where a folder takes the file's name.
+    // the root). A cancel, a failed write or the panel deleted while the dialog is open leave the file;
+    // a failed write is told, naming it. The write fails in a read-only folder (which does not bind root:
+    // that row runs as another user), where a folder takes the file's name, or where a link stands at it
+    // (left alone, with what it names).
     void fileChoice_data()
     {
-        QTest::addColumn<bool>("readOnlyFolder");
-        QTest::newRow("read-only folder") << true;
-        QTest::newRow("name taken by a folder") << false;
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("read-only folder") << "read-only folder";
+        QTest::newRow("name taken by a folder") << "name taken by a folder";
+        QTest::newRow("link to a file outside") << "link";
     }
     void fileChoice()
     {
-        QFETCH(bool, readOnlyFolder);
+        QFETCH(QString, failure);
+        const bool readOnlyFolder = failure == "read-only folder";
         if (readOnlyFolder && ::geteuid() == 0)
             QSKIP("root writes into a read-only folder anyway");
         ScriptedChooser chooser;
@@ -104,20 +110,30 @@ private slots:
         QCOMPARE(readFile(m_xml), old);
 
         chooser.answer = "/new/app.bin";
-        const bool taken = !readOnlyFolder;
+        const bool taken = failure == "name taken by a folder";
         const QString folder = m_dir.filePath("config/temp");
-        QVERIFY(taken ? QFile::remove(m_xml) && QDir().mkpath(m_xml)
-                      : QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("write file path xml failed"));
+        const QString outside = m_outside.filePath("temp.xml");
+        if (failure == "link") {
+            QFile own(outside);
+            QVERIFY(own.open(QIODevice::WriteOnly) && own.write(old) == old.size() && own.flush());
+        }
+        QVERIFY(taken             ? QFile::remove(m_xml) && QDir().mkpath(m_xml)
+                : readOnlyFolder ? QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner)
+                                 : QFile::remove(m_xml) && QFile::link(outside, m_xml));
+        m_boxes.clear();
         QTest::mousePress(folderButton(panel), Qt::LeftButton);
         QCOMPARE(edit(panel)->text(), QString("/new"));
+        QTRY_COMPARE(m_boxes.boxes().size(), 1);
+        QVERIFY2(m_boxes.boxes()[0].text.contains(m_xml), qPrintable(m_boxes.boxes()[0].text));
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(taken ? QDir(m_xml).removeRecursively() : readFile(m_xml) == old);
+        if (failure == "link")
+            QVERIFY(QFileInfo(m_xml).symLinkTarget() == outside && readFile(outside) == old && QFile::remove(m_xml));
+        QVERIFY(taken ? QDir(m_xml).removeRecursively() : readFile(m_xml) == (failure == "link" ? QByteArray() : old));
 
         const QPointer<Firmware> alive(panel);
         chooser.during = [&] { delete panel; };
         QTest::mousePress(folderButton(panel), Qt::LeftButton);
-        QVERIFY(!alive && QFile::exists(m_xml) == !taken);
+        QVERIFY(!alive && QFile::exists(m_xml) == (failure == "read-only folder"));
     }
 
     // Emptying the edit turns it red and the update button off, typing turns them back on. A start

@@ -13,7 +13,8 @@ private slots:
     void cleanup() { setAppDirPathForTest(QString()); }
 
     // A file that does not read is kept aside as Language.xml.bad and replaced by the language in use, so it
-    // is told once. One that cannot be replaced or kept stays as it is and is told at every start.
+    // is told once. One that cannot be replaced or kept stays as it is and is told at every start. A link
+    // to nowhere is left alone, nothing made through it: English, and only a choice that is not saved is told.
     void readsTheFileKeepsAnUnreadableOneAndRewritesIt_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file
@@ -33,6 +34,7 @@ private slots:
             << 0 << 1 << true;
         QTest::newRow("0: Chinese") << QByteArray("<COMMAND><Language Language=\"0\"/></COMMAND>") << 0 << 0 << false;
         QTest::newRow("1: English") << QByteArray("<COMMAND><Language Language=\"1\"/></COMMAND>") << 0 << 1 << false;
+        QTest::newRow("link to nowhere: English, left alone") << QByteArray() << -2 << 1 << false;
     }
     void readsTheFileKeepsAnUnreadableOneAndRewritesIt()
     {
@@ -41,12 +43,16 @@ private slots:
         QFETCH(bool, kept);
         const QByteArray tag = QTest::currentDataTag();
         const bool readOnly = tag.startsWith("read-only"), writeOnly = tag.startsWith("write-only");
+        const bool link = tag.startsWith("link");
         if ((readOnly || writeOnly) && ::geteuid() == 0)
             QSKIP("root reads and writes a file whatever its mode");
         TempAppDir dir;
         setAppDirPathForTest(dir.path());
         const QString file = dir.filePath(QStringLiteral("config/Language.xml"));
         QVERIFY(content.isNull() || dir.write(QStringLiteral("config/Language.xml"), content));
+        const QString nowhere = dir.filePath(QStringLiteral("elsewhere/Language.xml"));
+        QVERIFY(!link || (QDir().mkpath(dir.filePath(QStringLiteral("config"))) && QDir().mkpath(QFileInfo(nowhere).path())
+                          && QFile::link(nowhere, file)));
         QVERIFY(!(readOnly || writeOnly) || QFile::setPermissions(file, readOnly ? QFile::ReadOwner : QFile::WriteOwner));
         MessageBoxRecorder boxes;
         Language language;
@@ -61,13 +67,20 @@ private slots:
             QTest::qWait(20);
             QCOMPARE(boxes.boxes().size(), readOnly || writeOnly ? 2 : int(kept));
         }
-        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(link || QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
         QTEST(language.reload(), "result");
 
         // Choosing the language in use still saves and emits.
         QSignalSpy changes(&language, &Language::LanguageChange);
         language.setLanguageType(type);
         QCOMPARE(changes.count(), 1);
+        if (link) { // not saved, and told so
+            QVERIFY(QFileInfo(file).isSymLink() && !QFileInfo::exists(nowhere));
+            QTest::qWait(20);
+            QCOMPARE(boxes.boxes().size(), 1);
+            QVERIFY(boxes.boxes()[0].text.contains(QStringLiteral("Could not save ") + file));
+            return;
+        }
         QCOMPARE(QString::fromUtf8(readFile(dir.filePath(QStringLiteral("config/Language.xml")))),
                  QStringLiteral("<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
                                 "    <Language Language=\"%1\"/>\n</COMMAND>\n").arg(type));

@@ -52,6 +52,30 @@ private slots:
         }
     }
 
+    // A link at the day's file name is left alone, and so is what it names: nothing is logged there.
+    void linkAtTheFileNameIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("targetThere");
+        QTest::newRow("link to a file outside") << true;
+        QTest::newRow("link to nowhere outside") << false;
+    }
+    void linkAtTheFileNameIsLeftAlone()
+    {
+        QFETCH(bool, targetThere);
+        TempDir outside;
+        const QString target = outside.filePath(QStringLiteral("own.txt"));
+        QVERIFY(!targetThere || m_dir->write(QStringLiteral("own.txt"), "the user's own\n"));
+        QVERIFY(!targetThere || QFile::rename(m_dir->filePath(QStringLiteral("own.txt")), target));
+        const QString name = m_dir->filePath(Morning.date().toString(QStringLiteral("'log/'yyyy-MM-dd'.txt'")));
+        QVERIFY(QDir().mkpath(QFileInfo(name).path()) && QFile::link(target, name));
+        LogHandler::instance()->installMessageHandler();
+        qWarning("a line");
+        LogHandler::instance()->release();
+        QCOMPARE(QFileInfo(name).symLinkTarget(), target);
+        QCOMPARE(readFile(target), targetThere ? QByteArray("the user's own\n") : QByteArray());
+        QCOMPARE(QFileInfo::exists(target), targetThere);
+    }
+
     void moreThanTenFilesDeleteTheFirstByName_data()
     {
         QTest::addColumn<int>("existing"); // dated files before today's is created, besides one that is not .txt

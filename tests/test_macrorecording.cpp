@@ -1,6 +1,6 @@
 // Recording a macro on the keyboard through the main window: the confirmation, the locked window, live
-// chips from the keyboard's notifications, the end of a recording by REC, Exit, an unplug or the
-// system's close; and the macro page's place in the window (its tab, its relays to the key function rows).
+// chips from the keyboard's notifications, the end of a recording by REC, Exit, an unplug, the
+// system's close or a stop signal; and the macro page's place in the window (its tab, its relays to the key function rows).
 // With TESSARK_MACRO_SHOT=<file.png> it also writes a picture of the window while it records.
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
@@ -11,15 +11,20 @@
 #include "macro/macro.h"
 #include "macro/macrofile.h"
 #include "macro/macroitem.h"
+#include "main/systemstop.h"
 #include "main/tessark.h"
 #include "shortcut/shortcuts.h"
 #include "shortcut/shortcutsitem.h"
 #include "widget/combobox.h"
 #include "widget/tablabel.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDirIterator>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -204,31 +209,73 @@ private slots:
         rec()->setChecked(false);
     }
 
-    // Exit, an unplug and the system's close end a recording: the keyboard stops recording where it
-    // can still be reached, and the page lets the window go.
+    // Exit, an unplug, the system's close and a stop signal (as the tool's start sets them up) end a
+    // recording: the keyboard stops recording where it can still be reached, the page lets the window
+    // go, and what was recorded is remembered in the kept macros' list. A signal runs Exit, also while
+    // a box waits for an answer: it is answered as cancelled.
     void recordingEndsWithTheDevice_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("Exit") << "exit";
-        QTest::newRow("unplug") << "unplug";
-        QTest::newRow("system close") << "close";
+        QTest::addColumn<int>("signal");
+        // First: once the system's close has quit the application, no later box waits in a loop of its own.
+        QTest::newRow("SIGTERM, a question open") << "box" << int(SIGTERM);
+        QTest::newRow("Exit") << "exit" << 0;
+        QTest::newRow("unplug") << "unplug" << 0;
+        QTest::newRow("system close") << "close" << 0;
+        QTest::newRow("SIGTERM") << "signal" << int(SIGTERM);
+        QTest::newRow("SIGINT") << "signal" << int(SIGINT);
+        QTest::newRow("SIGHUP") << "signal" << int(SIGHUP);
     }
     void recordingEndsWithTheDevice()
     {
         QFETCH(QString, how);
+        QFETCH(int, signal);
         QVERIFY(openMacroPage(true));
+        SystemStop stop;
+        stop.setWindow(w.get());
+        QVERIFY(stop.isWatchingSignals());
         rec()->setChecked(true);
         QVERIFY(kb->state().recording && banned());
+        kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray(8, '\0')}});
+        QTRY_COMPARE(triples(page->items()[3]).size(), 6);
+        const QString name = page->items()[3]->name();
+        const QString list = page->itemFolder() + "kept-aside.list";
+        QVERIFY(!QFile::exists(list));
         if (how == "unplug") {
             sim::unplug(kb);
             QTRY_VERIFY_WITH_TIMEOUT(!page->device(), 3000); // at once, not after the request's 5 s
             QVERIFY(!rec()->isChecked() && !banned() && page->items().isEmpty());
+            QVERIFY(readFile(list).contains(name.toUtf8()));
             w->exitAppActionSlot(); // no client left to stop
             return;
         }
-        how == "exit" ? w->exitAppActionSlot() : void(w->close());
+        bool answered = false;
+        QMessageBox::StandardButton answer = QMessageBox::NoButton;
+        if (how == "box") {
+            boxes.reset(); // a real box, with its own event loop
+            QTimer::singleShot(0, w.get(), [&] {
+                answer = messagebox::question(nullptr, "Tessark", "Go on?");
+                answered = true;
+            });
+            QTimer::singleShot(300, [signal] { ::raise(signal); });
+            // A box that nothing answers fails the row (no button) rather than hanging the suite.
+            QTimer::singleShot(10000, [] {
+                if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                    box->done(-2);
+            });
+        } else if (how == "signal") {
+            ::raise(signal);
+        } else {
+            how == "exit" ? w->exitAppActionSlot() : void(w->close());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb(), 5000);
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording);
+        QVERIFY(readFile(list).contains(name.toUtf8()));
+        QCOMPARE(stop.requested(), signal != 0);
+        QCOMPARE(answered, how == "box");
+        if (answered)
+            QCOMPARE(answer, QMessageBox::No);
     }
 
     // A macro recorded and not downloaded outlives an unplug: kept in its file while the keyboard is

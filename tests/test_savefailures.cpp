@@ -1,6 +1,7 @@
-// A save that fails (a full disk, a folder that cannot be written) leaves the user's file as it was
-// and tells the user once per action, naming the file: key functions, colours, language, layout
-// version and macros. Notices of one action share one box, in the user's language.
+// A save that fails (a full disk, a folder that cannot be written, a link at the file's name) leaves the
+// user's file as it was and tells the user once per action, naming the file: key functions, colours,
+// language, layout version, macros and the start-with-the-system entry. A link is left alone, and so
+// is what it names. Notices of one action share one box, in the user's language.
 #include "keyboardfixture.h"
 #include "fulldisk.h"
 #include "messageboxrecorder.h"
@@ -17,6 +18,7 @@
 #include "widget/keybtn.h"
 #include "widget/menu.h"
 #include "widget/menutree.h"
+#include "platform/autostart.h"
 #include "platform/filesizelimit.h"
 
 #include <QFileInfo>
@@ -44,16 +46,30 @@ void makeWritable(const QString& file)
     QFile::setPermissions(QFileInfo(file).absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// A link at the file's name, to a file of the user's outside the application folder or to a name
+// there where nothing is yet.
+bool makeLink(const QString& file, const QString& target, bool targetThere)
+{
+    QFile::remove(file);
+    QFile own(target);
+    return (!targetThere || (own.open(QIODevice::WriteOnly) && own.write("the user's own file\n") > 0 && own.flush()))
+           && QFile::link(target, file);
+}
+
 QByteArray snapshot(const QString& path)
 {
     const QFileInfo info(path);
+    if (info.isSymLink())
+        return "link to " + QFile::encodeName(info.symLinkTarget()) + ", " + snapshot(info.symLinkTarget());
     return !info.exists() ? "missing" : info.isDir() ? "directory" : "file:" + readFile(path);
 }
 
-QAction* findAction(QMenu* menu, const QString& text)
+QAction* findAction(QMenu* menu, const QString& text, const QString& orText = QString())
 {
     for (QAction* a : menu->actions())
-        if (QAction* found = a->text() == text ? a : a->menu() ? findAction(a->menu(), text) : nullptr)
+        if (QAction* found = a->text() == text || a->text() == orText ? a
+                             : a->menu()                            ? findAction(a->menu(), text, orText)
+                                                                    : nullptr)
             return found;
     return nullptr;
 }
@@ -73,6 +89,7 @@ class SaveFailuresTest : public QObject {
     Q_OBJECT
     MessageBoxRecorder m_boxes;
     TempDir m_xdg;
+    TempDir m_outside; // the user's files elsewhere, which a link may name
     QtMessageHandler m_handler = nullptr; // the one before a case went quiet
 
 private slots:
@@ -101,8 +118,10 @@ private slots:
     {
         QTest::addColumn<QString>("what");
         QTest::addColumn<QString>("failure");
-        for (const char* what : {"key functions", "colours", "language", "layout version", "macros"})
-            for (const char* failure : {"full disk", "folder not writable", "name taken by a folder"})
+        for (const char* what :
+             {"key functions", "colours", "language", "layout version", "macros", "start with the system"})
+            for (const char* failure : {"full disk", "folder not writable", "name taken by a folder",
+                                        "link to a file outside", "link to nowhere outside"})
                 QTest::addRow("%s, %s", what, failure) << QString(what) << QString(failure);
     }
     void failedSaveTellsTheUserOnce()
@@ -110,6 +129,7 @@ private slots:
         QFETCH(QString, what);
         QFETCH(QString, failure);
         const bool full = failure == "full disk", readOnlyFolder = failure == "folder not writable";
+        const bool link = failure.startsWith("link");
         if (readOnlyFolder && ::geteuid() == 0)
             QSKIP("root writes into a read-only folder anyway");
         ReaderAppDir app;
@@ -174,6 +194,14 @@ private slots:
             file = app.filePath("config/menutree.xml");
             menu = std::make_unique<MenuTree>(&window);
             action = [&] { findAction(menu->topMenu(), "MacOS")->trigger(); };
+        } else if (what == "start with the system") {
+            file = autostartEntryPath();
+            QFile::remove(file);
+            QDir(file).removeRecursively();
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+            menu = std::make_unique<MenuTree>(&window); // the entry is off: the action writes it
+            QVERIFY(!QFileInfo::exists(file));
+            action = [&] { findAction(menu->topMenu(), "Power Boot", QString::fromUtf8("开机启动"))->trigger(); };
         } else {
             macros = std::make_unique<Macro>(nullptr, 0);
             macros->setDevice(app.filePath("dev/"), kb->device);
@@ -187,7 +215,10 @@ private slots:
         QTest::qWait(20);
         m_boxes.clear();
 
-        if (!full)
+        const QString target = m_outside.filePath(QString::number(qHash(QTest::currentDataTag())));
+        if (link)
+            QVERIFY(makeLink(file, target, failure.contains("file")));
+        else if (!full)
             QVERIFY(makeUnwritable(file, readOnlyFolder));
         const QByteArray was = snapshot(file);
         if (full) {

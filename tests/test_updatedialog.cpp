@@ -10,6 +10,7 @@
 #include "widget/waterprogressbar.h"
 #include "platform/filesizelimit.h"
 #include "memoryuse.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 
 #include <QCheckBox>
@@ -129,6 +130,8 @@ private:
 class UpdateDialog : public QObject {
     Q_OBJECT
     TempAppDir m_dir;
+    TempDir m_outside; // a file of the user's elsewhere, which a link may name
+    MessageBoxRecorder m_boxes;
     overallVariate* m_hub = nullptr;
 
     QString settingsFile() const { return m_dir.filePath("config/AutoUpdate.xml"); }
@@ -246,19 +249,31 @@ private slots:
     }
 
     // Each change of the box writes the whole file ("0" unchecked, "2" checked); the hub's flag follows
-    // the box even when the file cannot be replaced (a full disk), which then keeps its content.
+    // the box even when the file cannot be replaced (a full disk, a link at its name), which then keeps
+    // its content, and the user is told. A link is left alone, with what it names.
     void boxChangeWritesTheFile_data()
     {
         QTest::addColumn<bool>("diskFull");
-        QTest::newRow("written") << false;
-        QTest::newRow("disk full") << true;
+        QTest::addColumn<bool>("link");
+        QTest::newRow("written") << false << false;
+        QTest::newRow("disk full") << true << false;
+        QTest::newRow("link to a file outside") << false << true;
     }
     void boxChangeWritesTheFile()
     {
         QFETCH(bool, diskFull);
+        QFETCH(bool, link);
         const QByteArray old = "<COMMAND><Update><AutoUpdate Auto=\"1\"/></Update></COMMAND>";
         QVERIFY(m_dir.write("config/AutoUpdate.xml", old));
+        const QString outside = m_outside.filePath("AutoUpdate.xml");
+        if (link) {
+            QFile own(outside);
+            QVERIFY(own.open(QIODevice::WriteOnly) && own.write(old) == old.size() && own.flush());
+            QVERIFY(QFile::remove(settingsFile()) && QFile::link(outside, settingsFile()));
+        }
         createHub();
+        QTest::qWait(20);
+        m_boxes.clear();
         rlimit saved{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
         rlimit small = saved;
@@ -273,9 +288,16 @@ private slots:
         }
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(follows);
-        QCOMPARE(seen[0], diskFull ? old : writtenForm("0"));
-        QCOMPARE(seen[1], diskFull ? old : writtenForm("2"));
+        QCOMPARE(seen[0], diskFull || link ? old : writtenForm("0"));
+        QCOMPARE(seen[1], diskFull || link ? old : writtenForm("2"));
         QCOMPARE(QDir(m_dir.filePath("config")).entryList({"AutoUpdate*"}), QStringList{"AutoUpdate.xml"});
+        QCOMPARE(QFileInfo(settingsFile()).symLinkTarget(), link ? outside : QString());
+        QCOMPARE(readFile(outside), link ? old : QByteArray());
+        // The two changes in one go are told in one box, naming the file.
+        QTest::qWait(20);
+        QCOMPARE(m_boxes.boxes().size(), diskFull || link ? 1 : 0);
+        for (const MessageBoxRequest& box : m_boxes.boxes())
+            QVERIFY2(box.text.contains(settingsFile()), qPrintable(box.text));
     }
 
     // Requests leave queued; one that arrives while the worker is busy does nothing, and a check button

@@ -7,6 +7,7 @@
 #include "Update/ui_onlineupdate.h"
 #include "images/compiledimages.h"
 #include "setting/Language.h"
+#include "widget/filenotice.h"
 #include "widget/qss.h"
 #include "widget/smallxml.h"
 #include "widget/waterprogressbar.h"
@@ -300,7 +301,9 @@ void onlineUpdate::FirmeareWidgetShow(bool found)
 
 void onlineUpdate::on_checkBox_AutoCheckUpdate_stateChanged(int state)
 {
-    writeAutoUpdateXml(m_settingsPath, QString::number(state));
+    // The user's own choice that did not last is told; the rewrite while the file is read only logs.
+    if (!writeAutoUpdateXml(m_settingsPath, QString::number(state)) && !m_showingFile)
+        filenotice::saveFailed(m_settingsPath, QStringLiteral("the automatic update check choice could not be written"));
 }
 
 void onlineUpdate::ErrorInfoSlot(QString message)
@@ -398,7 +401,10 @@ bool onlineUpdate::writeAutoUpdateXml(const QString& path, const QString& value)
     update.appendChild(autoUpdate);
     root.appendChild(update);
     // Through a save file: a write that fails keeps the old content.
-    return saveSmallXml(path, doc);
+    if (saveSmallXml(path, doc))
+        return true;
+    qWarning().noquote() << "automatic update check: not saved:" << path;
+    return false;
 }
 
 std::unique_ptr<QDomDocument> onlineUpdate::openXMLDomDocument(const QString& path)
@@ -429,7 +435,9 @@ bool onlineUpdate::parseXmlAutoUpdateFile(const QString& path)
             const bool on = digits.hasMatch() && !digits.captured(1).isEmpty();
             if (g_overallVariate)
                 g_overallVariate->setAutoCheckUpdate(on);
+            m_showingFile = true;
             m_ui->checkBox_AutoCheckUpdate->setChecked(on);
+            m_showingFile = false;
         }
     }
     return true;

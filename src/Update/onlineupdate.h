@@ -90,4 +90,6 @@ private:
     WaterProgressbar* m_toolProgress = nullptr;
     WaterProgressbar* m_firmwareProgress = nullptr;
     QTimer* m_tipTimer = nullptr;
+    // Set while the check box shows what the file holds: that rewrite is no choice of the user's.
+    bool m_showingFile = false;
 };

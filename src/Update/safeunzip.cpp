@@ -4,12 +4,12 @@
 #include "Update/zipdirectory.h"
 #include "Update/zipentry.h"
 #include "widget/qss.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace SafeUnzip {
 
@@ -85,7 +85,7 @@ bool writeEntry(QFile& archive, const ZipDirectory::Directory& directory, const 
         *why = QStringLiteral("its folder cannot be made");
         return false;
     }
-    QSaveFile file(target);
+    SaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
         *why = file.errorString();
         return false;
@@ -97,12 +97,13 @@ bool writeEntry(QFile& archive, const ZipDirectory::Directory& directory, const 
         *why = report.why;
         return false;
     }
-    if (!file.commit()) {
-        *why = file.errorString();
+    // Set on the new file before it takes the name: a change by path would follow whatever stands there.
+    if (!file.setPermissions(rwxOnly(entry.permissions))) {
+        *why = QStringLiteral("its permissions cannot be set");
         return false;
     }
-    if (!QFile::setPermissions(target, rwxOnly(entry.permissions))) {
-        *why = QStringLiteral("its permissions cannot be set");
+    if (!file.commit()) {
+        *why = file.errorString();
         return false;
     }
     return true;

@@ -2,8 +2,8 @@
 // Unpacks a zip archive only when every entry stays inside the destination folder: nothing absolute,
 // no "..", "\", ":" or control character, no link entry, no existing link on the way (from the
 // application folder down), and every file inflates, chunk by chunk, to exactly the size and CRC it
-// declares; each file is written through QSaveFile with its permission bits, never writable by group
-// or others.
+// declares; each file is written through a save file with its permission bits, never writable by group
+// or others, and never through a link that stands at its name.
 #include <QString>
 
 namespace SafeUnzip {

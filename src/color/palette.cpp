@@ -8,6 +8,7 @@
 #include "widget/inputnotice.h"
 #include "widget/qss.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -18,7 +19,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTimer>
 
 namespace {
@@ -212,6 +212,11 @@ void Palette::writeJson()
     text.replace("}", "\n  }");
     text.replace("}]", "}\n]");
 
+    // Refused before a copy of what the link names is kept: that is not the user's file here.
+    if (SaveFile::isLinkAtName(filePath())) {
+        filenotice::saveFailed(filePath(), QStringLiteral("a link stands at the name; it is left alone"));
+        return;
+    }
     if (m_keepBeforeWrite) {
         // Only a file that is there and holds something needs its copy; without one it stays as it is.
         const QFileInfo info(filePath());
@@ -222,7 +227,7 @@ void Palette::writeJson()
         m_keepBeforeWrite = false;
     }
     // Written aside and renamed, so a failed write leaves the old colours in place.
-    QSaveFile file(filePath());
+    SaveFile file(filePath());
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit())
         filenotice::saveFailed(filePath(), file.errorString());
 }

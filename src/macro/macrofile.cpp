@@ -5,7 +5,7 @@
 #include <QDebug>
 #include <QDomDocument>
 #include <QDomElement>
-#include <QSaveFile>
+#include "platform/savefile.h"
 
 namespace macrofile {
 
@@ -67,7 +67,7 @@ QByteArray fileBytes(int id, const QVector<const DataKey*>& events)
 
 int writeMacroFile(const QString& path, int id, const QVector<const DataKey*>& events)
 {
-    QSaveFile file(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return Unreadable;
     const QByteArray bytes = fileBytes(id, events);

@@ -11,6 +11,12 @@
 #include <atomic>
 #include <cstdio>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 constexpr int DayCheckMs = 600000;
 constexpr int FlushMs = 1000;
@@ -80,11 +86,34 @@ QString fileNameOnly(const char* file)
     return path.mid(cut + 1);
 }
 
+// Opens the day's file for appending: never through a link at its name, and only a regular file (a
+// FIFO there would hold the open until a reader came).
+bool openLogFile(QFile* file)
+{
+#ifndef Q_OS_WIN
+    const int fd = ::open(QFile::encodeName(file->fileName()).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle);
+#else
+    return file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+#endif
+}
+
 bool openStream(const QString& path)
 {
     s_logFile = new QFile(path);
-    if (!s_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    if (!openLogFile(s_logFile)) {
+        std::fprintf(stderr, "log: %s does not open as a regular file of its own; nothing is logged there\n",
+                     QFile::encodeName(path).constData());
         return false;
+    }
     s_logStream = new QTextStream(s_logFile);
     s_logStream->setCodec("UTF-8");
     return true;

@@ -2,10 +2,12 @@
 
 #include "images/compiledimages.h"
 #include "main/singleapplication.h"
+#include "main/systemstop.h"
 #include "main/tessark.h"
 #include "platform/filesizelimit.h"
 
 #include <QDebug>
+#include <QSessionManager>
 
 int qMain(int argc, char** argv)
 {
@@ -20,6 +22,11 @@ int qMain(int argc, char** argv)
     SingleApplication app(argc, argv);
     if (app.isRunning())
         return 0;
+    // From here on a stop signal or the desktop's log-out ends the tool as Exit does, with status 0.
+    SystemStop stop;
+#ifndef QT_NO_SESSIONMANAGER
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &stop, [&stop](QSessionManager&) { stop.request(); });
+#endif
     initCompiledImages();
 
     QString mode = QStringLiteral("None");
@@ -34,5 +41,6 @@ int qMain(int argc, char** argv)
     for (const QString& warning : app.guardWarnings())
         qWarning().noquote() << warning;
     app.m_mainWindow->show();
+    stop.setWindow(app.m_mainWindow);
     return app.exec();
 }

@@ -10,12 +10,12 @@
 #include "widget/kfwritefailurebox.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <hidapi.h>
 
 namespace {
@@ -290,7 +290,7 @@ QString Tessark::createCurDeviceFile()
     // Only where nothing stands: whatever is there (a FIFO, a folder) is the page's to judge and tell,
     // and a new file would replace it.
     if (!QFileInfo::exists(file)) {
-        QSaveFile f(file);
+        SaveFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::Text) && f.commit())
             qDebug() << "文件    不存在，创建完成: shortcuts.xml";
         else

@@ -3,13 +3,13 @@
 #include "widget/filenotice.h"
 #include "widget/smallxml.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 Language* g_language = nullptr;
 
@@ -50,7 +50,7 @@ int Language::ensureFile()
     if (!dir.exists())
         QDir().mkpath(dir.absolutePath());
     if (!info.exists()) {
-        QSaveFile empty(m_filePath);
+        SaveFile empty(m_filePath);
         if (empty.open(QIODevice::WriteOnly))
             empty.commit();
     }

@@ -5,6 +5,7 @@
 #include "ui_firmware.h"
 #include "widget/data.h"
 #include "widget/filechooser.h"
+#include "widget/filenotice.h"
 #include "widget/qss.h"
 #include "widget/smallxml.h"
 #include "widget/toolfiledialog.h"
@@ -245,6 +246,7 @@ void Firmware::writeFilePathXml()
     root.appendChild(dir);
 
     const QString file = folder + QStringLiteral("temp.xml");
+    // The folder chosen is remembered for the next start; the user learns when it is not.
     if (!saveSmallXml(file, doc))
-        qDebug() << __LINE__ << "write file path xml failed, the old file stays:" << file;
+        filenotice::saveFailed(file, QStringLiteral("the firmware folder chosen could not be remembered"));
 }

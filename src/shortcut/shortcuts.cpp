@@ -19,6 +19,7 @@
 #include "widget/runtime.h"
 #include "widget/slider.h"
 #include "widget/unreadablefile.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -28,7 +29,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextStream>
@@ -705,6 +705,12 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
         qInfo() << "INFO: The shortcuts is'nt init finished.";
         return -1;
     }
+    // Refused before a copy of what the link names is kept: that is not the user's file here.
+    if (SaveFile::isLinkAtName(path)) {
+        m_saveError = QStringLiteral("a link stands at the name; it is left alone");
+        qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);
+        return -2;
+    }
     if (m_keepBeforeSave && path == m_path) {
         // What the rows could not take from a damaged input is only in the file now.
         const QFileInfo info(path);
@@ -719,7 +725,7 @@ int Shortcuts::save(const QList<ShortcutsItem*>& rows, const QString& path)
         m_keepBeforeSave = false;
     }
     // A failed write keeps the previous file whole.
-    QSaveFile file(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         m_saveError = file.errorString();
         qWarning().noquote() << QStringLiteral("shortcuts.xml not saved: \"%1\": %2").arg(path, m_saveError);

@@ -180,16 +180,22 @@ void MenuTree::showMenuTreeSlot(QPoint pos)
     m_top->exec(QPoint(pos.x(), pos.y() + 35));
 }
 
-void MenuTree::setAutoStart(bool on)
+bool MenuTree::setAutoStart(bool on)
 {
-    // A failure is not reported: the check mark stays as the user set it.
-    setStartWithSystem(on);
+    if (setStartWithSystem(on))
+        return true;
+    qWarning().noquote() << "start with the system: the entry could not be" << (on ? "written:" : "removed:")
+                         << startWithSystemPlace();
+    return false;
 }
 
 void MenuTree::powerBootActionSlot(bool on)
 {
     qDebug() << __LINE__ << "set power boot " << on;
-    setAutoStart(on);
+    // The check mark stays as the user set it; they learn the system will not follow it. The rewrite at
+    // every start only logs, so a place that stays unwritable is not told again and again.
+    if (!setAutoStart(on))
+        filenotice::saveFailed(startWithSystemPlace(), QStringLiteral("the start-with-the-system entry could not be changed"));
     save();
 }
 

@@ -33,8 +33,9 @@ public:
 
     void openWeb(const QString& url);
 
-    // Rewrites (with the current executable) or removes the start-with-the-system entry.
-    static void setAutoStart(bool on);
+    // Rewrites (with the current executable) or removes the start-with-the-system entry; false (logged)
+    // when the change could not be made.
+    static bool setAutoStart(bool on);
 
     // Tests and the screenshot reach the menu through these.
     Menu* topMenu() const { return m_top; }

@@ -1,10 +1,10 @@
 #include "smallxml.h"
 
 #include "fileguard.h"
+#include "platform/savefile.h"
 
 #include <QTextStream>
 
-#include <QSaveFile>
 
 #include <QDebug>
 #include <QDomDocument>
@@ -37,7 +37,7 @@ QDomDocument newCommandDocument(const QString& declaration, QDomElement* root)
 
 bool saveSmallXml(const QString& path, const QDomDocument& doc)
 {
-    QSaveFile file(path);
+    SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QTextStream out(&file);

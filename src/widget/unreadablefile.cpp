@@ -1,11 +1,11 @@
 #include "unreadablefile.h"
 
 #include "widget/filenotice.h"
+#include "platform/savefile.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -23,7 +23,8 @@ QString copyName(const QString& path, int n)
 bool sameBytes(const QString& path, const QString& other, qint64 size)
 {
     const QFileInfo info(other);
-    if (!info.isFile() || info.size() != size)
+    // A link there is no copy: what it names may be the file itself, or change after.
+    if (info.isSymLink() || !info.isFile() || info.size() != size)
         return false;
     QFile a(path), b(other);
     if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
@@ -39,7 +40,7 @@ bool sameBytes(const QString& path, const QString& other, qint64 size)
 bool copyTo(const QString& path, const QString& kept)
 {
     QFile from(path);
-    QSaveFile to(kept);
+    SaveFile to(kept);
     bool ok = from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly);
     // In pieces: the file may be far larger than anything the tool wrote.
     while (ok && !from.atEnd()) {
@@ -97,7 +98,9 @@ bool keepUnreadableFile(const QString& path, QString* keptAs)
 void keepAndTellUnreadable(const QString& path, const std::function<bool()>& writeInPlace)
 {
     const QFileInfo info(path);
-    const bool heldSomething = !info.isFile() || info.size() > 0;
+    // A link that names nothing holds nothing to lose, as an empty file; it is left alone and a save
+    // refuses it, so it is not told at every start.
+    const bool heldSomething = !(info.isSymLink() && !info.exists()) && (!info.isFile() || info.size() > 0);
     QString kept;
     const bool copied = keepUnreadableFile(path, &kept);
     if (!heldSomething)

@@ -1,0 +1,108 @@
+#include "stopsignals.h"
+
+#include <QSocketNotifier>
+#include <QtGlobal>
+
+#ifndef Q_OS_WIN
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Watched[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int WatchedCount = int(sizeof Watched / sizeof Watched[0]);
+
+// The write end for the handler; -1 while no object watches. A handler may only call what is
+// async-signal-safe: it writes the signal's number and nothing else.
+std::atomic<int> g_writeEnd{-1};
+int g_readEnd = -1;
+struct sigaction g_before[WatchedCount];
+
+extern "C" void onStopSignal(int number)
+{
+    const int saved = errno;
+    const int fd = g_writeEnd.load();
+    if (fd >= 0) {
+        const unsigned char byte = static_cast<unsigned char>(number);
+        // Non-blocking: when the pipe is full, requests are waiting to be read already.
+        [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
+    }
+    errno = saved;
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject* parent)
+    : QObject(parent)
+{
+    if (g_writeEnd.load() >= 0) {
+        qWarning("stop signals: already watched by another object");
+        return;
+    }
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+        qWarning("stop signals: no socket pair, the signals keep their default action");
+        return;
+    }
+    for (int fd : fds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC); // not handed to programs the tool starts
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    g_readEnd = fds[0];
+    g_writeEnd.store(fds[1]);
+    m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::readSignals);
+
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // a read or write the signal interrupts goes on
+    for (int i = 0; i < WatchedCount; ++i)
+        ::sigaction(Watched[i], &action, &g_before[i]);
+    m_watching = true;
+}
+
+StopSignals::~StopSignals()
+{
+    if (!m_watching)
+        return;
+    for (int i = 0; i < WatchedCount; ++i)
+        ::sigaction(Watched[i], &g_before[i], nullptr);
+    delete m_notifier;
+    m_notifier = nullptr;
+    const int writeEnd = g_writeEnd.exchange(-1);
+    ::close(writeEnd);
+    ::close(g_readEnd);
+    g_readEnd = -1;
+}
+
+void StopSignals::readSignals()
+{
+    unsigned char numbers[16];
+    for (;;) {
+        const ssize_t n = ::read(g_readEnd, numbers, sizeof numbers);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        for (ssize_t i = 0; i < n; ++i)
+            emit stopRequested(int(numbers[i]));
+    }
+}
+
+#else
+
+StopSignals::StopSignals(QObject* parent)
+    : QObject(parent)
+{
+}
+
+StopSignals::~StopSignals() = default;
+
+void StopSignals::readSignals() {}
+
+#endif

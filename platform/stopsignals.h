@@ -1,0 +1,29 @@
+#pragma once
+// Turns the system's requests to stop (SIGTERM, SIGINT, SIGHUP) into a Qt signal on the thread that
+// made the object, so the tool can end the way its Exit does instead of dying where it stands.
+#include <QObject>
+
+class QSocketNotifier;
+
+class StopSignals : public QObject {
+    Q_OBJECT
+public:
+    // Takes the three signals over for as long as it lives; one object at a time. On systems without
+    // them (Windows, where a log-out reaches the tool as the session's commit request) it does nothing.
+    explicit StopSignals(QObject* parent = nullptr);
+    // Puts back what was there before.
+    ~StopSignals() override;
+
+    // Whether the signals reach this object (false on Windows, or when another object holds them).
+    bool isWatching() const { return m_watching; }
+
+signals:
+    // Once per signal received; number is the signal's.
+    void stopRequested(int number);
+
+private:
+    void readSignals();
+
+    bool m_watching = false;
+    QSocketNotifier* m_notifier = nullptr;
+};

@@ -1,0 +1,71 @@
+#include "systemstop.h"
+
+#include "main/tessark.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QWidget>
+
+SystemStop::SystemStop(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_signals, &StopSignals::stopRequested, this, [this](int number) {
+        qWarning() << "signal" << number << "received: ending as Exit does";
+        request();
+    });
+    m_timer.setInterval(TickMs);
+    connect(&m_timer, &QTimer::timeout, this, &SystemStop::tick);
+}
+
+void SystemStop::setWindow(Tessark* window)
+{
+    m_window = window;
+    if (m_requested)
+        tick();
+}
+
+void SystemStop::request()
+{
+    if (m_requested)
+        return;
+    m_requested = true;
+    m_timer.start();
+    tick();
+}
+
+bool SystemStop::closeOpenBoxes()
+{
+    bool open = false;
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        open = true;
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // First as a user's Escape: a message box takes its cancelling button, or its only one. What
+        // is still open at the next tick is rejected outright.
+        if (modal->property("tessarkEscapeSent").toBool()) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+        } else {
+            modal->setProperty("tessarkEscapeSent", true);
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(modal, &press);
+        }
+        qDebug() << "ending: a box was open, answered as cancelled";
+        open = true;
+    }
+    return open;
+}
+
+void SystemStop::tick()
+{
+    // The box's own event loop returns at a later turn; Exit starts only once nothing is open.
+    if (closeOpenBoxes() || m_exitStarted || !m_window)
+        return;
+    m_exitStarted = true;
+    m_window->exitAppActionSlot();
+}
