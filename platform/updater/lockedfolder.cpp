@@ -70,6 +70,17 @@ LockedFolder::Entry entryOf(const QString& name, const struct stat& st)
     e.permissions = permissionsOf(st.st_mode);
     return e;
 }
+
+// The folder open at fd, to read its entries; takes fd, which is closed when that fails.
+DIR* takeAsFolder(int fd)
+{
+    if (fd < 0)
+        return nullptr;
+    DIR* d = ::fdopendir(fd);
+    if (!d)
+        ::close(fd);
+    return d;
+}
 #endif
 
 } // namespace
@@ -167,13 +178,9 @@ bool LockedFolder::list(const QString& relativePath, QVector<Entry>* entries) co
         if (parent.fd >= 0)
             folder = ::openat(parent.fd, leaf.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
-    if (folder < 0)
+    DIR* d = takeAsFolder(folder);
+    if (!d)
         return false;
-    DIR* d = ::fdopendir(folder);
-    if (!d) {
-        ::close(folder);
-        return false;
-    }
     bool ok = true;
     errno = 0;
     while (const dirent* e = ::readdir(d)) {
@@ -235,14 +242,9 @@ bool LockedFolder::removeTreeAt(int parent, const QByteArray& name, int depth)
         return ::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT;
     if (depth > MaxDepth)
         return false;
-    const int folder = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
+    DIR* d = takeAsFolder(::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!d)
         return false;
-    DIR* d = ::fdopendir(folder);
-    if (!d) {
-        ::close(folder);
-        return false;
-    }
     QVector<QByteArray> names;
     while (const dirent* e = ::readdir(d)) {
         const QByteArray n(e->d_name);
