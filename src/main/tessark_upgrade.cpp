@@ -11,7 +11,6 @@
 #include "setting/setting.h"
 #include "widget/menutree.h"
 #include "widget/messagebox.h"
-#include "widget/qss.h"
 #include "widget/regularfile.h"
 
 #include <QCoreApplication>
