@@ -59,7 +59,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 10;
-    const QString exe = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(TESSARK_BIN_DIR "/tessark-sim");
+    const QString exe = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + QStringLiteral("/../tessark-sim");
     const QString binDir = QFileInfo(exe).absolutePath();
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -174,6 +174,54 @@ unprivileged_tree() {
   chown -R nobody: "$area/tree" "$area/tmp" "$area/home" "$area/config" "$area/runtime"
 }
 
+# Fails, naming each, where a suite in the copy `tree` still names the folder `build` it was copied from
+# (debug information aside, which names where it was compiled), or where the copy lacks what the suites
+# read beside them: the places tests/beside.txt lists, the list the suites themselves check their reads
+# against.
+copy_is_whole() {
+  local build="$1" tree="$2" bad=0 suite plain place
+  plain="$(mktemp)"
+  for suite in "$tree"/tests/test_*; do
+    [ -f "$suite" ] || continue
+    objcopy --strip-debug "$suite" "$plain" 2>/dev/null || cp "$suite" "$plain"
+    if grep -qF -- "$build" "$plain"; then
+      echo "${suite##*/} names the build folder $build: a suite finds what it needs beside itself" >&2
+      bad=1
+    fi
+  done
+  rm -f "$plain"
+  if [ ! -f "$tree/tests/beside.txt" ]; then
+    echo "the copy has no tests/beside.txt" >&2
+    return 1
+  fi
+  while IFS= read -r place; do
+    case "$place" in "" | "#"*) continue ;; esac
+    [ -e "$tree/$place" ] || { echo "the copy lacks $place, which suites read beside them" >&2; bad=1; }
+  done <"$tree/tests/beside.txt"
+  return "$bad"
+}
+
+# Runs the command with the checkout `root` and the build out of every user's reach but root's, as from a
+# checkout in a folder only root can enter: in a mount namespace of its own, an empty folder of mode 700
+# lies over each that does not hold `area`, where the copy the command runs from lies.
+out_of_reach() {
+  local root="$1" build="$2" area="$3"; shift 3
+  local hide=() folder
+  # The build first: it may lie inside the checkout, and would be hidden by it.
+  for folder in "$build" "$root"; do
+    case "$area/" in "$folder/"*) continue ;; esac
+    hide+=("$folder")
+  done
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  unshare --mount --propagation private -- sh -c '
+    n="$1"; shift
+    while [ "$n" -gt 0 ]; do
+      mount -t tmpfs -o mode=700,size=64k tessark-out-of-reach "$1" || exit 125
+      shift; n=$((n - 1))
+    done
+    exec "$@"' sh "${#hide[@]}" "${hide[@]}" "$@"
+}
+
 # Fails, saying why, when `nobody` cannot write its temporary folder below `area` nor enter the tree.
 nobody_reaches() {
   if ! setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
@@ -199,6 +247,7 @@ run_suites_unprivileged() {
       cp "$build/tests/$suite" "$area/tree/tests/"
   done
   nobody_reaches "$area" || return 1
+  copy_is_whole "$build" "$area/tree" || return 1
   # ctest's own files name the build and the checkout: the copy stands for both.
   local file text
   while IFS= read -r -d '' file; do
@@ -215,7 +264,8 @@ run_suites_unprivileged() {
   before="$(workdir_listing "$area/tree")"
   (
     cd "$area/tree" || exit 1
-    exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
+    out_of_reach "$root" "$build" "$area" \
+      env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
       XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
       setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --inh-caps=-all \
       ctest -R '^test_' --output-on-failure --no-tests=error -j "$((2 * ${jobs:-$(nproc)}))"
@@ -242,13 +292,15 @@ run_rows_unprivileged() {
   local uid gid
   uid="$(id -u nobody)"; gid="$(id -g nobody)"
   nobody_reaches "$area" || return 1
+  copy_is_whole "$build" "$area/tree" || return 1
   local pids=() names=()
   for suite in $suites; do
     local args=()
     mapfile -t args < <(awk -F'\t' -v s="$suite" '$1 == s { print $3 }' "$rows")
     (
       cd "$area/tree/tests" || exit 1
-      exec env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
+      out_of_reach "$root" "$build" "$area" \
+        env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
         XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
         timeout 600 setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
         "./$suite" "${args[@]}"

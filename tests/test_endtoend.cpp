@@ -2,6 +2,7 @@
 // a click on a picture key, then on a palette key, must reach the emulated keyboard as a key code write;
 // an unplugged keyboard must give way to the disconnected picture and a reload, and Exit, or a stop signal,
 // must end the process.
+#include "builtpath.h"
 #include "tempappdir.h"
 #include "updateserver.h"
 
@@ -319,12 +320,10 @@ struct Session {
     // so the caller returns when QTest::currentTestFailed().
     void start()
     {
-        const QString binDir = QStringLiteral(TESSARK_BIN_DIR);
-        for (const char* sub : {"config", "images", "font"})
-            QVERIFY(root.copyFiles(binDir + QLatin1Char('/') + QLatin1String(sub), QStringLiteral("app/") + QLatin1String(sub)));
+        for (const char* sub : {"config", "images", "font", "Upgrade"})
+            QVERIFY(root.copyFiles(builtPath(QLatin1String(sub)), QStringLiteral("app/") + QLatin1String(sub)));
         const QString exe = appDir + QStringLiteral("/tessark-sim");
-        QVERIFY(QFile::copy(binDir + QStringLiteral("/tessark-sim"), exe));
-        QVERIFY(root.copyFiles(binDir + QStringLiteral("/Upgrade"), QStringLiteral("app/Upgrade")));
+        QVERIFY(QFile::copy(builtPath(QStringLiteral("tessark-sim")), exe));
         const QString runtime = root.filePath(QStringLiteral("run"));
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -842,7 +841,7 @@ private slots:
         const QString base = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark/");
         const QByteArray newAbout = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<COMMAND>\n"
                                     "    <firmware firmware=\"Tessark 1.0.1\"/>\n</COMMAND>\n";
-        QByteArray newExe = readFile(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"));
+        QByteArray newExe = readFile(builtPath(QStringLiteral("tessark-sim")));
         QVERIFY(!newExe.isEmpty());
         newExe += "\ntessark 1.0.1\n"; // trailing bytes: still the same program, told apart by its end
         const auto put = [&](const QString& relative, const QByteArray& content) {

@@ -1,6 +1,7 @@
 // Every text the forms place in a fixed box fits it, in both languages, with the fonts that lie
 // beside the executable: no label or button of a page, the mode parameter dialog or the launcher
 // panel shows its text cut (wider than the box, or taller than it).
+#include "builtpath.h"
 #include "tempappdir.h"
 
 #include "color/color.h"
@@ -202,7 +203,7 @@ private slots:
     {
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         // The fonts the build puts beside the executables, as the tool finds them beside its own.
-        QVERIFY(m_app.copyFiles(QStringLiteral(TESSARK_BIN_DIR "/font"), QStringLiteral("font")));
+        QVERIFY(m_app.copyFiles(builtPath(QStringLiteral("font")), QStringLiteral("font")));
         kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->show();

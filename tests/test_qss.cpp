@@ -1,5 +1,6 @@
 // The style helper: image button fallbacks, the menu's check mark, and the shipped monospace font
 // standing in for Consolas.
+#include "builtpath.h"
 #include "widget/qss.h"
 
 #include <QFontDatabase>
@@ -28,7 +29,7 @@ double contrast(QRgb a, QRgb b)
 
 class StyleHelper : public QObject {
     Q_OBJECT
-    const QString m_appDir = QStringLiteral(TESSARK_BIN_DIR); // the build puts the fonts beside the executables
+    const QString m_appDir = QDir::cleanPath(builtPath(QStringLiteral("font")) + QStringLiteral("/..")); // the build puts the fonts beside the executables
 
 private slots:
     void initTestCase() { setAppDirPathForTest(m_appDir); }

@@ -1,4 +1,5 @@
 // tessark-sim's emulated keyboards: both sample models plugged, the report log file, the control file.
+#include "builtpath.h"
 #include "simsession.h"
 #include "tempappdir.h"
 
@@ -322,7 +323,7 @@ void TestSimSession::executableReadsItsEnvironment()
     TempDir root;
     const QString exe = root.filePath("app/tessark-sim");
     QVERIFY(QDir().mkpath(root.filePath("app")));
-    QVERIFY(QFile::copy(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"), exe));
+    QVERIFY(QFile::copy(builtPath(QStringLiteral("tessark-sim")), exe));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", root.path());

@@ -1,5 +1,6 @@
 // One copy per executable and user, checked with the real executable started as separate processes;
 // and that executable under a file-size limit.
+#include "builtpath.h"
 #include "platform/localservername.h"
 #include "tempappdir.h"
 
@@ -71,7 +72,7 @@ struct Installation {
     {
         const QString exe = root.filePath(folderAndName);
         QDir().mkpath(QFileInfo(exe).path());
-        return QFile::copy(QStringLiteral(TESSARK_BIN_DIR "/tessark-sim"), exe) ? exe : QString();
+        return QFile::copy(builtPath(QStringLiteral("tessark-sim")), exe) ? exe : QString();
     }
     // fileSizeLimit: bytes any file it writes may hold, 0 for no limit (Linux only).
     QProcess* start(const QString& exe, const QStringList& args = {}, qint64 fileSizeLimit = 0)

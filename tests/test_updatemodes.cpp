@@ -1,6 +1,7 @@
 // The update worker's operations and the end action of each download mode: the busy guard, the version
 // checks and their chain, the link files and their refusal, staged firmware handed on, staging folders
 // deleted, and the updater refreshed and started detached with its seven arguments.
+#include "builtpath.h"
 #include "Update/downloadfile.h"
 #include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
@@ -650,7 +651,7 @@ private slots:
         const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         QVERIFY(m_app.write(program, "#!/bin/sh\necho restarted > \"$(dirname \"$0\")/restarted\"\n")
                 && QFile::setPermissions(path(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(QDir().mkpath(path("Upgrade")) && QFile::copy(TESSARK_BIN_DIR "/Upgrade/Upgrade", path("Upgrade/Upgrade")));
+        QVERIFY(QDir().mkpath(path("Upgrade")) && QFile::copy(builtPath(QStringLiteral("Upgrade/Upgrade")), path("Upgrade/Upgrade")));
         QStringList* events = runToolUpdate(local, false);
         QVERIFY(events);
         QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));

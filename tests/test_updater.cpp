@@ -1,5 +1,6 @@
 // The updater program: started as the tool starts it, it waits for the tool, copies the staged files
 // over the application folder, removes them and restarts the tool.
+#include "builtpath.h"
 #include "Update/updaternotice.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
@@ -17,12 +18,10 @@
 namespace {
 
 // The build puts Upgrade/ (the shipped updater) and UpgradeTest/ (the same with the tests' pauses)
-// beside tests/: found from the test's own place, so a copy of the build run by another user starts
-// its own copy.
+// beside tests/.
 QString program(bool shipped = false)
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath()
-                           + (shipped ? QStringLiteral("/../Upgrade/Upgrade") : QStringLiteral("/../UpgradeTest/Upgrade")));
+    return builtPath(shipped ? QStringLiteral("Upgrade/Upgrade") : QStringLiteral("UpgradeTest/Upgrade"));
 }
 const QString ToolName = QStringLiteral("Tessark");
 const QString Staged = QStringLiteral("UpgradeTessark/Windows/Tessark/Tessark");
