@@ -7,6 +7,7 @@
 #include "shortcut/shortcutsitem.h"
 #include "widget/filenotice.h"
 #include "widget/unreadablefile.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QtTest>
@@ -111,7 +112,7 @@ private slots:
             QVector<KeyBtn*> pictureKeys;
             Shortcuts page(nullptr, nullptr);
             page.load("kf_tk104.xml", path, &pictureKeys, kb.device);
-            QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), timescale::ms(10000));
             QCOMPARE(page.rows().size(), 3);
             QTest::qWait(20);
             m_boxes.clear();

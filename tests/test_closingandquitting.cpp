@@ -11,6 +11,7 @@
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
 #include "simcontrol.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -115,7 +116,7 @@ private slots:
         QVERIFY(waitLoaded(w));
         recordMessages();
         sim::unplug(kb);
-        QTRY_VERIFY_WITH_TIMEOUT(arrival(CloseEnd) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(CloseEnd) >= 0, timescale::ms(10000));
         QStringList order;
         const QStringList steps = {"start scan usb open mode.", "close device.....", "start delete dynmic keybtn all.",
                                    "create discon pixmap.", "quit device finished.", "quit usb finish.", CloseEnd};
@@ -137,7 +138,7 @@ private slots:
         Tessark w(nullptr, QStringLiteral("None"));
         QVERIFY(waitLoaded(w));
         // The key function rows point into the client's tables: they are there when the client goes.
-        QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && !w.shortcutsPage()->rows().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && !w.shortcutsPage()->rows().isEmpty(), timescale::ms(10000));
         w.stopScanning();
         recordMessages();
         w.deviceQuitThreadSlot();
@@ -159,7 +160,7 @@ private slots:
         kb->failWrite(2);
         Tessark w(nullptr, QStringLiteral("None"));
         recordMessages();
-        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Device Load Info Error.")) >= 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Device Load Info Error.")) >= 0, timescale::ms(10000));
         QVERIFY(arrival(CloseEnd) > arrival(QStringLiteral("Device Load Info Error.")));
         QVERIFY(waitLoaded(w));
         QVERIFY(!w.disconnectedPicture());
@@ -232,7 +233,7 @@ private slots:
 
         // The event loop's end was seen by the test before (one per process); the end of the close
         // event is waited for instead.
-        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("0000000000000000000-closeEvent")) >= 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("0000000000000000000-closeEvent")) >= 0, timescale::ms(10000));
         const qint64 quitAt = arrival(QStringLiteral("Tessark quit. "));
         QVERIFY2(quitAt >= 900 && quitAt < 3000, qPrintable(QString::number(quitAt)));
         QVERIFY(arrival(QStringLiteral("0000000000000000000-normal quit")) > quitAt);

@@ -15,6 +15,7 @@
 #include "widget/keybtn.h"
 #include "widget/data.h"
 #include "widget/stcts.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -215,7 +216,7 @@ private slots:
         clock.start();
         page.load("kf_test.xml", shortcuts, &picture, kb.device);
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), timescale::ms(10000));
         QCOMPARE(page.rows().size(), 3);
         const QList<MessageBoxRequest> boxes = boxesShown();
         undoDamage(damaged);
@@ -303,7 +304,7 @@ private slots:
         QVector<KeyBtn*> statics, picture;
         Shortcuts page(nullptr, &statics);
         page.load("kf_test.xml", shortcuts, &picture, kb.device);
-        QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), timescale::ms(10000));
         const QList<MessageBoxRequest> boxes = boxesShown();
         if (damaged) {
             QCOMPARE(readFile(shortcuts), bytes);
@@ -421,7 +422,7 @@ private slots:
 
         Macro page(nullptr, 0);
         page.setDevice(app.filePath("dev/"), kb.device);
-        QTRY_VERIFY_WITH_TIMEOUT(page.isListReady(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isListReady(), timescale::ms(10000));
         page.addItemSlot();
         MacroItem* added = page.items().last();
         QVERIFY2(added->name() != "Macro1" && added->name() != "Macro0", qPrintable(added->name()));

@@ -14,6 +14,7 @@
 #include "setting/schedule.h"
 #include "setting/setting.h"
 #include "widget/tablabel.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -233,8 +234,8 @@ private slots:
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, returning(false));
         QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
         w->updateSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
 
         QCOMPARE(folded(wire(kb)), QStringList({"08", "81", "83", "82", "84", "85", "10"}));
         QCOMPARE(QList<int>({wire(kb).count("83"), wire(kb).count("84")}), QList<int>({100, 10}));
@@ -261,9 +262,9 @@ private slots:
         image("qv_usb_app_1.bin", 50000);
         kb->restartIntoBootloader(200, returning(true));
         page->updateSureSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(w->dfuWaitTimer().isActive(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->dfuWaitTimer().isActive(), timescale::ms(20000));
         QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 66);
-        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->device()->m_fw_version == 300, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->device()->m_fw_version == 300, timescale::ms(20000));
         QTRY_COMPARE(endProblem(*w), QString());
     }
 
@@ -305,7 +306,7 @@ private slots:
             QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
             w->usbDisconnectSLot(); // as the transport would, before the thread saw anything
         }
-        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(15000));
         QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box});
         QVERIFY(box.isEmpty() || m_boxes->boxes()[0].kind == MessageBoxRequest::Critical);
         // An error is never logged as a success.
@@ -317,7 +318,7 @@ private slots:
             const updateDFUBtThread* thread = w->upgradeThreads().btThread();
             QVERIFY(QFile::remove(m_folder->filePath("qv_usb_app_1.bin")));
             w->updateSlot(m_folder->path());
-            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
             QCOMPARE(w->upgradeThreads().btThread(), thread);
             QCOMPARE(kb->btModule().application.left(app.size()), app);
             QCOMPARE(m_boxes->boxes().size(), 1);
@@ -365,7 +366,7 @@ private slots:
         sim::BootloaderPtr bl = present ? sim::plugBootloader(returning(false)) : nullptr;
         w->waitOpenDfuDeviceSolt();
         if (present) {
-            QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(10000));
             QCOMPARE(bl->image(), usb);
         } else {
             QCOMPARE(logged(attempt), 19);
@@ -495,7 +496,7 @@ private slots:
             QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
             w->usbDisconnectSLot();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(15000));
         g_language->setLanguageType(1);
         const QString box = language == 0
             ? QStringLiteral("固件升级: 固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。")
@@ -536,7 +537,7 @@ private slots:
         if (end == "error")
             kb->rejectBtFrame(0x81, 1, 3);
         w->updateSlot(m_folder->path());
-        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(15000));
         QCOMPARE(m_boxes->boxes().size(), int(end != "done"));
         Setting* page = w->settingPage();
         auto* box = page->findChild<QCheckBox*>("checkBox_Enabled_AutoSleep");
@@ -561,7 +562,7 @@ private slots:
         image("qv_bt_sd_1.bin", 5000);
         const QByteArray usb = image("qv_usb_app_1.bin", 3000);
         w->settingPage()->updateSureSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(10000));
         QCOMPARE(bl->image(), usb);
         QCOMPARE(logged(QStringLiteral("No keyboard open: the Bluetooth image is not sent:")), 2);
         QVERIFY(m_boxes->boxes().isEmpty());
@@ -589,7 +590,7 @@ private slots:
             kb->setBtEraseDelay(5000);
         image(p == Tessark::UpgradePhase::Bluetooth ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
         w->updateSlot(m_folder->path());
-        QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, timescale::ms(10000));
         QTRY_VERIFY(p != Tessark::UpgradePhase::UsbUpload || bl->packets().size() >= 3);
         // A keyboard switch from the menu would close the keyboard under the upgrade: refused.
         if (w->menuTree() && !w->menuTree()->devices().isEmpty()) {

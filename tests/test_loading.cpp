@@ -1,6 +1,7 @@
 // Loading a freshly opened keyboard on the device thread: the order, what ends it, and what it stores.
 #include "wire.h"
 #include "keyboardfixture.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -60,7 +61,7 @@ private slots:
         f.kb->edit([](sim::FirmwareState& s) { s.curKeyMap = 2, s.curColourMap = 1, s.curLightingMode = 7; });
         QVERIFY(f.open());
         Load load(f);
-        QTRY_VERIFY_WITH_TIMEOUT(load.done(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(load.done(), timescale::ms(20000));
         QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
         QCOMPARE(sentReports(f.kb, 0x10, 0x10).size(), 3);
         // Two silent attempts of 500 ms + 1 s pause each, then the answered one and its pause.
@@ -92,7 +93,7 @@ private slots:
         KeyboardFixture f[] = {KeyboardFixture({sim::Model::NoLighting}), KeyboardFixture({sim::Model::Wired})};
         QVERIFY(f[0].open() && f[1].open());
         Load load[] = {Load(f[0]), Load(f[1])};
-        QTRY_VERIFY_WITH_TIMEOUT(load[0].done() && load[1].done(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(load[0].done() && load[1].done(), timescale::ms(30000));
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(load[i].outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
             const sim::FirmwareState s = f[i].kb->state();
@@ -129,12 +130,12 @@ private slots:
         Load load(f);
         QElapsedTimer clock;
         if (end == "stops") {
-            QTRY_VERIFY_WITH_TIMEOUT(firstWrite(f.kb->log(), group, command) >= 0, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(firstWrite(f.kb->log(), group, command) >= 0, timescale::ms(10000));
             QTest::qWait(stopAfterMs);
             clock.start();
             f.device->requestStop();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(load.done(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(load.done(), timescale::ms(10000));
         if (end == "stops")
             QVERIFY2(clock.elapsed() < 1500, QByteArray::number(clock.elapsed())); // not the 2 s reply wait
         QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Stopped, 0, end != "stops"}));

@@ -14,6 +14,7 @@
 #include "platform/filesizelimit.h"
 #include "setting/Language.h"
 #include "widget/combobox.h"
+#include "timescale.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -524,7 +525,7 @@ private slots:
         QVERIFY(m_app.write("dev/item/a.xml", macroFile(1, 1, 5)) && m_app.write("dev/item/b.xml", macroFile(2, 0))
                 && m_app.write("dev/item/c.v2.xml", macroFile(3, 2, 5)));
         page->readFileInfoData();
-        QTRY_VERIFY_WITH_TIMEOUT(page->isListReady(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->isListReady(), timescale::ms(10000));
         QCOMPARE(listing(), QStringLiteral("a b c"));
         QList<int> found; // id and chips of each entry
         for (const MacroItem* i : page->items())

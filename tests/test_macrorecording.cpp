@@ -17,6 +17,7 @@
 #include "shortcut/shortcutsitem.h"
 #include "widget/combobox.h"
 #include "widget/tablabel.h"
+#include "timescale.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -243,7 +244,7 @@ private slots:
         QVERIFY(!QFile::exists(list));
         if (how == "unplug") {
             sim::unplug(kb);
-            QTRY_VERIFY_WITH_TIMEOUT(!page->device(), 3000); // at once, not after the request's 5 s
+            QTRY_VERIFY_WITH_TIMEOUT(!page->device(), timescale::ms(10000)); // at once, not after the request's 5 s
             QVERIFY(!rec()->isChecked() && !banned() && page->items().isEmpty());
             QVERIFY(readFile(list).contains(name.toUtf8()));
             w->exitAppActionSlot(); // no client left to stop
@@ -268,7 +269,7 @@ private slots:
         } else {
             how == "exit" ? w->exitAppActionSlot() : void(w->close());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb(), timescale::ms(10000));
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording);
         QVERIFY(readFile(list).contains(name.toUtf8()));
@@ -313,7 +314,7 @@ private slots:
         const int slot = page->items()[3]->index();
         const sim::FirmwareState held = kb->state();
         sim::unplug(kb);
-        QTRY_VERIFY_WITH_TIMEOUT(!page->device(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page->device(), timescale::ms(10000));
         QVector<DataKey*> inFile;
         QCOMPARE(macrofile::readMacroFile(page->itemFolder() + name + ".xml", &inFile), int(macrofile::Ok));
         QCOMPARE(inFile.size(), 4);
@@ -336,7 +337,7 @@ private slots:
             page = w->macroPage();
             QVERIFY(page && !page->isVisible());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(page->device() && page->items().size() == 4, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->device() && page->items().size() == 4, timescale::ms(20000));
         const int at = page->nameSelector()->findText(name);
         QVERIFY(at >= 0);
         MacroItem* entry = page->items()[at];
@@ -354,7 +355,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
         page = w->macroPage();
         QVERIFY(page && page->itemFolder() == items);
-        QTRY_VERIFY_WITH_TIMEOUT(page->isListReady() && page->items().size() == 4, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->isListReady() && page->items().size() == 4, timescale::ms(20000));
         entry = page->items()[page->nameSelector()->findText(name)];
         QVERIFY(entry->index() == slot && !entry->isSaved() && triples(entry) == recorded);
         QTest::qWait(20);
@@ -372,7 +373,7 @@ private slots:
         w->labelPageClickSlot(QStringLiteral("Macro"));
         QCOMPARE(w->macroPage(), page);
         Shortcuts* shortcuts = w->shortcutsPage();
-        QTRY_VERIFY_WITH_TIMEOUT(shortcuts->initFinished(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(shortcuts->initFinished(), timescale::ms(10000));
         shortcuts->itemAddButtonSlot(); // a second row playing a macro
         shortcuts->rows().last()->functionMenu()->setCurrentText(QStringLiteral("Play macro"));
         page->setItemSelect(page->items()[1]);
@@ -386,7 +387,7 @@ private slots:
         sim::unplug(kb);
         QTRY_VERIFY(!page->device());
         kb = sim::plug(sim::fullSizeDual());
-        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded(), timescale::ms(20000));
         QVERIFY(page->device() == w->device() && page->items().size() == 3);
     }
 };

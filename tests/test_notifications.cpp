@@ -10,6 +10,7 @@
 #include "setting/setting.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -91,7 +92,7 @@ private slots:
             return;
         }
         // A loaded machine may take longer than the pause above to deliver it.
-        QTRY_COMPARE_WITH_TIMEOUT(sentReports(f->kb, uint8_t(selectGroup), 0x02).size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sentReports(f->kb, uint8_t(selectGroup), 0x02).size(), 1, timescale::ms(10000));
         const QList<QByteArray> selects = sentReports(f->kb, uint8_t(selectGroup), 0x02);
         QCOMPARE(int(uint8_t(selects[0][8])), index);
         const QVector<QPushButton*>& row = selectGroup == 0x20 ? w->globuleKeys()

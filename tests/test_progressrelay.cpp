@@ -9,6 +9,7 @@
 #include "setting/schedule.h"
 #include "setting/setting.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QFile>
 #include <QLabel>
@@ -71,7 +72,7 @@ private slots:
             finished.store(true);
         });
         sender->start();
-        QTRY_VERIFY_WITH_TIMEOUT(finished.load() && !seen.isEmpty() && seen.last() == posts, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.load() && !seen.isEmpty() && seen.last() == posts, timescale::ms(20000));
         sender->wait();
         delete sender;
         QCoreApplication::processEvents();
@@ -116,15 +117,15 @@ private slots:
             w.setDfuWaitIntervalForTest(50);
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
-            QTRY_VERIFY_WITH_TIMEOUT(w.settingPage() && !w.settingPage()->isNormalLayout(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.settingPage() && !w.settingPage()->isNormalLayout(), timescale::ms(10000));
             Schedule* ring = w.settingPage()->firmware()->schedule();
             QTRY_VERIFY(ring && ring->isVisible());
             EventCounter paints(ring, QEvent::Paint);
             EventCounter restyles(ring->label(), QEvent::StyleChange);
             const int deliveries = w.upgradeThreads().progressRelay().deliveries();
             w.settingPage()->updateSureSlot(folder.path());
-            QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), 60000);
-            QTRY_VERIFY_WITH_TIMEOUT(w.upgradePhase() == Tessark::UpgradePhase::Idle, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(60000));
+            QTRY_VERIFY_WITH_TIMEOUT(w.upgradePhase() == Tessark::UpgradePhase::Idle, timescale::ms(10000));
             QCOMPARE(bl->image(), bytes);
             QCOMPARE(ring->progress(), 100);
             const int packets = (size - 48 + 55) / 56;

@@ -20,6 +20,7 @@
 #include "widget/menutree.h"
 #include "platform/autostart.h"
 #include "platform/filesizelimit.h"
+#include "timescale.h"
 
 #include <QFileInfo>
 #include <QPushButton>
@@ -173,7 +174,7 @@ private slots:
             QVERIFY(app.put("kb/shortcuts.xml", "<shortcuts/>"));
             shortcuts = std::make_unique<Shortcuts>(nullptr, &statics);
             shortcuts->load("kf_tk87.xml", file, &picture, kb->device);
-            QTRY_VERIFY_WITH_TIMEOUT(shortcuts->initFinished(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(shortcuts->initFinished(), timescale::ms(10000));
             QCOMPARE(shortcuts->rows().size(), 1);
             shortcuts->rows()[0]->markChanged(true);
             // The keyboard takes the function; the file that holds its text is behind.
@@ -205,7 +206,7 @@ private slots:
         } else {
             macros = std::make_unique<Macro>(nullptr, 0);
             macros->setDevice(app.filePath("dev/"), kb->device);
-            QTRY_VERIFY_WITH_TIMEOUT(macros->isListReady(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(macros->isListReady(), timescale::ms(10000));
             QVERIFY(QDir().mkpath(app.filePath("dev/item")));
             macros->addItemSlot();
             QCOMPARE(macros->items().size(), 1);

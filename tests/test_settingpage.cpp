@@ -9,6 +9,7 @@
 #include "tempappdir.h"
 #include "widget/qss.h"
 #include "wire.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -332,7 +333,7 @@ private slots:
             bootloader ? sim::unplug(bl) : sim::unplug(kb);
             page.checkUSB()->scanDeviceSlot();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(page.isNormalLayout(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isNormalLayout(), timescale::ms(10000));
         QVERIFY(page.isNormalLayout() && !page.checkUSB() && !page.overlayLabel() && !firmwarePath(page)->isEnabled());
         QVERIFY(scans.size() == 1 && normal.size() == 1);
     }

@@ -12,6 +12,7 @@
 #include "widget/keybtn.h"
 #include "widget/lineedit.h"
 #include "wire.h"
+#include "timescale.h"
 
 #include <QDesktopServices>
 #include <QDomDocument>
@@ -132,7 +133,7 @@ private slots:
         Session s;
         QVERIFY(s.start(used, 4, false));
         QVERIFY(s.page->rows().isEmpty() && s.page->save({}, s.path) == -1); // refused until the last row
-        QTRY_VERIFY_WITH_TIMEOUT(s.page->initFinished(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.page->initFinished(), timescale::ms(60000));
         QList<int> ids;
         for (int i = used.indexOf('1'); i >= 0; i = used.indexOf('1', i + 1))
             ids << i;
@@ -215,7 +216,7 @@ private slots:
         s.page->setLanguage(0);
         QCOMPARE(s.page->deleteButton()->toolTip(), QString::fromUtf8("删除"));
         s.page->load("kf_test.xml", s.path, &s.pictureKeys, s.kb->device);
-        QTRY_VERIFY_WITH_TIMEOUT(s.page->initFinished(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.page->initFinished(), timescale::ms(60000));
         for (const char* scheme : {"https", "file"})
             QDesktopServices::setUrlHandler(scheme, this, "open");
         for (const QPoint& n : {QPoint(0, 1), QPoint(0, 3), QPoint(2, 3), QPoint(5, 1)}) // slot, function

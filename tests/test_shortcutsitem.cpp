@@ -9,6 +9,7 @@
 #include "widget/lineedit.h"
 #include "widget/qss.h"
 #include "widget/staticdialog.h"
+#include "timescale.h"
 
 #include <QtTest>
 #include <memory>
@@ -143,7 +144,7 @@ private slots:
         row->addBtnSlot();
         QTest::mouseClick(row->keyList()[2], Qt::LeftButton);
         QCOMPARE(slot->cursor().shape(), Qt::ForbiddenCursor);
-        QTRY_COMPARE_WITH_TIMEOUT(slot->cursor().shape(), Qt::ArrowCursor, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(slot->cursor().shape(), Qt::ArrowCursor, timescale::ms(10000));
         row->functionMenu()->setCurrentText("Folder");
         const auto state = [&] { return shown(row->keyList(), row.get()) + ", " + editors(*row); };
         row->downloading = true;

@@ -2,6 +2,7 @@
 #include "builtpath.h"
 #include "simsession.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <hidapi.h>
 
@@ -335,10 +336,10 @@ void TestSimSession::executableReadsItsEnvironment()
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(exe, QStringList());
     QVERIFY(p.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.filePath("reports.log")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.filePath("reports.log")), timescale::ms(10000));
     // The running copy polls its control file.
     QVERIFY(control(root.filePath("control"), "unplug 1\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(root.filePath("control")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(root.filePath("control")), timescale::ms(10000));
     p.kill();
     p.waitForFinished(10000);
 }

@@ -12,6 +12,7 @@
 #include "device/device.h"
 #include "main/tessark.h"
 #include "widget/menutree.h"
+#include "timescale.h"
 
 #include <QFile>
 #include <QPointer>
@@ -128,16 +129,16 @@ private slots:
                    && w->device()->m_fw_version == version;
         };
         QVERIFY(QTest::qWaitFor([&] { return loadedWith(own); }, 20000));
-        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.takeFirst().at(0).toBool(), true);
         QTRY_VERIFY(dialog && dialog->isVisible());
         auto* upgrade = dialog->findChild<QPushButton*>(QStringLiteral("pushButton_FirmwareUpdate"));
         QVERIFY(upgrade && upgrade->isEnabled());
         upgrade->click();
 
-        QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(1) && session.keyboard(1)->state().fwVersion == offered, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(1) && session.keyboard(1)->state().fwVersion == offered, timescale::ms(30000));
         // The other keyboard is listed first now; the user picks the upgraded one in the device list.
-        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->upgradePhase() == Tessark::UpgradePhase::Idle, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->upgradePhase() == Tessark::UpgradePhase::Idle, timescale::ms(20000));
         if (!loadedWith(offered)) {
             const QString path = session.keyboard(1)->commandPath();
             UsbData upgraded;
@@ -149,7 +150,7 @@ private slots:
         }
         QVERIFY(QTest::qWaitFor([&] { return loadedWith(offered); }, 20000));
         QCOMPARE(g_overallVariate->getFirmwareInfo().usbAppVersion, offeredText);
-        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.takeFirst().at(0).toBool(), false);
         QVERIFY(!dialog->isVisible());
         QCOMPARE(boxes.boxes().size(), 0);

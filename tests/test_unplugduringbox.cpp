@@ -21,6 +21,7 @@
 #include "widget/colorchooser.h"
 #include "widget/combobox.h"
 #include "widget/filechooser.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -421,7 +422,7 @@ private slots:
         s.plug();
         QVERIFY(s.waitLoaded());
         QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, LoadMs));
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), record ? 1 : 2, LoadMs); // the made macro back, told
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), record ? 1 : 2, timescale::ms(LoadMs)); // the made macro back, told
     }
 
     // The lighting page's colour chooser: the page and its palette go while it is open; the colour

@@ -15,6 +15,7 @@
 #include "widget/fileguard.h"
 #include "widget/filenotice.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -188,13 +189,13 @@ private slots:
             // Told when the keyboard loads, not again after a replug.
             Tessark w(nullptr, QStringLiteral("None"));
             QVERIFY(loaded(w));
-            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && w.shortcutsPage()->initFinished(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && w.shortcutsPage()->initFinished(), timescale::ms(10000));
             checkTold(told, path);
             sim::unplug(keyboard);
             QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, 10000));
             keyboard = sim::plug(sim::fullSizeDual());
             QVERIFY(loaded(w));
-            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage()->initFinished(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage()->initFinished(), timescale::ms(10000));
             checkTold(told, path);
             if (!told) {
                 if (kind == "link to nowhere") // left alone: nothing is made or written through it
@@ -233,7 +234,7 @@ private slots:
                 Macro page(nullptr, 0);
                 page.setDevice(app.filePath("dev/"), nullptr);
                 page.readFileInfoData();
-                QTRY_VERIFY_WITH_TIMEOUT(page.isListReady(), 5000);
+                QTRY_VERIFY_WITH_TIMEOUT(page.isListReady(), timescale::ms(10000));
                 QStringList listed;
                 for (const MacroItem* item : page.items())
                     listed << item->name();

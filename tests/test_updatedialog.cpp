@@ -12,6 +12,7 @@
 #include "memoryuse.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -208,7 +209,7 @@ private slots:
         dialog()->startCheckTip();
         QCOMPARE(tip(), checking(language, 1));
         for (int dots : {2, 3, 1})
-            QTRY_COMPARE_WITH_TIMEOUT(tip(), checking(language, dots), 1000);
+            QTRY_COMPARE_WITH_TIMEOUT(tip(), checking(language, dots), timescale::ms(10000));
     }
 
     // config/AutoUpdate.xml at construction: only Update/AutoUpdate counts, the last one winning; "0"
@@ -370,7 +371,7 @@ private slots:
         m_hub->emitTessarkUpdate(tool);
         if (online) {
             QCOMPARE(buttons(), QString("100"));
-            QTRY_VERIFY_WITH_TIMEOUT(tip().startsWith(checking(1, 0)) && tip() != checking(1, 1), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(tip().startsWith(checking(1, 0)) && tip() != checking(1, 1), timescale::ms(10000));
             m_hub->emitFirmwareUpdate(firmware);
         }
         QVERIFY(!dialog()->tipTimer()->isActive());

@@ -9,6 +9,7 @@
 #include "messageboxrecorder.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QtGui/private/qzipwriter_p.h>
 
@@ -473,7 +474,7 @@ private slots:
         m_hub->createUpdateWidget();
         QStringList* events = recordHub();
         m_hub->emitCheckUpdateDownload();
-        QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), timescale::ms(20000));
         QTest::qWait(50);
         QTEST(*events, "events");
         QVERIFY(!QFileInfo::exists(path("UpgradeTessark")));
@@ -815,7 +816,7 @@ private slots:
         m_hub->showUpdateWidget();
         QStringList* events = recordHub();
         m_hub->emitDownloadFirmwareUpdateFile();
-        QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(events->contains("busy 0"), timescale::ms(20000));
         QTest::qWait(50);
         if (left != "stale") {
             const QString named = left == "linked" ? path("UpgradeFirmware") : folder;

@@ -11,6 +11,7 @@
 #include "setting/setting.h"
 #include "simcontrol.h"
 #include "widget/menutree.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -96,7 +97,7 @@ private slots:
         // Taken before the exit: the thread object may be gone by the time it is checked.
         QSignalSpy threadFinished(thread.data(), &QThread::finished);
         w->exitAppActionSlot();
-        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, timescale::ms(10000));
         QCOMPARE(threadFinished.count(), 1);
         QTRY_VERIFY(!dialog);
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeTessark")));
@@ -111,7 +112,7 @@ private slots:
         auto kb = sim::plug(sim::fullSizeDual());
         Tessark w(nullptr, QStringLiteral("None"));
         QVERIFY(waitLoaded(w));
-        QTRY_VERIFY_WITH_TIMEOUT(requested("/UpgradeFirmware/TK104%20Dual/VersionFile/FirmwareVersion.ini"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(requested("/UpgradeFirmware/TK104%20Dual/VersionFile/FirmwareVersion.ini"), timescale::ms(10000));
         QVERIFY(requested("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"));
         QCOMPARE(m_local->servers.forbiddenCount(), 0);
         QTRY_VERIFY(!g_overallVariate->getBusy());
@@ -128,7 +129,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         w->exitAppActionSlot();
-        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, timescale::ms(10000));
         // The quit sequence takes two 500 ms ticks; the worker may add at most one of its wait slices.
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         w.reset();
@@ -159,7 +160,7 @@ private slots:
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         QSignalSpy found(g_overallVariate, &overallVariate::FirmwareUpdateSignal);
         QVERIFY(waitLoaded(*w));
-        QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty(), timescale::ms(10000));
         QCOMPARE(found.first().at(0).toBool(), true);
         QTRY_VERIFY(!g_overallVariate->getBusy());
         w->labelPageClickSlot(QStringLiteral("Setting"));
@@ -167,7 +168,7 @@ private slots:
         QVERIFY(page);
         QSignalSpy handed(page.data(), &Setting::emitUpdateFU);
         g_overallVariate->emitDownloadFirmwareUpdateFile();
-        QTRY_VERIFY_WITH_TIMEOUT(!handed.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!handed.isEmpty(), timescale::ms(10000));
         const QString folder = handed.first().at(0).toString();
         QCOMPARE(QDir(folder).canonicalPath(), QDir(m_app->filePath("UpgradeFirmware/TK104 Dual")).canonicalPath());
         QVERIFY(!g_overallVariate->updateWidget()->isVisible());

@@ -13,6 +13,7 @@
 #include "setting/setting.h"
 #include "widget/menutree.h"
 #include "widget/tablabel.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -89,7 +90,7 @@ private slots:
         sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
-        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         Device* const before = w->device();
         QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
         QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
@@ -103,7 +104,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         w->updateSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), timescale::ms(10000));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 
         QCOMPARE(m_boxes->boxes().first().kind, MessageBoxRequest::Critical);
@@ -146,7 +147,7 @@ private slots:
         sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
-        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         QVERIFY(w->multiScanTimer().isActive());
         Device* const before = w->device();
         if (road == "usb") {
@@ -175,14 +176,14 @@ private slots:
             whileShown.removeDuplicates();
         });
         w->updateSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), timescale::ms(15000));
         const MessageBoxRequest shown = m_boxes->boxes().first();
         QVERIFY2((shown.title + ": " + shown.text).startsWith(box), qPrintable(shown.title + ": " + shown.text));
         QVERIFY(second);
         QCOMPARE(whileShown, QStringList());
 
         // Closed, the scans run again: the second keyboard is listed, the first stays in use.
-        QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
         QVERIFY(loaded("TK104 Dual") && w->device() == before);
         QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
     }
@@ -204,7 +205,7 @@ private slots:
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->setDfuWaitIntervalForTest(50);
         QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
-        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         sim::KeyboardPtr second = sim::plug(sim::tenkeylessWired());
         QTRY_COMPARE(w->menuTree()->devices().size(), 2);
         QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
@@ -226,13 +227,13 @@ private slots:
             whileShown.removeDuplicates();
         });
         w->updateSlot(m_folder->path());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), timescale::ms(30000));
         QCOMPARE(m_boxes->boxes().first().text, PlugAgainText);
         QCOMPARE(whileShown, QStringList());
         QVERIFY(offers.isEmpty());
 
-        QTRY_VERIFY_WITH_TIMEOUT(loaded("TK87 Wired Board"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded("TK87 Wired Board"), timescale::ms(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.first().at(0).toBool(), true);
         QTRY_VERIFY(dialog && dialog->isVisible());
         QCOMPARE(m_boxes->boxes().size(), 1);

@@ -1,6 +1,7 @@
 // The HID transport against the emulated keyboard: opening, the read loop, writing and reading.
 #include "wire.h"
 #include "keyboardfixture.h"
+#include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -27,7 +28,7 @@ private slots:
         QSignalSpy gone(f->usb, &Usb::emitUsbDisconnect);
         for (int i = 0; i < 33; ++i)
             f->kb->inject(report(0xF0, 0x21, uint8_t(i)));
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 33, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 33, timescale::ms(10000));
         for (int i = 0; i < 33; ++i)
             QCOMPARE(received.at(i), report(0xF0, 0x21, uint8_t(i)));
         QCOMPARE(f->usb->ringIndex(), 0); // the 33rd report took the first slot again
@@ -83,7 +84,7 @@ private slots:
         int answered = 0;
         for (int i = 0; requests && i < 20; ++i)
             answered += f->device->macroCmd20(0) == 0;
-        QTRY_COMPARE_WITH_TIMEOUT(tags.size(), changes, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(tags.size(), changes, timescale::ms(10000));
         QCOMPARE(tags, expected);
         QCOMPARE(answered, requests ? 20 : 0);
     }
@@ -103,7 +104,7 @@ private slots:
         QCOMPARE(bytes(data, 64), report(0xB0, 0xDF, 7));
         f->usb->setReadingEnabled(true);
         f->kb->inject(report(0xF0, 0x20));
-        QTRY_COMPARE_WITH_TIMEOUT(received, 1, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(received, 1, timescale::ms(10000));
     }
 
     // Reads and writes go through the open handle only; a write carries the whole report.
@@ -157,7 +158,7 @@ private slots:
             QCOMPARE(sim::openAttempts(path), 1);
             QCOMPARE(QList<int>({opened.count(), gone.count()}), QList<int>({0, 1}));
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(sim::openAttempts(path) >= 3, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(sim::openAttempts(path) >= 3, timescale::ms(10000));
             QCOMPARE(QList<int>({opened.count(), gone.count()}), QList<int>({0, 0}));
             f->kb->refuseOpen(false);
             QVERIFY(opened.wait(3000));

@@ -2,6 +2,7 @@
 #include "device/device.h"
 #include "device/usb.h"
 #include "simcontrol.h"
+#include "timescale.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -72,7 +73,7 @@ private slots:
         auto bl = sim::plugBootloader();
         Upload up;
         QVERIFY(up.start(size));
-        QTRY_COMPARE_WITH_TIMEOUT(up.finished.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(up.finished.count(), 1, timescale::ms(20000));
         QVERIFY(up.loopReturned(500));
         QCOMPARE(QList<int>({up.finished.count(), up.stopped.count()}), QList<int>({1, 0}));
         QCOMPARE(bl->image(), up.image);

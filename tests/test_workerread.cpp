@@ -1,5 +1,6 @@
 // The one-second ticker: its quit signal comes once in the program's life, at the fifth shared tick.
 #include "device/workerread.h"
+#include "timescale.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -14,7 +15,7 @@ private slots:
         QSignalSpy firstQuit(&first, &WorkerRead::emitQuit), secondQuit(&second, &WorkerRead::emitQuit);
         second.timerStartSlot();
         // One real tick proves the timer drives the count; the rest are called directly.
-        QTRY_COMPARE_WITH_TIMEOUT(WorkerRead::ticks(), 1, WorkerRead::TickMs + 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerRead::ticks(), 1, timescale::ms(WorkerRead::TickMs + 1000));
         for (int i = 0; i < 3; ++i)
             first.timerOutSlot();
         QCOMPARE(firstQuit.count() + secondQuit.count(), 0);

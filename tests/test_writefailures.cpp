@@ -23,6 +23,7 @@
 #include "widget/combobox.h"
 #include "widget/keybtn.h"
 #include "widget/writefailurenotice.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -257,7 +258,7 @@ private slots:
         if (edited) {
             entry = page->items().at(1);
             page->loadDataSlot(entry);
-            QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(10000));
             QVERIFY(!entry->keyLayout()->keys.isEmpty());
             boxes.script(QMessageBox::Yes); // its events recorded over
         } else {
