@@ -5,14 +5,19 @@
 # as root a skipped row passes only if it passes as nobody and leaves nothing behind, where a stand-in
 # suite plays the row's part. Then test.sh's own steps after a build, on a made-up build: a suite that
 # leaves anything in one of the shared folders or where it runs fails them, also in the run of every
-# suite as nobody. Then the checks of the shared folders and of free disk space.
+# suite as nobody, and where the copy that run uses names the build or lacks what a suite reads beside
+# it, or the suite reaches the build itself. Then the checks of the copy, the shared folders and free
+# disk space.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/test.sh
 source "$root/scripts/test.sh"
 scratch="$(mktemp -d)"
 trap 'remove_tree "$scratch"' EXIT
-mkdir -p "$scratch/checkout" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
+mkdir -p "$scratch/checkout/tests" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
+# What the made-up suite reads beside it, and the build's stand-in for it.
+printf '# the tool\ntessark-sim\n' >"$scratch/checkout/tests/beside.txt"
+: >"$scratch/build/tessark-sim"
 log="$scratch/build/Testing/Temporary/LastTest.log"
 # ctest's own files of the made-up build, for the run of every suite as nobody.
 printf 'subdirs("tests")\n' >"$scratch/build/CTestTestfile.cmake"
@@ -50,6 +55,9 @@ case "$tag" in
   "stops early"*) echo "PASS   : Fixture::$fn($tag)"; echo "FAIL!  : Fixture::cleanupTestCase() 'ok' returned FALSE. ()"
                  exit 0 ;;
   skips*) echo "SKIP   : Fixture::$fn($tag) still skipped" ; skipped=1 ;;
+  "reads the build folder"*)
+    if cat "$FIXTURE_BUILD/tests/CTestTestfile.cmake" >/dev/null 2>&1; then echo "PASS   : Fixture::$fn($tag)"
+    else echo "FAIL!  : Fixture::$fn($tag) the build is out of reach ()"; failed=1; status=1; fi ;;
 esac
 echo "PASS   : Fixture::cleanupTestCase()"
 echo "Totals: $((3 - failed - skipped)) passed, $failed failed, $skipped skipped, 0 blacklisted, 1ms"
@@ -154,7 +162,7 @@ fi
 # shellcheck disable=SC2317 # called through expect
 test_sh_steps() {
   (
-    fixture="$scratch/build" jobs=2
+    fixture="$scratch/build" jobs=2 root="$scratch/checkout"
     make_scratch
     trap 'remove_tree "$scratch"; rm -f "$fixture/tests/.left"' EXIT
     cmake() { :; }
@@ -187,7 +195,42 @@ if [ "$(id -u)" -eq 0 ]; then
     expect fail "test.sh with every suite run as nobody, one that $FIXTURE_HOW as nobody" test_sh_steps
   done
   FIXTURE_HOW="passes as nobody"
+  # The copy stands alone: the run fails where a suite still names the build's folder, or the copy lacks
+  # what the suites read beside them; and it runs as from a checkout only root can enter, even where the
+  # checkout and build are open to every user.
+  fixture="$scratch/build/tests/test_fixture"
+  cp "$fixture" "$scratch/fixture"
+  printf '# built in %s\n' "$scratch/build" >>"$fixture"
+  expect fail "test.sh with every suite run as nobody, one naming the build's folder" test_sh_steps
+  cp "$scratch/fixture" "$fixture"
+  rm "$scratch/build/tessark-sim"
+  expect fail "test.sh with every suite run as nobody, the copy lacking what a suite reads beside it" test_sh_steps
+  : >"$scratch/build/tessark-sim"
+  chmod 755 "$scratch"
+  FIXTURE_HOW="reads the build folder" FIXTURE_BUILD="$scratch/build"
+  export FIXTURE_BUILD
+  expect fail "test.sh with every suite run as nobody, one reading the build where every user may" test_sh_steps
+  chmod 700 "$scratch"
+  FIXTURE_HOW="passes as nobody"
+  expect pass "test.sh with every suite run as nobody, passing, after the copy's checks" test_sh_steps
 fi
+
+# The copy's own check, for any user: a suite in it naming the build's folder, a place the list names
+# missing, or no list at all fails it.
+copy="$scratch/copy"
+mkdir -p "$copy/tests" "$copy/font"
+printf 'font\n' >"$copy/tests/beside.txt"
+printf 'a suite\n' >"$copy/tests/test_one"
+# shellcheck disable=SC2317 # called through expect
+whole() { copy_is_whole "$scratch/build" "$copy"; }
+expect pass "a copy holding what the list names, its suite naming no build" whole
+printf 'reads %s/font\n' "$scratch/build" >"$copy/tests/test_two"
+expect fail "a copy whose suite names the build's folder" whole
+rm "$copy/tests/test_two"
+printf 'font\nUpgrade/Upgrade\n' >"$copy/tests/beside.txt"
+expect fail "a copy lacking a place the list names" whole
+rm "$copy/tests/beside.txt"
+expect fail "a copy without the list" whole
 
 # The suites' shared folders: anything left in them fails the run, hidden files too.
 shared="$scratch/shared"
