@@ -2,6 +2,7 @@
 // servers with wrap-around, and a stop that ends a wait for a silent server at once.
 #include "Update/downloadfile.h"
 #include "localupdate.h"
+#include "timescale.h"
 #include "widget/qss.h"
 
 #include <QElapsedTimer>
@@ -40,7 +41,7 @@ private slots:
     {
         m_local.reset(new LocalUpdate(7));
         QVERIFY(m_local->servers.start());
-        DownloadFile::setWaitsForTest(2000, 2000, 2000);
+        DownloadFile::setWaitsForTest(timescale::ms(10000), timescale::ms(10000), timescale::ms(10000));
     }
     void cleanup()
     {
@@ -104,7 +105,8 @@ private slots:
         m_local->servers.setDaytimeMode(5, sim::DaytimeMode::Close);
         if (QByteArray(QTest::currentDataTag()).startsWith("silent"))
             m_local->servers.setDaytimeMode(6, sim::DaytimeMode::Silence);
-        DownloadFile::setWaitsForTest(2000, 300, 2000);
+        // The answer wait is also how long the silent server holds the rotation up.
+        DownloadFile::setWaitsForTest(timescale::ms(10000), timescale::ms(2000), timescale::ms(10000));
         // A shared clock far from the machine's shows the time is the server's, not the local one.
         sim::setSharedClockOffsetSecs(-86400 * 400);
         const auto worker = workerFor(servers);
@@ -118,10 +120,12 @@ private slots:
             QCOMPARE(m_local->servers.daytimeConnections(i), asked.at(i));
     }
 
-    // The full waits: only the stop, from another thread, can end this call early.
+    // The full waits, far beyond the limit below: only the stop, from another thread, can end this call
+    // within it.
     void stopEndsSilentWait()
     {
-        DownloadFile::setWaitsForTest(30000, 30000, 30000);
+        const int limit = timescale::ms(20000);
+        DownloadFile::setWaitsForTest(15 * limit, 15 * limit, 15 * limit);
         m_local->servers.setDaytimeMode(0, sim::DaytimeMode::Silence);
         const auto worker = workerFor({"day0", "day1"});
         QVERIFY(worker);
@@ -138,7 +142,7 @@ private slots:
         const qint64 returnedAt = clock.elapsed();
         stopper->wait();
         QVERIFY(result.isNull());
-        QVERIFY2(stoppedAt >= 0 && returnedAt - stoppedAt < 100, qPrintable(QString::number(returnedAt - stoppedAt)));
+        QVERIFY2(stoppedAt >= 0 && returnedAt - stoppedAt < limit, qPrintable(QString::number(returnedAt - stoppedAt)));
         QCOMPARE(m_local->servers.daytimeConnections(0), 1);
         QCOMPARE(m_local->servers.daytimeConnections(1), 0); // not asked once stopped
         QCOMPARE(DownloadFile::nextTimeServerIndex(), 0);

@@ -128,7 +128,7 @@ private slots:
             return w->deviceLoaded() && w->device() && w->device()->boardName() == "TK104 Dual"
                    && w->device()->m_fw_version == version;
         };
-        QVERIFY(QTest::qWaitFor([&] { return loadedWith(own); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return loadedWith(own); }, timescale::ms(20000)));
         QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.takeFirst().at(0).toBool(), true);
         QTRY_VERIFY(dialog && dialog->isVisible());
@@ -148,7 +148,7 @@ private slots:
             QCOMPARE(upgraded.path, path);
             w->switchUsbDevice(upgraded);
         }
-        QVERIFY(QTest::qWaitFor([&] { return loadedWith(offered); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return loadedWith(offered); }, timescale::ms(20000)));
         QCOMPARE(g_overallVariate->getFirmwareInfo().usbAppVersion, offeredText);
         QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.takeFirst().at(0).toBool(), false);

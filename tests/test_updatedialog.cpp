@@ -12,6 +12,7 @@
 #include "memoryuse.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
+#include "threadclock.h"
 #include "timescale.h"
 
 #include <QCheckBox>
@@ -35,14 +36,16 @@
 #include <unistd.h>
 
 namespace {
-// How long a text from the server may take to show, painted, and what it may add to resident memory.
-// Under AddressSanitizer with full stacks on every allocation (as the test command runs it) a text of two
-// thousand lines took 2.3 s (40 ms without), and freed memory waits in its quarantine (20 MB, not 1).
+// How much of the GUI thread's processor time a text from the server may take to show, painted, and what
+// it may add to resident memory. Processor time, not the wall clock: other processes on the machine do not
+// count, a cost that grows faster than the text does. Under AddressSanitizer with full stacks on every
+// allocation (as the test command runs it) a text of two thousand lines took 2.3 s (40 ms without), and
+// freed memory waits in its quarantine (20 MB, not 1).
 #ifdef TESSARK_ASAN
-constexpr int ShownWithinMs = 8000;
+constexpr int ShownWithinCpuMs = 8000;
 constexpr qint64 ShownWithinBytes = 64 * 1024 * 1024;
 #else
-constexpr int ShownWithinMs = 1000;
+constexpr int ShownWithinCpuMs = 1000;
 constexpr qint64 ShownWithinBytes = 16 * 1024 * 1024;
 #endif
 
@@ -527,6 +530,7 @@ private slots:
         QVERIFY(memoryuse::resetPeak());
         QElapsedTimer clock;
         clock.start();
+        ThreadClock cpu;
         {
             FifoWatch watch(QFile::encodeName(fifo));
             if (firmware)
@@ -536,7 +540,10 @@ private slots:
             // Laid out and painted as the user would see it.
             QVERIFY(edit->isVisible());
             dialog()->grab();
-            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            // An opened FIFO would block, costing no processor time: the wall clock, far from normal, tells
+            // that it returned at all. Reading a device that never ends would cost processor time.
+            QVERIFY2(clock.elapsed() < timescale::ms(20000), qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(cpu.elapsed() < ShownWithinCpuMs, qPrintable(QString::number(cpu.elapsed())));
             QTest::qWait(100);
             QVERIFY(!watch.failed());
             QVERIFY(!watch.readerSeen());
@@ -654,8 +661,7 @@ private slots:
                                  QRegularExpression(QString(firmware ? "firmware" : "tool") + " update text.*" + logged));
         const qint64 before = memoryuse::residentBytes();
         QVERIFY(memoryuse::resetPeak());
-        QElapsedTimer clock;
-        clock.start();
+        ThreadClock cpu;
         if (firmware) {
             m_hub->emitFirmwareUpdateInfo(text);
             m_hub->emitFirmwareUpdate(true);
@@ -666,7 +672,7 @@ private slots:
         // Laid out and painted as the user would see it.
         QVERIFY(edit->isVisible());
         dialog()->grab();
-        QVERIFY2(clock.elapsed() < ShownWithinMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(cpu.elapsed() < ShownWithinCpuMs, qPrintable(QString::number(cpu.elapsed())));
         const qint64 growth = memoryuse::peakResidentBytes() - before;
         QVERIFY2(growth < ShownWithinBytes, qPrintable(QString::number(growth)));
         QVERIFY(edit->toPlainText().contains("What"));
@@ -769,10 +775,9 @@ private slots:
     {
         QFETCH(QString, unit);
         const QString text = unit.repeated(256 * 1024 / unit.size()) + " end";
-        QElapsedTimer clock;
-        clock.start();
+        ThreadClock cpu;
         const AllowedMarkup read = AllowedMarkup::read(text);
-        QVERIFY2(clock.elapsed() < ShownWithinMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(cpu.elapsed() < ShownWithinCpuMs, qPrintable(QString::number(cpu.elapsed())));
         QVERIFY(read.text().endsWith(" end"));
     }
 
@@ -794,12 +799,14 @@ private slots:
         clock.start();
         delete dialog();
         const qint64 elapsed = clock.elapsed();
-        QVERIFY2(elapsed >= onlineUpdate::WorkerStopWaitMs - 50 && elapsed < onlineUpdate::WorkerStopWaitMs + 1500,
+        // The worker never returns on its own here, so returning at all is the bound at work (the warning
+        // above says so); only the lower bound is about time: the deletion did wait for the worker.
+        QVERIFY2(elapsed >= onlineUpdate::WorkerStopWaitMs - 50 && elapsed < onlineUpdate::WorkerStopWaitMs + timescale::ms(20000),
                  QByteArray::number(elapsed));
         QVERIFY(thread && thread->isRunning() && worker && worker->stopRequested());
         // Once its job returns the thread ends and the worker deletes itself there.
         release.release();
-        QVERIFY(thread->wait(5000));
+        QVERIFY(thread->wait(timescale::ms(10000)));
         QVERIFY(!worker);
         delete thread.data();
     }

@@ -136,7 +136,7 @@ class UpdateModes : public QObject {
         m_hub->createUpdateWidget();
         QStringList* events = recordHub();
         m_hub->emitDownloadTessarkUpdateFile();
-        if (!QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000))
+        if (!QTest::qWaitFor([events] { return events->contains("busy 0"); }, timescale::ms(20000)))
             return nullptr;
         QTest::qWait(50);
         return events;
@@ -177,8 +177,8 @@ private slots:
     // The one box that tells why nothing was fetched names what to delete.
     bool toldToDelete(const QString& what)
     {
-        return QTest::qWaitFor([this] { return !m_boxes->boxes().isEmpty(); }, 5000) && m_boxes->boxes().size() == 1
-               && m_boxes->boxes().first().text.contains("Delete " + what);
+        return QTest::qWaitFor([this] { return !m_boxes->boxes().isEmpty(); }, timescale::ms(10000))
+               && m_boxes->boxes().size() == 1 && m_boxes->boxes().first().text.contains("Delete " + what);
     }
 
     // Without a server every fetch ends at once with the time failure, so busy is set and cleared. The
@@ -384,7 +384,7 @@ private slots:
         if (action != "hand over")
             return;
         QCOMPARE(exits.count(), 1);
-        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, timescale::ms(10000)));
         QCOMPARE(QFileInfo(path("Upgrade")).isSymLink(), updaterLinked);
         for (const char* copied : {"Upgrade/a.cfg", "Upgrade/b.cfg", "Upgrade/lib/b.cfg"})
             QVERIFY2(updaterLinked || !QFileInfo::exists(path(copied)), copied);
@@ -430,7 +430,7 @@ private slots:
         if (events) {
             events->clear();
             m_hub->emitDownloadTessarkUpdateFile();
-            QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+            QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, timescale::ms(20000)));
         } else {
             QVERIFY(events = runToolUpdate(local));
         }
@@ -446,7 +446,7 @@ private slots:
         QCOMPARE(QDir(path(staged.mid(1))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
                  QStringList{"c.dll"});
         QVERIFY(!QFileInfo::exists(path("Upgrade/first.cfg")) && !QFileInfo::exists(path("Upgrade/.first.cfg")));
-        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, timescale::ms(10000)));
         QCOMPARE(QString::fromUtf8(readFile(record())).split('\n').value(2), QString("1"));
     }
 
@@ -520,7 +520,7 @@ private slots:
         QCOMPARE(QFileInfo::exists(path(UpdaterSource.mid(1))), !safeArchive);
         QVERIFY(QFile::permissions(path("Upgrade/Upgrade")) & QFile::ExeOwner);
 
-        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, 5000));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(record()); }, timescale::ms(10000)));
         const QStringList lines = QString::fromUtf8(readFile(record())).split('\n', Qt::SkipEmptyParts);
         QVERIFY(lines.value(0).toLongLong() != QCoreApplication::applicationPid()); // detached
         const QString appDir = m_app.path() + "/";
@@ -588,7 +588,7 @@ private slots:
         DownloadFile::setUpdateBoundForTest(sizes.at(0) + sizes.at(1) + sizes.at(2));
         events->clear();
         m_hub->emitDownloadTessarkUpdateFile();
-        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, 20000));
+        QVERIFY(QTest::qWaitFor([events] { return events->contains("busy 0"); }, timescale::ms(20000)));
         QTest::qWait(50);
         QVERIFY(events->contains("exit"));
         QCOMPARE(errors.size(), 1);
@@ -657,7 +657,7 @@ private slots:
         QVERIFY(events);
         QVERIFY2(events->contains("exit"), qPrintable(events->join(", ")));
         QVERIFY(!QFileInfo::exists(path("old/one.dll")) && !QFileInfo::exists(path("config/config.xml")));
-        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(path("restarted")); }, 10000));
+        QVERIFY(QTest::qWaitFor([this] { return QFileInfo::exists(path("restarted")); }, timescale::ms(10000)));
         for (const QString& name : names)
             QCOMPARE(readFile(path(name)), "new " + name.toUtf8());
         for (const auto& file : userFiles()) {

@@ -4,6 +4,7 @@
 #include "Update/updaternotice.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QtTest>
 #include <memory>
@@ -92,7 +93,7 @@ struct Installation {
     {
         for (auto p = running.rbegin(); p != running.rend(); ++p) { // what waits for a program first
             (*p)->kill();
-            (*p)->waitForFinished(10000);
+            (*p)->waitForFinished(timescale::ms(10000));
         }
     }
     QString record() const { return records.filePath(QStringLiteral("started.txt")); }
@@ -113,12 +114,12 @@ struct Installation {
     {
         QProcess p;
         start(p, args, waitMs, fileSizeBlocks);
-        const bool ended = p.waitForFinished(60000); // generous for the sanitizer build
+        const bool ended = p.waitForFinished(timescale::ms(60000));
         output = QString::fromLocal8Bit(p.readAll());
         exitCode = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         if (!ended) {
             p.kill();
-            p.waitForFinished(10000);
+            p.waitForFinished(timescale::ms(10000));
         }
         return ended;
     }
@@ -152,15 +153,15 @@ struct Installation {
             return nullptr;
         running.push_back(std::make_unique<QProcess>());
         running.back()->start(path, {QString::number(seconds)});
-        return running.back()->waitForStarted(10000) ? running.back().get() : nullptr;
+        return running.back()->waitForStarted(timescale::ms(10000)) ? running.back().get() : nullptr;
     }
     QString log() const { return QString::fromUtf8(readFile(app.filePath(QStringLiteral("log/Upgrade.log")))); }
     // Whether the tool recorded a start with this version in the application folder (or in folder)
-    // within ms.
+    // within ms (scaled).
     bool restarted(const QByteArray& version, int ms = 10000, const QString& folder = QString()) const
     {
         const QByteArray line = version + ' ' + QFile::encodeName(folder.isEmpty() ? app.path() : folder) + '\n';
-        QDeadlineTimer deadline(ms);
+        QDeadlineTimer deadline(timescale::ms(ms));
         while (!readFile(record()).contains(line) && !deadline.hasExpired())
             QThread::msleep(20);
         return readFile(record()).contains(line);
@@ -213,10 +214,10 @@ bool stageVersions(Installation& inst, int files, const QByteArray& filler = QBy
            && inst.stage(QStringLiteral("config/about.xml"), "new about");
 }
 
-// Waits up to ms until the updater's log holds text at least count times.
+// Waits up to ms (scaled) until the updater's log holds text at least count times.
 bool logShows(const Installation& inst, const QString& text, int count = 1, int ms = 30000)
 {
-    QDeadlineTimer deadline(ms);
+    QDeadlineTimer deadline(timescale::ms(ms));
     while (inst.log().count(text) < count && !deadline.hasExpired())
         QThread::msleep(10);
     return inst.log().count(text) >= count;
@@ -446,7 +447,8 @@ private slots:
         timer.start();
         QVERIFY(inst.run(inst.arguments(), waitMs));
         QCOMPARE(inst.exitCode, exitCode);
-        QVERIFY(timer.elapsed() < waitMs + 10000);
+        // Its exit code tells it gave up at its bound rather than outwaiting the tool; this only that it ended.
+        QVERIFY(timer.elapsed() < waitMs + timescale::ms(10000));
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), exitCode == 0);
         QCOMPARE(QFileInfo::exists(inst.app.filePath(Staged)), exitCode != 0);
         QVERIFY(exitCode != 0 || inst.restarted("new"));
@@ -546,10 +548,10 @@ private slots:
         inst.pauseMs = 60000;
         QProcess first;
         inst.start(first, inst.arguments());
-        QVERIFY(first.waitForStarted(10000));
+        QVERIFY(first.waitForStarted(timescale::ms(10000)));
         inst.pauseAt.clear();
         // Killed once the added files and some of the replaced ones are in (the staged names sort so).
-        QDeadlineTimer deadline(60000);
+        QDeadlineTimer deadline(timescale::ms(60000));
         // A second updater comes early, so the first still has most of its copy ahead.
         const int copied = secondUpdater ? Files / 2 : Files + 60;
         const QString paused = QStringLiteral("test pause at ") + killAt;
@@ -559,7 +561,7 @@ private slots:
         if (secondUpdater) {
             QProcess second;
             inst.start(second, inst.arguments());
-            QVERIFY(second.waitForFinished(60000) && first.waitForFinished(60000));
+            QVERIFY(second.waitForFinished(timescale::ms(60000)) && first.waitForFinished(timescale::ms(60000)));
             QVERIFY2(!inst.log().contains(QLatin1String("cannot put back")), qPrintable(inst.log()));
             QVERIFY2(first.exitCode() == 0, qPrintable(inst.log()));
             QCOMPARE(versionOf(inst, Files), QStringLiteral("new"));
@@ -568,7 +570,7 @@ private slots:
             return;
         }
         ::kill(pid_t(first.processId()), SIGKILL);
-        QVERIFY(first.waitForFinished(10000));
+        QVERIFY(first.waitForFinished(timescale::ms(10000)));
         QCOMPARE(first.exitStatus(), QProcess::CrashExit);
         // What the kill left: the case to mend.
         QVERIFY(!killAt.isEmpty() || versionOf(inst, Files) == QStringLiteral("mixed"));
@@ -653,7 +655,7 @@ private slots:
         }
         if (secondUpdater)
             inst.start(second, inst.arguments());
-        QVERIFY(first.waitForFinished(60000) && (!secondUpdater || second.waitForFinished(60000)));
+        QVERIFY(first.waitForFinished(timescale::ms(60000)) && (!secondUpdater || second.waitForFinished(timescale::ms(60000))));
         const QByteArray output = first.readAll(), secondOutput = second.readAll();
         QVERIFY2(!secondUpdater || second.exitCode() == 0, secondOutput.constData());
         if (folderMoves) {
@@ -905,7 +907,7 @@ private slots:
         QVERIFY(inst.stage(QStringLiteral("config/about.xml"), "new about"));
 
         QProcess updater;
-        QDeadlineTimer deadline(20000);
+        QDeadlineTimer deadline(timescale::ms(20000));
         while (lock == QLatin1String("updater") && !inst.log().contains("waiting for") && !deadline.hasExpired())
             QThread::msleep(10);
         inst.start(updater, inst.arguments(), 500);
@@ -919,7 +921,7 @@ private slots:
             QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(lockPath).constData()) == 0);
             held = std::move(second);
         }
-        QVERIFY(updater.waitForFinished(60000));
+        QVERIFY(updater.waitForFinished(timescale::ms(60000)));
         QVERIFY2(updater.exitCode() == exitCode, updater.readAll().constData());
         QVERIFY(!QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))));
         QVERIFY(!QFileInfo::exists(inst.outside.filePath(QStringLiteral("lock"))));

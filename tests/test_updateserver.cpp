@@ -1,6 +1,7 @@
 // The local download server's check of each request's sign (MD5 of key, encoded path and t, t not yet
 // past on the shared clock): anything else is refused with 403 and the file is not sent.
 #include "localupdate.h"
+#include "timescale.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -48,7 +49,7 @@ private slots:
         nam.setProxy(QNetworkProxy::NoProxy);
         const QByteArray url = "http://" + local.servers.downloadHost().toLatin1() + "/d/a%20b.bin" + query;
         std::unique_ptr<QNetworkReply> reply(nam.get(QNetworkRequest(QUrl::fromEncoded(url, QUrl::StrictMode))));
-        QVERIFY(QSignalSpy(reply.get(), &QNetworkReply::finished).wait(5000));
+        QVERIFY(QSignalSpy(reply.get(), &QNetworkReply::finished).wait(timescale::ms(10000)));
         QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
         QCOMPARE(reply->readAll().contains("secret"), status == 200);
         QCOMPARE(local.servers.forbiddenCount(), status == 403 ? 1 : 0);
