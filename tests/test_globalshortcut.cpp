@@ -1,6 +1,7 @@
 // The system-wide hot key on an X server of its own: a press anywhere activates it once, whatever the lock
 // keys; a key another client holds is refused until that client lets it go. Without an X server it is inactive.
 #include "platform/globalshortcut.h"
+#include "timescale.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -98,7 +99,7 @@ int main(int argc, char** argv)
         // -terminate: it ends with its last client, should this test crash.
         xvfb.start("Xvfb", QString("-displayfd 1 -terminate -nolisten tcp -screen 0 640x480x24").split(' '));
         QByteArray number;
-        while (!number.contains('\n') && xvfb.waitForReadyRead(20000))
+        while (!number.contains('\n') && xvfb.waitForReadyRead(timescale::ms(20000)))
             number += xvfb.readAllStandardOutput();
         xServer = number.contains('\n') ? XServer::Running : XServer::Failed;
         if (xServer == XServer::Running) {
@@ -113,7 +114,7 @@ int main(int argc, char** argv)
         result = QTest::qExec(&test, argc, argv);
     }
     xvfb.terminate(); // the destructor kills a server that does not end
-    xvfb.waitForFinished(5000);
+    xvfb.waitForFinished(timescale::ms(10000));
     return result;
 }
 

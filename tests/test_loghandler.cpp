@@ -2,6 +2,7 @@
 #include "main/loghandler.h"
 #include "widget/qss.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QtTest>
 #include <cstdio>
@@ -136,7 +137,7 @@ private slots:
     {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--fatal-child"), m_dir->path()});
-        QVERIFY(child.waitForFinished(30000));
+        QVERIFY(child.waitForFinished(timescale::ms(30000)));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         const QString text = log(QDate::currentDate()) + log(QDate::currentDate().addDays(-1));
         const QRegularExpression lastWords(QStringLiteral("\\[Fatal\\] \\(test_loghandler\\.cpp:\\d+\\): last words"));

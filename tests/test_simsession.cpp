@@ -127,12 +127,12 @@ void TestSimSession::controlFileUnplugsAndPlugs()
 
     QVERIFY(control(controlPath, "unplug 2\nbogus\nplug 9\n"));
     session.start(10);
-    QTRY_VERIFY(!session.keyboard(2));
+    QTRY_VERIFY_WITH_TIMEOUT(!session.keyboard(2), timescale::ms(10000));
     QVERIFY(!QFile::exists(controlPath)); // consumed
     QCOMPARE(commandPaths(), QSet<QString>({session.keyboard(1)->commandPath()}));
 
     QVERIFY(control(controlPath, "plug 2\n"));
-    QTRY_VERIFY(session.keyboard(2));
+    QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(2), timescale::ms(10000));
     QVERIFY(commandPaths().size() == 2 && commandPaths().contains(session.keyboard(2)->commandPath()));
 }
 
@@ -154,7 +154,7 @@ QList<QByteArray> loggedFor(const char* commands, const std::function<void(sim::
         if (!control(controlPath, commands))
             return {};
         session.poll();
-        if (!QTest::qWaitFor([&] { return !session.keyboard(1)->playing(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !session.keyboard(1)->playing(); }, timescale::ms(10000)))
             return {};
         session.poll(); // writes what the first poll's commands sent
     }
@@ -212,18 +212,18 @@ void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion()
         const int own = session.keyboard(1)->state().fwVersion;
         session.start(10);
         QVERIFY(control(controlPath, lines));
-        QTRY_VERIFY(!QFile::exists(controlPath));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(controlPath), timescale::ms(10000));
         QCOMPARE(int(session.keyboard(1)->state().fwVersion), reported < 0 ? own : reported);
 
         clock.start();
         QVERIFY(writeTo(session.keyboard(1)->commandPath(), report(0x10, 0x00)));
         QVERIFY(!session.keyboard(1) && !session.bootloader(1));
-        QTRY_VERIFY(session.bootloader(1));
+        QTRY_VERIFY_WITH_TIMEOUT(session.bootloader(1), timescale::ms(10000));
         QVERIFY(clock.elapsed() >= sim::SimSession::RestartDelayMs);
         const sim::BootloaderPtr bootloader = session.bootloader(1);
         QVERIFY(runBootloader(bootloader));
         ack = bootloader->acks().value(0);
-        QTRY_VERIFY(session.keyboard(1));
+        QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(1), timescale::ms(10000));
         QCOMPARE(int(session.keyboard(1)->state().fwVersion), after < 0 ? own + 1 : after);
         QVERIFY(writeTo(session.keyboard(1)->commandPath(), report(0x10, 0x11)));
     }
@@ -251,24 +251,24 @@ void TestSimSession::loneBootloaderGetsSlotThatFollowsItsKeyboard()
     session.plugAll(sim::sampleFamily());
     session.start(10);
     QVERIFY(control(controlPath, "bootloader\nnext-version 3 7\nbootloader 1\n"));
-    QTRY_VERIFY(session.bootloader(3));
+    QTRY_VERIFY_WITH_TIMEOUT(session.bootloader(3), timescale::ms(10000));
     QVERIFY(session.count() == 3 && !session.keyboard(3));
 
     QVERIFY(runBootloader(session.bootloader(3)));
-    QTRY_VERIFY(session.keyboard(3));
+    QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(3), timescale::ms(10000));
     QCOMPARE(session.keyboard(3)->state().fwVersion, uint16_t(7));
     QVERIFY(session.keyboard(3)->state().deviceId != session.keyboard(1)->state().deviceId);
 
     // Its control lines reach the returned keyboard, which restarts into a bootloader again.
     QVERIFY(control(controlPath, "version 3 20\n"));
-    QTRY_COMPARE(session.keyboard(3)->state().fwVersion, uint16_t(20));
+    QTRY_COMPARE_WITH_TIMEOUT(session.keyboard(3)->state().fwVersion, uint16_t(20), timescale::ms(10000));
     QVERIFY(writeTo(session.keyboard(3)->commandPath(), report(0x10, 0x00)));
     QVERIFY(control(controlPath, "plug 3\n")); // the bootloader holds the slot
-    QTRY_VERIFY(!QFile::exists(controlPath));
-    QTRY_VERIFY(session.bootloader(3));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(controlPath), timescale::ms(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(session.bootloader(3), timescale::ms(10000));
     QVERIFY(!session.keyboard(3));
     QVERIFY(runBootloader(session.bootloader(3)));
-    QTRY_VERIFY(session.keyboard(3));
+    QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(3), timescale::ms(10000));
     QCOMPARE(session.keyboard(3)->state().fwVersion, uint16_t(21));
 }
 
@@ -335,13 +335,13 @@ void TestSimSession::executableReadsItsEnvironment()
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(exe, QStringList());
-    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForStarted(timescale::ms(30000)));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root.filePath("reports.log")), timescale::ms(10000));
     // The running copy polls its control file.
     QVERIFY(control(root.filePath("control"), "unplug 1\n"));
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(root.filePath("control")), timescale::ms(10000));
     p.kill();
-    p.waitForFinished(10000);
+    p.waitForFinished(timescale::ms(10000));
 }
 
 // "modes" takes effect when the keyboard is plugged again; a count out of range is ignored.
@@ -356,11 +356,11 @@ void TestSimSession::controlFileSetsTheModeCountForTheNextPlug()
     QVERIFY(before != 24);
     QVERIFY(control(controlPath, "modes 1 24\nmodes 1 0\nmodes 1 300\nmodes 2 5\n"));
     session.start(10);
-    QTRY_VERIFY(!QFile::exists(controlPath));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(controlPath), timescale::ms(10000));
     QCOMPARE(session.keyboard(1)->state().lightingModes.size(), before);
     QVERIFY(control(controlPath, "unplug 1\nplug 1\n"));
-    QTRY_VERIFY(!QFile::exists(controlPath));
-    QTRY_VERIFY(session.keyboard(1));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(controlPath), timescale::ms(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(session.keyboard(1), timescale::ms(10000));
     QCOMPARE(int(session.keyboard(1)->state().lightingModes.size()), 24);
     QCOMPARE(int(session.keyboard(1)->config().lightingModes), 24);
 }

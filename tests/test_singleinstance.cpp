@@ -3,6 +3,7 @@
 #include "builtpath.h"
 #include "platform/localservername.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -40,7 +41,8 @@ private:
 };
 #endif
 
-static constexpr int StartMs = 60000; // generous: the sanitizer build starts slowly
+// Generous, and scaled: the sanitizer build, or a busy machine, starts slowly.
+static const int StartMs = timescale::ms(60000);
 static const char* const Shown = "main window shown";
 
 // Copies of the built executable, each in a folder of its own (its app dir: log/ and config/ land there).
@@ -64,7 +66,7 @@ struct Installation {
     {
         for (auto& p : processes) {
             p->kill();
-            p->waitForFinished(10000);
+            p->waitForFinished(timescale::ms(10000));
         }
     }
     // Copies the executable to "folder/file name"; returns its path.
@@ -109,7 +111,7 @@ static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* fi
                        && second->exitCode() == 0;
     const QString secondOut = QString::fromLocal8Bit(second->readAll());
     if (ended && !secondOut.contains(exe) && !secondOut.contains(QLatin1String("start mode")))
-        return prints(first, out, "show slot", 10000) && first->state() == QProcess::Running;
+        return prints(first, out, "show slot", timescale::ms(10000)) && first->state() == QProcess::Running;
     out += QLatin1String("\n--- second copy:\n") + secondOut;
     return false;
 }
@@ -181,7 +183,7 @@ private slots:
             QProcess* killed = inst.start(exe);
             QVERIFY2(prints(killed, out, Shown), qPrintable(out));
             killed->kill();
-            QVERIFY(killed->waitForFinished(10000));
+            QVERIFY(killed->waitForFinished(timescale::ms(10000)));
             QVERIFY(QFile::exists(inst.root.filePath("tessark-sim")));
             out.clear();
         }
@@ -324,7 +326,7 @@ private slots:
         ForeignPeer other;
         if (!other.start(server.fullServerName(), false))
             QSKIP("running a process as another user needs root");
-        QVERIFY(server.waitForNewConnection(5000));
+        QVERIFY(server.waitForNewConnection(timescale::ms(10000)));
         const std::unique_ptr<QLocalSocket> theirs(server.nextPendingConnection());
         QVERIFY(!peerIsSameUser(theirs->socketDescriptor()));
 #endif

@@ -33,13 +33,10 @@
 
 namespace {
 
-// A wait for the window: generous, as it ends as soon as the window is there; under AddressSanitizer,
-// beside the other suites, a long macro's chips take minutes to make, polish and delete.
-#ifdef TESSARK_ASAN
-constexpr int LoadMs = 120000;
-#else
+// A wait for the window on a quiet machine: generous, as it ends as soon as the window is there. Every
+// use scales it: under AddressSanitizer, beside the other suites, a long macro's chips take minutes to
+// make, polish and delete.
 constexpr int LoadMs = 30000;
-#endif
 
 // The main window with the full-size sample keyboard, opened and loaded through the emulated bus.
 struct WindowSession {
@@ -65,18 +62,18 @@ struct WindowSession {
             kb->edit([firmware](sim::FirmwareState& s) { s.fwVersion = uint16_t(firmware); });
     }
     bool loaded() const { return w->deviceLoaded() && w->device() && w->usb(); }
-    bool waitLoaded() { return QTest::qWaitFor([this] { return loaded(); }, LoadMs); }
+    bool waitLoaded() { return QTest::qWaitFor([this] { return loaded(); }, timescale::ms(LoadMs)); }
     // The keyboard leaves; the window's disconnect is handled in the event loop spun here.
     bool unplugAndSpin()
     {
         sim::unplug(kb);
         // Generous: the close deletes every page's rows and chips, slow in a sanitizer build.
-        return QTest::qWaitFor([this] { return !w->usb() && !w->device(); }, 3 * LoadMs);
+        return QTest::qWaitFor([this] { return !w->usb() && !w->device(); }, timescale::ms(3 * LoadMs));
     }
     Shortcuts* page() const { return w->shortcutsPage(); }
     bool rowsMade()
     {
-        return QTest::qWaitFor([this] { return page()->initFinished() && page()->rows().size() >= 3; }, LoadMs);
+        return QTest::qWaitFor([this] { return page()->initFinished() && page()->rows().size() >= 3; }, timescale::ms(LoadMs));
     }
     // The first row whose function is of this type (looked up while every name is known).
     ShortcutsItem* rowOfType(int type) const
@@ -244,7 +241,7 @@ private slots:
                 closedInTheBox = s.unplugAndSpin();
         });
         QVERIFY(s.begin(104));
-        QVERIFY(QTest::qWaitFor([&] { return !boxes.boxes().isEmpty(); }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return !boxes.boxes().isEmpty(); }, timescale::ms(LoadMs)));
         QVERIFY(closedInTheBox);
         QTest::qWait(200); // anything the prompt's caller queued
         s.verifyClosed();
@@ -311,7 +308,7 @@ private slots:
             buttons.first()->click(); // slot 0 comes first
         } else {
             s.kb->pressKeyFunction(0);
-            QVERIFY(QTest::qWaitFor([&] { return !boxes.boxes().isEmpty(); }, LoadMs));
+            QVERIFY(QTest::qWaitFor([&] { return !boxes.boxes().isEmpty(); }, timescale::ms(LoadMs)));
         }
 
         QVERIFY(closedInTheBox);
@@ -382,10 +379,10 @@ private slots:
         s.w->labelPageClickSlot(QStringLiteral("Macro"));
         Macro* page = s.w->macroPage();
         QVERIFY(page && page->isVisible());
-        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, timescale::ms(LoadMs)));
         MacroItem* entry = page->items().first();
         // Selected, its events still on the keyboard: recording over it asks first.
-        QVERIFY(QTest::qWaitFor([&] { return entry->isSelected() && !entry->isLoadDataHidden(); }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return entry->isSelected() && !entry->isLoadDataHidden(); }, timescale::ms(LoadMs)));
         const QString items = s.app.filePath(QString::fromLatin1(s.kb->state().deviceId.toHex()) + "/item");
         const QStringList filesBefore = QDir(items).entryList(QDir::Files);
         const std::vector<QByteArray> frames = s.kb->state().macroFrames;
@@ -421,7 +418,7 @@ private slots:
         QCOMPARE(QDir(items).entryList(QDir::Files), filesAfter);
         s.plug();
         QVERIFY(s.waitLoaded());
-        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 3; }, timescale::ms(LoadMs)));
         QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), record ? 1 : 2, timescale::ms(LoadMs)); // the made macro back, told
     }
 

@@ -33,6 +33,7 @@
 
 namespace {
 
+// A wait for the window on a quiet machine; every use scales it.
 constexpr int LoadMs = 30000;
 
 // An entry's events as (status, code, delay) triples.
@@ -73,11 +74,11 @@ struct Session {
     }
     bool waitLoaded()
     {
-        return QTest::qWaitFor([this] { return w->deviceLoaded() && w->device() && w->usb(); }, LoadMs);
+        return QTest::qWaitFor([this] { return w->deviceLoaded() && w->device() && w->usb(); }, timescale::ms(LoadMs));
     }
     bool waitClosed()
     {
-        return QTest::qWaitFor([this] { return !w->device() && !w->usb(); }, LoadMs);
+        return QTest::qWaitFor([this] { return !w->device() && !w->usb(); }, timescale::ms(LoadMs));
     }
     // The same keyboard back on the bus, holding what it held when it left.
     bool replug()
@@ -116,7 +117,7 @@ bool record(Session& s, Macro* page, MacroItem* entry, std::initializer_list<con
         typed << sim::ReportChange{20, QByteArray::fromHex(QByteArray("0000") + usage + "0000000000")}
               << sim::ReportChange{30, QByteArray(8, '\0')};
     s.kb->playKeys(typed);
-    const bool arrived = QTest::qWaitFor([&] { return triples(entry).size() == 6 * int(usages.size()); }, 5000);
+    const bool arrived = QTest::qWaitFor([&] { return triples(entry).size() == 6 * int(usages.size()); }, timescale::ms(10000));
     page->form()->recorderButton->setChecked(false);
     return arrived;
 }
@@ -159,7 +160,7 @@ private slots:
         QVERIFY(s.begin());
         s.w->labelPageClickSlot(QStringLiteral("Macro"));
         Macro* page = s.w->macroPage();
-        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, LoadMs));
+        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, timescale::ms(LoadMs)));
         page->addItemSlot();
         MacroItem* entry = page->items().last();
         const QString name = entry->name();
@@ -193,7 +194,7 @@ private slots:
             QVERIFY(s.waitClosed());
             QVERIFY(page->items().isEmpty());
             QVERIFY(s.replug());
-            QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, LoadMs));
+            QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, timescale::ms(LoadMs)));
             entry = nullptr;
             for (MacroItem* i : page->items())
                 if (i->name() == name)
@@ -217,7 +218,7 @@ private slots:
         sim::unplug(s.kb);
         QVERIFY(s.waitClosed());
         QVERIFY(s.replug());
-        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == 4 && page->isListReady(); }, timescale::ms(LoadMs)));
         for (MacroItem* i : page->items())
             QVERIFY(i->keyLayout()->keys.isEmpty());
     }
@@ -252,7 +253,7 @@ private slots:
         QVERIFY(s.begin());
         s.w->labelPageClickSlot(QStringLiteral("Macro"));
         Macro* page = s.w->macroPage();
-        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, LoadMs));
+        QVERIFY(page && QTest::qWaitFor([&] { return page->items().size() == 3 && page->isListReady(); }, timescale::ms(LoadMs)));
         MessageBoxRecorder boxes;
         MacroItem* entry = nullptr;
         if (edited) {
@@ -274,7 +275,7 @@ private slots:
 
         s.failAt(true, at);
         page->downloadItemDataSlot();
-        QTRY_COMPARE(boxes.boxes().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, timescale::ms(10000));
         QVERIFY(s.waitClosed());
         QVERIFY(page->items().isEmpty());
         const int otherSlot = slot;
@@ -292,7 +293,7 @@ private slots:
             }));
         }
         const int expected = 3 + (edited ? 0 : 1) + (returns == "slot taken" ? 1 : 0);
-        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == expected && page->isListReady(); }, LoadMs));
+        QVERIFY(QTest::qWaitFor([&] { return page->items().size() == expected && page->isListReady(); }, timescale::ms(LoadMs)));
         entry = nullptr;
         for (MacroItem* i : page->items())
             if (i->name() == name)
