@@ -39,6 +39,8 @@ public:
 
     // hid_open_path calls per path since the last reset (under mutex).
     std::map<std::string, int> openAttempts;
+    // hid_read and hid_read_timeout calls per path since the last reset (under mutex).
+    std::map<std::string, int> reads;
 
     // Error text of the calls that have no handle (hid_open, hid_open_path).
     std::atomic<const wchar_t*> error{nullptr};

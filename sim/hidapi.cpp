@@ -173,6 +173,8 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
     Bus& bus = Bus::instance();
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
     std::unique_lock<std::mutex> lock(bus.mutex);
+    if (const EmulatedDevice::Port* port = dev->device->port(dev->interfaceNumber))
+        ++bus.reads[port->path.toStdString()];
     for (;;) {
         if (!dev->device->pluggedLocked())
             return fail(dev, L"Device disconnected");

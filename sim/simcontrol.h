@@ -259,6 +259,9 @@ void unplug(const KeyboardPtr& kb); // open handles then fail their reads and wr
 void reset();                       // unplugs everything
 // hid_open_path calls for this path since the last reset, whether they opened or not.
 int openAttempts(const QString& path);
+// hid_read and hid_read_timeout calls on handles of this path since the last reset, whether a report
+// came or not.
+int reads(const QString& path);
 
 // A bootloader alone on the bus.
 BootloaderPtr plugBootloader(const BootloaderConfig& config = BootloaderConfig());

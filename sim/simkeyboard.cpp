@@ -369,6 +369,7 @@ void reset()
     Bus::instance().devices.clear();
     Bus::instance().pending.clear();
     Bus::instance().openAttempts.clear();
+    Bus::instance().reads.clear();
     Bus::instance().error.store(nullptr);
 }
 
@@ -377,6 +378,13 @@ int openAttempts(const QString& path)
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     const auto it = Bus::instance().openAttempts.find(path.toStdString());
     return it == Bus::instance().openAttempts.end() ? 0 : it->second;
+}
+
+int reads(const QString& path)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    const auto it = Bus::instance().reads.find(path.toStdString());
+    return it == Bus::instance().reads.end() ? 0 : it->second;
 }
 
 } // namespace sim

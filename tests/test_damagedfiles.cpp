@@ -215,7 +215,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         page.load("kf_test.xml", shortcuts, &picture, kb.device);
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        // It ends: nothing waits on a FIFO for a writer that never comes.
+        QVERIFY2(clock.elapsed() < timescale::ms(20000), qPrintable(QString::number(clock.elapsed())));
         QTRY_VERIFY_WITH_TIMEOUT(page.initFinished(), timescale::ms(10000));
         QCOMPARE(page.rows().size(), 3);
         const QList<MessageBoxRequest> boxes = boxesShown();
@@ -352,7 +353,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             Palette palette(nullptr);
-            QVERIFY(clock.elapsed() < 1000);
+            QVERIFY2(clock.elapsed() < timescale::ms(20000), qPrintable(QString::number(clock.elapsed()))); // it ends
             QPushButton* last = palette.findChild<QPushButton*>("customColor_37");
             emit last->pressed();
             emit last->pressed(); // a double press: the dialog, then the write

@@ -95,17 +95,20 @@ private slots:
         QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
         QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
         bool openWhileShown = false;
-        m_boxes->whileOpen([&](const MessageBoxRequest&) { openWhileShown = loaded("TK104 Dual"); });
+        // Whether anything waited for a bootloader before the box came: the upgrade ended at once, not
+        // when a wait for one gave up.
+        bool waitedBeforeBox = true;
+        m_boxes->whileOpen([&](const MessageBoxRequest&) {
+            openWhileShown = loaded("TK104 Dual");
+            waitedBeforeBox = !wait.isEmpty() || w->dfuWaitTimer().isActive() || w->dfuUsb();
+        });
 
-        // Built before the clock starts: the page takes most of a second to build under the sanitizers.
         w->labelPageClickSlot(QStringLiteral("Setting"));
         QTest::qWait(300); // whatever the page asks of the keyboard is over before the write fails
         kb->failWrite(1); // the next write is the switch to the bootloader
-        QElapsedTimer clock;
-        clock.start();
         w->updateSlot(m_folder->path());
         QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->boxes().isEmpty(), timescale::ms(10000));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!waitedBeforeBox);
 
         QCOMPARE(m_boxes->boxes().first().kind, MessageBoxRequest::Critical);
         QCOMPARE(m_boxes->boxes().first().title + ": " + m_boxes->boxes().first().text, "Firmware Update: " + KeptText);
