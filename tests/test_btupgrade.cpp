@@ -84,12 +84,12 @@ private slots:
             u.f.kb->wrongEcho(0xB0, 0xDF, 2);
         else if (before == 3) { // the main window's next-image step: the same thread goes on
             u.send(100, false);
-            QTRY_COMPARE(u.finished.count(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
             QVERIFY(u.thread.isRunning());
             u.finished.clear();
         }
         u.send(size, softDevice);
-        QTRY_COMPARE(u.finished.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
         QCOMPARE(u.errors.count(), 0);
 
         const int skip = softDevice ? Skip : 0;
@@ -157,13 +157,13 @@ private slots:
         QVERIFY(u.begin());
         u.f.kb->ignoreBtFrame(0x81, 1);
         u.send(100, false);
-        QTRY_COMPARE(u.frames(0x81), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(u.frames(0x81), 1, timescale::ms(10000));
         u.thread.stop();
         // The stop is seen within a read slice; the erase acknowledgement it waits for has a deadline of
         // 30 s, which no wait shorter than that can have seen out.
         QVERIFY(u.thread.wait(qMin(timescale::ms(10000), UpgradeTimeout::EraseAck / 2)));
         u.send(100, false);
-        QTRY_COMPARE(u.finished.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
         QCOMPARE(u.errors.count() + u.stopped.count(), 0);
     }
 };

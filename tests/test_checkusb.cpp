@@ -1,6 +1,7 @@
 // The presence poller: what it reports as the watched device comes and goes.
 #include "device/checkusb.h"
 #include "simcontrol.h"
+#include "timescale.h"
 
 #include <QPointer>
 #include <QTest>
@@ -38,7 +39,7 @@ private slots:
             delete poller.data();
         }, Qt::DirectConnection);
         poller->start(5);
-        QTRY_VERIFY(poller.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(poller.isNull(), timescale::ms(10000));
         QTest::qWait(20);
         QCOMPARE(disconnects, 1);
     }

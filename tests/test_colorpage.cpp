@@ -15,6 +15,7 @@
 #include "device/device.h"
 #include "main/tessark.h"
 #include "widget/keybtn.h"
+#include "timescale.h"
 
 #include <QFrame>
 #include <QPointer>
@@ -49,7 +50,7 @@ private slots:
     {
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        QTRY_VERIFY(w->initFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(w->initFinished(), timescale::ms(10000));
         logrecorder::start(); // after the window's own handler
     }
     void cleanup()

@@ -6,6 +6,7 @@
 #include "widget/qss.h"
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
+#include "timescale.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -123,7 +124,7 @@ private slots:
         m_boxes.clear();
         QTest::mousePress(folderButton(panel), Qt::LeftButton);
         QCOMPARE(edit(panel)->text(), QString("/new"));
-        QTRY_COMPARE(m_boxes.boxes().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
         QVERIFY2(m_boxes.boxes()[0].text.contains(m_xml), qPrintable(m_boxes.boxes()[0].text));
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (failure == "link")
@@ -174,19 +175,19 @@ private slots:
         panel.createPanel(781, 150);
         panel.waitDfuOpenSlot(true);
         QVERIFY(panel.schedule()->isWaiting() && panel.waitTimer().interval() == 90);
-        QTRY_VERIFY(panel.waitCount() >= 5);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.waitCount() >= 5, timescale::ms(10000));
         QCOMPARE(panel.schedule()->angle(), panel.waitCount() - 1);
         panel.waitDfuOpenSlot(false);
         const int reached = panel.waitCount();
         QVERIFY(!panel.waitTimer().isActive() && panel.schedule()->label()->text() == "UPDATE");
         panel.waitDfuOpenSlot(true);
         QCOMPARE(panel.waitCount(), reached);
-        QTRY_VERIFY(panel.waitCount() > reached);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.waitCount() > reached, timescale::ms(10000));
         QCOMPARE(panel.schedule()->angle(), reached);
 
         delete panel.schedule();
         QVERIFY(!panel.schedule());
-        QTRY_VERIFY(panel.waitCount() > reached + 2); // ticks on without a ring
+        QTRY_VERIFY_WITH_TIMEOUT(panel.waitCount() > reached + 2, timescale::ms(10000)); // ticks on without a ring
     }
 };
 

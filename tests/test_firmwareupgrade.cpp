@@ -265,7 +265,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w->dfuWaitTimer().isActive(), timescale::ms(20000));
         QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 66);
         QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->device()->m_fw_version == 300, timescale::ms(20000));
-        QTRY_COMPARE(endProblem(*w), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
     }
 
     void errorsEndTheUpgradeAndDropTheRest_data()
@@ -303,7 +303,7 @@ private slots:
         }
         w->updateSlot(m_folder->path());
         if (fault == 4) {
-            QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
+            QTRY_VERIFY_WITH_TIMEOUT(wire(kb).contains("81") && w->upgradeThreads().btThread(), timescale::ms(10000));
             w->usbDisconnectSLot(); // as the transport would, before the thread saw anything
         }
         QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(15000));
@@ -332,7 +332,7 @@ private slots:
         w->labelPageClickSlot(QStringLiteral("Setting"));
         emit w->settingPage()->emitStartScanDevice();
         QVERIFY(w->scanTimer().isActive());
-        QTRY_VERIFY(!w->scanTimer().isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->scanTimer().isActive(), timescale::ms(10000));
         for (TabLabel* tab : w->tabList())
             QVERIFY(tab->isEnabled());
     }
@@ -375,7 +375,7 @@ private slots:
             w->waitOpenDfuDeviceSolt();
             QCOMPARE(logged(attempt), 19);
         }
-        QTRY_COMPARE(endProblem(*w), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
     }
 
     void refusedFolderSendsNothing_data()
@@ -498,7 +498,7 @@ private slots:
             kb->setBtEraseDelay(3000);
         w->updateSlot(m_folder->path());
         if (fault == "bt disconnect") {
-            QTRY_VERIFY(wire(kb).contains("81") && w->upgradeThreads().btThread());
+            QTRY_VERIFY_WITH_TIMEOUT(wire(kb).contains("81") && w->upgradeThreads().btThread(), timescale::ms(10000));
             w->usbDisconnectSLot();
         }
         QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(15000));
@@ -561,7 +561,7 @@ private slots:
     {
         sim::BootloaderPtr bl = sim::plugBootloader(returning(false));
         QVERIFY(start(false));
-        QTRY_VERIFY(w->settingPage() && !w->settingPage()->isNormalLayout());
+        QTRY_VERIFY_WITH_TIMEOUT(w->settingPage() && !w->settingPage()->isNormalLayout(), timescale::ms(10000));
         QVERIFY(!w->scanTimer().isActive() && !w->tabList().at(0)->isEnabled());
         image("qv_bt_app_1.bin", 960);
         image("qv_bt_sd_1.bin", 5000);
@@ -571,7 +571,7 @@ private slots:
         QCOMPARE(bl->image(), usb);
         QCOMPARE(logged(QStringLiteral("No keyboard open: the Bluetooth image is not sent:")), 2);
         QVERIFY(m_boxes->boxes().isEmpty());
-        QTRY_COMPARE(endProblem(*w), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
     }
 
     void exitLeavesNoThreadRunning_data()
@@ -596,7 +596,7 @@ private slots:
         image(p == Tessark::UpgradePhase::Bluetooth ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
         w->updateSlot(m_folder->path());
         QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, timescale::ms(10000));
-        QTRY_VERIFY(p != Tessark::UpgradePhase::UsbUpload || bl->packets().size() >= 3);
+        QTRY_VERIFY_WITH_TIMEOUT(p != Tessark::UpgradePhase::UsbUpload || bl->packets().size() >= 3, timescale::ms(10000));
         // A keyboard switch from the menu would close the keyboard under the upgrade: refused.
         if (w->menuTree() && !w->menuTree()->devices().isEmpty()) {
             w->switchUsbDevice(w->menuTree()->devices().first());
@@ -638,7 +638,7 @@ private slots:
         w->setFirmwareImagesForTest({{Tessark::BtAppImage, app}});
         w->updateBtFile();
         QCOMPARE(logged(QStringLiteral("双模键盘"), true), 1);
-        QTRY_COMPARE(endProblem(*w), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
         QCOMPARE(folded(wire(kb)), QStringList({"08", "81", "83", "85"}));
 
         QSignalSpy usbRead(w.get(), &Tessark::emitUsbRead);

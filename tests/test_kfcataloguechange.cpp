@@ -8,6 +8,7 @@
 #include "shortcut/shortcutsitem.h"
 #include "widget/filenotice.h"
 #include "wire.h"
+#include "timescale.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -76,7 +77,7 @@ struct Start {
         if (!app.put("config/kf_tk104.xml", catalogue))
             return false;
         page->load("kf_tk104.xml", path, &pictureKeys, kb->device);
-        return QTest::qWaitFor([this] { return page->initFinished(); }, 10000);
+        return QTest::qWaitFor([this] { return page->initFinished(); }, timescale::ms(10000));
     }
 };
 

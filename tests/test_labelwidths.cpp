@@ -16,6 +16,7 @@
 #include "simcontrol.h"
 #include "widget/aboutdialog.h"
 #include "widget/helpdialog.h"
+#include "timescale.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -207,7 +208,7 @@ private slots:
         kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->show();
-        QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, timescale::ms(20000)));
         w->stopScanning();
         QVERIFY(g_language);
     }

@@ -10,6 +10,7 @@
 #include "setting/network.h"
 #include "widget/keybtn.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QDirIterator>
 #include <QScrollArea>
@@ -168,7 +169,7 @@ private slots:
     {
         QVERIFY(open("TK104 Dual", "15x5.json"));
         QSignalSpy closed(m_dlg.get(), &BuildingBlock::emitClose);
-        QTRY_COMPARE(m_dlg->titleRect(), QRectF(5, 5, 740, 35));
+        QTRY_COMPARE_WITH_TIMEOUT(m_dlg->titleRect(), QRectF(5, 5, 740, 35), timescale::ms(10000));
         const QPoint at = m_dlg->pos();
         QTest::mouseClick(m_dlg->keyBtns()[0], Qt::LeftButton);
         m_dlg->networkBlockLeftPressed(cell(2, 0));
@@ -246,7 +247,7 @@ private slots:
             auto* button = dlg->findChild<QPushButton*>(how);
             button ? QTest::mouseClick(button, Qt::LeftButton) : void(dlg->close());
             QVERIFY2(closed.size() == 1, qPrintable(how));
-            QTRY_VERIFY(!dlg);
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg, timescale::ms(10000));
         }
     }
 };

@@ -387,7 +387,7 @@ private slots:
         page->loadDataSlot(entry);
         QVERIFY(entry->isSelected() && entry->isLoadDataHidden());
         QCOMPARE(page->deviceDrawTimer().interval(), 50);
-        QTRY_VERIFY(!page->deviceDrawTimer().isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(10000));
         QCOMPARE(drawn.join(' '), ticks);
         QCOMPARE(triples(entry), events);
         QVERIFY(entry->isEnabled() && item(0)->isEnabled() && page->nameSelector()->isEnabled());
@@ -510,7 +510,7 @@ private slots:
             return;
         }
         QCOMPARE(listing(), QStringLiteral("first Macro1"));
-        QTRY_VERIFY(item(1)->isSaved() && QFile::exists(itemFile("Macro1")));
+        QTRY_VERIFY_WITH_TIMEOUT(item(1)->isSaved() && QFile::exists(itemFile("Macro1")), timescale::ms(10000));
         QCOMPARE(item(1)->keyLayout()->keys.size(), chips);
         QCOMPARE(sentReports(f->kb, 0x50, 0x40).last().mid(2, 4), QByteArray::fromHex("0000") + char(chips) + char(0));
         QVERIFY(item(1)->isEnabled() && page->nameSelector()->isEnabled());
@@ -911,7 +911,7 @@ private slots:
             page->importItemSlot(m_app.filePath("import.xml"));
         else
             page->loadDataSlot(item(0));
-        QTRY_VERIFY(!page->device());
+        QTRY_VERIFY_WITH_TIMEOUT(!page->device(), timescale::ms(10000));
         QVERIFY(!timer->isActive() && page->pendingEvents().isEmpty() && !page->drawTarget());
         page->setDevice(folder(), f->device);
         QTest::qWait(150);

@@ -149,15 +149,15 @@ private slots:
             QTest::qWait(200);
         };
         kb->playKeys(changes);
-        QTRY_COMPARE(triples(entry), live);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry), live, timescale::ms(10000));
         inject("04"); // its frame is there all the same: key A down, unpaired
-        QTRY_COMPARE(triples(entry), live + QList<int>({1, 0x04, 10}));
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry), live + QList<int>({1, 0x04, 10}), timescale::ms(10000));
         if (qEnvironmentVariableIsSet("TESSARK_MACRO_SHOT") && live.size() > 3)
             QVERIFY(w->grab().save(qEnvironmentVariable("TESSARK_MACRO_SHOT")));
         rec()->setChecked(false);
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording && !banned());
-        QTRY_COMPARE(triples(entry), kept);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry), kept, timescale::ms(10000));
         QVERIFY(page->nameSelector()->isEnabled() && page->items().first()->isEnabled());
         QTest::mouseClick(w->tabList().first(), Qt::LeftButton);
         QVERIFY(!page->isVisible());
@@ -204,7 +204,7 @@ private slots:
             kb->inject((report + frame).leftJustified(64, '\0'));
         }
         const QList<int> expected = chip ? QList<int>{1, 0x04, 10} : QList<int>{};
-        QTRY_COMPARE(triples(entry), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(entry), expected, timescale::ms(10000));
         QTest::qWait(50);
         QCOMPARE(triples(entry), expected);
         rec()->setChecked(false);
@@ -238,7 +238,7 @@ private slots:
         rec()->setChecked(true);
         QVERIFY(kb->state().recording && banned());
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray(8, '\0')}});
-        QTRY_COMPARE(triples(page->items()[3]).size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(page->items()[3]).size(), 6, timescale::ms(10000));
         const QString name = page->items()[3]->name();
         const QString list = page->itemFolder() + "kept-aside.list";
         QVERIFY(!QFile::exists(list));
@@ -307,7 +307,7 @@ private slots:
         rec()->setChecked(true);
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray::fromHex("0100060000000000")},
                       {40, QByteArray::fromHex("0100000000000000")}, {20, QByteArray(8, '\0')}}); // Ctrl+C
-        QTRY_COMPARE(triples(page->items()[3]).size(), 12);
+        QTRY_COMPARE_WITH_TIMEOUT(triples(page->items()[3]).size(), 12, timescale::ms(10000));
         rec()->setChecked(false);
         const QList<int> recorded = triples(page->items()[3]);
         const QString name = page->items()[3]->name();
@@ -333,7 +333,7 @@ private slots:
         if (closed) { // the page is there without its tab
             w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
             w->show();
-            QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
+            QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, timescale::ms(20000)));
             page = w->macroPage();
             QVERIFY(page && !page->isVisible());
         }
@@ -343,7 +343,7 @@ private slots:
         MacroItem* entry = page->items()[at];
         QVERIFY(entry->index() == slot && !entry->isSaved() && entry->isLoadDataHidden());
         QCOMPARE(triples(entry), recorded);
-        QTRY_COMPARE(boxes->boxes().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->boxes().size(), 1, timescale::ms(10000));
         QVERIFY2(boxes->boxes()[0].text.contains('"' + name + "\" had not been downloaded"),
                  qPrintable(boxes->boxes()[0].text));
         QCOMPARE(readFile(file), saved);
@@ -352,7 +352,7 @@ private slots:
         w.reset(); // ended without Exit: nothing is written
         w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
         w->show();
-        QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return w->deviceLoaded(); }, timescale::ms(20000)));
         page = w->macroPage();
         QVERIFY(page && page->itemFolder() == items);
         QTRY_VERIFY_WITH_TIMEOUT(page->isListReady() && page->items().size() == 4, timescale::ms(20000));
@@ -385,7 +385,7 @@ private slots:
             reached += row->macroList() && row->macroList()->itemText(1) == "Greet";
         QCOMPARE(reached, 2);
         sim::unplug(kb);
-        QTRY_VERIFY(!page->device());
+        QTRY_VERIFY_WITH_TIMEOUT(!page->device(), timescale::ms(10000));
         kb = sim::plug(sim::fullSizeDual());
         QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded(), timescale::ms(20000));
         QVERIFY(page->device() == w->device() && page->items().size() == 3);

@@ -7,6 +7,7 @@
 #include "macro/macroitem.h"
 #include "widget/keybtn.h"
 #include "widget/staticdialog.h"
+#include "timescale.h"
 
 #include <QScrollBar>
 #include <QtTest>
@@ -306,7 +307,7 @@ private slots:
         QCOMPARE(key->x(), home);
         QVERIFY(!QTest::qWaitFor([&] { return describe(layout) != "A+ B+ A- B-"; }, 100)); // no step taken
         drag(20);
-        QTRY_COMPARE(describe(layout), QStringLiteral("A+ A- B+ B-/20"));
+        QTRY_COMPARE_WITH_TIMEOUT(describe(layout), QStringLiteral("A+ A- B+ B-/20"), timescale::ms(10000));
     }
 
     // One step of 10 px at the press, nothing for nine ticks, then 4 px a tick until the release.

@@ -210,7 +210,7 @@ private slots:
         QVERIFY(w.pos() != start);
 
         QTest::mouseClick(w.closeButton(), Qt::LeftButton);
-        QTRY_VERIFY(w.isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isHidden(), timescale::ms(10000));
         // Only a single click on the tray icon brings the window back.
         w.activatedSysTrayIconSlot(QSystemTrayIcon::Context);
         QTest::qWait(20);
@@ -221,16 +221,16 @@ private slots:
                 && !w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint)); // the first show drops the latter
         // The tray's Minimize hides to the tray rather than minimising.
         w.trayMenu()->actions().at(0)->trigger();
-        QTRY_VERIFY(w.isHidden() && !w.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isHidden() && !w.isMinimized(), timescale::ms(10000));
         w.mainShow();
         // The minimise timer, once someone starts it, minimises the window.
         w.minimizeTimer().start(0);
-        QTRY_VERIFY(w.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), timescale::ms(10000));
 
         forceTrayAvailable(0); // no tray to come back from: minimised instead
         w.mainShow();
         QTest::mouseClick(w.closeButton(), Qt::LeftButton);
-        QTRY_VERIFY(w.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), timescale::ms(10000));
         QVERIFY(w.isVisible());
     }
 

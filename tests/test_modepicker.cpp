@@ -8,6 +8,7 @@
 #include "color/pushbutton.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QGroupBox>
 #include <QPointer>
@@ -70,7 +71,7 @@ private slots:
         QCOMPARE(m->parameter(), first.data());
         QTest::keyClick(first.data(), Qt::Key_Escape);
         QVERIFY(!m->parameter());
-        QTRY_VERIFY(!first);
+        QTRY_VERIFY_WITH_TIMEOUT(!first, timescale::ms(10000));
         QTest::mouseDClick(m->buttons()[5], Qt::LeftButton);
         QPointer<Parameter> second = m->parameter();
         QVERIFY(second);

@@ -192,7 +192,7 @@ private slots:
         Macro page(nullptr, 0);
         page.show();
         page.setDevice(app.filePath(QStringLiteral("dev/")), f.device);
-        QTRY_VERIFY(page.form()->itemImportButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(page.form()->itemImportButton->isEnabled(), timescale::ms(10000));
         const int before = page.items().size();
         f.kb->clearLog();
 

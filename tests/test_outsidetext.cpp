@@ -15,6 +15,7 @@
 #include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
+#include "timescale.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -129,7 +130,7 @@ class OutsideText : public QObject {
         if (keyboard && !kb)
             kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        return !keyboard || QTest::qWaitFor([&] { return w->deviceLoaded(); }, 20000);
+        return !keyboard || QTest::qWaitFor([&] { return w->deviceLoaded(); }, timescale::ms(20000));
     }
 
 private slots:
@@ -181,7 +182,7 @@ private slots:
         else
             w->updateSlot(folder);
         macronotice::flush(); // nothing pending unless a macro
-        QVERIFY(QTest::qWaitFor([&] { return watch.seen; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return watch.seen; }, timescale::ms(10000)));
         QCOMPARE(int(watch.format), int(Qt::PlainText));
         QVERIFY2(watch.shown.contains(name), qPrintable(watch.shown));
         const qint64 grown = memoryuse::peakResidentBytes() - before;

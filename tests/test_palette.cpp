@@ -5,6 +5,7 @@
 #include "tempappdir.h"
 #include "widget/colorchooser.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -114,7 +115,7 @@ private slots:
         QTimer* timer = p.findChild<QTimer*>();
         QVERIFY(timer && timer->isActive() && timer->interval() == 200);
         if (later)
-            QTRY_VERIFY(!timer->isActive());
+            QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), timescale::ms(10000));
         press(p, 9);
         QCOMPARE(chooser.requests.size(), int(!later));
         for (const ColorChooserRequest& r : chooser.requests)
@@ -215,7 +216,7 @@ private slots:
             expectOpenFailure(true);
             press(p, 4);
             press(p, 4);
-            QTRY_VERIFY(!p.findChild<QTimer*>()->isActive());
+            QTRY_VERIFY_WITH_TIMEOUT(!p.findChild<QTimer*>()->isActive(), timescale::ms(10000));
             press(p, 4);
             QCOMPARE(p.getCurrentColor().name() + ' ' + shown(p, 4), QStringLiteral("#abcdef #abcdef"));
             QCOMPARE(boxes.boxes().size(), 1);

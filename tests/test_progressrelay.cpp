@@ -119,7 +119,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             QTRY_VERIFY_WITH_TIMEOUT(w.settingPage() && !w.settingPage()->isNormalLayout(), timescale::ms(10000));
             Schedule* ring = w.settingPage()->firmware()->schedule();
-            QTRY_VERIFY(ring && ring->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(ring && ring->isVisible(), timescale::ms(10000));
             EventCounter paints(ring, QEvent::Paint);
             EventCounter restyles(ring->label(), QEvent::StyleChange);
             const int deliveries = w.upgradeThreads().progressRelay().deliveries();

@@ -73,8 +73,8 @@ private slots:
         QCOMPARE(ask(0xB0, 0xDF, replyWait()), DeviceResult::Ok);
         f->kb->inject(report(0x20, 0x10));
         f->kb->inject(report(0xF0, 0x60, 5));
-        QTRY_COMPARE(QList<QVariantList>(notified),
-                     (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}));
+        QTRY_COMPARE_WITH_TIMEOUT(QList<QVariantList>(notified),
+                     (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}), timescale::ms(10000));
     }
 
     void unplugDuringARequestEndsItAtOnce() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(true); }

@@ -228,12 +228,12 @@ private slots:
         QVERIFY(editor && editor == page.buildingBlock() && editor->isVisible());
         emit editor->emitClose();
         QVERIFY(!page.buildingBlock());
-        QTRY_VERIFY(!editor);
+        QTRY_VERIFY_WITH_TIMEOUT(!editor, timescale::ms(10000));
 
         QTest::mousePress(editorButton(page), Qt::LeftButton);
         editor = page.buildingBlock();
         page.clearInformation();
-        QTRY_VERIFY(!editor);
+        QTRY_VERIFY_WITH_TIMEOUT(!editor, timescale::ms(10000));
     }
 
     // In: the overlay, the ring reading "UPDATE", the update frame lower, the poller at 500 ms. Starting

@@ -11,6 +11,7 @@
 #include "main/tessark.h"
 #include "setting/setting.h"
 #include "widget/cslider.h"
+#include "timescale.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -47,7 +48,7 @@ private slots:
     {
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        QTRY_VERIFY(w->initFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(w->initFinished(), timescale::ms(10000));
     }
     void cleanup()
     {
@@ -116,7 +117,7 @@ private slots:
         emit g_overallVariate->emitUpdateSignal(empty);
         QVERIFY(w->settingPage());
         // No image in it: the upgrade ends at once, out of upgrade mode, and the staged folder may go.
-        QTRY_VERIFY(modes.count() >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(modes.count() >= 1, timescale::ms(10000));
         QVERIFY(w->settingPage()->isNormalLayout());
     }
 };

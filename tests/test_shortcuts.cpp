@@ -78,7 +78,7 @@ struct Session {
         page = std::make_unique<Shortcuts>(nullptr, nullptr);
         page->load("kf_test.xml", path, &pictureKeys, kb->device);
         // Forty rows, one per tick, take a while in a sanitizer build on a busy machine.
-        return !wait || QTest::qWaitFor([this] { return page->initFinished(); }, 60000);
+        return !wait || QTest::qWaitFor([this] { return page->initFinished(); }, timescale::ms(60000));
     }
     ShortcutsItem* row(int i) const { return page->rows().value(i); }
     QList<int> rowIds() const

@@ -1,5 +1,6 @@
 // The emulated keyboard itself: its hidapi surface and its firmware replies.
 #include "simcontrol.h"
+#include "timescale.h"
 
 #include <hidapi.h>
 
@@ -253,7 +254,7 @@ private slots:
         const QList<sim::ReportChange> ctrlC{{0, QByteArray::fromHex("01ff000000000000")},
                                              {40, QByteArray::fromHex("0100060000000000")}};
         kb->playKeys(ctrlC);
-        QTRY_VERIFY(!kb->playing());
+        QTRY_VERIFY_WITH_TIMEOUT(!kb->playing(), timescale::ms(10000));
         QVERIFY(read(h, 20).isEmpty());
         QCOMPARE(exchange(h, report(0x50, 0x10, bytes({1}))).left(2), bytes({0x50, 0x10}));
         QElapsedTimer clock;

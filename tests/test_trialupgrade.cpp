@@ -116,7 +116,7 @@ private slots:
         session.setControlFile(controlPath);
         QVERIFY(control(controlPath, "next-version 1 " + QByteArray::number(offered) + "\n"));
         session.start(50);
-        QTRY_VERIFY(!QFile::exists(controlPath));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(controlPath), timescale::ms(10000));
         const int own = session.keyboard(1)->state().fwVersion;
         QVERIFY(own < offered);
 
@@ -131,7 +131,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return loadedWith(own); }, timescale::ms(20000)));
         QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.takeFirst().at(0).toBool(), true);
-        QTRY_VERIFY(dialog && dialog->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), timescale::ms(10000));
         auto* upgrade = dialog->findChild<QPushButton*>(QStringLiteral("pushButton_FirmwareUpdate"));
         QVERIFY(upgrade && upgrade->isEnabled());
         upgrade->click();

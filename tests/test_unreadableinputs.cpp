@@ -159,7 +159,7 @@ private slots:
         const QByteArray before = snapshot(path);
         // An empty shortcuts.xml holds nothing to lose: the rows are written into it as for a new keyboard.
         const bool told = kind != "intact" && kind != "link to nowhere" && !(input == "shortcuts" && kind == "empty");
-        const auto loaded = [](Tessark& w) { return QTest::qWaitFor([&w] { return w.deviceLoaded(); }, 20000); };
+        const auto loaded = [](Tessark& w) { return QTest::qWaitFor([&w] { return w.deviceLoaded(); }, timescale::ms(20000)); };
 
         if (input == "config") {
             auto kb = sim::plug(sim::fullSizeDual());
@@ -181,7 +181,7 @@ private slots:
             QCOMPARE(w.dynamicKeyBtns().isEmpty(), kind != "intact");
             checkTold(told, path);
             sim::unplug(kb);
-            QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, 10000));
+            QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, timescale::ms(10000)));
             kb = sim::plug(sim::fullSizeDual());
             QVERIFY(loaded(w));
             checkTold(told, path);
@@ -192,7 +192,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage() && w.shortcutsPage()->initFinished(), timescale::ms(10000));
             checkTold(told, path);
             sim::unplug(keyboard);
-            QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, 10000));
+            QVERIFY(QTest::qWaitFor([&w] { return !w.deviceLoaded() && !w.usb(); }, timescale::ms(10000)));
             keyboard = sim::plug(sim::fullSizeDual());
             QVERIFY(loaded(w));
             QTRY_VERIFY_WITH_TIMEOUT(w.shortcutsPage()->initFinished(), timescale::ms(10000));

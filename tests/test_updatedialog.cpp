@@ -339,7 +339,7 @@ private slots:
         QCOMPARE(tip(), QString());
         QCOMPARE(buttons(), QString("000"));
         m_hub->setBusy(false);
-        QTRY_COMPARE(buttons(), QString("111"));
+        QTRY_COMPARE_WITH_TIMEOUT(buttons(), QString("111"), timescale::ms(10000));
     }
 
     // Without a keyboard the tool result ends the check; with one the tip cycles on until the firmware
@@ -456,13 +456,13 @@ private slots:
         m_hub->emitTessarkUpdate(true);
         m_hub->emitFirmwareUpdate(true);
         m_hub->setBusy(true);
-        QTRY_COMPARE(buttons(), QString("000"));
+        QTRY_COMPARE_WITH_TIMEOUT(buttons(), QString("000"), timescale::ms(10000));
         toolBall()->show();
         firmwareBall()->show();
         dialog()->startCheckTip();
         m_hub->setBusy(false);
         m_hub->emitErrorInfo("host not found");
-        QTRY_COMPARE(tip(), language ? QString("Update failed, Please later retry!") : QString("升级失败，请稍后重试！"));
+        QTRY_COMPARE_WITH_TIMEOUT(tip(), language ? QString("Update failed, Please later retry!") : QString("升级失败，请稍后重试！"), timescale::ms(10000));
         QVERIFY(!dialog()->tipTimer()->isActive());
         QCOMPARE(buttons(), QString("111"));
         QVERIFY(toolBall()->isHidden() && firmwareBall()->isHidden());

@@ -6,6 +6,7 @@
 #include "Update/overallvariate.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
+#include "timescale.h"
 
 #include <QPointer>
 #include <memory>
@@ -132,8 +133,8 @@ private slots:
         connect(&hub, &overallVariate::ErrorInfoSignal, this, [&] { failedOn = QThread::currentThread(); },
                 Qt::DirectConnection);
         hub.emitCheckUpdateDownload();
-        QTRY_COMPARE(failedOn, workerThread);
-        QTRY_VERIFY(!hub.getBusy());
+        QTRY_COMPARE_WITH_TIMEOUT(failedOn, workerThread, timescale::ms(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!hub.getBusy(), timescale::ms(10000));
 
         QStringList received;
         connect(&hub, &overallVariate::TessarkUpdateSignal, this, [&](bool found) { received << QString("t%1").arg(found); });
@@ -151,7 +152,7 @@ private slots:
             hub.hideUpdateWidget();
             hub.emitUpdate("/staged");
         });
-        QTRY_COMPARE(received, QStringList({"t1", "n3", "p1", "p2", "p3", "/staged hidden"}));
+        QTRY_COMPARE_WITH_TIMEOUT(received, QStringList({"t1", "n3", "p1", "p2", "p3", "/staged hidden"}), timescale::ms(10000));
         QCOMPARE(hides.thread, QThread::currentThread());
         dialog->removeEventFilter(&hides);
         QVERIFY(hub.stopWorker());

@@ -7,6 +7,7 @@
 #include "tempappdir.h"
 #include "widget/qss.h"
 #include "zipbuilder.h"
+#include "timescale.h"
 
 #include <QDirIterator>
 #include <QtTest>
@@ -257,7 +258,7 @@ private slots:
                                                                   : QString();
         QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
         QVERIFY(worker.StartUpgradeProgram());
-        QTRY_COMPARE(readFile(path("updater-ran")), QByteArray("upgrade\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path("updater-ran")), QByteArray("upgrade\n"), timescale::ms(10000));
     }
 
     // A control character anywhere in a name refuses the archive; a NUL does not cut the name short.

@@ -77,7 +77,7 @@ private slots:
         const QPointer<overallVariate> hub = g_overallVariate;
         w.deleteOverallVariateLater();
         QVERIFY(!g_overallVariate);
-        QTRY_VERIFY(!hub);
+        QTRY_VERIFY_WITH_TIMEOUT(!hub, timescale::ms(10000));
     }
 
     // As shipped: no server. Start, load, unplug and Exit make no folder, show nothing, and the
@@ -92,16 +92,16 @@ private slots:
         QVERIFY(thread && thread->isRunning());
         QSignalSpy errors(g_overallVariate, &overallVariate::ErrorInfoSignal);
         QVERIFY(waitLoaded(*w));
-        QTRY_VERIFY(errors.size() >= 1 && !g_overallVariate->getBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(errors.size() >= 1 && !g_overallVariate->getBusy(), timescale::ms(10000));
         sim::unplug(kb);
-        QTRY_VERIFY(!w->deviceLoaded() && !g_overallVariate->getOnlinState());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->deviceLoaded() && !g_overallVariate->getOnlinState(), timescale::ms(10000));
         QVERIFY(!dialog->isVisible());
         // Taken before the exit: the thread object may be gone by the time it is checked.
         QSignalSpy threadFinished(thread.data(), &QThread::finished);
         w->exitAppActionSlot();
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate, timescale::ms(10000));
         QCOMPARE(threadFinished.count(), 1);
-        QTRY_VERIFY(!dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog, timescale::ms(10000));
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeTessark")));
         QVERIFY(!QFileInfo::exists(m_app->filePath("UpgradeFirmware")));
         w.reset();
@@ -117,7 +117,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(requested("/UpgradeFirmware/TK104%20Dual/VersionFile/FirmwareVersion.ini"), timescale::ms(10000));
         QVERIFY(requested("/UpgradeTessark/Windows/VersionFile/TessarkVersion.ini"));
         QCOMPARE(m_local->servers.forbiddenCount(), 0);
-        QTRY_VERIFY(!g_overallVariate->getBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         QVERIFY(!g_overallVariate->updateWidget()->isVisible()); // nothing newer: nothing shown
     }
 
@@ -129,7 +129,7 @@ private slots:
         m_local->servers.setDaytimeMode(0, sim::DaytimeMode::Silence);
         QVERIFY(m_local->start(m_app->filePath("servers.ini")));
         auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
-        QTRY_VERIFY(m_local->servers.daytimeConnections(0) >= 1 && g_overallVariate->getBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(m_local->servers.daytimeConnections(0) >= 1 && g_overallVariate->getBusy(), timescale::ms(10000));
         QElapsedTimer clock;
         clock.start();
         w->exitAppActionSlot();
@@ -167,7 +167,7 @@ private slots:
         QVERIFY(waitLoaded(*w));
         QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty(), timescale::ms(10000));
         QCOMPARE(found.first().at(0).toBool(), true);
-        QTRY_VERIFY(!g_overallVariate->getBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         w->labelPageClickSlot(QStringLiteral("Setting"));
         QPointer<Setting> page = w->settingPage();
         QVERIFY(page);
@@ -180,7 +180,7 @@ private slots:
         if (!image.isEmpty()) {
             QCOMPARE(readFile(folder + QStringLiteral("/qv_usb_app_9.bin")), image);
         } else {
-            QTRY_COMPARE(boxes.boxes().size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, timescale::ms(10000));
             QVERIFY(boxes.boxes().at(0).text.endsWith("qv_usb_app_9.bin: is empty"));
             QCOMPARE(stagedWhileTold, QStringList());
         }

@@ -89,7 +89,7 @@ private slots:
     {
         sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, timescale::ms(20000)));
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         Device* const before = w->device();
         QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
@@ -149,7 +149,7 @@ private slots:
         QFETCH(QString, box);
         sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
-        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, timescale::ms(20000)));
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         QVERIFY(w->multiScanTimer().isActive());
         Device* const before = w->device();
@@ -207,10 +207,10 @@ private slots:
             first->restartIntoBootloader(200, bootloaderStaying())->unplugAtWrite(5);
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->setDfuWaitIntervalForTest(50);
-        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, timescale::ms(20000)));
         QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
         sim::KeyboardPtr second = sim::plug(sim::tenkeylessWired());
-        QTRY_COMPARE(w->menuTree()->devices().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
         QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
         const QPointer<onlineUpdate> dialog = g_overallVariate->updateWidget();
         QSignalSpy offers(g_overallVariate, &overallVariate::FirmwareUpdateSignal);
@@ -238,7 +238,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(loaded("TK87 Wired Board"), timescale::ms(20000));
         QTRY_VERIFY_WITH_TIMEOUT(!offers.isEmpty(), timescale::ms(10000));
         QCOMPARE(offers.first().at(0).toBool(), true);
-        QTRY_VERIFY(dialog && dialog->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), timescale::ms(10000));
         QCOMPARE(m_boxes->boxes().size(), 1);
     }
 };

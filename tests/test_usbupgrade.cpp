@@ -123,7 +123,7 @@ private slots:
             up.device->setDfuAckTimeouts(ShortAck, ShortAck);
         QVERIFY(up.start(1000));
         if (fault >= 5) {
-            QTRY_COMPARE(bl->packets().size(), packet);
+            QTRY_COMPARE_WITH_TIMEOUT(bl->packets().size(), packet, timescale::ms(10000));
             fault == 5 ? sim::unplug(bl) : fault == 6 ? up.device->requestStop() : up.thread.requestInterruption();
         }
         QVERIFY(up.loopReturned(fault >= 6 ? 100 : ShortAck + 400));
