@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, then again under AddressSanitizer and UBSan. Every test object a
 # suite runs must end in its own totals with no failed row, not only exit 0. Run as root (as CI does),
-# every suite of the first build runs once more as `nobody`, as do the rows root skips in the second, and a
-# full temporary file system is checked not to make a test touch its working directory. No suite may
+# every suite of the first build runs once more as `nobody`, as do the rows root skips in the second, from a
+# copy of the build with the checkout out of that user's reach; and a full temporary file system is
+# checked not to make a test touch its working directory. No suite may
 # leave anything in the shared temporary, config or runtime folder, in these runs as in those; and
 # whoever runs the command, it leaves nothing but its two build folders.
 set -euo pipefail
