@@ -15,10 +15,12 @@
 #include "widget/kfwritefailurebox.h"
 #include "widget/messagebox.h"
 #include "widget/plaintext.h"
+#include "widget/plaintooltips.h"
 #include "timescale.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -29,9 +31,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
+#include <QTableWidget>
+#include <QHeaderView>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 
@@ -134,7 +141,11 @@ class OutsideText : public QObject {
     }
 
 private slots:
-    void initTestCase() { QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir"))); }
+    void initTestCase()
+    {
+        QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
+        QVERIFY(PlainToolTips::install()); // as the tool does at its start
+    }
     void init() { m_folder.reset(new TempDir); }
     void cleanup() { w.reset(); kb.reset(); sim::reset(); }
 
@@ -360,19 +371,122 @@ private slots:
     }
 
     // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
-    // its spaces and lines too.
+    // its spaces and lines too. Hovered, every tool tip shows so, Qt's own widgets' in the tool's file
+    // dialog too, cut to a bounded length and reading none of the large file a name's markup names;
+    // only the tool's own markup reads as markup.
     void toolTipShowsTheTextAsTyped_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("tag") << "<b>Ctrl</b>+<img src=&#47;dev&#47;zero>";
-        QTest::newRow("escaped tag") << "&lt;b&gt; Fn";
-        QTest::newRow("ampersand alone") << "Fn & Ctrl";
-        QTest::newRow("aligned two lines") << "<i>Ctrl+Alt\n   Fn     Del";
+        QTest::addColumn<QString>("text"); // %1: a large file's path
+        QTest::addColumn<QString>("hovered"); // empty: only made plain
+        QTest::newRow("tag") << "<b>Ctrl</b>+<img src=&#47;dev&#47;zero>" << "";
+        QTest::newRow("escaped tag") << "&lt;b&gt; Fn" << "";
+        QTest::newRow("ampersand alone") << "Fn & Ctrl" << "";
+        QTest::newRow("aligned two lines") << "<i>Ctrl+Alt\n   Fn     Del" << "";
+        // A folder's name holds no slash: its markup names the file by entities.
+        const QString name = QStringLiteral("<b>bold <font color=red>red <img src=%1>");
+        QTest::newRow("import dialog's sidebar place") << name << "import";
+        QTest::newRow("export dialog's sidebar place") << name << "export";
+        QTest::newRow("a button's own") << name << "button";
+        QTest::newRow("a tab's") << name << "tab";
+        QTest::newRow("a menu action's") << name << "menu";
+        QTest::newRow("a table's column header") << name << "header";
+        QTest::newRow("a button's own, 100000 characters") << name + QString(100000, 'n') + "end" << "button";
+        QTest::newRow("the tool's own markup") << name << "markup";
     }
     void toolTipShowsTheTextAsTyped()
     {
         QFETCH(QString, text);
-        QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
+        QFETCH(QString, hovered);
+        if (hovered.isEmpty()) {
+            QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
+            return;
+        }
+#ifdef TESSARK_ASAN
+        const qint64 allowed = 96 << 20;
+#else
+        const qint64 allowed = 8 << 20;
+#endif
+        QFile big(m_folder->filePath("big"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse
+        big.close();
+        const QString name = text.arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        QString expected = name;
+        QWidget* target = nullptr;
+        QPoint at;
+        QPushButton button(QStringLiteral("key"));
+        QTabBar tabs;
+        QMenu menu;
+        QTableWidget table(1, 1);
+        if (hovered == "button" || hovered == "markup") {
+            if (hovered == "markup")
+                PlainToolTips::setMarkupToolTip(&button, plaintext::toolTip(name));
+            else
+                button.setToolTip(name);
+            button.show();
+            target = &button;
+            at = button.rect().center();
+        } else if (hovered == "tab") {
+            tabs.setTabToolTip(tabs.addTab(QStringLiteral("tab")), name);
+            tabs.show();
+            target = &tabs;
+            at = tabs.tabRect(0).center();
+        } else if (hovered == "menu") {
+            menu.setToolTipsVisible(true);
+            menu.addAction(QStringLiteral("action"))->setToolTip(name);
+            menu.popup(QPoint(0, 0));
+            target = &menu;
+            at = menu.actionGeometry(menu.actions().value(0)).center();
+        } else if (hovered == "header") {
+            table.setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("column")));
+            table.horizontalHeaderItem(0)->setToolTip(name);
+            table.show();
+            target = table.horizontalHeader()->viewport();
+            at = QPoint(table.horizontalHeader()->sectionViewportPosition(0) + 5, 5);
+        } else {
+            const QString folder = m_folder->filePath(name);
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(start(false));
+            w->labelPageClickSlot(QStringLiteral("Macro"));
+            QFileDialog* dialog = hovered == "import" ? w->macroPage()->importDialog() : w->macroPage()->exportDialog();
+            dialog->setOption(QFileDialog::DontUseNativeDialog);
+            dialog->setNameFilter(QString());
+            dialog->setSidebarUrls({QUrl::fromLocalFile(folder)});
+            dialog->setDirectory(folder);
+            dialog->show();
+            auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+            QVERIFY(view);
+            QModelIndex item;
+            QVERIFY(QTest::qWaitFor([&] {
+                for (int row = 0; row < view->model()->rowCount(view->rootIndex()) && !item.isValid(); ++row) {
+                    const QModelIndex at = view->model()->index(row, 0, view->rootIndex());
+                    if (at.data(Qt::ToolTipRole).toString().contains(name))
+                        item = at;
+                }
+                return item.isValid();
+            }, timescale::ms(10000)));
+            expected = item.data(Qt::ToolTipRole).toString();
+            target = view->viewport();
+            at = view->visualRect(item).center();
+        }
+        QVERIFY(memoryuse::resetPeak());
+        const qint64 before = memoryuse::residentBytes();
+        QHelpEvent help(QEvent::ToolTip, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &help);
+        QLabel* tip = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == "qtooltip_label" && top->isVisible())
+                tip = qobject_cast<QLabel*>(top);
+        }
+        QVERIFY(tip);
+        const QString shown = asRead(tip->textFormat(), tip->text());
+        QToolTip::hideText();
+        const qint64 grown = memoryuse::peakResidentBytes() - before;
+        QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+        if (expected.size() > PlainToolTips::MaxChars)
+            QVERIFY2(shown.size() <= PlainToolTips::MaxChars && shown.startsWith(name.left(100)) && shown.endsWith("nnnend"),
+                     qPrintable(shown.left(2000)));
+        else
+            QCOMPARE(shown, expected);
     }
 
     // A keyboard whose board name, family file, Bluetooth name and key palette hold markup: across the

@@ -5,6 +5,7 @@
 #include "main/systemstop.h"
 #include "main/tessark.h"
 #include "platform/filesizelimit.h"
+#include "widget/plaintooltips.h"
 
 #include <QDebug>
 #include <QSessionManager>
@@ -20,6 +21,7 @@ int qMain(int argc, char** argv)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 #endif
     SingleApplication app(argc, argv);
+    PlainToolTips::install(); // every tool tip of every window as typed, before any is made
     if (app.isRunning())
         return 0;
     // From here on a stop signal or the desktop's log-out ends the tool as Exit does, with status 0.

@@ -6,6 +6,7 @@
 #include "color/palette.h"
 #include "device/device.h"
 #include "widget/plaintext.h"
+#include "widget/plaintooltips.h"
 #include "device/resultcodes.h"
 #include "shortcut/shortcuts.h"
 #include "widget/data.h"
@@ -445,7 +446,7 @@ void Tessark::drawKeyCode()
         key->setImage(palette->image());
         key->setName(palette->name());
         key->setAlias(palette->alias());
-        key->setToolTip(plaintext::toolTip(palette->name()));
+        PlainToolTips::setMarkupToolTip(key, plaintext::toolTip(palette->name()));
         key->locked = kc.state;
         key->show();
         key->update();

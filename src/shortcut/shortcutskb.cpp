@@ -4,6 +4,7 @@
 #include "shortcut/shortcutsitem.h"
 #include "widget/keybtn.h"
 #include "widget/plaintext.h"
+#include "widget/plaintooltips.h"
 
 #include <QDebug>
 #include <QFileIconProvider>
@@ -123,7 +124,7 @@ void ShortcutsKB::addButtons(QList<ShortcutsItem*>* rows)
         auto* button = new CPushButton(this);
         button->setMinimumSize(ButtonWidth, ButtonHeight);
         button->setMaximumSize(ButtonWidth, ButtonHeight);
-        button->setToolTip(plaintext::toolTip(buttonToolTip(item)));
+        PlainToolTips::setMarkupToolTip(button, plaintext::toolTip(buttonToolTip(item)));
         // The action is the row's at the time of the click; a row deleted meanwhile does nothing.
         const QPointer<ShortcutsItem> target(item);
         connect(button, &QPushButton::clicked, [target] {
