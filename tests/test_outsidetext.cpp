@@ -387,6 +387,7 @@ private slots:
         QTest::newRow("import dialog's sidebar place") << name << "import";
         QTest::newRow("export dialog's sidebar place") << name << "export";
         QTest::newRow("a button's own") << name << "button";
+        QTest::newRow("a button's own, over its label without one") << name << "child";
         QTest::newRow("a tab's") << name << "tab";
         QTest::newRow("a menu action's") << name << "menu";
         QTest::newRow("a table's column header") << name << "header";
@@ -417,14 +418,15 @@ private slots:
         QTabBar tabs;
         QMenu menu;
         QTableWidget table(1, 1);
-        if (hovered == "button" || hovered == "markup") {
+        QLabel child(QStringLiteral("legend"), &button);
+        if (hovered == "button" || hovered == "markup" || hovered == "child") {
             if (hovered == "markup")
                 PlainToolTips::setMarkupToolTip(&button, plaintext::toolTip(name));
             else
                 button.setToolTip(name);
             button.show();
-            target = &button;
-            at = button.rect().center();
+            target = hovered == "child" ? static_cast<QWidget*>(&child) : &button;
+            at = target->rect().center();
         } else if (hovered == "tab") {
             tabs.setTabToolTip(tabs.addTab(QStringLiteral("tab")), name);
             tabs.show();
