@@ -31,6 +31,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QHeaderView>
@@ -57,12 +58,14 @@ QString asRead(Qt::TextFormat format, const QString& text)
 // label's format, the text as Qt reads it, and whether the box and its first button fit the screen.
 class BoxWatch : public QObject {
 public:
-    explicit BoxWatch(const QString& holding)
+    // answer: the button clicked on every box; Escape when none, Return's default with Return.
+    explicit BoxWatch(const QString& holding, QMessageBox::StandardButton answer = QMessageBox::Escape)
     {
-        connect(&m_poll, &QTimer::timeout, this, [this, holding] {
+        connect(&m_poll, &QTimer::timeout, this, [this, holding, answer] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
+            ++count;
             if (box->text().contains(holding) || box->detailedText().contains(holding)) {
                 const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
                 format = label ? label->textFormat() : Qt::AutoText;
@@ -75,11 +78,17 @@ public:
                        && screen.contains(button);
                 seen = true;
             }
-            box->reject();
+            if (answer == QMessageBox::Default)
+                QTest::keyClick(box, Qt::Key_Return);
+            else if (QAbstractButton* button = box->button(answer))
+                button->click();
+            else
+                box->reject();
         });
         m_poll.start(10);
     }
     bool seen = false, fits = false;
+    int count = 0;
     Qt::TextFormat format = Qt::AutoText;
     QString shown, details;
 
@@ -208,6 +217,8 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("act"); // replace: Save over the file; gone: Open a file removed meanwhile
         QTest::newRow("export over an existing file") << "export" << "replace";
+        QTest::newRow("export over an existing file, Return") << "export" << "replace, Return";
+        QTest::newRow("export over an existing file, Yes") << "export" << "replace, Yes";
         QTest::newRow("import of a file gone meanwhile") << "import" << "gone";
         QTest::newRow("firmware picker") << "firmware" << "";
         QTest::newRow("folder picker") << "folder" << "";
@@ -230,7 +241,8 @@ private slots:
         const QString folder = m_folder->filePath("files");
         QVERIFY(QDir().mkpath(folder + "/sub " + name));
         QFile named(folder + '/' + name);
-        QVERIFY2(named.open(QIODevice::WriteOnly), qPrintable(named.fileName() + named.errorString()));
+        QVERIFY2(named.open(QIODevice::WriteOnly) && named.write("kept") == 4,
+                 qPrintable(named.fileName() + named.errorString()));
         named.close();
         QVERIFY(start(false));
         w->labelPageClickSlot(QStringLiteral("Macro"));
@@ -275,7 +287,10 @@ private slots:
             if (!act.isEmpty()) {
                 QVERIFY(memoryuse::resetPeak());
                 const qint64 before = memoryuse::residentBytes();
-                BoxWatch watch(name);
+                BoxWatch watch(name, act.endsWith("Yes")      ? QMessageBox::Yes
+                                     : act.endsWith("Return") ? QMessageBox::Default
+                                                              : QMessageBox::Escape);
+                QSignalSpy chosen(shown.data(), &QFileDialog::fileSelected);
                 shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
                 if (act == "gone")
                     QVERIFY(QFile::remove(folder + '/' + name));
@@ -285,8 +300,16 @@ private slots:
                 QVERIFY2(watch.shown.startsWith(name + (act == "gone" ? "\n" : " ")), qPrintable(watch.shown));
                 const qint64 grown = memoryuse::peakResidentBytes() - before;
                 QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+                QCOMPARE(watch.count, 1); // asked once, by the tool
+                if (act.endsWith("Yes")) {
+                    QCOMPARE(chosen.size(), 1);
+                    QCOMPARE(chosen.at(0).at(0).toString(), folder + '/' + name);
+                    return;
+                }
+                QVERIFY(QFile::exists(folder + '/' + name) == act.startsWith("replace"));
+                QCOMPARE(readFile(folder + '/' + name), QByteArray(act == "gone" ? "" : "kept"));
+                QCOMPARE(chosen.size(), 0);
                 QVERIFY(shown->isVisible()); // no answer yet: the dialog stays
-                QVERIFY(QFile::exists(folder + '/' + name) == (act == "replace"));
             }
             shown->reject();
         }
