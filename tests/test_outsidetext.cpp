@@ -338,6 +338,12 @@ private slots:
         const QString faces = QString::fromUtf8("\xF0\x9F\x98\x80").repeated(200); // outside the BMP
         QTest::newRow("characters outside the BMP at the cuts")
             << QString("a" + faces + "b\n").repeated(40) + reason << int(Qt::PlainText) << reason;
+        const QString path = "/home/u/" + QString("long folder name/").repeated(294) + "macros-end.xml";
+        QTest::newRow("path of 5000 characters, then the reason") << path + "\nis not writable: the disk is full"
+                                                                  << int(Qt::PlainText) << "macros-end.xml";
+        const QString empty300(301, QLatin1Char('\n'));
+        QTest::newRow("A, 300 empty lines, B, 300 empty lines, C") << "A" + empty300 + "B" + empty300 + "C"
+                                                                   << int(Qt::PlainText) << "B";
         QTest::newRow("own markup, 60 paragraphs")
             << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText)
             << "Macro 59 is back";
@@ -359,6 +365,11 @@ private slots:
         // No half of a character outside the BMP, which UTF-8 could not carry.
         QVERIFY2(watch.shown.contains(kept) && QString::fromUtf8(watch.shown.toUtf8()) == watch.shown,
                  qPrintable(watch.shown.left(2000)));
+        // Cut in the middle, the end is kept at least as fully as the start: what is said about a name
+        // comes after it.
+        const QStringList shown = watch.shown.split('\n');
+        const int cut = shown.indexOf(QStringLiteral("…")), pointer = shown.lastIndexOf(QStringLiteral("…"));
+        QVERIFY2(cut == pointer || pointer - cut - 1 >= cut, qPrintable(watch.shown.left(2000)));
         if (text.size() < 100)
             QCOMPARE(watch.shown, kept);
         else if (format == Qt::PlainText)
