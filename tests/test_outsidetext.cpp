@@ -519,7 +519,8 @@ private slots:
         const qint64 grown = memoryuse::peakResidentBytes() - before;
         QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
         if (expected.size() > PlainToolTips::MaxChars)
-            QVERIFY2(shown.size() <= PlainToolTips::MaxChars && shown.startsWith(name.left(100)) && shown.endsWith("nnnend"),
+            QVERIFY2(shown.size() <= PlainToolTips::MaxChars && shown.startsWith(name.left(100))
+                         && shown.endsWith("nnnend"),
                      qPrintable(shown.left(2000)));
         else
             QCOMPARE(shown, expected);
