@@ -162,12 +162,10 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     const QDeadlineTimer recordDeadline(copyWaitMs());
     if (recovery == UpgradeJournal::Recovery::WriterRuns) {
         log.step({QStringLiteral("记录 %1 仍由正在运行的升级程序写入：等待其结束（最多 %2 毫秒），不予执行")
-                      .arg(journal.path())
-                      .arg(recordDeadline.remainingTime()),
+                      .arg(journal.path(), QString::number(recordDeadline.remainingTime())),
                   QStringLiteral("the record %1 is still being written by a running updater: waiting for it to end "
                                  "(at most %2 ms), never following it meanwhile")
-                      .arg(journal.path())
-                      .arg(recordDeadline.remainingTime())});
+                      .arg(journal.path(), QString::number(recordDeadline.remainingTime()))});
     }
     while (recovery == UpgradeJournal::Recovery::WriterRuns && !recordDeadline.hasExpired()) {
         QThread::msleep(RecordPollMs);
