@@ -603,8 +603,7 @@ private slots:
     {
         QTest::addColumn<QString>("change"); // "lock": a file renamed over the lock ("lock at the end": after
                                              // the last file); "folder": the folder moved while copying;
-                                             // "waiting": while waiting for the lock; "held past the wait": while
-                                             // waiting for a lock its holder keeps
+                                             // "waiting" / "held past the wait": while waiting for the lock
         QTest::addColumn<bool>("secondUpdater"); // else the process that made the new file holds it
         QTest::addColumn<bool>("foldersLock");
         QTest::newRow("a second updater waits, then installs") << "lock" << true << true;
@@ -680,9 +679,7 @@ private slots:
             QCOMPARE(versionOf(moved, Files), QStringLiteral("old"));
             QStringList hidden = hiddenFiles(moved);
             hidden.sort();
-            const QStringList left = waits && !foldersLock ? QStringList{".upgrade-lock", ".upgrade-notice"}
-                                                           : QStringList{".upgrade-notice"};
-            QCOMPARE(hidden, left);
+            QCOMPARE(hidden.join(", "), QString(waits && !foldersLock ? ".upgrade-lock, .upgrade-notice" : ".upgrade-notice"));
             QVERIFY2(inst.restarted("old", 10000, moved), readFile(inst.record()).constData());
             const QByteArray started = readFile(inst.record());
             MessageBoxRecorder boxes;
@@ -702,8 +699,7 @@ private slots:
         }
         QVERIFY2(first.exitCode() == 3 && output.contains("the updater's lock is no longer its own"), output.constData());
         const QString journal = inst.app.filePath(QStringLiteral(".upgrade-journal"));
-        QVERIFY2(change != QLatin1String("lock at the end") || output.contains(QFile::encodeName("stopped before " + journal + '\n')),
-                 output.constData());
+        QVERIFY2(change != "lock at the end" || output.contains(QFile::encodeName("stopped before " + journal + '\n')), output.constData());
         QVERIFY2(versionOf(inst, Files) == (secondUpdater ? QStringLiteral("new") : QStringLiteral("old")), qPrintable(inst.log()));
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), secondUpdater);
         QVERIFY2(!secondUpdater || secondOutput.contains(foldersLock ? "another updater is running" : "still being written"),
@@ -868,7 +864,8 @@ private slots:
         QTest::newRow("lock held, an updater of another folder at work: the tool comes back")
             << "held, other updater" << "" << 6 << true << "held the updater's lock";
         QTest::newRow("a record whose writer runs past the wait: not followed")
-            << "record in use" << "" << 6 << true << "held the updater's lock";        QTest::newRow("a record whose writer runs past the wait, in a folder whose path holds %1")
+            << "record in use" << "" << 6 << true << "held the updater's lock";
+        QTest::newRow("a record whose writer runs past the wait, in a folder whose path holds %1")
             << "record in use" << "" << 6 << true << "held the updater's lock";
     }
     void aRunThatGivesUpIsToldAtTheNextStart()
@@ -878,19 +875,13 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(bool, restarted);
         QFETCH(QString, told);
-        // Made below a folder whose path holds %1: every path goes into the log as it is.
-        TempDir percent;
+        // Below a folder whose path holds %1 (an empty TMPDIR reads as none): paths are logged as they are.
         const bool percentPath = QByteArray(QTest::currentDataTag()).contains("%1");
-        QVERIFY(!percentPath || QDir(percent.path()).mkdir(QStringLiteral("per%1cent")));
-        const QByteArray tmp = qgetenv("TMPDIR");
-        if (percentPath)
-            qputenv("TMPDIR", QFile::encodeName(percent.filePath(QStringLiteral("per%1cent"))));
+        const TempDir percent;
+        const QByteArray tmp = qgetenv("TMPDIR"), below = QFile::encodeName(percent.filePath(QStringLiteral("per%1cent")));
+        QVERIFY(!percentPath || (QDir().mkdir(QFile::decodeName(below)) && qputenv("TMPDIR", below)));
         Installation inst;
-        if (percentPath && tmp.isNull())
-            qunsetenv("TMPDIR");
-        else if (percentPath)
-            qputenv("TMPDIR", tmp);
-        QVERIFY(!percentPath || inst.app.path().contains(QLatin1String("%1")));
+        QVERIFY(!percentPath || (qputenv("TMPDIR", tmp) && inst.app.path().contains(QLatin1String("%1"))));
         inst.copyWaitMs = 1000;
         const QString lockPath = inst.app.filePath(QStringLiteral(".upgrade-lock"));
         const QString noticePath = inst.app.filePath(QStringLiteral(".upgrade-notice"));
@@ -964,10 +955,9 @@ private slots:
         QCOMPARE(inst.restarted("old", restarted ? 10000 : 1000), restarted);
         QVERIFY(!record || (readFile(inst.app.filePath(QStringLiteral("a.txt"))) == "a"
                             && readFile(inst.app.filePath(QStringLiteral(".upgrade-journal"))) == "add a.txt\n"));
-        const QString waitedFor = QStringLiteral("the record %1 is still being written").arg(inst.app.filePath(QStringLiteral(".upgrade-journal")));
-        QVERIFY2(!percentPath || inst.log().contains(waitedFor), qPrintable(inst.log()));
-        // A file that could not be locked is not the updater's to remove, whoever runs it.
-        QVERIFY(lock != QLatin1String("read-only") || modeOf(lockPath) == 0444);
+        const QString journal = inst.app.filePath(QStringLiteral(".upgrade-journal"));
+        QVERIFY2(!percentPath || inst.log().contains("the record " + journal + " is still being written"), qPrintable(inst.log()));
+        QVERIFY(lock != QLatin1String("read-only") || modeOf(lockPath) == 0444); // not the updater's to remove
         held.reset();
 
         MessageBoxRecorder boxes;
