@@ -127,20 +127,22 @@ void UpgradeLock::release()
 }
 #else
 namespace {
+bool inGroups(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    std::vector<gid_t> groups(size_t(qMax(::getgroups(0, nullptr), 0)));
+    if (!groups.empty())
+        groups.resize(size_t(qMax(::getgroups(int(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
 // Whether st's mode bits let this process read and write the file, as open() decides for every user
 // but root, who passes those checks: a lock file made read-only is one nobody's run may take.
 bool modeLetsReadWrite(const struct stat& st)
 {
-    const auto inGroup = [](gid_t gid) {
-        if (gid == ::getegid())
-            return true;
-        const int n = ::getgroups(0, nullptr);
-        std::vector<gid_t> groups(size_t(qMax(n, 0)));
-        const int got = n > 0 ? ::getgroups(n, groups.data()) : 0;
-        return std::find(groups.begin(), groups.begin() + qMax(got, 0), gid) != groups.begin() + qMax(got, 0);
-    };
     const mode_t bits = st.st_uid == ::geteuid() ? (st.st_mode >> 6) & 07
-                        : inGroup(st.st_gid)      ? (st.st_mode >> 3) & 07
+                        : inGroups(st.st_gid)     ? (st.st_mode >> 3) & 07
                                                   : st.st_mode & 07;
     return (bits & 06) == 06;
 }
