@@ -135,7 +135,12 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
         if (lock.folderMoved()) {
             leaveNoticeForTheTool(folder, GiveUp::FolderMoved, log);
-            restartMovedTool(folder, a, log);
+            // An updater of this folder that kept the lock past the wait restarts the tool where it is.
+            if (lock.heldByAnother() && anotherUpdaterAtWork(arguments))
+                log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolName),
+                          QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolName)});
+            else
+                restartMovedTool(folder, a, log);
             return UpgradeExit::Busy;
         }
         leaveNoticeForTheTool(folder, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
