@@ -14,6 +14,7 @@ QString record() { return QStringLiteral(".upgrade-journal"); }
 QString lock() { return QStringLiteral(".upgrade-lock"); }
 QString notice() { return QStringLiteral(".upgrade-notice"); }
 QString spareNotice() { return QStringLiteral(".upgrade-notice-spare"); }
+QString programDigest() { return QStringLiteral(".upgrade-digest"); }
 
 QByteArray giveUpWord(GiveUp why)
 {

@@ -14,6 +14,9 @@ QString record();
 QString lock();
 QString notice();
 QString spareNotice();
+// In the updater's folder: the digest of its program (SHA-256, hex), recorded when a refresh put the
+// folder in place.
+QString programDigest();
 
 // Why a run gave up, as a notice names it: one word a line.
 enum class GiveUp {

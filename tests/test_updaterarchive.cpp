@@ -9,6 +9,7 @@
 #include "zipbuilder.h"
 #include "timescale.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QtTest>
 
@@ -171,8 +172,9 @@ private slots:
         QVERIFY(setModes(path(Source + "Upgrade.tessarkzip"), {{"Upgrade", archiveMode}, {"plugins/libnew.so", archiveMode}}));
         DownloadFile worker;
         worker.UpdateUpgrradeProgram();
-        QCOMPARE(filesWithContent(path("Upgrade")), (QStringList{".hidden.cfg=hidden", "Upgrade=new updater", "helper.cfg=helper",
-                                                              "lib.so=old lib", "plugins/libnew.so=new plugin"}));
+        const QString digest = QCryptographicHash::hash("new updater", QCryptographicHash::Sha256).toHex() + '\n';
+        QCOMPARE(filesWithContent(path("Upgrade")), (QStringList{".hidden.cfg=hidden", ".upgrade-digest=" + digest, "Upgrade=new updater",
+                                                              "helper.cfg=helper", "lib.so=old lib", "plugins/libnew.so=new plugin"}));
         QCOMPARE(QString::number(modeOf(path("Upgrade/Upgrade")), 8), QString::number(landedMode, 8));
         QCOMPARE(QString::number(modeOf(path("Upgrade/plugins/libnew.so")), 8), QString::number(landedMode, 8));
         QCOMPARE(updaterFolders(), QStringList{"Upgrade"});
@@ -183,8 +185,10 @@ private slots:
     // After a failed rename-back the only updater is at Upgrade.old, and the archive lacks the updater
     // program. Whatever stands at Upgrade, the one copy of the program stays byte for byte, what stood
     // there is kept, and the next update starts. A link at Upgrade.old or Upgrade.new goes itself. A
-    // program at Upgrade that is empty, shorter than Upgrade.old's or a link is no whole updater; of two
-    // whole ones, Upgrade's stays. A link in the download or in the old updater folder is not followed.
+    // program at Upgrade is whole only when proven: its bytes match the digest recorded when it was put in
+    // place, or those of Upgrade.old's; so one empty, cut short, zeroed or holding junk, or a link, is no
+    // whole updater, and Upgrade.old's is put back or, where it cannot be, started. Of two whole ones,
+    // Upgrade's stays. A link in the download or in the old updater folder is not followed.
     void theLastCopyOfTheUpdaterIsNeverLost_data()
     {
         QTest::addColumn<QString>("atUpgrade"); // what stands at Upgrade: "updater" or what is left at Upgrade.old
@@ -201,6 +205,13 @@ private slots:
         QTest::newRow("a program at Upgrade cut short") << "cut program" << "" << false;
         QTest::newRow("a link at Upgrade's program to a longer file") << "program link" << "" << false;
         QTest::newRow("whole updaters at both: Upgrade's stays") << "updater, older at Upgrade.old" << "" << false;
+        QTest::newRow("the same program at both, no digest recorded: Upgrade's stays")
+            << "updater, same at Upgrade.old" << "" << false;
+        QTest::newRow("a program at Upgrade as long as Upgrade.old's, all zeros") << "zeroed program" << "" << false;
+        QTest::newRow("a program at Upgrade longer than Upgrade.old's, junk") << "junk program" << "" << false;
+        QTest::newRow("a 1-byte program at Upgrade") << "1-byte program" << "" << false;
+        QTest::newRow("an all-zero program at Upgrade, no name free to set it aside: Upgrade.old's starts")
+            << "zeroed program, no aside name free" << "" << false;
         QTest::newRow("a file at Upgrade, nothing at Upgrade.old, the archive holds the program")
             << "file, no old" << "" << true;
         QTest::newRow("links in the download and in the old updater folder") << "updater, links" << "" << false;
@@ -224,6 +235,17 @@ private slots:
         QVERIFY(atUpgrade != "empty program" || m_app->write("Upgrade/Upgrade", ""));
         QVERIFY(atUpgrade != "cut program" || m_app->write("Upgrade/Upgrade", program.left(12)));
         QVERIFY(atUpgrade != "updater, older at Upgrade.old" || m_app->write("Upgrade.old/Upgrade", "#!/bin/sh\n"));
+        // The digest as a refresh recorded it when it put the program in place.
+        const QByteArray recorded = QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n';
+        const QByteArray zeros(program.size(), '\0'), junk(program.size() + 100, char(0xa5));
+        QVERIFY(!(atUpgrade.startsWith("zeroed") || atUpgrade.endsWith("older at Upgrade.old"))
+                || m_app->write("Upgrade/.upgrade-digest", recorded));
+        QVERIFY(atUpgrade != "updater, same at Upgrade.old" || m_app->write("Upgrade.old/Upgrade", program));
+        QVERIFY(!atUpgrade.startsWith("zeroed program") || m_app->write("Upgrade/Upgrade", zeros));
+        QVERIFY(atUpgrade != "junk program" || m_app->write("Upgrade/Upgrade", junk));
+        QVERIFY(atUpgrade != "1-byte program" || m_app->write("Upgrade/Upgrade", program.left(1)));
+        for (int n = 0; atUpgrade.endsWith("no aside name free") && n < 10; ++n)
+            QVERIFY(m_app->write("Upgrade.aside" + (n ? QString::number(n) : QString()), "taken"));
         TempAppDir outside;
         QVERIFY(outside.write("Upgrade", "outside program") && outside.write("sub/lib.so", "outside lib"));
         QVERIFY(outside.write("long/Upgrade", "outside program " + QByteArray(4096, 'x')));
@@ -247,7 +269,8 @@ private slots:
             return;
         }
         const QStringList all = filesWithContent(m_app->path());
-        const QString copy = atUpgrade == "dangling link" ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";
+        const bool leftAtOld = atUpgrade == "dangling link" || atUpgrade.endsWith("no aside name free");
+        const QString copy = leftAtOld ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";
         QCOMPARE(all.filter(QRegularExpression("(^|/)Upgrade=" + QRegularExpression::escape(QString::fromUtf8(program)) + "$")),
                  QStringList{copy + program});
         QVERIFY2(filesWithContent(path("Upgrade")).filter("outside").isEmpty(), qPrintable(all.join(", ")));
@@ -255,6 +278,9 @@ private slots:
                                : atUpgrade == "partial"           ? "Upgrade.aside/partial.so=partial"
                                : atUpgrade == "cut program"       ? "Upgrade.aside/Upgrade=" + program.left(12)
                                : atUpgrade == "empty program"     ? "Upgrade.aside/Upgrade="
+                               : atUpgrade == "zeroed program"    ? "Upgrade.aside/Upgrade=" + QString::fromUtf8(zeros)
+                               : atUpgrade == "junk program"      ? "Upgrade.aside/Upgrade=" + QString::fromUtf8(junk)
+                               : atUpgrade == "1-byte program"    ? "Upgrade.aside/Upgrade=#"
                                                                   : QString();
         QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
         QVERIFY(worker.StartUpgradeProgram());

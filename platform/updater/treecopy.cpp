@@ -4,7 +4,9 @@
 #include "platform/userplaces.h"
 #include "testpause.h"
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -54,11 +56,21 @@ bool setMode(QFile& file, QFileDevice::Permissions permissions)
 
 } // namespace
 
-bool TreeCopy::putBack(LockedFolder& folder, const QString& aside, const QString& target)
+bool TreeCopy::putBack(LockedFolder& folder, const QString& aside, const QString& target, QString* why)
 {
-    if (folder.sameFile(aside, target))
-        return folder.removeFile(aside);
-    return folder.renameOver(aside, target);
+#ifdef Q_OS_WIN
+    SetLastError(ERROR_SUCCESS);
+#else
+    errno = 0;
+#endif
+    const bool done = folder.sameFile(aside, target) ? folder.removeFile(aside) : folder.renameOver(aside, target);
+    // Read at once, before anything else can change it. A step that failed without a code of the
+    // system's (a folder on the way no longer reachable) is still named.
+    if (!done && why) {
+        const QString error = qt_error_string();
+        *why = error.isEmpty() ? QStringLiteral("the old file or its place can no longer be reached") : error;
+    }
+    return done;
 }
 
 TreeCopy::TreeCopy(LockedFolder& folder, const QString& stagedDir, UpgradeLog& log, UpgradeJournal& journal)
@@ -180,17 +192,18 @@ bool TreeCopy::copy(const std::function<bool()>& mayGoOn)
                       QStringLiteral("cannot create the upgrade's record; nothing copied"));
     }
     TestPause::at("record-begun", m_log);
+    // before: as the log shows it (the record's path already is).
     const auto stop = [&](const QString& before) {
         m_stopped = true;
-        refuse(QStringLiteral("升级程序的锁已不属于它（其文件被替换，或应用程序目录被移走）：在 %1 之前停止").arg(m_folder.shown(before)),
+        refuse(QStringLiteral("升级程序的锁已不属于它（其文件被替换，或应用程序目录被移走）：在 %1 之前停止").arg(before),
                QStringLiteral("the updater's lock is no longer its own (its file was replaced, or the application "
                               "folder moved): stopped before %1")
-                   .arg(m_folder.shown(before)));
+                   .arg(before));
         return fail();
     };
     for (const Item& item : m_items) {
         if (mayGoOn && !mayGoOn())
-            return stop(item.target);
+            return stop(m_folder.shown(item.target));
         // Planned, but a folder on the way may have become a link since.
         if (linkOnTheWay(item.target)) {
             refuse(QStringLiteral("目标路径经过符号链接：%1").arg(m_folder.shown(item.target)),
@@ -268,11 +281,11 @@ void TreeCopy::rollBack()
     for (int i = m_written.size() - 1; i >= 0; --i) {
         const Written& w = m_written.at(i);
         if (!w.aside.isEmpty()) {
-            if (putBack(m_folder, w.aside, w.target)) {
+            QString error;
+            if (putBack(m_folder, w.aside, w.target, &error)) {
                 ++putBackCount;
             } else {
                 m_restored = false;
-                const QString error = qt_error_string();
                 const QString target = m_folder.shown(w.target), aside = m_folder.shown(w.aside);
                 m_log.failure({QStringLiteral("无法恢复 %1（原文件保留为 %2）：%3").arg(target, aside, error),
                                QStringLiteral("cannot put back %1 (the old file is kept as %2): %3")
@@ -359,7 +372,7 @@ bool TreeCopy::replaceFile(const Item& item)
         if (written != chunk.size()) { // a short write sets no error of its own: a full disk, a size limit
             error = temp.error() != QFileDevice::NoError
                         ? temp.errorString()
-                        : QStringLiteral("%1 of %2 bytes written").arg(qMax<qint64>(written, 0)).arg(chunk.size());
+                        : QStringLiteral("%1 of %2 bytes written").arg(QString::number(qMax<qint64>(written, 0)), QString::number(chunk.size()));
         }
     }
     if (error.isEmpty() && !temp.flush())

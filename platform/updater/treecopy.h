@@ -42,8 +42,8 @@ public:
     static QString targetName(const QString& stagedName);
     // Gives target back its old file, kept aside under aside (both relative to folder). While both
     // names still lead to one file (kept aside, not yet replaced), a rename would do nothing: the second
-    // name is removed instead.
-    static bool putBack(LockedFolder& folder, const QString& aside, const QString& target);
+    // name is removed instead. When it fails, why (if given) says what the system gave as the reason.
+    static bool putBack(LockedFolder& folder, const QString& aside, const QString& target, QString* why = nullptr);
 
 private:
     // Both relative to the folder.

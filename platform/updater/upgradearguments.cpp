@@ -51,8 +51,8 @@ bool UpgradeArgumentCheck::check(const QStringList& arguments, UpgradeArguments*
 {
     if (arguments.size() != Count + 1) {
         const QString n = QString::number(arguments.size() - 1);
-        return refuse(why, QStringLiteral("参数个数错误：%1 个，应为 %2 个").arg(n).arg(Count),
-                      QStringLiteral("wrong number of arguments: %1, expected %2").arg(n).arg(Count));
+        return refuse(why, QStringLiteral("参数个数错误：%1 个，应为 %2 个").arg(n, QString::number(Count)),
+                      QStringLiteral("wrong number of arguments: %1, expected %2").arg(n, QString::number(Count)));
     }
     if (arguments.at(1) != QLatin1String("upgrade")) {
         return refuse(why, QStringLiteral("第一个参数不是 \"upgrade\"：%1").arg(arguments.at(1)),

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
+#include <vector>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -33,18 +36,20 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
 {
     const QDeadlineTimer deadline(timeoutMs);
     bool told = false;
+    const auto movedAway = [&] {
+        log.failure({QStringLiteral("等待锁期间应用程序目录 %1 被移走，未更改任何文件").arg(m_appDir),
+                     QStringLiteral("the application folder %1 was moved away while the updater waited for its "
+                                    "lock; nothing changed")
+                         .arg(m_appDir)});
+        return false;
+    };
     for (;;) {
         bool held = false;
         if (tryOnce(&held))
             return true;
         m_heldByAnother = held;
-        if (folderMoved()) {
-            log.failure({QStringLiteral("等待锁期间应用程序目录 %1 被移走，未更改任何文件").arg(m_appDir),
-                         QStringLiteral("the application folder %1 was moved away while the updater waited for its "
-                                        "lock; nothing changed")
-                             .arg(m_appDir)});
-            return false;
-        }
+        if (folderMoved())
+            return movedAway();
         if (!held) {
             log.failure({QStringLiteral("无法锁定 %1（不是普通文件或无法创建），未更改任何文件").arg(m_path),
                          QStringLiteral("cannot take the lock %1 (not a regular file, or it cannot be made); "
@@ -53,7 +58,11 @@ bool UpgradeLock::acquire(int timeoutMs, UpgradeLog& log)
             return false;
         }
         if (deadline.hasExpired()) {
-            log.failure({QStringLiteral("%1 毫秒后锁 %2 仍被另一个进程持有，未更改任何文件").arg(timeoutMs).arg(m_path),
+            // Moved away while another kept it past the wait: the folder this run leaves its notice in,
+            // and whose tool it starts, is where it is now, not what took its path.
+            if (movedWhileHeld())
+                return movedAway();
+            log.failure({QStringLiteral("%1 毫秒后锁 %2 仍被另一个进程持有，未更改任何文件").arg(QString::number(timeoutMs), m_path),
                          QStringLiteral("the lock %1 is still held by another process after %2 ms; nothing changed")
                              .arg(m_path, QString::number(timeoutMs))});
             return false;
@@ -100,6 +109,7 @@ bool UpgradeLock::tryOnce(bool* held)
 
 bool UpgradeLock::stillHeld() const { return m_handle != nullptr; }
 bool UpgradeLock::folderMoved() const { return false; }
+bool UpgradeLock::movedWhileHeld() { return false; }
 int UpgradeLock::folderFd() const { return -1; }
 
 void UpgradeLock::release()
@@ -116,6 +126,28 @@ void UpgradeLock::release()
     m_ours = false;
 }
 #else
+namespace {
+bool inGroups(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    std::vector<gid_t> groups(size_t(qMax(::getgroups(0, nullptr), 0)));
+    if (!groups.empty())
+        groups.resize(size_t(qMax(::getgroups(int(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// Whether st's mode bits let this process read and write the file, as open() decides for every user
+// but root, who passes those checks: a lock file made read-only is one nobody's run may take.
+bool modeLetsReadWrite(const struct stat& st)
+{
+    const mode_t bits = st.st_uid == ::geteuid() ? (st.st_mode >> 6) & 07
+                        : inGroups(st.st_gid)     ? (st.st_mode >> 3) & 07
+                                                  : st.st_mode & 07;
+    return (bits & 06) == 06;
+}
+} // namespace
+
 bool UpgradeLock::tryOnce(bool* held)
 {
     *held = false;
@@ -147,7 +179,7 @@ bool UpgradeLock::tryOnce(bool* held)
         const int fd = ::openat(m_dirFd, QFile::encodeName(UpdaterNames::lock()).constData(),
                                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         struct stat opened {};
-        if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || !modeLetsReadWrite(opened)) {
             if (fd >= 0)
                 ::close(fd);
             return false;
@@ -197,6 +229,12 @@ bool UpgradeLock::stillNamed() const { return m_dirFd >= 0 && stillAt(m_fd, m_di
 bool UpgradeLock::folderStillNamed() const { return stillAt(m_dirFd, AT_FDCWD, m_appDir); }
 
 bool UpgradeLock::folderMoved() const { return m_moved || (m_locked && !folderStillNamed()); }
+
+bool UpgradeLock::movedWhileHeld()
+{
+    m_moved = m_moved || (m_dirFd >= 0 && !folderStillNamed());
+    return m_moved;
+}
 
 int UpgradeLock::folderFd() const { return m_dirFd; }
 

@@ -32,6 +32,8 @@ public:
 
 private:
     bool tryOnce(bool* held);
+    // Whether the folder opened while waiting has left its path meanwhile (then folderMoved() says so).
+    bool movedWhileHeld();
     void release();
 
     QString m_appDir;

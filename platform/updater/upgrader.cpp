@@ -135,7 +135,12 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
         log.failure({QStringLiteral("升级未进行"), QStringLiteral("upgrade not done")});
         if (lock.folderMoved()) {
             leaveNoticeForTheTool(folder, GiveUp::FolderMoved, log);
-            restartMovedTool(folder, a, log);
+            // An updater of this folder that kept the lock past the wait restarts the tool where it is.
+            if (lock.heldByAnother() && anotherUpdaterAtWork(arguments))
+                log.step({QStringLiteral("另一个升级程序仍在运行，由它重新启动 %1").arg(a.toolName),
+                          QStringLiteral("another updater of this folder still runs and restarts %1").arg(a.toolName)});
+            else
+                restartMovedTool(folder, a, log);
             return UpgradeExit::Busy;
         }
         leaveNoticeForTheTool(folder, lock.heldByAnother() ? GiveUp::LockHeld : GiveUp::Lock, log);
@@ -162,12 +167,10 @@ UpgradeExit Upgrader::run(const QStringList& arguments)
     const QDeadlineTimer recordDeadline(copyWaitMs());
     if (recovery == UpgradeJournal::Recovery::WriterRuns) {
         log.step({QStringLiteral("记录 %1 仍由正在运行的升级程序写入：等待其结束（最多 %2 毫秒），不予执行")
-                      .arg(journal.path())
-                      .arg(recordDeadline.remainingTime()),
+                      .arg(journal.path(), QString::number(recordDeadline.remainingTime())),
                   QStringLiteral("the record %1 is still being written by a running updater: waiting for it to end "
                                  "(at most %2 ms), never following it meanwhile")
-                      .arg(journal.path())
-                      .arg(recordDeadline.remainingTime())});
+                      .arg(journal.path(), QString::number(recordDeadline.remainingTime()))});
     }
     while (recovery == UpgradeJournal::Recovery::WriterRuns && !recordDeadline.hasExpired()) {
         QThread::msleep(RecordPollMs);

@@ -3,15 +3,18 @@
 
 #include "Update/safeunzip.h"
 #include "Update/serverpath.h"
+#include "platform/updaternames.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QThread>
 
 namespace {
@@ -65,6 +68,43 @@ qint64 updaterSize(const QString& folder)
 }
 
 bool holdsUpdater(const QString& folder) { return updaterSize(folder) >= 0; }
+
+// The SHA-256 of the file at path, in hex; empty when it cannot be read.
+QByteArray digestOf(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : QByteArray();
+}
+
+QString digestPath(const QString& folder) { return folder + QLatin1Char('/') + UpdaterNames::programDigest(); }
+
+// Whether folder's updater program is proven whole: its bytes match the digest recorded when the folder
+// was put in place, or they are those of the program at old, the copy it was made from. Length proves
+// nothing: a crash can leave a copy as long as the program, or longer, that does not hold its bytes.
+bool provenUpdater(const QString& folder, const QString& old)
+{
+    if (!holdsUpdater(folder))
+        return false;
+    const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName());
+    if (digest.isEmpty())
+        return false;
+    const QFileInfo recordedInfo(digestPath(folder));
+    QFile recorded(recordedInfo.filePath());
+    if (recordedInfo.isFile() && !recordedInfo.isSymLink() && recorded.open(QIODevice::ReadOnly)
+        && recorded.read(2 * digest.size()).trimmed() == digest)
+        return true;
+    return holdsUpdater(old) && digestOf(old + QLatin1Char('/') + programName()) == digest;
+}
+
+// Records in folder the digest of its updater program, saved whole, before the folder takes its place.
+bool recordDigest(const QString& folder)
+{
+    const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName());
+    QSaveFile file(digestPath(folder));
+    return !digest.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(digest + '\n') == digest.size() + 1
+           && file.commit();
+}
 
 bool standsAt(const QString& path)
 {
@@ -153,15 +193,13 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
     return false;
 }
 
-// A refresh whose rename-back failed left the only updater at old: it goes back in its place before
-// anything else, whatever else stands there set aside, so that it starts and is never removed as a
-// leftover. A program at folder that is shorter than old's was cut short (a copy that ended early):
-// no whole updater either. False when it stays at old, which is then the one started. A link at
-// folder is not ours to move.
+// A refresh whose rename-back failed, or that ended before the old copy went, left an updater at old:
+// unless folder's program is proven whole, old's goes back in its place before anything else, whatever
+// else stands there set aside, so that it starts and is never removed as a leftover. False when it
+// stays at old, which is then the one started. A link at folder is not ours to move.
 bool putBackLeftUpdater(const QString& folder, const QString& old)
 {
-    const qint64 left = updaterSize(old);
-    if (left < 0 || updaterSize(folder) >= left)
+    if (!holdsUpdater(old) || provenUpdater(folder, old))
         return true;
     if (!QFileInfo(folder).isSymLink() && clearPlace(folder) && QDir().rename(old, folder)) {
         qWarning() << __LINE__ << "the updater folder was put back from" << old;
@@ -203,7 +241,7 @@ void DownloadFile::UpdateUpgrradeProgram()
     // The new updater folder is put together beside the old one, from the old files and the
     // downloaded ones, and takes its place only when every file is written and the updater program is
     // among them: a refresh that fails leaves the old updater whole and startable.
-    // Past the put-back, old holds no updater that target lacks: what is left there is a refresh's
+    // Past the put-back, target's updater is proven or old holds none: what is left there is a refresh's
     // leftover; a link there or at next goes itself.
     bool refreshed = removeTree(next) && removeTree(old);
     if (refreshed)
@@ -214,6 +252,8 @@ void DownloadFile::UpdateUpgrradeProgram()
                    << programName();
         refreshed = false;
     }
+    // What proves the program whole at the next refresh and start, in the folder it goes in with.
+    refreshed = refreshed && recordDigest(next);
     // A file in the updater's place is no part of an updater: it is kept beside it, never removed.
     refreshed = refreshed && (QFileInfo(target).isDir() || clearPlace(target)) && swapIn(next, target, old);
     if (!refreshed) {
@@ -230,7 +270,8 @@ void DownloadFile::UpdateUpgrradeProgram()
 bool DownloadFile::StartUpgradeProgram()
 {
     const QString appDir = appDirPath();
-    // Where a refresh could not put the old updater back in its place, it is started where it stays.
+    // Where a refresh could not put the old updater back in its place, it is started where it stays,
+    // unless the one in its place is proven whole.
     const QString left = QDir::cleanPath(updaterFolder()) + QStringLiteral(".old");
     // A link at the program, or an empty one, is never started; a linked updater folder is started as
     // it is.
@@ -239,7 +280,7 @@ bool DownloadFile::StartUpgradeProgram()
         return info.isFile() && !info.isSymLink() && info.size() > 0;
     };
     QString program = updaterProgram();
-    if (!startable(program) && holdsUpdater(left))
+    if (holdsUpdater(left) && !provenUpdater(QDir::cleanPath(updaterFolder()), left))
         program = left + QLatin1Char('/') + programName();
     const bool whole = startable(program);
     const QStringList arguments{
