@@ -9,8 +9,10 @@
 #ifdef Q_OS_WIN
 #include <QSettings>
 
-bool setStartWithSystem(bool on)
+bool setStartWithSystem(bool on, bool* linkLeftAlone)
 {
+    if (linkLeftAlone)
+        *linkLeftAlone = false;
     QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                   QSettings::NativeFormat);
     const QString name = QCoreApplication::applicationName();
@@ -39,7 +41,51 @@ QString startWithSystemPlace()
 
 #else
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// A name that is a link (a dangling one too), or a file that has another name as well: removing or
+// replacing it would change what the user arranged there.
+bool isLink(const struct stat& st)
+{
+    return S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1);
+}
+
+enum class Removal { Removed, Link, Failed };
+
+// Removes the entry only when it is a file of its own. The file is judged by a descriptor opened on it,
+// and the name is unlinked only while it still names that file.
+Removal removeEntry(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat atName {};
+    if (::lstat(name.constData(), &atName) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? Removal::Removed : Removal::Failed;
+    if (isLink(atName))
+        return Removal::Link;
+    if (!S_ISREG(atName.st_mode))
+        return QFile::remove(path) ? Removal::Removed : Removal::Failed;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP ? Removal::Link : Removal::Failed;
+    struct stat opened {};
+    const bool statted = ::fstat(fd, &opened) == 0;
+    ::close(fd);
+    if (!statted)
+        return Removal::Failed;
+    if (isLink(opened))
+        return Removal::Link;
+    struct stat again {};
+    if (::lstat(name.constData(), &again) != 0 || again.st_dev != opened.st_dev || again.st_ino != opened.st_ino)
+        return Removal::Failed; // replaced meanwhile: what stands there now was not looked at
+    if (isLink(again))
+        return Removal::Link;
+    return ::unlink(name.constData()) == 0 ? Removal::Removed : Removal::Failed;
+}
 
 // The escapes of a desktop entry string value; backslashes were already doubled by the caller when needed.
 QString escapeStringValue(const QString& value)
@@ -86,11 +132,24 @@ QString desktopExecArgument(const QString& argument)
     return escapeStringValue(QLatin1Char('"') + quoted + QLatin1Char('"'));
 }
 
-bool setStartWithSystem(bool on)
+bool setStartWithSystem(bool on, bool* linkLeftAlone)
 {
+    bool link = false;
+    if (!linkLeftAlone)
+        linkLeftAlone = &link;
+    *linkLeftAlone = false;
     const QString path = autostartEntryPath();
-    if (!on)
-        return !QFileInfo::exists(path) || QFile::remove(path);
+    if (!on) {
+        const Removal removal = removeEntry(path);
+        *linkLeftAlone = removal == Removal::Link;
+        return removal == Removal::Removed;
+    }
+    // Turned on over a link, the link stays too: the save would otherwise put a file of ours in its place.
+    struct stat atName {};
+    if (::lstat(QFile::encodeName(path).constData(), &atName) == 0 && isLink(atName)) {
+        *linkLeftAlone = true;
+        return false;
+    }
 
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;

@@ -3,8 +3,10 @@
 #include <QString>
 
 // Turns the entry on (rewritten with the current executable path) or off (removed). False when the
-// change could not be made; the caller keeps its own state either way.
-bool setStartWithSystem(bool on);
+// change could not be made; the caller keeps its own state either way. A link the user put at the entry
+// (symbolic, or a file with another name too) is neither removed nor replaced: false, and *linkLeftAlone
+// is set, so the caller can tell the user.
+bool setStartWithSystem(bool on, bool* linkLeftAlone = nullptr);
 // Whether the entry is there, whatever executable it names.
 bool isStartWithSystem();
 // Where the entry lives, as the user would look for it (a file, or the registry key on Windows).

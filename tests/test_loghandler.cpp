@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 static const QDateTime Morning(QDate(2024, 3, 9), QTime(9, 15, 2));
 
@@ -53,28 +54,58 @@ private slots:
         }
     }
 
-    // A link at the day's file name is left alone, and so is what it names: nothing is logged there.
+    // A link at the day's file name is left alone, and so is what it names: nothing is logged there. A
+    // file that has another name as well (a hard link) is not appended to either: the run logs to a
+    // file of its own beside it, and says so once.
     void linkAtTheFileNameIsLeftAlone_data()
     {
         QTest::addColumn<bool>("targetThere");
-        QTest::newRow("link to a file outside") << true;
-        QTest::newRow("link to nowhere outside") << false;
+        QTest::addColumn<int>("hardLinks"); // names taken by hard links to the user's file, the day's first
+        QTest::newRow("link to a file outside") << true << 0;
+        QTest::newRow("link to nowhere outside") << false << 0;
+        QTest::newRow("hard link to a file outside") << true << 1;
+        QTest::newRow("hard links at the day's file and the first name beside it") << true << 2;
+        // The names beside it are few: past them nothing is logged.
+        QTest::newRow("hard links at the day's file and every name beside it") << true << 9;
     }
     void linkAtTheFileNameIsLeftAlone()
     {
         QFETCH(bool, targetThere);
+        QFETCH(int, hardLinks);
         TempDir outside;
         const QString target = outside.filePath(QStringLiteral("own.txt"));
         QVERIFY(!targetThere || m_dir->write(QStringLiteral("own.txt"), "the user's own\n"));
         QVERIFY(!targetThere || QFile::rename(m_dir->filePath(QStringLiteral("own.txt")), target));
-        const QString name = m_dir->filePath(Morning.date().toString(QStringLiteral("'log/'yyyy-MM-dd'.txt'")));
-        QVERIFY(QDir().mkpath(QFileInfo(name).path()) && QFile::link(target, name));
+        const QString day = Morning.date().toString(QStringLiteral("'log/'yyyy-MM-dd"));
+        const QString name = m_dir->filePath(day + QStringLiteral(".txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(name).path()));
+        if (hardLinks == 0)
+            QVERIFY(QFile::link(target, name));
+        for (int i = 0; i < hardLinks; ++i) {
+            const QString at = i == 0 ? name : m_dir->filePath(day + QStringLiteral("-%1.txt").arg(i + 1));
+            QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
+        }
         LogHandler::instance()->installMessageHandler();
         qWarning("a line");
+        LogHandler::instance()->checkDate();
         LogHandler::instance()->release();
-        QCOMPARE(QFileInfo(name).symLinkTarget(), target);
+        if (hardLinks == 0)
+            QCOMPARE(QFileInfo(name).symLinkTarget(), target);
         QCOMPARE(readFile(target), targetThere ? QByteArray("the user's own\n") : QByteArray());
         QCOMPARE(QFileInfo::exists(target), targetThere);
+        if (hardLinks == 0)
+            return;
+        const QString own = m_dir->filePath(day + QStringLiteral("-%1.txt").arg(hardLinks + 1));
+        if (hardLinks == 9) {
+            QVERIFY(!QFile::exists(own));
+            QCOMPARE(QDir(QFileInfo(name).path()).entryList({QFileInfo(day).fileName() + '*'}, QDir::Files).size(), 9);
+            return;
+        }
+        const QString text = QString::fromUtf8(readFile(own));
+        QCOMPARE(text.count(QStringLiteral("another name")), 1);
+        QVERIFY2(text.contains(name) && text.contains(own) && text.endsWith(QLatin1String(": a line\n")),
+                 qPrintable(text));
+        QCOMPARE(QFileInfo(name).size(), QFileInfo(target).size());
     }
 
     void moreThanTenFilesDeleteTheFirstByName_data()

@@ -21,6 +21,8 @@ namespace {
 constexpr int DayCheckMs = 600000;
 constexpr int FlushMs = 1000;
 constexpr int MaxLogFiles = 10;
+// How many names a day's log may move on to when the ones before it have other names as well.
+constexpr int MaxOwnNames = 9;
 
 // Shared by the handler function and the private part; all guarded by s_logMutex.
 QFile* s_logFile = nullptr;
@@ -86,36 +88,81 @@ QString fileNameOnly(const char* file)
     return path.mid(cut + 1);
 }
 
+QString logLine(QtMsgType type, const char* file, int line, const QString& message)
+{
+    return QStringLiteral("%1 - [%2] (%3:%4): %5\n")
+        .arg(now().toString(QStringLiteral("hh:mm:ss")), levelWord(type), fileNameOnly(file), QString::number(line),
+             message);
+}
+
+enum class Opening {
+    Opened,
+    Shared, // a file that has another name as well: left alone
+    Failed,
+};
+
 // Opens the day's file for appending: never through a link at its name, and only a regular file (a
-// FIFO there would hold the open until a reader came).
-bool openLogFile(QFile* file)
+// FIFO there would hold the open until a reader came) that has no other name (a hard link: what is
+// appended would grow that other file too). Judged on the descriptor, so on the file that was opened.
+Opening openLogFile(QFile* file)
 {
 #ifndef Q_OS_WIN
     const int fd = ::open(QFile::encodeName(file->fileName()).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
-        return false;
+        return Opening::Failed;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return false;
+        return Opening::Failed;
     }
-    return file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle);
+    if (st.st_nlink > 1) {
+        ::close(fd);
+        return Opening::Shared;
+    }
+    if (::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        ::close(fd);
+        return Opening::Failed;
+    }
+    return file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle)
+               ? Opening::Opened
+               : Opening::Failed;
 #else
-    return file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    return file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text) ? Opening::Opened
+                                                                                    : Opening::Failed;
 #endif
 }
 
+// The day's file, or, when that has another name as well, the first file of its own among
+// <date>-2.txt ... <date>-<MaxOwnNames>.txt; that move is said once, on standard error and in the
+// file it starts.
 bool openStream(const QString& path)
 {
-    s_logFile = new QFile(path);
-    if (!openLogFile(s_logFile)) {
-        std::fprintf(stderr, "log: %s does not open as a regular file of its own; nothing is logged there\n",
-                     QFile::encodeName(path).constData());
-        return false;
+    QString name = path;
+    for (int n = 2;; ++n) {
+        s_logFile = new QFile(name);
+        const Opening opening = openLogFile(s_logFile);
+        if (opening == Opening::Opened)
+            break;
+        delete s_logFile;
+        s_logFile = nullptr;
+        if (opening == Opening::Failed || n > MaxOwnNames) {
+            std::fprintf(stderr, "log: %s does not open as a regular file of its own; nothing is logged there\n",
+                         QFile::encodeName(name).constData());
+            return false;
+        }
+        name = path.left(path.size() - 4) + QStringLiteral("-%1.txt").arg(n);
     }
     s_logStream = new QTextStream(s_logFile);
     s_logStream->setCodec("UTF-8");
+    if (name != path) {
+        const QString said = QStringLiteral("log: %1 has another name as well (a hard link) and is left alone; "
+                                            "this run logs to %2")
+                                 .arg(path, name);
+        std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
+        *s_logStream << logLine(QtWarningMsg, __FILE__, __LINE__, said);
+        s_logStream->flush();
+    }
     return true;
 }
 
@@ -217,9 +264,7 @@ void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext&
     writeStdout(message);
     if (!s_logStream)
         return;
-    *s_logStream << QStringLiteral("%1 - [%2] (%3:%4): %5\n")
-                        .arg(now().toString(QStringLiteral("hh:mm:ss")), levelWord(type), fileNameOnly(context.file),
-                             QString::number(context.line), message);
+    *s_logStream << logLine(type, context.file, context.line, message);
     // A crash often follows an error, and a fatal message aborts right after this: keep both lines.
     if (type == QtCriticalMsg || type == QtFatalMsg)
         s_logStream->flush();

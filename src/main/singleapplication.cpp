@@ -3,6 +3,7 @@
 #include "main/tessark.h"
 #include "platform/localservername.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -13,7 +14,26 @@ namespace {
 constexpr int ConnectWaitMs = 500;
 constexpr int WriteWaitMs = 30000;
 constexpr int ReadWaitMs = 1000;
+// How long a new copy waits for the running one to say it took the message: well past ReadWaitMs, which
+// the running copy may spend on the message before it answers.
+constexpr int AnswerWaitMs = 5000;
+// Ends the message: no argument holds a NUL.
+constexpr char EndMark = '\0';
+// What the running copy answers once it has the whole message.
+const QByteArray Answer = QByteArrayLiteral("taken");
+
+// Whether the running copy answered within the wait. A connection can succeed to a copy that is being
+// killed (its socket still queues connections); such a copy never answers, and its end closes ours.
+bool answered(QLocalSocket& socket)
+{
+    const QDeadlineTimer deadline(AnswerWaitMs);
+    while (socket.bytesAvailable() < Answer.size()) {
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+    }
+    return socket.read(Answer.size()) == Answer;
 }
+} // namespace
 
 SingleApplication::SingleApplication(int& argc, char** argv)
     : QApplication(argc, argv), m_serverName(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
@@ -46,13 +66,23 @@ void SingleApplication::initLocalConnection()
         newLocalServer();
         return;
     }
-    m_running = true;
     QTextStream stream(&socket);
     const QStringList args = QCoreApplication::arguments();
-    // Only the arrival matters to the first copy; it never reads the text.
+    // Only the arrival matters to the first copy; it reads the text only up to the end mark.
     stream << (args.size() < 2 ? QString() : args.last());
     stream.flush();
+    socket.write(&EndMark, 1);
     socket.waitForBytesWritten(WriteWaitMs);
+    if (!answered(socket)) {
+        // Nothing there takes the message: this copy is the one that runs, under the name the other left.
+        socket.abort();
+        m_guardWarnings << QStringLiteral("Single instance: %1 took the connection but did not answer; "
+                                          "taken for a stale name and replaced")
+                               .arg(m_serverPath);
+        newLocalServer();
+        return;
+    }
+    m_running = true;
 }
 
 void SingleApplication::newLocalServer()
@@ -96,7 +126,16 @@ void SingleApplication::newLocalConnection()
         qWarning() << "Single instance: refused a connection from another user on" << m_serverPath;
         return;
     }
-    connection->waitForReadyRead(ReadWaitMs);
+    // The answer tells the new copy that a running one took its message, so that it may end.
+    const QDeadlineTimer deadline(ReadWaitMs);
+    bool whole = connection->readAll().contains(EndMark);
+    while (!whole && connection->waitForReadyRead(int(deadline.remainingTime())))
+        whole = connection->readAll().contains(EndMark);
+    if (whole) {
+        connection->write(Answer);
+        connection->waitForBytesWritten(ReadWaitMs);
+        connection->disconnectFromServer();
+    }
     delete connection;
     if (m_mainWindow)
         m_mainWindow->mainShow();

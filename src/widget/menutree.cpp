@@ -182,10 +182,14 @@ void MenuTree::showMenuTreeSlot(QPoint pos)
 
 bool MenuTree::setAutoStart(bool on)
 {
-    if (setStartWithSystem(on))
+    bool link = false;
+    if (setStartWithSystem(on, &link))
         return true;
     qWarning().noquote() << "start with the system: the entry could not be" << (on ? "written:" : "removed:")
                          << startWithSystemPlace();
+    // A link the user put there stays as it is, and is told as every other saved file tells its link.
+    if (link)
+        filenotice::saveFailed(startWithSystemPlace(), QStringLiteral("a link stands at the name; it is left alone"));
     return false;
 }
 
