@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
 #include <csignal>
 #include <memory>
 #include <vector>
@@ -210,10 +211,12 @@ private slots:
         rec()->setChecked(false);
     }
 
-    // Exit, an unplug, the system's close and a stop signal (as the tool's start sets them up) end a
-    // recording: the keyboard stops recording where it can still be reached, the page lets the window
-    // go, and what was recorded is remembered in the kept macros' list. A signal runs Exit, also while
-    // a box waits for an answer: it is answered as cancelled.
+    // Exit, an unplug, the system's close, the desktop's log-out and a stop signal (as the tool's start
+    // sets them up) end a recording: the keyboard stops recording where it can still be reached, the
+    // page lets the window go, and what was recorded is remembered in the kept macros' list. A signal
+    // runs Exit, also while a box waits for an answer: it is answered as cancelled, and Exit waits until
+    // the box's caller has had its answer. A signal caught from the program's start before anything
+    // watched is a request at once; one inherited as ignored stays ignored.
     void recordingEndsWithTheDevice_data()
     {
         QTest::addColumn<QString>("how");
@@ -226,15 +229,53 @@ private slots:
         QTest::newRow("SIGTERM") << "signal" << int(SIGTERM);
         QTest::newRow("SIGINT") << "signal" << int(SIGINT);
         QTest::newRow("SIGHUP") << "signal" << int(SIGHUP);
+        QTest::newRow("SIGHUP before anything watched") << "early" << int(SIGHUP);
+        QTest::newRow("SIGHUP inherited as ignored, then SIGTERM") << "ignored" << int(SIGTERM);
+        QTest::newRow("log-out") << "logout" << 0;
     }
     void recordingEndsWithTheDevice()
     {
         QFETCH(QString, how);
         QFETCH(int, signal);
+        // The dispositions the suite was started with come back after the row, whatever it set.
+        struct Dispositions {
+            struct sigaction before[3];
+            const int numbers[3] = {SIGTERM, SIGINT, SIGHUP};
+            Dispositions()
+            {
+                for (int i = 0; i < 3; ++i)
+                    ::sigaction(numbers[i], nullptr, &before[i]);
+            }
+            ~Dispositions()
+            {
+                for (int i = 0; i < 3; ++i)
+                    ::sigaction(numbers[i], &before[i], nullptr);
+            }
+            static void set(int number, void (*handler)(int)) { ::signal(number, handler); }
+            static bool ignored(int number)
+            {
+                struct sigaction now {};
+                return ::sigaction(number, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+            }
+        } dispositions;
+        for (int number : dispositions.numbers)
+            Dispositions::set(number, SIG_DFL);
         QVERIFY(openMacroPage(true));
+        if (how == "early") {
+            StopSignals::catchFromStart();
+            ::raise(signal);
+        } else if (how == "ignored") {
+            Dispositions::set(SIGHUP, SIG_IGN);
+        }
         SystemStop stop;
+        QCOMPARE(stop.requested(), how == "early");
         stop.setWindow(w.get());
         QVERIFY(stop.isWatchingSignals());
+        if (how == "early") { // nothing was loaded after the signal in the tool: here Exit runs at once
+            QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb(), timescale::ms(10000));
+            QVERIFY(!Dispositions::ignored(SIGHUP));
+            return;
+        }
         rec()->setChecked(true);
         QVERIFY(kb->state().recording && banned());
         kb->playKeys({{5, QByteArray::fromHex("0100000000000000")}, {30, QByteArray(8, '\0')}});
@@ -251,11 +292,13 @@ private slots:
             return;
         }
         bool answered = false;
+        bool shownAtAnswer = false;
         QMessageBox::StandardButton answer = QMessageBox::NoButton;
         if (how == "box") {
             boxes.reset(); // a real box, with its own event loop
             QTimer::singleShot(0, w.get(), [&] {
                 answer = messagebox::question(nullptr, "Tessark", "Go on?");
+                shownAtAnswer = w->isVisible(); // the caller acts on its answer before Exit starts
                 answered = true;
             });
             QTimer::singleShot(300, [signal] { ::raise(signal); });
@@ -266,6 +309,13 @@ private slots:
             });
         } else if (how == "signal") {
             ::raise(signal);
+        } else if (how == "ignored") {
+            ::raise(SIGHUP);
+            QTest::qWait(3 * SystemStop::TickMs);
+            QVERIFY(Dispositions::ignored(SIGHUP) && !stop.requested() && w->isVisible() && kb->state().recording);
+            ::raise(signal);
+        } else if (how == "logout") {
+            QGuiApplicationPrivate::instance()->commitData(); // as the session manager does at a log-out
         } else {
             how == "exit" ? w->exitAppActionSlot() : void(w->close());
         }
@@ -273,10 +323,12 @@ private slots:
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording);
         QVERIFY(readFile(list).contains(name.toUtf8()));
-        QCOMPARE(stop.requested(), signal != 0);
+        QCOMPARE(stop.requested(), signal != 0 || how == "logout");
         QCOMPARE(answered, how == "box");
-        if (answered)
+        if (answered) {
             QCOMPARE(answer, QMessageBox::No);
+            QVERIFY(shownAtAnswer);
+        }
     }
 
     // A macro recorded and not downloaded outlives an unplug: kept in its file while the keyboard is
