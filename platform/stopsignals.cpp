@@ -64,6 +64,14 @@ void installHandler()
     g_installed = true;
 }
 
+void removeHandler()
+{
+    for (int i = 0; i < WatchedCount; ++i)
+        if (g_installed && g_taken[i])
+            ::sigaction(Watched[i], &g_before[i], nullptr);
+    g_installed = false;
+}
+
 } // namespace
 
 void StopSignals::catchFromStart()
@@ -81,6 +89,7 @@ StopSignals::StopSignals(QObject* parent)
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
         qWarning("stop signals: no socket pair, the signals keep their default action");
+        removeHandler(); // one caught from the start would be kept for nobody
         return;
     }
     for (int fd : fds) {
@@ -101,10 +110,7 @@ StopSignals::~StopSignals()
 {
     if (!m_watching)
         return;
-    for (int i = 0; i < WatchedCount; ++i)
-        if (g_taken[i])
-            ::sigaction(Watched[i], &g_before[i], nullptr);
-    g_installed = false;
+    removeHandler();
     delete m_notifier;
     m_notifier = nullptr;
     const int writeEnd = g_writeEnd.exchange(-1);

@@ -29,6 +29,8 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -231,6 +233,7 @@ private slots:
         QTest::newRow("SIGHUP") << "signal" << int(SIGHUP);
         QTest::newRow("SIGHUP inherited as ignored, then SIGTERM") << "ignored" << int(SIGTERM);
         QTest::newRow("log-out") << "logout" << 0;
+        QTest::newRow("no socket for the signals: they keep their default action") << "nofds" << 0;
     }
     void recordingEndsWithTheDevice()
     {
@@ -241,6 +244,17 @@ private slots:
         ::sigaction(SIGHUP, nullptr, &hangUp);
         const auto restore = qScopeGuard([&] { ::sigaction(SIGHUP, &hangUp, nullptr); });
         ::signal(SIGHUP, how == "ignored" ? SIG_IGN : SIG_DFL);
+        if (how == "nofds") { // caught from the start, then nothing can watch: nothing may keep them
+            StopSignals::catchFromStart();
+            struct rlimit files {};
+            ::getrlimit(RLIMIT_NOFILE, &files);
+            const rlim_t allowed = std::exchange(files.rlim_cur, 0);
+            ::setrlimit(RLIMIT_NOFILE, &files);
+            const bool watching = SystemStop().isWatchingSignals();
+            files.rlim_cur = allowed;
+            QVERIFY(::setrlimit(RLIMIT_NOFILE, &files) == 0 && !watching && ::signal(SIGHUP, SIG_DFL) == SIG_DFL);
+            return w->exitAppActionSlot();
+        }
         SystemStop stop;
         stop.setWindow(w.get());
         QVERIFY(stop.isWatchingSignals());

@@ -4,10 +4,10 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QGuiApplication>
-#include <QSessionManager>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QSessionManager>
 #include <QWidget>
 
 SystemStop::SystemStop(QObject* parent)
