@@ -17,16 +17,28 @@ constexpr int Watched[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int WatchedCount = int(sizeof Watched / sizeof Watched[0]);
 
 // The write end for the handler; -1 while no object watches. A handler may only call what is
-// async-signal-safe: it writes the signal's number and nothing else.
+// async-signal-safe: it writes the signal's number, or keeps it for the first object, and nothing else.
 std::atomic<int> g_writeEnd{-1};
+// A signal that came while no object watched (0: none), for the first object to take.
+std::atomic<int> g_caught{0};
 int g_readEnd = -1;
+// Whether the handler is in place, and which signals it took over (one inherited as ignored is left so).
+bool g_installed = false;
+bool g_taken[WatchedCount] = {};
 struct sigaction g_before[WatchedCount];
 
 extern "C" void onStopSignal(int number)
 {
     const int saved = errno;
-    const int fd = g_writeEnd.load();
-    if (fd >= 0) {
+    int fd = g_writeEnd.load();
+    if (fd < 0) {
+        g_caught.store(number);
+        // An object may have begun to watch in between: whichever of the two takes the number back
+        // passes it on, so it is neither lost nor told twice.
+        fd = g_writeEnd.load();
+        number = fd >= 0 ? g_caught.exchange(0) : 0;
+    }
+    if (fd >= 0 && number != 0) {
         const unsigned char byte = static_cast<unsigned char>(number);
         // Non-blocking: when the pipe is full, requests are waiting to be read already.
         [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
@@ -34,7 +46,38 @@ extern "C" void onStopSignal(int number)
     errno = saved;
 }
 
+void installHandler()
+{
+    if (g_installed)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // a read or write the signal interrupts goes on
+    for (int i = 0; i < WatchedCount; ++i) {
+        ::sigaction(Watched[i], nullptr, &g_before[i]);
+        // Started with the signal ignored (nohup): whoever started the tool asked for that.
+        g_taken[i] = g_before[i].sa_handler != SIG_IGN;
+        if (g_taken[i])
+            ::sigaction(Watched[i], &action, nullptr);
+    }
+    g_installed = true;
+}
+
+void removeHandler()
+{
+    for (int i = 0; i < WatchedCount; ++i)
+        if (g_installed && g_taken[i])
+            ::sigaction(Watched[i], &g_before[i], nullptr);
+    g_installed = false;
+}
+
 } // namespace
+
+void StopSignals::catchFromStart()
+{
+    installHandler();
+}
 
 StopSignals::StopSignals(QObject* parent)
     : QObject(parent)
@@ -46,6 +89,7 @@ StopSignals::StopSignals(QObject* parent)
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
         qWarning("stop signals: no socket pair, the signals keep their default action");
+        removeHandler(); // one caught from the start would be kept for nobody
         return;
     }
     for (int fd : fds) {
@@ -56,13 +100,9 @@ StopSignals::StopSignals(QObject* parent)
     g_writeEnd.store(fds[1]);
     m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::readSignals);
-
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART; // a read or write the signal interrupts goes on
-    for (int i = 0; i < WatchedCount; ++i)
-        ::sigaction(Watched[i], &action, &g_before[i]);
+    installHandler();
+    // From here on the handler writes; what came before is this object's to tell.
+    m_caughtBefore = g_caught.exchange(0);
     m_watching = true;
 }
 
@@ -70,14 +110,14 @@ StopSignals::~StopSignals()
 {
     if (!m_watching)
         return;
-    for (int i = 0; i < WatchedCount; ++i)
-        ::sigaction(Watched[i], &g_before[i], nullptr);
+    removeHandler();
     delete m_notifier;
     m_notifier = nullptr;
     const int writeEnd = g_writeEnd.exchange(-1);
     ::close(writeEnd);
     ::close(g_readEnd);
     g_readEnd = -1;
+    g_caught.store(0);
 }
 
 void StopSignals::readSignals()
@@ -95,6 +135,8 @@ void StopSignals::readSignals()
 }
 
 #else
+
+void StopSignals::catchFromStart() {}
 
 StopSignals::StopSignals(QObject* parent)
     : QObject(parent)

@@ -8,6 +8,11 @@ class QSocketNotifier;
 class StopSignals : public QObject {
     Q_OBJECT
 public:
+    // Takes the three signals over from the first instant of the program, before any object can watch
+    // them: one that comes meanwhile is kept for the first object (caughtBefore). A signal inherited as
+    // ignored (started under nohup) stays ignored, here and by the objects.
+    static void catchFromStart();
+
     // Takes the three signals over for as long as it lives; one object at a time. On systems without
     // them (Windows, where a log-out reaches the tool as the session's commit request) it does nothing.
     explicit StopSignals(QObject* parent = nullptr);
@@ -16,6 +21,9 @@ public:
 
     // Whether the signals reach this object (false on Windows, or when another object holds them).
     bool isWatching() const { return m_watching; }
+    // The signal that came after catchFromStart and before this object watched; 0 when none did. It is
+    // not emitted: the owner acts on it before anything is loaded.
+    int caughtBefore() const { return m_caughtBefore; }
 
 signals:
     // Once per signal received; number is the signal's.
@@ -25,5 +33,6 @@ private:
     void readSignals();
 
     bool m_watching = false;
+    int m_caughtBefore = 0;
     QSocketNotifier* m_notifier = nullptr;
 };

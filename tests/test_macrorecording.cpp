@@ -23,10 +23,14 @@
 #include <QDialog>
 #include <QDirIterator>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -210,10 +214,11 @@ private slots:
         rec()->setChecked(false);
     }
 
-    // Exit, an unplug, the system's close and a stop signal (as the tool's start sets them up) end a
-    // recording: the keyboard stops recording where it can still be reached, the page lets the window
-    // go, and what was recorded is remembered in the kept macros' list. A signal runs Exit, also while
-    // a box waits for an answer: it is answered as cancelled.
+    // Exit, an unplug, the system's close, the desktop's log-out and a stop signal (as the tool's start
+    // sets them up) end a recording: the keyboard stops recording where it can still be reached, the
+    // page lets the window go, and what was recorded is remembered in the kept macros' list. A signal
+    // runs Exit, also while a box waits for an answer: it is answered as cancelled, and Exit starts once
+    // the box's caller has its answer. A SIGHUP inherited as ignored stays ignored.
     void recordingEndsWithTheDevice_data()
     {
         QTest::addColumn<QString>("how");
@@ -226,12 +231,30 @@ private slots:
         QTest::newRow("SIGTERM") << "signal" << int(SIGTERM);
         QTest::newRow("SIGINT") << "signal" << int(SIGINT);
         QTest::newRow("SIGHUP") << "signal" << int(SIGHUP);
+        QTest::newRow("SIGHUP inherited as ignored, then SIGTERM") << "ignored" << int(SIGTERM);
+        QTest::newRow("log-out") << "logout" << 0;
+        QTest::newRow("no socket for the signals: they keep their default action") << "nofds" << 0;
     }
     void recordingEndsWithTheDevice()
     {
         QFETCH(QString, how);
         QFETCH(int, signal);
         QVERIFY(openMacroPage(true));
+        struct sigaction hangUp {};
+        ::sigaction(SIGHUP, nullptr, &hangUp);
+        const auto restore = qScopeGuard([&] { ::sigaction(SIGHUP, &hangUp, nullptr); });
+        ::signal(SIGHUP, how == "ignored" ? SIG_IGN : SIG_DFL);
+        if (how == "nofds") { // caught from the start, then nothing can watch: nothing may keep them
+            StopSignals::catchFromStart();
+            struct rlimit files {};
+            ::getrlimit(RLIMIT_NOFILE, &files);
+            const rlim_t allowed = std::exchange(files.rlim_cur, 0);
+            ::setrlimit(RLIMIT_NOFILE, &files);
+            const bool watching = SystemStop().isWatchingSignals();
+            files.rlim_cur = allowed;
+            QVERIFY(::setrlimit(RLIMIT_NOFILE, &files) == 0 && !watching && ::signal(SIGHUP, SIG_DFL) == SIG_DFL);
+            return w->exitAppActionSlot();
+        }
         SystemStop stop;
         stop.setWindow(w.get());
         QVERIFY(stop.isWatchingSignals());
@@ -256,7 +279,7 @@ private slots:
             boxes.reset(); // a real box, with its own event loop
             QTimer::singleShot(0, w.get(), [&] {
                 answer = messagebox::question(nullptr, "Tessark", "Go on?");
-                answered = true;
+                answered = w->isVisible(); // Exit has not started yet
             });
             QTimer::singleShot(300, [signal] { ::raise(signal); });
             // A box that nothing answers fails the row (no button) rather than hanging the suite.
@@ -264,8 +287,15 @@ private slots:
                 if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
                     box->done(-2);
             });
+        } else if (how == "ignored") {
+            ::raise(SIGHUP);
+            QTest::qWait(3 * SystemStop::TickMs);
+            QVERIFY(::signal(SIGHUP, SIG_IGN) == SIG_IGN && w->isVisible() && !stop.requested());
+            ::raise(signal);
         } else if (how == "signal") {
             ::raise(signal);
+        } else if (how == "logout") {
+            QGuiApplicationPrivate::instance()->commitData(); // as the session manager does at a log-out
         } else {
             how == "exit" ? w->exitAppActionSlot() : void(w->close());
         }
@@ -273,7 +303,7 @@ private slots:
         QCOMPARE(recordSwitches(kb), (QList<int>{1, 0}));
         QVERIFY(!kb->state().recording);
         QVERIFY(readFile(list).contains(name.toUtf8()));
-        QCOMPARE(stop.requested(), signal != 0);
+        QCOMPARE(stop.requested(), signal != 0 || how == "logout");
         QCOMPARE(answered, how == "box");
         if (answered)
             QCOMPARE(answer, QMessageBox::No);

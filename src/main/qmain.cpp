@@ -5,13 +5,15 @@
 #include "main/systemstop.h"
 #include "main/tessark.h"
 #include "platform/filesizelimit.h"
+#include "platform/stopsignals.h"
 #include "widget/plaintooltips.h"
 
 #include <QDebug>
-#include <QSessionManager>
 
 int qMain(int argc, char** argv)
 {
+    // First of all: a stop signal from here on ends the tool with status 0, not by the default action.
+    StopSignals::catchFromStart();
     // A save under a file-size limit fails and is told, as on a full disk; the signal would end the tool.
     FileSizeLimit::failWritesInsteadOfSignal();
 #ifndef Q_OS_WIN
@@ -26,9 +28,9 @@ int qMain(int argc, char** argv)
         return 0;
     // From here on a stop signal or the desktop's log-out ends the tool as Exit does, with status 0.
     SystemStop stop;
-#ifndef QT_NO_SESSIONMANAGER
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &stop, [&stop](QSessionManager&) { stop.request(); });
-#endif
+    // Asked to stop while the application was being made: nothing is loaded yet, nothing to save.
+    if (stop.requested())
+        return 0;
     initCompiledImages();
 
     QString mode = QStringLiteral("None");

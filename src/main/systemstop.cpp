@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QSessionManager>
 #include <QWidget>
 
 SystemStop::SystemStop(QObject* parent)
@@ -17,6 +19,18 @@ SystemStop::SystemStop(QObject* parent)
     });
     m_timer.setInterval(TickMs);
     connect(&m_timer, &QTimer::timeout, this, &SystemStop::tick);
+#ifndef QT_NO_SESSIONMANAGER
+    // The desktop's log-out asks the application to commit its data: the tool ends as Exit does.
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+            qWarning() << "the session ends: ending as Exit does";
+            request();
+        });
+#endif
+    if (const int number = m_signals.caughtBefore()) {
+        qWarning() << "signal" << number << "received before the start was done: ending";
+        request();
+    }
 }
 
 void SystemStop::setWindow(Tessark* window)

@@ -15,6 +15,8 @@ class SystemStop : public QObject {
 public:
     static constexpr int TickMs = 50;
 
+    // Watches the stop signals and the application's log-out request. A signal caught since the
+    // program's start (StopSignals::catchFromStart) is a request already: see requested().
     explicit SystemStop(QObject* parent = nullptr);
 
     // The window whose Exit runs; a request that came before it existed is carried out once it is set.
