@@ -381,15 +381,18 @@ private slots:
         QVERIFY(start("0:other 2:load*", 16, frames));
         MacroItem* entry = item(1);
         QStringList drawn;
+        int unsaved = 0; // ticks after which the entry is marked unsaved: the keyboard holds what it shows
         connect(&page->deviceDrawTimer(), &QTimer::timeout, page.get(), [&] {
             const bool locked = !item(0)->isEnabled() && !page->nameSelector()->isEnabled() && enabled().isEmpty();
             drawn << QString::number(entry->keyLayout()->keys.size()) + (locked ? "L" : "");
+            unsaved += entry->hasSavedMark() && !entry->isSaved();
         });
         page->loadDataSlot(entry);
         QVERIFY(entry->isSelected() && entry->isLoadDataHidden());
         QCOMPARE(page->deviceDrawTimer().interval(), 50);
         QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(10000));
         QCOMPARE(drawn.join(' '), ticks);
+        QVERIFY(unsaved == 0 && (!entry->hasSavedMark() || entry->isSaved()));
         QCOMPARE(triples(entry), events);
         QVERIFY(entry->isEnabled() && item(0)->isEnabled() && page->nameSelector()->isEnabled());
         QCOMPARE(enabled().contains("download"), !events.isEmpty());
@@ -421,6 +424,7 @@ private slots:
         QTest::newRow("two frames") << 2 << "" << "";
         QTest::newRow("two frames, recorded over") << 2 << "" << "record";
         QTest::newRow("two frames, a delay edited") << 2 << "" << "delay";
+        QTest::newRow("two frames, a delay edited and set back") << 2 << "" << "delay set back";
         QTest::newRow("two frames, deleted") << 2 << "" << "delete";
         QTest::newRow("513 frames") << 513 << "" << "";
         QTest::newRow("closing packet refused") << 2 << "refused" << "";
@@ -479,12 +483,17 @@ private slots:
             page->createKey(1, 0, 1, 0, 0x05);
             page->createKey(0, 20, 1, 0, 0x05);
             page->setRecording(false);
-        } else if (after == "delay") {
-            timeline->keys[1]->delayEdit()->setText("60");
+        } else if (after.startsWith("delay")) {
+            if (after == "delay set back") { // a zero put before it and taken away: the keyboard's delay throughout
+                timeline->keys[1]->delayEdit()->setText("050");
+                timeline->keys[1]->delayEdit()->setText("50");
+            } else {
+                timeline->keys[1]->delayEdit()->setText("60");
+            }
         } else {
             timeline->deleteDoubleKey(timeline->keys[0]);
         }
-        QVERIFY(item(0)->hasSavedMark() && !item(0)->isSaved());
+        QVERIFY(item(0)->hasSavedMark() && item(0)->isSaved() == (after == "delay set back"));
     }
 
     // Import reads and checks the file first: a good one becomes a new macro, drawn, downloaded and
@@ -906,6 +915,8 @@ private slots:
         QTest::newRow("10000, over the size bound") << 10000 << 2 << 16 << 1
                                                     << QStringList{"None of the macros in it could be read"} << "M";
         QTest::newRow("empty list") << 0 << 0 << 16 << 1 << QStringList() << "M";
+        QTest::newRow("well-formed, its only entry damaged")
+            << 1 << 2 << 16 << 1 << QStringList{"None of the macros in it could be read"} << "../M";
     }
     void keptMacrosAreToldInOneBox()
     {
@@ -935,7 +946,7 @@ private slots:
         for (const QString& part : told)
             QVERIFY2(texts[0].contains(part) && !texts[0].contains("download it to keep it"), qPrintable(texts[0]));
         QVERIFY(!told.isEmpty() || !QFile::exists(folder() + "item/kept-aside.list"));
-        if (told.isEmpty() || list.size() > 1024 * 1024) {
+        if (told.isEmpty() || told.first().startsWith("None of the macros")) {
             QVERIFY(page->items().isEmpty() && !texts.join(' ').contains("did read"));
             return;
         }
