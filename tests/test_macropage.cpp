@@ -671,6 +671,7 @@ private slots:
         row("an older spare list, killed at the unplug after the spare's removal", "older spare, killed at 2 of 3");
         row("an older spare list, killed at the unplug after its last step", "older spare, killed at 3 of 3");
         row("killed at the unplug after the list's commit, a killed save's temporaries left", "temporaries, killed at 1 of 2");
+        row("downloaded and edited, killed at the unplug after the list's commit: its file older", "edited, killed at 1 of 2");
         row("closed, back, then closed again with the disk full", "full disk at the close");
         row("a link at the list's place, written to directly", "direct write");
     }
@@ -720,7 +721,7 @@ private slots:
         MacroItem* entry = item(2);
         page->createKey(1, 0, 1, 0, 0x04);
         page->createKey(0, 30, 1, 0, 0x04);
-        if (failedSave) { // downloaded and saved, then edited
+        if (failedSave || how.startsWith("edited")) { // downloaded and saved, then edited
             page->downloadItemDataSlot();
             page->setItemSelect(entry);
             page->createKey(1, 10, 1, 0, 0x05);

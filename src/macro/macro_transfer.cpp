@@ -310,14 +310,10 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
     const bool remembered = !changed || rememberAside(m_itemFolder, false);
     // The files after the list: a kill between the two leaves the list naming the macro with all its
     // events, which brings it back; a file alone brings nothing back (downloaded macros have one too).
-    for (MacroItem* item : qAsConst(unsaved)) {
-        saveMacroItem(item);
-        const auto it = std::find_if(fresh.cbegin(), fresh.cend(), [item](const AsideMacro& a) {
-            return a.slot == item->index() && a.name == item->name();
-        });
-        if (it != fresh.cend())
-            qDebug() << "macro" << it->name << "not on the keyboard: kept aside with" << it->events.size()
-                     << "events, in its file" << fileHolding(*it);
+    for (int i = 0; i < unsaved.size(); ++i) { // one each, in the same order as fresh
+        saveMacroItem(unsaved[i]);
+        qDebug() << "macro" << fresh[i].name << "not on the keyboard: kept aside with" << fresh[i].events.size()
+                 << "events, in its file" << fileHolding(fresh[i]);
     }
     // Told once the files are written: the box names the file that holds the macro.
     if (!remembered)
