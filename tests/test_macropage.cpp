@@ -673,6 +673,7 @@ private slots:
         row("killed at the unplug after the list's commit, a killed save's temporaries left", "temporaries, killed at 1 of 2");
         row("downloaded and edited, killed at the unplug after the list's commit: its file older", "edited, killed at 1 of 2");
         row("closed, back, then closed again with the disk full", "full disk at the close");
+        row("closed, back and edited, then closed again with the disk full", "full disk at the close, edited");
         row("a link at the list's place, written to directly", "direct write");
     }
     void keptMacroOutlivesTheTool()
@@ -803,13 +804,19 @@ private slots:
         if (how == "newer file" || how == "newer spare")
             recorded = newer;
         QVERIFY2(how != "no copy" || texts[0].contains("nor keep a copy of it"), qPrintable(texts[0]));
-        if (how == "full disk at the close") { // the list written at the replug holds it as it is: not told lost
+        if (how.startsWith("full disk at the close")) { // the list written at the replug holds it: not told lost
+            const bool edited = how.endsWith("edited");
+            if (edited) { // the list holds it as it was
+                page->setItemSelect(page->items().last());
+                page->createKey(1, 10, 1, 0, 0x05);
+            }
             {
                 FullDisk disk;
                 page->releaseDevice();
             }
             QTest::qWait(20);
             QVERIFY2(boxTexts().filter("not after Tessark starts again").isEmpty(), qPrintable(boxTexts().join('\n')));
+            QCOMPARE(boxTexts().filter("as it was before its latest changes").size(), int(edited));
             const int before = boxes->boxes().size();
             reopen();
             page->setDevice(folder(), f->device);

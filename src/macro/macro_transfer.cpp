@@ -557,26 +557,41 @@ bool Macro::rememberAside(const QString& folder, bool tell)
 
 void Macro::tellNotRemembered(const QString& folder)
 {
-    // What the places hold now comes back at the next start: a list written earlier may hold a macro
-    // as it is still.
-    QList<keptaside::Entry> held;
-    for (const char* name : {keptaside::FileName, keptaside::SpareFileName}) {
-        const QString place = folder + QLatin1String(name);
-        if (!m_asideLocked.contains(place))
-            keptaside::read(place, &held);
+    // What the places hold now comes back at the next start: a list written earlier may hold a macro,
+    // as it is or as it was (its file taken where that is newer, as a start takes it).
+    QList<keptaside::Entry> held[2];
+    QDateTime times[2];
+    const char* const names[2] = {keptaside::FileName, keptaside::SpareFileName};
+    for (int i = 0; i < 2; ++i) {
+        const QString place = folder + QLatin1String(names[i]);
+        if (!m_asideLocked.contains(place) && keptaside::read(place, &held[i]) != keptaside::Result::Absent)
+            times[i] = QFileInfo(place).lastModified();
     }
     // Those on the page are the user's to download; the others are told once a run.
     for (AsideMacro& kept : m_aside) {
         if (kept.itemFolder != folder || kept.back || kept.toldForgotten)
             continue;
-        const bool listed = std::any_of(held.cbegin(), held.cend(), [&kept](const keptaside::Entry& e) {
-            return e.slot == kept.slot && e.name == kept.name && sameEvents(e.events, kept.events);
-        });
-        if (listed) {
-            qDebug().noquote() << "kept macro" << kept.name << "- the list written before holds it as it is";
+        keptaside::Entry found;
+        QDateTime foundTime;
+        for (int i = 0; i < 2; ++i) {
+            for (const keptaside::Entry& e : qAsConst(held[i])) {
+                // Both places hold it: the one written last comes back.
+                if (e.slot == kept.slot && e.name == kept.name && (foundTime.isNull() || times[i] > foundTime)) {
+                    found = e;
+                    foundTime = times[i];
+                }
+            }
+        }
+        if (!foundTime.isNull())
+            takeNewerFile(folder, foundTime, &found);
+        if (!foundTime.isNull() && sameEvents(found.events, kept.events)) {
+            qDebug().noquote() << "kept macro" << kept.name << "- a list written before holds it as it is";
             continue;
         }
-        macronotice::notRemembered(kept.name, fileHolding(kept));
+        if (!foundTime.isNull())
+            macronotice::rememberedOlder(kept.name);
+        else
+            macronotice::notRemembered(kept.name, fileHolding(kept));
         kept.toldForgotten = true;
     }
 }
