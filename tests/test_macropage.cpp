@@ -626,7 +626,9 @@ private slots:
     // comes back as at a replug, told once, its file as it was; the list remembering it leaves only what
     // did not read, kept as .bad (if a copy can be made) and told. A box names the macro's file only
     // while that holds the macro as it is: an edit whose save failed at the unplug is said to be unsaved
-    // and stays listed through a kill. Whatever stands at the list's place, the macro is remembered.
+    // and stays listed through a kill. Whatever stands at the list's place, the macro is remembered. A kill
+    // after any file step of the unplug brings it back, and what killed saves left beside the list goes; a
+    // close with the disk full tells only what no list standing holds as it is.
     void keptMacroOutlivesTheTool_data()
     {
         QTest::addColumn<int>("count");
