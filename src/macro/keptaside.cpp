@@ -12,9 +12,18 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <QDir>
+#include <QRegularExpression>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace keptaside {
 
 namespace {
+
+std::function<bool()> g_gate;
+bool g_stopped = false;
 
 constexpr int MaxSlot = 63;
 // A keyboard's head holds 16 name bytes.
@@ -216,16 +225,59 @@ bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)
     if (SaveFile::isLinkAtName(path))
         return false;
     if (entries.isEmpty() && !keepEmpty)
-        return !QFileInfo::exists(path) || QFile::remove(path);
+        return !QFileInfo::exists(path) || (mayStep() && QFile::remove(path));
     SaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray content = bytes(entries);
-    if (file.write(content) != content.size() || !file.flush() || !file.commit()) {
+    if (file.write(content) != content.size() || !file.flush() || !mayStep() || !file.commit()) {
         file.cancelWriting();
         return false;
     }
     return true;
+}
+
+int removeTemporaries(const QString& folder)
+{
+    // QSaveFile's temporary: the final name, a dot and six letters or digits.
+    static const QRegularExpression temporary(QStringLiteral("^kept-aside(-spare)?\\.list\\.[A-Za-z0-9]{6}$"));
+    const QStringList names = QDir(folder).entryList({QStringLiteral("kept-aside*.list.*")},
+                                                     QDir::Files | QDir::System | QDir::Hidden);
+    int removed = 0;
+    int dir = -1;
+    for (const QString& name : names) {
+        if (!temporary.match(name).hasMatch())
+            continue;
+        if (dir < 0)
+            dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0)
+            break;
+        // Looked at and removed within the folder opened: a link of that name is neither followed nor removed.
+        const QByteArray leaf = QFile::encodeName(name);
+        struct stat st {};
+        if (::fstatat(dir, leaf.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::unlinkat(dir, leaf.constData(), 0) == 0) {
+            qDebug().noquote() << "kept macros: a killed save's temporary removed:" << folder + name;
+            ++removed;
+        }
+    }
+    if (dir >= 0)
+        ::close(dir);
+    return removed;
+}
+
+void setStepGate(std::function<bool()> gate)
+{
+    g_gate = std::move(gate);
+    g_stopped = false;
+}
+
+bool mayStep()
+{
+    if (!g_stopped && g_gate && !g_gate())
+        g_stopped = true;
+    return !g_stopped;
 }
 
 } // namespace keptaside

@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 #include <QVector>
+#include <functional>
 
 namespace keptaside {
 
@@ -48,5 +49,17 @@ Result read(const QString& path, QList<Entry>* entries, int* unread = nullptr);
 // file, unless keepEmpty (an empty list is written). False when that did not happen. A link at path is
 // never written through nor removed: false.
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty = false);
+
+// Removes, in folder, the save files' temporaries a killed save of either place left beside the list
+// ("kept-aside.list.XXXXXX"): regular files of exactly such names only; links are left alone.
+// How many were removed.
+int removeTemporaries(const QString& folder);
+
+// For the tests: asked before each file step of keeping macros (a list's commit or removal, a macro
+// file's commit); once it answers false, that step and every later one do not happen, as when the tool
+// was killed there. Unset (the tool's own case), every step happens.
+void setStepGate(std::function<bool()> gate);
+// Whether the next file step is to happen.
+bool mayStep();
 
 } // namespace keptaside

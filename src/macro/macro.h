@@ -247,8 +247,12 @@ private:
     // once a run per folder; a file that does not read is kept as .bad first, and told.
     void recallAside(const QString& folder);
     // The list's place made to hold what is kept aside for folder now, or its spare place while the
-    // first cannot be written over; when neither takes it, each macro not told yet is told.
-    void rememberAside(const QString& folder);
+    // first cannot be written over; when neither takes it: false, and with tell, those not remembered
+    // are told (tellNotRemembered).
+    bool rememberAside(const QString& folder, bool tell = true);
+    // Each macro kept aside for folder, not on the page nor told yet, that no list standing holds as it
+    // is, is told that it does not outlive the tool.
+    void tellNotRemembered(const QString& folder);
     // The remembered macro back on the page as item leaves the list: the keyboard or its file holds it,
     // or the user deleted it.
     void forgetBack(const MacroItem* item);

@@ -2,6 +2,7 @@
 // file format and its reader and writer are macrofile's.
 #include "macro.h"
 
+#include "macro/keptaside.h"
 #include "macro/key.h"
 #include "macro/keylayout.h"
 #include "macro/macrocodec.h"
@@ -72,6 +73,8 @@ bool Macro::saveMacroItem(MacroItem* item)
     if (Data::makeDir(m_itemFolder))
         qDebug() << "文件夹  不存在，创建。" << m_itemFolder;
     const QString path = m_itemFolder + item->name() + QStringLiteral(".xml");
+    if (!keptaside::mayStep())
+        return false;
     if (writeItemXml(item, path) < 0) {
         // Unsaved, the macro stays marked so: the user is told which file did not take it.
         filenotice::saveFailed(path, QStringLiteral("the macro file could not be written"));

@@ -280,6 +280,7 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
     // What an earlier run remembered for this keyboard stays beside what is set aside now.
     recallAside(m_itemFolder);
     QList<AsideMacro> fresh;
+    QList<MacroItem*> unsaved;
     for (MacroItem* item : qAsConst(m_items)) {
         const bool notTaken = m_undelivered.contains(QPointer<MacroItem>(item));
         // Recorded or edited and not downloaded: the user's work, which the keyboard does not hold.
@@ -292,9 +293,7 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
         kept.name = item->name();
         kept.events = eventValues(item);
         kept.told = notTaken;
-        saveMacroItem(item);
-        qDebug() << "macro" << kept.name << "not on the keyboard: kept aside with" << kept.events.size()
-                 << "events, in its file" << fileHolding(kept);
+        unsaved.append(item);
         fresh.append(kept);
     }
     m_undelivered.clear();
@@ -308,8 +307,17 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
     const bool changed = !fresh.isEmpty() || m_aside.size() != before;
     // First in the list: what was on the page takes the free heads before what found none.
     m_aside = fresh + m_aside;
-    if (changed)
-        rememberAside(m_itemFolder);
+    const bool remembered = !changed || rememberAside(m_itemFolder, false);
+    // The files after the list: a kill between the two leaves the list naming the macro with all its
+    // events, which brings it back; a file alone brings nothing back (downloaded macros have one too).
+    for (int i = 0; i < unsaved.size(); ++i) { // one each, in the same order as fresh
+        saveMacroItem(unsaved[i]);
+        qDebug() << "macro" << fresh[i].name << "not on the keyboard: kept aside with" << fresh[i].events.size()
+                 << "events, in its file" << fileHolding(fresh[i]);
+    }
+    // Told once the files are written: the box names the file that holds the macro.
+    if (!remembered)
+        tellNotRemembered(m_itemFolder);
 }
 
 QString Macro::fileHolding(const AsideMacro& kept)
@@ -391,6 +399,7 @@ void Macro::recallAside(const QString& folder)
     if (folder.isEmpty() || m_asideRecalled.contains(folder))
         return;
     m_asideRecalled.insert(folder);
+    keptaside::removeTemporaries(folder);
     const QString first = folder + QLatin1String(keptaside::FileName);
     const QString spare = folder + QLatin1String(keptaside::SpareFileName);
     QList<keptaside::Entry> held[2]; // what each place holds
@@ -503,10 +512,10 @@ void Macro::recallAside(const QString& folder)
         rememberAside(folder);
 }
 
-void Macro::rememberAside(const QString& folder)
+bool Macro::rememberAside(const QString& folder, bool tell)
 {
     if (folder.isEmpty())
-        return;
+        return true;
     QList<keptaside::Entry> entries;
     for (const AsideMacro& kept : qAsConst(m_aside)) {
         if (kept.itemFolder == folder)
@@ -531,21 +540,58 @@ void Macro::rememberAside(const QString& folder)
     if (firstFree && keptaside::write(first, entries, !spareFree)) {
         if (spareFree && !keptaside::write(spare, {}))
             qWarning().noquote() << "kept macros: cannot remove" << spare;
-        return;
+        return true;
     }
     // Kept when empty: it stands for the first place, which may still name what left since.
     if (spareFree && keptaside::write(spare, entries, !firstFree)) {
         if (firstFree && !keptaside::write(first, {}))
             qWarning().noquote() << "kept macros: cannot remove" << first;
         qDebug() << "kept macros remembered in the spare place" << spare;
-        return;
+        return true;
     }
     qWarning().noquote() << "kept macros not remembered: neither" << first << "nor" << spare << "takes them";
+    if (tell)
+        tellNotRemembered(folder);
+    return false;
+}
+
+void Macro::tellNotRemembered(const QString& folder)
+{
+    // What the places hold now comes back at the next start: a list written earlier may hold a macro,
+    // as it is or as it was (its file taken where that is newer, as a start takes it).
+    QList<keptaside::Entry> held[2];
+    QDateTime times[2];
+    const char* const names[2] = {keptaside::FileName, keptaside::SpareFileName};
+    for (int i = 0; i < 2; ++i) {
+        const QString place = folder + QLatin1String(names[i]);
+        if (!m_asideLocked.contains(place) && keptaside::read(place, &held[i]) != keptaside::Result::Absent)
+            times[i] = QFileInfo(place).lastModified();
+    }
     // Those on the page are the user's to download; the others are told once a run.
     for (AsideMacro& kept : m_aside) {
         if (kept.itemFolder != folder || kept.back || kept.toldForgotten)
             continue;
-        macronotice::notRemembered(kept.name, fileHolding(kept));
+        keptaside::Entry found;
+        QDateTime foundTime;
+        for (int i = 0; i < 2; ++i) {
+            for (const keptaside::Entry& e : qAsConst(held[i])) {
+                // Both places hold it: the one written last comes back.
+                if (e.slot == kept.slot && e.name == kept.name && (foundTime.isNull() || times[i] > foundTime)) {
+                    found = e;
+                    foundTime = times[i];
+                }
+            }
+        }
+        if (!foundTime.isNull())
+            takeNewerFile(folder, foundTime, &found);
+        if (!foundTime.isNull() && sameEvents(found.events, kept.events)) {
+            qDebug().noquote() << "kept macro" << kept.name << "- a list written before holds it as it is";
+            continue;
+        }
+        if (!foundTime.isNull())
+            macronotice::rememberedOlder(kept.name);
+        else
+            macronotice::notRemembered(kept.name, fileHolding(kept));
         kept.toldForgotten = true;
     }
 }

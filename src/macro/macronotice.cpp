@@ -18,7 +18,16 @@
 namespace {
 
 // In the order the box tells them.
-enum class Kind { ListUnreadable, ListLinked, BackNotDownloaded, BackTooLong, BackRenamed, NoFreeSlot, NotRemembered };
+enum class Kind {
+    ListUnreadable,
+    ListLinked,
+    BackNotDownloaded,
+    BackTooLong,
+    BackRenamed,
+    NoFreeSlot,
+    NotRemembered,
+    RememberedOlder
+};
 
 struct Notice {
     Kind kind = Kind::BackNotDownloaded;
@@ -159,6 +168,14 @@ QString oneText(const Notice& n, bool zh)
                + (file.isEmpty() ? QStringLiteral("It could not be saved to a file either.")
                                  : QStringLiteral("Its events are in its file %1.").arg(file));
     }
+    case Kind::RememberedOlder:
+        return zh ? QStringLiteral("宏“%1”尚未下载，且保留的宏列表无法写入：在程序运行期间重新连接键盘时它会回到页面；"
+                                   "程序重新启动后它会以最近更改之前的样子回来。")
+                        .arg(n.name)
+                  : QStringLiteral("The macro \"%1\" is not downloaded, and the list of macros kept aside could not be "
+                                   "written: it comes back when the keyboard is plugged in again while Tessark runs; "
+                                   "after Tessark starts again it comes back as it was before its latest changes.")
+                        .arg(n.name);
     }
     return QString();
 }
@@ -184,6 +201,17 @@ QString manyText(Kind kind, const QList<Notice>& all, bool zh)
     case Kind::ListUnreadable:
     case Kind::ListLinked:
         break;
+    case Kind::RememberedOlder:
+        return zh ? QStringLiteral("以下 %1 个宏尚未下载，且保留的宏列表无法写入：在程序运行期间重新连接键盘时它们会回到页面；"
+                                   "程序重新启动后它们会以最近更改之前的样子回来：%2。")
+                        .arg(all.size())
+                        .arg(names(list, zh))
+                  : QStringLiteral("%1 macros are not downloaded, and the list of macros kept aside could not be "
+                                   "written: they come back when the keyboard is plugged in again while Tessark "
+                                   "runs; after Tessark starts again they come back as they were before their latest "
+                                   "changes: %2.")
+                        .arg(all.size())
+                        .arg(names(list, zh));
     case Kind::BackNotDownloaded:
         return zh ? QStringLiteral("键盘断开或程序关闭时以下 %1 个宏尚未下载，它们及其全部按键事件已回到页面上；请下载以保存到键盘：%2。")
                         .arg(all.size())
@@ -296,6 +324,13 @@ void notRemembered(const QString& name, const QString& file)
     queue({Kind::NotRemembered, name, file, QString(), 0, 0});
 }
 
+void rememberedOlder(const QString& name)
+{
+    qWarning().noquote() << QStringLiteral("Macro \"%1\" kept aside: the list remembers it without its latest changes")
+                                .arg(name);
+    queue({Kind::RememberedOlder, name, QString(), QString(), 0, 0});
+}
+
 void listUnreadable(const QString& path, const QString& keptAs, const QString& spare, int read, int unread)
 {
     // Pages come and go within a run and read the list again: what stands there now is told once.
@@ -335,7 +370,7 @@ void flush()
     const bool zh = chineseInterface();
     QStringList paragraphs;
     for (const Kind kind : {Kind::ListUnreadable, Kind::ListLinked, Kind::BackNotDownloaded, Kind::BackTooLong, Kind::BackRenamed,
-                            Kind::NoFreeSlot, Kind::NotRemembered}) {
+                            Kind::NoFreeSlot, Kind::NotRemembered, Kind::RememberedOlder}) {
         QList<Notice> ofKind;
         for (const Notice& n : all) {
             if (n.kind == kind)

@@ -17,6 +17,9 @@ void backRenamed(const QString& name, const QString& newName);
 void noFreeSlot(const QString& name, const QString& file);
 // A macro set aside that no list could remember: it comes back only while the tool runs. file as above.
 void notRemembered(const QString& name, const QString& file);
+// The same for a macro a list written earlier holds as it was before its latest changes: that comes back
+// after a restart.
+void rememberedOlder(const QString& name);
 // The list of kept macros at path did not read; keptAs: its copy, empty when none could be made (it is
 // then left as it is); spare: where the macros kept aside are remembered instead, empty when that is
 // path itself or nowhere; read: its entries that did read; unread: those that did not, -1 when none of
