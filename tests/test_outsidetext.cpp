@@ -149,6 +149,23 @@ class OutsideText : public QObject {
         return !keyboard || QTest::qWaitFor([&] { return w->deviceLoaded(); }, timescale::ms(20000));
     }
 
+    // The growth a row allows; the sanitizer's quarantine keeps what a box freed.
+#ifdef TESSARK_ASAN
+    static constexpr qint64 Allowed = 96 << 20;
+#else
+    static constexpr qint64 Allowed = 8 << 20;
+#endif
+    // A sparse file (no disk taken) eight times the allowed growth, its path with slashes as entities,
+    // as a file name holds none: markup naming it as an image would read it whole.
+    QString bigImageSource()
+    {
+        QFile big(m_folder->filePath("big"));
+        if (!big.open(QIODevice::WriteOnly) || !big.resize(8 * Allowed))
+            return QString();
+        big.close();
+        return big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;"));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -177,17 +194,10 @@ private slots:
         QFETCH(QString, source);
         QFETCH(QString, image);
         QFETCH(bool, keyboard);
-#ifdef TESSARK_ASAN
-        const qint64 allowed = 96 << 20; // the sanitizer's quarantine keeps what a box freed
-#else
-        const qint64 allowed = 8 << 20;
-#endif
-        QFile big(m_folder->filePath("big"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse: no disk taken
-        big.close();
-        // Slashes as entities, as a file name holds none.
-        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>")
-                                 .arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        const qint64 allowed = Allowed;
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>").arg(bigSrc);
         QVERIFY(start(keyboard));
         const QString folder = m_folder->filePath(source == "folder" ? "fw " + name : QStringLiteral("images"));
         QVERIFY(QDir().mkpath(folder));
@@ -228,16 +238,10 @@ private slots:
     {
         QFETCH(QString, dialog);
         QFETCH(QString, act);
-#ifdef TESSARK_ASAN
-        const qint64 allowed = 96 << 20;
-#else
-        const qint64 allowed = 8 << 20;
-#endif
-        QFile big(m_folder->filePath("big"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse
-        big.close();
-        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml")
-                                 .arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        const qint64 allowed = Allowed;
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml").arg(bigSrc);
         const QString folder = m_folder->filePath("files");
         QVERIFY(QDir().mkpath(folder + "/sub " + name));
         QFile named(folder + '/' + name);
@@ -436,15 +440,10 @@ private slots:
             QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
             return;
         }
-#ifdef TESSARK_ASAN
-        const qint64 allowed = 96 << 20;
-#else
-        const qint64 allowed = 8 << 20;
-#endif
-        QFile big(m_folder->filePath("big"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * allowed)); // sparse
-        big.close();
-        const QString name = text.arg(big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;")));
+        const qint64 allowed = Allowed;
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = text.arg(bigSrc);
         QString expected = name;
         QWidget* target = nullptr;
         QPoint at;
