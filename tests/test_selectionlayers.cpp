@@ -9,7 +9,10 @@
 #include "color/mode.h"
 #include "color/palette.h"
 #include "main/tessark.h"
+#include "setting/setting.h"
+#include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
+#include "widget/tablabel.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +79,46 @@ private slots:
     }
 
     void cleanupTestCase() { w.reset(); }
+
+    // A keyboard newer than the board records: no picture, so no key-map layer in its place at the
+    // window's top; a click on each tab reaches the tab and opens its page. First, so that no picture
+    // of another row was drawn in this window before.
+    void unknownBoardLeavesEveryTabOpening_data()
+    {
+        QTest::addColumn<QString>("key"); // what the tab's click reports
+        QTest::newRow("key") << "staticLayout";
+        QTest::newRow("shortcuts") << "Shortcuts";
+        QTest::newRow("setting") << "Setting";
+    }
+    void unknownBoardLeavesEveryTabOpening()
+    {
+        QFETCH(QString, key);
+        sim::KeyboardConfig board = sim::fullSizeDual();
+        board.boardName = "TK999 Newer";
+        QVERIFY(load(board));
+        QVERIFY(w->dynamicKeyBtns().isEmpty());
+        w->show();
+        w->labelPageClickSlot(QStringLiteral("staticLayout"));
+        QVector<TabLabel*> tabs = w->tabList();
+        tabs << w->macroTab();
+        TabLabel* tab = nullptr;
+        for (TabLabel* t : qAsConst(tabs)) {
+            if (t->text2() == key)
+                tab = t;
+        }
+        QVERIFY(tab && tab->isVisibleTo(w.get()));
+        const QPoint centre = tab->mapTo(w.get(), tab->rect().center());
+        QWidget* hit = w->childAt(centre);
+        QVERIFY(hit == tab || tab->isAncestorOf(hit));
+        QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(w.get(), centre));
+        QWidget* page = key == "Setting"     ? static_cast<QWidget*>(w->settingPage())
+                        : key == "Shortcuts" ? static_cast<QWidget*>(w->shortcutsPage())
+                                             : nullptr;
+        if (key != "staticLayout")
+            QVERIFY(page && page->isVisibleTo(w.get()));
+        w->labelPageClickSlot(QStringLiteral("staticLayout"));
+        w->hide();
+    }
 
     // Four key maps: "0" to "3" in a 350-pixel frame centred under the picture, map 0 pressed; a
     // press sends the map, then reads its key codes and redraws the legends.

@@ -88,6 +88,12 @@ void Tessark::createGlobuleKeyLayer()
         qDebug() << "Create globule key Layer error, m_ptrDevice->m_nkcm = -1.";
         return;
     }
+    // The layer goes below the picture. Without one (a board no record names) its place would be the
+    // window's top, across the tabs, which then take no clicks.
+    if (m_dynamicBottom <= 0) {
+        qDebug() << "Create globule key Layer skipped, no keyboard picture to place it under.";
+        return;
+    }
     RunTime runTime;
     runTime.mark(1);
     qDebug() << "Create globule key Layer.........";

@@ -71,6 +71,8 @@ void Tessark::createDynamicKeybtn()
     Device* const dev = loadedDevice();
     if (!dev || !m_vDynamicKeyBtn.isEmpty())
         return;
+    // Set again only when this keyboard's picture is drawn: an earlier keyboard's does not count.
+    m_dynamicBottom = 0;
     RunTime runTime;
     runTime.mark(1);
     // Device::boardName reads at most the 16 bytes the keyboard sent, zero or not.
