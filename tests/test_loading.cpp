@@ -1,6 +1,7 @@
 // Loading a freshly opened keyboard on the device thread: the order, what ends it, and what it stores.
 #include "wire.h"
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "timescale.h"
 
 #include <QElapsedTimer>
@@ -104,6 +105,56 @@ private slots:
         }
     }
 
+    // An information get left unanswered keeps its fields as they were (0 on a new device), is named in
+    // the log, and the load goes on to the end.
+    void silentInformationGetLeavesItsFieldsAndLoadGoesOn_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("get");
+        QTest::newRow("device id") << 0x40 << "getInfo40";
+        QTest::newRow("version") << 0x11 << "getDeviceVersion";
+        QTest::newRow("scan speed") << 0x20 << "getScanSpeed";
+        QTest::newRow("user information") << 0x30 << "getUserInfo";
+        QTest::newRow("n-key rollover") << 0x50 << "getNKey";
+    }
+    void silentInformationGetLeavesItsFieldsAndLoadGoesOn()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, get);
+        KeyboardFixture f;
+        f.kb->silence(0x10, uint8_t(command));
+        f.kb->edit([](sim::FirmwareState& s) { s.nKey = 1; }); // every field differs from a new device's 0
+        QVERIFY(f.open());
+        logrecorder::start();
+        Load load(f);
+        QTRY_VERIFY_WITH_TIMEOUT(load.done(), timescale::ms(20000));
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
+        QVERIFY(!lines.filter(get + " got no reply").isEmpty());
+
+        const sim::FirmwareState s = f.kb->state();
+        const Device& d = *f.device;
+        const QMap<int, QByteArray> held{{0x40, bytes(d.m_deviceId, 12)},
+                                         {0x11, bytes(&d.m_fw_version, 2) + bytes(&d.m_hw_version, 2)},
+                                         {0x20, bytes(&d.m_scanSpeed, 2)},
+                                         {0x30, bytes(d.m_userInfo, 48)},
+                                         {0x50, bytes(&d.m_nKey, 1)}};
+        const QMap<int, QByteArray> sent{{0x40, s.deviceId},
+                                         {0x11, bytes(&s.fwVersion, 2) + bytes(&s.hwVersion, 2)},
+                                         {0x20, bytes(&s.scanSpeed, 2)},
+                                         {0x30, s.userInfo},
+                                         {0x50, bytes(&s.nKey, 1)}};
+        for (int c : held.keys()) {
+            if (c == command)
+                QCOMPARE(held[c], QByteArray(held[c].size(), '\0'));
+            else
+                QCOMPARE(held[c], sent[c]);
+        }
+        // The tables after it were read as on any keyboard.
+        QCOMPARE(bytes(d.m_pKFs), joined(s.keyFunctions));
+    }
+
     // The load fails at a silent request (the row waits out its 2 s time-out) or a failed write, and ends
     // at once without a signal on a stop. Nothing is asked after the last request named.
     void loadEndsAfterItsLastRequest_data()
@@ -112,7 +163,7 @@ private slots:
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("end");
         QTest::addColumn<int>("stopAfterMs");
-        QTest::newRow("version silent") << 0x10 << 0x11 << "fails" << -1;
+        QTest::newRow("key code info silent") << 0x20 << 0x00 << "fails" << -1;
         QTest::newRow("device id not written") << 0x10 << 0x10 << "write fails" << -1;
         // Past the 500 ms wait of the first silent attempt: in the pause between attempts.
         QTest::newRow("stop in the pause between info attempts") << 0x10 << 0x10 << "stops" << 700;

@@ -46,9 +46,32 @@ uint32_t Device::loadDevInfoSlot()
             break;
     }
 
-    if (outcome == Outcome::Go)
-        outcome = run({&Device::getInfo40, &Device::getDeviceVersion, &Device::getScanSpeed, &Device::getUserInfo,
-                       &Device::getNKey});
+    // The information gets: a keyboard that leaves one unanswered is still usable, its fields stay as
+    // they were. A failed write or read, where the keyboard is likely gone, still fails the load.
+    struct NamedGet {
+        Op op;
+        const char* name;
+    };
+    const NamedGet infoGets[] = {{&Device::getInfo40, "getInfo40"},
+                                 {&Device::getDeviceVersion, "getDeviceVersion"},
+                                 {&Device::getScanSpeed, "getScanSpeed"},
+                                 {&Device::getUserInfo, "getUserInfo"},
+                                 {&Device::getNKey, "getNKey"}};
+    for (const NamedGet& get : infoGets) {
+        if (outcome != Outcome::Go)
+            break;
+        if (stopRequested()) {
+            outcome = Outcome::Stopped;
+            break;
+        }
+        const uint32_t e = (this->*get.op)();
+        if (stopRequested())
+            outcome = Outcome::Stopped;
+        else if (e == DeviceResult::Timeout)
+            qDebug("%s got no reply; its fields are kept, loading goes on", get.name);
+        else if (e != DeviceResult::Ok)
+            outcome = Outcome::Failed;
+    }
     if (outcome == Outcome::Go) {
         qDebug() << "get device load information finished.";
         outcome = run({&Device::getKCInfo, &Device::getCurKCMID, &Device::getAllKC});
