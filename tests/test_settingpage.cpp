@@ -70,6 +70,10 @@ private slots:
         QTest::newRow("off, none known: the minimum") << 0 << 0 << 1 << false;
         QTest::newRow("under a minute is off") << 59999 << 120000 << 2 << false;
         QTest::newRow("above the maximum") << 200 * 60000 << 0 << 180 << true;
+        // Read unsigned: the keyboard's values past 2^31 ms are long times, not negative ones.
+        QTest::newRow("2^31 ms") << int(0x80000000u) << 0 << 180 << true;
+        QTest::newRow("all ones") << int(0xffffffffu) << 0 << 180 << true;
+        QTest::newRow("off, last past 2^31 ms") << 0 << int(0xfffff000u) << 180 << false;
     }
     void sleepTime()
     {

@@ -25,6 +25,17 @@ QByteArray fieldBytes(const uint8_t* field, int size)
     return end < 0 ? bytes : bytes.left(end);
 }
 
+// Keyboard text for a one-line label: control characters (a line feed would split it) left out.
+QString shownText(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control)
+            shown += c;
+    }
+    return shown;
+}
+
 } // namespace
 
 void Tessark::createSetting()
@@ -81,9 +92,8 @@ void Tessark::setSettingInformation(Device* dev)
     qDebug() << "setSettingInformation---------------------------";
     if (!m_ptrSetting || !dev)
         return;
-    const QString name =
-        QString::fromLocal8Bit(reinterpret_cast<const char*>(dev->m_devInfo.boardName), sizeof dev->m_devInfo.boardName)
-            .remove(QChar(0));
+    // The name the board records are matched with: up to its first zero, never the bytes after it.
+    const QString name = shownText(dev->boardName());
     const QString date = QString::fromLocal8Bit(fieldBytes(dev->m_devInfo.date, sizeof dev->m_devInfo.date));
     m_ptrSetting->setProductInfo(name, versionText(dev->m_fw_version), versionText(dev->m_hw_version), date);
     m_ptrSetting->setDeviceControlsEnabled(true);

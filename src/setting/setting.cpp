@@ -52,6 +52,15 @@ void fitFrame(QFrame* frame, int width, int height)
     frame->resize(width, height);
 }
 
+// Whole minutes of a time in milliseconds as the slider can show them; 0 stays 0 (sleep off).
+int sleepSliderMinutes(uint32_t ms)
+{
+    const uint32_t minutes = ms / MsPerMinute;
+    if (minutes == 0)
+        return 0;
+    return int(qBound<uint32_t>(SleepMinimumMinutes, minutes, SleepMaximumMinutes));
+}
+
 } // namespace
 
 Setting::Setting(QWidget* parent, Device* device, bool showBuildingBlock)
@@ -248,10 +257,11 @@ void Setting::setBluetoothName(const QString& name)
     ui->QLineEdit_BluetoothName->setText(shown);
 }
 
-void Setting::setSleepTime(int ms, int lastMs)
+void Setting::setSleepTime(uint32_t ms, uint32_t lastMs)
 {
-    qDebug() << __LINE__ << "value==" << ms << ms / MsPerMinute << lastMs;
-    m_sleepMinutes = ms / MsPerMinute;
+    // The keyboard's own values, unsigned: they may lie far beyond what the slider shows.
+    qDebug("sleep time the keyboard holds: %u ms, last set %u ms", ms, lastMs);
+    m_sleepMinutes = sleepSliderMinutes(ms);
     QCheckBox* box = ui->checkBox_Enabled_AutoSleep;
     if (m_sleepSlider) {
         if (m_sleepMinutes != 0) {
@@ -259,7 +269,7 @@ void Setting::setSleepTime(int ms, int lastMs)
             m_sleepSlider->setValue(m_sleepMinutes);
         } else {
             // Off: the slider offers the last real value for switching sleep on again.
-            m_sleepSlider->setValue(lastMs / MsPerMinute);
+            m_sleepSlider->setValue(sleepSliderMinutes(lastMs));
             m_sleepSlider->setSliderEnabled(false);
         }
     }

@@ -33,7 +33,7 @@ public:
     // The name as the keyboard pads it: NUL characters are dropped.
     void setBluetoothName(const QString& name);
     // The keyboard's current and last non-zero sleep time; 0 ms shows automatic sleep off.
-    void setSleepTime(int ms, int lastMs);
+    void setSleepTime(uint32_t ms, uint32_t lastMs);
     // "None" everywhere and every device control off; an open layout editor goes.
     void clearInformation();
     // Called just before the page is deleted.
