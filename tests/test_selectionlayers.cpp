@@ -86,17 +86,26 @@ private slots:
     void unknownBoardLeavesEveryTabOpening_data()
     {
         QTest::addColumn<QString>("key"); // what the tab's click reports
-        QTest::newRow("key") << "staticLayout";
-        QTest::newRow("shortcuts") << "Shortcuts";
-        QTest::newRow("setting") << "Setting";
+        QTest::addColumn<bool>("knownFirst"); // a known keyboard's picture was drawn before
+        QTest::newRow("key") << "staticLayout" << false;
+        QTest::newRow("shortcuts") << "Shortcuts" << false;
+        QTest::newRow("setting") << "Setting" << false;
+        QTest::newRow("setting, after a known board") << "Setting" << true;
     }
     void unknownBoardLeavesEveryTabOpening()
     {
         QFETCH(QString, key);
+        QFETCH(bool, knownFirst);
+        if (knownFirst) {
+            QVERIFY(load(sim::fullSizeDual()));
+            QVERIFY(w->globuleKeyFrame());
+            cleanup();
+        }
         sim::KeyboardConfig board = sim::fullSizeDual();
         board.boardName = "TK999 Newer";
         QVERIFY(load(board));
         QVERIFY(w->dynamicKeyBtns().isEmpty());
+        QVERIFY(!w->globuleKeyFrame()); // nothing to place it under
         w->show();
         w->labelPageClickSlot(QStringLiteral("staticLayout"));
         QVector<TabLabel*> tabs = w->tabList();
