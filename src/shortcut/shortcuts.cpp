@@ -306,6 +306,16 @@ int Shortcuts::keyMapCount() const
     return m_device->m_nkcm;
 }
 
+bool Shortcuts::idInUse(int id) const
+{
+    for (int i = 0; i < slotCount(); ++i) {
+        const kf_t& slot = m_device->m_pKFs[size_t(i)];
+        if (slot.used() && slot.id() == id)
+            return true;
+    }
+    return false;
+}
+
 int Shortcuts::slotCount() const
 {
     if (!m_device)
@@ -479,7 +489,9 @@ void Shortcuts::itemAddButtonSlot()
     }
     kf_t* slot = nullptr;
     for (int i = 0; i < slotCount(); ++i) {
-        if (!m_device->m_pKFs[size_t(i)].used()) {
+        // The keyboard keeps one record per id: a free record repeating the id of a used one would
+        // replace that one with the next download.
+        if (!m_device->m_pKFs[size_t(i)].used() && !idInUse(m_device->m_pKFs[size_t(i)].id())) {
             slot = &m_device->m_pKFs[size_t(i)];
             break;
         }

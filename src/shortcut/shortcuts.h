@@ -89,6 +89,7 @@ private:
     bool keepsStoredEntries() const; // some used slot has such an entry
     int keyMapCount() const;
     int slotCount() const; // records of the device's table the page may use
+    bool idInUse(int id) const; // some used record of the table has this slot id
     ShortcutsItem* createRow(kf_t* slot);
     void placeRow(ShortcutsItem* row, kf_t* slot);
     void connectRow(ShortcutsItem* row);
