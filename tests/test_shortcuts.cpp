@@ -315,7 +315,7 @@ private slots:
             for (int i = 0; i < used.size(); ++i)
                 s.kb->kb->pressKeyFunction(i);
             if (gapMs > 0 || n % 16 == 15)
-                QTest::qWait(qMax(gapMs, 1)); // lets the tool read as the keyboard sends
+                QTest::qWait(gapMs > 0 ? timescale::ms(gapMs) : 1); // lets the tool read as the keyboard sends
         }
         QVector<int> opened(2), skipped(2), lines(2);
         const auto accounted = [&] { // every notification that came opened or counted in a line
