@@ -306,6 +306,16 @@ int Shortcuts::keyMapCount() const
     return m_device->m_nkcm;
 }
 
+bool Shortcuts::idInUse(int id) const
+{
+    for (int i = 0; i < slotCount(); ++i) {
+        const kf_t& slot = m_device->m_pKFs[size_t(i)];
+        if (slot.used() && slot.id() == id)
+            return true;
+    }
+    return false;
+}
+
 int Shortcuts::slotCount() const
 {
     if (!m_device)
@@ -479,7 +489,9 @@ void Shortcuts::itemAddButtonSlot()
     }
     kf_t* slot = nullptr;
     for (int i = 0; i < slotCount(); ++i) {
-        if (!m_device->m_pKFs[size_t(i)].used()) {
+        // The keyboard keeps one record per id: a free record repeating the id of a used one would
+        // replace that one with the next download.
+        if (!m_device->m_pKFs[size_t(i)].used() && !idInUse(m_device->m_pKFs[size_t(i)].id())) {
             slot = &m_device->m_pKFs[size_t(i)];
             break;
         }
@@ -593,6 +605,11 @@ void Shortcuts::deleteKF()
     }
     m_rows.clear();
     layoutRows();
+    // What a burst left unopened is told now; the next keyboard's rows open at their first notification.
+    for (int id = 0; id < SlotIds; ++id) {
+        logSkippedNotifications(id);
+        m_openGates[size_t(id)].opened.invalidate();
+    }
     kfcatalogue::clear(&m_catalogue);
     qDeleteAll(m_texts);
     m_texts.clear();
@@ -1023,9 +1040,32 @@ void Shortcuts::onNotify(int id, int hi)
     for (ShortcutsItem* row : qAsConst(m_rows)) {
         const kf_t* slot = row->record();
         if (slot && slot->id() == id && slot->hi() == hi) {
+            // One row per slot id: its gate is the id's. Set before the opening, which may show a box
+            // in whose event loop the next notification is handled.
+            OpenGate& gate = m_openGates[size_t(slot->id())];
+            if (gate.opened.isValid() && !gate.opened.hasExpired(NotifyOpenGapMs)) {
+                if (gate.skipped++ == 0) {
+                    const int left = int(qMax<qint64>(0, NotifyOpenGapMs - gate.opened.elapsed()));
+                    QTimer::singleShot(left, this, [this, id] { logSkippedNotifications(id); });
+                }
+                return;
+            }
+            logSkippedNotifications(id);
+            gate.opened.start();
             qDebug("id=%d-%d hi=%d-%d", id, id, hi, hi);
             row->executeCommandSlot();
             return;
         }
     }
+}
+
+void Shortcuts::logSkippedNotifications(int id)
+{
+    if (id < 0 || id >= SlotIds)
+        return;
+    OpenGate& gate = m_openGates[size_t(id)];
+    if (gate.skipped > 0)
+        qInfo("key function slot %d: %d notifications within %d ms of its opening, not opened again", id,
+              gate.skipped, NotifyOpenGapMs);
+    gate.skipped = 0;
 }

@@ -4,10 +4,12 @@
 #include "widget/kffunc.h"
 #include "widget/stcts.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QVector>
 #include <QWidget>
+#include <array>
 
 class Device;
 class GlobalShortcut;
@@ -28,6 +30,10 @@ class Shortcuts : public QWidget {
 public:
     static constexpr int MaxRows = 32;
     static constexpr int CreateIntervalMs = 100;
+    // A keyboard may send one row's notification hundreds of times a second: the row's program,
+    // website or folder opens at most once in this time; what comes between is logged, not opened.
+    static constexpr int NotifyOpenGapMs = 250;
+    static constexpr int SlotIds = 64; // a slot id has 6 bits
 
     Shortcuts(Tessark* parent, QVector<KeyBtn*>* staticKeys);
     ~Shortcuts() override;
@@ -89,6 +95,9 @@ private:
     bool keepsStoredEntries() const; // some used slot has such an entry
     int keyMapCount() const;
     int slotCount() const; // records of the device's table the page may use
+    bool idInUse(int id) const; // some used record of the table has this slot id
+    // Logs, in one line, the notifications of slot id not opened since its last opening.
+    void logSkippedNotifications(int id);
     ShortcutsItem* createRow(kf_t* slot);
     void placeRow(ShortcutsItem* row, kf_t* slot);
     void connectRow(ShortcutsItem* row);
@@ -132,4 +141,10 @@ private:
     int m_createCount = 0;
     ShortcutsKB* m_panel = nullptr;
     GlobalShortcut* m_hotKey = nullptr;
+    // Per slot id: when its row last opened what it names, and the notifications not opened since.
+    struct OpenGate {
+        QElapsedTimer opened;
+        int skipped = 0;
+    };
+    std::array<OpenGate, SlotIds> m_openGates;
 };

@@ -40,6 +40,9 @@ QString configPath(const QString& fileName, const QString& folder = QStringLiter
     return appDirPath() + folder + fileName;
 }
 
+// Key function slot ids have 6 bits.
+constexpr int SlotIds = 64;
+
 // A file name as config.xml gives it: empty (absent) or plain; anything else is logged.
 bool plainOrAbsent(const QString& name, const char* element, const char* attribute)
 {
@@ -527,9 +530,12 @@ void Data::buildShortcutList(const std::vector<kf_t>& table, int count, QVector<
         return;
     // A count beyond the table read is the keyboard's claim, not slots we hold.
     const int total = qMin(count, int(table.size()));
+    // A slot id has 6 bits, and the keyboard keeps one record per id: a used record repeating an id
+    // makes no record of its own. Each such id is logged once, with how often it came.
+    int uses[SlotIds] = {};
     for (int i = 0; i < total; ++i) {
         const kf_t& kf = table[size_t(i)];
-        if (!kf.used())
+        if (!kf.used() || uses[kf.id()]++ > 0)
             continue;
         auto* record = new STCTS;
         record->id = uint32_t(kf.id());
@@ -544,6 +550,11 @@ void Data::buildShortcutList(const std::vector<kf_t>& table, int count, QVector<
             }
         }
         list->append(record);
+    }
+    for (int id = 0; id < SlotIds; ++id) {
+        if (uses[id] > 1)
+            qWarning("key function slot id %d is in %d used records: the first is taken, the others skipped", id,
+                     uses[id]);
     }
 }
 

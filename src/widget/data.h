@@ -120,8 +120,9 @@ public:
     // *flagsRead (when given) is false.
     static bool parseMenutreeXML(const QString& fileName, MenuTreeData* out, bool* flagsRead = nullptr);
 
-    // One new record per used slot among the first count of a keyboard's key function table
-    // (Device::m_pKFs and m_nKFTotalNum once loaded), typed from the catalogue.
+    // One new record per slot id used among the first count of a keyboard's key function table
+    // (Device::m_pKFs and m_nKFTotalNum once loaded), typed from the catalogue. A repeated id is
+    // taken from its first used record; the others are skipped and the id logged once.
     static void buildShortcutList(const std::vector<kf_t>& table, int count, QVector<STCTS*>* list,
                                   QVector<kffunc_t*>* catalogue);
     // The texts of shortcuts.xml at path into the matching records.
