@@ -117,15 +117,15 @@ int SimKeyboard::flood(const QByteArray& report, int count)
             if (h->interfaceNumber == m_config.commandInterface)
                 state = std::max(state, h->queue.size() < size_t(QueueLimit) ? 1 : 0);
         }
-        return m_plugged ? state : -1;
+        return state;
     };
     int sent = 0;
     int waitedMs = 0;
     while (sent < count) {
         const int state = room();
-        if (state < 0 || waitedMs >= 1000)
+        if (!m_plugged || waitedMs >= 1000)
             break;
-        if (state > 0) {
+        if (state != 0) { // with nothing open the reports go out at once, read by nobody
             sendLocked(m_config.commandInterface, report);
             ++sent;
             waitedMs = 0;
