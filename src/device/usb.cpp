@@ -3,6 +3,7 @@
 #include <hidapi.h>
 
 #include <QDebug>
+#include <QMetaMethod>
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
@@ -217,7 +218,9 @@ bool Usb::handleReport(const uint8_t* report)
         qWarning("report backlog has room again; %d unrequested reports were dropped", m_droppedSinceSaid);
         m_droppedSinceSaid = 0;
     }
-    ++m_backlog;
+    // Only a report someone will handle (and acknowledge) waits; one without a receiver is gone at once.
+    if (isSignalConnected(QMetaMethod::fromSignal(&Usb::emitRecvCmd)))
+        ++m_backlog;
     m_ringIndex = (m_ringIndex + 1) & (RingSlots - 1);
     std::memcpy(m_ring[m_ringIndex], report, 65);
     emit emitRecvCmd(QByteArray(reinterpret_cast<const char*>(m_ring[m_ringIndex]), ReportSize));
