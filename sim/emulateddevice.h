@@ -89,6 +89,8 @@ protected:
     // Told about every report the device sends, with the time it becomes readable.
     virtual void sentLocked(int /*interfaceNumber*/, const QByteArray& /*report*/, Clock::time_point /*readyAt*/) {}
 
+    const std::vector<hid_device_*>& handlesLocked() const { return m_handles; }
+
     bool m_plugged = true;
     bool m_refuseOpen = false;
 

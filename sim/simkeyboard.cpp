@@ -106,6 +106,40 @@ void SimKeyboard::inject(const QByteArray& report)
     sendLocked(m_config.commandInterface, report);
 }
 
+int SimKeyboard::flood(const QByteArray& report, int count)
+{
+    Bus& bus = Bus::instance();
+    std::unique_lock<std::mutex> lock(bus.mutex);
+    // -1: no open handle on the command interface; otherwise whether one has room in its queue.
+    const auto room = [this]() -> int {
+        int state = -1;
+        for (hid_device_* h : handlesLocked()) {
+            if (h->interfaceNumber == m_config.commandInterface)
+                state = std::max(state, h->queue.size() < size_t(QueueLimit) ? 1 : 0);
+        }
+        return state;
+    };
+    int sent = 0;
+    int waitedMs = 0;
+    while (sent < count) {
+        const int state = room();
+        if (!m_plugged || waitedMs >= 1000)
+            break;
+        if (state != 0) { // with nothing open the reports go out at once, read by nobody
+            sendLocked(m_config.commandInterface, report);
+            ++sent;
+            waitedMs = 0;
+            continue;
+        }
+        // Reads do not signal: look again shortly.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.lock();
+        ++waitedMs;
+    }
+    return sent;
+}
+
 void SimKeyboard::pressKeyFunction(int slot)
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);

@@ -33,6 +33,7 @@ public:
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
     void refuseOpen(bool on) override;
     void inject(const QByteArray& report) override;
+    int flood(const QByteArray& report, int count) override;
     void pressKeyFunction(int slot) override;
     void playKeys(const QList<ReportChange>& changes) override;
     bool playing() const override;

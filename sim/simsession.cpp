@@ -247,7 +247,8 @@ void SimSession::runControl()
         }
         const bool threeWords = command == "press" || command == "version" || command == "next-version"
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write";
-        if (command == "play" ? words.size() < 3 : words.size() != (threeWords ? 3 : 2))
+        const int expected = command == "flood" ? 4 : threeWords ? 3 : 2;
+        if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
         bool ok = false;
         const int index = words.at(1).toInt(&ok) - 1;
@@ -270,6 +271,12 @@ void SimSession::runControl()
             QList<ReportChange> changes;
             if (parseChanges(words.mid(2), &changes) && slot.keyboard)
                 slot.keyboard->playKeys(changes);
+        } else if (command == "flood") {
+            // Sent from here, as fast as the tool reads: the control file waits meanwhile.
+            const int count = words.at(2).toInt(&ok);
+            const QByteArray report = QByteArray::fromHex(words.at(3));
+            if (ok && count >= 1 && !report.isEmpty() && report.size() <= 64 && slot.keyboard)
+                slot.keyboard->flood(report, count);
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

@@ -34,6 +34,7 @@ private slots:
     {
         LogHandler::instance()->release();
         LogHandler::setClock({});
+        LogHandler::setDayFileBound(0);
         setAppDirPathForTest(QString());
     }
 
@@ -141,6 +142,53 @@ private slots:
         QCOMPARE(log(QDate(2024, 3, 9)).remove(place),
                  QStringLiteral("23:59:30 - [Warn ]: before midnight\n00:00:30 - [Warn ]: after midnight, unseen\n"));
         QCOMPARE(log(QDate(2024, 3, 10)).remove(place), QStringLiteral("00:00:30 - [Warn ]: after the check\n"));
+    }
+
+    // A day's file stops growing at its bound, after one line saying so; an earlier run's file at its
+    // bound takes nothing more; the next day's file starts again.
+    void dayFileStopsAtItsBound_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("earlierBytes");
+        QTest::addColumn<bool>("nextDay");
+        QTest::newRow("below the bound") << 10 << 0 << false;
+        QTest::newRow("a flood of lines") << 5000 << 0 << false;
+        QTest::newRow("an earlier run reached it") << 10 << 4096 << false;
+        QTest::newRow("the next day starts again") << 5000 << 0 << true;
+    }
+    void dayFileStopsAtItsBound()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, earlierBytes);
+        QFETCH(bool, nextDay);
+        const qint64 bound = 4096;
+        LogHandler::setDayFileBound(bound);
+        if (earlierBytes > 0)
+            QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"), QByteArray(earlierBytes, 'e')));
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; i < lines; ++i)
+            qDebug("line %d %s", i, QByteArray(60, 'x').constData());
+        if (nextDay) {
+            m_now = m_now.addDays(1);
+            LogHandler::instance()->checkDate();
+            qWarning("the next day");
+        }
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        const int said = text.count(QStringLiteral("nothing more is logged to it today"));
+        if (earlierBytes > 0) {
+            QCOMPARE(text, QString(earlierBytes, QLatin1Char('e')));
+        } else if (lines * 100 < bound) {
+            QCOMPARE(text.count(QLatin1Char('\n')), lines);
+            QCOMPARE(said, 0);
+        } else {
+            QVERIFY2(text.size() <= bound + 200 && text.size() > bound - 200, qPrintable(QString::number(text.size())));
+            QCOMPARE(said, 1);
+            QVERIFY(text.endsWith(QStringLiteral("today\n")));
+        }
+        if (nextDay)
+            QVERIFY(log(Morning.date().addDays(1)).endsWith(QStringLiteral("the next day\n")));
     }
 
     void fourThreadsWriteWholeLines()

@@ -83,6 +83,7 @@ private slots:
     void controlFileUnplugsAndPlugs();
     void controlFilePressesKeyFunctions();
     void controlFilePlaysTypedChanges();
+    void controlFileFloodsAReport();
     void bootloaderRunBringsKeyboardBackWithNextVersion_data();
     void bootloaderRunBringsKeyboardBackWithNextVersion();
     void loneBootloaderGetsSlotThatFollowsItsKeyboard();
@@ -181,6 +182,15 @@ void TestSimSession::controlFilePlaysTypedChanges()
         });
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(1).split(' ').value(3), QByteArray("f0500a0000000000" "05000100060000000000") + QByteArray(92, '0'));
+}
+
+void TestSimSession::controlFileFloodsAReport()
+{
+    // Short reports are zero-filled; a count that is no number or a missing report drops the line.
+    const QList<QByteArray> lines = loggedFor("flood 1 3 f02101\nflood 1 x f021\nflood 1 2\n");
+    QCOMPARE(lines.size(), 3);
+    for (const QByteArray& line : lines)
+        QCOMPARE(line.split(' ').value(3), QByteArray("f02101") + QByteArray(122, '0'));
 }
 
 void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion_data()

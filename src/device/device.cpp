@@ -26,7 +26,17 @@ Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
 {
 }
 
-Device::~Device() = default;
+Device::~Device()
+{
+    logRepeats();
+}
+
+void Device::logRepeats()
+{
+    if (m_repeats > 0)
+        qDebug("the report above came %d more times", m_repeats);
+    m_repeats = 0;
+}
 
 uint32_t Device::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload)
 {
@@ -137,9 +147,17 @@ bool Device::pauseInterruptibly(int ms)
 
 uint32_t Device::recvCmdSlot(QByteArray report)
 {
-    qDebug() << "----------------- recvCmdSlot --------------------";
+    if (m_usb)
+        m_usb->reportHandled();
     const auto* p = reinterpret_cast<const uint8_t*>(report.constData());
-    logReport(p, report.size());
+    if (report == m_lastLogged) {
+        ++m_repeats;
+    } else {
+        logRepeats();
+        qDebug() << "----------------- recvCmdSlot --------------------";
+        logReport(p, report.size());
+        m_lastLogged = report;
+    }
     if (!report.isEmpty() && p[0] == 0xF0)
         emit emitNotify(report);
     else if (m_cond)

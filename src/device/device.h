@@ -203,6 +203,11 @@ private:
     uint32_t sendMacroHead(const km_t& head, uint32_t* status);
 
     Usb* m_usb;
+    // The last unrequested report logged, and how often it came again since (device thread only):
+    // a run of one report is logged once, with its count.
+    QByteArray m_lastLogged;
+    int m_repeats = 0;
+    void logRepeats();
     QWaitCondition* m_cond;
     QMutex* m_mutex;
     bool* m_waitFlag;

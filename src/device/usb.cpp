@@ -3,6 +3,7 @@
 #include <hidapi.h>
 
 #include <QDebug>
+#include <QMetaMethod>
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
@@ -205,10 +206,32 @@ bool Usb::handleReport(const uint8_t* report)
         m_cond->wakeAll();
         return true;
     }
+    // A recorded frame (notification 0x50) may use the room kept for a recording; answers never come here.
+    const bool frame = notification && report[1] == 0x50;
+    if (m_backlog.load() >= MaxBacklog + (frame ? RecordingRoom : 0)) {
+        if (m_droppedSinceSaid++ == 0)
+            qWarning("report backlog full (%d waiting): unrequested reports are dropped", m_backlog.load());
+        ++m_dropped;
+        return false;
+    }
+    if (m_droppedSinceSaid > 0) {
+        qWarning("report backlog has room again; %d unrequested reports were dropped", m_droppedSinceSaid);
+        m_droppedSinceSaid = 0;
+    }
+    // Only a report someone will handle (and acknowledge) waits; one without a receiver is gone at once.
+    if (isSignalConnected(QMetaMethod::fromSignal(&Usb::emitRecvCmd)))
+        ++m_backlog;
     m_ringIndex = (m_ringIndex + 1) & (RingSlots - 1);
     std::memcpy(m_ring[m_ringIndex], report, 65);
     emit emitRecvCmd(QByteArray(reinterpret_cast<const char*>(m_ring[m_ringIndex]), ReportSize));
     return false;
+}
+
+void Usb::reportHandled()
+{
+    int n = m_backlog.load();
+    while (n > 0 && !m_backlog.compare_exchange_weak(n, n - 1)) {
+    }
 }
 
 int Usb::readSlot()

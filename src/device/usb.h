@@ -22,6 +22,11 @@ public:
     // A pass takes every report already waiting, up to this many (the keyboard's queue holds 64),
     // so a stop is still seen within a pass.
     static constexpr int MaxReportsPerPass = 256;
+    // Unrequested reports sent on but not yet handled: past this many, more are dropped and counted, so a
+    // chattering keyboard cannot grow memory or keep the tool busy long after it stops.
+    static constexpr int MaxBacklog = 1024;
+    // Recorded frames get room on top of that for a whole recording (a macro holds 512 frames).
+    static constexpr int RecordingRoom = 512;
 
     Usb(QWaitCondition* cond, QMutex* mutex, bool* waitFlag);
     ~Usb() override;
@@ -52,6 +57,12 @@ public:
     bool takeReply(QByteArray* out);
 
     int ringIndex() const { return m_ringIndex; }
+
+    // The handler of emitRecvCmd calls this once per report it has handled (any thread).
+    void reportHandled();
+    int backlog() const { return m_backlog.load(); }
+    // Unrequested reports dropped because the backlog was full.
+    int droppedReports() const { return m_dropped.load(); }
 
 signals:
     void emitRecvCmd(QByteArray report);
@@ -89,6 +100,9 @@ private:
     bool m_replyReady = false; // under the shared mutex
     uint8_t m_ring[RingSlots][65] = {};
     int m_ringIndex = -1;
+    std::atomic<int> m_backlog{0};
+    std::atomic<int> m_dropped{0};
+    int m_droppedSinceSaid = 0; // under the shared mutex
 
     QTimer* m_openTimer = nullptr;
 };

@@ -29,6 +29,9 @@ QFile* s_logFile = nullptr;
 QTextStream* s_logStream = nullptr;
 QMutex s_logMutex;
 std::function<QDateTime()> s_clock;
+qint64 s_dayBound = 0;     // 0: LogHandler::DayFileBound
+qint64 s_fileBytes = 0;    // the open file's size as far as this run knows
+bool s_boundReached = false; // the open file is at its bound: nothing more goes there
 
 // Set while this thread holds s_logMutex: a message emitted then (Qt may warn from inside the
 // file handling) must not lock again, since the mutex is not recursive.
@@ -133,6 +136,32 @@ Opening openLogFile(QFile* file)
 #endif
 }
 
+qint64 dayBound()
+{
+    return s_dayBound > 0 ? s_dayBound : LogHandler::DayFileBound;
+}
+
+// Appends a line unless the day's file would pass its bound; the first line that would is replaced,
+// once, by one saying the bound was reached.
+void appendLine(const QString& line)
+{
+    if (s_boundReached)
+        return;
+    const qint64 bytes = line.toUtf8().size();
+    if (s_fileBytes + bytes > dayBound()) {
+        s_boundReached = true;
+        const QString said = logLine(QtWarningMsg, __FILE__, __LINE__,
+                                     QStringLiteral("log: this day's file reached its bound of %1 bytes; "
+                                                    "nothing more is logged to it today")
+                                         .arg(dayBound()));
+        *s_logStream << said;
+        s_logStream->flush();
+        return;
+    }
+    s_fileBytes += bytes;
+    *s_logStream << line;
+}
+
 // The day's file, or, when that has another name as well, the first file of its own among
 // <date>-2.txt ... <date>-<MaxOwnNames>.txt; that move is said once, on standard error and in the
 // file it starts.
@@ -155,12 +184,15 @@ bool openStream(const QString& path)
     }
     s_logStream = new QTextStream(s_logFile);
     s_logStream->setCodec("UTF-8");
+    s_fileBytes = s_logFile->size();
+    // A file already at its bound (an earlier run said so) takes nothing more, not even that line.
+    s_boundReached = s_fileBytes >= dayBound();
     if (name != path) {
         const QString said = QStringLiteral("log: %1 has another name as well (a hard link) and is left alone; "
                                             "this run logs to %2")
                                  .arg(path, name);
         std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
-        *s_logStream << logLine(QtWarningMsg, __FILE__, __LINE__, said);
+        appendLine(logLine(QtWarningMsg, __FILE__, __LINE__, said));
         s_logStream->flush();
     }
     return true;
@@ -264,7 +296,7 @@ void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext&
     writeStdout(message);
     if (!s_logStream)
         return;
-    *s_logStream << logLine(type, context.file, context.line, message);
+    appendLine(logLine(type, context.file, context.line, message));
     // A crash often follows an error, and a fatal message aborts right after this: keep both lines.
     if (type == QtCriticalMsg || type == QtFatalMsg)
         s_logStream->flush();
@@ -308,6 +340,12 @@ void LogHandler::checkDate()
     LogLock lock;
     if (d)
         d->openAndBackupLogFile();
+}
+
+void LogHandler::setDayFileBound(qint64 bytes)
+{
+    LogLock lock;
+    s_dayBound = bytes;
 }
 
 void LogHandler::setClock(std::function<QDateTime()> clock)

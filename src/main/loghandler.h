@@ -22,6 +22,11 @@ public:
     // Tests only, while not installed: the local clock for file dates and line times.
     static void setClock(std::function<QDateTime()> clock);
 
+    // A day's file stops growing at this size, after one line saying so; standard output still gets all.
+    static constexpr qint64 DayFileBound = 16 * 1024 * 1024;
+    // Tests only, while not installed: another bound (0 restores DayFileBound).
+    static void setDayFileBound(qint64 bytes);
+
 private:
     LogHandler() = default;
 
