@@ -27,6 +27,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
+#include <array>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
@@ -167,6 +168,56 @@ private slots:
         QVERIFY(!page->isVisible());
         inject("0a");
         QCOMPARE(triples(entry), kept);
+    }
+
+    // A recording stops where the next frame would pass what one macro can take (512 frames, 512 events
+    // in the editor): the keyboard is told to stop, the window is free again, one box says why, and no
+    // later frame becomes a chip, also from a keyboard that goes on sending. Frames come 1 ms apart.
+    void recordingStopsAtWhatAMacroCanTake_data()
+    {
+        QTest::addColumn<QString>("press"); // the report of every other change; the others release all
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<bool>("stops");
+        QTest::addColumn<int>("chips");
+        QTest::addColumn<int>("frames"); // what the download makes of them
+        QTest::newRow("one key, 600 changes") << "0000040000000000" << 600 << true << 512 << 512;
+        QTest::newRow("Ctrl and a key, 400 changes") << "0100040000000000" << 400 << true << 512 << 512;
+        QTest::newRow("one key, 512 changes: not stopped") << "0000040000000000" << 512 << false << 512 << 512;
+        // The 86th change would pass 512 events: the 85th's six presses have no releases and go.
+        QTest::newRow("six keys, 200 changes") << "0000040506070809" << 200 << true << 504 << 84;
+    }
+    void recordingStopsAtWhatAMacroCanTake()
+    {
+        QFETCH(QString, press);
+        QFETCH(int, changes);
+        QFETCH(bool, stops);
+        QFETCH(int, chips);
+        QFETCH(int, frames);
+        QVERIFY(openMacroPage(true));
+        MacroItem* entry = page->items()[3];
+        rec()->setChecked(true);
+        QList<sim::ReportChange> played;
+        for (int i = 0; i < changes; ++i)
+            played << sim::ReportChange{1, QByteArray::fromHex(i % 2 ? "0000000000000000" : press.toLatin1())};
+        kb->playKeys(played);
+        QTRY_VERIFY_WITH_TIMEOUT(stops ? !rec()->isChecked() : entry->keyLayout()->keys.size() == chips,
+                                 timescale::ms(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(!kb->playing(), timescale::ms(60000));
+        QTest::qWait(100);
+        QCOMPARE(rec()->isChecked(), !stops);
+        QCOMPARE(recordSwitches(kb), stops ? QList<int>({1, 0}) : QList<int>{1});
+        QCOMPARE(boxes->boxes().size(), int(stops));
+        if (stops)
+            QVERIFY(boxes->boxes().first().text.contains("Recording stopped") && !banned() && !kb->state().recording);
+        rec()->setChecked(false);
+        QCOMPARE(entry->keyLayout()->keys.size(), chips);
+        std::array<mframe_t, Macro::MaxFrames> buffer{};
+        QCOMPARE(int(page->key2mframe(entry, buffer.data())), frames);
+        // A keyboard that does not stop sending: its frames make nothing now.
+        kb->inject(QByteArray::fromHex("f0500a00000000000a0000000400000000000000").leftJustified(64, 0));
+        QTest::qWait(200);
+        QCOMPARE(entry->keyLayout()->keys.size(), chips);
+        QCOMPARE(boxes->boxes().size(), int(stops));
     }
 
     // A recorded frame is read whole whatever length its notification declares, so each of these makes
