@@ -24,6 +24,7 @@
 #include <QDirIterator>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
@@ -177,28 +178,33 @@ private slots:
     {
         QTest::addColumn<QString>("press"); // the report of every other change; the others release all
         QTest::addColumn<int>("changes");
+        QTest::addColumn<int>("ms"); // between changes; 0: as fast as the tool reads them
         QTest::addColumn<bool>("stops");
         QTest::addColumn<int>("chips");
         QTest::addColumn<int>("frames"); // what the download makes of them
-        QTest::newRow("one key, 600 changes") << "0000040000000000" << 600 << true << 512 << 512;
-        QTest::newRow("Ctrl and a key, 400 changes") << "0100040000000000" << 400 << true << 512 << 512;
-        QTest::newRow("one key, 512 changes: not stopped") << "0000040000000000" << 512 << false << 512 << 512;
+        QTest::newRow("one key, 600 changes") << "0000040000000000" << 600 << 1 << true << 512 << 512;
+        QTest::newRow("Ctrl and a key, 400 changes") << "0100040000000000" << 400 << 1 << true << 512 << 512;
+        QTest::newRow("one key, 512 changes: not stopped") << "0000040000000000" << 512 << 1 << false << 512 << 512;
         // The 86th change would pass 512 events: the 85th's six presses have no releases and go.
-        QTest::newRow("six keys, 200 changes") << "0000040506070809" << 200 << true << 504 << 84;
+        QTest::newRow("six keys, 200 changes") << "0000040506070809" << 200 << 1 << true << 504 << 84;
+        QTest::newRow("a flood of 10,000 changes") << "0000040000000000" << 10000 << 0 << true << 512 << 1;
     }
     void recordingStopsAtWhatAMacroCanTake()
     {
         QFETCH(QString, press);
         QFETCH(int, changes);
+        QFETCH(int, ms);
         QFETCH(bool, stops);
         QFETCH(int, chips);
         QFETCH(int, frames);
         QVERIFY(openMacroPage(true));
         MacroItem* entry = page->items()[3];
         rec()->setChecked(true);
+        // Each chip is placed alone: the timeline is not laid out again per chip.
+        QSignalSpy layouts(entry->keyLayout(), &KeyLayout::eventsChanged);
         QList<sim::ReportChange> played;
         for (int i = 0; i < changes; ++i)
-            played << sim::ReportChange{1, QByteArray::fromHex(i % 2 ? "0000000000000000" : press.toLatin1())};
+            played << sim::ReportChange{ms, QByteArray::fromHex(i % 2 ? "0000000000000000" : press.toLatin1()), ms == 0};
         kb->playKeys(played);
         QTRY_VERIFY_WITH_TIMEOUT(stops ? !rec()->isChecked() : entry->keyLayout()->keys.size() == chips,
                                  timescale::ms(60000));
@@ -210,6 +216,7 @@ private slots:
         if (stops)
             QVERIFY(boxes->boxes().first().text.contains("Recording stopped") && !banned() && !kb->state().recording);
         rec()->setChecked(false);
+        QVERIFY2(layouts.count() <= 6, qPrintable(QString::number(layouts.count()))); // only unpaired chips go
         QCOMPARE(entry->keyLayout()->keys.size(), chips);
         std::array<mframe_t, Macro::MaxFrames> buffer{};
         QCOMPARE(int(page->key2mframe(entry, buffer.data())), frames);
