@@ -38,6 +38,15 @@ void EmulatedDevice::detachLocked(hid_device_* handle)
     m_handles.erase(std::remove(m_handles.begin(), m_handles.end(), handle), m_handles.end());
 }
 
+bool EmulatedDevice::queueFullLocked(int interfaceNumber) const
+{
+    for (const hid_device_* h : m_handles) {
+        if (h->interfaceNumber == interfaceNumber && h->queue.size() >= size_t(QueueLimit))
+            return true;
+    }
+    return false;
+}
+
 void EmulatedDevice::sendLocked(int interfaceNumber, const QByteArray& report, int extraDelayMs)
 {
     if (!m_plugged)

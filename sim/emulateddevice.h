@@ -79,6 +79,8 @@ public:
     // Queues a report to every open handle of the interface; readable after the report delay
     // (and extraDelayMs more: the time the device takes to answer).
     void sendLocked(int interfaceNumber, const QByteArray& report, int extraDelayMs = 0);
+    // Whether an open handle of interfaceNumber holds as many reports as it keeps. Under the bus lock.
+    bool queueFullLocked(int interfaceNumber) const;
     // Leaves the bus: handles fail from now on, further reports are lost.
     virtual void leaveBusLocked();
     // A pending device came onto the bus; at is when it was due.

@@ -783,4 +783,29 @@ QList<KeyboardConfig> sampleFamily()
     return {fullSizeDual(), tenkeylessWired()};
 }
 
+QByteArray fullReportMacroFrames()
+{
+    QByteArray frames;
+    for (int i = 0; i < 512; ++i) {
+        QByteArray frame(Firmware::FrameSize, '\0');
+        put16(frame, 0, 1);
+        frame[2] = char(i % 2 ? 0x00 : 0xFF);
+        for (int k = 0; k < 6; ++k) // six keys, none of them the frame before's
+            frame[4 + k] = char(0x04 + (i % 2) * 6 + k);
+        frames += frame;
+    }
+    return frames;
+}
+
+bool setMacro(FirmwareState& state, int slot, const QByteArray& frames, const QByteArray& name)
+{
+    if (slot < 0 || size_t(slot) >= state.macroHeads.size() || size_t(slot) >= state.macroFrames.size())
+        return false;
+    const int count = frames.size() / Firmware::FrameSize;
+    put32(state.macroHeads[size_t(slot)], 0, uint32_t(slot & 0x3F) | 0x40u | (uint32_t(count) << 7));
+    state.macroHeads[size_t(slot)].replace(8, 16, padded(name, 16));
+    state.macroFrames[size_t(slot)] = frames.left(count * Firmware::FrameSize);
+    return true;
+}
+
 } // namespace sim

@@ -58,6 +58,11 @@ KeyboardConfig tenkeylessWired();  // "TK87 Wired Board": 87 keys, no colour map
 // One of each, as tessark-sim plugs them; their seeds differ, and so do their device ids.
 QList<KeyboardConfig> sampleFamily();
 
+// The longest macro a keyboard can hold whose every frame is a full report: 512 frames, 1 ms apart, in
+// which all eight modifiers and six keys change at each frame (10 bytes a frame, as the keyboard
+// stores them). It decodes into 10,234 key events.
+QByteArray fullReportMacroFrames();
+
 // Everything the keyboard holds. Multi-byte values as on the wire.
 struct FirmwareState {
     uint32_t infoWord0 = 0, infoWord1 = 0; // 0x10/0x10 bytes 8..15
@@ -88,6 +93,10 @@ struct FirmwareState {
     QByteArray btName; // 12 bytes
     uint32_t sleepTime = 0;
 };
+
+// Puts frames (as fullReportMacroFrames gives them) in macro slot `slot` of state, its head used, named
+// name and counting them; false when the keyboard has no such slot.
+bool setMacro(FirmwareState& state, int slot, const QByteArray& frames, const QByteArray& name);
 
 struct LogEntry {
     enum Direction { ToDevice, FromDevice };
@@ -120,6 +129,8 @@ struct Behaviour {
 struct ReportChange {
     int ms = 0;
     QByteArray report; // 8 bytes: modifiers, reserved, six key usages
+    // Sent only once the tool has room for it in its input queue: frames as fast as the tool reads them.
+    bool paced = false;
 };
 
 // ---- firmware upgrade devices ----------------------------------------------------------------

@@ -158,7 +158,7 @@ void SimKeyboard::playKeys(const QList<ReportChange>& changes)
         for (const ReportChange& c : changes) {
             const int ms = qBound(0, c.ms, 0xFFFF);
             at += std::chrono::milliseconds(ms);
-            m_toPlay.push_back({at, uint16_t(ms), c.report.left(8).leftJustified(8, '\0')});
+            m_toPlay.push_back({at, uint16_t(ms), c.report.left(8).leftJustified(8, '\0'), c.paced});
         }
         m_lastPlayAt = at;
         if (!m_player.joinable())
@@ -194,7 +194,13 @@ void SimKeyboard::playLoop()
         // try_lock: the destructor may run under the bus lock and wait for this thread.
         std::unique_lock<std::mutex> bus(Bus::instance().mutex, std::defer_lock);
         bool stop = false;
-        while (!bus.try_lock()) {
+        for (;;) {
+            if (bus.try_lock()) {
+                // A paced change also waits while the tool's input queue is full.
+                if (!change.paced || !m_firmware.state().recording || !queueFullLocked(m_config.commandInterface))
+                    break;
+                bus.unlock();
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             std::lock_guard<std::mutex> relock(m_playMutex);
             if ((stop = m_stopPlayer))

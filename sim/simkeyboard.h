@@ -78,6 +78,7 @@ private:
         Clock::time_point at;
         uint16_t ms;
         QByteArray report;
+        bool paced = false;
     };
     mutable std::mutex m_playMutex;
     std::condition_variable m_playChanged;

@@ -246,7 +246,8 @@ void SimSession::runControl()
             continue;
         }
         const bool threeWords = command == "press" || command == "version" || command == "next-version"
-                                || command == "modes" || command == "fail-write" || command == "unplug-at-write";
+                                || command == "modes" || command == "fail-write" || command == "unplug-at-write"
+                                || command == "frames" || command == "full-macro";
         const int expected = command == "flood" ? 4 : threeWords ? 3 : 2;
         if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
@@ -277,6 +278,20 @@ void SimSession::runControl()
             const QByteArray report = QByteArray::fromHex(words.at(3));
             if (ok && count >= 1 && !report.isEmpty() && report.size() <= 64 && slot.keyboard)
                 slot.keyboard->flood(report, count);
+        } else if (command == "frames") {
+            // Key A pressed and released in turn, sent as fast as the bus takes them.
+            const int count = words.at(2).toInt(&ok);
+            QList<ReportChange> changes;
+            for (int i = 0; ok && i < qMin(count, 1000000); ++i)
+                changes << ReportChange{0, QByteArray::fromHex(i % 2 ? "0000000000000000" : "0000040000000000"), true};
+            if (slot.keyboard && !changes.isEmpty())
+                slot.keyboard->playKeys(changes);
+        } else if (command == "full-macro") {
+            const int macroSlot = words.at(2).toInt(&ok);
+            if (ok && slot.keyboard)
+                slot.keyboard->edit([macroSlot](FirmwareState& state) {
+                    setMacro(state, macroSlot, fullReportMacroFrames(), "Full");
+                });
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

@@ -995,6 +995,46 @@ private slots:
         QVERIFY(page->isListReady() && sentReports(f->kb, 0x50, 0x40).isEmpty());
         QVERIFY(page->items().last()->keyLayout()->keys.isEmpty());
     }
+
+    // Any macro the keyboard can hold opens in bounded time: up to 512 events it is drawn whole, one
+    // chip a tick; one that decodes into more (512 full reports: 10,234 events) is not drawn at all. One
+    // box says so, nothing is sent, the entry stays unloaded with nothing to download, and the
+    // keyboard's frames are as they were.
+    void loadRefusesWhatTheEditorCannotHold_data()
+    {
+        QTest::addColumn<QByteArray>("frames");
+        QTest::addColumn<int>("chips"); // -1: refused
+        QByteArray single, over;
+        for (int i = 0; i < Macro::MaxFrames; ++i) {
+            single += frame(1, 0, uint8_t(i % 2 ? 0 : 0x04));
+            over += frame(1, uint8_t(i % 2 ? 0x00 : 0x01), uint8_t(i == 0 ? 0x04 : 0));
+        }
+        QTest::newRow("512 full reports") << sim::fullReportMacroFrames() << -1;
+        QTest::newRow("514 events in 512 frames") << over << -1;
+        QTest::newRow("512 events") << single << 512;
+    }
+    void loadRefusesWhatTheEditorCannotHold()
+    {
+        QFETCH(QByteArray, frames);
+        QFETCH(int, chips);
+        QVERIFY(start("2:load*", 16, frames));
+        MacroItem* entry = item(0);
+        f->kb->clearLog();
+        // Each chip is placed alone: the timeline is not laid out again per chip.
+        QSignalSpy layouts(entry->keyLayout(), &KeyLayout::eventsChanged);
+        page->loadDataSlot(entry);
+        QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(60000));
+        QCOMPARE(layouts.count(), 0);
+        QVERIFY(page->pendingEvents().isEmpty() && !page->drawTarget());
+        QCOMPARE(entry->keyLayout()->keys.size(), qMax(chips, 0));
+        QCOMPARE(boxes->boxes().size(), chips < 0 ? 1 : 0);
+        if (chips >= 0)
+            return;
+        QVERIFY(boxTexts().first().contains("the editor shows at most 512"));
+        QVERIFY(!entry->isLoadDataHidden() && !enabled().contains("download"));
+        QVERIFY(sentReports(f->kb, 0x50, 0x40).isEmpty());
+        QCOMPARE(f->kb->state().macroFrames.at(2).left(frames.size()), frames);
+    }
 };
 
 QTEST_MAIN(MacroPage)

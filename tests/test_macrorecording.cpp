@@ -24,9 +24,11 @@
 #include <QDirIterator>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
+#include <array>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
@@ -51,6 +53,16 @@ QList<int> recordSwitches(const sim::KeyboardPtr& kb)
     for (const QByteArray& r : sentReports(kb, 0x50, 0x10))
         out << int(r[8]);
     return out;
+}
+
+// Log lines about frames dropped outside a recording, counted while a Counter lives.
+int g_droppedLines = 0;
+QtMessageHandler g_previousHandler = nullptr;
+void countDropped(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    g_droppedLines += text.contains("macro frame dropped: not recording");
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
 }
 
 } // namespace
@@ -167,6 +179,67 @@ private slots:
         QVERIFY(!page->isVisible());
         inject("0a");
         QCOMPARE(triples(entry), kept);
+    }
+
+    // A recording stops where the next frame would pass what one macro can take (512 frames, 512 events
+    // in the editor): the keyboard is told to stop, the window is free again, one box says why, and no
+    // later frame becomes a chip, also from a keyboard that goes on sending. Frames come 1 ms apart.
+    void recordingStopsAtWhatAMacroCanTake_data()
+    {
+        QTest::addColumn<QString>("press"); // the report of every other change; the others release all
+        QTest::addColumn<int>("changes");
+        QTest::addColumn<int>("ms"); // between changes; 0: as fast as the tool reads them
+        QTest::addColumn<bool>("stops");
+        QTest::addColumn<int>("chips");
+        QTest::addColumn<int>("frames"); // what the download makes of them
+        QTest::newRow("one key, 600 changes") << "0000040000000000" << 600 << 1 << true << 512 << 512;
+        QTest::newRow("Ctrl and a key, 400 changes") << "0100040000000000" << 400 << 1 << true << 512 << 512;
+        QTest::newRow("one key, 512 changes: not stopped") << "0000040000000000" << 512 << 1 << false << 512 << 512;
+        // The 86th change would pass 512 events: the 85th's six presses have no releases and go.
+        QTest::newRow("six keys, 200 changes") << "0000040506070809" << 200 << 1 << true << 504 << 84;
+        QTest::newRow("a flood of 10,000 changes") << "0000040000000000" << 10000 << 0 << true << 512 << 1;
+    }
+    void recordingStopsAtWhatAMacroCanTake()
+    {
+        QFETCH(QString, press);
+        QFETCH(int, changes);
+        QFETCH(int, ms);
+        QFETCH(bool, stops);
+        QFETCH(int, chips);
+        QFETCH(int, frames);
+        QVERIFY(openMacroPage(true));
+        MacroItem* entry = page->items()[3];
+        rec()->setChecked(true);
+        // Each chip is placed alone: the timeline is not laid out again per chip.
+        QSignalSpy layouts(entry->keyLayout(), &KeyLayout::eventsChanged);
+        QList<sim::ReportChange> played;
+        for (int i = 0; i < changes; ++i)
+            played << sim::ReportChange{ms, QByteArray::fromHex(i % 2 ? "0000000000000000" : press.toLatin1()), ms == 0};
+        kb->playKeys(played);
+        QTRY_VERIFY_WITH_TIMEOUT(stops ? !rec()->isChecked() : entry->keyLayout()->keys.size() == chips,
+                                 timescale::ms(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(!kb->playing(), timescale::ms(60000));
+        QTest::qWait(100);
+        QCOMPARE(rec()->isChecked(), !stops);
+        QCOMPARE(recordSwitches(kb), stops ? QList<int>({1, 0}) : QList<int>{1});
+        QCOMPARE(boxes->boxes().size(), int(stops));
+        if (stops)
+            QVERIFY(boxes->boxes().first().text.contains("Recording stopped") && !banned() && !kb->state().recording);
+        rec()->setChecked(false);
+        QVERIFY2(layouts.count() <= 6, qPrintable(QString::number(layouts.count()))); // only unpaired chips go
+        QCOMPARE(entry->keyLayout()->keys.size(), chips);
+        std::array<mframe_t, Macro::MaxFrames> buffer{};
+        QCOMPARE(int(page->key2mframe(entry, buffer.data())), frames);
+        // A keyboard that does not stop sending: its frames make nothing now, and at most one log line.
+        g_droppedLines = 0;
+        g_previousHandler = qInstallMessageHandler(countDropped);
+        for (int i = 0; i < 20; ++i)
+            kb->inject(QByteArray::fromHex("f0500a00000000000a0000000400000000000000").leftJustified(64, 0));
+        QTest::qWait(300);
+        qInstallMessageHandler(g_previousHandler);
+        QVERIFY2(g_droppedLines <= 1, qPrintable(QString::number(g_droppedLines)));
+        QCOMPARE(entry->keyLayout()->keys.size(), chips);
+        QCOMPARE(boxes->boxes().size(), int(stops));
     }
 
     // A recorded frame is read whole whatever length its notification declares, so each of these makes

@@ -149,9 +149,18 @@ void KeyLayout::updateKeyPoint()
     int x = m_axisCentre->width();
     for (Key* key : qAsConst(keys))
         x = key->placeAt(x);
+    m_nextX = x;
     setContentWidth(x + ContentTail);
     // Every change of the chips or their delays places them again.
     emit eventsChanged();
+}
+
+void KeyLayout::appendKey(Key* key)
+{
+    const int x = keys.isEmpty() ? m_axisCentre->width() : m_nextX;
+    keys.append(key);
+    m_nextX = key->placeAt(x);
+    setContentWidth(m_nextX + ContentTail);
 }
 
 void KeyLayout::setContentWidth(int width)

@@ -603,8 +603,8 @@ void Macro::drawPendingEvent(MacroItem* target)
     }
     KeyLayout* timeline = target->keyLayout();
     m_quietEdits = true;
-    timeline->keys.append(timeline->createKey(event->status, event->delay, event->code, event->type, event->stype));
-    timeline->updateKeyPoint();
+    // Placed alone: the 500th chip costs what the first did.
+    timeline->appendKey(timeline->createKey(event->status, event->delay, event->code, event->type, event->stype));
     m_quietEdits = false;
     ++m_drawIndex;
     timeline->scrollToEnd();

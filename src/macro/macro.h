@@ -130,6 +130,9 @@ public:
     // ---- what the window, the tests and the screenshots read
     static constexpr int MaxFrames = 512;
     static constexpr int MaxItems = 16;
+    // Chips one entry's editor takes from the keyboard or a recording: a macro of one event per frame.
+    static constexpr int MaxEvents = MaxFrames;
+    static_assert(MaxEvents <= MaxFrames, "a recording bound by events must fit the frame area");
     static constexpr int DrawIntervalMs = 50;
     Device* device() const { return m_ptrDevice; }
     const QList<MacroItem*>& items() const { return m_items; }
@@ -278,6 +281,9 @@ private:
     // Names from the keyboard can hold anything: only safe ones become file names.
     static bool isFileName(const QString& name);
     void dropPendingEvents();
+    // The recording has what the keyboard can take: it stops, on the keyboard too, and the user is told.
+    void stopFullRecording();
+    void finishLiveChips();
     bool isChinese() const;
 
     Form* m_form = nullptr;
@@ -311,6 +317,9 @@ private:
     QMetaObject::Connection m_importDrawn;
     // Chips made by a draw or a return from the list, not by the user: the saved mark stays.
     bool m_quietEdits = false;
+    int m_recordedEvents = 0; // what the running recording holds
+    bool m_liveChipsPending = false; // the scroll and the change check, once per turn of the event loop
+    bool m_droppedFrameLogged = false;
     // Entries whose download failed, and their macros set aside while their keyboard is away.
     struct AsideMacro {
         QString itemFolder;

@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -111,6 +112,27 @@ void Macro::loadDataSlot(MacroItem* item)
         qDebug() << "Get Keyboard device key data failed.";
         return;
     }
+    if (m_vDataKey.size() > MaxEvents) {
+        // Drawn cut, a download would write the cut macro back: the keyboard's copy stays as it is.
+        const int events = m_vDataKey.size();
+        dropPendingEvents();
+        qWarning() << "macro" << item->index() << "decodes into" << events << "events, the editor holds" << MaxEvents
+                   << ": not drawn";
+        const QString title = isChinese() ? QStringLiteral("宏") : QStringLiteral("Macro");
+        const QString text =
+            isChinese() ? QStringLiteral("键盘上的宏“%1”有 %2 个按键事件，编辑器最多只能显示 %3 个。键盘上的宏保持不变。")
+                              .arg(item->name().toHtmlEscaped())
+                              .arg(events)
+                              .arg(MaxEvents)
+                        : QStringLiteral("The keyboard's macro \"%1\" has %2 key events; the editor shows at most %3. "
+                                         "The macro on the keyboard is left as it is.")
+                              .arg(item->name().toHtmlEscaped())
+                              .arg(events)
+                              .arg(MaxEvents);
+        messagebox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
+                            m_appDir + QStringLiteral("/images/Tessark-icon-tray-win.svg"));
+        return;
+    }
     qDebug() << "Load data item ID = " << item->index();
     m_drawTarget = item;
     setItemEditEnabled(item, false);
@@ -184,10 +206,28 @@ void Macro::createKey(int status, uint delay, uint16_t type, uint16_t stype, uin
         return;
     }
     KeyLayout* timeline = item->keyLayout();
-    timeline->keys.append(timeline->createKey(status, delay, code, type, stype));
-    timeline->updateKeyPoint();
+    if (!m_recording) {
+        timeline->keys.append(timeline->createKey(status, delay, code, type, stype));
+        timeline->updateKeyPoint();
+        return;
+    }
+    // Placed alone; the scroll and the change check wait for the frames that arrived together.
+    timeline->appendKey(timeline->createKey(status, delay, code, type, stype));
+    if (!m_liveChipsPending) {
+        m_liveChipsPending = true;
+        QTimer::singleShot(0, this, &Macro::finishLiveChips);
+    }
+}
+
+void Macro::finishLiveChips()
+{
+    m_liveChipsPending = false;
+    MacroItem* item = getSelectItem();
+    if (!item)
+        return;
+    eventsChanged(item);
     if (m_recording)
-        timeline->scrollToEnd();
+        item->keyLayout()->scrollToEnd();
 }
 
 void Macro::deleteMacroItemKeyData(MacroItem* item)
@@ -828,6 +868,8 @@ void Macro::recorderItemDataSlot(bool on)
     setItemsEnabled(false);
     emit emitBanWindowsButton(true);
     m_recording = true;
+    m_recordedEvents = 0;
+    m_droppedFrameLogged = false;
     qDebug() << "INFO: start recorder;";
     std::memset(m_prevReport, 0, sizeof m_prevReport);
     if (m_ptrDevice)
@@ -838,7 +880,10 @@ void Macro::recorderItemDataSlot(bool on)
 uint32_t Macro::getRawData(uint8_t* frame, uint16_t length)
 {
     if (!m_recording) {
-        qDebug() << "macro frame dropped: not recording";
+        // A keyboard that goes on sending after the stop fills no log.
+        if (!m_droppedFrameLogged)
+            qDebug() << "macro frame dropped: not recording (later ones are not logged)";
+        m_droppedFrameLogged = true;
         return 0;
     }
     if (!frame || length < LiveFrameSize) {
@@ -847,8 +892,34 @@ uint32_t Macro::getRawData(uint8_t* frame, uint16_t length)
     }
     QVector<DataKey*> events;
     macrocodec::decodeLiveFrame(frame, m_prevReport, &events);
+    // Every frame holds at least one event: within MaxEvents a recording is within the frame area too.
+    if (m_recordedEvents + events.size() > MaxEvents) {
+        qDeleteAll(events);
+        stopFullRecording();
+        return 0;
+    }
+    m_recordedEvents += events.size();
     for (const DataKey* e : qAsConst(events))
         createKey(e->status, e->delay, e->type, e->stype, e->code);
     qDeleteAll(events);
     return 0;
+}
+
+void Macro::stopFullRecording()
+{
+    qWarning() << "recording stopped: it holds" << m_recordedEvents << "events, the next frame would pass what a"
+               << "macro can take";
+    // As REC off does: the keyboard stops, the window is free again.
+    setRecording(false);
+    const QString title = isChinese() ? QStringLiteral("录制") : QStringLiteral("Recording");
+    const QString text = isChinese()
+                             ? QStringLiteral("录制已停止：宏已达到键盘能保存的最大长度（%1 帧）。").arg(MaxFrames)
+                             : QStringLiteral("Recording stopped: the macro has reached the most the keyboard can "
+                                              "hold (%1 frames).")
+                                   .arg(MaxFrames);
+    // The box waits for the frames being handled now: its own event loop would take them too.
+    QTimer::singleShot(0, this, [this, title, text] {
+        messagebox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
+                            m_appDir + QStringLiteral("/images/Tessark-icon-tray-win.svg"));
+    });
 }
