@@ -1044,10 +1044,8 @@ void Shortcuts::onNotify(int id, int hi)
             // in whose event loop the next notification is handled.
             OpenGate& gate = m_openGates[size_t(slot->id())];
             if (gate.opened.isValid() && !gate.opened.hasExpired(NotifyOpenGapMs)) {
-                if (gate.skipped++ == 0) {
-                    const int left = int(qMax<qint64>(0, NotifyOpenGapMs - gate.opened.elapsed()));
-                    QTimer::singleShot(left, this, [this, id] { logSkippedNotifications(id); });
-                }
+                if (gate.skipped++ == 0)
+                    tellSkippedWhenGateOpens(id);
                 return;
             }
             logSkippedNotifications(id);
@@ -1057,6 +1055,21 @@ void Shortcuts::onNotify(int id, int hi)
             return;
         }
     }
+}
+
+void Shortcuts::tellSkippedWhenGateOpens(int id)
+{
+    const OpenGate& gate = m_openGates[size_t(id)];
+    // A coarse timer may fire a little early: a line told while the gate is still shut would be followed
+    // by a second one for the same opening.
+    const int left = int(qMax<qint64>(0, NotifyOpenGapMs - gate.opened.elapsed())) + 1;
+    QTimer::singleShot(left, Qt::PreciseTimer, this, [this, id] {
+        const OpenGate& now = m_openGates[size_t(id)];
+        if (now.skipped > 0 && now.opened.isValid() && !now.opened.hasExpired(NotifyOpenGapMs))
+            tellSkippedWhenGateOpens(id);
+        else
+            logSkippedNotifications(id);
+    });
 }
 
 void Shortcuts::logSkippedNotifications(int id)

@@ -96,6 +96,8 @@ private:
     int keyMapCount() const;
     int slotCount() const; // records of the device's table the page may use
     bool idInUse(int id) const; // some used record of the table has this slot id
+    // Tells what the id's gate held back once the gate is open again.
+    void tellSkippedWhenGateOpens(int id);
     // Logs, in one line, the notifications of slot id not opened since its last opening.
     void logSkippedNotifications(int id);
     ShortcutsItem* createRow(kf_t* slot);
