@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 Q_DECLARE_METATYPE(sim::KeyboardConfig)
 
@@ -101,6 +102,41 @@ private slots:
         QCOMPARE(QList<int>({opened.count(), loaded.count(), failed.count()}), QList<int>({present, 0, 0}));
         QVERIFY(!c.device() && !c.usb());
     }
+    // A flood while this thread, where notifications are handled, is busy: no more than the bound wait
+    // for it (more for recorded frames, so a whole recording fits), and once they are handled the next
+    // one comes through.
+    void notificationsWaitingForThisThreadAreBounded_data()
+    {
+        QTest::addColumn<uint8_t>("command");
+        QTest::addColumn<int>("bound");
+        QTest::newRow("lock states") << uint8_t(0x21) << Device::MaxNotificationsInFlight;
+        QTest::newRow("recorded frames") << uint8_t(0x50) << Device::MaxNotificationsInFlight + Usb::RecordingRoom;
+    }
+    void notificationsWaitingForThisThreadAreBounded()
+    {
+        QFETCH(uint8_t, command);
+        QFETCH(int, bound);
+        auto kb = sim::plug(sim::fullSizeDual());
+        DeviceConnection c;
+        QSignalSpy loaded(&c, &DeviceConnection::emitFinishLoad);
+        QSignalSpy notified(&c, &DeviceConnection::emitNotify);
+        c.open(kb->config().vid, kb->config().pid, kb->config().commandInterface, kb->commandPath());
+        QVERIFY(loaded.wait(timescale::ms(20000)));
+        notified.clear();
+        QCOMPARE(kb->flood(report(0xF0, command, 1), 20000), 20000);
+        // Still handling nothing here, until the client has taken every report read.
+        QElapsedTimer clock;
+        clock.start();
+        for (int idle = 0; idle < 20 && clock.elapsed() < timescale::ms(10000);) {
+            QThread::msleep(10);
+            idle = c.usb()->backlog() == 0 ? idle + 1 : 0;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(notified.count(), bound, timescale::ms(10000));
+        kb->inject(report(0xF0, command, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(notified.count(), bound + 1, timescale::ms(10000));
+        QCOMPARE(notified.last().at(0).toByteArray(), report(0xF0, command, 2));
+    }
+
     // The read loop and the loading wait on the keyboard: both threads run at the highest priority.
     void bothThreadsRunTimeCritical()
     {

@@ -38,6 +38,32 @@ void Device::logRepeats()
     m_repeats = 0;
 }
 
+bool Device::admitNotification(const QByteArray& report)
+{
+    if (!m_countInFlight)
+        return true;
+    const bool frame = report.size() > 1 && uint8_t(report.at(1)) == 0x50;
+    const int waiting = m_notificationsInFlight.load();
+    if (waiting >= MaxNotificationsInFlight + (frame ? Usb::RecordingRoom : 0)) {
+        if (m_droppedNotifications++ == 0)
+            qWarning("%d notifications wait to be handled: later ones are dropped", waiting);
+        return false;
+    }
+    if (m_droppedNotifications > 0) {
+        qWarning("notifications are handled again; %d were dropped", m_droppedNotifications);
+        m_droppedNotifications = 0;
+    }
+    ++m_notificationsInFlight;
+    return true;
+}
+
+void Device::notificationHandled()
+{
+    int n = m_notificationsInFlight.load();
+    while (n > 0 && !m_notificationsInFlight.compare_exchange_weak(n, n - 1)) {
+    }
+}
+
 uint32_t Device::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload)
 {
     uint8_t report[CommandReportSize];
@@ -158,9 +184,10 @@ uint32_t Device::recvCmdSlot(QByteArray report)
         logReport(p, report.size());
         m_lastLogged = report;
     }
-    if (!report.isEmpty() && p[0] == 0xF0)
-        emit emitNotify(report);
-    else if (m_cond)
+    if (!report.isEmpty() && p[0] == 0xF0) {
+        if (admitNotification(report))
+            emit emitNotify(report);
+    } else if (m_cond)
         m_cond->wakeAll();
     return DeviceResult::Handled;
 }

@@ -167,6 +167,19 @@ public:
     uint8_t m_nLATotalNum = 0;
     std::vector<la_t> m_pLAs;
 
+    // Notifications passed on and not yet handled by a consumer that acknowledges them: past this many
+    // (more for recorded frames, as for the transport's backlog) further ones are dropped and counted,
+    // so a chattering keyboard cannot pile work up on a slower thread.
+    static constexpr int MaxNotificationsInFlight = 1024;
+    // For a consumer on another thread: while on, every emitNotify counts as waiting until
+    // notificationHandled() is called for it. Off (the default) nothing is counted.
+    void countNotificationsInFlight(bool on)
+    {
+        m_countInFlight = on;
+        m_notificationsInFlight = 0;
+    }
+    void notificationHandled();
+
 signals:
     void emitUpdateDfuFinished();
     void emitFirmwareUpdateProgress(int);
@@ -208,6 +221,11 @@ private:
     QByteArray m_lastLogged;
     int m_repeats = 0;
     void logRepeats();
+    // Whether a notification may be passed on now; counts and logs the ones that may not.
+    bool admitNotification(const QByteArray& report);
+    std::atomic<bool> m_countInFlight{false};
+    std::atomic<int> m_notificationsInFlight{0};
+    int m_droppedNotifications = 0; // device thread only
     QWaitCondition* m_cond;
     QMutex* m_mutex;
     bool* m_waitFlag;

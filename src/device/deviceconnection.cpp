@@ -3,6 +3,8 @@
 #include "device.h"
 #include "usb.h"
 
+#include <QPointer>
+
 #include <QDebug>
 
 DeviceConnection::DeviceConnection(QObject* parent)
@@ -45,12 +47,28 @@ void DeviceConnection::usbOpenSucceededSlot()
     connect(m_usb, &Usb::emitRecvCmd, m_device, &Device::recvCmdSlot);
     connect(m_device, &Device::emitFinishLoad, this, &DeviceConnection::emitFinishLoad);
     connect(m_device, &Device::emitLoadDevInfoError, this, &DeviceConnection::emitLoadDevInfoError);
-    connect(m_device, &Device::emitNotify, this, &DeviceConnection::emitNotify);
+    relayNotifications();
     connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
     connect(this, &DeviceConnection::emitLoadDevInfo, m_device, &Device::loadDevInfoSlot);
     m_deviceThread.start(ThreadPriority);
     emit emitOpenSucceeded();
     emit emitLoadDevInfo();
+}
+
+void DeviceConnection::relayNotifications()
+{
+    // Queued, always: a report is handled after whatever sent the request that caused it returned. The
+    // client counts it as waiting until the receivers of emitNotify, called directly, are done with it.
+    const QPointer<Device> from = m_device;
+    from->countNotificationsInFlight(true);
+    connect(
+        m_device, &Device::emitNotify, this,
+        [this, from](const QByteArray& report) {
+            emit emitNotify(report);
+            if (from)
+                from->notificationHandled();
+        },
+        Qt::QueuedConnection);
 }
 
 void DeviceConnection::usbQuitThreadSlot()
@@ -75,6 +93,7 @@ void DeviceConnection::lend(Device* device)
 {
     if (m_lent) {
         disconnect(m_device, nullptr, this, nullptr);
+        m_device->countNotificationsInFlight(false);
         m_device = nullptr;
         m_lent = false;
     }
@@ -82,7 +101,7 @@ void DeviceConnection::lend(Device* device)
         return;
     m_device = device;
     m_lent = true;
-    connect(m_device, &Device::emitNotify, this, &DeviceConnection::emitNotify);
+    relayNotifications();
     connect(m_device, &Device::emitState, this, &DeviceConnection::emitState);
 }
 

@@ -45,6 +45,8 @@ signals:
     void emitOpenSucceeded();
     void emitFinishLoad();
     void emitLoadDevInfoError();
+    // Each of the keyboard's notifications, on this object's thread. Connect directly: the client counts
+    // a report as waiting until its receivers returned, which bounds how many can pile up.
     void emitNotify(QByteArray report);
     void emitState(int state, int code);
     void emitUsbDisconnect();
@@ -57,6 +59,9 @@ public slots:
     bool deviceQuitThreadSlot();
 
 private:
+    // Passes the client's notifications on (emitNotify) and tells it when they were handled.
+    void relayNotifications();
+
     RequestLock m_lock;
     QThread m_usbThread;
     QThread m_deviceThread;
