@@ -157,14 +157,7 @@ class OutsideText : public QObject {
 #endif
     // A sparse file (no disk taken) eight times the allowed growth, its path with slashes as entities,
     // as a file name holds none: markup naming it as an image would read it whole.
-    QString bigImageSource()
-    {
-        QFile big(m_folder->filePath("big"));
-        if (!big.open(QIODevice::WriteOnly) || !big.resize(8 * Allowed))
-            return QString();
-        big.close();
-        return big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;"));
-    }
+    QString m_bigImage;
 
 private slots:
     void initTestCase()
@@ -172,7 +165,13 @@ private slots:
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         QVERIFY(PlainToolTips::install()); // as the tool does at its start
     }
-    void init() { m_folder.reset(new TempDir); }
+    void init()
+    {
+        m_folder.reset(new TempDir);
+        QFile big(m_folder->filePath("big"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * Allowed));
+        m_bigImage = big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;"));
+    }
     void cleanup() { w.reset(); kb.reset(); sim::reset(); }
 
     // A name with markup from a server's link file, a picked folder or a macro: the real box shows it as
@@ -195,9 +194,7 @@ private slots:
         QFETCH(QString, image);
         QFETCH(bool, keyboard);
         const qint64 allowed = Allowed;
-        const QString bigSrc = bigImageSource();
-        QVERIFY(!bigSrc.isEmpty());
-        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>").arg(bigSrc);
+        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>").arg(m_bigImage);
         QVERIFY(start(keyboard));
         const QString folder = m_folder->filePath(source == "folder" ? "fw " + name : QStringLiteral("images"));
         QVERIFY(QDir().mkpath(folder));
@@ -239,9 +236,7 @@ private slots:
         QFETCH(QString, dialog);
         QFETCH(QString, act);
         const qint64 allowed = Allowed;
-        const QString bigSrc = bigImageSource();
-        QVERIFY(!bigSrc.isEmpty());
-        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml").arg(bigSrc);
+        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml").arg(m_bigImage);
         const QString folder = m_folder->filePath("files");
         QVERIFY(QDir().mkpath(folder + "/sub " + name));
         QFile named(folder + '/' + name);
@@ -434,9 +429,7 @@ private slots:
             QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
             return;
         }
-        const QString bigSrc = bigImageSource();
-        QVERIFY(!bigSrc.isEmpty());
-        const QString name = text.arg(bigSrc);
+        const QString name = text.arg(m_bigImage);
         QString expected = name;
         QPushButton button(QStringLiteral("key"));
         QLabel label(QStringLiteral("legend"), &button);
