@@ -20,10 +20,11 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QHelpEvent>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,7 +35,6 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTableWidget>
-#include <QHeaderView>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
