@@ -191,8 +191,7 @@ private slots:
 
     // A file that cannot be replaced keeps its content and the user is told once, naming it; the new
     // colour is still stored and armed. Folder permissions do not bind root: that row runs as another user.
-    // A link put at a damaged file's place after its reading is left alone: what it names is neither
-    // copied aside as the damaged file nor changed.
+    // A link put at a damaged file's place after its reading is neither copied aside nor written through.
     void unwritableFileIsKept_data()
     {
         QTest::addColumn<bool>("readOnlyFolder"); // else the file's name is taken by a folder or a link
@@ -236,9 +235,7 @@ private slots:
         QCOMPARE(readFile(filePath()), before);
         QCOMPARE(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System),
                  QStringList{"color_btn_32.json"});
-        QCOMPARE(QFileInfo(filePath()).isSymLink(), link);
-        if (link)
-            QVERIFY(QFile::remove(filePath()));
+        QFile::remove(filePath()); // the link; a folder stays for the next line
         QDir(filePath()).removeRecursively();
     }
 
