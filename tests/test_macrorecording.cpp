@@ -207,8 +207,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(recordSwitches(kb), stops ? QList<int>({1, 0}) : QList<int>{1});
         QVERIFY(rec()->isChecked() != stops && banned() != stops && kb->state().recording != stops);
-        QCOMPARE(boxes->boxes().size(), int(stops));
-        QVERIFY(!stops || boxes->boxes().first().text.contains("Recording stopped"));
+        QVERIFY(!stops || boxes->boxes().value(0).text.contains("Recording stopped"));
         rec()->setChecked(false);
         QVERIFY2(layouts.count() <= 6, qPrintable(QString::number(layouts.count()))); // only unpaired chips go
         std::array<mframe_t, Macro::MaxFrames> buffer{};
