@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QDomDocument>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -119,11 +120,7 @@ class ShortcutsPageTest : public QObject {
     Q_INVOKABLE void open(const QUrl& url) { m_opened << url.toString(); } // the URL handler
 
 private slots:
-    void cleanup()
-    {
-        logrecorder::stop();
-        sim::reset();
-    }
+    void cleanup() { sim::reset(); }
 
     // One row per used slot id, made on timer ticks, then the file: a record repeating an id makes
     // no row, and the id is logged once. Past 31 rows adding is refused, however many the keyboard
@@ -148,6 +145,7 @@ private slots:
         QFETCH(QList<int>, recordIds);
         QFETCH(int, added);
         logrecorder::start();
+        const auto stopRecording = qScopeGuard(logrecorder::stop);
         Session s;
         QVERIFY(s.start(used, 4, false, recordIds));
         QVERIFY(s.page->rows().isEmpty() && s.page->save({}, s.path) == -1); // refused until the last row
@@ -298,6 +296,7 @@ private slots:
             s.row(1)->folderEdit()->setText(s.app.filePath("1"));
         m_opened.clear();
         logrecorder::start();
+        const auto stopRecording = qScopeGuard(logrecorder::stop);
         QElapsedTimer clock;
         clock.start();
         for (int n = 0; n < presses; ++n) {
