@@ -151,12 +151,10 @@ private slots:
         QVERIFY(s.page->rows().isEmpty() && s.page->save({}, s.path) == -1); // refused until the last row
         QTRY_VERIFY_WITH_TIMEOUT(s.page->initFinished(), timescale::ms(60000));
         QList<int> ids;
-        QMap<int, int> uses;
-        for (int i = used.indexOf('1'); i >= 0; i = used.indexOf('1', i + 1)) {
-            const int id = recordIds.value(i, i);
-            if (uses[id]++ == 0)
-                ids << id;
-        }
+        QMap<int, int> uses; // used records per slot id
+        for (int i = used.indexOf('1'); i >= 0; i = used.indexOf('1', i + 1))
+            if (uses[recordIds.value(i, i)]++ == 0)
+                ids << recordIds.value(i, i);
         QCOMPARE(s.rowIds(), ids);
         for (auto it = uses.cbegin(); it != uses.cend(); ++it) { // a repeated id is logged once
             const QString line = QString("slot id %1 is in %2 used records").arg(it.key()).arg(it.value());
