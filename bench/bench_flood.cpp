@@ -4,12 +4,12 @@
 // long the backlog took to empty after the flood, the largest backlog seen and the growth of the
 // resident memory (which counts the emulated keyboard's own log of every report as well).
 // Usage: bench_flood [reports]; 300000 unless given.
+#include "benchsupport.h"
 #include "keyboardfixture.h"
 #include "wire.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -21,17 +21,6 @@ void discardMessages(QtMsgType, const QMessageLogContext&, const QString& m)
 {
     volatile int n = m.size(); // formatted, as the log would
     (void)n;
-}
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 } // namespace
 
@@ -47,7 +36,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the emulated keyboard did not open\n");
         return 1;
     }
-    const long rssBefore = residentKb();
+    const long rssBefore = residentKiB(QCoreApplication::applicationPid());
     std::atomic<bool> flooding{true};
     std::atomic<int> peak{0};
     std::thread watch([&] {
@@ -58,7 +47,7 @@ int main(int argc, char** argv)
     clock.start();
     const int sent = f.kb->flood(report(0xF0, 0x21, 1), reports);
     const qint64 floodMs = clock.elapsed();
-    const long rssPeak = residentKb();
+    const long rssPeak = residentKiB(QCoreApplication::applicationPid());
     clock.restart();
     while (f.usb->backlog() > 0 && clock.elapsed() < 600000)
         QThread::msleep(1);
@@ -70,7 +59,7 @@ int main(int argc, char** argv)
     std::printf("dropped past the bound %d (bound %d)\n", f.usb->droppedReports(), Usb::MaxBacklog);
     std::printf("largest backlog seen   %d\n", peak.load());
     std::printf("backlog emptied after  %lld ms\n", static_cast<long long>(drainMs));
-    std::printf("resident memory        +%ld kB during the flood\n", rssPeak - rssBefore);
+    std::printf("resident memory        +%ld KiB during the flood\n", rssPeak - rssBefore);
     f.close();
     return sent == reports ? 0 : 1;
 }

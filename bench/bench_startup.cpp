@@ -2,6 +2,8 @@
 // keyboard's picture drawn (1 ms per report unless TESSARK_SIM_REPORT_DELAY_MS says otherwise), and resident memory.
 // Usage: bench_startup [runs] [executable]; the platform is offscreen unless a display or QT_QPA_PLATFORM is set.
 // TESSARK_BENCH_AUTO_CHECK=0 starts with automatic update checking off (config/AutoUpdate.xml), else it is on.
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,18 +19,6 @@ namespace {
 constexpr int TimeoutMs = 60000;
 constexpr int SettleMs = 1000;
 const char* const Drawn = "keyboard picture drawn";
-
-// VmRSS of a running process in KiB, or -1.
-long residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 bool copyTree(const QString& from, const QString& to)
 {
