@@ -20,6 +20,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 
 namespace {
@@ -383,7 +384,7 @@ struct Session {
             const QByteArray fields = readFile(status); // polled without a pause: the moment counts
             const quint64 caught = fields.mid(fields.indexOf("SigCgt:") + 7, 17).trimmed().toULongLong(nullptr, 16);
             if (fields.isEmpty() || fields.contains("State:\tZ") || ((caught >> (earlySignal - 1)) & 1)) {
-                QTest::qSleep(signalMoment);
+                QThread::msleep(ulong(signalMoment));
                 QCOMPARE(::kill(pid_t(app.processId()), earlySignal), 0);
                 return;
             }
