@@ -106,7 +106,7 @@ private slots:
         for (const QString key : {"staticLayout", "Shortcuts", "Setting"}) {
             w->labelPageClickSlot(QStringLiteral("staticLayout"));
             TabLabel* tab = nullptr;
-            for (TabLabel* t : w->tabList() + QVector<TabLabel*>{w->macroTab()})
+            for (TabLabel* t : w->tabList())
                 tab = t->text2() == key ? t : tab;
             QVERIFY2(tab && tab->isVisibleTo(w.get()), qPrintable(key));
             const QPoint centre = tab->mapTo(w.get(), tab->rect().center());
