@@ -21,6 +21,9 @@ constexpr int WatchedCount = int(sizeof Watched / sizeof Watched[0]);
 std::atomic<int> g_writeEnd{-1};
 // A signal that came while no object watched (0: none), for the first object to take.
 std::atomic<int> g_caught{0};
+// Every signal the handler took; a lock-free counter, so the handler may move it.
+std::atomic<int> g_received{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler counts without a lock");
 int g_readEnd = -1;
 // Whether the handler is in place, and which signals it took over (one inherited as ignored is left so).
 bool g_installed = false;
@@ -30,6 +33,7 @@ struct sigaction g_before[WatchedCount];
 extern "C" void onStopSignal(int number)
 {
     const int saved = errno;
+    g_received.fetch_add(1);
     int fd = g_writeEnd.load();
     if (fd < 0) {
         g_caught.store(number);
@@ -77,6 +81,11 @@ void removeHandler()
 void StopSignals::catchFromStart()
 {
     installHandler();
+}
+
+const std::atomic<int>& StopSignals::received()
+{
+    return g_received;
 }
 
 StopSignals::StopSignals(QObject* parent)
@@ -137,6 +146,12 @@ void StopSignals::readSignals()
 #else
 
 void StopSignals::catchFromStart() {}
+
+const std::atomic<int>& StopSignals::received()
+{
+    static const std::atomic<int> none{0};
+    return none;
+}
 
 StopSignals::StopSignals(QObject* parent)
     : QObject(parent)

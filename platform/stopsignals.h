@@ -2,6 +2,7 @@
 // Turns the system's requests to stop (SIGTERM, SIGINT, SIGHUP) into a Qt signal on the thread that
 // made the object, so the tool can end the way its Exit does instead of dying where it stands.
 #include <QObject>
+#include <atomic>
 
 class QSocketNotifier;
 
@@ -18,6 +19,10 @@ public:
     explicit StopSignals(QObject* parent = nullptr);
     // Puts back what was there before.
     ~StopSignals() override;
+
+    // How many of the signals the handler took since the program started, counted in the handler
+    // itself: code that holds the thread of the objects (a request waiting for the keyboard) can watch it.
+    static const std::atomic<int>& received();
 
     // Whether the signals reach this object (false on Windows, or when another object holds them).
     bool isWatching() const { return m_watching; }

@@ -247,7 +247,7 @@ void SimSession::runControl()
         }
         const bool threeWords = command == "press" || command == "version" || command == "next-version"
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write"
-                                || command == "frames" || command == "full-macro";
+                                || command == "frames" || command == "full-macro" || command == "slow";
         const int expected = command == "flood" ? 4 : threeWords ? 3 : 2;
         if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
@@ -292,6 +292,13 @@ void SimSession::runControl()
                 slot.keyboard->edit([macroSlot](FirmwareState& state) {
                     setMacro(state, macroSlot, fullReportMacroFrames(), "Full");
                 });
+        } else if (command == "slow") {
+            // Each report to and from this keyboard takes ms: a reply comes some 2 * ms after its request.
+            const int ms = words.at(2).toInt(&ok);
+            if (ok && ms >= 0 && ms <= 60000 && slot.keyboard)
+                slot.keyboard->setReportDelay(ms);
+            else if (!ok || ms < 0 || ms > 60000)
+                refuse(raw.simplified(), "the time is a number of milliseconds from 0 to 60000");
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

@@ -121,6 +121,43 @@ private slots:
         QCOMPARE(framePackets(f->kb), packets); // no closing packet after a failed transfer
     }
 
+    // A keyboard answering every report well inside its own wait, but slowly (some 2 s each), is given
+    // up on at the bound in all of the transfer, a few seconds past what a keyboard at its normal pace
+    // needs: a time-out, as a report that never came, and no more reports are asked for.
+    void slowTransfersEndAtTheirBoundInAll_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("reports"); // the transfer's reports; fewer are sent
+        QTest::newRow("macro frames read") << "read" << 5;
+        QTest::newRow("macro frames written") << "write" << 6;
+        QTest::newRow("key function records read") << "records" << 8;
+    }
+    void slowTransfersEndAtTheirBoundInAll()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, reports);
+        const std::vector<mframe_t> frames = someFrames(25);
+        QCOMPARE(d->writeMacroData(1, 25, frames.data()), DeviceResult::Ok);
+        QCOMPARE(d->getKFInfo(), DeviceResult::Ok);
+        f->kb->clearLog();
+        f->kb->setReportDelay(1000);
+        uint32_t e = DeviceResult::Ok;
+        int sent = 0;
+        if (what == "read") {
+            e = d->readMacroData(1);
+            sent = sentReports(f->kb, 0x50, 0x30).size();
+        } else if (what == "write") {
+            e = d->writeMacroData(1, 25, frames.data());
+            sent = sentReports(f->kb, 0x50, 0x40).size();
+            QCOMPARE(d->m_pKMs[1].frameCount(), 25);
+        } else {
+            e = d->getAllKF();
+            sent = sentReports(f->kb, 0x40, 0x10).size();
+        }
+        QCOMPARE(e, DeviceResult::Timeout);
+        QVERIFY2(sent > 0 && sent < reports, qPrintable(QString::number(sent)));
+    }
+
     void macroRequestsOutsideTheTableOrFrameAreaSendNothing()
     {
         const int writes = f->kb->writes();

@@ -21,6 +21,8 @@ void logReport(const uint8_t* r, int size)
 }
 }
 
+std::atomic<const std::atomic<int>*> Device::s_outsideStops{nullptr};
+
 Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
     : m_usb(usb), m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag)
 {
@@ -85,6 +87,7 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
 {
     if (!m_usb || !m_mutex || !m_cond || !m_waitFlag)
         return DeviceResult::Stopped;
+    const int outsideStopsBefore = outsideStops();
     m_mutex->lock();
     // One request in flight: a second caller waits for the first to finish (it is bounded itself).
     QDeadlineTimer queueDeadline(2 * DeviceTimeout::Bounded);
@@ -129,11 +132,18 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
                    p[2]);
             continue;
         }
+        if (outsideStops() != outsideStopsBefore) {
+            qWarning("request %02x/%02x: a stop signal came while it waited, not waiting longer", group, command);
+            releaseWait();
+            return DeviceResult::Stopped;
+        }
         if (deadline.hasExpired()) {
             releaseWait();
             return DeviceResult::Timeout;
         }
-        m_cond->wait(m_mutex, deadline);
+        // In slices: a signal handler cannot wake the wait, the count it moves is looked at between them.
+        QDeadlineTimer slice(StopPollMs);
+        m_cond->wait(m_mutex, deadline < slice ? deadline : slice);
     }
 }
 

@@ -54,6 +54,16 @@ public:
     // Callable from any thread: a waiting request returns Stopped at once, loading ends.
     void requestStop();
     bool stopRequested() const { return m_stop.load(); }
+    // A count of the system's stop requests, moved by a signal handler (which may not wake a wait): a
+    // request waiting when it moves returns Stopped within StopPollMs, so the thread it holds (the
+    // window's) gets back to its event loop. Set once at start; null: nothing is watched.
+    static void watchOutsideStops(const std::atomic<int>* count) { s_outsideStops.store(count); }
+    static int outsideStops()
+    {
+        const std::atomic<int>* count = s_outsideStops.load();
+        return count ? count->load() : 0;
+    }
+    static constexpr int StopPollMs = 50;
 
     void setWriteFailureNotifier(WriteFailureNotifier n) { m_writeFailureNotifier = std::move(n); }
 
@@ -230,6 +240,7 @@ private:
     QMutex* m_mutex;
     bool* m_waitFlag;
     std::atomic<bool> m_stop{false};
+    static std::atomic<const std::atomic<int>*> s_outsideStops;
     WriteFailureNotifier m_writeFailureNotifier;
 
     // ==== Firmware upgrade: USB bootloader upload, Bluetooth module steps ====================

@@ -1,6 +1,7 @@
 // Key function records (0x40), macros (0x50) and lighting action records (0x60/0x20..0x22).
 #include "device.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <algorithm>
 #include <cstring>
@@ -24,13 +25,58 @@ uint8_t* areaBytes(FrameArea& area) { return reinterpret_cast<uint8_t*>(area.dat
 
 bool isByteIndex(int index) { return index >= 0 && index <= 0xFF; }
 
+// The bound in all of a transfer of many reports. Each report has its own wait, but a keyboard that
+// answers every one just inside it would hold the caller (often the window's thread) for minutes. A
+// keyboard at its normal pace answers a report within a few milliseconds; NormalReportMs allows far more
+// (a busy machine, the emulator under the sanitizer), the pause after each report is added, and the
+// margin comes on top once.
+class TransferBound {
+public:
+    static constexpr int NormalReportMs = 100;
+    static constexpr int MarginMs = 5000;
+
+    TransferBound(int reports, int pauseMs, const char* what)
+        : m_ms(std::max(0, reports) * (NormalReportMs + pauseMs) + MarginMs), m_deadline(m_ms),
+          m_stops(Device::outsideStops()), m_what(what)
+    {
+    }
+    // Ok while the transfer may go on; Stopped once a stop signal came since it began (the signal is
+    // served when the caller's thread is back in its event loop), Timeout once the bound has passed.
+    uint32_t check() const
+    {
+        if (Device::outsideStops() != m_stops) {
+            qWarning("%s: a stop signal came, not going on", m_what);
+            return DeviceResult::Stopped;
+        }
+        if (m_deadline.hasExpired()) {
+            qWarning("%s: not done within %d ms, given up", m_what, m_ms);
+            return DeviceResult::Timeout;
+        }
+        return DeviceResult::Ok;
+    }
+    // The wait for one report: its own, but never past the bound.
+    int wait(int reportMs) const
+    {
+        return int(std::min<qint64>(reportMs, std::max<qint64>(1, m_deadline.remainingTime())));
+    }
+
+private:
+    int m_ms;
+    QDeadlineTimer m_deadline;
+    int m_stops;
+    const char* m_what;
+};
+
 // Reads records 0..count-1 into the table; the first failure stops the reading and is returned.
 template <typename Rec, typename Read>
 uint32_t readAll(std::vector<Rec>& table, uint8_t count, Read read, const char* failFormat)
 {
     const int n = std::min<int>(count, int(table.size()));
+    const TransferBound bound(n, 0, "reading records");
     for (int i = 0; i < n; ++i) {
-        const uint32_t e = read(i, &table[size_t(i)]);
+        uint32_t e = bound.check();
+        if (e == DeviceResult::Ok)
+            e = read(i, &table[size_t(i)]);
         if (e != DeviceResult::Ok) {
             qWarning(failFormat, i);
             return e;
@@ -256,13 +302,17 @@ uint32_t Device::_readMacro()
     const int rest = n % FramesPerPacket;
     m_frames.fill(mframe_t{});
     qDebug() << "read_rounds=" << rounds << "lefts=" << rest;
+    const TransferBound bound(rounds + (rest > 0 ? 1 : 0), ReadPassPauseMs, "reading macro frames");
 
     int f = 0;
     // Asks for `count` frames at f until the reply carries them; pauseMs follows every pass.
     auto readGroup = [&](int count, int pauseMs) -> uint32_t {
         for (int attempt = 0; attempt <= MacroPassRetries; ++attempt) {
+            if (const uint32_t past = bound.check())
+                return past;
             uint8_t reply[ReportSize] = {};
-            const uint32_t e = request(0x50, 0x30, 0, uint16_t(f), nullptr, DeviceTimeout::Bounded, reply);
+            const uint32_t e =
+                request(0x50, 0x30, 0, uint16_t(f), nullptr, bound.wait(DeviceTimeout::Bounded), reply);
             if (e != DeviceResult::Ok)
                 return e;
             const int index = le::u16(reply + 4);
@@ -309,15 +359,19 @@ uint32_t Device::_writeMacro()
     const int rounds = n / FramesPerPacket;
     const int rest = n % FramesPerPacket;
     qDebug() << "write_rounds=" << rounds << "lefts" << rest;
+    // The closing packet counts as one more report.
+    const TransferBound bound(rounds + (rest > 0 ? 1 : 0) + 1, WritePassPauseMs, "writing macro frames");
 
     int e = 0; // first frame the keyboard has not acknowledged
     int f = 0; // first frame of the next packet
     // Sends `count` frames at f until acknowledged; round < 0 marks the last, shorter packet.
     auto writeGroup = [&](int count, int round, int pauseMs) -> uint32_t {
         for (int attempt = 0; attempt <= MacroPassRetries; ++attempt) {
+            if (const uint32_t past = bound.check())
+                return past;
             uint8_t reply[ReportSize] = {};
             const uint32_t r = request(0x50, 0x40, uint16_t(count * FrameSize), uint16_t(f),
-                                       areaBytes(m_frames) + f * FrameSize, DeviceTimeout::Bounded, reply);
+                                       areaBytes(m_frames) + f * FrameSize, bound.wait(DeviceTimeout::Bounded), reply);
             if (r != DeviceResult::Ok) {
                 if (r == DeviceResult::WriteFailed && round >= 0)
                     qWarning() << "eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee";
@@ -356,8 +410,10 @@ uint32_t Device::_writeMacro()
 
     if (!pauseInterruptibly(ClosingPauseMs))
         return DeviceResult::Stopped;
+    if (const uint32_t past = bound.check())
+        return past;
     uint8_t reply[ReportSize] = {};
-    const uint32_t r = request(0x50, 0x40, 0, uint16_t(f), nullptr, DeviceTimeout::Bounded, reply);
+    const uint32_t r = request(0x50, 0x40, 0, uint16_t(f), nullptr, bound.wait(DeviceTimeout::Bounded), reply);
     qDebug("reserve=%d", f);
     if (r != DeviceResult::Ok)
         return r;

@@ -1,5 +1,6 @@
 #include "systemstop.h"
 
+#include "device/device.h"
 #include "main/tessark.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 SystemStop::SystemStop(QObject* parent)
     : QObject(parent)
 {
+    // A request that holds this thread ends when a signal comes, so that the signal is served at all.
+    Device::watchOutsideStops(&StopSignals::received());
     connect(&m_signals, &StopSignals::stopRequested, this, [this](int number) {
         qWarning() << "signal" << number << "received: ending as Exit does";
         request();
