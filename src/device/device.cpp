@@ -51,7 +51,8 @@ bool Device::admitNotification(const QByteArray& report)
             qWarning("%d notifications wait to be handled: later ones are dropped", waiting);
         return false;
     }
-    if (m_droppedNotifications > 0) {
+    // Told once the wait has shrunk to half the bound, not at every single place that frees up.
+    if (m_droppedNotifications > 0 && waiting <= MaxNotificationsInFlight / 2) {
         qWarning("notifications are handled again; %d were dropped", m_droppedNotifications);
         m_droppedNotifications = 0;
     }
