@@ -160,6 +160,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(notified.count(), bound + 1, timescale::ms(10000));
         QCOMPARE(notified.last().at(0).toByteArray(), report(0xF0, command, 2));
         QCOMPARE(logrecorder::lines().filter(QStringLiteral("wait to be handled")).size(), 1);
+        // Only the reports passed on are logged (a run of one report as one line with its count).
+        const QString repeats = QStringLiteral("the report above came %1 more times").arg(bound - 1);
+        QCOMPARE(logrecorder::lines().filter(repeats).size(), 1);
     }
 
     // The read loop and the loading wait on the keyboard: both threads run at the highest priority.

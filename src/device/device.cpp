@@ -187,6 +187,10 @@ uint32_t Device::recvCmdSlot(QByteArray report)
     if (m_usb)
         m_usb->reportHandled();
     const auto* p = reinterpret_cast<const uint8_t*>(report.constData());
+    const bool notification = !report.isEmpty() && p[0] == 0xF0;
+    // A dropped notification is only counted: a fast keyboard would otherwise fill the log with them.
+    if (notification && !admitNotification(report))
+        return DeviceResult::Handled;
     if (report == m_lastLogged) {
         ++m_repeats;
     } else {
@@ -195,10 +199,9 @@ uint32_t Device::recvCmdSlot(QByteArray report)
         logReport(p, report.size());
         m_lastLogged = report;
     }
-    if (!report.isEmpty() && p[0] == 0xF0) {
-        if (admitNotification(report))
-            emit emitNotify(report);
-    } else if (m_cond)
+    if (notification)
+        emit emitNotify(report);
+    else if (m_cond)
         m_cond->wakeAll();
     return DeviceResult::Handled;
 }
