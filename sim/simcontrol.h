@@ -234,6 +234,8 @@ public:
     // A flood: count copies of an unrequested report on the command interface, each as soon as the
     // tool's input queue has room (as fast as it reads, none lost to the queue; with nothing open, at
     // once). Returns how many went out: all, or fewer when unplugged or reading stalls for a second.
+    // The report log keeps the first FloodLogged of them, so a long flood measures the tool, not it.
+    static constexpr int FloodLogged = 1000;
     virtual int flood(const QByteArray& report, int count) = 0;
     // The user presses the trigger of key function slot: when its record is used and its key-map mask
     // holds the current key map, the keyboard sends notification 0xAA with [id, hi] of the record;

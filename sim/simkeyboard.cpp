@@ -126,6 +126,7 @@ int SimKeyboard::flood(const QByteArray& report, int count)
         if (!m_plugged || waitedMs >= 1000)
             break;
         if (state != 0) { // with nothing open the reports go out at once, read by nobody
+            m_logPaused = sent >= FloodLogged;
             sendLocked(m_config.commandInterface, report);
             ++sent;
             waitedMs = 0;
@@ -137,6 +138,7 @@ int SimKeyboard::flood(const QByteArray& report, int count)
         lock.lock();
         ++waitedMs;
     }
+    m_logPaused = false;
     return sent;
 }
 
@@ -331,7 +333,7 @@ void SimKeyboard::leaveBusLocked()
 
 void SimKeyboard::sentLocked(int interfaceNumber, const QByteArray& report, Clock::time_point readyAt)
 {
-    if (interfaceNumber == m_config.commandInterface)
+    if (interfaceNumber == m_config.commandInterface && !m_logPaused)
         logLocked(LogEntry::FromDevice, report, readyAt);
 }
 

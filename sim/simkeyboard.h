@@ -68,6 +68,7 @@ private:
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
     QList<LogEntry> m_log;
+    bool m_logPaused = false; // under the bus mutex
     int m_writes = 0;
     std::shared_ptr<EmulatedDevice> m_bootloader; // appears after 0x10/0x00
     int m_bootloaderDelayMs = 0;
