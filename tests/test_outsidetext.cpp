@@ -154,8 +154,7 @@ class OutsideText : public QObject {
 #else
     static constexpr qint64 Allowed = 8 << 20;
 #endif
-    // A sparse file (no disk taken) eight times the allowed growth, its path with slashes as entities,
-    // as a file name holds none: markup naming it as an image would read it whole.
+    // A sparse file eight times that, its path's slashes as entities: markup naming it as an image reads it.
     QString m_bigImage;
 
 private slots:
