@@ -208,18 +208,17 @@ private slots:
             QSKIP("root writes into a read-only folder anyway");
         MessageBoxRecorder boxes;
         const QString folder = m_dir.filePath("config/customcolor");
-        const QString target = m_dir.filePath("target.json");
         if (readOnlyFolder)
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         else if (link)
             QVERIFY(m_dir.write(FileName, "[{\"customColor_0\": ") && m_dir.write("target.json", m_start));
         else
             QVERIFY(QFile::remove(filePath()) && QDir().mkpath(filePath()));
-        const QByteArray before = readFile(link ? target : filePath());
+        const QByteArray before = readFile(link ? m_dir.filePath("target.json") : filePath());
         {
             Palette p(nullptr);
             if (link)
-                QVERIFY(QFile::remove(filePath()) && QFile::link(target, filePath()));
+                QVERIFY(QFile::remove(filePath()) && QFile::link(m_dir.filePath("target.json"), filePath()));
             ScriptedChooser chooser;
             chooser.answer = QColor("#abcdef");
             expectOpenFailure(true);
