@@ -292,8 +292,8 @@ private slots:
         page->loadDataSlot(page->items().first()); // holds this thread until the read ends
         signal.join();
         QVERIFY(sentReports(kb, 0x50, 0x30).size() < 103);
+        // A slow reply had not come when the wait in flight ended.
         const bool waitEnded = arrival(QStringLiteral("request 50/30: a stop signal came")) >= 0;
-        // A slow reply had not come when the wait ended.
         QVERIFY(waitEnded || (replyMs == 0 && arrival(QStringLiteral("reading macro frames: a stop signal came")) >= 0));
         QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb() && stop.requested(), timescale::ms(10000));
         QVERIFY(boxes.boxes().isEmpty()); // a read stopped draws nothing and says nothing

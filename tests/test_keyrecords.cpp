@@ -142,9 +142,8 @@ private slots:
         const uint32_t e = what == "read"    ? d->readMacroData(1)
                            : what == "write" ? d->writeMacroData(1, 25, frames.data())
                                              : d->getAllKF();
-        QCOMPARE(e, DeviceResult::Timeout);
         const int sent = f->kb->writes() - writes;
-        QVERIFY2(sent > 0 && sent < reports, qPrintable(QString::number(sent)));
+        QVERIFY2(e == DeviceResult::Timeout && sent > 0 && sent < reports, qPrintable(QString::number(sent)));
         QCOMPARE(d->m_pKMs[1].frameCount(), 25);
     }
 
