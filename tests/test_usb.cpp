@@ -128,7 +128,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received, delivered + 1, timescale::ms(10000));
         QCOMPARE(f->usb->droppedReports(), count - delivered);
         f->close();
-        QCOMPARE(logrecorder::lines().filter(QStringLiteral("recvCmdSlot")).size(), 2);
         QCOMPARE(logrecorder::lines().filter(QStringLiteral("the report above came")),
                  QStringList(QStringLiteral("the report above came %1 more times").arg(delivered - 1)));
     }
