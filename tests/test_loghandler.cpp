@@ -129,8 +129,7 @@ private slots:
         QCOMPARE(log(QDate(2024, 3, 10)).remove(place), QStringLiteral("00:00:30 - [Warn ]: after the check\n"));
     }
 
-    // A day's file stops at its bound after a line saying so, an earlier run's full file takes nothing
-    // more, and a new day's file starts again.
+    // A day's file stops at its bound after a line saying so, an earlier run's stays full, a new day's starts.
     void dayFileStopsAtItsBound()
     {
         const int bound = 4096;

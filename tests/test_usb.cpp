@@ -96,9 +96,8 @@ private slots:
         QCOMPARE(answered, requests ? 20 : 0);
     }
 
-    // A flood while the protocol client (on this thread) handles nothing: past the backlog bound reports are
-    // dropped and counted, frames have a recording's room on top, a request is still answered, and a run of
-    // one report is logged once.
+    // A flood while the client (on this thread) handles nothing: past the bound reports are dropped and counted,
+    // frames have a recording's room on top, a request is still answered, a run of one report is logged once.
     void floodOfOneReportIsBoundedAndLoggedOnce_data()
     {
         QTest::addColumn<int>("command");
