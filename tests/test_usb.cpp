@@ -123,6 +123,9 @@ private slots:
             QTest::qSleep(5);
         QCOMPARE(f->usb->backlog(), delivered);
         QCOMPARE(f->device->macroCmd20(0), 0u); // answered although the backlog may be full
+        // Handled and acknowledged, so the report that ends the run finds room.
+        QTRY_COMPARE_WITH_TIMEOUT(received, delivered, timescale::ms(10000));
+        QCOMPARE(f->usb->backlog(), 0);
         f->kb->inject(report(0xF0, 0x21, 2)); // ends the run
         QTRY_COMPARE_WITH_TIMEOUT(received, delivered + 1, timescale::ms(10000));
         QCOMPARE(f->usb->droppedReports(), count - delivered);
