@@ -55,15 +55,18 @@ private slots:
         }
     }
 
-    // A link at the day's file name is left alone, and so is what it names: nothing is logged there. Past
-    // a hard-linked one the run logs to a name of its own beside it, and says so once; those names are few.
+    // A link at the day's file name is left alone, and so is what it names: nothing is logged there. A
+    // file that has another name as well (a hard link) is not appended to either: the run logs to a
+    // file of its own beside it, and says so once.
     void linkAtTheFileNameIsLeftAlone_data()
     {
         QTest::addColumn<bool>("targetThere");
         QTest::addColumn<int>("hardLinks"); // names taken by hard links to the user's file, the day's first
         QTest::newRow("link to a file outside") << true << 0;
         QTest::newRow("link to nowhere outside") << false << 0;
+        QTest::newRow("hard link to a file outside") << true << 1;
         QTest::newRow("hard links at the day's file and the first name beside it") << true << 2;
+        // The names beside it are few: past them nothing is logged.
         QTest::newRow("hard links at the day's file and every name beside it") << true << 9;
     }
     void linkAtTheFileNameIsLeftAlone()
@@ -74,24 +77,36 @@ private slots:
         const QString target = outside.filePath(QStringLiteral("own.txt"));
         QVERIFY(!targetThere || m_dir->write(QStringLiteral("own.txt"), "the user's own\n"));
         QVERIFY(!targetThere || QFile::rename(m_dir->filePath(QStringLiteral("own.txt")), target));
-        const QString day = m_dir->filePath(Morning.date().toString(QStringLiteral("'log/'yyyy-MM-dd")));
-        const auto nameBeside = [&](int n) { return day + (n > 1 ? QStringLiteral("-%1.txt").arg(n) : ".txt"); };
-        const QString name = nameBeside(1);
+        const QString day = Morning.date().toString(QStringLiteral("'log/'yyyy-MM-dd"));
+        const QString name = m_dir->filePath(day + QStringLiteral(".txt"));
         QVERIFY(QDir().mkpath(QFileInfo(name).path()));
-        QVERIFY(hardLinks > 0 || QFile::link(target, name));
-        for (int n = 1; n <= hardLinks; ++n)
-            QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(nameBeside(n)).constData()), 0);
+        if (hardLinks == 0)
+            QVERIFY(QFile::link(target, name));
+        for (int i = 0; i < hardLinks; ++i) {
+            const QString at = i == 0 ? name : m_dir->filePath(day + QStringLiteral("-%1.txt").arg(i + 1));
+            QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
+        }
         LogHandler::instance()->installMessageHandler();
         qWarning("a line");
         LogHandler::instance()->checkDate();
         LogHandler::instance()->release();
-        QCOMPARE(QFileInfo(name).symLinkTarget(), hardLinks ? QString() : target);
+        if (hardLinks == 0)
+            QCOMPARE(QFileInfo(name).symLinkTarget(), target);
         QCOMPARE(readFile(target), targetThere ? QByteArray("the user's own\n") : QByteArray());
         QCOMPARE(QFileInfo::exists(target), targetThere);
-        const QString text = QString::fromUtf8(readFile(nameBeside(hardLinks + 1)));
-        const bool movedOn = hardLinks > 0 && hardLinks < 9;
-        QCOMPARE(text.count(QStringLiteral("another name")), movedOn ? 1 : 0);
-        QVERIFY2(!movedOn || (text.contains(name) && text.endsWith(": a line\n")), qPrintable(text));
+        if (hardLinks == 0)
+            return;
+        const QString own = m_dir->filePath(day + QStringLiteral("-%1.txt").arg(hardLinks + 1));
+        if (hardLinks == 9) {
+            QVERIFY(!QFile::exists(own));
+            QCOMPARE(QDir(QFileInfo(name).path()).entryList({QFileInfo(day).fileName() + '*'}, QDir::Files).size(), 9);
+            return;
+        }
+        const QString text = QString::fromUtf8(readFile(own));
+        QCOMPARE(text.count(QStringLiteral("another name")), 1);
+        QVERIFY2(text.contains(name) && text.contains(own) && text.endsWith(QLatin1String(": a line\n")),
+                 qPrintable(text));
+        QCOMPARE(QFileInfo(name).size(), QFileInfo(target).size());
     }
 
     void moreThanTenFilesDeleteTheFirstByName_data()
@@ -129,27 +144,51 @@ private slots:
         QCOMPARE(log(QDate(2024, 3, 10)).remove(place), QStringLiteral("00:00:30 - [Warn ]: after the check\n"));
     }
 
-    // A day's file stops at its bound after a line saying so, an earlier run's stays full, a new day's starts.
+    // A day's file stops growing at its bound, after one line saying so; an earlier run's file at its
+    // bound takes nothing more; the next day's file starts again.
+    void dayFileStopsAtItsBound_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("earlierBytes");
+        QTest::addColumn<bool>("nextDay");
+        QTest::newRow("below the bound") << 10 << 0 << false;
+        QTest::newRow("a flood of lines") << 5000 << 0 << false;
+        QTest::newRow("an earlier run reached it") << 10 << 4096 << false;
+        QTest::newRow("the next day starts again") << 5000 << 0 << true;
+    }
     void dayFileStopsAtItsBound()
     {
-        const int bound = 4096;
+        QFETCH(int, lines);
+        QFETCH(int, earlierBytes);
+        QFETCH(bool, nextDay);
+        const qint64 bound = 4096;
         LogHandler::setDayFileBound(bound);
-        const QByteArray earlier(bound, 'e'); // the next day's file, as an earlier run left it
-        QVERIFY(m_dir->write(QStringLiteral("log/2024-03-10.txt"), earlier));
+        if (earlierBytes > 0)
+            QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"), QByteArray(earlierBytes, 'e')));
         LogHandler::instance()->installMessageHandler();
-        for (int i = 0; i < 5000; ++i)
+        for (int i = 0; i < lines; ++i)
             qDebug("line %d %s", i, QByteArray(60, 'x').constData());
-        for (int day = 1; day <= 2; ++day) {
+        if (nextDay) {
             m_now = m_now.addDays(1);
             LogHandler::instance()->checkDate();
-            qWarning("day %d", day);
+            qWarning("the next day");
         }
         LogHandler::instance()->release();
+
         const QString text = log();
-        QVERIFY2(qAbs(text.size() - bound) < 200 && text.count("today") == 1 && text.endsWith("nothing more is logged to it today\n"),
-                 qPrintable(text.right(200)));
-        QCOMPARE(log(Morning.date().addDays(1)), QString::fromLatin1(earlier));
-        QVERIFY(log(Morning.date().addDays(2)).endsWith(QStringLiteral("day 2\n")));
+        const int said = text.count(QStringLiteral("nothing more is logged to it today"));
+        if (earlierBytes > 0) {
+            QCOMPARE(text, QString(earlierBytes, QLatin1Char('e')));
+        } else if (lines * 100 < bound) {
+            QCOMPARE(text.count(QLatin1Char('\n')), lines);
+            QCOMPARE(said, 0);
+        } else {
+            QVERIFY2(text.size() <= bound + 200 && text.size() > bound - 200, qPrintable(QString::number(text.size())));
+            QCOMPARE(said, 1);
+            QVERIFY(text.endsWith(QStringLiteral("today\n")));
+        }
+        if (nextDay)
+            QVERIFY(log(Morning.date().addDays(1)).endsWith(QStringLiteral("the next day\n")));
     }
 
     void fourThreadsWriteWholeLines()

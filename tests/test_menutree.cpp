@@ -152,38 +152,67 @@ private slots:
         QVERIFY(QFile::exists(entry));
     }
 
-    // A link the user put at the entry, symbolic or hard, is left alone, and so is what it names: told
-    // at the start, and again when the user switches.
+    // A link the user put at the entry, symbolic or hard, is neither removed nor replaced, and neither is
+    // what it names: told once at the start, and once more for the user's own switch. A file of the
+    // tool's own is removed when off, untold.
     void aLinkAtTheEntryIsLeftAloneAndTold_data()
     {
-        QTest::addColumn<QString>("link"); // "symbolic" or "hard"
-        QTest::addColumn<bool>("on");       // as menutree.xml has it at the start
-        QTest::newRow("off, hard link, switched on") << "hard" << false;
-        QTest::newRow("on, symbolic link, switched off") << "symbolic" << true;
+        QTest::addColumn<QString>("link"); // "symbolic", "dangling", "hard" or "none"
+        QTest::addColumn<bool>("on");      // as menutree.xml has it at the start
+        QTest::addColumn<bool>("switched"); // by the menu after the start
+        QTest::newRow("off, symbolic link to a file") << "symbolic" << false << false;
+        QTest::newRow("off, dangling symbolic link") << "dangling" << false << false;
+        QTest::newRow("off, hard link") << "hard" << false << false;
+        QTest::newRow("on, hard link") << "hard" << true << false;
+        QTest::newRow("on, hard link, switched off") << "hard" << true << true;
+        QTest::newRow("off, symbolic link, switched on") << "symbolic" << false << true;
+        QTest::newRow("off, own file: removed, untold") << "none" << false << false;
     }
     void aLinkAtTheEntryIsLeftAloneAndTold()
     {
         QFETCH(QString, link);
         QFETCH(bool, on);
-        QVERIFY(m_app.write("config/menutree.xml",
-                            QByteArray("<COMMAND><setting auto_start=\"") + (on ? "1" : "0") + "\"/></COMMAND>"));
-        const QString own = m_app.filePath("own.desktop"), entry = autostartEntryPath();
-        const QByteArray name = QFile::encodeName(entry);
+        QFETCH(bool, switched);
+        QVERIFY(m_app.write("config/menutree.xml", on ? "<COMMAND><setting auto_start=\"1\"/></COMMAND>"
+                                                      : "<COMMAND><setting auto_start=\"0\"/></COMMAND>"));
+        TempDir outside;
+        const QString own = outside.filePath("own.desktop"), entry = autostartEntryPath();
         const QByteArray userEntry = "[Desktop Entry]\nType=Application\nExec=/elsewhere/tessark\n";
-        QVERIFY(m_app.write("own.desktop", userEntry) && QDir().mkpath(QFileInfo(entry).path()));
-        ::unlink(name.constData()); // as an earlier test left it
-        const auto gone = qScopeGuard([&] { ::unlink(name.constData()); }); // also after a failed check
-        QCOMPARE((link == "hard" ? ::link : ::symlink)(QFile::encodeName(own).constData(), name.constData()), 0);
-        struct stat before {}, after {};
-        QCOMPARE(::lstat(name.constData(), &before), 0);
+        // Whatever stands at the entry goes at the end, also when the row fails: a link left there would
+        // hold up the rows after it.
+        struct Unlink {
+            QByteArray name;
+            ~Unlink() { ::unlink(name.constData()); }
+        } const gone{QFile::encodeName(entry)};
+        ::unlink(gone.name.constData());
+        QFile f(link == "none" ? entry : own);
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()) && f.open(QIODevice::WriteOnly) && f.write(userEntry) > 0);
+        f.close();
+        if (link == "symbolic" || link == "dangling")
+            QVERIFY(QFile::link(link == "dangling" ? outside.filePath("gone.desktop") : own, entry));
+        else if (link == "hard")
+            QCOMPARE(::link(QFile::encodeName(own).constData(), QFile::encodeName(entry).constData()), 0);
+        struct stat before {};
+        QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &before), 0);
         m_boxes.clear();
+
         MenuTree menu(&m_window);
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
-        action(menu, "Power Boot")->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 2, timescale::ms(10000));
+        const int told = link == "none" ? 0 : 1;
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), told, timescale::ms(10000));
+        if (switched) {
+            action(menu, "Power Boot")->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 2, timescale::ms(10000));
+        }
         for (const MessageBoxRequest& box : m_boxes.boxes())
             QVERIFY2(box.text.contains(entry), qPrintable(box.text));
-        QVERIFY(::lstat(name.constData(), &after) == 0 && after.st_ino == before.st_ino && after.st_mode == before.st_mode);
+        if (link == "none") {
+            QVERIFY(!QFileInfo(entry).exists() && !QFileInfo(entry).isSymLink());
+            return;
+        }
+        // The same link, with what it names as it was.
+        struct stat after {};
+        QCOMPARE(::lstat(QFile::encodeName(entry).constData(), &after), 0);
+        QVERIFY(after.st_ino == before.st_ino && after.st_mode == before.st_mode && after.st_nlink == before.st_nlink);
         QCOMPARE(readFile(own), userEntry);
     }
 

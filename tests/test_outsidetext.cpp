@@ -20,11 +20,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QHeaderView>
-#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -35,10 +34,12 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTableWidget>
+#include <QHeaderView>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 
@@ -154,8 +155,16 @@ class OutsideText : public QObject {
 #else
     static constexpr qint64 Allowed = 8 << 20;
 #endif
-    // A sparse file eight times that, its path's slashes as entities: markup naming it as an image reads it.
-    QString m_bigImage;
+    // A sparse file (no disk taken) eight times the allowed growth, its path with slashes as entities,
+    // as a file name holds none: markup naming it as an image would read it whole.
+    QString bigImageSource()
+    {
+        QFile big(m_folder->filePath("big"));
+        if (!big.open(QIODevice::WriteOnly) || !big.resize(8 * Allowed))
+            return QString();
+        big.close();
+        return big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;"));
+    }
 
 private slots:
     void initTestCase()
@@ -163,13 +172,7 @@ private slots:
         QVERIFY(m_app.setUpForWindow(QFINDTESTDATA("../appdir")));
         QVERIFY(PlainToolTips::install()); // as the tool does at its start
     }
-    void init()
-    {
-        m_folder.reset(new TempDir);
-        QFile big(m_folder->filePath("big"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * Allowed));
-        m_bigImage = big.fileName().replace(QLatin1Char('/'), QStringLiteral("&#47;"));
-    }
+    void init() { m_folder.reset(new TempDir); }
     void cleanup() { w.reset(); kb.reset(); sim::reset(); }
 
     // A name with markup from a server's link file, a picked folder or a macro: the real box shows it as
@@ -192,7 +195,9 @@ private slots:
         QFETCH(QString, image);
         QFETCH(bool, keyboard);
         const qint64 allowed = Allowed;
-        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>").arg(m_bigImage);
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = QStringLiteral("<b>b<font color=red>r<h1>h &amp; <img src=%1>").arg(bigSrc);
         QVERIFY(start(keyboard));
         const QString folder = m_folder->filePath(source == "folder" ? "fw " + name : QStringLiteral("images"));
         QVERIFY(QDir().mkpath(folder));
@@ -234,7 +239,9 @@ private slots:
         QFETCH(QString, dialog);
         QFETCH(QString, act);
         const qint64 allowed = Allowed;
-        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml").arg(m_bigImage);
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = QStringLiteral("<b>bold<font color=red>red<img src=%1>.xml").arg(bigSrc);
         const QString folder = m_folder->filePath("files");
         QVERIFY(QDir().mkpath(folder + "/sub " + name));
         QFile named(folder + '/' + name);
@@ -299,11 +306,13 @@ private slots:
                 QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
                 QCOMPARE(watch.count, 1); // asked once, by the tool
                 if (act.endsWith("Yes")) {
-                    QCOMPARE(chosen, QList<QVariantList>{{folder + '/' + name}});
+                    QCOMPARE(chosen.size(), 1);
+                    QCOMPARE(chosen.at(0).at(0).toString(), folder + '/' + name);
                     return;
                 }
                 QVERIFY(QFile::exists(folder + '/' + name) == act.startsWith("replace"));
                 QCOMPARE(readFile(folder + '/' + name), QByteArray(act == "gone" ? "" : "kept"));
+                QCOMPARE(chosen.size(), 0);
                 QVERIFY(shown->isVisible()); // no answer yet: the dialog stays
             }
             shown->reject();
@@ -333,9 +342,12 @@ private slots:
         const QString faces = QString::fromUtf8("\xF0\x9F\x98\x80").repeated(200); // outside the BMP
         QTest::newRow("characters outside the BMP at the cuts")
             << QString("a" + faces + "b\n").repeated(40) + reason << int(Qt::PlainText) << reason;
-        const QString empty300(301, QLatin1Char('\n')), path = QString("/long folder name").repeated(294);
-        QTest::newRow("A, 300 empty lines, B, 300 empty lines, a path of 5000 characters, the reason")
-            << "A" + empty300 + "B" + empty300 + path + "/macros-end.xml\nis not writable" << int(Qt::PlainText) << "B";
+        const QString path = "/home/u/" + QString("long folder name/").repeated(294) + "macros-end.xml";
+        QTest::newRow("path of 5000 characters, then the reason") << path + "\nis not writable: the disk is full"
+                                                                  << int(Qt::PlainText) << "macros-end.xml";
+        const QString empty300(301, QLatin1Char('\n'));
+        QTest::newRow("A, 300 empty lines, B, 300 empty lines, C") << "A" + empty300 + "B" + empty300 + "C"
+                                                                   << int(Qt::PlainText) << "B";
         QTest::newRow("own markup, 60 paragraphs")
             << QString(lines).replace("\n\n", "<br><br>").prepend("<b>Macros</b><br>") << int(Qt::RichText)
             << "Macro 59 is back";
@@ -357,7 +369,8 @@ private slots:
         // No half of a character outside the BMP, which UTF-8 could not carry.
         QVERIFY2(watch.shown.contains(kept) && QString::fromUtf8(watch.shown.toUtf8()) == watch.shown,
                  qPrintable(watch.shown.left(2000)));
-        // Cut in the middle, the end is kept at least as fully as the start: what is said of a name follows it.
+        // Cut in the middle, the end is kept at least as fully as the start: what is said about a name
+        // comes after it.
         const QStringList shown = watch.shown.split('\n');
         const int cut = shown.indexOf(QStringLiteral("…")), pointer = shown.lastIndexOf(QStringLiteral("…"));
         QVERIFY2(cut == pointer || pointer - cut - 1 >= cut, qPrintable(watch.shown.left(2000)));
@@ -396,63 +409,120 @@ private slots:
     }
 
     // A tooltip, read as Qt reads it (rich when it looks like markup), gives back the text as typed,
-    // its spaces and lines too. Hovered, every kind of tool tip shows so, cut to a bounded length; only
-    // the tool's own markup reads as markup.
+    // its spaces and lines too. Hovered, every tool tip shows so, Qt's own widgets' in the tool's file
+    // dialog too, cut to a bounded length and reading none of the large file a name's markup names;
+    // only the tool's own markup reads as markup.
     void toolTipShowsTheTextAsTyped_data()
     {
         QTest::addColumn<QString>("text"); // %1: a large file's path
-        QTest::addColumn<bool>("hovered"); // else only made plain
-        QTest::newRow("tag") << "<b>Ctrl</b>+<img src=&#47;dev&#47;zero>" << false;
-        QTest::newRow("escaped tag") << "&lt;b&gt; Fn" << false;
-        QTest::newRow("ampersand alone") << "Fn & Ctrl" << false;
-        QTest::newRow("aligned two lines") << "<i>Ctrl+Alt\n   Fn     Del" << false;
-        QTest::newRow("a table's cell and column header, a tab's, a menu action's, a button's, the tool's own")
-            << QStringLiteral("<b>bold <font color=red>red <img src=%1>") << true;
+        QTest::addColumn<QString>("hovered"); // empty: only made plain
+        QTest::newRow("tag") << "<b>Ctrl</b>+<img src=&#47;dev&#47;zero>" << "";
+        QTest::newRow("escaped tag") << "&lt;b&gt; Fn" << "";
+        QTest::newRow("ampersand alone") << "Fn & Ctrl" << "";
+        QTest::newRow("aligned two lines") << "<i>Ctrl+Alt\n   Fn     Del" << "";
+        // A folder's name holds no slash: its markup names the file by entities.
+        const QString name = QStringLiteral("<b>bold <font color=red>red <img src=%1>");
+        QTest::newRow("import dialog's sidebar place") << name << "import";
+        QTest::newRow("export dialog's sidebar place") << name << "export";
+        QTest::newRow("a button's own") << name << "button";
+        QTest::newRow("a button's own, over its label without one") << name << "child";
+        QTest::newRow("a tab's") << name << "tab";
+        QTest::newRow("a menu action's") << name << "menu";
+        QTest::newRow("a table's column header") << name << "header";
+        QTest::newRow("a button's own, 100000 characters") << name + QString(100000, 'n') + "end" << "button";
+        QTest::newRow("the tool's own markup") << name << "markup";
     }
     void toolTipShowsTheTextAsTyped()
     {
         QFETCH(QString, text);
-        QFETCH(bool, hovered);
-        if (!hovered) {
+        QFETCH(QString, hovered);
+        if (hovered.isEmpty()) {
             QCOMPARE(asRead(Qt::AutoText, plaintext::toolTip(text)), text);
             return;
         }
-        // The tip shown, hovered at `at`: "none" when no tip replaced the one put there first.
-        const auto hover = [](QWidget* target, const QPoint& at) {
-            target->window()->show();
-            QToolTip::showText(QPoint(), QStringLiteral("none"));
-            QHelpEvent help(QEvent::ToolTip, at, target->mapToGlobal(at));
-            QApplication::sendEvent(target, &help);
-            const QString shown = asRead(Qt::AutoText, QToolTip::text());
-            QToolTip::hideText();
-            return shown;
-        };
-        const QString name = text.arg(m_bigImage), longName = name + QString(100000, 'n') + "end";
-        QTableWidget table(1, 1);
-        table.setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("column")));
-        table.horizontalHeaderItem(0)->setToolTip(name);
-        table.setItem(0, 0, new QTableWidgetItem(QStringLiteral("cell")));
-        table.item(0, 0)->setToolTip(name);
+        const qint64 allowed = Allowed;
+        const QString bigSrc = bigImageSource();
+        QVERIFY(!bigSrc.isEmpty());
+        const QString name = text.arg(bigSrc);
+        QString expected = name;
+        QWidget* target = nullptr;
+        QPoint at;
+        QPushButton button(QStringLiteral("key"));
         QTabBar tabs;
-        tabs.setTabToolTip(tabs.addTab(QStringLiteral("tab")), name);
-        tabs.show(); // laid out
         QMenu menu;
-        menu.setToolTipsVisible(true);
-        menu.addAction(QStringLiteral("action"))->setToolTip(name);
-        menu.popup(QPoint(0, 0));
-        QPushButton button(QStringLiteral("key")), own(QStringLiteral("own"));
-        QLabel label(QStringLiteral("legend"), &button); // without a tip: the button's shows
-        button.setToolTip(longName);
-        PlainToolTips::setMarkupToolTip(&own, plaintext::toolTip(name));
-        const QStringList shown{hover(table.viewport(), table.visualItemRect(table.item(0, 0)).center()),
-                                hover(table.horizontalHeader()->viewport(), QPoint(5, 5)),
-                                hover(&tabs, tabs.tabRect(0).center()),
-                                hover(&menu, menu.actionGeometry(menu.actions().value(0)).center()),
-                                hover(&own, QPoint())};
-        QCOMPARE(shown, QStringList({name, name, name, name, name}));
-        const QString cut = hover(&label, QPoint());
-        QVERIFY2(cut.size() <= PlainToolTips::MaxChars && cut.startsWith(name.left(100)) && cut.endsWith("nnnend"),
-                 qPrintable(cut.left(2000)));
+        QTableWidget table(1, 1);
+        QLabel child(QStringLiteral("legend"), &button);
+        if (hovered == "button" || hovered == "markup" || hovered == "child") {
+            if (hovered == "markup")
+                PlainToolTips::setMarkupToolTip(&button, plaintext::toolTip(name));
+            else
+                button.setToolTip(name);
+            button.show();
+            target = hovered == "child" ? static_cast<QWidget*>(&child) : &button;
+            at = target->rect().center();
+        } else if (hovered == "tab") {
+            tabs.setTabToolTip(tabs.addTab(QStringLiteral("tab")), name);
+            tabs.show();
+            target = &tabs;
+            at = tabs.tabRect(0).center();
+        } else if (hovered == "menu") {
+            menu.setToolTipsVisible(true);
+            menu.addAction(QStringLiteral("action"))->setToolTip(name);
+            menu.popup(QPoint(0, 0));
+            target = &menu;
+            at = menu.actionGeometry(menu.actions().value(0)).center();
+        } else if (hovered == "header") {
+            table.setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("column")));
+            table.horizontalHeaderItem(0)->setToolTip(name);
+            table.show();
+            target = table.horizontalHeader()->viewport();
+            at = QPoint(table.horizontalHeader()->sectionViewportPosition(0) + 5, 5);
+        } else {
+            const QString folder = m_folder->filePath(name);
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(start(false));
+            w->labelPageClickSlot(QStringLiteral("Macro"));
+            QFileDialog* dialog = hovered == "import" ? w->macroPage()->importDialog() : w->macroPage()->exportDialog();
+            dialog->setOption(QFileDialog::DontUseNativeDialog);
+            dialog->setNameFilter(QString());
+            dialog->setSidebarUrls({QUrl::fromLocalFile(folder)});
+            dialog->setDirectory(folder);
+            dialog->show();
+            auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+            QVERIFY(view);
+            QModelIndex item;
+            QVERIFY(QTest::qWaitFor([&] {
+                for (int row = 0; row < view->model()->rowCount(view->rootIndex()) && !item.isValid(); ++row) {
+                    const QModelIndex at = view->model()->index(row, 0, view->rootIndex());
+                    if (at.data(Qt::ToolTipRole).toString().contains(name))
+                        item = at;
+                }
+                return item.isValid();
+            }, timescale::ms(10000)));
+            expected = item.data(Qt::ToolTipRole).toString();
+            target = view->viewport();
+            at = view->visualRect(item).center();
+        }
+        QVERIFY(memoryuse::resetPeak());
+        const qint64 before = memoryuse::residentBytes();
+        QHelpEvent help(QEvent::ToolTip, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &help);
+        QLabel* tip = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == "qtooltip_label" && top->isVisible())
+                tip = qobject_cast<QLabel*>(top);
+        }
+        QVERIFY(tip);
+        const QString shown = asRead(tip->textFormat(), tip->text());
+        QToolTip::hideText();
+        const qint64 grown = memoryuse::peakResidentBytes() - before;
+        QVERIFY2(grown < allowed, qPrintable(QString::number(grown)));
+        if (expected.size() > PlainToolTips::MaxChars)
+            QVERIFY2(shown.size() <= PlainToolTips::MaxChars && shown.startsWith(name.left(100))
+                         && shown.endsWith("nnnend"),
+                     qPrintable(shown.left(2000)));
+        else
+            QCOMPARE(shown, expected);
     }
 
     // A keyboard whose board name, family file, Bluetooth name and key palette hold markup: across the

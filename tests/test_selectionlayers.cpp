@@ -9,6 +9,8 @@
 #include "color/mode.h"
 #include "color/palette.h"
 #include "main/tessark.h"
+#include "setting/setting.h"
+#include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
 #include "widget/tablabel.h"
 
@@ -78,33 +80,52 @@ private slots:
 
     void cleanupTestCase() { w.reset(); }
 
-    // A keyboard newer than the board records has no picture, so no key-map layer covers the window's top
-    // in its place: a click at each tab reaches it. First, before any picture was drawn in this window.
+    // A keyboard newer than the board records: no picture, so no key-map layer in its place at the
+    // window's top; a click on each tab reaches the tab and opens its page. First, so that no picture
+    // of another row was drawn in this window before.
     void unknownBoardLeavesEveryTabOpening_data()
     {
+        QTest::addColumn<QString>("key"); // what the tab's click reports
         QTest::addColumn<bool>("knownFirst"); // a known keyboard's picture was drawn before
-        QTest::newRow("unknown board") << false;
-        QTest::newRow("unknown board after a known one") << true;
+        QTest::newRow("key") << "staticLayout" << false;
+        QTest::newRow("shortcuts") << "Shortcuts" << false;
+        QTest::newRow("setting") << "Setting" << false;
+        QTest::newRow("setting, after a known board") << "Setting" << true;
     }
     void unknownBoardLeavesEveryTabOpening()
     {
+        QFETCH(QString, key);
         QFETCH(bool, knownFirst);
         if (knownFirst) {
-            QVERIFY(load(sim::fullSizeDual()) && w->globuleKeyFrame());
+            QVERIFY(load(sim::fullSizeDual()));
+            QVERIFY(w->globuleKeyFrame());
             cleanup();
         }
         sim::KeyboardConfig board = sim::fullSizeDual();
         board.boardName = "TK999 Newer";
         QVERIFY(load(board));
-        QVERIFY(w->dynamicKeyBtns().isEmpty() && !w->globuleKeyFrame());
-        w->labelPageClickSlot(QStringLiteral("staticLayout"));
+        QVERIFY(w->dynamicKeyBtns().isEmpty());
+        QVERIFY(!w->globuleKeyFrame()); // nothing to place it under
         w->show();
-        for (TabLabel* tab : w->tabList()) { // all but the colour tab, which needs a board record
-            const QPoint centre = tab->mapTo(w.get(), tab->rect().center());
-            QWidget* hit = w->childAt(centre);
-            const bool reached = tab->isVisibleTo(w.get()) && (hit == tab || tab->isAncestorOf(hit));
-            QVERIFY2(reached != (tab->text2() == "Color"), qPrintable(tab->text2()));
+        w->labelPageClickSlot(QStringLiteral("staticLayout"));
+        QVector<TabLabel*> tabs = w->tabList();
+        tabs << w->macroTab();
+        TabLabel* tab = nullptr;
+        for (TabLabel* t : qAsConst(tabs)) {
+            if (t->text2() == key)
+                tab = t;
         }
+        QVERIFY(tab && tab->isVisibleTo(w.get()));
+        const QPoint centre = tab->mapTo(w.get(), tab->rect().center());
+        QWidget* hit = w->childAt(centre);
+        QVERIFY(hit == tab || tab->isAncestorOf(hit));
+        QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(w.get(), centre));
+        QWidget* page = key == "Setting"     ? static_cast<QWidget*>(w->settingPage())
+                        : key == "Shortcuts" ? static_cast<QWidget*>(w->shortcutsPage())
+                                             : nullptr;
+        if (key != "staticLayout")
+            QVERIFY(page && page->isVisibleTo(w.get()));
+        w->labelPageClickSlot(QStringLiteral("staticLayout"));
         w->hide();
     }
 

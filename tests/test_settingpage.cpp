@@ -72,6 +72,7 @@ private slots:
         QTest::newRow("above the maximum") << 200 * 60000 << 0 << 180 << true;
         // Read unsigned: the keyboard's values past 2^31 ms are long times, not negative ones.
         QTest::newRow("2^31 ms") << int(0x80000000u) << 0 << 180 << true;
+        QTest::newRow("all ones") << int(0xffffffffu) << 0 << 180 << true;
         QTest::newRow("off, last past 2^31 ms") << 0 << int(0xfffff000u) << 180 << false;
     }
     void sleepTime()

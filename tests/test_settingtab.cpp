@@ -14,6 +14,7 @@
 #include "widget/cslider.h"
 #include "timescale.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -86,21 +87,40 @@ private slots:
         QCOMPARE(sent[0].mid(8, 4), QByteArray::fromHex("a0680600")); // 420000
     }
 
-    // The keyboard's name up to its first zero (as the board records match it), without control
-    // characters; its sleep time read unsigned, shown within the slider and logged as held.
+    // What the keyboard holds, shown as the page can: its name up to the first zero (as the board
+    // records match it) without control characters, its sleep time unsigned within the slider's
+    // minutes, and the time as held in the log.
+    void keyboardValuesShownWithinThePage_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // 16 bytes
+        QTest::addColumn<uint>("sleepMs");
+        QTest::addColumn<QString>("shownName");
+        QTest::addColumn<int>("shownMinutes");
+        QTest::newRow("bytes after the zero") << QByteArray("TK104 Dual\0<b>XX", 16) << 600000u << "TK104 Dual" << 10;
+        QTest::newRow("control characters") << QByteArray("TK\n104\x01" "Dual\r") << 600000u
+                                             << "TK104Dual" << 10;
+        QTest::newRow("sleep 2^31 ms") << QByteArray("TK104 Dual") << 0x80000000u << "TK104 Dual" << 180;
+        QTest::newRow("sleep all ones") << QByteArray("TK104 Dual") << 0xffffffffu << "TK104 Dual" << 180;
+    }
     void keyboardValuesShownWithinThePage()
     {
+        QFETCH(QByteArray, name);
+        QFETCH(uint, sleepMs);
+        QFETCH(QString, shownName);
+        QFETCH(int, shownMinutes);
         logrecorder::start();
-        Setting* page = open(sim::fullSizeDual(), [](sim::FirmwareState& s) {
-            s.boardName = QByteArray("TK\n104\x01 Dual\r\0<b", 16);
-            s.sleepTime = 0xffffffffu;
+        Setting* page = open(sim::fullSizeDual(), [&](sim::FirmwareState& s) {
+            s.boardName = name.leftJustified(16, '\0');
+            s.sleepTime = sleepMs;
         });
         const QStringList lines = logrecorder::lines();
         logrecorder::stop();
         QVERIFY(page);
-        QCOMPARE(text("labelPN"), QStringLiteral("TK104 Dual"));
-        QCOMPARE(page->sleepSlider()->value(), 180);
-        QVERIFY(!lines.filter(QStringLiteral("sleep time the keyboard holds: 4294967295 ms")).isEmpty());
+        QCOMPARE(text("labelPN"), shownName);
+        QCOMPARE(page->sleepSlider()->value(), shownMinutes);
+        QVERIFY(page->sleepSlider()->slider()->isEnabled());
+        QVERIFY(page->findChild<QCheckBox*>(QStringLiteral("checkBox_Enabled_AutoSleep"))->isChecked());
+        QVERIFY(!lines.filter(QString("sleep time the keyboard holds: %1 ms").arg(sleepMs)).isEmpty());
     }
 
     // A keyboard no record names still gets the page, so its firmware can be upgraded.

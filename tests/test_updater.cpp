@@ -708,7 +708,8 @@ private slots:
             return;
         }
         QVERIFY2(first.exitCode() == 3 && output.contains("the updater's lock is no longer its own"), output.constData());
-        QVERIFY2(change != "lock at the end" || output.contains(QFile::encodeName("stopped before " + inst.app.filePath(".upgrade-journal") + '\n')), output.constData());
+        const QString journal = inst.app.filePath(QStringLiteral(".upgrade-journal"));
+        QVERIFY2(change != "lock at the end" || output.contains(QFile::encodeName("stopped before " + journal + '\n')), output.constData());
         QVERIFY2(versionOf(inst, Files) == (secondUpdater ? QStringLiteral("new") : QStringLiteral("old")), qPrintable(inst.log()));
         QCOMPARE(QFileInfo::exists(inst.app.filePath(QStringLiteral("config/about.xml"))), secondUpdater);
         QVERIFY2(!secondUpdater || secondOutput.contains(foldersLock ? "another updater is running" : "still being written"),
@@ -964,7 +965,8 @@ private slots:
         QCOMPARE(inst.restarted("old", restarted ? 10000 : 1000), restarted);
         QVERIFY(!record || (readFile(inst.app.filePath(QStringLiteral("a.txt"))) == "a"
                             && readFile(inst.app.filePath(QStringLiteral(".upgrade-journal"))) == "add a.txt\n"));
-        QVERIFY2(!percentPath || inst.log().contains("the record " + inst.app.filePath(".upgrade-journal") + " is still being written"), qPrintable(inst.log()));
+        const QString journal = inst.app.filePath(QStringLiteral(".upgrade-journal"));
+        QVERIFY2(!percentPath || inst.log().contains("the record " + journal + " is still being written"), qPrintable(inst.log()));
         QVERIFY(lock != QLatin1String("read-only") || modeOf(lockPath) == 0444); // not the updater's to remove
         held.reset();
 

@@ -185,9 +185,10 @@ private slots:
     // After a failed rename-back the only updater is at Upgrade.old, and the archive lacks the updater
     // program. Whatever stands at Upgrade, the one copy of the program stays byte for byte, what stood
     // there is kept, and the next update starts. A link at Upgrade.old or Upgrade.new goes itself. A
-    // program at Upgrade is whole only when it matches the digest recorded when it was put in place, or
-    // Upgrade.old's; one empty, cut short or zeroed, or a link, is not, and Upgrade.old's is put back or, if it
-    // cannot be, started. Of two whole ones, Upgrade's stays. Links in the download or the old folder are not followed.
+    // program at Upgrade is whole only when proven: its bytes match the digest recorded when it was put in
+    // place, or those of Upgrade.old's; so one empty, cut short, zeroed or holding junk, or a link, is no
+    // whole updater, and Upgrade.old's is put back or, where it cannot be, started. Of two whole ones,
+    // Upgrade's stays. A link in the download or in the old updater folder is not followed.
     void theLastCopyOfTheUpdaterIsNeverLost_data()
     {
         QTest::addColumn<QString>("atUpgrade"); // what stands at Upgrade: "updater" or what is left at Upgrade.old
@@ -204,9 +205,13 @@ private slots:
         QTest::newRow("a program at Upgrade cut short") << "cut program" << "" << false;
         QTest::newRow("a link at Upgrade's program to a longer file") << "program link" << "" << false;
         QTest::newRow("whole updaters at both: Upgrade's stays") << "updater, older at Upgrade.old" << "" << false;
-        QTest::newRow("the same program at both, no digest: Upgrade's stays") << "updater, same at Upgrade.old" << "" << false;
+        QTest::newRow("the same program at both, no digest recorded: Upgrade's stays")
+            << "updater, same at Upgrade.old" << "" << false;
         QTest::newRow("a program at Upgrade as long as Upgrade.old's, all zeros") << "zeroed program" << "" << false;
-        QTest::newRow("all zeros, no name free to set it aside") << "zeroed program, no aside name free" << "" << false;
+        QTest::newRow("a program at Upgrade longer than Upgrade.old's, junk") << "junk program" << "" << false;
+        QTest::newRow("a 1-byte program at Upgrade") << "1-byte program" << "" << false;
+        QTest::newRow("an all-zero program at Upgrade, no name free to set it aside: Upgrade.old's starts")
+            << "zeroed program, no aside name free" << "" << false;
         QTest::newRow("a file at Upgrade, nothing at Upgrade.old, the archive holds the program")
             << "file, no old" << "" << true;
         QTest::newRow("links in the download and in the old updater folder") << "updater, links" << "" << false;
@@ -230,12 +235,15 @@ private slots:
         QVERIFY(atUpgrade != "empty program" || m_app->write("Upgrade/Upgrade", ""));
         QVERIFY(atUpgrade != "cut program" || m_app->write("Upgrade/Upgrade", program.left(12)));
         QVERIFY(atUpgrade != "updater, older at Upgrade.old" || m_app->write("Upgrade.old/Upgrade", "#!/bin/sh\n"));
+        // The digest as a refresh recorded it when it put the program in place.
         const QByteArray recorded = QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n';
-        const QByteArray zeros(program.size(), '\0');
+        const QByteArray zeros(program.size(), '\0'), junk(program.size() + 100, char(0xa5));
         QVERIFY(!(atUpgrade.startsWith("zeroed") || atUpgrade.endsWith("older at Upgrade.old"))
-                || m_app->write("Upgrade/.upgrade-digest", recorded)); // as a refresh put the program in place
+                || m_app->write("Upgrade/.upgrade-digest", recorded));
         QVERIFY(atUpgrade != "updater, same at Upgrade.old" || m_app->write("Upgrade.old/Upgrade", program));
         QVERIFY(!atUpgrade.startsWith("zeroed program") || m_app->write("Upgrade/Upgrade", zeros));
+        QVERIFY(atUpgrade != "junk program" || m_app->write("Upgrade/Upgrade", junk));
+        QVERIFY(atUpgrade != "1-byte program" || m_app->write("Upgrade/Upgrade", program.left(1)));
         for (int n = 0; atUpgrade.endsWith("no aside name free") && n < 10; ++n)
             QVERIFY(m_app->write("Upgrade.aside" + (n ? QString::number(n) : QString()), "taken"));
         TempAppDir outside;
@@ -271,6 +279,8 @@ private slots:
                                : atUpgrade == "cut program"       ? "Upgrade.aside/Upgrade=" + program.left(12)
                                : atUpgrade == "empty program"     ? "Upgrade.aside/Upgrade="
                                : atUpgrade == "zeroed program"    ? "Upgrade.aside/Upgrade=" + QString::fromUtf8(zeros)
+                               : atUpgrade == "junk program"      ? "Upgrade.aside/Upgrade=" + QString::fromUtf8(junk)
+                               : atUpgrade == "1-byte program"    ? "Upgrade.aside/Upgrade=#"
                                                                   : QString();
         QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
         QVERIFY(worker.StartUpgradeProgram());

@@ -1,13 +1,14 @@
 // The HID transport against the emulated keyboard: opening, the read loop, writing and reading.
 #include "wire.h"
 #include "keyboardfixture.h"
-#include "logrecorder.h"
 #include "timescale.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QScopeGuard>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
 #include <memory>
 #include <numeric>
 
@@ -96,14 +97,19 @@ private slots:
         QCOMPARE(answered, requests ? 20 : 0);
     }
 
-    // A flood while the client (on this thread) handles nothing: past the bound reports are dropped and counted,
-    // frames have a recording's room on top, a request is still answered, a run of one report is logged once.
+    // A flood while the protocol client handles nothing (it is on this thread, busy in the flood):
+    // past the backlog bound unrequested reports are dropped and counted, recorded frames have room
+    // for a whole recording on top, a request is still answered, and a run of one report is logged
+    // once with its count. Afterwards the backlog is worked off and is empty.
     void floodOfOneReportIsBoundedAndLoggedOnce_data()
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("delivered");
         QTest::newRow("lock states past the bound") << 0x21 << 3000 << Usb::MaxBacklog;
+        QTest::newRow("lock states within the bound") << 0x21 << 500 << 500;
+        QTest::newRow("a whole recording of frames") << 0x50 << Usb::MaxBacklog + Usb::RecordingRoom
+                                                     << Usb::MaxBacklog + Usb::RecordingRoom;
         QTest::newRow("frames past a recording's room") << 0x50 << 2000 << Usb::MaxBacklog + Usb::RecordingRoom;
     }
     void floodOfOneReportIsBoundedAndLoggedOnce()
@@ -111,26 +117,37 @@ private slots:
         QFETCH(int, command);
         QFETCH(int, count);
         QFETCH(int, delivered);
-        logrecorder::start();
-        const auto stopRecording = qScopeGuard(logrecorder::stop);
+        static QMutex linesMutex;
+        static QStringList lines;
+        lines.clear();
+        struct Capture {
+            QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+                QMutexLocker lock(&linesMutex);
+                lines << m;
+            });
+            ~Capture() { qInstallMessageHandler(previous); }
+        } capture;
         QVERIFY(f->open());
         int received = 0;
         QObject sink; // what is still queued for it goes with it, also when a check fails
         connect(f->usb, &Usb::emitRecvCmd, &sink, [&received] { ++received; });
-        QCOMPARE(f->kb->flood(report(0xF0, uint8_t(command), 1), count), count);
+        const QByteArray flooded = report(0xF0, uint8_t(command), 1);
+        QCOMPARE(f->kb->flood(flooded, count), count);
         // Waited for without handling events, so nothing leaves the backlog before all are read.
-        for (int n = timescale::ms(10000) / 5; n > 0 && f->usb->backlog() + f->usb->droppedReports() < count; --n)
-            QTest::qSleep(5);
+        QDeadlineTimer readAll(timescale::ms(10000));
+        while (f->usb->backlog() + f->usb->droppedReports() < count && !readAll.hasExpired())
+            QThread::msleep(5);
         QCOMPARE(f->usb->backlog(), delivered);
         QCOMPARE(f->device->macroCmd20(0), 0u); // answered although the backlog may be full
-        // Handled and acknowledged, so the report that ends the run finds room.
         QTRY_COMPARE_WITH_TIMEOUT(received, delivered, timescale::ms(10000));
         QCOMPARE(f->usb->backlog(), 0);
         f->kb->inject(report(0xF0, 0x21, 2)); // ends the run
         QTRY_COMPARE_WITH_TIMEOUT(received, delivered + 1, timescale::ms(10000));
         QCOMPARE(f->usb->droppedReports(), count - delivered);
         f->close();
-        QCOMPARE(logrecorder::lines().filter(QStringLiteral("the report above came")),
+        QMutexLocker lock(&linesMutex);
+        QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), 2);
+        QCOMPARE(lines.filter(QStringLiteral("the report above came")),
                  QStringList(QStringLiteral("the report above came %1 more times").arg(delivered - 1)));
     }
 
