@@ -1,6 +1,7 @@
 // One request at a time against the emulated keyboard: which report is the reply, and when a wait ends.
 #include "wire.h"
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "timescale.h"
 
 #include <QElapsedTimer>
@@ -75,6 +76,42 @@ private slots:
         f->kb->inject(report(0xF0, 0x60, 5));
         QTRY_COMPARE_WITH_TIMEOUT(QList<QVariantList>(notified),
                      (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}), timescale::ms(10000));
+    }
+
+    // Notifications passed on and not yet handled: past the bound (more for recorded frames, so a whole
+    // recording fits) they are dropped and counted, not logged; the drops are told once, however slowly
+    // places free up.
+    void notificationsWaitingToBeHandledAreBounded_data()
+    {
+        QTest::addColumn<uint8_t>("command");
+        QTest::addColumn<int>("handledEvery"); // past the bound, one is handled every so many reports
+        QTest::addColumn<int>("passedOn");
+        const int bound = Device::MaxNotificationsInFlight;
+        QTest::newRow("lock states") << uint8_t(0x21) << 0 << bound;
+        QTest::newRow("recorded frames") << uint8_t(0x50) << 0 << bound + Usb::RecordingRoom;
+        QTest::newRow("lock states, handled slowly meanwhile") << uint8_t(0x21) << 2 << bound + (20000 - bound) / 2;
+    }
+    void notificationsWaitingToBeHandledAreBounded()
+    {
+        QFETCH(uint8_t, command);
+        QFETCH(int, handledEvery);
+        QFETCH(int, passedOn);
+        logrecorder::start();
+        {
+            Device d(nullptr, nullptr, nullptr, nullptr);
+            d.countNotificationsInFlight(true);
+            QSignalSpy notified(&d, &Device::emitNotify);
+            for (int i = 0; i < 20000; ++i) {
+                d.recvCmdSlot(report(0xF0, command, 1));
+                if (handledEvery > 0 && i >= Device::MaxNotificationsInFlight && i % handledEvery == 0)
+                    d.notificationHandled();
+            }
+            QCOMPARE(notified.count(), passedOn);
+        }
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(lines.filter(QStringLiteral("wait to be handled")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
     }
 
     void unplugDuringARequestEndsItAtOnce() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(true); }

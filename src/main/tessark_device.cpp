@@ -134,8 +134,8 @@ void Tessark::wireConnection()
     connect(m_connection, &DeviceConnection::emitFinishLoad, this, &Tessark::finishLoadDeviceSlot);
     connect(m_connection, &DeviceConnection::emitLoadDevInfoError, this, &Tessark::deviceLoadInfoError);
     connect(m_connection, &DeviceConnection::emitUsbDisconnect, this, &Tessark::usbDisconnectSLot);
-    // Direct: the connection relays each notification queued already, and counts it as handled once this
-    // slot returned. Queued: a setting change made on this thread reports its result after it returned.
+    // Direct: the connection relays each notification queued already (so a setting change made on this
+    // thread reports its result after it returned), and counts it as handled once this slot returned.
     connect(m_connection, &DeviceConnection::emitNotify, this, &Tessark::onRecvNotifySlot);
     connect(m_connection, &DeviceConnection::emitState, this, &Tessark::stateSlot, Qt::QueuedConnection);
 }
