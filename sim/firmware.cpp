@@ -655,11 +655,19 @@ int Firmware::takeReplyDelay()
     return ms;
 }
 
+bool Firmware::takeDoubled()
+{
+    const bool doubled = m_doubled;
+    m_doubled = false;
+    return doubled;
+}
+
 Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArray& r)
 {
     const uint8_t sub = frame[0];
     bool ignore = false;
     int forced = -1;
+    int named = -1;
     for (auto it = m_btFaults.begin(); it != m_btFaults.end();) {
         if (it->sub != sub || --it->nth > 0) {
             ++it;
@@ -669,6 +677,8 @@ Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArr
         case BtFaultKind::Reject: forced = it->status; break;
         case BtFaultKind::Ignore: ignore = true; break;
         case BtFaultKind::InjectBefore: m_prelude.push_back(it->report); break;
+        case BtFaultKind::Double: m_doubled = true; break;
+        case BtFaultKind::Rename: named = it->status; break;
         }
         it = m_btFaults.erase(it);
     }
@@ -680,6 +690,10 @@ Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArr
         r[12] = char(forced);
     else
         r[12] = char(apply ? btApply(frame) : uint8_t(Refused));
+    if (named >= 0)
+        r[8] = char(named);
+    if (sub >= 0x81 && sub <= 0x84)
+        m_replyDelayMs += m_btAckDelayMs;
     return Outcome::Reply;
 }
 

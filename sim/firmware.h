@@ -41,11 +41,14 @@ public:
     BtModuleState& btModule() { return m_bt; }
     const BtModuleState& btModule() const { return m_bt; }
     void setBtEraseDelay(int ms) { m_btEraseDelayMs = ms; }
-    enum class BtFaultKind { Reject, Ignore, InjectBefore };
+    void setBtAckDelay(int ms) { m_btAckDelayMs = ms < 0 ? 0 : ms; }
+    // Double: the reply goes out twice; Rename: it names `status` as its sub-command.
+    enum class BtFaultKind { Reject, Ignore, InjectBefore, Double, Rename };
     void addBtFault(uint8_t sub, int nth, BtFaultKind kind, uint8_t status, const QByteArray& report);
     // After answer(): reports that go out ahead of the reply, and how much later the reply comes.
     std::vector<QByteArray> takePrelude();
     int takeReplyDelay();
+    bool takeDoubled();
 
 private:
     struct BtFault {
@@ -76,6 +79,8 @@ private:
     uint8_t m_btArea = 0;       // erase sub-command of the area being written, 0 none
     uint32_t m_btNextBlock = 1;
     int m_btEraseDelayMs = 0;
+    int m_btAckDelayMs = 0;
+    bool m_doubled = false;
     std::vector<BtFault> m_btFaults;
     std::vector<QByteArray> m_prelude;
     int m_replyDelayMs = 0;

@@ -263,6 +263,14 @@ public:
     virtual void ignoreBtFrame(uint8_t subCommand, int nth) = 0;
     // report goes out just before the acknowledgement of the nth frame of this sub-command.
     virtual void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) = 0;
+    // Every acknowledgement of the upload's frames (the erases 0x81, 0x82 and the data 0x83, 0x84) comes
+    // this much later, on top of an erase's own delay; the switches 0x08 and 0x85 answer at once.
+    virtual void setBtAckDelay(int ms) = 0;
+    // The acknowledgement of the nth frame of this sub-command from now goes out twice, back to back.
+    virtual void doubleBtAck(uint8_t subCommand, int nth) = 0;
+    // The acknowledgement of the nth frame of this sub-command from now names `named` instead; the
+    // module takes the frame it was sent as it would otherwise.
+    virtual void renameBtAck(uint8_t subCommand, int nth, uint8_t named) = 0;
     // After 0x10/0x00 the returned bootloader appears delayMs after the keyboard left (the default:
     // none appears).
     virtual BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config = BootloaderConfig()) = 0;

@@ -288,6 +288,7 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     for (const QByteArray& r : m_firmware.takePrelude())
         sendLocked(interfaceNumber, r);
     const int replyDelay = m_firmware.takeReplyDelay();
+    const bool doubled = m_firmware.takeDoubled();
     if (outcome == Firmware::Outcome::LeaveBus) {
         leaveBusLocked();
         if (m_bootloader)
@@ -323,6 +324,8 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
         return;
     }
     sendLocked(interfaceNumber, reply, replyDelay);
+    if (doubled)
+        sendLocked(interfaceNumber, reply, replyDelay);
 }
 
 void SimKeyboard::leaveBusLocked()
@@ -371,6 +374,24 @@ void SimKeyboard::injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArra
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::InjectBefore, 0, report);
+}
+
+void SimKeyboard::setBtAckDelay(int ms)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.setBtAckDelay(ms);
+}
+
+void SimKeyboard::doubleBtAck(uint8_t subCommand, int nth)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::Double, 0, {});
+}
+
+void SimKeyboard::renameBtAck(uint8_t subCommand, int nth, uint8_t named)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::Rename, named, {});
 }
 
 BootloaderPtr SimKeyboard::restartIntoBootloader(int delayMs, const BootloaderConfig& config)

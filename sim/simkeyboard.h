@@ -47,6 +47,9 @@ public:
     void rejectBtFrame(uint8_t subCommand, int nth, uint8_t status) override;
     void ignoreBtFrame(uint8_t subCommand, int nth) override;
     void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) override;
+    void setBtAckDelay(int ms) override;
+    void doubleBtAck(uint8_t subCommand, int nth) override;
+    void renameBtAck(uint8_t subCommand, int nth, uint8_t named) override;
     BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config) override;
 
     int primaryInterface() const override { return m_config.commandInterface; }

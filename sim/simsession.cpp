@@ -57,6 +57,35 @@ void appendEntries(QTextStream& out, int index, const QList<LogEntry>& entries, 
     *logged = entries.size();
 }
 
+// "late-acks N MS", "double-ack N S K" and "other-ack N S K T" on the keyboard's module: why the line
+// is refused, or null.
+const char* ackControl(const KeyboardPtr& kb, const QList<QByteArray>& words)
+{
+    const QByteArray& command = words.at(0);
+    bool ok = false;
+    if (command == "late-acks") {
+        // Every acknowledgement of the module's erase and data frames comes ms late.
+        const int ms = words.at(2).toInt(&ok);
+        if (!ok || ms < 0 || ms > 60000)
+            return "the time is a number of milliseconds from 0 to 60000";
+        if (kb)
+            kb->setBtAckDelay(ms);
+        return nullptr;
+    }
+    // Sub-commands in hex (83 or 0x83), the frame counted from now: 1 is the next of its sub-command.
+    bool subOk = false, namedOk = true;
+    const int sub = words.at(2).toInt(&subOk, 16);
+    const int nth = words.at(3).toInt(&ok);
+    const int named = command == "other-ack" ? words.at(4).toInt(&namedOk, 16) : 0;
+    if (!subOk || !namedOk || !ok || sub < 0 || sub > 0xFF || named < 0 || named > 0xFF || nth < 1)
+        return "the sub-commands are hex bytes, the frame a count from 1";
+    if (kb && command == "double-ack")
+        kb->doubleBtAck(uint8_t(sub), nth);
+    else if (kb)
+        kb->renameBtAck(uint8_t(sub), nth, uint8_t(named));
+    return nullptr;
+}
+
 } // namespace
 
 SimSession::SimSession(QObject* parent) : QObject(parent) {}
@@ -247,8 +276,11 @@ void SimSession::runControl()
         }
         const bool threeWords = command == "press" || command == "version" || command == "next-version"
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write"
-                                || command == "frames" || command == "full-macro" || command == "slow";
-        const int expected = command == "flood" ? 4 : threeWords ? 3 : 2;
+                                || command == "frames" || command == "full-macro" || command == "slow"
+                                || command == "late-acks";
+        const int expected = command == "other-ack" ? 5 : command == "flood" || command == "double-ack" ? 4
+                             : threeWords                                                        ? 3
+                                                                                                 : 2;
         if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
         bool ok = false;
@@ -295,10 +327,19 @@ void SimSession::runControl()
         } else if (command == "slow") {
             // Each report to and from this keyboard takes ms: a reply comes some 2 * ms after its request.
             const int ms = words.at(2).toInt(&ok);
-            if (ok && ms >= 0 && ms <= 60000 && slot.keyboard)
+            if (ok && ms >= 0 && ms <= 60000 && slot.keyboard) {
                 slot.keyboard->setReportDelay(ms);
-            else if (!ok || ms < 0 || ms > 60000)
+                // And the bootloader that stands in for it (on the bus or to come), and the keyboard back from it.
+                if (slot.bootloader)
+                    slot.bootloader->setReportDelay(ms);
+                if (const KeyboardPtr back = returningKeyboard(slot.bootloader))
+                    back->setReportDelay(ms);
+            } else if (!ok || ms < 0 || ms > 60000) {
                 refuse(raw.simplified(), "the time is a number of milliseconds from 0 to 60000");
+            }
+        } else if (command == "late-acks" || command == "double-ack" || command == "other-ack") {
+            if (const char* why = ackControl(slot.keyboard, words))
+                refuse(raw.simplified(), why);
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

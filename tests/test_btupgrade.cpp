@@ -61,7 +61,8 @@ private slots:
     {
         QTest::addColumn<bool>("softDevice");
         QTest::addColumn<int>("size");
-        // 1, 2: before block 2's acknowledgement a notification, an echo with byte 1 not 0xDF; 3: an application first
+        // 1, 2: before block 2's acknowledgement a notification, an echo with byte 1 not 0xDF; 3: an application first;
+        // 4: block 2's acknowledgement doubled; 5: every report 100 ms (the slowest working pace) and half the bound
         QTest::addColumn<int>("before");
         for (int size : {48, 96, 100})
             QTest::addRow("application %d", size) << false << size << 0;
@@ -70,6 +71,8 @@ private slots:
         QTest::addRow("notification between frames") << false << 200 << 1;
         QTest::addRow("acknowledgement with byte 1 not 0xDF") << false << 200 << 2;
         QTest::addRow("SoftDevice after an application: blocks from 1 again") << true << 4145 << 3;
+        QTest::addRow("doubled acknowledgement ignored: the image ends on the last block's own") << false << 300 << 4;
+        QTest::addRow("slowest working pace, far inside the bound") << false << 960 << 5;
     }
     void imageArrivesInSummedBlocks()
     {
@@ -82,6 +85,12 @@ private slots:
             u.f.kb->injectBeforeBtAck(0x83, 2, report(0xF0, 0x21));
         else if (before == 2)
             u.f.kb->wrongEcho(0xB0, 0xDF, 2);
+        else if (before == 4)
+            u.f.kb->doubleBtAck(0x83, 2);
+        else if (before == 5) { // as the benchmarks' slowest bootloader; the bound halved still holds it
+            u.f.kb->setReportDelay(100);
+            u.thread.setPaceBound(8, timescale::ms(UploadPace::SlowestAckMs / 2));
+        }
         else if (before == 3) { // the main window's next-image step: the same thread goes on
             u.send(100, false);
             QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
@@ -89,8 +98,12 @@ private slots:
             u.finished.clear();
         }
         u.send(size, softDevice);
-        QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(20000));
         QCOMPARE(u.errors.count(), 0);
+        // Every acknowledgement was read by the time the image ended: nothing is left for the next step
+        // (the start frame) to take as its reply. The thread reads nothing once the image ended.
+        uint8_t left[65];
+        QCOMPARE(u.f.usb->read_timeout(left, sizeof left, 100), 0);
 
         const int skip = softDevice ? Skip : 0;
         const int blocks = (size - skip + 47) / 48;
@@ -113,6 +126,12 @@ private slots:
         QTest::addRow("unplugged while waiting") << 5 << Signals{};
         QTest::addRow("empty application refused") << 6 << Signals{{0x81, -4}};
         QTest::addRow("SoftDevice of 4095 bytes refused") << 7 << Signals{{0x82, -4}};
+        QTest::addRow("every acknowledgement late: the pace bound ends it") << 8 << Signals{{-1, -2}};
+        QTest::addRow("block 3 acknowledged under another sub-command") << 9 << Signals{{0x83, -5}};
+        QTest::addRow("erase acknowledged under another sub-command") << 10 << Signals{{0x81, -5}};
+        QTest::addRow("application block acknowledged as SoftDevice data") << 11 << Signals{{0x83, -5}};
+        QTest::addRow("SoftDevice erase acknowledged as the application's") << 12 << Signals{{0x82, -5}};
+        QTest::addRow("doubled acknowledgement, last block rejected") << 13 << Signals{{0x83, 5}};
     }
     void failureEndsTheUploadOnce()
     {
@@ -126,13 +145,27 @@ private slots:
         case 2: u.f.kb->ignoreBtFrame(0x81, 1); break;
         case 3: u.f.kb->failWrite(3); break; // erase, block 1, block 2
         case 4: u.f.kb->failWrite(1); break;
+        case 8: // each frame well inside its own wait, but far slower than the (scaled) pace
+            u.f.kb->setBtAckDelay(150);
+            u.thread.setPaceBound(4, 30);
+            break;
+        case 9: u.f.kb->renameBtAck(0x83, 3, 0xC3); break;
+        case 10: u.f.kb->renameBtAck(0x81, 1, 0xC1); break;
+        case 11: u.f.kb->renameBtAck(0x83, 2, 0x84); break;
+        case 12: u.f.kb->renameBtAck(0x82, 1, 0x81); break;
+        case 13: // 300 bytes: 7 blocks
+            u.f.kb->doubleBtAck(0x83, 2);
+            u.f.kb->rejectBtFrame(0x83, 7, 5);
+            break;
         }
-        if (fault != 5) // the unplug case keeps the long deadline: only the read failure may end it
+        // The unplug case keeps the long deadline (only the read failure may end it), the late one too.
+        if (fault != 5 && fault != 8)
             u.thread.setAckTimeouts(ShortAck, ShortAck);
         const int before = u.f.kb->writes();
         QElapsedTimer clock;
         clock.start();
-        u.send(fault == 6 ? 0 : fault == 7 ? Skip - 1 : 300, fault == 7);
+        const bool softDevice = fault == 7 || fault == 12;
+        u.send(fault == 6 ? 0 : fault == 7 ? Skip - 1 : fault == 12 ? Skip + 300 : 300, softDevice);
         if (fault == 5) {
             QTRY_COMPARE_WITH_TIMEOUT(u.frames(0x83), 2, timescale::ms(10000));
             sim::unplug(u.f.kb);
@@ -148,7 +181,8 @@ private slots:
         QCOMPARE(Signals(u.errors), errors);
         QCOMPARE(u.stopped.count(), errors.isEmpty() ? 1 : 0);
         QCOMPARE(u.finished.count(), 0);
-        QCOMPARE(u.f.kb->writes(), fault >= 6 ? before : writes); // nothing (more) goes out
+        QCOMPARE(u.f.kb->writes(), fault == 6 || fault == 7 ? before : writes); // nothing (more) goes out
+        QCOMPARE(u.frames(softDevice ? 0x83 : 0x84), 0); // no frame of the other image's kind
     }
 
     void stopEndsTheThreadWithin100msAndStartRunsItAgain()

@@ -1,5 +1,6 @@
-// How the main window ends a USB firmware upgrade that fails: a keyboard that never left for its
-// bootloader stays in use, and the failure box is up before any other keyboard is opened.
+// How the main window ends a firmware upgrade that fails: a keyboard that never left for its
+// bootloader stays in use, and the failure box is up before any other keyboard is opened; and what
+// must not fail one: an acknowledgement that comes twice.
 #include "localupdate.h"
 #include "messageboxrecorder.h"
 #include "simcontrol.h"
@@ -76,6 +77,7 @@ private slots:
     }
     void cleanup()
     {
+        UploadPace::setDefaultBoundForTest(0, 0);
         w.reset();
         sim::reset();
         m_boxes.reset();
@@ -142,6 +144,8 @@ private slots:
         QTest::addColumn<QString>("box"); // its title and text begin so
         QTest::addRow("refused switch to the bootloader, USB image") << "usb" << "Firmware Update: " + KeptText;
         QTest::addRow("silent switch of the Bluetooth module") << "bluetooth" << "ErrorCode: unknown Err: -2";
+        // Each frame answered well inside its own wait, but far slower than the (scaled) pace of the upload.
+        QTest::addRow("crawling Bluetooth module") << "bluetooth crawl" << "ErrorCode: unknown Err: -2";
     }
     void failureBoxHoldsTheScansWhileOpen()
     {
@@ -156,9 +160,13 @@ private slots:
         if (road == "usb") {
             QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_usb_app_1.bin")), 3000));
             kb->failWrite(1); // the switch to the bootloader
-        } else {
+        } else if (road == "bluetooth") {
             QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_bt_app_1.bin")), 960));
             kb->ignoreBtFrame(0x08, 1); // the module's switch to its bootloader
+        } else {
+            QVERIFY(writeImage(m_folder->filePath(QStringLiteral("qv_bt_app_1.bin")), 960)); // 20 blocks
+            kb->setBtAckDelay(150);
+            UploadPace::setDefaultBoundForTest(4, 30);
         }
         sim::KeyboardPtr second;
         QStringList whileShown;
@@ -198,13 +206,22 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addRow("bootloader unplugged during the upload") << "upload cut";
         QTest::addRow("bootloader never appears") << "no bootloader";
+        // Each packet answered well inside its own wait, but far slower than the (scaled) pace of the
+        // upload; the user unplugs the keyboard, as the box says.
+        QTest::addRow("crawling bootloader") << "crawl";
     }
     void failureBoxComesBeforeTheNextKeyboard()
     {
         QFETCH(QString, fault);
         sim::KeyboardPtr first = sim::plug(sim::fullSizeDual());
+        sim::BootloaderPtr crawling;
         if (fault == "upload cut")
             first->restartIntoBootloader(200, bootloaderStaying())->unplugAtWrite(5);
+        if (fault == "crawl") {
+            crawling = first->restartIntoBootloader(200, bootloaderStaying());
+            crawling->setReportDelay(100);
+            UploadPace::setDefaultBoundForTest(4, 30);
+        }
         w.reset(new Tessark(nullptr, QStringLiteral("None")));
         w->setDfuWaitIntervalForTest(50);
         QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, timescale::ms(20000)));
@@ -218,6 +235,8 @@ private slots:
         // Long enough for the scans to have opened and checked the other keyboard, had they run.
         QStringList whileShown;
         m_boxes->whileOpen([&](const MessageBoxRequest&) {
+            if (crawling)
+                sim::unplug(crawling);
             QElapsedTimer open;
             open.start();
             while (open.elapsed() < 3000) {
@@ -240,6 +259,39 @@ private slots:
         QCOMPARE(offers.first().at(0).toBool(), true);
         QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), timescale::ms(10000));
         QCOMPARE(m_boxes->boxes().size(), 1);
+    }
+
+    // A Bluetooth upgrade whose module sends one acknowledgement twice completes as any other: the image
+    // arrives whole, the module starts it, and no box comes up.
+    void doubledAcknowledgementLeavesTheUpgradeGood_data()
+    {
+        QTest::addColumn<int>("block"); // whose acknowledgement comes twice; 960 bytes: 20 blocks
+        QTest::addRow("a block's acknowledgement doubled") << 5;
+        QTest::addRow("the last block's acknowledgement doubled") << 20;
+    }
+    void doubledAcknowledgementLeavesTheUpgradeGood()
+    {
+        QFETCH(int, block);
+        sim::KeyboardPtr kb = sim::plug(sim::fullSizeDual());
+        w.reset(new Tessark(nullptr, QStringLiteral("None")));
+        QVERIFY(QTest::qWaitFor([&] { return loaded("TK104 Dual"); }, timescale::ms(20000)));
+        QTRY_VERIFY_WITH_TIMEOUT(!g_overallVariate->getBusy(), timescale::ms(10000));
+        QByteArray image(960, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i * 11 + i / 7);
+        QFile file(m_folder->filePath(QStringLiteral("qv_bt_app_1.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+        file.close();
+        kb->doubleBtAck(0x83, block);
+        w->labelPageClickSlot(QStringLiteral("Setting"));
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(kb->btModule().application.size() >= image.size(), timescale::ms(15000));
+        QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Idle, timescale::ms(10000));
+        QTest::qWait(300); // a box would come through the event loop
+        QCOMPARE(m_boxes->boxes().size(), 0);
+        QCOMPARE(kb->btModule().application.left(image.size()), image);
+        QVERIFY(!kb->btModule().inBootloader); // the start frame was taken
+        QVERIFY(loaded("TK104 Dual"));
     }
 };
 

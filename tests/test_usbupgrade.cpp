@@ -64,14 +64,20 @@ private slots:
     void imageArrivesWithNumberedPacketsAndProgress_data()
     {
         QTest::addColumn<int>("size");
+        QTest::addColumn<int>("delayMs"); // each report's; 100: the slowest working pace, under half the bound
         for (int size : {0, 48, 49, 104, 105, 100000})
-            QTest::addRow("%d bytes", size) << size;
+            QTest::addRow("%d bytes", size) << size << 0;
+        QTest::addRow("1000 bytes at the slowest working pace, far inside the bound") << 1000 << 100;
     }
     void imageArrivesWithNumberedPacketsAndProgress()
     {
         QFETCH(int, size);
+        QFETCH(int, delayMs);
         auto bl = sim::plugBootloader();
+        bl->setReportDelay(delayMs); // as the benchmarks' slowest bootloader
         Upload up;
+        if (delayMs > 0)
+            up.device->setDfuPaceBound(8, timescale::ms(UploadPace::SlowestAckMs / 2));
         QVERIFY(up.start(size));
         QTRY_COMPARE_WITH_TIMEOUT(up.finished.count(), 1, timescale::ms(20000));
         QVERIFY(up.loopReturned(500));
@@ -105,6 +111,7 @@ private slots:
         QTest::addRow("unplugged while waiting") << 5 << 3;
         QTest::addRow("Device::requestStop") << 6 << 2; // a stop request: no emitStopDfu
         QTest::addRow("thread interruption") << 7 << 2;
+        QTest::addRow("every acknowledgement late: the pace bound ends it") << 8 << 3;
     }
     void uploadEndsOnceOnAFaultAndQuietlyOnAStopRequest()
     {
@@ -116,19 +123,22 @@ private slots:
         case 1: bl->faultAck(packet, sim::Bootloader::AckFault::WrongPacketNumber); break;
         case 3: bl->failWrite(packet); break;
         case 4: bl->unplugAtWrite(packet); break;
+        case 8: bl->setReportDelay(75); break; // some 150 ms a packet, well inside each packet's own wait
         default: bl->faultAck(packet, sim::Bootloader::AckFault::Silent); break;
         }
         Upload up;
         if (fault < 5) // the others keep the long deadline: only the unplug or the stop request may end them
             up.device->setDfuAckTimeouts(ShortAck, ShortAck);
+        if (fault == 8) // far slower than this (scaled) pace from the first data packet on
+            up.device->setDfuPaceBound(4, 30);
         QVERIFY(up.start(1000));
-        if (fault >= 5) {
+        if (fault >= 5 && fault <= 7) {
             QTRY_COMPARE_WITH_TIMEOUT(bl->packets().size(), packet, timescale::ms(10000));
             fault == 5 ? sim::unplug(bl) : fault == 6 ? up.device->requestStop() : up.thread.requestInterruption();
         }
-        QVERIFY(up.loopReturned(fault >= 6 ? 100 : ShortAck + 400));
+        QVERIFY(up.loopReturned(fault == 8 ? timescale::ms(5000) : fault >= 6 ? 100 : ShortAck + 400));
         QTest::qWait(50);
-        QCOMPARE(QList<int>({up.stopped.count(), up.finished.count()}), QList<int>({fault < 6, 0}));
+        QCOMPARE(QList<int>({up.stopped.count(), up.finished.count()}), QList<int>({fault < 6 || fault == 8, 0}));
         QVERIFY(!bl->ran());
     }
 };

@@ -2,6 +2,7 @@
 // The keyboard's protocol client: every keyboard operation as 64-byte command reports and replies.
 #include "records.h"
 #include "resultcodes.h"
+#include "uploadpace.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -258,6 +259,8 @@ public:
     uint32_t dfuRunAPROM();
     // How long an acknowledgement may take; the update packet's follows a flash erase.
     void setDfuAckTimeouts(int ackMs, int eraseAckMs);
+    // The bound in all over the data packets (UploadPace); the tests scale it down.
+    void setDfuPaceBound(int window, int slowestAckMs) { m_dfuPace.setBound(window, slowestAckMs); }
 
     uint32_t m_dfuFileSize = 0;
     uint32_t m_dfuSendByte = 0;
@@ -300,6 +303,7 @@ private:
     std::atomic<int> m_dfuOutcome{DfuRunning};
     std::atomic<int> m_dfuAckMs{5000};
     std::atomic<int> m_dfuEraseAckMs{30000};
+    UploadPace m_dfuPace; // from the first data packet to the run packet
 
     uint8_t* m_btImage = nullptr;
     uint32_t m_btFileSize = 0;
@@ -322,6 +326,7 @@ constexpr int ForeignReport = -1; // the report is not an upgrade acknowledgemen
 constexpr int NoReply = -2;       // no acknowledgement in time
 constexpr int WriteFailed = -3;   // the frame could not be written
 constexpr int BadImage = -4;      // the image cannot be sent (empty, or no SoftDevice after 4096 bytes)
+constexpr int OtherFrame = -5;    // the acknowledgement names another frame than the one in flight
 constexpr int BlockRetries = 3;   // resends of a rejected block by the whole-image upload
 }
 

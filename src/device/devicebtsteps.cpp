@@ -85,7 +85,10 @@ uint32_t Device::btStep(uint8_t sub, uint16_t length, const char* label, uint8_t
 {
     uint8_t frame[FrameSize];
     controlFrame(frame, sub);
-    const uint32_t e = request(GroupBt, CmdUpgrade, length, 0, frame, UpgradeTimeout::BtStep, reply);
+    // Only a reply naming this step answers it: an upload frame's acknowledgement left over (a doubled
+    // one) is dropped by the core, logged, and the wait goes on.
+    const ReplyFilter namesStep = [sub](const uint8_t* r) { return r[8] == sub; };
+    const uint32_t e = request(GroupBt, CmdUpgrade, length, 0, frame, UpgradeTimeout::BtStep, reply, namesStep);
     if (e != DeviceResult::Ok)
         return e;
     qDebug() << label;

@@ -49,6 +49,7 @@ uint32_t Device::dfuStartUpdateFW(uint8_t* image, int size)
     m_dfuImage = image;
     m_dfuFileSize = image && size > 0 ? uint32_t(size) : 0;
     m_dfuOutcome = DfuRunning;
+    m_dfuPace.stop();
     qDebug() << __LINE__ << "dfu Send Sync Packno";
     dfuSyncPackno();
     return DeviceResult::Ok;
@@ -85,6 +86,7 @@ void Device::dfuEnd(DfuOutcome outcome)
     if (!m_dfuOutcome.compare_exchange_strong(running, outcome))
         return; // the upload already ended: one signal only
     m_dfuDeadline = 0;
+    m_dfuPace.stop();
     if (outcome == DfuFinished)
         emit emitUpdateDfuFinished();
     else
@@ -168,6 +170,11 @@ uint32_t Device::onDfuReceiveCmd(uint8_t* reply, int length)
         dfuSendUpdateAPROM();
     } else {
         qDebug() << (last == CmdUpdateAprom ? "CMD_UPDATE_APROM" : "CMD_WRITE_FLASH");
+        // The data packets are paced from the first one on; the erase before it has its own wait.
+        if (last == CmdUpdateAprom)
+            m_dfuPace.start(nowMs());
+        else
+            m_dfuPace.acknowledged(nowMs());
         dfuSendFWData();
     }
     return DeviceResult::Ok;
@@ -184,12 +191,19 @@ void Device::readDFUUsbSlot()
     uint8_t buffer[65];
     while (m_dfuOutcome == DfuRunning && !dfuStopRequested()) {
         // Before the sync packet there is no deadline; reads still come in slices to see a stop.
-        const qint64 deadline = m_dfuDeadline;
+        const qint64 ackDeadline = m_dfuDeadline;
+        const qint64 paceDeadline = m_dfuPace.deadline();
+        const qint64 deadline = ackDeadline == 0 || paceDeadline == 0 ? qMax(ackDeadline, paceDeadline)
+                                                                      : qMin(ackDeadline, paceDeadline);
         int slice = UpgradeTimeout::ReadSlice;
         if (deadline != 0) {
-            const qint64 left = deadline - nowMs();
+            const qint64 now = nowMs();
+            const qint64 left = deadline - now;
             if (left <= 0) {
-                qDebug() << "DFU acknowledgement timed out, last command" << m_dfuLastCmd.load();
+                if (paceDeadline != 0 && paceDeadline <= now)
+                    qWarning().noquote() << "DFU upload too slow, given up:" << m_dfuPace.describe(now);
+                else
+                    qDebug() << "DFU acknowledgement timed out, last command" << m_dfuLastCmd.load();
                 dfuEnd(DfuFailed);
                 break;
             }

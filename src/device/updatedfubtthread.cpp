@@ -15,6 +15,7 @@ constexpr uint16_t FrameSize = 56;
 constexpr uint32_t BlockBytes = 48;
 constexpr uint32_t SoftDeviceSkip = 0x1000; // the SoftDevice image's first 4096 bytes stay on the host
 constexpr int IdlePauseMs = 10;
+constexpr int MaxDropped = 64; // the most reports a HID queue holds
 
 qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
 }
@@ -37,6 +38,8 @@ updateDFUBtThread::~updateDFUBtThread()
 void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
 {
     m_deadline = 0;
+    m_outstanding = 0;
+    m_pace.stop();
     m_image = image;
     m_size = image ? size : 0;
     m_sent = 0;
@@ -45,8 +48,11 @@ void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
 
 void updateDFUBtThread::setRunning(bool on)
 {
-    if (!on)
+    if (!on) {
         m_deadline = 0;
+        m_outstanding = 0;
+        m_pace.stop();
+    }
     m_running = on;
 }
 
@@ -92,6 +98,7 @@ uint32_t updateDFUBtThread::bt_erase_app_com()
         return DeviceResult::WriteFailed;
     }
     qDebug() << "emit bt_erase_app_com()" << (m_running ? "true" : "false");
+    m_dataSub = 0x83;
     uint8_t frame[FrameSize] = {0x81, 0, 0x81};
     const int e = writeFrame(frame, m_eraseAckMs);
     if (e != 0)
@@ -108,6 +115,7 @@ uint32_t updateDFUBtThread::bt_erase_sd_com()
         return DeviceResult::WriteFailed;
     }
     qDebug() << "bt_erase_sd_com";
+    m_dataSub = 0x84;
     uint8_t frame[FrameSize] = {0x82, 0, 0x82};
     const int e = writeFrame(frame, m_eraseAckMs);
     if (e != 0)
@@ -189,6 +197,40 @@ void updateDFUBtThread::ErrorMessage(uint8_t* report, int length)
     }
 }
 
+void updateDFUBtThread::dropWaitingReports()
+{
+    uint8_t buffer[65];
+    for (int i = 0; i < MaxDropped && m_usb; ++i) {
+        std::memset(buffer, 0, sizeof buffer);
+        if (m_usb->read_timeout(buffer, sizeof buffer, 0) <= 0)
+            return; // a failed read fails again in the loop, which tells it
+        qDebug("report %02x %02x %02x, status %02x, came before the next frame went out: ignored", buffer[0],
+               buffer[8], buffer[9], buffer[12]);
+    }
+}
+
+bool updateDFUBtThread::acknowledges(const uint8_t* report, int length, uint8_t frame)
+{
+    const bool upgradeReply = length >= 13 && report[0] == GroupBt;
+    const bool success = upgradeReply && report[9] == 1 && report[12] == 0;
+    if (upgradeReply && report[8] == frame && success)
+        return true;
+    if (upgradeReply && report[8] != frame && success) {
+        if (report[8] == m_lastAccepted) { // the frame before, acknowledged once more
+            qDebug("acknowledgement of frame %02x again while %02x is in flight: ignored", report[8], frame);
+            return false;
+        }
+        // The module says it took another frame than the one sent: nothing after it can be trusted.
+        qWarning("acknowledgement of frame %02x names %02x: rejected", frame, report[8]);
+        fail(frame, BtUpgradeError::OtherFrame);
+        return false;
+    }
+    setRunning(false);
+    ErrorMessage(const_cast<uint8_t*>(report), length);
+    qDebug() << "CMD_UPDATE_BT_APP00000000000000000";
+    return false;
+}
+
 uint32_t updateDFUBtThread::DfuReceiveCmd(uint8_t* report, int length)
 {
     if (!report || length < 1)
@@ -196,21 +238,31 @@ uint32_t updateDFUBtThread::DfuReceiveCmd(uint8_t* report, int length)
     // A key press or lock state is no answer to the frame: the wait goes on, its deadline unchanged.
     if (report[0] == 0xF0)
         return 0;
-    if (length >= 13 && report[0] == GroupBt && report[9] == 1 && report[12] == 0) {
-        m_deadline = 0;
-        switch (report[8]) {
-        case 0x81:
-        case 0x83: emit app_bin(); break;
-        case 0x82:
-        case 0x84: emit sd_bin(); break;
-        case 0x85: setRunning(false); break;
-        default: break;
-        }
+    const uint8_t frame = m_outstanding;
+    if (frame == 0) {
+        qDebug("report %02x %02x while no frame is in flight: ignored", report[0], length >= 9 ? report[8] : 0);
         return 0;
     }
-    setRunning(false);
-    ErrorMessage(report, length);
-    qDebug() << "CMD_UPDATE_BT_APP00000000000000000";
+    if (!acknowledges(report, length, frame))
+        return 0;
+    m_deadline = 0;
+    m_outstanding = 0;
+    m_lastAccepted = frame;
+    dropWaitingReports();
+    if (frame == 0x85) {
+        setRunning(false);
+        return 0;
+    }
+    // The data frames are paced from the first one on; the erase before them has its own wait.
+    if (frame == 0x81 || frame == 0x82)
+        m_pace.start(nowMs());
+    else
+        m_pace.acknowledged(nowMs());
+    // The next frame follows the image being sent, whatever the acknowledgement named.
+    if (m_dataSub == 0x84)
+        emit sd_bin();
+    else
+        emit app_bin();
     return 0;
 }
 
@@ -224,12 +276,19 @@ void updateDFUBtThread::run()
             continue;
         }
         // Before the erase frame of an image there is no deadline; reads still come in slices.
-        const qint64 deadline = m_deadline;
+        const qint64 frameDeadline = m_deadline;
+        const qint64 paceDeadline = m_pace.deadline();
+        const qint64 deadline = frameDeadline == 0 || paceDeadline == 0 ? qMax(frameDeadline, paceDeadline)
+                                                                        : qMin(frameDeadline, paceDeadline);
         int slice = UpgradeTimeout::ReadSlice;
         if (deadline != 0) {
-            const qint64 left = deadline - nowMs();
+            const qint64 now = nowMs();
+            const qint64 left = deadline - now;
             if (left <= 0) {
-                qDebug("no acknowledgement of frame %02x in time", unsigned(m_outstanding.load()));
+                if (paceDeadline != 0 && paceDeadline <= now)
+                    qWarning().noquote() << "Bluetooth upload too slow, given up:" << m_pace.describe(now);
+                else
+                    qDebug("no acknowledgement of frame %02x in time", unsigned(m_outstanding.load()));
                 fail(-1, BtUpgradeError::NoReply);
                 continue;
             }

@@ -1,5 +1,7 @@
 #pragma once
 // The Bluetooth module upload: reads each frame's acknowledgement and sends the image's next block.
+#include "uploadpace.h"
+
 #include <QThread>
 #include <atomic>
 #include <cstdint>
@@ -24,6 +26,8 @@ public:
     uint32_t blockNumber() const { return m_block; }
     // How long an acknowledgement may take; an erase frame's follows a flash erase.
     void setAckTimeouts(int ackMs, int eraseAckMs);
+    // The bound in all over an image's data frames (UploadPace); the tests scale it down.
+    void setPaceBound(int window, int slowestAckMs) { m_pace.setBound(window, slowestAckMs); }
     // Ends the loop within a read slice; start() runs it again.
     void stop();
 
@@ -56,6 +60,11 @@ private:
     // Ends the image in flight with UpdateError(step, code).
     void fail(int step, int code);
     int sendBlock(uint8_t sub, uint32_t pos);
+    // Reads what is already waiting and drops it: a report that came before the next frame went out
+    // cannot answer it (a doubled acknowledgement, most often). The thread of the upload only.
+    void dropWaitingReports();
+    // Judges a report while `frame` is in flight; true when it is that frame's acknowledgement.
+    bool acknowledges(const uint8_t* report, int length, uint8_t frame);
 
     const uint8_t* m_image = nullptr;
     uint32_t m_size = 0;
@@ -63,7 +72,10 @@ private:
     uint32_t m_block = 1;
     Usb* m_usb = nullptr;
     std::atomic<bool> m_running{false};
-    std::atomic<uint8_t> m_outstanding{0}; // sub-command of the frame awaiting its acknowledgement
+    std::atomic<uint8_t> m_outstanding{0}; // sub-command of the frame awaiting its acknowledgement; 0 none
+    std::atomic<uint8_t> m_dataSub{0x83};  // the image's data frames: 0x83 application, 0x84 SoftDevice
+    uint8_t m_lastAccepted = 0;            // sub-command of the frame acknowledged last (the thread's)
+    UploadPace m_pace;                      // from an image's first data frame to its end
     std::atomic<qint64> m_deadline{0};     // monotonic ms; 0 while no frame is outstanding
     std::atomic<int> m_ackMs;
     std::atomic<int> m_eraseAckMs;
