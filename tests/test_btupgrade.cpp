@@ -62,7 +62,8 @@ private slots:
         QTest::addColumn<bool>("softDevice");
         QTest::addColumn<int>("size");
         // 1, 2: before block 2's acknowledgement a notification, an echo with byte 1 not 0xDF; 3: an application first;
-        // 4: block 2's acknowledgement doubled; 5: every report 100 ms (the slowest working pace) and half the bound
+        // 4: block 2's acknowledgement doubled; 5: every report 100 ms (the slowest working pace) and half the bound;
+        // 6: the erase's acknowledgement again, while block 1 is in flight
         QTest::addColumn<int>("before");
         for (int size : {48, 96, 100})
             QTest::addRow("application %d", size) << false << size << 0;
@@ -73,6 +74,7 @@ private slots:
         QTest::addRow("SoftDevice after an application: blocks from 1 again") << true << 4145 << 3;
         QTest::addRow("doubled acknowledgement ignored: the image ends on the last block's own") << false << 300 << 4;
         QTest::addRow("slowest working pace, far inside the bound") << false << 960 << 5;
+        QTest::addRow("erase acknowledged again during block 1: ignored") << false << 300 << 6;
     }
     void imageArrivesInSummedBlocks()
     {
@@ -87,7 +89,11 @@ private slots:
             u.f.kb->wrongEcho(0xB0, 0xDF, 2);
         else if (before == 4)
             u.f.kb->doubleBtAck(0x83, 2);
-        else if (before == 5) { // as the benchmarks' slowest bootloader; the bound halved still holds it
+        else if (before == 6) {
+            QByteArray eraseAck = report(0xB0, 0xDF, 0x81);
+            eraseAck[9] = 1;
+            u.f.kb->injectBeforeBtAck(0x83, 1, eraseAck);
+        } else if (before == 5) { // as the benchmarks' slowest bootloader; the bound halved still holds it
             u.f.kb->setReportDelay(100);
             u.thread.setPaceBound(8, timescale::ms(UploadPace::SlowestAckMs / 2));
         }
