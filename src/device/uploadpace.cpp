@@ -17,7 +17,7 @@ void UploadPace::setBound(int window, int slowestAckMs)
 
 void UploadPace::setDefaultBoundForTest(int window, int slowestAckMs)
 {
-    const bool shipped = window <= 1 && slowestAckMs <= 1;
+    const bool shipped = window <= 0 && slowestAckMs <= 0;
     s_defaultWindow = shipped ? Window : qBound(1, window, MaxWindow);
     s_defaultSlowestMs = shipped ? SlowestAckMs : qBound(1, slowestAckMs, MaxSlowestAckMs);
 }

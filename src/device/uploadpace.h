@@ -24,8 +24,8 @@ public:
 
     // Any thread, before start(); values are kept within 1..MaxWindow and 1..MaxSlowestAckMs.
     void setBound(int window, int slowestAckMs);
-    // What every UploadPace made from now on starts with; for the tests, which run an upload of the
-    // window's own (1 and 1 or less: the figures above).
+    // What every UploadPace made from now on starts with, for the tests that run an upload of the
+    // window's own; 0 and 0 bring the figures above back.
     static void setDefaultBoundForTest(int window, int slowestAckMs);
 
     // The first paced packet is about to be written (the thread of the upload).
