@@ -122,6 +122,10 @@ void Tessark::scanDeviceSlot()
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
+        // Right after the run command the bootloader may still be there: the upgrade's wait, not the
+        // firmware mode, decides what it means.
+        if (m_upgradePhase == UpgradePhase::Restarting)
+            return;
         qDebug() << "Find DFU device.";
         m_scanDevice.stop();
         enterFirmwareModeUi();
@@ -172,6 +176,8 @@ void Tessark::finishLoadDeviceSlot()
         m_initFinished = true;
         return;
     }
+    if (m_upgradePhase == UpgradePhase::Restarting)
+        judgeRestartedKeyboard(dev->m_fw_version);
     // The version prompt runs an event loop, in which an unplug closes and deletes this keyboard (and
     // a replug may even load the next one): only the keyboard still open afterwards is shown.
     const QPointer<Device> loaded(dev);
