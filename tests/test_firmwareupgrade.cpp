@@ -539,6 +539,9 @@ private slots:
             << "Firmware upgrade not confirmed";
         QTest::addRow("bootloader stays on the bus") << "stays" << QString() << 1 << UpgradeFailed
                                                      << "Firmware upgrade failed: the bootloader is still on the bus";
+        QTest::addRow("bootloader stays, another keyboard opened meanwhile")
+            << "stays beside another" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: the bootloader is still on the bus";
         QTest::addRow("nothing comes back") << "nothing" << QString() << 1 << UpgradeFailed
                                             << "Firmware upgrade failed: neither the keyboard nor its bootloader";
         QTest::addRow("image's version known, keyboard back with another")
@@ -561,7 +564,13 @@ private slots:
         QVERIFY(before != 300);
         image("qv_usb_app_1.bin", 3000);
         sim::BootloaderConfig config = returning(after == "new" || after == "old");
-        config.staysAfterRun = after == "stays";
+        config.staysAfterRun = after.startsWith("stays");
+        sim::KeyboardPtr other;
+        if (after == "stays beside another") {
+            sim::KeyboardConfig c = sim::fullSizeDual();
+            c.seed = 9; // a device id of its own
+            other = sim::plug(c);
+        }
         config.fwVersion = uint16_t(after == "old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
         const bool back = config.keyboardReturns && !config.staysAfterRun;
@@ -571,7 +580,7 @@ private slots:
             g_overallVariate->setOfferedUsbVersion(offered); // as the version file's check leaves it
         w->updateSlot(m_folder->path());
         QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
-        if (!back) {
+        if (after == "stays" || after == "nothing") {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             QCOMPARE(w->settingPage()->firmware()->schedule()->label()->text(),
                      language == 0 ? QStringLiteral("重启中") : QStringLiteral("RESTART"));

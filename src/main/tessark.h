@@ -477,6 +477,8 @@ private:
     // A keyboard loaded while the upgrade waited for it: whether it took the image, and the user told
     // (queued, after its load) when not.
     void judgeRestartedKeyboard(int version);
+    // Whether dev is the keyboard being upgraded, as far as known.
+    bool isUpgradedKeyboard(const Device* dev) const;
     void tellSameVersion(int version);
     void tellWrongVersion(int version, int expected);
     // Exit and the system's close: no later tick may start an upload under the teardown.
@@ -496,6 +498,7 @@ private:
     QTimer m_restartWaitTimer;
     int m_restartWaitMs = RestartWaitMs;
     int m_versionBefore = -1;   // the open keyboard's, as the upgrade started; -1 without one
+    QByteArray m_upgradedId;    // its device id; empty without one
     int m_expectedVersion = -1; // the image's, where known; taken by the next upgrade
     int m_upgradeExpects = -1;  // the running upgrade's
     QMetaObject::Connection m_deviceErrorConnection; // the keyboard Device's UpdateError

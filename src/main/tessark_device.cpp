@@ -176,8 +176,11 @@ void Tessark::finishLoadDeviceSlot()
         m_initFinished = true;
         return;
     }
-    if (m_upgradePhase == UpgradePhase::Restarting)
+    // Another keyboard of the family proves nothing about the one that restarts: the wait goes on.
+    if (m_upgradePhase == UpgradePhase::Restarting && isUpgradedKeyboard(dev))
         judgeRestartedKeyboard(dev->m_fw_version);
+    else if (m_upgradePhase == UpgradePhase::Restarting)
+        qDebug() << "Another keyboard loaded while the upgraded one restarts: the upgrade still waits for it.";
     // The version prompt runs an event loop, in which an unplug closes and deletes this keyboard (and
     // a replug may even load the next one): only the keyboard still open afterwards is shown.
     const QPointer<Device> loaded(dev);

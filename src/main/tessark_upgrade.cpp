@@ -209,6 +209,9 @@ void Tessark::updateDFUSlot(QString folder)
     m_upgradeExpects = m_expectedVersion;
     m_expectedVersion = -1;
     m_versionBefore = loadedDevice() ? int(loadedDevice()->m_fw_version) : -1;
+    m_upgradedId.clear();
+    if (const Device* dev = loadedDevice())
+        m_upgradedId = QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
     m_mapFilePath = chooseFirmwareImages(folder);
     qDebug() << "MapFilePath=" << m_mapFilePath.size();
     if (m_mapFilePath.isEmpty()) {
@@ -741,6 +744,12 @@ void Tessark::restartWaitEndedSlot()
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
     tellUpgradeFailed();
+}
+
+bool Tessark::isUpgradedKeyboard(const Device* dev) const
+{
+    return m_upgradedId.isEmpty()
+        || m_upgradedId == QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
 }
 
 void Tessark::judgeRestartedKeyboard(int version)
