@@ -539,8 +539,10 @@ private slots:
             << "Firmware upgrade not confirmed";
         QTest::addRow("bootloader stays on the bus") << "stays" << QString() << 1 << UpgradeFailed
                                                      << "Firmware upgrade failed: the bootloader is still on the bus";
-        QTest::addRow("bootloader stays, another keyboard opened meanwhile")
-            << "stays beside another" << QString() << 1 << UpgradeFailed
+        QTest::addRow("keyboard back beside another one") << "new beside another" << QString() << 1 << QString()
+                                                          << Succeeded;
+        QTest::addRow("bootloader stays, another keyboard plugged meanwhile")
+            << "stays, another plugged" << QString() << 1 << UpgradeFailed
             << "Firmware upgrade failed: the bootloader is still on the bus";
         QTest::addRow("nothing comes back") << "nothing" << QString() << 1 << UpgradeFailed
                                             << "Firmware upgrade failed: neither the keyboard nor its bootloader";
@@ -563,13 +565,14 @@ private slots:
         const int before = kb->state().fwVersion;
         QVERIFY(before != 300);
         image("qv_usb_app_1.bin", 3000);
-        sim::BootloaderConfig config = returning(after == "new" || after == "old");
+        sim::BootloaderConfig config = returning(after.startsWith("new") || after == "old");
         config.staysAfterRun = after.startsWith("stays");
+        sim::KeyboardConfig otherConfig = sim::fullSizeDual();
+        otherConfig.seed = 9; // a device id of its own
         sim::KeyboardPtr other;
-        if (after == "stays beside another") {
-            sim::KeyboardConfig c = sim::fullSizeDual();
-            c.seed = 9; // a device id of its own
-            other = sim::plug(c);
+        if (after == "new beside another") { // listed, not open, as the upgrade starts
+            other = sim::plug(otherConfig);
+            QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
         }
         config.fwVersion = uint16_t(after == "old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
@@ -580,6 +583,10 @@ private slots:
             g_overallVariate->setOfferedUsbVersion(offered); // as the version file's check leaves it
         w->updateSlot(m_folder->path());
         QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
+        if (after == "stays, another plugged") { // it comes while the upgraded one restarts
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            other = sim::plug(otherConfig);
+        }
         if (after == "stays" || after == "nothing") {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             QCOMPARE(w->settingPage()->firmware()->schedule()->label()->text(),
@@ -609,6 +616,8 @@ private slots:
         }
         QVERIFY2(told < 0 || (opened >= 0 && told > opened), qPrintable(QString("%1 %2").arg(told).arg(opened)));
         QCOMPARE(told >= 0, box.isEmpty());
+        if (back)
+            QCOMPARE(int(w->device()->m_fw_version), after == "old" ? before : 300); // the upgraded keyboard is open
     }
 
     // After a Bluetooth-only upgrade, an error or a refusal the settings page shows the keyboard's own

@@ -499,6 +499,7 @@ private:
     int m_restartWaitMs = RestartWaitMs;
     int m_versionBefore = -1;   // the open keyboard's, as the upgrade started; -1 without one
     QByteArray m_upgradedId;    // its device id; empty without one
+    QStringList m_pathsBeside;  // the other keyboards listed as it left for its bootloader
     int m_expectedVersion = -1; // the image's, where known; taken by the next upgrade
     int m_upgradeExpects = -1;  // the running upgrade's
     QMetaObject::Connection m_deviceErrorConnection; // the keyboard Device's UpdateError

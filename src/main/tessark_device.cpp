@@ -109,9 +109,22 @@ void Tessark::scanDeviceSlot()
     }
     if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree
         && !m_menuTree->devices().isEmpty()) {
+        QString path = m_menuTree->devices().first().path;
+        if (m_upgradePhase == UpgradePhase::Restarting) {
+            // Only a keyboard listed anew can be the one restarting; once one is open the scan stops.
+            path.clear();
+            for (const UsbData& d : m_menuTree->devices()) {
+                if (!m_pathsBeside.contains(d.path)) {
+                    path = d.path;
+                    break;
+                }
+            }
+            if (path.isEmpty())
+                return;
+        }
         qDebug() << "Find Normal device.";
         m_scanDevice.stop();
-        m_data.devicePath = m_menuTree->devices().first().path;
+        m_data.devicePath = path;
         // The transport retries a refused open quietly for ever: say once why it cannot succeed.
         if (reportHidPermissionOnce(m_data.devicePath) == HidPermissionReport::TellUser) {
             messagebox::critical(this, QStringLiteral("Tessark"), hidPermissionUserText());

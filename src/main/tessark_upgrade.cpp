@@ -210,6 +210,7 @@ void Tessark::updateDFUSlot(QString folder)
     m_expectedVersion = -1;
     m_versionBefore = loadedDevice() ? int(loadedDevice()->m_fw_version) : -1;
     m_upgradedId.clear();
+    m_pathsBeside.clear();
     if (const Device* dev = loadedDevice())
         m_upgradedId = QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
     m_mapFilePath = chooseFirmwareImages(folder);
@@ -603,8 +604,15 @@ void Tessark::updateDFU_Key(QString path)
         qDebug() << "Update DFU close device finished.";
         m_scanDevice.stop();
         m_MultiScanDevice.stop();
-        if (m_menuTree)
+        // The restart wait opens the keyboard that comes back, not one that stayed beside it.
+        m_pathsBeside.clear();
+        if (m_menuTree) {
+            const QString own = usb() ? usb()->path() : QString();
+            for (const UsbData& d : m_menuTree->devices())
+                if (d.path != own)
+                    m_pathsBeside << d.path;
             m_menuTree->clearDevices();
+        }
         closeDevice();
     }
     if (!readBinFileBuf(path)) {
