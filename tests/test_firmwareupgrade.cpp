@@ -690,6 +690,7 @@ private slots:
         QTest::addRow("Bluetooth image") << int(Tessark::UpgradePhase::Bluetooth);
         QTest::addRow("waiting for the bootloader") << int(Tessark::UpgradePhase::UsbWait);
         QTest::addRow("USB upload") << int(Tessark::UpgradePhase::UsbUpload);
+        QTest::addRow("keyboard restarting") << int(Tessark::UpgradePhase::Restarting);
     }
     void exitLeavesNoThreadRunning()
     {
@@ -703,6 +704,11 @@ private slots:
         QVERIFY(start(p != Tessark::UpgradePhase::UsbUpload));
         if (kb)
             kb->setBtEraseDelay(5000);
+        if (p == Tessark::UpgradePhase::Restarting) {
+            sim::BootloaderConfig stays = returning(false);
+            stays.staysAfterRun = true; // the wait runs its full length
+            kb->restartIntoBootloader(200, stays);
+        }
         image(p == Tessark::UpgradePhase::Bluetooth ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
         w->updateSlot(m_folder->path());
         QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, timescale::ms(10000));
@@ -714,7 +720,7 @@ private slots:
         }
 
         w->exitAppActionSlot();
-        QVERIFY(!w->dfuWaitTimer().isActive());
+        QVERIFY(!w->dfuWaitTimer().isActive() && !w->restartWaitTimer().isActive());
         QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
         updateDFUBtThread* bt = w->upgradeThreads().btThread();
         QVERIFY(!w->upgradeThreads().firmwareThread().isRunning() && !(bt && bt->isRunning()));
