@@ -538,6 +538,8 @@ private slots:
             << QStringLiteral("固件升级: 键盘报告的固件版本与升级前相同（V%1）。\n如果该固件应带来新版本，"
                               "则升级没有生效，可以再次升级。")
             << "Firmware upgrade not confirmed";
+        QTest::addRow("keyboard back with its old version, a download refused before")
+            << "old, download refused" << QString() << 1 << same << "Firmware upgrade not confirmed";
         QTest::addRow("bootloader stays on the bus") << "stays" << QString() << 1 << UpgradeFailed
                                                      << "Firmware upgrade failed: the bootloader is still on the bus";
         QTest::addRow("keyboard back beside another one") << "new beside another" << QString() << 1 << QString()
@@ -566,7 +568,7 @@ private slots:
         const int before = kb->state().fwVersion;
         QVERIFY(before != 300);
         image("qv_usb_app_1.bin", 3000);
-        sim::BootloaderConfig config = returning(after.startsWith("new") || after == "old");
+        sim::BootloaderConfig config = returning(after.startsWith("new") || after.startsWith("old"));
         config.staysAfterRun = after.startsWith("stays");
         sim::KeyboardConfig otherConfig = sim::fullSizeDual();
         otherConfig.seed = 9; // a device id of its own
@@ -575,15 +577,31 @@ private slots:
             other = sim::plug(otherConfig);
             QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
         }
-        config.fwVersion = uint16_t(after == "old" ? before : 300);
+        config.fwVersion = uint16_t(after.startsWith("old") ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
         const bool back = config.keyboardReturns && !config.staysAfterRun;
         // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
         // keyboard must load within it.
         w->setRestartWaitForTest(timescale::ms(back || after == "stays, another plugged" ? 20000 : 2000));
+        if (after == "old, download refused") { // handed over while a Bluetooth image goes: its version stays out
+            TempDir bt;
+            QFile app(bt.filePath("qv_bt_app_1.bin"));
+            QVERIFY(app.open(QIODevice::WriteOnly) && app.write(imageBytes(960, 1)) == 960);
+            app.close();
+            kb->setBtEraseDelay(500);
+            w->updateSlot(bt.path());
+            g_overallVariate->setOfferedUsbVersion("3.0.1");
+            w->updateSlot(m_folder->path());
+            QCOMPARE(logged("A firmware upgrade is running: the folder is refused."), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+            recordMessages(); // the Bluetooth image's own end is not this row's
+        }
         if (!offered.isEmpty())
             g_overallVariate->setOfferedUsbVersion(offered); // as the version file's check leaves it
-        w->updateSlot(m_folder->path());
+        if (after == "old, download refused")
+            w->settingPage()->updateSureSlot(m_folder->path()); // the manual road: the page's update button
+        else
+            w->updateSlot(m_folder->path());
         QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
         if (after == "stays, another plugged") { // it comes while the upgraded one restarts
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
@@ -607,7 +625,7 @@ private slots:
         const QString v = QStringLiteral("%1.%2.%3").arg(before / 100).arg(before % 100 / 10).arg(before % 10);
         QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box.contains("%1") ? box.arg(v) : box});
         if (!box.isEmpty())
-            QCOMPARE(m_boxes->boxes()[0].kind, after == "old" ? MessageBoxRequest::Warning : MessageBoxRequest::Critical);
+            QCOMPARE(m_boxes->boxes()[0].kind, after.startsWith("old") ? MessageBoxRequest::Warning : MessageBoxRequest::Critical);
         QCOMPARE(loggedEnd(log) + logged(log), 1);
         // Success is told only once the keyboard is open again, never at the run command.
         const QStringList lines = logrecorder::lines();
@@ -625,7 +643,7 @@ private slots:
         for (int i = waitFrom; after.startsWith("stays") && i < waitTo; ++i)
             QVERIFY2(!lines[i].startsWith("enter firmware mode"), qPrintable(lines[i]));
         if (back)
-            QCOMPARE(int(w->device()->m_fw_version), after == "old" ? before : 300); // the upgraded keyboard is open
+            QCOMPARE(int(w->device()->m_fw_version), after.startsWith("old") ? before : 300); // the upgraded keyboard is open
     }
 
     // After a Bluetooth-only upgrade, an error or a refusal the settings page shows the keyboard's own

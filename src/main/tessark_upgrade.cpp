@@ -26,6 +26,7 @@ namespace {
 constexpr ushort BootloaderVid = 0x0416;
 constexpr ushort BootloaderPid = 0xA316;
 constexpr unsigned long BeforeUsbImageMs = 500; // the new Bluetooth application starts meanwhile
+
 bool bootloaderPresent()
 {
     hid_device_info* devs = hid_enumerate(BootloaderVid, BootloaderPid);
@@ -201,13 +202,15 @@ void Tessark::createDfuUiSlot()
 void Tessark::updateDFUSlot(QString folder)
 {
     qDebug() << "Ready to update the Firmware.";
+    // Meant for these images alone, whether they go or not.
+    const int expects = m_expectedVersion;
+    m_expectedVersion = -1;
     if (m_upgradePhase != UpgradePhase::Idle) {
         qWarning() << "A firmware upgrade is running: the folder is refused." << folder;
         return;
     }
     // What the keyboard must come back with is judged against what it had, or what the image holds.
-    m_upgradeExpects = m_expectedVersion;
-    m_expectedVersion = -1;
+    m_upgradeExpects = expects;
     m_versionBefore = loadedDevice() ? int(loadedDevice()->m_fw_version) : -1;
     m_upgradedId.clear();
     m_pathsBeside.clear();
