@@ -24,6 +24,10 @@ void put32(QByteArray& r, int at, uint32_t v)
 SimBootloader::SimBootloader(const BootloaderConfig& config) : EmulatedDevice(config.vid, config.pid), m_config(config)
 {
     addPort(config.interfaceNumber, 0xFF00, 0x01);
+    if (config.staysAfterRun)
+        m_afterRun = AfterRun::Stays;
+    else if (!config.keyboardReturns)
+        m_afterRun = AfterRun::NothingReturns;
     if (config.keyboardReturns) {
         auto kb = std::make_shared<SimKeyboard>(config.keyboard);
         const uint16_t version = config.fwVersion;
@@ -75,7 +79,13 @@ QList<QByteArray> SimBootloader::acks() const
 KeyboardPtr SimBootloader::keyboardAfterRun() const
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
-    return m_ran ? m_returningKeyboard : nullptr;
+    return m_ran && m_afterRun == AfterRun::KeyboardReturns ? m_returningKeyboard : nullptr;
+}
+
+void SimBootloader::setAfterRun(AfterRun what)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_afterRun = what;
 }
 
 void SimBootloader::faultAck(int nth, AckFault fault)
@@ -123,8 +133,10 @@ void SimBootloader::receiveLocked(int interfaceNumber, const QByteArray& report)
     }
     case 0xAB: // runs the new application: the keyboard takes the bootloader's place
         m_ran = true;
+        if (m_afterRun == AfterRun::Stays)
+            return; // no acknowledgement either: the application it should start never runs
         leaveBusLocked();
-        if (m_returning)
+        if (m_returning && m_afterRun == AfterRun::KeyboardReturns)
             Bus::instance().pending.push_back({m_returning, Clock::now()});
         return;
     default: break;

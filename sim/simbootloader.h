@@ -26,6 +26,7 @@ public:
     void failWrite(int nth) override;
     void unplugAtWrite(int nth) override;
     void setReportDelay(int ms) override { setReportDelayMs(ms); }
+    void setAfterRun(AfterRun what) override;
 
     // Packets and acknowledgements as a keyboard logs its reports, the time counted from its appearance.
     QList<LogEntry> log() const;
@@ -54,6 +55,7 @@ private:
     Clock::time_point m_appearedAt = Clock::now();
     QList<LogEntry> m_log;
     std::vector<std::pair<long long, AckFault>> m_ackFaults; // by packet count
+    AfterRun m_afterRun = AfterRun::KeyboardReturns;
 };
 
 } // namespace sim

@@ -162,6 +162,8 @@ struct BootloaderConfig {
     int interfaceNumber = 0;
     // After the run command the bootloader leaves and this keyboard comes back with fwVersion.
     bool keyboardReturns = true;
+    // Takes the run command but starts nothing: the bootloader stays on the bus, no keyboard returns.
+    bool staysAfterRun = false;
     KeyboardConfig keyboard;
     uint16_t fwVersion = 0x0200;
 };
@@ -169,6 +171,9 @@ struct BootloaderConfig {
 class Bootloader {
 public:
     enum class AckFault { WrongChecksum, WrongPacketNumber, Silent };
+    // What the next run command leads to: the keyboard back, the bootloader gone with nothing in its
+    // place, or the bootloader still on the bus.
+    enum class AfterRun { KeyboardReturns, NothingReturns, Stays };
 
     virtual ~Bootloader() = default;
     virtual bool plugged() const = 0; // on the bus now
@@ -185,6 +190,7 @@ public:
     virtual void failWrite(int nth) = 0;     // the nth write from now fails, still plugged
     virtual void unplugAtWrite(int nth) = 0; // leaves the bus at the nth write from now
     virtual void setReportDelay(int ms) = 0;
+    virtual void setAfterRun(AfterRun what) = 0;
 };
 using BootloaderPtr = std::shared_ptr<Bootloader>;
 

@@ -277,7 +277,7 @@ void SimSession::runControl()
         const bool threeWords = command == "press" || command == "version" || command == "next-version"
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write"
                                 || command == "frames" || command == "full-macro" || command == "slow"
-                                || command == "late-acks";
+                                || command == "late-acks" || command == "after-run";
         const int expected = command == "other-ack" ? 5 : command == "flood" || command == "double-ack" ? 4
                              : threeWords                                                        ? 3
                                                                                                  : 2;
@@ -351,6 +351,16 @@ void SimSession::runControl()
                 setVersion(index, command == "next-version", version);
             else // a keyboard reports its version in 16 bits: 655.3.5 at most
                 refuse(raw.simplified(), "the version is a number from 0 to 65535 (655.3.5)");
+        } else if (command == "after-run") {
+            // For the bootloader the keyboard restarts into (or the lone one): what its run command does.
+            const QByteArray& what = words.at(2);
+            const auto after = what == "stays"     ? Bootloader::AfterRun::Stays
+                               : what == "nothing" ? Bootloader::AfterRun::NothingReturns
+                                                   : Bootloader::AfterRun::KeyboardReturns;
+            if (what != "keyboard" && what != "stays" && what != "nothing")
+                refuse(raw.simplified(), "after the run command comes keyboard, stays or nothing");
+            else if (slot.bootloader)
+                slot.bootloader->setAfterRun(after);
         } else if (command == "fail-write" || command == "unplug-at-write") {
             const int nth = words.at(2).toInt(&ok);
             if (ok && nth >= 1)

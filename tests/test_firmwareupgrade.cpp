@@ -5,6 +5,7 @@
 #include "tempappdir.h"
 #include "wire.h"
 
+#include "Update/overallvariate.h"
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
 #include "main/tessark.h"
@@ -21,8 +22,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -231,10 +234,14 @@ private slots:
         const QByteArray app = image("qv_bt_app_1.bin", 4800);
         const QByteArray sd = image("qv_bt_sd_1.bin", 4096 + 480);
         const QByteArray usb = image("qv_usb_app_1.bin", 3000);
-        sim::BootloaderPtr bl = kb->restartIntoBootloader(200, returning(false));
+        sim::BootloaderPtr bl = kb->restartIntoBootloader(200, returning(true));
         QSignalSpy wait(w.get(), &Tessark::emitWaitDfuOpen);
         w->updateSlot(m_folder->path());
         QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
+        // The page goes once the keyboard is back: its ring is read while the keyboard restarts.
+        QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+        QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded(), timescale::ms(20000));
         QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
 
         QCOMPARE(folded(wire(kb)), QStringList({"08", "81", "83", "82", "84", "85", "10"}));
@@ -243,7 +250,6 @@ private slots:
         QCOMPARE(kb->btModule().application.left(app.size()), app);
         QCOMPARE(kb->btModule().softDevice.left(sd.size() - 4096), sd.mid(4096));
         QCOMPARE(bl->image(), usb);
-        QCOMPARE(w->settingPage()->firmware()->schedule()->progress(), 100);
         QCOMPARE(QList<QVariantList>(wait), QList<QVariantList>({{true}, {false}, {true}, {false}}));
         QVERIFY(m_boxes->boxes().isEmpty());
         QVERIFY(!w->dfuUsb());
@@ -363,11 +369,12 @@ private slots:
         QCOMPARE(logged(QStringLiteral("A firmware upgrade is running: the folder is refused.")), 1);
         QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::UsbWait);
 
-        sim::BootloaderPtr bl = present ? sim::plugBootloader(returning(false)) : nullptr;
+        sim::BootloaderPtr bl = present ? sim::plugBootloader(returning(true)) : nullptr;
         w->waitOpenDfuDeviceSolt();
         if (present) {
             QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(10000));
             QCOMPARE(bl->image(), usb);
+            QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded(), timescale::ms(20000));
         } else {
             QCOMPARE(logged(attempt), 19);
             QCOMPARE(logged(QStringLiteral("Stop update firmware.")), 1);
@@ -511,6 +518,134 @@ private slots:
         QVERIFY(loggedEnd(Succeeded) == 0 && loggedEnd(Failed) == 1);
     }
 
+    // The USB image is done only when the keyboard is back and loaded with what was sent; until then
+    // the ring says it restarts. What the user is told for each way it comes back, or does not.
+    void usbUpgradeEndsWithTheKeyboardBack_data()
+    {
+        QTest::addColumn<QString>("after");  // what the run command leads to
+        QTest::addColumn<QString>("offered"); // the online road's version of the image; empty: a manual image
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("box");    // empty: none
+        QTest::addColumn<QString>("log");    // the line that says how it ended
+        const QString same = QStringLiteral("Firmware Update: The keyboard reports the same version as before the "
+                                            "upgrade (V%1).\nIf the image was to bring a new version, it did not "
+                                            "take: you can repeat the upgrade.");
+        QTest::addRow("keyboard back with a new version") << "new" << QString() << 1 << QString() << Succeeded;
+        QTest::addRow("keyboard back with its old version") << "old" << QString() << 1 << same
+                                                            << "Firmware upgrade not confirmed";
+        QTest::addRow("keyboard back with its old version, Chinese")
+            << "old" << QString() << 0
+            << QStringLiteral("固件升级: 键盘报告的固件版本与升级前相同（V%1）。\n如果该固件应带来新版本，"
+                              "则升级没有生效，可以再次升级。")
+            << "Firmware upgrade not confirmed";
+        QTest::addRow("keyboard back with its old version, a download refused before")
+            << "old, download refused" << QString() << 1 << same << "Firmware upgrade not confirmed";
+        QTest::addRow("bootloader stays on the bus") << "stays" << QString() << 1 << UpgradeFailed
+                                                     << "Firmware upgrade failed: the bootloader is still on the bus";
+        QTest::addRow("keyboard back beside another one") << "new beside another" << QString() << 1 << QString()
+                                                          << Succeeded;
+        QTest::addRow("bootloader stays, another keyboard plugged meanwhile")
+            << "stays, another plugged" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: the bootloader is still on the bus";
+        QTest::addRow("nothing comes back") << "nothing" << QString() << 1 << UpgradeFailed
+                                            << "Firmware upgrade failed: neither the keyboard nor its bootloader";
+        QTest::addRow("image's version known, keyboard back with another")
+            << "new" << "3.0.1" << 1
+            << QStringLiteral("Firmware Update: The firmware upgrade failed: the keyboard came back with version "
+                              "V3.0.0, not the new firmware's V3.0.1.\nYou can repeat the upgrade.")
+            << "Firmware upgrade failed: the keyboard is back with version";
+        QTest::addRow("image's version known and reported") << "new" << "3.0.0" << 1 << QString() << Succeeded;
+    }
+    void usbUpgradeEndsWithTheKeyboardBack()
+    {
+        QFETCH(QString, after);
+        QFETCH(QString, offered);
+        QFETCH(int, language);
+        QFETCH(QString, box);
+        QFETCH(QString, log);
+        QVERIFY(start(true));
+        g_language->setLanguageType(language);
+        const int before = kb->state().fwVersion;
+        QVERIFY(before != 300);
+        image("qv_usb_app_1.bin", 3000);
+        sim::BootloaderConfig config = returning(after.startsWith("new") || after.startsWith("old"));
+        config.staysAfterRun = after.startsWith("stays");
+        sim::KeyboardConfig otherConfig = sim::fullSizeDual();
+        otherConfig.seed = 9; // a device id of its own
+        sim::KeyboardPtr other;
+        if (after == "new beside another") { // listed, not open, as the upgrade starts
+            other = sim::plug(otherConfig);
+            QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
+        }
+        config.fwVersion = uint16_t(after.startsWith("old") ? before : 300);
+        sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
+        const bool back = config.keyboardReturns && !config.staysAfterRun;
+        // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
+        // keyboard must load within it.
+        w->setRestartWaitForTest(timescale::ms(back || after == "stays, another plugged" ? 20000 : 2000));
+        if (after == "old, download refused") { // handed over while a Bluetooth image goes: its version stays out
+            TempDir bt;
+            QFile app(bt.filePath("qv_bt_app_1.bin"));
+            QVERIFY(app.open(QIODevice::WriteOnly) && app.write(imageBytes(960, 1)) == 960);
+            app.close();
+            kb->setBtEraseDelay(500);
+            w->updateSlot(bt.path());
+            g_overallVariate->setOfferedUsbVersion("3.0.1");
+            w->updateSlot(m_folder->path());
+            QCOMPARE(logged("A firmware upgrade is running: the folder is refused."), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+            recordMessages(); // the Bluetooth image's own end is not this row's
+        }
+        if (!offered.isEmpty())
+            g_overallVariate->setOfferedUsbVersion(offered); // as the version file's check leaves it
+        if (after == "old, download refused")
+            w->settingPage()->updateSureSlot(m_folder->path()); // the manual road: the page's update button
+        else
+            w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(bl->ran(), timescale::ms(20000));
+        if (after == "stays, another plugged") { // it comes while the upgraded one restarts
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            other = sim::plug(otherConfig);
+        }
+        if (after == "stays" || after == "nothing") {
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            QCOMPARE(w->settingPage()->firmware()->schedule()->label()->text(),
+                     language == 0 ? QStringLiteral("重启中") : QStringLiteral("RESTART"));
+            QVERIFY(!w->settingPage()->isNormalLayout());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(back ? w->deviceLoaded() : !w->restartWaitTimer().isActive(), timescale::ms(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), int(!box.isEmpty()), timescale::ms(10000));
+        if (after == "stays") // the way back: the scans find the bootloader, and firmware mode takes it
+            QTRY_VERIFY_WITH_TIMEOUT(w->upgradePhase() == Tessark::UpgradePhase::Idle && bl->plugged()
+                                         && !w->settingPage()->isNormalLayout() && w->settingPage()->checkUSB(),
+                                     timescale::ms(10000));
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+        g_language->setLanguageType(1);
+        const QString v = QStringLiteral("%1.%2.%3").arg(before / 100).arg(before % 100 / 10).arg(before % 10);
+        QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box.contains("%1") ? box.arg(v) : box});
+        if (!box.isEmpty())
+            QCOMPARE(m_boxes->boxes()[0].kind, after.startsWith("old") ? MessageBoxRequest::Warning : MessageBoxRequest::Critical);
+        QCOMPARE(loggedEnd(log) + logged(log), 1);
+        // Success is told only once the keyboard is open again, never at the run command.
+        const QStringList lines = logrecorder::lines();
+        int opened = -1, told = -1;
+        for (int i = 0; i < lines.size(); ++i) {
+            opened = lines[i] == QLatin1String("Create USB thread.") ? i : opened;
+            told = lines[i].endsWith(Succeeded) ? i : told;
+        }
+        QVERIFY2(told < 0 || (opened >= 0 && told > opened), qPrintable(QString("%1 %2").arg(told).arg(opened)));
+        QCOMPARE(told >= 0, box.isEmpty());
+        // A bootloader seen during the wait is the wait's to judge: no firmware mode over the ring meanwhile.
+        const int waitFrom = lines.indexOf(QRegularExpression("The image is in: waiting up to.*"));
+        const int waitTo = lines.indexOf(QRegularExpression("Firmware upgrade failed: .*"), waitFrom);
+        QVERIFY(waitFrom >= 0 && (waitTo > waitFrom || back));
+        for (int i = waitFrom; after.startsWith("stays") && i < waitTo; ++i)
+            QVERIFY2(!lines[i].startsWith("enter firmware mode"), qPrintable(lines[i]));
+        if (back)
+            QCOMPARE(int(w->device()->m_fw_version), after.startsWith("old") ? before : 300); // the upgraded keyboard is open
+    }
+
     // After a Bluetooth-only upgrade, an error or a refusal the settings page shows the keyboard's own
     // sleep time again (a time of 0 keeps the box clear and the slider locked); without a keyboard the
     // name and the sleep controls stay locked.
@@ -559,7 +694,7 @@ private slots:
     // The scan finds a bootloader alone: firmware mode; its folder's Bluetooth images are dropped.
     void firmwareModeSendsOnlyTheUsbImage()
     {
-        sim::BootloaderPtr bl = sim::plugBootloader(returning(false));
+        sim::BootloaderPtr bl = sim::plugBootloader(returning(true));
         QVERIFY(start(false));
         QTRY_VERIFY_WITH_TIMEOUT(w->settingPage() && !w->settingPage()->isNormalLayout(), timescale::ms(10000));
         QVERIFY(!w->scanTimer().isActive() && !w->tabList().at(0)->isEnabled());
@@ -571,7 +706,8 @@ private slots:
         QCOMPARE(bl->image(), usb);
         QCOMPARE(logged(QStringLiteral("No keyboard open: the Bluetooth image is not sent:")), 2);
         QVERIFY(m_boxes->boxes().isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(20000));
+        QVERIFY(m_boxes->boxes().isEmpty());
     }
 
     void exitLeavesNoThreadRunning_data()
@@ -580,6 +716,7 @@ private slots:
         QTest::addRow("Bluetooth image") << int(Tessark::UpgradePhase::Bluetooth);
         QTest::addRow("waiting for the bootloader") << int(Tessark::UpgradePhase::UsbWait);
         QTest::addRow("USB upload") << int(Tessark::UpgradePhase::UsbUpload);
+        QTest::addRow("keyboard restarting") << int(Tessark::UpgradePhase::Restarting);
     }
     void exitLeavesNoThreadRunning()
     {
@@ -593,6 +730,11 @@ private slots:
         QVERIFY(start(p != Tessark::UpgradePhase::UsbUpload));
         if (kb)
             kb->setBtEraseDelay(5000);
+        if (p == Tessark::UpgradePhase::Restarting) {
+            sim::BootloaderConfig stays = returning(false);
+            stays.staysAfterRun = true; // the wait runs its full length
+            kb->restartIntoBootloader(200, stays);
+        }
         image(p == Tessark::UpgradePhase::Bluetooth ? "qv_bt_app_1.bin" : "qv_usb_app_1.bin", 3000);
         w->updateSlot(m_folder->path());
         QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), p, timescale::ms(10000));
@@ -604,7 +746,7 @@ private slots:
         }
 
         w->exitAppActionSlot();
-        QVERIFY(!w->dfuWaitTimer().isActive());
+        QVERIFY(!w->dfuWaitTimer().isActive() && !w->restartWaitTimer().isActive());
         QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Idle);
         updateDFUBtThread* bt = w->upgradeThreads().btThread();
         QVERIFY(!w->upgradeThreads().firmwareThread().isRunning() && !(bt && bt->isRunning()));

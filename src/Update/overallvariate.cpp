@@ -116,6 +116,16 @@ void overallVariate::clearFirmwareInfo()
     m_firmwareInfo = FirmwareInfo();
 }
 
+void overallVariate::setOfferedUsbVersion(const QString& text)
+{
+    // The keyboard's 16-bit version shows as major.minor.patch with single-digit minor and patch.
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    bool ok[3] = {};
+    const int v = parts.size() == 3 ? parts[0].toInt(&ok[0]) * 100 + parts[1].toInt(&ok[1]) * 10 + parts[2].toInt(&ok[2]) : -1;
+    const bool shape = parts.size() == 3 && parts[1].size() == 1 && parts[2].size() == 1 && parts[0].size() <= 3;
+    m_offeredUsbVersion = shape && ok[0] && ok[1] && ok[2] && v >= 0 && v <= 0xFFFF ? v : -1;
+}
+
 QString overallVariate::getTessarkVersions()
 {
     QDomDocument doc;

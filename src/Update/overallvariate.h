@@ -48,6 +48,11 @@ public:
                          const QString& btAppVersion, const QString& btSdVersion, const QString& hardwareVersion);
     FirmwareInfo getFirmwareInfo() const;
     void clearFirmwareInfo();
+    // The USB application version the server offers, as its version file writes it ("3.0.1"): the
+    // downloaded image must bring the keyboard to it. Taking it clears it; -1 when none was offered or
+    // the text is not a keyboard version.
+    void setOfferedUsbVersion(const QString& text);
+    int takeOfferedUsbVersion() { return m_offeredUsbVersion.exchange(-1); }
 
     // The last space-separated word of the firmware line of config/about.xml; empty when the file
     // cannot be opened or parsed.
@@ -95,6 +100,7 @@ private:
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_online{false};
     std::atomic<bool> m_autoCheckUpdate{true};
+    std::atomic<int> m_offeredUsbVersion{-1};
     mutable QMutex m_firmwareInfoLock;
     FirmwareInfo m_firmwareInfo;
     QPointer<onlineUpdate> m_updateWidget;

@@ -145,6 +145,8 @@ void DownloadFile::ReadFirmwareVersionsFile(QString path)
         return;
     }
     qDebug() << __LINE__ << "USB_APP_Version=" << m_usbAppVersion << m_modelType;
+    if (g_overallVariate)
+        g_overallVariate->setOfferedUsbVersion(list.value(0));
     qDebug() << __LINE__ << "compareVersion=" << compareVersions(list.value(0), m_usbAppVersion);
     if (!g_overallVariate)
         return;

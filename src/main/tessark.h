@@ -387,7 +387,10 @@ public:
     static constexpr qint64 MinSoftDeviceBytes = 4096; // the module keeps the first 4096 bytes
     static constexpr int DfuWaitIntervalMs = 1000;
     static constexpr int DfuOpenAttempts = 19;
-    enum class UpgradePhase { Idle, Bluetooth, UsbWait, UsbUpload };
+    // From the run command to the keyboard loaded again: its restart, enumeration and load.
+    static constexpr int RestartWaitMs = 20000;
+    // Restarting: the image is in, the scans look for the keyboard it should start.
+    enum class UpgradePhase { Idle, Bluetooth, UsbWait, UsbUpload, Restarting };
 
     // The image kind a file qualifies as, 0 for none.
     static int firmwareImageKind(const QString& fileName);
@@ -420,6 +423,11 @@ public:
     const QTimer& dfuWaitTimer() const { return m_waitOpenDfuTimer; }
     // Tests: the wait-for-bootloader timer's interval for the next USB image.
     void setDfuWaitIntervalForTest(int ms) { m_dfuWaitIntervalMs = ms; }
+    // Tests: how long the next upgrade waits for the keyboard after the run command.
+    void setRestartWaitForTest(int ms) { m_restartWaitMs = ms; }
+    const QTimer& restartWaitTimer() const { return m_restartWaitTimer; }
+    // The keyboard's firmware version an upgrade must end with (the online road knows it); -1: not known.
+    void setExpectedFirmwareVersion(int version) { m_expectedVersion = version; }
     const QMap<int, QString>& firmwareImages() const { return m_mapFilePath; }
     void setFirmwareImagesForTest(const QMap<int, QString>& images) { m_mapFilePath = images; }
     Usb* dfuUsb() const { return m_dfuUsb; }
@@ -462,6 +470,17 @@ private:
     void eraseForImage(const QString& path);
     // Runs a Bluetooth step of the keyboard's Device; reported: it raised UpdateError itself.
     uint32_t btStep(const std::function<uint32_t(Device*)>& step, bool* reported);
+    // The image is in: the window says the keyboard restarts, and the scans look for it.
+    void waitForRestartedKeyboard();
+    // The wait for the restarted keyboard ended without it: a failed upgrade.
+    void restartWaitEndedSlot();
+    // A keyboard loaded while the upgrade waited for it: whether it took the image, and the user told
+    // (queued, after its load) when not.
+    void judgeRestartedKeyboard(int version);
+    // Whether dev is the keyboard being upgraded, as far as known.
+    bool isUpgradedKeyboard(const Device* dev) const;
+    void tellSameVersion(int version);
+    void tellWrongVersion(int version, int expected);
     // Exit and the system's close: no later tick may start an upload under the teardown.
     void stopUpgradeForExit();
     void releaseDfuUsb();
@@ -476,6 +495,13 @@ private:
     QTimer m_waitOpenDfuTimer;
     int m_dfuWaitIntervalMs = DfuWaitIntervalMs;
     UpgradePhase m_upgradePhase = UpgradePhase::Idle;
+    QTimer m_restartWaitTimer;
+    int m_restartWaitMs = RestartWaitMs;
+    int m_versionBefore = -1;   // the open keyboard's, as the upgrade started; -1 without one
+    QByteArray m_upgradedId;    // its device id; empty without one
+    QStringList m_pathsBeside;  // the other keyboards listed as it left for its bootloader
+    int m_expectedVersion = -1; // the image's, where known; taken by the next upgrade
+    int m_upgradeExpects = -1;  // the running upgrade's
     QMetaObject::Connection m_deviceErrorConnection; // the keyboard Device's UpdateError
     // ---- end firmware upgrade
 };

@@ -109,9 +109,22 @@ void Tessark::scanDeviceSlot()
     }
     if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree
         && !m_menuTree->devices().isEmpty()) {
+        QString path = m_menuTree->devices().first().path;
+        if (m_upgradePhase == UpgradePhase::Restarting) {
+            // Only a keyboard listed anew can be the one restarting; once one is open the scan stops.
+            path.clear();
+            for (const UsbData& d : m_menuTree->devices()) {
+                if (!m_pathsBeside.contains(d.path)) {
+                    path = d.path;
+                    break;
+                }
+            }
+            if (path.isEmpty())
+                return;
+        }
         qDebug() << "Find Normal device.";
         m_scanDevice.stop();
-        m_data.devicePath = m_menuTree->devices().first().path;
+        m_data.devicePath = path;
         // The transport retries a refused open quietly for ever: say once why it cannot succeed.
         if (reportHidPermissionOnce(m_data.devicePath) == HidPermissionReport::TellUser) {
             messagebox::critical(this, QStringLiteral("Tessark"), hidPermissionUserText());
@@ -122,6 +135,10 @@ void Tessark::scanDeviceSlot()
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
+        // Right after the run command the bootloader may still be there: the upgrade's wait, not the
+        // firmware mode, decides what it means.
+        if (m_upgradePhase == UpgradePhase::Restarting)
+            return;
         qDebug() << "Find DFU device.";
         m_scanDevice.stop();
         enterFirmwareModeUi();
@@ -172,6 +189,11 @@ void Tessark::finishLoadDeviceSlot()
         m_initFinished = true;
         return;
     }
+    // Another keyboard of the family proves nothing about the one that restarts: the wait goes on.
+    if (m_upgradePhase == UpgradePhase::Restarting && isUpgradedKeyboard(dev))
+        judgeRestartedKeyboard(dev->m_fw_version);
+    else if (m_upgradePhase == UpgradePhase::Restarting)
+        qDebug() << "Another keyboard loaded while the upgraded one restarts: the upgrade still waits for it.";
     // The version prompt runs an event loop, in which an unplug closes and deletes this keyboard (and
     // a replug may even load the next one): only the keyboard still open afterwards is shown.
     const QPointer<Device> loaded(dev);

@@ -104,6 +104,9 @@ void Tessark::setSettingInformation(Device* dev)
 
 void Tessark::updateSlot(QString folder)
 {
+    // The downloaded images: the keyboard must come back with the version the server offered.
+    if (g_overallVariate)
+        setExpectedFirmwareVersion(g_overallVariate->takeOfferedUsbVersion());
     labelPageClickSlot(QStringLiteral("Setting"));
     if (m_ptrSetting)
         m_ptrSetting->updateSureSlot(folder);

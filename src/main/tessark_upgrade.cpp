@@ -20,11 +20,27 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
+#include <hidapi.h>
 
 namespace {
 constexpr ushort BootloaderVid = 0x0416;
 constexpr ushort BootloaderPid = 0xA316;
 constexpr unsigned long BeforeUsbImageMs = 500; // the new Bluetooth application starts meanwhile
+
+bool bootloaderPresent()
+{
+    hid_device_info* devs = hid_enumerate(BootloaderVid, BootloaderPid);
+    const bool found = devs != nullptr;
+    hid_free_enumeration(devs);
+    return found;
+}
+
+// As the settings page shows a version.
+QString shownVersion(int v)
+{
+    return QStringLiteral("V%1.%2.%3").arg(v / 100).arg((v % 100) / 10).arg(v % 10);
+}
+
 const char* const ReadFailedLog = "Update DFU error!, Read *.bin file failed. return. close device. scan device.";
 
 // The whole file into out; false when it cannot be opened, is too large or reads short.
@@ -186,10 +202,20 @@ void Tessark::createDfuUiSlot()
 void Tessark::updateDFUSlot(QString folder)
 {
     qDebug() << "Ready to update the Firmware.";
+    // Meant for these images alone, whether they go or not.
+    const int expects = m_expectedVersion;
+    m_expectedVersion = -1;
     if (m_upgradePhase != UpgradePhase::Idle) {
         qWarning() << "A firmware upgrade is running: the folder is refused." << folder;
         return;
     }
+    // What the keyboard must come back with is judged against what it had, or what the image holds.
+    m_upgradeExpects = expects;
+    m_versionBefore = loadedDevice() ? int(loadedDevice()->m_fw_version) : -1;
+    m_upgradedId.clear();
+    m_pathsBeside.clear();
+    if (const Device* dev = loadedDevice())
+        m_upgradedId = QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
     m_mapFilePath = chooseFirmwareImages(folder);
     qDebug() << "MapFilePath=" << m_mapFilePath.size();
     if (m_mapFilePath.isEmpty()) {
@@ -581,8 +607,15 @@ void Tessark::updateDFU_Key(QString path)
         qDebug() << "Update DFU close device finished.";
         m_scanDevice.stop();
         m_MultiScanDevice.stop();
-        if (m_menuTree)
+        // The restart wait opens the keyboard that comes back, not one that stayed beside it.
+        m_pathsBeside.clear();
+        if (m_menuTree) {
+            const QString own = usb() ? usb()->path() : QString();
+            for (const UsbData& d : m_menuTree->devices())
+                if (d.path != own)
+                    m_pathsBeside << d.path;
             m_menuTree->clearDevices();
+        }
         closeDevice();
     }
     if (!readBinFileBuf(path)) {
@@ -680,11 +713,105 @@ void Tessark::updateDfuFinishedSlot()
     qDebug() << "Update DFU finished slot.";
     if (Device* fw = m_upgrade.firmwareDevice())
         disconnect(fw, &Device::emitStopDfu, this, &Tessark::updateErrorStopSlot);
+    // The run command is out, which proves nothing yet: done is a keyboard back, loaded.
+    releaseUsbRoad();
+    waitForRestartedKeyboard();
+}
+
+void Tessark::waitForRestartedKeyboard()
+{
+    m_upgradePhase = UpgradePhase::Restarting;
+    qDebug() << "The image is in: waiting up to" << m_restartWaitMs << "ms for the keyboard to restart.";
     if (m_ptrSetting)
-        m_ptrSetting->updateFinished();
-    afterDFUSlot();
+        m_ptrSetting->showKeyboardRestarting();
+    connect(&m_restartWaitTimer, &QTimer::timeout, this, &Tessark::restartWaitEndedSlot, Qt::UniqueConnection);
+    m_restartWaitTimer.setSingleShot(true);
+    m_restartWaitTimer.start(m_restartWaitMs);
+    // resumeScans leaves the scans to a running upgrade: this one needs them to find the keyboard.
+    if (m_exiting || m_quitPending)
+        return;
+    m_MultiScanDevice.start(ScanIntervalMs);
+    if (!loadedDevice())
+        m_scanDevice.start(ScanIntervalMs);
+}
+
+void Tessark::restartWaitEndedSlot()
+{
+    if (m_upgradePhase != UpgradePhase::Restarting)
+        return;
+    m_upgradePhase = UpgradePhase::Idle;
+    m_upgradeExpects = -1;
+    if (bootloaderPresent())
+        qWarning() << "Firmware upgrade failed: the bootloader is still on the bus" << m_restartWaitMs
+                   << "ms after the run command; the new firmware did not start.";
+    else if (usb())
+        qWarning() << "Firmware upgrade failed: the keyboard came back but was not loaded within" << m_restartWaitMs
+                   << "ms of the run command.";
+    else
+        qWarning() << "Firmware upgrade failed: neither the keyboard nor its bootloader came back within"
+                   << m_restartWaitMs << "ms of the run command.";
+    if (m_ptrSetting)
+        m_ptrSetting->updateErrorStop();
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
+    tellUpgradeFailed();
+}
+
+bool Tessark::isUpgradedKeyboard(const Device* dev) const
+{
+    return m_upgradedId.isEmpty()
+        || m_upgradedId == QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
+}
+
+void Tessark::judgeRestartedKeyboard(int version)
+{
+    m_restartWaitTimer.stop();
+    m_upgradePhase = UpgradePhase::Idle;
+    const int expected = m_upgradeExpects;
+    m_upgradeExpects = -1;
+    // The box waits for the load to end: it must not open inside it.
+    if (expected >= 0 && version != expected) {
+        qWarning().noquote() << "Firmware upgrade failed: the keyboard is back with version" << shownVersion(version)
+                             << "instead of the image's" << shownVersion(expected);
+        if (m_ptrSetting)
+            m_ptrSetting->updateErrorStop();
+        QMetaObject::invokeMethod(this, [this, version, expected] { tellWrongVersion(version, expected); },
+                                  Qt::QueuedConnection);
+    } else if (expected < 0 && m_versionBefore >= 0 && version == m_versionBefore) {
+        qWarning().noquote() << "Firmware upgrade not confirmed: the keyboard is back with the version it had before,"
+                             << shownVersion(version);
+        if (m_ptrSetting)
+            m_ptrSetting->updateUnconfirmed();
+        QMetaObject::invokeMethod(this, [this, version] { tellSameVersion(version); }, Qt::QueuedConnection);
+    } else {
+        qDebug().noquote() << "The keyboard is back with version" << shownVersion(version);
+        if (m_ptrSetting)
+            m_ptrSetting->updateFinished();
+    }
+    setTitleButtonsEnabled(true);
+    connectTabLabels(true);
+}
+
+void Tessark::tellSameVersion(int version)
+{
+    const bool zh = chineseInterface();
+    const QString v = shownVersion(version);
+    messagebox::warning(this, zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"),
+                        zh ? QStringLiteral("键盘报告的固件版本与升级前相同（%1）。\n如果该固件应带来新版本，"
+                                            "则升级没有生效，可以再次升级。").arg(v)
+                           : QStringLiteral("The keyboard reports the same version as before the upgrade (%1).\n"
+                                            "If the image was to bring a new version, it did not take: you can "
+                                            "repeat the upgrade.").arg(v));
+}
+
+void Tessark::tellWrongVersion(int version, int expected)
+{
+    const bool zh = chineseInterface();
+    showUpgradeFailure(zh ? QStringLiteral("固件升级失败：键盘重新启动后报告的版本是 %1，而不是新固件的 %2。\n"
+                                           "可以再次升级。").arg(shownVersion(version), shownVersion(expected))
+                          : QStringLiteral("The firmware upgrade failed: the keyboard came back with version %1, "
+                                           "not the new firmware's %2.\nYou can repeat the upgrade.")
+                                .arg(shownVersion(version), shownVersion(expected)));
 }
 
 void Tessark::updateErrorStopSlot()
@@ -853,6 +980,7 @@ void Tessark::disconnectDfuSignals()
 void Tessark::stopUpgradeForExit()
 {
     m_waitOpenDfuTimer.stop();
+    m_restartWaitTimer.stop();
     if (m_upgradePhase != UpgradePhase::Idle)
         qDebug() << "exit during a firmware upgrade";
     m_upgradePhase = UpgradePhase::Idle;

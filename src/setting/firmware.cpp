@@ -200,6 +200,12 @@ void Firmware::waitDfuOpenSlot(bool on)
         m_waitTimer.stop();
 }
 
+void Firmware::showRestarting()
+{
+    if (m_schedule)
+        m_schedule->setRestarting(currentLanguageType() == 0 ? QStringLiteral("重启中") : QStringLiteral("RESTART"));
+}
+
 void Firmware::waitDfuOpenAddnumberSlot()
 {
     if (m_schedule)

@@ -38,6 +38,8 @@ public:
 public slots:
     // True while the keyboard's bootloader is awaited: the ring's wait animation runs.
     void waitDfuOpenSlot(bool on);
+    // The ring says the keyboard restarts.
+    void showRestarting();
     void retranslate(int languageType);
 
 signals:

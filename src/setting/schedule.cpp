@@ -45,6 +45,14 @@ void Schedule::setWait(bool on)
     Qss().setLabelStyle(m_label, WaitText, 18, 75);
 }
 
+void Schedule::setRestarting(const QString& text)
+{
+    m_showsPercent = false;
+    m_label->setText(text);
+    Qss().setLabelStyle(m_label, WaitText, 11, 75);
+    repaint();
+}
+
 void Schedule::setLabelReadyUpdate()
 {
     qDebug() << __LINE__ << "set label ready update.";

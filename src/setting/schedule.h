@@ -12,6 +12,8 @@ public:
 
     // On: "WAIT" in blue and the arcs follow the wait angle; off: the ready look.
     void setWait(bool on);
+    // text in the wait colour over the arcs as they are: the image is in, the keyboard restarts.
+    void setRestarting(const QString& text);
     // "UPDATE" in red; the arcs change at the next paint.
     void setLabelReadyUpdate();
     // n percent, clamped to 0..100: label and arc colour from red (0) to teal (100), repainted at once;

@@ -493,6 +493,19 @@ void Setting::updateFinished()
     cancelSlot();
 }
 
+void Setting::updateUnconfirmed()
+{
+    qInfo() << __LINE__ << "Update firmware ended, the keyboard reports its old version.";
+    cancelSlot();
+}
+
+void Setting::showKeyboardRestarting()
+{
+    qInfo() << __LINE__ << "Update firmware sent, the keyboard restarts.";
+    if (m_firmware)
+        m_firmware->showRestarting();
+}
+
 void Setting::updateErrorStop()
 {
     qInfo() << __LINE__ << "Update firmware error, recovery interface!";

@@ -43,6 +43,10 @@ public:
     void intoUpdate(uint16_t vid, uint16_t pid);
     void updateFinished();
     void updateErrorStop();
+    // The keyboard came back, but nothing shows that the image took.
+    void updateUnconfirmed();
+    // The image is in; the ring says the keyboard restarts until one of the ends above.
+    void showKeyboardRestarting();
 
     // What the page holds, for the main window's checks and for tests.
     Firmware* firmware() const { return m_firmware; }
