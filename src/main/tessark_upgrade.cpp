@@ -3,6 +3,7 @@
 // to the settings page, and at the end the scans find the keyboard again.
 #include "tessark.h"
 
+#include "device/checkusb.h"
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
 #include "device/usb.h"
@@ -20,20 +21,11 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
-#include <hidapi.h>
 
 namespace {
 constexpr ushort BootloaderVid = 0x0416;
 constexpr ushort BootloaderPid = 0xA316;
 constexpr unsigned long BeforeUsbImageMs = 500; // the new Bluetooth application starts meanwhile
-
-bool bootloaderPresent()
-{
-    hid_device_info* devs = hid_enumerate(BootloaderVid, BootloaderPid);
-    const bool found = devs != nullptr;
-    hid_free_enumeration(devs);
-    return found;
-}
 
 // As the settings page shows a version.
 QString shownVersion(int v)
@@ -741,7 +733,7 @@ void Tessark::restartWaitEndedSlot()
         return;
     m_upgradePhase = UpgradePhase::Idle;
     m_upgradeExpects = -1;
-    if (bootloaderPresent())
+    if (CheckUSB::present(BootloaderVid, BootloaderPid))
         qWarning() << "Firmware upgrade failed: the bootloader is still on the bus" << m_restartWaitMs
                    << "ms after the run command; the new firmware did not start.";
     else if (usb())
