@@ -5,7 +5,9 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?usage: scripts/bench.sh BUILD_DIR}" && pwd)"
-limit=300 # seconds each
+# shellcheck source=scripts/timescale.sh
+source "$root/scripts/timescale.sh"
+limit="$(scaled 300 "$build")" # seconds each
 
 # The smallest arguments of each benchmark; one not named here runs without any.
 declare -A smallest=(

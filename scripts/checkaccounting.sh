@@ -12,6 +12,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/test.sh
 source "$root/scripts/test.sh"
+# shellcheck source=scripts/timescale.sh
+source "$root/scripts/timescale.sh"
+checkrun="$root/scripts/checkrun.sh" # its judgements are tried below
 scratch="$(mktemp -d)"
 trap 'remove_tree "$scratch"' EXIT
 mkdir -p "$scratch/checkout/tests" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
@@ -261,6 +264,31 @@ for row in "$((11 << 20)) warning: only 11264 MB free beside $scratch;" "$(((12 
     { echo "Disk space check: ${made_up_kb:-no} KiB free, but it said: \"$warning\"" >&2; failures=$((failures + 1)); }
 done
 unset -f df
+
+# The scripts' waits: scaled as the suites' are, by the build's own factor times TESSARK_TEST_TIME_SCALE
+# where that is a number of at least 1 (at most 1000); rounded up. Rows: "value|build|wait|scaled".
+mkdir -p "$scratch/asan" "$scratch/plain"
+printf 'TESSARK_SANITIZE:BOOL=ON\n' >"$scratch/asan/CMakeCache.txt"
+printf 'TESSARK_SANITIZE:BOOL=OFF\n' >"$scratch/plain/CMakeCache.txt"
+for row in "|plain|30|30" "3|plain|30|90" " 2.5 |plain|3|8" "1e1|plain|30|300" "0.5|plain|30|30" "abc|plain|30|30" \
+  "inf|plain|30|30" "-3|plain|30|30" "5000|plain|3|3000" "|asan|30|120" "3|asan|100|1200" "|none|30|30"; do
+  IFS='|' read -r value kind base want <<<"$row"
+  got="$(TESSARK_TEST_TIME_SCALE="$value" scaled "$base" "$scratch/$kind")"
+  [ "$got" = "$want" ] ||
+    { echo "Time scale: a wait of $base, factor \"$value\", $kind build: $got, not $want" >&2; failures=$((failures + 1)); }
+done
+
+# The run check's judgement of an X server's lock file: left only when it names the X server the run
+# started (here 4242), written as X writes it; another X server's, at the same display, is not its own.
+# shellcheck disable=SC2317 # called through expect
+lock_left() { bash -c 'source "$1"; shift; x_lock_left "$@"' lock_left "$checkrun" "$@"; }
+lock="$scratch/.X99-lock"
+printf '%10d\n' 4242 >"$lock"
+expect pass "the run's X server's lock file, left" lock_left "$lock" 4242
+printf '%10d\n' 4243 >"$lock"
+expect fail "another X server's lock file at the run's display number" lock_left "$lock" 4242
+rm "$lock"
+expect fail "no lock file" lock_left "$lock" 4242
 
 [ "$failures" -eq 0 ] && echo "The accounting holds on made-up logs, and the folder and disk checks on made-up folders."
 exit "$((failures > 0))"

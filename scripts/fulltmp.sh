@@ -7,7 +7,10 @@
 set -euo pipefail
 # shellcheck source=scripts/folderchecks.sh
 source "$(dirname "$0")/folderchecks.sh"
+# shellcheck source=scripts/timescale.sh
+source "$(dirname "$0")/timescale.sh"
 build="$(cd "${1:?usage: fulltmp.sh BUILD_DIR}" && pwd)"
+limit="$(scaled 300 "$build")" # for one suite, which fails early here
 if [ "$(id -u)" -ne 0 ]; then
   echo "Skipped: mounting a full file system needs root."
   exit 0
@@ -44,12 +47,12 @@ run_one() {
   local exe="$1" name rc=0
   name="$(basename "$exe")"
   (cd "$area/cwd" && exec env TMPDIR="$area/full" XDG_RUNTIME_DIR="$area/full/runtime" \
-      XDG_CONFIG_HOME="$area/full/config" QT_QPA_PLATFORM=offscreen timeout -s KILL 300 "$exe") \
+      XDG_CONFIG_HOME="$area/full/config" QT_QPA_PLATFORM=offscreen timeout -s KILL "$limit" "$exe") \
     >"$area/out/$name.txt" 2>&1 || rc=$?
   echo "$rc" >"$area/out/$name.rc"
 }
 export -f run_one
-export area
+export area limit
 find "$build/tests" -maxdepth 1 -name 'test_*' -type f -perm -u+x | sort \
   | xargs -P "$(nproc)" -I{} bash -c 'run_one "$1"' _ {} 2>/dev/null
 

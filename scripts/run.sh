@@ -8,6 +8,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
+# shellcheck source=scripts/timescale.sh
+source "$root/scripts/timescale.sh"
 
 # What this run makes for itself goes when the tool ends, or when the script is told to stop (TERM or
 # INT, also while the tool runs): the tool and the servers it started are ended first, then its folders.
@@ -18,6 +20,14 @@ tool=""       # the tool's process, once started
 xvfb=""       # xvfb-run, which ends its X server itself once the tool has ended
 toolpid=""    # the file the tool's and the X server's process ids are written to under xvfb-run
 socket=""     # the tool's single-instance socket, when this run's tool is the one that made it
+# How long, in tenths of a second, what this script ends may take before it is killed: a build step, the
+# tool, xvfb-run and the X server (each), the update servers; and how long the update servers may take to
+# start. A test run on a slow machine scales them (TESSARK_TEST_TIME_SCALE); scripts/checkrun.sh allows
+# for them.
+build_end_wait="$(scaled 50)"
+tool_end_wait="$(scaled 100)"
+servers_end_wait="$(scaled 50)"
+servers_start_wait="$(scaled 50)"
 # Waits up to $2 tenths of a second for process $1 (or process group -N) to end.
 gone_within() {
   local i
@@ -45,16 +55,16 @@ end_build() {
   local group="-$building"
   [ "${#detach[@]}" -gt 0 ] || group="$building"
   kill -TERM -- "$group" 2>/dev/null || true
-  gone_within "$group" 50 || kill -KILL -- "$group" 2>/dev/null || true
+  gone_within "$group" "$build_end_wait" || kill -KILL -- "$group" 2>/dev/null || true
   wait "$building" 2>/dev/null || true
   building=""
 }
 # shellcheck disable=SC2317 # called from the EXIT trap
 end_tool() {
-  local pid="$tool"
+  local pid="$tool" i
   if [ -n "$xvfb" ] && [ -z "$pid" ]; then
     # Told to stop while the X server starts: the tool's id comes once it runs.
-    for _ in $(seq 100); do
+    for ((i = 0; i < tool_end_wait; i++)); do
       [ -s "$toolpid" ] || ! kill -0 "$xvfb" 2>/dev/null && break
       sleep 0.1
     done
@@ -62,13 +72,13 @@ end_tool() {
   [ -z "$toolpid" ] || [ -n "$pid" ] || { read -r pid _ <"$toolpid"; } 2>/dev/null || true
   if [ -n "$pid" ]; then
     kill -TERM "$pid" 2>/dev/null || true
-    gone_within "$pid" 100 || kill -KILL "$pid" 2>/dev/null || true
+    gone_within "$pid" "$tool_end_wait" || kill -KILL "$pid" 2>/dev/null || true
     # Ended before it could remove its socket: one it made is stale now (the next start would take it
     # over anyway).
     [ -z "$socket" ] || [ ! -S "$socket" ] || [ ! -O "$socket" ] || rm -f "$socket"
   fi
   if [ -n "$xvfb" ]; then
-    gone_within "$xvfb" 100 || kill -TERM "$xvfb" 2>/dev/null || true
+    gone_within "$xvfb" "$tool_end_wait" || kill -TERM "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
   fi
   tool="" xvfb=""
@@ -79,7 +89,7 @@ end_x_server() {
   local xpid=""
   [ -n "$toolpid" ] && { read -r _ xpid <"$toolpid"; } 2>/dev/null || return 0
   toolpid=""
-  [ -z "$xpid" ] || gone_within "$xpid" 100 || true
+  [ -z "$xpid" ] || gone_within "$xpid" "$tool_end_wait" || true
 }
 # shellcheck disable=SC2317 # the EXIT trap
 cleanup() {
@@ -88,7 +98,7 @@ cleanup() {
   end_tool
   if [ -n "$servers" ]; then
     kill -TERM "$servers" 2>/dev/null || true
-    gone_within "$servers" 50 || kill -KILL "$servers" 2>/dev/null || true
+    gone_within "$servers" "$servers_end_wait" || kill -KILL "$servers" 2>/dev/null || true
     wait "$servers" 2>/dev/null || true
   fi
   [ "${#made[@]}" -eq 0 ] || rm -rf "${made[@]}"
@@ -136,7 +146,7 @@ if [ "$target" = tessark-sim ]; then
   { cat "$TESSARK_SIM_CONTROL" 2>/dev/null || true; echo "next-version 1 $offered"; } > "$TESSARK_SIM_CONTROL.new"
   mv "$TESSARK_SIM_CONTROL.new" "$TESSARK_SIM_CONTROL"
   # Started when the file they write exists.
-  for _ in $(seq 50); do [ -s "$TESSARK_UPDATE_CONFIG" ] && break; sleep 0.1; done
+  for ((i = 0; i < servers_start_wait; i++)); do [ -s "$TESSARK_UPDATE_CONFIG" ] && break; sleep 0.1; done
 fi
 
 # The tool writes log/, config/ and the keyboards' folders beside itself: the build folder. Its log

@@ -12,6 +12,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/folderchecks.sh"
 # shellcheck source=scripts/unprivileged.sh
 source "$root/scripts/unprivileged.sh"
+# shellcheck source=scripts/timescale.sh
+source "$root/scripts/timescale.sh"
 
 # The folders the suites share, in a scratch folder of the run's own: the temporary folder (TMPDIR,
 # given to ctest), the config and the runtime folder.
@@ -32,7 +34,8 @@ make_scratch() {
 # runs once more as `nobody` when root runs this: every suite, or the rows root skipped.
 run_suite() {
   local dir="$1" nobody="$2"; shift 2
-  cmake -S "$root" -B "$dir" "$@" >/dev/null
+  # A suite's time limit grows with TESSARK_TEST_TIME_SCALE, as the waits of its rows do.
+  cmake -S "$root" -B "$dir" "$@" -DTESSARK_TEST_TIME_PERCENT="$(scaled 100)" >/dev/null
   cmake --build "$dir" -j "$jobs"
   local before
   before="$(workdir_listing "$dir")"

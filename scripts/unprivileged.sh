@@ -9,6 +9,8 @@
 
 # shellcheck source=scripts/folderchecks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/folderchecks.sh"
+# shellcheck source=scripts/timescale.sh
+source "$(dirname "${BASH_SOURCE[0]}")/timescale.sh"
 
 # The part of an awk program that reads a ctest log record by record. It hands every line a suite wrote
 # to suite_line(), between suite_start(name) and suite_end(), for the tests named test_* (the QtTest
@@ -297,7 +299,8 @@ run_rows_unprivileged() {
   uid="$(id -u nobody)"; gid="$(id -g nobody)"
   nobody_reaches "$area" || return 1
   copy_is_whole "$build" "$area/tree" || return 1
-  local pids=() names=()
+  local pids=() names=() limit
+  limit="$(scaled 600 "$build")" # as ctest's for a suite of the plain build
   for suite in $suites; do
     local args=()
     mapfile -t args < <(awk -F'\t' -v s="$suite" '$1 == s { print $3 }' "$rows")
@@ -306,7 +309,7 @@ run_rows_unprivileged() {
       out_of_reach "$root" "$build" "$area" \
         env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
         XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
-        timeout 600 setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
+        timeout "$limit" setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
         "./$suite" "${args[@]}"
     ) >"$area/out/$suite.txt" 2>&1 &
     pids+=("$!"); names+=("$suite")
