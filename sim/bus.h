@@ -41,6 +41,8 @@ public:
     std::map<std::string, int> openAttempts;
     // hid_read and hid_read_timeout calls per path since the last reset (under mutex).
     std::map<std::string, int> reads;
+    // Of those, the ones that could wait (a time-out other than 0) and returned a report (under mutex).
+    std::map<std::string, int> waitingReadsWithReport;
 
     // Error text of the calls that have no handle (hid_open, hid_open_path).
     std::atomic<const wchar_t*> error{nullptr};

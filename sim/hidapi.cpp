@@ -173,8 +173,10 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
     Bus& bus = Bus::instance();
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
     std::unique_lock<std::mutex> lock(bus.mutex);
-    if (const EmulatedDevice::Port* port = dev->device->port(dev->interfaceNumber))
-        ++bus.reads[port->path.toStdString()];
+    const EmulatedDevice::Port* port = dev->device->port(dev->interfaceNumber);
+    const std::string path = port ? port->path.toStdString() : std::string();
+    if (port)
+        ++bus.reads[path];
     for (;;) {
         if (!dev->device->pluggedLocked())
             return fail(dev, L"Device disconnected");
@@ -182,6 +184,8 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
         if (!dev->queue.empty() && dev->queue.front().readyAt <= now) {
             const QByteArray report = dev->queue.front().report;
             dev->queue.pop_front();
+            if (!path.empty() && milliseconds != 0)
+                ++bus.waitingReadsWithReport[path];
             const size_t n = std::min(length, size_t(report.size()));
             std::memcpy(data, report.constData(), n);
             return int(n);

@@ -293,6 +293,9 @@ int openAttempts(const QString& path);
 // hid_read and hid_read_timeout calls on handles of this path since the last reset, whether a report
 // came or not.
 int reads(const QString& path);
+// Of those, the reads that could wait for a report (a time-out other than 0) and returned one: a reader
+// that waits only when nothing is there makes one such read for a run of reports already waiting.
+int waitingReadsWithReport(const QString& path);
 
 // A bootloader alone on the bus.
 BootloaderPtr plugBootloader(const BootloaderConfig& config = BootloaderConfig());

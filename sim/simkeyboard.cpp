@@ -433,6 +433,7 @@ void reset()
     Bus::instance().pending.clear();
     Bus::instance().openAttempts.clear();
     Bus::instance().reads.clear();
+    Bus::instance().waitingReadsWithReport.clear();
     Bus::instance().error.store(nullptr);
 }
 
@@ -448,6 +449,13 @@ int reads(const QString& path)
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     const auto it = Bus::instance().reads.find(path.toStdString());
     return it == Bus::instance().reads.end() ? 0 : it->second;
+}
+
+int waitingReadsWithReport(const QString& path)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    const auto it = Bus::instance().waitingReadsWithReport.find(path.toStdString());
+    return it == Bus::instance().waitingReadsWithReport.end() ? 0 : it->second;
 }
 
 } // namespace sim
