@@ -12,8 +12,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/test.sh
 source "$root/scripts/test.sh"
-# shellcheck source=scripts/timescale.sh
-source "$root/scripts/timescale.sh"
 checkrun="$root/scripts/checkrun.sh" # its judgements are tried below
 scratch="$(mktemp -d)"
 trap 'remove_tree "$scratch"' EXIT
