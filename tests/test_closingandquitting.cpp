@@ -14,17 +14,22 @@
 #include "main/tessark.h"
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
+#include "shortcut/shortcutsitem.h"
 #include "simcontrol.h"
 #include "timescale.h"
 #include "wire.h"
 
+#include <QDesktopServices>
+#include <QScopeGuard>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <thread>
@@ -95,6 +100,8 @@ const QString CloseEnd = QStringLiteral("0000000000000000000-closeDevice-0000000
 class ClosingAndQuitting : public QObject {
     Q_OBJECT
     TempAppDir m_app;
+    QStringList m_opened;
+    Q_INVOKABLE void open(const QUrl& url) { m_opened << url.toString(); } // the URL handler
 
     static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, timescale::ms(20000)); }
     // A shown window with the plugged keyboard loaded, messages recorded from here on; null if it did not load.
@@ -258,6 +265,69 @@ private slots:
         QVERIFY(!w->menuTree() && !w->trayIcon() && w->staticKeyBtns().isEmpty());
         QVERIFY(!g_language && !g_overallVariate);
         QVERIFY(!w->scanTimer().isActive() && !w->multiScanTimer().isActive());
+        w.reset();
+    }
+
+    // Once a stop has come, the key function presses the keyboard sent ahead of it start nothing: they
+    // are dropped and counted in one line, and the tool ends while the keyboard goes on sending.
+    void stopStartsNothingTheKeyboardSentAhead_data()
+    {
+        QTest::addColumn<int>("signal"); // 0: Exit
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("Exit") << 0;
+    }
+    void stopStartsNothingTheKeyboardSentAhead()
+    {
+        QFETCH(int, signal);
+        auto kb = sim::plug(sim::fullSizeDual());
+        kb->edit([](sim::FirmwareState& f) { // every slot active in every key map
+            for (QByteArray& r : f.keyFunctions)
+                r[2] = char(r[2] | 0xF0), r[3] = char(0xFF);
+        });
+        auto w = shownAndLoaded();
+        QVERIFY(w);
+        Shortcuts* page = w->shortcutsPage();
+        QVERIFY(QTest::qWaitFor([&] { return page->initFinished() && !page->rows().isEmpty(); }, timescale::ms(20000)));
+        ShortcutsItem* website = nullptr;
+        for (ShortcutsItem* row : page->rows())
+            if (row->getFunctionType() == E_SCT_WEB && row->record() && row->record()->id() == 0)
+                website = row;
+        QVERIFY(website);
+        website->websiteEdit()->setText(QStringLiteral("https://tessark.example.org/stop"));
+        m_opened.clear();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+        const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
+        kb->pressKeyFunction(0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened.size(), 1, timescale::ms(10000));
+        QTest::qWait(2 * Shortcuts::NotifyOpenGapMs); // the row's gate is open again
+        SystemStop stop;
+        stop.setWindow(w.get());
+        QVERIFY(stop.isWatchingSignals());
+
+        // The window's thread is held while presses queue up behind it, as a busy one is.
+        for (int i = 0; i < 100; ++i) {
+            kb->pressKeyFunction(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (signal != 0)
+            ::kill(::getpid(), signal);
+        else
+            w->exitAppActionSlot();
+        std::atomic<bool> ended{false};
+        std::thread stream([&] { // and the keyboard goes on while the tool ends
+            while (!ended)
+                kb->pressKeyFunction(0), std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+        const auto join = qScopeGuard([&] { ended = true, stream.join(); });
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QCOMPARE(m_opened.size(), 1);
+        QStringList dropped;
+        for (const Line& l : lines())
+            if (l.text.contains(QLatin1String("came after the stop: dropped, nothing started")))
+                dropped << l.text;
+        QCOMPARE(dropped.size(), 1);
+        QVERIFY2(dropped.first().section(' ', 0, 0).toInt() > 0, qPrintable(dropped.first()));
         w.reset();
     }
 

@@ -39,8 +39,11 @@ SystemStop::SystemStop(QObject* parent)
 void SystemStop::setWindow(Tessark* window)
 {
     m_window = window;
-    if (m_requested)
+    if (m_requested) {
+        if (m_window)
+            m_window->stopRequested();
         tick();
+    }
 }
 
 void SystemStop::request()
@@ -48,6 +51,8 @@ void SystemStop::request()
     if (m_requested)
         return;
     m_requested = true;
+    if (m_window)
+        m_window->stopRequested();
     m_timer.start();
     tick();
 }

@@ -6,6 +6,7 @@
 #include "images/compiledimages.h"
 #include "macro/macro.h"
 #include "main/loghandler.h"
+#include "platform/stopsignals.h"
 #include "setting/Language.h"
 #include "shortcut/shortcuts.h"
 #include "widget/framepainter.h"
@@ -40,6 +41,7 @@ Tessark::Tessark(QWidget* parent, QString mode)
     : QMainWindow(parent), m_ui(new Ui_Tessark), m_minimizeTimer(this), m_startArgument(std::move(mode)),
       m_appDir(appDirPath())
 {
+    m_signalsAtStart = StopSignals::received().load();
     m_minimizeTimer.setSingleShot(true);
     connect(&m_minimizeTimer, &QTimer::timeout, this, &Tessark::mainShowMinimized);
     m_connection = new DeviceConnection(this);
@@ -100,6 +102,7 @@ Tessark::Tessark(QWidget* parent, QString mode)
 Tessark::~Tessark()
 {
     qDebug() << "delete ~Tessark()";
+    logDroppedAtStop();
     m_scanDevice.stop();
     m_MultiScanDevice.stop();
     // As in a close: an upgrade thread still reading the transport ends before it closes.

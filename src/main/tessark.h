@@ -173,6 +173,9 @@ public slots:
     void deviceQuitThreadSlot();
     void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
     void exitAppActionSlot();
+    // The system asked the tool to stop (a signal, the log-out): nothing the keyboard notifies from now
+    // on starts anything, whether or not Exit could run yet.
+    void stopRequested();
     void switchUsbDevice(UsbData chosen);
     void CheckDfuUsbDisconnectSlot();
     void quitSlot();
@@ -186,7 +189,8 @@ public slots:
     void updateShortcutsComboboxRemoveItemSlot(int index);
     void updateShortcutsComboboxSetItemText(int index, QString name);
 
-    // What the keyboard reports on its own, dispatched by its code.
+    // What the keyboard reports on its own, dispatched by its code. Once a stop has come, what would
+    // start something (a key function, a layer to load) is dropped and counted instead.
     void onRecvNotifySlot(QByteArray report);
     // The result of a setting change (state 1); other states show nothing.
     void stateSlot(int state, int code);
@@ -219,6 +223,10 @@ private:
     uint32_t reportedSetting(Device* dev, const std::function<uint32_t()>& request);
     // A connection whose device thread would not stop is left alive and replaced.
     void abandonConnection();
+    // Exit, a stop signal (taken or still waiting behind queued work) or the log-out has come.
+    bool stopCame() const;
+    // One line for the notifications dropped since the stop, once.
+    void logDroppedAtStop();
 
     Ui_Tessark* m_ui = nullptr;
     QPoint m_windowPos;
@@ -261,6 +269,11 @@ private:
 
     bool m_firstShow = true;
     bool m_exiting = false;
+    // Stop signals the handler had taken when this window was made: one more means a stop has come,
+    // even before its notifier is served behind the notifications queued ahead of it.
+    int m_signalsAtStart = 0;
+    bool m_stopRequested = false;
+    int m_droppedAtStop = 0; // notifications that would have started something after the stop
     QTimer* m_quitTimer = nullptr;
     bool m_quitPending = false;
     int m_quitTicks = 1; // the first tick of the quit timer passes without effect

@@ -208,6 +208,7 @@ void Tessark::quitTessark()
     deleteSetting();
     deleteShortcut();
     deleteMacro();
+    logDroppedAtStop();
     qDebug() << "delete static dialog finish.";
     delete m_menuTree;
     m_menuTree = nullptr;

@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/records.h"
 #include "macro/macro.h"
+#include "platform/stopsignals.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "widget/keybtn.h"
@@ -43,12 +44,36 @@ int notificationPayloadLength(const QByteArray& report)
 
 } // namespace
 
+bool Tessark::stopCame() const
+{
+    return m_exiting || m_stopRequested || StopSignals::received().load() != m_signalsAtStart;
+}
+
+void Tessark::stopRequested()
+{
+    m_stopRequested = true;
+}
+
+void Tessark::logDroppedAtStop()
+{
+    if (m_droppedAtStop > 0)
+        qInfo("%d notifications from the keyboard came after the stop: dropped, nothing started", m_droppedAtStop);
+    m_droppedAtStop = 0;
+}
+
 void Tessark::onRecvNotifySlot(QByteArray report)
 {
     if (report.size() < NotifyHeader)
         return;
     const auto* p = reinterpret_cast<const uint8_t*>(report.constData());
     const uint8_t code = p[1];
+    // A stream of key function presses queued ahead of the stop would otherwise start programs, or
+    // load layers, for seconds after it. Recorded frames and lock states start nothing: still taken.
+    const bool starts = code == NotifyKeyFunction || code == NotifyKeyMap || code == NotifyColourMap || code == NotifyMode;
+    if (starts && stopCame()) {
+        ++m_droppedAtStop;
+        return;
+    }
     const int declared = le::u16(p + 2);
     const int length = notificationPayloadLength(report);
     const uint8_t* payload = p + NotifyHeader;

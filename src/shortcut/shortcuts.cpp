@@ -184,6 +184,7 @@ Shortcuts::Shortcuts(Tessark* parent, QVector<KeyBtn*>* staticKeys)
     : QWidget(parent)
     , m_staticKeys(staticKeys)
 {
+    m_openGates.fill(OpenGate(1, NotifyOpenGapMs));
     m_form = new Form;
     m_form->setupUi(this);
     setButtonsEnabled(false);
@@ -608,8 +609,9 @@ void Shortcuts::deleteKF()
     // What a burst left unopened is told now; the next keyboard's rows open at their first notification.
     for (int id = 0; id < SlotIds; ++id) {
         logSkippedNotifications(id);
-        m_openGates[size_t(id)].opened.invalidate();
+        m_openGates[size_t(id)].clear();
     }
+    logSkippedNotifications(AllRows);
     kfcatalogue::clear(&m_catalogue);
     qDeleteAll(m_texts);
     m_texts.clear();
@@ -1040,16 +1042,19 @@ void Shortcuts::onNotify(int id, int hi)
     for (ShortcutsItem* row : qAsConst(m_rows)) {
         const kf_t* slot = row->record();
         if (slot && slot->id() == id && slot->hi() == hi) {
-            // One row per slot id: its gate is the id's. Set before the opening, which may show a box
-            // in whose event loop the next notification is handled.
-            OpenGate& gate = m_openGates[size_t(slot->id())];
-            if (gate.opened.isValid() && !gate.opened.hasExpired(NotifyOpenGapMs)) {
-                if (gate.skipped++ == 0)
-                    tellSkippedWhenGateOpens(id);
-                return;
+            // One row per slot id: its gate is the id's; all rows share the second. Passed before the
+            // opening, which may show a box in whose event loop the next notification is handled.
+            for (const int g : {int(slot->id()), AllRows}) {
+                if (!gate(g).isOpen()) {
+                    if (gate(g).held++ == 0)
+                        tellSkippedWhenGateOpens(g);
+                    return;
+                }
             }
             logSkippedNotifications(id);
-            gate.opened.start();
+            logSkippedNotifications(AllRows);
+            gate(id).pass();
+            gate(AllRows).pass();
             qDebug("id=%d-%d hi=%d-%d", id, id, hi, hi);
             row->executeCommandSlot();
             return;
@@ -1059,13 +1064,10 @@ void Shortcuts::onNotify(int id, int hi)
 
 void Shortcuts::tellSkippedWhenGateOpens(int id)
 {
-    const OpenGate& gate = m_openGates[size_t(id)];
     // A coarse timer may fire a little early: a line told while the gate is still shut would be followed
-    // by a second one for the same opening.
-    const int left = int(qMax<qint64>(0, NotifyOpenGapMs - gate.opened.elapsed())) + 1;
-    QTimer::singleShot(left, Qt::PreciseTimer, this, [this, id] {
-        const OpenGate& now = m_openGates[size_t(id)];
-        if (now.skipped > 0 && now.opened.isValid() && !now.opened.hasExpired(NotifyOpenGapMs))
+    // by a second one for the same span.
+    QTimer::singleShot(int(gate(id).msUntilOpen()), Qt::PreciseTimer, this, [this, id] {
+        if (gate(id).held > 0 && !gate(id).isOpen())
             tellSkippedWhenGateOpens(id);
         else
             logSkippedNotifications(id);
@@ -1074,11 +1076,14 @@ void Shortcuts::tellSkippedWhenGateOpens(int id)
 
 void Shortcuts::logSkippedNotifications(int id)
 {
-    if (id < 0 || id >= SlotIds)
+    if (id < AllRows || id >= SlotIds)
         return;
-    OpenGate& gate = m_openGates[size_t(id)];
-    if (gate.skipped > 0)
-        qInfo("key function slot %d: %d notifications within %d ms of its opening, not opened again", id,
-              gate.skipped, NotifyOpenGapMs);
-    gate.skipped = 0;
+    OpenGate& g = gate(id);
+    if (g.held > 0 && id == AllRows)
+        qInfo("key functions: %d notifications past %d openings a second of all rows together, not opened",
+              g.held, NotifyOpensPerSecond);
+    else if (g.held > 0)
+        qInfo("key function slot %d: %d notifications within %d ms of its opening, not opened again", id, g.held,
+              NotifyOpenGapMs);
+    g.held = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The SHORTCUTS page: one row per key function of the keyboard, their download, and the launcher panel.
+#include "shortcut/opengate.h"
 #include "shortcut/storedentries.h"
 #include "widget/kffunc.h"
 #include "widget/stcts.h"
@@ -33,6 +34,9 @@ public:
     // A keyboard may send one row's notification hundreds of times a second: the row's program,
     // website or folder opens at most once in this time; what comes between is logged, not opened.
     static constexpr int NotifyOpenGapMs = 250;
+    // However many rows the keyboard names at once, all of them together open at most this many
+    // times a second; what is held back is logged, a line per span.
+    static constexpr int NotifyOpensPerSecond = 5;
     static constexpr int SlotIds = 64; // a slot id has 6 bits
 
     Shortcuts(Tessark* parent, QVector<KeyBtn*>* staticKeys);
@@ -96,6 +100,9 @@ private:
     int keyMapCount() const;
     int slotCount() const; // records of the device's table the page may use
     bool idInUse(int id) const; // some used record of the table has this slot id
+    // Slot id's gate; AllRows: the one all rows share.
+    static constexpr int AllRows = -1;
+    OpenGate& gate(int id) { return id == AllRows ? m_allRowsGate : m_openGates[size_t(id)]; }
     // Tells what the id's gate held back once the gate is open again.
     void tellSkippedWhenGateOpens(int id);
     // Logs, in one line, the notifications of slot id not opened since its last opening.
@@ -144,9 +151,6 @@ private:
     ShortcutsKB* m_panel = nullptr;
     GlobalShortcut* m_hotKey = nullptr;
     // Per slot id: when its row last opened what it names, and the notifications not opened since.
-    struct OpenGate {
-        QElapsedTimer opened;
-        int skipped = 0;
-    };
     std::array<OpenGate, SlotIds> m_openGates;
+    OpenGate m_allRowsGate{NotifyOpensPerSecond, 1000};
 };
