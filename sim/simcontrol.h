@@ -105,7 +105,8 @@ struct LogEntry {
     qint64 msSincePlug;
 };
 
-// How a command is answered. Each rule applies to its next `count` requests (-1: always).
+// How a command is answered. Each rule applies to its next `count` requests (-1: always), after the
+// `skip` requests of its command that come first.
 struct Behaviour {
     enum Kind {
         Silent,    // no reply
@@ -113,6 +114,7 @@ struct Behaviour {
         WrongEcho, // byte 1 of the reply is changed
         Status,    // the status word at byte 8 is `status`
         Patch,     // bytes at `offset` are replaced by `bytes`
+        Stale,     // the reply to the command's request before goes out first, `copies` times `spacingMs` apart
     };
     Kind kind = Silent;
     uint8_t group = 0;
@@ -123,6 +125,9 @@ struct Behaviour {
     QByteArray bytes;
     // Only the closing packet of a frame write (0x50/0x40 with length 0) counts; frame packets pass.
     bool closingPacketOnly = false;
+    int skip = 0;
+    int copies = 1;
+    int spacingMs = 0;
 };
 
 // One change of the keyboard's report while the user types: it comes ms after the change before it.
@@ -208,7 +213,10 @@ public:
 
     virtual void addBehaviour(const Behaviour& b) = 0;
     virtual void clearBehaviours() = 0;
-    void silence(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::Silent, g, c, count, 0, 0, {}}); }
+    void silence(uint8_t g, uint8_t c, int count = -1, int skip = 0)
+    {
+        addBehaviour({Behaviour::Silent, g, c, count, 0, 0, {}, false, skip});
+    }
     void answerLate(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::Late, g, c, count, 0, 0, {}}); }
     void wrongEcho(uint8_t g, uint8_t c, int count = -1) { addBehaviour({Behaviour::WrongEcho, g, c, count, 0, 0, {}}); }
     void answerStatus(uint8_t g, uint8_t c, uint32_t status, int count = -1)
@@ -218,6 +226,13 @@ public:
     void patchReply(uint8_t g, uint8_t c, int offset, const QByteArray& bytes, int count = -1)
     {
         addBehaviour({Behaviour::Patch, g, c, count, 0, offset, bytes});
+    }
+    // The next `count` requests of this command after `skip` are answered first with the reply the keyboard
+    // made to the request of this command before (none for the first): `copies` times, spacingMs apart,
+    // then with their own (unless silenced).
+    void answerStaleFirst(uint8_t g, uint8_t c, int count = -1, int skip = 0, int copies = 1, int spacingMs = 0)
+    {
+        addBehaviour({Behaviour::Stale, g, c, count, 0, 0, {}, false, skip, copies, spacingMs});
     }
     // The closing packet of the next `count` macro frame writes is answered with status (not 0:
     // refused, the frame count stays as it was).

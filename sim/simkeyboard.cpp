@@ -256,6 +256,11 @@ std::vector<Behaviour> SimKeyboard::takeRulesLocked(const QByteArray& report)
             ++it;
             continue;
         }
+        if (it->skip > 0) {
+            --it->skip;
+            ++it;
+            continue;
+        }
         matched.push_back(*it);
         if (it->count > 0 && --it->count == 0)
             it = m_rules.erase(it);
@@ -301,10 +306,12 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
         return;
 
     bool silent = false, late = false;
+    const Behaviour* stale = nullptr;
     for (const Behaviour& b : rules) {
         switch (b.kind) {
         case Behaviour::Silent: silent = true; break;
         case Behaviour::Late: late = true; break;
+        case Behaviour::Stale: stale = &b; break;
         case Behaviour::WrongEcho: reply[1] = char(uint8_t(reply[1]) ^ 0xFF); break;
         case Behaviour::Status:
             for (int i = 0; i < 4; ++i)
@@ -316,6 +323,14 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
                     reply[b.offset + i] = b.bytes[i];
             break;
         }
+    }
+    // What the keyboard made of this command's request before, whether it went out or not.
+    const int key = uint8_t(report[0]) << 8 | uint8_t(report[1]);
+    const QByteArray before = m_lastReplies.value(key);
+    m_lastReplies.insert(key, reply);
+    if (stale && !before.isEmpty()) {
+        for (int i = 0; i < stale->copies; ++i)
+            sendLocked(interfaceNumber, before, replyDelay + i * std::max(0, stale->spacingMs));
     }
     if (silent)
         return;

@@ -4,6 +4,7 @@
 #include "firmware.h"
 #include "simcontrol.h"
 
+#include <QHash>
 #include <QList>
 #include <condition_variable>
 #include <deque>
@@ -70,6 +71,7 @@ private:
     Firmware m_firmware;                  // under the bus lock, as everything below
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
+    QHash<int, QByteArray> m_lastReplies;  // by group << 8 | command: the latest reply made, for stale ones
     QList<LogEntry> m_log;
     bool m_logPaused = false; // under the bus mutex
     int m_writes = 0;

@@ -278,9 +278,10 @@ void SimSession::runControl()
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write"
                                 || command == "frames" || command == "full-macro" || command == "slow"
                                 || command == "late-acks" || command == "after-run";
-        const int expected = command == "other-ack" ? 5 : command == "flood" || command == "double-ack" ? 4
-                             : threeWords                                                        ? 3
-                                                                                                 : 2;
+        const int expected = command == "other-ack" || command == "stale"            ? 5
+                             : command == "flood" || command == "double-ack" ? 4
+                             : threeWords                                    ? 3
+                                                                             : 2;
         if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
         bool ok = false;
@@ -340,6 +341,16 @@ void SimSession::runControl()
         } else if (command == "late-acks" || command == "double-ack" || command == "other-ack") {
             if (const char* why = ackControl(slot.keyboard, words))
                 refuse(raw.simplified(), why);
+        } else if (command == "stale") {
+            // The next K requests of group G, command C (hex bytes) first get the reply to the one before.
+            bool groupOk = false, commandOk = false;
+            const int group = words.at(2).toInt(&groupOk, 16);
+            const int cmd = words.at(3).toInt(&commandOk, 16);
+            const int count = words.at(4).toInt(&ok);
+            if (!groupOk || !commandOk || !ok || group < 0 || group > 0xFF || cmd < 0 || cmd > 0xFF || count < 1)
+                refuse(raw.simplified(), "the group and command are hex bytes, the count a number from 1");
+            else if (slot.keyboard)
+                slot.keyboard->answerStaleFirst(uint8_t(group), uint8_t(cmd), count);
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

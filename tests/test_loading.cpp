@@ -192,6 +192,58 @@ private slots:
         QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Stopped, 0, end != "stops"}));
         QCOMPARE(firstWrite(log, -1, -1, firstWrite(log, group, command) + 1), -1); // nothing asked after it
     }
+
+    // A paged read takes only a reply that names the page it asked for. The keyboard's reply to the page
+    // before, coming first, is passed over and the page's own reply taken within the same wait; with only
+    // such replies the load fails as at a silent page, and ends while they still stream in.
+    void pageIsTakenOnlyFromItsOwnReply_data()
+    {
+        QTest::addColumn<bool>("lighting");
+        QTest::addColumn<int>("page");   // the page (from 0) answered first with the page before's reply; -1: all
+        QTest::addColumn<int>("copies"); // of that reply, 150 ms apart; its own reply comes after only with -1
+        QTest::newRow("colour pages, the page before's reply first") << false << -1 << 1;
+        QTest::newRow("lighting pages, the page before's reply first") << true << -1 << 1;
+        QTest::newRow("colour page, only the page before's reply") << false << 1 << 1;
+        QTest::newRow("lighting page, only the page before's reply") << true << 1 << 1;
+        QTest::newRow("colour page, the page before's reply streaming past the wait") << false << 7 << 60;
+    }
+    void pageIsTakenOnlyFromItsOwnReply()
+    {
+        QFETCH(bool, lighting);
+        QFETCH(int, page);
+        QFETCH(int, copies);
+        KeyboardFixture f; // 104 colour entries in pages of 13, 104 lighting bytes in pages of 48
+        const uint8_t group = lighting ? 0x60 : 0x30, command = lighting ? 0x03 : 0x10;
+        const int spacing = timescale::ms(150);
+        f.kb->answerStaleFirst(group, command, page < 0 ? -1 : 1, qMax(page, 0), copies, spacing);
+        if (page >= 0)
+            f.kb->silence(group, command, 1, page);
+        QVERIFY(f.open());
+        Load load(f);
+        QTRY_VERIFY_WITH_TIMEOUT(load.done(), timescale::ms(30000));
+        // A report written now is logged at once; the stream's last reply is logged when it is due.
+        QCOMPARE(f.device->sendPacket(0x10, 0x20, 0, 0, nullptr), DeviceResult::Ok);
+        const QList<sim::LogEntry> log = f.kb->log();
+        const Device& d = *f.device;
+        const sim::FirmwareState s = f.kb->state();
+        const QByteArray table = lighting ? bytes(d.m_pLMMs) : bytes(d.m_pKRs);
+        if (page < 0) {
+            QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
+            QCOMPARE(table, lighting ? s.lightingModes.at(s.curLightingMode) : s.colourMaps.at(s.curColourMap));
+            return;
+        }
+        QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Stopped, 0, 1}));
+        const int pageBytes = lighting ? 48 : 13 * 4;
+        QCOMPARE(table.mid(page * pageBytes, pageBytes), QByteArray(pageBytes, '\0')); // as a new device has it
+        qint64 lastStale = 0, written = 0;
+        for (const sim::LogEntry& e : log) {
+            if (e.direction == sim::LogEntry::ToDevice)
+                written = e.msSincePlug;
+            else if (e.report.startsWith(QByteArray(1, char(group)) + char(command)))
+                lastStale = e.msSincePlug;
+        }
+        QVERIFY2(copies == 1 || written < lastStale, QByteArray::number(written) + " " + QByteArray::number(lastStale));
+    }
 };
 
 QTEST_GUILESS_MAIN(Loading)

@@ -84,6 +84,7 @@ private slots:
     void controlFilePressesKeyFunctions();
     void controlFilePlaysTypedChanges();
     void controlFileFloodsAReport();
+    void controlFileAnswersFirstWithTheReplyBefore();
     void bootloaderRunBringsKeyboardBackWithNextVersion_data();
     void bootloaderRunBringsKeyboardBackWithNextVersion();
     void loneBootloaderGetsSlotThatFollowsItsKeyboard();
@@ -191,6 +192,33 @@ void TestSimSession::controlFileFloodsAReport()
     QCOMPARE(lines.size(), 3);
     for (const QByteArray& line : lines)
         QCOMPARE(line.split(' ').value(3), QByteArray("f02101") + QByteArray(122, '0'));
+}
+
+void TestSimSession::controlFileAnswersFirstWithTheReplyBefore()
+{
+    // The first read has no reply before it; the second gets the first's again ahead of its own, the third
+    // only its own. A line whose command is no hex byte is refused and changes nothing.
+    TempDir dir;
+    const QString controlPath = dir.filePath("control");
+    sim::SimSession session;
+    session.setControlFile(controlPath);
+    session.plugAll(sim::sampleFamily());
+    const sim::KeyboardPtr kb = session.keyboard(1);
+    QVERIFY(control(controlPath, "stale 1 30 xx 5\nstale 1 30 10 2\n"));
+    session.poll();
+    QList<QByteArray> asked;
+    for (int first : {0, 13, 26}) {
+        QByteArray r = report(0x30, 0x10);
+        r[2] = 4;
+        r.replace(8, 3, QByteArray(1, char(kb->state().curColourMap)) + char(first) + char(first + 12));
+        QVERIFY(writeTo(kb->commandPath(), r));
+        asked << r.mid(8, 3);
+    }
+    QList<QByteArray> answered;
+    for (const sim::LogEntry& e : kb->log())
+        if (e.direction == sim::LogEntry::FromDevice)
+            answered << e.report.mid(8, 3);
+    QCOMPARE(answered, QList<QByteArray>({asked[0], asked[0], asked[1], asked[2]}));
 }
 
 void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion_data()

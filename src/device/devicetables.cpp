@@ -55,21 +55,18 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
 
     const uint8_t command = group == 0x60 ? 0x03 : 0x10;
     const uint8_t payload[4] = {map, uint8_t(first), uint8_t(last), 0};
-    // With an echo check a late reply to an earlier page is dropped instead of taken for this one.
-    ReplyFilter accept;
-    if (echoRange) {
-        accept = [map, first, last](const uint8_t* r) {
-            return r[8] == map && r[9] == uint8_t(first) && r[10] == uint8_t(last);
-        };
-    }
+    // A late reply to an earlier page is passed over, not taken for this one: the reply names the range it
+    // carries (and with the echo check the map too). This page's own reply is awaited within the same
+    // wait, so however many such replies come, the wait ends when a silent one would.
+    const ReplyFilter accept = [map, first, last, echoRange](const uint8_t* r) {
+        return (!echoRange || r[8] == map) && r[9] == uint8_t(first) && r[10] == uint8_t(last);
+    };
     uint8_t reply[ReportSize] = {};
     const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept);
     if (e != DeviceResult::Ok)
         return e;
 
-    // Without the echo check the reply says which range it carries; never take more than was asked.
-    const int named = echoRange ? requested : (reply[10] >= reply[9] ? reply[10] - reply[9] + 1 : 0);
-    const int n = std::min({named, requested, room, (ReportSize - PageDataAt) / entrySize});
+    const int n = std::min({requested, room, (ReportSize - PageDataAt) / entrySize});
     if (n > 0)
         std::memcpy(dest, reply + PageDataAt, size_t(n * entrySize));
     return DeviceResult::Ok;
