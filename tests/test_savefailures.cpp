@@ -27,6 +27,7 @@
 #include <QtTest>
 #include <functional>
 #include <memory>
+#include <cerrno>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -233,6 +234,16 @@ private slots:
         QCOMPARE(snapshot(file), was);
         QCOMPARE(m_boxes.boxes().size(), 1);
         QVERIFY2(m_boxes.boxes()[0].text.contains(QDir::toNativeSeparators(file)), qPrintable(m_boxes.boxes()[0].text));
+        // The start-with-the-system entry, changed by the user's switch, says why in the box.
+        if (what == "start with the system") {
+            const QString reason = full             ? qt_error_string(EFBIG)
+                                   : readOnlyFolder ? qt_error_string(EACCES)
+                                   : link ? QStringLiteral("a link stands at its name; the link and what it points at "
+                                                           "are left as they are")
+                                          : QStringLiteral("Filename refers to a directory");
+            QCOMPARE(m_boxes.boxes()[0].text.section('\n', 0, 0), // a full disk fails the menu's file too
+                     QStringLiteral("Could not save %1: %2. The file on disk was not changed.").arg(file, reason));
+        }
     }
 
     // Notices queued in one pass of the event loop make one box, each file once, in the language the

@@ -4,6 +4,7 @@
 #include "Update/downloadfile.h"
 #include "Update/safeunzip.h"
 #include "platform/filesizelimit.h"
+#include "messageboxrecorder.h"
 #include "tempappdir.h"
 #include "widget/qss.h"
 #include "zipbuilder.h"
@@ -80,6 +81,7 @@ bool setModes(const QString& zip, const QMap<QString, int>& modes)
 class UpdaterArchive : public QObject {
     Q_OBJECT
     std::unique_ptr<TempAppDir> m_app;
+    MessageBoxRecorder m_boxes;
 
     QString path(const QString& relative) const { return m_app->filePath(relative); }
     // The updater folder and whatever the refresh put beside it.
@@ -103,7 +105,11 @@ class UpdaterArchive : public QObject {
 private slots:
     // The hand-over runs in this process: a write past the size limit fails as in the tool.
     void initTestCase() { FileSizeLimit::failWritesInsteadOfSignal(); }
-    void cleanup() { m_app.reset(); }
+    void cleanup()
+    {
+        m_app.reset();
+        m_boxes.clear();
+    }
 
     void aFailedUnpackLeavesTheOldUpdaterWhole_data()
     {
@@ -188,7 +194,9 @@ private slots:
     // program at Upgrade is whole only when proven: its bytes match the digest recorded when it was put in
     // place, or those of Upgrade.old's; so one empty, cut short, zeroed or holding junk, or a link, is no
     // whole updater, and Upgrade.old's is put back or, where it cannot be, started. Of two whole ones,
-    // Upgrade's stays. A link in the download or in the old updater folder is not followed.
+    // Upgrade's stays. A link in the download or in the old updater folder is not followed. A program
+    // changed after it was put in place keeps the digest recorded for it and, unless the download brings
+    // the program, is not started: a box tells the user what to do.
     void theLastCopyOfTheUpdaterIsNeverLost_data()
     {
         QTest::addColumn<QString>("atUpgrade"); // what stands at Upgrade: "updater" or what is left at Upgrade.old
@@ -216,6 +224,12 @@ private slots:
             << "file, no old" << "" << true;
         QTest::newRow("links in the download and in the old updater folder") << "updater, links" << "" << false;
         QTest::newRow("a link at the program, no other copy: nothing started") << "program link, no old" << "" << false;
+        QTest::newRow("a byte of the program flipped, no Upgrade.old: its digest kept, not started")
+            << "updater, byte flipped" << "" << false;
+        QTest::newRow("the program's last byte cut, no Upgrade.old: its digest kept, not started")
+            << "updater, last byte cut" << "" << false;
+        QTest::newRow("a byte of the program flipped, the archive holds the program: the download's starts")
+            << "updater, byte flipped" << "" << true;
     }
     void theLastCopyOfTheUpdaterIsNeverLost()
     {
@@ -244,6 +258,12 @@ private slots:
         QVERIFY(!atUpgrade.startsWith("zeroed program") || m_app->write("Upgrade/Upgrade", zeros));
         QVERIFY(atUpgrade != "junk program" || m_app->write("Upgrade/Upgrade", junk));
         QVERIFY(atUpgrade != "1-byte program" || m_app->write("Upgrade/Upgrade", program.left(1)));
+        // Changed after a refresh put it in place with its digest.
+        const bool damaged = atUpgrade.endsWith("flipped") || atUpgrade.endsWith("cut");
+        QByteArray flipped = program;
+        flipped[12] = char(flipped.at(12) ^ 0x01);
+        const QByteArray changed = atUpgrade.endsWith("flipped") ? flipped : program.chopped(1);
+        QVERIFY(!damaged || (m_app->write("Upgrade/.upgrade-digest", recorded) && m_app->write("Upgrade/Upgrade", changed)));
         for (int n = 0; atUpgrade.endsWith("no aside name free") && n < 10; ++n)
             QVERIFY(m_app->write("Upgrade.aside" + (n ? QString::number(n) : QString()), "taken"));
         TempAppDir outside;
@@ -268,6 +288,22 @@ private slots:
             QVERIFY(!QFileInfo::exists(path("updater-ran")));
             return;
         }
+        if (damaged && !archiveProgram) {
+            QCOMPARE(readFile(path("Upgrade/.upgrade-digest")), recorded);
+            QCOMPARE(readFile(path("Upgrade/Upgrade")), changed);
+            QVERIFY(!worker.StartUpgradeProgram());
+            QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
+            QCOMPARE(m_boxes.boxes()[0].text,
+                     QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
+                                    "place (it is damaged or was changed), so it was not started.\n\n"
+                                    "Delete the folder %2, install Tessark again, then look for the update again.")
+                         .arg(path("Upgrade/Upgrade"), path("Upgrade")));
+            QCOMPARE(m_boxes.boxes()[0].textFormat, Qt::PlainText);
+            QTest::qWait(300);
+            QVERIFY(!QFileInfo::exists(path("updater-ran")));
+            return;
+        }
+        QVERIFY(!damaged || readFile(path("Upgrade/.upgrade-digest")) == recorded);
         const QStringList all = filesWithContent(m_app->path());
         const bool leftAtOld = atUpgrade == "dangling link" || atUpgrade.endsWith("no aside name free");
         const QString copy = leftAtOld ? "Upgrade.old/Upgrade=" : "Upgrade/Upgrade=";

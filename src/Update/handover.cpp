@@ -3,6 +3,7 @@
 
 #include "Update/safeunzip.h"
 #include "Update/serverpath.h"
+#include "Update/updaternotice.h"
 #include "platform/updaternames.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
@@ -77,7 +78,29 @@ QByteArray digestOf(const QString& path)
     return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : QByteArray();
 }
 
+bool standsAt(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
 QString digestPath(const QString& folder) { return folder + QLatin1Char('/') + UpdaterNames::programDigest(); }
+
+// What folder's record says of the program whose digest is given: nothing stands at the record's name
+// (an updater folder as it was installed: no refresh put it in place), or the record names that digest,
+// or anything else (another digest, a record that does not read, a link or a folder at its name).
+enum class Recorded { None, Matches, Differs };
+Recorded recordedFor(const QString& folder, const QByteArray& digest)
+{
+    const QFileInfo recordedInfo(digestPath(folder));
+    if (!standsAt(recordedInfo.filePath()))
+        return Recorded::None;
+    QFile recorded(recordedInfo.filePath());
+    if (!digest.isEmpty() && recordedInfo.isFile() && !recordedInfo.isSymLink() && recorded.open(QIODevice::ReadOnly)
+        && recorded.read(2 * digest.size()).trimmed() == digest)
+        return Recorded::Matches;
+    return Recorded::Differs;
+}
 
 // Whether folder's updater program is proven whole: its bytes match the digest recorded when the folder
 // was put in place, or they are those of the program at old, the copy it was made from. Length proves
@@ -89,27 +112,24 @@ bool provenUpdater(const QString& folder, const QString& old)
     const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName());
     if (digest.isEmpty())
         return false;
-    const QFileInfo recordedInfo(digestPath(folder));
-    QFile recorded(recordedInfo.filePath());
-    if (recordedInfo.isFile() && !recordedInfo.isSymLink() && recorded.open(QIODevice::ReadOnly)
-        && recorded.read(2 * digest.size()).trimmed() == digest)
+    if (recordedFor(folder, digest) == Recorded::Matches)
         return true;
     return holdsUpdater(old) && digestOf(old + QLatin1Char('/') + programName()) == digest;
 }
 
-// Records in folder the digest of its updater program, saved whole, before the folder takes its place.
-bool recordDigest(const QString& folder)
+// A program whose folder records another digest than its bytes have was changed after it was put in
+// place (a byte flipped, its end cut): it is never started, and no refresh records its digest.
+bool damagedUpdater(const QString& folder)
 {
-    const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName());
+    return recordedFor(folder, digestOf(folder + QLatin1Char('/') + programName())) == Recorded::Differs;
+}
+
+// Records in folder digest, that of its updater program, saved whole, before the folder takes its place.
+bool recordDigest(const QString& folder, const QByteArray& digest)
+{
     QSaveFile file(digestPath(folder));
     return !digest.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(digest + '\n') == digest.size() + 1
            && file.commit();
-}
-
-bool standsAt(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 // Frees path, where no whole updater stands: an empty folder goes, anything else is renamed beside it
@@ -246,14 +266,26 @@ void DownloadFile::UpdateUpgrradeProgram()
     bool refreshed = removeTree(next) && removeTree(old);
     if (refreshed)
         refreshed = QFileInfo(target).isDir() ? copyFiles(target, next, Copied::OldUpdater) : QDir().mkdir(next);
+    const QString nextProgram = next + QLatin1Char('/') + programName();
+    const QByteArray copied = refreshed ? digestOf(nextProgram) : QByteArray();
     refreshed = refreshed && copyDirectoryFiles(source, next);
     if (refreshed && !holdsUpdater(next)) {
         qWarning() << __LINE__ << "the updater folder was not refreshed: it would lack the updater program"
                    << programName();
         refreshed = false;
     }
-    // What proves the program whole at the next refresh and start, in the folder it goes in with.
-    refreshed = refreshed && recordDigest(next);
+    // What proves the program whole at the next refresh and start, in the folder it goes in with. It is
+    // recorded only for a program this refresh can vouch for: one the download brought (other bytes than
+    // those copied from the folder in place), or the one in place where its folder records these bytes,
+    // or records nothing (as installed). A program changed since it was put in place keeps the digest
+    // recorded for it, and the folder stays as it is: such a program is never started.
+    const QByteArray landed = refreshed ? digestOf(nextProgram) : QByteArray();
+    if (refreshed && landed == copied && recordedFor(target, landed) == Recorded::Differs) {
+        qWarning() << __LINE__ << "the updater folder was not refreshed: its program does not match the digest"
+                   << "recorded for it in" << digestPath(target);
+        refreshed = false;
+    }
+    refreshed = refreshed && !landed.isEmpty() && recordDigest(next, landed);
     // A file in the updater's place is no part of an updater: it is kept beside it, never removed.
     refreshed = refreshed && (QFileInfo(target).isDir() || clearPlace(target)) && swapIn(next, target, old);
     if (!refreshed) {
@@ -279,9 +311,19 @@ bool DownloadFile::StartUpgradeProgram()
         const QFileInfo info(path);
         return info.isFile() && !info.isSymLink() && info.size() > 0;
     };
-    QString program = updaterProgram();
-    if (holdsUpdater(left) && !provenUpdater(QDir::cleanPath(updaterFolder()), left))
-        program = left + QLatin1Char('/') + programName();
+    QString folder = QDir::cleanPath(updaterFolder());
+    if (holdsUpdater(left) && !provenUpdater(folder, left))
+        folder = left;
+    const QString program = folder + QLatin1Char('/') + programName();
+    // A program that no longer has the bytes its folder records for it is not the updater that was put
+    // there: only the user can mend it, by installing the tool again.
+    if (damagedUpdater(folder)) {
+        qWarning() << __LINE__ << "the upgrade program is not started: it does not match the digest recorded in"
+                   << digestPath(folder);
+        reportError(QStringLiteral("Upgrade Program Start Failed!"));
+        updaternotice::updaterDamaged(program);
+        return false;
+    }
     const bool whole = startable(program);
     const QStringList arguments{
         QStringLiteral("upgrade"),

@@ -174,6 +174,31 @@ void stagingUnusable(const QString& folder, const QString& link)
         Qt::QueuedConnection);
 }
 
+void updaterDamaged(const QString& program)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [program] {
+            const bool zh = chineseInterface();
+            const QString where = QDir::toNativeSeparators(program);
+            // The digest stays in the folder: an installer that only writes its files leaves it there.
+            const QString folder = QDir::toNativeSeparators(QFileInfo(program).path());
+            messagebox::warning(
+                nullptr, zh ? QStringLiteral("更新") : QStringLiteral("Update"),
+                zh ? QStringLiteral("更新未能安装：更新程序 %1 与放置时记录的内容不一致（它已损坏或被改动），因此未被启动。\n\n"
+                                    "请删除文件夹 %2，重新安装 Tessark，然后重新检查更新。")
+                         .arg(where, folder)
+                   : QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
+                                    "place (it is damaged or was changed), so it was not started.\n\n"
+                                    "Delete the folder %2, install Tessark again, then look for the update again.")
+                         .arg(where, folder));
+        },
+        Qt::QueuedConnection);
+}
+
 void tellIfAny(QWidget* parent, const QString& appDir)
 {
     const QString place = appDir + QLatin1Char('/') + UpdaterNames::notice();

@@ -18,4 +18,8 @@ void tellIfAny(QWidget* parent, const QString& appDir);
 // cannot be removed. Names what to delete.
 void stagingUnusable(const QString& folder, const QString& link);
 
+// Tells, in a box on the GUI thread (safe from any thread), that an update was not installed because the
+// updater program does not match the digest recorded when it was put in place, so it was not started.
+void updaterDamaged(const QString& program);
+
 } // namespace updaternotice

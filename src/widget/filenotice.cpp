@@ -14,6 +14,7 @@ enum class Kind {
     Unreadable,
     UnreadableReplaced,
     SaveFailed,
+    SaveFailedBecause,
     KeptBeforeSave,
     CatalogueUnmatched,
     DescriptionUnreadable,
@@ -24,7 +25,7 @@ enum class Kind {
 struct Notice {
     Kind kind = Kind::Unreadable;
     QString path;
-    QString keptAs;
+    QString keptAs; // for SaveFailedBecause, the reason
     // One per kind and file in an action.
     bool operator==(const Notice& o) const { return kind == o.kind && path == o.path; }
 };
@@ -68,6 +69,10 @@ QString line(const Notice& n)
                    : QStringLiteral("Some values in %1 do not read; the lighting effects take 0 for them until "
                                     "it is restored.")
                          .arg(path);
+    if (n.kind == Kind::SaveFailedBecause)
+        return chineseInterface() ? QStringLiteral("无法保存 %1：%2。原文件未被修改。").arg(path, n.keptAs)
+                                  : QStringLiteral("Could not save %1: %2. The file on disk was not changed.")
+                                        .arg(path, n.keptAs);
     if (n.kind == Kind::SaveFailed)
         return chineseInterface() ? QStringLiteral("无法保存 %1，原文件未被修改。").arg(path)
                          : QStringLiteral("Could not save %1; the file on disk was not changed.").arg(path);
@@ -93,6 +98,12 @@ void saveFailed(const QString& path, const QString& reason)
 {
     qWarning().noquote() << QStringLiteral("File not saved: \"%1\": %2").arg(path, reason);
     queue({Kind::SaveFailed, path, QString()});
+}
+
+void saveFailedBecause(const QString& path, const QString& reason)
+{
+    qWarning().noquote() << QStringLiteral("File not saved: \"%1\": %2").arg(path, reason);
+    queue({Kind::SaveFailedBecause, path, reason});
 }
 
 void unreadable(const QString& path, const QString& keptAs)

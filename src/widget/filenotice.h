@@ -6,6 +6,9 @@ namespace filenotice {
 
 // Logs that path could not be saved (reason: why, for the log) and queues it for the box.
 void saveFailed(const QString& path, const QString& reason);
+// As saveFailed, and the box names reason, written for the user (the system's words, or the tool's in
+// the interface's language).
+void saveFailedBecause(const QString& path, const QString& reason);
 // Logs that path did not read and queues it for the box; keptAs names the copy kept of it, if any.
 void unreadable(const QString& path, const QString& keptAs = QString());
 // Logs that path did not read, was kept as keptAs and now holds what the tool uses in its place, and

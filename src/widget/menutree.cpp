@@ -42,7 +42,8 @@ MenuTree::MenuTree(QWidget* parent) : QObject(nullptr), m_parent(parent)
     }
 
     // Applied before the connections below, so restoring the state triggers nothing. The entry is
-    // rewritten at every start so that it follows the executable when the tool moves.
+    // brought in line at every start so that it follows the executable when the tool moves; what stands
+    // in the way (a link the user put there) is only logged, as the user changed nothing.
     m_powerBoot->setChecked(m_data.autoStart);
     if (!unreadable)
         setAutoStart(m_data.autoStart);
@@ -180,26 +181,38 @@ void MenuTree::showMenuTreeSlot(QPoint pos)
     m_top->exec(QPoint(pos.x(), pos.y() + 35));
 }
 
-bool MenuTree::setAutoStart(bool on)
+bool MenuTree::setAutoStart(bool on, QString* reason)
 {
     bool link = false;
-    if (setStartWithSystem(on, &link))
+    QString error;
+    if (setStartWithSystem(on, &link, &error))
         return true;
-    qWarning().noquote() << "start with the system: the entry could not be" << (on ? "written:" : "removed:")
-                         << startWithSystemPlace();
-    // A link the user put there stays as it is, and is told as every other saved file tells its link.
+    const QString place = startWithSystemPlace();
     if (link)
-        filenotice::saveFailed(startWithSystemPlace(), QStringLiteral("a link stands at the name; it is left alone"));
+        qWarning().noquote() << "start with the system: a link stands at" << place << "- left alone";
+    else
+        qWarning().noquote() << "start with the system: the entry could not be" << (on ? "written:" : "removed:")
+                             << place << error;
+    if (reason) {
+        // The link stays as the user put it, and nothing is written through it.
+        const bool zh = chineseInterface();
+        *reason = !link && !error.isEmpty() ? error
+                  : !link          ? QStringLiteral("the entry could not be changed")
+                  : zh             ? QStringLiteral("该位置是一个链接，链接及其指向的内容均保持不变")
+                                   : QStringLiteral("a link stands at its name; the link and what it points at are "
+                                                    "left as they are");
+    }
     return false;
 }
 
 void MenuTree::powerBootActionSlot(bool on)
 {
     qDebug() << __LINE__ << "set power boot " << on;
-    // The check mark stays as the user set it; they learn the system will not follow it. The rewrite at
-    // every start only logs, so a place that stays unwritable is not told again and again.
-    if (!setAutoStart(on))
-        filenotice::saveFailed(startWithSystemPlace(), QStringLiteral("the start-with-the-system entry could not be changed"));
+    // The check mark stays as the user set it; they learn why the system will not follow it. The start
+    // only logs, as the user changed nothing then.
+    QString reason;
+    if (!setAutoStart(on, &reason))
+        filenotice::saveFailedBecause(startWithSystemPlace(), reason);
     save();
 }
 

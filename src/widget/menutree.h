@@ -34,8 +34,8 @@ public:
     void openWeb(const QString& url);
 
     // Rewrites (with the current executable) or removes the start-with-the-system entry; false (logged)
-    // when the change could not be made.
-    static bool setAutoStart(bool on);
+    // when the change could not be made, with *reason, when given, saying why for the user.
+    static bool setAutoStart(bool on, QString* reason = nullptr);
 
     // Tests and the screenshot reach the menu through these.
     Menu* topMenu() const { return m_top; }
