@@ -95,6 +95,11 @@ struct Installation {
             (*p)->kill();
             (*p)->waitForFinished(timescale::ms(10000));
         }
+        // A tool the updater started on its own may record its start while the folder is being
+        // removed, which leaves it behind; once the folder is gone the record cannot make it again.
+        QDeadlineTimer deadline(timescale::ms(10000));
+        while (!records.remove() && QFileInfo::exists(records.path()) && !deadline.hasExpired())
+            QThread::msleep(50);
     }
     QString record() const { return records.filePath(QStringLiteral("started.txt")); }
     QString appArg() const { return app.path() + QLatin1Char('/'); }
