@@ -49,6 +49,7 @@ public:
     void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) override;
     void setBtAckDelay(int ms) override;
     void doubleBtAck(uint8_t subCommand, int nth) override;
+    void doubleBtAckLate(uint8_t subCommand, int nth) override;
     void renameBtAck(uint8_t subCommand, int nth, uint8_t named) override;
     BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config) override;
 
@@ -70,6 +71,7 @@ private:
     Firmware m_firmware;                  // under the bus lock, as everything below
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
+    Clock::time_point m_moduleBusyUntil;   // the Bluetooth module's work on the frames it took
     QList<LogEntry> m_log;
     bool m_logPaused = false; // under the bus mutex
     int m_writes = 0;
