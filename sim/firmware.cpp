@@ -662,6 +662,13 @@ bool Firmware::takeDoubled()
     return doubled;
 }
 
+bool Firmware::takeDoubledLate()
+{
+    const bool doubled = m_doubledLate;
+    m_doubledLate = false;
+    return doubled;
+}
+
 Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArray& r)
 {
     const uint8_t sub = frame[0];
@@ -678,6 +685,7 @@ Firmware::Outcome Firmware::btUpgrade(const uint8_t* frame, bool apply, QByteArr
         case BtFaultKind::Ignore: ignore = true; break;
         case BtFaultKind::InjectBefore: m_prelude.push_back(it->report); break;
         case BtFaultKind::Double: m_doubled = true; break;
+        case BtFaultKind::DoubleLate: m_doubledLate = true; break;
         case BtFaultKind::Rename: named = it->status; break;
         }
         it = m_btFaults.erase(it);

@@ -42,13 +42,15 @@ public:
     const BtModuleState& btModule() const { return m_bt; }
     void setBtEraseDelay(int ms) { m_btEraseDelayMs = ms; }
     void setBtAckDelay(int ms) { m_btAckDelayMs = ms < 0 ? 0 : ms; }
-    // Double: the reply goes out twice; Rename: it names `status` as its sub-command.
-    enum class BtFaultKind { Reject, Ignore, InjectBefore, Double, Rename };
+    // Double: the reply goes out twice; DoubleLate: its copy goes out with the next report's answer;
+    // Rename: it names `status` as its sub-command.
+    enum class BtFaultKind { Reject, Ignore, InjectBefore, Double, DoubleLate, Rename };
     void addBtFault(uint8_t sub, int nth, BtFaultKind kind, uint8_t status, const QByteArray& report);
     // After answer(): reports that go out ahead of the reply, and how much later the reply comes.
     std::vector<QByteArray> takePrelude();
     int takeReplyDelay();
     bool takeDoubled();
+    bool takeDoubledLate();
 
 private:
     struct BtFault {
@@ -81,6 +83,7 @@ private:
     int m_btEraseDelayMs = 0;
     int m_btAckDelayMs = 0;
     bool m_doubled = false;
+    bool m_doubledLate = false;
     std::vector<BtFault> m_btFaults;
     std::vector<QByteArray> m_prelude;
     int m_replyDelayMs = 0;

@@ -285,10 +285,14 @@ public:
     // report goes out just before the acknowledgement of the nth frame of this sub-command.
     virtual void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) = 0;
     // Every acknowledgement of the upload's frames (the erases 0x81, 0x82 and the data 0x83, 0x84) comes
-    // this much later, on top of an erase's own delay; the switches 0x08 and 0x85 answer at once.
+    // this much later, on top of an erase's own delay; the switches 0x08 and 0x85 answer at once. The
+    // module takes these frames one at a time: one that comes while it works on another waits its turn.
     virtual void setBtAckDelay(int ms) = 0;
     // The acknowledgement of the nth frame of this sub-command from now goes out twice, back to back.
     virtual void doubleBtAck(uint8_t subCommand, int nth) = 0;
+    // The same, but the copy goes out when the next report reaches the keyboard, at once and ahead of
+    // that report's own answer (which keeps any acknowledgement delay): it arrives after the next frame.
+    virtual void doubleBtAckLate(uint8_t subCommand, int nth) = 0;
     // The acknowledgement of the nth frame of this sub-command from now names `named` instead; the
     // module takes the frame it was sent as it would otherwise.
     virtual void renameBtAck(uint8_t subCommand, int nth, uint8_t named) = 0;

@@ -292,8 +292,15 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     const Firmware::Outcome outcome = m_firmware.answer(report, !refused, &reply);
     for (const QByteArray& r : m_firmware.takePrelude())
         sendLocked(interfaceNumber, r);
-    const int replyDelay = m_firmware.takeReplyDelay();
+    int replyDelay = m_firmware.takeReplyDelay();
+    if (replyDelay > 0) {
+        // The module works on one frame at a time: a frame that comes while it is busy waits its turn.
+        const Clock::time_point now = Clock::now();
+        m_moduleBusyUntil = std::max(now, m_moduleBusyUntil) + std::chrono::milliseconds(replyDelay);
+        replyDelay = int(std::chrono::duration_cast<std::chrono::milliseconds>(m_moduleBusyUntil - now).count());
+    }
     const bool doubled = m_firmware.takeDoubled();
+    const bool doubledLate = m_firmware.takeDoubledLate();
     if (outcome == Firmware::Outcome::LeaveBus) {
         leaveBusLocked();
         if (m_bootloader)
@@ -341,6 +348,8 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     sendLocked(interfaceNumber, reply, replyDelay);
     if (doubled)
         sendLocked(interfaceNumber, reply, replyDelay);
+    if (doubledLate) // the copy goes out the moment the next report arrives, ahead of its answer
+        m_heldReplies.push_back(reply);
 }
 
 void SimKeyboard::leaveBusLocked()
@@ -401,6 +410,12 @@ void SimKeyboard::doubleBtAck(uint8_t subCommand, int nth)
 {
     std::lock_guard<std::mutex> lock(Bus::instance().mutex);
     m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::Double, 0, {});
+}
+
+void SimKeyboard::doubleBtAckLate(uint8_t subCommand, int nth)
+{
+    std::lock_guard<std::mutex> lock(Bus::instance().mutex);
+    m_firmware.addBtFault(subCommand, nth, Firmware::BtFaultKind::DoubleLate, 0, {});
 }
 
 void SimKeyboard::renameBtAck(uint8_t subCommand, int nth, uint8_t named)

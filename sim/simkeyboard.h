@@ -50,6 +50,7 @@ public:
     void injectBeforeBtAck(uint8_t subCommand, int nth, const QByteArray& report) override;
     void setBtAckDelay(int ms) override;
     void doubleBtAck(uint8_t subCommand, int nth) override;
+    void doubleBtAckLate(uint8_t subCommand, int nth) override;
     void renameBtAck(uint8_t subCommand, int nth, uint8_t named) override;
     BootloaderPtr restartIntoBootloader(int delayMs, const BootloaderConfig& config) override;
 
@@ -72,6 +73,7 @@ private:
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
     QHash<int, QByteArray> m_lastReplies;  // by group << 8 | command: the latest reply made, for stale ones
+    Clock::time_point m_moduleBusyUntil;   // the Bluetooth module's work on the frames it took
     QList<LogEntry> m_log;
     bool m_logPaused = false; // under the bus mutex
     int m_writes = 0;

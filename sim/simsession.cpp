@@ -57,8 +57,8 @@ void appendEntries(QTextStream& out, int index, const QList<LogEntry>& entries, 
     *logged = entries.size();
 }
 
-// "late-acks N MS", "double-ack N S K" and "other-ack N S K T" on the keyboard's module: why the line
-// is refused, or null.
+// "late-acks N MS", "double-ack N S K", "late-double-ack N S K" and "other-ack N S K T" on the keyboard's
+// module: why the line is refused, or null.
 const char* ackControl(const KeyboardPtr& kb, const QList<QByteArray>& words)
 {
     const QByteArray& command = words.at(0);
@@ -81,6 +81,8 @@ const char* ackControl(const KeyboardPtr& kb, const QList<QByteArray>& words)
         return "the sub-commands are hex bytes, the frame a count from 1";
     if (kb && command == "double-ack")
         kb->doubleBtAck(uint8_t(sub), nth);
+    else if (kb && command == "late-double-ack")
+        kb->doubleBtAckLate(uint8_t(sub), nth);
     else if (kb)
         kb->renameBtAck(uint8_t(sub), nth, uint8_t(named));
     return nullptr;
@@ -278,10 +280,8 @@ void SimSession::runControl()
                                 || command == "modes" || command == "fail-write" || command == "unplug-at-write"
                                 || command == "frames" || command == "full-macro" || command == "slow"
                                 || command == "late-acks" || command == "after-run";
-        const int expected = command == "other-ack" || command == "stale"            ? 5
-                             : command == "flood" || command == "double-ack" ? 4
-                             : threeWords                                    ? 3
-                                                                             : 2;
+        const bool fourWords = command == "flood" || command == "double-ack" || command == "late-double-ack";
+        const int expected = command == "other-ack" || command == "stale" ? 5 : fourWords ? 4 : threeWords ? 3 : 2;
         if (command == "play" ? words.size() < 3 : words.size() != expected)
             continue;
         bool ok = false;
@@ -338,7 +338,8 @@ void SimSession::runControl()
             } else if (!ok || ms < 0 || ms > 60000) {
                 refuse(raw.simplified(), "the time is a number of milliseconds from 0 to 60000");
             }
-        } else if (command == "late-acks" || command == "double-ack" || command == "other-ack") {
+        } else if (command == "late-acks" || command == "double-ack" || command == "late-double-ack"
+                   || command == "other-ack") {
             if (const char* why = ackControl(slot.keyboard, words))
                 refuse(raw.simplified(), why);
         } else if (command == "stale") {

@@ -14,6 +14,24 @@ constexpr int ShortAck = 200; // acknowledgement deadline of the fault cases
 constexpr int Skip = 4096;    // SoftDevice bytes that stay on the host
 using Signals = QList<QVariantList>;
 
+// Whether the switch to the application (0x85) went to the module only once every acknowledgement of an
+// image frame had come from it, by the emulator's clock.
+bool switchFollowsEveryAcknowledgement(const QList<sim::LogEntry>& log)
+{
+    qint64 lastAck = -1, switched = -1;
+    for (const sim::LogEntry& e : log) {
+        const QByteArray& r = e.report;
+        if (r.size() < 13 || uint8_t(r[0]) != 0xB0)
+            continue;
+        const uint8_t sub = uint8_t(r[8]);
+        if (e.direction == sim::LogEntry::FromDevice && sub >= 0x81 && sub <= 0x84)
+            lastAck = qMax(lastAck, e.msSincePlug);
+        else if (e.direction == sim::LogEntry::ToDevice && sub == 0x85 && switched < 0)
+            switched = e.msSincePlug;
+    }
+    return switched >= 0 && lastAck <= switched;
+}
+
 // The main window's Bluetooth road: 0x08 through the request core, then the transport's reading
 // paused and the thread started on the image, then the erase frame from this thread.
 struct Upgrade {
@@ -63,7 +81,8 @@ private slots:
         QTest::addColumn<int>("size");
         // 1, 2: before block 2's acknowledgement a notification, an echo with byte 1 not 0xDF; 3: an application first;
         // 4: block 2's acknowledgement doubled; 5: every report 100 ms (the slowest working pace) and half the bound;
-        // 6: the erase's acknowledgement again, while block 1 is in flight
+        // 6: the erase's acknowledgement again, while block 1 is in flight; 7: block 2's acknowledgement
+        // again once block 3 went out, every acknowledgement 400 ms late
         QTest::addColumn<int>("before");
         for (int size : {48, 96, 100})
             QTest::addRow("application %d", size) << false << size << 0;
@@ -75,6 +94,8 @@ private slots:
         QTest::addRow("doubled acknowledgement ignored: the image ends on the last block's own") << false << 300 << 4;
         QTest::addRow("slowest working pace, far inside the bound") << false << 960 << 5;
         QTest::addRow("erase acknowledged again during block 1: ignored") << false << 300 << 6;
+        QTest::addRow("acknowledgement doubled after the next frame: the image ends after the last block's own")
+            << false << 300 << 7;
     }
     void imageArrivesInSummedBlocks()
     {
@@ -83,13 +104,18 @@ private slots:
         QFETCH(int, before);
         Upgrade u;
         QVERIFY(u.begin());
+        // Each image with two blocks or more ends once its last block's wait is over: a short one.
+        u.thread.setAckTimeouts(timescale::ms(1500), UpgradeTimeout::EraseAck);
         if (before == 1)
             u.f.kb->injectBeforeBtAck(0x83, 2, report(0xF0, 0x21));
         else if (before == 2)
             u.f.kb->wrongEcho(0xB0, 0xDF, 2);
         else if (before == 4)
             u.f.kb->doubleBtAck(0x83, 2);
-        else if (before == 6) {
+        else if (before == 7) {
+            u.f.kb->doubleBtAckLate(0x83, 2);
+            u.f.kb->setBtAckDelay(400);
+        } else if (before == 6) {
             QByteArray eraseAck = report(0xB0, 0xDF, 0x81);
             eraseAck[9] = 1;
             u.f.kb->injectBeforeBtAck(0x83, 1, eraseAck);
@@ -118,6 +144,12 @@ private slots:
                  u.image.mid(skip) + QByteArray(blocks * 48 - (size - skip), char(0xFF)));
         // The module checks each frame's sum and block number itself; none more than the blocks went out.
         QCOMPARE(u.frames(softDevice ? 0x84 : 0x83), blocks);
+
+        // The window's next step, the switch to the application: accepted, and it left only after every
+        // frame was answered.
+        u.f.usb->setReadingEnabled(true);
+        QCOMPARE(u.f.device->_bt_boot_app(), DeviceResult::Ok);
+        QVERIFY(switchFollowsEveryAcknowledgement(u.f.kb->log()));
     }
 
     void failureEndsTheUploadOnce_data()
@@ -138,6 +170,9 @@ private slots:
         QTest::addRow("application block acknowledged as SoftDevice data") << 11 << Signals{{0x83, -5}};
         QTest::addRow("SoftDevice erase acknowledged as the application's") << 12 << Signals{{0x82, -5}};
         QTest::addRow("doubled acknowledgement, last block rejected") << 13 << Signals{{0x83, 5}};
+        QTest::addRow("acknowledgement doubled after the next frame, last block rejected")
+            << 14 << Signals{{0x83, 3}};
+        QTest::addRow("last block's rejection waiting behind a doubled acknowledgement") << 15 << Signals{{0x83, 3}};
     }
     void failureEndsTheUploadOnce()
     {
@@ -163,9 +198,19 @@ private slots:
             u.f.kb->doubleBtAck(0x83, 2);
             u.f.kb->rejectBtFrame(0x83, 7, 5);
             break;
+        case 14: // the copy taken for block 3's: the last block's rejection comes after the count is complete
+            u.f.kb->doubleBtAckLate(0x83, 2);
+            u.f.kb->rejectBtFrame(0x83, 7, 3);
+            u.f.kb->setBtAckDelay(100);
+            u.thread.setAckTimeouts(timescale::ms(1500), timescale::ms(1500));
+            break;
+        case 15: // block 6's copy and block 7's rejection both wait when the copy is read
+            u.f.kb->doubleBtAckLate(0x83, 6);
+            u.f.kb->rejectBtFrame(0x83, 7, 3);
+            break;
         }
         // The unplug case keeps the long deadline (only the read failure may end it), the late one too.
-        if (fault != 5 && fault != 8)
+        if (fault != 5 && fault != 8 && fault != 14)
             u.thread.setAckTimeouts(ShortAck, ShortAck);
         const int before = u.f.kb->writes();
         QElapsedTimer clock;

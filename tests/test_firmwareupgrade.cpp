@@ -286,6 +286,10 @@ private slots:
         QTest::addRow("unplugged, Bluetooth upload") << 3 << "au" << "ErrorCode: WriteAppFlashErr: -3" + Blanks;
         QTest::addRow("disconnect reported before the thread") << 4 << "au" << UpgradeFailed;
         QTest::addRow("unplugged, USB upload") << 5 << "u" << UpgradeFailed;
+        QTest::addRow("acknowledgement doubled after the next frame, last block rejected")
+            << 6 << "a" << "ErrorCode: WriteAppFlashErr: 3" + Blanks;
+        QTest::addRow("last block's rejection while the switch to the application waits")
+            << 7 << "a" << "ErrorCode: WriteAppFlashErr: 3" + Blanks;
     }
     void errorsEndTheUpgradeAndDropTheRest()
     {
@@ -306,6 +310,18 @@ private slots:
         case 3: kb->unplugAtWrite(10); break;
         case 4: kb->setBtEraseDelay(3000); break;
         case 5: bl->unplugAtWrite(5); break;
+        case 6: // 960 bytes: 20 blocks; the copy is taken for block 3's
+            kb->doubleBtAckLate(0x83, 2);
+            kb->rejectBtFrame(0x83, 20, 3);
+            kb->setBtAckDelay(100);
+            break;
+        case 7: {
+            QByteArray rejection = report(0xB0, 0xDF, 0x83);
+            rejection[9] = 1;
+            rejection[12] = 3;
+            kb->injectBeforeBtAck(0x85, 1, rejection);
+            break;
+        }
         }
         w->updateSlot(m_folder->path());
         if (fault == 4) {

@@ -86,9 +86,15 @@ uint32_t Device::btStep(uint8_t sub, uint16_t length, const char* label, uint8_t
     uint8_t frame[FrameSize];
     controlFrame(frame, sub);
     // Only a reply naming this step answers it: an upload frame's acknowledgement left over (a doubled
-    // one) is dropped by the core, logged, and the wait goes on.
-    const ReplyFilter namesStep = [sub](const uint8_t* r) { return r[8] == sub; };
-    const uint32_t e = request(GroupBt, CmdUpgrade, length, 0, frame, UpgradeTimeout::BtStep, reply, namesStep);
+    // one) is dropped by the core, logged, and the wait goes on. A rejection of an image frame that
+    // comes while the switch to the application waits answers it, though: the image failed, and the
+    // step's caller tells that frame's error.
+    const bool afterImage = sub == 0x85;
+    const ReplyFilter answers = [sub, afterImage](const uint8_t* r) {
+        const bool imageFrame = r[8] >= 0x81 && r[8] <= 0x84;
+        return r[8] == sub || (afterImage && imageFrame && !(r[9] == 1 && r[12] == 0));
+    };
+    const uint32_t e = request(GroupBt, CmdUpgrade, length, 0, frame, UpgradeTimeout::BtStep, reply, answers);
     if (e != DeviceResult::Ok)
         return e;
     qDebug() << label;
@@ -233,7 +239,10 @@ uint32_t Device::_bt_app_bin_data()
     if (m_btSendByte > m_btFileSize)
         return DeviceResult::WriteFailed;
     qDebug() << "dfu success....";
-    _bt_boot_app();
+    // The module's application did not start (or a block was rejected after all): no success.
+    const uint32_t booted = _bt_boot_app();
+    if (booted != DeviceResult::Ok)
+        return booted;
     const qint64 s = clock.elapsed() / 1000;
     qDebug() << "升级完成=" << m_btBlock;
     qDebug() << "发送总耗时：" << s / 60 << "分" << s % 60 << "秒";

@@ -39,16 +39,20 @@ void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
 {
     m_deadline = 0;
     m_outstanding = 0;
+    m_settling = false;
     m_pace.stop();
     m_image = image;
     m_size = image ? size : 0;
     m_sent = 0;
     m_block = 1;
+    m_acks = 0;
+    m_extraAcks = 0;
 }
 
 void updateDFUBtThread::setRunning(bool on)
 {
     if (!on) {
+        m_settling = false;
         m_deadline = 0;
         m_outstanding = 0;
         m_pace.stop();
@@ -162,8 +166,7 @@ void updateDFUBtThread::bt_app_bin_data()
 {
     if (m_sent == m_size) {
         qDebug() << __LINE__ << "dfu success....";
-        setRunning(false);
-        emit emitUpdateDfuFinished();
+        endImage();
     } else if (m_sent > m_size) {
         qDebug() << "dfu err app==" << m_sent;
     } else {
@@ -176,14 +179,38 @@ uint32_t updateDFUBtThread::bt_sd_bin_data()
     const uint64_t pos = uint64_t(m_sent) + SoftDeviceSkip;
     if (pos == m_size) {
         qDebug() << __LINE__ << "dfu sd success....";
-        setRunning(false);
-        emit emitUpdateDfuFinished();
+        endImage();
     } else if (pos > m_size) {
         qDebug() << "dfu err sd==" << m_sent;
     } else {
         return uint32_t(sendBlock(0x84, uint32_t(pos)));
     }
     return 0;
+}
+
+void updateDFUBtThread::endImage()
+{
+    // The reply names no block: an acknowledgement the module doubled, and that came after the next
+    // frame went out, counts for that frame, and the last frame's own (a rejection, perhaps) is then
+    // still on its way when the count is complete. It can only be taken for another data frame's, so
+    // with two of them or more the image ends once the last frame's deadline has passed.
+    const uint32_t dataFrames = m_block - 1;
+    if (dataFrames < 2 || m_lastFrameDeadline == 0) {
+        finishImage();
+        return;
+    }
+    m_pace.stop();
+    m_settling = true;
+    m_outstanding = m_dataSub.load();
+    m_deadline = m_lastFrameDeadline;
+}
+
+void updateDFUBtThread::finishImage()
+{
+    qDebug("image of %u frames ended: %u acknowledgements taken, %u more ignored", unsigned(m_block),
+           unsigned(m_acks), unsigned(m_extraAcks));
+    setRunning(false);
+    emit emitUpdateDfuFinished();
 }
 
 void updateDFUBtThread::ErrorMessage(uint8_t* report, int length)
@@ -197,16 +224,27 @@ void updateDFUBtThread::ErrorMessage(uint8_t* report, int length)
     }
 }
 
-void updateDFUBtThread::dropWaitingReports()
+bool updateDFUBtThread::dropWaitingReports()
 {
     uint8_t buffer[65];
     for (int i = 0; i < MaxDropped && m_usb; ++i) {
         std::memset(buffer, 0, sizeof buffer);
-        if (m_usb->read_timeout(buffer, sizeof buffer, 0) <= 0)
-            return; // a failed read fails again in the loop, which tells it
+        const int n = m_usb->read_timeout(buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true; // a failed read fails again in the loop, which tells it
+        if (n >= 13 && buffer[0] == GroupBt) {
+            // Whichever frame a rejection answers, the image failed: it is never dropped.
+            if (buffer[9] != 1 || buffer[12] != 0) {
+                setRunning(false);
+                ErrorMessage(buffer, n);
+                return false;
+            }
+            ++m_extraAcks;
+        }
         qDebug("report %02x %02x %02x, status %02x, came before the next frame went out: ignored", buffer[0],
                buffer[8], buffer[9], buffer[12]);
     }
+    return true;
 }
 
 bool updateDFUBtThread::acknowledges(const uint8_t* report, int length, uint8_t frame)
@@ -217,6 +255,7 @@ bool updateDFUBtThread::acknowledges(const uint8_t* report, int length, uint8_t 
         return true;
     if (upgradeReply && report[8] != frame && success) {
         if (report[8] == m_lastAccepted) { // the frame before, acknowledged once more
+            ++m_extraAcks;
             qDebug("acknowledgement of frame %02x again while %02x is in flight: ignored", report[8], frame);
             return false;
         }
@@ -243,12 +282,22 @@ uint32_t updateDFUBtThread::DfuReceiveCmd(uint8_t* report, int length)
         qDebug("report %02x %02x while no frame is in flight: ignored", report[0], length >= 9 ? report[8] : 0);
         return 0;
     }
+    if (m_settling) {
+        // The image is complete by the count; one more acknowledgement is a doubled one, a rejection
+        // still fails it (acknowledges tells that).
+        if (acknowledges(report, length, frame))
+            ++m_extraAcks; // counted, and told once as the image ends
+        return 0;
+    }
     if (!acknowledges(report, length, frame))
         return 0;
+    m_lastFrameDeadline = m_deadline;
     m_deadline = 0;
     m_outstanding = 0;
     m_lastAccepted = frame;
-    dropWaitingReports();
+    ++m_acks;
+    if (!dropWaitingReports())
+        return 0;
     if (frame == 0x85) {
         setRunning(false);
         return 0;
@@ -285,6 +334,10 @@ void updateDFUBtThread::run()
             const qint64 now = nowMs();
             const qint64 left = deadline - now;
             if (left <= 0) {
+                if (m_settling) { // no frame's acknowledgement is owed any more
+                    finishImage();
+                    continue;
+                }
                 if (paceDeadline != 0 && paceDeadline <= now)
                     qWarning().noquote() << "Bluetooth upload too slow, given up:" << m_pace.describe(now);
                 else

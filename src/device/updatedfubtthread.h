@@ -61,8 +61,13 @@ private:
     void fail(int step, int code);
     int sendBlock(uint8_t sub, uint32_t pos);
     // Reads what is already waiting and drops it: a report that came before the next frame went out
-    // cannot answer it (a doubled acknowledgement, most often). The thread of the upload only.
-    void dropWaitingReports();
+    // cannot answer it (a doubled acknowledgement, most often). A rejection among them fails the image
+    // instead, and the result is false. The thread of the upload only.
+    bool dropWaitingReports();
+    // The image's bytes are all acknowledged, as far as the count of acknowledgements tells: the image
+    // ends now, or once no frame's own acknowledgement can still be on its way.
+    void endImage();
+    void finishImage();
     // Judges a report while `frame` is in flight; true when it is that frame's acknowledgement.
     bool acknowledges(const uint8_t* report, int length, uint8_t frame);
 
@@ -75,6 +80,11 @@ private:
     std::atomic<uint8_t> m_outstanding{0}; // sub-command of the frame awaiting its acknowledgement; 0 none
     std::atomic<uint8_t> m_dataSub{0x83};  // the image's data frames: 0x83 application, 0x84 SoftDevice
     uint8_t m_lastAccepted = 0;            // sub-command of the frame acknowledged last (the thread's)
+    // The image's end waits for the last frame's deadline; meanwhile every report is still judged.
+    std::atomic<bool> m_settling{false};
+    qint64 m_lastFrameDeadline = 0;        // of the frame acknowledged last (the thread's)
+    uint32_t m_acks = 0;                   // acknowledgements taken for the image's frames (the thread's)
+    uint32_t m_extraAcks = 0;              // and those beyond them, ignored (the thread's)
     UploadPace m_pace;                      // from an image's first data frame to its end
     std::atomic<qint64> m_deadline{0};     // monotonic ms; 0 while no frame is outstanding
     std::atomic<int> m_ackMs;
