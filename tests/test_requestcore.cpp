@@ -78,6 +78,20 @@ private slots:
                      (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}), timescale::ms(10000));
     }
 
+    // Reports that come during a request's wait and do not answer it are dropped: the first is logged,
+    // the others counted in one line when the request ends.
+    void reportsThatDoNotAnswerAreCounted()
+    {
+        for (int i = 0; i < 20; ++i)
+            f->kb->injectBeforeBtAck(0x00, 1, report(0x20, 0x10, uint8_t(i)));
+        logrecorder::start();
+        QCOMPARE(ask(0xB0, 0xDF, replyWait()), DeviceResult::Ok);
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(lines.filter(QStringLiteral("dropped a report that does not answer b0/df")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("19 more reports that do not answer b0/df were dropped")).size(), 1);
+    }
+
     // Notifications passed on and not yet handled: past the bound (more for recorded frames, so a whole
     // recording fits) they are dropped and counted, not logged; the drops are told once, however slowly
     // places free up.
@@ -112,6 +126,37 @@ private slots:
         logrecorder::stop();
         QCOMPARE(lines.filter(QStringLiteral("wait to be handled")).size(), 1);
         QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
+    }
+
+    // A chattering keyboard's reports are logged as counts: the first few that differ from the one
+    // before are logged whole, one line each; the rest are told in one line, a run of one report as before.
+    void unrequestedReportsAreLoggedAsCounts_data()
+    {
+        QTest::addColumn<int>("kinds"); // reports cycle through this many different ones
+        QTest::addColumn<QString>("counted");
+        QTest::newRow("one report, again and again") << 1 << "the report above came 4999 more times";
+        QTest::newRow("two reports in turn") << 2 << "4992 more unrequested reports came within";
+        QTest::newRow("every report another") << 5000 << "4992 more unrequested reports came within";
+    }
+    void unrequestedReportsAreLoggedAsCounts()
+    {
+        QFETCH(int, kinds);
+        QFETCH(QString, counted);
+        logrecorder::start();
+        {
+            Device d(nullptr, nullptr, nullptr, nullptr);
+            for (int i = 0; i < 5000; ++i) {
+                QByteArray r = report(0xF0, 0x21, 1);
+                r[4] = char(i % kinds);
+                r[5] = char((i % kinds) >> 8);
+                d.recvCmdSlot(r);
+            }
+        }
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), kinds == 1 ? 1 : 8);
+        QCOMPARE(lines.filter(counted).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("the report above came")).size(), kinds == 1 ? 1 : 0);
     }
 
     void unplugDuringARequestEndsItAtOnce() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(true); }
