@@ -98,12 +98,15 @@ private slots:
     void notificationsWaitingToBeHandledAreBounded_data()
     {
         QTest::addColumn<uint8_t>("command");
-        QTest::addColumn<int>("handledEvery"); // past the bound, one is handled every so many reports
+        // past the bound, one is handled every so many reports; -1: 600 at once every 1000 reports
+        QTest::addColumn<int>("handledEvery");
         QTest::addColumn<int>("passedOn");
         const int bound = Device::MaxNotificationsInFlight;
         QTest::newRow("lock states") << uint8_t(0x21) << 0 << bound;
         QTest::newRow("recorded frames") << uint8_t(0x50) << 0 << bound + Usb::RecordingRoom;
         QTest::newRow("lock states, handled slowly meanwhile") << uint8_t(0x21) << 2 << bound + (20000 - bound) / 2;
+        // The wait swings from its bound to under half and back, 18 times: still told once.
+        QTest::newRow("lock states, handled in bursts") << uint8_t(0x21) << -1 << bound + 18 * 600;
     }
     void notificationsWaitingToBeHandledAreBounded()
     {
@@ -119,12 +122,15 @@ private slots:
                 d.recvCmdSlot(report(0xF0, command, 1));
                 if (handledEvery > 0 && i >= Device::MaxNotificationsInFlight && i % handledEvery == 0)
                     d.notificationHandled();
+                for (int k = 0; handledEvery < 0 && i >= 2000 && i % 1000 == 0 && k < 600; ++k)
+                    d.notificationHandled();
             }
             QCOMPARE(notified.count(), passedOn);
         }
         const QStringList lines = logrecorder::lines();
         logrecorder::stop();
         QCOMPARE(lines.filter(QStringLiteral("wait to be handled")).size(), 1);
+        QVERIFY(lines.filter(QStringLiteral("handled again")).size() <= 1);
         QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
     }
 

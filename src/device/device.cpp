@@ -26,6 +26,8 @@ Device::~Device()
 {
     logRepeats();
     logUnlogged(nowMs());
+    if (m_droppedNotifications > 0)
+        qWarning("%d notifications were dropped since that was last told", m_droppedNotifications);
 }
 
 void Device::logRepeats()
@@ -52,14 +54,22 @@ bool Device::admitNotification(const QByteArray& report)
     const bool frame = report.size() > 1 && uint8_t(report.at(1)) == 0x50;
     const int waiting = m_notificationsInFlight.load();
     if (waiting >= MaxNotificationsInFlight + (frame ? Usb::RecordingRoom : 0)) {
-        if (m_droppedNotifications++ == 0)
+        ++m_droppedNotifications;
+        // A swing within the span of the last line is only counted, into the next "handled again".
+        const qint64 now = nowMs();
+        if (!m_notificationsWaitSaid
+            && (m_notificationsWaitSaidAtMs == 0 || now - m_notificationsWaitSaidAtMs >= ReportLogSpanMs)) {
             qWarning("%d notifications wait to be handled: later ones are dropped", waiting);
+            m_notificationsWaitSaid = true;
+            m_notificationsWaitSaidAtMs = now;
+        }
         return false;
     }
     // Told once the wait has shrunk to half the bound, not at every single place that frees up.
-    if (m_droppedNotifications > 0 && waiting <= MaxNotificationsInFlight / 2) {
+    if (m_notificationsWaitSaid && waiting <= MaxNotificationsInFlight / 2) {
         qWarning("notifications are handled again; %d were dropped", m_droppedNotifications);
         m_droppedNotifications = 0;
+        m_notificationsWaitSaid = false;
     }
     ++m_notificationsInFlight;
     return true;

@@ -247,6 +247,9 @@ private:
     std::atomic<bool> m_countInFlight{false};
     std::atomic<int> m_notificationsInFlight{0};
     int m_droppedNotifications = 0; // device thread only
+    // As the transport's backlog: the pair of lines about the wait is said at most once a span.
+    bool m_notificationsWaitSaid = false;
+    qint64 m_notificationsWaitSaidAtMs = 0;
     QWaitCondition* m_cond;
     QMutex* m_mutex;
     bool* m_waitFlag;
