@@ -51,8 +51,8 @@ void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
 void updateDFUBtThread::setRunning(bool on)
 {
     if (!on && m_running && (m_framesWritten > 0 || m_ignoredReports > 0))
-        qInfo("Bluetooth upload of an image ended: %d frames written, %u of %u bytes sent, %d reports ignored",
-              m_framesWritten.load(), m_sent, m_size, m_ignoredReports.load());
+        qInfo("Bluetooth upload of an image ended: %d frames written for %u bytes, %d reports ignored",
+              m_framesWritten.load(), m_size, m_ignoredReports.load());
     if (!on) {
         m_deadline = 0;
         m_outstanding = 0;
