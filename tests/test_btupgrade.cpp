@@ -1,6 +1,7 @@
 // Bluetooth module upload through the emulated keyboard: frames, sums, block order and how it ends.
 #include "device/updatedfubtthread.h"
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "wire.h"
 #include "timescale.h"
 
@@ -82,7 +83,8 @@ private slots:
         // 1, 2: before block 2's acknowledgement a notification, an echo with byte 1 not 0xDF; 3: an application first;
         // 4: block 2's acknowledgement doubled; 5: every report 100 ms (the slowest working pace) and half the bound;
         // 6: the erase's acknowledgement again, while block 1 is in flight; 7: block 2's acknowledgement
-        // again once block 3 went out, every acknowledgement 400 ms late
+        // again once block 3 went out, every acknowledgement 400 ms late; 8: every block's acknowledgement
+        // doubled: the ignored reports are counted, not each logged
         QTest::addColumn<int>("before");
         for (int size : {48, 96, 100})
             QTest::addRow("application %d", size) << false << size << 0;
@@ -96,6 +98,7 @@ private slots:
         QTest::addRow("erase acknowledged again during block 1: ignored") << false << 300 << 6;
         QTest::addRow("acknowledgement doubled after the next frame: the image ends after the last block's own")
             << false << 300 << 7;
+        QTest::addRow("every acknowledgement doubled") << false << 960 << 8;
     }
     void imageArrivesInSummedBlocks()
     {
@@ -123,15 +126,28 @@ private slots:
             u.f.kb->setReportDelay(100);
             u.thread.setPaceBound(8, timescale::ms(UploadPace::SlowestAckMs / 2));
         }
-        else if (before == 3) { // the main window's next-image step: the same thread goes on
+        else if (before == 8) {
+            for (int nth = 1; nth <= 20; ++nth)
+                u.f.kb->doubleBtAck(0x83, nth);
+        } else if (before == 3) { // the main window's next-image step: the same thread goes on
             u.send(100, false);
             QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
             QVERIFY(u.thread.isRunning());
             u.finished.clear();
         }
+        logrecorder::start();
         u.send(size, softDevice);
         QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(20000));
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
         QCOMPARE(u.errors.count(), 0);
+        // The frames are counted in one line when the image ends; of the reports ignored meanwhile only
+        // the first few are logged themselves.
+        const QStringList ended = lines.filter(QStringLiteral("Bluetooth upload of an image ended"));
+        QCOMPARE(ended.size(), 1);
+        QVERIFY2(lines.filter(QStringLiteral(": ignored")).size() <= 4, qPrintable(lines.join(QLatin1Char('\n'))));
+        if (before == 8)
+            QVERIFY2(!ended.first().endsWith(QLatin1String(" 0 reports ignored")), qPrintable(ended.first()));
         // Every acknowledgement was read by the time the image ended: nothing is left for the next step
         // (the start frame) to take as its reply. The thread reads nothing once the image ended.
         uint8_t left[65];

@@ -202,6 +202,9 @@ private slots:
         QVERIFY2(m_memoryGrowth < MemorySlack, qPrintable(QString::number(m_memoryGrowth)));
         QVERIFY(m_elapsedMs < timescale::ms(20000));
         verifyOutcome(completes, mode, link, body, TooLarge);
+        // The body's chunks are not logged one by one; a whole file is, once, with its size.
+        QVERIFY(logrecorder::lines().filter(QStringLiteral("downloadUpdateFile=")).size() <= 3);
+        QVERIFY(!completes || logged(link, {QStringLiteral("downloaded"), QString::number(body) + " bytes"}));
         // Refused on the header alone whenever a length over the limit is announced.
         const QString limit = QString::number(DownloadFile::sizeLimit(mode));
         QVERIFY(completes || logged(link, announced < 0 ? QStringList{limit, "body"}

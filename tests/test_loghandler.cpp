@@ -181,7 +181,7 @@ private slots:
         LogHandler::instance()->release();
 
         const QString text = log();
-        const int said = text.count(QStringLiteral("nothing more is logged to it today"));
+        const int said = text.count(QStringLiteral("reached its bound of"));
         if (earlierBytes >= bound) {
             QCOMPARE(text, QString(earlierBytes, QLatin1Char('e')));
         } else if (earlierBytes + lines * 100 < bound) {
@@ -190,11 +190,85 @@ private slots:
         } else {
             QVERIFY2(text.size() <= bound + 200 && text.size() > bound - 200, qPrintable(QString::number(text.size())));
             QCOMPARE(said, 1);
-            QVERIFY(text.endsWith(QStringLiteral("reached its bound of %1 bytes; nothing more is logged to it today\n")
-                                      .arg(bound)));
+            QVERIFY(text.endsWith(QStringLiteral("this day's file reached its bound of %1 bytes today; from here on "
+                                                 "only warnings, errors and outcomes go there, within %2 bytes more\n")
+                                      .arg(bound)
+                                      .arg(LogHandler::DayFileReserve)));
         }
         if (nextDay)
             QVERIFY(log(Morning.date().addDays(1)).endsWith(QStringLiteral("the next day\n")));
+    }
+
+    // Past the bound warnings, errors and outcomes (Info) still go in, into a reserve; ordinary lines do
+    // not. When the reserve is used up as well one last line says so, and nothing goes in after it.
+    void reservedLinesGoOnPastTheBound_data()
+    {
+        QTest::addColumn<int>("earlierBytes"); // left by an earlier run; else debug lines fill the bound
+        QTest::addColumn<int>("level");        // of the lines after the bound
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("reserveUsedUp");
+        QTest::newRow("a few warnings") << 0 << int(QtWarningMsg) << 5 << false;
+        QTest::newRow("a few errors") << 0 << int(QtCriticalMsg) << 5 << false;
+        QTest::newRow("a few outcomes") << 0 << int(QtInfoMsg) << 5 << false;
+        QTest::newRow("an earlier run reached the bound") << 4096 << int(QtWarningMsg) << 5 << false;
+        QTest::newRow("a flood of warnings") << 0 << int(QtWarningMsg) << 500 << true;
+        QTest::newRow("a flood of outcomes after an earlier run") << 4096 << int(QtInfoMsg) << 500 << true;
+    }
+    void reservedLinesGoOnPastTheBound()
+    {
+        QFETCH(int, earlierBytes);
+        QFETCH(int, level);
+        QFETCH(int, lines);
+        QFETCH(bool, reserveUsedUp);
+        const int bound = 4096, reserve = 1024;
+        LogHandler::setDayFileBound(bound, reserve);
+        if (earlierBytes > 0)
+            QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"), QByteArray(earlierBytes - 1, 'e') + '\n'));
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; earlierBytes == 0 && i < 100; ++i)
+            qDebug("line %d %s", i, QByteArray(60, 'x').constData());
+        const QMessageLogContext here(__FILE__, __LINE__, nullptr, "default");
+        for (int i = 0; i < lines; ++i) {
+            qt_message_output(QtMsgType(level), here, QStringLiteral("kept %1 %2").arg(i).arg(QString(60, 'k')));
+            qDebug("ordinary after %d", i);
+        }
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        QCOMPARE(text.count(QLatin1String("ordinary after")), 0);
+        // An earlier run said it already.
+        QCOMPARE(text.count(QLatin1String("reached its bound of")), earlierBytes > 0 ? 0 : 1);
+        const int kept = text.count(QLatin1String("kept "));
+        const QString last = QStringLiteral("used up the room kept for warnings, errors and outcomes as well; "
+                                            "nothing more is logged there today\n");
+        if (!reserveUsedUp) {
+            QCOMPARE(kept, lines);
+            QCOMPARE(text.count(QLatin1String("used up the room")), 0);
+            QVERIFY2(text.endsWith(QStringLiteral("kept %1 %2\n").arg(lines - 1).arg(QString(60, 'k'))), qPrintable(text));
+        } else {
+            // About reserve / 100 lines, then the one line saying so.
+            QVERIFY2(kept >= 5 && kept <= 10, qPrintable(QString::number(kept)));
+            QCOMPARE(text.count(QLatin1String("used up the room")), 1);
+            QVERIFY2(text.endsWith(last), qPrintable(text.right(300)));
+            QVERIFY(text.size() <= bound + reserve + 200);
+        }
+    }
+
+    // Standard output takes what the file takes: ordinary lines up to the bound, one line saying so,
+    // then warnings and outcomes up to the reserve and one last line.
+    void standardOutputIsBoundedLikeTheFile()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--flood-child"), m_dir->path()});
+        QVERIFY(child.waitForFinished(timescale::ms(30000)));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QVERIFY2(out.size() <= 4096 + 1024 + 300, qPrintable(QString::number(out.size())));
+        QCOMPARE(out.count(QLatin1String("standard output reached its bound of 4096 bytes")), 1);
+        QCOMPARE(out.count(QLatin1String("standard output used up the room")), 1);
+        QVERIFY(out.contains(QLatin1String("ordinary 0 ")) && !out.contains(QLatin1String("ordinary 199 ")));
+        QVERIFY(out.contains(QLatin1String("warning 0 ")) && !out.contains(QLatin1String("warning 199 ")));
+        QVERIFY(out.endsWith(QLatin1String("nothing more is logged there today\n")));
     }
 
     void fourThreadsWriteWholeLines()
@@ -257,6 +331,17 @@ int main(int argc, char** argv)
         LogHandler::instance()->installMessageHandler();
         qDebug("an ordinary line first");
         qFatal("last words");
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--flood-child") == 0) { // the child of standardOutputIsBoundedLikeTheFile
+        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
+        LogHandler::setDayFileBound(4096, 1024);
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; i < 200; ++i)
+            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+        for (int i = 0; i < 200; ++i)
+            qWarning("warning %d %s", i, QByteArray(60, 'w').constData());
+        LogHandler::instance()->release();
+        return 0;
     }
     LogHandlerFile test;
     return QTest::qExec(&test, argc, argv);

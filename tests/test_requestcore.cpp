@@ -78,18 +78,35 @@ private slots:
                      (QList<QVariantList>{{report(0xF0, 0x21, 9)}, {report(0xF0, 0x60, 5)}}), timescale::ms(10000));
     }
 
+    // Reports that come during a request's wait and do not answer it are dropped: the first is logged,
+    // the others counted in one line when the request ends.
+    void reportsThatDoNotAnswerAreCounted()
+    {
+        for (int i = 0; i < 20; ++i)
+            f->kb->injectBeforeBtAck(0x00, 1, report(0x20, 0x10, uint8_t(i)));
+        logrecorder::start();
+        QCOMPARE(ask(0xB0, 0xDF, replyWait()), DeviceResult::Ok);
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(lines.filter(QStringLiteral("dropped a report that does not answer b0/df")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("19 more reports that do not answer b0/df were dropped")).size(), 1);
+    }
+
     // Notifications passed on and not yet handled: past the bound (more for recorded frames, so a whole
     // recording fits) they are dropped and counted, not logged; the drops are told once, however slowly
     // places free up.
     void notificationsWaitingToBeHandledAreBounded_data()
     {
         QTest::addColumn<uint8_t>("command");
-        QTest::addColumn<int>("handledEvery"); // past the bound, one is handled every so many reports
+        // past the bound, one is handled every so many reports; -1: 600 at once every 1000 reports
+        QTest::addColumn<int>("handledEvery");
         QTest::addColumn<int>("passedOn");
         const int bound = Device::MaxNotificationsInFlight;
         QTest::newRow("lock states") << uint8_t(0x21) << 0 << bound;
         QTest::newRow("recorded frames") << uint8_t(0x50) << 0 << bound + Usb::RecordingRoom;
         QTest::newRow("lock states, handled slowly meanwhile") << uint8_t(0x21) << 2 << bound + (20000 - bound) / 2;
+        // The wait swings from its bound to under half and back, 18 times: still told once.
+        QTest::newRow("lock states, handled in bursts") << uint8_t(0x21) << -1 << bound + 18 * 600;
     }
     void notificationsWaitingToBeHandledAreBounded()
     {
@@ -105,13 +122,47 @@ private slots:
                 d.recvCmdSlot(report(0xF0, command, 1));
                 if (handledEvery > 0 && i >= Device::MaxNotificationsInFlight && i % handledEvery == 0)
                     d.notificationHandled();
+                for (int k = 0; handledEvery < 0 && i >= 2000 && i % 1000 == 0 && k < 600; ++k)
+                    d.notificationHandled();
             }
             QCOMPARE(notified.count(), passedOn);
         }
         const QStringList lines = logrecorder::lines();
         logrecorder::stop();
         QCOMPARE(lines.filter(QStringLiteral("wait to be handled")).size(), 1);
+        QVERIFY(lines.filter(QStringLiteral("handled again")).size() <= 1);
         QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
+    }
+
+    // A chattering keyboard's reports are logged as counts: the first few that differ from the one
+    // before are logged whole, one line each; the rest are told in one line, a run of one report as before.
+    void unrequestedReportsAreLoggedAsCounts_data()
+    {
+        QTest::addColumn<int>("kinds"); // reports cycle through this many different ones
+        QTest::addColumn<QString>("counted");
+        QTest::newRow("one report, again and again") << 1 << "the report above came 4999 more times";
+        QTest::newRow("two reports in turn") << 2 << "4992 more unrequested reports came within";
+        QTest::newRow("every report another") << 5000 << "4992 more unrequested reports came within";
+    }
+    void unrequestedReportsAreLoggedAsCounts()
+    {
+        QFETCH(int, kinds);
+        QFETCH(QString, counted);
+        logrecorder::start();
+        {
+            Device d(nullptr, nullptr, nullptr, nullptr);
+            for (int i = 0; i < 5000; ++i) {
+                QByteArray r = report(0xF0, 0x21, 1);
+                r[4] = char(i % kinds);
+                r[5] = char((i % kinds) >> 8);
+                d.recvCmdSlot(r);
+            }
+        }
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
+        QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), kinds == 1 ? 1 : 8);
+        QCOMPARE(lines.filter(counted).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("the report above came")).size(), kinds == 1 ? 1 : 0);
     }
 
     void unplugDuringARequestEndsItAtOnce() { waitingRequestEndsAtOnceAndNoneIsWrittenAfter(true); }

@@ -167,6 +167,65 @@ private slots:
                  QStringList(QStringLiteral("the report above came %1 more times").arg(delivered - 1)));
     }
 
+    // A backlog that swings at its bound (places freed, reports in, the next dropped) is told once as
+    // full and once as having room again, with the drops, not at every swing: neither when it swings
+    // by one place, nor when it empties to half and fills again within seconds.
+    void backlogSwingsAreToldOnce_data()
+    {
+        QTest::addColumn<int>("freed"); // places freed at each swing
+        QTest::addColumn<int>("swings");
+        QTest::newRow("by one place") << 1 << 100;
+        QTest::newRow("to half and back") << Usb::MaxBacklog / 2 + 1 << 5;
+    }
+    void backlogSwingsAreToldOnce()
+    {
+        QFETCH(int, freed);
+        QFETCH(int, swings);
+        static QMutex linesMutex;
+        static QStringList lines;
+        lines.clear();
+        struct Capture {
+            QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+                QMutexLocker lock(&linesMutex);
+                lines << m;
+            });
+            ~Capture() { qInstallMessageHandler(previous); }
+        } capture;
+        QVERIFY(f->open());
+        int received = 0;
+        QObject sink;
+        connect(f->usb, &Usb::emitRecvCmd, &sink, [&received] { ++received; });
+        const QByteArray flooded = report(0xF0, 0x21, 1);
+        const int first = Usb::MaxBacklog + 10;
+        QCOMPARE(f->kb->flood(flooded, first), first);
+        // Without handling events: only the places freed here leave the backlog.
+        QDeadlineTimer readAll(timescale::ms(20000));
+        auto readUpTo = [&](int n) {
+            while (f->usb->backlog() + f->usb->droppedReports() < n && !readAll.hasExpired())
+                QThread::msleep(2);
+            return f->usb->backlog() + f->usb->droppedReports() == n;
+        };
+        QVERIFY(readUpTo(first));
+        for (int i = 0; i < swings; ++i) {
+            for (int k = 0; k < freed; ++k)
+                f->usb->reportHandled();
+            QCOMPARE(f->kb->flood(flooded, freed + 1), freed + 1);
+            QVERIFY(readUpTo(first + i + 1));
+        }
+        QCOMPARE(f->usb->droppedReports(), 10 + swings);
+        QTRY_COMPARE_WITH_TIMEOUT(received, Usb::MaxBacklog + swings * freed, timescale::ms(10000));
+        f->kb->inject(report(0xF0, 0x21, 2)); // finds the backlog emptied
+        QTRY_COMPARE_WITH_TIMEOUT(received, Usb::MaxBacklog + swings * freed + 1, timescale::ms(10000));
+        f->close();
+        QMutexLocker lock(&linesMutex);
+        QCOMPARE(lines.filter(QStringLiteral("report backlog full")).size(), 1);
+        const QStringList room = lines.filter(QStringLiteral("report backlog has room again"));
+        QCOMPARE(room.size(), 1);
+        // Told at the first swing that empties it to half, else once it is empty.
+        QCOMPARE(room.first(), QStringLiteral("report backlog has room again; %1 unrequested reports were dropped")
+                                   .arg(freed == 1 ? 10 + swings : 10));
+    }
+
     void disabledReadingLeavesReportsForTheBlockingRead()
     {
         QVERIFY(f->open());

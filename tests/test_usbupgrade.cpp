@@ -1,6 +1,7 @@
 // Firmware upload to the emulated USB bootloader: packets, acknowledgements, progress and how it ends.
 #include "device/device.h"
 #include "device/usb.h"
+#include "logrecorder.h"
 #include "simcontrol.h"
 #include "timescale.h"
 
@@ -78,9 +79,12 @@ private slots:
         Upload up;
         if (delayMs > 0)
             up.device->setDfuPaceBound(8, timescale::ms(UploadPace::SlowestAckMs / 2));
+        logrecorder::start();
         QVERIFY(up.start(size));
         QTRY_COMPARE_WITH_TIMEOUT(up.finished.count(), 1, timescale::ms(20000));
         QVERIFY(up.loopReturned(500));
+        const QStringList lines = logrecorder::lines();
+        logrecorder::stop();
         QCOMPARE(QList<int>({up.finished.count(), up.stopped.count()}), QList<int>({1, 0}));
         QCOMPARE(bl->image(), up.image);
         QVERIFY(bl->ran());
@@ -96,6 +100,12 @@ private slots:
         for (int k = 1; k <= dataPackets; ++k)
             progress << QVariantList{qMin(48 + 56 * k, size)};
         QCOMPARE(QList<QVariantList>(up.progress), progress);
+        // The packets are counted in one line at the end, not logged one by one, however large the image.
+        QCOMPARE(lines.filter(QStringLiteral("USB upload finished")),
+                 QStringList(QStringLiteral("USB upload finished: %1 packets written, %2 of %2 image bytes sent")
+                                 .arg(packets.size())
+                                 .arg(size)));
+        QVERIFY2(lines.size() <= 12, qPrintable(lines.mid(0, 20).join(QLatin1Char('\n'))));
     }
 
     void uploadEndsOnceOnAFaultAndQuietlyOnAStopRequest_data()

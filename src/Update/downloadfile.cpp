@@ -382,13 +382,14 @@ void DownloadFile::WriteUpgradeFile()
     QNetworkReply* reply = m_reply;
     if (!m_file || !reply || (sender() && sender() != reply))
         return;
-    qDebug() << __LINE__ << "downloadUpdateFile=" << reply->size() << m_file->isOpen();
+    // Once per file, not per chunk: the file's end is logged with its size.
+    if (m_received == 0)
+        qDebug() << __LINE__ << "downloadUpdateFile=" << reply->size() << m_file->isOpen();
     if (!writeAvailable()) {
         // Nothing more is taken: the transfer ends on the reply-error path.
         abandonTransfer(m_writeError);
         return;
     }
-    qDebug() << __LINE__ << "Write File getBusy==" << (g_overallVariate && g_overallVariate->getBusy());
 }
 
 QString DownloadFile::transferFault() const
@@ -439,6 +440,7 @@ void DownloadFile::upgradeFileDownloadFinished()
             return;
         }
         m_redirectCount = 0;
+        qInfo() << __LINE__ << "downloaded" << m_file->fileName() << m_received << "bytes";
         m_file->close();
         delete m_file;
         m_file = nullptr;
@@ -484,7 +486,7 @@ void DownloadFile::upgradeFileDownloadFinished()
 
 void DownloadFile::failTransfer(const QString& message)
 {
-    qDebug() << __LINE__ << "getDownloadMode=" << m_downloadMode;
+    qInfo() << __LINE__ << "download failed:" << message << "getDownloadMode=" << m_downloadMode;
     m_redirectCount = 0;
     // Removed before anyone hears of the failure: nothing truncated is ever passed on.
     removeTargetFile();

@@ -188,7 +188,7 @@ void DownloadFile::finishLinkList()
 {
     m_linkIndex = 0;
     const int mode = m_downloadMode;
-    qDebug() << __LINE__ << "所有文件下载完成" << "DownloadMode:" << mode;
+    qInfo() << __LINE__ << "所有文件下载完成" << "DownloadMode:" << mode;
     if (unsigned(mode) > unsigned(FirmwareFiles) || !g_overallVariate)
         return;
     overallVariate* hub = g_overallVariate;

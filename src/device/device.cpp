@@ -12,13 +12,7 @@
 #include <cstring>
 
 namespace {
-// Logs a report as eight lines of eight bytes.
-void logReport(const uint8_t* r, int size)
-{
-    for (int line = 0; line + 8 <= size && line < 64; line += 8)
-        qDebug("%02x-%02x-%02x-%02x-%02x-%02x-%02x-%02x", r[line], r[line + 1], r[line + 2], r[line + 3],
-               r[line + 4], r[line + 5], r[line + 6], r[line + 7]);
-}
+qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
 }
 
 std::atomic<const std::atomic<int>*> Device::s_outsideStops{nullptr};
@@ -31,6 +25,9 @@ Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
 Device::~Device()
 {
     logRepeats();
+    logUnlogged(nowMs());
+    if (m_droppedNotifications > 0)
+        qWarning("%d notifications were dropped since that was last told", m_droppedNotifications);
 }
 
 void Device::logRepeats()
@@ -40,6 +37,16 @@ void Device::logRepeats()
     m_repeats = 0;
 }
 
+void Device::logUnlogged(qint64 now)
+{
+    if (m_unlogged > 0)
+        qDebug("%d more unrequested reports came within %lld s; counted, not logged one by one", m_unlogged,
+               (now - m_firstUnloggedMs) / 1000 + 1);
+    m_unlogged = 0;
+    // What follows the count is logged whole, even when it equals the report logged before it.
+    m_lastLogged.clear();
+}
+
 bool Device::admitNotification(const QByteArray& report)
 {
     if (!m_countInFlight)
@@ -47,14 +54,22 @@ bool Device::admitNotification(const QByteArray& report)
     const bool frame = report.size() > 1 && uint8_t(report.at(1)) == 0x50;
     const int waiting = m_notificationsInFlight.load();
     if (waiting >= MaxNotificationsInFlight + (frame ? Usb::RecordingRoom : 0)) {
-        if (m_droppedNotifications++ == 0)
+        ++m_droppedNotifications;
+        // A swing within the span of the last line is only counted, into the next "handled again".
+        const qint64 now = nowMs();
+        if (!m_notificationsWaitSaid
+            && (m_notificationsWaitSaidAtMs == 0 || now - m_notificationsWaitSaidAtMs >= ReportLogSpanMs)) {
             qWarning("%d notifications wait to be handled: later ones are dropped", waiting);
+            m_notificationsWaitSaid = true;
+            m_notificationsWaitSaidAtMs = now;
+        }
         return false;
     }
     // Told once the wait has shrunk to half the bound, not at every single place that frees up.
-    if (m_droppedNotifications > 0 && waiting <= MaxNotificationsInFlight / 2) {
+    if (m_notificationsWaitSaid && waiting <= MaxNotificationsInFlight / 2) {
         qWarning("notifications are handled again; %d were dropped", m_droppedNotifications);
         m_droppedNotifications = 0;
+        m_notificationsWaitSaid = false;
     }
     ++m_notificationsInFlight;
     return true;
@@ -113,6 +128,15 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
 
     // Bluetooth upgrade acknowledgements do not echo the command byte.
     const bool groupOnly = group == 0xB0 && command == 0xDF;
+    struct DroppedCount {
+        uint8_t group, command;
+        int count = 0;
+        ~DroppedCount()
+        {
+            if (count > 1)
+                qDebug("%d more reports that do not answer %02x/%02x were dropped", count - 1, group, command);
+        }
+    } dropped{group, command};
     QDeadlineTimer deadline(timeoutMs);
     QByteArray r;
     for (;;) {
@@ -129,8 +153,10 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
                 releaseWait();
                 return DeviceResult::Ok;
             }
-            qDebug("dropped a report that does not answer %02x/%02x: %02x %02x %02x", group, command, p[0], p[1],
-                   p[2]);
+            // A keyboard may stream such reports for the whole wait: the first is logged, the rest counted.
+            if (dropped.count++ == 0)
+                qDebug("dropped a report that does not answer %02x/%02x: %02x %02x %02x", group, command, p[0],
+                       p[1], p[2]);
             continue;
         }
         if (outsideStops() != outsideStopsBefore) {
@@ -191,13 +217,24 @@ uint32_t Device::recvCmdSlot(QByteArray report)
     // A dropped notification is only counted: a fast keyboard would otherwise fill the log with them.
     if (notification && !admitNotification(report))
         return DeviceResult::Handled;
-    if (report == m_lastLogged) {
+    const qint64 now = nowMs();
+    if (m_logSpanStart == 0 || now - m_logSpanStart >= ReportLogSpanMs) {
+        logRepeats();
+        logUnlogged(now);
+        m_logSpanStart = now;
+        m_loggedInSpan = 0;
+    }
+    if (report == m_lastLogged && m_unlogged == 0) {
         ++m_repeats;
+    } else if (m_loggedInSpan < LoggedReportsPerSpan) {
+        logRepeats();
+        ++m_loggedInSpan;
+        qDebug("----------------- recvCmdSlot -------------------- %s", report.left(64).toHex('-').constData());
+        m_lastLogged = report;
     } else {
         logRepeats();
-        qDebug() << "----------------- recvCmdSlot --------------------";
-        logReport(p, report.size());
-        m_lastLogged = report;
+        if (m_unlogged++ == 0)
+            m_firstUnloggedMs = now;
     }
     if (notification)
         emit emitNotify(report);

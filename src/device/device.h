@@ -232,11 +232,24 @@ private:
     QByteArray m_lastLogged;
     int m_repeats = 0;
     void logRepeats();
+    // A chattering keyboard's reports are counted, not logged: in each span only the first few that
+    // differ from the one before are logged whole; the rest are told in one line when the span is over
+    // (at the first report after it, or when the device goes).
+    static constexpr int LoggedReportsPerSpan = 8;
+    static constexpr qint64 ReportLogSpanMs = 60000;
+    qint64 m_logSpanStart = 0;
+    qint64 m_firstUnloggedMs = 0;
+    int m_loggedInSpan = 0;
+    int m_unlogged = 0;
+    void logUnlogged(qint64 now);
     // Whether a notification may be passed on now; counts and logs the ones that may not.
     bool admitNotification(const QByteArray& report);
     std::atomic<bool> m_countInFlight{false};
     std::atomic<int> m_notificationsInFlight{0};
     int m_droppedNotifications = 0; // device thread only
+    // As the transport's backlog: the pair of lines about the wait is said at most once a span.
+    bool m_notificationsWaitSaid = false;
+    qint64 m_notificationsWaitSaidAtMs = 0;
     QWaitCondition* m_cond;
     QMutex* m_mutex;
     bool* m_waitFlag;
@@ -301,6 +314,7 @@ private:
     uint16_t m_dfuChecksum = 0;
     std::atomic<qint64> m_dfuDeadline{0}; // monotonic ms of the outstanding acknowledgement; 0 none
     std::atomic<int> m_dfuOutcome{DfuRunning};
+    std::atomic<uint32_t> m_dfuPackets{0}; // written this upload: logged once, when it ends
     std::atomic<int> m_dfuAckMs{5000};
     std::atomic<int> m_dfuEraseAckMs{30000};
     UploadPace m_dfuPace; // from the first data packet to the run packet

@@ -5,7 +5,6 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -40,12 +39,6 @@ void dataFrame(uint8_t frame[FrameSize], uint8_t sub, uint32_t block, const uint
 bool accepts(const uint8_t* r, uint8_t sub)
 {
     return r[0] == GroupBt && r[8] == sub && r[9] == 1 && r[12] == 0;
-}
-
-void printHex(const uint8_t* bytes, int n)
-{
-    for (int i = 0; i < n; ++i)
-        std::printf("%02x", bytes[i]);
 }
 }
 
@@ -97,11 +90,8 @@ uint32_t Device::btStep(uint8_t sub, uint16_t length, const char* label, uint8_t
     const uint32_t e = request(GroupBt, CmdUpgrade, length, 0, frame, UpgradeTimeout::BtStep, reply, answers);
     if (e != DeviceResult::Ok)
         return e;
-    qDebug() << label;
-    printHex(reply, 64);
-    std::printf("\n");
-    std::fflush(stdout);
-    qDebug() << " ";
+    // Through the log, so it is bounded as the log is.
+    qDebug() << label << QByteArray(reinterpret_cast<const char*>(reply), 64).toHex().constData();
     return DeviceResult::Ok;
 }
 
@@ -198,10 +188,6 @@ uint32_t Device::btBlock(uint8_t sub, const uint8_t* image, uint32_t size, uint3
     *count = n;
     uint8_t frame[FrameSize];
     dataFrame(frame, sub, block, image + pos, n);
-    std::printf("bt_buf==");
-    printHex(frame, 50);
-    std::printf("\n");
-    std::fflush(stdout);
     const uint32_t e = request(GroupBt, CmdUpgrade, FrameSize, 0, frame, UpgradeTimeout::BtStep, reply, ReplyFilter(),
                                true);
     if (e == DeviceResult::Timeout)
@@ -221,10 +207,7 @@ uint32_t Device::_bt_app_bin_data()
         const uint32_t e = btBlock(0x83, m_btImage, m_btFileSize, m_btSendByte, m_btBlock, r, &n);
         if (e != DeviceResult::Ok)
             return e;
-        qDebug("serial= %04d %08x", int(m_btBlock), unsigned(m_btBlock * BlockBytes));
-        qDebug() << "bin_data:";
-        printHex(r, 64);
-        std::printf("\n");
+        // Blocks are counted, not logged one by one: the line at the end says how many went.
         if (!accepts(r, 0x83)) {
             // The module expects the same block again: resend it under its own number, a few times.
             if (++rejections > BtUpgradeError::BlockRetries)
@@ -232,7 +215,6 @@ uint32_t Device::_bt_app_bin_data()
             continue;
         }
         rejections = 0;
-        qDebug() << "CMD_UPDATE_BT_APP";
         m_btSendByte += n;
         m_btBlock += 1;
     }
@@ -244,7 +226,7 @@ uint32_t Device::_bt_app_bin_data()
     if (booted != DeviceResult::Ok)
         return booted;
     const qint64 s = clock.elapsed() / 1000;
-    qDebug() << "升级完成=" << m_btBlock;
+    qInfo() << "升级完成=" << m_btBlock;
     qDebug() << "发送总耗时：" << s / 60 << "分" << s % 60 << "秒";
     emit emitUpdateDfuFinished();
     return DeviceResult::Ok;
@@ -260,17 +242,13 @@ uint32_t Device::_bt_sd_bin_data()
         const uint32_t e = btBlock(0x84, m_btImage, m_btFileSize, m_btSendByte + SoftDeviceSkip, m_btBlock, r, &n);
         if (e != DeviceResult::Ok)
             return e;
-        qDebug() << "sd_bin:";
-        printHex(r, 64);
-        std::printf("\n");
         if (!accepts(r, 0x84))
             return DeviceResult::WriteFailed;
-        qDebug() << "CMD_UPDATE_BT_SD";
         m_btSendByte += n;
         m_btBlock += 1;
     }
     qDebug() << "dfu success....";
-    qDebug() << "升级完成=" << m_btBlock;
+    qInfo() << "升级完成=" << m_btBlock;
     emit emitUpdateDfuFinished();
     return DeviceResult::Ok;
 }

@@ -49,6 +49,7 @@ uint32_t Device::dfuStartUpdateFW(uint8_t* image, int size)
     m_dfuImage = image;
     m_dfuFileSize = image && size > 0 ? uint32_t(size) : 0;
     m_dfuOutcome = DfuRunning;
+    m_dfuPackets = 0;
     m_dfuPace.stop();
     qDebug() << __LINE__ << "dfu Send Sync Packno";
     dfuSyncPackno();
@@ -75,6 +76,8 @@ uint32_t Device::dfuWritePacket(uint8_t packet[64], uint32_t command, int ackMs)
     m_dfuLastCmd = command;
     m_dfuDeadline = command == CmdRunAprom ? 0 : nowMs() + ackMs;
     const uint32_t e = dfuUSBWrite(packet, 64);
+    if (e == DeviceResult::Ok)
+        ++m_dfuPackets;
     if (e != DeviceResult::Ok)
         m_dfuDeadline = 0;
     return e;
@@ -87,6 +90,9 @@ void Device::dfuEnd(DfuOutcome outcome)
         return; // the upload already ended: one signal only
     m_dfuDeadline = 0;
     m_dfuPace.stop();
+    // The packets are counted, not logged one by one: this is the upload's one line.
+    qInfo("USB upload %s: %u packets written, %u of %u image bytes sent",
+          outcome == DfuFinished ? "finished" : "failed", m_dfuPackets.load(), m_dfuSendByte, m_dfuFileSize);
     if (outcome == DfuFinished)
         emit emitUpdateDfuFinished();
     else
@@ -122,7 +128,6 @@ uint32_t Device::dfuSendUpdateAPROM()
 
 uint32_t Device::dfuSendFWData()
 {
-    qDebug() << "dfuSendFWData=============================================================";
     if (m_dfuSendByte > m_dfuFileSize)
         return DeviceResult::Ok;
     if (m_dfuSendByte == m_dfuFileSize) {
@@ -169,7 +174,8 @@ uint32_t Device::onDfuReceiveCmd(uint8_t* reply, int length)
         qDebug() << "CMD_SYNC_PACKNO";
         dfuSendUpdateAPROM();
     } else {
-        qDebug() << (last == CmdUpdateAprom ? "CMD_UPDATE_APROM" : "CMD_WRITE_FLASH");
+        if (last == CmdUpdateAprom)
+            qDebug() << "CMD_UPDATE_APROM";
         // The data packets are paced from the first one on; the erase before it has its own wait.
         if (last == CmdUpdateAprom)
             m_dfuPace.start(nowMs());

@@ -105,20 +105,21 @@ uint32_t Device::loadDevInfoSlot()
         // Keyboards without a Bluetooth module do not answer these two; that is no reason to fail.
         outcome = run({&Device::getBtName, &Device::getSleepTime}, true);
     }
+    // The load's outcome, whichever way it ends, is logged at Info: it keeps its room in a full log.
     if (outcome == Outcome::Go)
-        qDebug() << "Get device load shortcuts succeeded.";
+        qInfo() << "Get device load shortcuts succeeded.";
 
     switch (outcome) {
     case Outcome::Go:
         emit emitFinishLoad();
         return DeviceResult::Ok;
     case Outcome::Stopped:
-        qDebug() << "Load Dev Info Slot stopped.";
+        qInfo() << "Load Dev Info Slot stopped.";
         return DeviceResult::Stopped;
     case Outcome::Failed:
         break;
     }
-    qDebug() << "Load Dev Info Slot error!";
+    qInfo() << "Load Dev Info Slot error!";
     emit emitLoadDevInfoError();
     return DeviceResult::Stopped;
 }

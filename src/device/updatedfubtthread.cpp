@@ -47,10 +47,15 @@ void updateDFUBtThread::setImage(const uint8_t* image, uint32_t size)
     m_block = 1;
     m_acks = 0;
     m_extraAcks = 0;
+    m_framesWritten = 0;
+    m_ignoredReports = 0;
 }
 
 void updateDFUBtThread::setRunning(bool on)
 {
+    if (!on && m_running && (m_framesWritten > 0 || m_ignoredReports > 0))
+        qInfo("Bluetooth upload of an image ended: %d frames written for %u bytes, %d reports ignored",
+              m_framesWritten.load(), m_size, m_ignoredReports.load());
     if (!on) {
         m_settling = false;
         m_deadline = 0;
@@ -91,6 +96,7 @@ int updateDFUBtThread::writeFrame(const uint8_t* frame, int ackMs)
     // The deadline first: the acknowledgement may be read before the write call returns.
     m_outstanding = frame[0];
     m_deadline = nowMs() + ackMs;
+    ++m_framesWritten;
     return sendPacket(GroupBt, CmdUpgrade, FrameSize, 0, frame);
 }
 
@@ -241,8 +247,9 @@ bool updateDFUBtThread::dropWaitingReports()
             }
             ++m_extraAcks;
         }
-        qDebug("report %02x %02x %02x, status %02x, came before the next frame went out: ignored", buffer[0],
-               buffer[8], buffer[9], buffer[12]);
+        if (logIgnored())
+            qDebug("report %02x %02x %02x, status %02x, came before the next frame went out: ignored", buffer[0],
+                   buffer[8], buffer[9], buffer[12]);
     }
     return true;
 }
@@ -256,7 +263,8 @@ bool updateDFUBtThread::acknowledges(const uint8_t* report, int length, uint8_t 
     if (upgradeReply && report[8] != frame && success) {
         if (report[8] == m_lastAccepted) { // the frame before, acknowledged once more
             ++m_extraAcks;
-            qDebug("acknowledgement of frame %02x again while %02x is in flight: ignored", report[8], frame);
+            if (logIgnored())
+                qDebug("acknowledgement of frame %02x again while %02x is in flight: ignored", report[8], frame);
             return false;
         }
         // The module says it took another frame than the one sent: nothing after it can be trusted.
@@ -279,7 +287,8 @@ uint32_t updateDFUBtThread::DfuReceiveCmd(uint8_t* report, int length)
         return 0;
     const uint8_t frame = m_outstanding;
     if (frame == 0) {
-        qDebug("report %02x %02x while no frame is in flight: ignored", report[0], length >= 9 ? report[8] : 0);
+        if (logIgnored())
+            qDebug("report %02x %02x while no frame is in flight: ignored", report[0], length >= 9 ? report[8] : 0);
         return 0;
     }
     if (m_settling) {

@@ -87,6 +87,12 @@ private:
     uint32_t m_extraAcks = 0;              // and those beyond them, ignored (the thread's)
     UploadPace m_pace;                      // from an image's first data frame to its end
     std::atomic<qint64> m_deadline{0};     // monotonic ms; 0 while no frame is outstanding
+    // An image's frames and the reports ignored meanwhile are counted and logged once, when it ends;
+    // only the first few ignored reports are logged themselves.
+    static constexpr int LoggedIgnoredReports = 4;
+    std::atomic<int> m_framesWritten{0};
+    std::atomic<int> m_ignoredReports{0};
+    bool logIgnored() { return m_ignoredReports++ < LoggedIgnoredReports; }
     std::atomic<int> m_ackMs;
     std::atomic<int> m_eraseAckMs;
 };

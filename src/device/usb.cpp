@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QMetaMethod>
 #include <QMutexLocker>
@@ -17,6 +18,8 @@ Usb::Usb(QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
 
 Usb::~Usb()
 {
+    if (m_droppedSinceSaid > 0)
+        qWarning("report backlog: %d unrequested reports were dropped since it was last told", m_droppedSinceSaid);
     if (m_openTimer) {
         m_openTimer->stop();
         delete m_openTimer;
@@ -209,14 +212,21 @@ bool Usb::handleReport(const uint8_t* report)
     // A recorded frame (notification 0x50) may use the room kept for a recording; answers never come here.
     const bool frame = notification && report[1] == 0x50;
     if (m_backlog.load() >= MaxBacklog + (frame ? RecordingRoom : 0)) {
-        if (m_droppedSinceSaid++ == 0)
-            qWarning("report backlog full (%d waiting): unrequested reports are dropped", m_backlog.load());
+        ++m_droppedSinceSaid;
         ++m_dropped;
+        // A swing within the span of the last "full" is only counted, into the next "has room again".
+        const qint64 now = QDeadlineTimer::current().deadline();
+        if (!m_fullSaid && (m_fullSaidAtMs == 0 || now - m_fullSaidAtMs >= BacklogLogSpanMs)) {
+            qWarning("report backlog full (%d waiting): unrequested reports are dropped", m_backlog.load());
+            m_fullSaid = true;
+            m_fullSaidAtMs = now;
+        }
         return false;
     }
-    if (m_droppedSinceSaid > 0) {
+    if (m_fullSaid && m_backlog.load() <= MaxBacklog / 2) {
         qWarning("report backlog has room again; %d unrequested reports were dropped", m_droppedSinceSaid);
         m_droppedSinceSaid = 0;
+        m_fullSaid = false;
     }
     // Only a report someone will handle (and acknowledge) waits; one without a receiver is gone at once.
     if (isSignalConnected(QMetaMethod::fromSignal(&Usb::emitRecvCmd)))

@@ -102,7 +102,12 @@ private:
     int m_ringIndex = -1;
     std::atomic<int> m_backlog{0};
     std::atomic<int> m_dropped{0};
-    int m_droppedSinceSaid = 0; // under the shared mutex
+    // The backlog's swings are told as one pair, at most once a span: "full" when drops begin, "has room
+    // again" with their count once it has emptied to half. Under the shared mutex.
+    static constexpr qint64 BacklogLogSpanMs = 60000;
+    int m_droppedSinceSaid = 0;
+    bool m_fullSaid = false;
+    qint64 m_fullSaidAtMs = 0;
 
     QTimer* m_openTimer = nullptr;
 };

@@ -30,8 +30,17 @@ QTextStream* s_logStream = nullptr;
 QMutex s_logMutex;
 std::function<QDateTime()> s_clock;
 qint64 s_dayBound = 0;     // 0: LogHandler::DayFileBound
-qint64 s_fileBytes = 0;    // the open file's size as far as this run knows
-bool s_boundReached = false; // the open file is at its bound: nothing more goes there
+qint64 s_dayReserve = 0;   // 0: LogHandler::DayFileReserve
+
+// How much one output (the day's file, standard output) has taken today, and how far it may still grow:
+// ordinary lines up to the bound, warnings, errors and outcomes on into the reserve past it.
+struct Budget {
+    qint64 bytes = 0;
+    bool ordinaryStopped = false; // past the bound: only reserved lines go on
+    bool allStopped = false;      // the reserve is used up too: nothing more goes there
+};
+Budget s_file;   // the open file, from its size on opening
+Budget s_stdout; // standard output, from this run's start or the day's change
 
 // Set while this thread holds s_logMutex: a message emitted then (Qt may warn from inside the
 // file handling) must not lock again, since the mutex is not recursive.
@@ -58,12 +67,6 @@ QDateTime now()
     return s_clock ? s_clock() : QDateTime::currentDateTime();
 }
 
-void writeStdout(const QString& message)
-{
-    const QByteArray bytes = message.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
 
 QString levelWord(QtMsgType type)
 {
@@ -141,25 +144,94 @@ qint64 dayBound()
     return s_dayBound > 0 ? s_dayBound : LogHandler::DayFileBound;
 }
 
-// Appends a line unless the day's file would pass its bound; the first line that would is replaced,
-// once, by one saying the bound was reached.
-void appendLine(const QString& line)
+qint64 dayReserve()
 {
-    if (s_boundReached)
-        return;
-    const qint64 bytes = line.toUtf8().size();
-    if (s_fileBytes + bytes > dayBound()) {
-        s_boundReached = true;
-        const QString said = logLine(QtWarningMsg, __FILE__, __LINE__,
-                                     QStringLiteral("log: this day's file reached its bound of %1 bytes; "
-                                                    "nothing more is logged to it today")
-                                         .arg(dayBound()));
-        *s_logStream << said;
-        s_logStream->flush();
+    return s_dayReserve > 0 ? s_dayReserve : LogHandler::DayFileReserve;
+}
+
+// Warnings and worse, and outcomes (logged at Info level), may use the reserve.
+bool reserved(QtMsgType type)
+{
+    return type != QtDebugMsg;
+}
+
+enum class Output { File, Stdout };
+
+// A line of ours as the output takes it: the file's line format, or the message alone.
+QByteArray ownLine(Output output, const QString& message)
+{
+    if (output == Output::File)
+        return logLine(QtWarningMsg, __FILE__, __LINE__, message).toUtf8();
+    return message.toLocal8Bit() + '\n';
+}
+
+// Whether a line of `bytes` may go out through this budget. When it may not, *said receives what is
+// written instead, once at each step: the bound reached, then the reserve used up as well.
+bool admit(Budget& budget, Output output, qint64 bytes, bool mayUseReserve, QByteArray* said)
+{
+    said->clear();
+    if (budget.allStopped)
+        return false;
+    if (!mayUseReserve && budget.ordinaryStopped)
+        return false;
+    const qint64 limit = dayBound() + (mayUseReserve ? dayReserve() : 0);
+    if (budget.bytes + bytes <= limit) {
+        budget.bytes += bytes;
+        return true;
+    }
+    const QString where = output == Output::File ? QStringLiteral("this day's file") : QStringLiteral("standard output");
+    if (!mayUseReserve) {
+        budget.ordinaryStopped = true;
+        const QByteArray line = ownLine(output, QStringLiteral("log: %1 reached its bound of %2 bytes today; from here "
+                                                               "on only warnings, errors and outcomes go there, "
+                                                               "within %3 bytes more")
+                                                    .arg(where)
+                                                    .arg(dayBound())
+                                                    .arg(dayReserve()));
+        QByteArray after;
+        if (admit(budget, output, line.size(), true, &after))
+            *said = line;
+        else
+            *said = after;
+        return false;
+    }
+    budget.ordinaryStopped = true;
+    budget.allStopped = true;
+    // The one line past the reserve: short and ours.
+    *said = ownLine(output, QStringLiteral("log: %1 used up the room kept for warnings, errors and outcomes as well; "
+                                           "nothing more is logged there today")
+                                .arg(where));
+    budget.bytes += said->size();
+    return false;
+}
+
+// Standard output gets the message alone, within the same bound and reserve as the file, counted
+// for this run and day.
+void writeStdout(QtMsgType type, const QString& message)
+{
+    QByteArray bytes = message.toLocal8Bit() + '\n';
+    QByteArray said;
+    if (!admit(s_stdout, Output::Stdout, bytes.size(), reserved(type), &said)) {
+        if (said.isEmpty())
+            return;
+        bytes = said;
+    }
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// Appends a line unless the day's file has no room for it; see admit() for what is written then.
+void appendLine(QtMsgType type, const QString& line)
+{
+    QByteArray said;
+    if (admit(s_file, Output::File, line.toUtf8().size(), reserved(type), &said)) {
+        *s_logStream << line;
         return;
     }
-    s_fileBytes += bytes;
-    *s_logStream << line;
+    if (said.isEmpty())
+        return;
+    *s_logStream << QString::fromUtf8(said);
+    s_logStream->flush();
 }
 
 // The day's file, or, when that has another name as well, the first file of its own among
@@ -184,15 +256,18 @@ bool openStream(const QString& path)
     }
     s_logStream = new QTextStream(s_logFile);
     s_logStream->setCodec("UTF-8");
-    s_fileBytes = s_logFile->size();
-    // A file already at its bound (an earlier run said so) takes nothing more, not even that line.
-    s_boundReached = s_fileBytes >= dayBound();
+    // A file already at its bound or past its reserve (an earlier run said so) takes no more ordinary
+    // lines, or none at all, without saying so again.
+    s_file = Budget();
+    s_file.bytes = s_logFile->size();
+    s_file.ordinaryStopped = s_file.bytes >= dayBound();
+    s_file.allStopped = s_file.bytes >= dayBound() + dayReserve();
     if (name != path) {
         const QString said = QStringLiteral("log: %1 has another name as well (a hard link) and is left alone; "
                                             "this run logs to %2")
                                  .arg(path, name);
         std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
-        appendLine(logLine(QtWarningMsg, __FILE__, __LINE__, said));
+        appendLine(QtWarningMsg, logLine(QtWarningMsg, __FILE__, __LINE__, said));
         s_logStream->flush();
     }
     return true;
@@ -260,9 +335,11 @@ public:
         }
 
         if (today != m_fileDate) {
-            // The finished day's file stays as it is; logging goes on in the new date's file.
+            // The finished day's file stays as it is; logging goes on in the new date's file, and
+            // standard output has a new day's room.
             closeStream();
             m_fileDate = today;
+            s_stdout = Budget();
             openStream(filePath(m_fileDate));
         }
     }
@@ -289,14 +366,14 @@ private:
 void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (t_holdsLogMutex) {
-        writeStdout(message);
+        writeStdout(type, message);
         return;
     }
     LogLock lock;
-    writeStdout(message);
+    writeStdout(type, message);
     if (!s_logStream)
         return;
-    appendLine(logLine(type, context.file, context.line, message));
+    appendLine(type, logLine(type, context.file, context.line, message));
     // A crash often follows an error, and a fatal message aborts right after this: keep both lines.
     if (type == QtCriticalMsg || type == QtFatalMsg)
         s_logStream->flush();
@@ -342,10 +419,12 @@ void LogHandler::checkDate()
         d->openAndBackupLogFile();
 }
 
-void LogHandler::setDayFileBound(qint64 bytes)
+void LogHandler::setDayFileBound(qint64 bytes, qint64 reserve)
 {
     LogLock lock;
     s_dayBound = bytes;
+    s_dayReserve = reserve;
+    s_stdout = Budget();
 }
 
 void LogHandler::setClock(std::function<QDateTime()> clock)

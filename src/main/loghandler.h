@@ -1,5 +1,6 @@
 #pragma once
-// The process-wide message handler: every Qt message goes to log/yyyy-MM-dd.txt and to standard output.
+// The process-wide message handler: every Qt message goes to log/yyyy-MM-dd.txt and to standard output,
+// both within a day's bound (see DayFileBound).
 #include <QDateTime>
 #include <QMutex>
 #include <functional>
@@ -22,10 +23,14 @@ public:
     // Tests only, while not installed: the local clock for file dates and line times.
     static void setClock(std::function<QDateTime()> clock);
 
-    // A day's file stops growing at this size, after one line saying so; standard output still gets all.
+    // A day's file takes ordinary (Debug) lines up to this size, then one line saying so. Warnings,
+    // errors and outcomes (logged at Info level) go on into a reserve of DayFileReserve bytes past it;
+    // when that is used up as well, one last line says so and nothing more is logged there that day.
+    // Standard output is bounded the same way, counted from the run's start and each new day.
     static constexpr qint64 DayFileBound = 16 * 1024 * 1024;
-    // Tests only, while not installed: another bound (0 restores DayFileBound).
-    static void setDayFileBound(qint64 bytes);
+    static constexpr qint64 DayFileReserve = 1024 * 1024;
+    // Tests only, while not installed: another bound and reserve (0 restores the shipped ones).
+    static void setDayFileBound(qint64 bytes, qint64 reserve = 0);
 
 private:
     LogHandler() = default;
