@@ -22,11 +22,14 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -191,6 +194,7 @@ private slots:
     void init() { boxes = std::make_unique<MessageBoxRecorder>(); }
     void cleanup()
     {
+        Device::watchOutsideStops(nullptr);
         QCoreApplication::processEvents(); // a box a test left queued goes to its own recorder
         page.reset();
         f.reset();
@@ -1017,41 +1021,101 @@ private slots:
     }
 
     // Any macro the keyboard can hold opens in bounded time: up to 512 events it is drawn whole, one
-    // chip a tick; one that decodes into more (512 full reports: 10,234 events) is not drawn at all. One
-    // box says so, nothing is sent, the entry stays unloaded with nothing to download, and the
-    // keyboard's frames are as they were.
-    void loadRefusesWhatTheEditorCannotHold_data()
+    // chip a tick; one that decodes into more (512 full reports: 10,234 events) is not drawn at all, nor
+    // is one the keyboard does not give: replies too slow for the read's bound in all, the keyboard gone
+    // or a write failing in the middle, replies that answer another command. One box says which and
+    // why, the name as the keyboard holds it; nothing is written, the entry stays unloaded with nothing
+    // to download, and the keyboard's frames are as they were. The box of a read the keyboard left comes
+    // once the page has gone with it. A read cut short by a stop signal says nothing: the tool is ending.
+    void loadDrawsTheMacroOrTellsWhyNot_data()
     {
         QTest::addColumn<QByteArray>("frames");
-        QTest::addColumn<int>("chips"); // -1: refused
-        QByteArray single, over;
+        QTest::addColumn<QString>("fault"); // what the keyboard does while it is read
+        QTest::addColumn<int>("chips");     // -1: not drawn
+        QTest::addColumn<QString>("told");  // in the one box; empty: none
+        QByteArray single, over, some;
         for (int i = 0; i < Macro::MaxFrames; ++i) {
             single += frame(1, 0, uint8_t(i % 2 ? 0 : 0x04));
             over += frame(1, uint8_t(i % 2 ? 0x00 : 0x01), uint8_t(i == 0 ? 0x04 : 0));
         }
-        QTest::newRow("512 full reports") << sim::fullReportMacroFrames() << -1;
-        QTest::newRow("514 events in 512 frames") << over << -1;
-        QTest::newRow("512 events") << single << 512;
+        const QString shows = "The keyboard's macro \"l<b>&\" has %1 key events; the editor shows at most 512.";
+        const QString notRead = "The macro \"l<b>&\" could not be read from the keyboard: %1. It is not loaded";
+        some = single.left(25 * 10); // five frame requests
+        QTest::newRow("512 full reports") << sim::fullReportMacroFrames() << "" << -1 << shows.arg(10234);
+        QTest::newRow("514 events in 512 frames") << over << "" << -1 << shows.arg(514);
+        QTest::newRow("512 events") << single << "" << 512 << "";
+        QTest::newRow("replies too slow for the read's bound")
+            << some << "slow" << -1 << notRead.arg("the keyboard did not answer in time");
+        QTest::newRow("keyboard unplugged mid-read")
+            << some << "unplug" << -1 << notRead.arg("the connection to the keyboard failed");
+        QTest::newRow("keyboard unplugged while a reply is awaited")
+            << some << "unplug while waiting" << -1 << notRead.arg("the connection to the keyboard failed");
+        QTest::newRow("frame request not written")
+            << some << "write fails" << -1 << notRead.arg("the connection to the keyboard failed");
+        QTest::newRow("replies naming another command")
+            << some << "wrong command" << -1 << notRead.arg("the keyboard did not answer in time");
+        QTest::newRow("stop signal mid-read") << some << "stop signal" << -1 << "";
     }
-    void loadRefusesWhatTheEditorCannotHold()
+    void loadDrawsTheMacroOrTellsWhyNot()
     {
         QFETCH(QByteArray, frames);
+        QFETCH(QString, fault);
         QFETCH(int, chips);
-        QVERIFY(start("2:load*", 16, frames));
+        QFETCH(QString, told);
+        QVERIFY(start("2:l<b>&*", 16, frames));
         MacroItem* entry = item(0);
         f->kb->clearLog();
+        std::atomic<int> stops{0};
+        std::thread during;
+        if (fault == "slow") {
+            f->kb->setReportDelay(1000); // each reply 2 s late: within its own wait, not the read's
+        } else if (fault == "unplug") {
+            f->kb->unplugAtWrite(3); // the selection, the first frames, then the second request
+        } else if (fault == "write fails") {
+            f->kb->failWrite(3);
+        } else if (fault == "wrong command") {
+            f->kb->wrongEcho(0x50, 0x30);
+        } else if (fault == "stop signal" || fault == "unplug while waiting") {
+            Device::watchOutsideStops(&stops);
+            f->kb->setReportDelay(1000); // the read lasts until its bound: time enough for a busy machine
+            // From another thread, once the first frames are asked for: this one is held by the read.
+            during = std::thread([this, &stops, fault] {
+                for (int i = 0; i < 6000 && sentReports(f->kb, 0x50, 0x30).isEmpty(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (fault == "stop signal")
+                    ++stops;
+                else
+                    sim::unplug(f->kb);
+            });
+        }
         // Each chip is placed alone: the timeline is not laid out again per chip.
         QSignalSpy layouts(entry->keyLayout(), &KeyLayout::eventsChanged);
-        page->loadDataSlot(entry);
-        QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(60000));
-        QCOMPARE(layouts.count(), 0);
-        QVERIFY(page->pendingEvents().isEmpty() && !page->drawTarget());
-        QCOMPARE(entry->keyLayout()->keys.size(), qMax(chips, 0));
-        QCOMPARE(boxes->boxes().size(), chips < 0 ? 1 : 0);
+        page->loadDataSlot(entry); // holds this thread until the read ends
+        if (during.joinable())
+            during.join();
+        QVERIFY(fault.isEmpty() || sentReports(f->kb, 0x50, 0x30).size() < 5);
+        if (fault.startsWith("unplug")) { // the page goes with the keyboard before the box
+            page->releaseDevice();
+            page.reset();
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!page->deviceDrawTimer().isActive(), timescale::ms(60000));
+            QCOMPARE(layouts.count(), 0);
+            QVERIFY(page->pendingEvents().isEmpty() && !page->drawTarget());
+            QCOMPARE(entry->keyLayout()->keys.size(), qMax(chips, 0));
+        }
+        // Told once the event loop runs again, and once.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->boxes().size(), told.isEmpty() ? 0 : 1, timescale::ms(5000));
+        QTest::qWait(20);
+        QCOMPARE(boxes->boxes().size(), told.isEmpty() ? 0 : 1);
         if (chips >= 0)
             return;
-        QVERIFY(boxTexts().first().contains("the editor shows at most 512"));
-        QVERIFY(!entry->isLoadDataHidden() && !enabled().contains("download"));
+        if (!told.isEmpty()) {
+            const MessageBoxRequest box = boxes->boxes().first();
+            QVERIFY2(box.text.startsWith(told), qPrintable(box.text));
+            QVERIFY(box.textFormat == Qt::PlainText && (fault.isEmpty() || !box.parent));
+        }
+        if (page)
+            QVERIFY(!entry->isLoadDataHidden() && !enabled().contains("download"));
         QVERIFY(sentReports(f->kb, 0x50, 0x40).isEmpty());
         QCOMPARE(f->kb->state().macroFrames.at(2).left(frames.size()), frames);
     }

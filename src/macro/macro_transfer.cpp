@@ -108,8 +108,14 @@ void Macro::loadDataSlot(MacroItem* item)
     if (!item)
         return;
     setItemSelect(item);
-    if (mframe2key(item->index()) != 0) {
-        qDebug() << "Get Keyboard device key data failed.";
+    const int stops = Device::outsideStops();
+    const uint32_t e = mframe2key(item->index());
+    if (e != 0) {
+        // The entry stays unloaded. A read cut short by a stop signal is not told: the tool is ending.
+        if (Device::outsideStops() != stops)
+            qWarning("macro %d: read stopped by a stop signal", item->index());
+        else
+            macronotice::notRead(item->name(), e);
         return;
     }
     if (m_vDataKey.size() > MaxEvents) {
@@ -119,14 +125,15 @@ void Macro::loadDataSlot(MacroItem* item)
         qWarning() << "macro" << item->index() << "decodes into" << events << "events, the editor holds" << MaxEvents
                    << ": not drawn";
         const QString title = isChinese() ? QStringLiteral("宏") : QStringLiteral("Macro");
+        // Shown as plain text: the keyboard's name as it is.
         const QString text =
             isChinese() ? QStringLiteral("键盘上的宏“%1”有 %2 个按键事件，编辑器最多只能显示 %3 个。键盘上的宏保持不变。")
-                              .arg(item->name().toHtmlEscaped())
+                              .arg(item->name())
                               .arg(events)
                               .arg(MaxEvents)
                         : QStringLiteral("The keyboard's macro \"%1\" has %2 key events; the editor shows at most %3. "
                                          "The macro on the keyboard is left as it is.")
-                              .arg(item->name().toHtmlEscaped())
+                              .arg(item->name())
                               .arg(events)
                               .arg(MaxEvents);
         messagebox::warning(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,

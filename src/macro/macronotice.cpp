@@ -1,7 +1,9 @@
 #include "macronotice.h"
 
+#include "device/resultcodes.h"
 #include "setting/Language.h"
 #include "widget/messagebox.h"
+#include "widget/noticequeue.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -286,9 +288,62 @@ QString manyText(Kind kind, const QList<Notice>& all, bool zh)
     return QString();
 }
 
+struct NotRead {
+    QString name;
+    uint32_t result = 0;
+    // One line a macro: a read that failed again before the box is not told twice.
+    bool operator==(const NotRead& o) const { return name == o.name; }
+};
+
+NoticeQueue<NotRead> g_notRead;
+
+QString notReadLine(const NotRead& n)
+{
+    const bool zh = chineseInterface();
+    QString why;
+    switch (n.result) {
+    case DeviceResult::Timeout:
+        // The bound of the whole read, no reply, or only replies that answer something else.
+        why = zh ? QStringLiteral("键盘未及时应答") : QStringLiteral("the keyboard did not answer in time");
+        break;
+    case DeviceResult::Stopped:
+    case DeviceResult::WriteFailed:
+        // Unplugged during the read: a request not written, or the read loop ended while one waited.
+        why = zh ? QStringLiteral("与键盘的连接中断") : QStringLiteral("the connection to the keyboard failed");
+        break;
+    default:
+        why = zh ? QStringLiteral("错误 %1").arg(n.result, 0, 16) : QStringLiteral("error %1").arg(n.result, 0, 16);
+        break;
+    }
+    return zh ? QStringLiteral("无法从键盘读取宏“%1”：%2。该宏未载入，键盘上的宏保持不变；请检查键盘连接后重新载入。")
+                    .arg(n.name, why)
+              : QStringLiteral("The macro \"%1\" could not be read from the keyboard: %2. It is not loaded, and the "
+                               "macro on the keyboard is left as it is; check the keyboard's connection and load it "
+                               "again.")
+                    .arg(n.name, why);
+}
+
+void flushNotRead()
+{
+    const QString text = g_notRead.takeText(&notReadLine);
+    if (text.isEmpty())
+        return;
+    // Not parented: the page that asked may be gone with its keyboard by now.
+    const QString title =
+        chineseInterface() ? QStringLiteral("未从键盘读取") : QStringLiteral("Not read from the keyboard");
+    messagebox::critical(nullptr, title, text);
+}
+
 } // namespace
 
 namespace macronotice {
+
+void notRead(const QString& name, uint32_t result)
+{
+    qWarning().noquote() << QStringLiteral("Macro \"%1\" not read from the keyboard, error %2")
+                                .arg(name, QString::number(result, 16));
+    g_notRead.add({name, result}, &flushNotRead);
+}
 
 void backNotDownloaded(const QString& name)
 {

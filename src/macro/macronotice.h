@@ -1,7 +1,10 @@
 #pragma once
 // Tells the user what became of the macros set aside while their keyboard was away, once each: one box
-// per replug, naming many macros in one sentence each kind.
+// per replug, naming many macros in one sentence each kind. Also tells of a macro the keyboard did not
+// give when it was loaded.
 #include <QString>
+
+#include <cstdint>
 
 namespace macronotice {
 
@@ -28,6 +31,11 @@ void listUnreadable(const QString& path, const QString& keptAs, const QString& s
 // A link stands at path, a place of the list of kept macros: it and its target are left alone; other:
 // the place used instead, empty when there is none. Told once a run.
 void listLinked(const QString& path, const QString& other);
+
+// A macro that could not be read from the keyboard when it was loaded; result: the read's result code,
+// which says why. Told in a box of its own once the event loop runs again, as a download the keyboard
+// did not take is, one line a macro however often its read failed meanwhile.
+void notRead(const QString& name, uint32_t result);
 
 // Shows what is queued as one box and empties the queue; runs by itself from the event loop after the
 // action that queued the first notice.
