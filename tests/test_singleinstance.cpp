@@ -117,6 +117,55 @@ static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* fi
 }
 
 #ifdef Q_OS_LINUX
+static const char* const NotAnswering = "already running but does not answer";
+
+// Every file and folder below root with its size and time of change: what a start wrote shows as a difference.
+static QStringList filesBelow(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        files << QStringLiteral("%1 %2 %3")
+                     .arg(info.filePath())
+                     .arg(info.size())
+                     .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    files.sort();
+    return files;
+}
+
+// Stops the process and waits until it stands: no write of its own is under way once this returns true.
+static bool stopProcess(QProcess* p)
+{
+    if (::kill(pid_t(p->processId()), SIGSTOP) != 0)
+        return false;
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(p->processId());
+    return QTest::qWaitFor(
+        [&stat] {
+            const QByteArray fields = readFile(stat);
+            const int nameEnd = fields.lastIndexOf(')');
+            return nameEnd > 0 && fields.size() > nameEnd + 2 && fields.at(nameEnd + 2) == 'T';
+        },
+        timescale::ms(10000));
+}
+
+// A start that found a running copy which does not answer says so and keeps its box open: a stop signal
+// answers the box. True when it said so, went no further (it neither logged its path nor made a window)
+// and ended.
+static bool startSaysNotAnswering(Installation& inst, const QString& exe, QString& out)
+{
+    QProcess* start = inst.start(exe, {QStringLiteral("hello")});
+    if (!prints(start, out, NotAnswering) || start->state() != QProcess::Running
+        || ::kill(pid_t(start->processId()), SIGTERM) != 0 || !start->waitForFinished(StartMs))
+        return false;
+    out += QString::fromLocal8Bit(start->readAll());
+    return out.contains(QLatin1String("a box was open, answered as cancelled")) && !out.contains(exe)
+           && !out.contains(QLatin1String("start mode"));
+}
+
 static constexpr uid_t OtherUid = 65534; // nobody
 
 // A process of another user that listens at a local socket path, or connects there, until it is dropped.
@@ -197,16 +246,19 @@ private slots:
         QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
     }
 
-    void aStartEndsOnlyWhenTheRunningCopyAnswers_data()
+    void aStartRunsOnlyWhenNoCopyLives_data()
     {
         QTest::addColumn<QString>("first");
         QTest::newRow("killed, started again at once, five times") << "killed";
-        QTest::newRow("stopped, killed while the start waits for its answer") << "stopped";
-        QTest::newRow("a server that takes the connection and never answers") << "silent";
+        QTest::newRow("stopped, killed while the start waits for its answer") << "stopped, then killed";
+        QTest::newRow("a server at the name that no copy holds the lock of: not asked") << "silent";
+        QTest::newRow("stopped: the start says so, touches no file and ends; the first shows itself once it goes on")
+            << "stopped";
     }
-    // A connection may reach a copy that is being killed, or something that never answers: the start then
-    // runs itself, under the name the other held, and a later start wakes it.
-    void aStartEndsOnlyWhenTheRunningCopyAnswers()
+    // Whether a copy lives is its lock's to say, which the system releases when the copy ends however it
+    // ends: a start runs, under the name the other held, only when none does, and a later start wakes it. A
+    // living copy that does not answer (busy, or stopped) keeps the start from running beside it.
+    void aStartRunsOnlyWhenNoCopyLives()
     {
 #ifdef Q_OS_LINUX
         QFETCH(QString, first);
@@ -221,23 +273,30 @@ private slots:
             running = inst.start(exe);
             QVERIFY2(prints(running, out, Shown), qPrintable(out));
         }
-        for (int round = 0; round < (first == "killed" ? 5 : 1); ++round) {
+        if (first == "stopped") {
+            QVERIFY(stopProcess(running));
+            const QStringList before = filesBelow(inst.root.filePath("app")); // log/, config/, the keyboards' files
+            QString startOut;
+            QVERIFY2(startSaysNotAnswering(inst, exe, startOut), qPrintable(startOut));
+            QCOMPARE(filesBelow(inst.root.filePath("app")), before);
+            QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
+            QVERIFY2(prints(running, out, "show slot") && running->state() == QProcess::Running, qPrintable(out));
+        }
+        for (int round = 0; first != "stopped" && round < (first == "killed" ? 5 : 1); ++round) {
             if (first == "killed")
                 QCOMPARE(::kill(pid_t(running->processId()), SIGKILL), 0);
-            if (first == "stopped")
-                QCOMPARE(::kill(pid_t(running->processId()), SIGSTOP), 0);
+            if (first == "stopped, then killed")
+                QVERIFY(stopProcess(running));
             QProcess* next = inst.start(exe, {QStringLiteral("hello")});
-            if (first == "silent") {
-                QVERIFY(standIn.waitForNewConnection(timescale::ms(10000)));
-                QVERIFY(standIn.nextPendingConnection()); // kept open, never read nor answered
-            }
-            if (first == "stopped") { // the stopped copy's socket took the connection: give the start time to wait
-                QVERIFY(!next->waitForFinished(1000));
+            if (first == "stopped, then killed") { // the stopped copy holds the lock: the start waits for it
+                QVERIFY2(prints(next, out, "a running copy holds"), qPrintable(out));
                 QCOMPARE(::kill(pid_t(running->processId()), SIGKILL), 0);
             }
             out.clear();
             QVERIFY2(prints(next, out, Shown) && next->state() == QProcess::Running, qPrintable(out));
-            QVERIFY2(first == "killed" || out.contains(QLatin1String("did not answer")), qPrintable(out));
+            QVERIFY2(first != "stopped, then killed" || out.contains(QLatin1String("did not answer and has ended")),
+                     qPrintable(out));
+            QVERIFY(!standIn.waitForNewConnection(0)); // nothing asked
             QVERIFY(!running || running->waitForFinished(timescale::ms(10000)));
             running = next;
         }
@@ -287,12 +346,22 @@ private slots:
         QTest::addColumn<QString>("holder");
         QTest::addColumn<QString>("log"); // on the line naming the path
         QTest::newRow("our file: replaced by the socket") << "our file" << "is ours but no socket";
-        QTest::newRow("another user's file: left, both copies run") << "their file" << "belongs to another user";
-        QTest::newRow("another user's server: not taken for a running copy, both copies run")
-            << "their server" << "answered by another user";
+        QTest::newRow("another user's file: left; the first copy runs unreached, a second start says so")
+            << "their file" << "belongs to another user";
+        QTest::newRow("another user's server: left, not taken for a running copy; the first runs, a second start "
+                      "says so")
+            << "their server" << "belongs to another user";
+        QTest::newRow("a link at the lock's name: neither it nor what it names is touched; the socket guards")
+            << "link at lock" << "\\.lock \\(a link\\)";
+        QTest::newRow("a pipe at the lock's name: left, and the start is not held; the socket guards")
+            << "pipe at lock" << "\\.lock \\(not a regular file of our own\\)";
+        QTest::newRow("another user's file at the lock's name: left; the socket guards") << "their lock"
+                                                                                          << "\\.lock \\(";
     }
     // Whatever holds the name, the tool says so in its log; it takes the name over only from itself. The
     // runtime folder is shared (1777), as XDG_RUNTIME_DIR may be, so that another user can listen there.
+    // A first copy that cannot listen still holds its lock: no second copy runs beside it. Where the lock
+    // cannot be had, an answer at the socket alone tells a running copy.
     void theSocketPathIsTakenOverOnlyWhenOurs()
     {
 #ifdef Q_OS_LINUX
@@ -300,7 +369,9 @@ private slots:
         QFETCH(QString, log);
         Installation inst;
         const QString exe = inst.install("app/tessark-sim"), shared = inst.root.filePath("shared"),
-                      path = shared + QStringLiteral("/tessark-sim");
+                      path = shared + QStringLiteral("/tessark-sim"), lock = path + QStringLiteral(".lock"),
+                      linked = inst.root.filePath("linked");
+        const bool atLock = holder.endsWith(QLatin1String("lock"));
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(inst.root.path()).constData(), 0711), 0);
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
@@ -309,24 +380,38 @@ private slots:
         if (holder == "their server") {
             if (!server.start(path, true))
                 QSKIP("running a process as another user needs root");
+        } else if (holder == "link at lock") {
+            QVERIFY(QFile::link(linked, lock));
+        } else if (holder == "pipe at lock") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
         } else {
-            QFile squat(path);
+            QFile squat(atLock ? lock : path);
             QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
-            if (holder == "their file" && (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0))
+            if (holder.startsWith(QLatin1String("their"))
+                && (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0))
                 QSKIP("giving a file to another user needs root");
         }
         const QRegularExpression logged(QRegularExpression::escape(path) + ".*" + log);
         QString out, secondOut;
         QProcess* first = inst.start(exe);
         QVERIFY2(prints(first, out, Shown) && out.contains(logged), qPrintable(out));
-        if (holder == "our file") {
+        if (holder == "our file" || atLock) {
             QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out)); // through a socket at path
         } else { // left as it was
             QCOMPARE(QFileInfo(path).ownerId(), uint(OtherUid));
             QCOMPARE(QFileInfo(path).size(), holder == "their file" ? 5 : 0);
-            QVERIFY2(prints(inst.start(exe), secondOut, Shown) && secondOut.contains(logged), qPrintable(secondOut));
+            QVERIFY2(startSaysNotAnswering(inst, exe, secondOut), qPrintable(secondOut));
+            QVERIFY2(holder == "their file"
+                         || secondOut.contains(
+                             QRegularExpression(QRegularExpression::escape(path) + ".*answered by another user")),
+                     qPrintable(secondOut));
         }
         QCOMPARE(first->state(), QProcess::Running);
+        struct stat info {};
+        QVERIFY(!atLock || ::lstat(QFile::encodeName(lock).constData(), &info) == 0);
+        QVERIFY(holder != "link at lock" || (S_ISLNK(info.st_mode) && !QFileInfo::exists(linked)));
+        QVERIFY(holder != "pipe at lock" || S_ISFIFO(info.st_mode));
+        QVERIFY(holder != "their lock" || (info.st_uid == OtherUid && info.st_size == 5));
 #endif
     }
 

@@ -31,6 +31,13 @@ int qMain(int argc, char** argv)
     // Asked to stop while the application was being made: nothing is loaded yet, nothing to save.
     if (stop.requested())
         return 0;
+    if (app.runningCopyDoesNotAnswer()) {
+        // Nothing of the user's is touched: no window, no log file, no setting. A stop signal answers the box.
+        for (const QString& warning : app.guardWarnings())
+            qWarning().noquote() << warning;
+        SingleApplication::tellRunningCopyDoesNotAnswer();
+        return 1;
+    }
     initCompiledImages();
 
     QString mode = QStringLiteral("None");
