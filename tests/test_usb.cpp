@@ -1,6 +1,7 @@
 // The HID transport against the emulated keyboard: opening, the read loop, writing and reading.
 #include "wire.h"
 #include "keyboardfixture.h"
+#include "logrecorder.h"
 #include "timescale.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QDeadlineTimer>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QThread>
 #include <memory>
 #include <numeric>
@@ -133,16 +135,8 @@ private slots:
         QFETCH(int, command);
         QFETCH(int, count);
         QFETCH(int, delivered);
-        static QMutex linesMutex;
-        static QStringList lines;
-        lines.clear();
-        struct Capture {
-            QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
-                QMutexLocker lock(&linesMutex);
-                lines << m;
-            });
-            ~Capture() { qInstallMessageHandler(previous); }
-        } capture;
+        logrecorder::start();
+        const auto stopRecording = qScopeGuard([] { logrecorder::stop(); });
         QVERIFY(f->open());
         int received = 0;
         QObject sink; // what is still queued for it goes with it, also when a check fails
@@ -161,7 +155,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received, delivered + 1, timescale::ms(10000));
         QCOMPARE(f->usb->droppedReports(), count - delivered);
         f->close();
-        QMutexLocker lock(&linesMutex);
+        const QStringList lines = logrecorder::lines();
         QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), 2);
         QCOMPARE(lines.filter(QStringLiteral("the report above came")),
                  QStringList(QStringLiteral("the report above came %1 more times").arg(delivered - 1)));
@@ -181,16 +175,8 @@ private slots:
     {
         QFETCH(int, freed);
         QFETCH(int, swings);
-        static QMutex linesMutex;
-        static QStringList lines;
-        lines.clear();
-        struct Capture {
-            QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
-                QMutexLocker lock(&linesMutex);
-                lines << m;
-            });
-            ~Capture() { qInstallMessageHandler(previous); }
-        } capture;
+        logrecorder::start();
+        const auto stopRecording = qScopeGuard([] { logrecorder::stop(); });
         QVERIFY(f->open());
         int received = 0;
         QObject sink;
@@ -217,7 +203,7 @@ private slots:
         f->kb->inject(report(0xF0, 0x21, 2)); // finds the backlog emptied
         QTRY_COMPARE_WITH_TIMEOUT(received, Usb::MaxBacklog + swings * freed + 1, timescale::ms(10000));
         f->close();
-        QMutexLocker lock(&linesMutex);
+        const QStringList lines = logrecorder::lines();
         QCOMPARE(lines.filter(QStringLiteral("report backlog full")).size(), 1);
         const QStringList room = lines.filter(QStringLiteral("report backlog has room again"));
         QCOMPARE(room.size(), 1);
