@@ -8,6 +8,7 @@
 #include "Update/overallvariate.h"
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
+#include "device/usb.h"
 #include "main/tessark.h"
 #include "widget/menutree.h"
 #include "setting/Language.h"
@@ -541,7 +542,7 @@ private slots:
         QTest::addColumn<QString>("after");  // what the run command leads to
         QTest::addColumn<QString>("offered"); // the online road's version of the image; empty: a manual image
         QTest::addColumn<int>("language");
-        QTest::addColumn<QString>("box");    // empty: none
+        QTest::addColumn<QString>("box");    // the boxes in order, '|' between two; empty: none
         QTest::addColumn<QString>("log");    // the line that says how it ended
         const QString same = QStringLiteral("Firmware Update: The keyboard reports the same version as before the "
                                             "upgrade (V%1).\nIf the image was to bring a new version, it did not "
@@ -574,6 +575,42 @@ private slots:
                               "V3.0.0, not the new firmware's V3.0.1.\nYou can repeat the upgrade.")
             << "Firmware upgrade failed: the keyboard is back with version";
         QTest::addRow("image's version known and reported") << "new" << "3.0.0" << 1 << QString() << Succeeded;
+        // Back in the last quarter of the wait, its load running on past the wait's end.
+        QTest::addRow("keyboard back near the end of the wait, loading past it")
+            << "near the end" << QString() << 1 << QString() << Succeeded;
+        const QString late = QStringLiteral("The upgraded keyboard is back after the wait for it failed");
+        QTest::addRow("keyboard back after the failure box with a new version")
+            << "late new" << QString() << 1
+            << UpgradeFailed + "|Firmware Update: The keyboard is back after all and reports version V3.0.0. It "
+                               "had V%1 before the upgrade."
+            << late;
+        QTest::addRow("keyboard back after the failure box with a new version, Chinese")
+            << "late new" << QString() << 0
+            << QStringLiteral("固件升级: 固件升级失败。\n请重新插入键盘：工具会重新打开其引导程序，然后可以再次升级。|"
+                              "固件升级: 键盘最终已重新连接，报告的固件版本是 V3.0.0。升级前是 V%1。")
+            << late;
+        QTest::addRow("keyboard back after the failure box with its old version")
+            << "late old" << QString() << 1 << UpgradeFailed + "|" + same << late;
+        QTest::addRow("keyboard back after the failure box, image's version known, another reported")
+            << "late new" << "3.0.1" << 1
+            << UpgradeFailed + QStringLiteral("|Firmware Update: The firmware upgrade failed: the keyboard came back "
+                                              "with version V3.0.0, not the new firmware's V3.0.1.\nYou can repeat "
+                                              "the upgrade.")
+            << late;
+        // Opened first while the upgraded keyboard restarts; the older one would ask for an upgrade itself.
+        QTest::addRow("another keyboard, older, plugged and opened during the wait")
+            << "another plugged, older" << QString() << 1 << QString() << Succeeded;
+        QTest::addRow("another keyboard, newer, plugged and opened during the wait")
+            << "another plugged, newer" << QString() << 1 << QString() << Succeeded;
+        // Opened as the wait runs out and found to be another: nothing is left that could be the upgraded
+        // one, and the box comes without waiting out the time a load may take.
+        QTest::addRow("another keyboard back near the end of the wait, the upgraded one never")
+            << "another near the end" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: a keyboard came back within";
+        // Back within the wait, it never answers: its load may take only so long after the wait.
+        QTest::addRow("keyboard back within the wait that never loads")
+            << "never loads" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: a keyboard came back within";
     }
     void usbUpgradeEndsWithTheKeyboardBack()
     {
@@ -592,18 +629,46 @@ private slots:
         sim::KeyboardConfig otherConfig = sim::fullSizeDual();
         otherConfig.seed = 9; // a device id of its own
         sim::KeyboardPtr other;
+        // Rows whose upgraded keyboard comes back when the row plugs it, the bootloader gone meanwhile.
+        const bool plugged = after == "near the end" || after.startsWith("late") || after.startsWith("another plugged")
+                          || after == "never loads";
+        sim::KeyboardPtr returned;
+        const auto comeBack = [&] {
+            returned = sim::plug(config.keyboard); // the same keyboard: its device id is the upgraded one's
+            const uint16_t version = config.fwVersion;
+            returned->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
+            if (after == "near the end")
+                returned->setReportDelay(3); // a slow load
+            if (after == "never loads")
+                returned->silence(0x10, 0x10);
+        };
         if (after == "new beside another") { // listed, not open, as the upgrade starts
             other = sim::plug(otherConfig);
             QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
         }
-        config.fwVersion = uint16_t(after.startsWith("old") ? before : 300);
+        config.fwVersion = uint16_t(after.startsWith("old") || after == "late old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
-        const bool back = config.keyboardReturns && !config.staysAfterRun;
+        const bool back = (config.keyboardReturns && !config.staysAfterRun) || (plugged && after != "never loads");
         // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
         // keyboard must load within it. The shipped wait is 20 s: the box comes after it, long before 40 s.
         const bool shipped = after.endsWith("shipped wait");
+        const int restartWait = timescale::ms(after.endsWith("near the end") ? 4000
+                                              : after.startsWith("late") || after == "never loads" ? 2000
+                                              : back || after == "stays, another plugged" ? 20000
+                                                                                          : 2000);
         if (!shipped)
-            w->setRestartWaitForTest(timescale::ms(back || after == "stays, another plugged" ? 20000 : 2000));
+            w->setRestartWaitForTest(restartWait);
+        w->setRestartLoadGraceForTest(after == "never loads" ? timescale::ms(2000)
+                                      : after == "another near the end" ? 3600 * 1000 // never runs out here
+                                                                         : timescale::ms(20000));
+        if (after.startsWith("late"))
+            m_boxes->whileOpen([&](const MessageBoxRequest&) { // the failure box is up
+                if (!returned)
+                    comeBack();
+            });
+        bool openUnderBox = false;
+        if (after == "never loads") // the box covers no keyboard still loading
+            m_boxes->whileOpen([&](const MessageBoxRequest&) { openUnderBox = openUnderBox || w->usb(); });
         if (after == "old, download refused") { // handed over while a Bluetooth image goes: its version stays out
             TempDir bt;
             QFile app(bt.filePath("qv_bt_app_1.bin"));
@@ -628,6 +693,26 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             other = sim::plug(otherConfig);
         }
+        if (after.endsWith("near the end") || after == "never loads") {
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            const int by = after == "never loads" ? restartWait / 2 : restartWait / 4; // left of the wait
+            QTRY_VERIFY_WITH_TIMEOUT(w->restartWaitTimer().remainingTime() <= by, restartWait);
+            QVERIFY(w->restartWaitTimer().isActive());
+            if (after == "another near the end") {
+                other = sim::plug(otherConfig);
+                other->setReportDelay(3); // still loading as the wait runs out
+            } else {
+                comeBack();
+            }
+        }
+        if (after.startsWith("another plugged")) {
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            other = sim::plug(otherConfig);
+            const uint16_t version = after.endsWith("older") ? 95 : 400; // 95: under the board's 1.0.0
+            other->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
+            QTRY_VERIFY_WITH_TIMEOUT(w->usb() && w->usb()->path() == other->commandPath(), timescale::ms(10000));
+            comeBack();
+        }
         if (after == "stays" || after.startsWith("nothing")) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             QCOMPARE(w->settingPage()->firmware()->schedule()->label()->text(),
@@ -636,7 +721,12 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(back ? w->deviceLoaded() : !w->restartWaitTimer().isActive(),
                                  timescale::ms(shipped ? 40000 : 30000));
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), int(!box.isEmpty()), timescale::ms(10000));
+        const QStringList shown = box.isEmpty() ? QStringList() : box.split('|');
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), shown.size(), timescale::ms(10000));
+        if (after == "never loads") { // taken away again: what follows the box is not this row's
+            QVERIFY(w->upgradePhase() == Tessark::UpgradePhase::Idle && returned->plugged() && !openUnderBox);
+            sim::unplug(returned);
+        }
         if (after == "stays") // the way back: the scans find the bootloader, and firmware mode takes it
             QTRY_VERIFY_WITH_TIMEOUT(w->upgradePhase() == Tessark::UpgradePhase::Idle && bl->plugged()
                                          && !w->settingPage()->isNormalLayout() && w->settingPage()->checkUSB(),
@@ -645,9 +735,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
         g_language->setLanguageType(1);
         const QString v = QStringLiteral("%1.%2.%3").arg(before / 100).arg(before % 100 / 10).arg(before % 10);
-        QCOMPARE(boxes(*m_boxes), box.isEmpty() ? QStringList() : QStringList{box.contains("%1") ? box.arg(v) : box});
+        QStringList expected;
+        for (const QString& b : shown)
+            expected << (b.contains("%1") ? b.arg(v) : b);
+        QCOMPARE(boxes(*m_boxes), expected);
         if (!box.isEmpty())
             QCOMPARE(m_boxes->boxes()[0].kind, after.startsWith("old") ? MessageBoxRequest::Warning : MessageBoxRequest::Critical);
+        if (after.startsWith("late")) // what the keyboard reports is news, a warning, or a failure
+            QCOMPARE(m_boxes->boxes()[1].kind, !offered.isEmpty() ? MessageBoxRequest::Critical
+                                               : after == "late old" ? MessageBoxRequest::Warning
+                                                                     : MessageBoxRequest::Information);
         QCOMPARE(loggedEnd(log) + logged(log), 1);
         // Success is told only once the keyboard is open again, never at the run command.
         const QStringList lines = logrecorder::lines();
@@ -664,8 +761,12 @@ private slots:
         QVERIFY(waitFrom >= 0 && (waitTo > waitFrom || back));
         for (int i = waitFrom; after.startsWith("stays") && i < waitTo; ++i)
             QVERIFY2(!lines[i].startsWith("enter firmware mode"), qPrintable(lines[i]));
-        if (back)
-            QCOMPARE(int(w->device()->m_fw_version), after.startsWith("old") ? before : 300); // the upgraded keyboard is open
+        if (back) { // the upgraded keyboard is open
+            QCOMPARE(int(w->device()->m_fw_version), int(config.fwVersion));
+            QCOMPARE(w->usb()->path(), returned ? returned->commandPath() : bl->keyboardAfterRun()->commandPath());
+        }
+        if (other && after.startsWith("another plugged")) // listed, for the user to choose
+            QTRY_COMPARE_WITH_TIMEOUT(w->menuTree()->devices().size(), 2, timescale::ms(10000));
     }
 
     // After a Bluetooth-only upgrade, an error or a refusal the settings page shows the keyboard's own

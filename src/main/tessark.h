@@ -400,8 +400,11 @@ public:
     static constexpr qint64 MinSoftDeviceBytes = 4096; // the module keeps the first 4096 bytes
     static constexpr int DfuWaitIntervalMs = 1000;
     static constexpr int DfuOpenAttempts = 19;
-    // From the run command to the keyboard loaded again: its restart, enumeration and load.
+    // From the run command to the keyboard back again: its restart and enumeration, and mostly its load.
     static constexpr int RestartWaitMs = 20000;
+    // A keyboard back within that wait finishes its load whatever the wait's clock says; this bounds
+    // the time after the wait that its load (or the loads of the keyboards that came with it) may take.
+    static constexpr int RestartLoadGraceMs = 40000;
     // Restarting: the image is in, the scans look for the keyboard it should start.
     enum class UpgradePhase { Idle, Bluetooth, UsbWait, UsbUpload, Restarting };
 
@@ -438,6 +441,8 @@ public:
     void setDfuWaitIntervalForTest(int ms) { m_dfuWaitIntervalMs = ms; }
     // Tests: how long the next upgrade waits for the keyboard after the run command.
     void setRestartWaitForTest(int ms) { m_restartWaitMs = ms; }
+    // Tests: how long after that wait a keyboard that came back within it may still take to load.
+    void setRestartLoadGraceForTest(int ms) { m_restartGraceMs = ms; }
     const QTimer& restartWaitTimer() const { return m_restartWaitTimer; }
     // The keyboard's firmware version an upgrade must end with (the online road knows it); -1: not known.
     void setExpectedFirmwareVersion(int version) { m_expectedVersion = version; }
@@ -485,11 +490,25 @@ private:
     uint32_t btStep(const std::function<uint32_t(Device*)>& step, bool* reported);
     // The image is in: the window says the keyboard restarts, and the scans look for it.
     void waitForRestartedKeyboard();
-    // The wait for the restarted keyboard ended without it: a failed upgrade.
+    // The wait's clock ran out: a failed upgrade, unless a keyboard that came back within it still loads.
     void restartWaitEndedSlot();
+    // The time a keyboard back within the wait had for its load ran out.
+    void restartGraceEndedSlot();
+    // The upgraded keyboard did not come back, or did not load: the failure box. Its result is told
+    // still when it loads later.
+    void failRestartWait();
+    // Keyboards of the family on the bus that may be the upgraded one: none beside it as it left, nor
+    // any found since to be another one.
+    QStringList restartCandidates();
+    // A keyboard finished its load: the upgrade's result where it is the upgraded one. False when it
+    // is another one loaded while the upgraded one restarts: that one is closed again, so that the
+    // upgraded one can be opened and judged.
+    bool takeLoadedKeyboard(Device* dev);
     // A keyboard loaded while the upgrade waited for it: whether it took the image, and the user told
     // (queued, after its load) when not.
     void judgeRestartedKeyboard(int version);
+    // The upgraded keyboard loaded after the wait for it failed: what it reports, told.
+    void tellLateKeyboard(int version, int expected, int before);
     // Whether dev is the keyboard being upgraded, as far as known.
     bool isUpgradedKeyboard(const Device* dev) const;
     void tellSameVersion(int version);
@@ -510,9 +529,13 @@ private:
     UpgradePhase m_upgradePhase = UpgradePhase::Idle;
     QTimer m_restartWaitTimer;
     int m_restartWaitMs = RestartWaitMs;
+    QTimer m_restartGraceTimer;
+    int m_restartGraceMs = RestartLoadGraceMs;
+    bool m_restartOvertime = false; // the clock ran out while a keyboard back within it loads
+    bool m_lateUpgradeWatch = false; // the wait failed: the upgraded keyboard's next load is told
     int m_versionBefore = -1;   // the open keyboard's, as the upgrade started; -1 without one
     QByteArray m_upgradedId;    // its device id; empty without one
-    QStringList m_pathsBeside;  // the other keyboards listed as it left for its bootloader
+    QStringList m_pathsBeside;  // the other keyboards: listed as it left for its bootloader, or loaded since
     int m_expectedVersion = -1; // the image's, where known; taken by the next upgrade
     int m_upgradeExpects = -1;  // the running upgrade's
     QMetaObject::Connection m_deviceErrorConnection; // the keyboard Device's UpdateError

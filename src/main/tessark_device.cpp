@@ -107,21 +107,23 @@ void Tessark::scanDeviceSlot()
         m_scanDevice.stop();
         return;
     }
-    if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree
-        && !m_menuTree->devices().isEmpty()) {
-        QString path = m_menuTree->devices().first().path;
-        if (m_upgradePhase == UpgradePhase::Restarting) {
-            // Only a keyboard listed anew can be the one restarting; once one is open the scan stops.
-            path.clear();
-            for (const UsbData& d : m_menuTree->devices()) {
-                if (!m_pathsBeside.contains(d.path)) {
-                    path = d.path;
-                    break;
-                }
-            }
-            if (path.isEmpty())
-                return;
+    QString path;
+    if (m_upgradePhase == UpgradePhase::Restarting) {
+        // Only a keyboard on the bus anew can be the one restarting; once one is open the scan stops. A
+        // bootloader still there is the wait's to judge, not the firmware mode's.
+        const QStringList candidates = restartCandidates();
+        if (candidates.isEmpty()) {
+            // The wait's clock ran out for keyboards that are all gone or proved to be others.
+            if (m_restartOvertime)
+                failRestartWait();
+            return;
         }
+        path = candidates.first();
+    } else if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree
+               && !m_menuTree->devices().isEmpty()) {
+        path = m_menuTree->devices().first().path;
+    }
+    if (!path.isEmpty()) {
         qDebug() << "Find Normal device.";
         m_scanDevice.stop();
         m_data.devicePath = path;
@@ -135,10 +137,6 @@ void Tessark::scanDeviceSlot()
         setTabsDisabled(true);
         openUSB();
     } else if (hidPresent(BootloaderVid, BootloaderPid)) {
-        // Right after the run command the bootloader may still be there: the upgrade's wait, not the
-        // firmware mode, decides what it means.
-        if (m_upgradePhase == UpgradePhase::Restarting)
-            return;
         qDebug() << "Find DFU device.";
         m_scanDevice.stop();
         enterFirmwareModeUi();
@@ -189,11 +187,11 @@ void Tessark::finishLoadDeviceSlot()
         m_initFinished = true;
         return;
     }
-    // Another keyboard of the family proves nothing about the one that restarts: the wait goes on.
-    if (m_upgradePhase == UpgradePhase::Restarting && isUpgradedKeyboard(dev))
-        judgeRestartedKeyboard(dev->m_fw_version);
-    else if (m_upgradePhase == UpgradePhase::Restarting)
-        qDebug() << "Another keyboard loaded while the upgraded one restarts: the upgrade still waits for it.";
+    // What a firmware upgrade waits for: another keyboard loaded meanwhile is closed again.
+    if (!takeLoadedKeyboard(dev)) {
+        m_initFinished = true;
+        return;
+    }
     // The version prompt runs an event loop, in which an unplug closes and deletes this keyboard (and
     // a replug may even load the next one): only the keyboard still open afterwards is shown.
     const QPointer<Device> loaded(dev);

@@ -203,6 +203,7 @@ void Tessark::updateDFUSlot(QString folder)
     }
     // What the keyboard must come back with is judged against what it had, or what the image holds.
     m_upgradeExpects = expects;
+    m_lateUpgradeWatch = false; // a keyboard still owed from the last upgrade is this one's to judge now
     m_versionBefore = loadedDevice() ? int(loadedDevice()->m_fw_version) : -1;
     m_upgradedId.clear();
     m_pathsBeside.clear();
@@ -713,12 +714,16 @@ void Tessark::updateDfuFinishedSlot()
 void Tessark::waitForRestartedKeyboard()
 {
     m_upgradePhase = UpgradePhase::Restarting;
+    m_restartOvertime = false;
     qDebug() << "The image is in: waiting up to" << m_restartWaitMs << "ms for the keyboard to restart.";
     if (m_ptrSetting)
         m_ptrSetting->showKeyboardRestarting();
     connect(&m_restartWaitTimer, &QTimer::timeout, this, &Tessark::restartWaitEndedSlot, Qt::UniqueConnection);
     m_restartWaitTimer.setSingleShot(true);
     m_restartWaitTimer.start(m_restartWaitMs);
+    connect(&m_restartGraceTimer, &QTimer::timeout, this, &Tessark::restartGraceEndedSlot, Qt::UniqueConnection);
+    m_restartGraceTimer.setSingleShot(true);
+    m_restartGraceTimer.stop();
     // resumeScans leaves the scans to a running upgrade: this one needs them to find the keyboard.
     if (m_exiting || m_quitPending)
         return;
@@ -727,21 +732,69 @@ void Tessark::waitForRestartedKeyboard()
         m_scanDevice.start(ScanIntervalMs);
 }
 
+QStringList Tessark::restartCandidates()
+{
+    // The list as the bus has it now, so that the keyboard opened is the one the menu shows chosen.
+    MultiscanDeviceSlot();
+    QStringList paths;
+    if (!m_menuTree)
+        return paths;
+    for (const UsbData& d : m_menuTree->devices())
+        if (!m_pathsBeside.contains(d.path))
+            paths << d.path;
+    return paths;
+}
+
 void Tessark::restartWaitEndedSlot()
+{
+    if (m_upgradePhase != UpgradePhase::Restarting || m_restartOvertime)
+        return;
+    // A keyboard back in time counts as back: its load, however slow, decides, and so do the loads of
+    // keyboards that came with it until the upgraded one is among them. While the wait runs, another
+    // keyboard is closed again once loaded, so one open now is still loading.
+    if (usb() || !restartCandidates().isEmpty()) {
+        m_restartOvertime = true;
+        qDebug() << "The wait for the restarted keyboard ran out with a keyboard back within it: its load decides,"
+                 << "for up to" << m_restartGraceMs << "ms more.";
+        m_restartGraceTimer.start(m_restartGraceMs);
+        return;
+    }
+    failRestartWait();
+}
+
+void Tessark::restartGraceEndedSlot()
 {
     if (m_upgradePhase != UpgradePhase::Restarting)
         return;
+    failRestartWait();
+}
+
+void Tessark::failRestartWait()
+{
+    if (m_upgradePhase != UpgradePhase::Restarting)
+        return;
+    m_restartWaitTimer.stop();
+    m_restartGraceTimer.stop();
+    const bool overtime = m_restartOvertime;
+    m_restartOvertime = false;
     m_upgradePhase = UpgradePhase::Idle;
-    m_upgradeExpects = -1;
+    // What the image brought is still told when the keyboard loads after all.
+    m_lateUpgradeWatch = true;
     if (CheckUSB::present(BootloaderVid, BootloaderPid))
         qWarning() << "Firmware upgrade failed: the bootloader is still on the bus" << m_restartWaitMs
                    << "ms after the run command; the new firmware did not start.";
-    else if (usb())
-        qWarning() << "Firmware upgrade failed: the keyboard came back but was not loaded within" << m_restartWaitMs
-                   << "ms of the run command.";
+    else if (overtime)
+        qWarning() << "Firmware upgrade failed: a keyboard came back within" << m_restartWaitMs
+                   << "ms of the run command, but the upgraded one was not loaded within" << m_restartGraceMs
+                   << "ms more.";
     else
         qWarning() << "Firmware upgrade failed: neither the keyboard nor its bootloader came back within"
                    << m_restartWaitMs << "ms of the run command.";
+    // The box covers no load: one still running starts again once it is closed, and is told then.
+    if (usb() && !m_deviceLoaded) {
+        qDebug() << "The load of the keyboard that came back is cut off for the failure box.";
+        closeDevice();
+    }
     if (m_ptrSetting)
         m_ptrSetting->updateErrorStop();
     setTitleButtonsEnabled(true);
@@ -755,9 +808,46 @@ bool Tessark::isUpgradedKeyboard(const Device* dev) const
         || m_upgradedId == QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId));
 }
 
+bool Tessark::takeLoadedKeyboard(Device* dev)
+{
+    if (m_upgradePhase == UpgradePhase::Restarting) {
+        if (isUpgradedKeyboard(dev)) {
+            judgeRestartedKeyboard(dev->m_fw_version);
+            return true;
+        }
+        // Another keyboard of the family proves nothing about the one that restarts, and held open it
+        // would keep the scans from opening that one: it is closed and passed over until the wait ends.
+        const QString path = usb() ? usb()->path() : QString();
+        qDebug() << "Another keyboard loaded while the upgraded one restarts: closed again, the upgrade still waits"
+                 << "for the upgraded one.";
+        if (!path.isEmpty() && !m_pathsBeside.contains(path))
+            m_pathsBeside << path;
+        closeDevice();
+        if (!m_exiting && !m_quitPending)
+            m_scanDevice.start(ScanIntervalMs);
+        return false;
+    }
+    if (m_lateUpgradeWatch && m_upgradePhase == UpgradePhase::Idle && isUpgradedKeyboard(dev)) {
+        m_lateUpgradeWatch = false;
+        const int version = dev->m_fw_version;
+        const int expected = m_upgradeExpects;
+        const int before = m_versionBefore;
+        m_upgradeExpects = -1;
+        qWarning().noquote() << "The upgraded keyboard is back after the wait for it failed, with version"
+                             << shownVersion(version);
+        // The box waits for the load to end, as the one of a keyboard back in time.
+        QMetaObject::invokeMethod(this, [this, version, expected, before] { tellLateKeyboard(version, expected, before); },
+                                  Qt::QueuedConnection);
+    }
+    return true;
+}
+
 void Tessark::judgeRestartedKeyboard(int version)
 {
     m_restartWaitTimer.stop();
+    m_restartGraceTimer.stop();
+    m_restartOvertime = false;
+    m_lateUpgradeWatch = false;
     m_upgradePhase = UpgradePhase::Idle;
     const int expected = m_upgradeExpects;
     m_upgradeExpects = -1;
@@ -782,6 +872,28 @@ void Tessark::judgeRestartedKeyboard(int version)
     }
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
+}
+
+void Tessark::tellLateKeyboard(int version, int expected, int before)
+{
+    // Judged as one back in time would be; only a version that tells nothing against either gets a
+    // box of its own.
+    if (expected >= 0 && version != expected) {
+        tellWrongVersion(version, expected);
+        return;
+    }
+    if (expected < 0 && before >= 0 && version == before) {
+        tellSameVersion(version);
+        return;
+    }
+    const bool zh = chineseInterface();
+    const QString v = shownVersion(version);
+    QString text = zh ? QStringLiteral("键盘最终已重新连接，报告的固件版本是 %1。").arg(v)
+                      : QStringLiteral("The keyboard is back after all and reports version %1.").arg(v);
+    if (before >= 0 && before != version)
+        text += zh ? QStringLiteral("升级前是 %1。").arg(shownVersion(before))
+                   : QStringLiteral(" It had %1 before the upgrade.").arg(shownVersion(before));
+    messagebox::information(this, zh ? QStringLiteral("固件升级") : QStringLiteral("Firmware Update"), text);
 }
 
 void Tessark::tellSameVersion(int version)
@@ -973,6 +1085,9 @@ void Tessark::stopUpgradeForExit()
 {
     m_waitOpenDfuTimer.stop();
     m_restartWaitTimer.stop();
+    m_restartGraceTimer.stop();
+    m_restartOvertime = false;
+    m_lateUpgradeWatch = false;
     if (m_upgradePhase != UpgradePhase::Idle)
         qDebug() << "exit during a firmware upgrade";
     m_upgradePhase = UpgradePhase::Idle;
