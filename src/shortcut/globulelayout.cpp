@@ -46,8 +46,8 @@ void GlobuleLayout::initGlobules(const QVector<bool>& states, int width, int hei
         button->setChecked(states.value(i, false));
         Qss().setGlobuleStyle(button, button->isChecked());
     }
-    setStyleSheet(QStringLiteral("QLabel{ image: url(") + appDirPath()
-                  + QStringLiteral("/images/shortcut/globule-layout.svg); border-radius: 0px; }"));
+    setStyleSheet(QStringLiteral("QLabel{ image: ") + Qss().imageUrl(QStringLiteral("shortcut/"), QStringLiteral("globule-layout.svg"))
+                  + QStringLiteral("; border-radius: 0px; }"));
 }
 
 void GlobuleLayout::states(QByteArray& target) const

@@ -88,9 +88,25 @@ Qss::Qss()
     registerAppFonts();
 }
 
+QString styleSheetUrl(const QString& path)
+{
+    QString quoted;
+    quoted.reserve(path.size() + 8);
+    quoted += QStringLiteral("url(\"");
+    for (const QChar c : path) {
+        // Qt's style sheet reader takes a backslash as "the next character as it stands", a line break too.
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\') || c == QLatin1Char('\n') || c == QLatin1Char('\r')
+            || c == QLatin1Char('\f'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted += QStringLiteral("\")");
+    return quoted;
+}
+
 QString Qss::imageUrl(const QString& folder, const QString& file) const
 {
-    return QStringLiteral("url(") + m_appDir + QStringLiteral("/images/") + folder + file + QStringLiteral(")");
+    return styleSheetUrl(m_appDir + QStringLiteral("/images/") + folder + file);
 }
 
 void Qss::setGlobuleStyle(QPushButton* button, bool checked) const
@@ -255,10 +271,11 @@ void Qss::setIconButtonStyle(QPushButton* button, const QString& imagePath) cons
                                              "background-color: rgba(0, 0, 0, 5%); }"));
         return;
     }
-    button->setStyleSheet(QStringLiteral("QPushButton{ border: 0px; image: url(") + imagePath
-                          + QStringLiteral("); height: 25px; width: 25px;}QPushButton:hover{ border-radius: 4px; "
-                                           "background-color: rgba(0, 0, 0, 5%); image: url(")
-                          + imagePath + QStringLiteral("); }"));
+    const QString url = styleSheetUrl(imagePath);
+    button->setStyleSheet(QStringLiteral("QPushButton{ border: 0px; image: ") + url
+                          + QStringLiteral("; height: 25px; width: 25px;}QPushButton:hover{ border-radius: 4px; "
+                                           "background-color: rgba(0, 0, 0, 5%); image: ")
+                          + url + QStringLiteral("; }"));
 }
 
 void Qss::setHorizontalSliderStyle(QSlider* slider, int variant) const

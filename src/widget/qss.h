@@ -28,11 +28,17 @@ void setAppDirPathForTest(const QString& path);
 // QGuiApplication; without one nothing is registered. Other widgets (the tab label) call it too.
 QVector<int> registerAppFonts();
 
+// A path as a style sheet's url: a quoted string with its own quotes, backslashes and line breaks escaped,
+// since Qt refuses an unquoted url holding a letter such as é, and a quote or parenthesis would end it.
+QString styleSheetUrl(const QString& path);
+
 class Qss {
 public:
     Qss();
 
     QString appDir() const { return m_appDir; }
+    // The style sheet url of <app dir>/images/<folder><file>; folder is empty or ends in "/".
+    QString imageUrl(const QString& folder, const QString& file) const;
 
     // Cursor states of setCursorStatus while the user paints keys; any other value unsets as CursorUnset.
     enum CursorStatus {
@@ -103,8 +109,5 @@ public:
     QString triangleStyleSheet() const;
 
 private:
-    // "url(<app dir>/images/<folder><file>)"; folder is empty or ends in "/".
-    QString imageUrl(const QString& folder, const QString& file) const;
-
     QString m_appDir;
 };
