@@ -22,6 +22,10 @@ declare -A smallest=(
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
+# Told to stop, the clean-up above runs too.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 echo "== every benchmark once, with its smallest arguments"
 started=$SECONDS

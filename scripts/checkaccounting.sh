@@ -14,7 +14,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/test.sh"
 checkrun="$root/scripts/checkrun.sh" # its judgements are tried below
 scratch="$(mktemp -d)"
+# As test.sh's: the runs as nobody make their folders below it.
+chmod 711 "$scratch"
 trap 'remove_tree "$scratch"' EXIT
+# Told to stop, the clean-up above runs too.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 mkdir -p "$scratch/checkout/tests" "$scratch/build/tests" "$scratch/build/Testing/Temporary"
 # What the made-up suite reads beside it, and the build's stand-in for it.
 printf '# the tool\ntessark-sim\n' >"$scratch/checkout/tests/beside.txt"
@@ -274,6 +280,60 @@ for row in "|plain|30|30" "3|plain|30|90" " 2.5 |plain|3|8" "1e1|plain|30|300" "
   got="$(TESSARK_TEST_TIME_SCALE="$value" scaled "$base" "$scratch/$kind")"
   [ "$got" = "$want" ] ||
     { echo "Time scale: a wait of $base, factor \"$value\", $kind build: $got, not $want" >&2; failures=$((failures + 1)); }
+done
+
+# The sanitizers read the suppressions test.sh names from a folder whose name holds a space, é or a
+# quote of either kind (not both: their options cannot say that, and test.sh refuses it).
+printf 'int main(void) { return 0; }\n' >"$scratch/leakless.c"
+if gcc -fsanitize=address -o "$scratch/leakless" "$scratch/leakless.c" 2>/dev/null; then
+  for folder in "my wörk/tëst ñ" "it's here" 'say "hi"'; do
+    mkdir -p "$scratch/$folder"
+    printf 'leak:nothing\n' >"$scratch/$folder/lsan.supp"
+    # shellcheck disable=SC2317 # called through expect
+    read_suppressions() {
+      LSAN_OPTIONS="suppressions=$(sanitizer_path "$scratch/$folder/lsan.supp")" ASAN_OPTIONS=detect_leaks=1 \
+        "$scratch/leakless"
+    }
+    expect pass "the sanitizers' suppressions in \"$folder\"" read_suppressions
+  done
+  mkdir -p "$scratch/both \" '"
+  expect fail "a suppressions path holding both kinds of quote" sanitizer_path "$scratch/both \" '/lsan.supp"
+else
+  echo "Accounting check: gcc cannot build with AddressSanitizer" >&2
+  failures=$((failures + 1))
+fi
+
+# test.sh told to stop (INT, TERM or HUP) during a step: it ends at once, the step and what the step
+# started end with it, also a process that left the step's process group (as timeout does), and its
+# scratch folder goes. Started as from a terminal (job control), so that INT is not ignored.
+# shellcheck disable=SC2317 # called through expect
+stopped_run() {
+  local signal="$1" ids="$scratch/stop-ids" run started="" made="" i
+  rm -f "$ids" "$ids.scratch"
+  set -m
+  # shellcheck disable=SC2016 # expanded by the inner shells
+  bash -c 'source "$1"; prepare_run; echo "$scratch" >"$2.scratch"
+    step bash -c '"'"'setsid sleep 300 & echo $! >"$0.new"; mv "$0.new" "$0"; wait'"'"' "$2"' \
+    stopped_run "$root/scripts/test.sh" "$ids" &
+  run=$!
+  set +m
+  for ((i = 0; i < 100; i++)); do [ -s "$ids" ] && break; sleep 0.1; done
+  read -r started <"$ids" 2>/dev/null || true
+  read -r made <"$ids.scratch" 2>/dev/null || true
+  [ -n "$started" ] && [ -n "$made" ] || { echo "the step did not start"; kill -KILL -- "-$run"; return 1; }
+  kill "-$signal" "$run"
+  for ((i = 0; i < 100; i++)); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+  local failed=0
+  if kill -0 "$run" 2>/dev/null; then echo "test.sh still runs 10 s after $signal"; kill -KILL -- "-$run"; failed=1; fi
+  wait "$run" 2>/dev/null || true
+  # A zombie has ended: its parent went first, and what adopts it may reap it late.
+  if [ -e "/proc/$started" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$started/status" 2>/dev/null; then
+    echo "what the step started still runs"; kill -KILL "$started"; failed=1; fi
+  if [ -e "$made" ]; then echo "the scratch folder $made is left"; remove_tree "$made"; failed=1; fi
+  return "$failed"
+}
+for signal in INT TERM HUP; do
+  expect pass "test.sh told to stop with $signal during a step" stopped_run "$signal"
 done
 
 # The run check's judgement of an X server's lock file: left only when it names the X server the run

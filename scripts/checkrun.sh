@@ -46,6 +46,10 @@ cleanup() {
 make_area() {
   area="$(mktemp -d)"
   trap cleanup EXIT
+  # Told to stop, the clean-up above runs too.
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
   mkdir -p "$area/bin" "$area/build" "$area/tmp" "$area/runtime" "$area/config" "$area/slow"
   chmod 700 "$area/tmp" "$area/runtime"
   cp "$build/tessark-sim" "$build/tessark-update-sim" "$area/build/"

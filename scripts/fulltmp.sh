@@ -22,6 +22,10 @@ cleanup() {
   rm -rf "$area"
 }
 trap cleanup EXIT
+# Told to stop, the clean-up above runs too.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 mkdir -p "$area/full" "$area/cwd" "$area/out"
 mount -t tmpfs -o size=256k,nr_inodes=64,mode=1777 tessark-full "$area/full"
 mkdir -p "$area/full/runtime" "$area/full/config"

@@ -50,28 +50,101 @@ run_suite() {
   account_test_log "$root" "$dir" "$nobody"
 }
 
+# The step running now (its process group), which a stop signal ends with all it started.
+current=""
+# Runs one step (a command or a function) in a process group of its own and waits for it, so that a
+# stop signal is acted on at once, not when the step has ended.
+# No locals here nor in stop(): bash 5.2 loses its variable scopes when a trap's function ends the shell
+# while a function with locals waits.
+step() {
+  set -m
+  "$@" &
+  current=$!
+  set +m
+  step_status=0
+  wait "$current" || step_status=$?
+  current=""
+  return "$step_status"
+}
+# The processes below process $1, each as "id start" (its start in clock ticks since boot), so that a
+# later process given one of their ids is never taken for it. Those that leave the step's group (timeout
+# makes a group of its own) are found here too.
+descendants() {
+  cat /proc/[0-9]*/stat 2>/dev/null | awk -v top="$1" '
+    { pid = $1; rest = $0; sub(/^.*\) /, "", rest); split(rest, f, " "); parent[pid] = f[2]; start[pid] = f[20] }
+    END {
+      want[top] = 1
+      do {
+        grown = 0
+        for (pid in parent) if (!(pid in want) && (parent[pid] in want)) { want[pid] = 1; grown = 1 }
+      } while (grown)
+      for (pid in want) if (pid != top) print pid, start[pid]
+    }'
+}
+# Told to stop (INT, TERM, HUP): the running step and all it started are asked to end, then killed; the
+# EXIT trap then removes the scratch folder. A step that cleans up after itself (a mount) is given the time.
+stop() {
+  trap '' INT TERM HUP
+  if [ -n "$current" ]; then
+    procs="$(descendants "$current")"
+    kill -TERM -- "-$current" "$current" 2>/dev/null || true
+    while read -r pid start; do [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true; done <<<"$procs"
+    wait_tenths="$(scaled 100)"
+    for ((i = 0; i < wait_tenths; i++)); do kill -0 "$current" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$current" 2>/dev/null || true
+    while read -r pid start; do
+      [ -n "$pid" ] && [ "$(sed 's/^.*) //' "/proc/$pid/stat" 2>/dev/null | awk '{ print $20 }')" = "$start" ] &&
+        kill -KILL "$pid" 2>/dev/null || true
+    done <<<"$procs"
+    wait "$current" 2>/dev/null || true
+  fi
+  exit "$1"
+}
+
+# The sanitizers' option value naming a file: they split their options at spaces and take a quoted value
+# up to the next quote of its kind, so the path is quoted with the kind it does not hold.
+sanitizer_path() {
+  case "$1" in
+    *\"*\'*|*\'*\"*) echo "The path $1 holds both kinds of quote: the sanitizers cannot be given it" >&2; return 1 ;;
+    *\"*) printf "'%s'" "$1" ;;
+    *) printf '"%s"' "$1" ;;
+  esac
+}
+
+# The run's scratch folder, gone however the run ends: at its end, or told to stop.
+prepare_run() {
+  make_scratch
+  trap 'remove_tree "$scratch"' EXIT
+  trap 'stop 130' INT
+  trap 'stop 143' TERM
+  trap 'stop 129' HUP
+}
+
 main() {
   bash "$root/scripts/deps.sh"
   jobs="$(nproc)"
   # Both builds and their tests take about 12 GB.
   low_space_warning "$root" 12
-  make_scratch
-  trap 'remove_tree "$scratch"' EXIT
+  prepare_run
 
   echo "== the test log's accounting on made-up logs, the folder and disk checks on made-up folders"
-  bash "$root/scripts/checkaccounting.sh"
+  step bash "$root/scripts/checkaccounting.sh"
   echo "== build and test"
-  run_suite "$root/build" all -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  bash "$root/scripts/bench.sh" "$root/build"
+  step run_suite "$root/build" all -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  step bash "$root/scripts/bench.sh" "$root/build"
   echo "== the run command, told to stop"
-  bash "$root/scripts/checkrun.sh" "$root/build"
+  step bash "$root/scripts/checkrun.sh" "$root/build"
   echo "== a full temporary file system: tests fail without touching their working directory"
-  bash "$root/scripts/fulltmp.sh" "$root/build"
+  step bash "$root/scripts/fulltmp.sh" "$root/build"
   echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-  # Full stacks on malloc, so the one known leak of Qt's platform plugin can be suppressed by name.
+  # Full stacks on malloc, so the one known leak of Qt's platform plugin can be suppressed by name. The
+  # suppressions are read from the scratch folder, which the runs as nobody reach as well.
   export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1
-  export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
-  run_suite "$root/build-asan" rows -DCMAKE_BUILD_TYPE=Debug -DTESSARK_SANITIZE=ON
+  cp "$root/tests/lsan.supp" "$scratch/lsan.supp"
+  chmod 644 "$scratch/lsan.supp"
+  LSAN_OPTIONS="suppressions=$(sanitizer_path "$scratch/lsan.supp")"
+  export LSAN_OPTIONS
+  step run_suite "$root/build-asan" rows -DCMAKE_BUILD_TYPE=Debug -DTESSARK_SANITIZE=ON
   echo "All tests passed."
 }
 

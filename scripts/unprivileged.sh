@@ -183,13 +183,15 @@ unprivileged_tree() {
 # where those lie: neither is a file a suite reads.
 copy_is_whole() {
   local build="$1" tree="$2" bad=0 suite plain place named
-  plain="$(mktemp)"
+  # In the run's scratch folder, which a stop signal's clean-up removes.
+  plain="$(mktemp "${scratch:-${TMPDIR:-/tmp}}/stripped.XXXXXX")"
   for suite in "$tree"/tests/test_*; do
     [ -f "$suite" ] || continue
     objcopy --strip-debug "$suite" "$plain" 2>/dev/null || cp "$suite" "$plain"
-    named="$(strings -a "$plain" | awk -v build="$build" '
-      { at = index($0, build) }
-      !found && at && substr($0, at + length(build)) !~ /^\/([^\/]+\/)*[^\/]+_autogen\// { print; found = 1 }')"
+    # Through the environment: awk -v would read a backslash in the path as an escape.
+    named="$(strings -a "$plain" | build="$build" awk '
+      { at = index($0, ENVIRON["build"]) }
+      !found && at && substr($0, at + length(ENVIRON["build"])) !~ /^\/([^\/]+\/)*[^\/]+_autogen\// { print; found = 1 }')"
     if [ -n "$named" ]; then
       echo "${suite##*/} names the build folder: \"$named\"; a suite finds what it needs beside itself" >&2
       bad=1
@@ -272,7 +274,7 @@ run_suites_unprivileged() {
     cd "$area/tree" || exit 1
     out_of_reach "$root" "$build" "$area" \
       env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
-      XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
+      XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
       setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --inh-caps=-all \
       ctest -R '^test_' --output-on-failure --no-tests=error -j "$((2 * ${jobs:-$(nproc)}))"
   ) || failed=1
@@ -309,7 +311,7 @@ run_rows_unprivileged() {
       cd "$area/tree/tests" || exit 1
       out_of_reach "$root" "$build" "$area" \
         env QT_QPA_PLATFORM=offscreen HOME="$area/home" TMPDIR="$area/tmp" XDG_CONFIG_HOME="$area/config" \
-        XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:+${LSAN_OPTIONS//$root/$area/tree}}" \
+        XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
         timeout "$limit" setpriv --reuid="$uid" --regid="$gid" --clear-groups --inh-caps=-all \
         "./$suite" "${args[@]}"
     ) >"$area/out/$suite.txt" 2>&1 &
@@ -346,7 +348,7 @@ account_skipped_rows() {
   elif [ "$(id -u)" -eq 0 ] && [ -s "$rows" ]; then
     echo "== the $(wc -l <"$rows") rows root skipped, run as nobody"
     local area
-    area="$(mktemp -d)"
+    area="$(mktemp -d "${scratch:-${TMPDIR:-/tmp}}/nobody.XXXXXX")"
     chmod 755 "$area"
     local rc=0
     passed="$(run_rows_unprivileged "$root" "$build" "$rows" "$area")" || rc=$?
@@ -383,7 +385,7 @@ account_test_log() {
   fi
   echo "== every suite once more as nobody"
   local area rc=0 started=$SECONDS
-  area="$(mktemp -d)"
+  area="$(mktemp -d "${scratch:-${TMPDIR:-/tmp}}/nobody.XXXXXX")"
   chmod 755 "$area"
   run_suites_unprivileged "$root" "$build" "$area" || rc=$?
   echo "(as nobody: $((SECONDS - started)) s)"
