@@ -212,6 +212,36 @@ private slots:
                                    .arg(freed == 1 ? 10 + swings : 10));
     }
 
+    // Reports that come while a request waits are handed to it one at a time, in order: one it has not
+    // taken yet is never replaced by the report behind it, however late the request's thread looks.
+    void repliesWaitForTheRequestToTakeThem()
+    {
+        QVERIFY(f->open());
+        QList<QByteArray> taken;
+        {
+            QMutexLocker locker(&f->lock.mutex);
+            f->lock.waiting = true;
+            f->usb->clearReply();
+        }
+        for (int i = 0; i < 3; ++i)
+            f->kb->inject(report(0xB0, 0xDF, uint8_t(i)));
+        QTest::qWait(200); // the request's thread is late: the read loop has long read all three
+        {
+            QMutexLocker locker(&f->lock.mutex);
+            QDeadlineTimer deadline(timescale::ms(10000));
+            while (taken.size() < 3 && !deadline.hasExpired()) {
+                QByteArray r;
+                if (f->usb->takeReply(&r))
+                    taken << r;
+                else
+                    f->lock.cond.wait(&f->lock.mutex, 10);
+            }
+            f->lock.waiting = false;
+            f->lock.cond.wakeAll();
+        }
+        QCOMPARE(taken, (QList<QByteArray>{report(0xB0, 0xDF, 0), report(0xB0, 0xDF, 1), report(0xB0, 0xDF, 2)}));
+    }
+
     void disabledReadingLeavesReportsForTheBlockingRead()
     {
         QVERIFY(f->open());

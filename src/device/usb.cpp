@@ -193,6 +193,9 @@ bool Usb::takeReply(QByteArray* out)
     if (!m_replyReady)
         return false;
     m_replyReady = false;
+    // The read loop may wait with the report behind this one.
+    if (m_cond)
+        m_cond->wakeAll();
     if (out)
         *out = QByteArray(reinterpret_cast<const char*>(m_recvBuf), ReportSize);
     return true;
@@ -203,7 +206,11 @@ bool Usb::handleReport(const uint8_t* report)
     QMutexLocker lock(m_mutex);
     // Notifications never answer a request, even while one waits.
     const bool notification = report[0] == 0xF0;
-    if (!notification && m_waitFlag && *m_waitFlag) {
+    // A reply not yet taken is never replaced unseen: the next report waits until the request has looked
+    // at it, however late its thread runs; the request's own wait is bounded, and ending it lets this go.
+    while (!notification && m_waitFlag && *m_waitFlag && m_replyReady && m_running && m_readingEnabled)
+        m_cond->wait(m_mutex, ReadTimeoutMs);
+    if (!notification && m_waitFlag && *m_waitFlag && !m_replyReady) {
         std::memcpy(m_recvBuf, report, sizeof m_recvBuf);
         m_replyReady = true;
         m_cond->wakeAll();
