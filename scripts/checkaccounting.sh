@@ -305,14 +305,15 @@ fi
 
 # test.sh told to stop (INT, TERM or HUP) during a step: it ends at once, the step and what the step
 # started end with it, also a process that left the step's process group (as timeout does), and its
-# scratch folder goes. Started as from a terminal (job control), so that INT is not ignored.
+# scratch folder goes. Started as from a terminal (job control, the signals' default action), so that INT
+# and HUP are not ignored where this check was started with them ignored (in the background, nohup).
 # shellcheck disable=SC2317 # called through expect
 stopped_run() {
   local signal="$1" ids="$scratch/stop-ids" run started="" made="" i
   rm -f "$ids" "$ids.scratch"
   set -m
   # shellcheck disable=SC2016 # expanded by the inner shells
-  bash -c 'source "$1"; prepare_run; echo "$scratch" >"$2.scratch"
+  env --default-signal=INT,TERM,HUP bash -c 'source "$1"; prepare_run; echo "$scratch" >"$2.scratch"
     step bash -c '"'"'setsid sleep 300 & echo $! >"$0.new"; mv "$0.new" "$0"; wait'"'"' "$2"' \
     stopped_run "$root/scripts/test.sh" "$ids" &
   run=$!
