@@ -58,7 +58,8 @@ current=""
 # while a function with locals waits.
 step() {
   set -m
-  "$@" &
+  # Reading nothing: a background group that reads the terminal would be stopped.
+  "$@" </dev/null &
   current=$!
   set +m
   step_status=0
