@@ -612,6 +612,10 @@ private slots:
         QTest::addRow("keyboard back within the wait that never loads")
             << "never loads" << QString() << 1 << UpgradeFailed
             << "Firmware upgrade failed: a keyboard came back within";
+        // Back within the wait, it leaves during its load after the wait ran out and is back again within
+        // the extra time: that time is its own until it runs out.
+        QTest::addRow("keyboard back within the wait, gone during its load, back within the extra time")
+            << "bounces" << QString() << 1 << QString() << Succeeded;
     }
     void usbUpgradeEndsWithTheKeyboardBack()
     {
@@ -632,15 +636,16 @@ private slots:
         sim::KeyboardPtr other;
         // Rows whose upgraded keyboard comes back when the row plugs it, the bootloader gone meanwhile.
         const bool plugged = after == "near the end" || after.startsWith("late") || after.startsWith("another plugged")
-                          || after == "never loads";
+                          || after == "never loads" || after == "bounces";
         sim::KeyboardPtr returned;
+        bool bounced = false; // the keyboard left during its load and comes back again
         const auto comeBack = [&] {
             returned = sim::plug(config.keyboard); // the same keyboard: its device id is the upgraded one's
             const uint16_t version = config.fwVersion;
             returned->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
             if (after == "near the end")
                 returned->setReportDelay(3); // a slow load
-            if (after == "never loads")
+            if (after == "never loads" || (after == "bounces" && !bounced))
                 returned->silence(0x10, 0x10);
         };
         if (after == "new beside another") { // listed, not open, as the upgrade starts
@@ -654,7 +659,8 @@ private slots:
         // keyboard must load within it. The shipped wait is 20 s: the box comes after it, long before 40 s.
         const bool shipped = after.endsWith("shipped wait");
         const int restartWait = timescale::ms(after.endsWith("near the end") ? 4000
-                                              : after.startsWith("late") || after == "never loads" ? 2000
+                                              : after.startsWith("late") || after == "never loads" || after == "bounces"
+                                                  ? 2000
                                               : back || after == "stays, another plugged" ? 20000
                                                                                           : 2000);
         if (!shipped)
@@ -694,9 +700,9 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             other = sim::plug(otherConfig);
         }
-        if (after.endsWith("near the end") || after == "never loads") {
+        if (after.endsWith("near the end") || after == "never loads" || after == "bounces") {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
-            const int by = after == "never loads" ? restartWait / 2 : restartWait / 4; // left of the wait
+            const int by = after == "never loads" || after == "bounces" ? restartWait / 2 : restartWait / 4; // left
             QTRY_VERIFY_WITH_TIMEOUT(w->restartWaitTimer().remainingTime() <= by, restartWait);
             QVERIFY(w->restartWaitTimer().isActive());
             if (after == "another near the end") {
@@ -705,6 +711,20 @@ private slots:
             } else {
                 comeBack();
             }
+        }
+        if (after == "bounces") { // still loading as the wait runs out; then gone, then back for good
+            QTRY_VERIFY_WITH_TIMEOUT(!w->restartWaitTimer().isActive() && w->usb()
+                                         && w->usb()->path() == returned->commandPath(),
+                                     timescale::ms(10000));
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            sim::unplug(returned);
+            const QString left = QStringLiteral("The keyboard that came back within the wait left during its load");
+            QTRY_VERIFY_WITH_TIMEOUT(logged(left) == 1 || !m_boxes->boxes().isEmpty(), timescale::ms(10000));
+            QCOMPARE(boxes(*m_boxes), QStringList());
+            QCOMPARE(logged(left), 1);
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            bounced = true;
+            comeBack();
         }
         if (after.startsWith("another plugged")) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
