@@ -858,6 +858,37 @@ private slots:
         QVERIFY(m_boxes->boxes().isEmpty());
     }
 
+    // After an upgrade whose keyboard never came back, the user plugs it in again and it comes up in its
+    // bootloader; the upgrade from there is cut in its upload. Once the keyboard is back, only that upload's
+    // failure is told: the keyboard the first upgrade waited for is no longer news.
+    void aCutUploadAfterAFailedWaitIsToldAlone()
+    {
+        QVERIFY(start(true));
+        image("qv_usb_app_1.bin", 3000);
+        const sim::BootloaderConfig config = returning(false); // after the run command nothing comes back
+        w->setRestartWaitForTest(timescale::ms(2000));
+        sim::BootloaderPtr first = kb->restartIntoBootloader(200, config);
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(first->ran(), timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), 1, timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+
+        sim::BootloaderPtr second = sim::plugBootloader(config);
+        second->unplugAtWrite(5);
+        QTRY_VERIFY_WITH_TIMEOUT(w->settingPage() && !w->settingPage()->isNormalLayout(), timescale::ms(10000));
+        w->settingPage()->updateSureSlot(m_folder->path());
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), 2, timescale::ms(20000));
+        QVERIFY(!second->plugged() && !second->ran());
+
+        sim::KeyboardPtr back = sim::plug(config.keyboard); // the upgraded keyboard's device id
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->usb() && w->usb()->path() == back->commandPath(),
+                                 timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+        QTest::qWait(300); // a box would come through the event loop
+        QCOMPARE(boxes(*m_boxes), (QStringList{UpgradeFailed, UpgradeFailed}));
+        QCOMPARE(logged(QStringLiteral("The upgraded keyboard is back after the wait for it failed")), 0);
+    }
+
     void exitLeavesNoThreadRunning_data()
     {
         QTest::addColumn<int>("phase");
