@@ -616,6 +616,9 @@ private slots:
         // the extra time: that time is its own until it runs out.
         QTest::addRow("keyboard back within the wait, gone during its load, back within the extra time")
             << "bounces" << QString() << 1 << QString() << Succeeded;
+        QTest::addRow("keyboard back within the wait, gone during its load, not back within the extra time")
+            << "gone during its load" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: a keyboard came back within";
     }
     void usbUpgradeEndsWithTheKeyboardBack()
     {
@@ -636,7 +639,7 @@ private slots:
         sim::KeyboardPtr other;
         // Rows whose upgraded keyboard comes back when the row plugs it, the bootloader gone meanwhile.
         const bool plugged = after == "near the end" || after.startsWith("late") || after.startsWith("another plugged")
-                          || after == "never loads" || after == "bounces";
+                          || after == "never loads" || after == "bounces" || after == "gone during its load";
         sim::KeyboardPtr returned;
         bool bounced = false; // the keyboard left during its load and comes back again
         const auto comeBack = [&] {
@@ -645,7 +648,7 @@ private slots:
             returned->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
             if (after == "near the end")
                 returned->setReportDelay(3); // a slow load
-            if (after == "never loads" || (after == "bounces" && !bounced))
+            if (after == "never loads" || after == "gone during its load" || (after == "bounces" && !bounced))
                 returned->silence(0x10, 0x10);
         };
         if (after == "new beside another") { // listed, not open, as the upgrade starts
@@ -654,18 +657,20 @@ private slots:
         }
         config.fwVersion = uint16_t(after.startsWith("old") || after == "late old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
-        const bool back = (config.keyboardReturns && !config.staysAfterRun) || (plugged && after != "never loads");
+        const bool back = (config.keyboardReturns && !config.staysAfterRun)
+                          || (plugged && after != "never loads" && after != "gone during its load");
         // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
         // keyboard must load within it. The shipped wait is 20 s: the box comes after it, long before 40 s.
         const bool shipped = after.endsWith("shipped wait");
         const int restartWait = timescale::ms(after.endsWith("near the end") ? 4000
                                               : after.startsWith("late") || after == "never loads" || after == "bounces"
+                                                    || after == "gone during its load"
                                                   ? 2000
                                               : back || after == "stays, another plugged" ? 20000
                                                                                           : 2000);
         if (!shipped)
             w->setRestartWaitForTest(restartWait);
-        w->setRestartLoadGraceForTest(after == "never loads" ? timescale::ms(2000)
+        w->setRestartLoadGraceForTest(after == "never loads" || after == "gone during its load" ? timescale::ms(2000)
                                       : after == "another near the end" ? 3600 * 1000 // never runs out here
                                                                          : timescale::ms(20000));
         if (after.startsWith("late"))
@@ -700,9 +705,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             other = sim::plug(otherConfig);
         }
-        if (after.endsWith("near the end") || after == "never loads" || after == "bounces") {
+        const bool leaves = after == "bounces" || after == "gone during its load";
+        if (after.endsWith("near the end") || after == "never loads" || leaves) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
-            const int by = after == "never loads" || after == "bounces" ? restartWait / 2 : restartWait / 4; // left
+            const int by = after == "never loads" || leaves ? restartWait / 2 : restartWait / 4; // left
             QTRY_VERIFY_WITH_TIMEOUT(w->restartWaitTimer().remainingTime() <= by, restartWait);
             QVERIFY(w->restartWaitTimer().isActive());
             if (after == "another near the end") {
@@ -712,7 +718,7 @@ private slots:
                 comeBack();
             }
         }
-        if (after == "bounces") { // still loading as the wait runs out; then gone, then back for good
+        if (leaves) { // still loading as the wait runs out; then gone (and back for good, or not)
             QTRY_VERIFY_WITH_TIMEOUT(!w->restartWaitTimer().isActive() && w->usb()
                                          && w->usb()->path() == returned->commandPath(),
                                      timescale::ms(10000));
@@ -724,7 +730,8 @@ private slots:
             QCOMPARE(logged(left), 1);
             QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
             bounced = true;
-            comeBack();
+            if (after == "bounces")
+                comeBack();
         }
         if (after.startsWith("another plugged")) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
@@ -766,6 +773,8 @@ private slots:
             QCOMPARE(m_boxes->boxes()[1].kind, !offered.isEmpty() ? MessageBoxRequest::Critical
                                                : after == "late old" ? MessageBoxRequest::Warning
                                                                      : MessageBoxRequest::Information);
+        if (after == "gone during its load") // the failure says the keyboard left
+            QCOMPARE(logrecorder::lines().filter("left again during its load; the upgraded one was not back").size(), 1);
         const int reasons = loggedEnd(log) + logged(log)
                             + (after == "another near the end"
                                    ? logged("Firmware upgrade failed: neither the keyboard nor its bootloader")
