@@ -189,6 +189,10 @@ private slots:
         QTest::addRow("acknowledgement doubled after the next frame, last block rejected")
             << 14 << Signals{{0x83, 3}};
         QTest::addRow("last block's rejection waiting behind a doubled acknowledgement") << 15 << Signals{{0x83, 3}};
+        // The module gets no frame after the rejected one; the thread goes on with a second image, whose
+        // end line counts only that image's frames.
+        QTest::addRow("middle block's rejection waiting behind a doubled acknowledgement, then a second image")
+            << 16 << Signals{{0x83, 3}};
     }
     void failureEndsTheUploadOnce()
     {
@@ -224,6 +228,10 @@ private slots:
             u.f.kb->doubleBtAckLate(0x83, 6);
             u.f.kb->rejectBtFrame(0x83, 7, 3);
             break;
+        case 16: // block 3's copy, taken for block 4's acknowledgement, and block 4's rejection
+            u.f.kb->doubleBtAckLate(0x83, 3);
+            u.f.kb->rejectBtFrame(0x83, 4, 3);
+            break;
         }
         // The unplug case keeps the long deadline (only the read failure may end it), the late one too.
         if (fault != 5 && fault != 8 && fault != 14)
@@ -238,6 +246,8 @@ private slots:
             sim::unplug(u.f.kb);
         }
         QTRY_VERIFY_WITH_TIMEOUT(u.errors.count() + u.stopped.count() > 0, timescale::ms(10000));
+        if (fault == 16)
+            QCOMPARE(u.frames(0x83), 4); // block 5 never went out
         // Not a default deadline: the shortest, for an acknowledgement, is 5 s (an erase's is longer), and a
         // wait that long cannot end sooner. As generous a limit as keeps that point.
         const qint64 took = clock.elapsed();
@@ -250,6 +260,18 @@ private slots:
         QCOMPARE(u.finished.count(), 0);
         QCOMPARE(u.f.kb->writes(), fault == 6 || fault == 7 ? before : writes); // nothing (more) goes out
         QCOMPARE(u.frames(softDevice ? 0x83 : 0x84), 0); // no frame of the other image's kind
+        if (fault != 16)
+            return;
+        logrecorder::start();
+        u.errors.clear();
+        u.send(100, false); // 3 blocks
+        QTRY_COMPARE_WITH_TIMEOUT(u.finished.count(), 1, timescale::ms(10000));
+        const QStringList ended = logrecorder::lines().filter(QStringLiteral("Bluetooth upload of an image ended"));
+        logrecorder::stop();
+        QCOMPARE(u.errors.count(), 0);
+        QCOMPARE(ended, QStringList{QStringLiteral("Bluetooth upload of an image ended: 4 frames written for 100 bytes, "
+                                                   "0 reports ignored")});
+        QCOMPARE(u.frames(0x83), 7);
     }
 
     void stopEndsTheThreadWithin100msAndStartRunsItAgain()

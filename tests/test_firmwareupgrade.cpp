@@ -612,6 +612,13 @@ private slots:
         QTest::addRow("keyboard back within the wait that never loads")
             << "never loads" << QString() << 1 << UpgradeFailed
             << "Firmware upgrade failed: a keyboard came back within";
+        // Back within the wait, it leaves during its load after the wait ran out and is back again within
+        // the extra time: that time is its own until it runs out.
+        QTest::addRow("keyboard back within the wait, gone during its load, back within the extra time")
+            << "bounces" << QString() << 1 << QString() << Succeeded;
+        QTest::addRow("keyboard back within the wait, gone during its load, not back within the extra time")
+            << "gone during its load" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: a keyboard came back within";
     }
     void usbUpgradeEndsWithTheKeyboardBack()
     {
@@ -632,15 +639,16 @@ private slots:
         sim::KeyboardPtr other;
         // Rows whose upgraded keyboard comes back when the row plugs it, the bootloader gone meanwhile.
         const bool plugged = after == "near the end" || after.startsWith("late") || after.startsWith("another plugged")
-                          || after == "never loads";
+                          || after == "never loads" || after == "bounces" || after == "gone during its load";
         sim::KeyboardPtr returned;
+        bool bounced = false; // the keyboard left during its load and comes back again
         const auto comeBack = [&] {
             returned = sim::plug(config.keyboard); // the same keyboard: its device id is the upgraded one's
             const uint16_t version = config.fwVersion;
             returned->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
             if (after == "near the end")
                 returned->setReportDelay(3); // a slow load
-            if (after == "never loads")
+            if (after == "never loads" || after == "gone during its load" || (after == "bounces" && !bounced))
                 returned->silence(0x10, 0x10);
         };
         if (after == "new beside another") { // listed, not open, as the upgrade starts
@@ -649,17 +657,20 @@ private slots:
         }
         config.fwVersion = uint16_t(after.startsWith("old") || after == "late old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
-        const bool back = (config.keyboardReturns && !config.staysAfterRun) || (plugged && after != "never loads");
+        const bool back = (config.keyboardReturns && !config.staysAfterRun)
+                          || (plugged && after != "never loads" && after != "gone during its load");
         // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
         // keyboard must load within it. The shipped wait is 20 s: the box comes after it, long before 40 s.
         const bool shipped = after.endsWith("shipped wait");
         const int restartWait = timescale::ms(after.endsWith("near the end") ? 4000
-                                              : after.startsWith("late") || after == "never loads" ? 2000
+                                              : after.startsWith("late") || after == "never loads" || after == "bounces"
+                                                    || after == "gone during its load"
+                                                  ? 2000
                                               : back || after == "stays, another plugged" ? 20000
                                                                                           : 2000);
         if (!shipped)
             w->setRestartWaitForTest(restartWait);
-        w->setRestartLoadGraceForTest(after == "never loads" ? timescale::ms(2000)
+        w->setRestartLoadGraceForTest(after == "never loads" || after == "gone during its load" ? timescale::ms(2000)
                                       : after == "another near the end" ? 3600 * 1000 // never runs out here
                                                                          : timescale::ms(20000));
         if (after.startsWith("late"))
@@ -694,9 +705,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             other = sim::plug(otherConfig);
         }
-        if (after.endsWith("near the end") || after == "never loads") {
+        const bool leaves = after == "bounces" || after == "gone during its load";
+        if (after.endsWith("near the end") || after == "never loads" || leaves) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
-            const int by = after == "never loads" ? restartWait / 2 : restartWait / 4; // left of the wait
+            const int by = after == "never loads" || leaves ? restartWait / 2 : restartWait / 4; // left
             QTRY_VERIFY_WITH_TIMEOUT(w->restartWaitTimer().remainingTime() <= by, restartWait);
             QVERIFY(w->restartWaitTimer().isActive());
             if (after == "another near the end") {
@@ -705,6 +717,21 @@ private slots:
             } else {
                 comeBack();
             }
+        }
+        if (leaves) { // still loading as the wait runs out; then gone (and back for good, or not)
+            QTRY_VERIFY_WITH_TIMEOUT(!w->restartWaitTimer().isActive() && w->usb()
+                                         && w->usb()->path() == returned->commandPath(),
+                                     timescale::ms(10000));
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            sim::unplug(returned);
+            const QString left = QStringLiteral("The keyboard that came back within the wait left during its load");
+            QTRY_VERIFY_WITH_TIMEOUT(logged(left) == 1 || !m_boxes->boxes().isEmpty(), timescale::ms(10000));
+            QCOMPARE(boxes(*m_boxes), QStringList());
+            QCOMPARE(logged(left), 1);
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            bounced = true;
+            if (after == "bounces")
+                comeBack();
         }
         if (after.startsWith("another plugged")) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
@@ -746,6 +773,8 @@ private slots:
             QCOMPARE(m_boxes->boxes()[1].kind, !offered.isEmpty() ? MessageBoxRequest::Critical
                                                : after == "late old" ? MessageBoxRequest::Warning
                                                                      : MessageBoxRequest::Information);
+        if (after == "gone during its load") // the failure says the keyboard left
+            QCOMPARE(logrecorder::lines().filter("left again during its load; the upgraded one was not back").size(), 1);
         const int reasons = loggedEnd(log) + logged(log)
                             + (after == "another near the end"
                                    ? logged("Firmware upgrade failed: neither the keyboard nor its bootloader")
@@ -836,6 +865,37 @@ private slots:
         QVERIFY(m_boxes->boxes().isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(20000));
         QVERIFY(m_boxes->boxes().isEmpty());
+    }
+
+    // After an upgrade whose keyboard never came back, the user plugs it in again and it comes up in its
+    // bootloader; the upgrade from there is cut in its upload. Once the keyboard is back, only that upload's
+    // failure is told: the keyboard the first upgrade waited for is no longer news.
+    void aCutUploadAfterAFailedWaitIsToldAlone()
+    {
+        QVERIFY(start(true));
+        image("qv_usb_app_1.bin", 3000);
+        const sim::BootloaderConfig config = returning(false); // after the run command nothing comes back
+        w->setRestartWaitForTest(timescale::ms(2000));
+        sim::BootloaderPtr first = kb->restartIntoBootloader(200, config);
+        w->updateSlot(m_folder->path());
+        QTRY_VERIFY_WITH_TIMEOUT(first->ran(), timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), 1, timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+
+        sim::BootloaderPtr second = sim::plugBootloader(config);
+        second->unplugAtWrite(5);
+        QTRY_VERIFY_WITH_TIMEOUT(w->settingPage() && !w->settingPage()->isNormalLayout(), timescale::ms(10000));
+        w->settingPage()->updateSureSlot(m_folder->path());
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), 2, timescale::ms(20000));
+        QVERIFY(!second->plugged() && !second->ran());
+
+        sim::KeyboardPtr back = sim::plug(config.keyboard); // the upgraded keyboard's device id
+        QTRY_VERIFY_WITH_TIMEOUT(w->deviceLoaded() && w->usb() && w->usb()->path() == back->commandPath(),
+                                 timescale::ms(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(endProblem(*w), QString(), timescale::ms(10000));
+        QTest::qWait(300); // a box would come through the event loop
+        QCOMPARE(boxes(*m_boxes), (QStringList{UpgradeFailed, UpgradeFailed}));
+        QCOMPARE(logged(QStringLiteral("The upgraded keyboard is back after the wait for it failed")), 0);
     }
 
     void exitLeavesNoThreadRunning_data()

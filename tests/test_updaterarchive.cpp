@@ -14,8 +14,14 @@
 #include <QDirIterator>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(QVector<ZipItem>)
 
@@ -321,6 +327,78 @@ private slots:
         QVERIFY2(keptAs.isEmpty() || all.contains(keptAs), qPrintable(all.join(", ")));
         QVERIFY(worker.StartUpgradeProgram());
         QTRY_COMPARE_WITH_TIMEOUT(readFile(path("updater-ran")), QByteArray("upgrade\n"), timescale::ms(10000));
+    }
+
+    // Nothing but a regular file of its own at the updater program's place is read: a FIFO would block the
+    // hand-over until a writer comes, a link to a device would be read for ever. The update ends told, as
+    // for a damaged program, nothing is started and what stands there stays. The hand-over runs on a thread
+    // of its own, so that a row that hangs fails within its wait instead of holding up the suite.
+    void nothingButARegularFileAtTheUpdatersPlaceIsRead_data()
+    {
+        QTest::addColumn<QString>("atProgram");
+        QTest::addColumn<bool>("recorded"); // the folder records the digest of the program put in place
+        QTest::newRow("a FIFO, no Upgrade.old") << "fifo" << false;
+        QTest::newRow("a FIFO, the program's digest recorded") << "fifo" << true;
+        QTest::newRow("a link to /dev/zero, no Upgrade.old") << "zero" << false;
+        QTest::newRow("a link to /dev/zero, the program's digest recorded") << "zero" << true;
+        QTest::newRow("a link to a FIFO") << "fifo link" << true;
+        QTest::newRow("a folder") << "folder" << true;
+        QTest::newRow("a link to a file of the program's bytes") << "program link" << true;
+    }
+    void nothingButARegularFileAtTheUpdatersPlaceIsRead()
+    {
+        QFETCH(QString, atProgram);
+        QFETCH(bool, recorded);
+        const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\n";
+        QVERIFY(install({file("plugins/libnew.so", "new plugin")}) && QFile::remove(path("Upgrade/Upgrade")));
+        const QByteArray digest = QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n';
+        QVERIFY(!recorded || m_app->write("Upgrade/.upgrade-digest", digest));
+        const QByteArray at = QFile::encodeName(path("Upgrade/Upgrade"));
+        const QByteArray fifo = QFile::encodeName(path("pipe"));
+        QVERIFY(atProgram != "fifo" || ::mkfifo(at.constData(), 0700) == 0);
+        QVERIFY(atProgram != "fifo link" || (::mkfifo(fifo.constData(), 0700) == 0 && ::symlink(fifo.constData(), at.constData()) == 0));
+        QVERIFY(atProgram != "zero" || (QFileInfo::exists("/dev/zero") && ::symlink("/dev/zero", at.constData()) == 0));
+        QVERIFY(atProgram != "folder" || QDir().mkdir(path("Upgrade/Upgrade")));
+        QVERIFY(atProgram != "program link"
+                || (m_app->write("program", program) && QFile::setPermissions(path("program"), QFile::ReadOwner | QFile::ExeOwner)
+                    && QFile::link(path("program"), path("Upgrade/Upgrade"))));
+        const QFileInfo before(path("Upgrade/Upgrade"));
+
+        // Leaked where it hangs: its thread may still be reading when the suite ends.
+        auto* worker = new DownloadFile;
+        auto done = std::make_shared<std::atomic<int>>(-1); // -1 running, else whether the updater started
+        std::thread handOver([worker, done] {
+            worker->UpdateUpgrradeProgram();
+            done->store(worker->StartUpgradeProgram() ? 1 : 0);
+        });
+        QDeadlineTimer wait(timescale::ms(10000));
+        while (done->load() < 0 && !wait.hasExpired())
+            QTest::qWait(20);
+        if (done->load() < 0) {
+            // A reader held at a FIFO's open is let go; one reading a device runs on, detached.
+            for (const QByteArray& name : {at, fifo}) {
+                const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            handOver.detach();
+            QFAIL("the hand-over did not end");
+        }
+        handOver.join();
+        delete worker;
+        QCOMPARE(done->load(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
+        QCOMPARE(m_boxes.boxes()[0].text,
+                 QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
+                                "place (it is damaged or was changed), so it was not started.\n\n"
+                                "Delete the folder %2, install Tessark again, then look for the update again.")
+                     .arg(path("Upgrade/Upgrade"), path("Upgrade")));
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(path("updater-ran")));
+        const QFileInfo after(path("Upgrade/Upgrade"));
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(readFile(path("Upgrade/.upgrade-digest")), recorded ? digest : QByteArray());
     }
 
     // A control character anywhere in a name refuses the archive; a NUL does not cut the name short.

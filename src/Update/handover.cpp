@@ -7,6 +7,7 @@
 #include "platform/updaternames.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
+#include "widget/regularfile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -70,12 +71,39 @@ qint64 updaterSize(const QString& folder)
 
 bool holdsUpdater(const QString& folder) { return updaterSize(folder) >= 0; }
 
-// The SHA-256 of the file at path, in hex; empty when it cannot be read.
+// Whether path names a regular file of its own (no link), judged without opening it.
+bool ownRegularFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return !info.isSymLink() && info.isFile();
+}
+
+// Opens path for reading only when it is a regular file of its own: a FIFO would block the open until a
+// writer comes, a device or a link to one never ends. The opened descriptor is checked again, so one
+// swapped in after the look is refused too.
+bool openOwnRegular(QFile* file, const QString& path)
+{
+    return ownRegularFile(path) && RegularFile::openForReading(file, path);
+}
+
+// The SHA-256 of the file at path, in hex; empty when it is no regular file of its own or cannot be read
+// whole. Reads no more than the size it had when opened: a file that grows meanwhile is not followed.
 QByteArray digestOf(const QString& path)
 {
-    QFile file(path);
+    QFile file;
+    if (!openOwnRegular(&file, path))
+        return QByteArray();
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : QByteArray();
+    qint64 left = file.size();
+    QByteArray chunk;
+    while (left > 0) {
+        chunk = file.read(qMin<qint64>(left, 64 * 1024));
+        if (chunk.isEmpty())
+            return QByteArray();
+        hash.addData(chunk);
+        left -= chunk.size();
+    }
+    return hash.result().toHex();
 }
 
 bool standsAt(const QString& path)
@@ -95,8 +123,8 @@ Recorded recordedFor(const QString& folder, const QByteArray& digest)
     const QFileInfo recordedInfo(digestPath(folder));
     if (!standsAt(recordedInfo.filePath()))
         return Recorded::None;
-    QFile recorded(recordedInfo.filePath());
-    if (!digest.isEmpty() && recordedInfo.isFile() && !recordedInfo.isSymLink() && recorded.open(QIODevice::ReadOnly)
+    QFile recorded;
+    if (!digest.isEmpty() && openOwnRegular(&recorded, recordedInfo.filePath())
         && recorded.read(2 * digest.size()).trimmed() == digest)
         return Recorded::Matches;
     return Recorded::Differs;
@@ -118,10 +146,21 @@ bool provenUpdater(const QString& folder, const QString& old)
 }
 
 // A program whose folder records another digest than its bytes have was changed after it was put in
-// place (a byte flipped, its end cut): it is never started, and no refresh records its digest.
+// place (a byte flipped, its end cut): it is never started, and no refresh records its digest. So is
+// anything but a regular file of its own at the program's name (a FIFO, a device, a link, a folder): it
+// is judged without being read.
 bool damagedUpdater(const QString& folder)
 {
-    return recordedFor(folder, digestOf(folder + QLatin1Char('/') + programName())) == Recorded::Differs;
+    const QString program = folder + QLatin1Char('/') + programName();
+    if (standsAt(program) && !ownRegularFile(program)) {
+        qWarning() << __LINE__ << "no regular file of its own stands at the upgrade program's place; not read:"
+                   << program;
+        return true;
+    }
+    if (recordedFor(folder, digestOf(program)) != Recorded::Differs)
+        return false;
+    qWarning() << __LINE__ << "the upgrade program does not match the digest recorded in" << digestPath(folder);
+    return true;
 }
 
 // Records in folder digest, that of its updater program, saved whole, before the folder takes its place.
@@ -318,8 +357,7 @@ bool DownloadFile::StartUpgradeProgram()
     // A program that no longer has the bytes its folder records for it is not the updater that was put
     // there: only the user can mend it, by installing the tool again.
     if (damagedUpdater(folder)) {
-        qWarning() << __LINE__ << "the upgrade program is not started: it does not match the digest recorded in"
-                   << digestPath(folder);
+        qWarning() << __LINE__ << "the upgrade program is not started:" << program;
         reportError(QStringLiteral("Upgrade Program Start Failed!"));
         updaternotice::updaterDamaged(program);
         return false;

@@ -497,6 +497,7 @@ private:
     // The upgraded keyboard did not come back, or did not load: the failure box. Its result is told
     // still when it loads later.
     void failRestartWait();
+    bool restartBackMayReturn() const;
     // Keyboards of the family on the bus that may be the upgraded one: none beside it as it left, nor
     // any found since to be another one.
     QStringList restartCandidates();
@@ -532,6 +533,8 @@ private:
     QTimer m_restartGraceTimer;
     int m_restartGraceMs = RestartLoadGraceMs;
     bool m_restartOvertime = false; // the clock ran out while a keyboard back within it loads
+    QStringList m_restartBackPaths; // the keyboards back as the clock ran out: the extra time is theirs
+    bool m_restartBackLeft = false; // one of them left during the extra time and is not back yet
     bool m_lateUpgradeWatch = false; // the wait failed: the upgraded keyboard's next load is told
     int m_versionBefore = -1;   // the open keyboard's, as the upgrade started; -1 without one
     QByteArray m_upgradedId;    // its device id; empty without one

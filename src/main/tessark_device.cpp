@@ -113,10 +113,23 @@ void Tessark::scanDeviceSlot()
         // bootloader still there is the wait's to judge, not the firmware mode's.
         const QStringList candidates = restartCandidates();
         if (candidates.isEmpty()) {
-            // The wait's clock ran out for keyboards that are all gone or proved to be others.
-            if (m_restartOvertime)
+            if (!m_restartOvertime)
+                return;
+            // The extra time is the returned keyboard's until it runs out: one that bounced during its
+            // load may be back within it. Once all that came back proved to be others, nothing is left.
+            if (!restartBackMayReturn()) {
                 failRestartWait();
+                return;
+            }
+            if (!m_restartBackLeft)
+                qDebug() << "The keyboard that came back within the wait left during its load: the upgrade waits"
+                         << "for it until its extra time runs out, up to" << m_restartGraceMs << "ms after the wait.";
+            m_restartBackLeft = true;
             return;
+        }
+        if (m_restartOvertime && m_restartBackLeft) {
+            qDebug() << "A keyboard is back within the extra time after one left during its load: its load decides.";
+            m_restartBackLeft = false;
         }
         path = candidates.first();
     } else if (idsConfigured(m_data) && hidPresent(m_data.vid, m_data.pid) && m_menuTree

@@ -715,6 +715,8 @@ void Tessark::waitForRestartedKeyboard()
 {
     m_upgradePhase = UpgradePhase::Restarting;
     m_restartOvertime = false;
+    m_restartBackPaths.clear();
+    m_restartBackLeft = false;
     qDebug() << "The image is in: waiting up to" << m_restartWaitMs << "ms for the keyboard to restart.";
     if (m_ptrSetting)
         m_ptrSetting->showKeyboardRestarting();
@@ -752,8 +754,12 @@ void Tessark::restartWaitEndedSlot()
     // A keyboard back in time counts as back: its load, however slow, decides, and so do the loads of
     // keyboards that came with it until the upgraded one is among them. While the wait runs, another
     // keyboard is closed again once loaded, so one open now is still loading.
-    if (usb() || !restartCandidates().isEmpty()) {
+    const QStringList back = restartCandidates();
+    if (usb() || !back.isEmpty()) {
         m_restartOvertime = true;
+        m_restartBackPaths = back;
+        if (usb())
+            m_restartBackPaths << usb()->path();
         qDebug() << "The wait for the restarted keyboard ran out with a keyboard back within it: its load decides,"
                  << "for up to" << m_restartGraceMs << "ms more.";
         m_restartGraceTimer.start(m_restartGraceMs);
@@ -783,6 +789,10 @@ void Tessark::failRestartWait()
     if (CheckUSB::present(BootloaderVid, BootloaderPid))
         qWarning() << "Firmware upgrade failed: the bootloader is still on the bus" << m_restartWaitMs
                    << "ms after the run command; the new firmware did not start.";
+    else if (overtime && m_restartBackLeft)
+        qWarning() << "Firmware upgrade failed: a keyboard came back within" << m_restartWaitMs
+                   << "ms of the run command and left again during its load; the upgraded one was not back and"
+                   << "loaded within" << m_restartGraceMs << "ms more.";
     else if (overtime)
         qWarning() << "Firmware upgrade failed: a keyboard came back within" << m_restartWaitMs
                    << "ms of the run command, but the upgraded one was not loaded within" << m_restartGraceMs
@@ -800,6 +810,16 @@ void Tessark::failRestartWait()
     setTitleButtonsEnabled(true);
     connectTabLabels(true);
     tellUpgradeFailed();
+}
+
+// Whether a keyboard that was back as the wait's clock ran out has not yet proved to be another: one
+// that left during its load may come back within the extra time, which is then still its own.
+bool Tessark::restartBackMayReturn() const
+{
+    for (const QString& path : m_restartBackPaths)
+        if (!m_pathsBeside.contains(path))
+            return true;
+    return false;
 }
 
 bool Tessark::isUpgradedKeyboard(const Device* dev) const
