@@ -240,6 +240,7 @@ void Tessark::deleteGlobuleLayer(QFrame** frame, QHBoxLayout** layout, QVector<Q
 
 void Tessark::deleteGlobuleKeyLayer()
 {
+    m_pendingLayers.drop(PendingLayers::KeyMap); // a switch named for the layer going away
     if (!m_hGlobuleKeyLayout)
         return;
     qDebug() << "Delete globule key Layer.........";
@@ -248,6 +249,7 @@ void Tessark::deleteGlobuleKeyLayer()
 
 void Tessark::deleteGlobuleColorLayer()
 {
+    m_pendingLayers.drop(PendingLayers::ColourMap); // a switch named for the layer going away
     if (!m_hGlobuleColorLayout)
         return;
     qDebug() << "Delete globule color layer........";
@@ -256,6 +258,7 @@ void Tessark::deleteGlobuleColorLayer()
 
 void Tessark::deleteGlobuleModeLayer()
 {
+    m_pendingLayers.drop(PendingLayers::Mode); // a switch named for the layer going away
     if (!m_hGlobuleModeLayout)
         return;
     qDebug() << "Delete globule mode layer........";
