@@ -227,8 +227,9 @@ private slots:
         LogHandler::instance()->installMessageHandler();
         for (int i = 0; earlierBytes == 0 && i < 100; ++i)
             qDebug("line %d %s", i, QByteArray(60, 'x').constData());
-        const QMessageLogContext here(__FILE__, __LINE__, nullptr, "default");
         for (int i = 0; i < lines; ++i) {
+            // Each from a place of its own: different lines, none a repeat of another.
+            const QMessageLogContext here(__FILE__, i + 1, nullptr, "default");
             qt_message_output(QtMsgType(level), here, QStringLiteral("kept %1 %2").arg(i).arg(QString(60, 'k')));
             qDebug("ordinary after %d", i);
         }
@@ -252,6 +253,67 @@ private slots:
             QVERIFY2(text.endsWith(last), qPrintable(text.right(300)));
             QVERIFY(text.size() <= bound + reserve + 200);
         }
+    }
+
+    // Past the bound a warning that comes again (its numbers aside) is counted, not written again: the
+    // count is written at 1, 2, 4 ... and at the close, so a warning repeating all day leaves the reserve
+    // to the outcomes after it. Below the bound every line is written.
+    void repeatingWarningIsCountedInTheReserve_data()
+    {
+        QTest::addColumn<bool>("pastTheBound");
+        QTest::addColumn<int>("places"); // warnings from this many places, in turn
+        QTest::addColumn<int>("times");  // each
+        QTest::addColumn<QStringList>("counts"); // the counts written for each, in order
+        const QStringList upTo256{"1", "2", "4", "8", "16", "32", "64", "128", "256"};
+        QTest::newRow("one warning 500 times") << true << 1 << 500 << (upTo256 + QStringList{"499"});
+        QTest::newRow("two warnings in turn, 300 each") << true << 2 << 300 << (upTo256 + QStringList{"299"});
+        QTest::newRow("one warning 20000 times") << true << 1 << 20000
+                                                 << (upTo256 + QStringList{"512", "1024", "2048", "4096", "8192",
+                                                                           "16384", "19999"});
+        QTest::newRow("one warning twice") << true << 1 << 2 << QStringList{"1"};
+        QTest::newRow("below the bound, each written") << false << 1 << 5 << QStringList();
+    }
+    void repeatingWarningIsCountedInTheReserve()
+    {
+        QFETCH(bool, pastTheBound);
+        QFETCH(int, places);
+        QFETCH(int, times);
+        QFETCH(QStringList, counts);
+        const int bound = 4096, reserve = 8192;
+        LogHandler::setDayFileBound(bound, reserve);
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; pastTheBound && i < 100; ++i)
+            qDebug("line %d %s", i, QByteArray(60, 'x').constData());
+        for (int i = 0; i < times; ++i) {
+            for (int p = 0; p < places; ++p)
+                qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, 1000 + p, nullptr, "default"),
+                                  QStringLiteral("again %1 from %2 %3").arg(i).arg(QChar('a' + p)).arg(QString(40, 'w')));
+        }
+        qInfo("the outcome after them");
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        QCOMPARE(text.count(QLatin1String("used up the room")), 0);
+        QVERIFY(text.contains(QLatin1String("the outcome after them\n")));
+        for (int p = 0; p < places; ++p) {
+            const QString from = QStringLiteral(" from %1 ").arg(QChar('a' + p));
+            QStringList whole, told;
+            for (const QString& line : text.split(QLatin1Char('\n'))) {
+                if (!line.contains(from))
+                    continue;
+                const int at = line.indexOf(QLatin1String("log: the warning \""));
+                if (at < 0) {
+                    whole << line;
+                    continue;
+                }
+                // Written with the words of the first one past the bound.
+                QVERIFY2(line.mid(at).startsWith(QStringLiteral("log: the warning \"again 0%1").arg(from)), qPrintable(line));
+                told << line.section(QLatin1String(" came "), 1).section(QLatin1Char(' '), 0, 0);
+            }
+            QCOMPARE(whole.size(), pastTheBound ? 1 : times);
+            QCOMPARE(told, counts);
+        }
+        QVERIFY2(text.size() <= bound + reserve, qPrintable(QString::number(text.size())));
     }
 
     // Standard output takes what the file takes: ordinary lines up to the bound, one line saying so,
@@ -338,8 +400,9 @@ int main(int argc, char** argv)
         LogHandler::instance()->installMessageHandler();
         for (int i = 0; i < 200; ++i)
             qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
-        for (int i = 0; i < 200; ++i)
-            qWarning("warning %d %s", i, QByteArray(60, 'w').constData());
+        for (int i = 0; i < 200; ++i) // each from a place of its own: none a repeat of another
+            qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, i + 1, nullptr, "default"),
+                              QStringLiteral("warning %1 %2").arg(i).arg(QString(60, 'w')));
         LogHandler::instance()->release();
         return 0;
     }
