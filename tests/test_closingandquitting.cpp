@@ -23,7 +23,9 @@
 #include <QScopeGuard>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QMutex>
 #include <QTemporaryDir>
@@ -272,10 +274,11 @@ private slots:
     // are dropped and counted in one line, and the tool ends while the keyboard goes on sending.
     void stopStartsNothingTheKeyboardSentAhead_data()
     {
-        QTest::addColumn<int>("signal"); // 0: Exit
+        QTest::addColumn<int>("signal"); // 0: Exit; -1: the desktop's log-out, no signal, while a box is open
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGHUP") << int(SIGHUP);
         QTest::newRow("Exit") << 0;
+        QTest::newRow("log-out while a box is open") << -1;
     }
     void stopStartsNothingTheKeyboardSentAhead()
     {
@@ -306,14 +309,33 @@ private slots:
         QVERIFY(stop.isWatchingSignals());
 
         // The window's thread is held while presses queue up behind it, as a busy one is.
-        for (int i = 0; i < 100; ++i) {
-            kb->pressKeyFunction(0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto pressAhead = [&kb] {
+            for (int i = 0; i < 100; ++i) {
+                kb->pressKeyFunction(0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        };
+        bool boxWasOpen = signal >= 0;
+        if (signal < 0) {
+            // Exit waits for the box to close: the presses queued ahead of the log-out are handled in
+            // the box's own event loop before it runs.
+            QTimer::singleShot(0, w.get(), [&] {
+                QTimer::singleShot(0, w.get(), [&] {
+                    boxWasOpen = QApplication::activeModalWidget() != nullptr;
+                    pressAhead();
+                    stop.request();
+                });
+                QMessageBox box(QMessageBox::Information, QStringLiteral("Tessark"), QStringLiteral("open at the log-out"),
+                                QMessageBox::Ok, w.get());
+                box.exec();
+            });
+        } else {
+            pressAhead();
+            if (signal != 0)
+                ::kill(::getpid(), signal);
+            else
+                w->exitAppActionSlot();
         }
-        if (signal != 0)
-            ::kill(::getpid(), signal);
-        else
-            w->exitAppActionSlot();
         std::atomic<bool> ended{false};
         std::thread stream([&] { // and the keyboard goes on while the tool ends
             while (!ended)
@@ -321,6 +343,7 @@ private slots:
         });
         const auto join = qScopeGuard([&] { ended = true, stream.join(); });
         QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QVERIFY(boxWasOpen);
         QCOMPARE(m_opened.size(), 1);
         QStringList dropped;
         for (const Line& l : lines())
