@@ -199,6 +199,49 @@ private slots:
             QVERIFY(log(Morning.date().addDays(1)).endsWith(QStringLiteral("the next day\n")));
     }
 
+    // The bound's edges: a line that ends exactly at it is written, one a byte longer is not; a file an
+    // earlier run left past bound and reserve takes nothing more, whatever the level.
+    void dayFileBoundIsExact_data()
+    {
+        QTest::addColumn<int>("earlierBytes"); // -1: the bound less the line; -2: one byte less than that
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("a line ending exactly at the bound") << -1 << int(QtDebugMsg) << true;
+        QTest::newRow("a line one byte past the bound") << -2 << int(QtDebugMsg) << false;
+        QTest::newRow("a warning on a file past bound and reserve") << 4096 + 1024 << int(QtWarningMsg) << false;
+        QTest::newRow("an outcome on a file past bound and reserve") << 4096 + 1024 << int(QtInfoMsg) << false;
+        QTest::newRow("an error on a file far past both") << 3 * 4096 << int(QtCriticalMsg) << false;
+    }
+    void dayFileBoundIsExact()
+    {
+        QFETCH(int, earlierBytes);
+        QFETCH(int, level);
+        QFETCH(bool, written);
+        const int bound = 4096, reserve = 1024;
+        LogHandler::setDayFileBound(bound, reserve);
+        const QMessageLogContext here("/src/source.cpp", 42, nullptr, "default");
+        const QString message = QStringLiteral("the line at the edge");
+        const int lineBytes = QStringLiteral("09:15:02 - [Debug] (source.cpp:42): %1\n").arg(message).size();
+        if (earlierBytes < 0)
+            earlierBytes = bound - lineBytes + (earlierBytes == -2 ? 1 : 0);
+        const QByteArray earlier = QByteArray(earlierBytes - 1, 'e') + '\n';
+        QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"), earlier));
+        LogHandler::instance()->installMessageHandler();
+        qt_message_output(QtMsgType(level), here, message);
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        if (written) {
+            QCOMPARE(text.size(), bound);
+            QVERIFY(text.endsWith(QStringLiteral("(source.cpp:42): %1\n").arg(message)));
+        } else if (level == QtDebugMsg) {
+            QVERIFY(!text.contains(message));
+            QVERIFY(text.contains(QLatin1String("reached its bound of")));
+        } else {
+            QCOMPARE(text, QString::fromLatin1(earlier)); // not a byte more, not even a line saying so
+        }
+    }
+
     // Past the bound warnings, errors and outcomes (Info) still go in, into a reserve; ordinary lines do
     // not. When the reserve is used up as well one last line says so, and nothing goes in after it.
     void reservedLinesGoOnPastTheBound_data()
@@ -333,6 +376,20 @@ private slots:
         QVERIFY(out.endsWith(QLatin1String("nothing more is logged there today\n")));
     }
 
+    // Standard output's bound is a day's: on the next day ordinary lines go out again.
+    void standardOutputStartsAgainOnANewDay()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--new-day-child"), m_dir->path()});
+        QVERIFY(child.waitForFinished(timescale::ms(30000)));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QCOMPARE(out.count(QLatin1String("standard output reached its bound of 4096 bytes")), 2);
+        QVERIFY(!out.contains(QLatin1String("ordinary 199 ")));
+        QVERIFY2(out.contains(QLatin1String("next day 0 ")) && !out.contains(QLatin1String("next day 199 ")),
+                 qPrintable(out.right(400)));
+    }
+
     void fourThreadsWriteWholeLines()
     {
         LogHandler::instance()->installMessageHandler();
@@ -403,6 +460,21 @@ int main(int argc, char** argv)
         for (int i = 0; i < 200; ++i) // each from a place of its own: none a repeat of another
             qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, i + 1, nullptr, "default"),
                               QStringLiteral("warning %1 %2").arg(i).arg(QString(60, 'w')));
+        LogHandler::instance()->release();
+        return 0;
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--new-day-child") == 0) { // the child of standardOutputStartsAgainOnANewDay
+        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
+        QDateTime now = Morning;
+        LogHandler::setClock([&now] { return now; });
+        LogHandler::setDayFileBound(4096, 1024);
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; i < 200; ++i)
+            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+        now = now.addDays(1);
+        LogHandler::instance()->checkDate();
+        for (int i = 0; i < 200; ++i)
+            qDebug("next day %d %s", i, QByteArray(60, 'x').constData());
         LogHandler::instance()->release();
         return 0;
     }
