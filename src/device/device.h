@@ -59,6 +59,9 @@ public:
     // request waiting when it moves returns Stopped within StopPollMs, so the thread it holds (the
     // window's) gets back to its event loop. Set once at start; null: nothing is watched.
     static void watchOutsideStops(const std::atomic<int>* count) { s_outsideStops.store(count); }
+    // Tests only: moves the clock the report log's spans are measured with this far on (0: back).
+    static void shiftLogClockForTest(qint64 ms) { s_logClockShiftMs.store(ms); }
+    static qint64 logClockShiftMs() { return s_logClockShiftMs.load(); }
     static int outsideStops()
     {
         const std::atomic<int>* count = s_outsideStops.load();
@@ -260,6 +263,7 @@ private:
     bool* m_waitFlag;
     std::atomic<bool> m_stop{false};
     static std::atomic<const std::atomic<int>*> s_outsideStops;
+    static std::atomic<qint64> s_logClockShiftMs;
     WriteFailureNotifier m_writeFailureNotifier;
 
     // ==== Firmware upgrade: USB bootloader upload, Bluetooth module steps ====================
