@@ -354,6 +354,29 @@ private slots:
         w.reset();
     }
 
+    // A map switch the keyboard named just ahead of the stop, still waiting for its turn, selects
+    // nothing: it is dropped with the notifications that came after the stop.
+    void stopSelectsNoMapSwitchStillWaiting()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        auto w = shownAndLoaded();
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->globuleKeys().isEmpty(), timescale::ms(10000));
+        kb->clearLog();
+        QByteArray r = report(0xF0, 0x20);
+        r[2] = 2; // the payload's length
+        r[9] = char((kb->state().curKeyMap + 1) % 4);
+        w->onRecvNotifySlot(r);
+        w->stopRequested(); // before the switch's turn came
+        QTest::qWait(300);
+        QVERIFY(sentReports(kb, 0x20, 0x02).isEmpty());
+        w->exitAppActionSlot();
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QVERIFY(arrival(QStringLiteral("1 notifications from the keyboard came after the stop: dropped")) >= 0);
+        QVERIFY(sentReports(kb, 0x20, 0x02).isEmpty());
+        w.reset();
+    }
+
     // A stop signal ends the tool within seconds while the window's thread reads a macro of 512 frames
     // (103 packets) from a slow or a prompt keyboard: the wait in flight ends and no more is asked for.
     void stopSignalEndsTheToolWhileTheWindowWaits_data()

@@ -20,23 +20,6 @@ bool PendingLayers::add(Kind kind, int index)
     return true;
 }
 
-void PendingLayers::drop(Kind kind)
-{
-    if (kind >= 0 && kind < Kinds)
-        m_waiting[size_t(kind)] = -1;
-}
-
-int PendingLayers::dropAll()
-{
-    int dropped = 0;
-    for (int& waiting : m_waiting) {
-        dropped += waiting >= 0;
-        waiting = -1;
-    }
-    m_pass.stop();
-    return dropped;
-}
-
 void PendingLayers::selectNext()
 {
     for (int n = 0; n < Kinds; ++n) {

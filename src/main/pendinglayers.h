@@ -18,10 +18,6 @@ public:
 
     // The keyboard named index for kind. False when that index already waits: it adds nothing.
     bool add(Kind kind, int index);
-    // Nothing of kind waits any more (its layer went away).
-    void drop(Kind kind);
-    // Nothing waits at all; returns how many were waiting.
-    int dropAll();
     bool waiting(Kind kind) const { return m_waiting[size_t(kind)] >= 0; }
 
 private:

@@ -240,7 +240,6 @@ void Tessark::deleteGlobuleLayer(QFrame** frame, QHBoxLayout** layout, QVector<Q
 
 void Tessark::deleteGlobuleKeyLayer()
 {
-    m_pendingLayers.drop(PendingLayers::KeyMap); // a switch named for the layer going away
     if (!m_hGlobuleKeyLayout)
         return;
     qDebug() << "Delete globule key Layer.........";
@@ -249,7 +248,6 @@ void Tessark::deleteGlobuleKeyLayer()
 
 void Tessark::deleteGlobuleColorLayer()
 {
-    m_pendingLayers.drop(PendingLayers::ColourMap); // a switch named for the layer going away
     if (!m_hGlobuleColorLayout)
         return;
     qDebug() << "Delete globule color layer........";
@@ -258,7 +256,6 @@ void Tessark::deleteGlobuleColorLayer()
 
 void Tessark::deleteGlobuleModeLayer()
 {
-    m_pendingLayers.drop(PendingLayers::Mode); // a switch named for the layer going away
     if (!m_hGlobuleModeLayout)
         return;
     qDebug() << "Delete globule mode layer........";
