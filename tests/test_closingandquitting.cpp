@@ -316,19 +316,16 @@ private slots:
             }
         };
         bool boxWasOpen = signal >= 0;
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Tessark"), QStringLiteral("open at the log-out"),
+                        QMessageBox::Ok);
         if (signal < 0) {
-            // Exit waits for the box to close: the presses queued ahead of the log-out are handled in
-            // the box's own event loop before it runs.
-            QTimer::singleShot(0, w.get(), [&] {
-                QTimer::singleShot(0, w.get(), [&] {
-                    boxWasOpen = QApplication::activeModalWidget() != nullptr;
-                    pressAhead();
-                    stop.request();
-                });
-                QMessageBox box(QMessageBox::Information, QStringLiteral("Tessark"), QStringLiteral("open at the log-out"),
-                                QMessageBox::Ok, w.get());
-                box.exec();
-            });
+            // Exit waits a turn for the box to close: the presses queued ahead of the log-out are
+            // handled before it runs.
+            box.setWindowModality(Qt::ApplicationModal);
+            box.show();
+            boxWasOpen = QApplication::activeModalWidget() == &box;
+            pressAhead();
+            stop.request();
         } else {
             pressAhead();
             if (signal != 0)
