@@ -228,6 +228,7 @@ private:
     bool stopCame() const;
     // One line for the notifications dropped since the stop, once.
     void logDroppedAtStop();
+    // The buttons of the selection layer of key maps, colour maps or lighting modes.
     const QVector<QPushButton*>& layerRow(PendingLayers::Kind kind) const;
     // Selects the layer a switch notification named, as a press of its button would.
     void selectNotifiedLayer(PendingLayers::Kind kind, int index);
