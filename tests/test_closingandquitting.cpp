@@ -23,7 +23,9 @@
 #include <QScopeGuard>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QMutex>
 #include <QTemporaryDir>
@@ -272,10 +274,11 @@ private slots:
     // are dropped and counted in one line, and the tool ends while the keyboard goes on sending.
     void stopStartsNothingTheKeyboardSentAhead_data()
     {
-        QTest::addColumn<int>("signal"); // 0: Exit
+        QTest::addColumn<int>("signal"); // 0: Exit; -1: the desktop's log-out, no signal, while a box is open
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGHUP") << int(SIGHUP);
         QTest::newRow("Exit") << 0;
+        QTest::newRow("log-out while a box is open") << -1;
     }
     void stopStartsNothingTheKeyboardSentAhead()
     {
@@ -306,14 +309,30 @@ private slots:
         QVERIFY(stop.isWatchingSignals());
 
         // The window's thread is held while presses queue up behind it, as a busy one is.
-        for (int i = 0; i < 100; ++i) {
-            kb->pressKeyFunction(0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto pressAhead = [&kb] {
+            for (int i = 0; i < 100; ++i) {
+                kb->pressKeyFunction(0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        };
+        bool boxWasOpen = signal >= 0;
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Tessark"), QStringLiteral("open at the log-out"),
+                        QMessageBox::Ok);
+        if (signal < 0) {
+            // Exit waits a turn for the box to close: the presses queued ahead of the log-out are
+            // handled before it runs.
+            box.setWindowModality(Qt::ApplicationModal);
+            box.show();
+            boxWasOpen = QApplication::activeModalWidget() == &box;
+            pressAhead();
+            stop.request();
+        } else {
+            pressAhead();
+            if (signal != 0)
+                ::kill(::getpid(), signal);
+            else
+                w->exitAppActionSlot();
         }
-        if (signal != 0)
-            ::kill(::getpid(), signal);
-        else
-            w->exitAppActionSlot();
         std::atomic<bool> ended{false};
         std::thread stream([&] { // and the keyboard goes on while the tool ends
             while (!ended)
@@ -321,6 +340,7 @@ private slots:
         });
         const auto join = qScopeGuard([&] { ended = true, stream.join(); });
         QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QVERIFY(boxWasOpen);
         QCOMPARE(m_opened.size(), 1);
         QStringList dropped;
         for (const Line& l : lines())
@@ -328,6 +348,29 @@ private slots:
                 dropped << l.text;
         QCOMPARE(dropped.size(), 1);
         QVERIFY2(dropped.first().section(' ', 0, 0).toInt() > 0, qPrintable(dropped.first()));
+        w.reset();
+    }
+
+    // A map switch the keyboard named just ahead of the stop, still waiting for its turn, selects
+    // nothing: it is dropped with the notifications that came after the stop.
+    void stopSelectsNoMapSwitchStillWaiting()
+    {
+        auto kb = sim::plug(sim::fullSizeDual());
+        auto w = shownAndLoaded();
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->globuleKeys().isEmpty(), timescale::ms(10000));
+        kb->clearLog();
+        QByteArray r = report(0xF0, 0x20);
+        r[2] = 2; // the payload's length
+        r[9] = char((kb->state().curKeyMap + 1) % 4);
+        w->onRecvNotifySlot(r);
+        w->stopRequested(); // before the switch's turn came
+        QTest::qWait(300);
+        QVERIFY(sentReports(kb, 0x20, 0x02).isEmpty());
+        w->exitAppActionSlot();
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QVERIFY(arrival(QStringLiteral("1 notifications from the keyboard came after the stop: dropped")) >= 0);
+        QVERIFY(sentReports(kb, 0x20, 0x02).isEmpty());
         w.reset();
     }
 

@@ -91,6 +91,62 @@ private slots:
         QCOMPARE(bytes(d->m_pKCs), QByteArray(52, '\0') + keyMap().mid(52));
     }
 
+    // A colour or lighting page reply is taken for the range it names, cut to the page asked for: a keyboard
+    // naming a wider range, a shorter last page or a zero range still loads, with what its replies carry.
+    void colourAndLightingPagesTakeTheRangeTheReplyNames_data()
+    {
+        QTest::addColumn<bool>("lighting");
+        QTest::addColumn<int>("page");  // whose reply names another range; -1: every page's
+        QTest::addColumn<int>("first"); // the range it names
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("taken"); // entries that page stores; -1: all it asked for
+        // 30 colour entries: 0..12, 13..25, 26..29; 100 lighting bytes: 0..47, 48..95, 96..99.
+        QTest::newRow("colour page naming 0-255") << false << 1 << 0 << 255 << -1;
+        QTest::newRow("every colour page naming 0-255") << false << -1 << 0 << 255 << -1;
+        QTest::newRow("lighting page naming 0-255") << true << 1 << 0 << 255 << -1;
+        QTest::newRow("colour last page naming two entries") << false << 2 << 26 << 27 << 2;
+        QTest::newRow("lighting last page naming two bytes") << true << 2 << 96 << 97 << 2;
+        QTest::newRow("colour page naming 0-0") << false << 1 << 0 << 0 << 1;
+        QTest::newRow("every lighting page naming 0-0") << true << -1 << 0 << 0 << 1;
+        QTest::newRow("colour page naming an empty range") << false << 1 << 5 << 4 << 0;
+    }
+    void colourAndLightingPagesTakeTheRangeTheReplyNames()
+    {
+        QFETCH(bool, lighting);
+        QFETCH(int, page);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(int, taken);
+        sim::KeyboardConfig board;
+        board.keys = board.colourKeys = 30;
+        board.lightingBytes = 100;
+        f.reset(new KeyboardFixture(board));
+        d = f->device;
+        QVERIFY(f->open());
+        const uint8_t group = lighting ? 0x60 : 0x30, command = lighting ? 0x03 : 0x10;
+        const QByteArray named = QByteArray(1, char(first)) + char(last);
+        f->kb->addBehaviour({sim::Behaviour::Patch, group, command, page < 0 ? -1 : 1, 0, 9, named, false,
+                             qMax(page, 0)});
+        QCOMPARE(lighting ? firstError({d->getLMInfo(), d->getCurLM(), d->getCurLMM()})
+                          : firstError({d->getKRInfo(), d->getCurKRMID(), d->getAllKR()}),
+                 DeviceResult::Ok);
+        const sim::FirmwareState s = f->kb->state();
+        const QByteArray keyboard = lighting ? s.lightingModes[s.curLightingMode] : s.colourMaps[s.curColourMap];
+        const int entrySize = lighting ? 1 : 4, pageSize = lighting ? 48 : 13;
+        QByteArray expected = keyboard;
+        if (taken >= 0) {
+            for (int p = 0; p * pageSize < keyboard.size() / entrySize; ++p) {
+                if (page >= 0 && p != page)
+                    continue;
+                const int from = (p * pageSize + taken) * entrySize;
+                const int to = qMin((p + 1) * pageSize * entrySize, int(keyboard.size()));
+                expected.replace(from, to - from, QByteArray(to - from, '\0')); // as a new table has it
+            }
+        }
+        QCOMPARE(lighting ? bytes(d->m_pLMMs) : bytes(d->m_pKRs), expected);
+        QCOMPARE(sentReports(f->kb, group, command).size(), 3); // one request a page
+    }
+
     void keyCodeWriteChangesOnlyAnAcknowledgedEntry_data()
     {
         QTest::addColumn<int>("offset"); // of the reply byte replaced, 0 for none

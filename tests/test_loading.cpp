@@ -193,7 +193,7 @@ private slots:
         QCOMPARE(firstWrite(log, -1, -1, firstWrite(log, group, command) + 1), -1); // nothing asked after it
     }
 
-    // A paged read takes only a reply that names the page it asked for. The keyboard's reply to the page
+    // A paged read does not take a reply naming a page it asked for before. The keyboard's reply to the page
     // before, coming first, is passed over and the page's own reply taken within the same wait; with only
     // such replies the load fails as at a silent page, and ends while they still stream in.
     void pageIsTakenOnlyFromItsOwnReply_data()

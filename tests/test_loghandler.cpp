@@ -199,6 +199,49 @@ private slots:
             QVERIFY(log(Morning.date().addDays(1)).endsWith(QStringLiteral("the next day\n")));
     }
 
+    // The bound's edges: a line that ends exactly at it is written, one a byte longer is not; a file an
+    // earlier run left past bound and reserve takes nothing more, whatever the level.
+    void dayFileBoundIsExact_data()
+    {
+        QTest::addColumn<int>("earlierBytes"); // -1: the bound less the line; -2: one byte less than that
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("a line ending exactly at the bound") << -1 << int(QtDebugMsg) << true;
+        QTest::newRow("a line one byte past the bound") << -2 << int(QtDebugMsg) << false;
+        QTest::newRow("a warning on a file past bound and reserve") << 4096 + 1024 << int(QtWarningMsg) << false;
+        QTest::newRow("an outcome on a file past bound and reserve") << 4096 + 1024 << int(QtInfoMsg) << false;
+        QTest::newRow("an error on a file far past both") << 3 * 4096 << int(QtCriticalMsg) << false;
+    }
+    void dayFileBoundIsExact()
+    {
+        QFETCH(int, earlierBytes);
+        QFETCH(int, level);
+        QFETCH(bool, written);
+        const int bound = 4096, reserve = 1024;
+        LogHandler::setDayFileBound(bound, reserve);
+        const QMessageLogContext here("/src/source.cpp", 42, nullptr, "default");
+        const QString message = QStringLiteral("the line at the edge");
+        const int lineBytes = QStringLiteral("09:15:02 - [Debug] (source.cpp:42): %1\n").arg(message).size();
+        if (earlierBytes < 0)
+            earlierBytes = bound - lineBytes + (earlierBytes == -2 ? 1 : 0);
+        const QByteArray earlier = QByteArray(earlierBytes - 1, 'e') + '\n';
+        QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"), earlier));
+        LogHandler::instance()->installMessageHandler();
+        qt_message_output(QtMsgType(level), here, message);
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        if (written) {
+            QCOMPARE(text.size(), bound);
+            QVERIFY(text.endsWith(QStringLiteral("(source.cpp:42): %1\n").arg(message)));
+        } else if (level == QtDebugMsg) {
+            QVERIFY(!text.contains(message));
+            QVERIFY(text.contains(QLatin1String("reached its bound of")));
+        } else {
+            QCOMPARE(text, QString::fromLatin1(earlier)); // not a byte more, not even a line saying so
+        }
+    }
+
     // Past the bound warnings, errors and outcomes (Info) still go in, into a reserve; ordinary lines do
     // not. When the reserve is used up as well one last line says so, and nothing goes in after it.
     void reservedLinesGoOnPastTheBound_data()
@@ -227,8 +270,9 @@ private slots:
         LogHandler::instance()->installMessageHandler();
         for (int i = 0; earlierBytes == 0 && i < 100; ++i)
             qDebug("line %d %s", i, QByteArray(60, 'x').constData());
-        const QMessageLogContext here(__FILE__, __LINE__, nullptr, "default");
         for (int i = 0; i < lines; ++i) {
+            // Each from a place of its own: different lines, none a repeat of another.
+            const QMessageLogContext here(__FILE__, i + 1, nullptr, "default");
             qt_message_output(QtMsgType(level), here, QStringLiteral("kept %1 %2").arg(i).arg(QString(60, 'k')));
             qDebug("ordinary after %d", i);
         }
@@ -254,6 +298,67 @@ private slots:
         }
     }
 
+    // Past the bound a warning that comes again (its numbers aside) is counted, not written again: the
+    // count is written at 1, 2, 4 ... and at the close, so a warning repeating all day leaves the reserve
+    // to the outcomes after it. Below the bound every line is written.
+    void repeatingWarningIsCountedInTheReserve_data()
+    {
+        QTest::addColumn<bool>("pastTheBound");
+        QTest::addColumn<int>("places"); // warnings from this many places, in turn
+        QTest::addColumn<int>("times");  // each
+        QTest::addColumn<QStringList>("counts"); // the counts written for each, in order
+        const QStringList upTo256{"1", "2", "4", "8", "16", "32", "64", "128", "256"};
+        QTest::newRow("one warning 500 times") << true << 1 << 500 << (upTo256 + QStringList{"499"});
+        QTest::newRow("two warnings in turn, 300 each") << true << 2 << 300 << (upTo256 + QStringList{"299"});
+        QTest::newRow("one warning 20000 times") << true << 1 << 20000
+                                                 << (upTo256 + QStringList{"512", "1024", "2048", "4096", "8192",
+                                                                           "16384", "19999"});
+        QTest::newRow("one warning twice") << true << 1 << 2 << QStringList{"1"};
+        QTest::newRow("below the bound, each written") << false << 1 << 5 << QStringList();
+    }
+    void repeatingWarningIsCountedInTheReserve()
+    {
+        QFETCH(bool, pastTheBound);
+        QFETCH(int, places);
+        QFETCH(int, times);
+        QFETCH(QStringList, counts);
+        const int bound = 4096, reserve = 8192;
+        LogHandler::setDayFileBound(bound, reserve);
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; pastTheBound && i < 100; ++i)
+            qDebug("line %d %s", i, QByteArray(60, 'x').constData());
+        for (int i = 0; i < times; ++i) {
+            for (int p = 0; p < places; ++p)
+                qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, 1000 + p, nullptr, "default"),
+                                  QStringLiteral("again %1 from %2 %3").arg(i).arg(QChar('a' + p)).arg(QString(40, 'w')));
+        }
+        qInfo("the outcome after them");
+        LogHandler::instance()->release();
+
+        const QString text = log();
+        QCOMPARE(text.count(QLatin1String("used up the room")), 0);
+        QVERIFY(text.contains(QLatin1String("the outcome after them\n")));
+        for (int p = 0; p < places; ++p) {
+            const QString from = QStringLiteral(" from %1 ").arg(QChar('a' + p));
+            QStringList whole, told;
+            for (const QString& line : text.split(QLatin1Char('\n'))) {
+                if (!line.contains(from))
+                    continue;
+                const int at = line.indexOf(QLatin1String("log: the warning \""));
+                if (at < 0) {
+                    whole << line;
+                    continue;
+                }
+                // Written with the words of the first one past the bound.
+                QVERIFY2(line.mid(at).startsWith(QStringLiteral("log: the warning \"again 0%1").arg(from)), qPrintable(line));
+                told << line.section(QLatin1String(" came "), 1).section(QLatin1Char(' '), 0, 0);
+            }
+            QCOMPARE(whole.size(), pastTheBound ? 1 : times);
+            QCOMPARE(told, counts);
+        }
+        QVERIFY2(text.size() <= bound + reserve, qPrintable(QString::number(text.size())));
+    }
+
     // Standard output takes what the file takes: ordinary lines up to the bound, one line saying so,
     // then warnings and outcomes up to the reserve and one last line.
     void standardOutputIsBoundedLikeTheFile()
@@ -269,6 +374,20 @@ private slots:
         QVERIFY(out.contains(QLatin1String("ordinary 0 ")) && !out.contains(QLatin1String("ordinary 199 ")));
         QVERIFY(out.contains(QLatin1String("warning 0 ")) && !out.contains(QLatin1String("warning 199 ")));
         QVERIFY(out.endsWith(QLatin1String("nothing more is logged there today\n")));
+    }
+
+    // Standard output's bound is a day's: on the next day ordinary lines go out again.
+    void standardOutputStartsAgainOnANewDay()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--new-day-child"), m_dir->path()});
+        QVERIFY(child.waitForFinished(timescale::ms(30000)));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QCOMPARE(out.count(QLatin1String("standard output reached its bound of 4096 bytes")), 2);
+        QVERIFY(!out.contains(QLatin1String("ordinary 199 ")));
+        QVERIFY2(out.contains(QLatin1String("next day 0 ")) && !out.contains(QLatin1String("next day 199 ")),
+                 qPrintable(out.right(400)));
     }
 
     void fourThreadsWriteWholeLines()
@@ -338,8 +457,24 @@ int main(int argc, char** argv)
         LogHandler::instance()->installMessageHandler();
         for (int i = 0; i < 200; ++i)
             qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+        for (int i = 0; i < 200; ++i) // each from a place of its own: none a repeat of another
+            qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, i + 1, nullptr, "default"),
+                              QStringLiteral("warning %1 %2").arg(i).arg(QString(60, 'w')));
+        LogHandler::instance()->release();
+        return 0;
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--new-day-child") == 0) { // the child of standardOutputStartsAgainOnANewDay
+        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
+        QDateTime now = Morning;
+        LogHandler::setClock([&now] { return now; });
+        LogHandler::setDayFileBound(4096, 1024);
+        LogHandler::instance()->installMessageHandler();
         for (int i = 0; i < 200; ++i)
-            qWarning("warning %d %s", i, QByteArray(60, 'w').constData());
+            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+        now = now.addDays(1);
+        LogHandler::instance()->checkDate();
+        for (int i = 0; i < 200; ++i)
+            qDebug("next day %d %s", i, QByteArray(60, 'x').constData());
         LogHandler::instance()->release();
         return 0;
     }

@@ -1055,6 +1055,9 @@ private slots:
         QTest::newRow("replies naming another command")
             << some << "wrong command" << -1 << notRead.arg("the keyboard did not answer in time");
         QTest::newRow("stop signal mid-read") << some << "stop signal" << -1 << "";
+        // The second failure comes before the box: the macro is named once in it.
+        QTest::newRow("read failing twice before the box")
+            << some << "write fails, again unanswered" << -1 << notRead.arg("the connection to the keyboard failed");
     }
     void loadDrawsTheMacroOrTellsWhyNot()
     {
@@ -1071,7 +1074,7 @@ private slots:
             f->kb->setReportDelay(1000); // each reply 2 s late: within its own wait, not the read's
         } else if (fault == "unplug") {
             f->kb->unplugAtWrite(3); // the selection, the first frames, then the second request
-        } else if (fault == "write fails") {
+        } else if (fault == "write fails" || fault == "write fails, again unanswered") {
             f->kb->failWrite(3);
         } else if (fault == "wrong command") {
             f->kb->wrongEcho(0x50, 0x30);
@@ -1093,6 +1096,11 @@ private slots:
         page->loadDataSlot(entry); // holds this thread until the read ends
         if (during.joinable())
             during.join();
+        if (fault == "write fails, again unanswered") {
+            f->kb->clearLog();
+            f->kb->wrongEcho(0x50, 0x30);
+            page->loadDataSlot(entry);
+        }
         QVERIFY(fault.isEmpty() || sentReports(f->kb, 0x50, 0x30).size() < 5);
         if (fault.startsWith("unplug")) { // the page goes with the keyboard before the box
             page->releaseDevice();
@@ -1112,6 +1120,7 @@ private slots:
         if (!told.isEmpty()) {
             const MessageBoxRequest box = boxes->boxes().first();
             QVERIFY2(box.text.startsWith(told), qPrintable(box.text));
+            QCOMPARE(box.text.count(QStringLiteral("\"l<b>&\"")), 1);
             QVERIFY(box.textFormat == Qt::PlainText && (fault.isEmpty() || !box.parent));
         }
         if (page)

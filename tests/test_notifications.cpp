@@ -18,8 +18,12 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -101,6 +105,85 @@ private slots:
         QVERIFY(row[index]->styleSheet().contains(QLatin1String("globule-pressed.svg")));
         if (selectGroup == 0x20)
             QVERIFY(!sentReports(f->kb, 0x20, 0x10).isEmpty()); // the new map is read back
+    }
+
+    // Switches the keyboard reports faster than the window selects them: one to a layer that already
+    // waits adds nothing, and the layer shown is the last one named.
+    void layerSwitchesAheadOfTheWindowSelectTheLastOnce_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("order"); // "same": every one names it; "turns": another and it in turn
+        QTest::addColumn<bool>("pastTheRow"); // one past the row comes last
+        QTest::newRow("a hundred to one key map") << 0x20 << "same" << false;
+        QTest::newRow("key maps in turn") << 0x20 << "turns" << false;
+        QTest::newRow("colour maps in turn") << 0x30 << "turns" << false;
+        QTest::newRow("modes in turn, then one past the row") << 0x60 << "turns" << true;
+    }
+    void layerSwitchesAheadOfTheWindowSelectTheLastOnce()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, order);
+        QFETCH(bool, pastTheRow);
+        const sim::FirmwareState s = f->kb->state();
+        const int current = code == 0x20 ? s.curKeyMap : code == 0x30 ? s.curColourMap : s.curLightingMode;
+        const QVector<QPushButton*>& row = code == 0x20 ? w->globuleKeys()
+                                         : code == 0x30 ? w->globuleColors()
+                                                        : w->globuleModes();
+        const int last = (current + 1) % row.size();
+        // All come before the window turns, as when they queue behind a slower selection.
+        for (int i = 0; i < 100; ++i) {
+            const int index = order == "same" || i % 2 ? last : current;
+            w->onRecvNotifySlot(notification(uint8_t(code), 2, QByteArray(1, '\0') + char(index)));
+        }
+        if (pastTheRow)
+            w->onRecvNotifySlot(notification(uint8_t(code), 2, QByteArray(1, '\0') + char(row.size())));
+        QTRY_VERIFY_WITH_TIMEOUT(!sentReports(f->kb, uint8_t(code), 0x02).isEmpty(), timescale::ms(10000));
+        QTest::qWait(200);
+        const QList<QByteArray> selects = sentReports(f->kb, uint8_t(code), 0x02);
+        QCOMPARE(selects.size(), 1);
+        QCOMPARE(int(uint8_t(selects[0][8])), last);
+        QVERIFY(row[last]->styleSheet().contains(QLatin1String("globule-pressed.svg")));
+        const Device* d = w->device();
+        QCOMPARE(int(code == 0x20 ? d->m_curkcm : code == 0x30 ? d->m_curkrm : d->m_curlm), last);
+    }
+
+    // A stream of switches as fast as the tool reads them: the window keeps turning (a timer of its
+    // thread is never held up for long) and ends on the layer the keyboard named last.
+    void layerSwitchStreamKeepsTheWindowTurning()
+    {
+        f->kb->setReportDelay(1); // each report takes a full-speed frame: a selection takes its real time
+        const int current = f->kb->state().curKeyMap;
+        const int other = (current + 1) % 4, last = (current + 2) % 4;
+        QElapsedTimer clock;
+        qint64 lastTick = 0, longest = 0;
+        QTimer tick;
+        tick.setInterval(10);
+        connect(&tick, &QTimer::timeout, [&] {
+            longest = qMax(longest, clock.elapsed() - lastTick);
+            lastTick = clock.elapsed();
+        });
+        clock.start();
+        tick.start();
+        std::atomic<int> sent{0};
+        std::thread keyboard([&] {
+            for (int round = 0; round < 25; ++round) {
+                sent += f->kb->flood(notification(0x20, 2, QByteArray(1, '\0') + char(other)), 10);
+                sent += f->kb->flood(notification(0x20, 2, QByteArray(1, '\0') + char(last)), 10);
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sent == 500, timescale::ms(60000));
+        keyboard.join();
+        // Done once the last switch named is the last one selected and the window is idle again.
+        const auto lastSelected = [this] {
+            const QList<QByteArray> selects = sentReports(f->kb, 0x20, 0x02);
+            return selects.isEmpty() ? -1 : int(uint8_t(selects.last()[8]));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lastSelected(), last, timescale::ms(60000));
+        QTest::qWait(300);
+        tick.stop();
+        QVERIFY2(longest < timescale::ms(2000), QByteArray::number(longest));
+        QVERIFY(w->globuleKeys()[last]->styleSheet().contains(QLatin1String("globule-pressed.svg")));
+        QCOMPARE(int(w->device()->m_curkcm), last);
     }
 
     // Lock states: every picture key with the reported type, sub-type and code takes the flag; the

@@ -568,9 +568,27 @@ private slots:
         QVERIFY(holding > 0); // the product name at least
         QVERIFY2(markup.isEmpty(), qPrintable(markup.join('|')));
         // The key's tooltip as Qt reads it: the name as typed.
-        QVERIFY(std::any_of(w->dynamicKeyBtns().cbegin(), w->dynamicKeyBtns().cend(), [](const KeyBtn* key) {
+        const auto named = std::find_if(w->dynamicKeyBtns().cbegin(), w->dynamicKeyBtns().cend(), [](const KeyBtn* key) {
             return asRead(Qt::AutoText, key->toolTip()) == QStringLiteral("<i>Bold Esc<img src=x>");
-        }));
+        });
+        QVERIFY(named != w->dynamicKeyBtns().cend());
+        // And what a hover over it shows: nothing (the picture's keys keep their tips to themselves) or
+        // the name as typed, neither read as markup nor with its escapes.
+        QTRY_VERIFY_WITH_TIMEOUT(w->initFinished(), timescale::ms(20000));
+        w->labelPageClickSlot(QStringLiteral("staticLayout")); // the key page: the picture shows
+        w->show();
+        KeyBtn* key = *named;
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()) && key->isVisible());
+        QHelpEvent help(QEvent::ToolTip, key->rect().center(), key->mapToGlobal(key->rect().center()));
+        QApplication::sendEvent(key, &help);
+        QLabel* tip = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == "qtooltip_label" && top->isVisible())
+                tip = qobject_cast<QLabel*>(top);
+        }
+        const QString shown = tip ? asRead(tip->textFormat(), tip->text()) : QString();
+        QToolTip::hideText();
+        QVERIFY2(!tip || shown == QStringLiteral("<i>Bold Esc<img src=x>"), qPrintable(shown));
     }
 };
 

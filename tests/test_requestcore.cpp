@@ -5,6 +5,7 @@
 #include "timescale.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -98,21 +99,26 @@ private slots:
     void notificationsWaitingToBeHandledAreBounded_data()
     {
         QTest::addColumn<uint8_t>("command");
-        // past the bound, one is handled every so many reports; -1: 600 at once every 1000 reports
+        // past the bound, one is handled every so many reports; -1: 600 at once every 1000 reports;
+        // -2: all at once after 5000 reports, and each as it comes from then on
         QTest::addColumn<int>("handledEvery");
         QTest::addColumn<int>("passedOn");
+        QTest::addColumn<int>("handledAgain"); // lines saying the notifications are handled again
         const int bound = Device::MaxNotificationsInFlight;
-        QTest::newRow("lock states") << uint8_t(0x21) << 0 << bound;
-        QTest::newRow("recorded frames") << uint8_t(0x50) << 0 << bound + Usb::RecordingRoom;
-        QTest::newRow("lock states, handled slowly meanwhile") << uint8_t(0x21) << 2 << bound + (20000 - bound) / 2;
+        QTest::newRow("lock states") << uint8_t(0x21) << 0 << bound << 0;
+        QTest::newRow("recorded frames") << uint8_t(0x50) << 0 << bound + Usb::RecordingRoom << 0;
+        QTest::newRow("lock states, handled slowly meanwhile") << uint8_t(0x21) << 2 << bound + (20000 - bound) / 2 << 0;
         // The wait swings from its bound to under half and back, 18 times: still told once.
-        QTest::newRow("lock states, handled in bursts") << uint8_t(0x21) << -1 << bound + 18 * 600;
+        QTest::newRow("lock states, handled in bursts") << uint8_t(0x21) << -1 << bound + 18 * 600 << 1;
+        // One burst, then all handled: the bound is not reached again.
+        QTest::newRow("lock states, one burst") << uint8_t(0x21) << -2 << bound + 15000 << 1;
     }
     void notificationsWaitingToBeHandledAreBounded()
     {
         QFETCH(uint8_t, command);
         QFETCH(int, handledEvery);
         QFETCH(int, passedOn);
+        QFETCH(int, handledAgain);
         logrecorder::start();
         {
             Device d(nullptr, nullptr, nullptr, nullptr);
@@ -122,7 +128,11 @@ private slots:
                 d.recvCmdSlot(report(0xF0, command, 1));
                 if (handledEvery > 0 && i >= Device::MaxNotificationsInFlight && i % handledEvery == 0)
                     d.notificationHandled();
-                for (int k = 0; handledEvery < 0 && i >= 2000 && i % 1000 == 0 && k < 600; ++k)
+                for (int k = 0; handledEvery == -1 && i >= 2000 && i % 1000 == 0 && k < 600; ++k)
+                    d.notificationHandled();
+                if (handledEvery == -2 && i == 4999)
+                    d.countNotificationsInFlight(true); // every one waiting is handled
+                else if (handledEvery == -2 && i > 4999)
                     d.notificationHandled();
             }
             QCOMPARE(notified.count(), passedOn);
@@ -130,7 +140,7 @@ private slots:
         const QStringList lines = logrecorder::lines();
         logrecorder::stop();
         QCOMPARE(lines.filter(QStringLiteral("wait to be handled")).size(), 1);
-        QVERIFY(lines.filter(QStringLiteral("handled again")).size() <= 1);
+        QCOMPARE(lines.filter(QStringLiteral("handled again")).size(), handledAgain);
         QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
     }
 
@@ -140,15 +150,21 @@ private slots:
     {
         QTest::addColumn<int>("kinds"); // reports cycle through this many different ones
         QTest::addColumn<QString>("counted");
-        QTest::newRow("one report, again and again") << 1 << "the report above came 4999 more times";
-        QTest::newRow("two reports in turn") << 2 << "4992 more unrequested reports came within";
-        QTest::newRow("every report another") << 5000 << "4992 more unrequested reports came within";
+        QTest::addColumn<bool>("spanLater"); // the first report comes once more, a span later
+        QTest::newRow("one report, again and again") << 1 << "the report above came 4999 more times" << false;
+        QTest::newRow("two reports in turn") << 2 << "4992 more unrequested reports came within" << false;
+        QTest::newRow("every report another") << 5000 << "4992 more unrequested reports came within" << false;
+        QTest::newRow("one report, again a span later") << 1 << "the report above came 4999 more times" << true;
+        QTest::newRow("two reports in turn, again a span later") << 2 << "4992 more unrequested reports came within"
+                                                                  << true;
     }
     void unrequestedReportsAreLoggedAsCounts()
     {
         QFETCH(int, kinds);
         QFETCH(QString, counted);
+        QFETCH(bool, spanLater);
         logrecorder::start();
+        const auto back = qScopeGuard([] { Device::shiftLogClockForTest(0); });
         {
             Device d(nullptr, nullptr, nullptr, nullptr);
             for (int i = 0; i < 5000; ++i) {
@@ -157,10 +173,17 @@ private slots:
                 r[5] = char((i % kinds) >> 8);
                 d.recvCmdSlot(r);
             }
+            if (spanLater) {
+                // After the counts, the report is logged whole again, even one equal to the last logged.
+                Device::shiftLogClockForTest(10 * 60 * 1000); // past any span of the report log
+                d.recvCmdSlot(report(0xF0, 0x21, 1));
+            }
         }
         const QStringList lines = logrecorder::lines();
         logrecorder::stop();
-        QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), kinds == 1 ? 1 : 8);
+        QCOMPARE(lines.filter(QStringLiteral("recvCmdSlot")).size(), (kinds == 1 ? 1 : 8) + (spanLater ? 1 : 0));
+        if (spanLater)
+            QVERIFY(lines.last().contains(QStringLiteral("recvCmdSlot")));
         QCOMPARE(lines.filter(counted).size(), 1);
         QCOMPARE(lines.filter(QStringLiteral("the report above came")).size(), kinds == 1 ? 1 : 0);
     }

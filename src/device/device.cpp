@@ -12,10 +12,11 @@
 #include <cstring>
 
 namespace {
-qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
+qint64 nowMs() { return QDeadlineTimer::current().deadline() + Device::logClockShiftMs(); }
 }
 
 std::atomic<const std::atomic<int>*> Device::s_outsideStops{nullptr};
+std::atomic<qint64> Device::s_logClockShiftMs{0};
 
 Device::Device(Usb* usb, QWaitCondition* cond, QMutex* mutex, bool* waitFlag)
     : m_usb(usb), m_cond(cond), m_mutex(mutex), m_waitFlag(waitFlag)

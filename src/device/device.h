@@ -59,6 +59,9 @@ public:
     // request waiting when it moves returns Stopped within StopPollMs, so the thread it holds (the
     // window's) gets back to its event loop. Set once at start; null: nothing is watched.
     static void watchOutsideStops(const std::atomic<int>* count) { s_outsideStops.store(count); }
+    // Tests only: moves the clock the report log's spans are measured with this far on (0: back).
+    static void shiftLogClockForTest(qint64 ms) { s_logClockShiftMs.store(ms); }
+    static qint64 logClockShiftMs() { return s_logClockShiftMs.load(); }
     static int outsideStops()
     {
         const std::atomic<int>* count = s_outsideStops.load();
@@ -210,12 +213,17 @@ private:
     // A set with a status word at byte 8: sends, waits at most Bounded, returns the status.
     uint32_t statusRequest(uint8_t group, uint8_t command, uint16_t length, const uint8_t* payload,
                            uint8_t* reply = nullptr);
+    // Ranges [first, last] of the pages a paged read has asked for so far.
+    using PageRanges = std::vector<std::pair<int, int>>;
     // Reads entries first..last of a key code, colour or lighting mode table into dest, which has room
     // for `room` entries of entrySize bytes. The copy stays inside the report, the requested range and
-    // that room. echoRange: only a reply naming map, first and last is taken (key codes).
+    // that room. echoRange: only a reply naming map, first and last is taken (key codes); otherwise a
+    // reply naming one of askedBefore is a late one to that page and passed over, any other is taken
+    // for the count of entries it names.
     uint32_t readKeyPage(uint8_t group, uint8_t map, int first, int last, uint8_t* dest, int room,
-                         int entrySize, bool echoRange);
-    uint32_t readPaged(int count, int pageSize, const std::function<uint32_t(int, int)>& readRange);
+                         int entrySize, bool echoRange, const PageRanges& askedBefore = PageRanges());
+    uint32_t readPaged(int count, int pageSize,
+                       const std::function<uint32_t(int, int, const PageRanges&)>& readRange);
     bool pauseInterruptibly(int ms);
     uint32_t _readMacro();
     uint32_t _writeMacro();
@@ -255,6 +263,7 @@ private:
     bool* m_waitFlag;
     std::atomic<bool> m_stop{false};
     static std::atomic<const std::atomic<int>*> s_outsideStops;
+    static std::atomic<qint64> s_logClockShiftMs;
     WriteFailureNotifier m_writeFailureNotifier;
 
     // ==== Firmware upgrade: USB bootloader upload, Bluetooth module steps ====================

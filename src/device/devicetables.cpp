@@ -46,7 +46,7 @@ uint16_t buildRangePayload(uint8_t* payload, uint8_t map, int first, int last, c
 // --- shared page reading ----------------------------------------------------------------------
 
 uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, uint8_t* dest, int room,
-                             int entrySize, bool echoRange)
+                             int entrySize, bool echoRange, const PageRanges& askedBefore)
 {
     const int maxEntries = entrySize == KeyEntrySize ? KeyPage : LightingPage;
     const int requested = last - first + 1;
@@ -55,33 +55,51 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
 
     const uint8_t command = group == 0x60 ? 0x03 : 0x10;
     const uint8_t payload[4] = {map, uint8_t(first), uint8_t(last), 0};
-    // A late reply to an earlier page is passed over, not taken for this one: the reply names the range it
-    // carries (and with the echo check the map too). This page's own reply is awaited within the same
-    // wait, so however many such replies come, the wait ends when a silent one would.
-    const ReplyFilter accept = [map, first, last, echoRange](const uint8_t* r) {
-        return (!echoRange || r[8] == map) && r[9] == uint8_t(first) && r[10] == uint8_t(last);
-    };
+    // Key codes are taken only from a reply naming map and page. Colour and lighting pages have no echo
+    // check: a keyboard may name a wider, shorter or zero range. Only a reply naming another page this
+    // read asked for is passed over, as the late answer to that request; this page's own reply is then
+    // awaited within the same wait, so however many such replies come, the wait ends when a silent one would.
+    ReplyFilter accept;
+    if (echoRange) {
+        accept = [map, first, last](const uint8_t* r) {
+            return r[8] == map && r[9] == uint8_t(first) && r[10] == uint8_t(last);
+        };
+    } else if (!askedBefore.empty()) {
+        accept = [askedBefore, first, last](const uint8_t* r) {
+            if (r[9] == uint8_t(first) && r[10] == uint8_t(last))
+                return true;
+            for (const auto& page : askedBefore)
+                if (r[9] == uint8_t(page.first) && r[10] == uint8_t(page.second))
+                    return false;
+            return true;
+        };
+    }
     uint8_t reply[ReportSize] = {};
     const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept);
     if (e != DeviceResult::Ok)
         return e;
 
-    const int n = std::min({requested, room, (ReportSize - PageDataAt) / entrySize});
+    // Without the echo check the reply says how many entries it carries; never take more than was asked.
+    const int named = echoRange ? requested : (reply[10] >= reply[9] ? reply[10] - reply[9] + 1 : 0);
+    const int n = std::min({named, requested, room, (ReportSize - PageDataAt) / entrySize});
     if (n > 0)
         std::memcpy(dest, reply + PageDataAt, size_t(n * entrySize));
     return DeviceResult::Ok;
 }
 
-uint32_t Device::readPaged(int count, int pageSize, const std::function<uint32_t(int, int)>& readRange)
+uint32_t Device::readPaged(int count, int pageSize,
+                           const std::function<uint32_t(int, int, const PageRanges&)>& readRange)
 {
     if (count <= 0 || pageSize <= 0)
         return DeviceResult::Ok;
     const int pages = count / pageSize;
     const int rest = count % pageSize;
     uint32_t result = DeviceResult::Ok;
+    PageRanges asked;
     // A failing page does not stop the others; the first failure is what the caller hears.
     auto page = [&](int first, int last) {
-        const uint32_t e = readRange(first, last);
+        const uint32_t e = readRange(first, last, asked);
+        asked.emplace_back(first, last);
         if (result == DeviceResult::Ok)
             result = e;
         return e != DeviceResult::Stopped;
@@ -160,7 +178,7 @@ uint32_t Device::setKC(uint8_t first, uint8_t last, const uint8_t* entries)
 uint32_t Device::getAllKC()
 {
     const int n = entriesOf(m_pKCs, m_nkc, KeyEntrySize);
-    return readPaged(n, KeyPage, [this, n](int first, int last) {
+    return readPaged(n, KeyPage, [this, n](int first, int last, const PageRanges&) {
         return readKeyPage(0x20, m_curkcm, first, last, m_pKCs.data() + first * KeyEntrySize, n - first,
                            KeyEntrySize, true);
     });
@@ -231,9 +249,9 @@ uint32_t Device::setKR(uint8_t first, uint8_t last, const uint8_t* entries)
 uint32_t Device::getAllKR()
 {
     const int n = entriesOf(m_pKRs, m_nkr, KeyEntrySize);
-    return readPaged(n, KeyPage, [this, n](int first, int last) {
+    return readPaged(n, KeyPage, [this, n](int first, int last, const PageRanges& asked) {
         return readKeyPage(0x30, m_curkrm, first, last, m_pKRs.data() + first * KeyEntrySize, n - first,
-                           KeyEntrySize, false);
+                           KeyEntrySize, false, asked);
     });
 }
 
@@ -322,8 +340,9 @@ uint32_t Device::getCurLMM()
 {
     const int n = entriesOf(m_pLMMs, m_nlm, 1);
     qDebug("m_nlm=%d round=%d mod=%d", m_nlm, n / LightingPage, n % LightingPage);
-    return readPaged(n, LightingPage, [this, n](int first, int last) {
-        const uint32_t e = readKeyPage(0x60, m_curlm, first, last, m_pLMMs.data() + first, n - first, 1, false);
+    return readPaged(n, LightingPage, [this, n](int first, int last, const PageRanges& asked) {
+        const uint32_t e =
+            readKeyPage(0x60, m_curlm, first, last, m_pLMMs.data() + first, n - first, 1, false, asked);
         if (last - first + 1 == LightingPage)
             qDebug("%d sid=%d eid=%d", first / LightingPage, first, last);
         else

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTextStream>
 #include <QTimer>
 #include <atomic>
@@ -23,6 +24,9 @@ constexpr int FlushMs = 1000;
 constexpr int MaxLogFiles = 10;
 // How many names a day's log may move on to when the ones before it have other names as well.
 constexpr int MaxOwnNames = 9;
+// Of a warning's words, what tells it from others, and what a count line repeats of them.
+constexpr int RepeatKeyChars = 200;
+constexpr int RepeatShownChars = 100;
 
 // Shared by the handler function and the private part; all guarded by s_logMutex.
 QFile* s_logFile = nullptr;
@@ -38,6 +42,14 @@ struct Budget {
     qint64 bytes = 0;
     bool ordinaryStopped = false; // past the bound: only reserved lines go on
     bool allStopped = false;      // the reserve is used up too: nothing more goes there
+    // Warnings written into the reserve, by where they come from and their words (numbers aside). One
+    // that comes again is counted there instead of written again: see countRepeat().
+    struct Repeat {
+        QString shown;   // the words as first written, cut short
+        qint64 count = 0; // times it came again since
+        qint64 told = 0;  // the count last written
+    };
+    QHash<QString, Repeat> repeats;
 };
 Budget s_file;   // the open file, from its size on opening
 Budget s_stdout; // standard output, from this run's start or the day's change
@@ -205,26 +217,120 @@ bool admit(Budget& budget, Output output, qint64 bytes, bool mayUseReserve, QByt
     return false;
 }
 
-// Standard output gets the message alone, within the same bound and reserve as the file, counted
-// for this run and day.
-void writeStdout(QtMsgType type, const QString& message)
+// What makes two warnings the same one: where they come from and their words, numbers aside (a
+// count or an index in them changes from one to the next).
+// Only warnings are counted: other lines have no key.
+QString repeatKey(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    QByteArray bytes = message.toLocal8Bit() + '\n';
-    QByteArray said;
-    if (!admit(s_stdout, Output::Stdout, bytes.size(), reserved(type), &said)) {
-        if (said.isEmpty())
-            return;
-        bytes = said;
+    if (type != QtWarningMsg)
+        return QString();
+    QString key = QString::fromUtf8(context.file ? context.file : "") + QLatin1Char(':')
+                  + QString::number(context.line) + QLatin1Char(' ');
+    bool inNumber = false;
+    for (const QChar c : message.left(RepeatKeyChars)) {
+        if (!c.isDigit())
+            key += c;
+        else if (!inNumber)
+            key += QLatin1Char('#');
+        inNumber = c.isDigit();
     }
+    return key;
+}
+
+bool inReserve(const Budget& budget)
+{
+    return budget.ordinaryStopped || budget.bytes >= dayBound();
+}
+
+QByteArray repeatLine(Output output, const Budget::Repeat& repeat)
+{
+    return ownLine(output, QStringLiteral("log: the warning \"%1\" came %2 more times since it was written past "
+                                          "the bound")
+                               .arg(repeat.shown)
+                               .arg(repeat.count));
+}
+
+// A warning in the reserve that came there before is only counted: the count is written when it reaches
+// 1, 2, 4, 8 ... and when the output closes, so a warning that repeats all day takes a few lines of the
+// reserve, not one a time. True when the line is counted; *said is then the count line to write, if any.
+bool countRepeat(Budget& budget, Output output, const QString& key, QByteArray* said)
+{
+    said->clear();
+    if (key.isEmpty() || budget.allStopped || !inReserve(budget))
+        return false;
+    const auto it = budget.repeats.find(key);
+    if (it == budget.repeats.end())
+        return false;
+    const qint64 n = ++it->count;
+    if ((n & (n - 1)) != 0)
+        return true;
+    const QByteArray line = repeatLine(output, *it);
+    QByteArray after;
+    *said = admit(budget, output, line.size(), true, &after) ? line : after;
+    it->told = n;
+    return true;
+}
+
+// After a warning went into the reserve: the next like it is counted.
+void noteWritten(Budget& budget, const QString& key, const QString& message)
+{
+    if (!key.isEmpty() && inReserve(budget) && !budget.repeats.contains(key))
+        budget.repeats.insert(key, {message.left(RepeatShownChars), 0, 0});
+}
+
+// The counts not written yet, as the output closes or its day ends.
+QByteArray tellRepeats(Budget& budget, Output output)
+{
+    QByteArray lines;
+    for (Budget::Repeat& repeat : budget.repeats) {
+        if (repeat.count == repeat.told)
+            continue;
+        const QByteArray line = repeatLine(output, repeat);
+        QByteArray after;
+        lines += admit(budget, output, line.size(), true, &after) ? line : after;
+        repeat.told = repeat.count;
+    }
+    return lines;
+}
+
+void putStdout(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
 
-// Appends a line unless the day's file has no room for it; see admit() for what is written then.
-void appendLine(QtMsgType type, const QString& line)
+// Standard output gets the message alone, within the same bound and reserve as the file, counted
+// for this run and day.
+void writeStdout(QtMsgType type, const QString& message, const QString& key)
 {
     QByteArray said;
+    if (countRepeat(s_stdout, Output::Stdout, key, &said)) {
+        putStdout(said);
+        return;
+    }
+    QByteArray bytes = message.toLocal8Bit() + '\n';
+    if (!admit(s_stdout, Output::Stdout, bytes.size(), reserved(type), &said)) {
+        putStdout(said);
+        return;
+    }
+    noteWritten(s_stdout, key, message);
+    putStdout(bytes);
+}
+
+// Appends a line unless the day's file has no room for it; see admit() for what is written then.
+void appendLine(QtMsgType type, const QString& line, const QString& key = QString(),
+                const QString& message = QString())
+{
+    QByteArray said;
+    if (countRepeat(s_file, Output::File, key, &said)) {
+        if (!said.isEmpty())
+            *s_logStream << QString::fromUtf8(said);
+        return;
+    }
     if (admit(s_file, Output::File, line.toUtf8().size(), reserved(type), &said)) {
+        noteWritten(s_file, key, message);
         *s_logStream << line;
         return;
     }
@@ -275,8 +381,10 @@ bool openStream(const QString& path)
 
 void closeStream()
 {
-    if (s_logStream)
+    if (s_logStream) {
+        *s_logStream << QString::fromUtf8(tellRepeats(s_file, Output::File));
         s_logStream->flush();
+    }
     delete s_logStream;
     s_logStream = nullptr;
     if (s_logFile)
@@ -339,6 +447,7 @@ public:
             // standard output has a new day's room.
             closeStream();
             m_fileDate = today;
+            putStdout(tellRepeats(s_stdout, Output::Stdout));
             s_stdout = Budget();
             openStream(filePath(m_fileDate));
         }
@@ -365,15 +474,16 @@ private:
 
 void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    const QString key = repeatKey(type, context, message);
     if (t_holdsLogMutex) {
-        writeStdout(type, message);
+        writeStdout(type, message, key);
         return;
     }
     LogLock lock;
-    writeStdout(type, message);
+    writeStdout(type, message, key);
     if (!s_logStream)
         return;
-    appendLine(type, logLine(type, context.file, context.line, message));
+    appendLine(type, logLine(type, context.file, context.line, message), key, message);
     // A crash often follows an error, and a fatal message aborts right after this: keep both lines.
     if (type == QtCriticalMsg || type == QtFatalMsg)
         s_logStream->flush();
@@ -407,6 +517,7 @@ void LogHandler::installMessageHandler()
 void LogHandler::release()
 {
     LogLock lock;
+    putStdout(tellRepeats(s_stdout, Output::Stdout));
     qInstallMessageHandler(nullptr);
     delete d;
     d = nullptr;

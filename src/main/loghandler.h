@@ -26,6 +26,8 @@ public:
     // A day's file takes ordinary (Debug) lines up to this size, then one line saying so. Warnings,
     // errors and outcomes (logged at Info level) go on into a reserve of DayFileReserve bytes past it;
     // when that is used up as well, one last line says so and nothing more is logged there that day.
+    // In the reserve a warning that comes again (the same place and words, numbers aside) is counted,
+    // the count written as it reaches 1, 2, 4, 8 ... more and when the output closes.
     // Standard output is bounded the same way, counted from the run's start and each new day.
     static constexpr qint64 DayFileBound = 16 * 1024 * 1024;
     static constexpr qint64 DayFileReserve = 1024 * 1024;

@@ -3,6 +3,7 @@
 // opens and loads the keyboards of the family and shows the open one.
 #include "device/deviceconnection.h"
 #include "device/upgradethreads.h"
+#include "main/pendinglayers.h"
 #include "main/ui_tessark.h"
 #include "widget/data.h"
 #include "widget/qss.h"
@@ -227,6 +228,10 @@ private:
     bool stopCame() const;
     // One line for the notifications dropped since the stop, once.
     void logDroppedAtStop();
+    // The buttons of the selection layer of key maps, colour maps or lighting modes.
+    const QVector<QPushButton*>& layerRow(PendingLayers::Kind kind) const;
+    // Selects the layer a switch notification named, as a press of its button would.
+    void selectNotifiedLayer(PendingLayers::Kind kind, int index);
 
     Ui_Tessark* m_ui = nullptr;
     QPoint m_windowPos;
@@ -274,6 +279,8 @@ private:
     int m_signalsAtStart = 0;
     bool m_stopRequested = false;
     int m_droppedAtStop = 0; // notifications that would have started something after the stop
+    // Map and mode switches the keyboard reported, selected one pass of the event loop at a time.
+    PendingLayers m_pendingLayers{[this](PendingLayers::Kind kind, int index) { selectNotifiedLayer(kind, index); }};
     QTimer* m_quitTimer = nullptr;
     bool m_quitPending = false;
     int m_quitTicks = 1; // the first tick of the quit timer passes without effect

@@ -61,6 +61,21 @@ void Tessark::logDroppedAtStop()
     m_droppedAtStop = 0;
 }
 
+const QVector<QPushButton*>& Tessark::layerRow(PendingLayers::Kind kind) const
+{
+    return kind == PendingLayers::KeyMap ? m_vGlobuleKey : kind == PendingLayers::ColourMap ? m_vGlobuleColor : m_vGlobuleMode;
+}
+
+void Tessark::selectNotifiedLayer(PendingLayers::Kind kind, int index)
+{
+    // A stop that came while it waited: it starts nothing.
+    if (stopCame()) {
+        ++m_droppedAtStop;
+        return;
+    }
+    pressLayerButton(layerRow(kind), index);
+}
+
 void Tessark::onRecvNotifySlot(QByteArray report)
 {
     if (report.size() < NotifyHeader)
@@ -85,12 +100,14 @@ void Tessark::onRecvNotifySlot(QByteArray report)
         if (declared != 2 || length < 2)
             return;
         const int index = payload[1];
-        if (code == NotifyKeyMap) {
+        if (code == NotifyKeyMap)
             qDebug("onRecvNotifySlot=%d", index);
-            pressLayerButton(m_vGlobuleKey, index);
-        } else {
-            pressLayerButton(code == NotifyColourMap ? m_vGlobuleColor : m_vGlobuleMode, index);
-        }
+        const PendingLayers::Kind kind = code == NotifyKeyMap      ? PendingLayers::KeyMap
+                                         : code == NotifyColourMap ? PendingLayers::ColourMap
+                                                                   : PendingLayers::Mode;
+        // An index past the row is ignored here, so it cannot take the place of one that waits.
+        if (index < layerRow(kind).size())
+            m_pendingLayers.add(kind, index);
         return;
     }
     case NotifyLocks: {
