@@ -279,6 +279,10 @@ private slots:
         QTest::newRow("delete the old program") << "delete" << "/Tessark.exe.old" << true;
         QTest::newRow("delete a look-alike updater folder") << "delete" << "/Upgrades/x.dll" << true;
         QTest::newRow("delete beside the version file") << "delete" << "/config/about.xml.old" << true;
+        // The lock the tool's running copy holds in the application folder.
+        QTest::newRow("tool: over the tool's instance lock") << "tool" << staged + "/.upgrade-instance-lock" << false;
+        QTest::newRow("tool: over the instance lock, capitals") << "tool" << staged + "/.UPGRADE-INSTANCE-LOCK" << false;
+        QTest::newRow("delete the tool's instance lock") << "delete" << "/.upgrade-instance-lock" << false;
     }
     void serverPathsKeepToTheirRole()
     {

@@ -710,6 +710,8 @@ private slots:
         QTest::newRow("link planting a file the updater keeps aside")
             << (a + QStringList{staged + "config/.menutree.xml.upgrade-9-old-0"}) << old;
         QTest::newRow("delete the updater's record") << a << (old + QStringList{"/.upgrade-journal"});
+        QTest::newRow("link over the tool's instance lock") << (a + QStringList{staged + ".upgrade-instance-lock"}) << old;
+        QTest::newRow("delete the tool's instance lock") << a << (old + QStringList{"/.upgrade-instance-lock"});
     }
     void linkFileReachingProtectedPlacesIsRefusedWhole()
     {
