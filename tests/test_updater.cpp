@@ -3,6 +3,7 @@
 #include "builtpath.h"
 #include "Update/updaternotice.h"
 #include "messageboxrecorder.h"
+#include "platform/updaternames.h"
 #include "tempappdir.h"
 #include "timescale.h"
 
@@ -1002,7 +1003,7 @@ private slots:
         QTest::newRow("log file") << "log/tool.log" << true;
         QTest::newRow("temporary folder") << "config/temp/x.bin" << false;
         // Not the user's, but the tool's own: the lock its running copy holds.
-        QTest::newRow("the tool's instance lock") << ".upgrade-instance-lock" << true;
+        QTest::newRow("the tool's instance lock") << UpdaterNames::instanceLock() << true;
     }
     void leavesTheUsersPlacesAlone()
     {
