@@ -15,6 +15,7 @@ QString lock() { return QStringLiteral(".upgrade-lock"); }
 QString notice() { return QStringLiteral(".upgrade-notice"); }
 QString spareNotice() { return QStringLiteral(".upgrade-notice-spare"); }
 QString programDigest() { return QStringLiteral(".upgrade-digest"); }
+QString instanceLock() { return QStringLiteral(".upgrade-instance-lock"); }
 
 QByteArray giveUpWord(GiveUp why)
 {

@@ -17,6 +17,10 @@ QString spareNotice();
 // In the updater's folder: the digest of its program (SHA-256, hex), recorded when a refresh put the
 // folder in place.
 QString programDigest();
+// In the application folder, the tool's own: the lock its running copy holds, and the start of the
+// names it puts it back under. Named as the updater's files are, so that no server path may take them
+// and the updater copies nothing staged over them.
+QString instanceLock();
 
 // Why a run gave up, as a notice names it: one word a line.
 enum class GiveUp {

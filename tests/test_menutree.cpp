@@ -158,6 +158,44 @@ private slots:
         QVERIFY(QFile::exists(entry));
     }
 
+    void theEntryIsBroughtInLineWithTheSetting_data()
+    {
+        QTest::addColumn<QString>("entry"); // what stands at the entry before the start
+        QTest::newRow("the right length with one byte changed: rewritten at the start") << "one byte changed";
+        QTest::newRow("switched off when the entry is already gone: no box") << "gone";
+    }
+    // A start writes the entry exactly as it would write it, however little of it differs; a switch that
+    // finds the entry as it should be tells nothing.
+    void theEntryIsBroughtInLineWithTheSetting()
+    {
+        QFETCH(QString, entry);
+        const QString path = autostartEntryPath();
+        { MenuTree first(&m_window); } // on in menutree.xml: writes the entry
+        const QByteArray written = readFile(path);
+        QVERIFY(!written.isEmpty());
+        m_boxes.clear();
+        if (entry == "one byte changed") {
+            QByteArray changed = written;
+            const int at = changed.indexOf(" /background");
+            QVERIFY(at > 0);
+            changed[at + 2] = 'B'; // " /Background": started so, the tool would not start in the background
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(changed) == changed.size());
+            f.close();
+            QCOMPARE(QFileInfo(path).size(), written.size());
+            MenuTree menu(&m_window);
+            QCOMPARE(readFile(path), written);
+        } else {
+            MenuTree menu(&m_window);
+            QVERIFY(QFile::remove(path));
+            action(menu, "Power Boot")->trigger();
+            QVERIFY(!action(menu, "Power Boot")->isChecked() && !QFileInfo::exists(path));
+            QVERIFY(readFile(menuFile()).contains("auto_start=\"0\""));
+        }
+        QTest::qWait(20);
+        QCOMPARE(m_boxes.boxes().size(), 0);
+    }
+
     // A link the user put at the entry, symbolic or hard, is neither removed nor replaced, and neither is
     // what it names. A start, where the user changed nothing, only logs it; the user's own switch is told,
     // with the link as the reason. A file of the tool's own is removed when off, untold.

@@ -1,4 +1,4 @@
-// One copy per executable and user, checked with the real executable started as separate processes;
+// One copy per application folder, checked with the real executable started as separate processes;
 // and that executable under a file-size limit.
 #include "builtpath.h"
 #include "platform/localservername.h"
@@ -118,6 +118,9 @@ static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* fi
 
 #ifdef Q_OS_LINUX
 static const char* const NotAnswering = "already running but does not answer";
+static const char* const NotReached = "already running from this folder but cannot be reached";
+static const char* const CannotTell = "cannot tell whether it is already running from this folder";
+static const char* const LockName = ".upgrade-instance-lock";
 
 // Every file and folder below root with its size and time of change: what a start wrote shows as a difference.
 static QStringList filesBelow(const QString& root)
@@ -152,18 +155,32 @@ static bool stopProcess(QProcess* p)
         timescale::ms(10000));
 }
 
-// A start that found a running copy which does not answer says so and keeps its box open: a stop signal
-// answers the box. True when it said so, went no further (it neither logged its path nor made a window)
-// and ended.
-static bool startSaysNotAnswering(Installation& inst, const QString& exe, QString& out)
+// A start that found a running copy it must not run beside says why (text) and keeps its box open: a
+// stop signal answers the box. True when it said so, went no further (it neither logged its path nor
+// made a window) and ended.
+static bool startIsRefused(Installation& inst, const QString& exe, QString& out, const char* text)
 {
     QProcess* start = inst.start(exe, {QStringLiteral("hello")});
-    if (!prints(start, out, NotAnswering) || start->state() != QProcess::Running
+    if (!prints(start, out, text) || start->state() != QProcess::Running
         || ::kill(pid_t(start->processId()), SIGTERM) != 0 || !start->waitForFinished(StartMs))
         return false;
     out += QString::fromLocal8Bit(start->readAll());
     return out.contains(QLatin1String("a box was open, answered as cancelled")) && !out.contains(exe)
            && !out.contains(QLatin1String("start mode"));
+}
+
+static bool startSaysNotAnswering(Installation& inst, const QString& exe, QString& out)
+{
+    return startIsRefused(inst, exe, out, NotAnswering);
+}
+
+// The file (or whatever else) at path, as a name holds it: what a put-back or a replacement changes.
+static QString heldAt(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return QString();
+    return QStringLiteral("%1:%2 mode %3").arg(info.st_dev).arg(info.st_ino).arg(info.st_mode, 0, 8);
 }
 
 static constexpr uid_t OtherUid = 65534; // nobody
@@ -346,22 +363,16 @@ private slots:
         QTest::addColumn<QString>("holder");
         QTest::addColumn<QString>("log"); // on the line naming the path
         QTest::newRow("our file: replaced by the socket") << "our file" << "is ours but no socket";
-        QTest::newRow("another user's file: left; the first copy runs unreached, a second start says so")
+        QTest::newRow("another user's file: left; the first copy runs unreached, a second start says it cannot be reached")
             << "their file" << "belongs to another user";
         QTest::newRow("another user's server: left, not taken for a running copy; the first runs, a second start "
-                      "says so")
+                      "says it cannot be reached")
             << "their server" << "belongs to another user";
-        QTest::newRow("a link at the lock's name: neither it nor what it names is touched; the socket guards")
-            << "link at lock" << "\\.lock \\(a link\\)";
-        QTest::newRow("a pipe at the lock's name: left, and the start is not held; the socket guards")
-            << "pipe at lock" << "\\.lock \\(not a regular file of our own\\)";
-        QTest::newRow("another user's file at the lock's name: left; the socket guards") << "their lock"
-                                                                                          << "\\.lock \\(";
     }
     // Whatever holds the name, the tool says so in its log; it takes the name over only from itself. The
     // runtime folder is shared (1777), as XDG_RUNTIME_DIR may be, so that another user can listen there.
-    // A first copy that cannot listen still holds its lock: no second copy runs beside it. Where the lock
-    // cannot be had, an answer at the socket alone tells a running copy.
+    // A first copy that cannot listen still holds its lock: no second copy runs beside it, and the start
+    // says the first cannot be reached.
     void theSocketPathIsTakenOverOnlyWhenOurs()
     {
 #ifdef Q_OS_LINUX
@@ -369,9 +380,7 @@ private slots:
         QFETCH(QString, log);
         Installation inst;
         const QString exe = inst.install("app/tessark-sim"), shared = inst.root.filePath("shared"),
-                      path = shared + QStringLiteral("/tessark-sim"), lock = path + QStringLiteral(".lock"),
-                      linked = inst.root.filePath("linked");
-        const bool atLock = holder.endsWith(QLatin1String("lock"));
+                      path = shared + QStringLiteral("/tessark-sim");
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(inst.root.path()).constData(), 0711), 0);
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
@@ -380,12 +389,8 @@ private slots:
         if (holder == "their server") {
             if (!server.start(path, true))
                 QSKIP("running a process as another user needs root");
-        } else if (holder == "link at lock") {
-            QVERIFY(QFile::link(linked, lock));
-        } else if (holder == "pipe at lock") {
-            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
         } else {
-            QFile squat(atLock ? lock : path);
+            QFile squat(path);
             QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
             if (holder.startsWith(QLatin1String("their"))
                 && (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0))
@@ -395,23 +400,176 @@ private slots:
         QString out, secondOut;
         QProcess* first = inst.start(exe);
         QVERIFY2(prints(first, out, Shown) && out.contains(logged), qPrintable(out));
-        if (holder == "our file" || atLock) {
+        if (holder == "our file") {
             QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out)); // through a socket at path
         } else { // left as it was
             QCOMPARE(QFileInfo(path).ownerId(), uint(OtherUid));
             QCOMPARE(QFileInfo(path).size(), holder == "their file" ? 5 : 0);
-            QVERIFY2(startSaysNotAnswering(inst, exe, secondOut), qPrintable(secondOut));
+            QVERIFY2(startIsRefused(inst, exe, secondOut, NotReached), qPrintable(secondOut));
             QVERIFY2(holder == "their file"
                          || secondOut.contains(
                              QRegularExpression(QRegularExpression::escape(path) + ".*answered by another user")),
                      qPrintable(secondOut));
         }
         QCOMPARE(first->state(), QProcess::Running);
-        struct stat info {};
-        QVERIFY(!atLock || ::lstat(QFile::encodeName(lock).constData(), &info) == 0);
-        QVERIFY(holder != "link at lock" || (S_ISLNK(info.st_mode) && !QFileInfo::exists(linked)));
-        QVERIFY(holder != "pipe at lock" || S_ISFIFO(info.st_mode));
-        QVERIFY(holder != "their lock" || (info.st_uid == OtherUid && info.st_size == 5));
+#endif
+    }
+
+    void whateverTheStartsEnvironmentTheFolderHasOneCopy_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("lock removed while the first copy runs: put back, a start wakes the first") << "removed";
+        QTest::newRow("a file renamed over the lock: put back, a start wakes the first") << "renamed over";
+        QTest::newRow("a start without XDG_RUNTIME_DIR: the first cannot be reached, said") << "no runtime folder";
+        QTest::newRow("a start with another runtime folder: the first cannot be reached, said") << "other runtime folder";
+        QTest::newRow("a start with a runtime folder it cannot write: the first cannot be reached, said")
+            << "unwritable runtime folder";
+        QTest::newRow("the first copy's socket removed: it cannot be reached, said") << "socket removed";
+        QTest::newRow("the first copy could make no socket: it cannot be reached, said") << "no socket made";
+    }
+    // Whether a copy lives for an application folder is told by the lock in that folder, whatever the
+    // start's runtime folder and whatever happened to the lock's file: a start either wakes the copy that
+    // runs, or says why it cannot, touches no file of the folder and ends. Never do two copies run.
+    void whateverTheStartsEnvironmentTheFolderHasOneCopy()
+    {
+#ifdef Q_OS_LINUX
+        QFETCH(QString, change);
+        Installation inst;
+        const QString exe = inst.install("app/tessark-sim"), lock = inst.root.filePath("app/") + LockName,
+                      socket = inst.root.filePath("tessark-sim"), aFile = inst.root.filePath("runtime-file");
+        QVERIFY(QFile(aFile).open(QIODevice::WriteOnly));
+        if (change == "no socket made") // no folder to listen in, whoever runs it
+            inst.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), aFile);
+        QString out, secondOut;
+        QProcess* first = inst.start(exe);
+        QVERIFY2(prints(first, out, Shown), qPrintable(out));
+        const QString held = heldAt(lock);
+        if (change == "removed" || change == "renamed over") {
+            QVERIFY(!held.isEmpty());
+            const QString replaced = change == "removed" ? held : heldAt(aFile);
+            if (change == "removed")
+                QVERIFY(QFile::remove(lock));
+            else
+                QCOMPARE(::rename(QFile::encodeName(aFile).constData(), QFile::encodeName(lock).constData()), 0);
+            // Until the copy has put its lock back: a start then finds it held. Where none is put back, the
+            // start below shows what a user would meet.
+            QTest::qWaitFor(
+                [&] {
+                    const QString now = heldAt(lock);
+                    return !now.isEmpty() && now != replaced && now != held;
+                },
+                timescale::ms(10000));
+            QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
+            QVERIFY2(out.contains(QLatin1String("put the lock back at ") + lock), qPrintable(out));
+            return;
+        }
+        if (change == "socket removed")
+            QVERIFY(QFile::remove(socket));
+        else if (change == "no runtime folder")
+            inst.env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        else if (change == "other runtime folder" || change == "unwritable runtime folder") {
+            const QString other = inst.root.filePath("other");
+            QVERIFY(QDir().mkpath(other));
+            QVERIFY(change != "unwritable runtime folder" || QFile::setPermissions(other, QFile::ReadOwner | QFile::ExeOwner));
+            inst.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), other);
+        }
+        // Stopped, as when busy: it writes nothing meanwhile, so what the start wrote would show.
+        QVERIFY(stopProcess(first));
+        const QStringList before = filesBelow(inst.root.filePath("app"));
+        QVERIFY2(startIsRefused(inst, exe, secondOut, NotReached), qPrintable(secondOut));
+        QCOMPARE(filesBelow(inst.root.filePath("app")), before);
+        QVERIFY(!held.isEmpty() && heldAt(lock) == held);
+        QCOMPARE(::kill(pid_t(first->processId()), SIGCONT), 0);
+        QTest::qWait(100);
+        QCOMPARE(first->state(), QProcess::Running);
+#endif
+    }
+
+    void anUnusableLockKeepsEveryStartFromRunningBesideACopy_data()
+    {
+        QTest::addColumn<QString>("at");    // what stands at the lock's name
+        QTest::addColumn<QString>("first"); // the first copy: "none", "running", "stopped" or "ends during the ask"
+        QTest::newRow("a link: neither it nor what it names is touched; said") << "link" << "none";
+        QTest::newRow("a pipe: left, and the start is not held; said") << "pipe" << "none";
+        QTest::newRow("a folder: left; said") << "folder" << "none";
+        QTest::newRow("another user's file: left; said") << "their file" << "none";
+        QTest::newRow("a folder the start cannot write: nothing made; said") << "unwritable folder" << "none";
+        QTest::newRow("a link put there while the first copy runs: the start wakes it") << "link" << "running";
+        QTest::newRow("a link put there while the first copy is stopped: said") << "link" << "stopped";
+        QTest::newRow("a link put there, the first copy ends during the ask: said") << "link" << "ends during the ask";
+    }
+    // A lock that cannot be had cannot tell whether a copy lives: a start wakes a copy that answers, and
+    // otherwise says so and ends, touching no file, rather than run beside a copy that may live. What
+    // stands at the lock's name is left alone, and so is what a link there names.
+    void anUnusableLockKeepsEveryStartFromRunningBesideACopy()
+    {
+#ifdef Q_OS_LINUX
+        QFETCH(QString, at);
+        QFETCH(QString, first);
+        Installation inst;
+        const QString exe = inst.install("app/tessark-sim"), app = inst.root.filePath("app"),
+                      lock = app + QLatin1Char('/') + LockName, linked = inst.root.filePath("linked");
+        QString out, startOut;
+        QProcess* running = nullptr;
+        // Restores what a row takes away, also when it fails: the folder must be removed at the end.
+        struct Writable {
+            QString folder;
+            ~Writable() { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
+        } const writable{app};
+        if (first != "none") {
+            running = inst.start(exe);
+            QVERIFY2(prints(running, out, Shown), qPrintable(out));
+            QVERIFY(first == "running" || stopProcess(running));
+        }
+        if (at == "link") { // in one step over the copy's file: the name never stands empty
+            QVERIFY(QFile::link(linked, lock + QStringLiteral(".new")));
+            QCOMPARE(::rename(QFile::encodeName(lock + QStringLiteral(".new")).constData(), QFile::encodeName(lock).constData()), 0);
+        } else if (at == "pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
+        } else if (at == "folder") {
+            QVERIFY(QDir().mkpath(lock));
+        } else if (at == "their file") {
+            QFile squat(lock);
+            QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
+            if (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0)
+                QSKIP("giving a file to another user needs root");
+        } else if (at == "unwritable folder") {
+            if (::geteuid() == 0)
+                QSKIP("root writes in any folder");
+            QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const QString held = heldAt(lock);
+        if (first == "running") {
+            QTest::qWait(300); // time for the copy to find the link, which it leaves
+            QVERIFY2(secondCopyWakes(inst, exe, running, out), qPrintable(out));
+            QVERIFY2(out.contains(lock + QLatin1String(" no longer holds this copy's lock and is left as it is")),
+                     qPrintable(out));
+        } else {
+            const QStringList before = filesBelow(app);
+            if (first == "ends during the ask") { // stopped: the start asks it, and it is killed meanwhile
+                QProcess* start = inst.start(exe, {QStringLiteral("hello")});
+                QVERIFY2(prints(start, startOut, "cannot lock"), qPrintable(startOut));
+                QCOMPARE(::kill(pid_t(running->processId()), SIGKILL), 0);
+                QVERIFY2(prints(start, startOut, CannotTell) && start->state() == QProcess::Running,
+                         qPrintable(startOut));
+                QVERIFY(::kill(pid_t(start->processId()), SIGTERM) == 0 && start->waitForFinished(StartMs));
+                startOut += QString::fromLocal8Bit(start->readAll());
+                QVERIFY2(startOut.contains(QLatin1String("a box was open, answered as cancelled"))
+                             && !startOut.contains(QLatin1String("start mode")),
+                         qPrintable(startOut));
+            } else {
+                QVERIFY2(startIsRefused(inst, exe, startOut, CannotTell), qPrintable(startOut));
+            }
+            QVERIFY2(startOut.contains(lock), qPrintable(startOut));
+            QCOMPARE(filesBelow(app), before);
+        }
+        QCOMPARE(heldAt(lock), held);
+        QVERIFY(!QFileInfo::exists(linked));
+        QVERIFY(at != "their file" || QFileInfo(lock).size() == 5);
+        if (first == "stopped") {
+            QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
+            QVERIFY2(prints(running, out, "show slot") && running->state() == QProcess::Running, qPrintable(out));
+        }
 #endif
     }
 

@@ -3,6 +3,7 @@
 #include "Update/downloadfile.h"
 #include "Update/overallvariate.h"
 #include "Update/serverpath.h"
+#include "platform/updaternames.h"
 #include "setting/Language.h"
 #include "tempappdir.h"
 
@@ -279,6 +280,10 @@ private slots:
         QTest::newRow("delete the old program") << "delete" << "/Tessark.exe.old" << true;
         QTest::newRow("delete a look-alike updater folder") << "delete" << "/Upgrades/x.dll" << true;
         QTest::newRow("delete beside the version file") << "delete" << "/config/about.xml.old" << true;
+        // The lock the tool's running copy holds in the application folder.
+        QTest::newRow("tool: over the tool's instance lock") << "tool" << staged + "/" + UpdaterNames::instanceLock() << false;
+        QTest::newRow("tool: over the instance lock, capitals") << "tool" << staged + "/" + UpdaterNames::instanceLock().toUpper() << false;
+        QTest::newRow("delete the tool's instance lock") << "delete" << "/" + UpdaterNames::instanceLock() << false;
     }
     void serverPathsKeepToTheirRole()
     {

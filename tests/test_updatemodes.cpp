@@ -6,6 +6,7 @@
 #include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
 #include "localupdate.h"
+#include "platform/updaternames.h"
 #include "messageboxrecorder.h"
 #include "setting/Language.h"
 #include "widget/qss.h"
@@ -710,6 +711,8 @@ private slots:
         QTest::newRow("link planting a file the updater keeps aside")
             << (a + QStringList{staged + "config/.menutree.xml.upgrade-9-old-0"}) << old;
         QTest::newRow("delete the updater's record") << a << (old + QStringList{"/.upgrade-journal"});
+        QTest::newRow("link over the tool's instance lock") << (a + QStringList{staged + UpdaterNames::instanceLock()}) << old;
+        QTest::newRow("delete the tool's instance lock") << a << (old + QStringList{"/" + UpdaterNames::instanceLock()});
     }
     void linkFileReachingProtectedPlacesIsRefusedWhole()
     {

@@ -3,6 +3,7 @@
 #include "builtpath.h"
 #include "Update/updaternotice.h"
 #include "messageboxrecorder.h"
+#include "platform/updaternames.h"
 #include "tempappdir.h"
 #include "timescale.h"
 
@@ -987,8 +988,8 @@ private slots:
         QCOMPARE(readFile(outsideFile), QByteArray("outside\n"));
     }
 
-    // Whatever was staged for the user's keyboards, logs, colours and settings is not copied; the rest
-    // of the upgrade is.
+    // Whatever was staged for the user's keyboards, logs, colours and settings, or over the tool's own
+    // lock, is not copied; the rest of the upgrade is.
     void leavesTheUsersPlacesAlone_data()
     {
         QTest::addColumn<QString>("place");
@@ -1001,6 +1002,8 @@ private slots:
         QTest::newRow("kept bad copy") << "config/AutoUpdate.xml.bad.1" << false;
         QTest::newRow("log file") << "log/tool.log" << true;
         QTest::newRow("temporary folder") << "config/temp/x.bin" << false;
+        // Not the user's, but the tool's own: the lock its running copy holds.
+        QTest::newRow("the tool's instance lock") << UpdaterNames::instanceLock() << true;
     }
     void leavesTheUsersPlacesAlone()
     {
@@ -1019,7 +1022,9 @@ private slots:
             QVERIFY(!QFileInfo::exists(inst.app.filePath(place)));
         QCOMPARE(readFile(inst.app.filePath(QStringLiteral("config/about.xml"))), QByteArray("new about"));
         QVERIFY(inst.restarted("new"));
-        QVERIFY2(inst.log().contains(QLatin1String("skipped, a place of the user's own files")), qPrintable(inst.log()));
+        QVERIFY2(inst.log().contains(place.startsWith(QLatin1Char('.')) ? QLatin1String("skipped, a name of the updater's own files")
+                                                                         : QLatin1String("skipped, a place of the user's own files")),
+                 qPrintable(inst.log()));
     }
 
     // The log is written only into a plain log folder of the application folder; a link in the folder's

@@ -167,19 +167,26 @@ private slots:
         QTest::addColumn<int>("archiveMode");
         QTest::addColumn<int>("landedMode");
         QTest::addColumn<bool>("leftAtOld");
-        QTest::newRow("0777 lands as 0755") << 0777 << 0755 << false;
-        QTest::newRow("0666 lands as 0644") << 0666 << 0644 << false;
-        QTest::newRow("0775 lands as 0755") << 0775 << 0755 << false;
-        QTest::newRow("0700 stays 0700") << 0700 << 0700 << false;
-        QTest::newRow("0444 is still the owner's to replace") << 0444 << 0644 << false;
-        QTest::newRow("after a failed rename-back, the updater at Upgrade.old") << 0755 << 0755 << true;
+        QTest::addColumn<bool>("digestRecorded"); // an earlier refresh recorded the old program's digest
+        QTest::newRow("0777 lands as 0755") << 0777 << 0755 << false << false;
+        QTest::newRow("0666 lands as 0644") << 0666 << 0644 << false << false;
+        QTest::newRow("0775 lands as 0755") << 0775 << 0755 << false << false;
+        QTest::newRow("0700 stays 0700") << 0700 << 0700 << false << false;
+        QTest::newRow("0444 is still the owner's to replace") << 0444 << 0644 << false << false;
+        QTest::newRow("after a failed rename-back, the updater at Upgrade.old") << 0755 << 0755 << true << false;
+        QTest::newRow("after an earlier refresh recorded its digest: the program of other bytes lands, with its own")
+            << 0755 << 0755 << false << true;
     }
     void aWholeArchiveReplacesTheUpdater()
     {
         QFETCH(int, archiveMode);
         QFETCH(int, landedMode);
         QFETCH(bool, leftAtOld);
+        QFETCH(bool, digestRecorded);
         QVERIFY(install({file("Upgrade", "new updater"), file("plugins/libnew.so", "new plugin")}));
+        QVERIFY(!digestRecorded
+                || m_app->write("Upgrade/.upgrade-digest",
+                                QCryptographicHash::hash("old updater", QCryptographicHash::Sha256).toHex() + '\n'));
         QVERIFY(!leftAtOld || QDir().rename(path("Upgrade"), path("Upgrade.old")));
         QVERIFY(setModes(path(Source + "Upgrade.tessarkzip"), {{"Upgrade", archiveMode}, {"plugins/libnew.so", archiveMode}}));
         DownloadFile worker;

@@ -31,11 +31,11 @@ int qMain(int argc, char** argv)
     // Asked to stop while the application was being made: nothing is loaded yet, nothing to save.
     if (stop.requested())
         return 0;
-    if (app.runningCopyDoesNotAnswer()) {
+    if (app.refusal() != SingleApplication::Refusal::None) {
         // Nothing of the user's is touched: no window, no log file, no setting. A stop signal answers the box.
         for (const QString& warning : app.guardWarnings())
             qWarning().noquote() << warning;
-        SingleApplication::tellRunningCopyDoesNotAnswer();
+        app.tellRefusal();
         return 1;
     }
     initCompiledImages();

@@ -1,7 +1,9 @@
 #include "singleapplication.h"
 
 #include "main/tessark.h"
+#include "platform/instancelock.h"
 #include "platform/localservername.h"
+#include "widget/qss.h"
 #include "widget/messagebox.h"
 
 #include <QDeadlineTimer>
@@ -11,20 +13,8 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTextStream>
 #include <QThread>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 constexpr int ConnectWaitMs = 500;
@@ -50,138 +40,74 @@ bool answered(QLocalSocket& socket, const QDeadlineTimer& deadline)
     return socket.read(Answer.size()) == Answer;
 }
 
-QString lockPathFor(const QString& serverPath, const QString& serverName)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(serverPath)
-    const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-    return temp.isEmpty() ? QString() : QDir(temp).filePath(serverName + QStringLiteral(".lock"));
-#else
-    Q_UNUSED(serverName)
-    return serverPath.isEmpty() ? QString() : serverPath + QStringLiteral(".lock");
-#endif
-}
 } // namespace
 
 SingleApplication::SingleApplication(int& argc, char** argv)
     : QApplication(argc, argv), m_serverName(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
-      m_serverPath(userLocalServerName(m_serverName)), m_lockPath(lockPathFor(m_serverPath, m_serverName))
+      m_serverPath(userLocalServerName(m_serverName)), m_lock(std::make_unique<InstanceLock>(appDirPath()))
 {
     initLocalConnection();
 }
 
+SingleApplication::~SingleApplication() = default;
+
 void SingleApplication::initLocalConnection()
 {
     m_running = false;
-    m_notAnswering = false;
-    if (m_serverPath.isEmpty()) {
+    m_refusal = Refusal::None;
+    if (m_serverPath.isEmpty())
         m_guardWarnings << QStringLiteral("Single instance: no private runtime folder for the socket of %1; "
-                                          "running without the single-instance guard")
+                                          "a later start cannot bring this copy to the front")
                                .arg(m_serverName);
-        return;
-    }
-    switch (takeInstanceLock()) {
-    case Lock::Taken: // no other copy lives: whatever is at the socket's name was left by one that ended
-        newLocalServer();
-        return;
-    case Lock::Unusable: { // only an answer can tell a running copy, as without the lock
-        const Asked asked = askRunningCopy(QDeadlineTimer(AnswerWaitMs));
-        if (asked == Asked::Taken) {
+    InstanceLock::State lock = m_lock->take();
+    if (lock == InstanceLock::State::Unusable) {
+        // Whether a copy lives cannot be told: one that answers comes to the front, and otherwise this
+        // start does not run, in case one lives that cannot answer.
+        qDebug().noquote() << "Single instance: cannot lock" << m_lock->path() << "(" + m_lock->whyUnusable() + ")"
+                           << "- asking whether a running copy answers";
+        if (!m_serverPath.isEmpty() && askRunningCopy(QDeadlineTimer(AnswerWaitMs)) == Asked::Taken) {
             m_running = true;
             return;
         }
-        if (asked == Asked::Silent)
-            m_guardWarnings << QStringLiteral("Single instance: %1 took the connection but did not answer; "
-                                              "taken for a stale name and replaced")
-                                   .arg(m_serverPath);
-        newLocalServer();
+        m_refusal = Refusal::LockUnusable;
         return;
     }
-    case Lock::HeldElsewhere:
-        break;
+    if (lock == InstanceLock::State::HeldElsewhere) {
+        // A copy of this folder lives for as long as it holds the lock, answering or not: this start never
+        // runs beside it.
+        qDebug().noquote() << "Single instance: a running copy holds" << m_lock->path() << "- asking it to show itself";
+        const QDeadlineTimer deadline(AnswerWaitMs);
+        bool silent = false;
+        for (;;) {
+            const Asked asked = m_serverPath.isEmpty() ? Asked::NotReached : askRunningCopy(deadline);
+            if (asked == Asked::Taken) {
+                m_running = true;
+                return;
+            }
+            silent = silent || asked == Asked::Silent;
+            lock = m_lock->take();
+            if (lock == InstanceLock::State::Taken) {
+                m_guardWarnings << QStringLiteral("Single instance: the copy holding %1 did not answer and has "
+                                                  "ended; running in its place")
+                                       .arg(m_lock->path());
+                break;
+            }
+            if (lock == InstanceLock::State::Unusable) {
+                m_refusal = Refusal::LockUnusable;
+                return;
+            }
+            if (deadline.hasExpired()) {
+                m_refusal = silent ? Refusal::NotAnswering : Refusal::NotReachable;
+                return;
+            }
+            QThread::msleep(ulong(qMin<qint64>(RetryPauseMs, deadline.remainingTime())));
+        }
     }
-    // A copy lives for as long as it holds the lock, answering or not: this one never runs beside it.
-    qDebug().noquote() << "Single instance: a running copy holds" << m_lockPath << "- asking it to show itself";
-    const QDeadlineTimer deadline(AnswerWaitMs);
-    for (;;) {
-        if (askRunningCopy(deadline) == Asked::Taken) {
-            m_running = true;
-            return;
-        }
-        if (takeInstanceLock() == Lock::Taken) {
-            m_guardWarnings << QStringLiteral("Single instance: the copy at %1 did not answer and has ended; "
-                                              "running in its place")
-                                   .arg(m_serverPath);
-            newLocalServer();
-            return;
-        }
-        if (deadline.hasExpired()) {
-            m_notAnswering = true;
-            return;
-        }
-        QThread::msleep(ulong(qMin<qint64>(RetryPauseMs, deadline.remainingTime())));
-    }
-}
-
-SingleApplication::Lock SingleApplication::takeInstanceLock()
-{
-    if (m_lockPath.isEmpty())
-        return Lock::Unusable;
-    const auto unusable = [this](const QString& why) {
-        const QString warning = QStringLiteral("Single instance: cannot lock %1 (%2); a running copy is known "
-                                               "only by its answer")
-                                    .arg(m_lockPath, why);
-        if (!m_guardWarnings.contains(warning)) // once, however often the start asks again
-            m_guardWarnings << warning;
-        return Lock::Unusable;
-    };
-#ifdef Q_OS_WIN
-    if (m_lockHandle == -1) {
-        // Not inherited by the programs the tool starts: the lock ends with this process alone.
-        const QString native = QDir::toNativeSeparators(m_lockPath);
-        const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(native.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return unusable(QStringLiteral("error %1").arg(::GetLastError()));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            ::CloseHandle(file);
-            return unusable(QStringLiteral("not a regular file"));
-        }
-        m_lockHandle = reinterpret_cast<qintptr>(file);
-    }
-    OVERLAPPED whole{};
-    if (::LockFileEx(reinterpret_cast<HANDLE>(m_lockHandle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                     1, 0, &whole))
-        return Lock::Taken;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_LOCK_VIOLATION ? Lock::HeldElsewhere : unusable(QStringLiteral("error %1").arg(error));
-#else
-    if (m_lockHandle < 0) {
-        // Opened once and only locked: never written, never removed, so no later step acts on the path. No
-        // link is followed; a pipe at the name does not hold the open; the programs the tool starts do not
-        // inherit it.
-        const int fd = ::open(QFile::encodeName(m_lockPath).constData(),
-                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return unusable(errno == ELOOP ? QStringLiteral("a link") : QString::fromLocal8Bit(std::strerror(errno)));
-        struct stat info {};
-        // Another user's file would let that user hold the lock for us.
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
-            ::close(fd);
-            return unusable(QStringLiteral("not a regular file of our own"));
-        }
-        m_lockHandle = fd;
-    }
-    int locked;
-    do
-        locked = ::flock(int(m_lockHandle), LOCK_EX | LOCK_NB);
-    while (locked != 0 && errno == EINTR);
-    if (locked == 0)
-        return Lock::Taken;
-    return errno == EWOULDBLOCK ? Lock::HeldElsewhere : unusable(QString::fromLocal8Bit(std::strerror(errno)));
-#endif
+    // No other copy of this folder lives: whatever is at the socket's name was left by one that ended, or
+    // belongs to a copy of another folder.
+    m_lock->keep();
+    if (!m_serverPath.isEmpty())
+        newLocalServer();
 }
 
 SingleApplication::Asked SingleApplication::askRunningCopy(const QDeadlineTimer& deadline)
@@ -215,11 +141,41 @@ SingleApplication::Asked SingleApplication::askRunningCopy(const QDeadlineTimer&
     return ended ? Asked::NotReached : Asked::Silent;
 }
 
-void SingleApplication::tellRunningCopyDoesNotAnswer()
+void SingleApplication::tellRefusal() const
 {
-    const QString text = QCoreApplication::translate(
-        "SingleApplication", "Tessark is already running but does not answer. It may be busy with a keyboard: "
-                             "wait until it is done, or end it, and then start Tessark again.");
+    QString text;
+    switch (m_refusal) {
+    case Refusal::None:
+        return;
+    case Refusal::NotAnswering:
+        text = QCoreApplication::translate(
+            "SingleApplication", "Tessark is already running but does not answer. It may be busy with a keyboard: "
+                                 "wait until it is done, or end it, and then start Tessark again.");
+        break;
+    case Refusal::NotReachable:
+        text = m_serverPath.isEmpty()
+                   ? QCoreApplication::translate("SingleApplication",
+                                                 "Tessark is already running from this folder but cannot be reached: "
+                                                 "this start has no runtime folder to find it in. Bring it to the "
+                                                 "front from its window or tray icon, or end it, and then start "
+                                                 "Tessark again.")
+                   : QCoreApplication::translate("SingleApplication",
+                                                 "Tessark is already running from this folder but cannot be reached: "
+                                                 "no socket of its own stands at %1 (it was removed, could not be "
+                                                 "made, or the copy was started in another session). Bring it to "
+                                                 "the front from its window or tray icon, or end it, and then start "
+                                                 "Tessark again.")
+                         .arg(m_serverPath);
+        break;
+    case Refusal::LockUnusable:
+        text = QCoreApplication::translate("SingleApplication",
+                                           "Tessark cannot tell whether it is already running from this folder: its "
+                                           "lock %1 cannot be used (%2). It does not start, so as not to run beside "
+                                           "a copy that may live: remove what stands at that name, or make the "
+                                           "folder writable, and then start Tessark again.")
+                   .arg(m_lock->path(), m_lock->whyUnusable());
+        break;
+    }
     qWarning().noquote() << text;
     messagebox::warning(nullptr, QCoreApplication::translate("Tessark", "Tessark"), text);
 }
@@ -240,7 +196,7 @@ void SingleApplication::newLocalServer()
     case LocalNameOccupant::OwnOtherFile:
         m_guardWarnings << QStringLiteral("Single instance: %1 is ours but no socket; replacing it").arg(m_serverPath);
         break;
-    case LocalNameOccupant::OwnSocket: // a copy that crashed left its socket behind: take it over
+    case LocalNameOccupant::OwnSocket: // a copy that ended left its socket behind: take it over
     case LocalNameOccupant::Nothing:
         break;
     }

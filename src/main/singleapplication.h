@@ -1,9 +1,11 @@
 #pragma once
-// The application object that keeps one copy per executable and user: a second start wakes the first.
+// The application object that keeps one copy per application folder: a second start wakes the first.
 #include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
+class InstanceLock;
 class QDeadlineTimer;
 class QLocalServer;
 class Tessark;
@@ -12,14 +14,20 @@ class SingleApplication : public QApplication {
     Q_OBJECT
 public:
     SingleApplication(int& argc, char** argv);
+    ~SingleApplication() override;
 
     // A running copy took this start's message: this one ends.
     bool isRunning() const { return m_running; }
-    // A copy is alive (it holds the instance lock) but took no message in time, being busy or stopped:
-    // this one must not run beside it, nor touch its files.
-    bool runningCopyDoesNotAnswer() const { return m_notAnswering; }
-    // Tells the user so, in a box, and on standard error (no log file is ours to write).
-    static void tellRunningCopyDoesNotAnswer();
+    // Why this start must not run beside a copy of its folder that lives, or may live, nor touch its files.
+    enum class Refusal {
+        None,
+        NotAnswering, // it holds the lock and took the connection, but gave no answer in time (busy, stopped)
+        NotReachable, // it holds the lock, but no socket of its own is where this start looks
+        LockUnusable, // the lock cannot be had, so whether a copy lives cannot be told
+    };
+    Refusal refusal() const { return m_refusal; }
+    // Tells the user why, in a box, and on standard error (no log file is ours to write).
+    void tellRefusal() const;
     // Why this copy is not guarded, or what it found squatting its socket's name. Kept, not logged at once:
     // the log handler is installed only by the main window, after the check.
     QStringList guardWarnings() const { return m_guardWarnings; }
@@ -28,26 +36,22 @@ private slots:
     void newLocalConnection();
 
 private:
-    enum class Lock { Taken, HeldElsewhere, Unusable };
     enum class Asked { Taken, NotReached, Silent };
 
     void initLocalConnection();
     void newLocalServer();
-    Lock takeInstanceLock();
     Asked askRunningCopy(const QDeadlineTimer& deadline);
 
     friend int qMain(int argc, char** argv); // the only writer of the main window field
 
     Tessark* m_mainWindow = nullptr;
     bool m_running = false;
-    bool m_notAnswering = false;
+    Refusal m_refusal = Refusal::None;
     bool m_toldOtherUser = false;
     QLocalServer* m_server = nullptr;
     QString m_serverName;
     QString m_serverPath; // the full local server name; empty when there is no private place for it
-    QString m_lockPath;   // beside the socket: held by the running copy for as long as its process lives
-    // The lock file as this copy opened it, once; the only thing ever locked. Never closed by the
-    // first copy: the system releases the lock when the process ends, however it ends.
-    qintptr m_lockHandle = -1;
+    // In the application folder: held by the running copy for as long as its process lives.
+    std::unique_ptr<InstanceLock> m_lock;
     QStringList m_guardWarnings;
 };
