@@ -453,7 +453,7 @@ private slots:
                 QCOMPARE(::rename(QFile::encodeName(aFile).constData(), QFile::encodeName(lock).constData()), 0);
             // Until the copy has put its lock back: a start then finds it held. Where none is put back, the
             // start below shows what a user would meet.
-            QTest::qWaitFor(
+            (void)QTest::qWaitFor(
                 [&] {
                     const QString now = heldAt(lock);
                     return !now.isEmpty() && now != replaced && now != held;
