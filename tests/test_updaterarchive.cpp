@@ -90,6 +90,14 @@ class UpdaterArchive : public QObject {
     MessageBoxRecorder m_boxes;
 
     QString path(const QString& relative) const { return m_app->filePath(relative); }
+    // What the user is told of an updater program that is not as it was put in place.
+    QString damagedUpdaterBox() const
+    {
+        return QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
+                              "place (it is damaged or was changed), so it was not started.\n\n"
+                              "Delete the folder %2, install Tessark again, then look for the update again.")
+            .arg(path("Upgrade/Upgrade"), path("Upgrade"));
+    }
     // The updater folder and whatever the refresh put beside it.
     QStringList updaterFolders() const
     {
@@ -306,11 +314,7 @@ private slots:
             QCOMPARE(readFile(path("Upgrade/Upgrade")), changed);
             QVERIFY(!worker.StartUpgradeProgram());
             QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
-            QCOMPARE(m_boxes.boxes()[0].text,
-                     QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
-                                    "place (it is damaged or was changed), so it was not started.\n\n"
-                                    "Delete the folder %2, install Tessark again, then look for the update again.")
-                         .arg(path("Upgrade/Upgrade"), path("Upgrade")));
+            QCOMPARE(m_boxes.boxes()[0].text, damagedUpdaterBox());
             QCOMPARE(m_boxes.boxes()[0].textFormat, Qt::PlainText);
             QTest::qWait(300);
             QVERIFY(!QFileInfo::exists(path("updater-ran")));
@@ -395,11 +399,7 @@ private slots:
         delete worker;
         QCOMPARE(done->load(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
-        QCOMPARE(m_boxes.boxes()[0].text,
-                 QStringLiteral("An update was not installed: the updater %1 is not as it was when it was put in "
-                                "place (it is damaged or was changed), so it was not started.\n\n"
-                                "Delete the folder %2, install Tessark again, then look for the update again.")
-                     .arg(path("Upgrade/Upgrade"), path("Upgrade")));
+        QCOMPARE(m_boxes.boxes()[0].text, damagedUpdaterBox());
         QTest::qWait(300);
         QVERIFY(!QFileInfo::exists(path("updater-ran")));
         const QFileInfo after(path("Upgrade/Upgrade"));
