@@ -22,6 +22,18 @@ class LogHandlerFile : public QObject {
         return QString::fromUtf8(readFile(m_dir->filePath(date.toString(QStringLiteral("'log/'yyyy-MM-dd'.txt'")))));
     }
 
+    // What this suite run as a child in the given mode writes to standard output; false when it does not end
+    // normally in time.
+    bool childOutput(const char* mode, QString* out) const
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode), m_dir->path()});
+        if (!child.waitForFinished(timescale::ms(30000)) || child.exitStatus() != QProcess::NormalExit)
+            return false;
+        *out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        return true;
+    }
+
 private slots:
     void init()
     {
@@ -363,11 +375,8 @@ private slots:
     // then warnings and outcomes up to the reserve and one last line.
     void standardOutputIsBoundedLikeTheFile()
     {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--flood-child"), m_dir->path()});
-        QVERIFY(child.waitForFinished(timescale::ms(30000)));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QString out;
+        QVERIFY(childOutput("--flood-child", &out));
         QVERIFY2(out.size() <= 4096 + 1024 + 300, qPrintable(QString::number(out.size())));
         QCOMPARE(out.count(QLatin1String("standard output reached its bound of 4096 bytes")), 1);
         QCOMPARE(out.count(QLatin1String("standard output used up the room")), 1);
@@ -379,11 +388,8 @@ private slots:
     // Standard output's bound is a day's: on the next day ordinary lines go out again.
     void standardOutputStartsAgainOnANewDay()
     {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--new-day-child"), m_dir->path()});
-        QVERIFY(child.waitForFinished(timescale::ms(30000)));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QString out;
+        QVERIFY(childOutput("--new-day-child", &out));
         QCOMPARE(out.count(QLatin1String("standard output reached its bound of 4096 bytes")), 2);
         QVERIFY(!out.contains(QLatin1String("ordinary 199 ")));
         QVERIFY2(out.contains(QLatin1String("next day 0 ")) && !out.contains(QLatin1String("next day 199 ")),
