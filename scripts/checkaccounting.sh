@@ -143,6 +143,25 @@ write_log "SKIP   : Fixture::row(a) reason" "$said" \
 expect fail "skipped rows matched by totals forged inside a log message" skips
 : >"$log"
 expect fail "a log without suites" account
+# A failed run names its failed rows at its end, with what QtTest says below each, a bounded number.
+# rows_named WHAT EXPECTED: failed_rows prints the lines expected for the log written last.
+rows_named() {
+  local got
+  got="$(failed_rows "$log")"
+  [ "$got" = "$2" ] || { printf 'Accounting check: %s: named\n%s\n' "$1" "$got" >&2; failures=$((failures + 1)); }
+}
+write_log "FAIL!  : Fixture::row(a) Compared values are not the same" "   Actual   (got): 1" \
+  "   Expected (want): 2" "   Loc: [fixture.cpp(12)]" "QDEBUG : Fixture::row(b) said" "   Loc: [fixture.cpp(14)]" \
+  "QFATAL : Fixture::other() gone" "$(totals Fixture 1 1 0)"
+rows_named "a failed row and a fatal message" "$(printf '%s\n' \
+  "test_fixture: FAIL!  : Fixture::row(a) Compared values are not the same" "    Actual   (got): 1" \
+  "    Expected (want): 2" "    Loc: [fixture.cpp(12)]" "test_fixture: QFATAL : Fixture::other() gone")"
+write_log "$(for n in $(seq 1 $((MaxFailedRows + 5))); do echo "FAIL!  : Fixture::row($n) 'ok' returned FALSE. ($(printf 'x%.0s' {1..400}))"; done)"
+rows_named "more failed rows than are named" "$(for n in $(seq 1 "$MaxFailedRows"); do
+  echo "test_fixture: FAIL!  : Fixture::row($n) 'ok' returned FALSE. ($(printf 'x%.0s' {1..400}))" | cut -c1-300; done
+  echo "(and 5 more)")"
+write_log "$(totals Fixture 1 0 0)"
+rows_named "a log without failed rows" "(none named: see the output above)"
 write_log "SKIP   : Fixture::row(passes as nobody) root reads a file of mode 000 anyway" "$(totals Fixture 1 0 2)"
 expect fail "a skipped row the log does not name" account
 

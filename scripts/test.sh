@@ -37,9 +37,13 @@ run_suite() {
   # A suite's time limit grows with TESSARK_TEST_TIME_SCALE, as the waits of its rows do.
   cmake -S "$root" -B "$dir" "$@" -DTESSARK_TEST_TIME_PERCENT="$(scaled 100)" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  local before
+  local before rc=0
   before="$(workdir_listing "$dir")"
-  (cd "$dir" && TMPDIR="$scratch/tmp" ctest --output-on-failure --no-tests=error -j "$jobs")
+  (cd "$dir" && TMPDIR="$scratch/tmp" ctest --output-on-failure --no-tests=error -j "$jobs") || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    print_failed_rows "$dir/Testing/Temporary/LastTest.log"
+    return "$rc"
+  fi
   # Each suite's temporary folders went with it, and nothing is left in the shared config and runtime
   # folders (the runs as nobody are checked the same way in theirs).
   leftovers "$scratch/tmp" "$scratch/config" "$scratch/runtime" || return 1

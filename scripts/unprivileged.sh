@@ -160,6 +160,37 @@ skipped_rows() {
     }' "$1"
 }
 
+# Prints the failed rows of a ctest log, each as "suite: FAIL!  : ..." with the lines QtTest adds below
+# it (actual, expected, place), and the fatal messages: at most MaxFailedRows rows and 300 characters a
+# line, so that the end of a long run, which is what a CI page shows of it, still names them.
+MaxFailedRows=40
+failed_rows() {
+  awk -v max="$MaxFailedRows" "$ctest_records"'
+    function suite_start(name) { suite = name; more = 0 }
+    function suite_end() { suite = "" }
+    function show(text) { if (shown <= max) print substr(text, 1, 300) }
+    function suite_line(line) {
+      if (more > 0 && line ~ /^   [A-Z][a-z]+ *(\(.*\))?: /) { more--; show("    " substr(line, 4)); return }
+      more = 0
+      if (line !~ /^(FAIL!  |QFATAL ): /) return
+      shown++
+      show(suite ": " line)
+      more = 3
+    }
+    { record_line($0) }
+    END {
+      records_end()
+      if (shown > max) print "(and " shown - max " more)"
+      if (!shown) print "(none named: see the output above)"
+    }' "$1"
+}
+
+# failed_rows under a heading, on standard error; WHERE is added to the heading.
+print_failed_rows() {
+  echo "Failed rows${2:-}:" >&2
+  failed_rows "$1" | sed 's/^/  /' >&2 || true
+}
+
 # A folder `nobody` can read and write: a copy of the checkout with the build laid over it, so the
 # tests find their data beside the executable (../appdir) and the programs they start (../Upgrade).
 # Only the executables of the suites named are copied.
@@ -277,7 +308,7 @@ run_suites_unprivileged() {
       XDG_RUNTIME_DIR="$area/runtime" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
       setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --inh-caps=-all \
       ctest -R '^test_' --output-on-failure --no-tests=error -j "$((2 * ${jobs:-$(nproc)}))"
-  ) || failed=1
+  ) || { failed=1; print_failed_rows "$area/tree/Testing/Temporary/LastTest.log" " as nobody"; }
   local unfinished
   if ! unfinished="$(unfinished_suites "$area/tree/Testing/Temporary/LastTest.log")"; then
     echo "Suites that did not end in their totals with no failed row, as nobody:" >&2
