@@ -105,7 +105,9 @@ class ClosingAndQuitting : public QObject {
     QStringList m_opened;
     Q_INVOKABLE void open(const QUrl& url) { m_opened << url.toString(); } // the URL handler
 
-    static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, timescale::ms(20000)); }
+    // A keyboard with every record in use takes a while to read; on a starved machine the tool may give a
+    // load up at its bound in all and load again at the next scan, so the wait allows for a second load.
+    static bool waitLoaded(Tessark& w) { return QTest::qWaitFor([&] { return w.deviceLoaded(); }, timescale::ms(60000)); }
     // A shown window with the plugged keyboard loaded, messages recorded from here on; null if it did not load.
     static std::unique_ptr<Tessark> shownAndLoaded()
     {
