@@ -404,6 +404,19 @@ printf '%10d\n' 4243 >"$lock"
 expect fail "another X server's lock file at the run's display number" lock_left "$lock" 4242
 rm "$lock"
 expect fail "no lock file" lock_left "$lock" 4242
+# The run check's readings of a process that has ended (as one may between its listing and its reading):
+# nothing, and the check goes on (it runs with -e and pipefail).
+# shellcheck disable=SC2317 # called through expect
+gone_read() {
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  bash -c 'source "$1"; set -euo pipefail; true & pid=$!; wait "$pid"
+    ! alive "$pid" || { echo "an ended process is alive"; exit 1; }
+    track "$pid"; read_parent="$(stat_field "$pid" 2)"; read_display="$(display_of "$pid")"
+    [ "${started[*]}" = "$pid " ] && [ -z "$read_parent$read_display" ] || { echo "read: ${started[*]}|$read_parent|$read_display"; exit 1; }
+    alive "$$" && [ "$(stat_field "$$" 2)" = "$PPID" ] || { echo "this shell is not read as running, with its parent"; exit 1; }' \
+    gone_read "$checkrun"
+}
+expect pass "the run check's readings of an ended process" gone_read
 
 [ "$failures" -eq 0 ] && echo "The accounting holds on made-up logs, and the folder and disk checks on made-up folders."
 exit "$((failures > 0))"
