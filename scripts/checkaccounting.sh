@@ -323,18 +323,28 @@ else
 fi
 
 # test.sh told to stop (INT, TERM or HUP) during a step: it ends at once, the step and what the step
-# started end with it, also a process that left the step's process group (as timeout does), and its
-# scratch folder goes. Started as from a terminal (job control, the signals' default action), so that INT
-# and HUP are not ignored where this check was started with them ignored (in the background, nohup).
+# started end with it, also a process that left the step's process group (setsid; timeout makes a group
+# of its own for what it runs), and its scratch folder goes. Started as from a terminal (job control, the
+# signals' default action), so that INT and HUP are not ignored where this check was started with them
+# ignored (in the background, nohup). The step's child is, by `how`: setsid (in a session of its own),
+# timeout (the child of timeout, in timeout's group) or plain (in the step's group). With `broken` set,
+# test.sh's listing of processes fails: the stop still ends the step's group.
 # shellcheck disable=SC2317 # called through expect
 stopped_run() {
-  local signal="$1" ids="$scratch/stop-ids" run started="" made="" i
+  local signal="$1" how="${2:-setsid}" broken="${3:-}" ids="$scratch/stop-ids" run started="" made="" i child
   rm -f "$ids" "$ids.scratch"
+  # shellcheck disable=SC2016 # expanded by the shell of the step
+  case "$how" in
+    setsid) child='setsid sleep 300 & echo $! >"$0.new"; mv "$0.new" "$0"; wait' ;;
+    timeout) child='timeout 300 sh -c '"'"'echo $$ >"$0.new"; mv "$0.new" "$0"; exec sleep 300'"'"' "$0" & wait' ;;
+    plain) child='sleep 300 & echo $! >"$0.new"; mv "$0.new" "$0"; wait' ;;
+  esac
   set -m
   # shellcheck disable=SC2016 # expanded by the inner shells
-  env --default-signal=INT,TERM,HUP bash -c 'source "$1"; prepare_run; echo "$scratch" >"$2.scratch"
-    step bash -c '"'"'setsid sleep 300 & echo $! >"$0.new"; mv "$0.new" "$0"; wait'"'"' "$2"' \
-    stopped_run "$root/scripts/test.sh" "$ids" &
+  env --default-signal=INT,TERM,HUP bash -c 'source "$1"; [ -z "$4" ] || descendants() { return 1; }
+    prepare_run; echo "$scratch" >"$2.scratch"
+    step bash -c "$3" "$2"' \
+    stopped_run "$root/scripts/test.sh" "$ids" "$child" "$broken" &
   run=$!
   set +m
   for ((i = 0; i < 100; i++)); do [ -s "$ids" ] && break; sleep 0.1; done
@@ -346,15 +356,42 @@ stopped_run() {
   local failed=0
   if kill -0 "$run" 2>/dev/null; then echo "test.sh still runs 10 s after $signal"; kill -KILL -- "-$run"; failed=1; fi
   wait "$run" 2>/dev/null || true
-  # A zombie has ended: its parent went first, and what adopts it may reap it late.
-  if [ -e "/proc/$started" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$started/status" 2>/dev/null; then
-    echo "what the step started still runs"; kill -KILL "$started"; failed=1; fi
+  # A zombie has ended: its parent went first, and what adopts it may reap it late. Read once: a process
+  # gone between two reads would look alive.
+  if grep -q '^State:[[:space:]]*[^ZX[:space:]]' "/proc/$started/status" 2>/dev/null; then
+    echo "what the step started still runs"; kill -KILL "$started" 2>/dev/null; failed=1; fi
   if [ -e "$made" ]; then echo "the scratch folder $made is left"; remove_tree "$made"; failed=1; fi
   return "$failed"
 }
+# The stop rows run while short-lived processes start and end (as on a busy machine), so a process that
+# ends while test.sh lists them is met: loops of this check's own, ended by their ids.
+churn=()
+end_churn() {
+  [ "${#churn[@]}" -eq 0 ] || { kill "${churn[@]}" 2>/dev/null; wait "${churn[@]}" 2>/dev/null; } || true
+  churn=()
+}
+trap 'end_churn; remove_tree "$scratch"' EXIT
+for _ in 1 2 3 4; do sh -c 'while :; do /bin/true; done' & churn+=($!); done
 for signal in INT TERM HUP; do
-  expect pass "test.sh told to stop with $signal during a step" stopped_run "$signal"
+  expect pass "test.sh told to stop with $signal during a step, processes coming and going" stopped_run "$signal"
 done
+expect pass "test.sh told to stop with TERM during a step whose child runs under timeout, processes coming and going" \
+  stopped_run TERM timeout
+expect pass "test.sh told to stop with INT during a step, its listing of processes failing" stopped_run INT plain broken
+# test.sh's listing itself, as its stop reads it (with -e and pipefail): it succeeds, naming the child of
+# the shell listed, each of several times.
+# shellcheck disable=SC2317 # called through expect
+listing() {
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  bash -c 'set -euo pipefail; source "$1"; sleep 60 & child=$!
+    for _ in 1 2 3 4 5; do
+      procs="$(descendants "$$")" || { echo "the listing failed"; kill "$child"; exit 1; }
+      [[ $'"'"'\n'"'"'$procs == *$'"'"'\n'"'"'"$child "[0-9]* ]] || { echo "the listing lacks the child: $procs"; kill "$child"; exit 1; }
+    done
+    kill "$child"' listing "$root/scripts/test.sh"
+}
+expect pass "test.sh's listing of a step's processes, processes coming and going" listing
+end_churn
 
 # The run check's judgement of an X server's lock file: left only when it names the X server the run
 # started (here 4242), written as X writes it; another X server's, at the same display, is not its own.
@@ -367,6 +404,19 @@ printf '%10d\n' 4243 >"$lock"
 expect fail "another X server's lock file at the run's display number" lock_left "$lock" 4242
 rm "$lock"
 expect fail "no lock file" lock_left "$lock" 4242
+# The run check's readings of a process that has ended (as one may between its listing and its reading):
+# nothing, and the check goes on (it runs with -e and pipefail).
+# shellcheck disable=SC2317 # called through expect
+gone_read() {
+  # shellcheck disable=SC2016 # expanded by the inner shell
+  bash -c 'source "$1"; set -euo pipefail; true & pid=$!; wait "$pid"
+    ! alive "$pid" || { echo "an ended process is alive"; exit 1; }
+    track "$pid"; read_parent="$(stat_field "$pid" 2)"; read_display="$(display_of "$pid")"
+    [ "${started[*]}" = "$pid " ] && [ -z "$read_parent$read_display" ] || { echo "read: ${started[*]}|$read_parent|$read_display"; exit 1; }
+    alive "$$" && [ "$(stat_field "$$" 2)" = "$PPID" ] || { echo "this shell is not read as running, with its parent"; exit 1; }' \
+    gone_read "$checkrun"
+}
+expect pass "the run check's readings of an ended process" gone_read
 
 [ "$failures" -eq 0 ] && echo "The accounting holds on made-up logs, and the folder and disk checks on made-up folders."
 exit "$((failures > 0))"

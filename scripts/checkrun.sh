@@ -67,10 +67,16 @@ EOF
 
 failures=0
 fail() { echo "Run command check: $*" >&2; failures=$((failures + 1)); }
-# Whether process $1 still runs (a zombie has ended).
-alive() { [ -n "$1" ] && [ -e "/proc/$1" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null; }
+# Whether process $1 still runs (a zombie has ended). Its state is read once: a process that ends between
+# two reads would look alive.
+alive() { [ -n "$1" ] && grep -q '^State:[[:space:]]*[^ZX[:space:]]' "/proc/$1/status" 2>/dev/null; }
+# Field $2 of process $1's stat file, counted after its name (2: its parent, 20: its start), or nothing
+# for a process that has gone.
+stat_field() { awk -v n="$2" '{ sub(/^.*\) /, ""); print $n; exit }' "/proc/$1/stat" 2>/dev/null || true; }
 # When process $1 started (clock ticks since boot), so that a later process with its id is not taken for it.
-started_at() { sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $20 }'; }
+started_at() { stat_field "$1" 20; }
+# The X display number process $1 was started with, or nothing.
+display_of() { { tr '\0' '\n' <"/proc/$1/environ" | sed -n 's/^DISPLAY=:\([0-9]*\).*/\1/p'; } 2>/dev/null || true; }
 # Whether the process that had id $1 and started at $2 still runs.
 still_runs() { alive "$1" && [ "$(started_at "$1")" = "$2" ]; }
 # The process id an X server's lock file names (written as "%10d\n").
@@ -159,12 +165,11 @@ tool_row() {
   tool="$(running "$area/build/tessark-sim")"
   servers="$(running "$area/build/tessark-update-sim")"
   if [ -n "$tool" ]; then
-    display="$(tr '\0' '\n' <"/proc/$tool/environ" | sed -n 's/^DISPLAY=:\([0-9]*\).*/\1/p')"
-    xvfb_run="$(sed 's/^.*) //' "/proc/$tool/stat" | awk '{ print $2 }')"
+    display="$(display_of "$tool")"
+    xvfb_run="$(stat_field "$tool" 2)"
     [ -z "$display" ] || xserver="$(lock_pid "/tmp/.X$display-lock")"
     # Xvfb is xvfb-run's child; a lock naming any other process is not this run's.
-    [ -z "$xserver" ] || [ "$(sed 's/^.*) //' "/proc/$xserver/stat" 2>/dev/null | awk '{ print $2 }')" = "$xvfb_run" ] ||
-      xserver=""
+    [ -z "$xserver" ] || [ "$(stat_field "$xserver" 2)" = "$xvfb_run" ] || xserver=""
     [ -z "$xserver" ] || xserver_start="$(started_at "$xserver")"
   fi
   # shellcheck disable=SC2086 # one id each

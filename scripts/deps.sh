@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that are missing. The one list
-# of them: the run and test commands both call this, and the README's Test section names them.
+# of them: the run and test commands both call this, and docs/packages.md names them.
 set -euo pipefail
 PACKAGES=(
   # build

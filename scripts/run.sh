@@ -153,7 +153,7 @@ fi
 # file is named by the day.
 echo "Starting $build/$target (log: $build/log/$(date +%F).txt)"
 if [ "$target" = tessark-sim ]; then
-  # Without these a newcomer cannot reach the emulated keyboards' controls (README, Run).
+  # Without these a newcomer cannot reach the emulated keyboards' controls (docs/emulator.md).
   echo "Emulated keyboards' control file: $TESSARK_SIM_CONTROL"
   printf '  for example: echo "unplug 1" > %q\n' "$TESSARK_SIM_CONTROL"
   if [ -n "${TESSARK_SIM_LOG:-}" ]; then

@@ -73,10 +73,16 @@ step() {
 }
 # The processes below process $1, each as "id start" (its start in clock ticks since boot), so that a
 # later process given one of their ids is never taken for it. Those that leave the step's group (timeout
-# makes a group of its own) are found here too.
+# makes a group of its own) are found here too. Processes start and end while the listing is read: awk
+# reads each one's stat file itself and skips one that has gone, which is no error.
 descendants() {
-  cat /proc/[0-9]*/stat 2>/dev/null | awk -v top="$1" '
-    { pid = $1; rest = $0; sub(/^.*\) /, "", rest); split(rest, f, " "); parent[pid] = f[2]; start[pid] = f[20] }
+  printf '%s\n' /proc/[0-9]*/stat | awk -v top="$1" '
+    {
+      if ((getline line <$0) <= 0) { close($0); next }
+      close($0)
+      pid = line; sub(/ .*/, "", pid)
+      rest = line; sub(/^.*\) /, "", rest); split(rest, f, " "); parent[pid] = f[2]; start[pid] = f[20]
+    }
     END {
       want[top] = 1
       do {
@@ -88,8 +94,10 @@ descendants() {
 }
 # Told to stop (INT, TERM, HUP): the running step and all it started are asked to end, then killed; the
 # EXIT trap then removes the scratch folder. A step that cleans up after itself (a mount) is given the time.
+# It runs to its end whatever a command in it returns: a failure here must not leave the step running.
 stop() {
   trap '' INT TERM HUP
+  set +eu +o pipefail
   if [ -n "$current" ]; then
     procs="$(descendants "$current")"
     kill -TERM -- "-$current" "$current" 2>/dev/null || true
