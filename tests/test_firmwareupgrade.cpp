@@ -193,6 +193,7 @@ private slots:
     }
     void cleanup()
     {
+        FullWait::setTimerEarlyForTest(0);
         w.reset();
         kb.reset();
         sim::reset();
@@ -619,6 +620,17 @@ private slots:
         QTest::addRow("keyboard back within the wait, gone during its load, not back within the extra time")
             << "gone during its load" << QString() << 1 << UpgradeFailed
             << "Firmware upgrade failed: a keyboard came back within";
+        // The wait's timer fires a quarter of the wait early, as a coarse one may: the wait still runs
+        // its whole length by the clock, and a keyboard back 50 ms before its end is back in time.
+        QTest::addRow("keyboard back 50 ms before the end of the wait, its timer firing early")
+            << "just before the end" << QString() << 1 << QString() << Succeeded;
+        // Listed, but not yet opened by the scan as the wait runs out: the extra time is its own too.
+        QTest::addRow("keyboard back within the wait, not yet opened as it ends, gone and back within the extra time")
+            << "unopened bounces" << QString() << 1 << QString() << Succeeded;
+        // Back again within the extra time, it never loads: the failure tells it came back, not that it left.
+        QTest::addRow("keyboard back within the wait, gone during its load, back within the extra time, never loads")
+            << "bounces, never loads" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: a keyboard came back within";
     }
     void usbUpgradeEndsWithTheKeyboardBack()
     {
@@ -638,8 +650,11 @@ private slots:
         otherConfig.seed = 9; // a device id of its own
         sim::KeyboardPtr other;
         // Rows whose upgraded keyboard comes back when the row plugs it, the bootloader gone meanwhile.
+        const bool bounces = after == "bounces" || after == "unopened bounces" || after == "bounces, never loads";
+        const bool neverLoads = after == "never loads" || after == "gone during its load" || after == "bounces, never loads";
         const bool plugged = after == "near the end" || after.startsWith("late") || after.startsWith("another plugged")
-                          || after == "never loads" || after == "bounces" || after == "gone during its load";
+                          || after == "never loads" || bounces || after == "gone during its load"
+                          || after == "just before the end";
         sim::KeyboardPtr returned;
         bool bounced = false; // the keyboard left during its load and comes back again
         const auto comeBack = [&] {
@@ -648,7 +663,8 @@ private slots:
             returned->edit([version](sim::FirmwareState& s) { s.fwVersion = version; });
             if (after == "near the end")
                 returned->setReportDelay(3); // a slow load
-            if (after == "never loads" || after == "gone during its load" || (after == "bounces" && !bounced))
+            if (after == "never loads" || after == "gone during its load" || after == "bounces, never loads"
+                || (after == "bounces" && !bounced))
                 returned->silence(0x10, 0x10);
         };
         if (after == "new beside another") { // listed, not open, as the upgrade starts
@@ -658,19 +674,22 @@ private slots:
         config.fwVersion = uint16_t(after.startsWith("old") || after == "late old" ? before : 300);
         sim::BootloaderPtr bl = kb->restartIntoBootloader(200, config);
         const bool back = (config.keyboardReturns && !config.staysAfterRun)
-                          || (plugged && after != "never loads" && after != "gone during its load");
+                          || (plugged && !neverLoads);
         // Long enough for a keyboard to load; a wait that must run out runs out soon, unless another
         // keyboard must load within it. The shipped wait is 20 s: the box comes after it, long before 40 s.
         const bool shipped = after.endsWith("shipped wait");
         const int restartWait = timescale::ms(after.endsWith("near the end") ? 4000
-                                              : after.startsWith("late") || after == "never loads" || after == "bounces"
-                                                    || after == "gone during its load"
+                                              : after.startsWith("late") || after == "never loads" || bounces
+                                                    || after == "gone during its load" || after == "just before the end"
                                                   ? 2000
                                               : back || after == "stays, another plugged" ? 20000
                                                                                           : 2000);
         if (!shipped)
             w->setRestartWaitForTest(restartWait);
-        w->setRestartLoadGraceForTest(after == "never loads" || after == "gone during its load" ? timescale::ms(2000)
+        if (after == "just before the end")
+            FullWait::setTimerEarlyForTest(restartWait / 4);
+        w->setRestartLoadGraceForTest(after == "bounces, never loads" ? timescale::ms(6000)
+                                      : neverLoads                    ? timescale::ms(2000)
                                       : after == "another near the end" ? 3600 * 1000 // never runs out here
                                                                          : timescale::ms(20000));
         if (after.startsWith("late"))
@@ -705,7 +724,38 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             other = sim::plug(otherConfig);
         }
-        const bool leaves = after == "bounces" || after == "gone during its load";
+        const bool leaves = after == "bounces" || after == "gone during its load" || after == "bounces, never loads";
+        if (after == "just before the end") { // plugged 50 ms before the wait's end by its clock
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            const int left = w->restartWaitTimer().remainingTime();
+            QVERIFY2(left > restartWait / 2, qPrintable(QString::number(left)));
+            int leftAtPlug = -2;
+            QTimer::singleShot(left - 50, Qt::PreciseTimer, this, [&] {
+                leftAtPlug = w->restartWaitTimer().remainingTime();
+                comeBack();
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(leftAtPlug != -2, restartWait);
+            QVERIFY2(leftAtPlug > 0 && leftAtPlug <= 50, qPrintable(QString::number(leftAtPlug))); // still waiting
+        }
+        if (after == "unopened bounces") { // the scan's turn has not come before the wait ends
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            QTRY_VERIFY_WITH_TIMEOUT(w->restartWaitTimer().remainingTime() <= restartWait / 2, restartWait);
+            auto& scan = const_cast<QTimer&>(w->scanTimer());
+            scan.stop();
+            QVERIFY(w->restartWaitTimer().isActive() && !w->usb());
+            comeBack();
+            QTRY_VERIFY_WITH_TIMEOUT(!w->restartWaitTimer().isActive(), restartWait);
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            QVERIFY(!w->usb());
+            sim::unplug(returned);
+            bounced = true;
+            scan.start(Tessark::ScanIntervalMs);
+            const QString left = QStringLiteral("The keyboard that came back within the wait left during its load");
+            QTRY_VERIFY_WITH_TIMEOUT(logged(left) == 1 || !m_boxes->boxes().isEmpty(), timescale::ms(10000));
+            QCOMPARE(boxes(*m_boxes), QStringList());
+            QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
+            comeBack();
+        }
         if (after.endsWith("near the end") || after == "never loads" || leaves) {
             QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
             const int by = after == "never loads" || leaves ? restartWait / 2 : restartWait / 4; // left
@@ -730,7 +780,7 @@ private slots:
             QCOMPARE(logged(left), 1);
             QCOMPARE(w->upgradePhase(), Tessark::UpgradePhase::Restarting);
             bounced = true;
-            if (after == "bounces")
+            if (after == "bounces" || after == "bounces, never loads")
                 comeBack();
         }
         if (after.startsWith("another plugged")) {
@@ -751,7 +801,7 @@ private slots:
                                  timescale::ms(shipped ? 40000 : 30000));
         const QStringList shown = box.isEmpty() ? QStringList() : box.split('|');
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), shown.size(), timescale::ms(10000));
-        if (after == "never loads") { // taken away again: what follows the box is not this row's
+        if (after == "never loads" || after == "bounces, never loads") { // taken away again: what follows the box is not this row's
             QVERIFY(w->upgradePhase() == Tessark::UpgradePhase::Idle && returned->plugged() && !openUnderBox);
             sim::unplug(returned);
         }
@@ -775,6 +825,14 @@ private slots:
                                                                      : MessageBoxRequest::Information);
         if (after == "gone during its load") // the failure says the keyboard left
             QCOMPARE(logrecorder::lines().filter("left again during its load; the upgraded one was not back").size(), 1);
+        if (after == "bounces, never loads") { // it came back: neither the failure nor a line after it says it left
+            const QStringList all = logrecorder::lines();
+            QCOMPARE(all.filter("left again").size(), 0);
+            const int verdict = all.indexOf(QRegularExpression("Firmware upgrade failed: .*"));
+            QVERIFY(verdict >= 0);
+            for (int i = verdict; i < all.size(); ++i)
+                QVERIFY2(!all[i].contains("left during its load"), qPrintable(all[i]));
+        }
         const int reasons = loggedEnd(log) + logged(log)
                             + (after == "another near the end"
                                    ? logged("Firmware upgrade failed: neither the keyboard nor its bootloader")

@@ -27,6 +27,18 @@ Q_DECLARE_METATYPE(QVector<ZipItem>)
 
 namespace {
 
+// The bytes the calling thread has read so far, by its own count of read calls (cached pages too).
+qint64 threadReadBytes()
+{
+    QFile io(QStringLiteral("/proc/thread-self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
 const QString Source = QStringLiteral("UpgradeTessark/Windows/Tessark/Upgrade/");
 
 ZipItem file(const QString& name, const QByteArray& content)
@@ -121,6 +133,7 @@ private slots:
     void initTestCase() { FileSizeLimit::failWritesInsteadOfSignal(); }
     void cleanup()
     {
+        DownloadFile::setDigestReadHookForTest(nullptr);
         m_app.reset();
         m_boxes.clear();
     }
@@ -342,8 +355,11 @@ private slots:
 
     // Nothing but a regular file of its own at the updater program's place is read: a FIFO would block the
     // hand-over until a writer comes, a link to a device would be read for ever. The update ends told, as
-    // for a damaged program, nothing is started and what stands there stays. The hand-over runs on a thread
-    // of its own, so that a row that hangs fails within its wait instead of holding up the suite.
+    // for a damaged program, nothing is started and what stands there stays. So is a program larger than a
+    // tool file may be, unread, a program that ends before its size while it is read, and one whose digest
+    // record is a link. A stop asked for as the program is read ends the check: nothing started, no box.
+    // The hand-over runs on a thread of its own, so that a row that hangs fails within its wait instead of
+    // holding up the suite; what that thread read is counted.
     void nothingButARegularFileAtTheUpdatersPlaceIsRead_data()
     {
         QTest::addColumn<QString>("atProgram");
@@ -355,6 +371,11 @@ private slots:
         QTest::newRow("a link to a FIFO") << "fifo link" << true;
         QTest::newRow("a folder") << "folder" << true;
         QTest::newRow("a link to a file of the program's bytes") << "program link" << true;
+        QTest::newRow("a sparse file past a tool file's bound, the program's digest recorded") << "past the bound" << true;
+        QTest::newRow("a sparse file past a tool file's bound, nothing recorded") << "past the bound" << false;
+        QTest::newRow("the program, its digest record a link to a file of that digest") << "digest link" << false;
+        QTest::newRow("a program cut to its recorded bytes while it is read") << "cut while read" << true;
+        QTest::newRow("a stop asked for as a program at the bound is read") << "stop while read" << true;
     }
     void nothingButARegularFileAtTheUpdatersPlaceIsRead()
     {
@@ -373,14 +394,45 @@ private slots:
         QVERIFY(atProgram != "program link"
                 || (m_app->write("program", program) && QFile::setPermissions(path("program"), QFile::ReadOwner | QFile::ExeOwner)
                     && QFile::link(path("program"), path("Upgrade/Upgrade"))));
+        // Sparse: no disk nor memory is needed, and a read of it would take seconds.
+        const qint64 sparse = atProgram == "past the bound"    ? qint64(4) * 1024 * 1024 * 1024
+                              : atProgram == "stop while read" ? DownloadFile::MaxToolFileBytes
+                                                               : 0;
+        if (sparse) {
+            QFile big(path("Upgrade/Upgrade"));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.write(program) == program.size() && big.resize(sparse));
+            big.close();
+            struct stat st {};
+            QVERIFY(::stat(at.constData(), &st) == 0 && st.st_size == sparse && st.st_blocks < 2048 * 8);
+        }
+        if (atProgram == "digest link" || atProgram == "cut while read") {
+            QVERIFY(m_app->write("Upgrade/Upgrade", atProgram == "cut while read" ? program + "tail" : program));
+            QVERIFY(QFile::setPermissions(path("Upgrade/Upgrade"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        QVERIFY(atProgram != "digest link"
+                || (m_app->write("digest", digest) && QFile::link(path("digest"), path("Upgrade/.upgrade-digest"))));
         const QFileInfo before(path("Upgrade/Upgrade"));
 
         // Leaked where it hangs: its thread may still be reading when the suite ends.
         auto* worker = new DownloadFile;
+        const QString program0 = QDir::cleanPath(path("Upgrade/Upgrade"));
+        if (atProgram == "cut while read") // the first read of the program finds it cut to what was recorded
+            DownloadFile::setDigestReadHookForTest([program0, size = program.size()](const QString& read) {
+                if (QDir::cleanPath(read) == program0)
+                    QFile::resize(read, size);
+            });
+        if (atProgram == "stop while read") // as a stop signal would, while the check holds the program open
+            DownloadFile::setDigestReadHookForTest([worker](const QString&) { worker->requestStop(); });
+        const bool refresh = atProgram != "stop while read"; // the check alone: a refresh would copy it
         auto done = std::make_shared<std::atomic<int>>(-1); // -1 running, else whether the updater started
-        std::thread handOver([worker, done] {
-            worker->UpdateUpgrradeProgram();
-            done->store(worker->StartUpgradeProgram() ? 1 : 0);
+        auto read = std::make_shared<std::atomic<qint64>>(-1);
+        std::thread handOver([worker, done, read, refresh] {
+            const qint64 from = threadReadBytes();
+            if (refresh)
+                worker->UpdateUpgrradeProgram();
+            const bool started = worker->StartUpgradeProgram();
+            read->store(threadReadBytes() - from);
+            done->store(started ? 1 : 0);
         });
         QDeadlineTimer wait(timescale::ms(10000));
         while (done->load() < 0 && !wait.hasExpired())
@@ -398,14 +450,23 @@ private slots:
         handOver.join();
         delete worker;
         QCOMPARE(done->load(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
-        QCOMPARE(m_boxes.boxes()[0].text, damagedUpdaterBox());
-        QTest::qWait(300);
+        // The record, the archive and the small files: a program past the bound read whole is 4 GiB.
+        QVERIFY2(read->load() >= 0 && read->load() < 16 * 1024 * 1024, qPrintable(QString::number(read->load())));
+        if (atProgram == "stop while read") {
+            QTest::qWait(300);
+            QCOMPARE(m_boxes.boxes().size(), 0);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(m_boxes.boxes().size(), 1, timescale::ms(10000));
+            QCOMPARE(m_boxes.boxes()[0].text, damagedUpdaterBox());
+            QTest::qWait(300);
+        }
         QVERIFY(!QFileInfo::exists(path("updater-ran")));
         const QFileInfo after(path("Upgrade/Upgrade"));
         QCOMPARE(after.isSymLink(), before.isSymLink());
         QCOMPARE(after.isDir(), before.isDir());
-        QCOMPARE(readFile(path("Upgrade/.upgrade-digest")), recorded ? digest : QByteArray());
+        QCOMPARE(readFile(path("Upgrade/.upgrade-digest")), recorded || atProgram == "digest link" ? digest : QByteArray());
+        if (sparse)
+            QCOMPARE(after.size(), sparse);
     }
 
     // A control character anywhere in a name refuses the archive; a NUL does not cut the name short.

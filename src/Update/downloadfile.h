@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -102,6 +103,8 @@ public:
     // Smaller bounds for tests: on each tool file, and on one update's files together.
     static void setToolFileLimitForTest(qint64 bytes);
     static void setUpdateBoundForTest(qint64 bytes);
+    // Tests: called once the updater check opened a program to read its digest, before its first byte.
+    static void setDigestReadHookForTest(std::function<void(const QString& path)> hook);
 
     // Bounds on every download. A reply holds at most ReadBufferBytes and is read ReadChunkBytes at a
     // time, so memory stays flat whatever the server sends. The network layer refills the buffer in

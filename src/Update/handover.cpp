@@ -19,6 +19,9 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <atomic>
+#include <functional>
+
 namespace {
 
 QString updaterSource()
@@ -60,12 +63,20 @@ QString programName()
     return QFileInfo(updaterProgram()).fileName();
 }
 
+// Whether an updater program may be this long: not empty, and no longer than any tool file a download
+// may bring. The look at a folder and the reader of a program's digest both go by it alone.
+bool updaterSizeAllowed(qint64 size)
+{
+    return size > 0 && size <= DownloadFile::MaxToolFileBytes;
+}
+
 // The size of the updater program in folder when folder is a folder of ours (no link) holding it as a
-// regular file, not empty; else -1. Only such a copy may stand in for another, or be started.
+// regular file of an allowed size; else -1. Only such a copy may stand in for another, or be started.
 qint64 updaterSize(const QString& folder)
 {
     const QFileInfo dir(folder), program(folder + QLatin1Char('/') + programName());
-    const bool whole = dir.isDir() && !dir.isSymLink() && program.isFile() && !program.isSymLink() && program.size() > 0;
+    const bool whole = dir.isDir() && !dir.isSymLink() && program.isFile() && !program.isSymLink()
+                       && updaterSizeAllowed(program.size());
     return whole ? program.size() : -1;
 }
 
@@ -86,24 +97,60 @@ bool openOwnRegular(QFile* file, const QString& path)
     return ownRegularFile(path) && RegularFile::openForReading(file, path);
 }
 
-// The SHA-256 of the file at path, in hex; empty when it is no regular file of its own or cannot be read
-// whole. Reads no more than the size it had when opened: a file that grows meanwhile is not followed.
-QByteArray digestOf(const QString& path)
+std::function<void(const QString&)>& digestReadHook()
 {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
+// A program's digest, or why there is none.
+struct ProgramDigest {
+    enum Result { Whole, NotRegular, SizeRefused, Short, Stopped };
+    Result result = NotRegular;
+    QByteArray hex;   // the SHA-256 in hex, only when Whole
+    qint64 size = -1; // as the opened descriptor had it
+};
+
+// The digest of the updater program at path. Nothing is read unless it is a regular file of its own of an
+// allowed size, judged on the opened descriptor; no more is read than that size, and a file that ends
+// sooner (cut while it is read) gives none. A stop asked for meanwhile ends the read at the next chunk.
+ProgramDigest readDigest(const QString& path, const std::atomic<bool>& stop)
+{
+    ProgramDigest d;
     QFile file;
     if (!openOwnRegular(&file, path))
-        return QByteArray();
+        return d;
+    d.size = file.size();
+    if (!updaterSizeAllowed(d.size)) {
+        d.result = ProgramDigest::SizeRefused;
+        return d;
+    }
+    if (digestReadHook())
+        digestReadHook()(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    qint64 left = file.size();
+    qint64 left = d.size;
     QByteArray chunk;
     while (left > 0) {
+        if (stop) {
+            d.result = ProgramDigest::Stopped;
+            return d;
+        }
         chunk = file.read(qMin<qint64>(left, 64 * 1024));
-        if (chunk.isEmpty())
-            return QByteArray();
+        if (chunk.isEmpty()) {
+            d.result = ProgramDigest::Short;
+            return d;
+        }
         hash.addData(chunk);
         left -= chunk.size();
     }
-    return hash.result().toHex();
+    d.result = ProgramDigest::Whole;
+    d.hex = hash.result().toHex();
+    return d;
+}
+
+QByteArray digestOf(const QString& path, const std::atomic<bool>& stop)
+{
+    return readDigest(path, stop).hex;
 }
 
 bool standsAt(const QString& path)
@@ -133,23 +180,24 @@ Recorded recordedFor(const QString& folder, const QByteArray& digest)
 // Whether folder's updater program is proven whole: its bytes match the digest recorded when the folder
 // was put in place, or they are those of the program at old, the copy it was made from. Length proves
 // nothing: a crash can leave a copy as long as the program, or longer, that does not hold its bytes.
-bool provenUpdater(const QString& folder, const QString& old)
+bool provenUpdater(const QString& folder, const QString& old, const std::atomic<bool>& stop)
 {
     if (!holdsUpdater(folder))
         return false;
-    const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName());
+    const QByteArray digest = digestOf(folder + QLatin1Char('/') + programName(), stop);
     if (digest.isEmpty())
         return false;
     if (recordedFor(folder, digest) == Recorded::Matches)
         return true;
-    return holdsUpdater(old) && digestOf(old + QLatin1Char('/') + programName()) == digest;
+    return holdsUpdater(old) && digestOf(old + QLatin1Char('/') + programName(), stop) == digest;
 }
 
 // A program whose folder records another digest than its bytes have was changed after it was put in
 // place (a byte flipped, its end cut): it is never started, and no refresh records its digest. So is
-// anything but a regular file of its own at the program's name (a FIFO, a device, a link, a folder): it
-// is judged without being read.
-bool damagedUpdater(const QString& folder)
+// anything but a regular file of its own at the program's name (a FIFO, a device, a link, a folder), and
+// a program larger than any tool file may be: each is judged without being read. A stop asked for during
+// the read leaves the question open (false): the caller looks at the stop.
+bool damagedUpdater(const QString& folder, const std::atomic<bool>& stop)
 {
     const QString program = folder + QLatin1Char('/') + programName();
     if (standsAt(program) && !ownRegularFile(program)) {
@@ -157,7 +205,17 @@ bool damagedUpdater(const QString& folder)
                    << program;
         return true;
     }
-    if (recordedFor(folder, digestOf(program)) != Recorded::Differs)
+    const ProgramDigest read = readDigest(program, stop);
+    if (read.result == ProgramDigest::Stopped)
+        return false;
+    if (read.result == ProgramDigest::SizeRefused && read.size > DownloadFile::MaxToolFileBytes) {
+        qWarning() << __LINE__ << "the upgrade program is larger than a tool file may be (" << read.size << "bytes, at most"
+                   << DownloadFile::MaxToolFileBytes << "); not read:" << program;
+        return true;
+    }
+    if (read.result == ProgramDigest::Short)
+        qWarning() << __LINE__ << "the upgrade program ended before its size while it was read:" << program;
+    if (recordedFor(folder, read.hex) != Recorded::Differs)
         return false;
     qWarning() << __LINE__ << "the upgrade program does not match the digest recorded in" << digestPath(folder);
     return true;
@@ -196,8 +254,10 @@ bool clearPlace(const QString& path)
 // what they point at; nor is anything else that is no file or folder. A download replaces what is at
 // the target and its updater archive is unpacked in place of being copied; the old updater's files go
 // into a new folder.
+// An old updater's program past the bound is not copied: it is no program a refresh may keep, and the
+// download must bring one.
 enum class Copied { OldUpdater, Download };
-bool copyFiles(const QString& from, const QString& to, Copied what)
+bool copyFiles(const QString& from, const QString& to, Copied what, bool top = true)
 {
     const bool download = what == Copied::Download;
     QDir targetDir(to);
@@ -212,12 +272,17 @@ bool copyFiles(const QString& from, const QString& to, Copied what)
             continue;
         }
         if (entry.isDir()) {
-            if (!copyFiles(entry.filePath(), target, what))
+            if (!copyFiles(entry.filePath(), target, what, false))
                 return false;
             continue;
         }
         if (!entry.isFile())
             continue;
+        if (!download && top && entry.fileName() == programName() && entry.size() > DownloadFile::MaxToolFileBytes) {
+            qWarning() << __LINE__ << "copy: an updater program larger than a tool file may be is not copied"
+                       << entry.filePath();
+            continue;
+        }
         if (download && standsAt(target))
             QFile::remove(target);
         if (!QFile::copy(entry.filePath(), target) || !QFile::setPermissions(target, entry.permissions()))
@@ -256,10 +321,12 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
 // unless folder's program is proven whole, old's goes back in its place before anything else, whatever
 // else stands there set aside, so that it starts and is never removed as a leftover. False when it
 // stays at old, which is then the one started. A link at folder is not ours to move.
-bool putBackLeftUpdater(const QString& folder, const QString& old)
+bool putBackLeftUpdater(const QString& folder, const QString& old, const std::atomic<bool>& stop)
 {
-    if (!holdsUpdater(old) || provenUpdater(folder, old))
+    if (!holdsUpdater(old) || provenUpdater(folder, old, stop))
         return true;
+    if (stop) // nothing is moved on a judgement the stop cut short
+        return false;
     if (!QFileInfo(folder).isSymLink() && clearPlace(folder) && QDir().rename(old, folder)) {
         qWarning() << __LINE__ << "the updater folder was put back from" << old;
         return true;
@@ -270,6 +337,11 @@ bool putBackLeftUpdater(const QString& folder, const QString& old)
 
 } // namespace
 
+void DownloadFile::setDigestReadHookForTest(std::function<void(const QString& path)> hook)
+{
+    digestReadHook() = std::move(hook);
+}
+
 void DownloadFile::UpdateUpgrradeProgram()
 {
     const QString source = updaterSource();
@@ -278,7 +350,7 @@ void DownloadFile::UpdateUpgrradeProgram()
     const QString target = QDir::cleanPath(folder);
     const QString next = target + QStringLiteral(".new");
     const QString old = target + QStringLiteral(".old");
-    if (!putBackLeftUpdater(target, old))
+    if (m_stop || !putBackLeftUpdater(target, old, m_stop))
         return;
     // Through a link the copy would bring in, and the clean-up then empty, a folder that is not ours.
     const QString linkedSource = ServerPath::linkedFolder(source, appDirPath());
@@ -306,8 +378,8 @@ void DownloadFile::UpdateUpgrradeProgram()
     if (refreshed)
         refreshed = QFileInfo(target).isDir() ? copyFiles(target, next, Copied::OldUpdater) : QDir().mkdir(next);
     const QString nextProgram = next + QLatin1Char('/') + programName();
-    const QByteArray copied = refreshed ? digestOf(nextProgram) : QByteArray();
-    refreshed = refreshed && copyDirectoryFiles(source, next);
+    const QByteArray copied = refreshed ? digestOf(nextProgram, m_stop) : QByteArray();
+    refreshed = refreshed && !m_stop && copyDirectoryFiles(source, next);
     if (refreshed && !holdsUpdater(next)) {
         qWarning() << __LINE__ << "the updater folder was not refreshed: it would lack the updater program"
                    << programName();
@@ -318,7 +390,7 @@ void DownloadFile::UpdateUpgrradeProgram()
     // those copied from the folder in place), or the one in place where its folder records these bytes,
     // or records nothing (as installed). A program changed since it was put in place keeps the digest
     // recorded for it, and the folder stays as it is: such a program is never started.
-    const QByteArray landed = refreshed ? digestOf(nextProgram) : QByteArray();
+    const QByteArray landed = refreshed ? digestOf(nextProgram, m_stop) : QByteArray();
     if (refreshed && landed == copied && recordedFor(target, landed) == Recorded::Differs) {
         qWarning() << __LINE__ << "the updater folder was not refreshed: its program does not match the digest"
                    << "recorded for it in" << digestPath(target);
@@ -348,15 +420,20 @@ bool DownloadFile::StartUpgradeProgram()
     // it is.
     const auto startable = [](const QString& path) {
         const QFileInfo info(path);
-        return info.isFile() && !info.isSymLink() && info.size() > 0;
+        return info.isFile() && !info.isSymLink() && updaterSizeAllowed(info.size());
     };
     QString folder = QDir::cleanPath(updaterFolder());
-    if (holdsUpdater(left) && !provenUpdater(folder, left))
+    if (holdsUpdater(left) && !provenUpdater(folder, left, m_stop))
         folder = left;
     const QString program = folder + QLatin1Char('/') + programName();
     // A program that no longer has the bytes its folder records for it is not the updater that was put
     // there: only the user can mend it, by installing the tool again.
-    if (damagedUpdater(folder)) {
+    const bool damaged = damagedUpdater(folder, m_stop);
+    if (m_stop) { // the tool ends: nothing is started, and no box holds up its end
+        qWarning() << __LINE__ << "stop asked for during the check: the upgrade program is not started:" << program;
+        return false;
+    }
+    if (damaged) {
         qWarning() << __LINE__ << "the upgrade program is not started:" << program;
         reportError(QStringLiteral("Upgrade Program Start Failed!"));
         updaternotice::updaterDamaged(program);

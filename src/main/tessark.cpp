@@ -80,6 +80,8 @@ Tessark::Tessark(QWidget* parent, QString mode)
     m_waitOpenDfuTimer.setParent(this);
     m_scanDevice.setParent(this);
     m_MultiScanDevice.setParent(this);
+    // Its attempts are counted toward giving up: a coarse timer would bring them early.
+    m_waitOpenDfuTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_waitOpenDfuTimer, &QTimer::timeout, this, &Tessark::waitOpenDfuDeviceSolt);
     connect(&m_scanDevice, &QTimer::timeout, this, &Tessark::scanDeviceSlot);
     connect(&m_MultiScanDevice, &QTimer::timeout, this, &Tessark::MultiscanDeviceSlot);

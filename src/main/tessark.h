@@ -3,6 +3,7 @@
 // opens and loads the keyboards of the family and shows the open one.
 #include "device/deviceconnection.h"
 #include "device/upgradethreads.h"
+#include "main/fullwait.h"
 #include "main/pendinglayers.h"
 #include "main/ui_tessark.h"
 #include "widget/data.h"
@@ -450,7 +451,7 @@ public:
     void setRestartWaitForTest(int ms) { m_restartWaitMs = ms; }
     // Tests: how long after that wait a keyboard that came back within it may still take to load.
     void setRestartLoadGraceForTest(int ms) { m_restartGraceMs = ms; }
-    const QTimer& restartWaitTimer() const { return m_restartWaitTimer; }
+    const FullWait& restartWaitTimer() const { return m_restartWaitTimer; }
     // The keyboard's firmware version an upgrade must end with (the online road knows it); -1: not known.
     void setExpectedFirmwareVersion(int version) { m_expectedVersion = version; }
     const QMap<int, QString>& firmwareImages() const { return m_mapFilePath; }
@@ -535,9 +536,10 @@ private:
     QTimer m_waitOpenDfuTimer;
     int m_dfuWaitIntervalMs = DfuWaitIntervalMs;
     UpgradePhase m_upgradePhase = UpgradePhase::Idle;
-    QTimer m_restartWaitTimer;
+    // Both decide the verdict: each runs its whole length by the clock, however early a timer fires.
+    FullWait m_restartWaitTimer;
     int m_restartWaitMs = RestartWaitMs;
-    QTimer m_restartGraceTimer;
+    FullWait m_restartGraceTimer;
     int m_restartGraceMs = RestartLoadGraceMs;
     bool m_restartOvertime = false; // the clock ran out while a keyboard back within it loads
     QStringList m_restartBackPaths; // the keyboards back as the clock ran out: the extra time is theirs

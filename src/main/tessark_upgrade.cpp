@@ -720,11 +720,9 @@ void Tessark::waitForRestartedKeyboard()
     qDebug() << "The image is in: waiting up to" << m_restartWaitMs << "ms for the keyboard to restart.";
     if (m_ptrSetting)
         m_ptrSetting->showKeyboardRestarting();
-    connect(&m_restartWaitTimer, &QTimer::timeout, this, &Tessark::restartWaitEndedSlot, Qt::UniqueConnection);
-    m_restartWaitTimer.setSingleShot(true);
+    connect(&m_restartWaitTimer, &FullWait::ended, this, &Tessark::restartWaitEndedSlot, Qt::UniqueConnection);
     m_restartWaitTimer.start(m_restartWaitMs);
-    connect(&m_restartGraceTimer, &QTimer::timeout, this, &Tessark::restartGraceEndedSlot, Qt::UniqueConnection);
-    m_restartGraceTimer.setSingleShot(true);
+    connect(&m_restartGraceTimer, &FullWait::ended, this, &Tessark::restartGraceEndedSlot, Qt::UniqueConnection);
     m_restartGraceTimer.stop();
     // resumeScans leaves the scans to a running upgrade: this one needs them to find the keyboard.
     if (m_exiting || m_quitPending)
