@@ -92,7 +92,8 @@ private slots:
     }
 
     // A colour or lighting page reply is taken for the range it names, cut to the page asked for: a keyboard
-    // naming a wider range, a shorter last page or a zero range still loads, with what its replies carry.
+    // naming a wider range, a shorter last page, a zero range, a fixed page or the page before still loads,
+    // with what its replies carry.
     void colourAndLightingPagesTakeTheRangeTheReplyNames_data()
     {
         QTest::addColumn<bool>("lighting");
@@ -109,6 +110,11 @@ private slots:
         QTest::newRow("colour page naming 0-0") << false << 1 << 0 << 0 << 1;
         QTest::newRow("every lighting page naming 0-0") << true << -1 << 0 << 0 << 1;
         QTest::newRow("colour page naming an empty range") << false << 1 << 5 << 4 << 0;
+        // Replies naming a page asked before, with no other answer behind them (first -1: the page before).
+        QTest::newRow("every colour page naming 0-12") << false << -1 << 0 << 12 << -1;
+        QTest::newRow("every lighting page naming 0-47") << true << -1 << 0 << 47 << -1;
+        QTest::newRow("every colour page naming the page before") << false << -1 << -1 << -1 << -1;
+        QTest::newRow("every lighting page naming the page before") << true << -1 << -1 << -1 << -1;
     }
     void colourAndLightingPagesTakeTheRangeTheReplyNames()
     {
@@ -125,8 +131,11 @@ private slots:
         QVERIFY(f->open());
         const uint8_t group = lighting ? 0x60 : 0x30, command = lighting ? 0x03 : 0x10;
         const QByteArray named = QByteArray(1, char(first)) + char(last);
-        f->kb->addBehaviour({sim::Behaviour::Patch, group, command, page < 0 ? -1 : 1, 0, 9, named, false,
-                             qMax(page, 0)});
+        if (first < 0)
+            f->kb->nameRangeBefore(group, command);
+        else
+            f->kb->addBehaviour({sim::Behaviour::Patch, group, command, page < 0 ? -1 : 1, 0, 9, named, false,
+                                 qMax(page, 0)});
         QCOMPARE(lighting ? firstError({d->getLMInfo(), d->getCurLM(), d->getCurLMM()})
                           : firstError({d->getKRInfo(), d->getCurKRMID(), d->getAllKR()}),
                  DeviceResult::Ok);
