@@ -13,6 +13,7 @@
 #include <QThread>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 class UsbTransport : public QObject {
     Q_OBJECT
@@ -213,33 +214,56 @@ private slots:
     }
 
     // Reports that come while a request waits are handed to it one at a time, in order: one it has not
-    // taken yet is never replaced by the report behind it, however late the request's thread looks.
+    // taken yet is never replaced by the report behind it, however late the request's thread looks. Many
+    // queued behind one another are handed over as fast as the request takes them, not one a pass.
+    void repliesWaitForTheRequestToTakeThem_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("timed"); // taken within half a pass's pause each
+        QTest::newRow("three, the request's thread late") << 3 << false;
+        QTest::newRow("100 queued, taken promptly") << 100 << true;
+    }
     void repliesWaitForTheRequestToTakeThem()
     {
+        QFETCH(int, count);
+        QFETCH(bool, timed);
         QVERIFY(f->open());
-        QList<QByteArray> taken;
+        QList<QByteArray> taken, expected;
         {
             QMutexLocker locker(&f->lock.mutex);
             f->lock.waiting = true;
             f->usb->clearReply();
         }
-        for (int i = 0; i < 3; ++i)
-            f->kb->inject(report(0xB0, 0xDF, uint8_t(i)));
-        QTest::qWait(200); // the request's thread is late: the read loop has long read all three
+        for (int i = 0; i < count; ++i)
+            expected << report(0xB0, 0xDF, uint8_t(i));
+        // As fast as the keyboard's queue has room: past its 64 the rest wait for the loop to read.
+        std::thread keyboard([&] {
+            for (const QByteArray& r : expected)
+                f->kb->flood(r, 1);
+        });
+        const auto joinKeyboard = qScopeGuard([&] { keyboard.join(); });
+        QTest::qWait(200); // the request's thread is late: the read loop has long read what it could
+        QElapsedTimer took;
         {
             QMutexLocker locker(&f->lock.mutex);
             QDeadlineTimer deadline(timescale::ms(10000));
-            while (taken.size() < 3 && !deadline.hasExpired()) {
+            while (taken.size() < count && !deadline.hasExpired()) {
                 QByteArray r;
-                if (f->usb->takeReply(&r))
+                if (f->usb->takeReply(&r)) {
+                    if (taken.isEmpty())
+                        took.start();
                     taken << r;
-                else
+                } else {
                     f->lock.cond.wait(&f->lock.mutex, 10);
+                }
             }
             f->lock.waiting = false;
             f->lock.cond.wakeAll();
         }
-        QCOMPARE(taken, (QList<QByteArray>{report(0xB0, 0xDF, 0), report(0xB0, 0xDF, 1), report(0xB0, 0xDF, 2)}));
+        const qint64 ms = took.isValid() ? took.elapsed() : -1;
+        QCOMPARE(taken, expected);
+        // Well under a pass's pause each: the loop hands the next over as the request takes one.
+        QVERIFY2(!timed || ms < timescale::ms(count * Usb::PassPauseMs / 2), qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
     void disabledReadingLeavesReportsForTheBlockingRead()

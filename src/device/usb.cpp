@@ -300,16 +300,17 @@ int Usb::readSlot()
         // so a keyboard sending faster than one report per pass loses nothing to its own queue.
         int waitMs = ReadTimeoutMs;
         int ret = 0;
-        for (int taken = 0; taken < MaxReportsPerPass && m_running; ++taken) {
+        // A reply handed to a waiting request does not end the pass: the report behind it waits in
+        // handleReport() until the request has taken it, so replies queued behind one another go over as
+        // fast as the request takes them, not one a pass. Disabled reading ends the pass at once.
+        for (int taken = 0; taken < MaxReportsPerPass && m_running && m_readingEnabled; ++taken) {
             std::memset(scratch, 0, sizeof scratch);
             ret = m_handle ? hid_read_timeout(m_handle, scratch, sizeof scratch, waitMs) : -1;
             if (ret <= 0)
                 break;
             waitMs = 0;
-            // A reply handed to a waiting request is left to it for the pause, as before, so a report
-            // behind it cannot take its place before the request has looked.
-            if (m_mutex && m_cond && handleReport(scratch))
-                break;
+            if (m_mutex && m_cond)
+                handleReport(scratch);
         }
         // The flood is over or has room again: the last switch of each kind waits no longer.
         if (m_switchesParked && m_mutex && m_cond && m_backlog.load() < MaxBacklog) {
