@@ -115,6 +115,7 @@ struct Behaviour {
         Status,    // the status word at byte 8 is `status`
         Patch,     // bytes at `offset` are replaced by `bytes`
         Stale,     // the reply to the command's request before goes out first, `copies` times `spacingMs` apart
+        NameBefore, // a page reply names (bytes 9, 10) the range of the command's request before (its own, the first time)
     };
     Kind kind = Silent;
     uint8_t group = 0;
@@ -233,6 +234,12 @@ public:
     void answerStaleFirst(uint8_t g, uint8_t c, int count = -1, int skip = 0, int copies = 1, int spacingMs = 0)
     {
         addBehaviour({Behaviour::Stale, g, c, count, 0, 0, {}, false, skip, copies, spacingMs});
+    }
+    // The next `count` page replies of this command name the range its request before asked for, with
+    // the entries of the range asked now, as a firmware that is a page behind in what it names.
+    void nameRangeBefore(uint8_t g, uint8_t c, int count = -1)
+    {
+        addBehaviour({Behaviour::NameBefore, g, c, count, 0, 0, {}});
     }
     // The closing packet of the next `count` macro frame writes is answered with status (not 0:
     // refused, the frame count stays as it was).

@@ -319,6 +319,12 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
         case Behaviour::Silent: silent = true; break;
         case Behaviour::Late: late = true; break;
         case Behaviour::Stale: stale = &b; break;
+        case Behaviour::NameBefore: {
+            const QByteArray range = m_lastRanges.value(uint8_t(report[0]) << 8 | uint8_t(report[1]), report.mid(9, 2));
+            reply[9] = range[0];
+            reply[10] = range[1];
+            break;
+        }
         case Behaviour::WrongEcho: reply[1] = char(uint8_t(reply[1]) ^ 0xFF); break;
         case Behaviour::Status:
             for (int i = 0; i < 4; ++i)
@@ -335,6 +341,7 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     const int key = uint8_t(report[0]) << 8 | uint8_t(report[1]);
     const QByteArray before = m_lastReplies.value(key);
     m_lastReplies.insert(key, reply);
+    m_lastRanges.insert(key, report.mid(9, 2));
     if (stale && !before.isEmpty()) {
         for (int i = 0; i < stale->copies; ++i)
             sendLocked(interfaceNumber, before, replyDelay + i * std::max(0, stale->spacingMs));

@@ -73,6 +73,7 @@ private:
     std::vector<Behaviour> m_rules;
     std::vector<QByteArray> m_heldReplies; // late replies, sent when the next report arrives
     QHash<int, QByteArray> m_lastReplies;  // by group << 8 | command: the latest reply made, for stale ones
+    QHash<int, QByteArray> m_lastRanges;   // by group << 8 | command: bytes 9, 10 of the latest request
     Clock::time_point m_moduleBusyUntil;   // the Bluetooth module's work on the frames it took
     QList<LogEntry> m_log;
     bool m_logPaused = false; // under the bus mutex

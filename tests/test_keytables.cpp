@@ -92,7 +92,8 @@ private slots:
     }
 
     // A colour or lighting page reply is taken for the range it names, cut to the page asked for: a keyboard
-    // naming a wider range, a shorter last page or a zero range still loads, with what its replies carry.
+    // naming a wider range, a shorter last page, a zero range, a fixed page or the page before still loads,
+    // with what its replies carry.
     void colourAndLightingPagesTakeTheRangeTheReplyNames_data()
     {
         QTest::addColumn<bool>("lighting");
@@ -109,6 +110,15 @@ private slots:
         QTest::newRow("colour page naming 0-0") << false << 1 << 0 << 0 << 1;
         QTest::newRow("every lighting page naming 0-0") << true << -1 << 0 << 0 << 1;
         QTest::newRow("colour page naming an empty range") << false << 1 << 5 << 4 << 0;
+        // Replies naming a page asked before, with no other answer behind them (first -1: the page before).
+        QTest::newRow("every colour page naming 0-12") << false << -1 << 0 << 12 << -1;
+        QTest::newRow("every lighting page naming 0-47") << true << -1 << 0 << 47 << -1;
+        QTest::newRow("every colour page naming the page before") << false << -1 << -1 << -1 << -1;
+        QTest::newRow("every lighting page naming the page before") << true << -1 << -1 << -1 << -1;
+        // Each request answered first with the reply to the one before, then with its own (first -2), the
+        // table read twice: the second read's first page is answered first with the first read's last.
+        QTest::newRow("colour pages read twice, each answered late first") << false << -1 << -2 << -2 << -1;
+        QTest::newRow("lighting pages read twice, each answered late first") << true << -1 << -2 << -2 << -1;
     }
     void colourAndLightingPagesTakeTheRangeTheReplyNames()
     {
@@ -125,11 +135,22 @@ private slots:
         QVERIFY(f->open());
         const uint8_t group = lighting ? 0x60 : 0x30, command = lighting ? 0x03 : 0x10;
         const QByteArray named = QByteArray(1, char(first)) + char(last);
-        f->kb->addBehaviour({sim::Behaviour::Patch, group, command, page < 0 ? -1 : 1, 0, 9, named, false,
-                             qMax(page, 0)});
+        const int reads = first == -2 ? 2 : 1;
+        if (first == -2)
+            f->kb->answerStaleFirst(group, command);
+        else if (first < 0)
+            f->kb->nameRangeBefore(group, command);
+        else
+            f->kb->addBehaviour({sim::Behaviour::Patch, group, command, page < 0 ? -1 : 1, 0, 9, named, false,
+                                 qMax(page, 0)});
         QCOMPARE(lighting ? firstError({d->getLMInfo(), d->getCurLM(), d->getCurLMM()})
                           : firstError({d->getKRInfo(), d->getCurKRMID(), d->getAllKR()}),
                  DeviceResult::Ok);
+        if (reads == 2) { // what the second read leaves out shows as zeros
+            std::vector<uint8_t>& table = lighting ? d->m_pLMMs : d->m_pKRs;
+            std::fill(table.begin(), table.end(), 0);
+            QCOMPARE(lighting ? d->getCurLMM() : d->getAllKR(), DeviceResult::Ok);
+        }
         const sim::FirmwareState s = f->kb->state();
         const QByteArray keyboard = lighting ? s.lightingModes[s.curLightingMode] : s.colourMaps[s.curColourMap];
         const int entrySize = lighting ? 1 : 4, pageSize = lighting ? 48 : 13;
@@ -144,7 +165,7 @@ private slots:
             }
         }
         QCOMPARE(lighting ? bytes(d->m_pLMMs) : bytes(d->m_pKRs), expected);
-        QCOMPARE(sentReports(f->kb, group, command).size(), 3); // one request a page
+        QCOMPARE(sentReports(f->kb, group, command).size(), 3 * reads); // one request a page
     }
 
     void keyCodeWriteChangesOnlyAnAcknowledgedEntry_data()

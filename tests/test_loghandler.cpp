@@ -312,21 +312,33 @@ private slots:
 
     // Past the bound a warning that comes again (its numbers aside) is counted, not written again: the
     // count is written at 1, 2, 4 ... and at the close, so a warning repeating all day leaves the reserve
-    // to the outcomes after it. Below the bound every line is written.
+    // to the outcomes after it. Below the bound every line is written; errors and outcomes always are.
+    // A warning seen below the bound is written once more past it before it is counted.
     void repeatingWarningIsCountedInTheReserve_data()
     {
         QTest::addColumn<bool>("pastTheBound");
         QTest::addColumn<int>("places"); // warnings from this many places, in turn
         QTest::addColumn<int>("times");  // each
         QTest::addColumn<QStringList>("counts"); // the counts written for each, in order
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("seenBelow"); // each came once below the bound already
         const QStringList upTo256{"1", "2", "4", "8", "16", "32", "64", "128", "256"};
-        QTest::newRow("one warning 500 times") << true << 1 << 500 << (upTo256 + QStringList{"499"});
-        QTest::newRow("two warnings in turn, 300 each") << true << 2 << 300 << (upTo256 + QStringList{"299"});
+        const int warning = QtWarningMsg;
+        QTest::newRow("one warning 500 times") << true << 1 << 500 << (upTo256 + QStringList{"499"}) << warning << false;
+        QTest::newRow("two warnings in turn, 300 each") << true << 2 << 300 << (upTo256 + QStringList{"299"})
+                                                        << warning << false;
         QTest::newRow("one warning 20000 times") << true << 1 << 20000
                                                  << (upTo256 + QStringList{"512", "1024", "2048", "4096", "8192",
-                                                                           "16384", "19999"});
-        QTest::newRow("one warning twice") << true << 1 << 2 << QStringList{"1"};
-        QTest::newRow("below the bound, each written") << false << 1 << 5 << QStringList();
+                                                                           "16384", "19999"})
+                                                 << warning << false;
+        QTest::newRow("one warning twice") << true << 1 << 2 << QStringList{"1"} << warning << false;
+        QTest::newRow("below the bound, each written") << false << 1 << 5 << QStringList() << warning << false;
+        QTest::newRow("one error 20 times past the bound, each written")
+            << true << 1 << 20 << QStringList() << int(QtCriticalMsg) << false;
+        QTest::newRow("one outcome 20 times past the bound, each written")
+            << true << 1 << 20 << QStringList() << int(QtInfoMsg) << false;
+        QTest::newRow("a warning seen below the bound, then 6 times past it")
+            << true << 1 << 6 << QStringList{"1", "2", "4", "5"} << warning << true;
     }
     void repeatingWarningIsCountedInTheReserve()
     {
@@ -334,14 +346,20 @@ private slots:
         QFETCH(int, places);
         QFETCH(int, times);
         QFETCH(QStringList, counts);
+        QFETCH(int, level);
+        QFETCH(bool, seenBelow);
         const int bound = 4096, reserve = 8192;
         LogHandler::setDayFileBound(bound, reserve);
         LogHandler::instance()->installMessageHandler();
+        const auto from = [](int p) { return QMessageLogContext(__FILE__, 1000 + p, nullptr, "default"); };
+        for (int p = 0; seenBelow && p < places; ++p) // the same words, numbers aside
+            qt_message_output(QtMsgType(level), from(p),
+                              QStringLiteral("again 999 from %1 %2").arg(QChar('a' + p)).arg(QString(40, 'w')));
         for (int i = 0; pastTheBound && i < 100; ++i)
             qDebug("line %d %s", i, QByteArray(60, 'x').constData());
         for (int i = 0; i < times; ++i) {
             for (int p = 0; p < places; ++p)
-                qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, 1000 + p, nullptr, "default"),
+                qt_message_output(QtMsgType(level), from(p),
                                   QStringLiteral("again %1 from %2 %3").arg(i).arg(QChar('a' + p)).arg(QString(40, 'w')));
         }
         qInfo("the outcome after them");
@@ -365,10 +383,56 @@ private slots:
                 QVERIFY2(line.mid(at).startsWith(QStringLiteral("log: the warning \"again 0%1").arg(from)), qPrintable(line));
                 told << line.section(QLatin1String(" came "), 1).section(QLatin1Char(' '), 0, 0);
             }
-            QCOMPARE(whole.size(), pastTheBound ? 1 : times);
+            const bool counted = pastTheBound && level == QtWarningMsg;
+            QCOMPARE(whole.size(), (counted ? 1 : times) + (seenBelow ? 1 : 0));
             QCOMPARE(told, counts);
         }
         QVERIFY2(text.size() <= bound + reserve, qPrintable(QString::number(text.size())));
+    }
+
+    // A reserve left a few bytes short of a count line never lets it pass bound plus reserve: the one
+    // last line saying the reserve is used up goes there instead, whether the count is due at its step
+    // or at the close. Tried with every room from the warning's own line to a few count lines past it.
+    void countLineNeverPassesBoundAndReserve_data()
+    {
+        QTest::addColumn<int>("again"); // times the warning comes again after the one written
+        QTest::newRow("a count due at its step") << 1;
+        QTest::newRow("a count due at the close") << 3; // 1 and 2 at their steps, 3 at the close
+    }
+    void countLineNeverPassesBoundAndReserve()
+    {
+        QFETCH(int, again);
+        const int bound = 4096, reserve = 1024;
+        const QMessageLogContext here("/src/source.cpp", 42, nullptr, "default");
+        const QString message = QStringLiteral("again 0 %1").arg(QString(40, 'w'));
+        const int warningBytes = QStringLiteral("09:15:02 - [Warn ] (source.cpp:42): %1\n").arg(message).size();
+        int counted = 0; // rooms where a count line fitted, so the sweep covers both sides
+        for (int room = warningBytes; room < warningBytes + 3 * 200; room += 7) {
+            cleanup();
+            init();
+            LogHandler::setDayFileBound(bound, reserve);
+            QVERIFY(m_dir->write(QStringLiteral("log/2024-03-09.txt"),
+                                 QByteArray(bound + reserve - room - 1, 'e') + '\n'));
+            LogHandler::instance()->installMessageHandler();
+            for (int i = 0; i <= again; ++i)
+                qt_message_output(QtWarningMsg, here, QStringLiteral("again %1 %2").arg(i).arg(QString(40, 'w')));
+            LogHandler::instance()->release();
+
+            const QByteArray text = readFile(m_dir->filePath(QStringLiteral("log/2024-03-09.txt")));
+            const QByteArray usedUp = "nothing more is logged there today\n";
+            int end = 0;
+            for (const QByteArray& line : text.split('\n')) {
+                end += line.size() + 1;
+                if (line.contains("log: the warning \"")) {
+                    ++counted;
+                    QVERIFY2(end <= bound + reserve, qPrintable(QStringLiteral("room %1: %2").arg(room).arg(QString(line))));
+                }
+            }
+            QVERIFY2(text.contains(QStringLiteral("): %1\n").arg(message).toUtf8()), qPrintable(QString::number(room)));
+            QVERIFY2(text.size() <= bound + reserve || text.endsWith(usedUp), qPrintable(QString::number(room)));
+            QVERIFY(text.count(usedUp) <= 1);
+        }
+        QVERIFY(counted > 0);
     }
 
     // Standard output takes what the file takes: ordinary lines up to the bound, one line saying so,
@@ -394,6 +458,35 @@ private slots:
         QVERIFY(!out.contains(QLatin1String("ordinary 199 ")));
         QVERIFY2(out.contains(QLatin1String("next day 0 ")) && !out.contains(QLatin1String("next day 199 ")),
                  qPrintable(out.right(400)));
+    }
+
+    // A warning counted past standard output's bound has its count written there when the day changes
+    // (the new day starts counting afresh) and when the handler is released, after what came before.
+    void standardOutputTellsItsCountsAtTheDayChangeAndRelease_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("at the day's change") << "--repeat-new-day-child";
+        QTest::newRow("at release") << "--repeat-child";
+    }
+    void standardOutputTellsItsCountsAtTheDayChangeAndRelease()
+    {
+        QFETCH(QString, mode);
+        QString out;
+        QVERIFY(childOutput(qPrintable(mode), &out));
+        // Written once, counted five times since: 1, 2 and 4 at their steps, 5 when the output's day ends.
+        const QString counts = QStringLiteral("log: the warning \"again 0 ");
+        QCOMPARE(out.count(QStringLiteral("again 0 ")) - out.count(counts), 1);
+        QStringList told;
+        for (const QString& line : out.split(QLatin1Char('\n')))
+            if (line.startsWith(counts))
+                told << line.section(QLatin1String(" came "), 1).section(QLatin1Char(' '), 0, 0);
+        QCOMPARE(told, QStringList({"1", "2", "4", "5"}));
+        const int fifth = out.indexOf(QLatin1String("came 5 more times"));
+        if (mode == QLatin1String("--repeat-new-day-child"))
+            QVERIFY2(fifth < out.indexOf(QLatin1String("the next day")), qPrintable(out.right(600)));
+        else
+            QVERIFY2(fifth > out.indexOf(QLatin1String("the last outcome")), qPrintable(out.right(600)));
+        QVERIFY(out.endsWith(QLatin1Char('\n')));
     }
 
     void fourThreadsWriteWholeLines()
@@ -481,6 +574,28 @@ int main(int argc, char** argv)
         LogHandler::instance()->checkDate();
         for (int i = 0; i < 200; ++i)
             qDebug("next day %d %s", i, QByteArray(60, 'x').constData());
+        LogHandler::instance()->release();
+        return 0;
+    }
+    // The children of standardOutputTellsItsCountsAtTheDayChangeAndRelease: a warning past the bound six
+    // times, then the day changes or the handler is released.
+    const bool newDay = argc == 3 && qstrcmp(argv[1], "--repeat-new-day-child") == 0;
+    if (newDay || (argc == 3 && qstrcmp(argv[1], "--repeat-child") == 0)) {
+        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
+        QDateTime now = Morning;
+        LogHandler::setClock([&now] { return now; });
+        LogHandler::setDayFileBound(4096, 8192);
+        LogHandler::instance()->installMessageHandler();
+        for (int i = 0; i < 100; ++i)
+            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+        for (int i = 0; i < 6; ++i)
+            qWarning("again %d %s", i, QByteArray(40, 'w').constData());
+        qInfo("the last outcome");
+        if (newDay) {
+            now = now.addDays(1);
+            LogHandler::instance()->checkDate();
+            qInfo("the next day");
+        }
         LogHandler::instance()->release();
         return 0;
     }

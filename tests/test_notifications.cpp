@@ -186,6 +186,35 @@ private slots:
         QCOMPARE(int(w->device()->m_curkcm), last);
     }
 
+    // A flood of key map and mode switches in turn, far past the bound on reports waiting, while the window's
+    // thread is held: once it turns again the window ends on the last map and mode named. The flood names
+    // maps and modes 0 and 1, the last of each kind 2: no switch that came before it can pass for it.
+    void switchFloodPastTheBoundEndsOnTheLastNamed()
+    {
+        std::atomic<int> sent{0};
+        const auto index = [](int i) { return i >= 2998 ? 2 : (i / 2) % 2; };
+        QMap<int, int> last; // by code
+        for (int i = 0; i < 3000; ++i)
+            last[i % 2 ? 0x60 : 0x20] = index(i);
+        std::thread keyboard([&] {
+            for (int i = 0; i < 3000; ++i)
+                sent += f->kb->flood(notification(i % 2 ? 0x60 : 0x20, 2, QByteArray(1, '\0') + char(index(i))), 1);
+        });
+        keyboard.join(); // the window's thread takes nothing meanwhile
+        QCOMPARE(sent.load(), 3000);
+        const auto lastSelected = [this](uint8_t group) {
+            const QList<QByteArray> selects = sentReports(f->kb, group, 0x02);
+            return selects.isEmpty() ? -1 : int(uint8_t(selects.last()[8]));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lastSelected(0x20) == last[0x20] && lastSelected(0x60) == last[0x60],
+                                 timescale::ms(60000));
+        QTest::qWait(300); // nothing older comes after it
+        QCOMPARE(QList<int>({lastSelected(0x20), lastSelected(0x60)}), QList<int>({last[0x20], last[0x60]}));
+        const Device* d = w->device();
+        QCOMPARE(QList<int>({d->m_curkcm, d->m_curlm}), QList<int>({last[0x20], last[0x60]}));
+        QVERIFY(w->globuleKeys()[last[0x20]]->styleSheet().contains(QLatin1String("globule-pressed.svg")));
+    }
+
     // Lock states: every picture key with the reported type, sub-type and code takes the flag; the
     // payload is scanned at every offset but never past the report, whatever length it claims.
     void lockReportsMarkMatchingKeys()

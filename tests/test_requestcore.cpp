@@ -144,6 +144,55 @@ private slots:
         QCOMPARE(lines.filter(QStringLiteral("the report above came %1 more times").arg(passedOn - 1)).size(), 1);
     }
 
+    // Switches (key map, colour map, mode) past the bound are not dropped: the last of each kind named
+    // goes on once a place frees up, ahead of what comes after, however many came; others are dropped.
+    void lastSwitchOfEachKindPastTheBoundGoesOn_data()
+    {
+        QTest::addColumn<QList<int>>("codes"); // switched in turn
+        QTest::addColumn<int>("count");
+        QTest::newRow("key maps") << QList<int>{0x20} << 3000;
+        QTest::newRow("key maps, colour maps and modes in turn") << QList<int>{0x20, 0x30, 0x60} << 3000;
+        QTest::newRow("one key map") << QList<int>{0x20} << 1;
+    }
+    void lastSwitchOfEachKindPastTheBoundGoesOn()
+    {
+        QFETCH(QList<int>, codes);
+        QFETCH(int, count);
+        Device d(nullptr, nullptr, nullptr, nullptr);
+        d.countNotificationsInFlight(true);
+        QSignalSpy notified(&d, &Device::emitNotify);
+        const int bound = Device::MaxNotificationsInFlight;
+        for (int i = 0; i < bound; ++i)
+            d.recvCmdSlot(report(0xF0, 0x21, 1));
+        QMap<int, int> last; // by code: the index named last
+        for (int i = 0; i < count; ++i) {
+            const int code = codes[i % codes.size()], index = (i / codes.size()) % 3;
+            QByteArray r = report(0xF0, uint8_t(code), 0);
+            r[2] = 2, r[9] = char(index);
+            d.recvCmdSlot(r);
+            last[code] = index;
+        }
+        d.recvCmdSlot(report(0xF0, 0x21, 2)); // dropped: no place yet
+        QCoreApplication::processEvents();
+        QCOMPARE(notified.count(), bound);
+        d.notificationHandled();
+        QTRY_COMPARE_WITH_TIMEOUT(notified.count(), bound + last.size(), timescale::ms(5000));
+        d.recvCmdSlot(report(0xF0, 0x21, 3)); // bound and parked switches take every place
+        QCOMPARE(notified.count(), bound + last.size());
+        for (int k = 0; k < last.size() + 1; ++k)
+            d.notificationHandled();
+        d.recvCmdSlot(report(0xF0, 0x21, 4));
+        QCOMPARE(notified.count(), bound + last.size() + 1);
+        QMap<int, int> passed;
+        for (int i = bound; i < bound + last.size(); ++i) {
+            const QByteArray r = notified[i][0].toByteArray();
+            passed[uint8_t(r[1])] = uint8_t(r[9]);
+        }
+        QCOMPARE(passed, last);
+        QCOMPARE(notified.last()[0].toByteArray(), report(0xF0, 0x21, 4));
+        QVERIFY(!d.switchesParked());
+    }
+
     // A chattering keyboard's reports are logged as counts: the first few that differ from the one
     // before are logged whole, one line each; the rest are told in one line, a run of one report as before.
     void unrequestedReportsAreLoggedAsCounts_data()

@@ -19,3 +19,14 @@ inline void buildCommandReport(uint8_t* report, uint8_t group, uint8_t command, 
     if (payload)
         std::memcpy(report + 8, payload, std::min<size_t>(length, CommandPayloadMax));
 }
+
+// Notifications that name the key map (0x20), colour map (0x30) or lighting mode (0x60) the keyboard
+// switched to. Bounds on waiting notifications keep the latest of each kind instead of dropping it: the
+// keyboard's last switch is what the window must end on. -1 for any other report.
+constexpr int SwitchKinds = 3;
+inline int switchKind(const uint8_t* report, int size)
+{
+    if (size < 2 || report[0] != 0xF0)
+        return -1;
+    return report[1] == 0x20 ? 0 : report[1] == 0x30 ? 1 : report[1] == 0x60 ? 2 : -1;
+}

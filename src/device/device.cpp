@@ -55,6 +55,13 @@ bool Device::admitNotification(const QByteArray& report)
     const bool frame = report.size() > 1 && uint8_t(report.at(1)) == 0x50;
     const int waiting = m_notificationsInFlight.load();
     if (waiting >= MaxNotificationsInFlight + (frame ? Usb::RecordingRoom : 0)) {
+        const int kind = switchKind(reinterpret_cast<const uint8_t*>(report.constData()), report.size());
+        if (kind >= 0) {
+            // Not dropped: it replaces the one of its kind parked before, and goes on when there is room.
+            m_parkedSwitches[size_t(kind)] = report;
+            m_switchesParked = true;
+            return false;
+        }
         ++m_droppedNotifications;
         // A swing within the span of the last line is only counted, into the next "handled again".
         const qint64 now = nowMs();
@@ -81,6 +88,32 @@ void Device::notificationHandled()
     int n = m_notificationsInFlight.load();
     while (n > 0 && !m_notificationsInFlight.compare_exchange_weak(n, n - 1)) {
     }
+    // Parked switches go on from the device thread, where later notifications are passed on, so none
+    // overtakes them; one posting at a time.
+    if (m_switchesParked.load() && n - 1 < MaxNotificationsInFlight && !m_parkedPassOnPosted.exchange(true)) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_parkedPassOnPosted = false;
+                passOnParkedSwitches();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void Device::passOnParkedSwitches()
+{
+    if (!m_switchesParked.exchange(false))
+        return;
+    for (QByteArray& parked : m_parkedSwitches) {
+        if (parked.isEmpty())
+            continue;
+        const QByteArray report = parked;
+        parked.clear();
+        if (m_countInFlight)
+            ++m_notificationsInFlight;
+        emit emitNotify(report);
+    }
 }
 
 uint32_t Device::sendPacket(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload)
@@ -100,7 +133,8 @@ void Device::releaseWait()
 }
 
 uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload,
-                         int timeoutMs, uint8_t* reply, const ReplyFilter& accept, bool ignoreWriteFailure)
+                         int timeoutMs, uint8_t* reply, const ReplyFilter& accept, bool ignoreWriteFailure,
+                         const ReplyFilter& holdable, int graceMs)
 {
     if (!m_usb || !m_mutex || !m_cond || !m_waitFlag)
         return DeviceResult::Stopped;
@@ -138,8 +172,17 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
                 qDebug("%d more reports that do not answer %02x/%02x were dropped", count - 1, group, command);
         }
     } dropped{group, command};
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
     QByteArray r;
+    // A report kept for want of a better one, and until when a better one is waited for.
+    QByteArray held;
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    auto takeHeld = [&] {
+        if (reply)
+            std::memcpy(reply, held.constData(), 64);
+        releaseWait();
+        return DeviceResult::Ok;
+    };
     for (;;) {
         if (m_stop || !m_usb->isRunning()) {
             releaseWait();
@@ -154,6 +197,13 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
                 releaseWait();
                 return DeviceResult::Ok;
             }
+            if (echoes && holdable && holdable(p)) {
+                // The grace runs from the first one kept: a stream of them cannot stretch it.
+                if (held.isEmpty())
+                    grace = QDeadlineTimer(graceMs, Qt::PreciseTimer);
+                held = r;
+                continue;
+            }
             // A keyboard may stream such reports for the whole wait: the first is logged, the rest counted.
             if (dropped.count++ == 0)
                 qDebug("dropped a report that does not answer %02x/%02x: %02x %02x %02x", group, command, p[0],
@@ -165,13 +215,19 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
             releaseWait();
             return DeviceResult::Stopped;
         }
+        if (!held.isEmpty() && (grace.hasExpired() || deadline.hasExpired()))
+            return takeHeld();
         if (deadline.hasExpired()) {
             releaseWait();
             return DeviceResult::Timeout;
         }
         // In slices: a signal handler cannot wake the wait, the count it moves is looked at between them.
-        QDeadlineTimer slice(StopPollMs);
-        m_cond->wait(m_mutex, deadline < slice ? deadline : slice);
+        QDeadlineTimer until(StopPollMs, Qt::PreciseTimer);
+        if (deadline < until)
+            until = deadline;
+        if (!held.isEmpty() && grace < until)
+            until = grace;
+        m_cond->wait(m_mutex, until);
     }
 }
 
@@ -237,9 +293,10 @@ uint32_t Device::recvCmdSlot(QByteArray report)
         if (m_unlogged++ == 0)
             m_firstUnloggedMs = now;
     }
-    if (notification)
+    if (notification) {
+        passOnParkedSwitches(); // they came before this one
         emit emitNotify(report);
-    else if (m_cond)
+    } else if (m_cond)
         m_cond->wakeAll();
     return DeviceResult::Handled;
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 class Usb;
@@ -31,6 +32,10 @@ public:
     static constexpr int MaxMacroFrames = 512;
     static constexpr int KeyPage = 13;     // key code / colour entries per request
     static constexpr int LightingPage = 48; // lighting mode bytes per request
+    // How long a colour or lighting page reply naming a page asked before waits for a better answer:
+    // a keyboard that lags sends the page's own reply right behind it; one that names such a page on
+    // every reply costs this much a page.
+    static constexpr int HeldPageGraceMs = 150;
     static constexpr int MacroPassRetries = 3;
 
     // Accepts or rejects a report that echoes the request's group and command.
@@ -49,9 +54,12 @@ public:
                         const uint8_t* payload);
     void releaseWait();
     // One exchange under the shared lock. reply receives the 64 bytes of the matching report.
+    // A report that `accept` turns down but `holdable` takes is kept: a later accepted one within
+    // graceMs of it (and within the wait) is preferred, otherwise the last one kept is the reply.
     uint32_t request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
                      const uint8_t* payload, int timeoutMs, uint8_t* reply,
-                     const ReplyFilter& accept = ReplyFilter(), bool ignoreWriteFailure = false);
+                     const ReplyFilter& accept = ReplyFilter(), bool ignoreWriteFailure = false,
+                     const ReplyFilter& holdable = ReplyFilter(), int graceMs = 0);
     // Callable from any thread: a waiting request returns Stopped at once, loading ends.
     void requestStop();
     bool stopRequested() const { return m_stop.load(); }
@@ -193,6 +201,9 @@ public:
         m_notificationsInFlight = 0;
     }
     void notificationHandled();
+    // Switches (key map, colour map, lighting mode) that came past the bound: the latest of each kind,
+    // passed on once there is room again, ahead of anything later (device thread only).
+    bool switchesParked() const { return m_switchesParked.load(); }
 
 signals:
     void emitUpdateDfuFinished();
@@ -218,10 +229,13 @@ private:
     // Reads entries first..last of a key code, colour or lighting mode table into dest, which has room
     // for `room` entries of entrySize bytes. The copy stays inside the report, the requested range and
     // that room. echoRange: only a reply naming map, first and last is taken (key codes); otherwise a
-    // reply naming one of askedBefore is a late one to that page and passed over, any other is taken
-    // for the count of entries it names.
+    // reply naming one of askedBefore may be a late one to that page: it is held, and taken only when
+    // no reply naming this page or a range not asked before comes within HeldPageGraceMs. Any reply
+    // is taken for the count of entries it names.
     uint32_t readKeyPage(uint8_t group, uint8_t map, int first, int last, uint8_t* dest, int room,
                          int entrySize, bool echoRange, const PageRanges& askedBefore = PageRanges());
+    // The page each colour and lighting read (by group) asked for last, for the read after it.
+    std::map<uint8_t, std::pair<int, int>> m_lastPageAsked;
     uint32_t readPaged(int count, int pageSize,
                        const std::function<uint32_t(int, int, const PageRanges&)>& readRange);
     bool pauseInterruptibly(int ms);
@@ -254,6 +268,10 @@ private:
     bool admitNotification(const QByteArray& report);
     std::atomic<bool> m_countInFlight{false};
     std::atomic<int> m_notificationsInFlight{0};
+    std::array<QByteArray, 3> m_parkedSwitches;
+    std::atomic<bool> m_switchesParked{false};
+    std::atomic<bool> m_parkedPassOnPosted{false};
+    void passOnParkedSwitches();
     int m_droppedNotifications = 0; // device thread only
     // As the transport's backlog: the pair of lines about the wait is said at most once a span.
     bool m_notificationsWaitSaid = false;

@@ -56,26 +56,36 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
     const uint8_t command = group == 0x60 ? 0x03 : 0x10;
     const uint8_t payload[4] = {map, uint8_t(first), uint8_t(last), 0};
     // Key codes are taken only from a reply naming map and page. Colour and lighting pages have no echo
-    // check: a keyboard may name a wider, shorter or zero range. Only a reply naming another page this
-    // read asked for is passed over, as the late answer to that request; this page's own reply is then
-    // awaited within the same wait, so however many such replies come, the wait ends when a silent one would.
-    ReplyFilter accept;
+    // check: a keyboard may name a wider, shorter or zero range, a fixed one or the page before. A reply
+    // naming another page this read asked for may be the late answer to that request, so it is held while
+    // this page's own reply, or one naming a range not asked before, may still come right behind it; when
+    // none does within the grace, the held one is this page's answer.
+    ReplyFilter accept, holdable;
     if (echoRange) {
         accept = [map, first, last](const uint8_t* r) {
             return r[8] == map && r[9] == uint8_t(first) && r[10] == uint8_t(last);
         };
-    } else if (!askedBefore.empty()) {
-        accept = [askedBefore, first, last](const uint8_t* r) {
+    } else {
+        // The last page of the read before lags into this read's first just as well.
+        PageRanges earlier = askedBefore;
+        const auto before = m_lastPageAsked.find(group);
+        if (before != m_lastPageAsked.end())
+            earlier.push_back(before->second);
+        m_lastPageAsked[group] = {first, last};
+        auto namesEarlierPage = [earlier, first, last](const uint8_t* r) {
             if (r[9] == uint8_t(first) && r[10] == uint8_t(last))
-                return true;
-            for (const auto& page : askedBefore)
+                return false;
+            for (const auto& page : earlier)
                 if (r[9] == uint8_t(page.first) && r[10] == uint8_t(page.second))
-                    return false;
-            return true;
+                    return true;
+            return false;
         };
+        accept = [namesEarlierPage](const uint8_t* r) { return !namesEarlierPage(r); };
+        holdable = namesEarlierPage;
     }
     uint8_t reply[ReportSize] = {};
-    const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept);
+    const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept,
+                               false, holdable, HeldPageGraceMs);
     if (e != DeviceResult::Ok)
         return e;
 

@@ -1,5 +1,7 @@
 #include "usb.h"
 
+#include "commandreport.h"
+
 #include <hidapi.h>
 
 #include <QDeadlineTimer>
@@ -219,6 +221,13 @@ bool Usb::handleReport(const uint8_t* report)
     // A recorded frame (notification 0x50) may use the room kept for a recording; answers never come here.
     const bool frame = notification && report[1] == 0x50;
     if (m_backlog.load() >= MaxBacklog + (frame ? RecordingRoom : 0)) {
+        const int kind = switchKind(report, ReportSize);
+        if (kind >= 0) {
+            // Not dropped: it replaces the one of its kind parked before.
+            m_parkedSwitches[size_t(kind)] = QByteArray(reinterpret_cast<const char*>(report), ReportSize);
+            m_switchesParked = true;
+            return false;
+        }
         ++m_droppedSinceSaid;
         ++m_dropped;
         // A swing within the span of the last "full" is only counted, into the next "has room again".
@@ -235,13 +244,34 @@ bool Usb::handleReport(const uint8_t* report)
         m_droppedSinceSaid = 0;
         m_fullSaid = false;
     }
+    passOnParkedSwitches(); // they came before this one
+    passOn(report);
+    return false;
+}
+
+void Usb::passOn(const uint8_t* report)
+{
     // Only a report someone will handle (and acknowledge) waits; one without a receiver is gone at once.
     if (isSignalConnected(QMetaMethod::fromSignal(&Usb::emitRecvCmd)))
         ++m_backlog;
     m_ringIndex = (m_ringIndex + 1) & (RingSlots - 1);
     std::memcpy(m_ring[m_ringIndex], report, 65);
     emit emitRecvCmd(QByteArray(reinterpret_cast<const char*>(m_ring[m_ringIndex]), ReportSize));
-    return false;
+}
+
+void Usb::passOnParkedSwitches()
+{
+    if (!m_switchesParked)
+        return;
+    m_switchesParked = false;
+    for (QByteArray& parked : m_parkedSwitches) {
+        if (parked.isEmpty())
+            continue;
+        uint8_t report[65] = {};
+        std::memcpy(report, parked.constData(), size_t(std::min<int>(parked.size(), ReportSize)));
+        parked.clear();
+        passOn(report);
+    }
 }
 
 void Usb::reportHandled()
@@ -270,16 +300,22 @@ int Usb::readSlot()
         // so a keyboard sending faster than one report per pass loses nothing to its own queue.
         int waitMs = ReadTimeoutMs;
         int ret = 0;
-        for (int taken = 0; taken < MaxReportsPerPass && m_running; ++taken) {
+        // A reply handed to a waiting request does not end the pass: the report behind it waits in
+        // handleReport() until the request has taken it, so replies queued behind one another go over as
+        // fast as the request takes them, not one a pass. Disabled reading ends the pass at once.
+        for (int taken = 0; taken < MaxReportsPerPass && m_running && m_readingEnabled; ++taken) {
             std::memset(scratch, 0, sizeof scratch);
             ret = m_handle ? hid_read_timeout(m_handle, scratch, sizeof scratch, waitMs) : -1;
             if (ret <= 0)
                 break;
             waitMs = 0;
-            // A reply handed to a waiting request is left to it for the pause, as before, so a report
-            // behind it cannot take its place before the request has looked.
-            if (m_mutex && m_cond && handleReport(scratch))
-                break;
+            if (m_mutex && m_cond)
+                handleReport(scratch);
+        }
+        // The flood is over or has room again: the last switch of each kind waits no longer.
+        if (m_switchesParked && m_mutex && m_cond && m_backlog.load() < MaxBacklog) {
+            QMutexLocker lock(m_mutex);
+            passOnParkedSwitches();
         }
         if (ret < 0) {
             m_running = false;

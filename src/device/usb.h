@@ -4,6 +4,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -79,6 +80,13 @@ public slots:
 private:
     // True when the report went to the waiting request rather than out as a signal.
     bool handleReport(const uint8_t* report);
+    // Sends an unrequested report on, counted in the backlog when someone handles it (shared mutex held).
+    void passOn(const uint8_t* report);
+    // Switches that found the backlog full: the latest of each kind, sent on ahead of whatever comes
+    // next once there is room (read loop only, under the shared mutex).
+    void passOnParkedSwitches();
+    std::array<QByteArray, 3> m_parkedSwitches;
+    bool m_switchesParked = false;
     // The path is among the interfaces enumerated for the vendor and product id.
     bool pathListed() const;
 
