@@ -156,6 +156,21 @@ private slots:
         QCOMPARE(log(QDate(2024, 3, 10)).remove(place), QStringLiteral("00:00:30 - [Warn ]: after the check\n"));
     }
 
+    // The application folder removed while the tool runs (deleted, moved away) is not made again by the
+    // day's check nor by the lines that follow.
+    void aRemovedApplicationFolderIsNotMadeAgain()
+    {
+        LogHandler::instance()->installMessageHandler();
+        qWarning("before the folder goes");
+        QVERIFY(QDir(m_dir->path()).removeRecursively());
+        LogHandler::instance()->checkDate();
+        m_now = m_now.addDays(1);
+        LogHandler::instance()->checkDate();
+        qWarning("after the folder went");
+        LogHandler::instance()->release();
+        QVERIFY(!QFileInfo::exists(m_dir->path()));
+    }
+
     // A day's file stops growing at its bound, after one line saying so; an earlier run's file at its
     // bound takes nothing more; the next day's file starts again.
     void dayFileStopsAtItsBound_data()

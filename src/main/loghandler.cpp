@@ -455,8 +455,10 @@ public:
 
     void makeLogDir()
     {
+        // The log folder only, never the application folder above it: one removed (the tool's folder
+        // deleted or moved while it runs) is not made again.
         if (!m_logDir.exists())
-            m_logDir.mkpath(QStringLiteral("."));
+            QDir().mkdir(m_logDir.absolutePath());
     }
 
 private:
