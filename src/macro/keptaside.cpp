@@ -13,6 +13,7 @@
 #include <QXmlStreamWriter>
 
 #include <QDir>
+#include <algorithm>
 #include <QRegularExpression>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -218,6 +219,37 @@ Result read(const QString& path, QList<Entry>* entries, int* unread)
         entries->append(entry);
     }
     return *counted ? Result::Damaged : Result::Read;
+}
+
+bool sameEntry(const Entry& a, const Entry& b)
+{
+    if (a.slot != b.slot || a.name != b.name || a.events.size() != b.events.size())
+        return false;
+    for (int i = 0; i < a.events.size(); ++i) {
+        if (a.events[i].status != b.events[i].status || a.events[i].delay != b.events[i].delay
+            || !a.events[i].sameKey(b.events[i]))
+            return false;
+    }
+    return true;
+}
+
+QList<Entry> addedSince(const QString& path, const QList<Entry>& seen, const QList<Entry>& ours)
+{
+    QList<Entry> there;
+    if (!QFileInfo(path).isFile() || SaveFile::isLinkAtName(path))
+        return {};
+    const Result r = read(path, &there);
+    if (r != Result::Read && r != Result::Damaged)
+        return {};
+    const auto in = [](const QList<Entry>& list, const Entry& e) {
+        return std::any_of(list.begin(), list.end(), [&e](const Entry& o) { return sameEntry(o, e); });
+    };
+    QList<Entry> added;
+    for (const Entry& e : qAsConst(there)) {
+        if (!in(seen, e) && !in(ours, e) && !in(added, e))
+            added.append(e);
+    }
+    return added;
 }
 
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)
