@@ -312,6 +312,9 @@ private slots:
         QTest::newRow("a server at the name that no copy holds the lock of: left to it, said; the start runs") << "silent";
         QTest::newRow("stopped: the start says so, touches no file and ends; the first shows itself once it goes on")
             << "stopped";
+        QTest::newRow("stopped, its lock removed: a start runs beside it without taking its socket; once that "
+                      "ends, the first takes its lock back and later starts wake it")
+            << "stopped, lock removed";
     }
     // Whether a copy lives is its lock's to say, which the system releases when the copy ends however it
     // ends: a start runs, under the name the other held, only when none does, and a later start wakes it. A
@@ -330,6 +333,27 @@ private slots:
         } else {
             running = inst.start(exe);
             QVERIFY2(prints(running, out, Shown), qPrintable(out));
+        }
+        if (first == "stopped, lock removed") {
+            const QString lock = inst.root.filePath("app/") + LockName, socket = inst.socketOf("app/tessark-sim");
+            const QString socketHeld = heldAt(socket);
+            QVERIFY(stopProcess(running));
+            QVERIFY(QFile::remove(lock));
+            QProcess* beside = inst.start(exe);
+            QString besideOut;
+            QVERIFY2(prints(beside, besideOut, Shown), qPrintable(besideOut));
+            QVERIFY2(besideOut.contains(QLatin1String("a running process listens at ") + socket), qPrintable(besideOut));
+            QCOMPARE(heldAt(socket), socketHeld); // still the first copy's
+            QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
+            QVERIFY2(prints(running, out, "both run"), qPrintable(out));
+            beside->kill();
+            QVERIFY(beside->waitForFinished(timescale::ms(10000)));
+            QVERIFY2(prints(running, out, "put the lock back at"), qPrintable(out));
+            for (int round = 0; round < 2; ++round) {
+                out.clear();
+                QVERIFY2(secondCopyWakes(inst, exe, running, out), qPrintable(out));
+            }
+            return;
         }
         if (first == "stopped") {
             QVERIFY(stopProcess(running));
