@@ -950,7 +950,7 @@ private slots:
         // "1a": slot 1, name "a", one key press; a trailing "*": another key.
         const auto entries = [](const QString& text) {
             QList<keptaside::Entry> list;
-            for (const QString& word : text.split(' ', QString::SkipEmptyParts)) {
+            for (const QString& word : text.split(' ', Qt::SkipEmptyParts)) {
                 keptaside::Entry e;
                 e.slot = word.left(1).toInt();
                 e.name = word.mid(1, 1);
