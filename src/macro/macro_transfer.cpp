@@ -582,12 +582,9 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
     // Another copy of the folder may have kept macros aside there since this copy read the list: kept too.
-    QList<keptaside::Entry> added;
-    const QList<keptaside::Entry> seen = m_asideSeen.value(folder);
-    for (const QString& place : {first, spare}) {
-        if (!m_asideLocked.contains(place))
-            added += keptaside::addedSince(place, seen, entries + added);
-    }
+    // Read as a start would: of a macro both places hold, the older place's state is not an addition.
+    const QList<keptaside::Entry> added = keptaside::addedSince(
+        keptaside::standing(first, spare, firstFree, spareFree), m_asideSeen.value(folder), entries);
     for (const keptaside::Entry& e : qAsConst(added)) {
         qDebug().noquote() << "kept macro" << e.name << "- put in the list by another copy of the tool: kept";
         AsideMacro kept;
