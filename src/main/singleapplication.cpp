@@ -93,12 +93,15 @@ void SingleApplication::initLocalConnection()
         const QDeadlineTimer deadline(AnswerWaitMs);
         bool silent = false;
         for (;;) {
+            const qint64 left = deadline.remainingTime();
             const Asked asked = m_serverPath.isEmpty() ? Asked::NotReached : askRunningCopy(deadline);
             if (asked == Asked::Taken) {
                 m_running = true;
                 return;
             }
-            silent = silent || asked == Asked::Silent;
+            // Silent only when given the time a running copy takes to answer: an ask in the wait's last
+            // moments ends before a process that closes every connection at once is seen to have closed it.
+            silent = silent || (asked == Asked::Silent && left >= ReadWaitMs);
             lock = m_lock->take();
             if (lock == InstanceLock::State::Taken) {
                 m_guardWarnings << QStringLiteral("Single instance: the copy holding %1 did not answer and has "
