@@ -190,7 +190,7 @@ void InstanceLock::keep()
     if (m_keeper || m_handle < 0)
         return;
     m_keeper = QThread::create([this] {
-        while (!QThread::currentThread()->isInterruptionRequested() && !m_given) {
+        while (!QThread::currentThread()->isInterruptionRequested()) {
             QThread::msleep(KeepPollMs);
             keepOnce();
         }
@@ -221,11 +221,14 @@ void InstanceLock::keepOnce()
             return;
         }
         // Held by the file's new opener: a start still waiting on it, or a copy that runs beside this one.
+        // Left to it while it holds the file; watched on, and taken back once it has ended, so that later
+        // starts find this copy's lock again.
         if (lockOnce(there) != 0 && ageMs(info) >= YoungMs) {
             ::close(there);
-            m_given = true;
-            qWarning().noquote() << "Single instance: another copy of this folder holds" << m_path
-                                 << "- it took the name while this copy could not keep it; both run";
+            warnOnce(QStringLiteral("Single instance: another copy of this folder holds %1 - it took the name while "
+                                    "this copy could not keep it; both run, and this copy takes the lock back once "
+                                    "that one has ended")
+                         .arg(m_path));
             return;
         }
     }

@@ -28,7 +28,7 @@ public:
     State take();
     // Once taken: a file removed or replaced at the name is put back, held, while this copy runs, so a
     // later start still finds the lock held. A file another copy took the name with and holds past
-    // that time is left to it, and said once.
+    // that time is left to it, said once, and taken back once that copy has ended.
     void keep();
 
     QString path() const { return m_path; }
@@ -49,5 +49,4 @@ private:
     qintptr m_handle = -1;
     QThread* m_keeper = nullptr;
     QString m_lastWarning;
-    bool m_given = false; // another copy holds the name: no longer kept
 };

@@ -1,7 +1,9 @@
 #include "localservername.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
@@ -26,6 +28,22 @@ QString userLocalServerName(const QString& executableFileName)
     // Named pipes are per session already; the name alone is what Qt expects.
     return executableFileName;
 #endif
+}
+
+QString folderServerName(const QString& executableFileName, const QString& folder)
+{
+    QByteArray identity;
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
+        identity = QByteArray::number(qulonglong(::geteuid())) + ':' + QByteArray::number(qulonglong(info.st_dev))
+                   + ':' + QByteArray::number(qulonglong(info.st_ino));
+#endif
+    if (identity.isEmpty()) // no identity to be had: the folder's own path, links resolved
+        identity = QFileInfo(folder).canonicalFilePath().toUtf8() + '/' + QDir::cleanPath(folder).toUtf8();
+    // Short: the whole path must fit a socket address (108 bytes on Linux).
+    const QByteArray digest = QCryptographicHash::hash(identity, QCryptographicHash::Sha256).toHex().left(16);
+    return executableFileName + QLatin1Char('-') + QString::fromLatin1(digest);
 }
 
 bool peerIsSameUser(qintptr socketDescriptor)

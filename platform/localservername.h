@@ -8,6 +8,12 @@
 // Empty when there is no such folder (Qt logs why): the caller runs without the guard.
 QString userLocalServerName(const QString& executableFileName);
 
+// The server name of the copy of executableFileName that runs from the application folder folder: the
+// file name and a digest of the user and of the folder's identity (its device and node, as its lock is
+// found by), so that two unpacked copies in two folders never meet, while a link to the folder or a bind
+// mount of it gives the same name.
+QString folderServerName(const QString& executableFileName, const QString& folder);
+
 // Whether the process at the other end of a connected local socket runs as the current user.
 // Linux reads the peer's credentials; other systems cannot tell and answer true.
 bool peerIsSameUser(qintptr socketDescriptor);

@@ -927,6 +927,54 @@ private slots:
     // What an earlier run kept aside is told in one box, naming a few of each kind and counting the rest
     // (the box's fit to the screen is the message box's own); a macro too long for the keyboard is not told to be downloaded. Those back take
     // the free heads first at the next start, and those without one are not told again.
+    void aListWriteKeepsWhatAnotherCopyPutThere_data()
+    {
+        QTest::addColumn<QString>("seen");  // what this copy last read or wrote
+        QTest::addColumn<QString>("ours");  // what it writes now
+        QTest::addColumn<QString>("there"); // what the list holds now
+        QTest::addColumn<QString>("added"); // what the write must keep besides ours
+        QTest::newRow("another copy kept one aside since: kept") << "1a" << "1a 2c" << "1a 3b" << "3b";
+        QTest::newRow("this copy removed one since: stays removed") << "1a 3b" << "" << "1a 3b" << "";
+        QTest::newRow("never read here: all that stands is kept") << "" << "2c" << "1a 3b" << "1a 3b";
+        QTest::newRow("same slot and name, other events: kept beside ours") << "1a" << "1a" << "1a 1a*" << "1a*";
+        QTest::newRow("no list there: nothing") << "1a" << "2c" << "-" << "";
+    }
+    // Two copies of the tool keep macros aside in one folder: a write of the list keeps what the other
+    // put there since this copy last read it, and leaves out what this copy removed meanwhile.
+    void aListWriteKeepsWhatAnotherCopyPutThere()
+    {
+        QFETCH(QString, seen);
+        QFETCH(QString, ours);
+        QFETCH(QString, there);
+        QFETCH(QString, added);
+        // "1a": slot 1, name "a", one key press; a trailing "*": another key.
+        const auto entries = [](const QString& text) {
+            QList<keptaside::Entry> list;
+            for (const QString& word : text.split(' ', Qt::SkipEmptyParts)) {
+                keptaside::Entry e;
+                e.slot = word.left(1).toInt();
+                e.name = word.mid(1, 1);
+                DataKey key;
+                key.status = 1;
+                key.code = word.endsWith('*') ? 5 : 4;
+                key.type = 1;
+                e.events.append(key);
+                list.append(e);
+            }
+            return list;
+        };
+        const QString path = folder() + "item/kept-aside.list";
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QFile::remove(path);
+        if (there != "-")
+            QVERIFY(keptaside::write(path, entries(there), true));
+        const QList<keptaside::Entry> got = keptaside::addedSince(path, entries(seen), entries(ours));
+        const QList<keptaside::Entry> want = entries(added);
+        QCOMPARE(got.size(), want.size());
+        for (int i = 0; i < got.size(); ++i)
+            QVERIFY2(keptaside::sameEntry(got[i], want[i]), qPrintable(got[i].name));
+    }
+
     void keptMacrosAreToldInOneBox_data()
     {
         QTest::addColumn<int>("kept");   // entries in the list an earlier run left

@@ -14,7 +14,9 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -76,6 +78,13 @@ struct Installation {
         QDir().mkpath(QFileInfo(exe).path());
         return QFile::copy(builtPath(QStringLiteral("tessark-sim")), exe) ? exe : QString();
     }
+    // The socket name, in runtimeDir (the root by default), of the copy installed at "folder/file name".
+    QString socketOf(const char* folderAndName, const QString& runtimeDir = QString()) const
+    {
+        const QFileInfo exe(root.filePath(folderAndName));
+        return QDir(runtimeDir.isEmpty() ? root.path() : runtimeDir)
+            .filePath(folderServerName(exe.fileName(), exe.path()));
+    }
     // fileSizeLimit: bytes any file it writes may hold, 0 for no limit (Linux only).
     QProcess* start(const QString& exe, const QStringList& args = {}, qint64 fileSizeLimit = 0)
     {
@@ -103,10 +112,12 @@ static bool prints(QProcess* p, QString& out, const char* text, int ms = StartMs
 }
 
 // Starts a second copy of exe: it must end at once with 0, before logging its start mode or even its path,
-// and wake first, whose output goes on in out (with the second's added if it did not end so).
-static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* first, QString& out)
+// and wake first, whose output goes on in out (with the second's added if it did not end so). started:
+// such a start already under way.
+static bool secondCopyWakes(Installation& inst, const QString& exe, QProcess* first, QString& out,
+                            QProcess* started = nullptr)
 {
-    QProcess* second = inst.start(exe, {QStringLiteral("hello")});
+    QProcess* second = started ? started : inst.start(exe, {QStringLiteral("hello")});
     const bool ended = second->waitForFinished(StartMs) && second->exitStatus() == QProcess::NormalExit
                        && second->exitCode() == 0;
     const QString secondOut = QString::fromLocal8Bit(second->readAll());
@@ -226,6 +237,55 @@ struct ForeignPeer {
             ::waitpid(pid, nullptr, 0);
     }
 };
+
+// A process of our own that holds the lock at lockPath and listens at socketPath, but accepts each
+// connection only to close it at once: it never answers, and ends when dropped.
+struct HangingUpHolder {
+    pid_t pid = -1;
+
+    bool start(const QString& lockPath, const QString& socketPath)
+    {
+        const QByteArray lockName = QFile::encodeName(lockPath), name = QFile::encodeName(socketPath);
+        sockaddr_un address{AF_UNIX, {}};
+        int ready[2];
+        if (size_t(name.size()) >= sizeof address.sun_path || ::pipe2(ready, O_CLOEXEC) != 0)
+            return false;
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        pid = ::fork();
+        if (pid == 0) { // system calls only: the parent's threads do not exist here
+            ::close(ready[0]);
+            const int lock = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            char c = 1;
+            if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0 && fd >= 0
+                && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 8) == 0
+                && ::write(ready[1], &c, 1) == 1) {
+                for (;;) { // until killed
+                    const int peer = ::accept(fd, nullptr, nullptr);
+                    if (peer >= 0)
+                        ::close(peer);
+                }
+            }
+            ::_exit(1);
+        }
+        ::close(ready[1]);
+        char c = 0;
+        const bool started = pid > 0 && ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+        return started;
+    }
+    bool lives()
+    {
+        if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) != 0)
+            pid = -1; // ended, and reaped
+        return pid > 0;
+    }
+    ~HangingUpHolder()
+    {
+        if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+            ::waitpid(pid, nullptr, 0);
+    }
+};
 #endif
 
 class SingleInstance : public QObject {
@@ -250,17 +310,51 @@ private slots:
             QVERIFY2(prints(killed, out, Shown), qPrintable(out));
             killed->kill();
             QVERIFY(killed->waitForFinished(timescale::ms(10000)));
-            QVERIFY(QFile::exists(inst.root.filePath("tessark-sim")));
+            QVERIFY(QFile::exists(inst.socketOf("app/tessark-sim")));
             out.clear();
         }
         QProcess* first = inst.start(exe);
         QVERIFY2(prints(first, out, Shown), qPrintable(out));
         QProcess* other = inst.start(inst.install("b/tessark-other"));
         QVERIFY2(prints(other, otherOut, Shown), qPrintable(otherOut));
-        QVERIFY(QFile::exists(inst.root.filePath("tessark-other")) && other->state() == QProcess::Running);
+        QVERIFY(QFile::exists(inst.socketOf("b/tessark-other")) && other->state() == QProcess::Running);
         QVERIFY2(!prints(first, out, "show slot", 1000), qPrintable(out));
 
         QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
+    }
+
+    void eachStartReachesItsOwnFoldersCopy_data()
+    {
+        QTest::addColumn<QString>("ends"); // the folder whose copy ends halfway
+        QTest::newRow("same file name in two folders: each start wakes its own, also after the second ends") << "b";
+        QTest::newRow("same file name in two folders: each start wakes its own, also after the first ends") << "a";
+    }
+    // Two unpacked copies of the tool, one runtime folder: each folder's copy has a socket of its own, a
+    // start wakes the copy of its own folder only, and still does once the other folder's copy has ended.
+    void eachStartReachesItsOwnFoldersCopy()
+    {
+        QFETCH(QString, ends);
+        Installation inst;
+        const QString exeA = inst.install("a/tessark-sim"), exeB = inst.install("b/tessark-sim");
+        QString outA, outB;
+        QProcess* a = inst.start(exeA);
+        QVERIFY2(prints(a, outA, Shown), qPrintable(outA));
+        QProcess* b = inst.start(exeB);
+        QVERIFY2(prints(b, outB, Shown), qPrintable(outB));
+        QVERIFY(inst.socketOf("a/tessark-sim") != inst.socketOf("b/tessark-sim"));
+        QVERIFY2(!prints(a, outA, "show slot", 1000) && a->state() == QProcess::Running, qPrintable(outA));
+        QVERIFY2(secondCopyWakes(inst, exeA, a, outA), qPrintable(outA));
+        QVERIFY2(!outB.contains(QLatin1String("show slot")), qPrintable(outB));
+        QVERIFY2(secondCopyWakes(inst, exeB, b, outB), qPrintable(outB));
+        QProcess* ending = ends == "a" ? a : b;
+        QProcess* staying = ends == "a" ? b : a;
+        ending->kill();
+        QVERIFY(ending->waitForFinished(timescale::ms(10000)));
+        QString& out = ends == "a" ? outB : outA;
+        for (int round = 0; round < 3; ++round) {
+            out.clear();
+            QVERIFY2(secondCopyWakes(inst, ends == "a" ? exeB : exeA, staying, out), qPrintable(out));
+        }
     }
 
     void aStartRunsOnlyWhenNoCopyLives_data()
@@ -268,9 +362,18 @@ private slots:
         QTest::addColumn<QString>("first");
         QTest::newRow("killed, started again at once, five times") << "killed";
         QTest::newRow("stopped, killed while the start waits for its answer") << "stopped, then killed";
-        QTest::newRow("a server at the name that no copy holds the lock of: not asked") << "silent";
+        QTest::newRow("a server at the name that no copy holds the lock of: left to it, said; the start runs") << "silent";
         QTest::newRow("stopped: the start says so, touches no file and ends; the first shows itself once it goes on")
             << "stopped";
+        QTest::newRow("stopped, its lock removed: a start runs beside it without taking its socket; once that "
+                      "ends, the first takes its lock back and later starts wake it")
+            << "stopped, lock removed";
+        QTest::newRow("stopped, a file renamed over its lock while the start waits, then killed: the start runs "
+                      "in its place on that file, and a later start wakes it")
+            << "stopped, renamed over, then killed";
+        QTest::newRow("a process holds the lock and its socket accepts and closes at once: the start says it "
+                      "cannot be reached, touches no file and ends")
+            << "hangs up";
     }
     // Whether a copy lives is its lock's to say, which the system releases when the copy ends however it
     // ends: a start runs, under the name the other held, only when none does, and a later start wakes it. A
@@ -285,10 +388,41 @@ private slots:
         QLocalServer standIn;
         QProcess* running = nullptr;
         if (first == "silent") {
-            QVERIFY2(standIn.listen(inst.root.filePath("tessark-sim")), qPrintable(standIn.errorString()));
+            QVERIFY2(standIn.listen(inst.socketOf("app/tessark-sim")), qPrintable(standIn.errorString()));
+        } else if (first == "hangs up") { // a closed connection is no answer: never taken for one, nor for a busy copy
+            HangingUpHolder holder;
+            QVERIFY(holder.start(inst.root.filePath("app/") + LockName, inst.socketOf("app/tessark-sim")));
+            const QStringList before = filesBelow(inst.root.filePath("app"));
+            QVERIFY2(startIsRefused(inst, exe, out, NotReached), qPrintable(out));
+            QVERIFY2(out.contains(QLatin1String("a running copy holds")) && !out.contains(QLatin1String(NotAnswering)),
+                     qPrintable(out));
+            QCOMPARE(filesBelow(inst.root.filePath("app")), before);
+            QVERIFY(holder.lives());
+            return;
         } else {
             running = inst.start(exe);
             QVERIFY2(prints(running, out, Shown), qPrintable(out));
+        }
+        if (first == "stopped, lock removed") {
+            const QString lock = inst.root.filePath("app/") + LockName, socket = inst.socketOf("app/tessark-sim");
+            const QString socketHeld = heldAt(socket);
+            QVERIFY(stopProcess(running));
+            QVERIFY(QFile::remove(lock));
+            QProcess* beside = inst.start(exe);
+            QString besideOut;
+            QVERIFY2(prints(beside, besideOut, Shown), qPrintable(besideOut));
+            QVERIFY2(besideOut.contains(QLatin1String("a running process listens at ") + socket), qPrintable(besideOut));
+            QCOMPARE(heldAt(socket), socketHeld); // still the first copy's
+            QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
+            QVERIFY2(prints(running, out, "both run"), qPrintable(out));
+            beside->kill();
+            QVERIFY(beside->waitForFinished(timescale::ms(10000)));
+            QVERIFY2(prints(running, out, "put the lock back at"), qPrintable(out));
+            for (int round = 0; round < 2; ++round) {
+                out.clear();
+                QVERIFY2(secondCopyWakes(inst, exe, running, out), qPrintable(out));
+            }
+            return;
         }
         if (first == "stopped") {
             QVERIFY(stopProcess(running));
@@ -299,22 +433,42 @@ private slots:
             QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
             QVERIFY2(prints(running, out, "show slot") && running->state() == QProcess::Running, qPrintable(out));
         }
+        const bool waitedOn = first == "stopped, then killed" || first == "stopped, renamed over, then killed";
+        const QString lock = inst.root.filePath("app/") + LockName, aFile = inst.root.filePath("a-file");
+        QString renamed; // the file renamed over the lock, as its name held it
         for (int round = 0; first != "stopped" && round < (first == "killed" ? 5 : 1); ++round) {
             if (first == "killed")
                 QCOMPARE(::kill(pid_t(running->processId()), SIGKILL), 0);
-            if (first == "stopped, then killed")
+            if (waitedOn)
                 QVERIFY(stopProcess(running));
             QProcess* next = inst.start(exe, {QStringLiteral("hello")});
-            if (first == "stopped, then killed") { // the stopped copy holds the lock: the start waits for it
+            if (waitedOn) { // the stopped copy holds the lock: the start waits for it
                 QVERIFY2(prints(next, out, "a running copy holds"), qPrintable(out));
+                if (first == "stopped, renamed over, then killed") {
+                    QVERIFY(QFile(aFile).open(QIODevice::WriteOnly));
+                    QCOMPARE(::rename(QFile::encodeName(aFile).constData(), QFile::encodeName(lock).constData()), 0);
+                    renamed = heldAt(lock);
+                    // Past the time a start lets a file new at the name settle: it is taken as it stands.
+                    QTest::qWait(1200);
+                }
                 QCOMPARE(::kill(pid_t(running->processId()), SIGKILL), 0);
             }
             out.clear();
             QVERIFY2(prints(next, out, Shown) && next->state() == QProcess::Running, qPrintable(out));
-            QVERIFY2(first != "stopped, then killed" || out.contains(QLatin1String("did not answer and has ended")),
-                     qPrintable(out));
-            QVERIFY(!standIn.waitForNewConnection(0)); // nothing asked
-            QVERIFY(!running || running->waitForFinished(timescale::ms(10000)));
+            QVERIFY2(!waitedOn || out.contains(QLatin1String("did not answer and has ended")), qPrintable(out));
+            if (!renamed.isEmpty()) { // the file at the name is its lock: nothing to put back
+                QCOMPARE(heldAt(lock), renamed);
+                QTest::qWait(300); // a few of its keeper's looks
+                out += QString::fromLocal8Bit(next->readAll());
+                QVERIFY2(!out.contains(QLatin1String("put the lock back")) && heldAt(lock) == renamed, qPrintable(out));
+            }
+            if (first == "silent") { // a live listener is never taken over: it may be a copy that lost its lock
+                QVERIFY2(out.contains(QLatin1String("a running process listens at ") + standIn.fullServerName()),
+                         qPrintable(out));
+                QVERIFY(standIn.isListening() && QFileInfo::exists(standIn.fullServerName()));
+                return;
+            }
+            QVERIFY(!running || running->state() == QProcess::NotRunning || running->waitForFinished(timescale::ms(10000)));
             running = next;
         }
         QVERIFY2(secondCopyWakes(inst, exe, running, out), qPrintable(out));
@@ -354,7 +508,7 @@ private slots:
         const QFileInfoList runtime = tmp.entryInfoList({QStringLiteral("runtime-*")}, QDir::Dirs);
         QCOMPARE(runtime.size(), 1);
         QVERIFY(!(runtime[0].permissions() & 0x77)); // nothing for group and others
-        QVERIFY(QFileInfo::exists(runtime[0].filePath() + QStringLiteral("/tessark-sim")));
+        QVERIFY(QFileInfo::exists(inst.socketOf("app/tessark-sim", runtime[0].filePath())));
         QVERIFY2(secondCopyWakes(inst, exe, first, out), qPrintable(out));
     }
 
@@ -380,7 +534,7 @@ private slots:
         QFETCH(QString, log);
         Installation inst;
         const QString exe = inst.install("app/tessark-sim"), shared = inst.root.filePath("shared"),
-                      path = shared + QStringLiteral("/tessark-sim");
+                      path = inst.socketOf("app/tessark-sim", shared);
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(inst.root.path()).constData(), 0711), 0);
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
@@ -420,6 +574,11 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::newRow("lock removed while the first copy runs: put back, a start wakes the first") << "removed";
         QTest::newRow("a file renamed over the lock: put back, a start wakes the first") << "renamed over";
+        QTest::newRow("lock removed and a start at once, five times with no pause: each wakes the first")
+            << "removed, a start at once";
+        QTest::newRow("lock removed and a start at once while the first copy is held back until the start's own "
+                      "file stands: put back over it, each of five starts wakes the first")
+            << "removed, a start at once, the copy held back";
         QTest::newRow("a start without XDG_RUNTIME_DIR: the first cannot be reached, said") << "no runtime folder";
         QTest::newRow("a start with another runtime folder: the first cannot be reached, said") << "other runtime folder";
         QTest::newRow("a start with a runtime folder it cannot write: the first cannot be reached, said")
@@ -436,7 +595,7 @@ private slots:
         QFETCH(QString, change);
         Installation inst;
         const QString exe = inst.install("app/tessark-sim"), lock = inst.root.filePath("app/") + LockName,
-                      socket = inst.root.filePath("tessark-sim"), aFile = inst.root.filePath("runtime-file");
+                      socket = inst.socketOf("app/tessark-sim"), aFile = inst.root.filePath("runtime-file");
         QVERIFY(QFile(aFile).open(QIODevice::WriteOnly));
         if (change == "no socket made") // no folder to listen in, whoever runs it
             inst.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), aFile);
@@ -444,6 +603,30 @@ private slots:
         QProcess* first = inst.start(exe);
         QVERIFY2(prints(first, out, Shown), qPrintable(out));
         const QString held = heldAt(lock);
+        if (change.startsWith(QLatin1String("removed, a start at once"))) {
+            // The start may find the name empty, or its own file replaced. Held back, the copy finds the
+            // start's file there, new and held while the start lets it settle: it puts its own over it.
+            const bool heldBack = change.endsWith(QLatin1String("held back"));
+            QString all;
+            for (int round = 0; round < 5; ++round) {
+                QVERIFY(!heldBack || stopProcess(first));
+                QVERIFY(QFile::remove(lock));
+                QProcess* second = nullptr;
+                if (heldBack) {
+                    second = inst.start(exe, {QStringLiteral("hello")});
+                    QVERIFY(QTest::qWaitFor([&] { return !heldAt(lock).isEmpty(); }, StartMs));
+                    QCOMPARE(::kill(pid_t(first->processId()), SIGCONT), 0);
+                }
+                out.clear();
+                QVERIFY2(secondCopyWakes(inst, exe, first, out, second),
+                         qPrintable(QStringLiteral("round %1\n").arg(round) + out));
+                all += out;
+            }
+            QVERIFY2(!heldAt(lock).isEmpty() && !all.contains(QLatin1String("both run"))
+                         && (!heldBack || all.count(QLatin1String("put the lock back at ")) == 5),
+                     qPrintable(all));
+            return;
+        }
         if (change == "removed" || change == "renamed over") {
             QVERIFY(!held.isEmpty());
             const QString replaced = change == "removed" ? held : heldAt(aFile);
@@ -497,6 +680,11 @@ private slots:
         QTest::newRow("a link put there while the first copy runs: the start wakes it") << "link" << "running";
         QTest::newRow("a link put there while the first copy is stopped: said") << "link" << "stopped";
         QTest::newRow("a link put there, the first copy ends during the ask: said") << "link" << "ends during the ask";
+        QTest::newRow("another user's file renamed over the lock while the first copy runs: left, said once; the "
+                      "start wakes it")
+            << "their file" << "running";
+        QTest::newRow("a link put there while a start waits on a copy it cannot reach: said at once")
+            << "link" << "unreachable, while the start waits";
     }
     // A lock that cannot be had cannot tell whether a copy lives: a start wakes a copy that answers, and
     // otherwise says so and ends, touching no file, rather than run beside a copy that may live. What
@@ -521,18 +709,56 @@ private slots:
             QVERIFY2(prints(running, out, Shown), qPrintable(out));
             QVERIFY(first == "running" || stopProcess(running));
         }
-        if (at == "link") { // in one step over the copy's file: the name never stands empty
-            QVERIFY(QFile::link(linked, lock + QStringLiteral(".new")));
-            QCOMPARE(::rename(QFile::encodeName(lock + QStringLiteral(".new")).constData(), QFile::encodeName(lock).constData()), 0);
+        // In one step over the copy's file: the name never stands empty.
+        const auto putLink = [&] {
+            return QFile::link(linked, lock + QStringLiteral(".new"))
+                   && ::rename(QFile::encodeName(lock + QStringLiteral(".new")).constData(),
+                               QFile::encodeName(lock).constData())
+                          == 0;
+        };
+        if (first == "unreachable, while the start waits") {
+            // No socket: the start tries the copy, and the lock, again and again until it gives up.
+            QVERIFY(QFile::remove(inst.socketOf("app/tessark-sim")));
+            QProcess* start = inst.start(exe, {QStringLiteral("hello")});
+            QVERIFY2(prints(start, startOut, "a running copy holds"), qPrintable(startOut));
+            QElapsedTimer since;
+            since.start();
+            QVERIFY(putLink());
+            const QString held = heldAt(lock);
+            const QStringList before = filesBelow(app);
+            // Said on its next look at the lock, not once its wait for the copy (5 s by the clock) is over:
+            // well within that wait, however slow the build.
+            constexpr int StartsWaitMs = 5000;
+            QVERIFY2(prints(start, startOut, CannotTell) && start->state() == QProcess::Running, qPrintable(startOut));
+            QVERIFY2(since.elapsed() < qMin(timescale::ms(StartsWaitMs / 2), StartsWaitMs * 9 / 10),
+                     qPrintable(QStringLiteral("said after %1 ms").arg(since.elapsed())));
+            QVERIFY(::kill(pid_t(start->processId()), SIGTERM) == 0 && start->waitForFinished(StartMs));
+            startOut += QString::fromLocal8Bit(start->readAll());
+            QVERIFY2(startOut.contains(QLatin1String("a box was open, answered as cancelled"))
+                         && !startOut.contains(QLatin1String("start mode")) && !startOut.contains(QLatin1String(NotReached))
+                         && startOut.contains(lock),
+                     qPrintable(startOut));
+            QCOMPARE(filesBelow(app), before);
+            QCOMPARE(::kill(pid_t(running->processId()), SIGCONT), 0);
+            QTest::qWait(300); // time for the copy to find the link, which it leaves
+            QVERIFY(heldAt(lock) == held && !QFileInfo::exists(linked) && running->state() == QProcess::Running);
+            return;
+        }
+        if (at == "link") {
+            QVERIFY(putLink());
         } else if (at == "pipe") {
             QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
         } else if (at == "folder") {
             QVERIFY(QDir().mkpath(lock));
-        } else if (at == "their file") {
-            QFile squat(lock);
+        } else if (at == "their file") { // renamed over a running copy's file, which is left as it was
+            const QString made = first == "none" ? lock : lock + QStringLiteral(".new");
+            QFile squat(made);
             QVERIFY(squat.open(QIODevice::WriteOnly) && squat.write("squat") == 5);
             if (::geteuid() != 0 || ::fchown(squat.handle(), OtherUid, OtherUid) != 0)
                 QSKIP("giving a file to another user needs root");
+            squat.close();
+            QVERIFY(made == lock
+                    || ::rename(QFile::encodeName(made).constData(), QFile::encodeName(lock).constData()) == 0);
         } else if (at == "unwritable folder") {
             if (::geteuid() == 0)
                 QSKIP("root writes in any folder");
@@ -540,9 +766,10 @@ private slots:
         }
         const QString held = heldAt(lock);
         if (first == "running") {
-            QTest::qWait(300); // time for the copy to find the link, which it leaves
+            QTest::qWait(1000); // time for the copy to find what stands there, which it leaves, many times over
             QVERIFY2(secondCopyWakes(inst, exe, running, out), qPrintable(out));
-            QVERIFY2(out.contains(lock + QLatin1String(" no longer holds this copy's lock and is left as it is")),
+            out += QString::fromLocal8Bit(running->readAll());
+            QVERIFY2(out.count(lock + QLatin1String(" no longer holds this copy's lock and is left as it is")) == 1,
                      qPrintable(out));
         } else {
             const QStringList before = filesBelow(app);

@@ -4,6 +4,7 @@
 #include "platform/savefile.h"
 #include "widget/fileguard.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDomDocument>
 #include <QDomElement>
@@ -13,6 +14,7 @@
 #include <QXmlStreamWriter>
 
 #include <QDir>
+#include <algorithm>
 #include <QRegularExpression>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -218,6 +220,66 @@ Result read(const QString& path, QList<Entry>* entries, int* unread)
         entries->append(entry);
     }
     return *counted ? Result::Damaged : Result::Read;
+}
+
+bool sameEntry(const Entry& a, const Entry& b)
+{
+    if (a.slot != b.slot || a.name != b.name || a.events.size() != b.events.size())
+        return false;
+    for (int i = 0; i < a.events.size(); ++i) {
+        if (a.events[i].status != b.events[i].status || a.events[i].delay != b.events[i].delay
+            || !a.events[i].sameKey(b.events[i]))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// What one place holds when it holds a list that reads; nothing for a link or anything else.
+QList<Entry> heldAt(const QString& path)
+{
+    QList<Entry> there;
+    if (!QFileInfo(path).isFile() || SaveFile::isLinkAtName(path))
+        return {};
+    const Result r = read(path, &there);
+    return r == Result::Read || r == Result::Damaged ? there : QList<Entry>();
+}
+
+} // namespace
+
+QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare)
+{
+    QList<Entry> entries = readFirst ? heldAt(first) : QList<Entry>();
+    const QList<Entry> second = readSpare ? heldAt(spare) : QList<Entry>();
+    const bool spareNewer = readFirst && readSpare && QFileInfo(spare).lastModified() > QFileInfo(first).lastModified();
+    for (const Entry& e : second) {
+        const auto it = std::find_if(entries.begin(), entries.end(),
+                                     [&e](const Entry& o) { return o.slot == e.slot && o.name == e.name; });
+        if (it == entries.end())
+            entries.append(e);
+        else if (spareNewer)
+            *it = e;
+    }
+    return entries;
+}
+
+QList<Entry> addedSince(const QList<Entry>& there, const QList<Entry>& seen, const QList<Entry>& ours)
+{
+    const auto in = [](const QList<Entry>& list, const Entry& e) {
+        return std::any_of(list.begin(), list.end(), [&e](const Entry& o) { return sameEntry(o, e); });
+    };
+    QList<Entry> added;
+    for (const Entry& e : there) {
+        if (!in(seen, e) && !in(ours, e) && !in(added, e))
+            added.append(e);
+    }
+    return added;
+}
+
+QList<Entry> addedSince(const QString& path, const QList<Entry>& seen, const QList<Entry>& ours)
+{
+    return addedSince(heldAt(path), seen, ours);
 }
 
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)

@@ -50,6 +50,19 @@ Result read(const QString& path, QList<Entry>* entries, int* unread = nullptr);
 // never written through nor removed: false.
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty = false);
 
+// Whether a and b are the same kept macro: slot, name and events alike.
+bool sameEntry(const Entry& a, const Entry& b);
+
+// The entries another copy of the folder put at path since this copy last read or wrote it (seen):
+// those there that are neither in seen nor in ours. What this copy removed since (in seen) stays removed.
+// Nothing when path holds no list that reads, or a link.
+QList<Entry> addedSince(const QString& path, const QList<Entry>& seen, const QList<Entry>& ours);
+QList<Entry> addedSince(const QList<Entry>& there, const QList<Entry>& seen, const QList<Entry>& ours);
+
+// What the two places hold together, as a start reads them: a macro both hold (slot and name) is the
+// one of the place written last, the other's being an older state of the list. Only the places asked.
+QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare);
+
 // Removes, in folder, the save files' temporaries a killed save of either place left beside the list
 // ("kept-aside.list.XXXXXX"): regular files of exactly such names only; links are left alone.
 // How many were removed.

@@ -4,9 +4,11 @@
 // save, export and import. Everything runs on the GUI thread; keyboard requests block it.
 #include "device/records.h"
 #include "macro/datakey.h"
+#include "macro/keptaside.h"
 #include "widget/data.h"
 
 #include <QFileInfoList>
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QPointer>
@@ -34,9 +36,6 @@ class QScrollBar;
 class QVBoxLayout;
 class Slider;
 class QDateTime;
-namespace keptaside {
-struct Entry;
-}
 
 class Macro : public QWidget {
     Q_OBJECT
@@ -340,6 +339,9 @@ private:
     // Item folders whose remembered lists were read, and the lists' places that did not read and could
     // not be kept as .bad: never written over.
     QSet<QString> m_asideRecalled;
+    // What each item folder's lists held when this copy last read or wrote them: what another copy of the
+    // folder adds there since is told apart from what this copy removed.
+    QHash<QString, QList<keptaside::Entry>> m_asideSeen;
     QSet<QString> m_asideLocked;
 
     // The last accepted default delay text, shared by every page of the process.

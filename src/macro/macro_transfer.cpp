@@ -482,6 +482,7 @@ void Macro::recallAside(const QString& folder)
     }
     // While the first place cannot be written over, the spare holds the list once it stands: what the
     // first still names may have been downloaded or deleted since.
+    m_asideSeen[folder] = held[0] + held[1];
     const bool spareOnly = m_asideLocked.contains(first) && !m_asideLocked.contains(spare) && isListFile(spare);
     const QDateTime times[2] = {QFileInfo(first).lastModified(), QFileInfo(spare).lastModified()};
     QList<keptaside::Entry> entries = held[1];
@@ -580,17 +581,35 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     }
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
+    // Another copy of the folder may have kept macros aside there since this copy read the list: kept too.
+    // Read as a start would: of a macro both places hold, the older place's state is not an addition.
+    const QList<keptaside::Entry> added = keptaside::addedSince(
+        keptaside::standing(first, spare, firstFree, spareFree), m_asideSeen.value(folder), entries);
+    for (const keptaside::Entry& e : qAsConst(added)) {
+        qDebug().noquote() << "kept macro" << e.name << "- put in the list by another copy of the tool: kept";
+        AsideMacro kept;
+        kept.itemFolder = folder;
+        kept.slot = e.slot;
+        kept.name = e.name;
+        kept.events = e.events;
+        kept.told = e.told;
+        kept.toldNoRoom = e.toldNoRoom;
+        m_aside.append(kept);
+        entries.append(e);
+    }
     if (!entries.isEmpty())
         Data::makeDir(folder);
     // The place that does not hold the list is emptied: what it held would come back at the next start.
     // Kept when empty while the spare cannot be used: it says that was told.
     if (firstFree && keptaside::write(first, entries, !spareFree)) {
+        m_asideSeen[folder] = entries;
         if (spareFree && !keptaside::write(spare, {}))
             qWarning().noquote() << "kept macros: cannot remove" << spare;
         return true;
     }
     // Kept when empty: it stands for the first place, which may still name what left since.
     if (spareFree && keptaside::write(spare, entries, !firstFree)) {
+        m_asideSeen[folder] = entries;
         if (firstFree && !keptaside::write(first, {}))
             qWarning().noquote() << "kept macros: cannot remove" << first;
         qDebug() << "kept macros remembered in the spare place" << spare;

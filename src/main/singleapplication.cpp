@@ -40,10 +40,24 @@ bool answered(QLocalSocket& socket, const QDeadlineTimer& deadline)
     return socket.read(Answer.size()) == Answer;
 }
 
+// Whether a process listens at the name: only a refused connection, or none to be had, says nothing does.
+bool someoneListens(const QString& serverPath)
+{
+    QLocalSocket probe;
+    probe.connectToServer(serverPath, QIODevice::ReadWrite);
+    if (probe.waitForConnected(ConnectWaitMs)) {
+        probe.abort();
+        return true;
+    }
+    const QLocalSocket::LocalSocketError error = probe.error();
+    return error != QLocalSocket::ConnectionRefusedError && error != QLocalSocket::ServerNotFoundError;
+}
+
 } // namespace
 
 SingleApplication::SingleApplication(int& argc, char** argv)
-    : QApplication(argc, argv), m_serverName(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
+    : QApplication(argc, argv),
+      m_serverName(folderServerName(QFileInfo(QCoreApplication::applicationFilePath()).fileName(), appDirPath())),
       m_serverPath(userLocalServerName(m_serverName)), m_lock(std::make_unique<InstanceLock>(appDirPath()))
 {
     initLocalConnection();
@@ -79,12 +93,15 @@ void SingleApplication::initLocalConnection()
         const QDeadlineTimer deadline(AnswerWaitMs);
         bool silent = false;
         for (;;) {
+            const qint64 left = deadline.remainingTime();
             const Asked asked = m_serverPath.isEmpty() ? Asked::NotReached : askRunningCopy(deadline);
             if (asked == Asked::Taken) {
                 m_running = true;
                 return;
             }
-            silent = silent || asked == Asked::Silent;
+            // Silent only when given the time a running copy takes to answer: an ask in the wait's last
+            // moments ends before a process that closes every connection at once is seen to have closed it.
+            silent = silent || (asked == Asked::Silent && left >= ReadWaitMs);
             lock = m_lock->take();
             if (lock == InstanceLock::State::Taken) {
                 m_guardWarnings << QStringLiteral("Single instance: the copy holding %1 did not answer and has "
@@ -196,7 +213,16 @@ void SingleApplication::newLocalServer()
     case LocalNameOccupant::OwnOtherFile:
         m_guardWarnings << QStringLiteral("Single instance: %1 is ours but no socket; replacing it").arg(m_serverPath);
         break;
-    case LocalNameOccupant::OwnSocket: // a copy that ended left its socket behind: take it over
+    case LocalNameOccupant::OwnSocket:
+        // Left by a copy that ended only when nothing listens there: a copy of this folder that lost its
+        // lock while stopped may still listen, and starts reach it there for as long as it runs.
+        if (someoneListens(m_serverPath)) {
+            m_guardWarnings << QStringLiteral("Single instance: a running process listens at %1; it is left to "
+                                              "it and this copy runs without a socket of its own")
+                                   .arg(m_serverPath);
+            return;
+        }
+        break;
     case LocalNameOccupant::Nothing:
         break;
     }
