@@ -975,6 +975,31 @@ private slots:
             QVERIFY2(keptaside::sameEntry(got[i], want[i]), qPrintable(got[i].name));
     }
 
+    // Another copy of the tool, running from the same folder, keeps a macro aside while this page holds
+    // its keyboard: the list this page writes as its keyboard leaves holds both.
+    void aWriteAtTheUnplugKeepsAnotherCopysMacro()
+    {
+        const QString list = folder() + "item/kept-aside.list";
+        QVERIFY(start("0:a 2:b", 16));
+        page->addItemSlot(); // Macro1, slot 1
+        page->createKey(1, 0, 1, 0, 0x04);
+        page->createKey(0, 30, 1, 0, 0x04);
+        DataKey key;
+        key.status = 1;
+        key.code = 5;
+        key.type = 1;
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(keptaside::write(list, {{7, "theirs", {key}, false, false}}, true));
+        page->releaseDevice(); // the keyboard leaves
+        QList<keptaside::Entry> held;
+        QCOMPARE(keptaside::read(list, &held), keptaside::Result::Read);
+        QStringList names;
+        for (const keptaside::Entry& e : qAsConst(held))
+            names << QString::number(e.slot) + ':' + e.name;
+        names.sort();
+        QCOMPARE(names.join(' '), QStringLiteral("1:Macro1 7:theirs"));
+    }
+
     void keptMacrosAreToldInOneBox_data()
     {
         QTest::addColumn<int>("kept");   // entries in the list an earlier run left
