@@ -150,14 +150,24 @@ build_row() {
   leftovers "$area/tmp" >/dev/null || fail "$what: the script's folders were not removed"
 }
 
+# The tool's socket in the check's own runtime folder, named after the program and its folder: the one
+# socket there. Sets socket.
+tool_socket() {
+  local s
+  for s in "$area/runtime/tessark-sim-"*; do
+    [ -S "$s" ] && socket="$s" && return 0
+  done
+  return 1
+}
+
 # A TERM while the tool runs under Xvfb: the tool, the X server, xvfb-run and the update servers end,
 # and the tool's socket and the script's folders go. The X server is the one xvfb-run started for the
 # tool, judged by its process: once it has ended, another may take its display number at once.
 tool_row() {
-  local socket="$area/runtime/tessark-sim" tool servers display xserver="" xserver_start="" xvfb_run="" pid
+  local socket="" tool servers display xserver="" xserver_start="" xvfb_run="" pid
   what="TERM while the tool runs"
   start_run
-  if ! within "$tool_start_wait" test -S "$socket"; then
+  if ! within "$tool_start_wait" tool_socket; then
     fail "$what: the tool did not start"
     sed 's/^/  /' "$area/run.log" >&2
     return

@@ -160,9 +160,15 @@ if [ "$target" = tessark-sim ]; then
     echo "Emulated keyboards' report log: $TESSARK_SIM_LOG"
   fi
 fi
-# The tool's single-instance socket (as the tool names it); one there before is another copy's or stale.
+# The tool's single-instance socket, named as the tool names it (folderServerName in
+# platform/localservername.cpp): the program's file name and a digest of the user and of its folder's
+# device and node. One there before is another copy's or stale.
 runtime_dir="${XDG_RUNTIME_DIR:-${TMPDIR:-/tmp}/runtime-$(id -un)}"
-[ -e "$runtime_dir/$target" ] || socket="$runtime_dir/$target"
+folder_id="$(stat -L -c '%d:%i' "$build" 2>/dev/null || true)"
+if [ -n "$folder_id" ]; then
+  socket_name="$target-$(printf '%s' "$(id -u):$folder_id" | sha256sum | cut -c1-16)"
+  [ -e "$runtime_dir/$socket_name" ] || socket="$runtime_dir/$socket_name"
+fi
 # The tool runs in the background and the script waits for it, so that a TERM or INT sent to the script
 # is acted on at once. The window's close button does what it always does: the script waits as long as
 # the process runs (hidden to the tray too).
