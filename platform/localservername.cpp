@@ -41,8 +41,8 @@ QString folderServerName(const QString& executableFileName, const QString& folde
 #endif
     if (identity.isEmpty()) // no identity to be had: the folder's own path, links resolved
         identity = QFileInfo(folder).canonicalFilePath().toUtf8() + '/' + QDir::cleanPath(folder).toUtf8();
-    // Short: the whole path must fit a socket address (108 bytes on Linux).
-    const QByteArray digest = QCryptographicHash::hash(identity, QCryptographicHash::Sha256).toHex().left(16);
+    // Short: the whole path must fit a socket address (108 bytes on Linux), also below a deep TMPDIR.
+    const QByteArray digest = QCryptographicHash::hash(identity, QCryptographicHash::Sha256).toHex().left(8);
     return executableFileName + QLatin1Char('-') + QString::fromLatin1(digest);
 }
 

@@ -166,7 +166,7 @@ fi
 runtime_dir="${XDG_RUNTIME_DIR:-${TMPDIR:-/tmp}/runtime-$(id -un)}"
 folder_id="$(stat -L -c '%d:%i' "$build" 2>/dev/null || true)"
 if [ -n "$folder_id" ]; then
-  socket_name="$target-$(printf '%s' "$(id -u):$folder_id" | sha256sum | cut -c1-16)"
+  socket_name="$target-$(printf '%s' "$(id -u):$folder_id" | sha256sum | cut -c1-8)"
   [ -e "$runtime_dir/$socket_name" ] || socket="$runtime_dir/$socket_name"
 fi
 # The tool runs in the background and the script waits for it, so that a TERM or INT sent to the script
