@@ -330,6 +330,18 @@ private:
         bool toldForgotten = false; // the user knows no list remembers it (this run only)
         bool back = false;        // back on the page as item, remembered until something else holds it
         QPointer<MacroItem> item;
+        // One read from a kept list of folder.
+        static AsideMacro of(const QString& folder, const keptaside::Entry& e)
+        {
+            AsideMacro kept;
+            kept.itemFolder = folder;
+            kept.slot = e.slot;
+            kept.name = e.name;
+            kept.events = e.events;
+            kept.told = e.told;
+            kept.toldNoRoom = e.toldNoRoom;
+            return kept;
+        }
     };
     // Its file, when that holds its events as they are now (a save may have failed since, or another
     // macro of that name replaced it); empty otherwise.

@@ -543,16 +543,8 @@ void Macro::recallAside(const QString& folder)
         macronotice::listLinked(places[i], otherFree ? other : QString());
         rewrite = true;
     }
-    for (const keptaside::Entry& e : qAsConst(entries)) {
-        AsideMacro kept;
-        kept.itemFolder = folder;
-        kept.slot = e.slot;
-        kept.name = e.name;
-        kept.events = e.events;
-        kept.told = e.told;
-        kept.toldNoRoom = e.toldNoRoom;
-        m_aside.append(kept);
-    }
+    for (const keptaside::Entry& e : qAsConst(entries))
+        m_aside.append(AsideMacro::of(folder, e));
     if (!entries.isEmpty())
         qDebug() << entries.size() << "macros kept aside for" << folder << "when the tool last ran";
     // With its copy kept, the list holds what read: it is not told again at the next start.
@@ -587,14 +579,7 @@ bool Macro::rememberAside(const QString& folder, bool tell)
         keptaside::standing(first, spare, firstFree, spareFree), m_asideSeen.value(folder), entries);
     for (const keptaside::Entry& e : qAsConst(added)) {
         qDebug().noquote() << "kept macro" << e.name << "- put in the list by another copy of the tool: kept";
-        AsideMacro kept;
-        kept.itemFolder = folder;
-        kept.slot = e.slot;
-        kept.name = e.name;
-        kept.events = e.events;
-        kept.told = e.told;
-        kept.toldNoRoom = e.toldNoRoom;
-        m_aside.append(kept);
+        m_aside.append(AsideMacro::of(folder, e));
         entries.append(e);
     }
     if (!entries.isEmpty())
