@@ -565,52 +565,45 @@ int main(int argc, char** argv)
         qDebug("an ordinary line first");
         qFatal("last words");
     }
-    if (argc == 3 && qstrcmp(argv[1], "--flood-child") == 0) { // the child of standardOutputIsBoundedLikeTheFile
+    const QByteArray mode = argc == 3 ? QByteArray(argv[1]) : QByteArray();
+    // The children of the standard output rows: their own folder and clock, the day's bound, and plain
+    // lines past it first.
+    QDateTime now = Morning;
+    const auto startChild = [&](qint64 reserve, int ordinary) {
         setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
-        LogHandler::setDayFileBound(4096, 1024);
+        LogHandler::setClock([&now] { return now; });
+        LogHandler::setDayFileBound(4096, reserve);
         LogHandler::instance()->installMessageHandler();
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < ordinary; ++i)
             qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+    };
+    const auto nextDay = [&now] {
+        now = now.addDays(1);
+        LogHandler::instance()->checkDate();
+    };
+    if (mode == "--flood-child") { // the child of standardOutputIsBoundedLikeTheFile
+        startChild(1024, 200);
         for (int i = 0; i < 200; ++i) // each from a place of its own: none a repeat of another
             qt_message_output(QtWarningMsg, QMessageLogContext(__FILE__, i + 1, nullptr, "default"),
                               QStringLiteral("warning %1 %2").arg(i).arg(QString(60, 'w')));
-        LogHandler::instance()->release();
-        return 0;
-    }
-    if (argc == 3 && qstrcmp(argv[1], "--new-day-child") == 0) { // the child of standardOutputStartsAgainOnANewDay
-        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
-        QDateTime now = Morning;
-        LogHandler::setClock([&now] { return now; });
-        LogHandler::setDayFileBound(4096, 1024);
-        LogHandler::instance()->installMessageHandler();
-        for (int i = 0; i < 200; ++i)
-            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
-        now = now.addDays(1);
-        LogHandler::instance()->checkDate();
+    } else if (mode == "--new-day-child") { // the child of standardOutputStartsAgainOnANewDay
+        startChild(1024, 200);
+        nextDay();
         for (int i = 0; i < 200; ++i)
             qDebug("next day %d %s", i, QByteArray(60, 'x').constData());
-        LogHandler::instance()->release();
-        return 0;
-    }
-    // The children of standardOutputTellsItsCountsAtTheDayChangeAndRelease: a warning past the bound six
-    // times, then the day changes or the handler is released.
-    const bool newDay = argc == 3 && qstrcmp(argv[1], "--repeat-new-day-child") == 0;
-    if (newDay || (argc == 3 && qstrcmp(argv[1], "--repeat-child") == 0)) {
-        setAppDirPathForTest(QString::fromLocal8Bit(argv[2]));
-        QDateTime now = Morning;
-        LogHandler::setClock([&now] { return now; });
-        LogHandler::setDayFileBound(4096, 8192);
-        LogHandler::instance()->installMessageHandler();
-        for (int i = 0; i < 100; ++i)
-            qDebug("ordinary %d %s", i, QByteArray(60, 'x').constData());
+    } else if (mode == "--repeat-child" || mode == "--repeat-new-day-child") {
+        // The children of standardOutputTellsItsCountsAtTheDayChangeAndRelease: a warning past the bound
+        // six times, then the day changes or the handler is released.
+        startChild(8192, 100);
         for (int i = 0; i < 6; ++i)
             qWarning("again %d %s", i, QByteArray(40, 'w').constData());
         qInfo("the last outcome");
-        if (newDay) {
-            now = now.addDays(1);
-            LogHandler::instance()->checkDate();
+        if (mode == "--repeat-new-day-child") {
+            nextDay();
             qInfo("the next day");
         }
+    }
+    if (mode.endsWith("-child")) {
         LogHandler::instance()->release();
         return 0;
     }
