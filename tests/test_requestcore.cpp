@@ -150,7 +150,6 @@ private slots:
     {
         QTest::addColumn<QList<int>>("codes"); // switched in turn
         QTest::addColumn<int>("count");
-        QTest::newRow("key maps") << QList<int>{0x20} << 3000;
         QTest::newRow("key maps, colour maps and modes in turn") << QList<int>{0x20, 0x30, 0x60} << 3000;
         QTest::newRow("one key map") << QList<int>{0x20} << 1;
     }
