@@ -654,9 +654,9 @@ private slots:
     void aFolderRenamedUnderACopyKeepsItsOneCopy_data()
     {
         QTest::addColumn<QString>("then"); // what happens in and around the folder once it is renamed
-        QTest::newRow("renamed, then Exit: nothing is made at the old path") << "";
         QTest::newRow("renamed, a folder made at the old path: no lock is put there") << "folder at the old path";
-        QTest::newRow("renamed, its lock removed: put back in the renamed folder") << "lock removed";
+        QTest::newRow("renamed, its lock removed: put back in the renamed folder; Exit makes nothing at the old path")
+            << "lock removed";
     }
     // The application folder renamed while its copy runs: the copy's lock stays in its own folder wherever
     // that stands, so a start from the new path wakes it; it makes nothing at the old path, up to its Exit.
