@@ -123,6 +123,10 @@ class MacroPage : public QObject {
         if (!f->open() || !f->loadNow())
             return false;
         f->kb->clearLog();
+        // The keyboard's folder, as the main window makes it when the keyboard comes: the page makes only
+        // its macros' folder below it.
+        if (!QDir().mkpath(folder()))
+            return false;
         page = std::make_unique<Macro>(nullptr, 0);
         page->show();
         renamed = std::make_unique<QSignalSpy>(page.get(), &Macro::updateShortcutsComboboxSetItemText);
