@@ -1,5 +1,6 @@
 #include "instancelock.h"
 
+#include "heldfolder.h"
 #include "updaternames.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,7 @@ constexpr int MaxTries = 4;
 } // namespace
 
 InstanceLock::InstanceLock(const QString& folder)
-    : m_path(QDir(folder).filePath(UpdaterNames::instanceLock()))
+    : m_folder(std::make_unique<HeldFolder>(folder)), m_path(QDir(folder).filePath(UpdaterNames::instanceLock()))
 {
 }
 
@@ -45,6 +46,11 @@ InstanceLock::~InstanceLock()
         m_keeper->wait();
         delete m_keeper;
     }
+}
+
+QString InstanceLock::path() const
+{
+    return QDir(m_folder->path()).filePath(UpdaterNames::instanceLock());
 }
 
 InstanceLock::State InstanceLock::unusable(const QString& why)
@@ -133,22 +139,36 @@ void InstanceLock::closeHandle()
     m_handle = -1;
 }
 
+namespace {
+QByteArray lockName() { return QFile::encodeName(UpdaterNames::instanceLock()); }
+
+// What stands at the name in the folder, the name itself when a link.
+bool statAt(int folder, const QByteArray& name, struct stat* info)
+{
+    return ::fstatat(folder, name.constData(), info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+} // namespace
+
 bool InstanceLock::stillNamed() const
 {
     struct stat opened {};
     struct stat named {};
-    return m_handle >= 0 && ::fstat(int(m_handle), &opened) == 0
-           && ::lstat(QFile::encodeName(m_path).constData(), &named) == 0 && sameFile(opened, named);
+    return m_handle >= 0 && ::fstat(int(m_handle), &opened) == 0 && statAt(m_folder->handle(), lockName(), &named)
+           && sameFile(opened, named);
 }
 
 InstanceLock::State InstanceLock::take()
 {
-    const QByteArray name = QFile::encodeName(m_path);
+    if (!m_folder->isOpen())
+        return unusable(m_folder->error());
+    const int folder = m_folder->handle();
+    const QByteArray name = lockName();
     for (int tries = 0; tries < MaxTries; ++tries) {
         if (m_handle < 0) {
             // Opened and locked, never written: no link is followed, a pipe at the name does not hold the
             // start up, and the programs the tool starts do not inherit it.
-            const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+            const int fd = ::openat(folder, name.constData(),
+                                    O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
             if (fd < 0)
                 return unusable(errno == ELOOP ? QStringLiteral("a link stands at its name") : systemWords(errno));
             struct stat info {};
@@ -168,7 +188,7 @@ InstanceLock::State InstanceLock::take()
             continue;
         }
         struct stat named {};
-        if (!stillNamed() || ::lstat(name.constData(), &named) != 0) {
+        if (!stillNamed() || !statAt(folder, name, &named)) {
             closeHandle(); // taken from under another name, or none: the name holds something else now
             continue;
         }
@@ -202,13 +222,17 @@ void InstanceLock::keepOnce()
 {
     if (stillNamed())
         return;
-    const QByteArray name = QFile::encodeName(m_path);
+    // Every name is looked up in the folder the lock was taken in, wherever it stands now: a lock put
+    // anywhere else would hold nothing a start from this folder looks at.
+    const int folder = m_folder->handle();
+    const QByteArray name = lockName();
     // What stands at the name now, judged by the file opened, not by the name.
-    int there = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int there = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (there < 0 && errno != ENOENT) {
+        const int error = errno;
         warnOnce(QStringLiteral("Single instance: %1 no longer holds this copy's lock and is left as it is (%2); "
                                 "a start does not run beside this copy")
-                     .arg(m_path, errno == ELOOP ? QStringLiteral("a link") : systemWords(errno)));
+                     .arg(path(), error == ELOOP ? QStringLiteral("a link") : systemWords(error)));
         return;
     }
     if (there >= 0) {
@@ -217,7 +241,7 @@ void InstanceLock::keepOnce()
             ::close(there);
             warnOnce(QStringLiteral("Single instance: %1 no longer holds this copy's lock and is left as it is "
                                     "(not a regular file of this user's own); a start does not run beside this copy")
-                         .arg(m_path));
+                         .arg(path()));
             return;
         }
         // Held by the file's new opener: a start still waiting on it, or a copy that runs beside this one.
@@ -228,25 +252,26 @@ void InstanceLock::keepOnce()
             warnOnce(QStringLiteral("Single instance: another copy of this folder holds %1 - it took the name while "
                                     "this copy could not keep it; both run, and this copy takes the lock back once "
                                     "that one has ended")
-                         .arg(m_path));
+                         .arg(path()));
             return;
         }
     }
     // Made under a name of this copy's own, locked, and only then put in place: at no moment does the
     // name hold a file nobody holds.
-    const QString spare = m_path + QLatin1Char('.') + QString::number(QCoreApplication::applicationPid());
-    const QByteArray spareName = QFile::encodeName(spare);
-    ::unlink(spareName.constData()); // left by a copy of this number that ended halfway
-    const int fd = ::open(spareName.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0 || lockOnce(fd) != 0 || ::rename(spareName.constData(), name.constData()) != 0) {
+    const QByteArray spareName = name + '.' + QByteArray::number(QCoreApplication::applicationPid());
+    ::unlinkat(folder, spareName.constData(), 0); // left by a copy of this number that ended halfway
+    const int fd = ::openat(folder, spareName.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                            0600);
+    if (fd < 0 || lockOnce(fd) != 0 || ::renameat(folder, spareName.constData(), folder, name.constData()) != 0) {
         const int error = errno;
         if (fd >= 0) {
-            ::unlink(spareName.constData());
+            ::unlinkat(folder, spareName.constData(), 0);
             ::close(fd);
         }
         if (there >= 0)
             ::close(there);
-        warnOnce(QStringLiteral("Single instance: cannot put the lock back at %1 (%2)").arg(m_path, systemWords(error)));
+        // The lock held until now stays held: the folder has none other of this copy's.
+        warnOnce(QStringLiteral("Single instance: cannot put the lock back at %1 (%2)").arg(path(), systemWords(error)));
         return;
     }
     if (there >= 0)
@@ -254,6 +279,6 @@ void InstanceLock::keepOnce()
     closeHandle();
     m_handle = fd;
     m_lastWarning.clear();
-    qDebug().noquote() << "Single instance: put the lock back at" << m_path;
+    qDebug().noquote() << "Single instance: put the lock back at" << path();
 }
 #endif

@@ -5,7 +5,9 @@
 // the runtime folder has a say in it.
 #include <QString>
 #include <QtGlobal>
+#include <memory>
 
+class HeldFolder;
 class QThread;
 
 class InstanceLock {
@@ -28,10 +30,13 @@ public:
     State take();
     // Once taken: a file removed or replaced at the name is put back, held, while this copy runs, so a
     // later start still finds the lock held. A file another copy took the name with and holds past
-    // that time is left to it, said once, and taken back once that copy has ended.
+    // that time is left to it, said once, and taken back once that copy has ended. Only ever in the
+    // folder it was taken in, wherever that is renamed or moved to: a folder made at the old path is
+    // not this copy's.
     void keep();
 
-    QString path() const { return m_path; }
+    // Where the lock stands now.
+    QString path() const;
     // Why it is Unusable, in words for the user.
     QString whyUnusable() const { return m_why; }
 
@@ -42,7 +47,9 @@ private:
     void keepOnce();
     void warnOnce(const QString& text);
 
-    QString m_path;
+    // The folder as opened at the start: the lock's name is looked up in it, not by its path.
+    std::unique_ptr<HeldFolder> m_folder;
+    QString m_path; // as at the start
     QString m_why;
     // The file this copy opened at the name: the one it locks. Never closed once taken: the system
     // releases it when the process ends.

@@ -123,6 +123,10 @@ class MacroPage : public QObject {
         if (!f->open() || !f->loadNow())
             return false;
         f->kb->clearLog();
+        // The keyboard's folder, as the main window makes it when the keyboard comes: the page makes only
+        // its macros' folder below it.
+        if (!QDir().mkpath(folder()))
+            return false;
         page = std::make_unique<Macro>(nullptr, 0);
         page->show();
         renamed = std::make_unique<QSignalSpy>(page.get(), &Macro::updateShortcutsComboboxSetItemText);
@@ -998,6 +1002,34 @@ private slots:
             names << QString::number(e.slot) + ':' + e.name;
         names.sort();
         QCOMPARE(names.join(' '), QStringLiteral("1:Macro1 7:theirs"));
+    }
+
+    // The tool's folder renamed while its keyboard is on the page: the macro the unplug keeps aside makes
+    // nothing at the old path, neither the tool's folder nor one below it, and the user is told it is not
+    // remembered.
+    void aFolderRenamedUnderThePageIsNotMadeAgain()
+    {
+        const QString old = m_app.path(), moved = m_app.path() + "-moved";
+        // Back at its place whatever the row found: the later rows use the folder.
+        struct PutBack {
+            QString old, moved;
+            ~PutBack()
+            {
+                QDir(old).removeRecursively(); // what a failing keep made there
+                QDir().rename(moved, old);
+            }
+        } putBack{old, moved};
+        QVERIFY(start("0:a 2:b", 16));
+        QVERIFY(QDir().mkpath(folder() + "item")); // as the tool has it once a keyboard was there
+        page->addItemSlot(); // Macro1, slot 1
+        page->createKey(1, 0, 1, 0, 0x04);
+        page->createKey(0, 30, 1, 0, 0x04);
+        QVERIFY(QDir().rename(old, moved));
+        page->releaseDevice(); // the keyboard leaves
+        QTest::qWait(20);
+        QVERIFY2(!QFileInfo::exists(old), qPrintable(QDir(old).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ')));
+        QVERIFY2(boxTexts().filter("\"Macro1\"").size() == 1, qPrintable(boxTexts().join('\n')));
+        QVERIFY(QFileInfo(moved + "/dev/item").isDir() && !QFileInfo::exists(moved + "/dev/item/kept-aside.list"));
     }
 
     void keptMacrosAreToldInOneBox_data()

@@ -651,6 +651,44 @@ private slots:
 #endif
     }
 
+    void aFolderRenamedUnderACopyKeepsItsOneCopy_data()
+    {
+        QTest::addColumn<QString>("then"); // what happens in and around the folder once it is renamed
+        QTest::newRow("renamed, a folder made at the old path: no lock is put there") << "folder at the old path";
+        QTest::newRow("renamed, its lock removed: put back in the renamed folder; Exit makes nothing at the old path")
+            << "lock removed";
+    }
+    // The application folder renamed while its copy runs: the copy's lock stays in its own folder wherever
+    // that stands, so a start from the new path wakes it; it makes nothing at the old path, up to its Exit.
+    void aFolderRenamedUnderACopyKeepsItsOneCopy()
+    {
+#ifdef Q_OS_LINUX
+        QFETCH(QString, then);
+        Installation inst;
+        const QString exe = inst.install("app/tessark-sim"), old = inst.root.filePath("app");
+        const QString moved = inst.root.filePath("moved"), movedExe = moved + "/tessark-sim", lock = moved + '/' + LockName;
+        QString out;
+        QProcess* running = inst.start(exe);
+        QVERIFY2(prints(running, out, Shown), qPrintable(out));
+        QVERIFY(QDir().rename(old, moved));
+        QVERIFY(then != "folder at the old path" || QDir().mkdir(old));
+        const QString held = heldAt(lock);
+        QVERIFY(then != "lock removed" || QFile::remove(lock));
+        QTest::qWait(300); // a few of its keeper's looks
+        out.clear();
+        QVERIFY2(secondCopyWakes(inst, movedExe, running, out), qPrintable(out));
+        QVERIFY2(then == "lock removed" ? out.contains(QLatin1String("put the lock back at ") + lock) : heldAt(lock) == held,
+                 qPrintable(out));
+        QCOMPARE(::kill(pid_t(running->processId()), SIGTERM), 0); // as its Exit
+        QVERIFY(running->waitForFinished(StartMs));
+        out += QString::fromLocal8Bit(running->readAll());
+        if (then == "folder at the old path")
+            QVERIFY2(filesBelow(old).isEmpty(), qPrintable(filesBelow(old).join('\n') + '\n' + out));
+        else
+            QVERIFY2(!QFileInfo::exists(old), qPrintable(filesBelow(old).join('\n') + '\n' + out));
+#endif
+    }
+
     void anUnusableLockKeepsEveryStartFromRunningBesideACopy_data()
     {
         QTest::addColumn<QString>("at");    // what stands at the lock's name

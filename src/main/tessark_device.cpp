@@ -315,7 +315,8 @@ QString Tessark::createCurDeviceFile()
         QByteArray(reinterpret_cast<const char*>(dev->m_deviceId), int(sizeof dev->m_deviceId)).toHex());
     const QString folder = m_appDir + QLatin1Char('/') + id;
     if (!QFileInfo(folder).isDir()) {
-        QDir().mkpath(folder);
+        // In the application folder only where that still stands: one moved away is not made again.
+        QDir().mkdir(folder);
         qDebug() << "文件夹  不存在，创建。" << folder;
     } else {
         qDebug() << "文件夹  存在, 不创建。" << folder;

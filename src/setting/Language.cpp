@@ -48,7 +48,7 @@ int Language::ensureFile()
         return 0;
     const QDir dir = info.absoluteDir();
     if (!dir.exists())
-        QDir().mkpath(dir.absolutePath());
+        QDir().mkdir(dir.absolutePath()); // config/ only: the tool's folder above it is never made again
     if (!info.exists()) {
         SaveFile empty(m_filePath);
         if (empty.open(QIODevice::WriteOnly))

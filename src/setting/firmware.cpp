@@ -237,7 +237,7 @@ void Firmware::readFilePathXml()
 void Firmware::writeFilePathXml()
 {
     const QString folder = tempFolder();
-    QDir().mkpath(folder);
+    QDir().mkdir(folder); // below config/ only where that stands: the tool's folder is never made again
 
     QDomDocument doc;
     doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),

@@ -606,7 +606,9 @@ bool Data::makeDir(const QString& path)
 {
     if (QDir(path).exists())
         return false;
-    if (!QDir().mkpath(path))
+    // One level, in a folder that stands: the tool's own folder, or one above its data, renamed or removed
+    // while it runs is not made again at the old path; the write that follows fails and is told.
+    if (!QDir().mkdir(path))
         qWarning() << "Make dir failed:" << path;
     return true;
 }

@@ -128,6 +128,8 @@ public:
     // The texts of shortcuts.xml at path into the matching records.
     static bool parseShortcutsXML(const QString& path, QVector<STCTS*>* list);
 
+    // Makes the folder path, whose parent must stand; true when it was not there (made or not: a failure
+    // is logged, and the write into it then fails).
     static bool makeDir(const QString& path);
     static void renameFile(const QString& dir, const QString& oldName, const QString& newName);
     static void clipLineEdit(QLineEdit* edit, const QString& text, int max);
