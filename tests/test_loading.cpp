@@ -202,7 +202,8 @@ private slots:
     }
 
     // A reply naming a page asked before is held: the page's own reply, right behind it, is taken instead;
-    // with none, the held one is the page's after a short grace (cut to the page), and the load goes on
+    // with none, the held one (a repeat of a reply taken) is the page's at the end of the page's reply time
+    // (for the page's count of entries), and the load goes on
     // while its copies still stream in (this keyboard answers nothing else meanwhile: the next request fails).
     void pageTakesItsOwnReplyOverAnEarlierPagesOne_data()
     {
