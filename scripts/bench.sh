@@ -13,6 +13,7 @@ limit="$(scaled 300 "$build")" # seconds each
 declare -A smallest=(
   [bench_color]="1"
   [bench_fullupgrade]="1024 1"
+  [bench_heldpages]="1"
   [bench_macro]="1"
   [bench_servertext]="1"
   [bench_startup]="1"

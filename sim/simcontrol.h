@@ -114,7 +114,8 @@ struct Behaviour {
         WrongEcho, // byte 1 of the reply is changed
         Status,    // the status word at byte 8 is `status`
         Patch,     // bytes at `offset` are replaced by `bytes`
-        Stale,     // the reply to the command's request before goes out first, `copies` times `spacingMs` apart
+        Stale,     // the reply to the command's request before goes out first, `copies` times `spacingMs` apart,
+                   // its own `lateMs` after the request
         NameBefore, // a page reply names (bytes 9, 10) the range of the command's request before (its own, the first time)
     };
     Kind kind = Silent;
@@ -129,6 +130,7 @@ struct Behaviour {
     int skip = 0;
     int copies = 1;
     int spacingMs = 0;
+    int lateMs = 0;
 };
 
 // One change of the keyboard's report while the user types: it comes ms after the change before it.
@@ -230,10 +232,11 @@ public:
     }
     // The next `count` requests of this command after `skip` are answered first with the reply the keyboard
     // made to the request of this command before (none for the first): `copies` times, spacingMs apart,
-    // then with their own (unless silenced).
-    void answerStaleFirst(uint8_t g, uint8_t c, int count = -1, int skip = 0, int copies = 1, int spacingMs = 0)
+    // then with their own (unless silenced), lateMs after the request (not before the last copy).
+    void answerStaleFirst(uint8_t g, uint8_t c, int count = -1, int skip = 0, int copies = 1, int spacingMs = 0,
+                          int lateMs = 0)
     {
-        addBehaviour({Behaviour::Stale, g, c, count, 0, 0, {}, false, skip, copies, spacingMs});
+        addBehaviour({Behaviour::Stale, g, c, count, 0, 0, {}, false, skip, copies, spacingMs, lateMs});
     }
     // The next `count` page replies of this command name the range its request before asked for, with
     // the entries of the range asked now, as a firmware that is a page behind in what it names.

@@ -348,6 +348,8 @@ void SimKeyboard::receiveLocked(int interfaceNumber, const QByteArray& report)
     }
     if (silent)
         return;
+    if (stale) // a keyboard that repeats its reply before and then answers late
+        replyDelay += std::max(0, stale->lateMs);
     if (late) {
         m_heldReplies.push_back(reply);
         return;

@@ -282,7 +282,9 @@ void SimSession::runControl()
                                 || command == "late-acks" || command == "after-run";
         const bool fourWords = command == "flood" || command == "double-ack" || command == "late-double-ack";
         const int expected = command == "other-ack" || command == "stale" ? 5 : fourWords ? 4 : threeWords ? 3 : 2;
-        if (command == "play" ? words.size() < 3 : words.size() != expected)
+        // `stale` takes an optional sixth word: how late the request's own reply comes.
+        const bool optionalWord = command == "stale" && words.size() == expected + 1;
+        if (command == "play" ? words.size() < 3 : words.size() != expected && !optionalWord)
             continue;
         bool ok = false;
         const int index = words.at(1).toInt(&ok) - 1;
@@ -343,15 +345,19 @@ void SimSession::runControl()
             if (const char* why = ackControl(slot.keyboard, words))
                 refuse(raw.simplified(), why);
         } else if (command == "stale") {
-            // The next K requests of group G, command C (hex bytes) first get the reply to the one before.
-            bool groupOk = false, commandOk = false;
+            // The next K requests of group G, command C (hex bytes) first get the reply to the one before,
+            // then their own, MS late when given.
+            bool groupOk = false, commandOk = false, lateOk = true;
             const int group = words.at(2).toInt(&groupOk, 16);
             const int cmd = words.at(3).toInt(&commandOk, 16);
             const int count = words.at(4).toInt(&ok);
+            const int lateMs = words.size() > 5 ? words.at(5).toInt(&lateOk) : 0;
             if (!groupOk || !commandOk || !ok || group < 0 || group > 0xFF || cmd < 0 || cmd > 0xFF || count < 1)
                 refuse(raw.simplified(), "the group and command are hex bytes, the count a number from 1");
+            else if (!lateOk || lateMs < 0 || lateMs > 60000)
+                refuse(raw.simplified(), "the time is a number of milliseconds from 0 to 60000");
             else if (slot.keyboard)
-                slot.keyboard->answerStaleFirst(uint8_t(group), uint8_t(cmd), count);
+                slot.keyboard->answerStaleFirst(uint8_t(group), uint8_t(cmd), count, 0, 1, 0, lateMs);
         } else if (command == "modes") {
             // Counted from the keyboard's next plug, as a keyboard reports its tables when it starts.
             const int modes = words.at(2).toInt(&ok);

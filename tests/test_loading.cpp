@@ -30,6 +30,14 @@ int firstWrite(const QList<sim::LogEntry>& log, int group, int command, int from
     return -1;
 }
 
+uint32_t firstError(std::initializer_list<uint32_t> results)
+{
+    for (uint32_t e : results)
+        if (e != DeviceResult::Ok)
+            return e;
+    return DeviceResult::Ok;
+}
+
 // Runs loadDevInfoSlot on the device thread, as the main window queues it, and keeps its result.
 struct Load {
     KeyboardFixture& f;
@@ -194,7 +202,8 @@ private slots:
     }
 
     // A reply naming a page asked before is held: the page's own reply, right behind it, is taken instead;
-    // with none, the held one is the page's after a short grace (cut to the page), and the load goes on
+    // with none, the held one (a repeat of a reply taken) is the page's at the end of the page's reply time
+    // (for the page's count of entries), and the load goes on
     // while its copies still stream in (this keyboard answers nothing else meanwhile: the next request fails).
     void pageTakesItsOwnReplyOverAnEarlierPagesOne_data()
     {
@@ -281,6 +290,73 @@ private slots:
             QCOMPARE(bytes(f.device->m_pLMMs), s.lightingModes.at(s.curLightingMode));
         }
         QVERIFY2(took[1] - took[0] < timescale::ms(2000), QByteArray::number(took[1]) + " " + QByteArray::number(took[0]));
+    }
+
+    // A keyboard that sends its reply to the page before again, then the page's own one late: past the
+    // grace a reply naming an earlier page gets, within the request's reply time. Each page holds its own
+    // entries. (The lateness is the keyboard's, measured against the tool's fixed grace and reply time.)
+    void pageTakesItsOwnLateReplyOverARepeatOfTheOneBefore_data()
+    {
+        QTest::addColumn<bool>("lighting");
+        QTest::addColumn<int>("lateMs");
+        QTest::newRow("colour pages, 300 ms late") << false << 300;
+        QTest::newRow("lighting pages, 300 ms late") << true << 300;
+        QTest::newRow("colour pages, 1200 ms late") << false << 1200;
+    }
+    void pageTakesItsOwnLateReplyOverARepeatOfTheOneBefore()
+    {
+        QFETCH(bool, lighting);
+        QFETCH(int, lateMs);
+        KeyboardFixture f; // 104 colour entries in pages of 13, 104 lighting bytes in pages of 48
+        const uint8_t group = lighting ? 0x60 : 0x30, command = lighting ? 0x03 : 0x10;
+        f.kb->answerStaleFirst(group, command, -1, 0, 1, 0, lateMs);
+        QVERIFY(f.open());
+        Load load(f);
+        QTRY_VERIFY_WITH_TIMEOUT(load.done(), timescale::ms(60000));
+        QCOMPARE(load.outcome(), QList<uint>({DeviceResult::Ok, 1, 0}));
+        const sim::FirmwareState s = f.kb->state();
+        QCOMPARE(bytes(f.device->m_pKRs), s.colourMaps.at(s.curColourMap));
+        QCOMPARE(bytes(f.device->m_pLMMs), s.lightingModes.at(s.curLightingMode));
+    }
+
+    // Once a read has taken a reply naming an earlier page, later pages of that kind need not wait for
+    // one of their own: the colour table of a keyboard naming 0-12 on every page, whose entries are all
+    // alike (each page's reply the same bytes), waits the reply time once; a colour-map switch of one
+    // naming the page before waits no grace. Both read what the keyboard holds.
+    void pagesNamingAnEarlierOneWaitOnlyOnce_data()
+    {
+        QTest::addColumn<bool>("alike");
+        QTest::addColumn<int>("limitMs"); // for the table read measured
+        QTest::newRow("load, 0-12 named on every page, entries alike") << true << DeviceTimeout::Get + 2000;
+        QTest::newRow("colour-map switch, the page before named") << false << 500;
+    }
+    void pagesNamingAnEarlierOneWaitOnlyOnce()
+    {
+        QFETCH(bool, alike);
+        QFETCH(int, limitMs);
+        KeyboardFixture f;
+        if (alike) {
+            f.kb->patchReply(0x30, 0x10, 9, QByteArray(1, '\0') + char(12));
+            f.kb->edit([](sim::FirmwareState& s) {
+                for (QByteArray& map : s.colourMaps)
+                    for (int i = 0; i + 4 <= map.size(); i += 4)
+                        map.replace(i, 4, QByteArray::fromHex("10203000"));
+            });
+        } else {
+            f.kb->nameRangeBefore(0x30, 0x10);
+        }
+        QVERIFY(f.open());
+        Device* d = f.device;
+        QCOMPARE(firstError({d->getKRInfo(), d->getCurKRMID()}), DeviceResult::Ok);
+        if (!alike)
+            QCOMPARE(d->getAllKR(), DeviceResult::Ok);
+        const uint8_t map = alike ? d->m_curkrm : uint8_t((d->m_curkrm + 1) % f.kb->state().colourMaps.size());
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(firstError({d->setCurKRMID(map), d->getAllKR()}), DeviceResult::Ok);
+        const qint64 took = clock.elapsed();
+        QCOMPARE(bytes(d->m_pKRs), f.kb->state().colourMaps.at(map));
+        QVERIFY2(took < timescale::ms(limitMs), QByteArray::number(took));
     }
 };
 

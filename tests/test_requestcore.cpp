@@ -265,6 +265,64 @@ private slots:
         QCOMPARE(reply[1], uint8_t(0xDF ^ 0xFF));
     }
 
+    // Reports a request does not accept but may hold (tags 1 to 4 at byte 8; 9 is accepted): the last one
+    // that may go early is taken once the earliest grace ends, the last of all at the wait's end; an
+    // accepted one behind them wins, and a report of another command is never held.
+    void heldReportIsTheReplyOnlyWhenNoneIsAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("tags");    // of the reports coming in behind the request, in order
+        QTest::addColumn<int>("command");        // theirs (the request's is 0x10)
+        QTest::addColumn<int>("taken");          // the tag of the reply; -1: none, a time-out
+        QTest::addColumn<int>("way");            // Device::ReplyWay when one is taken
+        const int grace = int(Device::ReplyWay::HeldAfterGrace), end = int(Device::ReplyWay::HeldAtWaitEnd);
+        // Tags 1, 2: held to the wait's end; 3, 4: held for a 100 ms grace.
+        QTest::newRow("the last of two held to the end") << QByteArray("\x01\x02") << 0x10 << 2 << end;
+        QTest::newRow("the last of two held for a grace") << QByteArray("\x03\x04") << 0x10 << 4 << grace;
+        QTest::newRow("one held for a grace before one held to the end") << QByteArray("\x03\x01") << 0x10 << 3 << grace;
+        QTest::newRow("an accepted one behind a held one") << QByteArray("\x01\x09") << 0x10 << 9 << 0;
+        QTest::newRow("another command's report") << QByteArray("\x03\x01") << 0x11 << -1 << 0;
+    }
+    void heldReportIsTheReplyOnlyWhenNoneIsAccepted()
+    {
+        QFETCH(QByteArray, tags);
+        QFETCH(int, command);
+        QFETCH(int, taken);
+        QFETCH(int, way);
+        f->kb->silence(0x30, 0x10, 1);
+        const int writes = f->kb->writes();
+        const std::unique_ptr<QThread> sender(QThread::create([this, writes, tags, command] {
+            QDeadlineTimer deadline(timescale::ms(10000));
+            while (f->kb->writes() == writes && !deadline.hasExpired()) // until the request waits
+                QThread::msleep(1);
+            for (const char tag : tags)
+                f->kb->inject(report(0x30, uint8_t(command), uint8_t(tag)));
+        }));
+        sender->start();
+        const Device::ReplyFilter accept = [](const uint8_t* r) { return r[8] == 9; };
+        const Device::HoldFilter holdable = [](const uint8_t* r) {
+            return r[8] <= 2 ? Device::TakeAtWaitEnd : Device::HeldPageGraceMs - 50;
+        };
+        // A wait a grace ends well within, however busy the machine; one the reports come well within.
+        const int wait = taken < 0                                 ? ShortWait
+                         : way == int(Device::ReplyWay::HeldAtWaitEnd) ? timescale::ms(1000)
+                                                                        : replyWait();
+        uint8_t reply[64];
+        std::memset(reply, 0xAB, sizeof reply);
+        Device::ReplyWay how = Device::ReplyWay::Accepted;
+        QElapsedTimer clock;
+        clock.start();
+        const uint32_t e = f->device->request(0x30, 0x10, 0, 0, nullptr, wait, reply, accept, false, holdable, &how);
+        const qint64 took = clock.elapsed();
+        sender->wait();
+        QCOMPARE(e, taken < 0 ? DeviceResult::Timeout : DeviceResult::Ok);
+        QCOMPARE(int(reply[8]), taken < 0 ? 0xAB : taken);
+        QCOMPARE(int(how), way);
+        if (taken < 0 || way == int(Device::ReplyWay::HeldAtWaitEnd))
+            QVERIFY2(took >= wait - 10, QByteArray::number(took)); // not before the wait's end
+        else
+            QVERIFY2(took < wait, QByteArray::number(took));
+    }
+
 private:
     // Unplugging or a stop ends a request waiting on a silent keyboard at once; later ones are not written.
     void waitingRequestEndsAtOnceAndNoneIsWrittenAfter(bool unplug)

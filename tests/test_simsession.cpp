@@ -84,6 +84,7 @@ private slots:
     void controlFilePressesKeyFunctions();
     void controlFilePlaysTypedChanges();
     void controlFileFloodsAReport();
+    void controlFileAnswersFirstWithTheReplyBefore_data();
     void controlFileAnswersFirstWithTheReplyBefore();
     void bootloaderRunBringsKeyboardBackWithNextVersion_data();
     void bootloaderRunBringsKeyboardBackWithNextVersion();
@@ -194,17 +195,29 @@ void TestSimSession::controlFileFloodsAReport()
         QCOMPARE(line.split(' ').value(3), QByteArray("f02101") + QByteArray(122, '0'));
 }
 
+void TestSimSession::controlFileAnswersFirstWithTheReplyBefore_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("lateMs"); // of the own replies of the two reads the line reaches
+    QTest::newRow("own reply at once") << QByteArray("stale 1 30 xx 5\nstale 1 30 10 2\n") << 0;
+    QTest::newRow("own reply late") << QByteArray("stale 1 30 10 2 x\nstale 1 30 10 2 60001\nstale 1 30 10 2 250\n")
+                                    << 250;
+}
+
 void TestSimSession::controlFileAnswersFirstWithTheReplyBefore()
 {
     // The first read has no reply before it; the second gets the first's again ahead of its own, the third
-    // only its own. A line whose command is no hex byte is refused and changes nothing.
+    // only its own. A line whose command is no hex byte, or whose time is no number from 0 to 60000, is
+    // refused and changes nothing.
+    QFETCH(QByteArray, lines);
+    QFETCH(int, lateMs);
     TempDir dir;
     const QString controlPath = dir.filePath("control");
     sim::SimSession session;
     session.setControlFile(controlPath);
     session.plugAll(sim::sampleFamily());
     const sim::KeyboardPtr kb = session.keyboard(1);
-    QVERIFY(control(controlPath, "stale 1 30 xx 5\nstale 1 30 10 2\n"));
+    QVERIFY(control(controlPath, lines));
     session.poll();
     QList<QByteArray> asked;
     for (int first : {0, 13, 26}) {
@@ -215,10 +228,17 @@ void TestSimSession::controlFileAnswersFirstWithTheReplyBefore()
         asked << r.mid(8, 3);
     }
     QList<QByteArray> answered;
-    for (const sim::LogEntry& e : kb->log())
+    QList<qint64> askedAt, answeredAt;
+    for (const sim::LogEntry& e : kb->log()) {
         if (e.direction == sim::LogEntry::FromDevice)
-            answered << e.report.mid(8, 3);
+            answered << e.report.mid(8, 3), answeredAt << e.msSincePlug;
+        else
+            askedAt << e.msSincePlug;
+    }
     QCOMPARE(answered, QList<QByteArray>({asked[0], asked[0], asked[1], asked[2]}));
+    // The two reads' own replies are due lateMs after their requests (the log keeps when each is due).
+    QCOMPARE(askedAt.size(), 3);
+    QVERIFY(answeredAt[0] >= askedAt[0] + lateMs && answeredAt[2] >= askedAt[1] + lateMs);
 }
 
 void TestSimSession::bootloaderRunBringsKeyboardBackWithNextVersion_data()

@@ -134,8 +134,10 @@ void Device::releaseWait()
 
 uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset, const uint8_t* payload,
                          int timeoutMs, uint8_t* reply, const ReplyFilter& accept, bool ignoreWriteFailure,
-                         const ReplyFilter& holdable, int graceMs)
+                         const HoldFilter& holdable, ReplyWay* way)
 {
+    if (way)
+        *way = ReplyWay::Accepted;
     if (!m_usb || !m_mutex || !m_cond || !m_waitFlag)
         return DeviceResult::Stopped;
     const int outsideStopsBefore = outsideStops();
@@ -174,12 +176,15 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
     } dropped{group, command};
     QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
     QByteArray r;
-    // A report kept for want of a better one, and until when a better one is waited for.
-    QByteArray held;
+    // The last report kept for want of a better one, the last of them that may be taken before the wait
+    // ends, and when that one is taken.
+    QByteArray held, heldEarly;
     QDeadlineTimer grace(QDeadlineTimer::Forever);
-    auto takeHeld = [&] {
+    auto takeHeld = [&](const QByteArray& kept, ReplyWay how) {
         if (reply)
-            std::memcpy(reply, held.constData(), 64);
+            std::memcpy(reply, kept.constData(), 64);
+        if (way)
+            *way = how;
         releaseWait();
         return DeviceResult::Ok;
     };
@@ -197,11 +202,16 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
                 releaseWait();
                 return DeviceResult::Ok;
             }
-            if (echoes && holdable && holdable(p)) {
-                // The grace runs from the first one kept: a stream of them cannot stretch it.
-                if (held.isEmpty())
-                    grace = QDeadlineTimer(graceMs, Qt::PreciseTimer);
+            const int holdMs = echoes && holdable ? holdable(p) : NotHeld;
+            if (holdMs >= 0) {
                 held = r;
+                if (holdMs < TakeAtWaitEnd) {
+                    // The earliest grace counts: a stream of such reports cannot stretch it.
+                    const QDeadlineTimer until(holdMs, Qt::PreciseTimer);
+                    if (heldEarly.isEmpty() || until < grace)
+                        grace = until;
+                    heldEarly = r;
+                }
                 continue;
             }
             // A keyboard may stream such reports for the whole wait: the first is logged, the rest counted.
@@ -215,8 +225,10 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
             releaseWait();
             return DeviceResult::Stopped;
         }
-        if (!held.isEmpty() && (grace.hasExpired() || deadline.hasExpired()))
-            return takeHeld();
+        if (!heldEarly.isEmpty() && grace.hasExpired())
+            return takeHeld(heldEarly, ReplyWay::HeldAfterGrace);
+        if (!held.isEmpty() && deadline.hasExpired())
+            return takeHeld(held, ReplyWay::HeldAtWaitEnd);
         if (deadline.hasExpired()) {
             releaseWait();
             return DeviceResult::Timeout;
@@ -225,7 +237,7 @@ uint32_t Device::request(uint8_t group, uint8_t command, uint16_t length, uint16
         QDeadlineTimer until(StopPollMs, Qt::PreciseTimer);
         if (deadline < until)
             until = deadline;
-        if (!held.isEmpty() && grace < until)
+        if (!heldEarly.isEmpty() && grace < until)
             until = grace;
         m_cond->wait(m_mutex, until);
     }

@@ -32,14 +32,21 @@ public:
     static constexpr int MaxMacroFrames = 512;
     static constexpr int KeyPage = 13;     // key code / colour entries per request
     static constexpr int LightingPage = 48; // lighting mode bytes per request
-    // How long a colour or lighting page reply naming a page asked before waits for a better answer:
-    // a keyboard that lags sends the page's own reply right behind it; one that names such a page on
-    // every reply costs this much a page.
+    // How long a colour or lighting page reply naming a page asked before, with other entries than any
+    // reply taken before, waits for a better answer the first time a read meets one (a repeat of a reply
+    // taken waits the whole reply time).
     static constexpr int HeldPageGraceMs = 150;
     static constexpr int MacroPassRetries = 3;
 
     // Accepts or rejects a report that echoes the request's group and command.
     using ReplyFilter = std::function<bool(const uint8_t* reply)>;
+    // Whether a report that echoes the request but is not accepted may still be its reply: NotHeld, or
+    // the ms after which it is taken when nothing accepted came (TakeAtWaitEnd: only at the wait's end).
+    using HoldFilter = std::function<int(const uint8_t* reply)>;
+    static constexpr int NotHeld = -1;
+    static constexpr int TakeAtWaitEnd = 0x7FFFFFFF;
+    // How a request's reply came: an accepted one, or one held and taken after its grace or at the end.
+    enum class ReplyWay { Accepted, HeldAfterGrace, HeldAtWaitEnd };
     // Told about a failed key function write; none by default (the failure is only logged).
     using WriteFailureNotifier = std::function<void(uint32_t code)>;
 
@@ -54,12 +61,13 @@ public:
                         const uint8_t* payload);
     void releaseWait();
     // One exchange under the shared lock. reply receives the 64 bytes of the matching report.
-    // A report that `accept` turns down but `holdable` takes is kept: a later accepted one within
-    // graceMs of it (and within the wait) is preferred, otherwise the last one kept is the reply.
+    // A report that `accept` turns down but `holdable` keeps waits for an accepted one: the last kept that
+    // may go early is the reply once the earliest of their graces ends; at the wait's end, the last kept.
+    // way (when given) tells which of these the reply was.
     uint32_t request(uint8_t group, uint8_t command, uint16_t length, uint16_t offset,
                      const uint8_t* payload, int timeoutMs, uint8_t* reply,
                      const ReplyFilter& accept = ReplyFilter(), bool ignoreWriteFailure = false,
-                     const ReplyFilter& holdable = ReplyFilter(), int graceMs = 0);
+                     const HoldFilter& holdable = HoldFilter(), ReplyWay* way = nullptr);
     // Callable from any thread: a waiting request returns Stopped at once, loading ends.
     void requestStop();
     bool stopRequested() const { return m_stop.load(); }
@@ -229,13 +237,26 @@ private:
     // Reads entries first..last of a key code, colour or lighting mode table into dest, which has room
     // for `room` entries of entrySize bytes. The copy stays inside the report, the requested range and
     // that room. echoRange: only a reply naming map, first and last is taken (key codes); otherwise a
-    // reply naming one of askedBefore may be a late one to that page: it is held, and taken only when
-    // no reply naming this page or a range not asked before comes within HeldPageGraceMs. Any reply
-    // is taken for the count of entries it names.
+    // reply naming one of askedBefore may be a late one to that page: it is held while a reply naming
+    // this page or a range not asked before may still come (see heldPageWait). Any reply is taken for
+    // the count of entries it names.
     uint32_t readKeyPage(uint8_t group, uint8_t map, int first, int last, uint8_t* dest, int room,
                          int entrySize, bool echoRange, const PageRanges& askedBefore = PageRanges());
     // The page each colour and lighting read (by group) asked for last, for the read after it.
     std::map<uint8_t, std::pair<int, int>> m_lastPageAsked;
+    // What a group's page reads have learnt of the keyboard's replies naming an earlier page.
+    enum class HeldPages {
+        Unknown,
+        OtherEntries, // one with entries no reply taken had was taken after the grace
+        NoOwnReply,   // a page's own reply did not come within the reply time, such a reply did
+    };
+    std::map<uint8_t, HeldPages> m_heldPages;
+    // The replies a group's current read took, and the last of the read before: one of them coming
+    // again is a repeat, not this page's answer.
+    std::map<uint8_t, std::vector<QByteArray>> m_pageRepliesTaken;
+    static constexpr int MaxPageRepliesKept = 32;
+    // How long a held reply naming an earlier page waits for this page's own (HoldFilter's ms).
+    int heldPageWait(uint8_t group, const uint8_t* reply) const;
     uint32_t readPaged(int count, int pageSize,
                        const std::function<uint32_t(int, int, const PageRanges&)>& readRange);
     bool pauseInterruptibly(int ms);

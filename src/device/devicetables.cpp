@@ -58,9 +58,9 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
     // Key codes are taken only from a reply naming map and page. Colour and lighting pages have no echo
     // check: a keyboard may name a wider, shorter or zero range, a fixed one or the page before. A reply
     // naming another page this read asked for may be the late answer to that request, so it is held while
-    // this page's own reply, or one naming a range not asked before, may still come right behind it; when
-    // none does within the grace, the held one is this page's answer.
-    ReplyFilter accept, holdable;
+    // this page's own reply, or one naming a range not asked before, may still come (heldPageWait).
+    ReplyFilter accept;
+    HoldFilter holdable;
     if (echoRange) {
         accept = [map, first, last](const uint8_t* r) {
             return r[8] == map && r[9] == uint8_t(first) && r[10] == uint8_t(last);
@@ -81,20 +81,58 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
             return false;
         };
         accept = [namesEarlierPage](const uint8_t* r) { return !namesEarlierPage(r); };
-        holdable = namesEarlierPage;
+        holdable = [this, namesEarlierPage, group](const uint8_t* r) {
+            return namesEarlierPage(r) ? heldPageWait(group, r) : NotHeld;
+        };
     }
     uint8_t reply[ReportSize] = {};
+    ReplyWay way = ReplyWay::Accepted;
     const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept,
-                               false, holdable, HeldPageGraceMs);
+                               false, holdable, &way);
     if (e != DeviceResult::Ok)
         return e;
+    if (!echoRange) {
+        HeldPages& learnt = m_heldPages[group];
+        if (way == ReplyWay::HeldAtWaitEnd)
+            learnt = HeldPages::NoOwnReply;
+        else if (way == ReplyWay::HeldAfterGrace && learnt == HeldPages::Unknown)
+            learnt = HeldPages::OtherEntries;
+        // A read's first page starts the list again, keeping the reply before it.
+        std::vector<QByteArray>& taken = m_pageRepliesTaken[group];
+        if (askedBefore.empty() && taken.size() > 1)
+            taken.erase(taken.begin(), taken.end() - 1);
+        if (taken.size() >= size_t(MaxPageRepliesKept))
+            taken.erase(taken.begin());
+        taken.emplace_back(reinterpret_cast<const char*>(reply), ReportSize);
+    }
 
-    // Without the echo check the reply says how many entries it carries; never take more than was asked.
-    const int named = echoRange ? requested : (reply[10] >= reply[9] ? reply[10] - reply[9] + 1 : 0);
+    // Without the echo check the reply says how many entries it carries; never take more than was asked. A
+    // held reply names another page: its count is that page's, so it is taken for the page asked.
+    const bool countNamed = !echoRange && way == ReplyWay::Accepted;
+    const int named = countNamed ? (reply[10] >= reply[9] ? reply[10] - reply[9] + 1 : 0) : requested;
     const int n = std::min({named, requested, room, (ReportSize - PageDataAt) / entrySize});
     if (n > 0)
         std::memcpy(dest, reply + PageDataAt, size_t(n * entrySize));
     return DeviceResult::Ok;
+}
+
+int Device::heldPageWait(uint8_t group, const uint8_t* reply) const
+{
+    const auto learnt = m_heldPages.find(group);
+    const HeldPages how = learnt == m_heldPages.end() ? HeldPages::Unknown : learnt->second;
+    // This keyboard's pages were seen to get no reply of their own: waiting would only cost.
+    if (how == HeldPages::NoOwnReply)
+        return 0;
+    // The same bytes as a reply taken: a repeat of that reply, which a keyboard may send just ahead of
+    // this page's own, however late that comes. Taken only when nothing else came within the wait.
+    const QByteArray report(reinterpret_cast<const char*>(reply), ReportSize);
+    const auto taken = m_pageRepliesTaken.find(group);
+    if (taken != m_pageRepliesTaken.end()
+        && std::find(taken->second.begin(), taken->second.end(), report) != taken->second.end())
+        return TakeAtWaitEnd;
+    // Other entries under an earlier page's name: a keyboard naming a fixed page or the page before. The
+    // first is given a grace for its own reply behind it; once such a reply was taken, the others need not.
+    return how == HeldPages::OtherEntries ? 0 : HeldPageGraceMs;
 }
 
 uint32_t Device::readPaged(int count, int pageSize,
