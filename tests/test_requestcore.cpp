@@ -192,6 +192,75 @@ private slots:
         QVERIFY(!d.switchesParked());
     }
 
+    // Switches parked past the bound, flood after flood: once a place frees up, without waiting for another
+    // report, the last of each kind named goes on, once, and nothing older after anything newer. Each flood
+    // names 0 and 1 in turn and ends on an index no earlier switch named (2, then 3), so neither the first
+    // switch parked nor one of an earlier flood can pass for the last.
+    void parkedSwitchesGoOnOnceNewestLast_data()
+    {
+        QTest::addColumn<QList<int>>("firstFlood"); // codes switched in turn
+        QTest::addColumn<QList<int>>("secondFlood"); // once the first has gone on and been handled; empty: none
+        QTest::addColumn<bool>("newerWithTheFreePlace"); // a switch of the first code comes as the place frees up
+        const QList<int> all{0x20, 0x30, 0x60};
+        QTest::newRow("the last of each kind") << all << QList<int>() << false;
+        QTest::newRow("a second flood of every kind") << all << all << false;
+        QTest::newRow("a second flood of one kind") << all << QList<int>{0x60} << false;
+        QTest::newRow("a newer switch as a place frees up") << QList<int>{0x30, 0x60} << QList<int>() << true;
+    }
+    void parkedSwitchesGoOnOnceNewestLast()
+    {
+        QFETCH(QList<int>, firstFlood);
+        QFETCH(QList<int>, secondFlood);
+        QFETCH(bool, newerWithTheFreePlace);
+        Device d(nullptr, nullptr, nullptr, nullptr);
+        d.countNotificationsInFlight(true);
+        QSignalSpy notified(&d, &Device::emitNotify);
+        const auto switchesFrom = [&notified](int from) {
+            QStringList named;
+            for (int i = from; i < notified.count(); ++i) {
+                const QString s = switchNamed(notified[i][0].toByteArray());
+                if (!s.isEmpty())
+                    named << s;
+            }
+            return named;
+        };
+        const int bound = Device::MaxNotificationsInFlight;
+        int handled = 0;
+        QList<QList<int>> floods{firstFlood};
+        if (!secondFlood.isEmpty())
+            floods << secondFlood;
+        for (int round = 0; round < floods.size(); ++round) {
+            const QList<int>& codes = floods[round];
+            // Everything passed on so far is handled; the bound is filled again.
+            for (; handled < notified.count(); ++handled)
+                d.notificationHandled();
+            QCoreApplication::processEvents();
+            const int start = notified.count();
+            for (int i = 0; i < bound; ++i)
+                d.recvCmdSlot(report(0xF0, 0x21, 1));
+            const int last = 2 + round, perCode = 500;
+            for (int i = 0; i < perCode * codes.size(); ++i) {
+                const int n = i / codes.size();
+                d.recvCmdSlot(switchReport(uint8_t(codes[i % codes.size()]), uint8_t(n == perCode - 1 ? last : n % 2)));
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(notified.count(), start + bound); // all parked
+            QStringList expected;
+            for (int code : {0x20, 0x30, 0x60})
+                if (codes.contains(code))
+                    expected << switchNamed(switchReport(uint8_t(code), uint8_t(last)));
+            d.notificationHandled();
+            if (newerWithTheFreePlace) {
+                d.recvCmdSlot(switchReport(uint8_t(codes.first()), 7));
+                expected << switchNamed(switchReport(uint8_t(codes.first()), 7));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(switchesFrom(start), expected, timescale::ms(5000));
+            QCoreApplication::processEvents(); // a pass-on still posted finds nothing left
+            QCOMPARE(switchesFrom(start), expected);
+            QVERIFY(!d.switchesParked());
+        }
+    }
+
     // A chattering keyboard's reports are logged as counts: the first few that differ from the one
     // before are logged whole, one line each; the rest are told in one line, a run of one report as before.
     void unrequestedReportsAreLoggedAsCounts_data()

@@ -162,6 +162,80 @@ private slots:
                  QStringList(QStringLiteral("the report above came %1 more times").arg(delivered - 1)));
     }
 
+    // Switches that find the backlog full are parked by the read loop, not dropped: once the handler has
+    // made room, with no report after them, the last of each kind named goes on, once, and nothing older
+    // after anything newer; a second flood goes as the first. Each flood names 0 and 1 in turn and ends on an
+    // index no earlier switch named (2, then 3), so neither the first switch parked nor one of an earlier
+    // flood can pass for the last.
+    void parkedSwitchesGoOnOnceNewestLast_data()
+    {
+        QTest::addColumn<QList<int>>("firstFlood"); // codes switched in turn
+        QTest::addColumn<QList<int>>("secondFlood"); // once the first has gone on and been handled; empty: none
+        QTest::addColumn<bool>("newerAfterThem"); // a switch of the first code waits to be read as room is made
+        const QList<int> all{0x20, 0x30, 0x60};
+        QTest::newRow("the last of each kind") << all << QList<int>() << false;
+        QTest::newRow("a second flood of every kind") << all << all << false;
+        QTest::newRow("a second flood of one kind") << all << QList<int>{0x60} << false;
+        QTest::newRow("a newer switch read once there is room") << QList<int>{0x30, 0x60} << QList<int>() << true;
+    }
+    void parkedSwitchesGoOnOnceNewestLast()
+    {
+        QFETCH(QList<int>, firstFlood);
+        QFETCH(QList<int>, secondFlood);
+        QFETCH(bool, newerAfterThem);
+        QVERIFY(f->open());
+        QStringList switches; // what each switch received names, in order
+        int received = 0;
+        QObject sink; // on this thread: nothing is handled while it floods
+        connect(f->usb, &Usb::emitRecvCmd, &sink, [&](QByteArray b) {
+            ++received;
+            const QString s = switchNamed(b);
+            if (!s.isEmpty())
+                switches << s;
+        });
+        const auto switchesFrom = [&switches](int from) { return QStringList(switches.mid(from)); };
+        const auto enableReading = qScopeGuard([this] { f->usb->setReadingEnabled(true); });
+        QList<QList<int>> floods{firstFlood};
+        if (!secondFlood.isEmpty())
+            floods << secondFlood;
+        for (int round = 0; round < floods.size(); ++round) {
+            const QList<int>& codes = floods[round];
+            QTRY_COMPARE_WITH_TIMEOUT(f->usb->backlog(), 0, timescale::ms(10000));
+            const int start = switches.size(), before = received, dropped = f->usb->droppedReports();
+            QCOMPARE(f->kb->flood(report(0xF0, 0x21, 1), Usb::MaxBacklog), Usb::MaxBacklog);
+            const int last = 2 + round, perCode = 200;
+            for (int i = 0; i < perCode * codes.size(); ++i) {
+                const int n = i / codes.size();
+                const QByteArray r = switchReport(uint8_t(codes[i % codes.size()]), uint8_t(n == perCode - 1 ? last : n % 2));
+                QCOMPARE(f->kb->flood(r, 1), 1);
+            }
+            f->kb->inject(report(0xF0, 0x21, 2)); // dropped once everything before it is read
+            QDeadlineTimer readAll(timescale::ms(10000));
+            while (f->usb->droppedReports() == dropped && !readAll.hasExpired())
+                QThread::msleep(5);
+            QCOMPARE(f->usb->droppedReports(), dropped + 1);
+            QCOMPARE(f->usb->backlog(), Usb::MaxBacklog);
+            QStringList expected;
+            for (int code : {0x20, 0x30, 0x60})
+                if (codes.contains(code))
+                    expected << switchNamed(switchReport(uint8_t(code), uint8_t(last)));
+            if (newerAfterThem) {
+                // Read only after the backlog has emptied, ahead of the loop's own pass-on of what is parked.
+                f->usb->setReadingEnabled(false);
+                f->kb->inject(switchReport(uint8_t(codes.first()), 7));
+                QTRY_COMPARE_WITH_TIMEOUT(received, before + Usb::MaxBacklog, timescale::ms(10000));
+                QCOMPARE(f->usb->backlog(), 0);
+                QCOMPARE(switches.size(), start); // still parked
+                f->usb->setReadingEnabled(true);
+                expected << switchNamed(switchReport(uint8_t(codes.first()), 7));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(switchesFrom(start), expected, timescale::ms(10000));
+            QTest::qWait(100); // several passes: nothing parked is left to go on again
+            QCOMPARE(switchesFrom(start), expected);
+            QCOMPARE(received, before + Usb::MaxBacklog + expected.size());
+        }
+    }
+
     // A backlog that swings at its bound (places freed, reports in, the next dropped) is told once as
     // full and once as having room again, with the drops, not at every swing: neither when it swings
     // by one place, nor when it empties to half and fills again within seconds.

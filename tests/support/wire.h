@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <cstdint>
 #include <vector>
 
@@ -26,6 +27,24 @@ inline QByteArray report(uint8_t group, uint8_t command, uint8_t tag = 0)
     r[1] = char(command);
     r[8] = char(tag);
     return r;
+}
+
+// A key map (0x20), colour map (0x30) or lighting mode (0x60) switch as the keyboard reports it.
+inline QByteArray switchReport(uint8_t code, uint8_t index)
+{
+    QByteArray r = report(0xF0, code);
+    r[2] = 2;
+    r[9] = char(index);
+    return r;
+}
+
+// What a switch report names, as "code:index" (code in hex), so a list of them compares readably; empty
+// for any other report.
+inline QString switchNamed(const QByteArray& r)
+{
+    if (r.size() < 10 || uint8_t(r[0]) != 0xF0 || (r[1] != 0x20 && r[1] != 0x30 && r[1] != 0x60))
+        return QString();
+    return QStringLiteral("%1:%2").arg(uint8_t(r[1]), 0, 16).arg(uint8_t(r[9]));
 }
 
 // The reports written to the keyboard with this group and command, in order.
