@@ -4,6 +4,8 @@
 #include "messageboxrecorder.h"
 #include "tempappdir.h"
 
+#include "Update/downloadfile.h"
+#include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
 #include "device/device.h"
 #include "device/updatedfubtthread.h"
@@ -19,7 +21,11 @@
 #include "timescale.h"
 #include "wire.h"
 
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -412,6 +418,87 @@ private slots:
         QVERIFY(waitEnded || (replyMs == 0 && arrival(QStringLiteral("reading macro frames: a stop signal came")) >= 0));
         QTRY_VERIFY_WITH_TIMEOUT(w->isHidden() && !w->usb() && stop.requested(), timescale::ms(10000));
         QVERIFY(boxes.boxes().isEmpty()); // a read stopped draws nothing and says nothing
+        w.reset();
+    }
+
+    // A stop that comes while the update worker checks the updater before starting it, in the last part
+    // of the program's read or just as the read ends, starts nothing and shows no box. A stop signal is
+    // seen on the worker's thread while the window's thread is held; Exit, and a stop the window is told
+    // of while a box may still hold Exit up, reach the worker at once, not when the window tears down.
+    void aStopDuringTheUpdatersCheckStartsNoUpdater_data()
+    {
+        QTest::addColumn<QString>("stop");  // "SIGTERM", "Exit", or "window told"
+        QTest::addColumn<bool>("atTheEnd"); // as the read ends; else before its last 64 KiB
+        for (const char* stop : {"SIGTERM", "Exit", "window told"}) {
+            QTest::addRow("%s in the last part of the read", stop) << QString::fromLatin1(stop) << false;
+            QTest::addRow("%s just as the read ends", stop) << QString::fromLatin1(stop) << true;
+        }
+    }
+    void aStopDuringTheUpdatersCheckStartsNoUpdater()
+    {
+        QFETCH(QString, stop);
+        QFETCH(bool, atTheEnd);
+        MessageBoxRecorder boxes;
+        // An updater of some 64 KiB reads whose digest is recorded, as a refresh leaves it; it tells when it runs.
+        const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\nexit 0\n" + QByteArray(512 * 1024, '#');
+        QVERIFY(m_app.write("Upgrade/Upgrade", program));
+        QVERIFY(QFile::setPermissions(m_app.filePath("Upgrade/Upgrade"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(m_app.write("Upgrade/.upgrade-digest", QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n'));
+        auto w = std::make_unique<Tessark>(nullptr, QStringLiteral("None"));
+        w->show();
+        recordMessages();
+        SystemStop systemStop;
+        systemStop.setWindow(w.get());
+        QVERIFY(systemStop.isWatchingSignals());
+        QVERIFY(g_overallVariate && g_overallVariate->updateWidget());
+        DownloadFile* worker = g_overallVariate->updateWidget()->worker();
+        QVERIFY(worker);
+
+        Tessark* window = w.get();
+        std::atomic<bool> asked{false};
+        const auto clear = qScopeGuard([this] {
+            DownloadFile::setDigestReadHookForTest(nullptr);
+            QDir(m_app.filePath("Upgrade")).removeRecursively();
+            QFile::remove(m_app.filePath("updater-ran"));
+        });
+        // On the worker's thread, as the program is read.
+        DownloadFile::setDigestReadHookForTest([&asked, window, stop, atTheEnd](const QString&, qint64 left) {
+            if (asked || (atTheEnd ? left != 0 : left == 0 || left > 64 * 1024))
+                return;
+            asked = true;
+            if (stop == QLatin1String("SIGTERM")) {
+                ::raise(SIGTERM); // on this thread: the handler has counted it when raise returns
+                return;
+            }
+            QMetaObject::invokeMethod(
+                window, [window, stop] { stop == QLatin1String("Exit") ? window->exitAppActionSlot() : window->stopRequested(); },
+                Qt::BlockingQueuedConnection);
+        });
+        auto started = std::make_shared<std::atomic<int>>(-1); // -1 running, else whether it started
+        QMetaObject::invokeMethod(worker, [worker, started] { started->store(worker->StartUpgradeProgram() ? 1 : 0); },
+                                  Qt::QueuedConnection);
+        if (stop == QLatin1String("SIGTERM")) { // the window's thread held, as a keyboard's slow reply holds it
+            const QDeadlineTimer held(timescale::ms(10000));
+            while (started->load() < 0 && !held.hasExpired())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(started->load() >= 0, timescale::ms(10000));
+        QVERIFY(asked);
+        QCOMPARE(started->load(), 0);
+        const auto told = [](const QString& text) {
+            for (const Line& l : lines())
+                if (l.text.contains(text))
+                    return true;
+            return false;
+        };
+        QVERIFY(told(QStringLiteral("stop asked for during the check: the upgrade program is not started")));
+        QVERIFY(!told(QStringLiteral("upgrade program started")));
+        if (stop == QLatin1String("window told"))
+            w->exitAppActionSlot();
+        QTRY_VERIFY_WITH_TIMEOUT(arrival(QStringLiteral("Tessark quit. ")) >= 0, timescale::ms(10000));
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(m_app.filePath("updater-ran")));
+        QVERIFY(boxes.boxes().isEmpty());
         w.reset();
     }
 };

@@ -567,6 +567,11 @@ private slots:
             << "Firmware upgrade failed: the bootloader is still on the bus";
         QTest::addRow("nothing comes back") << "nothing" << QString() << 1 << UpgradeFailed
                                             << "Firmware upgrade failed: neither the keyboard nor its bootloader";
+        // Its timer fires a quarter of the wait early, as a coarse one may: armed again for the rest, the
+        // wait ends by the clock, and the failure is told.
+        QTest::addRow("nothing comes back, the wait's timer firing early")
+            << "nothing, timer firing early" << QString() << 1 << UpgradeFailed
+            << "Firmware upgrade failed: neither the keyboard nor its bootloader";
         QTest::addRow("nothing comes back, the shipped wait")
             << "nothing, shipped wait" << QString() << 1 << UpgradeFailed
             << "Firmware upgrade failed: neither the keyboard nor its bootloader came back within 20000 ms";
@@ -686,7 +691,7 @@ private slots:
                                                                                           : 2000);
         if (!shipped)
             w->setRestartWaitForTest(restartWait);
-        if (after == "just before the end")
+        if (after == "just before the end" || after.endsWith("timer firing early"))
             FullWait::setTimerEarlyForTest(restartWait / 4);
         w->setRestartLoadGraceForTest(after == "bounces, never loads" ? timescale::ms(6000)
                                       : neverLoads                    ? timescale::ms(2000)
@@ -797,8 +802,17 @@ private slots:
                      language == 0 ? QStringLiteral("重启中") : QStringLiteral("RESTART"));
             QVERIFY(!w->settingPage()->isNormalLayout());
         }
+        int leftSeen = -1; // what the wait had left when the row saw it start, and the time since
+        QElapsedTimer sinceSeen;
+        if (after.endsWith("timer firing early")) {
+            QTRY_COMPARE_WITH_TIMEOUT(w->upgradePhase(), Tessark::UpgradePhase::Restarting, timescale::ms(10000));
+            leftSeen = w->restartWaitTimer().remainingTime();
+            sinceSeen.start();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(back ? w->deviceLoaded() : !w->restartWaitTimer().isActive(),
                                  timescale::ms(shipped ? 40000 : 30000));
+        QVERIFY2(leftSeen < 0 || sinceSeen.elapsed() >= leftSeen - 1,
+                 qPrintable(QStringLiteral("ended %1 ms after the row saw %2 ms left").arg(sinceSeen.elapsed()).arg(leftSeen)));
         const QStringList shown = box.isEmpty() ? QStringList() : box.split('|');
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), shown.size(), timescale::ms(10000));
         if (after == "never loads" || after == "bounces, never loads") { // taken away again: what follows the box is not this row's

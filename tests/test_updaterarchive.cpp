@@ -417,12 +417,12 @@ private slots:
         auto* worker = new DownloadFile;
         const QString program0 = QDir::cleanPath(path("Upgrade/Upgrade"));
         if (atProgram == "cut while read") // the first read of the program finds it cut to what was recorded
-            DownloadFile::setDigestReadHookForTest([program0, size = program.size()](const QString& read) {
+            DownloadFile::setDigestReadHookForTest([program0, size = program.size()](const QString& read, qint64) {
                 if (QDir::cleanPath(read) == program0)
                     QFile::resize(read, size);
             });
         if (atProgram == "stop while read") // as a stop signal would, while the check holds the program open
-            DownloadFile::setDigestReadHookForTest([worker](const QString&) { worker->requestStop(); });
+            DownloadFile::setDigestReadHookForTest([worker](const QString&, qint64) { worker->requestStop(); });
         const bool refresh = atProgram != "stop while read"; // the check alone: a refresh would copy it
         auto done = std::make_shared<std::atomic<int>>(-1); // -1 running, else whether the updater started
         auto read = std::make_shared<std::atomic<qint64>>(-1);
@@ -467,6 +467,68 @@ private slots:
         QCOMPARE(readFile(path("Upgrade/.upgrade-digest")), recorded || atProgram == "digest link" ? digest : QByteArray());
         if (sparse)
             QCOMPARE(after.size(), sparse);
+    }
+
+    // A stop asked for while the refresh proves the updater in place, a copy of it kept at Upgrade.old,
+    // moves nothing: the judgement the stop cut short is no proof the one in place is not whole. It
+    // stays where it is, the copy too, nothing is set aside and the download waits for the next update.
+    void aStopDuringTheRefreshMovesNoUpdater_data()
+    {
+        QTest::addColumn<bool>("recorded"); // Upgrade's digest is recorded; else the copy is its twin
+        QTest::addColumn<QString>("stopIn"); // the folder whose program is being read when the stop comes
+        QTest::newRow("proven by its record, the stop in its read") << true << "Upgrade";
+        QTest::newRow("proven by its twin at Upgrade.old, the stop in its own read") << false << "Upgrade";
+        QTest::newRow("proven by its twin at Upgrade.old, the stop in the twin's read") << false << "Upgrade.old";
+    }
+    void aStopDuringTheRefreshMovesNoUpdater()
+    {
+        QFETCH(bool, recorded);
+        QFETCH(QString, stopIn);
+        const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\n";
+        QVERIFY(install({file("Upgrade", "new updater")}) && m_app->write("Upgrade/Upgrade", program));
+        QVERIFY(m_app->write("Upgrade.old/Upgrade", recorded ? QByteArray("#!/bin/sh\n") : program));
+        QVERIFY(!recorded
+                || m_app->write("Upgrade/.upgrade-digest",
+                                QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n'));
+        const QStringList before = filesWithContent(m_app->path());
+        DownloadFile worker;
+        const QString stopAt = QDir::cleanPath(path(stopIn + "/Upgrade"));
+        DownloadFile::setDigestReadHookForTest([&worker, stopAt](const QString& read, qint64) {
+            if (QDir::cleanPath(read) == stopAt)
+                worker.requestStop();
+        });
+        worker.UpdateUpgrradeProgram();
+        QVERIFY(worker.stopRequested());
+        QCOMPARE(filesWithContent(m_app->path()), before);
+        QCOMPARE(updaterFolders(), (QStringList{"Upgrade", "Upgrade.old"}));
+    }
+
+    // The check reads no more of a program than it had when it was opened: one that grows meanwhile is
+    // judged by those bytes, and where they match its recorded digest it is no damaged program: it starts.
+    void aProgramThatGrowsAfterItIsOpenedIsNotDamaged_data()
+    {
+        QTest::addColumn<int>("grownBy");
+        QTest::newRow("by a line") << 8;
+        QTest::newRow("by more than it is read at a time") << 200 * 1024;
+    }
+    void aProgramThatGrowsAfterItIsOpenedIsNotDamaged()
+    {
+        QFETCH(int, grownBy);
+        const QByteArray program = "#!/bin/sh\necho \"$1\" > \"$3/updater-ran\"\nexit 0\n";
+        QVERIFY(install({file("plugins/libnew.so", "new plugin")}) && m_app->write("Upgrade/Upgrade", program));
+        QVERIFY(m_app->write("Upgrade/.upgrade-digest",
+                             QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex() + '\n'));
+        const QString at = QDir::cleanPath(path("Upgrade/Upgrade"));
+        DownloadFile::setDigestReadHookForTest([at, grownBy, size = program.size()](const QString& read, qint64) {
+            QFile grown(read); // once, as the read begins
+            if (QDir::cleanPath(read) == at && grown.size() == size && grown.open(QIODevice::Append))
+                grown.write(QByteArray(grownBy, '#'));
+        });
+        DownloadFile worker;
+        QVERIFY(worker.StartUpgradeProgram());
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path("updater-ran")), QByteArray("upgrade\n"), timescale::ms(10000));
+        QCOMPARE(QFileInfo(at).size(), program.size() + grownBy);
+        QCOMPARE(m_boxes.boxes().size(), 0);
     }
 
     // A control character anywhere in a name refuses the archive; a NUL does not cut the name short.

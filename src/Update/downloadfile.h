@@ -2,6 +2,7 @@
 // The update worker: fetches signed downloads one after another on its own thread, then performs its
 // download mode's end action (version checks, staging, the updater hand-over).
 #include "Update/updateserverconfig.h"
+#include "Update/workerstop.h"
 #include "widget/fileguard.h"
 
 #include <QDateTime>
@@ -89,9 +90,10 @@ public:
     bool copyDirectoryFiles(const QString& fromDir, const QString& toDir);
     bool unzipFile(const QString& zipFilePath, const QString& destDir, bool removeExisting);
 
-    // Safe from any thread: the waits for network time end within 100 ms, no new request starts.
-    void requestStop() { m_stop = true; }
-    bool stopRequested() const { return m_stop; }
+    // Safe from any thread: the waits for network time end within 100 ms, no new request starts, a check
+    // of the updater ends at its next 64 KiB and starts nothing. A stop signal counts as asked.
+    void requestStop() { m_stop.request(); }
+    bool stopRequested() const { return m_stop.requested(); }
 
     // The next time server to ask: one index for the whole process.
     static int nextTimeServerIndex();
@@ -103,8 +105,9 @@ public:
     // Smaller bounds for tests: on each tool file, and on one update's files together.
     static void setToolFileLimitForTest(qint64 bytes);
     static void setUpdateBoundForTest(qint64 bytes);
-    // Tests: called once the updater check opened a program to read its digest, before its first byte.
-    static void setDigestReadHookForTest(std::function<void(const QString& path)> hook);
+    // Tests: called as the updater check reads a program's digest, once it is open: before each 64 KiB
+    // with the bytes left to read (its first call before the first byte), and with 0 once all are read.
+    static void setDigestReadHookForTest(std::function<void(const QString& path, qint64 left)> hook);
 
     // Bounds on every download. A reply holds at most ReadBufferBytes and is read ReadChunkBytes at a
     // time, so memory stays flat whatever the server sends. The network layer refills the buffer in
@@ -228,7 +231,7 @@ private:
     int m_deletedFileCount = 0;
     // Read by the dialog on the GUI thread.
     std::atomic<int> m_downloadMode{0};
-    std::atomic<bool> m_stop{false};
+    WorkerStop m_stop;
     UpdateServerConfig m_config;
     // Body bytes of the current reply written to the target file.
     qint64 m_received = 0;

@@ -97,9 +97,9 @@ bool openOwnRegular(QFile* file, const QString& path)
     return ownRegularFile(path) && RegularFile::openForReading(file, path);
 }
 
-std::function<void(const QString&)>& digestReadHook()
+std::function<void(const QString&, qint64)>& digestReadHook()
 {
-    static std::function<void(const QString&)> hook;
+    static std::function<void(const QString&, qint64)> hook;
     return hook;
 }
 
@@ -114,7 +114,7 @@ struct ProgramDigest {
 // The digest of the updater program at path. Nothing is read unless it is a regular file of its own of an
 // allowed size, judged on the opened descriptor; no more is read than that size, and a file that ends
 // sooner (cut while it is read) gives none. A stop asked for meanwhile ends the read at the next chunk.
-ProgramDigest readDigest(const QString& path, const std::atomic<bool>& stop)
+ProgramDigest readDigest(const QString& path, const WorkerStop& stop)
 {
     ProgramDigest d;
     QFile file;
@@ -125,12 +125,12 @@ ProgramDigest readDigest(const QString& path, const std::atomic<bool>& stop)
         d.result = ProgramDigest::SizeRefused;
         return d;
     }
-    if (digestReadHook())
-        digestReadHook()(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     qint64 left = d.size;
     QByteArray chunk;
     while (left > 0) {
+        if (digestReadHook())
+            digestReadHook()(path, left);
         if (stop) {
             d.result = ProgramDigest::Stopped;
             return d;
@@ -143,12 +143,14 @@ ProgramDigest readDigest(const QString& path, const std::atomic<bool>& stop)
         hash.addData(chunk);
         left -= chunk.size();
     }
+    if (digestReadHook())
+        digestReadHook()(path, 0);
     d.result = ProgramDigest::Whole;
     d.hex = hash.result().toHex();
     return d;
 }
 
-QByteArray digestOf(const QString& path, const std::atomic<bool>& stop)
+QByteArray digestOf(const QString& path, const WorkerStop& stop)
 {
     return readDigest(path, stop).hex;
 }
@@ -180,7 +182,7 @@ Recorded recordedFor(const QString& folder, const QByteArray& digest)
 // Whether folder's updater program is proven whole: its bytes match the digest recorded when the folder
 // was put in place, or they are those of the program at old, the copy it was made from. Length proves
 // nothing: a crash can leave a copy as long as the program, or longer, that does not hold its bytes.
-bool provenUpdater(const QString& folder, const QString& old, const std::atomic<bool>& stop)
+bool provenUpdater(const QString& folder, const QString& old, const WorkerStop& stop)
 {
     if (!holdsUpdater(folder))
         return false;
@@ -197,7 +199,7 @@ bool provenUpdater(const QString& folder, const QString& old, const std::atomic<
 // anything but a regular file of its own at the program's name (a FIFO, a device, a link, a folder), and
 // a program larger than any tool file may be: each is judged without being read. A stop asked for during
 // the read leaves the question open (false): the caller looks at the stop.
-bool damagedUpdater(const QString& folder, const std::atomic<bool>& stop)
+bool damagedUpdater(const QString& folder, const WorkerStop& stop)
 {
     const QString program = folder + QLatin1Char('/') + programName();
     if (standsAt(program) && !ownRegularFile(program)) {
@@ -321,7 +323,7 @@ bool swapIn(const QString& next, const QString& folder, const QString& old)
 // unless folder's program is proven whole, old's goes back in its place before anything else, whatever
 // else stands there set aside, so that it starts and is never removed as a leftover. False when it
 // stays at old, which is then the one started. A link at folder is not ours to move.
-bool putBackLeftUpdater(const QString& folder, const QString& old, const std::atomic<bool>& stop)
+bool putBackLeftUpdater(const QString& folder, const QString& old, const WorkerStop& stop)
 {
     if (!holdsUpdater(old) || provenUpdater(folder, old, stop))
         return true;
@@ -337,7 +339,7 @@ bool putBackLeftUpdater(const QString& folder, const QString& old, const std::at
 
 } // namespace
 
-void DownloadFile::setDigestReadHookForTest(std::function<void(const QString& path)> hook)
+void DownloadFile::setDigestReadHookForTest(std::function<void(const QString& path, qint64 left)> hook)
 {
     digestReadHook() = std::move(hook);
 }
@@ -426,14 +428,18 @@ bool DownloadFile::StartUpgradeProgram()
     if (holdsUpdater(left) && !provenUpdater(folder, left, m_stop))
         folder = left;
     const QString program = folder + QLatin1Char('/') + programName();
+    // The tool ends once a stop is asked: nothing is started, and no box holds up its end.
+    const auto stopped = [this, &program] {
+        if (!m_stop)
+            return false;
+        qWarning() << __LINE__ << "stop asked for during the check: the upgrade program is not started:" << program;
+        return true;
+    };
     // A program that no longer has the bytes its folder records for it is not the updater that was put
     // there: only the user can mend it, by installing the tool again.
-    const bool damaged = damagedUpdater(folder, m_stop);
-    if (m_stop) { // the tool ends: nothing is started, and no box holds up its end
-        qWarning() << __LINE__ << "stop asked for during the check: the upgrade program is not started:" << program;
-        return false;
-    }
-    if (damaged) {
+    if (damagedUpdater(folder, m_stop)) {
+        if (stopped())
+            return false;
         qWarning() << __LINE__ << "the upgrade program is not started:" << program;
         reportError(QStringLiteral("Upgrade Program Start Failed!"));
         updaternotice::updaterDamaged(program);
@@ -455,6 +461,9 @@ bool DownloadFile::StartUpgradeProgram()
     // Downloads arrive without the execute bit.
     if (whole)
         QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeUser);
+    // Looked at last, right before the start: a stop asked as the check ended still starts nothing.
+    if (stopped())
+        return false;
     // Detached: an attached child loses its pipes when the tool exits, and the updater outlives it.
     qint64 pid = 0;
     if (!whole || !QProcess::startDetached(program, arguments, appDir, &pid)) {

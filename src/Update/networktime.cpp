@@ -51,7 +51,7 @@ QByteArray DownloadFile::askTimeServer(const QString& entry)
         return QByteArray();
     const int connectMs = s_connectWaitMs;
     const int readMs = s_readWaitMs;
-    const std::atomic<bool>& stop = m_stop;
+    const WorkerStop& stop = m_stop;
 
     // A blocking connect cannot be cut short, and a local event loop on this thread would run the
     // worker's queued requests in the middle of this one: the socket waits in an event loop of its own

@@ -1,5 +1,6 @@
 #include "overallvariate.h"
 
+#include "Update/downloadfile.h"
 #include "Update/onlineupdate.h"
 #include "widget/qss.h"
 #include "widget/smallxml.h"
@@ -78,6 +79,12 @@ onlineUpdate* overallVariate::updateWidget() const
 bool overallVariate::stopWorker()
 {
     return !m_updateWidget || m_updateWidget->stopWorker();
+}
+
+void overallVariate::askWorkerToStop()
+{
+    if (DownloadFile* worker = m_updateWidget ? m_updateWidget->worker() : nullptr)
+        worker->requestStop();
 }
 
 void overallVariate::setBusy(bool busy)

@@ -36,6 +36,9 @@ public:
     onlineUpdate* updateWidget() const;
     // Asks the worker to stop and waits a bounded time for its thread; false when it still runs.
     bool stopWorker();
+    // Asks the worker to stop without waiting: a check of the updater running on its thread then starts
+    // nothing, however long the tool takes to end.
+    void askWorkerToStop();
 
     void setBusy(bool busy);
     bool getBusy() const { return m_busy; }

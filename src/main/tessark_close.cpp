@@ -143,6 +143,9 @@ void Tessark::exitAppActionSlot()
     if (m_exiting)
         return;
     m_exiting = true;
+    // At once, not when the teardown a second later waits for it: no updater starts from here on.
+    if (g_overallVariate)
+        g_overallVariate->askWorkerToStop();
     if (m_ptrMacro && m_ptrMacro->isRecording()) {
         m_ptrMacro->setRecording(false);
         qDebug() << "stop macro recorder.";

@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/records.h"
 #include "macro/macro.h"
+#include "Update/overallvariate.h"
 #include "platform/stopsignals.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
@@ -52,6 +53,9 @@ bool Tessark::stopCame() const
 void Tessark::stopRequested()
 {
     m_stopRequested = true;
+    // Before Exit's turn comes (a box may hold it up): a check of the updater starts nothing from here on.
+    if (g_overallVariate)
+        g_overallVariate->askWorkerToStop();
 }
 
 void Tessark::logDroppedAtStop()
