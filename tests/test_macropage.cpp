@@ -1029,7 +1029,8 @@ private slots:
     // Two copies of the tool run from one folder, the list's macros back on this copy's page. What either
     // removes from the list stays removed, what either adds comes back at the next start (the second of a
     // name and slot as a new macro), and alone this copy keeps what it did not delete. An entry that does
-    // not read says nothing of what the other removed. Steps: "del:NAME" deleted on this page; "other:A,B"
+    // not read says nothing of what the other removed. Steps: "del:NAME" deleted on this page, "send:NAME"
+    // its download refused by the keyboard; "other:A,B"
     // the other copy's write leaves these in the list ("-": none, "!": an entry that does not read, "~"
     // after a name: other delays); then the keyboard leaves and the tool starts again.
     void keptListFollowsWhatEitherCopyChanged_data()
@@ -1041,6 +1042,8 @@ private slots:
         QTest::newRow("each deletes one, this copy first: neither comes back") << "del:Kept5 other:-" << "a b";
         QTest::newRow("each deletes one, the other first: neither comes back") << "other:Kept5 del:Kept5" << "a b";
         QTest::newRow("the other deletes one: it stays deleted") << "other:Kept5" << "a b Kept5";
+        QTest::newRow("the other deletes one, this copy's download of it refused: it comes back")
+            << "other:Kept5 send:Kept7" << "a b Kept5 Kept7";
         QTest::newRow("the other adds one: it comes back") << "other:Kept5,Kept7,Extra9" << "a b Kept5 Kept7 Extra9";
         QTest::newRow("the other adds one, kept through this copy's second write")
             << "other:Kept5,Kept7,Extra9 del:Kept7" << "a b Kept5 Extra9";
@@ -1066,11 +1069,16 @@ private slots:
         QCOMPARE(listing(), QStringLiteral("a b Kept5 Kept7"));
         for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
             const QString what = step.section(':', 1);
-            if (step.startsWith("del:")) {
+            if (step.startsWith("del:") || step.startsWith("send:")) {
                 for (MacroItem* i : page->items())
                     if (i->name() == what)
                         page->setItemSelect(i);
-                page->deleteItemSlot();
+                if (step.startsWith("del:")) {
+                    page->deleteItemSlot();
+                } else { // the keyboard refuses it
+                    f->kb->answerClosingStatus(5, 1);
+                    page->downloadItemDataSlot();
+                }
                 continue;
             }
             QList<keptaside::Entry> held;

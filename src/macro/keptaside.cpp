@@ -257,11 +257,14 @@ bool holds(const QList<Entry>& list, const Entry& e)
 
 } // namespace
 
-QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare, bool* whole)
+QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare, bool* whole,
+                      QList<Entry>* held)
 {
     bool wholeAt[2] = {true, true};
     QList<Entry> entries = readFirst ? heldAt(first, &wholeAt[0]) : QList<Entry>();
     const QList<Entry> second = readSpare ? heldAt(spare, &wholeAt[1]) : QList<Entry>();
+    if (held)
+        *held = entries + second;
     // A folder gone, or a place not read (a link there may stand for the list), says nothing of what
     // another copy removed.
     if (whole)
@@ -294,14 +297,15 @@ QList<Entry> addedSince(const QString& path, const QList<Entry>& seen, const QLi
     return addedSince(heldAt(path, &whole), seen, ours);
 }
 
-Merge merge(const QList<Entry>& there, bool thereWhole, const QList<Entry>& seen, const QList<Entry>& ours)
+Merge merge(const QList<Entry>& there, const QList<Entry>& held, bool thereWhole, const QList<Entry>& seen,
+            const QList<Entry>& ours)
 {
     Merge m;
     m.added = addedSince(there, seen, ours);
     // Alike in every event: a macro another copy changed is its removal and its addition, so neither
-    // state is lost.
+    // state is lost. One either place still holds, if only in an older state of the list, is not removed.
     for (const Entry& e : ours) {
-        if (thereWhole && holds(seen, e) && !holds(there, e) && !holds(m.removed, e))
+        if (thereWhole && holds(seen, e) && !holds(held, e) && !holds(m.removed, e))
             m.removed.append(e);
     }
     return m;

@@ -289,16 +289,16 @@ void Macro::keepUndelivered(MacroItem* item)
 {
     if (!m_undelivered.contains(QPointer<MacroItem>(item)))
         m_undelivered.append(item);
-    // A download tried here says the user wants it, whatever another copy removed.
-    m_removedElsewhere.erase(std::remove_if(m_removedElsewhere.begin(), m_removedElsewhere.end(),
-                                            [item](const RemovedElsewhere& r) { return r.item == item; }),
-                             m_removedElsewhere.end());
     // Its file is written as a downloaded macro's is, but the entry keeps its unsaved mark: the
     // keyboard still holds something else.
     item->setSaved(false);
     const bool saved = saveMacroItem(item);
     // Back from the list, it is remembered as it is now: a kill must not bring back an older copy.
     keepBackInStep(item);
+    // A download tried here says the user wants it, whatever another copy removed from the list.
+    m_removedElsewhere.erase(std::remove_if(m_removedElsewhere.begin(), m_removedElsewhere.end(),
+                                            [item](const RemovedElsewhere& r) { return r.item == item; }),
+                             m_removedElsewhere.end());
     writefailurenotice::macroNotTaken(item->name(), saved);
 }
 
@@ -621,8 +621,9 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     // removed some: what it added is kept, what it removed stays removed. Read as a start would: of a
     // macro both places hold, the older place's state is not an addition.
     bool whole = false;
-    const QList<keptaside::Entry> there = keptaside::standing(first, spare, firstFree, spareFree, &whole);
-    const keptaside::Merge merged = keptaside::merge(there, whole, m_asideSeen.value(folder), entries);
+    QList<keptaside::Entry> held;
+    const QList<keptaside::Entry> there = keptaside::standing(first, spare, firstFree, spareFree, &whole, &held);
+    const keptaside::Merge merged = keptaside::merge(there, held, whole, m_asideSeen.value(folder), entries);
     for (const keptaside::Entry& e : merged.removed)
         dropRemovedElsewhere(folder, e, &entries);
     for (const keptaside::Entry& e : merged.added) {
