@@ -73,6 +73,23 @@ QByteArray macroFile(int id, int n, int delay = 1)
     return QString("<MACRO><ITEM id=\"%1\">%2</ITEM></MACRO>").arg(id).arg(keys).toLatin1();
 }
 
+// A kept macro named for its slot ("Kept5": slot 5): key A down, and up 30 ms later ("~" after the name:
+// 31 ms).
+keptaside::Entry keptEntry(const QString& word)
+{
+    QString name = word;
+    const bool other = name.endsWith('~');
+    name.remove('~');
+    QVector<DataKey> events(2);
+    for (int i = 0; i < 2; ++i) {
+        events[i].status = 1 - i;
+        events[i].code = 4;
+        events[i].type = 1;
+        events[i].delay = uint16_t(i ? (other ? 31 : 30) : 0);
+    }
+    return keptaside::Entry{name.right(1).toInt(), name, events, true, false};
+}
+
 // Counts the style changes a widget is sent: a sheet set on a frame reaches every widget inside it.
 struct StyleChanges : QObject {
     int count = 0;
@@ -942,6 +959,9 @@ private slots:
         QTest::newRow("never read here: all that stands is kept") << "" << "2c" << "1a 3b" << "1a 3b";
         QTest::newRow("same slot and name, other events: kept beside ours") << "1a" << "1a" << "1a 1a*" << "1a*";
         QTest::newRow("no list there: nothing") << "1a" << "2c" << "-" << "";
+        QTest::newRow("same slot, name and keys, other delays: kept beside ours") << "1a" << "1a" << "1a 1a~" << "1a~";
+        QTest::newRow("never read here, held here and there: not doubled") << "" << "1a 2c" << "1a 3b" << "3b";
+        QTest::newRow("an entry there does not read: the others are kept") << "1a" << "1a" << "1a 3b !" << "3b";
     }
     // Two copies of the tool keep macros aside in one folder: a write of the list keeps what the other
     // put there since this copy last read it, and leaves out what this copy removed meanwhile.
@@ -951,10 +971,13 @@ private slots:
         QFETCH(QString, ours);
         QFETCH(QString, there);
         QFETCH(QString, added);
-        // "1a": slot 1, name "a", one key press; a trailing "*": another key.
+        // "1a": slot 1, name "a", one key press; a trailing "*": another key; "~": another delay; "!": an
+        // entry that does not read.
         const auto entries = [](const QString& text) {
             QList<keptaside::Entry> list;
             for (const QString& word : text.split(' ', Qt::SkipEmptyParts)) {
+                if (word == "!")
+                    continue;
                 keptaside::Entry e;
                 e.slot = word.left(1).toInt();
                 e.name = word.mid(1, 1);
@@ -962,6 +985,7 @@ private slots:
                 key.status = 1;
                 key.code = word.endsWith('*') ? 5 : 4;
                 key.type = 1;
+                key.delay = word.endsWith('~') ? 7 : 0;
                 e.events.append(key);
                 list.append(e);
             }
@@ -972,6 +996,8 @@ private slots:
         QFile::remove(path);
         if (there != "-")
             QVERIFY(keptaside::write(path, entries(there), true));
+        if (there.endsWith('!'))
+            QVERIFY(m_app.write("dev/item/kept-aside.list", readFile(path).replace("</KEPT>", "<MACRO slot=\"64\"/></KEPT>")));
         const QList<keptaside::Entry> got = keptaside::addedSince(path, entries(seen), entries(ours));
         const QList<keptaside::Entry> want = entries(added);
         QCOMPARE(got.size(), want.size());
@@ -1030,6 +1056,150 @@ private slots:
         QVERIFY2(!QFileInfo::exists(old), qPrintable(QDir(old).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ')));
         QVERIFY2(boxTexts().filter("\"Macro1\"").size() == 1, qPrintable(boxTexts().join('\n')));
         QVERIFY(QFileInfo(moved + "/dev/item").isDir() && !QFileInfo::exists(moved + "/dev/item/kept-aside.list"));
+    }
+
+    // Two copies of the tool run from one folder, the list's macros back on this copy's page. What either
+    // removes from the list stays removed, what either adds comes back at the next start (the second of a
+    // name and slot as a new macro), and alone this copy keeps what it did not delete. An entry that does
+    // not read says nothing of what the other removed. Steps: "del:NAME" deleted on this page, "send:NAME"
+    // its download refused by the keyboard; "other:A,B"
+    // the other copy's write leaves these in the list ("-": none, "!": an entry that does not read, "~"
+    // after a name: other delays); then the keyboard leaves and the tool starts again.
+    void keptListFollowsWhatEitherCopyChanged_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("back"); // the entries at the next start ("~": holding the other delays)
+        QTest::newRow("one copy deletes one: it stays deleted") << "del:Kept5" << "a b Kept7";
+        QTest::newRow("one copy deletes none: both come back") << "" << "a b Kept5 Kept7";
+        QTest::newRow("each deletes one, this copy first: neither comes back") << "del:Kept5 other:-" << "a b";
+        QTest::newRow("each deletes one, the other first: neither comes back") << "other:Kept5 del:Kept5" << "a b";
+        QTest::newRow("the other deletes one: it stays deleted") << "other:Kept5" << "a b Kept5";
+        QTest::newRow("the other deletes one, this copy's download of it refused: it comes back")
+            << "other:Kept5 send:Kept7" << "a b Kept5 Kept7";
+        QTest::newRow("the other adds one: it comes back") << "other:Kept5,Kept7,Extra9" << "a b Kept5 Kept7 Extra9";
+        QTest::newRow("the other adds one, kept through this copy's second write")
+            << "other:Kept5,Kept7,Extra9 del:Kept7" << "a b Kept5 Extra9";
+        QTest::newRow("the other holds a macro with other delays only: both come back")
+            << "other:Kept5,Kept7,Kept7~" << "a b Kept5 Kept7 Macro1~";
+        QTest::newRow("the other changed a macro's delays: its state comes back") << "other:Kept5,Kept7~"
+                                                                                  << "a b Kept5 Kept7~";
+        QTest::newRow("the other deletes one beside an entry that does not read: nothing of ours dropped")
+            << "other:Kept7,!" << "a b Kept5 Kept7";
+        QTest::newRow("the other adds one beside an entry that does not read: it comes back")
+            << "other:Kept5,Kept7,Extra9,!" << "a b Kept5 Kept7 Extra9";
+    }
+    void keptListFollowsWhatEitherCopyChanged()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, back);
+        const QString list = folder() + "item/kept-aside.list";
+        const auto kept = keptEntry;
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(keptaside::write(list, {kept("Kept5"), kept("Kept7")}));
+        QVERIFY(start("0:a 2:b", 16));
+        QTest::qWait(20);
+        QCOMPARE(listing(), QStringLiteral("a b Kept5 Kept7"));
+        for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
+            const QString what = step.section(':', 1);
+            if (step.startsWith("del:") || step.startsWith("send:")) {
+                for (MacroItem* i : page->items())
+                    if (i->name() == what)
+                        page->setItemSelect(i);
+                if (step.startsWith("del:")) {
+                    page->deleteItemSlot();
+                } else { // the keyboard refuses it
+                    f->kb->answerClosingStatus(5, 1);
+                    page->downloadItemDataSlot();
+                }
+                continue;
+            }
+            QList<keptaside::Entry> held;
+            for (const QString& word : what.split(',', Qt::SkipEmptyParts))
+                if (word != "-" && word != "!")
+                    held << kept(word);
+            QVERIFY(held.isEmpty() ? QFile::remove(list) : keptaside::write(list, held));
+            if (what.endsWith('!'))
+                QVERIFY(m_app.write("dev/item/kept-aside.list",
+                                    readFile(list).replace("</KEPT>", "<MACRO slot=\"64\"/></KEPT>")));
+        }
+        QVERIFY(replug("0:a 2:b", [this] { reopen(); }));
+        QTest::qWait(20);
+        QStringList got;
+        for (const MacroItem* i : page->items()) {
+            const QList<int> t = triples(i);
+            got << i->name() + (t.size() == 6 && t[5] == 31 ? "~" : "");
+        }
+        got.sort();
+        QStringList want = back.split(' ');
+        want.sort();
+        QCOMPARE(got.join(' '), want.join(' '));
+    }
+
+    // The list's folder goes while this copy holds the keyboard: that says nothing of what another copy
+    // removed, so as the keyboard leaves each kept macro is still written in the list or told unremembered.
+    void aListFolderGoneDropsNoKeptMacro()
+    {
+        const QString list = folder() + "item/kept-aside.list";
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(keptaside::write(list, {keptEntry("Kept5"), keptEntry("Kept7")}));
+        QVERIFY(start("0:a 2:b", 16));
+        QTest::qWait(20);
+        QCOMPARE(listing(), QStringLiteral("a b Kept5 Kept7"));
+        boxes->clear();
+        QVERIFY(QDir(folder() + "item").removeRecursively());
+        page->releaseDevice();
+        QTest::qWait(20);
+        QList<keptaside::Entry> held;
+        keptaside::read(list, &held);
+        const QString told = boxTexts().join('\n');
+        for (const QString name : {"Kept5", "Kept7"}) {
+            const bool listed = std::any_of(held.begin(), held.end(), [&](const keptaside::Entry& e) { return e.name == name; });
+            QVERIFY2(listed || told.contains('"' + name + '"'), qPrintable(name + ": " + told));
+        }
+    }
+
+    // Two copies of the tool each record a macro under the name and slot the page gives a new one, with
+    // other keys, and keep it aside as the keyboard leaves, this copy's file written last: both come back
+    // at the next start, the second as a new macro (a free slot, a name of its own, told), and both
+    // again after the next unplug.
+    void twoCopiesRecordingUnderOneNameBothComeBack()
+    {
+        const QString list = folder() + "item/kept-aside.list";
+        QVERIFY(start("0:a 2:b", 16));
+        page->addItemSlot(); // Macro1, slot 1
+        page->createKey(1, 0, 1, 0, 0x04);
+        page->createKey(0, 30, 1, 0, 0x04);
+        const QList<int> ours = triples(page->items().last());
+        QVector<DataKey> events(2); // the other copy's: key B down, and up 20 ms later
+        for (int i = 0; i < 2; ++i) {
+            events[i].status = 1 - i;
+            events[i].code = 5;
+            events[i].type = 1;
+            events[i].delay = uint16_t(i * 20);
+        }
+        const QList<int> theirs{1, 5, 0, 0, 5, 20};
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(keptaside::write(list, {{1, "Macro1", events, true, false}}));
+        const struct timeval past[2] = {{1000, 0}, {1000, 0}};
+        for (int round = 0; round < 2; ++round) {
+            boxes->clear();
+            QVERIFY(replug("0:a 2:b", [&] {
+                reopen();
+                QVERIFY(::utimes(QFile::encodeName(list).constData(), past) == 0); // the file newer
+            }));
+            QTest::qWait(20);
+            QStringList got;
+            QList<int> events[2];
+            for (const MacroItem* i : page->items()) {
+                got << QString::number(i->index()) + ':' + i->name();
+                if (i->name().startsWith("Macro"))
+                    events[i->name() == "Macro3"] = triples(i);
+            }
+            QCOMPARE(got.join(' '), QStringLiteral("0:a 2:b 1:Macro1 3:Macro3"));
+            QVERIFY(events[0] == ours && events[1] == theirs);
+            QVERIFY2(round || boxTexts().join(' ').contains("\"Macro1\" is back on the page as \"Macro3\""),
+                     qPrintable(boxTexts().join('\n')));
+        }
     }
 
     void keptMacrosAreToldInOneBox_data()

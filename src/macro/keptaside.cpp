@@ -236,22 +236,39 @@ bool sameEntry(const Entry& a, const Entry& b)
 
 namespace {
 
-// What one place holds when it holds a list that reads; nothing for a link or anything else.
-QList<Entry> heldAt(const QString& path)
+// What one place holds when it holds a list that reads; nothing for a link or anything else. whole:
+// whether that is all it holds (every entry read, or nothing stands there).
+QList<Entry> heldAt(const QString& path, bool* whole)
 {
     QList<Entry> there;
-    if (!QFileInfo(path).isFile() || SaveFile::isLinkAtName(path))
+    const bool link = SaveFile::isLinkAtName(path);
+    *whole = !link && !QFileInfo::exists(path);
+    if (!QFileInfo(path).isFile() || link)
         return {};
     const Result r = read(path, &there);
+    *whole = r == Result::Read;
     return r == Result::Read || r == Result::Damaged ? there : QList<Entry>();
+}
+
+bool holds(const QList<Entry>& list, const Entry& e)
+{
+    return std::any_of(list.begin(), list.end(), [&e](const Entry& o) { return sameEntry(o, e); });
 }
 
 } // namespace
 
-QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare)
+QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare, bool* whole,
+                      QList<Entry>* held)
 {
-    QList<Entry> entries = readFirst ? heldAt(first) : QList<Entry>();
-    const QList<Entry> second = readSpare ? heldAt(spare) : QList<Entry>();
+    bool wholeAt[2] = {true, true};
+    QList<Entry> entries = readFirst ? heldAt(first, &wholeAt[0]) : QList<Entry>();
+    const QList<Entry> second = readSpare ? heldAt(spare, &wholeAt[1]) : QList<Entry>();
+    if (held)
+        *held = entries + second;
+    // A folder gone, or a place not read (a link there may stand for the list), says nothing of what
+    // another copy removed.
+    if (whole)
+        *whole = readFirst && readSpare && wholeAt[0] && wholeAt[1] && QFileInfo(QFileInfo(first).absolutePath()).isDir();
     const bool spareNewer = readFirst && readSpare && QFileInfo(spare).lastModified() > QFileInfo(first).lastModified();
     for (const Entry& e : second) {
         const auto it = std::find_if(entries.begin(), entries.end(),
@@ -266,12 +283,9 @@ QList<Entry> standing(const QString& first, const QString& spare, bool readFirst
 
 QList<Entry> addedSince(const QList<Entry>& there, const QList<Entry>& seen, const QList<Entry>& ours)
 {
-    const auto in = [](const QList<Entry>& list, const Entry& e) {
-        return std::any_of(list.begin(), list.end(), [&e](const Entry& o) { return sameEntry(o, e); });
-    };
     QList<Entry> added;
     for (const Entry& e : there) {
-        if (!in(seen, e) && !in(ours, e) && !in(added, e))
+        if (!holds(seen, e) && !holds(ours, e) && !holds(added, e))
             added.append(e);
     }
     return added;
@@ -279,7 +293,22 @@ QList<Entry> addedSince(const QList<Entry>& there, const QList<Entry>& seen, con
 
 QList<Entry> addedSince(const QString& path, const QList<Entry>& seen, const QList<Entry>& ours)
 {
-    return addedSince(heldAt(path), seen, ours);
+    bool whole = false;
+    return addedSince(heldAt(path, &whole), seen, ours);
+}
+
+Merge merge(const QList<Entry>& there, const QList<Entry>& held, bool thereWhole, const QList<Entry>& seen,
+            const QList<Entry>& ours)
+{
+    Merge m;
+    m.added = addedSince(there, seen, ours);
+    // Alike in every event: a macro another copy changed is its removal and its addition, so neither
+    // state is lost. One either place still holds, if only in an older state of the list, is not removed.
+    for (const Entry& e : ours) {
+        if (thereWhole && holds(seen, e) && !holds(held, e) && !holds(m.removed, e))
+            m.removed.append(e);
+    }
+    return m;
 }
 
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty)

@@ -61,7 +61,21 @@ QList<Entry> addedSince(const QList<Entry>& there, const QList<Entry>& seen, con
 
 // What the two places hold together, as a start reads them: a macro both hold (slot and name) is the
 // one of the place written last, the other's being an older state of the list. Only the places asked.
-QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare);
+// whole (may be null): whether that is all they hold: both places asked, each read in full or empty of
+// anything, in a folder that stands. held (may be null): every entry either place holds, older states too.
+QList<Entry> standing(const QString& first, const QString& spare, bool readFirst, bool readSpare,
+                      bool* whole = nullptr, QList<Entry>* held = nullptr);
+
+// A list write merges three states: what this copy last read or wrote (seen), what stands there now
+// (there, held and thereWhole as standing says) and what this copy holds (ours). What either copy
+// removed since seen stays removed; what either added is kept.
+struct Merge {
+    QList<Entry> added;   // there only, put there by another copy: kept
+    QList<Entry> removed; // of ours, in seen but there no longer: another copy removed them
+};
+// Nothing counts as removed unless there is whole: what did not read may be any macro.
+Merge merge(const QList<Entry>& there, const QList<Entry>& held, bool thereWhole, const QList<Entry>& seen,
+            const QList<Entry>& ours);
 
 // Removes, in folder, the save files' temporaries a killed save of either place left beside the list
 // ("kept-aside.list.XXXXXX"): regular files of exactly such names only; links are left alone.

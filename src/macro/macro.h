@@ -348,6 +348,16 @@ private:
     static QString fileHolding(const AsideMacro& kept);
     QList<QPointer<MacroItem>> m_undelivered;
     QList<AsideMacro> m_aside;
+    // Macros back on the page that another copy of the folder removed from the list, as they were then.
+    struct RemovedElsewhere {
+        QPointer<MacroItem> item;
+        QVector<DataKey> events;
+    };
+    QList<RemovedElsewhere> m_removedElsewhere;
+    // Drops e, which another copy removed from folder's list, from entries and from what is kept aside.
+    void dropRemovedElsewhere(const QString& folder, const keptaside::Entry& e, QList<keptaside::Entry>* entries);
+    // Whether item is one of those, unchanged since.
+    bool isRemovedElsewhere(MacroItem* item);
     // Item folders whose remembered lists were read, and the lists' places that did not read and could
     // not be kept as .bad: never written over.
     QSet<QString> m_asideRecalled;

@@ -295,6 +295,10 @@ void Macro::keepUndelivered(MacroItem* item)
     const bool saved = saveMacroItem(item);
     // Back from the list, it is remembered as it is now: a kill must not bring back an older copy.
     keepBackInStep(item);
+    // A download tried here says the user wants it, whatever another copy removed from the list.
+    m_removedElsewhere.erase(std::remove_if(m_removedElsewhere.begin(), m_removedElsewhere.end(),
+                                            [item](const RemovedElsewhere& r) { return r.item == item; }),
+                             m_removedElsewhere.end());
     writefailurenotice::macroNotTaken(item->name(), saved);
 }
 
@@ -322,6 +326,21 @@ void Macro::eventsChanged(MacroItem* item)
         item->setSaved(false);
 }
 
+namespace {
+
+bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].status != b[i].status || a[i].delay != b[i].delay || !a[i].sameKey(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void Macro::setAsideUndelivered(const MacroItem* drawing)
 {
     // What an earlier run remembered for this keyboard stays beside what is set aside now.
@@ -334,6 +353,11 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
         const bool unsent = item != drawing && !item->keyLayout()->keys.isEmpty() && isChangedFromKeyboard(item);
         if ((!notTaken && !unsent) || m_itemFolder.isEmpty())
             continue;
+        if (isRemovedElsewhere(item)) {
+            qDebug().noquote() << "macro" << item->name() << "- removed from the kept list by another copy of the"
+                               << "tool: not kept aside again";
+            continue;
+        }
         AsideMacro kept;
         kept.itemFolder = m_itemFolder;
         kept.slot = item->index();
@@ -344,6 +368,7 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
         fresh.append(kept);
     }
     m_undelivered.clear();
+    m_removedElsewhere.clear(); // its entries go with the keyboard
     // Those back on the page are set aside anew above, as the page holds them, unless the keyboard holds
     // them now.
     const int before = m_aside.size();
@@ -358,6 +383,16 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
     // The files after the list: a kill between the two leaves the list naming the macro with all its
     // events, which brings it back; a file alone brings nothing back (downloaded macros have one too).
     for (int i = 0; i < unsaved.size(); ++i) { // one each, in the same order as fresh
+        const AsideMacro& k = fresh[i];
+        const bool stillKept = std::any_of(m_aside.begin(), m_aside.end(), [&k](const AsideMacro& a) {
+            return a.itemFolder == k.itemFolder && a.slot == k.slot && a.name == k.name && sameEvents(a.events, k.events);
+        });
+        // Another copy removed it from the list: its file may hold that copy's state now, which a start takes.
+        if (!stillKept) {
+            qDebug().noquote() << "macro" << k.name << "- removed from the kept list by another copy of the tool:"
+                               << "not kept aside, its file left as it is";
+            continue;
+        }
         saveMacroItem(unsaved[i]);
         qDebug() << "macro" << fresh[i].name << "not on the keyboard: kept aside with" << fresh[i].events.size()
                  << "events, in its file" << fileHolding(fresh[i]);
@@ -401,18 +436,15 @@ bool isListFile(const QString& path)
     return info.isFile() && !info.isSymLink();
 }
 
-bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].status != b[i].status || a[i].delay != b[i].delay || !a[i].sameKey(b[i]))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
+
+bool Macro::isRemovedElsewhere(MacroItem* item)
+{
+    const QVector<DataKey> now = eventValues(item);
+    return std::any_of(m_removedElsewhere.begin(), m_removedElsewhere.end(), [&](const RemovedElsewhere& r) {
+        return r.item == item && sameEvents(r.events, now);
+    });
+}
 
 bool Macro::takeNewerFile(const QString& folder, const QDateTime& listTime, keptaside::Entry* entry)
 {
@@ -517,8 +549,20 @@ void Macro::recallAside(const QString& folder)
             }
         }
     }
-    for (int n = 0; n < entries.size(); ++n)
+    for (int n = 0; n < entries.size(); ++n) {
+        const keptaside::Entry& e = entries[n];
+        const auto alike = std::count_if(entries.begin(), entries.end(), [&e](const keptaside::Entry& o) {
+            return o.slot == e.slot && o.name == e.name;
+        });
+        // Two copies of the folder each kept a macro of this name and slot: its file is one of theirs,
+        // not a newer state of both, and each comes back as it is.
+        if (alike > 1) {
+            qDebug().noquote() << "kept macro" << e.name << "- the list holds" << alike << "of this name in slot"
+                               << e.slot << ": each comes back, its file not taken";
+            continue;
+        }
         rewrite = takeNewerFile(folder, times[from[n]], &entries[n]) || rewrite;
+    }
     for (const Damage& d : qAsConst(damaged)) {
         const bool elsewhere = d.place == first && m_asideLocked.contains(first) && !m_asideLocked.contains(spare);
         // The spare standing says an earlier start told this and remembers the list there: told once, as
@@ -573,11 +617,16 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     }
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
-    // Another copy of the folder may have kept macros aside there since this copy read the list: kept too.
-    // Read as a start would: of a macro both places hold, the older place's state is not an addition.
-    const QList<keptaside::Entry> added = keptaside::addedSince(
-        keptaside::standing(first, spare, firstFree, spareFree), m_asideSeen.value(folder), entries);
-    for (const keptaside::Entry& e : qAsConst(added)) {
+    // Another copy of the folder may have kept macros aside there since this copy read the list, or
+    // removed some: what it added is kept, what it removed stays removed. Read as a start would: of a
+    // macro both places hold, the older place's state is not an addition.
+    bool whole = false;
+    QList<keptaside::Entry> held;
+    const QList<keptaside::Entry> there = keptaside::standing(first, spare, firstFree, spareFree, &whole, &held);
+    const keptaside::Merge merged = keptaside::merge(there, held, whole, m_asideSeen.value(folder), entries);
+    for (const keptaside::Entry& e : merged.removed)
+        dropRemovedElsewhere(folder, e, &entries);
+    for (const keptaside::Entry& e : merged.added) {
         qDebug().noquote() << "kept macro" << e.name << "- put in the list by another copy of the tool: kept";
         m_aside.append(AsideMacro::of(folder, e));
         entries.append(e);
@@ -604,6 +653,25 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     if (tell)
         tellNotRemembered(folder);
     return false;
+}
+
+void Macro::dropRemovedElsewhere(const QString& folder, const keptaside::Entry& e, QList<keptaside::Entry>* entries)
+{
+    const auto same = [&e](const keptaside::Entry& o) { return keptaside::sameEntry(o, e); };
+    const auto at = std::find_if(entries->begin(), entries->end(), same);
+    if (at != entries->end())
+        entries->erase(at);
+    const auto kept = std::find_if(m_aside.begin(), m_aside.end(), [&](const AsideMacro& a) {
+        return a.itemFolder == folder && same({a.slot, a.name, a.events, a.told, a.toldNoRoom});
+    });
+    if (kept == m_aside.end())
+        return;
+    // Back on the page as it was, it is not kept aside again when the keyboard leaves; edited, it is.
+    if (kept->back && kept->item)
+        m_removedElsewhere.append({kept->item, kept->events});
+    qDebug().noquote() << "kept macro" << e.name << "- removed from the list by another copy of the tool:"
+                       << "removed here too";
+    m_aside.erase(kept);
 }
 
 void Macro::tellNotRemembered(const QString& folder)
@@ -664,13 +732,19 @@ void Macro::restoreUndelivered()
     // change of what it was told is written too.
     bool changed = false;
     QList<AsideMacro> stillAside;
+    // An entry holds one kept macro: a second of its name and slot (another copy's) comes back as a new one.
+    QList<const MacroItem*> taken;
+    for (const AsideMacro& kept : qAsConst(m_aside)) {
+        if (kept.back && kept.item)
+            taken.append(kept.item);
+    }
     for (AsideMacro kept : qAsConst(m_aside)) {
         if (kept.itemFolder != m_itemFolder || kept.back) {
             stillAside.append(kept);
             continue;
         }
-        const auto it = std::find_if(m_items.begin(), m_items.end(), [&kept](const MacroItem* i) {
-            return i->index() == kept.slot && i->name() == kept.name;
+        const auto it = std::find_if(m_items.begin(), m_items.end(), [&kept, &taken](const MacroItem* i) {
+            return i->index() == kept.slot && i->name() == kept.name && !taken.contains(i);
         });
         // The keyboard may have lost the macro's head with the unplug, or hold another macro there:
         // the user's macro comes back all the same, as a new one.
@@ -719,6 +793,7 @@ void Macro::restoreUndelivered()
         // back at the next start.
         kept.back = true;
         kept.item = item;
+        taken.append(item);
         stillAside.append(kept);
     }
     m_aside = stillAside;
