@@ -62,8 +62,12 @@ class DownloadBounds : public QObject {
     qint64 m_memoryGrowth = 0; // peak resident size during the download over the size before it
 
     // Downloads link in mode, as an operation leaves the worker; true once it completed or busy cleared.
-    bool run(const QString& link, int mode) { return run(QStringList{link}, mode); }
-    bool run(const QStringList& links, int mode)
+    // atStart: done once the worker is made, before its download starts.
+    bool run(const QString& link, int mode, const std::function<void()>& atStart = {})
+    {
+        return run(QStringList{link}, mode, atStart);
+    }
+    bool run(const QStringList& links, int mode, const std::function<void()>& atStart = {})
     {
         QSignalSpy progress(m_hub.get(), &overallVariate::downloadProgressSignal);
         QSignalSpy errors(m_hub.get(), &overallVariate::ErrorInfoSignal);
@@ -77,6 +81,8 @@ class DownloadBounds : public QObject {
             DownloadFile worker;
             worker.setLinkList(links);
             worker.setDownloadMode(mode);
+            if (atStart)
+                atStart();
             worker.Startdownload(0);
             ended = QTest::qWaitFor([&] { return !m_hub->getBusy() || progress.size() >= links.size(); },
                                     timescale::ms(30000));
@@ -209,6 +215,34 @@ private slots:
         const QString limit = QString::number(DownloadFile::sizeLimit(mode));
         QVERIFY(completes || logged(link, announced < 0 ? QStringList{limit, "body"}
                                                         : QStringList{limit, "Content-Length"}));
+    }
+
+    // The tool's folder renamed while it runs: a download fails as one that cannot open its file, and
+    // nothing is made at the old path.
+    void aDownloadMakesNoFolderWhereTheToolsFolderWas_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("image") << ImageMode;
+        QTest::newRow("tool file") << ToolFileMode;
+    }
+    void aDownloadMakesNoFolderWhereTheToolsFolderWas()
+    {
+        QFETCH(int, mode);
+        const QString link = linkOf(mode);
+        m_local->servers.generate(link, 1000, 1000);
+        const QString old = m_app->path(), moved = old + "-moved";
+        bool renamed = false;
+        const bool ended = run(link, mode, [&] { renamed = QDir().rename(old, moved); });
+        QVERIFY(renamed);
+        const bool madeAgain = QFileInfo::exists(old);
+        if (madeAgain)
+            QDir(old).removeRecursively();
+        QVERIFY(QDir().rename(moved, old)); // the temporary folder removes itself at its own path
+        QVERIFY(ended);
+        QVERIFY2(!madeAgain, "the tool's folder was made again at its old path");
+        QVERIFY(!m_hub->getBusy());
+        QCOMPARE(m_errors, QStringList{"download UpdateFile File Open Failed!"});
+        QCOMPARE(m_progress, 0);
     }
 
     // One operation's files together (a firmware download's images as a tool update's files) stay within

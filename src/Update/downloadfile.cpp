@@ -151,6 +151,12 @@ void DownloadFile::fetch(int index)
         failTransfer(OpenFailedText);
         return;
     }
+    // The tool's folder moved or removed while it runs: it is not made again at its old path.
+    if (!QFileInfo(appDir).isDir()) {
+        qWarning() << __LINE__ << "Startdownload: refused" << localPath << "the tool's folder is gone from" << appDir;
+        failTransfer(OpenFailedText);
+        return;
+    }
     createFilePath(QFileInfo(localPath).path());
     removeExisting(localPath);
     const QString suffix = QFileInfo(localPath).suffix().toLower();
