@@ -1135,6 +1135,27 @@ private slots:
         QCOMPARE(got.join(' '), want.join(' '));
     }
 
+    // An entry of the list stops reading while this copy holds the keyboard (another copy's write, the
+    // disk): as the keyboard leaves, the list as it stood is kept beside it before the write replaces it,
+    // and the user is told where.
+    void aListDamagedMeanwhileIsKeptBeforeTheWrite()
+    {
+        const QString list = folder() + "item/kept-aside.list";
+        QVERIFY(QDir().mkpath(folder() + "item"));
+        QVERIFY(keptaside::write(list, {keptEntry("Kept5"), keptEntry("Kept7")}));
+        QVERIFY(start("0:a 2:b", 16));
+        QTest::qWait(20);
+        boxes->clear();
+        const QByteArray damaged = readFile(list).replace("</KEPT>", "<MACRO slot=\"64\"/></KEPT>");
+        QVERIFY(m_app.write("dev/item/kept-aside.list", damaged));
+        page->releaseDevice();
+        QTest::qWait(20);
+        QCOMPARE(readFile(list + ".bad"), damaged);
+        QList<keptaside::Entry> held;
+        QCOMPARE(keptaside::read(list, &held), keptaside::Result::Read);
+        QVERIFY2(boxTexts().join('\n').contains("kept-aside.list.bad"), qPrintable(boxTexts().join('\n')));
+    }
+
     // The list's folder goes while this copy holds the keyboard: that says nothing of what another copy
     // removed, so as the keyboard leaves each kept macro is still written in the list or told unremembered.
     void aListFolderGoneDropsNoKeptMacro()

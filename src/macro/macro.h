@@ -354,6 +354,9 @@ private:
         QVector<DataKey> events;
     };
     QList<RemovedElsewhere> m_removedElsewhere;
+    // Keeps a copy of each free place of the list that no longer reads whole, and tells; one that cannot
+    // be copied is not written over.
+    void keepDamagedPlaces(const QString& first, const QString& spare);
     // Drops e, which another copy removed from folder's list, from entries and from what is kept aside.
     void dropRemovedElsewhere(const QString& folder, const keptaside::Entry& e, QList<keptaside::Entry>* entries);
     // Whether item is one of those, unchanged since.

@@ -615,6 +615,7 @@ bool Macro::rememberAside(const QString& folder, bool tell)
             macronotice::listLinked(place, m_asideLocked.contains(other) ? QString() : other);
         }
     }
+    keepDamagedPlaces(first, spare);
     const bool firstFree = !m_asideLocked.contains(first);
     const bool spareFree = !m_asideLocked.contains(spare);
     // Another copy of the folder may have kept macros aside there since this copy read the list, or
@@ -653,6 +654,30 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     if (tell)
         tellNotRemembered(folder);
     return false;
+}
+
+void Macro::keepDamagedPlaces(const QString& first, const QString& spare)
+{
+    // Damaged since the list was read (another copy, the disk): what did not read may be a macro the user
+    // has nowhere else, so it is kept, as a start keeps it, before the write replaces it; else never
+    // written over.
+    for (const QString& place : {first, spare}) {
+        if (m_asideLocked.contains(place))
+            continue;
+        QList<keptaside::Entry> read;
+        int unread = 0;
+        if (keptaside::read(place, &read, &unread) != keptaside::Result::Damaged)
+            continue;
+        const QFileInfo info(place);
+        if (info.isFile() && info.size() == 0)
+            continue;
+        QString copy;
+        if (!keepUnreadableFile(place, &copy))
+            m_asideLocked.insert(place);
+        const QString other = place == first ? spare : first;
+        const bool otherFree = !m_asideLocked.contains(other);
+        macronotice::listUnreadable(place, copy, copy.isEmpty() && otherFree ? other : QString(), read.size(), unread);
+    }
 }
 
 void Macro::dropRemovedElsewhere(const QString& folder, const keptaside::Entry& e, QList<keptaside::Entry>* entries)
