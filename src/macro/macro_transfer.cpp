@@ -668,8 +668,10 @@ void Macro::keepDamagedPlaces(const QString& first, const QString& spare)
         int unread = 0;
         if (keptaside::read(place, &read, &unread) != keptaside::Result::Damaged)
             continue;
+        // Only a file a write would replace: over anything else (a folder, a pipe) the write fails and the
+        // spare takes the list, as before.
         const QFileInfo info(place);
-        if (info.isFile() && info.size() == 0)
+        if (!info.isFile() || info.isSymLink() || info.size() == 0)
             continue;
         QString copy;
         if (!keepUnreadableFile(place, &copy))
