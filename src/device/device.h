@@ -244,16 +244,19 @@ private:
                          int entrySize, bool echoRange, const PageRanges& askedBefore = PageRanges());
     // The page each colour and lighting read (by group) asked for last, for the read after it.
     std::map<uint8_t, std::pair<int, int>> m_lastPageAsked;
-    // What a group's page reads have learnt of the keyboard's replies naming an earlier page.
-    enum class HeldPages {
-        Unknown,
-        OtherEntries, // one with entries no reply taken had was taken after the grace
-        NoOwnReply,   // a page's own reply did not come within the reply time, such a reply did
+    // What a group's page reads have seen of the keyboard's replies naming an earlier page.
+    struct PageReplies {
+        // One with entries no reply taken had was taken after the grace: such a keyboard names another
+        // page on every reply (kept while the keyboard is here).
+        bool otherEntries = false;
+        // This read's page got no reply of its own within the reply time, such a reply came: the rest of
+        // this read does not wait for one (a later read does: a keyboard that lost one reply answers again).
+        bool noOwnReply = false;
+        // The replies the current read took, and the last of the read before: one of them coming again is
+        // a repeat, not this page's answer.
+        std::vector<QByteArray> taken;
     };
-    std::map<uint8_t, HeldPages> m_heldPages;
-    // The replies a group's current read took, and the last of the read before: one of them coming
-    // again is a repeat, not this page's answer.
-    std::map<uint8_t, std::vector<QByteArray>> m_pageRepliesTaken;
+    std::map<uint8_t, PageReplies> m_pageReplies;
     static constexpr int MaxPageRepliesKept = 32;
     // How long a held reply naming an earlier page waits for this page's own (HoldFilter's ms).
     int heldPageWait(uint8_t group, const uint8_t* reply) const;

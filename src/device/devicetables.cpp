@@ -85,6 +85,12 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
             return namesEarlierPage(r) ? heldPageWait(group, r) : NotHeld;
         };
     }
+    PageReplies& seen = m_pageReplies[group];
+    if (!echoRange && askedBefore.empty()) { // a read's first page
+        seen.noOwnReply = false;
+        if (seen.taken.size() > 1)
+            seen.taken.erase(seen.taken.begin(), seen.taken.end() - 1);
+    }
     uint8_t reply[ReportSize] = {};
     ReplyWay way = ReplyWay::Accepted;
     const uint32_t e = request(group, command, sizeof payload, 0, payload, DeviceTimeout::Get, reply, accept,
@@ -92,18 +98,12 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
     if (e != DeviceResult::Ok)
         return e;
     if (!echoRange) {
-        HeldPages& learnt = m_heldPages[group];
-        if (way == ReplyWay::HeldAtWaitEnd)
-            learnt = HeldPages::NoOwnReply;
-        else if (way == ReplyWay::HeldAfterGrace && learnt == HeldPages::Unknown)
-            learnt = HeldPages::OtherEntries;
-        // A read's first page starts the list again, keeping the reply before it.
-        std::vector<QByteArray>& taken = m_pageRepliesTaken[group];
-        if (askedBefore.empty() && taken.size() > 1)
-            taken.erase(taken.begin(), taken.end() - 1);
-        if (taken.size() >= size_t(MaxPageRepliesKept))
-            taken.erase(taken.begin());
-        taken.emplace_back(reinterpret_cast<const char*>(reply), ReportSize);
+        // Taken at once for want of an own reply in this read, it says nothing of the keyboard's naming.
+        seen.otherEntries = seen.otherEntries || (way == ReplyWay::HeldAfterGrace && !seen.noOwnReply);
+        seen.noOwnReply = seen.noOwnReply || way == ReplyWay::HeldAtWaitEnd;
+        if (seen.taken.size() >= size_t(MaxPageRepliesKept))
+            seen.taken.erase(seen.taken.begin());
+        seen.taken.emplace_back(reinterpret_cast<const char*>(reply), ReportSize);
     }
 
     // Without the echo check the reply says how many entries it carries; never take more than was asked. A
@@ -118,21 +118,21 @@ uint32_t Device::readKeyPage(uint8_t group, uint8_t map, int first, int last, ui
 
 int Device::heldPageWait(uint8_t group, const uint8_t* reply) const
 {
-    const auto learnt = m_heldPages.find(group);
-    const HeldPages how = learnt == m_heldPages.end() ? HeldPages::Unknown : learnt->second;
-    // This keyboard's pages were seen to get no reply of their own: waiting would only cost.
-    if (how == HeldPages::NoOwnReply)
+    const auto found = m_pageReplies.find(group);
+    if (found == m_pageReplies.end())
+        return HeldPageGraceMs;
+    const PageReplies& seen = found->second;
+    // This read's pages were seen to get no reply of their own: waiting would only cost.
+    if (seen.noOwnReply)
         return 0;
     // The same bytes as a reply taken: a repeat of that reply, which a keyboard may send just ahead of
     // this page's own, however late that comes. Taken only when nothing else came within the wait.
     const QByteArray report(reinterpret_cast<const char*>(reply), ReportSize);
-    const auto taken = m_pageRepliesTaken.find(group);
-    if (taken != m_pageRepliesTaken.end()
-        && std::find(taken->second.begin(), taken->second.end(), report) != taken->second.end())
+    if (std::find(seen.taken.begin(), seen.taken.end(), report) != seen.taken.end())
         return TakeAtWaitEnd;
     // Other entries under an earlier page's name: a keyboard naming a fixed page or the page before. The
     // first is given a grace for its own reply behind it; once such a reply was taken, the others need not.
-    return how == HeldPages::OtherEntries ? 0 : HeldPageGraceMs;
+    return seen.otherEntries ? 0 : HeldPageGraceMs;
 }
 
 uint32_t Device::readPaged(int count, int pageSize,

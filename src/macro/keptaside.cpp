@@ -222,16 +222,20 @@ Result read(const QString& path, QList<Entry>* entries, int* unread)
     return *counted ? Result::Damaged : Result::Read;
 }
 
-bool sameEntry(const Entry& a, const Entry& b)
+bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b)
 {
-    if (a.slot != b.slot || a.name != b.name || a.events.size() != b.events.size())
+    if (a.size() != b.size())
         return false;
-    for (int i = 0; i < a.events.size(); ++i) {
-        if (a.events[i].status != b.events[i].status || a.events[i].delay != b.events[i].delay
-            || !a.events[i].sameKey(b.events[i]))
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].status != b[i].status || a[i].delay != b[i].delay || !a[i].sameKey(b[i]))
             return false;
     }
     return true;
+}
+
+bool sameEntry(const Entry& a, const Entry& b)
+{
+    return a.slot == b.slot && a.name == b.name && sameEvents(a.events, b.events);
 }
 
 namespace {

@@ -50,6 +50,8 @@ Result read(const QString& path, QList<Entry>* entries, int* unread = nullptr);
 // never written through nor removed: false.
 bool write(const QString& path, const QList<Entry>& entries, bool keepEmpty = false);
 
+// Whether two macros' events are alike: each one's state, key and delay.
+bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b);
 // Whether a and b are the same kept macro: slot, name and events alike.
 bool sameEntry(const Entry& a, const Entry& b);
 

@@ -342,6 +342,8 @@ private:
             kept.toldNoRoom = e.toldNoRoom;
             return kept;
         }
+        // As a kept list holds it.
+        keptaside::Entry entry() const { return {slot, name, events, told, toldNoRoom}; }
     };
     // Its file, when that holds its events as they are now (a save may have failed since, or another
     // macro of that name replaced it); empty otherwise.

@@ -326,21 +326,6 @@ void Macro::eventsChanged(MacroItem* item)
         item->setSaved(false);
 }
 
-namespace {
-
-bool sameEvents(const QVector<DataKey>& a, const QVector<DataKey>& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].status != b[i].status || a[i].delay != b[i].delay || !a[i].sameKey(b[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 void Macro::setAsideUndelivered(const MacroItem* drawing)
 {
     // What an earlier run remembered for this keyboard stays beside what is set aside now.
@@ -385,7 +370,7 @@ void Macro::setAsideUndelivered(const MacroItem* drawing)
     for (int i = 0; i < unsaved.size(); ++i) { // one each, in the same order as fresh
         const AsideMacro& k = fresh[i];
         const bool stillKept = std::any_of(m_aside.begin(), m_aside.end(), [&k](const AsideMacro& a) {
-            return a.itemFolder == k.itemFolder && a.slot == k.slot && a.name == k.name && sameEvents(a.events, k.events);
+            return a.itemFolder == k.itemFolder && keptaside::sameEntry(a.entry(), k.entry());
         });
         // Another copy removed it from the list: its file may hold that copy's state now, which a start takes.
         if (!stillKept) {
@@ -442,7 +427,7 @@ bool Macro::isRemovedElsewhere(MacroItem* item)
 {
     const QVector<DataKey> now = eventValues(item);
     return std::any_of(m_removedElsewhere.begin(), m_removedElsewhere.end(), [&](const RemovedElsewhere& r) {
-        return r.item == item && sameEvents(r.events, now);
+        return r.item == item && keptaside::sameEvents(r.events, now);
     });
 }
 
@@ -466,7 +451,7 @@ bool Macro::takeNewerFile(const QString& folder, const QDateTime& listTime, kept
     for (const DataKey* e : qAsConst(read))
         events.append(*e);
     qDeleteAll(read);
-    if (sameEvents(events, entry->events))
+    if (keptaside::sameEvents(events, entry->events))
         return false;
     qDebug().noquote() << "kept macro" << entry->name << "- its file" << path << "is newer than the list: taken";
     entry->events = events;
@@ -536,13 +521,13 @@ void Macro::recallAside(const QString& folder)
             if (it == entries.end()) {
                 entries.append(e);
                 from << 1;
-            } else if (spareNewer && !sameEvents(it->events, e.events)) {
+            } else if (spareNewer && !keptaside::sameEvents(it->events, e.events)) {
                 qDebug().noquote() << "kept macro" << e.name << "- both places hold it: the newer, in" << spare
                                    << ", is taken";
                 *it = e;
                 from[int(it - entries.begin())] = 1;
                 rewrite = true;
-            } else if (!sameEvents(it->events, e.events)) {
+            } else if (!keptaside::sameEvents(it->events, e.events)) {
                 qDebug().noquote() << "kept macro" << e.name << "- both places hold it: the newer, in" << first
                                    << ", is taken";
                 rewrite = true;
@@ -603,7 +588,7 @@ bool Macro::rememberAside(const QString& folder, bool tell)
     QList<keptaside::Entry> entries;
     for (const AsideMacro& kept : qAsConst(m_aside)) {
         if (kept.itemFolder == folder)
-            entries.append({kept.slot, kept.name, kept.events, kept.told, kept.toldNoRoom});
+            entries.append(kept.entry());
     }
     const QString first = folder + QLatin1String(keptaside::FileName);
     const QString spare = folder + QLatin1String(keptaside::SpareFileName);
@@ -689,7 +674,7 @@ void Macro::dropRemovedElsewhere(const QString& folder, const keptaside::Entry& 
     if (at != entries->end())
         entries->erase(at);
     const auto kept = std::find_if(m_aside.begin(), m_aside.end(), [&](const AsideMacro& a) {
-        return a.itemFolder == folder && same({a.slot, a.name, a.events, a.told, a.toldNoRoom});
+        return a.itemFolder == folder && same(a.entry());
     });
     if (kept == m_aside.end())
         return;
@@ -730,7 +715,7 @@ void Macro::tellNotRemembered(const QString& folder)
         }
         if (!foundTime.isNull())
             takeNewerFile(folder, foundTime, &found);
-        if (!foundTime.isNull() && sameEvents(found.events, kept.events)) {
+        if (!foundTime.isNull() && keptaside::sameEvents(found.events, kept.events)) {
             qDebug().noquote() << "kept macro" << kept.name << "- a list written before holds it as it is";
             continue;
         }

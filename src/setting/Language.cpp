@@ -1,12 +1,12 @@
 #include "Language.h"
 
+#include "widget/data.h"
 #include "widget/filenotice.h"
 #include "widget/smallxml.h"
 #include "widget/unreadablefile.h"
 #include "platform/savefile.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
@@ -46,9 +46,7 @@ int Language::ensureFile()
     const QFileInfo info(m_filePath);
     if (info.isFile())
         return 0;
-    const QDir dir = info.absoluteDir();
-    if (!dir.exists())
-        QDir().mkdir(dir.absolutePath()); // config/ only: the tool's folder above it is never made again
+    Data::makeDir(info.absolutePath());
     if (!info.exists()) {
         SaveFile empty(m_filePath);
         if (empty.open(QIODevice::WriteOnly))

@@ -237,7 +237,7 @@ void Firmware::readFilePathXml()
 void Firmware::writeFilePathXml()
 {
     const QString folder = tempFolder();
-    QDir().mkdir(folder); // below config/ only where that stands: the tool's folder is never made again
+    Data::makeDir(folder);
 
     QDomDocument doc;
     doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
