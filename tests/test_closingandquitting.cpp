@@ -486,10 +486,8 @@ private slots:
         QVERIFY(asked);
         QCOMPARE(started->load(), 0);
         const auto told = [](const QString& text) {
-            for (const Line& l : lines())
-                if (l.text.contains(text))
-                    return true;
-            return false;
+            const QList<Line> all = lines();
+            return std::any_of(all.begin(), all.end(), [&text](const Line& l) { return l.text.contains(text); });
         };
         QVERIFY(told(QStringLiteral("stop asked for during the check: the upgrade program is not started")));
         QVERIFY(!told(QStringLiteral("upgrade program started")));

@@ -238,17 +238,11 @@ private slots:
             const int start = notified.count();
             for (int i = 0; i < bound; ++i)
                 d.recvCmdSlot(report(0xF0, 0x21, 1));
-            const int last = 2 + round, perCode = 500;
-            for (int i = 0; i < perCode * codes.size(); ++i) {
-                const int n = i / codes.size();
-                d.recvCmdSlot(switchReport(uint8_t(codes[i % codes.size()]), uint8_t(n == perCode - 1 ? last : n % 2)));
-            }
+            QStringList expected;
+            for (const QByteArray& r : switchFlood(codes, 500, uint8_t(2 + round), &expected))
+                d.recvCmdSlot(r);
             QCoreApplication::processEvents();
             QCOMPARE(notified.count(), start + bound); // all parked
-            QStringList expected;
-            for (int code : {0x20, 0x30, 0x60})
-                if (codes.contains(code))
-                    expected << switchNamed(switchReport(uint8_t(code), uint8_t(last)));
             d.notificationHandled();
             if (newerWithTheFreePlace) {
                 d.recvCmdSlot(switchReport(uint8_t(codes.first()), 7));

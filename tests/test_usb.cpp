@@ -203,22 +203,15 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(f->usb->backlog(), 0, timescale::ms(10000));
             const int start = switches.size(), before = received, dropped = f->usb->droppedReports();
             QCOMPARE(f->kb->flood(report(0xF0, 0x21, 1), Usb::MaxBacklog), Usb::MaxBacklog);
-            const int last = 2 + round, perCode = 200;
-            for (int i = 0; i < perCode * codes.size(); ++i) {
-                const int n = i / codes.size();
-                const QByteArray r = switchReport(uint8_t(codes[i % codes.size()]), uint8_t(n == perCode - 1 ? last : n % 2));
+            QStringList expected;
+            for (const QByteArray& r : switchFlood(codes, 200, uint8_t(2 + round), &expected))
                 QCOMPARE(f->kb->flood(r, 1), 1);
-            }
             f->kb->inject(report(0xF0, 0x21, 2)); // dropped once everything before it is read
             QDeadlineTimer readAll(timescale::ms(10000));
             while (f->usb->droppedReports() == dropped && !readAll.hasExpired())
                 QThread::msleep(5);
             QCOMPARE(f->usb->droppedReports(), dropped + 1);
             QCOMPARE(f->usb->backlog(), Usb::MaxBacklog);
-            QStringList expected;
-            for (int code : {0x20, 0x30, 0x60})
-                if (codes.contains(code))
-                    expected << switchNamed(switchReport(uint8_t(code), uint8_t(last)));
             if (newerAfterThem) {
                 // Read only after the backlog has emptied, ahead of the loop's own pass-on of what is parked.
                 f->usb->setReadingEnabled(false);

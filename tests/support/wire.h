@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,23 @@ inline QString switchNamed(const QByteArray& r)
     if (r.size() < 10 || uint8_t(r[0]) != 0xF0 || (r[1] != 0x20 && r[1] != 0x30 && r[1] != 0x60))
         return QString();
     return QStringLiteral("%1:%2").arg(uint8_t(r[1]), 0, 16).arg(uint8_t(r[9]));
+}
+
+// A flood of switches, codes in turn, perCode of each: they name 0 and 1 in turn and the last of each
+// code names `last`, an index no earlier switch of the flood named, so the first switch of a kind cannot
+// pass for the last. lastNamed: what the last of each code names, in the order 0x20, 0x30, 0x60.
+inline QList<QByteArray> switchFlood(const QList<int>& codes, int perCode, uint8_t last, QStringList* lastNamed)
+{
+    QList<QByteArray> flood;
+    for (int i = 0; i < perCode * codes.size(); ++i) {
+        const int n = i / codes.size();
+        flood << switchReport(uint8_t(codes[i % codes.size()]), uint8_t(n == perCode - 1 ? last : n % 2));
+    }
+    lastNamed->clear();
+    for (int code : {0x20, 0x30, 0x60})
+        if (codes.contains(code))
+            *lastNamed << switchNamed(switchReport(uint8_t(code), last));
+    return flood;
 }
 
 // The reports written to the keyboard with this group and command, in order.
